@@ -1,0 +1,13 @@
+# Debian packages the build links against; scripts/setup installs them.
+set(THREADS_PREFER_PTHREAD_FLAG ON)
+find_package(Threads REQUIRED)
+find_package(simdjson CONFIG REQUIRED)
+find_package(pugixml CONFIG REQUIRED)
+find_package(fmt CONFIG REQUIRED)
+if(LIVEAPP_TESTS)
+    find_package(GTest REQUIRED)
+    include(GoogleTest)
+endif()
+if(LIVEAPP_BENCH)
+    find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,63 @@
+#include "platform/foundation/Data.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace platform {
+
+Data::Data(const void* bytes, size_t length)
+    : Data(std::vector<uint8_t>(static_cast<const uint8_t*>(bytes), static_cast<const uint8_t*>(bytes) + length))
+{
+}
+
+Data::Data(std::vector<uint8_t> bytes)
+    : m_length(bytes.size())
+{
+    if (!bytes.empty())
+        m_storage = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+}
+
+Data::Data(std::string_view text)
+    : Data(text.data(), text.size())
+{
+}
+
+Data Data::subdata(size_t offset, size_t length) const
+{
+    Data slice;
+    offset = std::min(offset, m_length);
+    slice.m_length = std::min(length, m_length - offset);
+    if (slice.m_length) {
+        slice.m_storage = m_storage;
+        slice.m_offset = m_offset + offset;
+    }
+    return slice;
+}
+
+size_t Data::hash() const { return std::hash<std::string_view> {}(view()); }
+
+void MutableData::appendBytes(const void* bytes, size_t length)
+{
+    if (length == 0)
+        return;
+    auto* first = static_cast<const uint8_t*>(bytes);
+    m_bytes.insert(m_bytes.end(), first, first + length);
+}
+
+void MutableData::replaceBytes(size_t offset, size_t length, const void* replacement, size_t replacementLength)
+{
+    offset = std::min(offset, m_bytes.size());
+    length = std::min(length, m_bytes.size() - offset);
+    auto* first = static_cast<const uint8_t*>(replacement);
+    auto at = m_bytes.erase(m_bytes.begin() + offset, m_bytes.begin() + offset + length);
+    if (replacementLength)
+        m_bytes.insert(at, first, first + replacementLength);
+}
+
+void MutableData::removeFirst(size_t length)
+{
+    m_bytes.erase(m_bytes.begin(), m_bytes.begin() + std::min(length, m_bytes.size()));
+}
+
+} // namespace platform

@@ -1,0 +1,70 @@
+#pragma once
+// Bytes. Data is immutable and shared: copies and subdata() slices share one buffer, so passing
+// bytes around is cheap. MutableData is an owned, growable buffer; data() snapshots it.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+class Data {
+public:
+    Data() = default;
+    Data(const void* bytes, size_t length);
+    explicit Data(std::vector<uint8_t> bytes);
+    explicit Data(std::string_view text);
+
+    const uint8_t* bytes() const { return m_storage ? m_storage->data() + m_offset : nullptr; }
+    size_t length() const { return m_length; }
+    bool empty() const { return m_length == 0; }
+
+    // A slice sharing this buffer; offset and length are clamped to the bytes that exist.
+    Data subdata(size_t offset, size_t length) const;
+
+    std::span<const uint8_t> span() const { return { bytes(), m_length }; }
+    std::string_view view() const { return { reinterpret_cast<const char*>(bytes()), m_length }; }
+    std::string toString() const { return std::string(view()); }
+    std::vector<uint8_t> toVector() const { return { bytes(), bytes() + m_length }; }
+
+    bool operator==(const Data& other) const { return view() == other.view(); }
+    size_t hash() const;
+
+private:
+    std::shared_ptr<const std::vector<uint8_t>> m_storage;
+    size_t m_offset { 0 };
+    size_t m_length { 0 };
+};
+
+class MutableData {
+public:
+    MutableData() = default;
+    explicit MutableData(size_t length) : m_bytes(length, 0) { }
+    explicit MutableData(const Data& data) : m_bytes(data.bytes(), data.bytes() + data.length()) { }
+
+    uint8_t* mutableBytes() { return m_bytes.data(); }
+    const uint8_t* bytes() const { return m_bytes.data(); }
+    size_t length() const { return m_bytes.size(); }
+    bool empty() const { return m_bytes.empty(); }
+
+    void appendBytes(const void* bytes, size_t length);
+    void appendData(const Data& data) { appendBytes(data.bytes(), data.length()); }
+    void appendString(std::string_view text) { appendBytes(text.data(), text.size()); }
+    void setLength(size_t length) { m_bytes.resize(length, 0); }
+    void increaseLengthBy(size_t extra) { m_bytes.resize(m_bytes.size() + extra, 0); }
+    // Replaces `length` bytes at `offset` with `replacementLength` bytes (the buffer grows or shrinks).
+    void replaceBytes(size_t offset, size_t length, const void* replacement, size_t replacementLength);
+    void removeFirst(size_t length);
+
+    Data data() const { return Data(m_bytes.data(), m_bytes.size()); }
+    std::string_view view() const { return { reinterpret_cast<const char*>(m_bytes.data()), m_bytes.size() }; }
+
+private:
+    std::vector<uint8_t> m_bytes;
+};
+
+} // namespace platform

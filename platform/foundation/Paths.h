@@ -1,0 +1,28 @@
+#pragma once
+// Where the application keeps its files. The app home is $LIVEAPP_HOME, or
+// $XDG_DATA_HOME/liveapp (~/.local/share/liveapp) when that is unset; tests set a temporary one with
+// setHome() before first use. Under it: Documents/, Library/Caches/, Library/Preferences/, tmp/
+// (created on first use). Thread-safe.
+
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+class Paths {
+public:
+    static std::filesystem::path home();
+    static void setHome(std::filesystem::path home); // empty: back to the environment's choice
+
+    static std::filesystem::path documents();
+    static std::filesystem::path caches();
+    static std::filesystem::path preferences();
+    static std::filesystem::path temporary();
+
+    // The resources folder: $LIVEAPP_RESOURCES, else "resources" beside the running program's
+    // source tree as the build recorded it.
+    static std::filesystem::path resources();
+    static void setResources(std::filesystem::path resources);
+};
+
+} // namespace platform
