@@ -29,7 +29,15 @@ void ClassRegistry::registerClass(ClassInfo info)
     auto entry = std::make_shared<const ClassInfo>(std::move(info));
     auto& s = state();
     std::unique_lock lock(s.mutex);
-    s.byName[entry->name] = entry;
+    auto& slot = s.byName[entry->name];
+    // The replaced entry's C++ type must stop answering to the name, or objects of that type would
+    // keep reporting it (even after the name is unregistered).
+    if (slot && slot->type) {
+        auto typed = s.byType.find(*slot->type);
+        if (typed != s.byType.end() && typed->second == slot)
+            s.byType.erase(typed);
+    }
+    slot = entry;
     if (entry->type)
         s.byType[*entry->type] = entry;
 }

@@ -1,18 +1,33 @@
 #include "platform/foundation/Clock.h"
 
+#include "platform/foundation/Immortal.h"
+
 #include <atomic>
 
 namespace platform {
 
 namespace {
 std::mutex g_installMutex;
-std::shared_ptr<Clock> g_installed;
 std::atomic<Clock*> g_current { nullptr };
+
+// Every clock ever installed stays alive to the end of the process: a thread may have read
+// current() just before an install and still be using it, and threads outlive static destructors.
+struct Installed {
+    std::shared_ptr<Clock> current;
+    std::vector<std::shared_ptr<Clock>> retired;
+};
+
+Installed& installed()
+{
+    static detail::Immortal<Installed> state;
+    return state.get();
+}
 
 SystemClock& systemClock()
 {
-    static SystemClock clock;
-    return clock;
+    // Threads still running at exit read the clock while static destructors run.
+    static detail::Immortal<SystemClock> clock;
+    return clock.get();
 }
 } // namespace
 
@@ -59,21 +74,19 @@ Clock& Clock::current()
 std::shared_ptr<Clock> Clock::currentShared()
 {
     std::lock_guard lock(g_installMutex);
-    if (g_installed)
-        return g_installed;
+    if (installed().current)
+        return installed().current;
     return std::shared_ptr<Clock>(&systemClock(), [](Clock*) {});
 }
 
 void Clock::install(std::shared_ptr<Clock> clock)
 {
     std::lock_guard lock(g_installMutex);
-    // The previous clock stays alive until the next install so that callers holding a reference
-    // from current() on another thread are not left dangling mid-call.
-    static std::vector<std::shared_ptr<Clock>> retired;
-    if (g_installed)
-        retired.push_back(g_installed);
-    g_installed = std::move(clock);
-    g_current.store(g_installed.get(), std::memory_order_release);
+    auto& state = installed();
+    if (state.current)
+        state.retired.push_back(state.current);
+    state.current = std::move(clock);
+    g_current.store(state.current.get(), std::memory_order_release);
 }
 
 double Clock::timeIntervalSince1970()

@@ -37,11 +37,27 @@ Data Data::subdata(size_t offset, size_t length) const
 
 size_t Data::hash() const { return std::hash<std::string_view> {}(view()); }
 
+namespace {
+// Whether `bytes` lies within the buffer: such bytes move or vanish while the buffer is edited, so
+// they are copied out first.
+bool overlaps(const std::vector<uint8_t>& buffer, const uint8_t* bytes, size_t length)
+{
+    auto begin = reinterpret_cast<uintptr_t>(buffer.data());
+    auto at = reinterpret_cast<uintptr_t>(bytes);
+    return length && at < begin + buffer.capacity() && at + length > begin;
+}
+} // namespace
+
 void MutableData::appendBytes(const void* bytes, size_t length)
 {
     if (length == 0)
         return;
     auto* first = static_cast<const uint8_t*>(bytes);
+    if (overlaps(m_bytes, first, length)) {
+        std::vector<uint8_t> copy(first, first + length);
+        m_bytes.insert(m_bytes.end(), copy.begin(), copy.end());
+        return;
+    }
     m_bytes.insert(m_bytes.end(), first, first + length);
 }
 
@@ -50,6 +66,11 @@ void MutableData::replaceBytes(size_t offset, size_t length, const void* replace
     offset = std::min(offset, m_bytes.size());
     length = std::min(length, m_bytes.size() - offset);
     auto* first = static_cast<const uint8_t*>(replacement);
+    std::vector<uint8_t> copy;
+    if (overlaps(m_bytes, first, replacementLength)) {
+        copy.assign(first, first + replacementLength);
+        first = copy.data();
+    }
     auto at = m_bytes.erase(m_bytes.begin() + offset, m_bytes.begin() + offset + length);
     if (replacementLength)
         m_bytes.insert(at, first, first + replacementLength);

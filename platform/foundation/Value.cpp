@@ -23,6 +23,41 @@ Value::Value(ObjectPtr v)
         m_v = std::move(v);
 }
 
+Value::~Value()
+{
+    if (isArray() || isDictionary() || isSet())
+        dismantle();
+}
+
+void Value::dismantle() noexcept
+{
+    // Moves the collections held only by this tree into a work list, so each is destroyed with
+    // its nested collections already taken out: the stack stays flat however deep the tree is.
+    std::vector<Value> pending;
+    auto takeChildren = [&pending](Value& v) {
+        auto take = [&pending](Value& child) {
+            if (child.isArray() || child.isDictionary() || child.isSet())
+                pending.push_back(std::move(child));
+        };
+        if (auto* a = std::get_if<std::shared_ptr<ValueArray>>(&v.m_v); a && a->use_count() == 1) {
+            for (auto& child : **a)
+                take(child);
+        } else if (auto* d = std::get_if<std::shared_ptr<ValueDictionary>>(&v.m_v); d && d->use_count() == 1) {
+            for (auto& entry : (*d)->m_entries)
+                take(entry.second);
+        } else if (auto* s = std::get_if<std::shared_ptr<ValueSet>>(&v.m_v); s && s->use_count() == 1) {
+            for (auto& child : (*s)->m_members)
+                take(child);
+        }
+    };
+    takeChildren(*this);
+    while (!pending.empty()) {
+        Value next = std::move(pending.back());
+        pending.pop_back();
+        takeChildren(next);
+    }
+}
+
 Value Value::array(std::initializer_list<Value> members) { return Value(ValueArray(members)); }
 
 Value Value::dictionary(std::initializer_list<std::pair<std::string, Value>> entries)
@@ -103,7 +138,7 @@ const Value& Value::operator[](std::string_view key) const
     return d ? d->get(key) : nil();
 }
 
-const Value& Value::operator[](size_t index) const
+const Value& Value::at(size_t index) const
 {
     const ValueArray* a = array();
     return a && index < a->size() ? (*a)[index] : nil();

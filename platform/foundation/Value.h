@@ -40,6 +40,17 @@ public:
     enum class Type { Nil, Null, Number, String, Data, Date, URL, Array, Dictionary, Set, Object };
 
     Value() = default;
+    Value(const Value&) = default;
+    Value(Value&& other) noexcept : m_v(std::exchange(other.m_v, {})) { } // leaves `other` nil
+    Value& operator=(const Value&) = default;
+    Value& operator=(Value&& other) noexcept
+    {
+        if (this != &other)
+            m_v = std::exchange(other.m_v, {});
+        return *this;
+    }
+    // Deep trees (nested arrays a hostile peer or a program built) are torn down without recursion.
+    ~Value();
     Value(Null) : m_v(Null {}) { }
     Value(bool v) : m_v(Number::boolean(v)) { }
     template<std::signed_integral T>
@@ -106,7 +117,16 @@ public:
     // Lookups that answer nil for a missing key or index, or when this is not a dictionary / array.
     const Value& operator[](std::string_view key) const;
     const Value& operator[](const char* key) const { return (*this)[std::string_view(key)]; }
-    const Value& operator[](size_t index) const;
+    const Value& at(size_t index) const;
+    template<std::integral T>
+    const Value& operator[](T index) const
+    {
+        if constexpr (std::is_signed_v<T>) {
+            if (index < 0)
+                return nil();
+        }
+        return at(static_cast<size_t>(index));
+    }
     size_t count() const; // members of an array, dictionary or set; 0 otherwise
 
     // Convenience readers with a fallback for any other type.
@@ -125,6 +145,8 @@ public:
     static const Value& nil();
 
 private:
+    void dismantle() noexcept;
+
     std::variant<std::monostate, Null, Number, std::string, platform::Data, platform::Date, URLPtr,
                  std::shared_ptr<ValueArray>, std::shared_ptr<ValueDictionary>, std::shared_ptr<ValueSet>, ObjectPtr>
         m_v;
@@ -161,6 +183,7 @@ public:
     bool operator==(const ValueDictionary& other) const; // same keys and equal values, order aside
 
 private:
+    friend class Value;
     // Small dictionaries are searched in order; larger ones keep an index, built on first need.
     static constexpr size_t kIndexThreshold = 16;
     void buildIndex() const;
@@ -186,6 +209,7 @@ public:
     bool operator==(const ValueSet& other) const;
 
 private:
+    friend class Value;
     std::vector<Value> m_members;
     std::unordered_multimap<size_t, size_t> m_byHash;
 };

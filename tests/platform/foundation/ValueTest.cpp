@@ -83,3 +83,21 @@ TEST(ValueCollections, EqualityIsMemberWiseAndOrderFree)
     EXPECT_EQ(s.size(), 2u);
     EXPECT_TRUE(s.contains(Value(1u)));
 }
+
+TEST(ValueLifetime, DeepTreesAreDestroyedWithoutExhaustingTheStack)
+{
+    Value deep;
+    for (int i = 0; i < 200000; ++i)
+        deep = (i % 3 == 0) ? Value::array({ deep }) : Value::dictionary({ { "k", deep } });
+    Value shared = deep["k"]; // a subtree still owned elsewhere must survive the teardown
+    deep = Value();
+    EXPECT_TRUE(shared.isDictionary() || shared.isArray());
+}
+
+TEST(ValueLifetime, MovedFromValuesAreNil)
+{
+    Value a = Value::array({ 1, 2 });
+    Value b = std::move(a);
+    EXPECT_TRUE(a.isNil()); // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(b.count(), 2u);
+}

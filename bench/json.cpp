@@ -1,0 +1,74 @@
+// JSON reading and writing on a ~1 MB array of chat messages, the shape of a busy room's history.
+// JSONObjectWithData is compared with the parser library's own document parse of the same bytes,
+// which builds no Values: the difference is what building the object graph costs.
+#include "platform/foundation/JSONSerialization.h"
+
+#include <benchmark/benchmark.h>
+#include <fmt/format.h>
+#include <simdjson.h>
+#include <string>
+
+using namespace platform;
+
+namespace {
+
+const std::string& chatHistory() {
+    static const std::string text = [] {
+        std::string out = "[";
+        for (int i = 0; out.size() < (1 << 20); ++i) {
+            if (i)
+                out += ',';
+            out +=
+                fmt::format(R"({{"type":"chat","uid":{},"nickname":"名字{}","content":"{}","level":{},)"
+                            R"("timestamp":{}.5,"badges":[{},{}],"vip":{}}})",
+                            123456 + i * 7, i % 100,
+                            i % 3 ? "hello everyone, great stream tonight!" : "\\u6211\\u6765\\u4e86 \\/o\\/",
+                            i % 40, 1700000000 + i, i % 5, i % 11, i % 2 ? "true" : "false");
+        }
+        out += ']';
+        return out;
+    }();
+    return text;
+}
+
+void BM_JSONObjectWithData(benchmark::State& state) {
+    Data data{std::string_view(chatHistory())};
+    for (auto _ : state) {
+        Value value = JSONSerialization::JSONObjectWithData(data);
+        benchmark::DoNotOptimize(value);
+        if (!value.isArray())
+            state.SkipWithError("parse failed");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(data.length()));
+}
+BENCHMARK(BM_JSONObjectWithData)->Unit(benchmark::kMillisecond);
+
+void BM_SimdjsonDOMParse(benchmark::State& state) {
+    simdjson::padded_string text(chatHistory());
+    simdjson::dom::parser parser;
+    for (auto _ : state) {
+        simdjson::dom::element root;
+        if (parser.parse(text).get(root))
+            state.SkipWithError("parse failed");
+        benchmark::DoNotOptimize(root);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_SimdjsonDOMParse)->Unit(benchmark::kMillisecond);
+
+void BM_dataWithJSONObject(benchmark::State& state) {
+    Value value = JSONSerialization::JSONObjectWithData(Data(std::string_view(chatHistory())));
+    JSONWritingOptions options = state.range(0) ? NSJSONWritingPrettyPrinted : 0;
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        auto data = JSONSerialization::dataWithJSONObject(value, options);
+        benchmark::DoNotOptimize(data);
+        bytes += data ? static_cast<int64_t>(data->length()) : 0;
+    }
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_dataWithJSONObject)->Arg(0)->Arg(1)->ArgName("pretty")->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,483 @@
+#include "platform/dispatch/DispatchQueue.h"
+
+#include "platform/dispatch/Fatal.h"
+#include "platform/foundation/Immortal.h"
+#include "platform/dispatch/QueueFrame.h"
+#include "platform/dispatch/SourceManager.h"
+#include "platform/dispatch/WorkerPool.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopSignalSource.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+namespace detail {
+
+struct SyncWaiter {
+    const QueueFrame* callerFrame{nullptr};
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool done{false};
+    std::exception_ptr error;
+
+    void signal() {
+        // Notified under the lock: the waiter may destroy this object as soon as it can lock.
+        std::lock_guard lock(mutex);
+        done = true;
+        condition.notify_all();
+    }
+    void wait() {
+        WorkerPool::BlockingScope blocking;
+        std::unique_lock lock(mutex);
+        condition.wait(lock, [this] { return done; });
+    }
+};
+
+namespace {
+thread_local const QueueFrame* t_frame = nullptr;
+
+// Fairness: a serial queue hands its target back after this many blocks, so queues sharing a serial
+// target take turns.
+constexpr size_t drainBatch = 64;
+} // namespace
+
+const QueueFrame* QueueFrame::current() {
+    if (t_frame)
+        return t_frame;
+    if (RunLoop::isMainThread()) {
+        static const QueueFrame mainThreadFrame{DispatchQueue::main().get(), nullptr, nullptr};
+        return &mainThreadFrame;
+    }
+    return nullptr;
+}
+
+bool QueueFrame::holds(const QueueFrame* frame, const DispatchQueue* queue) {
+    for (; frame; frame = frame->outer) {
+        if (frame->queue == queue)
+            return true;
+        if (frame->syncCaller && holds(frame->syncCaller, queue))
+            return true;
+    }
+    return false;
+}
+
+} // namespace detail
+
+using detail::QueueFrame;
+
+namespace {
+struct MainQueueState {
+    std::shared_ptr<DispatchQueue> queue;
+    std::shared_ptr<RunLoopSignalSource> source;
+};
+
+MainQueueState& mainQueueState();
+
+int rootIndex(DispatchQueuePriority priority) {
+    switch (priority) {
+    case DispatchQueuePriority::High:
+        return 0;
+    case DispatchQueuePriority::Default:
+        return 1;
+    case DispatchQueuePriority::Low:
+        return 2;
+    case DispatchQueuePriority::Background:
+        return 3;
+    }
+    return 1;
+}
+
+const char* rootLabels[] = {"global.high", "global.default", "global.low", "global.background"};
+} // namespace
+
+DispatchQueue::DispatchQueue(PrivateTag, Kind kind, std::string label, int priority)
+    : m_kind(kind)
+    , m_label(std::move(label))
+    , m_priority(priority) {}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::makeMain() {
+    return std::make_shared<DispatchQueue>(PrivateTag{}, Kind::Main, "main", 0);
+}
+
+namespace {
+MainQueueState& mainQueueState() {
+    static detail::Immortal<MainQueueState> state;
+    return state.get();
+}
+} // namespace
+
+std::shared_ptr<DispatchQueue> DispatchQueue::main() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        auto& state = mainQueueState();
+        state.queue = makeMain();
+        DispatchQueue* queue = state.queue.get(); // immortal
+        state.source = RunLoopSignalSource::create([queue] { queue->drain(); });
+        RunLoop::main()->addSource(state.source, RunLoop::commonModes);
+    });
+    return mainQueueState().queue;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::global(DispatchQueuePriority priority) {
+    using Roots = std::array<std::shared_ptr<DispatchQueue>, detail::WorkerPool::priorityCount>;
+    static detail::Immortal<Roots> roots([] {
+        Roots made;
+        for (int i = 0; i < detail::WorkerPool::priorityCount; ++i)
+            made[i] = std::make_shared<DispatchQueue>(PrivateTag{}, Kind::Root, rootLabels[i], i);
+        return made;
+    }());
+    return roots.get()[rootIndex(priority)];
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::create(std::string label, DispatchQueueAttr attr,
+                                                     std::shared_ptr<DispatchQueue> target) {
+    auto queue = std::make_shared<DispatchQueue>(
+        PrivateTag{}, attr == DispatchQueueAttr::Serial ? Kind::Serial : Kind::Concurrent, std::move(label),
+        0);
+    if (target)
+        queue->setTarget(std::move(target));
+    return queue;
+}
+
+bool DispatchQueue::isSerial() const {
+    return m_kind == Kind::Serial || m_kind == Kind::Main;
+}
+
+void DispatchQueue::setTarget(std::shared_ptr<DispatchQueue> target) {
+    if (m_kind == Kind::Root || m_kind == Kind::Main)
+        return;
+    for (auto queue = target; queue; queue = queue->target()) {
+        if (queue.get() == this)
+            detail::dispatchFatal("dispatch: setting the target of queue '" + m_label +
+                                  "' would make a cycle");
+    }
+    std::lock_guard lock(m_mutex);
+    m_target = std::move(target);
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::target() const {
+    if (m_kind == Kind::Root || m_kind == Kind::Main)
+        return nullptr;
+    return effectiveTarget();
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::effectiveTarget() const {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_target)
+            return m_target;
+    }
+    return global(DispatchQueuePriority::Default);
+}
+
+void DispatchQueue::async(Block block) {
+    enqueue(Work{std::move(block), nullptr, false});
+}
+
+void DispatchQueue::barrierAsync(Block block) {
+    enqueue(Work{std::move(block), nullptr, true});
+}
+
+void DispatchQueue::sync(const Block& block) {
+    runSync(block, false);
+}
+
+void DispatchQueue::barrierSync(const Block& block) {
+    runSync(block, true);
+}
+
+void DispatchQueue::after(MonoTime deadline, Block block) {
+    if (deadline == DispatchTime::forever())
+        return;
+    detail::SourceManager::shared().after(
+        deadline,
+        [self = shared_from_this(), block = std::move(block)]() mutable { self->async(std::move(block)); });
+}
+
+void DispatchQueue::checkSyncAllowed(bool barrier) const {
+    const QueueFrame* frame = QueueFrame::current();
+    std::shared_ptr<DispatchQueue> hold;
+    for (const DispatchQueue* queue = this; queue;) {
+        if (queue->m_kind == Kind::Main && RunLoop::isMainThread())
+            detail::dispatchFatal("dispatch: deadlock: sync onto queue '" + m_label +
+                                  "' from the main thread, which drains the main queue");
+        bool exclusive = queue->isSerial() || (queue == this && barrier && queue->m_kind == Kind::Concurrent);
+        if (exclusive && QueueFrame::holds(frame, queue))
+            detail::dispatchFatal(
+                "dispatch: deadlock: sync onto queue '" + m_label + "' from code already running on " +
+                (queue == this ? std::string("it") : "its target '" + queue->m_label + "'"));
+        hold = queue->target();
+        queue = hold.get();
+    }
+}
+
+void DispatchQueue::runSync(const Block& block, bool barrier) {
+    checkSyncAllowed(barrier);
+    if (m_kind == Kind::Root) {
+        // Nothing orders a global queue's blocks, so the caller's thread can run it at once.
+        QueueFrame frame{this, detail::t_frame, nullptr};
+        detail::t_frame = &frame;
+        struct Restore {
+            const QueueFrame* outer;
+            ~Restore() { detail::t_frame = outer; }
+        } restore{frame.outer};
+        block();
+        return;
+    }
+    detail::SyncWaiter waiter;
+    waiter.callerFrame = QueueFrame::current();
+    enqueue(Work{std::cref(block), &waiter, barrier});
+    waiter.wait();
+    if (waiter.error)
+        std::rethrow_exception(waiter.error);
+}
+
+void DispatchQueue::run(Work& work) {
+    QueueFrame frame{this, detail::t_frame, work.waiter ? work.waiter->callerFrame : nullptr};
+    detail::t_frame = &frame;
+    if (work.waiter) {
+        try {
+            work.block();
+        } catch (...) {
+            work.waiter->error = std::current_exception();
+        }
+        detail::t_frame = frame.outer;
+        work.waiter->signal();
+        return;
+    }
+    try {
+        work.block();
+    } catch (const std::exception& error) {
+        detail::dispatchFatal("dispatch: a block on queue '" + m_label + "' threw: " + error.what());
+    } catch (...) {
+        detail::dispatchFatal("dispatch: a block on queue '" + m_label + "' threw");
+    }
+    detail::t_frame = frame.outer;
+}
+
+void DispatchQueue::enqueue(Work work) {
+    switch (m_kind) {
+    case Kind::Root:
+        detail::WorkerPool::shared().submit(m_priority,
+                                            [this, work = std::move(work)]() mutable { run(work); });
+        return;
+    case Kind::Main:
+    case Kind::Serial: {
+        bool schedule = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_items.push_back(std::move(work));
+            if (!m_drainScheduled && m_suspendCount == 0)
+                schedule = m_drainScheduled = true;
+        }
+        if (schedule)
+            scheduleDrain();
+        return;
+    }
+    case Kind::Concurrent: {
+        {
+            std::lock_guard lock(m_mutex);
+            m_items.push_back(std::move(work));
+        }
+        pumpConcurrent();
+        return;
+    }
+    }
+}
+
+void DispatchQueue::scheduleDrain() {
+    if (m_kind == Kind::Main) {
+        mainQueueState().source->signal();
+        return;
+    }
+    effectiveTarget()->enqueue(Work{[self = shared_from_this()] { self->drain(); }, nullptr, false});
+}
+
+void DispatchQueue::drain() {
+    size_t budget = detail::drainBatch;
+    if (m_kind == Kind::Main) {
+        // Blocks queued while the main queue drains wait for the next pass, so the main run loop's
+        // other sources and timers get their turn in between.
+        std::lock_guard lock(m_mutex);
+        budget = std::max<size_t>(1, m_items.size());
+    }
+    for (size_t done = 0;; ++done) {
+        Work work;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_suspendCount > 0 || m_items.empty()) {
+                m_drainScheduled = false;
+                return;
+            }
+            if (done == budget)
+                break;
+            work = std::move(m_items.front());
+            m_items.pop_front();
+        }
+        run(work);
+    }
+    scheduleDrain();
+}
+
+void DispatchQueue::pumpConcurrent() {
+    std::vector<Work> starting;
+    {
+        std::lock_guard lock(m_mutex);
+        while (!m_items.empty() && m_suspendCount == 0 && !m_barrierRunning) {
+            if (m_items.front().barrier) {
+                if (m_running > 0)
+                    break;
+                m_barrierRunning = true;
+            } else {
+                ++m_running;
+            }
+            starting.push_back(std::move(m_items.front()));
+            m_items.pop_front();
+            if (m_barrierRunning)
+                break;
+        }
+    }
+    if (starting.empty())
+        return;
+    auto target = effectiveTarget();
+    for (auto& work : starting) {
+        bool barrier = work.barrier;
+        target->enqueue(Work{[self = shared_from_this(), work = std::move(work), barrier]() mutable {
+                                 self->run(work);
+                                 self->finishConcurrent(barrier);
+                             },
+                             nullptr, false});
+    }
+}
+
+void DispatchQueue::finishConcurrent(bool barrier) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (barrier)
+            m_barrierRunning = false;
+        else
+            --m_running;
+    }
+    pumpConcurrent();
+}
+
+void DispatchQueue::suspend() {
+    if (m_kind == Kind::Root)
+        return;
+    std::lock_guard lock(m_mutex);
+    ++m_suspendCount;
+}
+
+void DispatchQueue::resume() {
+    if (m_kind == Kind::Root)
+        return;
+    bool schedule = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_suspendCount == 0)
+            detail::dispatchFatal("dispatch: queue '" + m_label + "' resumed more often than suspended");
+        if (--m_suspendCount > 0)
+            return;
+        if (isSerial() && !m_drainScheduled && !m_items.empty())
+            schedule = m_drainScheduled = true;
+    }
+    if (schedule)
+        scheduleDrain();
+    else if (m_kind == Kind::Concurrent)
+        pumpConcurrent();
+}
+
+void DispatchQueue::apply(size_t iterations, const std::function<void(size_t)>& block) {
+    if (iterations == 0)
+        return;
+    auto runAll = [&] {
+        for (size_t i = 0; i < iterations; ++i)
+            block(i);
+    };
+    if (isSerial()) {
+        if (QueueFrame::holds(QueueFrame::current(), this))
+            runAll();
+        else
+            sync(runAll);
+        return;
+    }
+    // The caller takes part, so the iterations finish even if no helper ever starts (a barrier queued
+    // behind the caller holds them back); helpers that start late find nothing left and touch only
+    // the shared counters.
+    struct Shared {
+        std::atomic<size_t> next{0};
+        std::mutex mutex;
+        std::condition_variable condition;
+        size_t done{0};
+        size_t iterations{0};
+        const std::function<void(size_t)>* block{nullptr};
+
+        void work() {
+            size_t finished = 0;
+            for (size_t i; (i = next.fetch_add(1)) < iterations; ++finished)
+                (*block)(i);
+            if (finished == 0)
+                return;
+            std::lock_guard lock(mutex);
+            done += finished;
+            if (done == iterations)
+                condition.notify_all();
+        }
+    };
+    auto shared = std::make_shared<Shared>();
+    shared->iterations = iterations;
+    shared->block = &block;
+    size_t width = std::min<size_t>(iterations, std::max(2u, std::thread::hardware_concurrency()));
+    for (size_t helper = 1; helper < width; ++helper)
+        async([shared] { shared->work(); });
+    {
+        QueueFrame frame{this, detail::t_frame, nullptr};
+        detail::t_frame = &frame;
+        shared->work();
+        detail::t_frame = frame.outer;
+    }
+    detail::WorkerPool::BlockingScope blocking;
+    std::unique_lock lock(shared->mutex);
+    shared->condition.wait(lock, [&] { return shared->done == iterations; });
+}
+
+void DispatchQueue::setSpecific(const void* key, std::shared_ptr<void> value) {
+    std::shared_ptr<void> old;
+    std::lock_guard lock(m_mutex);
+    if (value) {
+        auto& slot = m_specifics[key];
+        old = std::exchange(slot, std::move(value));
+    } else if (auto it = m_specifics.find(key); it != m_specifics.end()) {
+        old = std::move(it->second);
+        m_specifics.erase(it);
+    }
+}
+
+std::shared_ptr<void> DispatchQueue::getSpecific(const void* key) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_specifics.find(key);
+    return it == m_specifics.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<void> DispatchQueue::getSpecificCurrent(const void* key) {
+    const QueueFrame* frame = QueueFrame::current();
+    if (!frame)
+        return nullptr;
+    std::shared_ptr<DispatchQueue> hold;
+    for (const DispatchQueue* queue = frame->queue; queue;) {
+        if (auto value = queue->getSpecific(key))
+            return value;
+        hold = queue->target();
+        queue = hold.get();
+    }
+    return nullptr;
+}
+
+} // namespace platform

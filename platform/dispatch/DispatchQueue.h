@@ -1,0 +1,120 @@
+#pragma once
+// Dispatch queues: blocks run in FIFO order, one at a time on a serial queue, side by side on a
+// concurrent one, on the elastic worker pool (the main queue: on the main thread's run loop).
+// A queue runs its blocks through its target queue (default: the global queue of default priority),
+// so a serial queue targeting another serial queue is serialised with it.
+// Promises: async never runs the block before returning; sync runs after everything queued before it
+// and returns after the block (rethrowing what it threw); a sync that could only deadlock (onto a queue
+// the caller is running on, or onto the main queue from the main thread) aborts with a message.
+// Queues are shared: create() and the singletons; pending work keeps its queue alive. Thread-safe.
+// Not promised: which worker thread runs a block, or any order between different queues.
+
+#include "platform/dispatch/DispatchTime.h"
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace platform {
+
+enum class DispatchQueueAttr { Serial, Concurrent };
+enum class DispatchQueuePriority { High, Default, Low, Background };
+
+namespace detail {
+struct QueueFrame;
+struct SyncWaiter;
+} // namespace detail
+
+class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
+public:
+    using Block = std::function<void()>;
+
+    // The serial queue drained by the main thread's run loop (common modes).
+    static std::shared_ptr<DispatchQueue> main();
+    // Concurrent, never suspended, barriers act as plain blocks; targets cannot be changed.
+    static std::shared_ptr<DispatchQueue>
+    global(DispatchQueuePriority priority = DispatchQueuePriority::Default);
+    static std::shared_ptr<DispatchQueue> create(std::string label,
+                                                 DispatchQueueAttr attr = DispatchQueueAttr::Serial,
+                                                 std::shared_ptr<DispatchQueue> target = nullptr);
+
+    const std::string& label() const { return m_label; }
+    bool isSerial() const;
+
+    // Blocks scheduled after the call go through the new target. Null means the default global queue.
+    // A cycle aborts. Ignored on the main and global queues.
+    void setTarget(std::shared_ptr<DispatchQueue> target);
+    std::shared_ptr<DispatchQueue> target() const;
+
+    // An exception escaping an async block stops the process, naming the queue.
+    void async(Block block);
+    void sync(const Block& block);
+    // Enqueues the block (as async) once Clock::current() reaches the deadline.
+    void after(MonoTime deadline, Block block);
+    void after(Duration delay, Block block) { after(DispatchTime::fromNow(delay), std::move(block)); }
+    // On a concurrent queue a barrier waits for the blocks before it and runs alone; elsewhere it is
+    // async/sync.
+    void barrierAsync(Block block);
+    void barrierSync(const Block& block);
+    // Runs block(0..iterations-1) and returns when all have run: in order on a serial queue; on a
+    // concurrent one in parallel, the calling thread taking part as if on the queue. Must not throw.
+    void apply(size_t iterations, const std::function<void(size_t)>& block);
+
+    // Suspension holds back blocks not yet started; a running block finishes. Resuming more than
+    // suspending aborts. No effect on global queues.
+    void suspend();
+    void resume();
+
+    // Queue-specific values, keyed by an address the caller owns. getSpecificCurrent looks at the queue
+    // the calling code runs on, then along its targets; the main thread counts as on the main queue.
+    void setSpecific(const void* key, std::shared_ptr<void> value);
+    std::shared_ptr<void> getSpecific(const void* key) const;
+    static std::shared_ptr<void> getSpecificCurrent(const void* key);
+
+private:
+    enum class Kind { Root, Main, Serial, Concurrent };
+    struct Work {
+        Block block;
+        detail::SyncWaiter* waiter{nullptr};
+        bool barrier{false};
+    };
+
+    struct PrivateTag {};
+
+public:
+    DispatchQueue(PrivateTag, Kind kind, std::string label, int priority);
+
+private:
+    friend struct detail::QueueFrame;
+    friend class DispatchSource;
+
+    static std::shared_ptr<DispatchQueue> makeMain();
+    void enqueue(Work work);
+    void scheduleDrain();
+    void drain();
+    void pumpConcurrent();
+    void finishConcurrent(bool barrier);
+    void runSync(const Block& block, bool barrier);
+    void checkSyncAllowed(bool barrier) const;
+    void run(Work& work);
+    bool isHeldByCurrentThread() const;
+    std::shared_ptr<DispatchQueue> effectiveTarget() const;
+
+    const Kind m_kind;
+    const std::string m_label;
+    const int m_priority;
+    mutable std::mutex m_mutex;
+    std::deque<Work> m_items;
+    std::shared_ptr<DispatchQueue> m_target;
+    int m_suspendCount{0};
+    bool m_drainScheduled{false};
+    size_t m_running{0};
+    bool m_barrierRunning{false};
+    std::unordered_map<const void*, std::shared_ptr<void>> m_specifics;
+};
+
+} // namespace platform

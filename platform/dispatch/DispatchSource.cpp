@@ -1,0 +1,304 @@
+#include "platform/dispatch/DispatchSource.h"
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/Fatal.h"
+#include "platform/dispatch/SourceManager.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopFdSource.h"
+#include "platform/runloop/Timer.h"
+
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+namespace platform {
+
+namespace {
+bool isOneShot(Duration interval) {
+    return interval <= Duration::zero() || interval == Duration::max();
+}
+} // namespace
+
+std::shared_ptr<DispatchSource> DispatchSource::create(DispatchSourceType type, int handle,
+                                                       std::shared_ptr<DispatchQueue> queue) {
+    return std::make_shared<DispatchSource>(
+        PrivateTag{}, type, type == DispatchSourceType::Timer ? -1 : handle, std::move(queue));
+}
+
+std::shared_ptr<DispatchSource> DispatchSource::createRead(int fd, std::shared_ptr<DispatchQueue> queue) {
+    return std::make_shared<DispatchSource>(PrivateTag{}, DispatchSourceType::Read, fd, std::move(queue));
+}
+
+std::shared_ptr<DispatchSource> DispatchSource::createWrite(int fd, std::shared_ptr<DispatchQueue> queue) {
+    return std::make_shared<DispatchSource>(PrivateTag{}, DispatchSourceType::Write, fd, std::move(queue));
+}
+
+std::shared_ptr<DispatchSource> DispatchSource::createTimer(std::shared_ptr<DispatchQueue> queue) {
+    return std::make_shared<DispatchSource>(PrivateTag{}, DispatchSourceType::Timer, -1, std::move(queue));
+}
+
+DispatchSource::DispatchSource(PrivateTag, DispatchSourceType type, int fd,
+                               std::shared_ptr<DispatchQueue> queue)
+    : m_type(type)
+    , m_fd(fd)
+    , m_queue(queue ? std::move(queue) : DispatchQueue::global()) {}
+
+DispatchSource::~DispatchSource() {
+    // Only a source never resumed (or already cancelled) gets here; invalidating is a safety net.
+    if (m_fdSource)
+        m_fdSource->invalidate();
+    if (m_timer)
+        m_timer->invalidate();
+}
+
+uint64_t DispatchSource::data() const {
+    std::lock_guard lock(m_mutex);
+    return m_currentData;
+}
+
+void DispatchSource::setEventHandler(Handler handler) {
+    auto shared = std::make_shared<Handler>(std::move(handler));
+    std::lock_guard lock(m_mutex);
+    if (m_cancelQueued)
+        return;
+    m_eventHandler.swap(shared); // the old one dies after the lock, outside any handler's state
+}
+
+void DispatchSource::setCancelHandler(Handler handler) {
+    std::lock_guard lock(m_mutex);
+    if (m_cancelQueued)
+        return;
+    m_cancelHandler.swap(handler);
+}
+
+void DispatchSource::setTimer(MonoTime start, Duration interval, Duration) {
+    std::lock_guard lock(m_mutex);
+    if (m_type != DispatchSourceType::Timer || m_cancelled)
+        return;
+    m_timerStart = start;
+    m_timerInterval = interval;
+    m_pendingData = 0;
+    m_hasEvent = false;
+    if (m_activated)
+        armTimerLocked();
+}
+
+void DispatchSource::resume() {
+    std::lock_guard lock(m_mutex);
+    if (m_suspendCount == 0)
+        detail::dispatchFatal("dispatch: source resumed more often than suspended");
+    if (--m_suspendCount > 0)
+        return;
+    if (!m_activated && !m_cancelled) {
+        activateLocked();
+    } else {
+        if (m_type != DispatchSourceType::Timer)
+            m_hasEvent = false; // readiness seen while suspended may be stale; the descriptor is asked again
+        deliverLocked();
+        updateInterestLocked();
+    }
+    maybeFinishCancelLocked();
+}
+
+void DispatchSource::suspend() {
+    std::lock_guard lock(m_mutex);
+    ++m_suspendCount;
+    updateInterestLocked();
+}
+
+void DispatchSource::cancel() {
+    std::shared_ptr<RunLoopFdSource> fdSource;
+    std::shared_ptr<Timer> timer;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cancelled)
+            return;
+        m_cancelled = true;
+        m_hasEvent = false;
+        ++m_timerGeneration;
+        fdSource = std::move(m_fdSource);
+        timer = std::move(m_timer);
+    }
+    // The run loop never waits for our lock while holding its own, but invalidating outside our lock
+    // keeps a callout that is just starting from having to wait for this thread.
+    if (fdSource)
+        fdSource->invalidate();
+    if (timer)
+        timer->invalidate();
+    std::lock_guard lock(m_mutex);
+    m_registrationGone = true;
+    maybeFinishCancelLocked();
+}
+
+bool DispatchSource::isCancelled() const {
+    std::lock_guard lock(m_mutex);
+    return m_cancelled;
+}
+
+void DispatchSource::activateLocked() {
+    m_activated = true;
+    m_registrationGone = false;
+    m_self = shared_from_this();
+    auto& loop = detail::SourceManager::shared().loop();
+    std::weak_ptr<DispatchSource> weak = m_self;
+    switch (m_type) {
+    case DispatchSourceType::Timer:
+        armTimerLocked();
+        return;
+    case DispatchSourceType::Read:
+    case DispatchSourceType::Write:
+        m_fdSource = RunLoopFdSource::create(
+            m_fd,
+            [weak](RunLoopFdSource&, uint32_t) {
+                if (auto self = weak.lock())
+                    self->descriptorReady();
+            },
+            RunLoopFdSource::None);
+        loop->addSource(m_fdSource, RunLoop::defaultMode);
+        updateInterestLocked();
+        return;
+    }
+}
+
+void DispatchSource::armTimerLocked() {
+    if (m_timer) {
+        m_timer->invalidate();
+        m_timer.reset();
+    }
+    uint64_t generation = ++m_timerGeneration;
+    if (m_timerStart == MonoTime::max())
+        return;
+    m_nextFire = m_timerStart;
+    std::weak_ptr<DispatchSource> weak = shared_from_this();
+    m_timer = Timer::create(m_timerStart, Duration::zero(), false, [weak, generation](Timer&) {
+        if (auto self = weak.lock())
+            self->timerFired(generation);
+    });
+    detail::SourceManager::shared().loop()->addTimer(m_timer, RunLoop::defaultMode);
+}
+
+void DispatchSource::updateInterestLocked() {
+    if (!m_fdSource)
+        return;
+    bool wanted = !m_cancelled && m_suspendCount == 0 && !m_handlerQueued && !m_hasEvent;
+    uint32_t event = m_type == DispatchSourceType::Read ? RunLoopFdSource::Read : RunLoopFdSource::Write;
+    if (wanted)
+        m_fdSource->enable(event);
+    else
+        m_fdSource->disable(event);
+}
+
+void DispatchSource::deliverLocked() {
+    if (!m_hasEvent || m_cancelled || m_suspendCount > 0 || m_handlerQueued || m_handlerRunning)
+        return;
+    m_handlerQueued = true;
+    m_queue->async([self = shared_from_this()] { self->runEventHandler(); });
+}
+
+void DispatchSource::maybeFinishCancelLocked() {
+    if (!m_cancelled || m_cancelQueued || m_suspendCount > 0 || m_handlerQueued || m_handlerRunning ||
+        !m_registrationGone)
+        return;
+    m_cancelQueued = true;
+    auto self = m_self ? std::move(m_self) : shared_from_this();
+    m_queue->async([self = std::move(self)] { self->runCancelHandler(); });
+}
+
+void DispatchSource::descriptorReady() {
+    uint64_t measured = measure();
+    std::lock_guard lock(m_mutex);
+    if (m_cancelled)
+        return;
+    m_pendingData = measured;
+    m_hasEvent = true;
+    deliverLocked();
+    updateInterestLocked();
+}
+
+void DispatchSource::timerFired(uint64_t generation) {
+    std::lock_guard lock(m_mutex);
+    if (m_cancelled || generation != m_timerGeneration || !m_timer)
+        return;
+    uint64_t fires = 1;
+    if (isOneShot(m_timerInterval)) {
+        m_timer.reset(); // the run loop invalidates a one-shot timer after this callout
+    } else {
+        // Intervals that passed unseen (a busy loop, or a test moving the clock far) count as fires
+        // without a handler each, so the schedule stays on its grid.
+        auto now = Clock::now();
+        if (now > m_nextFire)
+            fires += static_cast<uint64_t>((now - m_nextFire) / m_timerInterval);
+        m_nextFire += m_timerInterval * static_cast<int64_t>(fires);
+        m_timer->setFireDate(m_nextFire);
+    }
+    m_pendingData += fires;
+    m_hasEvent = true;
+    deliverLocked();
+}
+
+void DispatchSource::runEventHandler() {
+    std::shared_ptr<Handler> handler;
+    {
+        std::lock_guard lock(m_mutex);
+        m_handlerQueued = false;
+        if (m_cancelled) {
+            maybeFinishCancelLocked();
+            return;
+        }
+        if (m_suspendCount > 0 || !m_hasEvent) {
+            updateInterestLocked();
+            return;
+        }
+        m_currentData = m_pendingData;
+        m_pendingData = 0;
+        m_hasEvent = false;
+        m_handlerRunning = true;
+        handler = m_eventHandler;
+    }
+    if (handler && *handler)
+        (*handler)();
+    std::lock_guard lock(m_mutex);
+    m_handlerRunning = false;
+    if (m_cancelled) {
+        maybeFinishCancelLocked();
+        return;
+    }
+    deliverLocked();
+    updateInterestLocked();
+}
+
+void DispatchSource::runCancelHandler() {
+    Handler cancelHandler;
+    std::shared_ptr<Handler> eventHandler;
+    {
+        std::lock_guard lock(m_mutex);
+        cancelHandler.swap(m_cancelHandler);
+        eventHandler.swap(m_eventHandler);
+    }
+    // Handlers often capture their owner; releasing them here breaks those cycles.
+    eventHandler.reset();
+    if (cancelHandler)
+        cancelHandler();
+}
+
+uint64_t DispatchSource::measure() const {
+    if (m_type == DispatchSourceType::Read) {
+        int accepting = 0;
+        socklen_t length = sizeof(accepting);
+        if (getsockopt(m_fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &length) == 0 && accepting)
+            return manyConnections;
+        int readable = 0;
+        if (ioctl(m_fd, FIONREAD, &readable) == 0 && readable > 0)
+            return static_cast<uint64_t>(readable);
+        return 0;
+    }
+    int bufferSize = 0;
+    socklen_t length = sizeof(bufferSize);
+    int queued = 0;
+    if (getsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &bufferSize, &length) == 0 &&
+        ioctl(m_fd, SIOCOUTQ, &queued) == 0 && bufferSize > queued)
+        return static_cast<uint64_t>(bufferSize - queued);
+    return 1;
+}
+
+} // namespace platform

@@ -1,0 +1,106 @@
+#pragma once
+// Event sources whose handlers run on a target queue: a descriptor becoming readable or writable, or a
+// timer in platform::Clock time. The manager thread watches them; handlers only ever run on the queue.
+// Promises: a source is created suspended (resume it once to start); suspend/resume nest, and resuming
+// more than suspending aborts. One event handler at a time per source; events that arrive meanwhile are
+// merged (descriptors are level-triggered and looked at again after the handler; timer fires add up in
+// data()). After cancel() no event handler starts; the cancel handler runs once on the target queue,
+// after the last event handler has returned, and only while the source is resumed. A descriptor's
+// registration is gone when cancel() returns, so the cancel handler may close it.
+// Ownership: a resumed source keeps itself alive until its cancel handler has been queued; the handlers
+// are released then. Thread-safe.
+
+#include "platform/foundation/Clock.h"
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+
+namespace platform {
+
+class DispatchQueue;
+class RunLoopFdSource;
+class Timer;
+
+enum class DispatchSourceType { Read, Write, Timer };
+
+class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
+    struct PrivateTag {};
+
+public:
+    using Handler = std::function<void()>;
+
+    // data() of a read source on a listening socket: the pending connection count is not known.
+    static constexpr uint64_t manyConnections = std::numeric_limits<int64_t>::max();
+
+    // The type's factory below; `handle` is the descriptor (ignored for timers).
+    static std::shared_ptr<DispatchSource> create(DispatchSourceType type, int handle,
+                                                  std::shared_ptr<DispatchQueue> queue);
+    // data(): bytes readable (0 at end of stream), or manyConnections on a listening socket.
+    static std::shared_ptr<DispatchSource> createRead(int fd, std::shared_ptr<DispatchQueue> queue);
+    // data(): an estimate of the bytes that can be written without blocking (at least 1).
+    static std::shared_ptr<DispatchSource> createWrite(int fd, std::shared_ptr<DispatchQueue> queue);
+    // data(): the number of fires since the handler last ran. Unarmed until setTimer.
+    static std::shared_ptr<DispatchSource> createTimer(std::shared_ptr<DispatchQueue> queue);
+
+    DispatchSource(PrivateTag, DispatchSourceType type, int fd, std::shared_ptr<DispatchQueue> queue);
+    ~DispatchSource();
+
+    DispatchSourceType type() const { return m_type; }
+    int handle() const { return m_fd; }
+    // The value for the event handler now running (see the factories).
+    uint64_t data() const;
+
+    void setEventHandler(Handler handler);
+    void setCancelHandler(Handler handler);
+
+    // Timers: first fire at `start`, then every `interval`; a zero or Duration::max() interval fires once.
+    // Replaces any earlier setting, also from the timer's own handler. start == forever disarms.
+    // Leeway is accepted for the platform's signature and not used.
+    void setTimer(MonoTime start, Duration interval, Duration leeway = Duration::zero());
+
+    void resume();
+    void suspend();
+    void cancel();
+    bool isCancelled() const;
+
+private:
+    void activateLocked();
+    void armTimerLocked();
+    void updateInterestLocked();
+    void deliverLocked();
+    void maybeFinishCancelLocked();
+    void descriptorReady();
+    void timerFired(uint64_t generation);
+    void runEventHandler();
+    void runCancelHandler();
+    uint64_t measure() const;
+
+    const DispatchSourceType m_type;
+    const int m_fd;
+    const std::shared_ptr<DispatchQueue> m_queue;
+    mutable std::mutex m_mutex;
+    std::shared_ptr<Handler> m_eventHandler;
+    Handler m_cancelHandler;
+    int m_suspendCount{1};
+    bool m_activated{false};
+    bool m_cancelled{false};
+    bool m_registrationGone{true};
+    bool m_cancelQueued{false};
+    bool m_handlerQueued{false};
+    bool m_handlerRunning{false};
+    bool m_hasEvent{false};
+    uint64_t m_pendingData{0};
+    uint64_t m_currentData{0};
+    std::shared_ptr<DispatchSource> m_self;
+    std::shared_ptr<RunLoopFdSource> m_fdSource;
+    std::shared_ptr<Timer> m_timer;
+    MonoTime m_timerStart{MonoTime::max()};
+    Duration m_timerInterval{Duration::zero()};
+    MonoTime m_nextFire{MonoTime::max()};
+    uint64_t m_timerGeneration{0};
+};
+
+} // namespace platform

@@ -1,0 +1,152 @@
+#include "platform/dispatch/WorkerPool.h"
+
+#include "platform/dispatch/Fatal.h"
+#include "platform/foundation/Immortal.h"
+
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+namespace platform::detail {
+
+namespace {
+// Room for many blocked workers (lookups, synchronous calls) while still bounding a runaway.
+constexpr size_t maxThreads = 512;
+// The watchdog's notion of "stuck": no job started for this long while jobs wait.
+constexpr auto stallInterval = std::chrono::milliseconds(10);
+constexpr size_t maxSpawnPerStall = 4;
+constexpr auto idleTimeout = std::chrono::seconds(10);
+
+thread_local bool t_isWorker = false;
+} // namespace
+
+WorkerPool& WorkerPool::shared() {
+    static Immortal<WorkerPool> pool;
+    return pool.get();
+}
+
+WorkerPool::WorkerPool()
+    : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency())) {}
+
+bool WorkerPool::isWorkerThread() {
+    return t_isWorker;
+}
+
+size_t WorkerPool::threadCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_threads;
+}
+
+void WorkerPool::submit(int priority, Job job) {
+    priority = std::clamp(priority, 0, priorityCount - 1);
+    std::lock_guard lock(m_mutex);
+    m_pending[priority].push_back(std::move(job));
+    ++m_pendingCount;
+    if (m_sleeping > m_signalled) {
+        ++m_signalled;
+        m_workAvailable.notify_one();
+    } else if (wantsWorkerLocked()) {
+        spawnLocked();
+    }
+    if (!m_watchdogRunning) {
+        m_watchdogRunning = true;
+        std::thread([this] { watchdogMain(); }).detach();
+    } else if (m_watchdogIdle) {
+        m_watchdogIdle = false;
+        m_watchdogWake.notify_one();
+    }
+}
+
+bool WorkerPool::wantsWorkerLocked() const {
+    size_t active = m_threads - m_sleeping - m_blocked;
+    return active < m_maxActive && m_threads < maxThreads;
+}
+
+void WorkerPool::spawnLocked() {
+    try {
+        std::thread([this] { workerMain(); }).detach();
+        ++m_threads;
+    } catch (const std::system_error&) {
+        // Out of threads: the jobs wait for a running worker. Only fatal when there is none at all.
+        if (m_threads == 0)
+            dispatchFatal("dispatch: cannot start any worker thread");
+    }
+}
+
+void WorkerPool::workerMain() {
+    t_isWorker = true;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_pendingCount > 0) {
+            Job job;
+            for (auto& queue : m_pending) {
+                if (!queue.empty()) {
+                    job = std::move(queue.front());
+                    queue.pop_front();
+                    break;
+                }
+            }
+            --m_pendingCount;
+            ++m_started;
+            lock.unlock();
+            job();
+            job = nullptr; // captured state is released outside the lock
+            lock.lock();
+            continue;
+        }
+        ++m_sleeping;
+        bool woken = m_workAvailable.wait_for(lock, idleTimeout, [this] { return m_pendingCount > 0; });
+        --m_sleeping;
+        if (m_signalled > 0)
+            --m_signalled;
+        if (!woken) {
+            --m_threads;
+            return;
+        }
+    }
+}
+
+void WorkerPool::watchdogMain() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_pendingCount == 0) {
+            m_watchdogIdle = true;
+            m_watchdogWake.wait(lock, [this] { return !m_watchdogIdle; });
+            continue;
+        }
+        uint64_t seen = m_started;
+        m_watchdogWake.wait_for(lock, stallInterval);
+        if (m_pendingCount == 0 || m_started != seen)
+            continue;
+        size_t spawn = std::min(m_pendingCount, maxSpawnPerStall);
+        for (size_t i = 0; i < spawn && m_threads < maxThreads; ++i)
+            spawnLocked();
+    }
+}
+
+void WorkerPool::willBlock() {
+    std::lock_guard lock(m_mutex);
+    ++m_blocked;
+    if (m_pendingCount > m_sleeping - m_signalled && wantsWorkerLocked())
+        spawnLocked();
+}
+
+void WorkerPool::didUnblock() {
+    std::lock_guard lock(m_mutex);
+    --m_blocked;
+}
+
+WorkerPool::BlockingScope::BlockingScope() {
+    if (t_isWorker) {
+        m_counted = true;
+        shared().willBlock();
+    }
+}
+
+WorkerPool::BlockingScope::~BlockingScope() {
+    if (m_counted)
+        shared().didUnblock();
+}
+
+} // namespace platform::detail

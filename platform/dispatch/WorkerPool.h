@@ -1,0 +1,66 @@
+#pragma once
+// The elastic thread pool under every dispatch queue. Jobs run in priority order (0 first), FIFO within
+// a priority, on any worker. The pool keeps about one running worker per core, and adds workers when
+// queued jobs stop moving: at once when a worker announces a blocking wait (BlockingScope), and from a
+// watchdog when no job has started for a short while (blocking it was not told about: name lookups,
+// sleeps, foreign locks). Idle workers exit after a while. Thread-safe; the pool lives for the process.
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace platform::detail {
+
+class WorkerPool {
+public:
+    using Job = std::function<void()>;
+    static constexpr int priorityCount = 4;
+
+    static WorkerPool& shared();
+
+    void submit(int priority, Job job);
+
+    // Marks the current thread as blocked for the scope's lifetime. Cheap and harmless off the pool.
+    class BlockingScope {
+    public:
+        BlockingScope();
+        ~BlockingScope();
+        BlockingScope(const BlockingScope&) = delete;
+        BlockingScope& operator=(const BlockingScope&) = delete;
+
+    private:
+        bool m_counted{false};
+    };
+
+    static bool isWorkerThread();
+    size_t threadCount() const;
+
+    WorkerPool();
+
+private:
+    void spawnLocked();
+    bool wantsWorkerLocked() const;
+    void workerMain();
+    void watchdogMain();
+    void willBlock();
+    void didUnblock();
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_workAvailable;
+    std::condition_variable m_watchdogWake;
+    std::deque<Job> m_pending[priorityCount];
+    size_t m_pendingCount{0};
+    size_t m_threads{0};
+    size_t m_sleeping{0};
+    size_t m_signalled{0};
+    size_t m_blocked{0};
+    uint64_t m_started{0};
+    bool m_watchdogRunning{false};
+    bool m_watchdogIdle{false};
+    size_t m_maxActive;
+};
+
+} // namespace platform::detail

@@ -1,0 +1,112 @@
+#pragma once
+// What a RunLoop keeps, shared by the loop, its timers and its sources. Private to platform/runloop.
+//
+// Lock order: a loop's mutex may be held while taking a timer's or source's mutex, never the
+// reverse; no callout runs with either held.
+
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopFdSource.h"
+#include "platform/runloop/RunLoopSignalSource.h"
+#include "platform/runloop/Timer.h"
+
+#include <atomic>
+#include <deque>
+#include <set>
+#include <sys/types.h>
+#include <unordered_map>
+
+namespace platform {
+
+namespace detail {
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1)
+        : m_fd(fd) {}
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd();
+    int get() const { return m_fd; }
+
+private:
+    int m_fd{-1};
+};
+
+// `time + by`, held at the ends of the clock's range: "never" is often spelt as a huge interval.
+MonoTime saturatingAdd(MonoTime time, Duration by);
+
+} // namespace detail
+
+struct RunLoop::Internals {
+    struct Perform {
+        std::function<void()> block;
+        std::vector<RunLoopMode> modes;
+        const void* target{nullptr};
+        uint64_t sequence{0};
+    };
+    struct TimerEntry {
+        std::shared_ptr<Timer> timer;
+        std::set<RunLoopMode> modes;
+        uint64_t sequence{0};
+    };
+    struct FdSourceEntry {
+        std::shared_ptr<RunLoopFdSource> source;
+        std::set<RunLoopMode> modes;
+    };
+    struct FdEntry {
+        uint32_t generation{0};
+        uint32_t registered{0};  // the epoll events currently asked for; 0 when not in the set
+        bool alwaysReady{false}; // a descriptor epoll refuses (a regular file) is always ready
+        std::vector<FdSourceEntry> sources;
+    };
+    struct SignalEntry {
+        std::shared_ptr<RunLoopSignalSource> source;
+        std::set<RunLoopMode> modes;
+    };
+
+    Internals();
+
+    // All of these take `mutex` themselves.
+    void detachTimer(const Timer* timer);
+    void detachFdSource(const RunLoopFdSource* source);
+    void detachSignalSource(const RunLoopSignalSource* source);
+    void fdSourceChanged(int fd);
+    void wake();
+
+    // Callers hold `mutex`.
+    bool isActive(const std::set<RunLoopMode>& modes, const RunLoopMode& mode) const;
+    bool isActive(const std::vector<RunLoopMode>& modes, const RunLoopMode& mode) const;
+    void applyInterest(int fd, FdEntry& entry);
+    void applyAllInterest();
+
+    // The passes of a run; owning thread only, no lock held. Each returns whether it called out.
+    void followClock(const std::shared_ptr<RunLoop>& self);
+    bool fireTimers(const RunLoopMode& mode);
+    bool runPerforms(const RunLoopMode& mode);
+    bool fireSignals(const RunLoopMode& mode);
+    int waitTimeout(const RunLoopMode& mode, std::optional<MonoTime> limitDate,
+                    std::optional<std::chrono::steady_clock::time_point> realLimit);
+    bool waitAndDispatch(const RunLoopMode& mode, int timeoutMilliseconds);
+    static bool fireTimer(const std::shared_ptr<Timer>& timer, MonoTime now);
+
+    detail::UniqueFd epollFd;
+    detail::UniqueFd wakeFd;
+    std::atomic<bool> stopRequested{false};
+
+    mutable std::mutex mutex;
+    bool dead{false};
+    std::set<RunLoopMode> commonSet{defaultMode};
+    std::vector<RunLoopMode> modeStack; // runs in progress, innermost last
+    uint64_t nextSequence{1};
+    uint32_t nextGeneration{1};
+    std::deque<Perform> performs;
+    std::unordered_map<const Timer*, TimerEntry> timers;
+    std::unordered_map<int, FdEntry> fds;
+    std::vector<SignalEntry> signals;
+
+    // Only the owning thread touches these.
+    std::shared_ptr<Clock> clock;
+    uint64_t clockListener{0};
+};
+
+} // namespace platform

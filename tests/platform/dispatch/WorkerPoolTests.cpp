@@ -1,0 +1,61 @@
+#include "platform/dispatch/DispatchGroup.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchSemaphore.h"
+#include "tests/platform/dispatch/Waiting.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+
+using namespace platform;
+using dispatchtest::Counter;
+using dispatchtest::Gate;
+
+namespace {
+
+constexpr int blockedTasks = 64;
+
+TEST(WorkerPool, SurvivesSixtyFourTasksBlockedWhereDispatchCannotSee) {
+    Gate gate;
+    Counter started;
+    Counter finished;
+    for (int i = 0; i < blockedTasks; ++i)
+        DispatchQueue::global()->async([&] {
+            started.notify();
+            gate.pass(); // a foreign lock: only the watchdog can notice the pool is stuck
+            finished.notify();
+        });
+    // All of them can be inside at once only if the pool grew past them.
+    ASSERT_TRUE(started.waitFor(blockedTasks));
+
+    Counter otherQueue;
+    auto serial = DispatchQueue::create("still-moving");
+    serial->async([&] { otherQueue.notify(); });
+    EXPECT_TRUE(otherQueue.waitFor(1));
+
+    gate.open();
+    EXPECT_TRUE(finished.waitFor(blockedTasks));
+}
+
+TEST(WorkerPool, SurvivesSixtyFourTasksBlockedOnSemaphoresSignalledByLaterWork) {
+    auto semaphore = DispatchSemaphore::create(0);
+    auto group = DispatchGroup::create();
+    auto low = DispatchQueue::global(DispatchQueuePriority::Low);
+    for (int i = 0; i < blockedTasks; ++i)
+        group->async(DispatchQueue::global(DispatchQueuePriority::High), [semaphore] { semaphore->wait(); });
+    // The signals are queued behind the waiters, at a lower priority.
+    for (int i = 0; i < blockedTasks; ++i)
+        group->async(low, [semaphore] { semaphore->signal(); });
+    EXPECT_TRUE(group->wait(std::chrono::seconds(20)));
+}
+
+TEST(WorkerPool, ManyWorkersSyncingOntoOneSerialQueueAllComplete) {
+    auto serial = DispatchQueue::create("shared");
+    auto group = DispatchGroup::create();
+    std::atomic<int> total{0};
+    for (int i = 0; i < blockedTasks; ++i)
+        group->async(DispatchQueue::global(), [&] { serial->sync([&] { ++total; }); });
+    EXPECT_TRUE(group->wait(std::chrono::seconds(20)));
+    EXPECT_EQ(total.load(), blockedTasks);
+}
+
+} // namespace

@@ -1,0 +1,122 @@
+#include "platform/foundation/Data.h"
+
+#include <gtest/gtest.h>
+
+using platform::Data;
+using platform::MutableData;
+
+TEST(DataSlices, SubdataSharesTheBufferAndClampsToTheBytesThatExist) {
+    Data whole(std::string_view("0123456789"));
+    Data middle = whole.subdata(2, 5);
+    EXPECT_EQ(middle.view(), "23456");
+    EXPECT_EQ(middle.bytes(), whole.bytes() + 2);
+
+    Data inner = middle.subdata(1, 2);
+    EXPECT_EQ(inner.view(), "34");
+    EXPECT_EQ(inner.bytes(), whole.bytes() + 3);
+
+    EXPECT_EQ(middle.subdata(3, 100).view(), "56");
+    EXPECT_TRUE(middle.subdata(5, 1).empty());
+    EXPECT_TRUE(middle.subdata(50, 1).empty());
+    EXPECT_EQ(whole.subdata(0, SIZE_MAX).view(), "0123456789");
+    EXPECT_EQ(whole.subdata(SIZE_MAX, SIZE_MAX).length(), 0u);
+}
+
+TEST(DataSlices, EmptyDataHasNoBytes) {
+    Data empty;
+    EXPECT_TRUE(empty.empty());
+    EXPECT_EQ(empty.length(), 0u);
+    EXPECT_EQ(empty.view(), "");
+    EXPECT_TRUE(empty.toVector().empty());
+    EXPECT_EQ(empty, Data(std::vector<uint8_t>{}));
+    EXPECT_EQ(empty, Data(nullptr, 0));
+    EXPECT_TRUE(empty.subdata(0, 10).empty());
+}
+
+TEST(DataSlices, EqualityAndHashFollowTheBytesNotTheBuffer) {
+    Data whole(std::string_view("abcabc"));
+    Data first = whole.subdata(0, 3), second = whole.subdata(3, 3);
+    Data separate(std::string_view("abc"));
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first, separate);
+    EXPECT_EQ(first.hash(), separate.hash());
+    EXPECT_FALSE(first == whole);
+    EXPECT_EQ(Data(std::vector<uint8_t>{0, 1, 255}).toVector(), (std::vector<uint8_t>{0, 1, 255}));
+    EXPECT_EQ(Data(std::string_view("x\0y", 3)).length(), 3u);
+}
+
+TEST(DataSlices, SourceBytesAreCopiedOnConstruction) {
+    char text[] = "hello";
+    Data data(text, 5);
+    text[0] = 'j';
+    EXPECT_EQ(data.toString(), "hello");
+}
+
+TEST(MutableDataEdits, AppendsAndResizes) {
+    MutableData buffer;
+    buffer.appendString("ab");
+    buffer.appendBytes("cd", 2);
+    buffer.appendData(Data(std::string_view("ef")).subdata(1, 1));
+    buffer.appendBytes(nullptr, 0);
+    EXPECT_EQ(buffer.view(), "abcdf");
+
+    buffer.setLength(3);
+    EXPECT_EQ(buffer.view(), "abc");
+    buffer.increaseLengthBy(2);
+    EXPECT_EQ(buffer.view(), std::string_view("abc\0\0", 5));
+    EXPECT_EQ(MutableData(4).view(), std::string_view("\0\0\0\0", 4));
+}
+
+TEST(MutableDataEdits, ReplacesRangesThatGrowShrinkOrRunPastTheEnd) {
+    MutableData buffer(Data(std::string_view("0123456789")));
+    buffer.replaceBytes(2, 3, "ab", 2);
+    EXPECT_EQ(buffer.view(), "01ab56789");
+    buffer.replaceBytes(0, 1, "XYZ", 3);
+    EXPECT_EQ(buffer.view(), "XYZ1ab56789");
+    buffer.replaceBytes(3, 0, "-", 1);
+    EXPECT_EQ(buffer.view(), "XYZ-1ab56789");
+    buffer.replaceBytes(8, 100, nullptr, 0);
+    EXPECT_EQ(buffer.view(), "XYZ-1ab5");
+    buffer.replaceBytes(100, 5, "!", 1);
+    EXPECT_EQ(buffer.view(), "XYZ-1ab5!");
+}
+
+TEST(MutableDataEdits, ReplacementMayComeFromTheBufferItself) {
+    MutableData buffer(Data(std::string_view("abcd")));
+    // Replace "b" with "cd", read from the buffer being edited.
+    buffer.replaceBytes(1, 1, buffer.bytes() + 2, 2);
+    EXPECT_EQ(buffer.view(), "acdcd");
+
+    MutableData same(Data(std::string_view("abcdef")));
+    same.replaceBytes(0, 3, same.bytes() + 3, 3);
+    EXPECT_EQ(same.view(), "defdef");
+
+    MutableData doubled(Data(std::string_view("xy")));
+    doubled.appendBytes(doubled.bytes(), doubled.length());
+    EXPECT_EQ(doubled.view(), "xyxy");
+}
+
+TEST(MutableDataEdits, RemovesFromTheFront) {
+    MutableData buffer(Data(std::string_view("header|body")));
+    buffer.removeFirst(7);
+    EXPECT_EQ(buffer.view(), "body");
+    buffer.removeFirst(100);
+    EXPECT_TRUE(buffer.empty());
+    buffer.removeFirst(1);
+    EXPECT_TRUE(buffer.empty());
+}
+
+TEST(MutableDataEdits, SnapshotsDoNotSeeLaterEdits) {
+    MutableData buffer(Data(std::string_view("abc")));
+    Data snapshot = buffer.data();
+    buffer.mutableBytes()[0] = 'z';
+    buffer.appendString("d");
+    EXPECT_EQ(snapshot.view(), "abc");
+    EXPECT_EQ(buffer.data().view(), "zbcd");
+
+    Data source(std::string_view("keep"));
+    MutableData copy(source);
+    copy.mutableBytes()[0] = 'p';
+    EXPECT_EQ(source.view(), "keep");
+    EXPECT_TRUE(MutableData(Data()).empty());
+}

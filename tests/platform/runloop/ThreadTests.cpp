@@ -1,0 +1,156 @@
+#include "platform/runloop/Thread.h"
+#include "tests/support/MainLoop.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <latch>
+#include <thread>
+#include <vector>
+
+using namespace platform;
+using namespace std::chrono_literals;
+using liveapp::test::pumpMainLoopUntil;
+
+TEST(Thread, AWaitingPerformRunsOnTheThreadAndReturnsAfterIt) {
+    auto thread = Thread::detachNewThread("worker");
+    std::thread::id ranOn;
+    std::shared_ptr<Thread> currentThere;
+    bool mainThere = true;
+    EXPECT_TRUE(thread->perform(
+        [&] {
+            ranOn = std::this_thread::get_id();
+            currentThere = Thread::current();
+            mainThere = Thread::isMainThread();
+        },
+        true));
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+    EXPECT_EQ(currentThere, thread);
+    EXPECT_FALSE(mainThere);
+    thread->cancel();
+    thread->join();
+}
+
+TEST(Thread, PerformsThatDoNotWaitRunInOrderOnTheThread) {
+    auto thread = Thread::detachNewThread("worker");
+    std::vector<int> order; // touched only on the worker until the waiting perform hands it back
+    for (int i = 0; i < 100; ++i)
+        EXPECT_TRUE(thread->perform([&order, i] { order.push_back(i); }));
+    EXPECT_TRUE(thread->perform([] {}, true));
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(order[i], i);
+    thread->cancel();
+    thread->join();
+}
+
+TEST(Thread, CancelDropsPerformsTheThreadHadNotRun) {
+    std::latch holding{1};
+    std::latch release{1};
+    auto thread = Thread::detachNewThread("worker");
+    thread->perform([&] {
+        holding.count_down();
+        release.wait();
+    });
+    holding.wait();
+    auto captured = std::make_shared<int>(0);
+    std::weak_ptr<int> watch = captured;
+    bool ran = false;
+    thread->perform([&ran, captured] { ran = true; });
+    captured.reset();
+    thread->cancel();
+    release.count_down();
+    thread->join();
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST(Thread, APerformOnTheThreadItselfRunsInPlaceWhenWaiting) {
+    auto thread = Thread::detachNewThread("worker");
+    std::vector<std::string> order;
+    thread->perform(
+        [&] {
+            order.push_back("outer");
+            Thread::current()->perform([&] { order.push_back("inner"); }, true);
+            order.push_back("after");
+        },
+        true);
+    EXPECT_EQ(order, (std::vector<std::string>{"outer", "inner", "after"}));
+    thread->cancel();
+    thread->join();
+}
+
+TEST(Thread, CancelEndsTheDefaultBody) {
+    auto thread = Thread::create("idle");
+    EXPECT_FALSE(thread->isExecuting());
+    thread->start();
+    EXPECT_NE(thread->runLoop(), nullptr);
+    thread->cancel();
+    thread->join();
+    EXPECT_TRUE(thread->isCancelled());
+    EXPECT_TRUE(thread->isFinished());
+    EXPECT_FALSE(thread->isExecuting());
+}
+
+TEST(Thread, CancelBeforeTheLoopRunsStillEndsIt) {
+    auto thread = Thread::create("short-lived");
+    thread->cancel();
+    thread->start();
+    thread->join();
+    EXPECT_TRUE(thread->isFinished());
+}
+
+TEST(Thread, PerformsOnAnEndedThreadAreRefused) {
+    std::latch release{1};
+    auto thread = Thread::detachNewThread("custom body", [&] { release.wait(); });
+    auto captured = std::make_shared<int>(0);
+    std::weak_ptr<int> watch = captured;
+    std::atomic<bool> result{true};
+    // Queued before the body ends or refused after: either way it never runs, and the wait ends.
+    std::thread waiter([&, captured] { result = thread->perform([captured] {}, true); });
+    captured.reset();
+    release.count_down();
+    waiter.join();
+    thread->join();
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(thread->perform([] {}));
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST(Thread, ACustomBodyRunsItsLoopUntilCancelled) {
+    std::atomic<int> passes{0};
+    auto thread = Thread::detachNewThread("custom", [&] {
+        ++passes;
+        Thread::runUntilCancelled();
+    });
+    EXPECT_TRUE(thread->perform([&] { ++passes; }, true));
+    thread->cancel();
+    thread->join();
+    EXPECT_EQ(passes, 2);
+}
+
+TEST(Thread, TheMainThreadRunsPerformsWhileTheTestPumps) {
+    EXPECT_TRUE(Thread::isMainThread());
+    EXPECT_EQ(Thread::current(), Thread::mainThread());
+    std::atomic<bool> ranOnMain{false};
+    std::atomic<bool> returned{false};
+    auto worker = Thread::detachNewThread("worker", [&] {
+        Thread::mainThread()->perform([&] { ranOnMain = Thread::isMainThread(); }, true);
+        returned = true;
+    });
+    EXPECT_TRUE(pumpMainLoopUntil([&] { return returned.load(); }));
+    EXPECT_TRUE(ranOnMain);
+    worker->join();
+}
+
+TEST(Thread, AThreadNotStartedByThreadGetsOneOnFirstUse) {
+    std::shared_ptr<Thread> first, second;
+    std::shared_ptr<RunLoop> loop;
+    std::thread([&] {
+        first = Thread::current();
+        second = Thread::current();
+        loop = RunLoop::current();
+    }).join();
+    EXPECT_EQ(first, second);
+    EXPECT_NE(first, Thread::mainThread());
+    EXPECT_EQ(first->runLoop(), loop);
+}

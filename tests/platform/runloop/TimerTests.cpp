@@ -1,0 +1,223 @@
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/Timer.h"
+#include "tests/support/MainLoop.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+using namespace platform;
+using namespace std::chrono_literals;
+using liveapp::test::pumpMainLoopOnce;
+using liveapp::test::pumpMainLoopUntil;
+
+namespace {
+
+class TimerTest : public testing::Test {
+protected:
+    void SetUp() override { Clock::install(clock); }
+    void TearDown() override {
+        // Blocks capture the test's locals: none may outlive the test on the shared main loop.
+        for (auto& timer : scheduled)
+            timer->invalidate();
+        Clock::install(nullptr);
+    }
+
+    std::shared_ptr<Timer> schedule(Duration after, Timer::Block block, bool repeats = false,
+                                    Duration interval = 0s, const RunLoopMode& mode = RunLoop::defaultMode) {
+        auto timer = Timer::create(start + after, interval, repeats, std::move(block));
+        loop->addTimer(timer, mode);
+        scheduled.push_back(timer);
+        return timer;
+    }
+
+    std::shared_ptr<ManualClock> clock{std::make_shared<ManualClock>()};
+    std::shared_ptr<RunLoop> loop{RunLoop::main()};
+    MonoTime start{clock->monotonic()};
+    std::vector<std::shared_ptr<Timer>> scheduled;
+};
+
+} // namespace
+
+TEST_F(TimerTest, DueTimersFireInFireDateOrderWithTiesInSchedulingOrder) {
+    std::vector<std::string> order;
+    schedule(3s, [&](Timer&) { order.push_back("3s"); });
+    schedule(1s, [&](Timer&) { order.push_back("1s first"); });
+    schedule(2s, [&](Timer&) { order.push_back("2s"); });
+    schedule(1s, [&](Timer&) { order.push_back("1s second"); });
+    clock->advance(5s);
+    pumpMainLoopOnce();
+    EXPECT_EQ(order, (std::vector<std::string>{"1s first", "1s second", "2s", "3s"}));
+}
+
+TEST_F(TimerTest, ATimerFiresNoEarlierThanItsDate) {
+    int fired = 0;
+    schedule(10s, [&](Timer&) { ++fired; });
+    clock->advance(10s - 1ns);
+    pumpMainLoopOnce();
+    EXPECT_EQ(fired, 0);
+    clock->advance(1ns);
+    pumpMainLoopOnce();
+    EXPECT_EQ(fired, 1);
+}
+
+TEST_F(TimerTest, ATimerInvalidatedByAnEarlierCalloutOfThePassDoesNotFire) {
+    std::shared_ptr<Timer> later;
+    int laterFired = 0;
+    schedule(1s, [&](Timer&) { later->invalidate(); });
+    later = schedule(2s, [&](Timer&) { ++laterFired; });
+    clock->advance(3s);
+    pumpMainLoopOnce();
+    EXPECT_EQ(laterFired, 0);
+    EXPECT_FALSE(later->isValid());
+}
+
+TEST_F(TimerTest, AOneShotTimerInvalidatesItselfUnlessItsBlockRearmsIt) {
+    int fired = 0;
+    auto once = schedule(1s, [&](Timer&) { ++fired; });
+    int rearmedFired = 0;
+    auto rearmed = schedule(1s, [&](Timer& timer) {
+        if (++rearmedFired == 1)
+            timer.setFireDate(timer.fireDate() + 1s);
+    });
+    clock->advance(1s);
+    pumpMainLoopOnce();
+    EXPECT_FALSE(once->isValid());
+    EXPECT_TRUE(rearmed->isValid());
+    clock->advance(1s);
+    pumpMainLoopOnce();
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(rearmedFired, 2);
+    EXPECT_FALSE(rearmed->isValid());
+}
+
+TEST_F(TimerTest, ARepeatingTimerThatFellBehindFiresOnceAndKeepsItsPhase) {
+    int fired = 0;
+    auto timer = schedule(
+        1s, [&](Timer&) { ++fired; }, true, 1s);
+    clock->advance(3500ms);
+    pumpMainLoopOnce();
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(timer->fireDate(), start + 4s);
+    clock->advance(500ms);
+    pumpMainLoopOnce();
+    EXPECT_EQ(fired, 2);
+    EXPECT_TRUE(timer->isValid());
+}
+
+TEST_F(TimerTest, ARepeatingTimerStopsWhenItsBlockInvalidatesIt) {
+    int fired = 0;
+    schedule(
+        1s,
+        [&](Timer& timer) {
+            if (++fired == 3)
+                timer.invalidate();
+        },
+        true, 1s);
+    for (int i = 0; i < 5; ++i) {
+        clock->advance(1s);
+        pumpMainLoopOnce();
+    }
+    EXPECT_EQ(fired, 3);
+}
+
+TEST_F(TimerTest, InvalidatingReleasesTheBlockAndTheLoopsHold) {
+    auto captured = std::make_shared<int>(0);
+    std::weak_ptr<int> watch = captured;
+    auto timer = Timer::create(start + 1s, 0s, false, [captured](Timer&) {});
+    loop->addTimer(timer, RunLoop::defaultMode);
+    std::weak_ptr<Timer> timerWatch = timer;
+    timer.reset();
+    captured.reset();
+    EXPECT_FALSE(watch.expired());
+    std::thread([&] { timerWatch.lock()->invalidate(); }).join();
+    EXPECT_TRUE(watch.expired());
+    EXPECT_TRUE(timerWatch.expired());
+}
+
+TEST_F(TimerTest, MovingTheClockFromAnotherThreadWakesTheLoopToFireATimer) {
+    bool fired = false;
+    schedule(1h, [&](Timer&) { fired = true; });
+    std::thread mover([&] { clock->advance(1h); });
+    auto result = loop->runMode(RunLoop::defaultMode, start + 24h, true);
+    mover.join();
+    EXPECT_EQ(result, RunLoop::RunResult::HandledSource);
+    EXPECT_TRUE(fired);
+}
+
+TEST_F(TimerTest, ChangingTheFireDateFromAnotherThreadTakesEffectInASleepingLoop) {
+    bool fired = false;
+    auto timer = schedule(1h, [&](Timer&) { fired = true; });
+    std::thread changer([&] { timer->setFireDate(start); });
+    auto result = loop->runMode(RunLoop::defaultMode, start + 24h, true);
+    changer.join();
+    EXPECT_EQ(result, RunLoop::RunResult::HandledSource);
+    EXPECT_TRUE(fired);
+}
+
+TEST_F(TimerTest, ATimerFiresOnlyInTheModesItWasAddedTo) {
+    const RunLoopMode custom{"CustomMode"};
+    int fired = 0;
+    schedule(
+        1s, [&](Timer&) { ++fired; }, false, 0s, custom);
+    clock->advance(1s);
+    pumpMainLoopOnce();
+    EXPECT_EQ(fired, 0);
+    loop->runMode(custom, Clock::now());
+    EXPECT_EQ(fired, 1);
+}
+
+TEST_F(TimerTest, ATimerIsNotFiredAgainByANestedRunInsideItsOwnBlock) {
+    int fired = 0;
+    schedule(1s, [&](Timer&) {
+        ++fired;
+        loop->runMode(RunLoop::defaultMode, Clock::now());
+    });
+    clock->advance(1s);
+    pumpMainLoopOnce();
+    EXPECT_EQ(fired, 1);
+}
+
+TEST_F(TimerTest, ATimerAddedToALoopOnAnotherThreadFiresOnThatThread) {
+    std::thread::id firedOn;
+    std::thread::id mainId = std::this_thread::get_id();
+    auto timer = Timer::create(start, 0s, false, [&](Timer&) { firedOn = std::this_thread::get_id(); });
+    std::thread([&] { loop->addTimer(timer, RunLoop::commonModes); }).join();
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return !timer->isValid(); }));
+    EXPECT_EQ(firedOn, mainId);
+}
+
+TEST_F(TimerTest, FireCallsTheBlockAtOnceAndEndsAOneShotTimer) {
+    int fired = 0;
+    auto repeating = schedule(
+        10s, [&](Timer&) { ++fired; }, true, 10s);
+    auto once = schedule(10s, [&](Timer&) { ++fired; });
+    repeating->fire();
+    once->fire();
+    EXPECT_EQ(fired, 2);
+    EXPECT_TRUE(repeating->isValid());
+    EXPECT_EQ(repeating->fireDate(), start + 10s);
+    EXPECT_FALSE(once->isValid());
+}
+
+TEST_F(TimerTest, ScheduledTimerGoesOnTheCurrentLoopInTheDefaultMode) {
+    bool fired = false;
+    scheduled.push_back(Timer::scheduledTimerWithTimeInterval(2s, false, [&](Timer&) { fired = true; }));
+    clock->advance(2s);
+    pumpMainLoopOnce();
+    EXPECT_TRUE(fired);
+}
+
+TEST_F(TimerTest, AnIntervalTooLongToAddMeansNever) {
+    int fired = 0;
+    scheduled.push_back(
+        Timer::scheduledTimerWithTimeInterval(Duration::max(), true, [&](Timer&) { ++fired; }));
+    auto repeating = schedule(
+        1s, [&](Timer&) { ++fired; }, true, Duration::max());
+    clock->advance(1s);
+    pumpMainLoopOnce();
+    clock->advance(24h * 365);
+    pumpMainLoopOnce();
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(repeating->fireDate(), MonoTime::max());
+}

@@ -1,0 +1,105 @@
+#include "platform/security/AES128.h"
+
+#include "CryptoTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using namespace securitytest;
+
+namespace {
+
+// The fixed IV the analytics envelopes use, and a key like theirs (16 bytes of a signature).
+const std::string kIV("\x5e\x1c\x9a\x77\x30\xd2\x4f\x68\xb1\xe0\xc3\xa9\xd7\x5f\x28\x46", 16);
+const std::string kKey = pseudoRandomBytes(16, 99);
+
+Data bytesOf(const std::string& text) {
+    return Data(std::string_view(text));
+}
+
+std::string encrypted(const std::string& plain, const std::string& key = kKey, const std::string& iv = kIV) {
+    auto data = aes128CBCEncrypt(bytesOf(plain), bytesOf(key), bytesOf(iv));
+    return data ? data->toString() : "<failed>";
+}
+
+std::optional<std::string> decrypted(const std::string& cipher, const std::string& key = kKey,
+                                     const std::string& iv = kIV) {
+    auto data = aes128CBCDecrypt(bytesOf(cipher), bytesOf(key), bytesOf(iv));
+    if (!data)
+        return std::nullopt;
+    return data->toString();
+}
+
+std::string opensslEnc(const ScratchDirectory& scratch, const std::string& input, const std::string& key,
+                       const std::string& iv, bool decrypt, int* exitCode = nullptr) {
+    auto in = scratch.write("in", input);
+    auto out = scratch.path() / "out";
+    std::string command = "openssl enc -aes-128-cbc " + std::string(decrypt ? "-d " : "") + "-K " + hex(key) +
+                          " -iv " + hex(iv) + " -in " + in.string() + " -out " + out.string() +
+                          " 2>/dev/null";
+    runCommand(command, exitCode);
+    return scratch.read("out");
+}
+
+} // namespace
+
+TEST(AES128CBC, OutputLengthIsPaddedToWholeBlocks) {
+    EXPECT_EQ(encrypted("").size(), 16u);
+    EXPECT_EQ(encrypted(std::string(15, 'a')).size(), 16u);
+    EXPECT_EQ(encrypted(std::string(16, 'a')).size(), 32u);
+    EXPECT_EQ(encrypted(std::string(32, 'a')).size(), 48u);
+}
+
+TEST(AES128CBC, AgreesWithOpensslEncInBothDirections) {
+    ScratchDirectory scratch;
+    for (size_t length : {0u, 1u, 15u, 16u, 17u, 1000u, 70000u}) {
+        std::string plain = pseudoRandomBytes(length, static_cast<uint32_t>(length) + 5);
+        std::string ours = encrypted(plain);
+        EXPECT_EQ(ours, opensslEnc(scratch, plain, kKey, kIV, false)) << length;
+        std::string theirs = opensslEnc(scratch, plain, kKey, kIV, false);
+        EXPECT_EQ(decrypted(theirs), plain) << length;
+    }
+}
+
+TEST(AES128CBC, ShortKeysAndIVsAreZeroPaddedLongOnesCut) {
+    ScratchDirectory scratch;
+    std::string plain = "envelope entity";
+    std::string shortKey = "k3y";
+    std::string paddedKey = shortKey + std::string(13, '\0');
+    EXPECT_EQ(encrypted(plain, shortKey), opensslEnc(scratch, plain, paddedKey, kIV, false));
+    EXPECT_EQ(encrypted(plain, kKey + "ignored"), encrypted(plain, kKey));
+    EXPECT_EQ(encrypted(plain, kKey, ""), opensslEnc(scratch, plain, kKey, std::string(16, '\0'), false));
+}
+
+TEST(AES128CBC, DecryptionNeverAnswersGarbage) {
+    std::string cipher = encrypted("some plain text that spans blocks");
+    EXPECT_EQ(decrypted(cipher), "some plain text that spans blocks");
+    EXPECT_EQ(decrypted(""), std::nullopt);
+    EXPECT_EQ(decrypted(cipher.substr(0, cipher.size() - 1)), std::nullopt);
+    EXPECT_EQ(decrypted(cipher + "x"), std::nullopt);
+
+    // A wrong key or a damaged last block almost always breaks the padding; when the damaged bytes
+    // happen to form valid padding, the bytes differ from the plain text but are never longer.
+    int refused = 0;
+    for (int i = 0; i < 64; ++i) {
+        std::string damaged = cipher;
+        damaged[damaged.size() - 17] ^= static_cast<char>(i + 1); // flips a byte of the last plain block
+        auto result = decrypted(damaged);
+        if (!result)
+            ++refused;
+        else
+            EXPECT_NE(*result, "some plain text that spans blocks");
+    }
+    EXPECT_GE(refused, 60);
+    EXPECT_EQ(decrypted(cipher, pseudoRandomBytes(16, 1234)).value_or("refused").find("some plain"),
+              std::string::npos);
+}
+
+TEST(AES128CBC, OpensslRefusalsAreOursToo) {
+    ScratchDirectory scratch;
+    // 32 bytes that decrypt to bad padding under this key: openssl must refuse them as we do.
+    std::string junk = pseudoRandomBytes(32, 77);
+    int exitCode = 0;
+    opensslEnc(scratch, junk, kKey, kIV, true, &exitCode);
+    EXPECT_EQ(decrypted(junk).has_value(), exitCode == 0);
+}

@@ -1,0 +1,100 @@
+#include "platform/security/Base64.h"
+
+#include "CryptoTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using namespace securitytest;
+
+namespace {
+
+std::optional<std::string> decoded(std::string_view text, uint32_t options = 0) {
+    auto data = base64Decode(text, options);
+    if (!data)
+        return std::nullopt;
+    return data->toString();
+}
+
+} // namespace
+
+TEST(Base64, EncodesTheStandardVectors) {
+    EXPECT_EQ(base64Encode(std::string_view("")), "");
+    EXPECT_EQ(base64Encode(std::string_view("f")), "Zg==");
+    EXPECT_EQ(base64Encode(std::string_view("fo")), "Zm8=");
+    EXPECT_EQ(base64Encode(std::string_view("foo")), "Zm9v");
+    EXPECT_EQ(base64Encode(std::string_view("foobar")), "Zm9vYmFy");
+    const std::string highBytes("\xfb\xff\xfe", 3);
+    EXPECT_EQ(base64Encode(std::string_view(highBytes)), "+//+");
+}
+
+TEST(Base64, DecodesTheStandardVectors) {
+    EXPECT_EQ(decoded(""), "");
+    EXPECT_EQ(decoded("Zg=="), "f");
+    EXPECT_EQ(decoded("Zm8="), "fo");
+    EXPECT_EQ(decoded("Zm9vYmFy"), "foobar");
+    EXPECT_EQ(decoded("+//+"), std::string("\xfb\xff\xfe", 3));
+}
+
+TEST(Base64, RefusesMalformedTextWhole) {
+    for (const char* bad : {"Zg", "Zg=", "Zm9", "Z===", "====", "=Zg=", "Zg==Zg==", "Zg==\n",
+                            " Zg==", "Zm 9v", "Zm9v\r\n", "Zm9-", "Zm9_", "Zm9v=", "Zm=v", "Zm9vY",
+                            "\xc3\xa9"
+                            "AAA"})
+        EXPECT_EQ(decoded(bad), std::nullopt) << "'" << bad << "'";
+}
+
+TEST(Base64, IgnoringUnknownCharactersReadsLineBrokenText) {
+    EXPECT_EQ(decoded("Zm9v\r\nYmFy", Base64DecodingIgnoreUnknownCharacters), "foobar");
+    EXPECT_EQ(decoded("  Zm9v YmE=\n", Base64DecodingIgnoreUnknownCharacters), "fooba");
+    EXPECT_EQ(decoded("Zm9v*YmFy!", Base64DecodingIgnoreUnknownCharacters), "foobar");
+    // Structure still counts once the unknown characters are gone.
+    EXPECT_EQ(decoded("Zm9\nvY", Base64DecodingIgnoreUnknownCharacters), std::nullopt);
+    EXPECT_EQ(decoded("Zg==\nZg==", Base64DecodingIgnoreUnknownCharacters), std::nullopt);
+}
+
+TEST(Base64, NonZeroPadBitsAreAcceptedAndDropped) {
+    EXPECT_EQ(decoded("Zh=="), "f");
+    EXPECT_EQ(decoded("Zm9="), "fo");
+}
+
+TEST(Base64, AgreesWithPythonInBothDirections) {
+    ScratchDirectory scratch;
+    for (size_t length : {0u, 1u, 2u, 3u, 57u, 58u, 1000u, 65537u}) {
+        std::string bytes = pseudoRandomBytes(length, static_cast<uint32_t>(length) + 11);
+        auto input = scratch.write("input", bytes);
+        std::string pythonEncoded =
+            runCommand("/usr/bin/python3 -c \"import base64,sys; "
+                       "sys.stdout.write(base64.b64encode(open(sys.argv[1],'rb').read()).decode())\" " +
+                       input.string());
+        EXPECT_EQ(base64Encode(std::string_view(bytes)), pythonEncoded) << length;
+        EXPECT_EQ(decoded(pythonEncoded), bytes) << length;
+    }
+}
+
+TEST(Base64, LineLengthOptionsBreakLinesLikeTheClassicTools) {
+    ScratchDirectory scratch;
+    std::string bytes = pseudoRandomBytes(500, 3);
+    auto input = scratch.write("input", bytes);
+    // Python's MIME encoder: 76 characters per line, LF after every line including the last.
+    std::string mime =
+        runCommand("/usr/bin/python3 -c \"import base64,sys; "
+                   "sys.stdout.write(base64.encodebytes(open(sys.argv[1],'rb').read()).decode())\" " +
+                   input.string());
+    EXPECT_EQ(base64Encode(std::string_view(bytes),
+                           Base64Encoding76CharacterLineLength | Base64EncodingEndLineWithLineFeed) +
+                  "\n",
+              mime);
+    // openssl base64: 64 characters per line, LF.
+    std::string pem = runCommand("openssl base64 -in " + input.string());
+    EXPECT_EQ(base64Encode(std::string_view(bytes),
+                           Base64Encoding64CharacterLineLength | Base64EncodingEndLineWithLineFeed) +
+                  "\n",
+              pem);
+    // With no line ending chosen, lines end with CR LF, and never after the last line.
+    std::string crlf = base64Encode(std::string_view(bytes), Base64Encoding64CharacterLineLength);
+    EXPECT_EQ(crlf.substr(64, 2), "\r\n");
+    EXPECT_NE(crlf.back(), '\n');
+    EXPECT_EQ(decoded(crlf, Base64DecodingIgnoreUnknownCharacters), bytes);
+    EXPECT_EQ(decoded(crlf), std::nullopt);
+}

@@ -1,0 +1,39 @@
+#include "platform/security/MD5.h"
+
+#include "CryptoTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using namespace securitytest;
+
+TEST(MD5Digest, KnownVectorsInEveryForm) {
+    EXPECT_EQ(md5Hex(std::string_view("")), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(md5Hex(std::string_view("abc")), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(md5Hex(std::string_view("The quick brown fox jumps over the lazy dog"), HexCase::Upper),
+              "9E107D9D372BB6826BD81D3542A419D6");
+    auto raw = md5(std::string_view("abc"));
+    EXPECT_EQ(raw[0], 0x90);
+    EXPECT_EQ(raw[15], 0x72);
+    EXPECT_EQ(md5Data(Data(std::string_view("abc")).span()).length(), 16u);
+    EXPECT_EQ(md5Hex(Data(std::string_view("abc"))), md5Hex(std::string_view("abc")));
+    // A text digests as its UTF-8 bytes.
+    EXPECT_EQ(md5Hex(std::string_view("直播")), md5Hex(Data(std::string_view("\xe7\x9b\xb4\xe6\x92\xad"))));
+}
+
+TEST(MD5Digest, AgreesWithMd5sumOnArbitraryBytes) {
+    ScratchDirectory scratch;
+    for (size_t length : {1u, 55u, 56u, 64u, 65u, 1000u, 100000u}) {
+        std::string bytes = pseudoRandomBytes(length, static_cast<uint32_t>(length));
+        auto file = scratch.write("input", bytes);
+        std::string expected = runCommand("md5sum " + file.string()).substr(0, 32);
+        EXPECT_EQ(md5Hex(Data(std::string_view(bytes))), expected) << length;
+    }
+}
+
+TEST(HexString, WritesTwoDigitsPerByteInTheAskedCase) {
+    const uint8_t bytes[] = {0x00, 0x0f, 0xa0, 0xff};
+    EXPECT_EQ(hexString(bytes), "000fa0ff");
+    EXPECT_EQ(hexString(bytes, HexCase::Upper), "000FA0FF");
+    EXPECT_EQ(hexString({}), "");
+}

@@ -1,0 +1,412 @@
+#include "tests/support/HttpServer.h"
+
+#include "tests/support/HttpReplies.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace liveapp::test;
+
+namespace {
+
+// A bare client for checking what goes over the wire, which a real client would hide (chunk framing,
+// encodings). Reads with a generous receive time-out so a faulty server fails the test, not hangs it.
+class RawConnection {
+public:
+    explicit RawConnection(uint16_t port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        timeval timeout{60, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected = ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~RawConnection() { ::close(m_fd); }
+
+    bool connected() const { return m_connected; }
+
+    void send(std::string_view bytes) {
+        ASSERT_EQ(::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+    }
+
+    // Reads until what was received contains `marker`.
+    std::string readUntil(std::string_view marker) {
+        while (m_received.find(marker) == std::string::npos && receive()) {
+        }
+        return m_received;
+    }
+
+    // Reads until the server closes the connection; a server that keeps it open fails the test.
+    std::string readAll() {
+        while (receive()) {
+        }
+        EXPECT_TRUE(m_closedByPeer) << "the server did not close the connection";
+        return m_received;
+    }
+
+private:
+    bool receive() {
+        char buffer[16384];
+        ssize_t count = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (count <= 0) {
+            // A reset closes too: a server that stops before reading what was sent closes that way.
+            m_closedByPeer = count == 0 || errno == ECONNRESET;
+            return false;
+        }
+        m_received.append(buffer, size_t(count));
+        return true;
+    }
+
+    int m_fd{-1};
+    bool m_connected{false};
+    bool m_closedByPeer{false};
+    std::string m_received;
+};
+
+std::string bodyOf(const std::string& reply) {
+    size_t end = reply.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : reply.substr(end + 4);
+}
+
+} // namespace
+
+TEST(HttpServerMessages, HeaderLookupIgnoresCaseAndKeepsEveryValue) {
+    HttpHeaders headers;
+    headers.add("Set-Cookie", "a=1");
+    headers.add("set-cookie", "b=2");
+    headers.add("Content-Type", "text/plain");
+    EXPECT_EQ(headers.get("SET-COOKIE"), "a=1");
+    EXPECT_EQ(headers.all("Set-Cookie"), (std::vector<std::string>{"a=1", "b=2"}));
+    headers.set("SET-cookie", "c=3");
+    EXPECT_EQ(headers.all("set-cookie"), (std::vector<std::string>{"c=3"}));
+    EXPECT_FALSE(headers.has("Content-Length"));
+}
+
+TEST(HttpServerMessages, QueryItemsAndCookiesAreDecoded) {
+    HttpRequest request;
+    request.query = "q=a+b%20c&empty=&flag&bad=%zz&&x=%41";
+    EXPECT_EQ(request.queryItems(),
+              (std::vector<std::pair<std::string, std::string>>{
+                  {"q", "a b c"}, {"empty", ""}, {"flag", ""}, {"bad", "%zz"}, {"x", "A"}}));
+    EXPECT_EQ(request.queryValue("x"), "A");
+    EXPECT_EQ(request.queryValue("missing"), std::nullopt);
+
+    request.headers.add("Cookie", "session=abc; theme = dark ;broken");
+    EXPECT_EQ(request.cookies(), (std::map<std::string, std::string>{{"session", "abc"}, {"theme", "dark"}}));
+}
+
+TEST(HttpServerMessages, PatternBytesDependOnTheAbsoluteOffset) {
+    std::string whole = patternBytes(0, 200'000);
+    EXPECT_EQ(patternBytes(70'000, 100), whole.substr(70'000, 100));
+    EXPECT_NE(patternBytes(65'536, 100), whole.substr(0, 100));
+}
+
+TEST(HttpServerRouting, AnswersScriptedRouteAndRecordsTheRequest) {
+    HttpServer server;
+    server.route("GET", "/hello", [](const HttpRequest& request, HttpResponse& response) {
+        response = HttpResponse::text(201, "hi " + request.queryValue("name").value_or("?"));
+        response.setCookie("a=1; Path=/").setCookie("b=2");
+    });
+    EXPECT_EQ(server.baseURL(), "http://127.0.0.1:" + std::to_string(server.port()));
+
+    httplib::Client client("127.0.0.1", server.port());
+    auto result = client.Get("/hello?name=x%20y", {{"X-Custom-Header", "v1"}, {"Cookie", "s=1"}});
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 201);
+    EXPECT_EQ(result->body, "hi x y");
+    EXPECT_EQ(result->get_header_value_count("Set-Cookie"), 2u);
+
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].path, "/hello");
+    EXPECT_EQ(requests[0].query, "name=x%20y");
+    EXPECT_EQ(requests[0].header("x-custom-header"), "v1");
+    EXPECT_EQ(requests[0].cookies().at("s"), "1");
+}
+
+TEST(HttpServerRouting, UnmatchedRequestsGet404AndTheLatestMatchingRouteWins) {
+    HttpServer server;
+    server.routePrefix("*", "/images/",
+                       [](const HttpRequest&, HttpResponse& r) { r = HttpResponse::text(200, "prefix"); });
+    server.routeRegex("GET", "/images/[0-9]+\\.png",
+                      [](const HttpRequest&, HttpResponse& r) { r = HttpResponse::text(200, "regex"); });
+    server.route("POST", "/echo", [](const HttpRequest& request, HttpResponse& r) {
+        r = HttpResponse::text(200, request.body);
+    });
+
+    httplib::Client client("127.0.0.1", server.port());
+    EXPECT_EQ(client.Get("/images/12.png")->body, "regex");
+    EXPECT_EQ(client.Get("/images/a.png")->body, "prefix");
+    EXPECT_EQ(client.Delete("/images/12.png")->body, "prefix");
+    EXPECT_EQ(client.Post("/echo", "payload", "text/plain")->body, "payload");
+    EXPECT_EQ(client.Get("/echo")->status, 404);
+    EXPECT_EQ(client.Get("/nothing")->status, 404);
+
+    server.route("GET", "/images/12.png", HttpResponse::text(200, "override"));
+    EXPECT_EQ(client.Get("/images/12.png")->body, "override");
+}
+
+TEST(HttpServerRouting, GetRouteAnswersHeadWithoutBody) {
+    HttpServer server;
+    server.route("GET", "/doc", HttpResponse::text(200, "twelve bytes"));
+    RawConnection connection(server.port());
+    ASSERT_TRUE(connection.connected());
+    connection.send("HEAD /doc HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    std::string reply = connection.readAll();
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 200")) << reply;
+    EXPECT_NE(reply.find("Content-Length: 12\r\n"), std::string::npos) << reply;
+    EXPECT_EQ(bodyOf(reply), "");
+    EXPECT_EQ(server.requests().at(0).method, "HEAD");
+}
+
+TEST(HttpServerRouting, KeptAliveConnectionServesSuccessiveRequests) {
+    HttpServer server;
+    server.route("GET", "/a", HttpResponse::text(200, "a"));
+    httplib::Client client("127.0.0.1", server.port());
+    client.set_keep_alive(true);
+    for (int i = 0; i < 8; ++i)
+        ASSERT_EQ(client.Get("/a")->status, 200);
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 8u);
+    for (const HttpRequest& request : requests)
+        EXPECT_EQ(request.remotePort, requests[0].remotePort);
+}
+
+TEST(HttpServerReplies, RedirectCarriesLocation) {
+    HttpServer server;
+    server.route("GET", "/old", HttpResponse::redirect(301, server.url("/new")));
+    server.route("GET", "/new", HttpResponse::text(200, "moved here"));
+    httplib::Client client("127.0.0.1", server.port());
+    auto result = client.Get("/old");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 301);
+    EXPECT_EQ(result->get_header_value("Location"), server.url("/new"));
+    client.set_follow_location(true);
+    EXPECT_EQ(client.Get("/old")->body, "moved here");
+}
+
+TEST(HttpServerReplies, ConditionalReplyAnswers304OnlyWhenTheValidatorMatches) {
+    HttpServer server;
+    server.route(
+        "GET", "/img",
+        replyConditionally(HttpResponse::text(200, "pixels"), "\"v2\"", "Wed, 01 Jan 2025 00:00:00 GMT"));
+    httplib::Client client("127.0.0.1", server.port());
+
+    auto full = client.Get("/img");
+    EXPECT_EQ(full->status, 200);
+    EXPECT_EQ(full->get_header_value("ETag"), "\"v2\"");
+    auto fresh = client.Get("/img", {{"If-None-Match", "\"v1\", W/\"v2\""}});
+    EXPECT_EQ(fresh->status, 304);
+    EXPECT_EQ(fresh->body, "");
+    EXPECT_EQ(fresh->get_header_value("ETag"), "\"v2\"");
+    EXPECT_EQ(client.Get("/img", {{"If-None-Match", "\"v1\""}})->status, 200);
+    EXPECT_EQ(client.Get("/img", {{"If-Modified-Since", "Wed, 01 Jan 2025 00:00:00 GMT"}})->status, 304);
+}
+
+TEST(HttpServerReplies, RepliesInTurnRepeatTheLast) {
+    HttpServer server;
+    server.route("GET", "/flaky",
+                 replyInTurn({HttpResponse::text(500, "down"), HttpResponse::text(200, "up")}));
+    httplib::Client client("127.0.0.1", server.port());
+    EXPECT_EQ(client.Get("/flaky")->status, 500);
+    EXPECT_EQ(client.Get("/flaky")->status, 200);
+    EXPECT_EQ(client.Get("/flaky")->status, 200);
+}
+
+TEST(HttpServerReplies, BodiesGoOutAsScriptedDespiteAcceptEncodingAndRange) {
+    HttpServer server;
+    server.route("GET", "/text", HttpResponse::text(200, std::string(400, 'z')));
+    RawConnection connection(server.port());
+    connection.send("GET /text HTTP/1.1\r\nHost: localhost\r\nAccept-Encoding: gzip, deflate, br\r\n"
+                    "Range: bytes=0-9\r\nConnection: close\r\n\r\n");
+    std::string reply = connection.readAll();
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 200")) << reply.substr(0, 200);
+    EXPECT_EQ(reply.find("Content-Encoding"), std::string::npos);
+    EXPECT_EQ(bodyOf(reply), std::string(400, 'z'));
+    EXPECT_EQ(server.requests().at(0).header("Accept-Encoding"), "gzip, deflate, br");
+}
+
+TEST(HttpServerReplies, ChunkedReplySendsEachPieceAsOneChunk) {
+    HttpServer server;
+    server.route("GET", "/chunks", HttpResponse::chunked({"hello", "", " chunked world"}));
+    RawConnection connection(server.port());
+    connection.send("GET /chunks HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    std::string reply = connection.readAll();
+    EXPECT_NE(reply.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << reply;
+    EXPECT_EQ(reply.find("Content-Length"), std::string::npos) << reply;
+    EXPECT_EQ(bodyOf(reply), "5\r\nhello\r\ne\r\n chunked world\r\n0\r\n\r\n");
+}
+
+TEST(HttpServerReplies, LargePatternedBodiesArriveWholeChunkedOrWithLength) {
+    HttpServer server;
+    const uint64_t size = 10 * 1024 * 1024 + 12345;
+    server.route("GET", "/chunked", HttpResponse::patterned(size, true));
+    server.route("GET", "/sized", HttpResponse::patterned(size, false, 100'000));
+    httplib::Client client("127.0.0.1", server.port());
+
+    auto chunked = client.Get("/chunked");
+    ASSERT_TRUE(chunked);
+    EXPECT_EQ(chunked->get_header_value("Transfer-Encoding"), "chunked");
+    EXPECT_TRUE(chunked->body == patternBytes(0, size));
+    auto sized = client.Get("/sized");
+    ASSERT_TRUE(sized);
+    EXPECT_EQ(sized->get_header_value("Content-Length"), std::to_string(size));
+    EXPECT_TRUE(sized->body == patternBytes(0, size));
+}
+
+TEST(HttpServerReplies, WriterThatGivesUpLeavesTheBodyTruncated) {
+    HttpServer server;
+    HttpResponse response;
+    response.bodyWriter = [](HttpBodySink& sink) { return sink.write("partial") && false; };
+    server.route("GET", "/cut", response);
+    RawConnection connection(server.port());
+    connection.send("GET /cut HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    std::string reply = connection.readAll(); // the server closes: no keep-alive after a cut body
+    EXPECT_EQ(bodyOf(reply), "7\r\npartial\r\n");
+
+    response.contentLength = 100;
+    server.route("GET", "/short", response);
+    httplib::Client client("127.0.0.1", server.port());
+    EXPECT_FALSE(client.Get("/short"));
+}
+
+TEST(HttpServerReplies, FramingHeadersAreTheServersOwn) {
+    HttpServer server;
+    server.route("GET", "/304", [](const HttpRequest&, HttpResponse& response) {
+        response.status = 304;
+        response.headers.add("ETag", "\"x\"");
+    });
+    server.route("GET", "/204", [](const HttpRequest&, HttpResponse& response) { response.status = 204; });
+    server.route("GET", "/lying", HttpResponse::text(200, "abc").header("Content-Length", "10"));
+    server.route("GET", "/bye", HttpResponse::text(200, "bye").header("Connection", "close"));
+
+    for (const char* path : {"/304", "/204"}) {
+        RawConnection connection(server.port());
+        connection.send(std::string("GET ") + path +
+                        " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+        std::string reply = connection.readAll();
+        EXPECT_EQ(reply.find("Content-Length"), std::string::npos) << reply;
+    }
+    RawConnection lying(server.port());
+    lying.send("GET /lying HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    std::string reply = lying.readAll();
+    EXPECT_NE(reply.find("Content-Length: 3\r\n"), std::string::npos) << reply;
+    EXPECT_EQ(reply.find("Content-Length: 10"), std::string::npos) << reply;
+
+    RawConnection closing(server.port());
+    closing.send("GET /bye HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    EXPECT_EQ(bodyOf(closing.readAll()), "bye");
+}
+
+TEST(HttpServerGates, GatedReplyWaitsForTheTest) {
+    HttpServer server;
+    auto gate = server.makeGate();
+    server.route("GET", "/slow", replyAfter(gate, HttpResponse::text(200, "late")));
+    std::atomic<bool> answered{false};
+    std::string body;
+    std::thread client([&] {
+        httplib::Client client("127.0.0.1", server.port());
+        auto result = client.Get("/slow");
+        body = result ? result->body : "failed";
+        answered = true;
+    });
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    EXPECT_EQ(server.requestCount(), 1u);
+    EXPECT_FALSE(answered);
+    gate->open();
+    client.join();
+    EXPECT_EQ(body, "late");
+}
+
+TEST(HttpServerGates, BodyHeldMidwayResumesWhenOpened) {
+    HttpServer server;
+    auto gate = server.makeGate();
+    server.route("GET", "/held", bodyHeldAt(gate, "first half|second half", 11, false));
+    RawConnection connection(server.port());
+    connection.send("GET /held HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    std::string early = connection.readUntil("first half|");
+    EXPECT_NE(early.find("Content-Length: 22\r\n"), std::string::npos) << early;
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    EXPECT_EQ(bodyOf(early), "first half|");
+    gate->open();
+    EXPECT_EQ(bodyOf(connection.readAll()), "first half|second half");
+}
+
+TEST(HttpServerGates, StopWhileARequestIsGatedReleasesItAndReturns) {
+    auto server = std::make_unique<HttpServer>();
+    auto gate = server->makeGate();
+    std::atomic<int> released{-1};
+    server->route("GET", "/gated", [&](const HttpRequest&, HttpResponse& response) {
+        released = gate->wait() ? 1 : 0;
+        response = HttpResponse::text(503, "stopping");
+    });
+    uint16_t port = server->port();
+    std::thread client([port] {
+        httplib::Client client("127.0.0.1", port);
+        client.Get("/gated"); // any outcome will do, as long as it comes
+    });
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    server->stop();
+    EXPECT_EQ(released, 0);
+    EXPECT_TRUE(gate->isOpen());
+    client.join();
+    server.reset();
+    EXPECT_TRUE(gate->isOpen());
+}
+
+TEST(HttpServerGates, StopEndsADripAndOpensGatesMadeLater) {
+    HttpServer server;
+    server.route("GET", "/drip", HttpResponse::drip({"a", "b"}, std::chrono::hours(1)));
+    RawConnection connection(server.port());
+    connection.send("GET /drip HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    connection.readUntil("1\r\na\r\n");
+    server.stop();
+    EXPECT_EQ(bodyOf(connection.readAll()), "1\r\na\r\n");
+    EXPECT_TRUE(server.makeGate()->isOpen());
+    EXPECT_FALSE(server.makeGate()->wait());
+}
+
+TEST(HttpServerGates, StopClosesIdleHalfSentAndStalledConnections) {
+    HttpServer server;
+    server.route("GET", "/a", HttpResponse::text(200, "a"));
+    const uint64_t size = 64 * 1024 * 1024;
+    server.route("GET", "/huge", HttpResponse::patterned(size, false));
+
+    RawConnection idle(server.port());
+    idle.send("GET /a HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    idle.readUntil("\r\n\r\na");
+    RawConnection halfSent(server.port());
+    halfSent.send("GET /a HTTP/1.1\r\nHost: loc");
+    RawConnection stalled(server.port()); // never reads until the server has stopped
+    stalled.send("GET /huge HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    ASSERT_TRUE(server.waitForRequests(2));
+
+    server.stop();
+    EXPECT_EQ(bodyOf(idle.readAll()), "a");
+    EXPECT_EQ(halfSent.readAll(), "");
+    EXPECT_LT(bodyOf(stalled.readAll()).size(), size);
+    EXPECT_FALSE(RawConnection(server.port()).connected());
+}
+
+TEST(HttpServerListening, ServesOnIpv6LoopbackWhenAvailable) {
+    if (!HttpServer::ipv6LoopbackAvailable())
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    HttpServer server(HttpServerOptions{.host = "::1"});
+    server.route("GET", "/v6", HttpResponse::text(200, "six"));
+    EXPECT_EQ(server.baseURL(), "http://[::1]:" + std::to_string(server.port()));
+    httplib::Client client("::1", server.port());
+    auto result = client.Get("/v6");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->body, "six");
+    EXPECT_EQ(server.requests().at(0).remoteAddress, "::1");
+}
