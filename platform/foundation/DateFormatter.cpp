@@ -3,6 +3,7 @@
 #include "platform/foundation/CivilTime.h"
 #include "platform/foundation/Clock.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <fmt/format.h>
@@ -158,6 +159,12 @@ std::string gmtOffset(int offset, bool longForm) {
     int magnitude = std::abs(offset);
     int h = magnitude / 3600;
     int m = magnitude / 60 % 60;
+    int s = magnitude % 60;
+    // Seconds appear only when the offset has them (local mean time before a zone's first
+    // standard offset); dropping them would move the date when the text is read back.
+    if (s != 0)
+        return longForm ? fmt::format("GMT{}{:02}:{:02}:{:02}", sign, h, m, s)
+                        : fmt::format("GMT{}{}:{:02}:{:02}", sign, h, m, s);
     if (longForm)
         return fmt::format("GMT{}{:02}:{:02}", sign, h, m);
     return m == 0 ? fmt::format("GMT{}{}", sign, h) : fmt::format("GMT{}{}:{:02}", sign, h, m);
@@ -242,7 +249,7 @@ void appendField(std::string& out, const Token& token, const Fields& f, const Ti
     }
     case 'Z':
         if (n <= 3)
-            out += isoOffset(f.offset, 'b', false);
+            out += isoOffset(f.offset, 'b', true); // +HHMM, +HHMMSS when the offset has seconds
         else if (n == 4)
             out += gmtOffset(f.offset, true);
         else
@@ -335,7 +342,8 @@ private:
             r.year = *v;
             if (n == 2 && m_pos - start == 2)
                 r.year = twoDigitYear(*v);
-            return true;
+            // Years of an era count from 1: a year 0 would be written back as 1.
+            return r.year != 0;
         }
         case 'u': {
             bool negative = m_pos < m_text.size() && m_text[m_pos] == '-';
@@ -432,18 +440,23 @@ private:
 
     static bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-    // Exactly `width` digits when width > 0, else one to `maximum` digits.
+    // Exactly `width` digits when width > 0, else any number; either way a value of at most
+    // `maximum` digits. Leading zeros do not count: a wide pattern pads the values it writes.
     std::optional<int64_t> digits(unsigned width, unsigned maximum) {
         size_t start = m_pos;
-        size_t limit = width > 0 ? width : maximum + 1;
-        while (m_pos < m_text.size() && m_pos - start < limit && isDigit(m_text[m_pos]))
-            ++m_pos;
-        size_t count = m_pos - start;
-        if (count == 0 || (width > 0 && count != width) || count > maximum)
-            return std::nullopt;
+        size_t significant = 0;
         int64_t v = 0;
-        for (size_t i = start; i < m_pos; ++i)
-            v = v * 10 + (m_text[i] - '0');
+        while (m_pos < m_text.size() && (width == 0 || m_pos - start < width) && isDigit(m_text[m_pos])) {
+            if (significant > 0 || m_text[m_pos] != '0') {
+                if (++significant > maximum)
+                    return std::nullopt;
+                v = v * 10 + (m_text[m_pos] - '0');
+            }
+            ++m_pos;
+        }
+        size_t count = m_pos - start;
+        if (count == 0 || (width > 0 && count != width))
+            return std::nullopt;
         return v;
     }
 
@@ -573,7 +586,11 @@ private:
 int64_t millisecondsOf(double seconds) {
     double ms = seconds * 1000.0;
     double nearest = std::nearbyint(ms);
-    return static_cast<int64_t>(std::fabs(ms - nearest) < 1e-3 ? nearest : std::floor(ms));
+    // A double's error grows with the date's distance from 1970 (past the year 2242 it exceeds
+    // the 1e-3 ms allowed here); within a few of its steps the nearest millisecond is meant.
+    double step = std::nextafter(std::fabs(ms), HUGE_VAL) - std::fabs(ms);
+    return static_cast<int64_t>(std::fabs(ms - nearest) < std::max(1e-3, 4 * step) ? nearest
+                                                                                   : std::floor(ms));
 }
 
 Fields fieldsOf(Date date, const TimeZone& zone) {

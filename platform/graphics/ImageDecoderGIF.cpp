@@ -1,0 +1,333 @@
+// GIF through giflib's record-level reader. A first pass walks the structure without decompressing any
+// pixels (frame rectangles, palettes, graphic control blocks, the loop count), so counting frames and
+// reading their properties is cheap. Pixels come from a second reader that moves forwards through the
+// frames, compositing each onto the logical screen; asking for an earlier frame starts it again.
+// giflib reports errors by return value and prints nothing.
+
+#include "platform/graphics/ImageDecoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <gif_lib.h>
+#include <vector>
+
+namespace platform::detail {
+namespace {
+
+// More frames than this is not an animation anyone can watch; the rest are ignored.
+constexpr size_t maxFrames = 100000;
+
+struct Reader {
+    const uint8_t* bytes{nullptr};
+    size_t length{0};
+    size_t position{0};
+};
+
+int readBytes(GifFileType* gif, GifByteType* out, int wanted) {
+    auto* reader = static_cast<Reader*>(gif->UserData);
+    size_t n = std::min(size_t(std::max(wanted, 0)), reader->length - reader->position);
+    if (n == 0)
+        return 0;
+    std::memcpy(out, reader->bytes + reader->position, n);
+    reader->position += n;
+    return int(n);
+}
+
+struct GifCloser {
+    void operator()(GifFileType* gif) const {
+        int error = 0;
+        DGifCloseFile(gif, &error);
+    }
+};
+using GifHandle = std::unique_ptr<GifFileType, GifCloser>;
+
+GifHandle open(Reader& reader) {
+    int error = 0;
+    return GifHandle(DGifOpen(&reader, readBytes, &error));
+}
+
+struct Frame {
+    int left{0};
+    int top{0};
+    int width{0};
+    int height{0};
+    bool interlaced{false};
+    std::array<uint32_t, 256> palette{};
+    int paletteSize{0};
+    int transparent{-1};
+    int disposal{0};
+    std::optional<double> delay;
+};
+
+// Skips the rest of a record's sub-blocks; false when the data ends first.
+bool skipExtension(GifFileType* gif) {
+    GifByteType* block = nullptr;
+    do {
+        if (DGifGetExtensionNext(gif, &block) == GIF_ERROR)
+            return false;
+    } while (block);
+    return true;
+}
+
+bool skipImageData(GifFileType* gif) {
+    int codeSize = 0;
+    GifByteType* block = nullptr;
+    if (DGifGetCode(gif, &codeSize, &block) == GIF_ERROR)
+        return false;
+    while (block) {
+        if (DGifGetCodeNext(gif, &block) == GIF_ERROR)
+            return false;
+    }
+    return true;
+}
+
+class GIFDecoder final : public ImageDecoder {
+public:
+    GIFDecoder(Data data, const ImageDecodeOptions& options)
+        : m_data(std::move(data))
+        , m_budget(options) {}
+
+    size_t count() override {
+        scan();
+        return m_frames.size();
+    }
+
+    std::optional<ImageProperties> properties(size_t index) override {
+        scan();
+        if (index >= m_frames.size())
+            return std::nullopt;
+        ImageProperties p;
+        p.pixelWidth = m_width;
+        p.pixelHeight = m_height;
+        p.hasAlpha = true;
+        p.colorModel = kCGColorSpaceModelIndexed;
+        p.depth = 8;
+        p.gifDelayTime = m_frames[index].delay;
+        p.loopCount = m_loopCount;
+        return p;
+    }
+
+    CGImageRef decode(size_t index) override {
+        scan();
+        if (index >= m_frames.size())
+            return nullptr;
+        if (!m_cursor || index < m_next)
+            restart();
+        while (m_cursor && m_next <= index) {
+            if (!compositeNext())
+                m_cursor.reset(); // the data ends inside this frame: what was drawn stays, nothing follows
+        }
+        if (m_next <= index)
+            return nullptr;
+        if (!m_budget.spend(m_width, m_height))
+            return nullptr;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(m_canvas.data());
+        return Bitmap::createWithPixels(m_width, m_height, size_t(m_width) * 4,
+                                        std::vector<uint8_t>(bytes, bytes + m_canvas.size() * 4),
+                                        kCGImageAlphaPremultipliedFirst, kCGColorSpaceModelRGB);
+    }
+
+private:
+    void scan() {
+        if (m_scanned)
+            return;
+        m_scanned = true;
+        Reader reader{m_data.bytes(), m_data.length()};
+        GifHandle gif = open(reader);
+        if (!gif)
+            return;
+        m_width = gif->SWidth;
+        m_height = gif->SHeight;
+        m_global = readPalette(gif->SColorMap, m_globalSize);
+        Frame pending;
+        bool done = false;
+        while (!done && m_frames.size() < maxFrames) {
+            GifRecordType type;
+            if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR)
+                break;
+            switch (type) {
+            case EXTENSION_RECORD_TYPE: {
+                int code = 0;
+                GifByteType* block = nullptr;
+                if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR)
+                    done = true;
+                else if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) {
+                    pending.disposal = (block[1] >> 2) & 7;
+                    pending.delay = (block[2] | (block[3] << 8)) / 100.0;
+                    pending.transparent = (block[1] & 1) ? block[4] : -1;
+                } else if (code == APPLICATION_EXT_FUNC_CODE && block && block[0] >= 11 &&
+                           std::memcmp(block + 1, "NETSCAPE2.0", 11) == 0) {
+                    if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) {
+                        done = true;
+                        break;
+                    }
+                    if (block && block[0] >= 3 && block[1] == 1)
+                        m_loopCount = block[2] | (block[3] << 8);
+                }
+                if (!done && block && !skipExtension(gif.get()))
+                    done = true;
+                break;
+            }
+            case IMAGE_DESC_RECORD_TYPE: {
+                if (DGifGetImageDesc(gif.get()) == GIF_ERROR) {
+                    done = true;
+                    break;
+                }
+                const GifImageDesc& d = gif->Image;
+                Frame frame = pending;
+                pending = Frame{};
+                frame.left = d.Left;
+                frame.top = d.Top;
+                frame.width = d.Width;
+                frame.height = d.Height;
+                frame.interlaced = d.Interlace;
+                if (d.ColorMap)
+                    frame.palette = readPalette(d.ColorMap, frame.paletteSize);
+                else {
+                    frame.palette = m_global;
+                    frame.paletteSize = m_globalSize;
+                }
+                // A frame no image could hold ends the animation before its pixels cost anything.
+                if (frame.width > 0 && frame.height > 0 && !m_budget.allows(frame.width, frame.height)) {
+                    done = true;
+                    break;
+                }
+                if (m_frames.empty() && (m_width <= 0 || m_height <= 0)) {
+                    m_width = frame.left + frame.width;
+                    m_height = frame.top + frame.height;
+                }
+                m_frames.push_back(frame);
+                if (!skipImageData(gif.get()))
+                    done = true;
+                break;
+            }
+            case TERMINATE_RECORD_TYPE:
+            default:
+                done = true;
+                break;
+            }
+        }
+        // A screen no image may have means no frames at all.
+        if (!m_budget.allows(m_width, m_height))
+            m_frames.clear();
+    }
+
+    static std::array<uint32_t, 256> readPalette(const ColorMapObject* map, int& size) {
+        std::array<uint32_t, 256> palette{};
+        size = 0;
+        if (!map || !map->Colors)
+            return palette;
+        size = std::clamp(map->ColorCount, 0, 256);
+        for (int i = 0; i < size; ++i) {
+            const GifColorType& c = map->Colors[i];
+            palette[i] = 0xFF000000u | (uint32_t(c.Red) << 16) | (uint32_t(c.Green) << 8) | c.Blue;
+        }
+        return palette;
+    }
+
+    void restart() {
+        m_cursor.reset();
+        m_cursorReader = Reader{m_data.bytes(), m_data.length()};
+        m_cursor = open(m_cursorReader);
+        m_next = 0;
+        m_canvas.assign(size_t(m_width) * size_t(m_height), 0);
+        m_saved.clear();
+    }
+
+    // Reads up to and through the next frame's pixels, drawing them; false when the data ends or breaks.
+    bool compositeNext() {
+        GifFileType* gif = m_cursor.get();
+        for (;;) {
+            GifRecordType type;
+            if (DGifGetRecordType(gif, &type) == GIF_ERROR)
+                return false;
+            if (type == EXTENSION_RECORD_TYPE) {
+                int code = 0;
+                GifByteType* block = nullptr;
+                if (DGifGetExtension(gif, &code, &block) == GIF_ERROR || (block && !skipExtension(gif)))
+                    return false;
+                continue;
+            }
+            if (type != IMAGE_DESC_RECORD_TYPE)
+                return false;
+            if (DGifGetImageDesc(gif) == GIF_ERROR)
+                return false;
+            break;
+        }
+        if (m_next > 0)
+            dispose(m_frames[m_next - 1]);
+        const Frame& frame = m_frames[m_next];
+        if (frame.disposal == 3)
+            m_saved = m_canvas;
+        ++m_next;
+        if (frame.width <= 0 || frame.height <= 0)
+            return skipImageData(gif);
+        m_line.resize(size_t(frame.width));
+        static constexpr int passStart[] = {0, 4, 2, 1};
+        static constexpr int passStep[] = {8, 8, 4, 2};
+        int passes = frame.interlaced ? 4 : 1;
+        for (int pass = 0; pass < passes; ++pass) {
+            int start = frame.interlaced ? passStart[pass] : 0;
+            int step = frame.interlaced ? passStep[pass] : 1;
+            for (int y = start; y < frame.height; y += step) {
+                if (DGifGetLine(gif, m_line.data(), frame.width) == GIF_ERROR)
+                    return false;
+                drawLine(frame, y);
+            }
+        }
+        return true;
+    }
+
+    void drawLine(const Frame& frame, int y) {
+        int64_t canvasY = int64_t(frame.top) + y;
+        if (canvasY < 0 || canvasY >= m_height)
+            return;
+        uint32_t* row = m_canvas.data() + size_t(canvasY) * size_t(m_width);
+        int x0 = std::max(0, -frame.left);
+        int x1 = int(std::min<int64_t>(frame.width, int64_t(m_width) - frame.left));
+        for (int x = x0; x < x1; ++x) {
+            int index = m_line[size_t(x)];
+            if (index == frame.transparent || index >= frame.paletteSize)
+                continue;
+            row[frame.left + x] = frame.palette[size_t(index)];
+        }
+    }
+
+    void dispose(const Frame& previous) {
+        if (previous.disposal == 2) {
+            int64_t x0 = std::max<int64_t>(0, previous.left), y0 = std::max<int64_t>(0, previous.top);
+            int64_t x1 = std::min<int64_t>(m_width, int64_t(previous.left) + previous.width);
+            int64_t y1 = std::min<int64_t>(m_height, int64_t(previous.top) + previous.height);
+            for (int64_t y = y0; y < y1; ++y)
+                std::fill_n(m_canvas.data() + y * m_width + x0, std::max<int64_t>(0, x1 - x0), 0u);
+        } else if (previous.disposal == 3 && !m_saved.empty()) {
+            m_canvas = m_saved;
+        }
+    }
+
+    Data m_data;
+    PixelBudget m_budget;
+    bool m_scanned{false};
+    int m_width{0};
+    int m_height{0};
+    std::array<uint32_t, 256> m_global{};
+    int m_globalSize{0};
+    std::optional<int32_t> m_loopCount;
+    std::vector<Frame> m_frames;
+
+    Reader m_cursorReader;
+    GifHandle m_cursor;
+    size_t m_next{0};
+    std::vector<uint32_t> m_canvas;
+    std::vector<uint32_t> m_saved;
+    std::vector<GifPixelType> m_line;
+};
+
+} // namespace
+
+std::unique_ptr<ImageDecoder> makeGIFDecoder(Data data, const ImageDecodeOptions& options) {
+    return std::make_unique<GIFDecoder>(std::move(data), options);
+}
+
+} // namespace platform::detail

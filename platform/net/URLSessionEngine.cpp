@@ -1,0 +1,224 @@
+#include "platform/net/URLSessionEngine.h"
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Immortal.h"
+#include "platform/foundation/Clock.h"
+#include "platform/net/HTTPCookieStorage.h"
+#include "platform/net/Resolver.h"
+#include "platform/net/URLCache.h"
+#include "platform/net/URLSessionLoad.h"
+
+#include <cstdio>
+#include <openssl/crypto.h>
+#include <cstdlib>
+#include <mutex>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+namespace platform::detail {
+
+namespace {
+
+std::once_flag g_once;
+Immortal<URLSessionEngine>* g_engine = nullptr;
+
+} // namespace
+
+URLSessionEngine& URLSessionEngine::shared() {
+    std::call_once(g_once, [] {
+        static Immortal<URLSessionEngine> engine;
+        g_engine = &engine;
+    });
+    return g_engine->get();
+}
+
+URLSessionEngine::URLSessionEngine() { setUp(); }
+
+void URLSessionEngine::setUp() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    // Made before the exit hook is registered, so they are destroyed only after the hook has stopped
+    // the network thread that uses them.
+    Clock::current();
+    Resolver::current();
+    DispatchQueue::global();
+    HTTPCookieStorage::sharedHTTPCookieStorage();
+    URLCache::sharedURLCache();
+
+    m_thread = Thread::create("URLSession network", [] {
+        Thread::runUntilCancelled();
+        // TLS keeps per-thread state that it would otherwise free only when the thread is gone,
+        // after the exit hook has stopped waiting for it.
+        OPENSSL_thread_stop();
+    });
+    m_thread->start();
+    m_loop = m_thread->runLoop();
+    m_thread->perform(
+        [this] {
+            m_multi = curl_multi_init();
+            curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &URLSessionEngine::socketCallback);
+            curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+            curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &URLSessionEngine::timerCallback);
+            curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+            curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 32L);
+            // curl's own timer is real time whatever clock is installed: a test that stops the clock
+            // must not stop the wire. Our idle time-outs are run-loop timers and follow the clock.
+            m_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+            m_timerSource = RunLoopFdSource::create(m_timerFd, [this](RunLoopFdSource&, uint32_t) {
+                uint64_t expirations = 0;
+                while (::read(m_timerFd, &expirations, sizeof expirations) > 0) {
+                }
+                socketAction(CURL_SOCKET_TIMEOUT, 0);
+            });
+            m_loop->addSource(m_timerSource, RunLoop::defaultMode);
+        },
+        true);
+    if (!m_multi || m_timerFd < 0) {
+        std::fprintf(stderr, "URLSession: the network thread could not be set up\n");
+        std::abort();
+    }
+    std::atexit([] { URLSessionEngine::shared().tearDown(); });
+}
+
+void URLSessionEngine::tearDown() {
+    m_thread->perform(
+        [this] {
+            m_tornDown = true;
+            m_loads.clear();
+            for (auto& [fd, source] : m_sockets)
+                source->invalidate();
+            m_sockets.clear();
+            m_timerSource->invalidate();
+            curl_multi_cleanup(m_multi);
+            m_multi = nullptr;
+            ::close(m_timerFd);
+        },
+        true);
+    m_thread->cancel();
+    m_thread->join();
+}
+
+bool URLSessionEngine::post(std::function<void()> work) {
+    return m_thread->perform([this, work = std::move(work)] {
+        if (!m_tornDown && work)
+            work();
+    });
+}
+
+void URLSessionEngine::start(const URLSessionTaskPtr& task) {
+    bool posted = post([this, task] {
+        uint64_t id = task->taskIdentifier();
+        if (m_loads.count(id))
+            return;
+        auto [slot, inserted] = m_loads.emplace(id, std::make_unique<URLSessionLoad>(*this, task));
+        slot->second->begin();
+    });
+    if (!posted)
+        task->m_session->taskEnded(*task);
+}
+
+void URLSessionEngine::cancel(uint64_t taskIdentifier) {
+    withLoad(taskIdentifier, [](URLSessionLoad& load) { load.cancel(); });
+}
+
+void URLSessionEngine::withLoad(uint64_t taskIdentifier, std::function<void(URLSessionLoad&)> work) {
+    post([this, taskIdentifier, work = std::move(work)] {
+        auto found = m_loads.find(taskIdentifier);
+        if (found != m_loads.end() && !found->second->hasEnded()) {
+            work(*found->second);
+            flushLoads();
+        }
+    });
+}
+
+bool URLSessionEngine::addTransfer(CURL* easy) { return curl_multi_add_handle(m_multi, easy) == CURLM_OK; }
+
+void URLSessionEngine::removeTransfer(CURL* easy) {
+    if (m_multi)
+        curl_multi_remove_handle(m_multi, easy);
+}
+
+void URLSessionEngine::loadEnded(uint64_t taskIdentifier) {
+    // The load may be deep in its own call stack; it goes once that has unwound.
+    m_loop->performBlock([this, taskIdentifier] { m_loads.erase(taskIdentifier); });
+}
+
+int URLSessionEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* engineData, void*) {
+    auto* engine = static_cast<URLSessionEngine*>(engineData);
+    auto found = engine->m_sockets.find(fd);
+    if (what == CURL_POLL_REMOVE) {
+        if (found != engine->m_sockets.end()) {
+            found->second->invalidate(); // before curl closes the descriptor
+            engine->m_sockets.erase(found);
+        }
+        return 0;
+    }
+    uint32_t events = RunLoopFdSource::None;
+    if (what == CURL_POLL_IN || what == CURL_POLL_INOUT)
+        events |= RunLoopFdSource::Read;
+    if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT)
+        events |= RunLoopFdSource::Write;
+    if (found == engine->m_sockets.end()) {
+        auto source = RunLoopFdSource::create(
+            fd,
+            [engine](RunLoopFdSource& source, uint32_t ready) {
+                int mask = 0;
+                if (ready & RunLoopFdSource::Read)
+                    mask |= CURL_CSELECT_IN;
+                if (ready & RunLoopFdSource::Write)
+                    mask |= CURL_CSELECT_OUT;
+                engine->socketAction(source.fd(), mask);
+            },
+            events);
+        engine->m_sockets.emplace(fd, source);
+        engine->m_loop->addSource(source, RunLoop::defaultMode);
+        return 0;
+    }
+    found->second->disable(~events & (RunLoopFdSource::Read | RunLoopFdSource::Write));
+    found->second->enable(events);
+    return 0;
+}
+
+int URLSessionEngine::timerCallback(CURLM*, long timeoutMs, void* engineData) {
+    auto* engine = static_cast<URLSessionEngine*>(engineData);
+    itimerspec spec{};
+    if (timeoutMs >= 0) {
+        // Zero would disarm a timerfd; "now" is the shortest time it can wait.
+        long nanoseconds = timeoutMs == 0 ? 1 : (timeoutMs % 1000) * 1000000L;
+        spec.it_value.tv_sec = timeoutMs / 1000;
+        spec.it_value.tv_nsec = nanoseconds;
+    }
+    timerfd_settime(engine->m_timerFd, 0, &spec, nullptr);
+    return 0;
+}
+
+void URLSessionEngine::socketAction(int fd, int mask) {
+    if (!m_multi)
+        return;
+    int running = 0;
+    curl_multi_socket_action(m_multi, fd, mask, &running);
+    readCompleted();
+    flushLoads();
+}
+
+void URLSessionEngine::readCompleted() {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        CURL* easy = message->easy_handle;
+        CURLcode result = message->data.result;
+        URLSessionLoad* load = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &load);
+        if (load)
+            load->transferDone(result);
+        else
+            curl_multi_remove_handle(m_multi, easy);
+    }
+}
+
+void URLSessionEngine::flushLoads() {
+    for (auto& [id, load] : m_loads)
+        load->flush();
+}
+
+} // namespace platform::detail

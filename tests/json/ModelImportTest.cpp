@@ -1,0 +1,554 @@
+#include "ModelFixtures.h"
+#include "platform/foundation/Exception.h"
+
+#include <gtest/gtest.h>
+
+using fixtures::keyPathOf;
+using fixtures::MTChat;
+using fixtures::MTRoom;
+using fixtures::MTUser;
+using fixtures::parseJSON;
+using fixtures::sameValue;
+using platform::ErrorPtr;
+using platform::Value;
+
+namespace {
+
+// Every kind of declaration that import converts into.
+class TypedModel : public MappedModel {
+    MAPPED_MODEL(TypedModel)
+public:
+    std::optional<std::string> text;
+    Value number;
+    int64_t count{0};
+    double ratio{0};
+    bool flag{false};
+    Value date;
+    Value link;
+    Value price;
+    Value tags;
+    Value mutableText;
+    Value list;
+    Value anything;
+    Value point;
+};
+
+void registerTypedModel() {
+    MappedModel::registerModel<TypedModel>(
+        "TypedModel", {
+                          MAPPED_PROPERTY(TypedModel, text, "@\"NSString<Optional>\""),
+                          MAPPED_PROPERTY(TypedModel, number, "@\"NSNumber<Optional>\""),
+                          MAPPED_PROPERTY(TypedModel, count, "q"),
+                          MAPPED_PROPERTY(TypedModel, ratio, "d"),
+                          MAPPED_PROPERTY_ATTRIBUTES(TypedModel, flag, "Tc,N,V_flag"),
+                          MAPPED_PROPERTY(TypedModel, date, "@\"NSDate<Optional>\""),
+                          MAPPED_PROPERTY(TypedModel, link, "@\"NSURL<Optional>\""),
+                          MAPPED_PROPERTY(TypedModel, price, "@\"NSDecimalNumber<Optional>\""),
+                          MAPPED_PROPERTY(TypedModel, tags, "@\"NSDictionary<Optional>\""),
+                          MAPPED_PROPERTY(TypedModel, mutableText, "@\"NSMutableString<Optional>\""),
+                          MAPPED_PROPERTY(TypedModel, list, "@\"NSArray<Optional>\""),
+                          MAPPED_PROPERTY(TypedModel, anything, "@\"<Optional>\""),
+                      });
+}
+
+class ModelImport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fixtures::registerModelFixtures();
+        registerTypedModel();
+        MappedModel::setGlobalKeyMapper(nullptr);
+    }
+    void TearDown() override { MappedModel::setGlobalKeyMapper(nullptr); }
+
+    // Imports `json` into a TypedModel whose other properties are all present.
+    std::shared_ptr<TypedModel> typed(std::string_view json, ErrorPtr* error = nullptr) {
+        Value dictionary = parseJSON(json);
+        auto* entries = dictionary.mutableDictionary();
+        for (auto key : {"count", "ratio", "flag"}) {
+            if (!entries->contains(key))
+                entries->set(key, Value(0));
+        }
+        return TypedModel::initWithDictionary(dictionary, error);
+    }
+};
+
+// ---- inputs and the five codes ----
+
+TEST_F(ModelImport, AbsentInputGivesCodeFiveFromEveryInitialiser) {
+    ErrorPtr error;
+    EXPECT_FALSE(MTUser::initWithDictionary(Value(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), MappedModelErrorDomain);
+    EXPECT_EQ(error->code(), MappedModelErrorInputIsNil);
+    EXPECT_EQ(error->localizedDescription(), "Initializing model with nil input object.");
+    error = nullptr;
+    EXPECT_FALSE(MTUser::initWithData(std::nullopt, &error));
+    EXPECT_EQ(error->code(), 5);
+    error = nullptr;
+    EXPECT_FALSE(MTUser::initWithString(std::nullopt, &error));
+    EXPECT_EQ(error->code(), 5);
+    EXPECT_FALSE(MTUser::initWithDictionary(Value())); // no out-parameter: nothing to report, no crash
+}
+
+TEST_F(ModelImport, TopLevelArrayTextIsInvalidData) {
+    ErrorPtr error;
+    EXPECT_FALSE(MTUser::initWithString(R"([{"id": "1"}])", &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), MappedModelErrorInvalidData);
+    EXPECT_EQ(
+        error->localizedDescription(),
+        "Invalid JSON data: Attempt to initialize MappedModel object using initWithDictionary:error: but the "
+        "dictionary parameter was not an 'NSDictionary'.");
+}
+
+TEST_F(ModelImport, MalformedJSONIsCodeThree) {
+    ErrorPtr error;
+    EXPECT_FALSE(MTUser::initWithString(R"({"id": )", &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), MappedModelErrorBadJSON);
+    EXPECT_EQ(error->localizedDescription(), "Malformed JSON. Check the MappedModel data input.");
+}
+
+class PickyModel : public MappedModel {
+    MAPPED_MODEL(PickyModel)
+public:
+    int64_t score{0};
+    bool validate(ErrorPtr* error) override {
+        if (score >= 0)
+            return true;
+        if (score == -2)
+            platform::setError(error, MappedModelError::errorModelIsInvalid());
+        return false;
+    }
+};
+
+TEST_F(ModelImport, FailedValidationGivesNilWithTheModelsOwnErrorOrNone) {
+    MappedModel::registerModel<PickyModel>("PickyModel", {MAPPED_PROPERTY(PickyModel, score, "q")});
+    EXPECT_TRUE(PickyModel::initWithDictionary(parseJSON(R"({"score": 1})")));
+    ErrorPtr error;
+    EXPECT_FALSE(PickyModel::initWithDictionary(parseJSON(R"({"score": -1})"), &error));
+    EXPECT_FALSE(error);
+    EXPECT_FALSE(PickyModel::initWithDictionary(parseJSON(R"({"score": -2})"), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), MappedModelErrorModelIsInvalid);
+    EXPECT_EQ(error->localizedDescription(),
+              "Model does not validate. The custom validation for the input data failed.");
+}
+
+// ---- required, optional, null ----
+
+TEST_F(ModelImport, MissingRequiredKeyListsThePropertyName) {
+    ErrorPtr error;
+    EXPECT_FALSE(MTChat::initWithDictionary(parseJSON(R"({"type": 1})"), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), MappedModelErrorInvalidData);
+    EXPECT_EQ(error->userInfo()[kMappedModelMissingKeys], Value::array({"content"}));
+    EXPECT_EQ(error->localizedDescription(), "Invalid JSON data. Required JSON keys are missing from the "
+                                             "input. Check the error user information.");
+}
+
+TEST_F(ModelImport, MissingOptionalKeyKeepsTheDefault) {
+    auto chat = MTChat::initWithDictionary(parseJSON(R"({"content": "hi"})"));
+    ASSERT_TRUE(chat);
+    EXPECT_EQ(chat->content, "hi");
+    EXPECT_TRUE(chat->type.isNil());
+    EXPECT_FALSE(chat->user);
+}
+
+TEST_F(ModelImport, NullForRequiredFailsWithKeyPathNullForOptionalIsSkipped) {
+    ErrorPtr error;
+    EXPECT_FALSE(MTChat::initWithDictionary(parseJSON(R"({"content": null})"), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(),
+              "Invalid JSON data: Value of required model key content is null");
+    EXPECT_EQ(keyPathOf(error), "content");
+
+    auto chat = MTChat::initWithDictionary(parseJSON(R"({"content": "x", "type": null, "user": null})"));
+    ASSERT_TRUE(chat);
+    EXPECT_TRUE(chat->type.isNil());
+}
+
+TEST_F(ModelImport, ValuesNoJSONParserMakesAreRefused) {
+    ErrorPtr error;
+    Value input = Value::dictionary({{"content", Value(platform::Date(5))}});
+    EXPECT_FALSE(MTChat::initWithDictionary(input, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(), "Invalid JSON data: Type NSDate is not allowed in JSON.");
+    EXPECT_EQ(keyPathOf(error), "content");
+}
+
+// ---- key mappers ----
+
+TEST_F(ModelImport, DictionaryKeyMapperFeedsThePropertyAndCountsItAsPresent) {
+    auto user = MTUser::initWithDictionary(parseJSON(R"({"id": "42", "nickname": "ann", "level": 3})"));
+    ASSERT_TRUE(user);
+    EXPECT_EQ(user->uid, "42");
+    EXPECT_EQ(user->level, 3);
+    EXPECT_TRUE(sameValue(user->toDictionary()["id"], Value("42")));
+
+    ErrorPtr error;
+    EXPECT_FALSE(MTUser::initWithDictionary(parseJSON(R"({"uid": "42", "level": 3})"), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->userInfo()[kMappedModelMissingKeys], Value::array({"uid"}));
+}
+
+class Profile : public MappedModel {
+    MAPPED_MODEL(Profile)
+public:
+    std::optional<std::string> userName;
+    int64_t firstSeen{0};
+    static std::shared_ptr<KeyMapper> keyMapper() {
+        return std::make_shared<KeyMapper>(platform::ValueDictionary{{"user.name", "userName"}});
+    }
+};
+
+TEST_F(ModelImport, DottedKeyPathReadsTheNestedValueAndPresenceCountsNull) {
+    MappedModel::registerModel<Profile>("Profile", {
+                                                       MAPPED_PROPERTY(Profile, userName, "@\"NSString\""),
+                                                       MAPPED_PROPERTY(Profile, firstSeen, "q"),
+                                                   });
+    auto profile = Profile::initWithDictionary(parseJSON(R"({"user": {"name": "bob"}, "firstSeen": 9})"));
+    ASSERT_TRUE(profile);
+    EXPECT_EQ(profile->userName, "bob");
+
+    ErrorPtr error;
+    EXPECT_FALSE(Profile::initWithDictionary(parseJSON(R"({"user": "flat", "firstSeen": 1})"), &error));
+    EXPECT_EQ(error->userInfo()[kMappedModelMissingKeys], Value::array({"userName"}));
+
+    // Present (null), so the check passes and the import reports the null.
+    EXPECT_FALSE(
+        Profile::initWithDictionary(parseJSON(R"({"user": {"name": null}, "firstSeen": 1})"), &error));
+    EXPECT_EQ(keyPathOf(error), "userName");
+}
+
+class SnakeModel : public MappedModel {
+    MAPPED_MODEL(SnakeModel)
+public:
+    std::optional<std::string> firstName;
+    int64_t photo2Url{0};
+};
+
+TEST_F(ModelImport, GlobalKeyMapperAppliesWhenTheClassHasNone) {
+    MappedModel::registerModel<SnakeModel>("SnakeModel",
+                                           {
+                                               MAPPED_PROPERTY(SnakeModel, firstName, "@\"NSString\""),
+                                               MAPPED_PROPERTY(SnakeModel, photo2Url, "q"),
+                                           });
+    MappedModel::setGlobalKeyMapper(KeyMapper::mapperFromUnderscoreCaseToCamelCase());
+    auto model = SnakeModel::initWithDictionary(parseJSON(R"({"first_name": "ann", "photo_2_url": 5})"));
+    ASSERT_TRUE(model);
+    EXPECT_EQ(model->firstName, "ann");
+    EXPECT_EQ(model->photo2Url, 5);
+    EXPECT_TRUE(sameValue(model->toDictionary(), parseJSON(R"({"first_name": "ann", "photo_2_url": 5})")));
+}
+
+TEST_F(ModelImport, MapperWithoutFunctionsLeavesNamesAsTheyAre) {
+    class NoFunctions : public SnakeModel {
+        MAPPED_MODEL(NoFunctions)
+    public:
+        static std::shared_ptr<KeyMapper> keyMapper() {
+            return std::make_shared<KeyMapper>(nullptr, nullptr);
+        }
+    };
+    MappedModel::registerModel<SnakeModel>("SnakeModel",
+                                           {
+                                               MAPPED_PROPERTY(SnakeModel, firstName, "@\"NSString\""),
+                                               MAPPED_PROPERTY(SnakeModel, photo2Url, "q"),
+                                           });
+    MappedModel::registerModel<NoFunctions, SnakeModel>("NoFunctions", {});
+    auto model = NoFunctions::initWithDictionary(parseJSON(R"({"firstName": "x", "photo2Url": 1})"));
+    ASSERT_TRUE(model);
+    EXPECT_EQ(model->firstName, "x");
+    EXPECT_TRUE(model->classKeyMapper());
+}
+
+// ---- conversions ----
+
+TEST_F(ModelImport, NumberForStringAndStringForNumberConvert) {
+    auto model = typed(R"({"text": 12.5, "number": "16777217", "count": "7", "ratio": "0.25"})");
+    ASSERT_TRUE(model);
+    EXPECT_EQ(model->text, "12.5");
+    ASSERT_TRUE(model->number.isNumber());
+    EXPECT_EQ(model->number.number()->int64Value(), 16777217); // exact, not rounded through float
+    EXPECT_EQ(model->count, 7);
+    EXPECT_EQ(model->ratio, 0.25);
+}
+
+TEST_F(ModelImport, DatesImportWithAndWithoutColonsAndFromSeconds) {
+    auto withColons = typed(R"({"date": "2023-11-15T06:13:20+08:00"})");
+    auto without = typed(R"({"date": "2023-11-15T061320+0800"})");
+    auto seconds = typed(R"({"date": 1700000000})");
+    ASSERT_TRUE(withColons && without && seconds);
+    ASSERT_TRUE(withColons->date.isDate());
+    EXPECT_EQ(withColons->date.date()->timeIntervalSince1970(), 1700000000);
+    EXPECT_EQ(withColons->date, without->date);
+    EXPECT_EQ(seconds->date, withColons->date);
+}
+
+TEST_F(ModelImport, BoolDeclaredWithCharCodeReadsYesNoAndDigits) {
+    EXPECT_TRUE(typed(R"({"flag": "YES"})")->flag);
+    EXPECT_TRUE(typed(R"({"flag": "yes"})")->flag);
+    EXPECT_TRUE(typed(R"({"flag": "true"})")->flag);
+    EXPECT_FALSE(typed(R"({"flag": "no"})")->flag);
+    EXPECT_FALSE(typed(R"({"flag": "0"})")->flag);
+    EXPECT_TRUE(typed(R"({"flag": 2})")->flag);
+}
+
+TEST_F(ModelImport, OtherConversionsUrlDecimalEmptyArrayAndMutable) {
+    auto model =
+        typed(R"({"link": "http://127.0.0.1/a?b=1", "price": "10.25", "tags": [], "mutableText": "m"})");
+    ASSERT_TRUE(model);
+    ASSERT_TRUE(model->link.url());
+    EXPECT_EQ(model->link.url()->absoluteString(), "http://127.0.0.1/a?b=1");
+    ASSERT_TRUE(model->price.isNumber());
+    EXPECT_EQ(model->price.number()->kind(), platform::Number::Kind::Decimal);
+    EXPECT_EQ(model->price.number()->doubleValue(), 10.25);
+    EXPECT_EQ(model->tags, Value(platform::ValueDictionary{}));
+    EXPECT_EQ(model->mutableText, Value("m"));
+}
+
+TEST_F(ModelImport, UntypedPropertyTakesAnyJSONValue) {
+    auto model = typed(R"({"anything": [1, {"a": 2}]})");
+    ASSERT_TRUE(model);
+    EXPECT_TRUE(sameValue(model->anything, parseJSON(R"([1, {"a": 2}])")));
+}
+
+// ---- values of the wrong kind: errors, never crashes ----
+
+struct Mismatch {
+    const char* json;
+    const char* keyPath;
+};
+
+TEST_F(ModelImport, WrongKindsAreTypeMismatchErrorsWithTheKeyPath) {
+    const Mismatch cases[] = {
+        {R"({"text": [1]})", "text"},     {R"({"text": {"a": 1}})", "text"},
+        {R"({"number": [1]})", "number"}, {R"({"number": {"a": 1}})", "number"},
+        {R"({"count": [1]})", "count"},   {R"({"ratio": {"a": 1}})", "ratio"},
+        {R"({"flag": [true]})", "flag"},  {R"({"price": 10})", "price"},
+        {R"({"tags": [1, 2]})", "tags"},  {R"({"list": "abc"})", "list"},
+        {R"({"date": [1]})", "date"},     {R"({"link": {"u": 1}})", "link"},
+    };
+    for (const auto& c : cases) {
+        ErrorPtr error;
+        EXPECT_FALSE(typed(c.json, &error)) << c.json;
+        ASSERT_TRUE(error) << c.json;
+        EXPECT_EQ(error->code(), MappedModelErrorInvalidData) << c.json;
+        EXPECT_TRUE(error->userInfo()[kMappedModelTypeMismatch].isString()) << c.json;
+        EXPECT_EQ(keyPathOf(error), c.keyPath) << c.json;
+    }
+}
+
+TEST_F(ModelImport, WrongKindsAreSkippedWhenMerging) {
+    auto model = typed(R"({"text": "keep", "count": 3})");
+    ASSERT_TRUE(model);
+    ErrorPtr error;
+    EXPECT_TRUE(model->mergeFromDictionary(
+        parseJSON(R"({"text": [1], "count": {"x": 1}, "price": 5, "ratio": 2})"), true, &error));
+    EXPECT_FALSE(error);
+    EXPECT_EQ(model->text, "keep");
+    EXPECT_EQ(model->count, 3);
+    EXPECT_EQ(model->ratio, 2);
+}
+
+class PointModel : public MappedModel {
+    MAPPED_MODEL(PointModel)
+public:
+    Value point;
+};
+class BlobModel : public MappedModel {
+    MAPPED_MODEL(BlobModel)
+public:
+    Value blob;
+};
+class ItemsModel : public MappedModel {
+    MAPPED_MODEL(ItemsModel)
+public:
+    Value items;
+};
+
+TEST_F(ModelImport, DeclarationMistakesRaiseNamedExceptions) {
+    MappedModel::registerModel<PointModel>("PointModel",
+                                           {MAPPED_PROPERTY(PointModel, point, "{CGPoint=dd}")});
+    MappedModel::registerModel<BlobModel>("BlobModel", {MAPPED_PROPERTY(BlobModel, blob, "@\"NSData\"")});
+    MappedModel::registerModel<ItemsModel>("ItemsModel",
+                                           {MAPPED_PROPERTY(ItemsModel, items, "@\"NSArray<NoSuchClass>\"")});
+    try {
+        PointModel::initWithDictionary(parseJSON(R"({"point": "1,2"})"));
+        FAIL() << "no exception";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.name(), "Type not allowed");
+        EXPECT_EQ(e.reason(), "CGPoint type not supported for PointModel.point");
+    }
+    EXPECT_THROW(BlobModel::initWithDictionary(parseJSON(R"({"blob": "AAAA"})")), platform::Exception);
+    try {
+        ItemsModel::initWithDictionary(parseJSON(R"({"items": [{}]})"));
+        FAIL() << "no exception";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.name(), "Bad property protocol declaration");
+        EXPECT_EQ(e.reason(),
+                  "<NoSuchClass> is not allowed MappedModel property protocol, and not a MappedModel class.");
+    }
+    // A protocol naming no class only matters for arrays; other values pass as they are.
+    auto items = ItemsModel::initWithDictionary(parseJSON(R"({"items": {"a": 1}})"), nullptr);
+    EXPECT_FALSE(items); // a dictionary is still not an array
+}
+
+// ---- nested models and their error paths ----
+
+TEST_F(ModelImport, NestedModelsArraysAndDictionariesOfModelsImport) {
+    auto room = MTRoom::initWithDictionary(parseJSON(R"({
+        "roomId": 8, "title": "t", "owner": {"id": "1"},
+        "chats": [{"content": "a", "user": {"id": "2", "level": 1}}, {"content": "b"}],
+        "members": {"x": {"id": "3"}}})"));
+    ASSERT_TRUE(room);
+    ASSERT_TRUE(room->owner);
+    EXPECT_EQ(room->owner->uid, "1");
+    ASSERT_EQ(room->chats.size(), 2u);
+    EXPECT_EQ(room->chats[1]->content, "b");
+    ASSERT_TRUE(room->chats[0]->user);
+    EXPECT_EQ(room->chats[0]->user->uid, "2");
+    auto member = room->members["x"].objectAs<MTUser>();
+    ASSERT_TRUE(member);
+    EXPECT_EQ(member->uid, "3");
+}
+
+TEST_F(ModelImport, ErrorInsideTheThirdArrayElementCarriesItsIndexAndInnerPath) {
+    ErrorPtr error;
+    EXPECT_FALSE(MTRoom::initWithDictionary(
+        parseJSON(
+            R"({"roomId": 1, "title": "t", "chats": [{"content": "a"}, {"content": "b"}, {"content": null}]})"),
+        &error));
+    EXPECT_EQ(keyPathOf(error), "chats[2].content");
+
+    // An optional nested model that fails is skipped, not reported.
+    auto room = MTRoom::initWithDictionary(
+        parseJSON(R"({"roomId": 1, "title": "t", "chats": [{"content": "a", "user": {"id": null}}]})"));
+    ASSERT_TRUE(room);
+    ASSERT_EQ(room->chats.size(), 1u);
+    EXPECT_FALSE(room->chats[0]->user);
+}
+
+TEST_F(ModelImport, ArrayErrorPathsNameTheInputIndexNotTheModelsCollected) {
+    ErrorPtr error;
+    Value input = parseJSON(R"([{"content": "a"}, "not a dictionary", {"content": null}])");
+    EXPECT_TRUE(MappedModel::arrayOfModelsFromDictionaries("MTChat", input, &error).isNil());
+    EXPECT_EQ(keyPathOf(error), "[2].content");
+}
+
+TEST_F(ModelImport, ArraysOfArraysFlattenAndNestedFailuresNameBothIndexes) {
+    auto chats =
+        MTChat::arrayOfModelsFromDictionaries(parseJSON(R"([{"content": "a"}, [{"content": "b"}], 4])"));
+    ASSERT_TRUE(chats);
+    ASSERT_EQ(chats->size(), 2u);
+    EXPECT_EQ((*chats)[1]->content, "b");
+
+    ErrorPtr error;
+    EXPECT_FALSE(MTChat::arrayOfModelsFromDictionaries(
+        parseJSON(R"([{"content": "a"}, [{}, {"content": 1}]])"), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->userInfo()[kMappedModelMissingKeys], Value::array({"content"}));
+    EXPECT_EQ(keyPathOf(error), "[1][0]");
+    EXPECT_FALSE(MTChat::arrayOfModelsFromDictionaries(Value::null()));
+}
+
+TEST_F(ModelImport, ArraysFromTextReportTheParsersErrorAndIgnoreOtherTopLevels) {
+    ErrorPtr error;
+    EXPECT_FALSE(MTChat::arrayOfModelsFromString(R"([{"content": )", &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), platform::NSCocoaErrorDomain);
+    error = nullptr;
+    EXPECT_FALSE(MTChat::arrayOfModelsFromString(R"({"content": "a"})", &error));
+    EXPECT_FALSE(error);
+    auto chats = MTChat::arrayOfModelsFromString(R"([{"content": "a"}])");
+    ASSERT_TRUE(chats);
+    EXPECT_EQ(chats->size(), 1u);
+}
+
+TEST_F(ModelImport, NestedRequiredModelFailurePrependsThePropertyName) {
+    class Envelope : public MappedModel {
+        MAPPED_MODEL(Envelope)
+    public:
+        std::shared_ptr<MTChat> chat;
+    };
+    MappedModel::registerModel<Envelope>("Envelope", {MAPPED_PROPERTY(Envelope, chat, "@\"MTChat\"")});
+    ErrorPtr error;
+    EXPECT_FALSE(Envelope::initWithDictionary(
+        parseJSON(R"({"chat": {"content": "x", "user": {"id": "u"}, "type": [1]}})"), &error));
+    EXPECT_EQ(keyPathOf(error), "chat.type");
+    EXPECT_FALSE(Envelope::initWithDictionary(parseJSON(R"({"chat": "text"})"), &error));
+    EXPECT_EQ(error->code(), MappedModelErrorInvalidData);
+    EXPECT_EQ(keyPathOf(error), "chat");
+    auto ok = Envelope::initWithDictionary(parseJSON(R"({"chat": {"content": "x"}})"));
+    ASSERT_TRUE(ok && ok->chat);
+    EXPECT_EQ(ok->chat->content, "x");
+}
+
+TEST_F(ModelImport, DictionaryOfModelsErrorNamesTheEntryKey) {
+    ErrorPtr error;
+    EXPECT_FALSE(MTRoom::initWithDictionary(parseJSON(R"({"roomId": 1, "title": "t", "members": {"k": {}}})"),
+                                            &error));
+    EXPECT_EQ(keyPathOf(error), "members.k");
+    EXPECT_FALSE(
+        MTRoom::initWithDictionary(parseJSON(R"({"roomId": 1, "title": "t", "members": [1]})"), &error));
+    EXPECT_EQ(
+        error->userInfo()[kMappedModelTypeMismatch],
+        Value(
+            "Property 'members' is declared as NSDictionary<MTUser>* but the corresponding JSON value is not "
+            "a JSON Object."));
+    EXPECT_FALSE(
+        MTRoom::initWithDictionary(parseJSON(R"({"roomId": 1, "title": "t", "chats": {"a": 1}})"), &error));
+    EXPECT_EQ(
+        error->userInfo()[kMappedModelTypeMismatch],
+        Value(
+            "Property 'chats' is declared as NSArray<MTChat>* but the corresponding JSON value is not a JSON "
+            "Array."));
+    EXPECT_EQ(keyPathOf(error), "chats");
+}
+
+// ---- custom setters and merging ----
+
+class SetterModel : public MappedModel {
+    MAPPED_MODEL(SetterModel)
+public:
+    std::optional<std::string> title;
+    int calls{0};
+    void setTitleWithNSString(const Value& value) { title = "[" + value.stringOr() + "]", ++calls; }
+};
+
+TEST_F(ModelImport, CustomSetterForTheSourceClassIsUsed) {
+    MappedModel::registerModel<SetterModel>("SetterModel",
+                                            {MAPPED_PROPERTY(SetterModel, title, "@\"NSString\"")},
+                                            {MAPPED_SETTER(SetterModel, setTitleWithNSString)});
+    auto model = SetterModel::initWithDictionary(parseJSON(R"({"title": "a"})"));
+    ASSERT_TRUE(model);
+    EXPECT_EQ(model->title, "[a]");
+    EXPECT_TRUE(model->respondsTo("setTitleWithNSString:"));
+    auto numbered = SetterModel::initWithDictionary(parseJSON(R"({"title": 5})"));
+    ASSERT_TRUE(numbered);
+    EXPECT_EQ(numbered->title, "5"); // no setTitleWithNSNumber:, so the plain conversion
+    EXPECT_EQ(numbered->calls, 0);
+}
+
+TEST_F(ModelImport, MergeSkipsAbsentNullAndFailingNestedValues) {
+    auto room = MTRoom::initWithDictionary(parseJSON(R"({"roomId": 1, "title": "t", "owner": {"id": "o"}})"));
+    ASSERT_TRUE(room);
+    ErrorPtr error;
+    EXPECT_TRUE(room->mergeFromDictionary(
+        parseJSON(R"({"title": null, "owner": {"nickname": "n"}, "roomId": 2})"), true, &error));
+    EXPECT_EQ(room->title, "t");
+    ASSERT_TRUE(room->owner);
+    EXPECT_EQ(room->owner->uid, "o");
+    EXPECT_EQ(room->roomId, Value(2));
+}
+
+TEST_F(ModelImport, MergeWithoutKeyMappingIgnoresTheClassMapper) {
+    auto user = MTUser::initWithDictionary(parseJSON(R"({"id": "1"})"));
+    ASSERT_TRUE(user);
+    user->mergeFromDictionary(parseJSON(R"({"id": "2", "uid": "3"})"), false);
+    EXPECT_EQ(user->uid, "3");
+    user->mergeFromDictionary(parseJSON(R"({"id": "4", "uid": "5"})"), true);
+    EXPECT_EQ(user->uid, "4");
+}
+
+} // namespace

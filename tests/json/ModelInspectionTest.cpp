@@ -1,0 +1,269 @@
+#include "ModelFixtures.h"
+#include "platform/foundation/Exception.h"
+
+#include <gtest/gtest.h>
+
+using platform::Value;
+
+namespace {
+
+using Kind = MappedModelClassProperty::Kind;
+
+class InspectedModel : public MappedModel {
+    MAPPED_MODEL(InspectedModel)
+public:
+    Value chats, extra, readOnly, skipped, callback, hidden, hooked, retyped, text, mutableText, index, lazy;
+    bool flag{false};
+    bool boolean{false};
+    int64_t count{0};
+    uint64_t size{0};
+    uint32_t small{0};
+    double ratio{0};
+    float scale{0};
+    Value point;
+
+    static bool propertyIsOptional(std::string_view name) { return name == "hooked"; }
+    static bool propertyIsIgnored(std::string_view name) { return name == "hidden"; }
+    static std::optional<std::string> protocolForArrayProperty(std::string_view name) {
+        return name == "retyped" ? std::optional<std::string>("MTUser") : std::nullopt;
+    }
+};
+
+void registerInspectedModel() {
+    MappedModel::registerModel<InspectedModel>(
+        "InspectedModel", {
+                              MAPPED_PROPERTY(InspectedModel, chats, "@\"NSArray<MTChat><Optional>\""),
+                              MAPPED_PROPERTY(InspectedModel, extra, "@\"<Optional>\""),
+                              MAPPED_READONLY_PROPERTY(InspectedModel, readOnly, "@\"NSString\""),
+                              MAPPED_PROPERTY(InspectedModel, skipped, "@\"NSString<Ignore>\""),
+                              MAPPED_PROPERTY_ATTRIBUTES(InspectedModel, callback, "T@?,C,N,V_callback"),
+                              MAPPED_PROPERTY(InspectedModel, hidden, "@\"NSString\""),
+                              MAPPED_PROPERTY(InspectedModel, hooked, "@\"NSString\""),
+                              MAPPED_PROPERTY(InspectedModel, retyped, "@\"NSArray<MTChat>\""),
+                              MAPPED_PROPERTY(InspectedModel, text, "@\"NSString\""),
+                              MAPPED_PROPERTY(InspectedModel, mutableText, "@\"NSMutableString\""),
+                              MAPPED_PROPERTY(InspectedModel, index, "@\"NSNumber<Index>\""),
+                              MAPPED_PROPERTY(InspectedModel, lazy, "@\"NSArray<MTChat><ConvertOnDemand>\""),
+                              MAPPED_PROPERTY_ATTRIBUTES(InspectedModel, flag, "Tc,N,V_flag"),
+                              MAPPED_PROPERTY(InspectedModel, boolean, "B"),
+                              MAPPED_PROPERTY(InspectedModel, count, "q"),
+                              MAPPED_PROPERTY(InspectedModel, size, "Q"),
+                              MAPPED_PROPERTY(InspectedModel, small, "I"),
+                              MAPPED_PROPERTY(InspectedModel, ratio, "d"),
+                              MAPPED_PROPERTY(InspectedModel, scale, "f"),
+                              MAPPED_PROPERTY(InspectedModel, point, "{CGPoint=dd}"),
+                          });
+}
+
+class ModelInspection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fixtures::registerModelFixtures();
+        registerInspectedModel();
+    }
+
+    std::shared_ptr<const MappedModelClassProperty> property(std::string_view name) {
+        for (auto& record : MappedModel::propertiesOfClass("InspectedModel")) {
+            if (record->name == name)
+                return record;
+        }
+        return nullptr;
+    }
+};
+
+TEST_F(ModelInspection, ArrayOfModelsMarkedOptionalReadsClassProtocolAndMarks) {
+    auto chats = property("chats");
+    ASSERT_TRUE(chats);
+    EXPECT_EQ(chats->type, "NSArray");
+    EXPECT_EQ(chats->protocol, "MTChat");
+    EXPECT_TRUE(chats->isOptional);
+    EXPECT_TRUE(chats->isStandardJSONType);
+    EXPECT_FALSE(chats->isMutable);
+    EXPECT_EQ(chats->kind, Kind::Object);
+}
+
+TEST_F(ModelInspection, UntypedOptionalObjectHasNoClassAndNoStruct) {
+    auto extra = property("extra");
+    ASSERT_TRUE(extra);
+    EXPECT_FALSE(extra->type);
+    EXPECT_FALSE(extra->structName);
+    EXPECT_TRUE(extra->isOptional);
+    EXPECT_EQ(extra->kind, Kind::Untyped);
+}
+
+TEST_F(ModelInspection, ReadOnlyIgnoredBlockAndHookIgnoredPropertiesAreNotMapped) {
+    EXPECT_FALSE(property("readOnly"));
+    EXPECT_FALSE(property("skipped"));
+    EXPECT_FALSE(property("callback"));
+    EXPECT_FALSE(property("hidden"));
+    EXPECT_TRUE(property("text"));
+}
+
+TEST_F(ModelInspection, ClassHooksMarkOptionalAndReplaceTheProtocol) {
+    EXPECT_TRUE(property("hooked")->isOptional);
+    EXPECT_FALSE(property("text")->isOptional);
+    EXPECT_EQ(property("retyped")->protocol, "MTUser");
+}
+
+TEST_F(ModelInspection, MarksSetIndexMutableAndConvertOnDemand) {
+    EXPECT_TRUE(property("index")->isIndex);
+    EXPECT_EQ(MappedModel::indexPropertyNameOfClass("InspectedModel"), "index");
+    EXPECT_TRUE(property("mutableText")->isMutable);
+    EXPECT_TRUE(property("mutableText")->isStandardJSONType);
+    EXPECT_TRUE(property("lazy")->convertsOnDemand);
+}
+
+TEST_F(ModelInspection, PrimitiveCodesAndStructsAreAccepted) {
+    EXPECT_EQ(property("flag")->structName, "BOOL");
+    EXPECT_EQ(property("flag")->kind, Kind::Struct);
+    for (auto name : {"boolean", "count", "size", "small", "ratio", "scale"}) {
+        auto record = property(name);
+        ASSERT_TRUE(record) << name;
+        EXPECT_EQ(record->kind, Kind::Primitive) << name;
+        EXPECT_FALSE(record->type) << name;
+    }
+    EXPECT_EQ(property("point")->structName, "CGPoint");
+    EXPECT_FALSE(property("point")->isStandardJSONType);
+}
+
+TEST_F(ModelInspection, RequiredNamesAreEveryPropertyNotOptional) {
+    auto model = std::make_shared<InspectedModel>();
+    auto required = model->requiredPropertyNames();
+    EXPECT_NE(std::find(required.begin(), required.end(), "text"), required.end());
+    EXPECT_EQ(std::find(required.begin(), required.end(), "chats"), required.end());
+    EXPECT_EQ(std::find(required.begin(), required.end(), "hooked"), required.end());
+}
+
+TEST_F(ModelInspection, BaseClassHasAnEmptyTable) {
+    EXPECT_TRUE(MappedModel::propertiesOfClass("MappedModel").empty());
+    EXPECT_TRUE(std::make_shared<MappedModel>()->properties().empty());
+    EXPECT_TRUE(MappedModel::isMappedModelSubClass("MappedModel"));
+    EXPECT_TRUE(MappedModel::isMappedModelSubClass("MTUser"));
+    EXPECT_FALSE(MappedModel::isMappedModelSubClass("NSString"));
+}
+
+// ---- unsupported declarations ----
+
+class UnsignedCharModel : public MappedModel {
+    MAPPED_MODEL(UnsignedCharModel)
+public:
+    uint8_t octet{0};
+};
+class BareObjectModel : public MappedModel {
+    MAPPED_MODEL(BareObjectModel)
+public:
+    Value any;
+};
+
+TEST(ModelInspectionFailure, UnsignedCharRaisesOnEveryUseBecauseNothingIsCached) {
+    MappedModel::registerModel<UnsignedCharModel>("UnsignedCharModel",
+                                                  {MAPPED_PROPERTY(UnsignedCharModel, octet, "C")});
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            UnsignedCharModel::initWithDictionary(Value::dictionary({}));
+            FAIL() << "no exception";
+        } catch (const platform::Exception& e) {
+            EXPECT_EQ(e.name(), "MappedModelProperty type not allowed");
+            EXPECT_EQ(e.reason(),
+                      "Property type of UnsignedCharModel.octet is not supported by MappedModel.");
+        }
+    }
+}
+
+TEST(ModelInspectionFailure, UnsignedShortAndBareIdAreNotAllowed) {
+    MappedModel::registerModel<UnsignedCharModel>("UnsignedCharModel",
+                                                  {MAPPED_PROPERTY(UnsignedCharModel, octet, "S")});
+    EXPECT_THROW(MappedModel::propertiesOfClass("UnsignedCharModel"), platform::Exception);
+    MappedModel::registerModel<BareObjectModel>("BareObjectModel",
+                                                {MAPPED_PROPERTY(BareObjectModel, any, "@")});
+    EXPECT_THROW(MappedModel::propertiesOfClass("BareObjectModel"), platform::Exception);
+}
+
+// ---- subclasses ----
+
+class BaseItem : public MappedModel {
+    MAPPED_MODEL(BaseItem)
+public:
+    std::optional<std::string> name;
+    int64_t rank{0};
+};
+class DerivedItem : public BaseItem {
+    MAPPED_MODEL(DerivedItem)
+public:
+    std::optional<std::string> note;
+};
+
+TEST(ModelInspectionSubclass, SubclassDeclarationOfANameWinsAndInheritedPropertiesStay) {
+    MappedModel::registerModel<BaseItem>("BaseItem", {
+                                                         MAPPED_PROPERTY(BaseItem, name, "@\"NSString\""),
+                                                         MAPPED_PROPERTY(BaseItem, rank, "q"),
+                                                     });
+    MappedModel::registerModel<DerivedItem, BaseItem>(
+        "DerivedItem", {
+                           MAPPED_PROPERTY(DerivedItem, name, "@\"NSString<Optional>\""),
+                           MAPPED_PROPERTY(DerivedItem, note, "@\"NSString<Optional>\""),
+                       });
+    auto properties = MappedModel::propertiesOfClass("DerivedItem");
+    ASSERT_EQ(properties.size(), 3u);
+    for (auto& record : properties) {
+        if (record->name == "name") {
+            EXPECT_TRUE(record->isOptional);
+        }
+    }
+    auto item = DerivedItem::initWithDictionary(fixtures::parseJSON(R"({"rank": 4})"));
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->rank, 4);
+    EXPECT_FALSE(item->name);
+    EXPECT_FALSE(BaseItem::initWithDictionary(fixtures::parseJSON(R"({"rank": 4})")));
+}
+
+// ---- record description ----
+
+class DescribedModel : public MappedModel {
+    MAPPED_MODEL(DescribedModel)
+public:
+    std::optional<std::string> title;
+    Value chats;
+    int64_t count{0};
+    bool flag{false};
+    void setTitleWithNSNumber(const Value& value) { title = "#" + value.number()->stringValue(); }
+    Value JSONObjectForCount() const { return Value(count * 10); }
+};
+
+TEST(ModelPropertyDescription, ReadsTypeProtocolNameAndFlagsWithMemos) {
+    fixtures::registerModelFixtures();
+    MappedModel::registerModel<DescribedModel>(
+        "DescribedModel",
+        {
+            MAPPED_PROPERTY(DescribedModel, title, "@\"NSMutableString<Index>\""),
+            MAPPED_PROPERTY(DescribedModel, chats, "@\"NSArray<MTChat><Optional><ConvertOnDemand>\""),
+            MAPPED_PROPERTY(DescribedModel, count, "q"),
+            MAPPED_PROPERTY_ATTRIBUTES(DescribedModel, flag, "Tc,N,V_flag"),
+        },
+        {MAPPED_SETTER(DescribedModel, setTitleWithNSNumber),
+         MAPPED_GETTER(DescribedModel, JSONObjectForCount)});
+
+    auto find = [](std::string_view name) {
+        for (auto& record : MappedModel::propertiesOfClass("DescribedModel")) {
+            if (record->name == name)
+                return record;
+        }
+        return std::shared_ptr<const MappedModelClassProperty>();
+    };
+    EXPECT_EQ(find("chats")->description(),
+              "@property NSArray*<MTChat> chats (Optional, ConvertOnDemand, Standard JSON type)");
+    EXPECT_EQ(find("count")->description(), "@property primitive count ");
+    EXPECT_EQ(find("flag")->description(), "@property BOOL flag ");
+
+    auto model =
+        DescribedModel::initWithDictionary(fixtures::parseJSON(R"({"title": 12, "count": 2, "flag": 1})"));
+    ASSERT_TRUE(model);
+    EXPECT_EQ(model->title, "#12");
+    EXPECT_EQ(find("title")->description(), "@property NSMutableString* title (Index, Mutable, Standard JSON "
+                                            "type, Setters = [setTitleWithNSNumber:])");
+    model->toDictionary();
+    EXPECT_EQ(find("count")->description(),
+              "@property primitive count (Getter = JSONObjectForCount, Setters = [])");
+}
+
+} // namespace

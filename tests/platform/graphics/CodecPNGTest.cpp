@@ -1,0 +1,277 @@
+#include "platform/graphics/ImageEncoder.h"
+#include "platform/graphics/ImageSource.h"
+#include "tests/platform/graphics/CodecTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using platform::Bitmap;
+using platform::Data;
+using platform::ImageDecodeOptions;
+using platform::ImageFormat;
+using platform::ImageSource;
+using RGBA = Bitmap::RGBA;
+
+namespace {
+
+// A PNG writer in Python that covers what Pillow cannot write: every depth, tRNS on any type, Adam7.
+// Each case is printed as a 4-byte length and the file.
+constexpr const char* rawPNGWriter = R"(
+def chunk(t, d):
+    return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d) & 0xffffffff)
+
+def rawpng(w, h, depth, ctype, pixels, interlace=0, extra=b''):
+    spp = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[ctype]
+    def pack_row(row):
+        if depth >= 8:
+            return struct.pack('>' + ('B' if depth == 8 else 'H') * (len(row) * spp), *[s for px in row for s in px])
+        bits = ''.join(format(px[0], '0%db' % depth) for px in row)
+        bits += '0' * (-len(bits) % 8)
+        return bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+    raw = b''
+    if interlace:
+        for (x0, y0, dx, dy) in [(0,0,8,8), (4,0,8,8), (0,4,4,8), (2,0,4,4), (0,2,2,4), (1,0,2,2), (0,1,1,2)]:
+            for y in range(y0, h, dy):
+                row = [pixels[y][x] for x in range(x0, w, dx)]
+                if row:
+                    raw += b'\0' + pack_row(row)
+    else:
+        for y in range(h):
+            raw += b'\0' + pack_row(pixels[y])
+    ihdr = struct.pack('>IIBBBBB', w, h, depth, ctype, 0, 0, interlace)
+    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', ihdr) + extra + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b'')
+
+def emit(png):
+    out.write(struct.pack('>I', len(png)) + png)
+)";
+
+std::vector<Data> splitCases(const Data& all) {
+    std::vector<Data> cases;
+    size_t at = 0;
+    while (at + 4 <= all.length()) {
+        const uint8_t* b = all.bytes() + at;
+        size_t n = (size_t(b[0]) << 24) | (size_t(b[1]) << 16) | (size_t(b[2]) << 8) | b[3];
+        cases.push_back(all.subdata(at + 4, n));
+        at += 4 + n;
+    }
+    return cases;
+}
+
+std::vector<RGBA> firstRow(const platform::CGImageRef& bitmap) {
+    std::vector<RGBA> row;
+    for (int x = 0; x < bitmap->width(); ++x)
+        row.push_back(bitmap->colorAt(x, 0));
+    return row;
+}
+
+void expectClose(const RGBA& actual, const RGBA& expected, int tolerance, const std::string& where) {
+    EXPECT_NEAR(actual.r, expected.r, tolerance) << where;
+    EXPECT_NEAR(actual.g, expected.g, tolerance) << where;
+    EXPECT_NEAR(actual.b, expected.b, tolerance) << where;
+    EXPECT_EQ(actual.a, expected.a) << where;
+}
+
+} // namespace
+
+TEST(CodecPNG, EncodeThenDecodeKeepsEveryPixel) {
+    for (bool alpha : {false, true}) {
+        auto original = codectest::patternBitmap(37, 23, alpha);
+        std::optional<Data> png = platform::encodePNG(*original);
+        ASSERT_TRUE(png);
+        auto source = ImageSource::create(*png);
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->format(), ImageFormat::PNG);
+        EXPECT_EQ(source->type(), "public.png");
+        auto decoded = source->createImageAtIndex(0);
+        ASSERT_TRUE(decoded);
+        ASSERT_EQ(decoded->width(), 37);
+        ASSERT_EQ(decoded->height(), 23);
+        EXPECT_EQ(decoded->hasAlpha(), alpha);
+        for (int y = 0; y < 23; ++y)
+            for (int x = 0; x < 37; ++x)
+                ASSERT_EQ(decoded->pixelAt(x, y), original->pixelAt(x, y))
+                    << x << "," << y << " alpha " << alpha;
+    }
+}
+
+TEST(CodecPNG, EveryColourTypeDepthAndTransparencyDecodesToStraightColours) {
+    PILLOW_OR_SKIP(all, std::string(rawPNGWriter) + R"(
+emit(rawpng(4, 1, 1, 0, [[(0,), (1,), (1,), (0,)]]))
+emit(rawpng(4, 1, 2, 0, [[(0,), (1,), (2,), (3,)]]))
+emit(rawpng(4, 1, 4, 0, [[(0,), (5,), (10,), (15,)]]))
+emit(rawpng(4, 1, 16, 0, [[(0,), (0xFFFF,), (0x8080,), (0x1234,)]]))
+emit(rawpng(4, 1, 8, 0, [[(0,), (50,), (200,), (50,)]], extra=chunk(b'tRNS', struct.pack('>H', 50))))
+emit(rawpng(4, 1, 8, 4, [[(100, 255), (100, 128), (100, 0), (0, 255)]]))
+emit(rawpng(4, 1, 16, 4, [[(0xFFFF, 0xFFFF), (0x8080, 0x8080), (0, 0), (0xFFFF, 0)]]))
+emit(rawpng(4, 1, 8, 2, [[(255, 0, 0), (0, 255, 0), (0, 0, 255), (0, 255, 0)]], extra=chunk(b'tRNS', struct.pack('>HHH', 0, 255, 0))))
+emit(rawpng(4, 1, 16, 2, [[(0xFFFF, 0, 0x8080), (0, 0xFFFF, 0), (0x8080, 0x8080, 0x8080), (0, 0, 0)]]))
+emit(rawpng(4, 1, 16, 6, [[(0xFFFF, 0, 0, 0xFFFF), (0, 0xFFFF, 0, 0x8080), (0, 0, 0xFFFF, 0), (0x8080, 0x8080, 0x8080, 0xFFFF)]]))
+emit(rawpng(4, 1, 4, 3, [[(0,), (1,), (2,), (1,)]], extra=chunk(b'PLTE', bytes([255, 0, 0, 0, 0, 255, 0, 255, 0])) + chunk(b'tRNS', bytes([0, 255, 128]))))
+emit(rawpng(4, 1, 8, 6, [[(255, 0, 0, 255), (0, 255, 0, 128), (0, 0, 255, 1), (9, 9, 9, 0)]]))
+)");
+    std::vector<Data> cases = splitCases(all);
+    ASSERT_EQ(cases.size(), 12u);
+    struct Expected {
+        std::vector<RGBA> row;
+        bool alpha;
+        platform::CGColorSpaceModel model;
+        int depth;
+    };
+    using platform::kCGColorSpaceModelIndexed, platform::kCGColorSpaceModelMonochrome,
+        platform::kCGColorSpaceModelRGB;
+    const std::vector<Expected> expected = {
+        {{{0, 0, 0, 255}, {255, 255, 255, 255}, {255, 255, 255, 255}, {0, 0, 0, 255}},
+         false,
+         kCGColorSpaceModelMonochrome,
+         1},
+        {{{0, 0, 0, 255}, {85, 85, 85, 255}, {170, 170, 170, 255}, {255, 255, 255, 255}},
+         false,
+         kCGColorSpaceModelMonochrome,
+         2},
+        {{{0, 0, 0, 255}, {85, 85, 85, 255}, {170, 170, 170, 255}, {255, 255, 255, 255}},
+         false,
+         kCGColorSpaceModelMonochrome,
+         4},
+        {{{0, 0, 0, 255}, {255, 255, 255, 255}, {128, 128, 128, 255}, {18, 18, 18, 255}},
+         false,
+         kCGColorSpaceModelMonochrome,
+         16},
+        {{{0, 0, 0, 255}, {0, 0, 0, 0}, {200, 200, 200, 255}, {0, 0, 0, 0}},
+         true,
+         kCGColorSpaceModelMonochrome,
+         8},
+        {{{100, 100, 100, 255}, {100, 100, 100, 128}, {0, 0, 0, 0}, {0, 0, 0, 255}},
+         true,
+         kCGColorSpaceModelMonochrome,
+         8},
+        {{{255, 255, 255, 255}, {128, 128, 128, 128}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+         true,
+         kCGColorSpaceModelMonochrome,
+         16},
+        {{{255, 0, 0, 255}, {0, 0, 0, 0}, {0, 0, 255, 255}, {0, 0, 0, 0}}, true, kCGColorSpaceModelRGB, 8},
+        {{{255, 0, 128, 255}, {0, 255, 0, 255}, {128, 128, 128, 255}, {0, 0, 0, 255}},
+         false,
+         kCGColorSpaceModelRGB,
+         16},
+        {{{255, 0, 0, 255}, {0, 255, 0, 128}, {0, 0, 0, 0}, {128, 128, 128, 255}},
+         true,
+         kCGColorSpaceModelRGB,
+         16},
+        {{{0, 0, 0, 0}, {0, 0, 255, 255}, {0, 255, 0, 128}, {0, 0, 255, 255}},
+         true,
+         kCGColorSpaceModelIndexed,
+         4},
+        {{{255, 0, 0, 255}, {0, 255, 0, 128}, {0, 0, 255, 1}, {0, 0, 0, 0}}, true, kCGColorSpaceModelRGB, 8},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        auto source = ImageSource::create(cases[i]);
+        ASSERT_TRUE(source) << "case " << i;
+        auto properties = source->propertiesAtIndex(0);
+        ASSERT_TRUE(properties) << "case " << i;
+        EXPECT_EQ(properties->pixelWidth, 4);
+        EXPECT_EQ(properties->hasAlpha, expected[i].alpha) << "case " << i;
+        EXPECT_EQ(properties->colorModel, expected[i].model) << "case " << i;
+        EXPECT_EQ(properties->depth, expected[i].depth) << "case " << i;
+        auto bitmap = source->createImageAtIndex(0);
+        ASSERT_TRUE(bitmap) << "case " << i;
+        std::vector<RGBA> row = firstRow(bitmap);
+        // Premultiplied storage loses colour precision as alpha falls: allow for it at low alpha.
+        for (size_t x = 0; x < 4; ++x)
+            expectClose(row[x], expected[i].row[x],
+                        expected[i].row[x].a < 8     ? 255
+                        : expected[i].row[x].a < 255 ? 2
+                                                     : 0,
+                        "case " + std::to_string(i) + " pixel " + std::to_string(x));
+    }
+}
+
+TEST(CodecPNG, InterlacedImageMatchesTheSamePixelsWritten) {
+    PILLOW_OR_SKIP(all, std::string(rawPNGWriter) + R"(
+px = [[((x * 29) % 256, (y * 31) % 256, (x * y) % 256, 255) for x in range(13)] for y in range(11)]
+emit(rawpng(13, 11, 8, 6, px, interlace=1))
+emit(rawpng(13, 11, 8, 6, px, interlace=0))
+)");
+    std::vector<Data> cases = splitCases(all);
+    ASSERT_EQ(cases.size(), 2u);
+    auto interlaced = ImageSource::create(cases[0])->createImageAtIndex(0);
+    auto plain = ImageSource::create(cases[1])->createImageAtIndex(0);
+    ASSERT_TRUE(interlaced);
+    ASSERT_TRUE(plain);
+    ASSERT_EQ(interlaced->height(), 11);
+    for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 13; ++x)
+            ASSERT_EQ(interlaced->pixelAt(x, y), plain->pixelAt(x, y)) << x << "," << y;
+    EXPECT_EQ(plain->colorAt(5, 7), (RGBA{145, 217, 35, 255}));
+}
+
+TEST(CodecPNG, ExifOrientationIsReadFromTheHeaderAsStored) {
+    PILLOW_OR_SKIP(png, R"(
+exif = Image.Exif()
+exif[0x0112] = 6
+Image.new('RGB', (3, 2), (1, 2, 3)).save(out, 'PNG', exif=exif.tobytes())
+)");
+    auto properties = ImageSource::create(png)->propertiesAtIndex(0);
+    ASSERT_TRUE(properties);
+    EXPECT_EQ(properties->orientation, 6);
+    EXPECT_EQ(properties->pixelWidth, 3);
+    EXPECT_EQ(properties->pixelHeight, 2);
+
+    auto plain = platform::encodePNG(*codectest::patternBitmap(3, 2, false));
+    EXPECT_EQ(ImageSource::create(*plain)->propertiesAtIndex(0)->orientation, std::nullopt);
+}
+
+TEST(CodecPNG, TruncatedDataDecodesTheRowsReceived) {
+    auto original = codectest::patternBitmap(40, 200, true);
+    Data png = *platform::encodePNG(*original);
+    Data half = png.subdata(0, png.length() / 2);
+    auto bitmap = ImageSource::create(half)->createImageAtIndex(0);
+    ASSERT_TRUE(bitmap);
+    EXPECT_GT(bitmap->height(), 0);
+    EXPECT_LT(bitmap->height(), 200);
+    EXPECT_EQ(bitmap->width(), 40);
+    for (int y = 0; y < bitmap->height(); ++y)
+        for (int x = 0; x < 40; ++x)
+            ASSERT_EQ(bitmap->pixelAt(x, y), original->pixelAt(x, y)) << x << "," << y;
+
+    // Only the header arrived: its size is known, no pixels are.
+    Data headerOnly = png.subdata(0, 33);
+    auto source = ImageSource::create(headerOnly);
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(source->propertiesAtIndex(0));
+    EXPECT_EQ(source->propertiesAtIndex(0)->pixelHeight, 200);
+    EXPECT_EQ(source->createImageAtIndex(0), nullptr);
+}
+
+TEST(CodecPNG, HostileHeadersAreRefusedWithoutAllocating) {
+    std::vector<uint8_t> huge = codectest::pngHeader(100000, 100000);
+    codectest::appendPNGChunk(huge, "IDAT", {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
+    codectest::appendPNGChunk(huge, "IEND", {});
+    auto source = ImageSource::create(Data(huge));
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->createImageAtIndex(0), nullptr);
+
+    // Within libpng's limits but over our cap.
+    ImageDecodeOptions small;
+    small.maxPixelCount = 1000;
+    auto capped = ImageSource::create(*platform::encodePNG(*codectest::patternBitmap(40, 40, false)), small);
+    EXPECT_EQ(capped->propertiesAtIndex(0)->pixelWidth, 40);
+    EXPECT_EQ(capped->createImageAtIndex(0), nullptr);
+
+    // A lying CRC, a zero-sized image, and a signature with nothing after it.
+    std::vector<uint8_t> badCRC = codectest::pngHeader(4, 4);
+    badCRC[30] ^= 0xFF;
+    EXPECT_EQ(ImageSource::create(Data(badCRC))->createImageAtIndex(0), nullptr);
+    EXPECT_EQ(ImageSource::create(Data(codectest::pngHeader(0, 4)))->count(), 0u);
+    EXPECT_EQ(ImageSource::create(Data(codectest::pngHeader(4, 4)).subdata(0, 8))->count(), 0u);
+}
+
+TEST(CodecPNG, CorruptImageDataKeepsTheRowsBeforeIt) {
+    auto original = codectest::patternBitmap(64, 64, false);
+    std::vector<uint8_t> bytes = platform::encodePNG(*original)->toVector();
+    // Flip bytes near the end of the compressed stream (CRC errors in IDAT are errors too).
+    bytes[bytes.size() - 30] ^= 0x55;
+    auto bitmap = ImageSource::create(Data(bytes))->createImageAtIndex(0);
+    if (bitmap) {
+        EXPECT_LE(bitmap->height(), 64);
+        EXPECT_EQ(bitmap->pixelAt(0, 0), original->pixelAt(0, 0));
+    }
+}

@@ -1,0 +1,142 @@
+#include "DrawingTestSupport.h"
+#include "platform/graphics/Color.h"
+#include "platform/graphics/GraphicsContextFunctions.h"
+#include "platform/graphics/GraphicsContextStack.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace platform;
+using namespace graphics_test;
+
+namespace {
+
+CGContextRef canvas(int width, int height) {
+    return CGContext::createImageContext(CGSizeMake(width, height), false, 1);
+}
+
+} // namespace
+
+TEST(DrawingImageContext, PixelSizeFollowsScaleAndTheImageKeepsPoints) {
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(10.5, 4), false, 2);
+    CGContextRef context = UIGraphicsGetCurrentContext();
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(context->width(), 21u);
+    EXPECT_EQ(context->height(), 8u);
+    UIImagePtr image = UIGraphicsGetImageFromCurrentImageContext();
+    UIGraphicsEndImageContext();
+    ASSERT_NE(image, nullptr);
+    EXPECT_DOUBLE_EQ(image->scale(), 2);
+    EXPECT_EQ(image->size(), CGSizeMake(10.5, 4));
+    EXPECT_EQ(image->CGImage()->alphaInfo(), kCGImageAlphaPremultipliedFirst);
+    EXPECT_EQ(UIGraphicsGetCurrentContext(), nullptr);
+
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(3, 3), false, 0);
+    EXPECT_DOUBLE_EQ(UIGraphicsGetCurrentContext()->scale(), UIImage::screenScale())
+        << "scale 0 is the screen's";
+    UIGraphicsEndImageContext();
+}
+
+TEST(DrawingImageContext, UnusableSizesStillBalanceBeginAndEnd) {
+    UIGraphicsBeginImageContext(CGSizeMake(5, 5));
+    CGContextRef outer = UIGraphicsGetCurrentContext();
+    UIGraphicsBeginImageContext(CGSizeMake(0, 5));
+    EXPECT_EQ(UIGraphicsGetCurrentContext(), nullptr);
+    EXPECT_EQ(UIGraphicsGetImageFromCurrentImageContext(), nullptr);
+    UIRectFill(CGRectMake(0, 0, 5, 5)); // harmless without a context
+    UIGraphicsEndImageContext();
+    EXPECT_EQ(UIGraphicsGetCurrentContext(), outer);
+    UIGraphicsEndImageContext();
+    EXPECT_EQ(CGContext::createImageContext(CGSizeMake(1e6, 1e6), false, 1), nullptr);
+    EXPECT_EQ(CGContext::createImageContext(CGSizeMake(NAN, 4), false, 1), nullptr);
+}
+
+TEST(DrawingImageContext, OpaqueContextsStartBlackAndGiveOpaqueImages) {
+    auto context = CGContext::createImageContext(CGSizeMake(2, 2), true, 1);
+    context->setRGBFillColor(0, 1, 0, 0.5);
+    context->fillRect(CGRectMake(0, 0, 1, 1));
+    CGImageRef image = context->makeImage();
+    EXPECT_FALSE(image->hasAlpha());
+    EXPECT_TRUE(near(pixelAt(image, 1, 1), {0, 0, 0, 1}));
+    EXPECT_TRUE(near(pixelAt(image, 0, 0), {0, 0.5, 0, 1}));
+}
+
+TEST(DrawingFill, RectanglesCoverExactlyTheirPixelsAtEveryScale) {
+    auto context = canvas(4, 4);
+    CGContextSetFillColorWithColor(context, UIColor::redColor()->CGColor());
+    CGContextFillRect(context, CGRectMake(1, 1, 2, 2));
+    CGImageRef image = context->makeImage();
+    EXPECT_TRUE(near(pixelAt(image, 1, 1), kRed));
+    EXPECT_TRUE(near(pixelAt(image, 2, 2), kRed));
+    EXPECT_TRUE(near(pixelAt(image, 0, 0), kClear));
+    EXPECT_TRUE(near(pixelAt(image, 3, 3), kClear));
+
+    auto doubled = CGContext::createImageContext(CGSizeMake(2, 2), false, 2);
+    doubled->setFillColorWithColor(UIColor::blueColor()->CGColor());
+    doubled->fillRect(CGRectMake(1, 0, 1, 1));
+    CGImageRef big = doubled->makeImage();
+    EXPECT_TRUE(near(pixelAt(big, 2, 0), kBlue));
+    EXPECT_TRUE(near(pixelAt(big, 3, 1), kBlue));
+    EXPECT_TRUE(near(pixelAt(big, 1, 1), kClear));
+    EXPECT_TRUE(near(pixelAt(big, 2, 2), kClear));
+}
+
+TEST(DrawingFill, FillingARectLeavesTheCurrentPathAlone) {
+    auto context = canvas(4, 4);
+    context->moveToPoint(0, 0);
+    context->addLineToPoint(4, 0);
+    context->fillRect(CGRectMake(0, 0, 1, 1));
+    EXPECT_FALSE(context->isPathEmpty());
+    EXPECT_EQ(context->getPathCurrentPoint(), CGPointMake(4, 0));
+    context->strokePath();
+    EXPECT_TRUE(context->isPathEmpty()) << "stroking consumes the path";
+}
+
+TEST(DrawingState, SaveAndRestoreKeepColourTransformClipAndBlendMode) {
+    auto context = canvas(6, 6);
+    context->setFillColorWithColor(UIColor::redColor()->CGColor());
+    context->saveGState();
+    context->setFillColorWithColor(UIColor::blueColor()->CGColor());
+    context->translateCTM(3, 3);
+    context->clipToRect(CGRectMake(0, 0, 1, 1));
+    context->setBlendMode(kCGBlendModeClear);
+    context->restoreGState();
+    context->restoreGState(); // unbalanced: ignored
+    EXPECT_EQ(context->blendMode(), kCGBlendModeNormal);
+    context->fillRect(CGRectMake(0, 0, 2, 2));
+    CGImageRef image = context->makeImage();
+    EXPECT_TRUE(near(pixelAt(image, 1, 1), kRed));
+    EXPECT_TRUE(near(pixelAt(image, 4, 4), kClear));
+}
+
+TEST(DrawingState, SingularTransformDrawsNothingUntilRestored) {
+    auto context = canvas(4, 4);
+    context->setFillColorWithColor(UIColor::redColor()->CGColor());
+    context->saveGState();
+    context->scaleCTM(0, 1);
+    context->fillRect(CGRectMake(0, 0, 4, 4));
+    EXPECT_TRUE(near(pixelAt(context->makeImage(), 1, 1), kClear));
+    context->restoreGState();
+    context->fillRect(CGRectMake(0, 0, 4, 4));
+    EXPECT_TRUE(near(pixelAt(context->makeImage(), 1, 1), kRed));
+}
+
+TEST(DrawingState, ContextAlphaScalesEverythingDrawn) {
+    auto context = canvas(2, 2);
+    CGContextSetAlpha(context, 0.5);
+    CGContextSetFillColorWithColor(context, UIColor::whiteColor()->CGColor());
+    CGContextFillRect(context, CGRectMake(0, 0, 2, 2));
+    EXPECT_TRUE(near(pixelAt(context->makeImage(), 0, 0), {1, 1, 1, 0.5}));
+}
+
+TEST(DrawingState, CTMReportsUserToDevicePixels) {
+    auto context = CGContext::createImageContext(CGSizeMake(10, 10), false, 3);
+    context->translateCTM(1, 2);
+    CGPoint p = CGPointApplyAffineTransform(CGPointMake(1, 1), context->getCTM());
+    EXPECT_DOUBLE_EQ(p.x, 6);
+    EXPECT_DOUBLE_EQ(p.y, 9);
+    auto bitmap = CGBitmapContextCreate(nullptr, 10, 10, 8, 0, CGColorSpaceCreateDeviceRGB(),
+                                        kCGImageAlphaPremultipliedFirst);
+    p = CGPointApplyAffineTransform(CGPointMake(0, 0), bitmap->getCTM());
+    EXPECT_DOUBLE_EQ(p.y, 10) << "bitmap contexts have their origin at the bottom left";
+}

@@ -1,0 +1,49 @@
+#pragma once
+// Reading drawn pixels back in tests: unpremultiplied components in 0...1 and a tolerant comparison.
+
+#include "platform/graphics/Bitmap.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <initializer_list>
+
+namespace graphics_test {
+
+struct Pixel {
+    double r, g, b, a;
+};
+
+inline constexpr Pixel kRed{1, 0, 0, 1};
+inline constexpr Pixel kBlue{0, 0, 1, 1};
+inline constexpr Pixel kClear{0, 0, 0, 0};
+
+inline Pixel pixelAt(const platform::CGImageRef& image, int x, int y) {
+    platform::Bitmap::RGBA p = image->colorAt(x, y);
+    return {p.r / 255.0, p.g / 255.0, p.b / 255.0, p.a / 255.0};
+}
+
+inline ::testing::AssertionResult near(Pixel actual, Pixel expected, double tolerance = 3.0 / 255) {
+    bool ok = std::fabs(actual.a - expected.a) <= tolerance;
+    // Colour means nothing where (almost) nothing is left.
+    if (expected.a > 0.05)
+        ok = ok && std::fabs(actual.r - expected.r) <= tolerance &&
+             std::fabs(actual.g - expected.g) <= tolerance && std::fabs(actual.b - expected.b) <= tolerance;
+    if (ok)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "pixel (" << actual.r << ", " << actual.g << ", " << actual.b
+                                         << ", " << actual.a << ") expected (" << expected.r << ", "
+                                         << expected.g << ", " << expected.b << ", " << expected.a << ")";
+}
+
+// A bitmap from straight 0xRRGGBBAA pixels, row by row.
+inline platform::CGImageRef bitmapOf(int width, int height, std::initializer_list<uint32_t> rgbaPixels) {
+    auto bitmap = platform::Bitmap::create(width, height);
+    auto it = rgbaPixels.begin();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x, ++it)
+            bitmap->mutableRow(y)[x] = platform::Bitmap::premultiply(uint8_t(*it >> 24), uint8_t(*it >> 16),
+                                                                     uint8_t(*it >> 8), uint8_t(*it));
+    return bitmap;
+}
+
+} // namespace graphics_test

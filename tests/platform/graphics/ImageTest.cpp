@@ -1,0 +1,209 @@
+#include "platform/graphics/Image.h"
+
+#include "platform/foundation/Paths.h"
+#include "platform/graphics/ImageEncoder.h"
+#include "platform/graphics/ImageSource.h"
+#include "tests/platform/graphics/CodecTestSupport.h"
+
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using platform::Bitmap;
+using platform::CGSize;
+using platform::Data;
+using platform::UIImage;
+using platform::UIImagePtr;
+namespace fs = std::filesystem;
+
+namespace {
+
+void writeFile(const fs::path& path, const Data& data) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data.bytes()), std::streamsize(data.length()));
+}
+
+Data pngOfSize(int width, int height) {
+    return *platform::encodePNG(*codectest::patternBitmap(width, height, true));
+}
+
+// Resources in a temporary folder for one test; the default folder comes back afterwards.
+class ImageNamed : public testing::Test {
+protected:
+    void SetUp() override {
+        m_folder = platform::Paths::temporary() / "resources";
+        fs::create_directories(m_folder);
+        platform::Paths::setResources(m_folder);
+        UIImage::clearNamedImageCache();
+        UIImage::setScreenScale(2);
+    }
+    void TearDown() override {
+        platform::Paths::setResources({});
+        UIImage::clearNamedImageCache();
+        UIImage::setScreenScale(2);
+    }
+    fs::path m_folder;
+};
+
+} // namespace
+
+TEST(Bitmap, PremultipliesAndUndoesItPerPixel) {
+    EXPECT_EQ(Bitmap::premultiply(255, 128, 0, 255), 0xFFFF8000u);
+    EXPECT_EQ(Bitmap::premultiply(255, 255, 255, 0), 0u);
+    EXPECT_EQ(Bitmap::premultiply(255, 0, 100, 128), 0x80800032u);
+    auto bitmap = Bitmap::create(2, 1);
+    bitmap->mutableRow(0)[0] = 0x80800032u;
+    EXPECT_EQ(bitmap->colorAt(0, 0), (Bitmap::RGBA{255, 0, 100, 128}));
+    // The documented byte order: cairo's native-endian ARGB32.
+    const uint8_t* bytes = bitmap->pixels();
+    uint32_t word;
+    std::memcpy(&word, bytes, 4);
+    EXPECT_EQ(word, 0x80800032u);
+}
+
+TEST(Bitmap, RefusesSizesItCannotHold) {
+    EXPECT_EQ(Bitmap::create(0, 5), nullptr);
+    EXPECT_EQ(Bitmap::create(-1, 5), nullptr);
+    EXPECT_EQ(Bitmap::create(100000, 100000), nullptr);
+    EXPECT_EQ(Bitmap::createWithPixels(2, 2, 8, std::vector<uint8_t>(15)), nullptr);
+    EXPECT_EQ(Bitmap::createWithPixels(2, 2, 6, std::vector<uint8_t>(24)), nullptr);
+    auto wide = Bitmap::createWithPixels(2, 2, 12, std::vector<uint8_t>(24, 0xFF));
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(wide->bytesPerRow(), 12u);
+    EXPECT_EQ(wide->pixelAt(1, 1), 0xFFFFFFFFu);
+}
+
+TEST(Bitmap, TopRowsAndCopiesKeepPixelsAndDescriptions) {
+    auto bitmap = codectest::patternBitmap(5, 6, true);
+    auto top = bitmap->topRows(2);
+    ASSERT_EQ(top->height(), 2);
+    EXPECT_EQ(top->pixelAt(4, 1), bitmap->pixelAt(4, 1));
+    EXPECT_EQ(bitmap->topRows(99)->height(), 6);
+    auto redrawn = bitmap->copy(platform::kCGImageAlphaNoneSkipLast, platform::kCGColorSpaceModelRGB);
+    EXPECT_EQ(redrawn->alphaInfo(), platform::kCGImageAlphaNoneSkipLast);
+    EXPECT_FALSE(redrawn->hasAlpha());
+    EXPECT_EQ(redrawn->pixelAt(3, 3), bitmap->pixelAt(3, 3));
+    EXPECT_TRUE(platform::CGImageAlphaInfoHasAlpha(platform::kCGImageAlphaFirst));
+    EXPECT_FALSE(platform::CGImageAlphaInfoHasAlpha(platform::kCGImageAlphaNone));
+}
+
+TEST(UIImage, SizeIsInPointsAndTurnsWithTheOrientation) {
+    auto image = UIImage::imageWithData(pngOfSize(60, 30), 2);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), (CGSize{30, 15}));
+    EXPECT_EQ(image->scale(), 2);
+    EXPECT_EQ(image->imageOrientation(), platform::UIImageOrientationUp);
+
+    auto turned = UIImage::imageWithCGImage(image->CGImage(), 3, platform::UIImageOrientationRight);
+    EXPECT_EQ(turned->size(), (CGSize{10, 20}));
+    EXPECT_EQ(turned->CGImage(), image->CGImage());
+    auto mirrored = UIImage::imageWithCGImage(image->CGImage(), 1, platform::UIImageOrientationDownMirrored);
+    EXPECT_EQ(mirrored->size(), (CGSize{60, 30}));
+
+    EXPECT_EQ(UIImage::imageWithCGImage(nullptr), nullptr);
+    EXPECT_EQ(UIImage::imageWithCGImage(image->CGImage(), 0, platform::UIImageOrientationUp)->scale(), 1);
+}
+
+TEST(UIImage, DataThatIsNoImageGivesNil) {
+    EXPECT_EQ(UIImage::imageWithData(Data()), nullptr);
+    EXPECT_EQ(UIImage::imageWithData(Data(std::string_view("not an image at all"))), nullptr);
+    EXPECT_EQ(UIImage::imageWithData(pngOfSize(4, 4).subdata(0, 20)), nullptr);
+    EXPECT_EQ(platform::ImageSource::create(Data(std::string_view("RIFF1234WEBX"))), nullptr);
+}
+
+TEST(UIImage, GifDataGivesItsFirstFrameAsAStill) {
+    codectest::GifWriter gif(2, 2, {0xFF0000, 0x00FF00});
+    gif.add(codectest::solidFrame(0, 0, 2, 2, 0));
+    gif.add(codectest::solidFrame(0, 0, 2, 2, 1));
+    auto image = UIImage::imageWithData(gif.finish());
+    ASSERT_TRUE(image);
+    EXPECT_FALSE(image->isAnimated());
+    EXPECT_EQ(image->CGImage()->pixelAt(0, 0), 0xFFFF0000u);
+}
+
+TEST(UIImage, AnimatedImagesTakeTheFirstFramesLooks) {
+    auto a =
+        UIImage::imageWithCGImage(codectest::patternBitmap(8, 4, false), 2, platform::UIImageOrientationUp);
+    auto b = UIImage::imageWithCGImage(codectest::patternBitmap(6, 6, false));
+    auto animated = UIImage::animatedImageWithImages({a, b}, 0.3);
+    ASSERT_TRUE(animated);
+    EXPECT_TRUE(animated->isAnimated());
+    EXPECT_EQ(animated->images().size(), 2u);
+    EXPECT_DOUBLE_EQ(animated->duration(), 0.3);
+    EXPECT_EQ(animated->size(), (CGSize{4, 2}));
+    EXPECT_EQ(animated->scale(), 2);
+    EXPECT_EQ(animated->CGImage(), a->CGImage());
+    EXPECT_EQ(UIImage::animatedImageWithImages({}, 1), nullptr);
+    EXPECT_FALSE(a->isAnimated());
+    EXPECT_EQ(a->duration(), 0);
+}
+
+TEST(UIImage, RenderingModeMakesANewImageOverTheSameBitmap) {
+    auto image = UIImage::imageWithData(pngOfSize(4, 4));
+    EXPECT_EQ(image->renderingMode(), platform::UIImageRenderingModeAutomatic);
+    auto original = image->imageWithRenderingMode(platform::UIImageRenderingModeAlwaysOriginal);
+    EXPECT_NE(original, image);
+    EXPECT_EQ(original->renderingMode(), platform::UIImageRenderingModeAlwaysOriginal);
+    EXPECT_EQ(original->CGImage(), image->CGImage());
+    EXPECT_EQ(image->renderingMode(), platform::UIImageRenderingModeAutomatic);
+}
+
+TEST(UIImage, RepresentationsEncodeTheBitmap) {
+    auto image = UIImage::imageWithCGImage(codectest::patternBitmap(9, 7, true));
+    auto png = platform::UIImagePNGRepresentation(image);
+    ASSERT_TRUE(png);
+    auto back = UIImage::imageWithData(*png);
+    EXPECT_EQ(back->CGImage()->pixelAt(8, 6), image->CGImage()->pixelAt(8, 6));
+    auto jpeg = platform::UIImageJPEGRepresentation(image, 0.8);
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(platform::ImageSource::formatOfData(*jpeg), platform::ImageFormat::JPEG);
+    EXPECT_EQ(platform::UIImagePNGRepresentation(nullptr), std::nullopt);
+    EXPECT_EQ(platform::UIImageJPEGRepresentation(nullptr, 1), std::nullopt);
+}
+
+TEST_F(ImageNamed, PrefersTheScreenScaleVariantAndTakesItsScale) {
+    writeFile(m_folder / "icon.png", pngOfSize(10, 10));
+    writeFile(m_folder / "icon@2x.png", pngOfSize(20, 20));
+    writeFile(m_folder / "icon@3x.png", pngOfSize(30, 30));
+    auto image = UIImage::imageNamed("icon");
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->scale(), 2);
+    EXPECT_EQ(image->size(), (CGSize{10, 10}));
+
+    UIImage::clearNamedImageCache();
+    UIImage::setScreenScale(3);
+    EXPECT_EQ(UIImage::imageNamed("icon")->scale(), 3);
+    UIImage::clearNamedImageCache();
+    UIImage::setScreenScale(1);
+    EXPECT_EQ(UIImage::imageNamed("icon.png")->scale(), 1);
+    EXPECT_EQ(UIImage::imageNamed("icon@3x")->CGImage()->width(), 30);
+}
+
+TEST_F(ImageNamed, FallsBackToOtherScalesAndFormatsAndCachesWhatItLoads) {
+    writeFile(m_folder / "only@3x.png", pngOfSize(9, 9));
+    writeFile(m_folder / "photo.jpg", *platform::encodeJPEG(*codectest::smoothBitmap(8, 8), 0.5));
+    writeFile(m_folder / "art" / "badge.png", pngOfSize(4, 4));
+    auto only = UIImage::imageNamed("only");
+    ASSERT_TRUE(only);
+    EXPECT_EQ(only->scale(), 3);
+    EXPECT_EQ(only->size(), (CGSize{3, 3}));
+    ASSERT_TRUE(UIImage::imageNamed("photo"));
+    ASSERT_TRUE(UIImage::imageNamed("art/badge"));
+    EXPECT_EQ(UIImage::imageNamed("missing"), nullptr);
+    EXPECT_EQ(UIImage::imageNamed(""), nullptr);
+
+    EXPECT_EQ(UIImage::imageNamed("only"), only);
+    fs::remove(m_folder / "only@3x.png");
+    EXPECT_EQ(UIImage::imageNamed("only"), only);
+    UIImage::clearNamedImageCache();
+    EXPECT_EQ(UIImage::imageNamed("only"), nullptr);
+}
+
+TEST_F(ImageNamed, ContentsOfFileTakesTheScaleFromTheName) {
+    writeFile(m_folder / "card@2x.png", pngOfSize(8, 6));
+    auto image = UIImage::imageWithContentsOfFile(m_folder / "card@2x.png");
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), (CGSize{4, 3}));
+    EXPECT_EQ(UIImage::imageWithContentsOfFile(m_folder / "none.png"), nullptr);
+}

@@ -1,0 +1,145 @@
+#include "platform/foundation/Exception.h"
+#include "platform/graphics/AttributedString.h"
+#include "platform/graphics/Color.h"
+#include "platform/graphics/Font.h"
+#include "platform/graphics/ParagraphStyle.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+NSAttributes colour(const UIColorPtr& c) {
+    return NSAttributes{{NSForegroundColorAttributeName, Value(c)}};
+}
+
+UIColorPtr colourAt(const NSAttributedString& s, uint64_t index, Range* range = nullptr) {
+    return s.attribute(NSForegroundColorAttributeName, index, range).objectAs<UIColor>();
+}
+
+} // namespace
+
+TEST(TextAttributedString, LengthAndRangesCountUTF16Units) {
+    NSAttributedString s("直播😀a"); // two BMP ideographs, one surrogate pair, one ASCII letter
+    EXPECT_EQ(s.length(), 5u);
+    auto sub = s.attributedSubstringFromRange({2, 2});
+    EXPECT_EQ(sub->string(), "😀");
+    EXPECT_EQ(sub->length(), 2u);
+    EXPECT_EQ(s.attributedSubstringFromRange({4, 1})->string(), "a");
+}
+
+TEST(TextAttributedString, RunsSplitOnEditAndMergeWhenEqualAgain) {
+    NSMutableAttributedString s("hello world", colour(UIColor::whiteColor()));
+    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::redColor()), {6, 5});
+    ASSERT_EQ(s.runs().size(), 2u);
+    Range range;
+    EXPECT_TRUE(colourAt(s, 7, &range)->isEqual(*UIColor::redColor()));
+    EXPECT_EQ(range, (Range{6, 5}));
+    // A distinct but equal colour object makes the runs equal, so they merge back.
+    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::colorWithWhite(1, 1)), {6, 5});
+    EXPECT_EQ(s.runs().size(), 1u);
+    s.attributesAtIndex(3, &range);
+    EXPECT_EQ(range, (Range{0, 11}));
+}
+
+TEST(TextAttributedString, AttributeEffectiveRangeSpansRunsWithTheSameValue) {
+    auto font = UIFont::systemFontOfSize(10);
+    NSMutableAttributedString s("abcdef", NSAttributes{{NSFontAttributeName, Value(font)}});
+    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::redColor()), {2, 2});
+    Range range;
+    Value v = s.attribute(NSFontAttributeName, 3, &range);
+    EXPECT_EQ(v.objectAs<UIFont>(), font);
+    EXPECT_EQ(range, (Range{0, 6}));
+    EXPECT_TRUE(s.attribute(NSForegroundColorAttributeName, 0, &range).isNil());
+    EXPECT_EQ(range, (Range{0, 2}));
+}
+
+TEST(TextAttributedString, OutOfRangeAccessRaisesRangeException) {
+    NSMutableAttributedString s("abc");
+    EXPECT_THROW(s.attributesAtIndex(3, nullptr), Exception);
+    EXPECT_THROW(s.attributedSubstringFromRange({2, 2}), Exception);
+    EXPECT_THROW(s.addAttribute(NSKernAttributeName, Value(1), {0, 4}), Exception);
+    EXPECT_THROW(s.replaceCharactersInRange({4, 0}, "x"), Exception);
+    EXPECT_THROW(s.deleteCharactersInRange({UINT64_MAX, 2}), Exception) << "no wrap-around in range checks";
+    try {
+        s.attributedSubstringFromRange({1, 5});
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.name(), NSRangeException);
+    }
+    EXPECT_NO_THROW(s.attributedSubstringFromRange({3, 0}));
+}
+
+TEST(TextAttributedString, ReplacedTextInheritsTheAttributesThePlatformPicks) {
+    NSMutableAttributedString s("ab", colour(UIColor::redColor()));
+    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::blueColor()), {1, 1});
+    s.replaceCharactersInRange({1, 1}, "XY"); // first replaced character's attributes
+    EXPECT_EQ(s.string(), "aXY");
+    EXPECT_TRUE(colourAt(s, 2)->isEqual(*UIColor::blueColor()));
+    s.replaceCharactersInRange({1, 0}, "-"); // the character before
+    EXPECT_TRUE(colourAt(s, 1)->isEqual(*UIColor::redColor()));
+    s.replaceCharactersInRange({0, 0}, ">"); // at the start: the character after
+    EXPECT_TRUE(colourAt(s, 0)->isEqual(*UIColor::redColor()));
+    EXPECT_EQ(s.string(), ">a-XY");
+    s.deleteCharactersInRange({1, 3});
+    EXPECT_EQ(s.string(), ">Y");
+    EXPECT_EQ(s.length(), 2u);
+}
+
+TEST(TextAttributedString, AppendingBuildsAChatLineWithColouredParts) {
+    auto font = UIFont::systemFontOfSize(10);
+    NSMutableAttributedString line;
+    line.appendAttributedString(NSAttributedString(
+        "主播：", NSAttributes{{NSFontAttributeName, Value(font)},
+                               {NSForegroundColorAttributeName,
+                                Value(UIColor::colorWithRed(2 / 255.0, 252 / 255.0, 237 / 255.0, 1))}}));
+    line.appendAttributedString(NSAttributedString(
+        "hello", NSAttributes{{NSFontAttributeName, Value(font)},
+                              {NSForegroundColorAttributeName, Value(UIColor::whiteColor())}}));
+    EXPECT_EQ(line.string(), "主播：hello");
+    EXPECT_EQ(line.length(), 8u);
+    Range range;
+    colourAt(line, 4, &range);
+    EXPECT_EQ(range, (Range{3, 5}));
+    line.appendAttributedString(line); // appending itself doubles it
+    EXPECT_EQ(line.length(), 16u);
+    EXPECT_EQ(line.runs().size(), 4u);
+}
+
+TEST(TextAttributedString, EqualityCopiesAndEnumeration) {
+    NSMutableAttributedString a("abc", colour(UIColor::redColor()));
+    auto copy = a.copy();
+    auto mutableCopy = a.mutableCopy();
+    EXPECT_TRUE(a.isEqualToAttributedString(*copy));
+    mutableCopy->removeAttribute(NSForegroundColorAttributeName, {0, 1});
+    EXPECT_FALSE(a.isEqualToAttributedString(*mutableCopy));
+    EXPECT_TRUE(a.isEqualToAttributedString(*copy)) << "copies are independent";
+
+    std::vector<Range> seen;
+    mutableCopy->enumerateAttributesInRange({0, 3}, NSAttributedStringEnumerationReverse,
+                                            [&](const NSAttributes&, Range r, bool*) { seen.push_back(r); });
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], (Range{1, 2}));
+    EXPECT_EQ(seen[1], (Range{0, 1}));
+    int calls = 0;
+    mutableCopy->enumerateAttribute(NSForegroundColorAttributeName, {0, 3}, 0,
+                                    [&](const Value&, Range, bool* stop) {
+                                        ++calls;
+                                        *stop = true;
+                                    });
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(TextParagraphStyle, MutableCopiesAreIndependentAndClampNegatives) {
+    auto style = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
+    style->setAlignment(NSTextAlignmentCenter);
+    style->setLineSpacing(-4);
+    EXPECT_EQ(style->alignment(), NSTextAlignmentCenter);
+    EXPECT_EQ(style->lineSpacing(), 0);
+    EXPECT_EQ(NSParagraphStyle::defaultParagraphStyle()->alignment(), NSTextAlignmentNatural);
+    auto frozen = style->copy();
+    style->setLineBreakMode(NSLineBreakByTruncatingTail);
+    EXPECT_EQ(frozen->lineBreakMode(), NSLineBreakByWordWrapping);
+    EXPECT_FALSE(frozen->isEqual(*style));
+}

@@ -1,0 +1,156 @@
+#include "platform/graphics/TextMeasure.h"
+
+#include "PangoReference.h"
+#include "platform/graphics/AttributedString.h"
+#include "platform/graphics/Color.h"
+#include "platform/graphics/Font.h"
+#include "platform/graphics/ParagraphStyle.h"
+
+#include <cfloat>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <string>
+
+using namespace platform;
+using graphics_test::pangoReference;
+
+namespace {
+
+NSAttributes withFont(const UIFontPtr& font) {
+    return NSAttributes{{NSFontAttributeName, Value(font)}};
+}
+
+NSAttributes withStyle(const UIFontPtr& font, const NSParagraphStylePtr& style) {
+    return NSAttributes{{NSFontAttributeName, Value(font)}, {NSParagraphStyleAttributeName, Value(style)}};
+}
+
+CGRect wrapped(const std::string& text, const UIFontPtr& font, double width, double height = DBL_MAX) {
+    return boundingRectWithSize(text, CGSizeMake(width, height), NSStringDrawingUsesLineFragmentOrigin,
+                                withFont(font));
+}
+
+const std::string kSentence = "The quick brown fox jumps over the lazy dog while the barrage keeps scrolling";
+
+} // namespace
+
+TEST(TextMeasure, WidthGrowsWithTheTextAndHeightStaysOneLine) {
+    auto font = UIFont::systemFontOfSize(14);
+    double previous = 0;
+    for (std::string text : {"a", "ab", "abc", "abc def", "abc defghij"}) {
+        CGSize size = sizeWithAttributes(text, withFont(font));
+        EXPECT_GT(size.width, previous) << text;
+        EXPECT_NEAR(size.height, font->lineHeight(), 1e-6) << text;
+        previous = size.width;
+    }
+}
+
+TEST(TextMeasure, SingleLineSizesMatchPangosOwnLayout) {
+    for (double points : {10.0, 16.0}) {
+        auto font = UIFont::systemFontOfSize(points);
+        for (std::string text :
+             {std::string("Hello, world"), std::string("直播分类：请选择房间类别"), kSentence}) {
+            CGSize size = sizeWithAttributes(text, withFont(font));
+            auto reference = pangoReference(text, font->pangoDescription(), 0);
+            EXPECT_NEAR(size.width, reference.width, 1e-6) << text;
+            EXPECT_NEAR(size.height, reference.height, 1e-6) << text;
+        }
+    }
+}
+
+TEST(TextMeasure, WrapsAtTheMaximumWidthLikePango) {
+    auto font = UIFont::systemFontOfSize(10);
+    double single = sizeWithAttributes(kSentence, withFont(font)).width;
+    for (double width : {60.0, 100.0, 150.0}) {
+        ASSERT_LT(width, single);
+        CGRect r = wrapped(kSentence, font, width);
+        auto reference = pangoReference(kSentence, font->pangoDescription(), width);
+        EXPECT_GT(reference.lines, 1);
+        EXPECT_EQ(r.origin, CGPointZero);
+        EXPECT_LE(r.size.width, width) << "never wider than the largest width";
+        EXPECT_NEAR(r.size.height, reference.height, 1e-6) << width;
+        EXPECT_NEAR(r.size.height, reference.lines * font->lineHeight(), 1e-3) << width;
+    }
+    // Narrower boxes never give fewer lines.
+    EXPECT_GE(wrapped(kSentence, font, 60).size.height, wrapped(kSentence, font, 150).size.height);
+}
+
+TEST(TextMeasure, AWordLongerThanTheLineIsBrokenBetweenCharacters) {
+    auto font = UIFont::systemFontOfSize(12);
+    std::string word(40, 'w');
+    CGRect r = wrapped(word, font, 50);
+    EXPECT_LE(r.size.width, 50);
+    EXPECT_GT(r.size.height, 2 * font->lineHeight());
+}
+
+TEST(TextMeasure, ChineseTextMeasuresAFullEmPerCharacterAndWraps) {
+    auto font = UIFont::systemFontOfSize(15);
+    std::string text = "直播分类请选择房间类别";
+    CGSize size = sizeWithAttributes(text, withFont(font));
+    EXPECT_NEAR(size.width, 11 * 15, 0.5);
+    EXPECT_GT(size.height, 0);
+    CGRect r = wrapped(text, font, 50);
+    EXPECT_LE(r.size.width, 50);
+    EXPECT_NEAR(r.size.height, 4 * font->lineHeight(), 1e-3) << "three characters per 50-point line";
+}
+
+TEST(TextMeasure, WithoutLineFragmentOriginTheRectSitsOnTheBaseline) {
+    auto font = UIFont::systemFontOfSize(17);
+    CGRect r = boundingRectWithSize(kSentence, CGSizeMake(50, 10), 0, withFont(font));
+    EXPECT_NEAR(r.origin.y, -font->ascender(), 1e-6);
+    EXPECT_NEAR(r.size.height, font->lineHeight(), 1e-6) << "one line, the size does not wrap it";
+    EXPECT_GT(r.size.width, 50);
+}
+
+TEST(TextMeasure, OnlyWholeLinesThatFitTheHeightAreCounted) {
+    auto font = UIFont::systemFontOfSize(10);
+    double line = font->lineHeight();
+    EXPECT_NEAR(wrapped(kSentence, font, 60, 2.5 * line).size.height, 2 * line, 1e-3);
+    EXPECT_NEAR(wrapped(kSentence, font, 60, 0.5 * line).size.height, line, 1e-3)
+        << "at least the first line";
+    EXPECT_GT(wrapped(kSentence, font, 60, 0).size.height, 2 * line) << "zero height means unlimited";
+}
+
+TEST(TextMeasure, HardLineBreaksAndEmptyText) {
+    auto font = UIFont::systemFontOfSize(12);
+    EXPECT_NEAR(sizeWithAttributes("a\nb\nc", withFont(font)).height, 3 * font->lineHeight(), 1e-3);
+    EXPECT_EQ(sizeWithAttributes("", withFont(font)), CGSizeZero);
+    EXPECT_EQ(wrapped("", font, 100).size, CGSizeZero);
+}
+
+TEST(TextMeasure, ParagraphStyleSpacingAndTruncation) {
+    auto font = UIFont::systemFontOfSize(10);
+    auto spaced = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
+    spaced->setLineSpacing(5);
+    CGRect plain = wrapped(kSentence, font, 80);
+    CGRect withSpacing = boundingRectWithSize(kSentence, CGSizeMake(80, DBL_MAX),
+                                              NSStringDrawingUsesLineFragmentOrigin, withStyle(font, spaced));
+    int lines = int(std::lround(plain.size.height / font->lineHeight()));
+    EXPECT_NEAR(withSpacing.size.height, plain.size.height + 5 * (lines - 1), 1e-3)
+        << "spacing goes between lines";
+
+    auto truncating = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
+    truncating->setLineBreakMode(NSLineBreakByTruncatingTail);
+    CGRect cut = boundingRectWithSize(kSentence, CGSizeMake(80, DBL_MAX),
+                                      NSStringDrawingUsesLineFragmentOrigin, withStyle(font, truncating));
+    EXPECT_NEAR(cut.size.height, font->lineHeight(), 1e-3) << "truncating modes keep one line";
+    EXPECT_LE(cut.size.width, 80);
+}
+
+TEST(TextMeasure, RunsInALargerFontMakeTheLineTaller) {
+    auto small = UIFont::systemFontOfSize(10);
+    auto large = UIFont::systemFontOfSize(30);
+    NSMutableAttributedString text("small LARGE", withFont(small));
+    double before = text.size().height;
+    text.addAttribute(NSFontAttributeName, Value(large), {6, 5});
+    EXPECT_NEAR(before, small->lineHeight(), 1e-6);
+    EXPECT_NEAR(text.size().height, large->lineHeight(), 0.5);
+}
+
+TEST(TextMeasure, MalformedUTF8StillMeasures) {
+    auto font = UIFont::systemFontOfSize(12);
+    std::string bad = "ok\xff\xfe";
+    bad.push_back('\0');
+    bad += "end";
+    CGSize size = sizeWithAttributes(bad, withFont(font));
+    EXPECT_GT(size.width, sizeWithAttributes("okend", withFont(font)).width);
+}

@@ -1,0 +1,204 @@
+// The value types of URL loading: header fields (case, spelling, repeats), requests and their
+// defaults, responses read from header fields, HTTP dates (every form servers send, and garbage),
+// the freshness rules, and the errors' domain, codes and failing URL.
+
+#include "platform/net/HTTPDate.h"
+#include "platform/net/HTTPHeaderFields.h"
+#include "platform/net/URLError.h"
+#include "platform/net/URLRequest.h"
+#include "platform/net/URLResponse.h"
+#include "platform/net/URLSessionCacheRules.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+TEST(HTTPHeaderFieldsTest, NamesCompareWithoutCaseAndKeepTheFirstSpelling) {
+    HTTPHeaderFields fields;
+    fields.setValue("text/plain", "Content-Type");
+    fields.setValue("application/json", "content-type");
+    ASSERT_EQ(fields.size(), 1u);
+    EXPECT_EQ(fields.fields()[0].first, "Content-Type");
+    EXPECT_EQ(fields.value("CONTENT-TYPE"), "application/json");
+    fields.setValue(std::nullopt, "CONTENT-type");
+    EXPECT_TRUE(fields.empty());
+    EXPECT_FALSE(fields.value("Content-Type"));
+}
+
+TEST(HTTPHeaderFieldsTest, AddValueJoinsWithACommaAndRepeatedLinesStaySeparate) {
+    HTTPHeaderFields request;
+    request.addValue("gzip", "Accept-Encoding");
+    request.addValue("br", "accept-encoding");
+    EXPECT_EQ(request.value("Accept-Encoding"), "gzip,br");
+    HTTPHeaderFields response;
+    response.appendLine("Set-Cookie", "a=1");
+    response.appendLine("set-cookie", "b=2");
+    EXPECT_EQ(response.values("SET-COOKIE"), (std::vector<std::string>{"a=1", "b=2"}));
+    EXPECT_EQ(response.value("Set-Cookie"), "a=1, b=2");
+    EXPECT_EQ(response.dictionary()["Set-Cookie"].stringOr(), "a=1, b=2");
+    EXPECT_EQ(response.dictionary().count(), 1u);
+}
+
+TEST(HTTPHeaderFieldsTest, MergeLetsTheOtherSideWinAndSurvivesMergingItself) {
+    HTTPHeaderFields base{{"Accept", "*/*"}, {"X-App", "live"}};
+    base.merge(HTTPHeaderFields{{"accept", "image/*"}, {"X-New", "1"}});
+    EXPECT_EQ(base.value("Accept"), "image/*");
+    EXPECT_EQ(base.value("X-App"), "live");
+    EXPECT_EQ(base.value("X-New"), "1");
+    base.merge(base);
+    EXPECT_EQ(base.size(), 3u);
+    auto round = HTTPHeaderFields::fromDictionary(base.dictionary());
+    EXPECT_EQ(round, base);
+}
+
+TEST(URLRequestValueTest, DefaultsAreThePlatforms) {
+    URLRequest request(URL::create("http://host.test/"));
+    EXPECT_EQ(request.HTTPMethod(), "GET");
+    EXPECT_EQ(request.cachePolicy(), NSURLRequestUseProtocolCachePolicy);
+    EXPECT_DOUBLE_EQ(request.timeoutInterval(), 60.0);
+    EXPECT_FALSE(request.hasExplicitTimeoutInterval());
+    EXPECT_TRUE(request.HTTPShouldHandleCookies());
+    EXPECT_FALSE(request.HTTPBody());
+    URLRequest chosen(URL::create("http://host.test/"), NSURLRequestReloadIgnoringLocalCacheData, 15);
+    EXPECT_TRUE(chosen.hasExplicitTimeoutInterval());
+    EXPECT_DOUBLE_EQ(chosen.timeoutInterval(), 15.0);
+}
+
+TEST(URLRequestValueTest, CopiesDoNotSeeLaterChanges) {
+    MutableURLRequest mutableRequest(URL::create("http://host.test/"));
+    mutableRequest.setHTTPMethod("POST");
+    mutableRequest.setValue("1", "X-A");
+    URLRequest copy = mutableRequest;
+    mutableRequest.setValue("2", "X-A");
+    mutableRequest.setHTTPMethod("");
+    EXPECT_EQ(copy.valueForHTTPHeaderField("x-a"), "1");
+    EXPECT_EQ(copy.HTTPMethod(), "POST");
+    EXPECT_EQ(mutableRequest.HTTPMethod(), "GET");
+}
+
+TEST(HTTPURLResponseTest, ReadsTypeEncodingAndLengthFromTheFields) {
+    auto response = HTTPURLResponse::create(
+        URL::create("http://host.test/files/photo.jpg"), 200, "HTTP/1.1",
+        {{"Content-Type", " Image/JPEG ; charset=\"UTF-8\""}, {"Content-Length", "1234"}});
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->MIMEType(), "image/jpeg");
+    EXPECT_EQ(response->textEncodingName(), "utf-8");
+    EXPECT_EQ(response->expectedContentLength(), 1234);
+    EXPECT_EQ(response->suggestedFilename(), "photo.jpg");
+    EXPECT_EQ(response->statusCode(), 200);
+}
+
+TEST(HTTPURLResponseTest, UnknownOrUntrustworthyLengthIsMinusOne) {
+    auto url = URL::create("http://host.test/");
+    EXPECT_EQ(HTTPURLResponse::create(url, 200)->expectedContentLength(), -1);
+    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "12x"}})->expectedContentLength(), -1);
+    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "-5"}})->expectedContentLength(), -1);
+    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1",
+                                      {{"Content-Length", "99999999999999999999999"}})->expectedContentLength(),
+              -1);
+    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "10"}, {"Content-Encoding", "gzip"}})
+                  ->expectedContentLength(),
+              -1);
+    EXPECT_FALSE(HTTPURLResponse::create(url, 200)->MIMEType());
+}
+
+TEST(HTTPURLResponseTest, RefusesImpossibleStatusesAndMissingURLs) {
+    EXPECT_FALSE(HTTPURLResponse::create(nullptr, 200));
+    EXPECT_FALSE(HTTPURLResponse::create(URL::create("http://host.test/"), 99));
+    EXPECT_FALSE(HTTPURLResponse::create(URL::create("http://host.test/"), 600));
+    auto unauthorized = HTTPURLResponse::create(URL::create("http://host.test/"), 401, "HTTP/1.1", {});
+    ASSERT_TRUE(unauthorized);
+    EXPECT_TRUE(unauthorized->allHeaderFields().empty());
+}
+
+TEST(HTTPURLResponseTest, FilenameFromContentDispositionUnlessItNamesAPath) {
+    auto url = URL::create("http://host.test/download");
+    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Disposition", "attachment; filename=\"a b.png\""}})
+                  ->suggestedFilename(),
+              "a b.png");
+    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Disposition", "attachment; filename=../x"}})
+                  ->suggestedFilename(),
+              "download");
+    EXPECT_EQ(HTTPURLResponse::create(URL::create("http://host.test/"), 200)->suggestedFilename(), "Unknown");
+}
+
+TEST(HTTPURLResponseTest, StatusTextsAreThePlatformsShortOnes) {
+    EXPECT_EQ(HTTPURLResponse::localizedStringForStatusCode(200), "no error");
+    EXPECT_EQ(HTTPURLResponse::localizedStringForStatusCode(404), "not found");
+    EXPECT_EQ(HTTPURLResponse::localizedStringForStatusCode(500), "internal server error");
+    EXPECT_EQ(HTTPURLResponse::localizedStringForStatusCode(299), "success");
+    EXPECT_EQ(HTTPURLResponse::localizedStringForStatusCode(42), "unknown");
+}
+
+TEST(HTTPDateTest, ReadsEveryFormServersSend) {
+    const double expected = 784111777; // Sun, 06 Nov 1994 08:49:37 GMT
+    EXPECT_EQ(detail::parseHTTPDate("Sun, 06 Nov 1994 08:49:37 GMT")->timeIntervalSince1970(), expected);
+    EXPECT_EQ(detail::parseHTTPDate("Sunday, 06-Nov-94 08:49:37 GMT")->timeIntervalSince1970(), expected);
+    EXPECT_EQ(detail::parseHTTPDate("Sun Nov  6 08:49:37 1994")->timeIntervalSince1970(), expected);
+    EXPECT_EQ(detail::parseHTTPDate("06 nov 1994 8:49:37")->timeIntervalSince1970(), expected);
+    EXPECT_EQ(detail::parseHTTPDate("Thu, 01 Jan 2065 00:00:00 GMT")->timeIntervalSince1970(), 2997993600.0);
+    EXPECT_EQ(detail::formatHTTPDate(Date(expected)), "Sun, 06 Nov 1994 08:49:37 GMT");
+}
+
+TEST(HTTPDateTest, GarbageIsNoDate) {
+    for (std::string_view text : {"", "yesterday", "Sun, 31 Feb 2021 10:00:00 GMT", "Sun, 06 Nov 1994 25:00:00 GMT",
+                                  "Sun, 06 Nov 1500 08:49:37 GMT", "06 Nov 1994", "99999999999999999999",
+                                  "Sun, 06 Xyz 1994 08:49:37 GMT", "::::::;;;;;,,,,,"})
+        EXPECT_FALSE(detail::parseHTTPDate(text)) << text;
+    std::string huge(100000, '1');
+    EXPECT_FALSE(detail::parseHTTPDate(huge));
+}
+
+TEST(URLCacheRulesTest, FreshnessFromMaxAgeExpiresOrLastModified) {
+    auto url = URL::create("http://host.test/");
+    Date stored(1'000'000);
+    auto maxAge = HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Cache-Control", "public, max-age=100"}});
+    EXPECT_TRUE(detail::isFresh(*maxAge, stored, Date(1'000'099)));
+    EXPECT_FALSE(detail::isFresh(*maxAge, stored, Date(1'000'100)));
+    auto noCache = HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Cache-Control", "no-cache, max-age=100"}});
+    EXPECT_FALSE(detail::isFresh(*noCache, stored, stored));
+    auto expires = HTTPURLResponse::create(
+        url, 200, "HTTP/1.1",
+        {{"Date", detail::formatHTTPDate(stored)}, {"Expires", detail::formatHTTPDate(Date(1'000'050))}});
+    EXPECT_TRUE(detail::isFresh(*expires, stored, Date(1'000'049)));
+    EXPECT_FALSE(detail::isFresh(*expires, stored, Date(1'000'051)));
+    auto badExpires = HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Expires", "0"}});
+    EXPECT_FALSE(detail::isFresh(*badExpires, stored, stored));
+    auto modified = HTTPURLResponse::create(
+        url, 200, "HTTP/1.1",
+        {{"Date", detail::formatHTTPDate(stored)}, {"Last-Modified", detail::formatHTTPDate(Date(1'000'000 - 1000))}});
+    EXPECT_TRUE(detail::isFresh(*modified, stored, Date(1'000'099)));
+    EXPECT_FALSE(detail::isFresh(*modified, stored, Date(1'000'101)));
+    EXPECT_FALSE(detail::isFresh(*HTTPURLResponse::create(url, 200), stored, stored));
+}
+
+TEST(URLCacheRulesTest, OnlyCacheableGetRepliesMayBeStored) {
+    auto url = URL::create("http://host.test/");
+    URLRequest get(url);
+    MutableURLRequest post(url);
+    post.setHTTPMethod("POST");
+    EXPECT_TRUE(detail::mayStore(get, *HTTPURLResponse::create(url, 200)));
+    EXPECT_FALSE(detail::mayStore(post, *HTTPURLResponse::create(url, 200)));
+    EXPECT_FALSE(detail::mayStore(get, *HTTPURLResponse::create(url, 500)));
+    EXPECT_FALSE(detail::mayStore(get, *HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Cache-Control", "No-Store"}})));
+}
+
+TEST(URLErrorTest, ErrorsCarryTheDomainCodeAndFailingURL) {
+    auto error = URLError::create(NSURLErrorTimedOut, URL::create("http://host.test/x"), "curl said so");
+    EXPECT_EQ(error->domain(), "NSURLErrorDomain");
+    EXPECT_EQ(error->code(), -1001);
+    EXPECT_EQ(error->localizedDescription(), "The request timed out.");
+    EXPECT_EQ(error->localizedFailureReason(), "curl said so");
+    EXPECT_EQ(error->userInfo()[NSURLErrorFailingURLStringErrorKey].stringOr(), "http://host.test/x");
+    EXPECT_EQ(error->userInfo()[NSURLErrorFailingURLErrorKey].url()->absoluteString(), "http://host.test/x");
+    EXPECT_EQ(NSURLErrorCancelled, -999);
+    EXPECT_EQ(NSURLErrorCannotFindHost, -1003);
+    EXPECT_EQ(NSURLErrorCannotConnectToHost, -1004);
+    EXPECT_EQ(NSURLErrorNotConnectedToInternet, -1009);
+    EXPECT_EQ(NSURLErrorUserCancelledAuthentication, -1012);
+    EXPECT_FALSE(URLError::create(NSURLErrorCancelled)->userInfo()[NSURLErrorFailingURLErrorKey]);
+}
+
+} // namespace

@@ -1,0 +1,228 @@
+// Data tasks with completion handlers against the loopback test server: what goes out on the wire
+// (method, header fields, body) and what comes back (status, fields, body, expected length).
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "tests/platform/net/URLSessionTestSupport.h"
+#include "tests/support/HttpReplies.h"
+#include "tests/support/MainLoop.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using namespace liveapp::test;
+
+namespace {
+
+class URLSessionDataTaskTest : public testing::Test {
+protected:
+    URLSessionPtr session = URLSession::sessionWithConfiguration(isolatedConfiguration());
+    HttpServer server;
+};
+
+TEST_F(URLSessionDataTaskTest, GetDeliversStatusHeaderFieldsAndBody) {
+    server.route("GET", "/hello", HttpResponse::text(200, "hello there").header("X-Reply", "yes"));
+    Completion done;
+    session->dataTaskWithURL(url(server, "/hello?x=1"), done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), 0);
+    EXPECT_EQ(done.status(), 200);
+    EXPECT_EQ(done.body(), "hello there");
+    auto http = std::dynamic_pointer_cast<HTTPURLResponse>(done.response);
+    ASSERT_TRUE(http);
+    EXPECT_EQ(http->valueForHTTPHeaderField("x-reply"), "yes");
+    EXPECT_EQ(http->MIMEType(), "text/plain");
+    EXPECT_EQ(http->textEncodingName(), "utf-8");
+    EXPECT_EQ(http->expectedContentLength(), 11);
+    EXPECT_EQ(http->URL()->absoluteString(), server.url("/hello?x=1"));
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.requests()[0].target, "/hello?x=1");
+}
+
+TEST_F(URLSessionDataTaskTest, PostSendsMethodBodyAndFieldsInTheCallersSpelling) {
+    HttpRequest seen;
+    std::mutex mutex;
+    server.route("POST", "/api", [&](const HttpRequest& request, HttpResponse& response) {
+        std::lock_guard lock(mutex);
+        seen = request;
+        response = HttpResponse::json("{\"ok\":true}");
+    });
+    MutableURLRequest request(url(server, "/api"));
+    request.setHTTPMethod("POST");
+    request.setValue("application/json", "Content-Type");
+    request.setValue("application/json", "Accept");
+    request.setValue("999", "Content-Length"); // the true length goes out whatever the caller says
+    request.setValue("first", "X-Custom-Field");
+    request.setValue("second", "x-custom-field"); // one field: the later value, the first spelling
+    request.setHTTPBody(Data(std::string_view("{\"m\":\"login\"}")));
+    Completion done;
+    session->dataTaskWithRequest(request, done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.status(), 200);
+    EXPECT_EQ(done.body(), "{\"ok\":true}");
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(seen.method, "POST");
+    EXPECT_EQ(seen.body, "{\"m\":\"login\"}");
+    EXPECT_EQ(seen.header("Content-Type"), "application/json");
+    EXPECT_EQ(seen.header("Content-Length"), "13");
+    EXPECT_EQ(seen.headers.all("X-Custom-Field"), std::vector<std::string>{"second"});
+    EXPECT_FALSE(seen.header("Expect"));
+}
+
+TEST_F(URLSessionDataTaskTest, OtherMethodsAndHeadAreSentAsAsked) {
+    server.route("*", "/any", [](const HttpRequest& request, HttpResponse& response) {
+        response = HttpResponse::text(200, request.method + ":" + request.body);
+    });
+    MutableURLRequest put(url(server, "/any"));
+    put.setHTTPMethod("PUT");
+    put.setHTTPBody(Data(std::string_view("payload")));
+    Completion putDone;
+    session->dataTaskWithRequest(put, putDone.handler())->resume();
+    MutableURLRequest head(url(server, "/any"));
+    head.setHTTPMethod("HEAD");
+    Completion headDone;
+    session->dataTaskWithRequest(head, headDone.handler())->resume();
+    ASSERT_TRUE(putDone.wait());
+    ASSERT_TRUE(headDone.wait());
+    EXPECT_EQ(putDone.body(), "PUT:payload");
+    EXPECT_EQ(headDone.errorCode(), 0);
+    EXPECT_EQ(headDone.status(), 200);
+    EXPECT_EQ(headDone.body(), "");
+}
+
+TEST_F(URLSessionDataTaskTest, HttpErrorStatusesAreRepliesNotErrors) {
+    server.route("GET", "/missing", HttpResponse::text(404, "no such thing"));
+    server.route("GET", "/broken", HttpResponse::json("{\"error\":1}", 500));
+    Completion missing, broken;
+    session->dataTaskWithURL(url(server, "/missing"), missing.handler())->resume();
+    session->dataTaskWithURL(url(server, "/broken"), broken.handler())->resume();
+    ASSERT_TRUE(missing.wait());
+    ASSERT_TRUE(broken.wait());
+    EXPECT_EQ(missing.errorCode(), 0);
+    EXPECT_EQ(missing.status(), 404);
+    EXPECT_EQ(missing.body(), "no such thing");
+    EXPECT_EQ(broken.errorCode(), 0);
+    EXPECT_EQ(broken.status(), 500);
+    EXPECT_EQ(broken.body(), "{\"error\":1}");
+}
+
+TEST_F(URLSessionDataTaskTest, ChunkedReplyArrivesWholeWithUnknownLength) {
+    server.route("GET", "/chunks", HttpResponse::chunked({"one ", "two ", "three"}));
+    Completion done;
+    session->dataTaskWithURL(url(server, "/chunks"), done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.body(), "one two three");
+    EXPECT_EQ(done.response->expectedContentLength(), NSURLResponseUnknownLength);
+}
+
+TEST_F(URLSessionDataTaskTest, EmptyBodyIsEmptyDataNotNone) {
+    server.route("GET", "/empty", HttpResponse::text(200, ""));
+    Completion done;
+    session->dataTaskWithURL(url(server, "/empty"), done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), 0);
+    ASSERT_TRUE(done.data.has_value());
+    EXPECT_TRUE(done.data->empty());
+}
+
+TEST_F(URLSessionDataTaskTest, ConfigurationHeadersGoOutAndRequestFieldsWin) {
+    auto configuration = isolatedConfiguration();
+    configuration.setHTTPAdditionalHeaders({{"X-App", "live"}, {"Accept", "text/plain"}});
+    auto configured = URLSession::sessionWithConfiguration(configuration);
+    server.route("GET", "/h", HttpResponse::text(200, "ok"));
+    MutableURLRequest request(url(server, "/h"));
+    request.setValue("application/json", "accept");
+    Completion done;
+    configured->dataTaskWithRequest(request, done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    auto seen = server.requests().at(0);
+    EXPECT_EQ(seen.header("X-App"), "live");
+    EXPECT_EQ(seen.headers.all("Accept"), std::vector<std::string>{"application/json"});
+    EXPECT_TRUE(seen.header("User-Agent"));
+}
+
+TEST_F(URLSessionDataTaskTest, FieldsThatCouldSplitTheRequestAreNotSent) {
+    server.route("GET", "/h", HttpResponse::text(200, "ok"));
+    MutableURLRequest request(url(server, "/h"));
+    request.setValue("a\r\nX-Injected: 1", "X-Evil");
+    request.setValue("fine", "X-Good");
+    Completion done;
+    session->dataTaskWithRequest(request, done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    auto seen = server.requests().at(0);
+    EXPECT_FALSE(seen.header("X-Evil"));
+    EXPECT_FALSE(seen.header("X-Injected"));
+    EXPECT_EQ(seen.header("X-Good"), "fine");
+}
+
+TEST_F(URLSessionDataTaskTest, CompletionRunsOnTheChosenQueueInOrder) {
+    server.route("GET", "/q", HttpResponse::text(200, "ok"));
+    auto mainSession = URLSession::sessionWithConfiguration(isolatedConfiguration(), nullptr, DispatchQueue::main());
+    Completion done;
+    mainSession->dataTaskWithURL(url(server, "/q"), done.handler())->resume();
+    ASSERT_TRUE(pumpMainLoopUntil([&] {
+        std::lock_guard lock(done.mutex);
+        return done.calls > 0;
+    }));
+    EXPECT_TRUE(done.onMainThread);
+    EXPECT_EQ(done.body(), "ok");
+}
+
+TEST_F(URLSessionDataTaskTest, ManyTasksRunSideBySideAndEachGetsItsOwnReply) {
+    server.routePrefix("GET", "/n/", [](const HttpRequest& request, HttpResponse& response) {
+        response = HttpResponse::text(200, "reply " + request.path.substr(3));
+    });
+    std::vector<std::unique_ptr<Completion>> done;
+    for (int i = 0; i < 20; ++i) {
+        done.push_back(std::make_unique<Completion>());
+        session->dataTaskWithURL(url(server, "/n/" + std::to_string(i)), done.back()->handler())->resume();
+    }
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(done[i]->wait());
+        EXPECT_EQ(done[i]->body(), "reply " + std::to_string(i));
+    }
+}
+
+TEST_F(URLSessionDataTaskTest, TaskStateAndCountsFollowTheTransfer) {
+    server.route("GET", "/c", HttpResponse::text(200, "12345"));
+    Completion done;
+    auto task = session->dataTaskWithURL(url(server, "/c"), done.handler());
+    EXPECT_EQ(task->state(), NSURLSessionTaskStateSuspended);
+    task->resume();
+    ASSERT_TRUE(done.wait());
+    ASSERT_TRUE(waitUntil([&] { return task->state() == NSURLSessionTaskStateCompleted; }));
+    EXPECT_EQ(task->countOfBytesReceived(), 5);
+    EXPECT_EQ(task->countOfBytesExpectedToReceive(), 5);
+    EXPECT_EQ(task->response(), done.response);
+    EXPECT_FALSE(task->error());
+}
+
+TEST_F(URLSessionDataTaskTest, SynchronousRequestBlocksUntilTheReply) {
+    server.route("POST", "/sync", [](const HttpRequest& request, HttpResponse& response) {
+        response = HttpResponse::text(200, "got " + request.body, "application/thrift");
+    });
+    MutableURLRequest request(url(server, "/sync"));
+    request.setHTTPMethod("POST");
+    request.setHTTPBody(Data(std::string_view("envelope")));
+    URLResponsePtr response;
+    ErrorPtr error;
+    auto data = URLSession::sendSynchronousRequest(request, &response, &error);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->toString(), "got envelope");
+    EXPECT_FALSE(error);
+    auto http = std::dynamic_pointer_cast<HTTPURLResponse>(response);
+    ASSERT_TRUE(http);
+    EXPECT_EQ(http->valueForHTTPHeaderField("Content-Type"), "application/thrift");
+}
+
+TEST_F(URLSessionDataTaskTest, LargeBodyArrivesIntactThroughACompletionHandler) {
+    const uint64_t size = 3 * 1024 * 1024 + 17;
+    server.route("GET", "/big", HttpResponse::patterned(size, false));
+    Completion done;
+    session->dataTaskWithURL(url(server, "/big"), done.handler())->resume();
+    ASSERT_TRUE(done.wait(std::chrono::seconds(60)));
+    ASSERT_TRUE(done.data);
+    EXPECT_EQ(done.data->length(), size);
+    EXPECT_TRUE(done.data->view() == patternBytes(0, size));
+}
+
+} // namespace

@@ -1,0 +1,279 @@
+// How data tasks fail: time-outs (idle and overall, under the real and a manual clock), cancellation
+// from any thread and at any stage, name lookups through the resolver seam, refused connections,
+// cut replies and URLs the session cannot load. Every failure is an NSURLErrorDomain error.
+
+#include "platform/foundation/Clock.h"
+#include "tests/platform/net/URLSessionTestSupport.h"
+#include "tests/support/FakeResolver.h"
+#include "tests/support/HttpReplies.h"
+#include "tests/support/MainLoop.h"
+
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace platform;
+using namespace liveapp::test;
+
+namespace {
+
+class URLSessionErrorTest : public testing::Test {
+protected:
+    void TearDown() override { Clock::install(nullptr); }
+
+    URLSessionPtr session = URLSession::sessionWithConfiguration(isolatedConfiguration());
+    HttpServer server;
+};
+
+// A port on which nothing listens: bound once to learn a free number, then closed.
+uint16_t closedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+TEST_F(URLSessionErrorTest, ReplyHeldBeyondTheTimeOutFailsWithTimedOut) {
+    auto gate = server.makeGate();
+    server.route("GET", "/slow", replyAfter(gate, HttpResponse::text(200, "late")));
+    URLRequest request(url(server, "/slow"), NSURLRequestUseProtocolCachePolicy, 0.2);
+    Completion done;
+    session->dataTaskWithRequest(request, done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    gate->open();
+    EXPECT_EQ(done.errorCode(), NSURLErrorTimedOut);
+    EXPECT_EQ(done.error->domain(), NSURLErrorDomain);
+    EXPECT_EQ(done.error->userInfo()[NSURLErrorFailingURLStringErrorKey].stringOr(), server.url("/slow"));
+    EXPECT_FALSE(done.data);
+}
+
+TEST_F(URLSessionErrorTest, IdleTimeOutRunsOnTheInstalledClock) {
+    auto clock = std::make_shared<ManualClock>();
+    Clock::install(clock);
+    auto gate = server.makeGate();
+    server.route("GET", "/slow", replyAfter(gate, HttpResponse::text(200, "late")));
+    URLRequest request(url(server, "/slow"), NSURLRequestUseProtocolCachePolicy, 30);
+    Completion done;
+    session->dataTaskWithRequest(request, done.handler())->resume();
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    clock->advance(std::chrono::seconds(29));
+    pumpMainLoopFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(done.callCount(), 0);
+    clock->advance(std::chrono::seconds(2));
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), NSURLErrorTimedOut);
+}
+
+TEST_F(URLSessionErrorTest, EveryPieceOfTheBodyRestartsTheIdleTimeOut) {
+    auto clock = std::make_shared<ManualClock>();
+    Clock::install(clock);
+    auto first = server.makeGate();
+    auto second = server.makeGate();
+    HttpResponse reply;
+    reply.bodyWriter = [first, second](HttpBodySink& sink) {
+        return sink.write("piece-a ") && sink.wait(*first) && sink.write("piece-b ") && sink.wait(*second) &&
+               sink.write("piece-c");
+    };
+    server.route("GET", "/steps", reply);
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto stepping = URLSession::sessionWithConfiguration(isolatedConfiguration(), delegate, nullptr);
+    URLRequest request(url(server, "/steps"), NSURLRequestUseProtocolCachePolicy, 10);
+    stepping->dataTaskWithRequest(request)->resume();
+    ASSERT_TRUE(waitUntil([&] { return delegate->body() == "piece-a "; }));
+    clock->advance(std::chrono::seconds(6));
+    first->open();
+    ASSERT_TRUE(waitUntil([&] { return delegate->body() == "piece-a piece-b "; }));
+    clock->advance(std::chrono::seconds(6)); // 12 s since the request, 6 s since the last piece
+    second->open();
+    ASSERT_TRUE(delegate->waitForCompletion());
+    EXPECT_FALSE(delegate->events().back().error);
+    EXPECT_EQ(delegate->body(), "piece-a piece-b piece-c");
+    finishAndWait(stepping, delegate);
+}
+
+TEST_F(URLSessionErrorTest, ResourceTimeOutEndsABusyTask) {
+    auto clock = std::make_shared<ManualClock>();
+    Clock::install(clock);
+    auto gate = server.makeGate();
+    server.route("GET", "/held", replyAfter(gate, HttpResponse::text(200, "late")));
+    auto configuration = isolatedConfiguration();
+    configuration.setTimeoutIntervalForResource(5);
+    auto limited = URLSession::sessionWithConfiguration(configuration);
+    URLRequest request(url(server, "/held"), NSURLRequestUseProtocolCachePolicy, 100);
+    Completion done;
+    limited->dataTaskWithRequest(request, done.handler())->resume();
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    clock->advance(std::chrono::seconds(6));
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), NSURLErrorTimedOut);
+}
+
+TEST_F(URLSessionErrorTest, CancellingARunningTaskReportsCancelledOnce) {
+    auto gate = server.makeGate();
+    server.route("GET", "/held", replyAfter(gate, HttpResponse::text(200, "late")));
+    Completion done;
+    auto task = session->dataTaskWithURL(url(server, "/held"), done.handler());
+    task->resume();
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    std::thread other([task] { task->cancel(); });
+    task->cancel();
+    other.join();
+    ASSERT_TRUE(done.wait());
+    gate->open();
+    pumpMainLoopFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(done.callCount(), 1);
+    EXPECT_EQ(done.errorCode(), NSURLErrorCancelled);
+    EXPECT_EQ(task->state(), NSURLSessionTaskStateCompleted);
+}
+
+TEST_F(URLSessionErrorTest, CancelBeforeResumeSendsNothing) {
+    server.route("GET", "/never", HttpResponse::text(200, "no"));
+    Completion done;
+    auto task = session->dataTaskWithURL(url(server, "/never"), done.handler());
+    task->cancel();
+    task->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), NSURLErrorCancelled);
+    pumpMainLoopFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(server.requestCount(), 0u);
+    EXPECT_EQ(done.callCount(), 1);
+}
+
+TEST_F(URLSessionErrorTest, CancelAfterTheEndChangesNothing) {
+    server.route("GET", "/quick", HttpResponse::text(200, "done"));
+    Completion done;
+    auto task = session->dataTaskWithURL(url(server, "/quick"), done.handler());
+    task->resume();
+    ASSERT_TRUE(done.wait());
+    task->cancel();
+    pumpMainLoopFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(done.callCount(), 1);
+    EXPECT_EQ(done.errorCode(), 0);
+    EXPECT_EQ(task->state(), NSURLSessionTaskStateCompleted);
+}
+
+TEST_F(URLSessionErrorTest, CancelDuringTheNameLookupEndsAtOnce) {
+    auto resolver = std::make_shared<FakeResolver>();
+    resolver->add("slow.example.test", {"127.0.0.1"});
+    auto gate = server.makeGate();
+    resolver->holdLookups(gate);
+    ScopedResolver installed(resolver);
+    server.route("GET", "/x", HttpResponse::text(200, "no"));
+    Completion done;
+    auto task = session->dataTaskWithURL(
+        URL::create("http://slow.example.test:" + std::to_string(server.port()) + "/x"), done.handler());
+    task->resume();
+    ASSERT_TRUE(waitUntil([&] { return resolver->lookupCount("slow.example.test") == 1; }));
+    task->cancel();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), NSURLErrorCancelled);
+    gate->open();
+    pumpMainLoopFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(server.requestCount(), 0u);
+    EXPECT_EQ(done.callCount(), 1);
+}
+
+TEST_F(URLSessionErrorTest, NamesAreLookedUpThroughTheResolver) {
+    auto resolver = std::make_shared<FakeResolver>();
+    resolver->add("api.example.test", {"127.0.0.1"});
+    ScopedResolver installed(resolver);
+    server.route("GET", "/named", HttpResponse::text(200, "by name"));
+    Completion done;
+    std::string authority = "api.example.test:" + std::to_string(server.port());
+    session->dataTaskWithURL(URL::create("http://" + authority + "/named"), done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.body(), "by name");
+    EXPECT_EQ(resolver->lookupCount("api.example.test"), 1u);
+    EXPECT_EQ(server.requests().at(0).header("Host"), authority);
+}
+
+TEST_F(URLSessionErrorTest, UnknownHostFailsWithCannotFindHost) {
+    auto resolver = std::make_shared<FakeResolver>();
+    ScopedResolver installed(resolver);
+    Completion done;
+    session->dataTaskWithURL(URL::create("http://nowhere.example.test/x"), done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), NSURLErrorCannotFindHost);
+    EXPECT_EQ(resolver->lookups(), std::vector<std::string>{"nowhere.example.test"});
+}
+
+TEST_F(URLSessionErrorTest, ResolverWithNoServerToAskMeansNotConnected) {
+    auto resolver = std::make_shared<FakeResolver>();
+    resolver->fail("offline.example.test", EAI_AGAIN);
+    ScopedResolver installed(resolver);
+    Completion done;
+    session->dataTaskWithURL(URL::create("http://offline.example.test/x"), done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), NSURLErrorNotConnectedToInternet);
+}
+
+TEST_F(URLSessionErrorTest, NothingListeningFailsWithCannotConnect) {
+    Completion done;
+    session->dataTaskWithURL(URL::create("http://127.0.0.1:" + std::to_string(closedPort()) + "/x"), done.handler())
+        ->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), NSURLErrorCannotConnectToHost);
+}
+
+TEST_F(URLSessionErrorTest, ReplyCutShortFailsWithConnectionLost) {
+    HttpResponse cut;
+    cut.contentLength = 100;
+    cut.bodyWriter = [](HttpBodySink& sink) {
+        sink.write("only part of it");
+        return false;
+    };
+    server.route("GET", "/cut", cut);
+    Completion done;
+    session->dataTaskWithURL(url(server, "/cut"), done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), NSURLErrorNetworkConnectionLost);
+}
+
+TEST_F(URLSessionErrorTest, URLsTheSessionCannotLoadAreRefused) {
+    Completion ftp, none, hostless;
+    session->dataTaskWithURL(URL::create("ftp://127.0.0.1/file"), ftp.handler())->resume();
+    session->dataTaskWithURL(nullptr, none.handler())->resume();
+    session->dataTaskWithURL(URL::create("http:/just/a/path"), hostless.handler())->resume();
+    ASSERT_TRUE(ftp.wait());
+    ASSERT_TRUE(none.wait());
+    ASSERT_TRUE(hostless.wait());
+    EXPECT_EQ(ftp.errorCode(), NSURLErrorUnsupportedURL);
+    EXPECT_EQ(none.errorCode(), NSURLErrorBadURL);
+    EXPECT_EQ(hostless.errorCode(), NSURLErrorBadURL);
+}
+
+TEST_F(URLSessionErrorTest, InvalidatedSessionTakesNoNewWork) {
+    server.route("GET", "/x", HttpResponse::text(200, "no"));
+    session->finishTasksAndInvalidate();
+    Completion done;
+    session->dataTaskWithURL(url(server, "/x"), done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.errorCode(), NSURLErrorCancelled);
+    EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST_F(URLSessionErrorTest, InvalidateAndCancelEndsRunningTasksThenTheSession) {
+    auto gate = server.makeGate();
+    server.route("GET", "/held", replyAfter(gate, HttpResponse::text(200, "late")));
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto owned = URLSession::sessionWithConfiguration(isolatedConfiguration(), delegate, nullptr);
+    owned->dataTaskWithURL(url(server, "/held"))->resume();
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    owned->invalidateAndCancel();
+    ASSERT_TRUE(delegate->waitFor("invalid"));
+    gate->open();
+    auto kinds = delegate->kinds();
+    ASSERT_EQ(kinds, (std::vector<std::string>{"complete", "invalid"}));
+    EXPECT_EQ(delegate->events()[0].error->code(), NSURLErrorCancelled);
+    EXPECT_FALSE(owned->delegate()); // the session let go of it
+}
+
+} // namespace
