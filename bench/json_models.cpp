@@ -3,8 +3,9 @@
 // client receives them. MappedModel import (parse into Values, then the declaration-driven mapping)
 // is set beside a hand-written typed decoder of the same texts over the parser library: the gap is
 // what the dynamic mapping costs per envelope.
-#include "json/MappedModel.h"
 #include "platform/foundation/JSONSerialization.h"
+
+#include "json/MappedModel.h"
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
 #include <simdjson.h>
@@ -104,12 +105,12 @@ void BM_MappedModelImport(benchmark::State& state) {
 BENCHMARK(BM_MappedModelImport)->Unit(benchmark::kMillisecond);
 
 // Only the first half of an import: the texts parsed into Values, no models made.
-void BM_ParseIntoValues(benchmark::State& state)
-{
+void BM_ParseIntoValues(benchmark::State& state) {
     const auto& texts = envelopes();
     for (auto _ : state) {
         for (const auto& text : texts) {
-            Value value = platform::JSONSerialization::JSONObjectWithData(platform::Data(std::string_view(text)));
+            Value value =
+                platform::JSONSerialization::JSONObjectWithData(platform::Data(std::string_view(text)));
             benchmark::DoNotOptimize(value);
         }
     }

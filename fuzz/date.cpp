@@ -123,10 +123,11 @@ bool overflowsItsWidth(const std::vector<Field>& fields, int64_t year) {
 }
 
 // Patterns whose text cannot carry every date they read: a two-digit year keeps only its century's
-// window; an era year without its era cannot say "before Christ"; an era with a proleptic year ("u", which
-// may be negative) says the era twice; and a text with its own offset fills the fields the pattern lacks in
-// that offset, where the formatter writes them in its own zone. The short ISO offsets (X, x up to three
-// letters) have no seconds, which the offsets of local mean time before a zone's first standard offset need.
+// window; a year of the era without the era cannot say "before Christ"; an era with a proleptic
+// year ("u", which may be negative) says the era twice; and a text with its own offset fills the
+// fields the pattern lacks in that offset, where the formatter writes them in its own zone. The
+// short ISO offsets (X, x up to three letters) have no seconds, which the offsets of local mean
+// time before a zone's first standard offset need.
 bool isLossy(const std::vector<Field>& fields, bool offsetHasSeconds, int64_t year) {
     std::string letters;
     for (const auto& field : fields) {
@@ -136,7 +137,6 @@ bool isLossy(const std::vector<Field>& fields, bool offsetHasSeconds, int64_t ye
         letters += field.letter;
     }
     auto has = [&](std::string_view any) { return letters.find_first_of(any) != std::string::npos; };
-    // A year before 1 written as a year of the era without the era reads back as one after it.
     if ((has("G") && has("u")) || (has("y") && !has("G") && year <= 0))
         return true;
     bool complete = has("yu") && ((has("ML") && has("d")) || has("D")) &&

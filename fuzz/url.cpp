@@ -1,8 +1,8 @@
 // Reads the input's lines as URL texts: the first as a URL, the second as a reference resolved
 // against it, the third as a path component or extension to add. Beyond not crashing, it holds URL
-// to its promises: a URL keeps its text as given and reads back from it unchanged; a resolved or
-// built URL's text reads back as a URL with the same components; percent-encoding any text gives a
-// valid component that decodes to that text.
+// to its promises: a URL keeps its text as given and reads back from it unchanged; a URL resolved
+// against an absolute one, or built from one, has a text that reads back as a URL with the same
+// components; percent-encoding any text gives a valid component that decodes to that text.
 #include "platform/foundation/URL.h"
 
 #include "platform/foundation/Text.h"

@@ -153,6 +153,22 @@ bool fitsDeclaredClass(const Value& value, std::string_view declared) {
     return value.type() == *expected;
 }
 
+// The common case without class-name look-ups: a JSON value of exactly the declared class.
+bool plainValueOfClass(const Value& value, std::string_view declared) {
+    switch (value.type()) {
+    case Value::Type::String:
+        return declared == "NSString";
+    case Value::Type::Number:
+        return declared == "NSNumber";
+    case Value::Type::Array:
+        return declared == "NSArray";
+    case Value::Type::Dictionary:
+        return declared == "NSDictionary";
+    default:
+        return false;
+    }
+}
+
 std::string jsonKindName(const Value& value) {
     switch (value.type()) {
     case Value::Type::String:
@@ -309,6 +325,10 @@ private:
             }
         }
 
+        if (property.isStandardJSONType && !property.isMutable && plainValueOfClass(value, *property.type)) {
+            assignUnlessEqual(m_model, slot, value);
+            return true;
+        }
         std::string valueClass = MappedModelRuntime::classNameOfValue(value);
         bool ofDeclaredClass = property.type && MappedModelRuntime::isKindOfClass(valueClass, *property.type);
         if (property.isStandardJSONType && ofDeclaredClass && !property.isMutable) {
@@ -351,7 +371,8 @@ private:
         auto selector = property.customSetter(source);
         if (!selector) {
             auto candidate = fmt::format("set{}With{}:", capitalizedFirst(property.name), source);
-            selector = m_class.method(candidate) ? candidate : std::string();
+            auto* method = m_class.method(candidate);
+            selector = method && method->setter ? candidate : std::string();
             property.setCustomSetter(source, *selector);
         }
         if (selector->empty())

@@ -155,11 +155,13 @@ std::shared_ptr<MappedModelClassProperty> inspectProperty(const MappedModelClass
                                           : MappedModelClassProperty::Kind::Primitive;
     }
 
-    if (modelClass.hooks.propertyIsOptional(record->name))
+    const auto& hooks = modelClass.hooks;
+    if (hooks.propertyIsOptional && hooks.propertyIsOptional(record->name))
         record->isOptional = true;
-    if (modelClass.hooks.propertyIsIgnored(record->name))
+    if (hooks.propertyIsIgnored && hooks.propertyIsIgnored(record->name))
         ignored = true;
-    if (auto protocol = modelClass.hooks.protocolForArrayProperty(record->name))
+    if (auto protocol =
+            hooks.protocolForArrayProperty ? hooks.protocolForArrayProperty(record->name) : std::nullopt)
         record->protocol = std::move(protocol);
     if (typeName == "Block" || ignored)
         return nullptr;
@@ -495,7 +497,8 @@ bool MappedModel::setValueForKey(const Value& value, std::string_view name) {
 
 bool MappedModel::respondsTo(std::string_view selector) const {
     auto record = MappedModelRuntime::classOfType(typeid(*this));
-    return record && record->method(selector) != nullptr;
+    auto* method = record ? record->method(selector) : nullptr;
+    return method && (method->setter || method->getter);
 }
 
 // ---- Identity -------------------------------------------------------------------------------

@@ -53,5 +53,5 @@ private:
     mutable int m_getterType{0};
     mutable std::optional<std::string> m_customGetter;
     mutable std::optional<std::map<std::string, std::string, std::less<>>> m_customSetters;
-    mutable std::atomic<bool> m_hasSetterCache { false };
+    mutable std::atomic<bool> m_hasSetterCache{false};
 };

@@ -95,12 +95,14 @@ void WorkerPool::workerMain() {
             lock.lock();
             continue;
         }
+        // One wake-up per wait: a worker woken for a job that another worker took must still count
+        // its signal as spent, or the pool stops waking sleepers and starts new threads instead.
         ++m_sleeping;
-        bool woken = m_workAvailable.wait_for(lock, idleTimeout, [this] { return m_pendingCount > 0; });
+        bool timedOut = m_workAvailable.wait_for(lock, idleTimeout) == std::cv_status::timeout;
         --m_sleeping;
         if (m_signalled > 0)
             --m_signalled;
-        if (!woken) {
+        if (timedOut && m_pendingCount == 0) {
             --m_threads;
             return;
         }

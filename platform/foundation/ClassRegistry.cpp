@@ -12,20 +12,17 @@ struct ClassRegistry::State {
     std::unordered_map<std::type_index, std::shared_ptr<const ClassInfo>> byType;
 };
 
-ClassRegistry& ClassRegistry::shared()
-{
+ClassRegistry& ClassRegistry::shared() {
     static ClassRegistry registry;
     return registry;
 }
 
-ClassRegistry::State& ClassRegistry::state() const
-{
+ClassRegistry::State& ClassRegistry::state() const {
     static State s;
     return s;
 }
 
-void ClassRegistry::registerClass(ClassInfo info)
-{
+void ClassRegistry::registerClass(ClassInfo info) {
     auto entry = std::make_shared<const ClassInfo>(std::move(info));
     auto& s = state();
     std::unique_lock lock(s.mutex);
@@ -42,8 +39,7 @@ void ClassRegistry::registerClass(ClassInfo info)
         s.byType[*entry->type] = entry;
 }
 
-void ClassRegistry::unregisterClass(std::string_view name)
-{
+void ClassRegistry::unregisterClass(std::string_view name) {
     auto& s = state();
     std::unique_lock lock(s.mutex);
     auto it = s.byName.find(name);
@@ -57,35 +53,30 @@ void ClassRegistry::unregisterClass(std::string_view name)
     s.byName.erase(it);
 }
 
-std::shared_ptr<const ClassInfo> ClassRegistry::classNamed(std::string_view name) const
-{
+std::shared_ptr<const ClassInfo> ClassRegistry::classNamed(std::string_view name) const {
     auto& s = state();
     std::shared_lock lock(s.mutex);
     auto it = s.byName.find(name);
     return it == s.byName.end() ? nullptr : it->second;
 }
 
-std::shared_ptr<const ClassInfo> ClassRegistry::classOf(const std::type_info& type) const
-{
+std::shared_ptr<const ClassInfo> ClassRegistry::classOf(const std::type_info& type) const {
     auto& s = state();
     std::shared_lock lock(s.mutex);
     auto it = s.byType.find(std::type_index(type));
     return it == s.byType.end() ? nullptr : it->second;
 }
 
-std::shared_ptr<const ClassInfo> ClassRegistry::superclassOf(const ClassInfo& info) const
-{
+std::shared_ptr<const ClassInfo> ClassRegistry::superclassOf(const ClassInfo& info) const {
     return info.superclassName.empty() ? nullptr : classNamed(info.superclassName);
 }
 
-ObjectPtr ClassRegistry::create(std::string_view name) const
-{
+ObjectPtr ClassRegistry::create(std::string_view name) const {
     auto info = classNamed(name);
     return info && info->factory ? info->factory() : nullptr;
 }
 
-bool ClassRegistry::isSubclass(std::string_view name, std::string_view ofName) const
-{
+bool ClassRegistry::isSubclass(std::string_view name, std::string_view ofName) const {
     std::string current(name);
     // The chain is walked by name, with a bound so that a registration cycle cannot hang us.
     for (int depth = 0; depth < 256 && !current.empty(); ++depth) {
@@ -99,8 +90,7 @@ bool ClassRegistry::isSubclass(std::string_view name, std::string_view ofName) c
     return false;
 }
 
-bool ClassRegistry::conformsTo(std::string_view name, std::string_view protocol) const
-{
+bool ClassRegistry::conformsTo(std::string_view name, std::string_view protocol) const {
     std::string current(name);
     for (int depth = 0; depth < 256 && !current.empty(); ++depth) {
         auto info = classNamed(current);

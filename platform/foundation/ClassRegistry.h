@@ -41,10 +41,9 @@ public:
 
     void registerClass(ClassInfo info);
 
-    template<typename T>
+    template <typename T>
     void registerClass(std::string name, std::string superclassName, std::vector<std::string> protocols = {},
-                       std::vector<PropertyInfo> properties = {})
-    {
+                       std::vector<PropertyInfo> properties = {}) {
         ClassInfo info;
         info.name = std::move(name);
         info.superclassName = std::move(superclassName);

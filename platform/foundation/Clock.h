@@ -52,7 +52,7 @@ protected:
 private:
     mutable std::mutex m_listenersMutex;
     std::vector<std::pair<uint64_t, std::shared_ptr<std::function<void()>>>> m_listeners;
-    uint64_t m_nextListenerId { 1 };
+    uint64_t m_nextListenerId{1};
 };
 
 class SystemClock final : public Clock {

@@ -7,24 +7,19 @@
 namespace platform {
 
 Data::Data(const void* bytes, size_t length)
-    : Data(std::vector<uint8_t>(static_cast<const uint8_t*>(bytes), static_cast<const uint8_t*>(bytes) + length))
-{
-}
+    : Data(std::vector<uint8_t>(static_cast<const uint8_t*>(bytes),
+                                static_cast<const uint8_t*>(bytes) + length)) {}
 
 Data::Data(std::vector<uint8_t> bytes)
-    : m_length(bytes.size())
-{
+    : m_length(bytes.size()) {
     if (!bytes.empty())
         m_storage = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
 }
 
 Data::Data(std::string_view text)
-    : Data(text.data(), text.size())
-{
-}
+    : Data(text.data(), text.size()) {}
 
-Data Data::subdata(size_t offset, size_t length) const
-{
+Data Data::subdata(size_t offset, size_t length) const {
     Data slice;
     offset = std::min(offset, m_length);
     slice.m_length = std::min(length, m_length - offset);
@@ -35,21 +30,21 @@ Data Data::subdata(size_t offset, size_t length) const
     return slice;
 }
 
-size_t Data::hash() const { return std::hash<std::string_view> {}(view()); }
+size_t Data::hash() const {
+    return std::hash<std::string_view>{}(view());
+}
 
 namespace {
 // Whether `bytes` lies within the buffer: such bytes move or vanish while the buffer is edited, so
 // they are copied out first.
-bool overlaps(const std::vector<uint8_t>& buffer, const uint8_t* bytes, size_t length)
-{
+bool overlaps(const std::vector<uint8_t>& buffer, const uint8_t* bytes, size_t length) {
     auto begin = reinterpret_cast<uintptr_t>(buffer.data());
     auto at = reinterpret_cast<uintptr_t>(bytes);
     return length && at < begin + buffer.capacity() && at + length > begin;
 }
 } // namespace
 
-void MutableData::appendBytes(const void* bytes, size_t length)
-{
+void MutableData::appendBytes(const void* bytes, size_t length) {
     if (length == 0)
         return;
     auto* first = static_cast<const uint8_t*>(bytes);
@@ -61,8 +56,8 @@ void MutableData::appendBytes(const void* bytes, size_t length)
     m_bytes.insert(m_bytes.end(), first, first + length);
 }
 
-void MutableData::replaceBytes(size_t offset, size_t length, const void* replacement, size_t replacementLength)
-{
+void MutableData::replaceBytes(size_t offset, size_t length, const void* replacement,
+                               size_t replacementLength) {
     offset = std::min(offset, m_bytes.size());
     length = std::min(length, m_bytes.size() - offset);
     auto* first = static_cast<const uint8_t*>(replacement);
@@ -76,8 +71,7 @@ void MutableData::replaceBytes(size_t offset, size_t length, const void* replace
         m_bytes.insert(at, first, first + replacementLength);
 }
 
-void MutableData::removeFirst(size_t length)
-{
+void MutableData::removeFirst(size_t length) {
     m_bytes.erase(m_bytes.begin(), m_bytes.begin() + std::min(length, m_bytes.size()));
 }
 

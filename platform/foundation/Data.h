@@ -26,25 +26,27 @@ public:
     // A slice sharing this buffer; offset and length are clamped to the bytes that exist.
     Data subdata(size_t offset, size_t length) const;
 
-    std::span<const uint8_t> span() const { return { bytes(), m_length }; }
-    std::string_view view() const { return { reinterpret_cast<const char*>(bytes()), m_length }; }
+    std::span<const uint8_t> span() const { return {bytes(), m_length}; }
+    std::string_view view() const { return {reinterpret_cast<const char*>(bytes()), m_length}; }
     std::string toString() const { return std::string(view()); }
-    std::vector<uint8_t> toVector() const { return { bytes(), bytes() + m_length }; }
+    std::vector<uint8_t> toVector() const { return {bytes(), bytes() + m_length}; }
 
     bool operator==(const Data& other) const { return view() == other.view(); }
     size_t hash() const;
 
 private:
     std::shared_ptr<const std::vector<uint8_t>> m_storage;
-    size_t m_offset { 0 };
-    size_t m_length { 0 };
+    size_t m_offset{0};
+    size_t m_length{0};
 };
 
 class MutableData {
 public:
     MutableData() = default;
-    explicit MutableData(size_t length) : m_bytes(length, 0) { }
-    explicit MutableData(const Data& data) : m_bytes(data.bytes(), data.bytes() + data.length()) { }
+    explicit MutableData(size_t length)
+        : m_bytes(length, 0) {}
+    explicit MutableData(const Data& data)
+        : m_bytes(data.bytes(), data.bytes() + data.length()) {}
 
     uint8_t* mutableBytes() { return m_bytes.data(); }
     const uint8_t* bytes() const { return m_bytes.data(); }
@@ -61,7 +63,7 @@ public:
     void removeFirst(size_t length);
 
     Data data() const { return Data(m_bytes.data(), m_bytes.size()); }
-    std::string_view view() const { return { reinterpret_cast<const char*>(m_bytes.data()), m_bytes.size() }; }
+    std::string_view view() const { return {reinterpret_cast<const char*>(m_bytes.data()), m_bytes.size()}; }
 
 private:
     std::vector<uint8_t> m_bytes;

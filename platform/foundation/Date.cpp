@@ -4,10 +4,16 @@
 
 namespace platform {
 
-Date Date::now() { return Date(Clock::timeIntervalSince1970()); }
+Date Date::now() {
+    return Date(Clock::timeIntervalSince1970());
+}
 
-Date Date::dateWithTimeIntervalSinceNow(double seconds) { return Date(Clock::timeIntervalSince1970() + seconds); }
+Date Date::dateWithTimeIntervalSinceNow(double seconds) {
+    return Date(Clock::timeIntervalSince1970() + seconds);
+}
 
-double Date::timeIntervalSinceNow() const { return m_seconds - Clock::timeIntervalSince1970(); }
+double Date::timeIntervalSinceNow() const {
+    return m_seconds - Clock::timeIntervalSince1970();
+}
 
 } // namespace platform

@@ -9,7 +9,8 @@ namespace platform {
 class Date {
 public:
     constexpr Date() = default;
-    constexpr explicit Date(double timeIntervalSince1970) : m_seconds(timeIntervalSince1970) { }
+    constexpr explicit Date(double timeIntervalSince1970)
+        : m_seconds(timeIntervalSince1970) {}
 
     static Date now();
     static Date dateWithTimeIntervalSinceNow(double seconds);
@@ -24,7 +25,7 @@ public:
     constexpr auto operator<=>(const Date&) const = default;
 
 private:
-    double m_seconds { 0 };
+    double m_seconds{0};
 };
 
 } // namespace platform

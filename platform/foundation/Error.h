@@ -47,13 +47,12 @@ public:
 
 private:
     std::string m_domain;
-    int64_t m_code { 0 };
+    int64_t m_code{0};
     Value m_userInfo;
 };
 
 // Stores `error` through an out-parameter that may be null.
-inline void setError(ErrorPtr* out, ErrorPtr error)
-{
+inline void setError(ErrorPtr* out, ErrorPtr error) {
     if (out)
         *out = std::move(error);
 }

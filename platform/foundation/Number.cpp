@@ -8,48 +8,42 @@
 
 namespace platform {
 
-Number Number::boolean(bool v)
-{
+Number Number::boolean(bool v) {
     Number n;
     n.m_kind = Kind::Bool;
     n.m_v.b = v;
     return n;
 }
 
-Number Number::integer(int64_t v)
-{
+Number Number::integer(int64_t v) {
     Number n;
     n.m_kind = Kind::Int;
     n.m_v.i = v;
     return n;
 }
 
-Number Number::unsignedInteger(uint64_t v)
-{
+Number Number::unsignedInteger(uint64_t v) {
     Number n;
     n.m_kind = Kind::UInt;
     n.m_v.u = v;
     return n;
 }
 
-Number Number::floating(float v)
-{
+Number Number::floating(float v) {
     Number n;
     n.m_kind = Kind::Float;
     n.m_v.f = v;
     return n;
 }
 
-Number Number::real(double v)
-{
+Number Number::real(double v) {
     Number n;
     n.m_kind = Kind::Double;
     n.m_v.d = v;
     return n;
 }
 
-Number Number::decimal(std::string text)
-{
+Number Number::decimal(std::string text) {
     Number n;
     n.m_kind = Kind::Decimal;
     n.m_v.d = std::strtod(text.c_str(), nullptr);
@@ -57,8 +51,7 @@ Number Number::decimal(std::string text)
     return n;
 }
 
-bool Number::boolValue() const
-{
+bool Number::boolValue() const {
     switch (m_kind) {
     case Kind::Bool:
         return m_v.b;
@@ -72,8 +65,7 @@ bool Number::boolValue() const
 }
 
 namespace {
-int64_t saturateToInt64(double d)
-{
+int64_t saturateToInt64(double d) {
     if (std::isnan(d))
         return 0;
     if (d >= 9223372036854775808.0)
@@ -83,8 +75,7 @@ int64_t saturateToInt64(double d)
     return static_cast<int64_t>(d);
 }
 
-uint64_t saturateToUInt64(double d)
-{
+uint64_t saturateToUInt64(double d) {
     if (std::isnan(d))
         return 0;
     if (d < 0)
@@ -95,8 +86,7 @@ uint64_t saturateToUInt64(double d)
 }
 } // namespace
 
-int64_t Number::int64Value() const
-{
+int64_t Number::int64Value() const {
     switch (m_kind) {
     case Kind::Bool:
         return m_v.b ? 1 : 0;
@@ -109,8 +99,7 @@ int64_t Number::int64Value() const
     }
 }
 
-uint64_t Number::uint64Value() const
-{
+uint64_t Number::uint64Value() const {
     switch (m_kind) {
     case Kind::Bool:
         return m_v.b ? 1 : 0;
@@ -123,8 +112,7 @@ uint64_t Number::uint64Value() const
     }
 }
 
-double Number::doubleValue() const
-{
+double Number::doubleValue() const {
     switch (m_kind) {
     case Kind::Bool:
         return m_v.b ? 1.0 : 0.0;
@@ -141,8 +129,7 @@ double Number::doubleValue() const
     return 0;
 }
 
-std::string Number::stringValue() const
-{
+std::string Number::stringValue() const {
     switch (m_kind) {
     case Kind::Bool:
         return m_v.b ? "1" : "0";
@@ -169,21 +156,19 @@ struct Exact {
     double d = 0;
 };
 
-Exact exactOf(Number::Kind kind, const Number& n)
-{
+Exact exactOf(Number::Kind kind, const Number& n) {
     switch (kind) {
     case Number::Kind::Bool:
     case Number::Kind::Int:
-        return { Exact::Signed, n.int64Value(), 0, 0 };
+        return {Exact::Signed, n.int64Value(), 0, 0};
     case Number::Kind::UInt:
-        return { Exact::Unsigned, 0, n.uint64Value(), 0 };
+        return {Exact::Unsigned, 0, n.uint64Value(), 0};
     default:
-        return { Exact::Real, 0, 0, n.doubleValue() };
+        return {Exact::Real, 0, 0, n.doubleValue()};
     }
 }
 
-std::partial_ordering compareIntReal(long double integer, double real)
-{
+std::partial_ordering compareIntReal(long double integer, double real) {
     if (std::isnan(real))
         return std::partial_ordering::unordered;
     // long double has a 64-bit mantissa on this platform, so 64-bit integers convert exactly.
@@ -191,18 +176,19 @@ std::partial_ordering compareIntReal(long double integer, double real)
 }
 } // namespace
 
-std::partial_ordering Number::compare(const Number& other) const
-{
+std::partial_ordering Number::compare(const Number& other) const {
     Exact a = exactOf(m_kind, *this);
     Exact b = exactOf(other.m_kind, other);
     if (a.kind == Exact::Real || b.kind == Exact::Real) {
         if (a.kind == Exact::Real && b.kind == Exact::Real)
             return a.d <=> b.d;
         if (a.kind == Exact::Real) {
-            long double bi = b.kind == Exact::Signed ? static_cast<long double>(b.i) : static_cast<long double>(b.u);
+            long double bi =
+                b.kind == Exact::Signed ? static_cast<long double>(b.i) : static_cast<long double>(b.u);
             return 0 <=> compareIntReal(bi, a.d);
         }
-        long double ai = a.kind == Exact::Signed ? static_cast<long double>(a.i) : static_cast<long double>(a.u);
+        long double ai =
+            a.kind == Exact::Signed ? static_cast<long double>(a.i) : static_cast<long double>(a.u);
         return compareIntReal(ai, b.d);
     }
     if (a.kind == Exact::Signed && b.kind == Exact::Signed)
@@ -214,19 +200,19 @@ std::partial_ordering Number::compare(const Number& other) const
     return b.i < 0 ? std::partial_ordering::greater : a.u <=> static_cast<uint64_t>(b.i);
 }
 
-size_t Number::hash() const
-{
+size_t Number::hash() const {
     // Equal numbers of any kind must hash alike: integral values hash as integers, the rest by bits.
     double d = doubleValue();
     if (isInteger() || (std::isfinite(d) && d == std::trunc(d) && d >= -9223372036854775808.0 &&
                         d < 18446744073709551616.0)) {
         if (m_kind == Kind::UInt || (!isInteger() && d >= 9223372036854775808.0))
-            return std::hash<uint64_t> {}(uint64Value()) ^ (uint64Value() > INT64_MAX ? 0x9e3779b97f4a7c15ULL : 0);
-        return std::hash<uint64_t> {}(static_cast<uint64_t>(int64Value()));
+            return std::hash<uint64_t>{}(uint64Value()) ^
+                   (uint64Value() > INT64_MAX ? 0x9e3779b97f4a7c15ULL : 0);
+        return std::hash<uint64_t>{}(static_cast<uint64_t>(int64Value()));
     }
     if (d == 0)
         d = 0; // -0.0 == 0.0
-    return std::hash<double> {}(d);
+    return std::hash<double>{}(d);
 }
 
 } // namespace platform

@@ -28,9 +28,9 @@ public:
     bool isInteger() const { return m_kind == Kind::Bool || m_kind == Kind::Int || m_kind == Kind::UInt; }
     bool isFloatingPoint() const { return m_kind == Kind::Float || m_kind == Kind::Double; }
 
-    bool boolValue() const;        // non-zero
-    int64_t int64Value() const;    // truncates toward zero, saturates at the type's ends; NaN is 0
-    uint64_t uint64Value() const;  // likewise; negative integers wrap as the platform's conversion does
+    bool boolValue() const;       // non-zero
+    int64_t int64Value() const;   // truncates toward zero, saturates at the type's ends; NaN is 0
+    uint64_t uint64Value() const; // likewise; negative integers wrap as the platform's conversion does
     int32_t intValue() const { return static_cast<int32_t>(int64Value()); }
     double doubleValue() const;
     float floatValue() const { return static_cast<float>(doubleValue()); }
@@ -45,14 +45,14 @@ public:
     size_t hash() const;
 
 private:
-    Kind m_kind { Kind::Int };
+    Kind m_kind{Kind::Int};
     union {
         bool b;
         int64_t i;
         uint64_t u;
         float f;
         double d;
-    } m_v { .i = 0 };
+    } m_v{.i = 0};
     std::string m_decimal;
 };
 

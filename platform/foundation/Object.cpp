@@ -18,34 +18,34 @@ Object::Object() = default;
 Object::~Object() = default;
 
 namespace {
-std::string demangled(const std::type_info& type)
-{
+std::string demangled(const std::type_info& type) {
     int status = 0;
     std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status),
-                                                 std::free);
+                                                std::free);
     return status == 0 && name ? std::string(name.get()) : std::string(type.name());
 }
 } // namespace
 
-std::string Object::className() const
-{
+std::string Object::className() const {
     if (auto info = ClassRegistry::shared().classOf(typeid(*this)))
         return info->name;
     return demangled(typeid(*this));
 }
 
-bool Object::isKindOf(std::string_view name) const
-{
+bool Object::isKindOf(std::string_view name) const {
     auto own = className();
     return own == name || ClassRegistry::shared().isSubclass(own, name);
 }
 
-bool Object::respondsTo(std::string_view) const { return false; }
+bool Object::respondsTo(std::string_view) const {
+    return false;
+}
 
-std::string Object::description() const { return fmt::format("<{}: {}>", className(), fmt::ptr(this)); }
+std::string Object::description() const {
+    return fmt::format("<{}: {}>", className(), fmt::ptr(this));
+}
 
-void Object::setAssociatedObject(const void* key, const Value& value)
-{
+void Object::setAssociatedObject(const void* key, const Value& value) {
     Value previous; // released outside the lock: its destructor may reach back into this object
     std::lock_guard lock(m_associationsMutex);
     if (value.isNil()) {
@@ -65,8 +65,7 @@ void Object::setAssociatedObject(const void* key, const Value& value)
     slot = value;
 }
 
-Value Object::associatedObject(const void* key) const
-{
+Value Object::associatedObject(const void* key) const {
     std::lock_guard lock(m_associationsMutex);
     if (!m_associations)
         return {};

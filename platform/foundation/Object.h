@@ -35,9 +35,7 @@ public:
     void setAssociatedObject(const void* key, const Value& value);
     Value associatedObject(const void* key) const;
 
-    template<typename T>
-    std::shared_ptr<T> sharedAs()
-    {
+    template <typename T> std::shared_ptr<T> sharedAs() {
         return std::dynamic_pointer_cast<T>(shared_from_this());
     }
 

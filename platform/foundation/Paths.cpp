@@ -11,8 +11,7 @@ std::mutex g_mutex;
 std::filesystem::path g_home;
 std::filesystem::path g_resources;
 
-std::filesystem::path environmentHome()
-{
+std::filesystem::path environmentHome() {
     if (const char* home = std::getenv("LIVEAPP_HOME"); home && *home)
         return home;
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
@@ -22,35 +21,39 @@ std::filesystem::path environmentHome()
     return std::filesystem::temp_directory_path() / "liveapp";
 }
 
-std::filesystem::path ensured(std::filesystem::path dir)
-{
+std::filesystem::path ensured(std::filesystem::path dir) {
     std::error_code ignored;
     std::filesystem::create_directories(dir, ignored);
     return dir;
 }
 } // namespace
 
-std::filesystem::path Paths::home()
-{
+std::filesystem::path Paths::home() {
     std::lock_guard lock(g_mutex);
     if (g_home.empty())
         g_home = environmentHome();
     return ensured(g_home);
 }
 
-void Paths::setHome(std::filesystem::path home)
-{
+void Paths::setHome(std::filesystem::path home) {
     std::lock_guard lock(g_mutex);
     g_home = std::move(home);
 }
 
-std::filesystem::path Paths::documents() { return ensured(home() / "Documents"); }
-std::filesystem::path Paths::caches() { return ensured(home() / "Library/Caches"); }
-std::filesystem::path Paths::preferences() { return ensured(home() / "Library/Preferences"); }
-std::filesystem::path Paths::temporary() { return ensured(home() / "tmp"); }
+std::filesystem::path Paths::documents() {
+    return ensured(home() / "Documents");
+}
+std::filesystem::path Paths::caches() {
+    return ensured(home() / "Library/Caches");
+}
+std::filesystem::path Paths::preferences() {
+    return ensured(home() / "Library/Preferences");
+}
+std::filesystem::path Paths::temporary() {
+    return ensured(home() / "tmp");
+}
 
-std::filesystem::path Paths::resources()
-{
+std::filesystem::path Paths::resources() {
     std::lock_guard lock(g_mutex);
     if (!g_resources.empty())
         return g_resources;
@@ -63,8 +66,7 @@ std::filesystem::path Paths::resources()
 #endif
 }
 
-void Paths::setResources(std::filesystem::path resources)
-{
+void Paths::setResources(std::filesystem::path resources) {
     std::lock_guard lock(g_mutex);
     g_resources = std::move(resources);
 }

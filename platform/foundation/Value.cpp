@@ -7,30 +7,29 @@ namespace platform {
 
 // --- Value ---
 
-Value::Value(URLPtr v)
-{
+Value::Value(URLPtr v) {
     if (v)
         m_v = std::move(v);
 }
 
-Value::Value(ValueArray v) : m_v(std::make_shared<ValueArray>(std::move(v))) { }
-Value::Value(ValueDictionary v) : m_v(std::make_shared<ValueDictionary>(std::move(v))) { }
-Value::Value(ValueSet v) : m_v(std::make_shared<ValueSet>(std::move(v))) { }
+Value::Value(ValueArray v)
+    : m_v(std::make_shared<ValueArray>(std::move(v))) {}
+Value::Value(ValueDictionary v)
+    : m_v(std::make_shared<ValueDictionary>(std::move(v))) {}
+Value::Value(ValueSet v)
+    : m_v(std::make_shared<ValueSet>(std::move(v))) {}
 
-Value::Value(ObjectPtr v)
-{
+Value::Value(ObjectPtr v) {
     if (v)
         m_v = std::move(v);
 }
 
-Value::~Value()
-{
+Value::~Value() {
     if (isArray() || isDictionary() || isSet())
         dismantle();
 }
 
-void Value::dismantle() noexcept
-{
+void Value::dismantle() noexcept {
     // Moves the collections held only by this tree into a work list, so each is destroyed with
     // its nested collections already taken out: the stack stays flat however deep the tree is.
     std::vector<Value> pending;
@@ -42,7 +41,8 @@ void Value::dismantle() noexcept
         if (auto* a = std::get_if<std::shared_ptr<ValueArray>>(&v.m_v); a && a->use_count() == 1) {
             for (auto& child : **a)
                 take(child);
-        } else if (auto* d = std::get_if<std::shared_ptr<ValueDictionary>>(&v.m_v); d && d->use_count() == 1) {
+        } else if (auto* d = std::get_if<std::shared_ptr<ValueDictionary>>(&v.m_v);
+                   d && d->use_count() == 1) {
             for (auto& entry : (*d)->m_entries)
                 take(entry.second);
         } else if (auto* s = std::get_if<std::shared_ptr<ValueSet>>(&v.m_v); s && s->use_count() == 1) {
@@ -58,94 +58,81 @@ void Value::dismantle() noexcept
     }
 }
 
-Value Value::array(std::initializer_list<Value> members) { return Value(ValueArray(members)); }
+Value Value::array(std::initializer_list<Value> members) {
+    return Value(ValueArray(members));
+}
 
-Value Value::dictionary(std::initializer_list<std::pair<std::string, Value>> entries)
-{
+Value Value::dictionary(std::initializer_list<std::pair<std::string, Value>> entries) {
     ValueDictionary d;
     for (auto& entry : entries)
         d.set(entry.first, entry.second);
     return Value(std::move(d));
 }
 
-const Value& Value::nil()
-{
+const Value& Value::nil() {
     static const Value value;
     return value;
 }
 
-URLPtr Value::url() const
-{
+URLPtr Value::url() const {
     auto* p = std::get_if<URLPtr>(&m_v);
     return p ? *p : nullptr;
 }
 
-const ValueArray* Value::array() const
-{
+const ValueArray* Value::array() const {
     auto* p = std::get_if<std::shared_ptr<ValueArray>>(&m_v);
     return p ? p->get() : nullptr;
 }
 
-const ValueDictionary* Value::dictionary() const
-{
+const ValueDictionary* Value::dictionary() const {
     auto* p = std::get_if<std::shared_ptr<ValueDictionary>>(&m_v);
     return p ? p->get() : nullptr;
 }
 
-const ValueSet* Value::set() const
-{
+const ValueSet* Value::set() const {
     auto* p = std::get_if<std::shared_ptr<ValueSet>>(&m_v);
     return p ? p->get() : nullptr;
 }
 
-ObjectPtr Value::object() const
-{
+ObjectPtr Value::object() const {
     auto* p = std::get_if<ObjectPtr>(&m_v);
     return p ? *p : nullptr;
 }
 
 namespace {
-template<typename T>
-T* unshare(std::shared_ptr<T>& storage)
-{
+template <typename T> T* unshare(std::shared_ptr<T>& storage) {
     if (storage.use_count() > 1)
         storage = std::make_shared<T>(*storage);
     return storage.get();
 }
 } // namespace
 
-ValueArray* Value::mutableArray()
-{
+ValueArray* Value::mutableArray() {
     auto* p = std::get_if<std::shared_ptr<ValueArray>>(&m_v);
     return p ? unshare(*p) : nullptr;
 }
 
-ValueDictionary* Value::mutableDictionary()
-{
+ValueDictionary* Value::mutableDictionary() {
     auto* p = std::get_if<std::shared_ptr<ValueDictionary>>(&m_v);
     return p ? unshare(*p) : nullptr;
 }
 
-ValueSet* Value::mutableSet()
-{
+ValueSet* Value::mutableSet() {
     auto* p = std::get_if<std::shared_ptr<ValueSet>>(&m_v);
     return p ? unshare(*p) : nullptr;
 }
 
-const Value& Value::operator[](std::string_view key) const
-{
+const Value& Value::operator[](std::string_view key) const {
     const ValueDictionary* d = dictionary();
     return d ? d->get(key) : nil();
 }
 
-const Value& Value::at(size_t index) const
-{
+const Value& Value::at(size_t index) const {
     const ValueArray* a = array();
     return a && index < a->size() ? (*a)[index] : nil();
 }
 
-size_t Value::count() const
-{
+size_t Value::count() const {
     if (auto* a = array())
         return a->size();
     if (auto* d = dictionary())
@@ -155,36 +142,31 @@ size_t Value::count() const
     return 0;
 }
 
-std::string Value::stringOr(std::string_view fallback) const
-{
+std::string Value::stringOr(std::string_view fallback) const {
     if (auto* s = string())
         return *s;
     return std::string(fallback);
 }
 
-int64_t Value::int64Or(int64_t fallback) const
-{
+int64_t Value::int64Or(int64_t fallback) const {
     if (auto* n = number())
         return n->int64Value();
     return fallback;
 }
 
-double Value::doubleOr(double fallback) const
-{
+double Value::doubleOr(double fallback) const {
     if (auto* n = number())
         return n->doubleValue();
     return fallback;
 }
 
-bool Value::boolOr(bool fallback) const
-{
+bool Value::boolOr(bool fallback) const {
     if (auto* n = number())
         return n->boolValue();
     return fallback;
 }
 
-bool Value::operator==(const Value& other) const
-{
+bool Value::operator==(const Value& other) const {
     if (type() != other.type())
         return false;
     switch (type()) {
@@ -213,8 +195,7 @@ bool Value::operator==(const Value& other) const
     return false;
 }
 
-size_t Value::hash() const
-{
+size_t Value::hash() const {
     // Collections hash by their size only, as the platform does: cheap, and consistent with
     // member-wise equality whatever the order of a dictionary or set.
     size_t seed = static_cast<size_t>(type()) * 0x9e3779b97f4a7c15ULL;
@@ -225,26 +206,25 @@ size_t Value::hash() const
     case Type::Number:
         return number()->hash();
     case Type::String:
-        return std::hash<std::string> {}(*string());
+        return std::hash<std::string>{}(*string());
     case Type::Data:
         return data()->hash();
     case Type::Date:
-        return std::hash<double> {}(date()->timeIntervalSince1970() + 0.0);
+        return std::hash<double>{}(date()->timeIntervalSince1970() + 0.0);
     case Type::URL:
-        return std::hash<std::string> {}(url()->absoluteString());
+        return std::hash<std::string>{}(url()->absoluteString());
     case Type::Array:
     case Type::Dictionary:
     case Type::Set:
         return seed ^ count();
     case Type::Object:
-        return std::hash<const void*> {}(object().get());
+        return std::hash<const void*>{}(object().get());
     }
     return seed;
 }
 
 namespace {
-void describe(const Value& v, std::string& out, int indent)
-{
+void describe(const Value& v, std::string& out, int indent) {
     std::string pad(static_cast<size_t>(indent) * 4, ' ');
     switch (v.type()) {
     case Value::Type::Nil:
@@ -304,8 +284,7 @@ void describe(const Value& v, std::string& out, int indent)
 }
 } // namespace
 
-std::string Value::description() const
-{
+std::string Value::description() const {
     std::string out;
     describe(*this, out, 0);
     return out;
@@ -313,57 +292,52 @@ std::string Value::description() const
 
 // --- ValueDictionary ---
 
-ValueDictionary::ValueDictionary(std::initializer_list<Entry> entries)
-{
+ValueDictionary::ValueDictionary(std::initializer_list<Entry> entries) {
     for (auto& entry : entries)
         set(entry.first, entry.second);
 }
 
-ValueDictionary& ValueDictionary::operator=(const ValueDictionary& other)
-{
+ValueDictionary& ValueDictionary::operator=(const ValueDictionary& other) {
     if (this != &other) {
         m_entries = other.m_entries;
-        m_index.reset();
+        updateIndex();
     }
     return *this;
 }
 
-void ValueDictionary::buildIndex() const
-{
+void ValueDictionary::updateIndex() {
+    if (m_entries.size() <= kIndexThreshold) {
+        m_index.reset();
+        return;
+    }
     m_index = std::make_unique<std::unordered_map<std::string, size_t>>();
     m_index->reserve(m_entries.size());
     for (size_t i = 0; i < m_entries.size(); ++i)
         m_index->emplace(m_entries[i].first, i);
 }
 
-const Value* ValueDictionary::find(std::string_view key) const
-{
-    if (m_entries.size() <= kIndexThreshold) {
+const Value* ValueDictionary::find(std::string_view key) const {
+    if (!m_index) {
         for (const auto& entry : m_entries) {
             if (entry.first == key)
                 return &entry.second;
         }
         return nullptr;
     }
-    if (!m_index)
-        buildIndex();
     auto it = m_index->find(std::string(key));
     return it == m_index->end() ? nullptr : &m_entries[it->second].second;
 }
 
-Value* ValueDictionary::find(std::string_view key)
-{
+Value* ValueDictionary::find(std::string_view key) {
     return const_cast<Value*>(static_cast<const ValueDictionary*>(this)->find(key));
 }
 
-const Value& ValueDictionary::get(std::string_view key) const
-{
+const Value& ValueDictionary::get(std::string_view key) const {
     const Value* v = find(key);
     return v ? *v : Value::nil();
 }
 
-void ValueDictionary::set(std::string key, Value value)
-{
+void ValueDictionary::set(std::string key, Value value) {
     if (value.isNil()) {
         remove(key);
         return;
@@ -375,28 +349,27 @@ void ValueDictionary::set(std::string key, Value value)
     m_entries.emplace_back(std::move(key), std::move(value));
     if (m_index)
         m_index->emplace(m_entries.back().first, m_entries.size() - 1);
+    else if (m_entries.size() > kIndexThreshold)
+        updateIndex();
 }
 
-bool ValueDictionary::remove(std::string_view key)
-{
+bool ValueDictionary::remove(std::string_view key) {
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
         if (it->first == key) {
             m_entries.erase(it);
-            m_index.reset();
+            updateIndex();
             return true;
         }
     }
     return false;
 }
 
-void ValueDictionary::clear()
-{
+void ValueDictionary::clear() {
     m_entries.clear();
     m_index.reset();
 }
 
-std::vector<std::string> ValueDictionary::keys() const
-{
+std::vector<std::string> ValueDictionary::keys() const {
     std::vector<std::string> keys;
     keys.reserve(m_entries.size());
     for (const auto& entry : m_entries)
@@ -404,8 +377,7 @@ std::vector<std::string> ValueDictionary::keys() const
     return keys;
 }
 
-bool ValueDictionary::operator==(const ValueDictionary& other) const
-{
+bool ValueDictionary::operator==(const ValueDictionary& other) const {
     if (size() != other.size())
         return false;
     for (const auto& [key, value] : m_entries) {
@@ -418,14 +390,12 @@ bool ValueDictionary::operator==(const ValueDictionary& other) const
 
 // --- ValueSet ---
 
-ValueSet::ValueSet(std::initializer_list<Value> members)
-{
+ValueSet::ValueSet(std::initializer_list<Value> members) {
     for (const auto& member : members)
         insert(member);
 }
 
-bool ValueSet::contains(const Value& member) const
-{
+bool ValueSet::contains(const Value& member) const {
     auto [first, last] = m_byHash.equal_range(member.hash());
     for (auto it = first; it != last; ++it) {
         if (m_members[it->second] == member)
@@ -434,8 +404,7 @@ bool ValueSet::contains(const Value& member) const
     return false;
 }
 
-bool ValueSet::insert(Value member)
-{
+bool ValueSet::insert(Value member) {
     if (member.isNil() || contains(member))
         return false;
     m_byHash.emplace(member.hash(), m_members.size());
@@ -443,8 +412,7 @@ bool ValueSet::insert(Value member)
     return true;
 }
 
-bool ValueSet::remove(const Value& member)
-{
+bool ValueSet::remove(const Value& member) {
     for (auto it = m_members.begin(); it != m_members.end(); ++it) {
         if (*it == member) {
             m_members.erase(it);
@@ -457,8 +425,7 @@ bool ValueSet::remove(const Value& member)
     return false;
 }
 
-bool ValueSet::operator==(const ValueSet& other) const
-{
+bool ValueSet::operator==(const ValueSet& other) const {
     if (size() != other.size())
         return false;
     for (const auto& member : m_members) {

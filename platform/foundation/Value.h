@@ -41,42 +41,52 @@ public:
 
     Value() = default;
     Value(const Value&) = default;
-    Value(Value&& other) noexcept : m_v(std::exchange(other.m_v, {})) { } // leaves `other` nil
+    Value(Value&& other) noexcept
+        : m_v(std::exchange(other.m_v, {})) {} // leaves `other` nil
     Value& operator=(const Value&) = default;
-    Value& operator=(Value&& other) noexcept
-    {
+    Value& operator=(Value&& other) noexcept {
         if (this != &other)
             m_v = std::exchange(other.m_v, {});
         return *this;
     }
     // Deep trees (nested arrays a hostile peer or a program built) are torn down without recursion.
     ~Value();
-    Value(Null) : m_v(Null {}) { }
-    Value(bool v) : m_v(Number::boolean(v)) { }
-    template<std::signed_integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-    Value(T v) : m_v(Number::integer(v)) { }
-    template<std::unsigned_integral T>
-        requires(!std::same_as<T, bool>)
-    Value(T v) : m_v(Number::unsignedInteger(v)) { }
-    Value(float v) : m_v(Number::floating(v)) { }
-    Value(double v) : m_v(Number::real(v)) { }
-    Value(Number v) : m_v(std::move(v)) { }
-    Value(std::string v) : m_v(std::move(v)) { }
-    Value(std::string_view v) : m_v(std::string(v)) { }
-    Value(const char* v) : m_v(std::string(v)) { }
-    Value(platform::Data v) : m_v(std::move(v)) { }
-    Value(platform::Date v) : m_v(v) { }
+    Value(Null)
+        : m_v(Null{}) {}
+    Value(bool v)
+        : m_v(Number::boolean(v)) {}
+    template <std::signed_integral T>
+    requires(!std::same_as<T, bool> && !std::same_as<T, char>) Value(T v)
+        : m_v(Number::integer(v)) {}
+    template <std::unsigned_integral T>
+    requires(!std::same_as<T, bool>) Value(T v)
+        : m_v(Number::unsignedInteger(v)) {}
+    Value(float v)
+        : m_v(Number::floating(v)) {}
+    Value(double v)
+        : m_v(Number::real(v)) {}
+    Value(Number v)
+        : m_v(std::move(v)) {}
+    Value(std::string v)
+        : m_v(std::move(v)) {}
+    Value(std::string_view v)
+        : m_v(std::string(v)) {}
+    Value(const char* v)
+        : m_v(std::string(v)) {}
+    Value(platform::Data v)
+        : m_v(std::move(v)) {}
+    Value(platform::Date v)
+        : m_v(v) {}
     Value(URLPtr v);
     Value(ValueArray v);
     Value(ValueDictionary v);
     Value(ValueSet v);
     Value(ObjectPtr v);
-    template<typename T>
-        requires std::derived_from<T, platform::Object>
-    Value(std::shared_ptr<T> v) : Value(std::static_pointer_cast<platform::Object>(std::move(v))) { }
+    template <typename T>
+    requires std::derived_from<T, platform::Object> Value(std::shared_ptr<T> v)
+        : Value(std::static_pointer_cast<platform::Object>(std::move(v))) {}
 
-    static Value null() { return Value(Null {}); }
+    static Value null() { return Value(Null{}); }
     static Value array(std::initializer_list<Value> members);
     static Value dictionary(std::initializer_list<std::pair<std::string, Value>> entries);
 
@@ -103,9 +113,7 @@ public:
     const ValueDictionary* dictionary() const;
     const ValueSet* set() const;
     ObjectPtr object() const;
-    template<typename T>
-    std::shared_ptr<T> objectAs() const
-    {
+    template <typename T> std::shared_ptr<T> objectAs() const {
         return std::dynamic_pointer_cast<T>(object());
     }
 
@@ -118,9 +126,7 @@ public:
     const Value& operator[](std::string_view key) const;
     const Value& operator[](const char* key) const { return (*this)[std::string_view(key)]; }
     const Value& at(size_t index) const;
-    template<std::integral T>
-    const Value& operator[](T index) const
-    {
+    template <std::integral T> const Value& operator[](T index) const {
         if constexpr (std::is_signed_v<T>) {
             if (index < 0)
                 return nil();
@@ -148,10 +154,10 @@ private:
     void dismantle() noexcept;
 
     std::variant<std::monostate, Null, Number, std::string, platform::Data, platform::Date, URLPtr,
-                 std::shared_ptr<ValueArray>, std::shared_ptr<ValueDictionary>, std::shared_ptr<ValueSet>, ObjectPtr>
+                 std::shared_ptr<ValueArray>, std::shared_ptr<ValueDictionary>, std::shared_ptr<ValueSet>,
+                 ObjectPtr>
         m_v;
 };
-
 
 // Keys keep the order in which they were first inserted; setting an existing key keeps its place.
 class ValueDictionary {
@@ -160,7 +166,10 @@ public:
 
     ValueDictionary() = default;
     ValueDictionary(std::initializer_list<Entry> entries);
-    ValueDictionary(const ValueDictionary& other) : m_entries(other.m_entries) { }
+    ValueDictionary(const ValueDictionary& other)
+        : m_entries(other.m_entries) {
+        updateIndex();
+    }
     ValueDictionary(ValueDictionary&&) noexcept = default;
     ValueDictionary& operator=(const ValueDictionary& other);
     ValueDictionary& operator=(ValueDictionary&&) noexcept = default;
@@ -184,11 +193,12 @@ public:
 
 private:
     friend class Value;
-    // Small dictionaries are searched in order; larger ones keep an index, built on first need.
+    // Small dictionaries are searched in order; larger ones keep an index, kept up to date by every
+    // change, so lookups never write and copies can be read on several threads at once.
     static constexpr size_t kIndexThreshold = 16;
-    void buildIndex() const;
+    void updateIndex();
     std::vector<Entry> m_entries;
-    mutable std::unique_ptr<std::unordered_map<std::string, size_t>> m_index;
+    std::unique_ptr<std::unordered_map<std::string, size_t>> m_index;
 };
 
 // Unique members by Value equality, kept in insertion order.
@@ -216,7 +226,6 @@ private:
 
 } // namespace platform
 
-template<>
-struct std::hash<platform::Value> {
+template <> struct std::hash<platform::Value> {
     size_t operator()(const platform::Value& v) const { return v.hash(); }
 };

@@ -152,24 +152,24 @@ void NSAttributedString::enumerateAttributesInRange(
     checkRange(range, "enumerateAttributesInRange:options:usingBlock:");
     if (!block)
         return;
-    struct Piece {
+    struct Span {
         size_t run;
         Range range;
     };
-    std::vector<Piece> pieces;
+    std::vector<Span> spans;
     uint64_t start = 0;
     for (size_t i = 0; i < m_runs.size(); ++i) {
         uint64_t from = std::max(start, range.location);
         uint64_t to = std::min(start + m_runs[i].length, range.end());
         if (from < to)
-            pieces.push_back({i, {from, to - from}});
+            spans.push_back({i, {from, to - from}});
         start += m_runs[i].length;
     }
     if (options & NSAttributedStringEnumerationReverse)
-        std::reverse(pieces.begin(), pieces.end());
+        std::reverse(spans.begin(), spans.end());
     bool stop = false;
-    for (const auto& piece : pieces) {
-        block(m_runs[piece.run].attributes, piece.range, &stop);
+    for (const auto& span : spans) {
+        block(m_runs[span.run].attributes, span.range, &stop);
         if (stop)
             break;
     }
@@ -181,11 +181,11 @@ void NSAttributedString::enumerateAttribute(
     checkRange(range, "enumerateAttribute:inRange:options:usingBlock:");
     if (!block)
         return;
-    struct Piece {
+    struct Span {
         Value value;
         Range range;
     };
-    std::vector<Piece> pieces;
+    std::vector<Span> spans;
     uint64_t start = 0;
     for (const auto& run : m_runs) {
         uint64_t from = std::max(start, range.location);
@@ -194,16 +194,16 @@ void NSAttributedString::enumerateAttribute(
         if (from >= to)
             continue;
         Value value = run.attributes.get(name);
-        if (!pieces.empty() && valuesEqual(pieces.back().value, value))
-            pieces.back().range.length += to - from;
+        if (!spans.empty() && valuesEqual(spans.back().value, value))
+            spans.back().range.length += to - from;
         else
-            pieces.push_back({value, {from, to - from}});
+            spans.push_back({value, {from, to - from}});
     }
     if (options & NSAttributedStringEnumerationReverse)
-        std::reverse(pieces.begin(), pieces.end());
+        std::reverse(spans.begin(), spans.end());
     bool stop = false;
-    for (const auto& piece : pieces) {
-        block(piece.value, piece.range, &stop);
+    for (const auto& span : spans) {
+        block(span.value, span.range, &stop);
         if (stop)
             break;
     }

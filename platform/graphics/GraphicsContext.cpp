@@ -3,8 +3,10 @@
 #include "platform/graphics/GraphicsContextImpl.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 namespace platform {
 

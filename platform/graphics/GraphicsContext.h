@@ -1,5 +1,5 @@
 #pragma once
-// CGContext: a 2D drawing context over a bitmap (the platform's Core Graphics context), drawn with cairo.
+// CGContext: a 2D drawing context over a bitmap (the platform's drawing context), drawn with cairo.
 //
 // Coordinates, as on the platform: an image context (GraphicsContextStack.h) has its origin at the top left,
 // y growing downwards, in points; a bitmap context (CGBitmapContextCreate) has its origin at the bottom left,

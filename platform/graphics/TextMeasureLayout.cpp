@@ -233,7 +233,7 @@ TextBox layoutText(const NSAttributedString& source, double maxWidth, double max
     pango_layout_set_text(layout, text.data(), int(text.size()));
 
     // Runs without a font use the platform's default for attributed text, 12 points.
-    UIFontPtr defaultFont = UIFont::systemFontOfSize(12);
+    static const UIFontPtr defaultFont = UIFont::systemFontOfSize(12);
     FontDescription base = fontDescription(*defaultFont);
     pango_layout_set_font_description(layout, base.get());
 
@@ -278,12 +278,14 @@ TextBox layoutText(const NSAttributedString& source, double maxWidth, double max
         pango_layout_set_spacing(layout, int(std::lround(v.lineSpacing * PANGO_SCALE)));
     if (v.lineHeightMultiple > 0)
         pango_layout_set_line_spacing(layout, float(v.lineHeightMultiple));
-    double natural = firstFont->lineHeight();
     double fixedHeight = 0;
-    if (v.minimumLineHeight > 0 && natural < v.minimumLineHeight)
-        fixedHeight = v.minimumLineHeight;
-    if (v.maximumLineHeight > 0 && natural > v.maximumLineHeight)
-        fixedHeight = v.maximumLineHeight;
+    if (v.minimumLineHeight > 0 || v.maximumLineHeight > 0) {
+        double natural = firstFont->lineHeight();
+        if (v.minimumLineHeight > 0 && natural < v.minimumLineHeight)
+            fixedHeight = v.minimumLineHeight;
+        if (v.maximumLineHeight > 0 && natural > v.maximumLineHeight)
+            fixedHeight = v.maximumLineHeight;
+    }
     if (fixedHeight > 0)
         insert(list, pango_attr_line_height_new_absolute(int(std::lround(fixedHeight * PANGO_SCALE))), 0,
                guint(text.size()));
@@ -339,6 +341,10 @@ TextBox layoutText(const NSAttributedString& source, double maxWidth, double max
         PangoRectangle logical;
         pango_layout_iter_get_line_extents(iter, nullptr, &logical);
         double bottom = double(logical.y + logical.height) / PANGO_SCALE;
+        if (fixedHeight > 0) {
+            // pango does not squeeze a line below its font's height; the platform's limit is strict.
+            bottom = (box.lineCount + 1) * fixedHeight + box.lineCount * std::max(v.lineSpacing, 0.0);
+        }
         if (multiline && maxHeight > 0 && box.lineCount > 0 && bottom > maxHeight + 1e-6)
             break;
         PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);

@@ -29,7 +29,9 @@ bool isIPAddress(std::string_view host) {
     return inet_pton(AF_INET, bare.c_str(), buffer) == 1 || inet_pton(AF_INET6, bare.c_str(), buffer) == 1;
 }
 
-std::string hostOf(const URL& url) { return text::lowercaseASCII(url.host().value_or("")); }
+std::string hostOf(const URL& url) {
+    return text::lowercaseASCII(url.host().value_or(""));
+}
 
 // The path as written in the URL (not decoded, trailing "/" kept), "/" when there is none.
 std::string rawPathOf(const URL& url) {
@@ -54,8 +56,8 @@ std::string defaultPath(const URL& url) {
 bool domainMatches(std::string_view host, std::string_view domain) {
     if (host == domain)
         return true;
-    return host.size() > domain.size() && host.ends_with(domain) && host[host.size() - domain.size() - 1] == '.' &&
-           !isIPAddress(host);
+    return host.size() > domain.size() && host.ends_with(domain) &&
+           host[host.size() - domain.size() - 1] == '.' && !isIPAddress(host);
 }
 
 bool pathMatches(std::string_view requestPath, std::string_view cookiePath) {
@@ -84,9 +86,12 @@ std::optional<double> parseMaxAge(std::string_view text) {
 
 } // namespace
 
-HTTPCookie::HTTPCookie(Fields fields) : m_fields(std::move(fields)) {}
+HTTPCookie::HTTPCookie(Fields fields)
+    : m_fields(std::move(fields)) {}
 
-bool HTTPCookie::isExpired(Date now) const { return m_fields.expiresDate && *m_fields.expiresDate <= now; }
+bool HTTPCookie::isExpired(Date now) const {
+    return m_fields.expiresDate && *m_fields.expiresDate <= now;
+}
 
 bool HTTPCookie::matchesURL(const URL& url) const {
     std::string host = hostOf(url);
@@ -129,14 +134,16 @@ HTTPCookiePtr HTTPCookie::cookieFromSetCookieLine(std::string_view line, const U
     std::optional<Date> expires;
     std::optional<double> maxAge;
     Date now = Date::now();
-    std::string_view rest = semicolon == std::string_view::npos ? std::string_view() : line.substr(semicolon + 1);
+    std::string_view rest =
+        semicolon == std::string_view::npos ? std::string_view() : line.substr(semicolon + 1);
     while (!rest.empty()) {
         size_t next = rest.find(';');
         std::string_view attribute = rest.substr(0, next);
         rest = next == std::string_view::npos ? std::string_view() : rest.substr(next + 1);
         size_t eq = attribute.find('=');
         std::string key = text::lowercaseASCII(text::trimmingWhitespace(attribute.substr(0, eq)));
-        std::string value = eq == std::string_view::npos ? std::string() : text::trimmingWhitespace(attribute.substr(eq + 1));
+        std::string value =
+            eq == std::string_view::npos ? std::string() : text::trimmingWhitespace(attribute.substr(eq + 1));
         if (value.size() > maxAttributeValue || hasControlCharacter(value))
             continue;
         if (key == "expires") {
@@ -173,8 +180,9 @@ HTTPCookiePtr HTTPCookie::cookieFromSetCookieLine(std::string_view line, const U
     } else {
         fields.domain = host;
     }
-    fields.path = pathAttribute && !pathAttribute->empty() && pathAttribute->front() == '/' ? *pathAttribute
-                                                                                          : defaultPath(*url);
+    fields.path = pathAttribute && !pathAttribute->empty() && pathAttribute->front() == '/'
+                      ? *pathAttribute
+                      : defaultPath(*url);
     if (maxAge)
         fields.expiresDate = *maxAge <= 0 ? Date::distantPast() : now.dateByAddingTimeInterval(*maxAge);
     else if (expires)
@@ -261,8 +269,8 @@ Value HTTPCookie::properties() const {
 }
 
 std::string HTTPCookie::description() const {
-    return fmt::format("<HTTPCookie {}={}; domain={}; path={}{}>", m_fields.name, m_fields.value, m_fields.domain,
-                       m_fields.path, m_fields.secure ? "; secure" : "");
+    return fmt::format("<HTTPCookie {}={}; domain={}; path={}{}>", m_fields.name, m_fields.value,
+                       m_fields.domain, m_fields.path, m_fields.secure ? "; secure" : "");
 }
 
 } // namespace platform

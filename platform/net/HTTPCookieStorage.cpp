@@ -86,19 +86,22 @@ void HTTPCookieStorage::setCookie(const HTTPCookiePtr& cookie) {
     }
     if (existing != m_cookies.end()) {
         // A replacement keeps the first cookie's creation date, so the order of a Cookie line is stable.
-        auto fields = HTTPCookie::Fields{cookie->name(),     cookie->value(),    cookie->domain(),
-                                         cookie->path(),     cookie->expiresDate(), cookie->isSecure(),
-                                         cookie->isHTTPOnly(), cookie->sameSitePolicy(), (*existing)->creationDate()};
+        auto fields =
+            HTTPCookie::Fields{cookie->name(),       cookie->value(),          cookie->domain(),
+                               cookie->path(),       cookie->expiresDate(),    cookie->isSecure(),
+                               cookie->isHTTPOnly(), cookie->sameSitePolicy(), (*existing)->creationDate()};
         *existing = std::make_shared<const HTTPCookie>(std::move(fields));
         return;
     }
     removeExpiredLocked(now);
     std::string key = domainKey(cookie->domain());
-    size_t count = std::count_if(m_cookies.begin(), m_cookies.end(),
-                                 [&](const HTTPCookiePtr& stored) { return domainKey(stored->domain()) == key; });
+    size_t count = std::count_if(m_cookies.begin(), m_cookies.end(), [&](const HTTPCookiePtr& stored) {
+        return domainKey(stored->domain()) == key;
+    });
     if (count >= maxCookiesPerDomain) {
-        auto oldest = std::find_if(m_cookies.begin(), m_cookies.end(),
-                                   [&](const HTTPCookiePtr& stored) { return domainKey(stored->domain()) == key; });
+        auto oldest = std::find_if(m_cookies.begin(), m_cookies.end(), [&](const HTTPCookiePtr& stored) {
+            return domainKey(stored->domain()) == key;
+        });
         m_cookies.erase(oldest);
     }
     m_cookies.push_back(cookie);

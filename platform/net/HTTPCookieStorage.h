@@ -37,7 +37,8 @@ public:
     void deleteCookie(const HTTPCookiePtr& cookie);
     void removeCookiesSinceDate(Date date);
     // setCookies:forURL:mainDocumentURL: — stores the cookies the accept policy lets `url` set.
-    void setCookies(const std::vector<HTTPCookiePtr>& cookies, const URLPtr& url, const URLPtr& mainDocumentURL);
+    void setCookies(const std::vector<HTTPCookiePtr>& cookies, const URLPtr& url,
+                    const URLPtr& mainDocumentURL);
 
     NSHTTPCookieAcceptPolicy cookieAcceptPolicy() const;
     void setCookieAcceptPolicy(NSHTTPCookieAcceptPolicy policy);

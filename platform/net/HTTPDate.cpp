@@ -14,7 +14,9 @@ bool isDelimiter(unsigned char c) {
            (c >= 0x7B && c <= 0x7E);
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads minDigits..maxDigits digits at `pos`; the digits must not be followed by another digit.
 std::optional<int> readNumber(std::string_view token, size_t& pos, size_t minDigits, size_t maxDigits) {

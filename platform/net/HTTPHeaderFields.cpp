@@ -7,7 +7,9 @@
 namespace platform {
 
 namespace {
-bool sameName(std::string_view a, std::string_view b) { return text::equalsIgnoringASCIICase(a, b); }
+bool sameName(std::string_view a, std::string_view b) {
+    return text::equalsIgnoringASCIICase(a, b);
+}
 } // namespace
 
 HTTPHeaderFields::HTTPHeaderFields(std::initializer_list<Field> fields) {
@@ -37,11 +39,13 @@ std::vector<std::string> HTTPHeaderFields::values(std::string_view name) const {
 }
 
 bool HTTPHeaderFields::contains(std::string_view name) const {
-    return std::any_of(m_fields.begin(), m_fields.end(), [&](const Field& f) { return sameName(f.first, name); });
+    return std::any_of(m_fields.begin(), m_fields.end(),
+                       [&](const Field& f) { return sameName(f.first, name); });
 }
 
 void HTTPHeaderFields::setValue(std::optional<std::string> value, std::string_view name) {
-    auto first = std::find_if(m_fields.begin(), m_fields.end(), [&](const Field& f) { return sameName(f.first, name); });
+    auto first = std::find_if(m_fields.begin(), m_fields.end(),
+                              [&](const Field& f) { return sameName(f.first, name); });
     if (first == m_fields.end()) {
         if (value)
             m_fields.emplace_back(std::string(name), std::move(*value));
@@ -59,7 +63,8 @@ void HTTPHeaderFields::setValue(std::optional<std::string> value, std::string_vi
 }
 
 void HTTPHeaderFields::addValue(std::string value, std::string_view name) {
-    auto first = std::find_if(m_fields.begin(), m_fields.end(), [&](const Field& f) { return sameName(f.first, name); });
+    auto first = std::find_if(m_fields.begin(), m_fields.end(),
+                              [&](const Field& f) { return sameName(f.first, name); });
     if (first == m_fields.end())
         m_fields.emplace_back(std::string(name), std::move(value));
     else
@@ -78,7 +83,8 @@ void HTTPHeaderFields::merge(const HTTPHeaderFields& other) {
     HTTPHeaderFields copy = other; // `other` may be this object
     std::vector<std::string> seen;
     for (const auto& field : copy.m_fields) {
-        if (std::any_of(seen.begin(), seen.end(), [&](const std::string& s) { return sameName(s, field.first); }))
+        if (std::any_of(seen.begin(), seen.end(),
+                        [&](const std::string& s) { return sameName(s, field.first); }))
             continue;
         seen.push_back(field.first);
         setValue(copy.value(field.first), field.first);

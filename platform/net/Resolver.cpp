@@ -13,8 +13,7 @@ std::mutex g_mutex;
 std::shared_ptr<Resolver> g_installed;
 } // namespace
 
-uint16_t ResolvedAddress::port() const
-{
+uint16_t ResolvedAddress::port() const {
     if (family == AF_INET && length >= static_cast<socklen_t>(sizeof(sockaddr_in)))
         return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
     if (family == AF_INET6 && length >= static_cast<socklen_t>(sizeof(sockaddr_in6)))
@@ -22,8 +21,7 @@ uint16_t ResolvedAddress::port() const
     return 0;
 }
 
-std::string ResolvedAddress::numericHost() const
-{
+std::string ResolvedAddress::numericHost() const {
     char text[INET6_ADDRSTRLEN] = {};
     if (family == AF_INET && length >= static_cast<socklen_t>(sizeof(sockaddr_in)))
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr, text, sizeof(text));
@@ -32,27 +30,26 @@ std::string ResolvedAddress::numericHost() const
     return text;
 }
 
-std::shared_ptr<Resolver> Resolver::current()
-{
+std::shared_ptr<Resolver> Resolver::current() {
     std::lock_guard lock(g_mutex);
     if (!g_installed)
         g_installed = std::make_shared<SystemResolver>();
     return g_installed;
 }
 
-void Resolver::install(std::shared_ptr<Resolver> resolver)
-{
+void Resolver::install(std::shared_ptr<Resolver> resolver) {
     std::lock_guard lock(g_mutex);
     g_installed = std::move(resolver);
 }
 
-std::string Resolver::errorText(int code) { return gai_strerror(code); }
+std::string Resolver::errorText(int code) {
+    return gai_strerror(code);
+}
 
 int SystemResolver::resolve(std::string_view host, std::string_view service, const ResolveHints& hints,
-                            std::vector<ResolvedAddress>& out)
-{
+                            std::vector<ResolvedAddress>& out) {
     out.clear();
-    addrinfo request {};
+    addrinfo request{};
     request.ai_family = hints.family;
     request.ai_socktype = hints.socketType;
     request.ai_flags = hints.flags;

@@ -16,11 +16,11 @@
 namespace platform {
 
 struct ResolvedAddress {
-    int family { AF_UNSPEC };
-    int socketType { SOCK_STREAM };
-    int protocol { 0 };
-    sockaddr_storage address {};
-    socklen_t length { 0 };
+    int family{AF_UNSPEC};
+    int socketType{SOCK_STREAM};
+    int protocol{0};
+    sockaddr_storage address{};
+    socklen_t length{0};
 
     const sockaddr* sockaddrPtr() const { return reinterpret_cast<const sockaddr*>(&address); }
     uint16_t port() const;
@@ -28,9 +28,9 @@ struct ResolvedAddress {
 };
 
 struct ResolveHints {
-    int family { AF_UNSPEC };        // AF_INET, AF_INET6 or AF_UNSPEC
-    int socketType { SOCK_STREAM };  // SOCK_STREAM or SOCK_DGRAM; 0 for any
-    int flags { 0 };                 // AI_PASSIVE, AI_NUMERICHOST, AI_NUMERICSERV, AI_ADDRCONFIG ...
+    int family{AF_UNSPEC};       // AF_INET, AF_INET6 or AF_UNSPEC
+    int socketType{SOCK_STREAM}; // SOCK_STREAM or SOCK_DGRAM; 0 for any
+    int flags{0};                // AI_PASSIVE, AI_NUMERICHOST, AI_NUMERICSERV, AI_ADDRCONFIG ...
 };
 
 class Resolver {

@@ -23,8 +23,8 @@ bool URLProtectionSpace::isEqual(const URLProtectionSpace& other) const {
 
 URLAuthenticationChallenge::URLAuthenticationChallenge(URLProtectionSpacePtr protectionSpace,
                                                        URLCredentialPtr proposedCredential,
-                                                       int64_t previousFailureCount, URLResponsePtr failureResponse,
-                                                       ErrorPtr error)
+                                                       int64_t previousFailureCount,
+                                                       URLResponsePtr failureResponse, ErrorPtr error)
     : m_space(std::move(protectionSpace))
     , m_proposed(std::move(proposedCredential))
     , m_failures(previousFailureCount)

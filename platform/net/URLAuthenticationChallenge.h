@@ -45,7 +45,8 @@ private:
 class URLProtectionSpace final : public Object {
 public:
     URLProtectionSpace(std::string host, int64_t port, std::string protocol, std::optional<std::string> realm,
-                       std::string authenticationMethod, std::shared_ptr<const URLServerTrust> serverTrust = nullptr);
+                       std::string authenticationMethod,
+                       std::shared_ptr<const URLServerTrust> serverTrust = nullptr);
 
     const std::string& host() const { return m_host; }
     int64_t port() const { return m_port; }

@@ -23,7 +23,8 @@ enum NSURLCredentialPersistence : uint64_t {
 class URLCredential final : public Object {
 public:
     URLCredential(std::optional<std::string> user, std::optional<std::string> password,
-                  NSURLCredentialPersistence persistence, std::shared_ptr<const URLServerTrust> trust = nullptr);
+                  NSURLCredentialPersistence persistence,
+                  std::shared_ptr<const URLServerTrust> trust = nullptr);
 
     // credentialWithUser:password:persistence:
     static std::shared_ptr<URLCredential> credentialWithUser(std::string user, std::string password,

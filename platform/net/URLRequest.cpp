@@ -2,7 +2,8 @@
 
 namespace platform {
 
-URLRequest::URLRequest(URLPtr url) : m_url(std::move(url)) {}
+URLRequest::URLRequest(URLPtr url)
+    : m_url(std::move(url)) {}
 
 URLRequest::URLRequest(URLPtr url, NSURLRequestCachePolicy cachePolicy, double timeoutInterval)
     : m_url(std::move(url))
@@ -15,6 +16,8 @@ void MutableURLRequest::setTimeoutInterval(double seconds) {
     m_timeoutExplicit = true;
 }
 
-void MutableURLRequest::setHTTPMethod(std::string method) { m_method = method.empty() ? "GET" : std::move(method); }
+void MutableURLRequest::setHTTPMethod(std::string method) {
+    m_method = method.empty() ? "GET" : std::move(method);
+}
 
 } // namespace platform

@@ -32,8 +32,9 @@ public:
     static constexpr double defaultTimeoutInterval = 60.0;
 
     URLRequest() = default;
-    explicit URLRequest(URLPtr url);                                                // requestWithURL:
-    URLRequest(URLPtr url, NSURLRequestCachePolicy cachePolicy, double timeoutInterval); // ...cachePolicy:timeoutInterval:
+    explicit URLRequest(URLPtr url); // requestWithURL:
+    URLRequest(URLPtr url, NSURLRequestCachePolicy cachePolicy,
+               double timeoutInterval); // ...cachePolicy:timeoutInterval:
 
     const URLPtr& URL() const { return m_url; }
     NSURLRequestCachePolicy cachePolicy() const { return m_cachePolicy; }
@@ -42,7 +43,9 @@ public:
     bool hasExplicitTimeoutInterval() const { return m_timeoutExplicit; }
     const std::string& HTTPMethod() const { return m_method; }
     const HTTPHeaderFields& allHTTPHeaderFields() const { return m_headers; }
-    std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const { return m_headers.value(field); }
+    std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const {
+        return m_headers.value(field);
+    }
     const std::optional<Data>& HTTPBody() const { return m_body; }
     bool HTTPShouldHandleCookies() const { return m_shouldHandleCookies; }
     bool HTTPShouldUsePipelining() const { return m_shouldUsePipelining; }
@@ -64,17 +67,21 @@ protected:
 class MutableURLRequest : public URLRequest {
 public:
     MutableURLRequest() = default;
-    explicit MutableURLRequest(URLPtr url) : URLRequest(std::move(url)) {}
+    explicit MutableURLRequest(URLPtr url)
+        : URLRequest(std::move(url)) {}
     MutableURLRequest(URLPtr url, NSURLRequestCachePolicy cachePolicy, double timeoutInterval)
         : URLRequest(std::move(url), cachePolicy, timeoutInterval) {}
-    explicit MutableURLRequest(const URLRequest& request) : URLRequest(request) {} // mutableCopy
+    explicit MutableURLRequest(const URLRequest& request)
+        : URLRequest(request) {} // mutableCopy
 
     void setURL(URLPtr url) { m_url = std::move(url); }
     void setCachePolicy(NSURLRequestCachePolicy policy) { m_cachePolicy = policy; }
     void setTimeoutInterval(double seconds);
     void setHTTPMethod(std::string method); // an empty text means "GET"
     // setValue:forHTTPHeaderField: (nullopt removes the field) and addValue:forHTTPHeaderField:.
-    void setValue(std::optional<std::string> value, std::string_view field) { m_headers.setValue(std::move(value), field); }
+    void setValue(std::optional<std::string> value, std::string_view field) {
+        m_headers.setValue(std::move(value), field);
+    }
     void addValue(std::string value, std::string_view field) { m_headers.addValue(std::move(value), field); }
     void setAllHTTPHeaderFields(HTTPHeaderFields fields) { m_headers = std::move(fields); }
     void setHTTPBody(std::optional<Data> body) { m_body = std::move(body); }

@@ -54,7 +54,8 @@ HTTPURLResponse::Parts partsFromHeaders(URLPtr url, const HTTPHeaderFields& fiel
                 parts.textEncodingName = text::lowercaseASCII(*charset);
     }
     auto encoding = fields.value("Content-Encoding");
-    bool encoded = encoding && !text::equalsIgnoringASCIICase(text::trimmingWhitespace(*encoding), "identity");
+    bool encoded =
+        encoding && !text::equalsIgnoringASCIICase(text::trimmingWhitespace(*encoding), "identity");
     if (auto length = fields.value("Content-Length"); length && !encoded)
         if (auto parsed = parseLength(*length))
             parts.expectedContentLength = *parsed;
@@ -80,11 +81,13 @@ std::string URLResponse::suggestedFilename() const {
 }
 
 std::string URLResponse::description() const {
-    return fmt::format("<URLResponse URL: {} MIME: {} length: {}>", m_url ? m_url->absoluteString() : "(null)",
-                       m_mimeType.value_or("(none)"), m_expectedContentLength);
+    return fmt::format("<URLResponse URL: {} MIME: {} length: {}>",
+                       m_url ? m_url->absoluteString() : "(null)", m_mimeType.value_or("(none)"),
+                       m_expectedContentLength);
 }
 
-std::shared_ptr<HTTPURLResponse> HTTPURLResponse::create(URLPtr url, int64_t statusCode, std::string HTTPVersion,
+std::shared_ptr<HTTPURLResponse> HTTPURLResponse::create(URLPtr url, int64_t statusCode,
+                                                         std::string HTTPVersion,
                                                          HTTPHeaderFields headerFields) {
     if (!url || statusCode < 100 || statusCode > 599)
         return nullptr;
@@ -114,47 +117,88 @@ std::string HTTPURLResponse::suggestedFilename() const {
 
 std::string HTTPURLResponse::localizedStringForStatusCode(int64_t statusCode) {
     switch (statusCode) {
-    case 100: return "continue";
-    case 101: return "switching protocols";
-    case 200: return "no error";
-    case 201: return "created";
-    case 202: return "accepted";
-    case 203: return "non-authoritative information";
-    case 204: return "no content";
-    case 205: return "reset content";
-    case 206: return "partial content";
-    case 300: return "multiple choices";
-    case 301: return "moved permanently";
-    case 302: return "found";
-    case 303: return "see other";
-    case 304: return "not modified";
-    case 305: return "needs proxy";
-    case 307: return "temporarily redirected";
-    case 308: return "permanent redirect";
-    case 400: return "bad request";
-    case 401: return "unauthorized";
-    case 402: return "payment required";
-    case 403: return "forbidden";
-    case 404: return "not found";
-    case 405: return "method not allowed";
-    case 406: return "unacceptable";
-    case 407: return "proxy authentication required";
-    case 408: return "request timed out";
-    case 409: return "conflict";
-    case 410: return "no longer exists";
-    case 411: return "length required";
-    case 412: return "precondition failed";
-    case 413: return "request too large";
-    case 414: return "requested URL too long";
-    case 415: return "unsupported media type";
-    case 429: return "too many requests";
-    case 500: return "internal server error";
-    case 501: return "unimplemented";
-    case 502: return "bad gateway";
-    case 503: return "service unavailable";
-    case 504: return "gateway timed out";
-    case 505: return "unsupported version";
-    default: break;
+    case 100:
+        return "continue";
+    case 101:
+        return "switching protocols";
+    case 200:
+        return "no error";
+    case 201:
+        return "created";
+    case 202:
+        return "accepted";
+    case 203:
+        return "non-authoritative information";
+    case 204:
+        return "no content";
+    case 205:
+        return "reset content";
+    case 206:
+        return "partial content";
+    case 300:
+        return "multiple choices";
+    case 301:
+        return "moved permanently";
+    case 302:
+        return "found";
+    case 303:
+        return "see other";
+    case 304:
+        return "not modified";
+    case 305:
+        return "needs proxy";
+    case 307:
+        return "temporarily redirected";
+    case 308:
+        return "permanent redirect";
+    case 400:
+        return "bad request";
+    case 401:
+        return "unauthorized";
+    case 402:
+        return "payment required";
+    case 403:
+        return "forbidden";
+    case 404:
+        return "not found";
+    case 405:
+        return "method not allowed";
+    case 406:
+        return "unacceptable";
+    case 407:
+        return "proxy authentication required";
+    case 408:
+        return "request timed out";
+    case 409:
+        return "conflict";
+    case 410:
+        return "no longer exists";
+    case 411:
+        return "length required";
+    case 412:
+        return "precondition failed";
+    case 413:
+        return "request too large";
+    case 414:
+        return "requested URL too long";
+    case 415:
+        return "unsupported media type";
+    case 429:
+        return "too many requests";
+    case 500:
+        return "internal server error";
+    case 501:
+        return "unimplemented";
+    case 502:
+        return "bad gateway";
+    case 503:
+        return "service unavailable";
+    case 504:
+        return "gateway timed out";
+    case 505:
+        return "unsupported version";
+    default:
+        break;
     }
     if (statusCode >= 100 && statusCode < 200)
         return "informational";

@@ -52,7 +52,9 @@ public:
     int64_t statusCode() const { return m_statusCode; }
     const std::string& HTTPVersion() const { return m_httpVersion; }
     const HTTPHeaderFields& allHeaderFields() const { return m_headerFields; }
-    std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const { return m_headerFields.value(field); }
+    std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const {
+        return m_headerFields.value(field);
+    }
     std::string suggestedFilename() const override;
 
     // The platform's short lowercase text for a status ("no error", "not found", "internal server error").

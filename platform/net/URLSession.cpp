@@ -17,11 +17,14 @@ std::shared_ptr<DispatchQueue> serialQueueFor(const std::shared_ptr<DispatchQueu
 
 } // namespace
 
-URLSession::URLSession(PrivateTag, URLSessionConfiguration configuration, std::shared_ptr<URLSessionDelegate> delegate,
-                       std::shared_ptr<DispatchQueue> delegateQueue, std::vector<RunLoopMode> runLoopModes, bool shared)
+URLSession::URLSession(PrivateTag, URLSessionConfiguration configuration,
+                       std::shared_ptr<URLSessionDelegate> delegate,
+                       std::shared_ptr<DispatchQueue> delegateQueue, std::vector<RunLoopMode> runLoopModes,
+                       bool shared)
     : m_configuration(std::move(configuration))
     , m_shared(shared)
-    , m_delegateQueue(runLoopModes.empty() ? (delegateQueue ? delegateQueue : serialQueueFor(nullptr)) : nullptr)
+    , m_delegateQueue(runLoopModes.empty() ? (delegateQueue ? delegateQueue : serialQueueFor(nullptr))
+                                           : nullptr)
     , m_runLoopModes(std::move(runLoopModes))
     , m_delegate(std::move(delegate)) {
     if (m_runLoopModes.empty()) {
@@ -32,9 +35,9 @@ URLSession::URLSession(PrivateTag, URLSessionConfiguration configuration, std::s
 }
 
 URLSessionPtr URLSession::sharedSession() {
-    static const URLSessionPtr shared = std::make_shared<URLSession>(
-        PrivateTag{}, URLSessionConfiguration::defaultSessionConfiguration(), nullptr, nullptr,
-        std::vector<RunLoopMode>{}, true);
+    static const URLSessionPtr shared =
+        std::make_shared<URLSession>(PrivateTag{}, URLSessionConfiguration::defaultSessionConfiguration(),
+                                     nullptr, nullptr, std::vector<RunLoopMode>{}, true);
     return shared;
 }
 
@@ -45,8 +48,8 @@ URLSessionPtr URLSession::sessionWithConfiguration(const URLSessionConfiguration
 URLSessionPtr URLSession::sessionWithConfiguration(const URLSessionConfiguration& configuration,
                                                    std::shared_ptr<URLSessionDelegate> delegate,
                                                    std::shared_ptr<DispatchQueue> delegateQueue) {
-    return std::make_shared<URLSession>(PrivateTag{}, configuration, std::move(delegate), std::move(delegateQueue),
-                                        std::vector<RunLoopMode>{}, false);
+    return std::make_shared<URLSession>(PrivateTag{}, configuration, std::move(delegate),
+                                        std::move(delegateQueue), std::vector<RunLoopMode>{}, false);
 }
 
 URLSessionPtr URLSession::sessionOnStartingRunLoop(const URLSessionConfiguration& configuration,
@@ -54,25 +57,31 @@ URLSessionPtr URLSession::sessionOnStartingRunLoop(const URLSessionConfiguration
                                                    std::vector<RunLoopMode> modes) {
     if (modes.empty())
         modes.push_back(RunLoop::commonModes);
-    return std::make_shared<URLSession>(PrivateTag{}, configuration, std::move(delegate), nullptr, std::move(modes),
-                                        false);
+    return std::make_shared<URLSession>(PrivateTag{}, configuration, std::move(delegate), nullptr,
+                                        std::move(modes), false);
 }
 
-URLSessionDataTaskPtr URLSession::makeTask(const URLRequest& request, URLSessionDataTaskCompletion completion) {
+URLSessionDataTaskPtr URLSession::makeTask(const URLRequest& request,
+                                           URLSessionDataTaskCompletion completion) {
     return std::make_shared<URLSessionDataTask>(URLSessionTask::PrivateTag{}, g_nextTaskIdentifier++,
                                                 sharedAs<URLSession>(), request, std::move(completion));
 }
 
-URLSessionDataTaskPtr URLSession::dataTaskWithRequest(const URLRequest& request) { return makeTask(request, {}); }
+URLSessionDataTaskPtr URLSession::dataTaskWithRequest(const URLRequest& request) {
+    return makeTask(request, {});
+}
 
 URLSessionDataTaskPtr URLSession::dataTaskWithRequest(const URLRequest& request,
                                                       URLSessionDataTaskCompletion completionHandler) {
     return makeTask(request, std::move(completionHandler));
 }
 
-URLSessionDataTaskPtr URLSession::dataTaskWithURL(URLPtr url) { return makeTask(URLRequest(std::move(url)), {}); }
+URLSessionDataTaskPtr URLSession::dataTaskWithURL(URLPtr url) {
+    return makeTask(URLRequest(std::move(url)), {});
+}
 
-URLSessionDataTaskPtr URLSession::dataTaskWithURL(URLPtr url, URLSessionDataTaskCompletion completionHandler) {
+URLSessionDataTaskPtr URLSession::dataTaskWithURL(URLPtr url,
+                                                  URLSessionDataTaskCompletion completionHandler) {
     return makeTask(URLRequest(std::move(url)), std::move(completionHandler));
 }
 
@@ -113,9 +122,13 @@ void URLSession::taskEnded(const URLSessionTask& task) {
     becomeInvalidIfDone(lock);
 }
 
-void URLSession::finishTasksAndInvalidate() { invalidate(false); }
+void URLSession::finishTasksAndInvalidate() {
+    invalidate(false);
+}
 
-void URLSession::invalidateAndCancel() { invalidate(true); }
+void URLSession::invalidateAndCancel() {
+    invalidate(true);
+}
 
 void URLSession::invalidate(bool cancelTasks) {
     if (m_shared)
@@ -194,15 +207,15 @@ std::optional<Data> URLSession::sendSynchronousRequest(const URLRequest& request
         ErrorPtr error;
     };
     auto outcome = std::make_shared<Outcome>();
-    auto task = session->dataTaskWithRequest(request, [outcome](std::optional<Data> data, URLResponsePtr reply,
-                                                                ErrorPtr failure) {
-        std::lock_guard lock(outcome->mutex);
-        outcome->data = std::move(data);
-        outcome->response = std::move(reply);
-        outcome->error = std::move(failure);
-        outcome->finished = true;
-        outcome->done.notify_all();
-    });
+    auto task = session->dataTaskWithRequest(
+        request, [outcome](std::optional<Data> data, URLResponsePtr reply, ErrorPtr failure) {
+            std::lock_guard lock(outcome->mutex);
+            outcome->data = std::move(data);
+            outcome->response = std::move(reply);
+            outcome->error = std::move(failure);
+            outcome->finished = true;
+            outcome->done.notify_all();
+        });
     task->resume();
     std::unique_lock lock(outcome->mutex);
     outcome->done.wait(lock, [&] { return outcome->finished; });

@@ -59,7 +59,8 @@ public:
                                                   std::vector<RunLoopMode> modes = {RunLoop::commonModes});
 
     URLSessionDataTaskPtr dataTaskWithRequest(const URLRequest& request);
-    URLSessionDataTaskPtr dataTaskWithRequest(const URLRequest& request, URLSessionDataTaskCompletion completionHandler);
+    URLSessionDataTaskPtr dataTaskWithRequest(const URLRequest& request,
+                                              URLSessionDataTaskCompletion completionHandler);
     URLSessionDataTaskPtr dataTaskWithURL(URLPtr url);
     URLSessionDataTaskPtr dataTaskWithURL(URLPtr url, URLSessionDataTaskCompletion completionHandler);
 
@@ -84,8 +85,9 @@ private:
     struct PrivateTag {};
 
 public:
-    URLSession(PrivateTag, URLSessionConfiguration configuration, std::shared_ptr<URLSessionDelegate> delegate,
-               std::shared_ptr<DispatchQueue> delegateQueue, std::vector<RunLoopMode> runLoopModes, bool shared);
+    URLSession(PrivateTag, URLSessionConfiguration configuration,
+               std::shared_ptr<URLSessionDelegate> delegate, std::shared_ptr<DispatchQueue> delegateQueue,
+               std::vector<RunLoopMode> runLoopModes, bool shared);
 
 private:
     friend class URLSessionTask;

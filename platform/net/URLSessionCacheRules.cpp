@@ -36,8 +36,9 @@ CacheControl parseCacheControl(const std::optional<std::string>& value) {
     for (auto& directive : text::componentsSeparatedByString(*value, ",")) {
         auto equals = directive.find('=');
         std::string name = text::lowercaseASCII(text::trimmingWhitespace(directive.substr(0, equals)));
-        std::string argument =
-            equals == std::string::npos ? std::string() : text::trimmingWhitespace(directive.substr(equals + 1));
+        std::string argument = equals == std::string::npos
+                                   ? std::string()
+                                   : text::trimmingWhitespace(directive.substr(equals + 1));
         if (argument.size() >= 2 && argument.front() == '"' && argument.back() == '"')
             argument = argument.substr(1, argument.size() - 2);
         if (name == "no-store")
@@ -62,13 +63,15 @@ bool mayStore(const URLRequest& request, const HTTPURLResponse& response) {
 
 bool hasCallerConditionals(const URLRequest& request) {
     const auto& fields = request.allHTTPHeaderFields();
-    return fields.contains("If-None-Match") || fields.contains("If-Modified-Since") || fields.contains("If-Match") ||
-           fields.contains("If-Unmodified-Since") || fields.contains("If-Range") || fields.contains("Range");
+    return fields.contains("If-None-Match") || fields.contains("If-Modified-Since") ||
+           fields.contains("If-Match") || fields.contains("If-Unmodified-Since") ||
+           fields.contains("If-Range") || fields.contains("Range");
 }
 
 bool isFresh(const HTTPURLResponse& response, Date storedAt, Date now) {
     auto control = parseCacheControl(response.valueForHTTPHeaderField("Cache-Control"));
-    if (control.noCache || response.valueForHTTPHeaderField("Pragma").value_or("").find("no-cache") != std::string::npos)
+    if (control.noCache ||
+        response.valueForHTTPHeaderField("Pragma").value_or("").find("no-cache") != std::string::npos)
         return false;
     Date served = headerDate(response, "Date").value_or(storedAt);
     double lifetime = 0;
@@ -107,7 +110,8 @@ HTTPURLResponsePtr refreshedResponse(const HTTPURLResponse& stored, const HTTPUR
             continue;
         fields.setValue(notModified.valueForHTTPHeaderField(name), name);
     }
-    return HTTPURLResponse::create(stored.URL(), stored.statusCode(), stored.HTTPVersion(), std::move(fields));
+    return HTTPURLResponse::create(stored.URL(), stored.statusCode(), stored.HTTPVersion(),
+                                   std::move(fields));
 }
 
 } // namespace platform::detail

@@ -36,7 +36,9 @@ public:
 
     // Null, or HTTPShouldSetCookies false: no cookies are sent or stored.
     const std::shared_ptr<platform::HTTPCookieStorage>& HTTPCookieStorage() const { return m_cookies; }
-    void setHTTPCookieStorage(std::shared_ptr<platform::HTTPCookieStorage> storage) { m_cookies = std::move(storage); }
+    void setHTTPCookieStorage(std::shared_ptr<platform::HTTPCookieStorage> storage) {
+        m_cookies = std::move(storage);
+    }
     bool HTTPShouldSetCookies() const { return m_shouldSetCookies; }
     void setHTTPShouldSetCookies(bool set) { m_shouldSetCookies = set; }
     NSHTTPCookieAcceptPolicy HTTPCookieAcceptPolicy() const { return m_acceptPolicy; }
@@ -46,6 +48,8 @@ public:
     const HTTPHeaderFields& HTTPAdditionalHeaders() const { return m_additionalHeaders; }
     void setHTTPAdditionalHeaders(HTTPHeaderFields fields) { m_additionalHeaders = std::move(fields); }
 
+    // Kept for callers that read them back; every session shares one connection pool on the
+    // network thread, which neither limits connections per host nor pipelines.
     int64_t HTTPMaximumConnectionsPerHost() const { return m_maxConnectionsPerHost; }
     void setHTTPMaximumConnectionsPerHost(int64_t count) { m_maxConnectionsPerHost = count; }
     bool HTTPShouldUsePipelining() const { return m_pipelining; }

@@ -45,7 +45,8 @@ enum NSURLSessionResponseDisposition : int64_t {
     NSURLSessionResponseBecomeDownload = 2, // taken as Allow: there are no download tasks
 };
 
-using URLSessionChallengeHandler = std::function<void(NSURLSessionAuthChallengeDisposition, URLCredentialPtr)>;
+using URLSessionChallengeHandler =
+    std::function<void(NSURLSessionAuthChallengeDisposition, URLCredentialPtr)>;
 using URLSessionResponseHandler = std::function<void(NSURLSessionResponseDisposition)>;
 using URLSessionRedirectHandler = std::function<void(std::optional<URLRequest>)>; // nullopt: do not follow
 using URLSessionCacheHandler = std::function<void(CachedURLResponsePtr)>;         // null: do not store
@@ -69,17 +70,20 @@ class URLSessionTaskDelegate : public URLSessionDelegate {
 public:
     // A 3xx reply with a Location. Default: follow it (`newRequest`). nullopt: the redirect reply
     // itself becomes the task's response.
-    virtual void URLSessionTaskWillPerformHTTPRedirection(const URLSessionPtr& session, const URLSessionTaskPtr& task,
-                                                          const HTTPURLResponsePtr& response, URLRequest newRequest,
+    virtual void URLSessionTaskWillPerformHTTPRedirection(const URLSessionPtr& session,
+                                                          const URLSessionTaskPtr& task,
+                                                          const HTTPURLResponsePtr& response,
+                                                          URLRequest newRequest,
                                                           URLSessionRedirectHandler completionHandler);
     // Every challenge of a task. Default: server trust goes to URLSessionDidReceiveChallenge; HTTP
     // authentication gets default handling (the URL's user and password once, then the 401 reply).
-    virtual void URLSessionTaskDidReceiveChallenge(const URLSessionPtr& session, const URLSessionTaskPtr& task,
+    virtual void URLSessionTaskDidReceiveChallenge(const URLSessionPtr& session,
+                                                   const URLSessionTaskPtr& task,
                                                    const URLAuthenticationChallengePtr& challenge,
                                                    URLSessionChallengeHandler completionHandler);
     // The last call about a task: error null on success (whatever the HTTP status).
-    virtual void URLSessionTaskDidCompleteWithError(const URLSessionPtr& session, const URLSessionTaskPtr& task,
-                                                    const ErrorPtr& error);
+    virtual void URLSessionTaskDidCompleteWithError(const URLSessionPtr& session,
+                                                    const URLSessionTaskPtr& task, const ErrorPtr& error);
 };
 
 class URLSessionDataDelegate : public URLSessionTaskDelegate {
@@ -91,8 +95,8 @@ public:
                                                       const URLResponsePtr& response,
                                                       URLSessionResponseHandler completionHandler);
     // The next piece of the body, in order; the pieces make up the whole body.
-    virtual void URLSessionDataTaskDidReceiveData(const URLSessionPtr& session, const URLSessionDataTaskPtr& dataTask,
-                                                  const Data& data);
+    virtual void URLSessionDataTaskDidReceiveData(const URLSessionPtr& session,
+                                                  const URLSessionDataTaskPtr& dataTask, const Data& data);
     // Asked after the whole body of a cacheable reply that came from the network (never for one
     // served from the cache). Default: store `proposedResponse`.
     virtual void URLSessionDataTaskWillCacheResponse(const URLSessionPtr& session,

@@ -15,7 +15,8 @@ namespace platform::detail {
 class URLSessionDelivery {
 public:
     static std::shared_ptr<URLSessionDelivery> onQueue(std::shared_ptr<DispatchQueue> serialQueue);
-    static std::shared_ptr<URLSessionDelivery> onRunLoop(std::shared_ptr<RunLoop> loop, std::vector<RunLoopMode> modes);
+    static std::shared_ptr<URLSessionDelivery> onRunLoop(std::shared_ptr<RunLoop> loop,
+                                                         std::vector<RunLoopMode> modes);
 
     // False when the block was dropped because the run loop's thread has ended.
     bool post(std::function<void()> block) const;

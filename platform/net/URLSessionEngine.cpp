@@ -1,17 +1,17 @@
 #include "platform/net/URLSessionEngine.h"
 
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/foundation/Immortal.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Immortal.h"
 #include "platform/net/HTTPCookieStorage.h"
 #include "platform/net/Resolver.h"
 #include "platform/net/URLCache.h"
 #include "platform/net/URLSessionLoad.h"
 
 #include <cstdio>
-#include <openssl/crypto.h>
 #include <cstdlib>
 #include <mutex>
+#include <openssl/crypto.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -32,7 +32,9 @@ URLSessionEngine& URLSessionEngine::shared() {
     return g_engine->get();
 }
 
-URLSessionEngine::URLSessionEngine() { setUp(); }
+URLSessionEngine::URLSessionEngine() {
+    setUp();
+}
 
 void URLSessionEngine::setUp() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -130,7 +132,9 @@ void URLSessionEngine::withLoad(uint64_t taskIdentifier, std::function<void(URLS
     });
 }
 
-bool URLSessionEngine::addTransfer(CURL* easy) { return curl_multi_add_handle(m_multi, easy) == CURLM_OK; }
+bool URLSessionEngine::addTransfer(CURL* easy) {
+    return curl_multi_add_handle(m_multi, easy) == CURLM_OK;
+}
 
 void URLSessionEngine::removeTransfer(CURL* easy) {
     if (m_multi)
@@ -180,14 +184,14 @@ int URLSessionEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* en
 
 int URLSessionEngine::timerCallback(CURLM*, long timeoutMs, void* engineData) {
     auto* engine = static_cast<URLSessionEngine*>(engineData);
-    itimerspec spec{};
+    itimerspec setting{};
     if (timeoutMs >= 0) {
         // Zero would disarm a timerfd; "now" is the shortest time it can wait.
         long nanoseconds = timeoutMs == 0 ? 1 : (timeoutMs % 1000) * 1000000L;
-        spec.it_value.tv_sec = timeoutMs / 1000;
-        spec.it_value.tv_nsec = nanoseconds;
+        setting.it_value.tv_sec = timeoutMs / 1000;
+        setting.it_value.tv_nsec = nanoseconds;
     }
-    timerfd_settime(engine->m_timerFd, 0, &spec, nullptr);
+    timerfd_settime(engine->m_timerFd, 0, &setting, nullptr);
     return 0;
 }
 

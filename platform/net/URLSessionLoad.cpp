@@ -28,8 +28,7 @@ constexpr size_t heldBodyLimit = 1024 * 1024;
 
 // A delegate's answer, sent to the load once: by the handler, or with the default answer when every
 // copy of the handler is gone without a call.
-template<typename T>
-class OnceAnswer {
+template <typename T> class OnceAnswer {
 public:
     OnceAnswer(std::function<void(T)> send, T fallback)
         : m_send(std::move(send))
@@ -49,7 +48,7 @@ private:
     std::atomic<bool> m_answered{false};
 };
 
-template<typename T>
+template <typename T>
 std::shared_ptr<OnceAnswer<T>> makeAnswer(URLSessionEngine& engine, uint64_t id,
                                           std::function<void(URLSessionLoad&, T)> deliver, T fallback) {
     auto send = [&engine, id, deliver = std::move(deliver)](T value) {
@@ -77,7 +76,9 @@ uint16_t portOf(const URL& url) {
     return text::lowercaseASCII(url.scheme().value_or("")) == "https" ? 443 : 80;
 }
 
-std::string schemeOf(const URL& url) { return text::lowercaseASCII(url.scheme().value_or("")); }
+std::string schemeOf(const URL& url) {
+    return text::lowercaseASCII(url.scheme().value_or(""));
+}
 
 int64_t errorForLookup(int code) {
     switch (code) {
@@ -105,7 +106,9 @@ int64_t errorForTransfer(CURLcode result, long osErrno) {
         return osErrno == ENETUNREACH || osErrno == ENETDOWN ? NSURLErrorNotConnectedToInternet
                                                              : NSURLErrorCannotConnectToHost;
     case CURLE_UNSUPPORTED_PROTOCOL:
-        return NSURLErrorUnsupportedURL;
+        // The scheme was checked before the transfer began: what curl refuses here is a reply
+        // without an HTTP status line.
+        return NSURLErrorBadServerResponse;
     case CURLE_URL_MALFORMAT:
         return NSURLErrorBadURL;
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -157,7 +160,8 @@ bool isHeaderValue(std::string_view value) {
 }
 
 // The scheme and realm of the strongest challenge a 401 offers that we can answer.
-std::optional<std::pair<std::string, std::optional<std::string>>> parseChallenge(const HTTPURLResponse& response) {
+std::optional<std::pair<std::string, std::optional<std::string>>>
+parseChallenge(const HTTPURLResponse& response) {
     std::optional<std::pair<std::string, std::optional<std::string>>> best;
     for (const auto& line : response.allHeaderFields().values("WWW-Authenticate")) {
         std::string trimmed = text::trimmingWhitespace(line);
@@ -175,7 +179,8 @@ std::optional<std::pair<std::string, std::optional<std::string>>> parseChallenge
             std::string_view rest = std::string_view(trimmed).substr(at + 6);
             if (!rest.empty() && rest.front() == '"') {
                 auto close = rest.find('"', 1);
-                realm = std::string(rest.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+                realm = std::string(
+                    rest.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
             } else {
                 realm = std::string(rest.substr(0, rest.find(',')));
             }
@@ -187,7 +192,8 @@ std::optional<std::pair<std::string, std::optional<std::string>>> parseChallenge
 }
 
 std::string userAgent() {
-    static const std::string agent = fmt::format("{}/{} URLSession", program_invocation_short_name, LIVEAPP_VERSION);
+    static const std::string agent =
+        fmt::format("{}/{} URLSession", program_invocation_short_name, LIVEAPP_VERSION);
     return agent;
 }
 
@@ -239,8 +245,7 @@ URLSessionLoad::~URLSessionLoad() {
         m_resourceTimer->invalidate();
 }
 
-template<typename Block>
-void URLSessionLoad::report(Block block, bool evenWhenCancelling) {
+template <typename Block> void URLSessionLoad::report(Block block, bool evenWhenCancelling) {
     auto task = m_task;
     bool posted = m_task->delivery()->post([task, block = std::move(block), evenWhenCancelling]() mutable {
         if (!evenWhenCancelling && task->isCancelling())
@@ -251,7 +256,9 @@ void URLSessionLoad::report(Block block, bool evenWhenCancelling) {
         m_engine.cancel(m_id); // nobody is left to hear about this task
 }
 
-void URLSessionLoad::touch() { m_lastActivity = Clock::now(); }
+void URLSessionLoad::touch() {
+    m_lastActivity = Clock::now();
+}
 
 void URLSessionLoad::armIdleTimer(MonoTime deadline) {
     if (m_idleTimer) {
@@ -305,13 +312,17 @@ void URLSessionLoad::begin() {
         return;
     }
     const URLPtr& url = m_request.URL();
-    if (!url || url->host().value_or("").empty()) {
-        fail(url && !url->scheme() ? NSURLErrorUnsupportedURL : NSURLErrorBadURL);
+    if (!url) {
+        fail(NSURLErrorBadURL);
         return;
     }
     std::string scheme = schemeOf(*url);
     if (scheme != "http" && scheme != "https") {
         fail(NSURLErrorUnsupportedURL);
+        return;
+    }
+    if (url->host().value_or("").empty()) {
+        fail(NSURLErrorBadURL);
         return;
     }
 
@@ -321,7 +332,8 @@ void URLSessionLoad::begin() {
     std::optional<URLCache::Entry> entry;
     if (m_cache && !hasCallerConditionals(m_request))
         entry = m_cache->entryForRequest(m_request);
-    auto stored = entry ? std::dynamic_pointer_cast<HTTPURLResponse>(entry->cachedResponse->response()) : nullptr;
+    auto stored =
+        entry ? std::dynamic_pointer_cast<HTTPURLResponse>(entry->cachedResponse->response()) : nullptr;
     switch (policy) {
     case NSURLRequestReturnCacheDataElseLoad:
         if (stored) {
@@ -353,7 +365,9 @@ void URLSessionLoad::begin() {
     startRequest();
 }
 
-void URLSessionLoad::cancel() { fail(NSURLErrorCancelled); }
+void URLSessionLoad::cancel() {
+    fail(NSURLErrorCancelled);
+}
 
 void URLSessionLoad::fail(int64_t code, std::string reason) {
     end(URLError::create(code, m_request.URL(), std::move(reason)));
@@ -406,9 +420,10 @@ void URLSessionLoad::startRequest() {
         ResolveHints hints;
         hints.flags = AI_NUMERICSERV;
         int code = resolver->resolve(host, std::to_string(port), hints, addresses);
-        engine->withLoad(id, [generation, code, addresses = std::move(addresses)](URLSessionLoad& load) mutable {
-            load.resolved(generation, code, std::move(addresses));
-        });
+        engine->withLoad(id,
+                         [generation, code, addresses = std::move(addresses)](URLSessionLoad& load) mutable {
+                             load.resolved(generation, code, std::move(addresses));
+                         });
     });
 }
 
@@ -419,7 +434,8 @@ void URLSessionLoad::resolved(uint64_t generation, int code, std::vector<Resolve
         fail(errorForLookup(code), Resolver::errorText(code));
         return;
     }
-    std::erase_if(addresses, [](const ResolvedAddress& a) { return a.family != AF_INET && a.family != AF_INET6; });
+    std::erase_if(addresses,
+                  [](const ResolvedAddress& a) { return a.family != AF_INET && a.family != AF_INET6; });
     if (addresses.empty()) {
         fail(NSURLErrorCannotFindHost, "the name has no address");
         return;
@@ -464,7 +480,8 @@ void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
         !fields.contains("Cookie"))
         fields.merge(HTTPCookie::requestHeaderFieldsWithCookies(storage->cookiesForURL(m_request.URL())));
     if (m_revalidating)
-        if (auto stored = std::dynamic_pointer_cast<HTTPURLResponse>(m_revalidating->cachedResponse->response()))
+        if (auto stored =
+                std::dynamic_pointer_cast<HTTPURLResponse>(m_revalidating->cachedResponse->response()))
             addValidators(fields, *stored);
     if (!fields.contains("User-Agent"))
         fields.setValue(userAgent(), "User-Agent");
@@ -523,7 +540,8 @@ void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
         curl_easy_setopt(easy, CURLOPT_USERNAME, hop->userName.c_str());
         curl_easy_setopt(easy, CURLOPT_PASSWORD, hop->password.c_str());
         curl_easy_setopt(easy, CURLOPT_HTTPAUTH,
-                         m_authMethod == NSURLAuthenticationMethodHTTPDigest ? CURLAUTH_DIGEST : CURLAUTH_BASIC);
+                         m_authMethod == NSURLAuthenticationMethodHTTPDigest ? CURLAUTH_DIGEST
+                                                                             : CURLAUTH_BASIC);
     }
 
     m_hop = std::move(hop);
@@ -582,7 +600,8 @@ size_t URLSessionLoad::onHeaderLine(std::string_view line) {
         hop.status = 0;
         if (space != std::string_view::npos) {
             std::string_view code = line.substr(space + 1, 3);
-            if (code.size() == 3 && std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            if (code.size() == 3 &&
+                std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; }))
                 hop.status = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
         }
         return consumed;
@@ -610,7 +629,8 @@ size_t URLSessionLoad::onHeaderLine(std::string_view line) {
     auto colon = line.find(':');
     if (colon == std::string_view::npos || colon == 0)
         return consumed;
-    hop.fields.appendLine(text::trimmingWhitespace(line.substr(0, colon)), text::trimmingWhitespace(line.substr(colon + 1)));
+    hop.fields.appendLine(text::trimmingWhitespace(line.substr(0, colon)),
+                          text::trimmingWhitespace(line.substr(colon + 1)));
     return consumed;
 }
 
@@ -619,7 +639,8 @@ void URLSessionLoad::headersComplete() {
     hop.headersDone = true;
     hop.response = HTTPURLResponse::create(m_request.URL(), hop.status, hop.version, hop.fields);
     if (!hop.response) {
-        hop.abortError = URLError::create(NSURLErrorBadServerResponse, m_request.URL(), "malformed status line");
+        hop.abortError =
+            URLError::create(NSURLErrorBadServerResponse, m_request.URL(), "malformed status line");
         return;
     }
     storeCookies(*hop.response);
@@ -650,7 +671,8 @@ size_t URLSessionLoad::onBody(const char* bytes, size_t length) {
     touch();
     Hop& hop = *m_hop;
     if (!hop.headersDone) {
-        hop.abortError = URLError::create(NSURLErrorBadServerResponse, m_request.URL(), "body before the header");
+        hop.abortError =
+            URLError::create(NSURLErrorBadServerResponse, m_request.URL(), "body before the header");
         return 0;
     }
     switch (hop.outcome) {
@@ -714,13 +736,15 @@ void URLSessionLoad::beginDelivery(const HTTPURLResponsePtr& response, bool from
     m_response = response;
     m_task->setResponse(response, response->expectedContentLength());
     m_storeResponse = fromNetwork && m_cache && mayStore(m_request, *response);
-    if (m_storeResponse && response->expectedContentLength() > static_cast<int64_t>(m_cache->memoryCapacity() / 20))
+    if (m_storeResponse &&
+        response->expectedContentLength() > static_cast<int64_t>(m_cache->memoryCapacity() / 20))
         m_storeResponse = false;
     if (m_completionMode || !m_dataDelegate)
         return;
     m_waiting = Waiting::Response;
     auto answer = makeAnswer<NSURLSessionResponseDisposition>(
-        m_engine, m_id, [](URLSessionLoad& load, NSURLSessionResponseDisposition d) { load.responseAnswered(d); },
+        m_engine, m_id,
+        [](URLSessionLoad& load, NSURLSessionResponseDisposition d) { load.responseAnswered(d); },
         NSURLSessionResponseAllow);
     auto delegate = m_delegate;
     auto* dataDelegate = m_dataDelegate;
@@ -823,12 +847,14 @@ void URLSessionLoad::finishBody() {
     if (m_storeResponse && m_cache && m_response) {
         Data body = m_completionMode ? m_body.data() : m_cacheBody.data();
         bool secure = schemeOf(*m_request.URL()) == "https";
-        auto proposed = std::make_shared<CachedURLResponse>(
-            m_response, body, Value(), secure ? NSURLCacheStorageAllowedInMemoryOnly : NSURLCacheStorageAllowed);
+        auto proposed = std::make_shared<CachedURLResponse>(m_response, body, Value(),
+                                                            secure ? NSURLCacheStorageAllowedInMemoryOnly
+                                                                   : NSURLCacheStorageAllowed);
         if (!m_completionMode && m_dataDelegate) {
             m_waiting = Waiting::Cache;
             auto answer = makeAnswer<CachedURLResponsePtr>(
-                m_engine, m_id, [](URLSessionLoad& load, CachedURLResponsePtr c) { load.cacheAnswered(std::move(c)); },
+                m_engine, m_id,
+                [](URLSessionLoad& load, CachedURLResponsePtr c) { load.cacheAnswered(std::move(c)); },
                 proposed);
             auto delegate = m_delegate;
             auto* dataDelegate = m_dataDelegate;
@@ -836,7 +862,8 @@ void URLSessionLoad::finishBody() {
             auto task = std::static_pointer_cast<URLSessionDataTask>(m_task);
             report([delegate, dataDelegate, session, task, proposed, answer] {
                 dataDelegate->URLSessionDataTaskWillCacheResponse(
-                    session, task, proposed, [answer](CachedURLResponsePtr c) { answer->answer(std::move(c)); });
+                    session, task, proposed,
+                    [answer](CachedURLResponsePtr c) { answer->answer(std::move(c)); });
             });
             return;
         }
@@ -905,7 +932,8 @@ void URLSessionLoad::askRedirect() {
         return;
     }
     auto answer = makeAnswer<std::optional<URLRequest>>(
-        m_engine, m_id, [](URLSessionLoad& load, std::optional<URLRequest> r) { load.redirectAnswered(std::move(r)); },
+        m_engine, m_id,
+        [](URLSessionLoad& load, std::optional<URLRequest> r) { load.redirectAnswered(std::move(r)); },
         URLRequest(next));
     auto delegate = m_delegate;
     auto* taskDelegate = m_taskDelegate;
@@ -915,7 +943,8 @@ void URLSessionLoad::askRedirect() {
     URLRequest proposed = next;
     report([delegate, taskDelegate, session, task, response, proposed, answer] {
         taskDelegate->URLSessionTaskWillPerformHTTPRedirection(
-            session, task, response, proposed, [answer](std::optional<URLRequest> r) { answer->answer(std::move(r)); });
+            session, task, response, proposed,
+            [answer](std::optional<URLRequest> r) { answer->answer(std::move(r)); });
     });
 }
 
@@ -948,18 +977,19 @@ void URLSessionLoad::askHTTPChallenge() {
     auto offered = parseChallenge(*m_heldResponse);
     const URL& url = *m_request.URL();
     m_authMethod = offered->first;
-    m_challengeSpace = std::make_shared<const URLProtectionSpace>(text::lowercaseASCII(url.host().value_or("")),
-                                                                  portOf(url), schemeOf(url), offered->second,
-                                                                  offered->first);
-    auto challenge = std::make_shared<const URLAuthenticationChallenge>(m_challengeSpace, m_credential, m_authFailures,
-                                                                        m_heldResponse, nullptr);
+    m_challengeSpace =
+        std::make_shared<const URLProtectionSpace>(text::lowercaseASCII(url.host().value_or("")), portOf(url),
+                                                   schemeOf(url), offered->second, offered->first);
+    auto challenge = std::make_shared<const URLAuthenticationChallenge>(
+        m_challengeSpace, m_credential, m_authFailures, m_heldResponse, nullptr);
     m_waiting = Waiting::HTTPChallenge;
     if (!m_taskDelegate) {
         challengeAnswered(NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
         return;
     }
     auto answer = makeAnswer<ChallengeAnswer>(
-        m_engine, m_id, [](URLSessionLoad& load, ChallengeAnswer a) { load.challengeAnswered(a.first, a.second); },
+        m_engine, m_id,
+        [](URLSessionLoad& load, ChallengeAnswer a) { load.challengeAnswered(a.first, a.second); },
         ChallengeAnswer{NSURLSessionAuthChallengePerformDefaultHandling, nullptr});
     auto delegate = m_delegate;
     auto* taskDelegate = m_taskDelegate;
@@ -977,10 +1007,12 @@ void URLSessionLoad::askTrust(std::string reason) {
     const URL& url = *m_request.URL();
     std::string host = text::lowercaseASCII(url.host().value_or(""));
     auto trust = std::make_shared<const URLServerTrust>(host, portOf(url), reason);
-    auto space = std::make_shared<const URLProtectionSpace>(host, portOf(url), NSURLProtectionSpaceHTTPS, std::nullopt,
-                                                            NSURLAuthenticationMethodServerTrust, trust);
+    auto space =
+        std::make_shared<const URLProtectionSpace>(host, portOf(url), NSURLProtectionSpaceHTTPS, std::nullopt,
+                                                   NSURLAuthenticationMethodServerTrust, trust);
     auto challenge = std::make_shared<const URLAuthenticationChallenge>(
-        space, nullptr, 0, nullptr, URLError::create(NSURLErrorServerCertificateUntrusted, m_request.URL(), reason));
+        space, nullptr, 0, nullptr,
+        URLError::create(NSURLErrorServerCertificateUntrusted, m_request.URL(), reason));
     m_trustReason = std::move(reason);
     m_waiting = Waiting::TrustChallenge;
     if (!m_delegate) {
@@ -988,7 +1020,8 @@ void URLSessionLoad::askTrust(std::string reason) {
         return;
     }
     auto answer = makeAnswer<ChallengeAnswer>(
-        m_engine, m_id, [](URLSessionLoad& load, ChallengeAnswer a) { load.challengeAnswered(a.first, a.second); },
+        m_engine, m_id,
+        [](URLSessionLoad& load, ChallengeAnswer a) { load.challengeAnswered(a.first, a.second); },
         ChallengeAnswer{NSURLSessionAuthChallengePerformDefaultHandling, nullptr});
     auto delegate = m_delegate;
     auto* taskDelegate = m_taskDelegate;
@@ -1005,13 +1038,15 @@ void URLSessionLoad::askTrust(std::string reason) {
     });
 }
 
-void URLSessionLoad::challengeAnswered(NSURLSessionAuthChallengeDisposition disposition, URLCredentialPtr credential) {
+void URLSessionLoad::challengeAnswered(NSURLSessionAuthChallengeDisposition disposition,
+                                       URLCredentialPtr credential) {
     if (m_waiting == Waiting::TrustChallenge) {
         m_waiting = Waiting::Nothing;
         touch();
         if (disposition == NSURLSessionAuthChallengeCancelAuthenticationChallenge) {
             fail(NSURLErrorCancelled);
-        } else if (disposition == NSURLSessionAuthChallengeUseCredential && credential && credential->serverTrust()) {
+        } else if (disposition == NSURLSessionAuthChallengeUseCredential && credential &&
+                   credential->serverTrust()) {
             m_trustAccepted = true;
             startRequest();
         } else {

@@ -73,13 +73,12 @@ private:
     void touch();
     void armIdleTimer(MonoTime deadline);
     void idleTimerFired();
-    template<typename Block>
-    void report(Block block, bool evenWhenCancelling = false);
+    template <typename Block> void report(Block block, bool evenWhenCancelling = false);
 
     static size_t headerCallback(char* bytes, size_t size, size_t count, void* load);
     static size_t writeCallback(char* bytes, size_t size, size_t count, void* load);
-    static int progressCallback(void* load, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t uploadTotal,
-                                curl_off_t uploaded);
+    static int progressCallback(void* load, curl_off_t downloadTotal, curl_off_t downloaded,
+                                curl_off_t uploadTotal, curl_off_t uploaded);
     static int resolverStartCallback(void* resolverState, void* reserved, void* load);
 
     URLSessionEngine& m_engine;

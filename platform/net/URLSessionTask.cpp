@@ -100,7 +100,8 @@ void URLSessionTask::cancel() {
     bool started = false;
     {
         std::lock_guard lock(m_mutex);
-        if (m_endClaimed || m_state == NSURLSessionTaskStateCanceling || m_state == NSURLSessionTaskStateCompleted)
+        if (m_endClaimed || m_state == NSURLSessionTaskStateCanceling ||
+            m_state == NSURLSessionTaskStateCompleted)
             return;
         m_state = NSURLSessionTaskStateCanceling;
         started = m_started;

@@ -6,7 +6,7 @@
 // Promises: resume, cancel and the getters are safe from any thread. cancel() before the end makes
 // the task end with NSURLErrorCancelled (reported once; pieces of the body not yet handed out are
 // dropped); after the end it does nothing. A task keeps its session alive until it has ended.
-// Not offered: pausing a running task (suspend() only holds back a task that was never resumed).
+// Not offered: pausing a running task (suspend() does nothing; a task is suspended until resumed).
 
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
@@ -40,8 +40,8 @@ enum NSURLSessionTaskState : int64_t {
 inline constexpr int64_t NSURLSessionTransferSizeUnknown = -1;
 
 // data: the whole body (nullopt when the task failed); response: the last reply (null when none came).
-using URLSessionDataTaskCompletion = std::function<void(std::optional<Data> data, URLResponsePtr response,
-                                                        ErrorPtr error)>;
+using URLSessionDataTaskCompletion =
+    std::function<void(std::optional<Data> data, URLResponsePtr response, ErrorPtr error)>;
 
 class URLSessionTask : public Object {
 public:

@@ -530,6 +530,20 @@ TEST_F(ModelImport, CustomSetterForTheSourceClassIsUsed) {
     EXPECT_EQ(numbered->calls, 0);
 }
 
+TEST_F(ModelImport, MethodsDeclaredWithoutAFunctionAreSkippedNotCalled) {
+    MappedModelMethod emptySetter;
+    emptySetter.selector = "setTitleWithNSString:";
+    MappedModelMethod emptyGetter;
+    emptyGetter.selector = "JSONObjectForTitle";
+    MappedModel::registerModel<SetterModel>(
+        "SetterModel", {MAPPED_PROPERTY(SetterModel, title, "@\"NSString\"")}, {emptySetter, emptyGetter});
+    auto model = SetterModel::initWithDictionary(parseJSON(R"({"title": "a"})"));
+    ASSERT_TRUE(model);
+    EXPECT_EQ(model->title, "a");
+    EXPECT_FALSE(model->respondsTo("setTitleWithNSString:"));
+    EXPECT_TRUE(sameValue(model->toDictionary(), parseJSON(R"({"title": "a"})")));
+}
+
 TEST_F(ModelImport, MergeSkipsAbsentNullAndFailingNestedValues) {
     auto room = MTRoom::initWithDictionary(parseJSON(R"({"roomId": 1, "title": "t", "owner": {"id": "o"}})"));
     ASSERT_TRUE(room);

@@ -86,11 +86,12 @@ std::vector<std::string> FakeResolver::lookups() const {
 size_t FakeResolver::lookupCount(std::string_view host) const {
     std::lock_guard lock(m_mutex);
     std::string key = lowercase(host);
-    return std::count_if(m_lookups.begin(), m_lookups.end(), [&](const std::string& h) { return lowercase(h) == key; });
+    return std::count_if(m_lookups.begin(), m_lookups.end(),
+                         [&](const std::string& h) { return lowercase(h) == key; });
 }
 
-int FakeResolver::resolve(std::string_view host, std::string_view service, const platform::ResolveHints& hints,
-                          std::vector<platform::ResolvedAddress>& out) {
+int FakeResolver::resolve(std::string_view host, std::string_view service,
+                          const platform::ResolveHints& hints, std::vector<platform::ResolvedAddress>& out) {
     out.clear();
     std::shared_ptr<HttpGate> gate;
     {
@@ -135,10 +136,13 @@ int FakeResolver::resolve(std::string_view host, std::string_view service, const
     return out.empty() ? EAI_NONAME : 0;
 }
 
-ScopedResolver::ScopedResolver(std::shared_ptr<platform::Resolver> resolver) : m_previous(platform::Resolver::current()) {
+ScopedResolver::ScopedResolver(std::shared_ptr<platform::Resolver> resolver)
+    : m_previous(platform::Resolver::current()) {
     platform::Resolver::install(std::move(resolver));
 }
 
-ScopedResolver::~ScopedResolver() { platform::Resolver::install(std::move(m_previous)); }
+ScopedResolver::~ScopedResolver() {
+    platform::Resolver::install(std::move(m_previous));
+}
 
 } // namespace liveapp::test

@@ -8,8 +8,7 @@
 
 namespace liveapp::test {
 
-TemporaryHome::TemporaryHome()
-{
+TemporaryHome::TemporaryHome() {
     std::string pattern = (std::filesystem::temp_directory_path() / "liveapp-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary home");
@@ -18,8 +17,7 @@ TemporaryHome::TemporaryHome()
     setenv("LIVEAPP_HOME", m_path.c_str(), 1);
 }
 
-TemporaryHome::~TemporaryHome()
-{
+TemporaryHome::~TemporaryHome() {
     platform::Paths::setHome({});
     unsetenv("LIVEAPP_HOME");
     std::error_code ignored;

@@ -6,7 +6,9 @@
 namespace {
 class HomePerTest : public testing::EmptyTestEventListener {
 public:
-    void OnTestStart(const testing::TestInfo&) override { m_home = std::make_unique<liveapp::test::TemporaryHome>(); }
+    void OnTestStart(const testing::TestInfo&) override {
+        m_home = std::make_unique<liveapp::test::TemporaryHome>();
+    }
     void OnTestEnd(const testing::TestInfo&) override { m_home.reset(); }
 
 private:
@@ -14,8 +16,7 @@ private:
 };
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     testing::UnitTest::GetInstance()->listeners().Append(new HomePerTest);
     return RUN_ALL_TESTS();

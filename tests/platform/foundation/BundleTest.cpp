@@ -14,9 +14,7 @@ using platform::Value;
 namespace {
 
 std::filesystem::path fixtureBundle() {
-    if (const char* source = std::getenv("LIVEAPP_SOURCE_DIR"); source && *source)
-        return std::filesystem::path(source) / "tests/platform/foundation/fixtures/bundle";
-    return std::filesystem::path(__FILE__).parent_path() / "fixtures/bundle";
+    return std::filesystem::path(LIVEAPP_TEST_SOURCE_DIR) / "tests/platform/foundation/fixtures/bundle";
 }
 
 // Sets the locale variables a lookup reads (null unsets one) and restores them afterwards.

@@ -82,7 +82,7 @@ TEST(DrawingBlend, SourceAtopAndDestinationInRespectTransparentDestinations) {
     EXPECT_TRUE(near(in, kClear));
 }
 
-TEST(DrawingImages, CGDrawImageIsFlippedWhileUIKitDrawingIsUpright) {
+TEST(DrawingImages, CGDrawImageIsFlippedWhileUIImageDrawingIsUpright) {
     CGImageRef redOverBlue = bitmapOf(1, 2, {0xFF0000FF, 0x0000FFFF});
     auto image = UIImage::imageWithCGImage(redOverBlue);
 
@@ -246,7 +246,8 @@ TEST(DrawingPaths, LineWidthAndCapsDecideWhatAStrokeCovers) {
         CGImageRef image = context->makeImage();
         EXPECT_TRUE(near(pixelAt(image, 6, 3), kBlue)) << cap;
         EXPECT_TRUE(near(pixelAt(image, 6, 1), kClear)) << cap;
-        // Past the line's end: butt caps stop there, square caps cover the corner, round caps only near the end.
+        // Past the line's end: butt caps stop there, square caps cover the corner, round caps only near the
+        // end.
         double corner = pixelAt(image, 2, 3).a;
         EXPECT_NEAR(corner, cap == kCGLineCapSquare ? 1 : 0, cap == kCGLineCapRound ? 0.5 : 0.02) << cap;
         EXPECT_EQ(pixelAt(image, 3, 5).a > 0.5, cap != kCGLineCapButt) << cap;
@@ -307,4 +308,24 @@ TEST(DrawingGradients, RadialDimmingDarkensTowardsTheEdges) {
     EXPECT_LT(pixelAt(image, 20, 10).a, 0.1);
     EXPECT_NEAR(pixelAt(image, 20, 4).a, 0.75 * 0.55, 0.06);
     EXPECT_NEAR(pixelAt(image, 1, 1).a, 0.75, 0.01) << "continued beyond the end circle";
+}
+
+TEST(DrawingImages, MultiplyWithContextAlphaOnAFlippedContextFadesTheUprightImage) {
+    // The alpha helper: flip the context, multiply blend, context alpha, CGContextDrawImage.
+    CGImageRef redOverBlue = bitmapOf(1, 2, {0xFF0000FF, 0x0000FFFF});
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(1, 2), false, 0);
+    CGContextRef context = UIGraphicsGetCurrentContext();
+    CGContextScaleCTM(context, 1, -1);
+    CGContextTranslateCTM(context, 0, -2);
+    CGContextSetBlendMode(context, kCGBlendModeMultiply);
+    CGContextSetAlpha(context, 0.5);
+    CGContextDrawImage(context, CGRectMake(0, 0, 1, 2), redOverBlue);
+    UIImagePtr faded = UIGraphicsGetImageFromCurrentImageContext();
+    UIGraphicsEndImageContext();
+    ASSERT_NE(faded, nullptr);
+    EXPECT_EQ(faded->size(), CGSizeMake(1, 2));
+    CGImageRef pixels = faded->CGImage();
+    int scale = int(faded->scale());
+    EXPECT_TRUE(near(pixelAt(pixels, 0, 0), {1, 0, 0, 0.5}));
+    EXPECT_TRUE(near(pixelAt(pixels, 0, 2 * scale - 1), {0, 0, 1, 0.5}));
 }

@@ -154,3 +154,34 @@ TEST(TextMeasure, MalformedUTF8StillMeasures) {
     CGSize size = sizeWithAttributes(bad, withFont(font));
     EXPECT_GT(size.width, sizeWithAttributes("okend", withFont(font)).width);
 }
+
+TEST(TextMeasure, LineHeightLimitsAndIndentsShapeTheBox) {
+    auto font = UIFont::systemFontOfSize(10);
+    auto tall = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
+    tall->setMinimumLineHeight(30);
+    CGRect r = boundingRectWithSize("line", CGSizeMake(200, DBL_MAX), NSStringDrawingUsesLineFragmentOrigin,
+                                    withStyle(font, tall));
+    EXPECT_NEAR(r.size.height, 30, 1e-3);
+    auto tight = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
+    tight->setMaximumLineHeight(8);
+    r = boundingRectWithSize("line", CGSizeMake(200, DBL_MAX), NSStringDrawingUsesLineFragmentOrigin,
+                             withStyle(font, tight));
+    EXPECT_NEAR(r.size.height, 8, 1e-3);
+
+    auto indented = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
+    indented->setFirstLineHeadIndent(20);
+    double plain = sizeWithAttributes("line", withFont(font)).width;
+    r = boundingRectWithSize("line", CGSizeMake(200, DBL_MAX), NSStringDrawingUsesLineFragmentOrigin,
+                             withStyle(font, indented));
+    EXPECT_NEAR(r.size.width, plain + 20, 1e-3);
+}
+
+TEST(TextMeasure, ClippingKeepsOneLineNoWiderThanTheBox) {
+    auto font = UIFont::systemFontOfSize(10);
+    auto clipping = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
+    clipping->setLineBreakMode(NSLineBreakByClipping);
+    CGRect r = boundingRectWithSize(kSentence, CGSizeMake(80, DBL_MAX), NSStringDrawingUsesLineFragmentOrigin,
+                                    withStyle(font, clipping));
+    EXPECT_NEAR(r.size.height, font->lineHeight(), 1e-3);
+    EXPECT_LE(r.size.width, 80);
+}

@@ -2,10 +2,11 @@
 // defaults, responses read from header fields, HTTP dates (every form servers send, and garbage),
 // the freshness rules, and the errors' domain, codes and failing URL.
 
+#include "platform/net/URLRequest.h"
+
 #include "platform/net/HTTPDate.h"
 #include "platform/net/HTTPHeaderFields.h"
 #include "platform/net/URLError.h"
-#include "platform/net/URLRequest.h"
 #include "platform/net/URLResponse.h"
 #include "platform/net/URLSessionCacheRules.h"
 
@@ -93,12 +94,17 @@ TEST(HTTPURLResponseTest, ReadsTypeEncodingAndLengthFromTheFields) {
 TEST(HTTPURLResponseTest, UnknownOrUntrustworthyLengthIsMinusOne) {
     auto url = URL::create("http://host.test/");
     EXPECT_EQ(HTTPURLResponse::create(url, 200)->expectedContentLength(), -1);
-    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "12x"}})->expectedContentLength(), -1);
-    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "-5"}})->expectedContentLength(), -1);
-    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1",
-                                      {{"Content-Length", "99999999999999999999999"}})->expectedContentLength(),
+    EXPECT_EQ(
+        HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "12x"}})->expectedContentLength(),
+        -1);
+    EXPECT_EQ(
+        HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "-5"}})->expectedContentLength(),
+        -1);
+    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "99999999999999999999999"}})
+                  ->expectedContentLength(),
               -1);
-    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "10"}, {"Content-Encoding", "gzip"}})
+    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1",
+                                      {{"Content-Length", "10"}, {"Content-Encoding", "gzip"}})
                   ->expectedContentLength(),
               -1);
     EXPECT_FALSE(HTTPURLResponse::create(url, 200)->MIMEType());
@@ -115,12 +121,14 @@ TEST(HTTPURLResponseTest, RefusesImpossibleStatusesAndMissingURLs) {
 
 TEST(HTTPURLResponseTest, FilenameFromContentDispositionUnlessItNamesAPath) {
     auto url = URL::create("http://host.test/download");
-    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Disposition", "attachment; filename=\"a b.png\""}})
+    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1",
+                                      {{"Content-Disposition", "attachment; filename=\"a b.png\""}})
                   ->suggestedFilename(),
               "a b.png");
-    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Disposition", "attachment; filename=../x"}})
-                  ->suggestedFilename(),
-              "download");
+    EXPECT_EQ(
+        HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Disposition", "attachment; filename=../x"}})
+            ->suggestedFilename(),
+        "download");
     EXPECT_EQ(HTTPURLResponse::create(URL::create("http://host.test/"), 200)->suggestedFilename(), "Unknown");
 }
 
@@ -143,9 +151,10 @@ TEST(HTTPDateTest, ReadsEveryFormServersSend) {
 }
 
 TEST(HTTPDateTest, GarbageIsNoDate) {
-    for (std::string_view text : {"", "yesterday", "Sun, 31 Feb 2021 10:00:00 GMT", "Sun, 06 Nov 1994 25:00:00 GMT",
-                                  "Sun, 06 Nov 1500 08:49:37 GMT", "06 Nov 1994", "99999999999999999999",
-                                  "Sun, 06 Xyz 1994 08:49:37 GMT", "::::::;;;;;,,,,,"})
+    for (std::string_view text :
+         {"", "yesterday", "Sun, 31 Feb 2021 10:00:00 GMT", "Sun, 06 Nov 1994 25:00:00 GMT",
+          "Sun, 06 Nov 1500 08:49:37 GMT", "06 Nov 1994", "99999999999999999999",
+          "Sun, 06 Xyz 1994 08:49:37 GMT", "::::::;;;;;,,,,,"})
         EXPECT_FALSE(detail::parseHTTPDate(text)) << text;
     std::string huge(100000, '1');
     EXPECT_FALSE(detail::parseHTTPDate(huge));
@@ -157,7 +166,8 @@ TEST(URLCacheRulesTest, FreshnessFromMaxAgeExpiresOrLastModified) {
     auto maxAge = HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Cache-Control", "public, max-age=100"}});
     EXPECT_TRUE(detail::isFresh(*maxAge, stored, Date(1'000'099)));
     EXPECT_FALSE(detail::isFresh(*maxAge, stored, Date(1'000'100)));
-    auto noCache = HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Cache-Control", "no-cache, max-age=100"}});
+    auto noCache =
+        HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Cache-Control", "no-cache, max-age=100"}});
     EXPECT_FALSE(detail::isFresh(*noCache, stored, stored));
     auto expires = HTTPURLResponse::create(
         url, 200, "HTTP/1.1",
@@ -166,9 +176,10 @@ TEST(URLCacheRulesTest, FreshnessFromMaxAgeExpiresOrLastModified) {
     EXPECT_FALSE(detail::isFresh(*expires, stored, Date(1'000'051)));
     auto badExpires = HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Expires", "0"}});
     EXPECT_FALSE(detail::isFresh(*badExpires, stored, stored));
-    auto modified = HTTPURLResponse::create(
-        url, 200, "HTTP/1.1",
-        {{"Date", detail::formatHTTPDate(stored)}, {"Last-Modified", detail::formatHTTPDate(Date(1'000'000 - 1000))}});
+    auto modified =
+        HTTPURLResponse::create(url, 200, "HTTP/1.1",
+                                {{"Date", detail::formatHTTPDate(stored)},
+                                 {"Last-Modified", detail::formatHTTPDate(Date(1'000'000 - 1000))}});
     EXPECT_TRUE(detail::isFresh(*modified, stored, Date(1'000'099)));
     EXPECT_FALSE(detail::isFresh(*modified, stored, Date(1'000'101)));
     EXPECT_FALSE(detail::isFresh(*HTTPURLResponse::create(url, 200), stored, stored));
@@ -182,7 +193,8 @@ TEST(URLCacheRulesTest, OnlyCacheableGetRepliesMayBeStored) {
     EXPECT_TRUE(detail::mayStore(get, *HTTPURLResponse::create(url, 200)));
     EXPECT_FALSE(detail::mayStore(post, *HTTPURLResponse::create(url, 200)));
     EXPECT_FALSE(detail::mayStore(get, *HTTPURLResponse::create(url, 500)));
-    EXPECT_FALSE(detail::mayStore(get, *HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Cache-Control", "No-Store"}})));
+    EXPECT_FALSE(detail::mayStore(
+        get, *HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Cache-Control", "No-Store"}})));
 }
 
 TEST(URLErrorTest, ErrorsCarryTheDomainCodeAndFailingURL) {

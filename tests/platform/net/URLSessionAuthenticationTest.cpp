@@ -70,7 +70,8 @@ TEST_F(URLSessionAuthenticationTest, CredentialFromTheDelegateOpensTheDoor) {
 }
 
 TEST_F(URLSessionAuthenticationTest, WrongCredentialIsChallengedAgainWithAFailureCount) {
-    delegate->onChallenge = [](const URLAuthenticationChallengePtr& challenge, URLSessionChallengeHandler handler) {
+    delegate->onChallenge = [](const URLAuthenticationChallengePtr& challenge,
+                               URLSessionChallengeHandler handler) {
         if (challenge->previousFailureCount() == 0)
             handler(NSURLSessionAuthChallengeUseCredential,
                     URLCredential::credentialWithUser("user", "wrong", NSURLCredentialPersistenceNone));
@@ -121,10 +122,12 @@ TEST_F(URLSessionAuthenticationTest, DefaultHandlingUsesTheUserAndPasswordOfTheU
 
 TEST_F(URLSessionAuthenticationTest, SessionRemembersACredentialGivenForTheSession) {
     int answered = 0;
-    delegate->onChallenge = [&answered](const URLAuthenticationChallengePtr&, URLSessionChallengeHandler handler) {
+    delegate->onChallenge = [&answered](const URLAuthenticationChallengePtr&,
+                                        URLSessionChallengeHandler handler) {
         if (answered++ == 0)
-            handler(NSURLSessionAuthChallengeUseCredential,
-                    URLCredential::credentialWithUser("user", "secret", NSURLCredentialPersistenceForSession));
+            handler(
+                NSURLSessionAuthChallengeUseCredential,
+                URLCredential::credentialWithUser("user", "secret", NSURLCredentialPersistenceForSession));
         else
             handler(NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
     };

@@ -86,7 +86,8 @@ protected:
         int64_t errorCode() const { return error; }
     };
 
-    Fetched fetch(std::string_view path, NSURLRequestCachePolicy policy = NSURLRequestUseProtocolCachePolicy) {
+    Fetched fetch(std::string_view path,
+                  NSURLRequestCachePolicy policy = NSURLRequestUseProtocolCachePolicy) {
         URLRequest request(url(server, path), policy, 30);
         Completion done;
         session->dataTaskWithRequest(request, done.handler())->resume();
@@ -163,7 +164,8 @@ TEST_F(URLSessionCacheTest, DelegateCanDeclineStoringAndCachedRepliesAreNotOffer
     auto asking = URLSession::sessionWithConfiguration(isolatedConfiguration(), delegate, nullptr);
     asking->dataTaskWithURL(url(server, "/fresh"))->resume();
     ASSERT_TRUE(delegate->waitForCompletion());
-    EXPECT_FALSE(asking->configuration().URLCache()->cachedResponseForRequest(URLRequest(url(server, "/fresh"))));
+    EXPECT_FALSE(
+        asking->configuration().URLCache()->cachedResponseForRequest(URLRequest(url(server, "/fresh"))));
 
     auto accepting = std::make_shared<RecordingDelegate>();
     auto storing = URLSession::sessionWithConfiguration(isolatedConfiguration(), accepting, nullptr);

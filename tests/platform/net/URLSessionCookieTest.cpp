@@ -16,7 +16,9 @@ using namespace liveapp::test;
 
 namespace {
 
-URLPtr site(std::string_view text) { return URL::create(text); }
+URLPtr site(std::string_view text) {
+    return URL::create(text);
+}
 
 HTTPCookiePtr parse(std::string_view line, std::string_view from = "http://www.example.com/account/login") {
     return HTTPCookie::cookieFromSetCookieLine(line, site(from));
@@ -42,9 +44,9 @@ TEST(URLSessionCookieParsing, DomainAttributeMustContainTheHost) {
     EXPECT_EQ(parent->domain(), ".example.com");
     EXPECT_FALSE(parent->isHostOnly());
     EXPECT_FALSE(parse("a=1; Domain=other.com"));
-    EXPECT_FALSE(parse("a=1; Domain=api.example.com"));  // a sibling's subdomain
-    EXPECT_FALSE(parse("a=1; Domain=com"));              // a bare top-level name
-    EXPECT_FALSE(parse("a=1; Domain=le.com"));           // ends like the host, but is not a parent
+    EXPECT_FALSE(parse("a=1; Domain=api.example.com")); // a sibling's subdomain
+    EXPECT_FALSE(parse("a=1; Domain=com"));             // a bare top-level name
+    EXPECT_FALSE(parse("a=1; Domain=le.com"));          // ends like the host, but is not a parent
     EXPECT_TRUE(parse("a=1; Domain=localhost", "http://localhost/"));
 }
 
@@ -113,10 +115,11 @@ TEST(URLSessionCookieParsing, ResponseFieldsGiveEveryAcceptableCookie) {
 }
 
 TEST(URLSessionCookieParsing, PropertiesMakeACookie) {
-    auto cookie = HTTPCookie::cookieWithProperties(Value::dictionary({{NSHTTPCookieName, "n"},
-                                                                      {NSHTTPCookieValue, "v"},
-                                                                      {NSHTTPCookieOriginURL, "http://Host.test/x"},
-                                                                      {NSHTTPCookieMaximumAge, "60"}}));
+    auto cookie =
+        HTTPCookie::cookieWithProperties(Value::dictionary({{NSHTTPCookieName, "n"},
+                                                            {NSHTTPCookieValue, "v"},
+                                                            {NSHTTPCookieOriginURL, "http://Host.test/x"},
+                                                            {NSHTTPCookieMaximumAge, "60"}}));
     ASSERT_TRUE(cookie);
     EXPECT_EQ(cookie->domain(), "host.test");
     EXPECT_EQ(cookie->path(), "/");
@@ -171,7 +174,8 @@ TEST(URLSessionCookieJar, OneServerCannotCrowdOutTheRest) {
     auto jar = HTTPCookieStorage::create();
     jar->setCookie(HTTPCookie::cookieFromSetCookieLine("other=1", site("http://other.test/")));
     for (int i = 0; i < 500; ++i)
-        jar->setCookie(HTTPCookie::cookieFromSetCookieLine("c" + std::to_string(i) + "=1", site("http://flood.test/")));
+        jar->setCookie(
+            HTTPCookie::cookieFromSetCookieLine("c" + std::to_string(i) + "=1", site("http://flood.test/")));
     EXPECT_EQ(jar->cookiesForURL(site("http://flood.test/")).size(), 180u);
     EXPECT_EQ(jar->cookiesForURL(site("http://other.test/")).size(), 1u);
 }
@@ -186,7 +190,8 @@ TEST(URLSessionCookieJar, NeverPolicyStoresNothing) {
 class URLSessionCookieRoundTrip : public testing::Test {
 protected:
     void SetUp() override {
-        server.route("GET", "/login", HttpResponse::text(200, "welcome").setCookie("token=t0k3n; Path=/; HttpOnly"));
+        server.route("GET", "/login",
+                     HttpResponse::text(200, "welcome").setCookie("token=t0k3n; Path=/; HttpOnly"));
         server.routePrefix("GET", "/echo", [](const HttpRequest& request, HttpResponse& response) {
             response = HttpResponse::text(200, request.header("Cookie").value_or("(none)"));
         });
@@ -214,7 +219,8 @@ TEST_F(URLSessionCookieRoundTrip, CookieSetByOneReplyGoesOutWithLaterRequests) {
 
 TEST_F(URLSessionCookieRoundTrip, DefaultSessionsShareTheProcessWideJar) {
     auto first = URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
-    auto second = URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
+    auto second =
+        URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
     fetch(first, "/login");
     EXPECT_EQ(fetch(second, "/echo"), "token=t0k3n");
     EXPECT_EQ(fetch(URLSession::sharedSession(), "/echo"), "token=t0k3n");

@@ -156,7 +156,8 @@ TEST_F(URLSessionDataTaskTest, FieldsThatCouldSplitTheRequestAreNotSent) {
 
 TEST_F(URLSessionDataTaskTest, CompletionRunsOnTheChosenQueueInOrder) {
     server.route("GET", "/q", HttpResponse::text(200, "ok"));
-    auto mainSession = URLSession::sessionWithConfiguration(isolatedConfiguration(), nullptr, DispatchQueue::main());
+    auto mainSession =
+        URLSession::sessionWithConfiguration(isolatedConfiguration(), nullptr, DispatchQueue::main());
     Completion done;
     mainSession->dataTaskWithURL(url(server, "/q"), done.handler())->resume();
     ASSERT_TRUE(pumpMainLoopUntil([&] {

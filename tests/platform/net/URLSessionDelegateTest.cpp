@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace platform;
 using namespace liveapp::test;
@@ -113,7 +113,8 @@ TEST_F(URLSessionDelegateTest, CancelDuringTheBodyStopsThePiecesAndReportsOnce) 
 
 TEST_F(URLSessionDelegateTest, ReportsComeOnTheChosenQueue) {
     auto onMain = std::make_shared<RecordingDelegate>();
-    auto mainSession = URLSession::sessionWithConfiguration(isolatedConfiguration(), onMain, DispatchQueue::main());
+    auto mainSession =
+        URLSession::sessionWithConfiguration(isolatedConfiguration(), onMain, DispatchQueue::main());
     server.route("GET", "/a", HttpResponse::text(200, "x"));
     mainSession->dataTaskWithURL(url(server, "/a"))->resume();
     ASSERT_TRUE(pumpMainLoopUntil([&] { return onMain->kinds().size() == 3; }));

@@ -193,6 +193,14 @@ TEST_F(URLSessionErrorTest, NamesAreLookedUpThroughTheResolver) {
     EXPECT_EQ(done.body(), "by name");
     EXPECT_EQ(resolver->lookupCount("api.example.test"), 1u);
     EXPECT_EQ(server.requests().at(0).header("Host"), authority);
+
+    Completion mixedCase;
+    session
+        ->dataTaskWithURL(URL::create("http://API.Example.Test:" + std::to_string(server.port()) + "/named"),
+                          mixedCase.handler())
+        ->resume();
+    ASSERT_TRUE(mixedCase.wait());
+    EXPECT_EQ(mixedCase.body(), "by name");
 }
 
 TEST_F(URLSessionErrorTest, UnknownHostFailsWithCannotFindHost) {
@@ -217,7 +225,9 @@ TEST_F(URLSessionErrorTest, ResolverWithNoServerToAskMeansNotConnected) {
 
 TEST_F(URLSessionErrorTest, NothingListeningFailsWithCannotConnect) {
     Completion done;
-    session->dataTaskWithURL(URL::create("http://127.0.0.1:" + std::to_string(closedPort()) + "/x"), done.handler())
+    session
+        ->dataTaskWithURL(URL::create("http://127.0.0.1:" + std::to_string(closedPort()) + "/x"),
+                          done.handler())
         ->resume();
     ASSERT_TRUE(done.wait());
     EXPECT_EQ(done.errorCode(), NSURLErrorCannotConnectToHost);

@@ -116,10 +116,9 @@ void RecordingDelegate::URLSessionDidBecomeInvalidWithError(const URLSessionPtr&
     record({"invalid", {}, error, nullptr, nullptr, false, nullptr});
 }
 
-void RecordingDelegate::URLSessionTaskWillPerformHTTPRedirection(const URLSessionPtr&, const URLSessionTaskPtr&,
-                                                                 const HTTPURLResponsePtr& response,
-                                                                 URLRequest newRequest,
-                                                                 URLSessionRedirectHandler completionHandler) {
+void RecordingDelegate::URLSessionTaskWillPerformHTTPRedirection(
+    const URLSessionPtr&, const URLSessionTaskPtr&, const HTTPURLResponsePtr& response, URLRequest newRequest,
+    URLSessionRedirectHandler completionHandler) {
     record({"redirect", {}, nullptr, response, nullptr, false, nullptr});
     onRedirect(std::move(newRequest), std::move(completionHandler));
 }
@@ -136,7 +135,8 @@ void RecordingDelegate::URLSessionTaskDidCompleteWithError(const URLSessionPtr&,
     record({"complete", {}, error, nullptr, nullptr, false, nullptr});
 }
 
-void RecordingDelegate::URLSessionDataTaskDidReceiveResponse(const URLSessionPtr&, const URLSessionDataTaskPtr&,
+void RecordingDelegate::URLSessionDataTaskDidReceiveResponse(const URLSessionPtr&,
+                                                             const URLSessionDataTaskPtr&,
                                                              const URLResponsePtr& response,
                                                              URLSessionResponseHandler completionHandler) {
     record({"response", {}, nullptr, response, nullptr, false, nullptr});
@@ -148,10 +148,17 @@ void RecordingDelegate::URLSessionDataTaskDidReceiveData(const URLSessionPtr&, c
     record({"data", data, nullptr, nullptr, nullptr, false, nullptr});
 }
 
-void RecordingDelegate::URLSessionDataTaskWillCacheResponse(const URLSessionPtr&, const URLSessionDataTaskPtr&,
+void RecordingDelegate::URLSessionDataTaskWillCacheResponse(const URLSessionPtr&,
+                                                            const URLSessionDataTaskPtr&,
                                                             const CachedURLResponsePtr& proposedResponse,
                                                             URLSessionCacheHandler completionHandler) {
-    record({"cache", {}, nullptr, proposedResponse ? proposedResponse->response() : nullptr, nullptr, false, nullptr});
+    record({"cache",
+            {},
+            nullptr,
+            proposedResponse ? proposedResponse->response() : nullptr,
+            nullptr,
+            false,
+            nullptr});
     onCache(proposedResponse, std::move(completionHandler));
 }
 
@@ -160,8 +167,12 @@ void finishAndWait(const URLSessionPtr& session, const std::shared_ptr<Recording
     EXPECT_TRUE(delegate->waitFor("invalid"));
 }
 
-URLSessionConfiguration isolatedConfiguration() { return URLSessionConfiguration::ephemeralSessionConfiguration(); }
+URLSessionConfiguration isolatedConfiguration() {
+    return URLSessionConfiguration::ephemeralSessionConfiguration();
+}
 
-URLPtr url(const HttpServer& server, std::string_view path) { return URL::create(server.url(path)); }
+URLPtr url(const HttpServer& server, std::string_view path) {
+    return URL::create(server.url(path));
+}
 
 } // namespace liveapp::test

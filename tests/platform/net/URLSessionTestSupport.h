@@ -18,8 +18,8 @@
 namespace liveapp::test {
 
 // Waits on any thread until `predicate` holds; false after the deadline.
-bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds deadline = std::chrono::seconds(30));
-
+bool waitUntil(const std::function<bool()>& predicate,
+               std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
 // What a completion handler was called with, and on which thread.
 struct Completion {
@@ -56,7 +56,9 @@ public:
         handler(platform::NSURLSessionResponseAllow);
     };
     std::function<void(const platform::URLAuthenticationChallengePtr&, platform::URLSessionChallengeHandler)>
-        onChallenge = [](auto&, auto handler) { handler(platform::NSURLSessionAuthChallengePerformDefaultHandling, nullptr); };
+        onChallenge = [](auto&, auto handler) {
+            handler(platform::NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
+        };
     std::function<void(platform::URLRequest, platform::URLSessionRedirectHandler)> onRedirect =
         [](platform::URLRequest request, auto handler) { handler(std::move(request)); };
     std::function<void(const platform::CachedURLResponsePtr&, platform::URLSessionCacheHandler)> onCache =
@@ -65,17 +67,17 @@ public:
     std::vector<Event> events() const;
     std::vector<std::string> kinds() const;
     bool waitForCompletion(std::chrono::milliseconds deadline = std::chrono::seconds(30)) const;
-    bool waitFor(const std::string& kind, std::chrono::milliseconds deadline = std::chrono::seconds(30)) const;
+    bool waitFor(const std::string& kind,
+                 std::chrono::milliseconds deadline = std::chrono::seconds(30)) const;
     std::string body() const; // the data pieces joined
     size_t pieces() const;
 
     void URLSessionDidBecomeInvalidWithError(const platform::URLSessionPtr& session,
                                              const platform::ErrorPtr& error) override;
-    void URLSessionTaskWillPerformHTTPRedirection(const platform::URLSessionPtr& session,
-                                                  const platform::URLSessionTaskPtr& task,
-                                                  const platform::HTTPURLResponsePtr& response,
-                                                  platform::URLRequest newRequest,
-                                                  platform::URLSessionRedirectHandler completionHandler) override;
+    void URLSessionTaskWillPerformHTTPRedirection(
+        const platform::URLSessionPtr& session, const platform::URLSessionTaskPtr& task,
+        const platform::HTTPURLResponsePtr& response, platform::URLRequest newRequest,
+        platform::URLSessionRedirectHandler completionHandler) override;
     void URLSessionTaskDidReceiveChallenge(const platform::URLSessionPtr& session,
                                            const platform::URLSessionTaskPtr& task,
                                            const platform::URLAuthenticationChallengePtr& challenge,
@@ -105,7 +107,8 @@ private:
 
 // Invalidates a delegate session and waits until the delegate has heard so: nothing of the session
 // may still be running on a worker when the test (or the process) ends.
-void finishAndWait(const platform::URLSessionPtr& session, const std::shared_ptr<RecordingDelegate>& delegate);
+void finishAndWait(const platform::URLSessionPtr& session,
+                   const std::shared_ptr<RecordingDelegate>& delegate);
 
 // An ephemeral configuration (own cookies and cache), so tests do not see each other's state.
 platform::URLSessionConfiguration isolatedConfiguration();

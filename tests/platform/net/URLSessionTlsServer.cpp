@@ -38,7 +38,9 @@ void addExtension(X509* certificate, int nid, const char* value) {
 
 } // namespace
 
-TlsServer::TlsServer(std::string body) : m_body(std::move(body)), m_tls(std::make_unique<Tls>()) {
+TlsServer::TlsServer(std::string body)
+    : m_body(std::move(body))
+    , m_tls(std::make_unique<Tls>()) {
     m_tls->key = EVP_EC_gen("P-256");
     m_tls->certificate = X509_new();
     X509* certificate = m_tls->certificate;
@@ -48,8 +50,8 @@ TlsServer::TlsServer(std::string body) : m_body(std::move(body)), m_tls(std::mak
     X509_gmtime_adj(X509_getm_notAfter(certificate), 24 * 3600);
     X509_set_pubkey(certificate, m_tls->key);
     X509_NAME* name = X509_get_subject_name(certificate);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1,
-                               0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"),
+                               -1, -1, 0);
     X509_set_issuer_name(certificate, name);
     addExtension(certificate, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
     X509_sign(certificate, m_tls->key, EVP_sha256());
@@ -62,7 +64,8 @@ TlsServer::TlsServer(std::string body) : m_body(std::move(body)), m_tls(std::mak
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_listener, 16) != 0 ||
+    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_listener, 16) != 0 ||
         ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("the TLS test server cannot listen");
     m_port = ntohs(address.sin_port);

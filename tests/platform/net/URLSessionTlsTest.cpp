@@ -43,7 +43,8 @@ TEST_F(URLSessionTlsTest, ConfigurationSwitchAcceptsAnyCertificate) {
 }
 
 TEST_F(URLSessionTlsTest, DelegateThatAcceptsTheServerTrustGetsTheReply) {
-    delegate->onChallenge = [](const URLAuthenticationChallengePtr& challenge, URLSessionChallengeHandler handler) {
+    delegate->onChallenge = [](const URLAuthenticationChallengePtr& challenge,
+                               URLSessionChallengeHandler handler) {
         handler(NSURLSessionAuthChallengeUseCredential,
                 URLCredential::credentialForTrust(challenge->protectionSpace()->serverTrust()));
     };

@@ -1,0 +1,3 @@
+#include "sdk/api/iOS/LiveSessionDelegate.h"
+
+void LiveSessionDelegate::connectionStatusChanged(LiveSessionState) {}

@@ -1,0 +1,314 @@
+#include "sdk/librtmp/RTMPSession.h"
+
+#include "platform/runloop/Thread.h"
+#include "sdk/librtmp/DualStackConnect.h"
+#include "sdk/librtmp/OwnedFd.h"
+#include "sdk/librtmp/RTMPEndpoint.h"
+#include "sdk/librtmp/RTMPLog.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <librtmp/rtmp.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <vector>
+
+namespace livecore {
+
+namespace {
+
+constexpr int defaultTimeoutSeconds = 30;
+constexpr int metadataChannel = 0x04;
+
+struct RTMPDeleter {
+    void operator()(RTMP* rtmp) const {
+        RTMP_Close(rtmp);
+        RTMP_Free(rtmp);
+    }
+};
+
+// The library writes with plain send(): a peer that has gone would raise SIGPIPE and end the process.
+// Blocked on our own threads, it turns into EPIPE, which the library reports as a failed send.
+void blockBrokenPipeSignal() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+} // namespace
+
+struct RTMPSession::Core {
+    enum class Handshake { Pending, Done, Failed };
+
+    std::string url;
+    rtmp::StreamParameters parameters;
+    StateCallback callback;
+
+    // Only the connect thread, then (once the handshake is settled) only the send thread, uses these.
+    std::vector<char> urlCopy; // the library keeps pointers into the address it was given
+    std::unique_ptr<RTMP, RTMPDeleter> rtmp;
+    bool failed{false};
+
+    rtmp::OwnedFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    std::atomic<bool> aborted{false};
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    Handshake handshake{Handshake::Pending};
+    // A second descriptor of the library's socket, so that a stop can shut the connection down while a
+    // thread is blocked on it without ever touching a descriptor number the library has closed.
+    rtmp::OwnedFd abortHandle;
+    bool published{false};
+
+    void report(State state, const std::string& reason = {}) {
+        if (callback)
+            callback(state, reason);
+    }
+
+    void fail(const std::string& reason) {
+        if (failed || aborted.load())
+            return;
+        failed = true;
+        report(State::Error, reason);
+    }
+
+    void abort() {
+        aborted = true;
+        uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(wake.get(), &one, sizeof(one));
+        std::lock_guard lock(mutex);
+        // Once published, the send thread sees the wake-up and closes the stream properly instead.
+        if (abortHandle && !published)
+            ::shutdown(abortHandle.get(), SHUT_RDWR);
+        changed.notify_all();
+    }
+
+    bool connect(std::string& reason);
+    void publishAndServe();
+    bool sendMetadata();
+    void serve();
+    void closeConnection();
+};
+
+bool RTMPSession::Core::connect(std::string& reason) {
+    auto endpoint = rtmp::parseRTMPEndpoint(url);
+    if (!endpoint) {
+        reason = "not an rtmp:// address: " + url;
+        return false;
+    }
+    rtmp.reset(RTMP_Alloc());
+    if (!rtmp) {
+        reason = "out of memory";
+        return false;
+    }
+    RTMP_Init(rtmp.get());
+    urlCopy.assign(url.begin(), url.end());
+    urlCopy.push_back('\0');
+    if (!RTMP_SetupURL(rtmp.get(), urlCopy.data())) {
+        reason = "unusable publish address: " + url;
+        return false;
+    }
+    RTMP_EnableWrite(rtmp.get());
+
+    int timeoutSeconds = rtmp->Link.timeout > 0 ? rtmp->Link.timeout : defaultTimeoutSeconds;
+    auto connection = rtmp::connectDualStack(endpoint->host, endpoint->port, wake.get(),
+                                             std::chrono::seconds(timeoutSeconds));
+    if (!connection.socket) {
+        reason = connection.error;
+        return false;
+    }
+    int socket = connection.socket.get();
+    {
+        std::lock_guard lock(mutex);
+        if (aborted)
+            return false;
+        abortHandle.reset(::fcntl(socket, F_DUPFD_CLOEXEC, 0));
+    }
+    // What the library's own connect would have set: time-outs on every blocking read and write, and
+    // no batching of small messages.
+    timeval timeout{timeoutSeconds, 0};
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
+    int on = 1;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+
+    rtmp->m_sb.sb_socket = connection.socket.release();
+    if (!RTMP_Connect1(rtmp.get(), nullptr)) {
+        reason = "RTMP handshake failed";
+        return false;
+    }
+    return true;
+}
+
+void RTMPSession::Core::publishAndServe() {
+    if (!RTMP_ConnectStream(rtmp.get(), 0)) {
+        fail("the server refused to publish the stream");
+        return;
+    }
+    {
+        std::lock_guard lock(mutex);
+        published = true;
+    }
+    if (aborted)
+        return;
+    if (!sendMetadata()) {
+        fail("sending the stream metadata failed");
+        return;
+    }
+    report(State::SessionStarted);
+    serve();
+}
+
+bool RTMPSession::Core::sendMetadata() {
+    auto body = rtmp::streamMetadataMessage(parameters);
+    RTMPPacket packet;
+    std::memset(&packet, 0, sizeof(packet));
+    if (!RTMPPacket_Alloc(&packet, static_cast<uint32_t>(body.size())))
+        return false;
+    packet.m_packetType = RTMP_PACKET_TYPE_INFO;
+    packet.m_nChannel = metadataChannel;
+    packet.m_headerType = RTMP_PACKET_SIZE_LARGE;
+    packet.m_nTimeStamp = 0;
+    packet.m_hasAbsTimestamp = 0;
+    packet.m_nInfoField2 = rtmp->m_stream_id;
+    packet.m_nBodySize = static_cast<uint32_t>(body.size());
+    std::memcpy(packet.m_body, body.data(), body.size());
+    bool sent = RTMP_SendPacket(rtmp.get(), &packet, 0) != 0;
+    RTMPPacket_Free(&packet);
+    return sent;
+}
+
+// Reads whatever the server sends while we publish, so that acknowledgements and pings are answered and
+// a closed or reset connection is seen as soon as it happens rather than at the next media send.
+void RTMPSession::Core::serve() {
+    RTMPPacket packet;
+    std::memset(&packet, 0, sizeof(packet));
+    int socket = abortHandle.get();
+    while (!aborted) {
+        if (rtmp->m_sb.sb_size <= 0) {
+            pollfd watched[2] = {{socket, POLLIN, 0}, {wake.get(), POLLIN, 0}};
+            int ready = ::poll(watched, 2, -1);
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail(std::string("poll: ") + std::strerror(errno));
+                break;
+            }
+            if (watched[1].revents & POLLIN)
+                break;
+            if (!(watched[0].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+        }
+        if (!RTMP_ReadPacket(rtmp.get(), &packet)) {
+            fail("the server closed the connection");
+            break;
+        }
+        if (RTMPPacket_IsReady(&packet) && packet.m_body) {
+            RTMP_ClientPacket(rtmp.get(), &packet);
+            RTMPPacket_Free(&packet);
+        }
+        if (!RTMP_IsConnected(rtmp.get())) {
+            fail("the connection was closed");
+            break;
+        }
+    }
+    RTMPPacket_Free(&packet);
+}
+
+void RTMPSession::Core::closeConnection() {
+    if (rtmp)
+        RTMP_Close(rtmp.get());
+    std::lock_guard lock(mutex);
+    published = false;
+    abortHandle.reset();
+}
+
+std::shared_ptr<RTMPSession> RTMPSession::create(std::string url, rtmp::StreamParameters parameters,
+                                                 StateCallback callback) {
+    auto core = std::make_shared<Core>();
+    core->url = std::move(url);
+    core->parameters = parameters;
+    core->callback = std::move(callback);
+    return std::make_shared<RTMPSession>(PrivateTag{}, std::move(core));
+}
+
+RTMPSession::RTMPSession(PrivateTag, std::shared_ptr<Core> core)
+    : m_core(std::move(core)) {}
+
+RTMPSession::~RTMPSession() {
+    stop();
+}
+
+const std::string& RTMPSession::url() const {
+    return m_core->url;
+}
+
+void RTMPSession::start() {
+    std::lock_guard lock(m_mutex);
+    if (m_started || m_stopped)
+        return;
+    m_started = true;
+    rtmp::installRTMPLogging();
+
+    m_connectThread = platform::Thread::create("com.marvane.rtmp.connect", [core = m_core] {
+        blockBrokenPipeSignal();
+        core->report(State::Connecting);
+        std::string reason;
+        bool connected = core->connect(reason);
+        if (connected)
+            core->report(State::Connected);
+        else
+            core->fail(reason);
+        {
+            std::lock_guard lock(core->mutex);
+            core->handshake = connected ? Core::Handshake::Done : Core::Handshake::Failed;
+        }
+        core->changed.notify_all();
+    });
+    m_sendThread = platform::Thread::create("com.marvane.rtmp.send", [core = m_core] {
+        blockBrokenPipeSignal();
+        Core::Handshake handshake;
+        {
+            // The connect thread always settles the handshake, an aborted one too, and until it has the
+            // library's handle is its alone.
+            std::unique_lock lock(core->mutex);
+            core->changed.wait(lock, [&] { return core->handshake != Core::Handshake::Pending; });
+            handshake = core->handshake;
+        }
+        if (handshake == Core::Handshake::Done && !core->aborted)
+            core->publishAndServe();
+        core->closeConnection();
+    });
+    m_connectThread->start();
+    m_sendThread->start();
+}
+
+void RTMPSession::stop() {
+    std::shared_ptr<platform::Thread> connectThread;
+    std::shared_ptr<platform::Thread> sendThread;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopped)
+            return;
+        m_stopped = true;
+        connectThread = std::move(m_connectThread);
+        sendThread = std::move(m_sendThread);
+    }
+    m_core->abort();
+    if (connectThread)
+        connectThread->join();
+    if (sendThread)
+        sendThread->join();
+}
+
+} // namespace livecore

@@ -1,0 +1,57 @@
+#pragma once
+// The RTMP output: publishes one stream to an ingest server through the RTMP client library. The
+// connect thread resolves the ingest host, connects over IPv4 or IPv6 (DualStackConnect.h) and runs
+// the handshake; the send thread then connects the stream (publish), sends the stream metadata once
+// and keeps servicing the connection (acknowledgements, pings) so that a server that goes away is
+// noticed at once.
+//
+// Promises: the state callback runs on those threads, in order: Connecting, Connected,
+// SessionStarted, or Error once at the first failure (address, lookup, connect, handshake, publish
+// refused, send, server gone), after which both threads end. It never reconnects. stop() aborts
+// whatever is under way, a connect or handshake too, and waits for both threads: nothing is
+// reported for what the stop itself interrupted, and no callback runs once stop() has returned. The
+// destructor stops. Must not be stopped or destroyed from its own callback.
+
+#include "sdk/librtmp/StreamMetadata.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace platform {
+class Thread;
+}
+
+namespace livecore {
+
+class RTMPSession {
+    struct PrivateTag {};
+
+public:
+    enum class State { Connecting, Connected, SessionStarted, Error };
+    using StateCallback = std::function<void(State state, const std::string& reason)>;
+
+    static std::shared_ptr<RTMPSession> create(std::string url, rtmp::StreamParameters parameters,
+                                               StateCallback callback);
+    ~RTMPSession();
+    RTMPSession(const RTMPSession&) = delete;
+    RTMPSession& operator=(const RTMPSession&) = delete;
+
+    const std::string& url() const;
+    void start(); // once; later calls and calls after stop() do nothing
+    void stop();  // idempotent
+
+    struct Core;
+    RTMPSession(PrivateTag, std::shared_ptr<Core> core);
+
+private:
+    std::shared_ptr<Core> m_core;
+    std::mutex m_mutex;
+    bool m_started{false};
+    bool m_stopped{false};
+    std::shared_ptr<platform::Thread> m_connectThread;
+    std::shared_ptr<platform::Thread> m_sendThread;
+};
+
+} // namespace livecore

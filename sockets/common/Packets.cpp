@@ -1,0 +1,151 @@
+#include "sockets/common/Packets.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace sockets {
+
+namespace {
+
+uint64_t saturatingSub(uint64_t a, uint64_t b) {
+    return a > b ? a - b : 0;
+}
+
+} // namespace
+
+ReadPacket::ReadPacket(std::shared_ptr<platform::MutableData> callerBuffer, uint64_t startOffset,
+                       uint64_t maxLength, double timeout, uint64_t readLength,
+                       std::optional<platform::Data> terminator, int64_t tag)
+    : maxLength(maxLength)
+    , timeout(timeout)
+    , readLength(readLength)
+    , tag(tag)
+    , m_term(std::move(terminator)) {
+    if (callerBuffer) {
+        buffer = std::move(callerBuffer);
+        this->startOffset = startOffset;
+        bufferOwner = false;
+        originalBufferLength = buffer->length();
+    } else {
+        buffer = std::make_shared<platform::MutableData>(static_cast<size_t>(readLength));
+        this->startOffset = 0;
+        bufferOwner = true;
+        originalBufferLength = 0;
+    }
+}
+
+void ReadPacket::ensureCapacityForAdditionalDataOfLength(uint64_t length) {
+    uint64_t needed = startOffset + bytesDone + length;
+    if (buffer->length() < needed)
+        buffer->setLength(static_cast<size_t>(needed));
+}
+
+uint64_t ReadPacket::optimalReadLengthWithDefault(uint64_t defaultLength, bool* shouldPreBuffer) const {
+    uint64_t result;
+    if (readLength > 0) {
+        result = std::min(saturatingSub(readLength, bytesDone), defaultLength);
+        if (shouldPreBuffer)
+            *shouldPreBuffer = false;
+        return result;
+    }
+    result = defaultLength;
+    if (maxLength > 0)
+        result = std::min(saturatingSub(maxLength, bytesDone), defaultLength);
+    if (shouldPreBuffer)
+        *shouldPreBuffer = saturatingSub(buffer->length(), startOffset + bytesDone) < result;
+    return result;
+}
+
+uint64_t ReadPacket::readLengthForNonTermWithHint(uint64_t bytesAvailable) const {
+    if (readLength > 0)
+        return std::min(saturatingSub(readLength, bytesDone), bytesAvailable);
+    if (maxLength > 0)
+        return std::min(saturatingSub(maxLength, bytesDone), bytesAvailable);
+    return bytesAvailable;
+}
+
+uint64_t ReadPacket::readLengthForTermWithHint(uint64_t bytesAvailable, bool* shouldPreBuffer) const {
+    uint64_t result = bytesAvailable;
+    if (maxLength > 0)
+        result = std::min(saturatingSub(maxLength, bytesDone), bytesAvailable);
+    if (shouldPreBuffer)
+        *shouldPreBuffer = saturatingSub(buffer->length(), startOffset + bytesDone) < result;
+    return result;
+}
+
+uint64_t ReadPacket::readLengthForTermWithPreBuffer(const PreBuffer& preBuffer, bool* found) const {
+    const uint64_t termLength = m_term ? m_term->length() : 0;
+    const uint64_t preBufferLength = preBuffer.availableBytes();
+    if (termLength == 0 || bytesDone + preBufferLength < termLength)
+        return preBufferLength;
+
+    uint64_t maxPreBufferLength = preBufferLength;
+    if (maxLength > 0)
+        maxPreBufferLength = std::min(preBufferLength, saturatingSub(maxLength, bytesDone));
+
+    const uint8_t* term = m_term->bytes();
+    // The terminator may start in the last bytes the packet already holds and end in the pre-buffer.
+    uint64_t bufLen = std::min(bytesDone, termLength - 1);
+    const uint8_t* buf = buffer->bytes() + startOffset + bytesDone - bufLen;
+    const uint8_t* readStart = preBuffer.readBuffer();
+    const uint8_t* pre = readStart;
+    uint64_t preLen = termLength - bufLen;
+
+    uint64_t result = maxPreBufferLength;
+    bool foundTerm = false;
+    uint64_t loopCount =
+        bufLen + maxPreBufferLength >= termLength ? bufLen + maxPreBufferLength - termLength + 1 : 0;
+
+    // One scratch area of terminator length for the comparisons that straddle the two buffers.
+    uint8_t stackScratch[64];
+    std::vector<uint8_t> heapScratch;
+    uint8_t* scratch = stackScratch;
+    if (termLength > sizeof stackScratch) {
+        heapScratch.resize(termLength);
+        scratch = heapScratch.data();
+    }
+
+    for (uint64_t i = 0; i < loopCount; ++i) {
+        if (bufLen > 0) {
+            std::memcpy(scratch, buf, bufLen);
+            std::memcpy(scratch + bufLen, pre, preLen);
+            if (std::memcmp(scratch, term, termLength) == 0) {
+                result = preLen;
+                foundTerm = true;
+                break;
+            }
+            ++buf;
+            --bufLen;
+            ++preLen;
+        } else {
+            if (std::memcmp(pre, term, termLength) == 0) {
+                result = static_cast<uint64_t>(pre - readStart) + termLength;
+                foundTerm = true;
+                break;
+            }
+            ++pre;
+        }
+    }
+
+    if (found)
+        *found = foundTerm;
+    return result;
+}
+
+int64_t ReadPacket::searchForTermAfterPreBuffering(int64_t length) const {
+    if (!m_term || m_term->empty() || length < 0)
+        return -1;
+    const uint64_t termLength = m_term->length();
+    const uint64_t end = bytesDone + static_cast<uint64_t>(length);
+    const uint8_t* base = buffer->bytes() + startOffset;
+    uint64_t i = bytesDone < termLength ? 0 : bytesDone + 1 - termLength;
+    while (i + termLength <= end) {
+        if (std::memcmp(base + i, m_term->bytes(), termLength) == 0)
+            return static_cast<int64_t>(end - (i + termLength));
+        ++i;
+    }
+    return -1;
+}
+
+} // namespace sockets

@@ -1,0 +1,220 @@
+// The single teardown path, the disconnect operations built on it, and the socket's error objects.
+#include "sockets/common/SocketErrors.h"
+#include "sockets/queue/QueueSocket.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kStringTable = "QueueSocket";
+
+platform::ErrorPtr socketError(QueueSocketError code, const char* key, const char* defaultText) {
+    return sockets::makeError(QueueSocketErrorDomain, code,
+                              sockets::localizedText(key, defaultText, kStringTable));
+}
+
+} // namespace
+
+// ---- Disconnecting ----
+
+void QueueSocket::disconnect() {
+    runOnSocketQueue([this] {
+        if (m_flags & FlagStarted)
+            closeWithError(nullptr);
+    });
+}
+
+void QueueSocket::disconnectAfterReading() {
+    m_socketQueue->async([socket = self()] {
+        if (socket->m_flags & FlagStarted) {
+            socket->m_flags |= FlagForbidRequests | FlagCloseAfterReads;
+            socket->maybeClose();
+        }
+    });
+}
+
+void QueueSocket::disconnectAfterWriting() {
+    m_socketQueue->async([socket = self()] {
+        if (socket->m_flags & FlagStarted) {
+            socket->m_flags |= FlagForbidRequests | FlagCloseAfterWrites;
+            socket->maybeClose();
+        }
+    });
+}
+
+void QueueSocket::disconnectAfterReadingAndWriting() {
+    m_socketQueue->async([socket = self()] {
+        if (socket->m_flags & FlagStarted) {
+            socket->m_flags |= FlagForbidRequests | FlagCloseAfterReads | FlagCloseAfterWrites;
+            socket->maybeClose();
+        }
+    });
+}
+
+void QueueSocket::maybeClose() {
+    bool readsDrained = m_readQueue.empty() && !m_currentRead;
+    bool writesDrained = m_writeQueue.empty() && !m_currentWrite;
+    if (m_flags & FlagCloseAfterReads) {
+        if (!readsDrained)
+            return;
+        if ((m_flags & FlagCloseAfterWrites) && !writesDrained)
+            return;
+        closeWithError(nullptr);
+    } else if (m_flags & FlagCloseAfterWrites) {
+        if (!writesDrained)
+            return;
+        closeWithError(nullptr);
+    }
+}
+
+void QueueSocket::closeWithError(const platform::ErrorPtr& error) {
+    // Advances stateIndex, so every late lookup, connect or trust answer is dropped.
+    endConnectTimeout();
+
+    if (m_currentRead)
+        endCurrentRead();
+    if (m_currentWrite)
+        endCurrentWrite();
+    m_readQueue.clear();
+    m_writeQueue.clear();
+    m_preBuffer->reset();
+
+    if (m_readStream || m_writeStream) {
+        removeStreamsFromRunLoop();
+        if (m_readStream) {
+            m_readStream->setClient(platform::kCFStreamEventNone, {});
+            m_readStream->close();
+            m_readStream.reset();
+        }
+        if (m_writeStream) {
+            m_writeStream->setClient(platform::kCFStreamEventNone, {});
+            m_writeStream->close();
+            m_writeStream.reset();
+        }
+    }
+
+    if (m_sslPreBuffer)
+        m_sslPreBuffer->reset();
+    m_lastSSLHandshakeError = 0;
+    m_sslErrCode = 0;
+    if (m_sslContext) {
+        m_sslContext->close();
+        m_sslContext.reset();
+    }
+
+    if (!m_accept4Source && !m_accept6Source && !m_acceptUNSource && !m_readSource && !m_writeSource) {
+        if (m_socket4FD != -1) {
+            ::close(m_socket4FD);
+            m_socket4FD = -1;
+        }
+        if (m_socket6FD != -1) {
+            ::close(m_socket6FD);
+            m_socket6FD = -1;
+        }
+        if (m_socketUN != -1) {
+            ::close(m_socketUN);
+            m_socketUN = -1;
+            if (m_socketUrl) {
+                ::unlink(m_socketUrl->path().c_str());
+                m_socketUrl.reset();
+            }
+        }
+    } else {
+        // The sources' cancel handlers close the descriptors, once each, after their last event.
+        if (m_accept4Source) {
+            m_accept4Source->cancel();
+            m_accept4Source.reset();
+        }
+        if (m_accept6Source) {
+            m_accept6Source->cancel();
+            m_accept6Source.reset();
+        }
+        if (m_acceptUNSource) {
+            m_acceptUNSource->cancel();
+            m_acceptUNSource.reset();
+        }
+        if (m_readSource) {
+            m_readSource->cancel();
+            // A suspended source never runs its cancel handler.
+            resumeReadSource();
+            m_readSource.reset();
+        }
+        if (m_writeSource) {
+            m_writeSource->cancel();
+            resumeWriteSource();
+            m_writeSource.reset();
+        }
+        m_socket4FD = -1;
+        m_socket6FD = -1;
+        m_socketUN = -1;
+    }
+
+    m_socketFDBytesAvailable = 0;
+    uint32_t oldFlags = m_flags;
+    m_flags = 0;
+    m_sslWriteCachedLength = 0;
+
+    if (oldFlags & FlagStarted) {
+        // While the socket is being destroyed there is no socket to hand out.
+        QueueSocketPtr sock = (oldFlags & FlagDeallocating) ? nullptr : self();
+        notifyDelegate("socketDidDisconnect:withError:",
+                       [sock, error](const QueueSocketDelegatePtr& delegate) {
+                           delegate->socketDidDisconnect(sock, error);
+                       });
+    }
+}
+
+// ---- Errors ----
+
+platform::ErrorPtr QueueSocket::badConfigError(const std::string& errMsg) {
+    return sockets::makeError(QueueSocketErrorDomain, QueueSocketBadConfigError, errMsg);
+}
+
+platform::ErrorPtr QueueSocket::badParamError(const std::string& errMsg) {
+    return sockets::makeError(QueueSocketErrorDomain, QueueSocketBadParamError, errMsg);
+}
+
+platform::ErrorPtr QueueSocket::gaiError(int gai_error) {
+    return sockets::gaiError(gai_error);
+}
+
+platform::ErrorPtr QueueSocket::errnoErrorWithReason(const std::string& reason) {
+    return sockets::errnoError(errno, reason);
+}
+
+platform::ErrorPtr QueueSocket::errnoError() {
+    return sockets::errnoError(errno);
+}
+
+platform::ErrorPtr QueueSocket::sslError(platform::OSStatus ssl_error) {
+    return sockets::sslError(ssl_error);
+}
+
+platform::ErrorPtr QueueSocket::connectTimeoutError() {
+    return socketError(QueueSocketConnectTimeoutError, "QueueSocketConnectTimeoutError",
+                       "Attempt to connect to host timed out");
+}
+
+platform::ErrorPtr QueueSocket::readMaxedOutError() {
+    return socketError(QueueSocketReadMaxedOutError, "QueueSocketReadMaxedOutError",
+                       "Read operation reached set maximum length");
+}
+
+platform::ErrorPtr QueueSocket::readTimeoutError() {
+    return socketError(QueueSocketReadTimeoutError, "QueueSocketReadTimeoutError",
+                       "Read operation timed out");
+}
+
+platform::ErrorPtr QueueSocket::writeTimeoutError() {
+    return socketError(QueueSocketWriteTimeoutError, "QueueSocketWriteTimeoutError",
+                       "Write operation timed out");
+}
+
+platform::ErrorPtr QueueSocket::connectionClosedError() {
+    return socketError(QueueSocketClosedError, "QueueSocketClosedError", "Socket closed by remote peer");
+}
+
+platform::ErrorPtr QueueSocket::otherError(const std::string& errMsg) {
+    return sockets::makeError(QueueSocketErrorDomain, QueueSocketOtherError, errMsg);
+}

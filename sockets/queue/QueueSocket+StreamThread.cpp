@@ -1,0 +1,251 @@
+// The stream pair over a connected descriptor and the one thread whose run loop delivers the events of
+// every socket's pair. The thread starts with the first pair scheduled and ends 30 seconds after the
+// last one is unscheduled, so a socket that reconnects within that time finds it still running.
+#include "platform/foundation/Immortal.h"
+#include "platform/runloop/Thread.h"
+#include "sockets/queue/QueueSocket.h"
+
+#include <chrono>
+
+using platform::ReadStream;
+using platform::StreamEventType;
+using platform::WriteStream;
+
+namespace {
+
+constexpr auto kStreamThreadLinger = std::chrono::seconds(30);
+
+// Process-wide; only ever touched on the setup queue.
+struct StreamThreadState {
+    std::shared_ptr<platform::DispatchQueue> setupQueue =
+        platform::DispatchQueue::create("QueueSocket-CFStreamThreadSetup");
+    uint64_t useCount{0};
+    std::shared_ptr<platform::Thread> thread;
+};
+
+StreamThreadState& streamThreadState() {
+    // Never destroyed: a delayed release may still run on the setup queue while the process exits.
+    static platform::detail::Immortal<StreamThreadState> state;
+    return state.get();
+}
+
+std::shared_ptr<platform::Thread> startStreamThreadIfNeeded() {
+    auto& state = streamThreadState();
+    std::shared_ptr<platform::Thread> thread;
+    state.setupQueue->sync([&] {
+        if (state.useCount++ == 0) {
+            // The default body runs the thread's loop until the thread is cancelled.
+            state.thread = platform::Thread::create("QueueSocket-CFStream");
+            state.thread->start();
+        }
+        thread = state.thread;
+    });
+    return thread;
+}
+
+// The running stream thread; only asked while the caller holds a use of it.
+std::shared_ptr<platform::Thread> currentStreamThread() {
+    auto& state = streamThreadState();
+    std::shared_ptr<platform::Thread> thread;
+    state.setupQueue->sync([&] { thread = state.thread; });
+    return thread;
+}
+
+void stopStreamThreadIfNeeded() {
+    // Deferred, so that sockets closing and reconnecting in a burst keep one thread.
+    auto& state = streamThreadState();
+    state.setupQueue->after(kStreamThreadLinger, [&state] {
+        if (state.useCount == 0)
+            return;
+        if (--state.useCount == 0) {
+            state.thread->cancel(); // also wakes its loop, which then sees the cancellation
+            state.thread.reset();
+        }
+    });
+}
+
+} // namespace
+
+bool QueueSocket::createReadAndWriteStream() {
+    if (m_readStream || m_writeStream)
+        return true;
+
+    int socketFD = m_socket4FD != -1 ? m_socket4FD : m_socket6FD != -1 ? m_socket6FD : m_socketUN;
+    if (socketFD == -1 || !(m_flags & FlagConnected))
+        return false;
+
+    // The descriptor stays the socket's: only the close closes it.
+    auto pair = platform::SocketStreamPair::createWithSocket(socketFD);
+    if (pair.readStream)
+        pair.readStream->setProperty(platform::kCFStreamPropertyShouldCloseNativeSocket, false);
+    if (pair.writeStream)
+        pair.writeStream->setProperty(platform::kCFStreamPropertyShouldCloseNativeSocket, false);
+    if (!pair.readStream || !pair.writeStream) {
+        if (pair.readStream)
+            pair.readStream->close();
+        if (pair.writeStream)
+            pair.writeStream->close();
+        return false;
+    }
+    m_readStream = std::move(pair.readStream);
+    m_writeStream = std::move(pair.writeStream);
+    return true;
+}
+
+bool QueueSocket::registerForStreamCallbacksIncludingReadWrite(bool includeReadWrite) {
+    if (!m_readStream || !m_writeStream)
+        return false;
+
+    // Events arrive on the stream thread and are moved to the socket queue; there each one first checks
+    // that its stream is still the socket's, so events of a closed or replaced pair are dropped.
+    auto weak = weakSelf();
+    auto socketQueue = m_socketQueue;
+
+    StreamEventType readEvents =
+        platform::kCFStreamEventErrorOccurred | platform::kCFStreamEventEndEncountered;
+    if (includeReadWrite)
+        readEvents |= platform::kCFStreamEventHasBytesAvailable;
+    bool readRegistered =
+        m_readStream->setClient(readEvents, [weak, socketQueue](ReadStream& stream, StreamEventType type) {
+            std::weak_ptr<platform::Object> which = stream.shared_from_this();
+            if (type == platform::kCFStreamEventHasBytesAvailable) {
+                socketQueue->async([weak, which] {
+                    auto strongSelf = weak.lock();
+                    if (!strongSelf || !strongSelf->isCurrentStream(which))
+                        return;
+                    uint32_t starting = FlagStartingReadTLS | FlagStartingWriteTLS;
+                    if ((strongSelf->m_flags & starting) != starting) {
+                        strongSelf->m_flags |= FlagSecureBytesAvailable;
+                        strongSelf->doReadData();
+                    } else if (strongSelf->m_readStream->hasBytesAvailable()) {
+                        // The first bytes after the TLS settings tell that the handshake is through.
+                        strongSelf->m_flags |= FlagSecureBytesAvailable;
+                        strongSelf->cf_finishSSLHandshake();
+                    }
+                });
+                return;
+            }
+            platform::ErrorPtr error = stream.copyError();
+            bool endOfStream = type == platform::kCFStreamEventEndEncountered;
+            socketQueue->async([weak, which, error, endOfStream] {
+                auto strongSelf = weak.lock();
+                if (!strongSelf || !strongSelf->isCurrentStream(which))
+                    return;
+                strongSelf->streamDidFail(error, endOfStream);
+            });
+        });
+
+    StreamEventType writeEvents =
+        platform::kCFStreamEventErrorOccurred | platform::kCFStreamEventEndEncountered;
+    if (includeReadWrite)
+        writeEvents |= platform::kCFStreamEventCanAcceptBytes;
+    bool writeRegistered =
+        m_writeStream->setClient(writeEvents, [weak, socketQueue](WriteStream& stream, StreamEventType type) {
+            std::weak_ptr<platform::Object> which = stream.shared_from_this();
+            if (type == platform::kCFStreamEventCanAcceptBytes) {
+                socketQueue->async([weak, which] {
+                    auto strongSelf = weak.lock();
+                    if (!strongSelf || !strongSelf->isCurrentStream(which))
+                        return;
+                    uint32_t starting = FlagStartingReadTLS | FlagStartingWriteTLS;
+                    if ((strongSelf->m_flags & starting) != starting) {
+                        strongSelf->m_flags |= FlagCanAcceptBytes;
+                        strongSelf->doWriteData();
+                    } else if (strongSelf->m_writeStream->canAcceptBytes()) {
+                        strongSelf->m_flags |= FlagCanAcceptBytes;
+                        strongSelf->cf_finishSSLHandshake();
+                    }
+                });
+                return;
+            }
+            platform::ErrorPtr error = stream.copyError();
+            bool endOfStream = type == platform::kCFStreamEventEndEncountered;
+            socketQueue->async([weak, which, error, endOfStream] {
+                auto strongSelf = weak.lock();
+                if (!strongSelf || !strongSelf->isCurrentStream(which))
+                    return;
+                strongSelf->streamDidFail(error, endOfStream);
+            });
+        });
+
+    return readRegistered && writeRegistered;
+}
+
+bool QueueSocket::isCurrentStream(const std::weak_ptr<platform::Object>& stream) const {
+    auto locked = stream.lock();
+    if (!locked)
+        return false;
+    return locked.get() == static_cast<platform::Object*>(m_readStream.get()) ||
+           locked.get() == static_cast<platform::Object*>(m_writeStream.get());
+}
+
+void QueueSocket::streamDidFail(const platform::ErrorPtr& streamError, bool endOfStream) {
+    // While TLS does not run inside the pair, the descriptor and its sources carry the traffic, and the
+    // read engine judges an end of stream (bytes still buffered, a half-closed connection kept open).
+    if (endOfStream && !(m_flags & FlagTLSByCFStream))
+        return;
+    platform::ErrorPtr error = streamError;
+    if (!error && endOfStream)
+        error = connectionClosedError();
+    uint32_t starting = FlagStartingReadTLS | FlagStartingWriteTLS;
+    if ((m_flags & starting) == starting)
+        cf_abortSSLHandshake(error);
+    else
+        closeWithError(error);
+}
+
+bool QueueSocket::addStreamsToRunLoop() {
+    if (m_flags & FlagStreamsScheduled)
+        return true;
+    auto thread = startStreamThreadIfNeeded();
+    auto readStream = m_readStream;
+    auto writeStream = m_writeStream;
+    bool scheduled =
+        thread && thread->perform(
+                      [readStream, writeStream] {
+                          auto loop = platform::RunLoop::current();
+                          if (readStream)
+                              readStream->scheduleWithRunLoop(loop, platform::RunLoop::defaultMode);
+                          if (writeStream)
+                              writeStream->scheduleWithRunLoop(loop, platform::RunLoop::defaultMode);
+                      },
+                      true);
+    if (!scheduled) {
+        stopStreamThreadIfNeeded();
+        return false;
+    }
+    m_flags |= FlagStreamsScheduled;
+    return true;
+}
+
+void QueueSocket::removeStreamsFromRunLoop() {
+    if (!(m_flags & FlagStreamsScheduled))
+        return;
+    auto readStream = m_readStream;
+    auto writeStream = m_writeStream;
+    // This socket's use keeps the thread running until the deferred release below.
+    if (auto thread = currentStreamThread()) {
+        thread->perform(
+            [readStream, writeStream] {
+                auto loop = platform::RunLoop::current();
+                if (readStream)
+                    readStream->unscheduleFromRunLoop(loop, platform::RunLoop::defaultMode);
+                if (writeStream)
+                    writeStream->unscheduleFromRunLoop(loop, platform::RunLoop::defaultMode);
+            },
+            true);
+    }
+    stopStreamThreadIfNeeded();
+    m_flags &= ~FlagStreamsScheduled;
+}
+
+bool QueueSocket::openStreams() {
+    if (!m_readStream || !m_writeStream)
+        return false;
+    if (m_readStream->status() != platform::kCFStreamStatusNotOpen &&
+        m_writeStream->status() != platform::kCFStreamStatusNotOpen)
+        return true;
+    bool readOpened = m_readStream->open();
+    bool writeOpened = m_writeStream->open();
+    return readOpened && writeOpened;
+}

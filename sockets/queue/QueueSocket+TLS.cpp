@@ -1,0 +1,482 @@
+// Upgrading a connection to TLS: the marker queued behind every earlier read and write, the start-up of
+// the TLS engine over the socket's own descriptor (the usual path) or of the stream pair's TLS, the
+// engine's transport functions, and the handshake with the delegate's optional trust verdict.
+#include "platform/security/TlsSettingsKeys.h"
+#include "sockets/queue/QueueSocket.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using platform::OSStatus;
+using platform::Value;
+using sockets::SpecialPacket;
+
+namespace {
+
+// Keys of the platform's stream TLS that the engine over the descriptor does not offer.
+constexpr const char* kUnsupportedKeys[] = {
+    platform::kCFStreamSSLAllowsAnyRoot,
+    platform::kCFStreamSSLAllowsExpiredRoots,
+    platform::kCFStreamSSLValidatesCertificateChain,
+    platform::kCFStreamSSLAllowsExpiredCertificates,
+    platform::kCFStreamSSLLevel,
+};
+
+bool hasKey(const Value& settings, const char* key) {
+    auto* dictionary = settings.dictionary();
+    return dictionary && dictionary->contains(key);
+}
+
+} // namespace
+
+void QueueSocket::startTLS(Value tlsSettings) {
+    if (tlsSettings.isNil())
+        tlsSettings = Value(platform::ValueDictionary{});
+    auto packet = std::make_shared<SpecialPacket>(std::move(tlsSettings));
+    m_socketQueue->async([strongSelf = self(), packet] {
+        uint32_t flags = strongSelf->m_flags;
+        if ((flags & FlagStarted) && !(flags & FlagTLSQueued) && !(flags & FlagForbidRequests)) {
+            strongSelf->m_readQueue.push_back(packet);
+            strongSelf->m_writeQueue.push_back(packet);
+            strongSelf->m_flags |= FlagTLSQueued;
+            strongSelf->maybeDequeueRead();
+            strongSelf->maybeDequeueWrite();
+        }
+    });
+}
+
+void QueueSocket::maybeStartTLS() {
+    // Only once both queues have drained up to the marker.
+    if (!(m_flags & FlagStartingReadTLS) || !(m_flags & FlagStartingWriteTLS))
+        return;
+    auto marker = std::dynamic_pointer_cast<SpecialPacket>(m_currentRead);
+    bool useCFStream = marker && marker->tlsSettings[QueueSocketUseCFStreamForTLS].boolOr(false);
+    if (useCFStream)
+        cf_startTLS();
+    else
+        ssl_startTLS();
+}
+
+// MARK: - The TLS engine over the descriptor
+
+void QueueSocket::ssl_startTLS() {
+    auto marker = std::dynamic_pointer_cast<SpecialPacket>(m_currentRead);
+    if (!marker) {
+        closeWithError(otherError("Logic error"));
+        return;
+    }
+    const Value& settings = marker->tlsSettings;
+
+    bool isServer = settings[platform::kCFStreamSSLIsServer].boolOr(false);
+    m_sslContext =
+        platform::TlsContext::create(isServer ? platform::TlsRole::Server : platform::TlsRole::Client);
+    if (!m_sslContext) {
+        closeWithError(otherError("Error in SSLCreateContext"));
+        return;
+    }
+
+    // The context belongs to this socket and calls these only from inside the calls the socket makes
+    // on its own queue (handshake, read, write, close); it is released before the socket is gone.
+    OSStatus status = m_sslContext->setIOFuncs(
+        [this](void* data, size_t* length) { return sslReadWithBuffer(data, length); },
+        [this](const void* data, size_t* length) { return sslWriteWithBuffer(data, length); });
+    if (status != platform::noErr) {
+        closeWithError(otherError("Error in SSLSetIOFuncs"));
+        return;
+    }
+
+    if (settings[QueueSocketManuallyEvaluateTrust].boolOr(false)) {
+        if (isServer) {
+            closeWithError(otherError("Manual trust validation is not supported for server sockets"));
+            return;
+        }
+        if (m_sslContext->setBreakOnServerAuth(true) != platform::noErr) {
+            closeWithError(otherError("Error in SSLSetSessionOption"));
+            return;
+        }
+    }
+
+    const Value& peerName = settings[platform::kCFStreamSSLPeerName];
+    if (!peerName.isNil()) {
+        if (!peerName.isString()) {
+            closeWithError(otherError("Invalid value for kCFStreamSSLPeerName."));
+            return;
+        }
+        if (m_sslContext->setPeerName(*peerName.string()) != platform::noErr) {
+            closeWithError(otherError("Error in SSLSetPeerDomainName"));
+            return;
+        }
+    }
+
+    const Value& certificates = settings[platform::kCFStreamSSLCertificates];
+    if (!certificates.isNil()) {
+        if (!certificates.isArray()) {
+            closeWithError(otherError("Invalid value for kCFStreamSSLCertificates."));
+            return;
+        }
+        // The identity first, then the certificates of its chain.
+        const auto& members = *certificates.array();
+        platform::TlsIdentityPtr identity =
+            members.empty() ? nullptr : members.front().objectAs<platform::TlsIdentity>();
+        std::vector<platform::TlsCertificatePtr> chain;
+        bool wellFormed = identity != nullptr;
+        for (size_t i = 1; wellFormed && i < members.size(); ++i) {
+            auto certificate = members[i].objectAs<platform::TlsCertificate>();
+            wellFormed = certificate != nullptr;
+            chain.push_back(std::move(certificate));
+        }
+        if (!wellFormed || m_sslContext->setCertificate(identity, chain) != platform::noErr) {
+            closeWithError(otherError("Error in SSLSetCertificate"));
+            return;
+        }
+    }
+
+    const Value& peerID = settings[QueueSocketSSLPeerID];
+    if (!peerID.isNil()) {
+        if (!peerID.isData()) {
+            closeWithError(otherError("Invalid value for QueueSocketSSLPeerID."));
+            return;
+        }
+        if (m_sslContext->setPeerID(*peerID.data()) != platform::noErr) {
+            closeWithError(otherError("Error in SSLSetPeerID"));
+            return;
+        }
+    }
+
+    const Value& minProtocol = settings[QueueSocketSSLProtocolVersionMin];
+    if (!minProtocol.isNil()) {
+        if (!minProtocol.isNumber()) {
+            closeWithError(otherError("Invalid value for QueueSocketSSLProtocolVersionMin."));
+            return;
+        }
+        auto version = static_cast<platform::SSLProtocol>(minProtocol.number()->intValue());
+        if (version != platform::kSSLProtocolUnknown &&
+            m_sslContext->setProtocolVersionMin(version) != platform::noErr) {
+            closeWithError(otherError("Error in SSLSetProtocolVersionMin"));
+            return;
+        }
+    }
+
+    const Value& maxProtocol = settings[QueueSocketSSLProtocolVersionMax];
+    if (!maxProtocol.isNil()) {
+        if (!maxProtocol.isNumber()) {
+            closeWithError(otherError("Invalid value for QueueSocketSSLProtocolVersionMax."));
+            return;
+        }
+        auto version = static_cast<platform::SSLProtocol>(maxProtocol.number()->intValue());
+        if (version != platform::kSSLProtocolUnknown &&
+            m_sslContext->setProtocolVersionMax(version) != platform::noErr) {
+            closeWithError(otherError("Error in SSLSetProtocolVersionMax"));
+            return;
+        }
+    }
+
+    const Value& falseStart = settings[QueueSocketSSLSessionOptionFalseStart];
+    if (!falseStart.isNil()) {
+        if (!falseStart.isNumber()) {
+            closeWithError(otherError("Invalid value for QueueSocketSSLSessionOptionFalseStart."));
+            return;
+        }
+        if (m_sslContext->setSessionOption(platform::kSSLSessionOptionFalseStart,
+                                           falseStart.number()->boolValue()) != platform::noErr) {
+            closeWithError(otherError("Error in SSLSetSessionOption (kSSLSessionOptionFalseStart)"));
+            return;
+        }
+    }
+
+    const Value& oneByteRecord = settings[QueueSocketSSLSessionOptionSendOneByteRecord];
+    if (!oneByteRecord.isNil()) {
+        if (!oneByteRecord.isNumber()) {
+            closeWithError(otherError("Invalid value for QueueSocketSSLSessionOptionSendOneByteRecord."));
+            return;
+        }
+        if (m_sslContext->setSessionOption(platform::kSSLSessionOptionSendOneByteRecord,
+                                           oneByteRecord.number()->boolValue()) != platform::noErr) {
+            closeWithError(otherError("Error in SSLSetSessionOption (kSSLSessionOptionSendOneByteRecord)"));
+            return;
+        }
+    }
+
+    const Value& cipherSuites = settings[QueueSocketSSLCipherSuites];
+    if (!cipherSuites.isNil()) {
+        std::vector<uint16_t> suites;
+        bool wellFormed = cipherSuites.isArray();
+        if (wellFormed) {
+            for (const auto& suite : *cipherSuites.array()) {
+                if (!suite.isNumber()) {
+                    wellFormed = false;
+                    break;
+                }
+                suites.push_back(static_cast<uint16_t>(suite.number()->int64Value()));
+            }
+        }
+        if (!wellFormed) {
+            closeWithError(otherError("Invalid value for QueueSocketSSLCipherSuites."));
+            return;
+        }
+        if (m_sslContext->setEnabledCiphers(suites) != platform::noErr) {
+            closeWithError(otherError("Error in SSLSetEnabledCiphers"));
+            return;
+        }
+    }
+
+    for (const char* key : kUnsupportedKeys) {
+        if (hasKey(settings, key)) {
+            closeWithError(otherError(std::string("Security option unavailable - ") + key));
+            return;
+        }
+    }
+
+    // Bytes that arrived behind the last plain-text reply are the start of the handshake: the engine
+    // consumes them before anything new is read from the descriptor.
+    m_sslPreBuffer = std::make_unique<QueueSocketPreBuffer>(4096);
+    uint64_t preBuffered = m_preBuffer->availableBytes();
+    if (preBuffered > 0) {
+        m_sslPreBuffer->ensureCapacityForWrite(preBuffered);
+        std::memcpy(m_sslPreBuffer->writeBuffer(), m_preBuffer->readBuffer(), preBuffered);
+        m_preBuffer->didRead(preBuffered);
+        m_sslPreBuffer->didWrite(preBuffered);
+    }
+
+    m_lastSSLHandshakeError = platform::noErr;
+    m_sslErrCode = platform::noErr;
+    ssl_continueSSLHandshake();
+}
+
+void QueueSocket::ssl_continueSSLHandshake() {
+    OSStatus status = m_sslContext->handshake();
+    m_lastSSLHandshakeError = status;
+
+    if (status == platform::noErr) {
+        m_flags &= ~(FlagStartingReadTLS | FlagStartingWriteTLS);
+        m_flags |= FlagSecure;
+        notifyDelegate("socketDidSecure:", [strongSelf = self()](const QueueSocketDelegatePtr& delegate) {
+            delegate->socketDidSecure(strongSelf);
+        });
+        endCurrentRead();
+        endCurrentWrite();
+        maybeDequeueRead();
+        maybeDequeueWrite();
+        return;
+    }
+
+    if (status == platform::errSSLPeerAuthCompleted) {
+        OSStatus trustStatus = platform::noErr;
+        platform::TlsTrustPtr trust = m_sslContext->copyPeerTrust(&trustStatus);
+        if (!trust) {
+            closeWithError(sslError(trustStatus != platform::noErr ? trustStatus : platform::errSSLBadCert));
+            return;
+        }
+
+        // The verdict may come from any thread, at any time, any number of times: it only posts to the
+        // socket queue, and the state index lets through the first answer to this very handshake.
+        int aStateIndex = m_stateIndex;
+        auto socketQueue = m_socketQueue;
+        std::function<void(bool)> completionHandler = [weak = weakSelf(), socketQueue,
+                                                       aStateIndex](bool shouldTrustPeer) {
+            socketQueue->async([weak, shouldTrustPeer, aStateIndex] {
+                if (auto strongSelf = weak.lock())
+                    strongSelf->ssl_shouldTrustPeer(shouldTrustPeer, aStateIndex);
+            });
+        };
+
+        const char* selector = "socket:didReceiveTrust:completionHandler:";
+        auto delegate = m_delegate.lock();
+        if (m_delegateQueue && delegate && delegate->respondsTo(selector)) {
+            notifyDelegate(selector,
+                           [strongSelf = self(), trust, completionHandler](const QueueSocketDelegatePtr& d) {
+                               d->socketDidReceiveTrust(strongSelf, trust, completionHandler);
+                           });
+        } else {
+            closeWithError(otherError("Manual trust evaluation was requested, but the delegate does not "
+                                      "implement socket:didReceiveTrust:completionHandler:"));
+        }
+        return;
+    }
+
+    if (status == platform::errSSLWouldBlock)
+        return; // the read or write engine runs the next step when the descriptor is ready
+
+    closeWithError(sslError(status));
+}
+
+void QueueSocket::ssl_shouldTrustPeer(bool shouldTrust, int aStateIndex) {
+    if (aStateIndex != m_stateIndex)
+        return;
+    // Advanced so that a second answer, or one after a close, is dropped.
+    m_stateIndex++;
+    if (shouldTrust)
+        ssl_continueSSLHandshake();
+    else
+        closeWithError(sslError(platform::errSSLPeerBadCert));
+}
+
+OSStatus QueueSocket::sslReadWithBuffer(void* buffer, size_t* bufferLength) {
+    if (m_socketFDBytesAvailable == 0 && m_sslPreBuffer->availableBytes() == 0) {
+        resumeReadSource();
+        *bufferLength = 0;
+        return platform::errSSLWouldBlock;
+    }
+
+    size_t totalBytesRequested = *bufferLength;
+    size_t totalBytesLeftToBeRead = totalBytesRequested;
+    size_t totalBytesRead = 0;
+    bool done = false;
+    bool socketError = false;
+    auto* target = static_cast<uint8_t*>(buffer);
+
+    uint64_t sslPreBufferLength = m_sslPreBuffer->availableBytes();
+    if (sslPreBufferLength > 0) {
+        size_t bytesToCopy =
+            static_cast<size_t>(std::min<uint64_t>(sslPreBufferLength, totalBytesLeftToBeRead));
+        std::memcpy(target, m_sslPreBuffer->readBuffer(), bytesToCopy);
+        m_sslPreBuffer->didRead(bytesToCopy);
+        totalBytesRead += bytesToCopy;
+        totalBytesLeftToBeRead -= bytesToCopy;
+        done = totalBytesLeftToBeRead == 0;
+    }
+
+    if (!done && m_socketFDBytesAvailable > 0) {
+        int socketFD = m_socket4FD != -1 ? m_socket4FD : m_socket6FD != -1 ? m_socket6FD : m_socketUN;
+        // The engine asks for a few bytes at a time; one read() of everything the source reported, kept
+        // in the TLS pre-buffer, serves the following requests without more system calls.
+        bool readIntoPreBuffer = m_socketFDBytesAvailable > totalBytesLeftToBeRead;
+        size_t bytesToRead =
+            readIntoPreBuffer ? static_cast<size_t>(m_socketFDBytesAvailable) : totalBytesLeftToBeRead;
+        uint8_t* readTarget = target + totalBytesRead;
+        if (readIntoPreBuffer) {
+            m_sslPreBuffer->ensureCapacityForWrite(bytesToRead);
+            readTarget = m_sslPreBuffer->writeBuffer();
+        }
+        ssize_t result = ::read(socketFD, readTarget, bytesToRead);
+        if (result < 0) {
+            if (errno != EWOULDBLOCK && errno != EAGAIN)
+                socketError = true;
+            m_socketFDBytesAvailable = 0;
+        } else if (result == 0) {
+            socketError = true;
+            m_socketFDBytesAvailable = 0;
+        } else {
+            auto bytesReadFromSocket = static_cast<size_t>(result);
+            if (m_socketFDBytesAvailable > bytesReadFromSocket)
+                m_socketFDBytesAvailable -= bytesReadFromSocket;
+            else
+                m_socketFDBytesAvailable = 0;
+            if (readIntoPreBuffer) {
+                m_sslPreBuffer->didWrite(bytesReadFromSocket);
+                size_t bytesToCopy = std::min(bytesReadFromSocket, totalBytesLeftToBeRead);
+                std::memcpy(target + totalBytesRead, m_sslPreBuffer->readBuffer(), bytesToCopy);
+                m_sslPreBuffer->didRead(bytesToCopy);
+                totalBytesRead += bytesToCopy;
+                totalBytesLeftToBeRead -= bytesToCopy;
+            } else {
+                totalBytesRead += bytesReadFromSocket;
+                totalBytesLeftToBeRead -= bytesReadFromSocket;
+            }
+            done = totalBytesLeftToBeRead == 0;
+        }
+    }
+
+    *bufferLength = totalBytesRead;
+    if (done)
+        return platform::noErr;
+    if (socketError)
+        return platform::errSSLClosedAbort;
+    // Ran dry: the source must be on, or nothing would wake the engine when more bytes arrive.
+    if (m_socketFDBytesAvailable == 0 && m_sslPreBuffer->availableBytes() == 0)
+        resumeReadSource();
+    return platform::errSSLWouldBlock;
+}
+
+OSStatus QueueSocket::sslWriteWithBuffer(const void* buffer, size_t* bufferLength) {
+    if (!(m_flags & FlagCanAcceptBytes)) {
+        resumeWriteSource();
+        *bufferLength = 0;
+        return platform::errSSLWouldBlock;
+    }
+
+    size_t bytesToWrite = *bufferLength;
+    int socketFD = m_socket4FD != -1 ? m_socket4FD : m_socket6FD != -1 ? m_socket6FD : m_socketUN;
+    ssize_t result = ::send(socketFD, buffer, bytesToWrite, MSG_NOSIGNAL);
+    if (result < 0) {
+        bool wouldBlock = errno == EWOULDBLOCK || errno == EAGAIN;
+        m_flags &= ~FlagCanAcceptBytes;
+        resumeWriteSource();
+        *bufferLength = 0;
+        return wouldBlock ? platform::errSSLWouldBlock : platform::errSSLClosedAbort;
+    }
+    auto bytesWritten = static_cast<size_t>(result);
+    *bufferLength = bytesWritten;
+    if (bytesWritten == bytesToWrite)
+        return platform::noErr;
+    // Out of room: the write source wakes whichever engine step has to go on (the handshake too).
+    m_flags &= ~FlagCanAcceptBytes;
+    resumeWriteSource();
+    return platform::errSSLWouldBlock;
+}
+
+// MARK: - TLS inside the stream pair
+
+void QueueSocket::cf_startTLS() {
+    if (m_preBuffer->availableBytes() > 0) {
+        closeWithError(otherError("Invalid TLS transition. Handshake has already been read from socket."));
+        return;
+    }
+
+    // From here on the streams deliver the events; the descriptor is never watched twice.
+    suspendReadSource();
+    suspendWriteSource();
+    m_socketFDBytesAvailable = 0;
+    m_flags &= ~FlagCanAcceptBytes;
+    m_flags &= ~FlagSecureBytesAvailable;
+    m_flags |= FlagTLSByCFStream;
+
+    if (!createReadAndWriteStream()) {
+        closeWithError(otherError("Error in CFStreamCreatePairWithSocket"));
+        return;
+    }
+    if (!registerForStreamCallbacksIncludingReadWrite(true)) {
+        closeWithError(otherError("Error in CFStreamSetClient"));
+        return;
+    }
+    if (!addStreamsToRunLoop()) {
+        closeWithError(otherError("Error in CFStreamScheduleWithRunLoop"));
+        return;
+    }
+
+    auto marker = std::static_pointer_cast<SpecialPacket>(m_currentRead);
+    bool readSet = m_readStream->setProperty(platform::kCFStreamPropertySSLSettings, marker->tlsSettings);
+    bool writeSet = m_writeStream->setProperty(platform::kCFStreamPropertySSLSettings, marker->tlsSettings);
+    if (!readSet && !writeSet) {
+        closeWithError(otherError("Error in CFStreamSetProperty"));
+        return;
+    }
+
+    if (!openStreams()) {
+        closeWithError(otherError("Error in CFStreamOpen"));
+        return;
+    }
+}
+
+void QueueSocket::cf_finishSSLHandshake() {
+    if (!(m_flags & FlagStartingReadTLS) || !(m_flags & FlagStartingWriteTLS))
+        return;
+    m_flags &= ~(FlagStartingReadTLS | FlagStartingWriteTLS);
+    m_flags |= FlagSecure;
+    notifyDelegate("socketDidSecure:", [strongSelf = self()](const QueueSocketDelegatePtr& delegate) {
+        delegate->socketDidSecure(strongSelf);
+    });
+    endCurrentRead();
+    endCurrentWrite();
+    maybeDequeueRead();
+    maybeDequeueWrite();
+}
+
+void QueueSocket::cf_abortSSLHandshake(const platform::ErrorPtr& error) {
+    if (!(m_flags & FlagStartingReadTLS) || !(m_flags & FlagStartingWriteTLS))
+        return;
+    m_flags &= ~(FlagStartingReadTLS | FlagStartingWriteTLS);
+    closeWithError(error);
+}

@@ -1,0 +1,185 @@
+// Receiving: one datagram or all of them, from both families in turn, through the optional receive
+// filter; pausing, and waiting on the read sources.
+#include "sockets/queue/QueueUdpSocket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+using platform::Data;
+using platform::ErrorPtr;
+
+bool QueueUdpSocket::receiveOnce(ErrorPtr* errPtr) {
+    return startReceiving(UdpFlagReceivingOne, errPtr);
+}
+
+bool QueueUdpSocket::beginReceiving(ErrorPtr* errPtr) {
+    return startReceiving(UdpFlagReceivingAll, errPtr);
+}
+
+bool QueueUdpSocket::startReceiving(uint32_t mode, ErrorPtr* errPtr) {
+    bool result = false;
+    ErrorPtr err;
+    runOnSocketQueue([&] {
+        if (m_flags & mode) {
+            result = true;
+            return;
+        }
+        if (!(m_flags & UdpFlagSocketsOpen)) {
+            err =
+                badConfigError("Must bind socket before you can receive data. You can do this explicitly via "
+                               "bind, or implicitly via connect or by sending data.");
+            return;
+        }
+        m_flags &= ~(UdpFlagReceivingOne | UdpFlagReceivingAll);
+        m_flags |= mode;
+        m_socketQueue->async([socket = self()] { socket->doReceive(); });
+        result = true;
+    });
+    if (errPtr)
+        *errPtr = err;
+    return result;
+}
+
+void QueueUdpSocket::pauseReceiving() {
+    runOnSocketQueueAsync([](QueueUdpSocket& socket) {
+        socket.m_flags &= ~(UdpFlagReceivingOne | UdpFlagReceivingAll);
+        socket.suspendReceiveSourcesWithData();
+    });
+}
+
+void QueueUdpSocket::setReceiveFilter(QueueUdpSocketReceiveFilterBlock filterBlock,
+                                      DispatchQueuePtr filterQueue) {
+    setReceiveFilter(std::move(filterBlock), std::move(filterQueue), true);
+}
+
+void QueueUdpSocket::setReceiveFilter(QueueUdpSocketReceiveFilterBlock filterBlock,
+                                      DispatchQueuePtr filterQueue, bool isAsynchronous) {
+    if (!filterBlock)
+        filterQueue = nullptr;
+    runOnSocketQueueAsync([block = std::move(filterBlock), queue = std::move(filterQueue),
+                           isAsynchronous](QueueUdpSocket& socket) {
+        socket.m_receiveFilterBlock = block;
+        socket.m_receiveFilterQueue = queue;
+        socket.m_receiveFilterAsync = isAsynchronous;
+    });
+}
+
+void QueueUdpSocket::readSourceFired(bool ipv4, uint64_t bytesAvailable) {
+    // UDP has no end of stream. A readable socket whose pending size is 0 holds an empty datagram (or an
+    // error the next receive reports); reading it as the end would let any sender close the socket.
+    (ipv4 ? m_socket4FDBytesAvailable : m_socket6FDBytesAvailable) = std::max<uint64_t>(bytesAvailable, 1);
+    doReceive();
+}
+
+void QueueUdpSocket::suspendReceiveSourcesWithData() {
+    if (m_socket4FDBytesAvailable > 0)
+        suspendReceiveSource(true);
+    if (m_socket6FDBytesAvailable > 0)
+        suspendReceiveSource(false);
+}
+
+void QueueUdpSocket::doReceive() {
+    for (;;) {
+        if (!(m_flags & (UdpFlagReceivingOne | UdpFlagReceivingAll)) ||
+            ((m_flags & UdpFlagReceivingOne) && m_pendingFilterOperations > 0)) {
+            // The datagram stays in the system's buffer until receiving starts again.
+            suspendReceiveSourcesWithData();
+            return;
+        }
+        if (m_socket4FDBytesAvailable == 0 && m_socket6FDBytesAvailable == 0) {
+            resumeReceiveSource(true);
+            resumeReceiveSource(false);
+            return;
+        }
+
+        bool doReceive4;
+        if (m_flags & UdpFlagConnected) {
+            doReceive4 = m_socket4FD != -1;
+        } else if (m_socket4FDBytesAvailable > 0 && m_socket6FDBytesAvailable > 0) {
+            doReceive4 = (m_flags & UdpFlagReadSocket4Next) != 0;
+            m_flags ^= UdpFlagReadSocket4Next;
+        } else {
+            doReceive4 = m_socket4FDBytesAvailable > 0;
+        }
+
+        int socketFD = doReceive4 ? m_socket4FD : m_socket6FD;
+        uint64_t& available = doReceive4 ? m_socket4FDBytesAvailable : m_socket6FDBytesAvailable;
+        std::vector<uint8_t> buffer(doReceive4 ? m_max4ReceiveSize : m_max6ReceiveSize);
+        sockaddr_storage from{};
+        socklen_t fromLength = doReceive4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+        ssize_t result = ::recvfrom(socketFD, buffer.data(), buffer.size(), 0,
+                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (result < 0) {
+            available = 0;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                resumeReceiveSource(true);
+                resumeReceiveSource(false);
+                return;
+            }
+            closeWithError(errnoErrorWithReason("Error in recvfrom() function"));
+            return;
+        }
+        // A result of 0 is an empty datagram, delivered like any other.
+        available = static_cast<uint64_t>(result) < available && result > 0 ? available - result : 0;
+        buffer.resize(static_cast<size_t>(result));
+        Data data(std::move(buffer));
+        Data address(&from, fromLength);
+
+        bool delivered = false;
+        bool ignored = false;
+        bool fromStranger = (m_flags & UdpFlagConnected) &&
+                            !(doReceive4 ? isConnectedToAddress4(address) : isConnectedToAddress6(address));
+        if (fromStranger) {
+            ignored = true;
+        } else if (!m_receiveFilterBlock || !m_receiveFilterQueue) {
+            notifyDidReceiveData(data, address, platform::Value());
+            delivered = true;
+        } else if (m_receiveFilterAsync) {
+            ++m_pendingFilterOperations;
+            m_receiveFilterQueue->async([socket = self(), filter = m_receiveFilterBlock, data, address] {
+                platform::Value context;
+                bool allowed = filter(data, address, &context);
+                socket->m_socketQueue->async([socket, allowed, data, address, context] {
+                    --socket->m_pendingFilterOperations;
+                    if (allowed)
+                        socket->notifyDidReceiveData(data, address, context);
+                    if (socket->m_flags & UdpFlagReceivingOne) {
+                        if (allowed)
+                            socket->m_flags &= ~UdpFlagReceivingOne;
+                        else if (socket->m_pendingFilterOperations == 0)
+                            socket->doReceive();
+                    }
+                });
+            });
+        } else {
+            platform::Value context;
+            bool allowed = false;
+            auto filter = m_receiveFilterBlock;
+            // A synchronous hop onto the queue we are running on would wait for ever.
+            if (isSocketQueueOrMarked(m_receiveFilterQueue))
+                allowed = filter(data, address, &context);
+            else
+                m_receiveFilterQueue->sync([&] { allowed = filter(data, address, &context); });
+            if (allowed) {
+                notifyDidReceiveData(data, address, context);
+                delivered = true;
+            } else {
+                ignored = true;
+            }
+        }
+
+        if (m_flags & UdpFlagReceivingAll)
+            continue;
+        if (m_flags & UdpFlagReceivingOne) {
+            if (delivered) {
+                m_flags &= ~UdpFlagReceivingOne;
+                // The next event of a source with data left finds receiving off and suspends it.
+                return;
+            }
+            if (ignored)
+                continue;
+        }
+        return; // an asynchronous filter decides
+    }
+}

@@ -1,0 +1,279 @@
+// Sending: the send queue shared with connect requests, the destination of each datagram, the send
+// filter, the system call, waiting for room in the send buffer, and the time-out.
+#include "sockets/common/Timeout.h"
+#include "sockets/queue/QueueUdpSocket.h"
+
+#include <cerrno>
+
+using platform::Data;
+using platform::ErrorPtr;
+
+// ---- Public operations ----
+
+void QueueUdpSocket::sendData(const Data& data, int64_t tag) {
+    sendData(data, -1.0, tag);
+}
+
+void QueueUdpSocket::sendData(const Data& data, double timeout, int64_t tag) {
+    if (data.empty())
+        return;
+    auto packet = std::make_shared<QueueUdpSendPacket>(data, timeout, tag);
+    m_socketQueue->async([socket = self(), packet] { socket->enqueueSend(packet); });
+}
+
+void QueueUdpSocket::sendData(const Data& data, const std::optional<std::string>& host, uint16_t port,
+                              double timeout, int64_t tag) {
+    if (data.empty())
+        return;
+    auto packet = std::make_shared<QueueUdpSendPacket>(data, timeout, tag);
+    packet->resolveInProgress = true;
+    packet->sentToHost = true;
+    asyncResolveHost(host, port, [packet](QueueUdpSocket& socket, Addresses addresses, ErrorPtr error) {
+        packet->resolveInProgress = false;
+        packet->resolvedAddresses = std::move(addresses);
+        packet->resolveError = error;
+        if (socket.m_currentSend == packet)
+            socket.doPreSend();
+    });
+    m_socketQueue->async([socket = self(), packet] { socket->enqueueSend(packet); });
+}
+
+void QueueUdpSocket::sendData(const Data& data, const Data& remoteAddr, double timeout, int64_t tag) {
+    if (data.empty())
+        return;
+    auto packet = std::make_shared<QueueUdpSendPacket>(data, timeout, tag);
+    packet->address = remoteAddr;
+    packet->addressFamily = familyFromAddress(remoteAddr);
+    m_socketQueue->async([socket = self(), packet] { socket->enqueueSend(packet); });
+}
+
+void QueueUdpSocket::setSendFilter(QueueUdpSocketSendFilterBlock filterBlock, DispatchQueuePtr filterQueue) {
+    setSendFilter(std::move(filterBlock), std::move(filterQueue), true);
+}
+
+void QueueUdpSocket::setSendFilter(QueueUdpSocketSendFilterBlock filterBlock, DispatchQueuePtr filterQueue,
+                                   bool isAsynchronous) {
+    if (!filterBlock)
+        filterQueue = nullptr;
+    runOnSocketQueueAsync([block = std::move(filterBlock), queue = std::move(filterQueue),
+                           isAsynchronous](QueueUdpSocket& socket) {
+        socket.m_sendFilterBlock = block;
+        socket.m_sendFilterQueue = queue;
+        socket.m_sendFilterAsync = isAsynchronous;
+    });
+}
+
+// ---- The queue ----
+
+std::shared_ptr<QueueUdpSendPacket> QueueUdpSocket::currentSendPacket() const {
+    return std::dynamic_pointer_cast<QueueUdpSendPacket>(m_currentSend);
+}
+
+void QueueUdpSocket::enqueueSend(std::shared_ptr<QueueUdpSendPacket> packet) {
+    m_sendQueue.push_back(std::move(packet));
+    maybeDequeueSend();
+}
+
+void QueueUdpSocket::maybeDequeueSend() {
+    if (m_dequeuingSend) {
+        m_dequeueSendAgain = true;
+        return;
+    }
+    m_dequeuingSend = true;
+    do {
+        m_dequeueSendAgain = false;
+        dequeueSendOnce();
+    } while (m_dequeueSendAgain);
+    m_dequeuingSend = false;
+}
+
+void QueueUdpSocket::dequeueSendOnce() {
+    if (m_currentSend)
+        return;
+    if (!(m_flags & UdpFlagSocketsOpen)) {
+        ErrorPtr error;
+        if (!createSockets(&error)) {
+            closeWithError(error);
+            return;
+        }
+    }
+    while (!m_sendQueue.empty()) {
+        m_currentSend = m_sendQueue.front();
+        m_sendQueue.pop_front();
+        if (std::dynamic_pointer_cast<QueueUdpSpecialPacket>(m_currentSend)) {
+            maybeConnect();
+            return;
+        }
+        auto packet = currentSendPacket();
+        if (packet->resolveError) {
+            notifyDidNotSendDataWithTag(packet->tag, packet->resolveError);
+            m_currentSend.reset();
+            continue;
+        }
+        doPreSend();
+        break;
+    }
+    if (!m_currentSend && (m_flags & UdpFlagCloseWhenSent))
+        closeWithError(nullptr);
+}
+
+void QueueUdpSocket::failCurrentSend(const ErrorPtr& error) {
+    auto packet = currentSendPacket();
+    notifyDidNotSendDataWithTag(packet->tag, error);
+    endCurrentSend();
+    maybeDequeueSend();
+}
+
+void QueueUdpSocket::doPreSend() {
+    auto packet = currentSendPacket();
+    if (!packet)
+        return;
+    ErrorPtr error;
+    if (m_flags & UdpFlagConnected) {
+        if (packet->sentToHost) {
+            error = badConfigError("Cannot specify destination of packet for connected socket");
+        } else {
+            // A connected socket sends only to its peer, whatever address the datagram named.
+            packet->address = m_cachedConnectedAddress;
+            packet->addressFamily = m_cachedConnectedFamily;
+        }
+    } else if (packet->resolveInProgress) {
+        // The resolution's completion comes back here.
+        suspendSendSource(true);
+        suspendSendSource(false);
+        return;
+    } else if (packet->resolveError) {
+        error = packet->resolveError;
+    } else if (!packet->address) {
+        if (packet->resolvedAddresses.empty()) {
+            error = badConfigError("You must specify destination of packet for a non-connected socket");
+        } else {
+            std::optional<Data> address;
+            int family = getAddress(&address, &error, packet->resolvedAddresses);
+            if (family != 0) {
+                packet->address = address;
+                packet->addressFamily = family;
+            }
+        }
+    }
+    // An explicit address of a family without a socket would fail in the system call, which closes the
+    // whole socket; it is the caller's datagram that is wrong, so only that datagram fails.
+    if (!error && packet->address) {
+        int socketFD = packet->addressFamily == AF_INET    ? m_socket4FD
+                       : packet->addressFamily == AF_INET6 ? m_socket6FD
+                                                           : -1;
+        if (socketFD == -1)
+            error = badParamError("The destination address has no socket of its IP version "
+                                  "(not an IP address, disabled, or deactivated due to bind/connect).");
+    }
+    if (error) {
+        failCurrentSend(error);
+        return;
+    }
+
+    if (!m_sendFilterBlock || !m_sendFilterQueue) {
+        doSend();
+        return;
+    }
+    auto filter = m_sendFilterBlock;
+    Data data = packet->buffer;
+    Data address = *packet->address;
+    int64_t tag = packet->tag;
+    if (m_sendFilterAsync) {
+        packet->filterInProgress = true;
+        m_sendFilterQueue->async([socket = self(), packet, filter, data, address, tag] {
+            bool allowed = filter(data, address, tag);
+            socket->m_socketQueue->async([socket, packet, allowed] {
+                packet->filterInProgress = false;
+                // A close or a time-out in between has the last word.
+                if (socket->m_currentSend != packet)
+                    return;
+                if (allowed) {
+                    socket->doSend();
+                    return;
+                }
+                socket->notifyDidSendDataWithTag(packet->tag);
+                socket->endCurrentSend();
+                socket->maybeDequeueSend();
+            });
+        });
+        return;
+    }
+    bool allowed = false;
+    // A synchronous hop onto the queue we are running on would wait for ever.
+    if (isSocketQueueOrMarked(m_sendFilterQueue))
+        allowed = filter(data, address, tag);
+    else
+        m_sendFilterQueue->sync([&] { allowed = filter(data, address, tag); });
+    if (allowed) {
+        doSend();
+        return;
+    }
+    notifyDidSendDataWithTag(tag);
+    endCurrentSend();
+    maybeDequeueSend();
+}
+
+void QueueUdpSocket::doSend() {
+    auto packet = currentSendPacket();
+    if (!packet || !packet->address)
+        return;
+    bool ipv4 = packet->addressFamily == AF_INET;
+    int socketFD = ipv4 ? m_socket4FD : m_socket6FD;
+    ssize_t result;
+    if (m_flags & UdpFlagConnected) {
+        result = ::send(socketFD, packet->buffer.bytes(), packet->buffer.length(), MSG_NOSIGNAL);
+    } else {
+        result = ::sendto(socketFD, packet->buffer.bytes(), packet->buffer.length(), MSG_NOSIGNAL,
+                          reinterpret_cast<const sockaddr*>(packet->address->bytes()),
+                          static_cast<socklen_t>(packet->address->length()));
+    }
+    m_flags |= UdpFlagBound;
+
+    if (result == 0 || (result == -1 && (errno == EAGAIN || errno == EWOULDBLOCK))) {
+        // No room in the send buffer: wait for the socket to become writable and try again, bounded only
+        // by the datagram's own time-out.
+        if (!m_sendTimer && sockets::hasTimeout(packet->timeout))
+            setupSendTimerWithTimeout(packet->timeout);
+        m_flags &= ~(ipv4 ? UdpFlagSocket4Writable : UdpFlagSocket6Writable);
+        resumeSendSource(ipv4);
+        return;
+    }
+    if (result < 0) {
+        closeWithError(errnoErrorWithReason("Error in send() function."));
+        return;
+    }
+    notifyDidSendDataWithTag(packet->tag);
+    endCurrentSend();
+    maybeDequeueSend();
+}
+
+// ---- Time-out ----
+
+void QueueUdpSocket::setupSendTimerWithTimeout(double timeout) {
+    m_sendTimer = platform::DispatchSource::createTimer(m_socketQueue);
+    std::weak_ptr<QueueUdpSocket> weak = self();
+    m_sendTimer->setEventHandler([weak] {
+        if (auto socket = weak.lock())
+            socket->doSendTimeout();
+    });
+    m_sendTimer->setTimer(sockets::deadlineAfter(timeout), platform::Duration::zero());
+    m_sendTimer->resume();
+}
+
+void QueueUdpSocket::doSendTimeout() {
+    auto packet = currentSendPacket();
+    if (!packet)
+        return;
+    notifyDidNotSendDataWithTag(packet->tag, sendTimeoutError());
+    endCurrentSend();
+    maybeDequeueSend();
+}
+
+void QueueUdpSocket::endCurrentSend() {
+    if (m_sendTimer) {
+        m_sendTimer->cancel();
+        m_sendTimer.reset();
+    }
+    m_currentSend.reset();
+}

@@ -1,0 +1,101 @@
+#include "platform/ui/UIView.h"
+#include "tests/platform/ui/UITestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+class AnimationTest : public liveapp::test::UIFixture {};
+
+TEST_F(AnimationTest, FinalValuesApplyAtOnceAndCompletionWaitsForDelayAndDuration) {
+    useManualClock();
+    auto view = UIView::create(CGRectMake(0, 0, 10, 10));
+    int completions = 0;
+    bool finished = false;
+    UIView::animateWithDuration(
+        0.3, 0.2, UIViewAnimationOptionCurveEaseOut, [&] { view->setAlpha(0); },
+        [&](bool f) {
+            ++completions;
+            finished = f;
+        });
+    EXPECT_EQ(view->alpha(), 0);
+    EXPECT_EQ(completions, 0);
+    pump();
+    advance(0.4);
+    EXPECT_EQ(completions, 0);
+    advance(0.1);
+    EXPECT_EQ(completions, 1);
+    EXPECT_TRUE(finished);
+    ASSERT_EQ(UIViewAnimations::recorded().size(), 1u);
+    auto record = UIViewAnimations::recorded()[0];
+    EXPECT_EQ(record.duration, 0.3);
+    EXPECT_EQ(record.delay, 0.2);
+    EXPECT_EQ(record.options, uint64_t(UIViewAnimationOptionCurveEaseOut));
+}
+
+TEST_F(AnimationTest, ZeroDurationCompletesOnTheNextPassNotInsideTheCall) {
+    int completions = 0;
+    UIView::animateWithDuration(
+        0, [] {}, [&](bool) { ++completions; });
+    EXPECT_EQ(completions, 0);
+    pump();
+    EXPECT_EQ(completions, 1);
+}
+
+TEST_F(AnimationTest, InstantModeSkipsTheWait) {
+    useManualClock();
+    UIViewAnimations::setInstant(true);
+    int completions = 0;
+    UIView::animateWithDuration(
+        5, [] {}, [&](bool) { ++completions; });
+    pump();
+    EXPECT_EQ(completions, 1);
+}
+
+TEST_F(AnimationTest, SpringAndTransitionVariantsAreRecorded) {
+    useManualClock();
+    auto view = UIView::create();
+    int completions = 0;
+    UIView::animateWithDuration(
+        0.5, 0, 0.7, 0.3, 0, [&] { view->setCenter(CGPointMake(5, 5)); }, [&](bool) { ++completions; });
+    UIView::transitionWithView(
+        view, 0.25, UIViewAnimationOptionTransitionCrossDissolve, [&] { view->setHidden(true); },
+        [&](bool) { ++completions; });
+    EXPECT_EQ(view->center(), CGPointMake(5, 5));
+    EXPECT_TRUE(view->isHidden());
+    ASSERT_EQ(UIViewAnimations::recorded().size(), 2u);
+    EXPECT_EQ(UIViewAnimations::recorded()[0].kind, UIViewAnimationRecord::Kind::Spring);
+    EXPECT_EQ(UIViewAnimations::recorded()[0].springDamping, 0.7);
+    EXPECT_EQ(UIViewAnimations::recorded()[1].kind, UIViewAnimationRecord::Kind::Transition);
+    advance(0.25);
+    EXPECT_EQ(completions, 1);
+    advance(0.25);
+    EXPECT_EQ(completions, 2);
+}
+
+TEST_F(AnimationTest, TransitionFromViewSwapsTheViews) {
+    auto parent = UIView::create(), from = UIView::create(), to = UIView::create(), other = UIView::create();
+    parent->addSubview(from);
+    parent->addSubview(other);
+    bool done = false;
+    UIView::transitionFromView(from, to, 0, 0, [&](bool) { done = true; });
+    EXPECT_EQ(parent->subviews(), (std::vector<UIViewPtr>{to, other}));
+    EXPECT_EQ(from->superview(), nullptr);
+    pump();
+    EXPECT_TRUE(done);
+}
+
+TEST_F(AnimationTest, AnimationsDisabledCompleteWithoutWaiting) {
+    useManualClock();
+    int completions = 0;
+    UIView::setAnimationsEnabled(false);
+    UIView::animateWithDuration(
+        3, [] {}, [&](bool) { ++completions; });
+    UIView::setAnimationsEnabled(true);
+    pump();
+    EXPECT_EQ(completions, 1);
+}
+
+} // namespace

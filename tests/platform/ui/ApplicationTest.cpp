@@ -1,0 +1,157 @@
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/ui/UIApplication.h"
+#include "tests/platform/ui/UITestSupport.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+class LoggingDelegate : public UIApplicationDelegate {
+public:
+    bool applicationDidFinishLaunchingWithOptions(UIApplication& app, const Value&) override {
+        log.push_back("delegate.didFinishLaunching");
+        stateAtLaunch = app.applicationState();
+        return true;
+    }
+    void applicationDidBecomeActive(UIApplication&) override { log.push_back("delegate.didBecomeActive"); }
+    void applicationWillResignActive(UIApplication& app) override {
+        log.push_back("delegate.willResignActive");
+        stateAtResign = app.applicationState();
+    }
+    void applicationDidEnterBackground(UIApplication&) override {
+        log.push_back("delegate.didEnterBackground");
+    }
+    void applicationWillEnterForeground(UIApplication&) override {
+        log.push_back("delegate.willEnterForeground");
+    }
+    void applicationWillTerminate(UIApplication&) override { log.push_back("delegate.willTerminate"); }
+    void applicationDidReceiveMemoryWarning(UIApplication&) override {
+        log.push_back("delegate.memoryWarning");
+    }
+
+    std::vector<std::string> log;
+    UIApplicationState stateAtLaunch{UIApplicationStateActive};
+    UIApplicationState stateAtResign{UIApplicationStateBackground};
+};
+
+class ApplicationTest : public liveapp::test::UIFixture {
+protected:
+    void SetUp() override {
+        UIFixture::SetUp();
+        delegate = std::make_shared<LoggingDelegate>();
+        app = UIApplication::sharedApplication();
+        app->setDelegate(delegate);
+        token = NotificationCenter::defaultCenter().addObserverForName(
+            "", app, [this](const Notification& n) { delegate->log.push_back(n.name()); });
+    }
+    void TearDown() override {
+        NotificationCenter::defaultCenter().removeObserver(token.get());
+        UIFixture::TearDown();
+    }
+    std::shared_ptr<LoggingDelegate> delegate;
+    UIApplicationPtr app;
+    NotificationObserver token;
+};
+
+TEST_F(ApplicationTest, LaunchFinishesThenBecomesActive) {
+    app->simulateLaunch();
+    EXPECT_EQ(delegate->log, (std::vector<std::string>{
+                                 "delegate.didFinishLaunching", UIApplicationDidFinishLaunchingNotification,
+                                 "delegate.didBecomeActive", UIApplicationDidBecomeActiveNotification}));
+    EXPECT_EQ(delegate->stateAtLaunch, UIApplicationStateInactive);
+    EXPECT_EQ(app->applicationState(), UIApplicationStateActive);
+    delegate->log.clear();
+    app->simulateLaunch();
+    EXPECT_TRUE(delegate->log.empty());
+}
+
+TEST_F(ApplicationTest, BackgroundAndForegroundGoThroughInactive) {
+    app->simulateLaunch();
+    delegate->log.clear();
+    app->simulateEnterBackground();
+    EXPECT_EQ(delegate->log, (std::vector<std::string>{"delegate.willResignActive",
+                                                       UIApplicationWillResignActiveNotification,
+                                                       "delegate.didEnterBackground",
+                                                       UIApplicationDidEnterBackgroundNotification}));
+    EXPECT_EQ(delegate->stateAtResign, UIApplicationStateActive);
+    EXPECT_EQ(app->applicationState(), UIApplicationStateBackground);
+    delegate->log.clear();
+    app->simulateEnterForeground();
+    EXPECT_EQ(delegate->log, (std::vector<std::string>{
+                                 "delegate.willEnterForeground", UIApplicationWillEnterForegroundNotification,
+                                 "delegate.didBecomeActive", UIApplicationDidBecomeActiveNotification}));
+    EXPECT_EQ(app->applicationState(), UIApplicationStateActive);
+}
+
+TEST_F(ApplicationTest, TransitionsFromTheWrongStateDoNothing) {
+    app->simulateEnterForeground(); // not launched, not in the background
+    app->simulateResignActive();
+    EXPECT_TRUE(delegate->log.empty());
+    app->simulateLaunch();
+    app->simulateResignActive();
+    delegate->log.clear();
+    app->simulateResignActive();
+    EXPECT_TRUE(delegate->log.empty());
+    app->simulateBecomeActive();
+    EXPECT_EQ(delegate->log.back(), UIApplicationDidBecomeActiveNotification);
+}
+
+TEST_F(ApplicationTest, MemoryWarningReachesDelegateAndObservers) {
+    app->simulateMemoryWarning();
+    EXPECT_EQ(delegate->log, (std::vector<std::string>{"delegate.memoryWarning",
+                                                       UIApplicationDidReceiveMemoryWarningNotification}));
+}
+
+TEST_F(ApplicationTest, TransitionsAskedForOffTheMainThreadArriveOnIt) {
+    bool onMain = false;
+    auto observer = NotificationCenter::defaultCenter().addObserverForName(
+        UIApplicationDidReceiveMemoryWarningNotification, nullptr,
+        [&](const Notification&) { onMain = RunLoop::isMainThread(); });
+    std::thread([this] { app->simulateMemoryWarning(); }).join();
+    EXPECT_TRUE(pumpUntil([&] { return onMain; }));
+    NotificationCenter::defaultCenter().removeObserver(observer.get());
+}
+
+TEST_F(ApplicationTest, OrientationChangeCarriesTheOldAndNewOrientation) {
+    std::vector<int64_t> values;
+    auto observer =
+        NotificationCenter::defaultCenter().addObserverForName("", app, [&](const Notification& n) {
+            if (auto info = n.userInfo().dictionary())
+                if (auto number = info->get(UIApplicationStatusBarOrientationUserInfoKey).number())
+                    values.push_back(number->int64Value());
+        });
+    app->simulateStatusBarOrientationChange(UIInterfaceOrientationLandscapeLeft);
+    NotificationCenter::defaultCenter().removeObserver(observer.get());
+    EXPECT_EQ(values,
+              (std::vector<int64_t>{UIInterfaceOrientationLandscapeLeft, UIInterfaceOrientationPortrait}));
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationLandscapeLeft);
+}
+
+TEST_F(ApplicationTest, StatusBarAndIdleTimerSettings) {
+    EXPECT_EQ(app->statusBarFrame(), CGRectMake(0, 0, 375, 20));
+    app->setStatusBarHidden(true, UIStatusBarAnimationFade);
+    EXPECT_TRUE(app->isStatusBarHidden());
+    EXPECT_EQ(app->statusBarFrame(), CGRectZero);
+    app->setStatusBarStyle(UIStatusBarStyleLightContent, true);
+    EXPECT_EQ(app->statusBarStyle(), UIStatusBarStyleLightContent);
+    app->setIdleTimerDisabled(true);
+    EXPECT_TRUE(app->isIdleTimerDisabled());
+    EXPECT_EQ(int(UIInterfaceOrientationMaskAllButUpsideDown), 26);
+    EXPECT_EQ(int(UIInterfaceOrientationMaskLandscape), 24);
+}
+
+TEST_F(ApplicationTest, TerminateStopsTheMainLoopOfUIApplicationMain) {
+    DispatchQueue::main()->async([this] { app->simulateTerminate(); });
+    EXPECT_EQ(UIApplicationMain(delegate), 0);
+    EXPECT_EQ(delegate->log.back(), UIApplicationWillTerminateNotification);
+    EXPECT_EQ(delegate->log.front(), "delegate.didFinishLaunching");
+}
+
+} // namespace

@@ -1,0 +1,183 @@
+#include "platform/ui/NSLayoutConstraint.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UIView.h"
+#include "tests/platform/ui/UITestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using liveapp::test::colorNear;
+using RGBA = Bitmap::RGBA;
+
+namespace {
+
+constexpr RGBA red{255, 0, 0, 255};
+constexpr RGBA green{0, 255, 0, 255};
+constexpr RGBA blue{0, 0, 255, 255};
+constexpr RGBA white{255, 255, 255, 255};
+
+using C = NSLayoutConstraint;
+
+class AutoLayoutRenderTest : public liveapp::test::UIFixture {
+protected:
+    UIViewPtr addBox(UIColorPtr colour, const UIViewPtr& parent) {
+        auto view = UIView::create();
+        view->setBackgroundColor(std::move(colour));
+        view->setTranslatesAutoresizingMaskIntoConstraints(false);
+        parent->addSubview(view);
+        return view;
+    }
+
+    static NSLayoutConstraintPtr make(const UIViewPtr& a, NSLayoutAttribute attr, const UIViewPtr& b,
+                                      NSLayoutAttribute attr2, double multiplier, double constant) {
+        return C::constraintWithItem(a, attr, NSLayoutRelationEqual, b, attr2, multiplier, constant);
+    }
+    static NSLayoutConstraintPtr fixed(const UIViewPtr& a, NSLayoutAttribute attr, double constant) {
+        return C::constraintWithItem(a, attr, NSLayoutRelationEqual, nullptr, NSLayoutAttributeNotAnAttribute,
+                                     0, constant);
+    }
+
+    // The rendered pixels just inside each edge of a frame have the colour, those just outside do not.
+    void expectVisibleFrame(const UIImagePtr& image, CGRect frame, RGBA colour) {
+        double inset = 1;
+        double minX = CGRectGetMinX(frame), maxX = CGRectGetMaxX(frame);
+        double minY = CGRectGetMinY(frame), maxY = CGRectGetMaxY(frame);
+        double midX = CGRectGetMidX(frame), midY = CGRectGetMidY(frame);
+        EXPECT_TRUE(colorNear(pixelAt(image, minX + inset, midY), colour)) << "left edge inside";
+        EXPECT_TRUE(colorNear(pixelAt(image, maxX - inset, midY), colour)) << "right edge inside";
+        EXPECT_TRUE(colorNear(pixelAt(image, midX, minY + inset), colour)) << "top edge inside";
+        EXPECT_TRUE(colorNear(pixelAt(image, midX, maxY - inset), colour)) << "bottom edge inside";
+        if (minX >= inset) {
+            EXPECT_FALSE(colorNear(pixelAt(image, minX - inset, midY), colour)) << "left edge outside";
+        }
+        if (maxX + inset < 375) {
+            EXPECT_FALSE(colorNear(pixelAt(image, maxX + inset, midY), colour)) << "right edge outside";
+        }
+        if (minY >= inset) {
+            EXPECT_FALSE(colorNear(pixelAt(image, midX, minY - inset), colour)) << "top edge outside";
+        }
+        if (maxY + inset < 667) {
+            EXPECT_FALSE(colorNear(pixelAt(image, midX, maxY + inset), colour)) << "bottom edge outside";
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(AutoLayoutRenderTest, RenderedScreenShowsTheSolvedFrames) {
+    window->setBackgroundColor(UIColor::whiteColor());
+    auto header = addBox(UIColor::redColor(), window);
+    auto card = addBox(UIColor::blueColor(), window);
+    auto footer = addBox(UIColor::greenColor(), window);
+    auto badge = addBox(UIColor::redColor(), card);
+    C::activateConstraints({
+        // A header across the top, 64 high.
+        make(header, NSLayoutAttributeTop, window, NSLayoutAttributeTop, 1, 0),
+        make(header, NSLayoutAttributeLeading, window, NSLayoutAttributeLeading, 1, 0),
+        make(header, NSLayoutAttributeTrailing, window, NSLayoutAttributeTrailing, 1, 0),
+        fixed(header, NSLayoutAttributeHeight, 64),
+        // A card centred on the screen, 60% of its width, square.
+        make(card, NSLayoutAttributeCenterX, window, NSLayoutAttributeCenterX, 1, 0),
+        make(card, NSLayoutAttributeCenterY, window, NSLayoutAttributeCenterY, 1, 0),
+        make(card, NSLayoutAttributeWidth, window, NSLayoutAttributeWidth, 0.6, 0),
+        make(card, NSLayoutAttributeHeight, card, NSLayoutAttributeWidth, 1, 0),
+        // A footer inside the window's margins, 20 above the bottom, 40 high.
+        make(footer, NSLayoutAttributeLeading, window, NSLayoutAttributeLeadingMargin, 1, 0),
+        make(footer, NSLayoutAttributeTrailing, window, NSLayoutAttributeTrailingMargin, 1, 0),
+        make(footer, NSLayoutAttributeBottom, window, NSLayoutAttributeBottom, 1, -20),
+        fixed(footer, NSLayoutAttributeHeight, 40),
+        // A badge in the card's top right corner.
+        make(badge, NSLayoutAttributeTop, card, NSLayoutAttributeTop, 1, 10),
+        make(badge, NSLayoutAttributeTrailing, card, NSLayoutAttributeTrailing, 1, -10),
+        fixed(badge, NSLayoutAttributeWidth, 30),
+        fixed(badge, NSLayoutAttributeHeight, 30),
+    });
+
+    // The display pass the constraints scheduled lays the tree out.
+    pump();
+    EXPECT_TRUE(CGRectEqualToRect(header->frame(), CGRectMake(0, 0, 375, 64)));
+    EXPECT_TRUE(CGRectEqualToRect(card->frame(), CGRectMake(75, 221, 225, 225)));
+    EXPECT_TRUE(CGRectEqualToRect(footer->frame(), CGRectMake(8, 607, 359, 40)));
+    EXPECT_TRUE(CGRectEqualToRect(badge->frame(), CGRectMake(185, 10, 30, 30)));
+
+    auto image = render();
+    ASSERT_NE(image, nullptr);
+    expectVisibleFrame(image, header->frame(), red);
+    expectVisibleFrame(image, footer->frame(), green);
+    expectVisibleFrame(image, badge->convertRectToView(badge->bounds(), nullptr), red);
+    EXPECT_TRUE(colorNear(pixelAt(image, 80, 440), blue));
+    EXPECT_TRUE(colorNear(pixelAt(image, 70, 440), white));
+    EXPECT_TRUE(colorNear(pixelAt(image, 305, 300), white));
+}
+
+TEST_F(AutoLayoutRenderTest, ChangingAConstantMovesWhatIsDrawn) {
+    window->setBackgroundColor(UIColor::whiteColor());
+    auto bar = addBox(UIColor::greenColor(), window);
+    auto top = make(bar, NSLayoutAttributeTop, window, NSLayoutAttributeTop, 1, 100);
+    C::activateConstraints({
+        top,
+        make(bar, NSLayoutAttributeLeft, window, NSLayoutAttributeLeft, 1, 0),
+        make(bar, NSLayoutAttributeRight, window, NSLayoutAttributeRight, 1, 0),
+        fixed(bar, NSLayoutAttributeHeight, 50),
+    });
+    pump();
+    auto before = render();
+    EXPECT_TRUE(colorNear(pixelAt(before, 100, 120), green));
+    EXPECT_TRUE(colorNear(pixelAt(before, 100, 320), white));
+
+    top->setConstant(300);
+    pump();
+    EXPECT_TRUE(CGRectEqualToRect(bar->frame(), CGRectMake(0, 300, 375, 50)));
+    auto after = render();
+    EXPECT_TRUE(colorNear(pixelAt(after, 100, 120), white));
+    EXPECT_TRUE(colorNear(pixelAt(after, 100, 320), green));
+}
+
+TEST_F(AutoLayoutRenderTest, LabelDrawnAtItsIntrinsicSizeBelowAHeader) {
+    window->setBackgroundColor(UIColor::whiteColor());
+    auto header = addBox(UIColor::blueColor(), window);
+    auto label = UILabel::create();
+    label->setText("Live now");
+    label->setFont(UIFont::systemFontOfSize(30));
+    label->setBackgroundColor(UIColor::redColor());
+    label->setTranslatesAutoresizingMaskIntoConstraints(false);
+    window->addSubview(label);
+    C::activateConstraints({
+        make(header, NSLayoutAttributeTop, window, NSLayoutAttributeTop, 1, 0),
+        make(header, NSLayoutAttributeLeft, window, NSLayoutAttributeLeft, 1, 0),
+        make(header, NSLayoutAttributeRight, window, NSLayoutAttributeRight, 1, 0),
+        fixed(header, NSLayoutAttributeHeight, 80),
+        make(label, NSLayoutAttributeTop, header, NSLayoutAttributeBottom, 1, 12),
+        make(label, NSLayoutAttributeCenterX, window, NSLayoutAttributeCenterX, 1, 0),
+    });
+    pump();
+    CGSize intrinsic = label->intrinsicContentSize();
+    CGRect frame = label->frame();
+    EXPECT_NEAR(frame.size.width, intrinsic.width, 0.5);
+    EXPECT_DOUBLE_EQ(frame.origin.y, 92);
+    EXPECT_NEAR(CGRectGetMidX(frame), 187.5, 0.5);
+    auto image = render();
+    EXPECT_TRUE(colorNear(pixelAt(image, frame.origin.x + 1, frame.origin.y + 1), red));
+    EXPECT_TRUE(colorNear(pixelAt(image, frame.origin.x - 1, frame.origin.y + 1), white));
+    EXPECT_TRUE(colorNear(pixelAt(image, 187, 79), blue));
+}
+
+TEST_F(AutoLayoutRenderTest, NewLabelTextResizesTheLabelOnTheNextPass) {
+    auto label = UILabel::create();
+    label->setText("Hi");
+    label->setTranslatesAutoresizingMaskIntoConstraints(false);
+    window->addSubview(label);
+    C::activateConstraints({
+        make(label, NSLayoutAttributeLeft, window, NSLayoutAttributeLeft, 1, 20),
+        make(label, NSLayoutAttributeTop, window, NSLayoutAttributeTop, 1, 40),
+    });
+    pump();
+    double shortWidth = label->frame().size.width;
+    ASSERT_GT(shortWidth, 0);
+
+    label->setText("A much longer title");
+    pump();
+    EXPECT_NEAR(label->frame().size.width, label->intrinsicContentSize().width, 0.5);
+    EXPECT_GT(label->frame().size.width, shortWidth * 3);
+    EXPECT_DOUBLE_EQ(label->frame().origin.x, 20);
+}

@@ -1,0 +1,325 @@
+#include "platform/foundation/Exception.h"
+#include "platform/graphics/GraphicsContextStack.h"
+#include "platform/ui/NSLayoutConstraint.h"
+#include "platform/ui/UIImageView.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UIView.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+using C = NSLayoutConstraint;
+
+class LayoutConstraintTest : public testing::Test {
+protected:
+    void SetUp() override { root = UIView::create(CGRectMake(0, 0, 400, 300)); }
+
+    UIViewPtr addAutoLayoutView(const UIViewPtr& parent) {
+        auto view = UIView::create();
+        view->setTranslatesAutoresizingMaskIntoConstraints(false);
+        parent->addSubview(view);
+        return view;
+    }
+
+    static NSLayoutConstraintPtr pin(const UIViewPtr& a, NSLayoutAttribute attr, const UIViewPtr& b,
+                                     NSLayoutAttribute attr2, double constant = 0,
+                                     NSLayoutRelation relation = NSLayoutRelationEqual) {
+        auto c = C::constraintWithItem(a, attr, relation, b, attr2, 1, constant);
+        c->setActive(true);
+        return c;
+    }
+    static NSLayoutConstraintPtr size(const UIViewPtr& a, NSLayoutAttribute attr, double constant,
+                                      NSLayoutRelation relation = NSLayoutRelationEqual,
+                                      UILayoutPriority priority = UILayoutPriorityRequired) {
+        auto c =
+            C::constraintWithItem(a, attr, relation, nullptr, NSLayoutAttributeNotAnAttribute, 0, constant);
+        c->setPriority(priority);
+        c->setActive(true);
+        return c;
+    }
+
+    UIViewPtr root;
+};
+
+class SizedView : public UIView {
+public:
+    CGSize intrinsicContentSize() override { return intrinsic; }
+    void updateConstraints() override {
+        ++updates;
+        UIView::updateConstraints();
+    }
+    CGSize intrinsic{-1, -1};
+    int updates{0};
+};
+
+} // namespace
+
+TEST_F(LayoutConstraintTest, ConstraintKeepsItsValuesAndThePlatformNumbering) {
+    auto a = UIView::create();
+    auto c = C::constraintWithItem(a, NSLayoutAttributeCenterY, NSLayoutRelationGreaterThanOrEqual, root,
+                                   NSLayoutAttributeTrailingMargin, 0.5, 12);
+    EXPECT_EQ(c->firstItem(), a);
+    EXPECT_EQ(c->secondItem(), root);
+    EXPECT_EQ(c->firstAttribute(), 10);
+    EXPECT_EQ(c->secondAttribute(), 18);
+    EXPECT_EQ(c->relation(), 1);
+    EXPECT_DOUBLE_EQ(c->multiplier(), 0.5);
+    EXPECT_DOUBLE_EQ(c->constant(), 12);
+    EXPECT_FLOAT_EQ(c->priority(), 1000);
+    EXPECT_FALSE(c->isActive());
+    EXPECT_FALSE(c->identifier().has_value());
+    c->setIdentifier("centre");
+    EXPECT_EQ(c->identifier(), "centre");
+    EXPECT_TRUE(c->respondsTo("setActive:"));
+    EXPECT_TRUE(c->respondsTo("setIdentifier:"));
+    EXPECT_TRUE(c->respondsTo("activateConstraints:"));
+    EXPECT_FALSE(c->respondsTo("frobnicate:"));
+}
+
+TEST_F(LayoutConstraintTest, ActivationInstallsOnTheNearestCommonAncestor) {
+    auto container = addAutoLayoutView(root);
+    auto a = addAutoLayoutView(container);
+    auto b = addAutoLayoutView(root);
+    auto across = pin(a, NSLayoutAttributeLeft, b, NSLayoutAttributeLeft);
+    EXPECT_EQ(across->installedView(), root);
+    auto inside = pin(a, NSLayoutAttributeTop, container, NSLayoutAttributeTop);
+    EXPECT_EQ(inside->installedView(), container);
+    auto alone = size(a, NSLayoutAttributeWidth, 10);
+    EXPECT_EQ(alone->installedView(), a);
+    EXPECT_EQ(a->constraints().size(), 1u);
+    EXPECT_EQ(root->constraints().size(), 1u);
+
+    NSLayoutConstraint::deactivateConstraints({across, inside});
+    EXPECT_FALSE(across->isActive());
+    EXPECT_TRUE(root->constraints().empty());
+    EXPECT_TRUE(container->constraints().empty());
+    NSLayoutConstraint::activateConstraints({across});
+    EXPECT_EQ(root->constraints().size(), 1u);
+
+    root->removeConstraint(across);
+    EXPECT_FALSE(across->isActive());
+
+    auto stranger = UIView::create();
+    auto orphan = C::constraintWithItem(a, NSLayoutAttributeLeft, NSLayoutRelationEqual, stranger,
+                                        NSLayoutAttributeLeft, 1, 0);
+    EXPECT_THROW(orphan->setActive(true), Exception);
+}
+
+TEST_F(LayoutConstraintTest, PinnedEdgesWithInsetsGiveTheFrame) {
+    auto v = addAutoLayoutView(root);
+    pin(v, NSLayoutAttributeTop, root, NSLayoutAttributeTop, 10);
+    pin(v, NSLayoutAttributeLeading, root, NSLayoutAttributeLeading, 20);
+    pin(v, NSLayoutAttributeBottom, root, NSLayoutAttributeBottom, -30);
+    pin(v, NSLayoutAttributeTrailing, root, NSLayoutAttributeTrailing, -40);
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(v->frame(), CGRectMake(20, 10, 340, 260)));
+
+    // Growing the superview moves the pinned edges with it.
+    root->setFrame(CGRectMake(0, 0, 500, 400));
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(v->frame(), CGRectMake(20, 10, 440, 360)));
+}
+
+TEST_F(LayoutConstraintTest, CentringAndMatchedDimensionsWithMultipliers) {
+    auto v = addAutoLayoutView(root);
+    C::activateConstraints({
+        C::constraintWithItem(v, NSLayoutAttributeWidth, NSLayoutRelationEqual, root, NSLayoutAttributeWidth,
+                              0.5, 0),
+        C::constraintWithItem(v, NSLayoutAttributeHeight, NSLayoutRelationEqual, v, NSLayoutAttributeWidth,
+                              0.25, 10),
+        C::constraintWithItem(v, NSLayoutAttributeCenterX, NSLayoutRelationEqual, root,
+                              NSLayoutAttributeCenterX, 1, 0),
+        C::constraintWithItem(v, NSLayoutAttributeCenterY, NSLayoutRelationEqual, root,
+                              NSLayoutAttributeCenterY, 1, 0),
+    });
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(v->frame(), CGRectMake(100, 120, 200, 60)));
+}
+
+TEST_F(LayoutConstraintTest, PositionMultipliersScaleWithinTheInstallingView) {
+    auto container = UIView::create(CGRectMake(100, 50, 200, 200));
+    root->addSubview(container);
+    auto v = addAutoLayoutView(container);
+    size(v, NSLayoutAttributeWidth, 20);
+    size(v, NSLayoutAttributeHeight, 20);
+    C::activateConstraints({
+        C::constraintWithItem(v, NSLayoutAttributeCenterX, NSLayoutRelationEqual, container,
+                              NSLayoutAttributeCenterX, 0.5, 0),
+        C::constraintWithItem(v, NSLayoutAttributeTop, NSLayoutRelationEqual, container,
+                              NSLayoutAttributeBottom, 0.25, 0),
+    });
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(v->frame(), CGRectMake(40, 50, 20, 20)));
+}
+
+TEST_F(LayoutConstraintTest, ChainedSiblingsAndNestedConstraintViews) {
+    auto left = addAutoLayoutView(root);
+    auto right = addAutoLayoutView(root);
+    auto inner = addAutoLayoutView(right);
+    for (auto& v : {left, right}) {
+        pin(v, NSLayoutAttributeTop, root, NSLayoutAttributeTop, 0);
+        pin(v, NSLayoutAttributeBottom, root, NSLayoutAttributeBottom, 0);
+    }
+    pin(left, NSLayoutAttributeLeft, root, NSLayoutAttributeLeft);
+    pin(right, NSLayoutAttributeLeft, left, NSLayoutAttributeRight, 10);
+    pin(right, NSLayoutAttributeRight, root, NSLayoutAttributeRight);
+    pin(left, NSLayoutAttributeWidth, right, NSLayoutAttributeWidth);
+    // The inner view sits in the right view's margins.
+    right->setLayoutMargins(UIEdgeInsetsMake(5, 6, 7, 8));
+    pin(inner, NSLayoutAttributeTop, right, NSLayoutAttributeTopMargin);
+    pin(inner, NSLayoutAttributeLeft, right, NSLayoutAttributeLeftMargin);
+    pin(inner, NSLayoutAttributeBottom, right, NSLayoutAttributeBottomMargin);
+    pin(inner, NSLayoutAttributeRight, right, NSLayoutAttributeRightMargin);
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(left->frame(), CGRectMake(0, 0, 195, 300)));
+    EXPECT_TRUE(CGRectEqualToRect(right->frame(), CGRectMake(205, 0, 195, 300)));
+    EXPECT_TRUE(CGRectEqualToRect(inner->frame(), CGRectMake(6, 5, 181, 288)));
+}
+
+TEST_F(LayoutConstraintTest, DefaultMarginsAreEightPoints) {
+    EXPECT_EQ(root->layoutMargins(), UIEdgeInsetsMake(8, 8, 8, 8));
+    auto v = addAutoLayoutView(root);
+    pin(v, NSLayoutAttributeLeading, root, NSLayoutAttributeLeadingMargin);
+    pin(v, NSLayoutAttributeTrailing, root, NSLayoutAttributeTrailingMargin);
+    pin(v, NSLayoutAttributeCenterY, root, NSLayoutAttributeCenterYWithinMargins);
+    size(v, NSLayoutAttributeHeight, 10);
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(v->frame(), CGRectMake(8, 145, 384, 10)));
+}
+
+TEST_F(LayoutConstraintTest, InequalitiesAndPrioritiesDecideBetweenWishes) {
+    auto v = addAutoLayoutView(root);
+    pin(v, NSLayoutAttributeLeft, root, NSLayoutAttributeLeft);
+    pin(v, NSLayoutAttributeTop, root, NSLayoutAttributeTop);
+    size(v, NSLayoutAttributeHeight, 10);
+    size(v, NSLayoutAttributeWidth, 150, NSLayoutRelationLessThanOrEqual);
+    auto wish = size(v, NSLayoutAttributeWidth, 300, NSLayoutRelationEqual, UILayoutPriorityDefaultHigh);
+    root->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(v->frame().size.width, 150);
+
+    // Two optional wishes in conflict: the higher priority wins, and changing priorities flips it.
+    auto other = size(v, NSLayoutAttributeWidth, 40, NSLayoutRelationEqual, UILayoutPriorityDefaultLow);
+    root->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(v->frame().size.width, 150);
+    wish->setPriority(100);
+    root->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(v->frame().size.width, 40);
+    other->setConstant(60);
+    root->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(v->frame().size.width, 60);
+}
+
+TEST_F(LayoutConstraintTest, ConflictingRequiredConstraintIsBrokenAndTheRestHolds) {
+    auto v = addAutoLayoutView(root);
+    pin(v, NSLayoutAttributeLeft, root, NSLayoutAttributeLeft, 5);
+    pin(v, NSLayoutAttributeTop, root, NSLayoutAttributeTop, 5);
+    size(v, NSLayoutAttributeWidth, 50);
+    size(v, NSLayoutAttributeHeight, 20);
+    size(v, NSLayoutAttributeWidth, 80);
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(v->frame(), CGRectMake(5, 5, 50, 20)));
+}
+
+TEST_F(LayoutConstraintTest, IntrinsicSizeHugsAndResistsAtTheViewPriorities) {
+    auto v = std::make_shared<SizedView>();
+    v->intrinsic = CGSizeMake(80, 30);
+    v->setTranslatesAutoresizingMaskIntoConstraints(false);
+    root->addSubview(v);
+    EXPECT_FLOAT_EQ(v->contentHuggingPriorityForAxis(UILayoutConstraintAxisHorizontal), 250);
+    EXPECT_FLOAT_EQ(v->contentCompressionResistancePriorityForAxis(UILayoutConstraintAxisVertical), 750);
+    pin(v, NSLayoutAttributeLeft, root, NSLayoutAttributeLeft);
+    pin(v, NSLayoutAttributeTop, root, NSLayoutAttributeTop);
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(v->frame(), CGRectMake(0, 0, 80, 30)));
+
+    // A wish for a larger width beats hugging at 250 but not at 1000.
+    size(v, NSLayoutAttributeWidth, 120, NSLayoutRelationEqual, 500);
+    root->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(v->frame().size.width, 120);
+    v->setContentHuggingPriority(UILayoutPriorityRequired, UILayoutConstraintAxisHorizontal);
+    root->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(v->frame().size.width, 80);
+
+    // A wish for a smaller height loses to compression resistance until resistance drops below it.
+    size(v, NSLayoutAttributeHeight, 10, NSLayoutRelationEqual, 500);
+    root->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(v->frame().size.height, 30);
+    v->setContentCompressionResistancePriority(200, UILayoutConstraintAxisVertical);
+    root->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(v->frame().size.height, 10);
+
+    v->intrinsic = CGSizeMake(90, 30);
+    v->invalidateIntrinsicContentSize();
+    root->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(v->frame().size.width, 90);
+}
+
+TEST_F(LayoutConstraintTest, LabelSizesItselfFromItsText) {
+    auto label = UILabel::create();
+    label->setText("Hello");
+    label->setTranslatesAutoresizingMaskIntoConstraints(false);
+    root->addSubview(label);
+    pin(label, NSLayoutAttributeLeft, root, NSLayoutAttributeLeft, 10);
+    pin(label, NSLayoutAttributeTop, root, NSLayoutAttributeTop, 10);
+    root->layoutIfNeeded();
+    CGSize intrinsic = label->intrinsicContentSize();
+    ASSERT_GT(intrinsic.width, 0);
+    EXPECT_NEAR(label->frame().size.width, intrinsic.width, 0.5);
+    EXPECT_NEAR(label->frame().size.height, intrinsic.height, 0.5);
+}
+
+TEST_F(LayoutConstraintTest, ImageViewTakesItsImageSizeAndFollowsImageChanges) {
+    auto makeImage = [](CGSize size) {
+        UIGraphicsBeginImageContextWithOptions(size, true, 1);
+        auto image = UIGraphicsGetImageFromCurrentImageContext();
+        UIGraphicsEndImageContext();
+        return image;
+    };
+    auto imageView = UIImageView::create(makeImage(CGSizeMake(24, 16)));
+    imageView->setTranslatesAutoresizingMaskIntoConstraints(false);
+    root->addSubview(imageView);
+    pin(imageView, NSLayoutAttributeCenterX, root, NSLayoutAttributeCenterX);
+    pin(imageView, NSLayoutAttributeBottom, root, NSLayoutAttributeBottom, -4);
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(imageView->frame(), CGRectMake(188, 280, 24, 16)));
+    imageView->setImage(makeImage(CGSizeMake(40, 40)));
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(imageView->frame(), CGRectMake(180, 256, 40, 40)));
+}
+
+TEST_F(LayoutConstraintTest, UpdateConstraintsRunsOnceBeforeTheSolveWhenAsked) {
+    auto v = std::make_shared<SizedView>();
+    v->setTranslatesAutoresizingMaskIntoConstraints(false);
+    root->addSubview(v);
+    EXPECT_TRUE(v->needsUpdateConstraints());
+    root->layoutIfNeeded();
+    EXPECT_EQ(v->updates, 1);
+    EXPECT_FALSE(v->needsUpdateConstraints());
+    root->layoutIfNeeded();
+    EXPECT_EQ(v->updates, 1);
+    v->setNeedsUpdateConstraints();
+    root->layoutIfNeeded();
+    EXPECT_EQ(v->updates, 2);
+}
+
+TEST_F(LayoutConstraintTest, TranslatingViewsKeepTheirFramesAndAnchorOthers) {
+    auto anchor = UIView::create(CGRectMake(30, 40, 50, 60));
+    root->addSubview(anchor);
+    auto v = addAutoLayoutView(root);
+    pin(v, NSLayoutAttributeLeft, anchor, NSLayoutAttributeRight, 5);
+    pin(v, NSLayoutAttributeTop, anchor, NSLayoutAttributeBottom);
+    pin(v, NSLayoutAttributeWidth, anchor, NSLayoutAttributeWidth);
+    pin(v, NSLayoutAttributeHeight, anchor, NSLayoutAttributeHeight);
+    root->layoutIfNeeded();
+    EXPECT_TRUE(CGRectEqualToRect(anchor->frame(), CGRectMake(30, 40, 50, 60)));
+    EXPECT_TRUE(CGRectEqualToRect(v->frame(), CGRectMake(85, 100, 50, 60)));
+
+    // A view that leaves the tree takes its constraints out of the solve.
+    anchor->removeFromSuperview();
+    size(v, NSLayoutAttributeWidth, 7, NSLayoutRelationEqual, 1);
+    root->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(v->frame().size.width, 7);
+}

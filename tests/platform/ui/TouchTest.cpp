@@ -1,0 +1,225 @@
+#include "platform/ui/TouchSimulator.h"
+#include "platform/ui/UIGestureRecognizer.h"
+#include "platform/ui/UIView.h"
+#include "tests/platform/ui/UITestSupport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+class TouchLog : public UIView {
+public:
+    TouchLog(CGRect frame, std::vector<std::string>* log, std::string name)
+        : UIView(frame)
+        , m_log(log)
+        , m_name(std::move(name)) {}
+    void touchesBegan(const UITouchSet& touches, const UIEventPtr& event) override {
+        record("began", touches);
+        lastLocation = touches.front()->locationInView(sharedAs<UIView>());
+        if (passOn)
+            UIView::touchesBegan(touches, event);
+    }
+    void touchesMoved(const UITouchSet& touches, const UIEventPtr&) override { record("moved", touches); }
+    void touchesEnded(const UITouchSet& touches, const UIEventPtr& event) override {
+        record("ended", touches);
+        if (passOn)
+            UIView::touchesEnded(touches, event);
+    }
+    void touchesCancelled(const UITouchSet& touches, const UIEventPtr&) override {
+        record("cancelled", touches);
+    }
+
+    bool passOn{false};
+    CGPoint lastLocation;
+
+private:
+    void record(const char* what, const UITouchSet& touches) {
+        m_log->push_back(m_name + "." + what + std::to_string(touches.size()));
+    }
+    std::vector<std::string>* m_log;
+    std::string m_name;
+};
+
+// Recognizes when the touches lift (or as soon as they move, when continuous), logging every step.
+class LoggingRecognizer : public UIGestureRecognizer {
+public:
+    LoggingRecognizer(std::vector<std::string>* log, std::string name)
+        : m_log(log)
+        , m_name(std::move(name)) {}
+    void touchesBegan(const UITouchSet& touches, const UIEventPtr& event) override {
+        UIGestureRecognizer::touchesBegan(touches, event);
+        m_log->push_back(m_name + ".began" + std::to_string(touches.size()));
+    }
+    void touchesMoved(const UITouchSet& touches, const UIEventPtr& event) override {
+        UIGestureRecognizer::touchesMoved(touches, event);
+        m_log->push_back(m_name + ".moved");
+        if (beginOnMove && state() == UIGestureRecognizerStatePossible)
+            setState(UIGestureRecognizerStateBegan);
+    }
+    void touchesEnded(const UITouchSet& touches, const UIEventPtr& event) override {
+        UIGestureRecognizer::touchesEnded(touches, event);
+        m_log->push_back(m_name + ".ended");
+        if (recognizeOnEnd && state() == UIGestureRecognizerStatePossible)
+            setState(UIGestureRecognizerStateRecognized);
+        else if (state() == UIGestureRecognizerStateBegan || state() == UIGestureRecognizerStateChanged)
+            setState(UIGestureRecognizerStateEnded);
+        else if (state() == UIGestureRecognizerStatePossible)
+            setState(UIGestureRecognizerStateFailed);
+    }
+    void touchesCancelled(const UITouchSet& touches, const UIEventPtr& event) override {
+        UIGestureRecognizer::touchesCancelled(touches, event);
+        m_log->push_back(m_name + ".cancelled");
+    }
+    void reset() override {
+        UIGestureRecognizer::reset();
+        ++resets;
+    }
+    bool isContinuous() const override { return beginOnMove; }
+
+    bool recognizeOnEnd{false};
+    bool beginOnMove{false};
+    int resets{0};
+
+private:
+    std::vector<std::string>* m_log;
+    std::string m_name;
+};
+
+class TouchDeliveryTest : public liveapp::test::UIFixture {
+protected:
+    void SetUp() override {
+        UIFixture::SetUp();
+        parent = std::make_shared<TouchLog>(CGRectMake(0, 0, 300, 300), &log, "parent");
+        child = std::make_shared<TouchLog>(CGRectMake(100, 100, 100, 100), &log, "child");
+        window->addSubview(parent);
+        parent->addSubview(child);
+    }
+    std::vector<std::string> log;
+    std::shared_ptr<TouchLog> parent, child;
+};
+
+TEST_F(TouchDeliveryTest, ATapReachesTheHitViewWithItsLocation) {
+    tap(CGPointMake(110, 120));
+    EXPECT_EQ(log, (std::vector<std::string>{"child.began1", "child.ended1"}));
+    EXPECT_EQ(child->lastLocation, CGPointMake(10, 20));
+}
+
+TEST_F(TouchDeliveryTest, UnhandledTouchesClimbTheResponderChain) {
+    child->passOn = true;
+    tap(CGPointMake(150, 150));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"child.began1", "parent.began1", "child.ended1", "parent.ended1"}));
+}
+
+TEST_F(TouchDeliveryTest, DragMovesTheTouchAndKeepsItsView) {
+    drag(CGPointMake(150, 150), CGPointMake(10, 10));
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log.front(), "child.began1");
+    EXPECT_EQ(log[1], "child.moved1");
+    EXPECT_EQ(log.back(), "child.ended1");
+}
+
+TEST_F(TouchDeliveryTest, TwoFingersReachTheViewTogether) {
+    child->setMultipleTouchEnabled(true);
+    TouchSimulator touches(window);
+    auto began = touches.begin({CGPointMake(120, 120), CGPointMake(180, 180)});
+    EXPECT_EQ(began.size(), 2u);
+    touches.move({CGPointMake(110, 110), CGPointMake(190, 190)});
+    touches.end();
+    EXPECT_EQ(log, (std::vector<std::string>{"child.began2", "child.moved2", "child.ended2"}));
+}
+
+TEST_F(TouchDeliveryTest, RecognizersOfTheViewAndAncestorsSeeTouchesFirst) {
+    auto inner = std::make_shared<LoggingRecognizer>(&log, "innerGR");
+    auto outer = std::make_shared<LoggingRecognizer>(&log, "outerGR");
+    child->addGestureRecognizer(inner);
+    parent->addGestureRecognizer(outer);
+    EXPECT_EQ(inner->view(), child);
+    tap(CGPointMake(150, 150));
+    EXPECT_EQ(log, (std::vector<std::string>{"innerGR.began1", "outerGR.began1", "child.began1",
+                                             "innerGR.ended", "outerGR.ended", "child.ended1"}));
+}
+
+TEST_F(TouchDeliveryTest, RecognitionCancelsTheViewsTouches) {
+    auto recognizer = std::make_shared<LoggingRecognizer>(&log, "pan");
+    recognizer->beginOnMove = true;
+    parent->addGestureRecognizer(recognizer);
+    drag(CGPointMake(150, 150), CGPointMake(200, 150));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "child.cancelled1"), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "child.ended1"), 0);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "child.moved1"), 0);
+    // Over and reset, ready for the next gesture.
+    EXPECT_EQ(recognizer->state(), UIGestureRecognizerStatePossible);
+    EXPECT_GE(recognizer->resets, 1);
+}
+
+TEST_F(TouchDeliveryTest, ARecognizerThatDoesNotCancelLeavesTheViewsAlone) {
+    auto recognizer = std::make_shared<LoggingRecognizer>(&log, "tap");
+    recognizer->recognizeOnEnd = true;
+    recognizer->setCancelsTouchesInView(false);
+    child->addGestureRecognizer(recognizer);
+    tap(CGPointMake(150, 150));
+    EXPECT_EQ(log.back(), "child.ended1");
+}
+
+TEST_F(TouchDeliveryTest, DisabledOrRemovedRecognizersGetNothing) {
+    auto recognizer = std::make_shared<LoggingRecognizer>(&log, "gr");
+    child->addGestureRecognizer(recognizer);
+    recognizer->setEnabled(false);
+    tap(CGPointMake(150, 150));
+    recognizer->setEnabled(true);
+    child->removeGestureRecognizer(recognizer);
+    EXPECT_EQ(recognizer->view(), nullptr);
+    tap(CGPointMake(150, 150));
+    for (auto& line : log)
+        EXPECT_EQ(line.rfind("gr.", 0), std::string::npos) << line;
+}
+
+TEST_F(TouchDeliveryTest, PinchMovesTwoFingersApartAroundTheCentre) {
+    class Fingers : public UIView {
+    public:
+        using UIView::UIView;
+        void touchesBegan(const UITouchSet& touches, const UIEventPtr&) override {
+            start = distance(touches);
+        }
+        void touchesMoved(const UITouchSet&, const UIEventPtr& event) override {
+            last = distance(event->allTouches());
+        }
+        static double distance(const UITouchSet& t) {
+            if (t.size() < 2)
+                return 0;
+            auto a = t[0]->locationInView(nullptr), b = t[1]->locationInView(nullptr);
+            return std::hypot(a.x - b.x, a.y - b.y);
+        }
+        double start{0}, last{0};
+    };
+    auto view = std::make_shared<Fingers>(CGRectMake(0, 300, 375, 300));
+    window->addSubview(view);
+    pinch(CGPointMake(187, 450), 100, 2);
+    EXPECT_DOUBLE_EQ(view->start, 100);
+    EXPECT_DOUBLE_EQ(view->last, 200);
+}
+
+TEST_F(TouchDeliveryTest, TapCountAndTimestampsComeWithTheTouches) {
+    useManualClock();
+    class Counter : public UIView {
+    public:
+        using UIView::UIView;
+        void touchesEnded(const UITouchSet& touches, const UIEventPtr&) override {
+            counts.push_back(touches.front()->tapCount());
+        }
+        std::vector<uint64_t> counts;
+    };
+    auto view = std::make_shared<Counter>(CGRectMake(0, 400, 100, 100));
+    window->addSubview(view);
+    doubleTap(CGPointMake(50, 450));
+    EXPECT_EQ(view->counts, (std::vector<uint64_t>{1, 2}));
+}
+
+} // namespace

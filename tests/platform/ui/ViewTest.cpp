@@ -1,0 +1,263 @@
+#include "platform/foundation/Value.h"
+#include "platform/ui/UIView.h"
+#include "platform/ui/UIWindow.h"
+#include "tests/platform/ui/UITestSupport.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+class ViewTreeTest : public liveapp::test::UIFixture {
+protected:
+    // Outlives the window's teardown, which still calls the views' hooks.
+    std::vector<std::string> log;
+};
+
+class RecordingView : public UIView {
+public:
+    explicit RecordingView(std::vector<std::string>* log, std::string name)
+        : m_log(log)
+        , m_name(std::move(name)) {}
+    void willMoveToSuperview(const UIViewPtr& superview) override {
+        m_log->push_back(m_name + (superview ? ".willMoveToSuperview" : ".willMoveToSuperview(nil)"));
+    }
+    void didMoveToSuperview() override { m_log->push_back(m_name + ".didMoveToSuperview"); }
+    void willMoveToWindow(const std::shared_ptr<UIWindow>& window) override {
+        m_log->push_back(m_name + (window ? ".willMoveToWindow" : ".willMoveToWindow(nil)"));
+    }
+    void didMoveToWindow() override { m_log->push_back(m_name + ".didMoveToWindow"); }
+    void layoutSubviews() override {
+        ++layouts;
+        m_log->push_back(m_name + ".layoutSubviews");
+    }
+
+    int layouts{0};
+
+private:
+    std::vector<std::string>* m_log;
+    std::string m_name;
+};
+
+TEST_F(ViewTreeTest, AddingAnExistingSubviewBringsItToTheFront) {
+    auto parent = UIView::create();
+    auto a = UIView::create(), b = UIView::create(), c = UIView::create();
+    parent->addSubview(a);
+    parent->addSubview(b);
+    parent->addSubview(c);
+    parent->addSubview(a);
+    EXPECT_EQ(parent->subviews(), (std::vector<UIViewPtr>{b, c, a}));
+    EXPECT_EQ(parent->layer()->sublayers(), (std::vector<CALayerPtr>{b->layer(), c->layer(), a->layer()}));
+}
+
+TEST_F(ViewTreeTest, InsertAboveAndBelowKeepLayersInSubviewOrder) {
+    auto parent = UIView::create();
+    auto a = UIView::create(), b = UIView::create(), c = UIView::create(), d = UIView::create();
+    parent->addSubview(a);
+    parent->addSubview(b);
+    parent->insertSubviewBelowSubview(c, a);
+    parent->insertSubviewAboveSubview(d, c);
+    EXPECT_EQ(parent->subviews(), (std::vector<UIViewPtr>{c, d, a, b}));
+    parent->insertSubviewAboveSubview(c, b);
+    EXPECT_EQ(parent->subviews(), (std::vector<UIViewPtr>{d, a, b, c}));
+    parent->sendSubviewToBack(b);
+    parent->exchangeSubviewAtIndex(1, 3);
+    EXPECT_EQ(parent->subviews(), (std::vector<UIViewPtr>{b, c, a, d}));
+    EXPECT_EQ(parent->layer()->sublayers(),
+              (std::vector<CALayerPtr>{b->layer(), c->layer(), a->layer(), d->layer()}));
+}
+
+TEST_F(ViewTreeTest, MovingAViewTakesItFromItsOldSuperview) {
+    auto first = UIView::create(), second = UIView::create(), child = UIView::create();
+    first->addSubview(child);
+    second->addSubview(child);
+    EXPECT_TRUE(first->subviews().empty());
+    EXPECT_TRUE(first->layer()->sublayers().empty());
+    EXPECT_EQ(child->superview(), second);
+    child->removeFromSuperview();
+    EXPECT_EQ(child->superview(), nullptr);
+    EXPECT_EQ(child->layer()->superlayer(), nullptr);
+}
+
+TEST_F(ViewTreeTest, SuperviewLinkIsWeak) {
+    auto child = UIView::create();
+    std::weak_ptr<UIView> weakParent;
+    {
+        auto parent = UIView::create();
+        parent->addSubview(child);
+        weakParent = parent;
+    }
+    EXPECT_TRUE(weakParent.expired());
+    EXPECT_EQ(child->superview(), nullptr);
+}
+
+TEST_F(ViewTreeTest, ViewWithTagSearchesDepthFirstIncludingItself) {
+    auto root = UIView::create(), a = UIView::create(), b = UIView::create(), deep = UIView::create();
+    root->addSubview(a);
+    root->addSubview(b);
+    a->addSubview(deep);
+    deep->setTag(7);
+    b->setTag(7);
+    root->setTag(1);
+    EXPECT_EQ(root->viewWithTag(7), deep);
+    EXPECT_EQ(root->viewWithTag(1), root);
+    EXPECT_EQ(root->viewWithTag(99), nullptr);
+    EXPECT_TRUE(deep->isDescendantOfView(root));
+    EXPECT_TRUE(root->isDescendantOfView(root));
+    EXPECT_FALSE(root->isDescendantOfView(deep));
+}
+
+TEST_F(ViewTreeTest, MoveHooksRunInThePlatformsOrder) {
+    auto view = std::make_shared<RecordingView>(&log, "v");
+    window->addSubview(view);
+    EXPECT_EQ(log, (std::vector<std::string>{"v.willMoveToSuperview", "v.willMoveToWindow",
+                                             "v.didMoveToWindow", "v.didMoveToSuperview"}));
+    log.clear();
+    view->removeFromSuperview();
+    EXPECT_EQ(log, (std::vector<std::string>{"v.willMoveToSuperview(nil)", "v.willMoveToWindow(nil)",
+                                             "v.didMoveToWindow", "v.didMoveToSuperview"}));
+    EXPECT_EQ(view->window(), nullptr);
+}
+
+TEST_F(ViewTreeTest, WindowChangeReachesTheWholeSubtree) {
+    auto parent = UIView::create();
+    auto child = std::make_shared<RecordingView>(&log, "child");
+    parent->addSubview(child);
+    log.clear();
+    window->addSubview(parent);
+    EXPECT_EQ(log, (std::vector<std::string>{"child.willMoveToWindow", "child.didMoveToWindow"}));
+    EXPECT_EQ(child->window(), window);
+}
+
+TEST_F(ViewTreeTest, SetNeedsLayoutLaysOutOnTheNextPassOnce) {
+    auto view = std::make_shared<RecordingView>(&log, "v");
+    window->addSubview(view);
+    pump();
+    int before = view->layouts;
+    view->setNeedsLayout();
+    view->setNeedsLayout();
+    EXPECT_EQ(view->layouts, before);
+    pump();
+    EXPECT_EQ(view->layouts, before + 1);
+    view->layoutIfNeeded();
+    EXPECT_EQ(view->layouts, before + 1);
+}
+
+TEST_F(ViewTreeTest, ResizingLaysOutAgain) {
+    auto view = std::make_shared<RecordingView>(&log, "v");
+    view->setFrame(CGRectMake(0, 0, 10, 10));
+    view->layoutIfNeeded();
+    int before = view->layouts;
+    view->setFrame(CGRectMake(5, 5, 10, 10));
+    view->layoutIfNeeded();
+    EXPECT_EQ(view->layouts, before);
+    view->setFrame(CGRectMake(5, 5, 20, 10));
+    view->layoutIfNeeded();
+    EXPECT_EQ(view->layouts, before + 1);
+}
+
+TEST_F(ViewTreeTest, FlexibleWidthAndMarginsFollowTheSuperview) {
+    auto parent = UIView::create(CGRectMake(0, 0, 100, 100));
+    auto stretch = UIView::create(CGRectMake(10, 10, 80, 20));
+    stretch->setAutoresizingMask(UIViewAutoresizingFlexibleWidth);
+    auto pinnedRight = UIView::create(CGRectMake(70, 10, 20, 20));
+    pinnedRight->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin);
+    auto centered = UIView::create(CGRectMake(40, 40, 20, 20));
+    centered->setAutoresizingMask(
+        UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleRightMargin |
+        UIViewAutoresizingFlexibleTopMargin | UIViewAutoresizingFlexibleBottomMargin);
+    auto fixed = UIView::create(CGRectMake(10, 10, 20, 20));
+    for (auto& v : {stretch, pinnedRight, centered, fixed})
+        parent->addSubview(v);
+
+    parent->setFrame(CGRectMake(0, 0, 200, 300));
+    EXPECT_EQ(stretch->frame(), CGRectMake(10, 10, 180, 20));
+    EXPECT_EQ(pinnedRight->frame(), CGRectMake(170, 10, 20, 20));
+    EXPECT_EQ(centered->frame(), CGRectMake(90, 140, 20, 20));
+    EXPECT_EQ(fixed->frame(), CGRectMake(10, 10, 20, 20));
+}
+
+TEST_F(ViewTreeTest, AutoresizingCanBeTurnedOff) {
+    auto parent = UIView::create(CGRectMake(0, 0, 100, 100));
+    parent->setAutoresizesSubviews(false);
+    auto child = UIView::create(CGRectMake(0, 0, 100, 100));
+    child->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+    parent->addSubview(child);
+    parent->setFrame(CGRectMake(0, 0, 50, 50));
+    EXPECT_EQ(child->frame(), CGRectMake(0, 0, 100, 100));
+}
+
+TEST_F(ViewTreeTest, FrameBoundsAndCenterAgreeThroughTheTransform) {
+    auto view = UIView::create(CGRectMake(10, 20, 100, 50));
+    EXPECT_EQ(view->center(), CGPointMake(60, 45));
+    EXPECT_EQ(view->bounds(), CGRectMake(0, 0, 100, 50));
+    view->setTransform(CGAffineTransformMakeScale(2, 2));
+    EXPECT_EQ(view->frame(), CGRectMake(-40, -5, 200, 100));
+    EXPECT_EQ(view->bounds(), CGRectMake(0, 0, 100, 50));
+    view->setTransform(CGAffineTransformIdentity);
+    view->setCenter(CGPointMake(0, 0));
+    EXPECT_EQ(view->frame(), CGRectMake(-50, -25, 100, 50));
+}
+
+TEST_F(ViewTreeTest, ConvertsPointsAcrossTranslatedAndScaledViews) {
+    auto parent = UIView::create(CGRectMake(100, 100, 200, 200));
+    auto child = UIView::create(CGRectMake(10, 10, 50, 50));
+    window->addSubview(parent);
+    parent->addSubview(child);
+    EXPECT_EQ(child->convertPointToView(CGPointMake(1, 2), window), CGPointMake(111, 112));
+    EXPECT_EQ(child->convertPointFromView(CGPointMake(111, 112), nullptr), CGPointMake(1, 2));
+    parent->setBounds(CGRectMake(5, 5, 200, 200)); // scrolled by 5
+    EXPECT_EQ(child->convertPointToView(CGPointMake(0, 0), window), CGPointMake(105, 105));
+    child->setTransform(CGAffineTransformMakeScale(2, 2));
+    // Scaled about its centre (35, 35) in the parent.
+    EXPECT_EQ(child->convertPointToView(CGPointMake(0, 0), parent), CGPointMake(-15, -15));
+    EXPECT_EQ(child->convertRectToView(CGRectMake(0, 0, 50, 50), parent), CGRectMake(-15, -15, 100, 100));
+}
+
+TEST_F(ViewTreeTest, SizeToFitUsesSizeThatFitsAndKeepsTheOrigin) {
+    class Fixed : public UIView {
+    public:
+        CGSize sizeThatFits(CGSize) override { return {33, 44}; }
+    };
+    auto view = std::make_shared<Fixed>();
+    view->setFrame(CGRectMake(5, 6, 1, 1));
+    view->sizeToFit();
+    EXPECT_EQ(view->frame(), CGRectMake(5, 6, 33, 44));
+}
+
+TEST_F(ViewTreeTest, ViewsCarryAssociatedObjects) {
+    static const char key = 0;
+    auto view = UIView::create();
+    view->setAssociatedObject(&key, Value("loading"));
+    ASSERT_NE(view->associatedObject(&key).string(), nullptr);
+    EXPECT_EQ(*view->associatedObject(&key).string(), "loading");
+}
+
+TEST_F(ViewTreeTest, AlphaIsClampedAndSharedWithTheLayer) {
+    auto view = UIView::create();
+    view->setAlpha(0.3);
+    EXPECT_DOUBLE_EQ(view->alpha(), 0.3);
+    EXPECT_FLOAT_EQ(view->layer()->opacity(), 0.3f);
+    view->layer()->setOpacity(0.5f);
+    EXPECT_DOUBLE_EQ(view->alpha(), 0.5);
+    view->setAlpha(3);
+    EXPECT_DOUBLE_EQ(view->alpha(), 1);
+    view->setHidden(true);
+    EXPECT_TRUE(view->layer()->isHidden());
+    view->setClipsToBounds(true);
+    EXPECT_TRUE(view->layer()->masksToBounds());
+}
+
+TEST_F(ViewTreeTest, TintColorIsInheritedUntilSet) {
+    auto parent = UIView::create(), child = UIView::create();
+    parent->addSubview(child);
+    parent->setTintColor(UIColor::redColor());
+    EXPECT_TRUE(UIColor::isEqual(child->tintColor(), UIColor::redColor()));
+    child->setTintColor(UIColor::greenColor());
+    EXPECT_TRUE(UIColor::isEqual(child->tintColor(), UIColor::greenColor()));
+}
+
+} // namespace

@@ -1,0 +1,267 @@
+// Listening: both families on one port, interface and path forms, the queue the delegate chooses for
+// new sockets, and connections nobody can be handed.
+#include "tests/sockets/queue/SocketTestSupport.h"
+
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace queuesockettest;
+
+namespace {
+
+class QueueSocketAccept : public testing::Test {
+protected:
+    void SetUp() override {
+        delegate = RecordingDelegate::create();
+        delegateQueue = platform::DispatchQueue::create("test.delegate");
+        server = QueueSocket::create(delegate, delegateQueue);
+    }
+    void TearDown() override {
+        for (const auto& accepted : delegate->acceptedSockets())
+            settle(accepted, delegateQueue);
+        settle(server, delegateQueue);
+    }
+
+    void drain() {
+        server->performBlock([] {});
+        delegateQueue->sync([] {});
+    }
+
+    std::shared_ptr<RecordingDelegate> delegate;
+    std::shared_ptr<platform::DispatchQueue> delegateQueue;
+    QueueSocketPtr server;
+};
+
+std::string temporarySocketPath(const char* name) {
+    return "/tmp/queuesocket-" + std::to_string(::getpid()) + "-" + name + ".sock";
+}
+
+bool connectUnix(const std::string& path, Fd& out) {
+    Fd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return false;
+    out = std::move(fd);
+    return true;
+}
+
+} // namespace
+
+TEST_F(QueueSocketAccept, PortZeroListensOnBothFamiliesOnOneSystemChosenPort) {
+    ASSERT_TRUE(server->acceptOnPort(0));
+    EXPECT_FALSE(server->isConnected());
+    EXPECT_FALSE(server->isDisconnected());
+    uint16_t port = server->localPort();
+    ASSERT_NE(port, 0);
+
+    auto peer4 = RawPeer::connectTo(AF_INET, port);
+    ASSERT_TRUE(peer4);
+    auto accepted4 = delegate->waitFor(EventKind::Accept);
+    ASSERT_TRUE(accepted4);
+    EXPECT_EQ(accepted4->sock, server);
+    EXPECT_TRUE(accepted4->newSocket->isConnected());
+    EXPECT_EQ(accepted4->newSocket->connectedPort(), peer4->localPort());
+
+    if (!hasIPv6Loopback())
+        GTEST_SKIP() << "no ::1 on this machine";
+    auto peer6 = RawPeer::connectTo(AF_INET6, port);
+    ASSERT_TRUE(peer6);
+    auto accepted6 = delegate->waitFor(EventKind::Accept, 2);
+    ASSERT_TRUE(accepted6);
+    EXPECT_TRUE(accepted6->newSocket->isIPv6());
+    EXPECT_EQ(accepted6->newSocket->connectedHost(), "::1");
+}
+
+TEST_F(QueueSocketAccept, AcceptedSocketCarriesDataAndTheListenersDelegate) {
+    ASSERT_TRUE(server->acceptOnInterface(std::string("127.0.0.1"), 0));
+    auto peer = RawPeer::connectTo(AF_INET, server->localPort());
+    ASSERT_TRUE(peer);
+    auto accepted = delegate->waitFor(EventKind::Accept);
+    ASSERT_TRUE(accepted);
+    auto socket = accepted->newSocket;
+    EXPECT_EQ(socket->delegate(), delegate);
+    EXPECT_EQ(socket->delegateQueue(), delegateQueue);
+    EXPECT_TRUE(socket->isIPv4Enabled());
+
+    socket->readDataToLength(5, -1, 1);
+    ASSERT_TRUE(peer->sendAll("hello"));
+    auto read = delegate->waitFor(EventKind::Read);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->sock, socket);
+    EXPECT_EQ(read->data.view(), "hello");
+    socket->writeData(platform::Data(std::string_view("world")), -1, 2);
+    EXPECT_EQ(peer->receiveExactly(5), "world");
+
+    // The peer address handed to the queue question is the connection's.
+    auto asked = delegate->eventsOf(EventKind::NewSocketQueue);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(QueueSocket::portFromAddress(asked[0].address), peer->localPort());
+}
+
+TEST_F(QueueSocketAccept, NewSocketsRunOnTheQueueTheDelegateChooses) {
+    static const int key = 0;
+    auto chosen = platform::DispatchQueue::create("test.chosen");
+    chosen->setSpecific(&key, std::make_shared<int>(1));
+    delegate->setNewSocketQueue(chosen);
+    ASSERT_TRUE(server->acceptOnPort(0));
+    auto peer = RawPeer::connectTo(AF_INET, server->localPort());
+    ASSERT_TRUE(peer);
+    auto accepted = delegate->waitFor(EventKind::Accept);
+    ASSERT_TRUE(accepted);
+    bool onChosen = false;
+    accepted->newSocket->performBlock(
+        [&] { onChosen = platform::DispatchQueue::getSpecificCurrent(&key) != nullptr; });
+    EXPECT_TRUE(onChosen);
+}
+
+TEST_F(QueueSocketAccept, ThreeWaitingConnectionsAreAllAccepted) {
+    ASSERT_TRUE(server->acceptOnInterface(std::string("localhost"), 0));
+    uint16_t port = server->localPort();
+    std::vector<std::unique_ptr<RawPeer>> peers;
+    for (int i = 0; i < 3; ++i) {
+        peers.push_back(RawPeer::connectTo(AF_INET, port));
+        ASSERT_TRUE(peers.back());
+    }
+    EXPECT_TRUE(delegate->waitFor(EventKind::Accept, 3));
+}
+
+TEST_F(QueueSocketAccept, ConnectionWithNoDelegateQueueIsClosedNotLeaked) {
+    ASSERT_TRUE(server->acceptOnPort(0));
+    uint16_t port = server->localPort();
+    server->synchronouslySetDelegateQueue(nullptr);
+    auto peer = RawPeer::connectTo(AF_INET, port);
+    ASSERT_TRUE(peer);
+    EXPECT_TRUE(peer->waitForEndOfStream());
+    server->setDelegateQueue(delegateQueue);
+    drain();
+    EXPECT_EQ(delegate->count(EventKind::Accept), 0u);
+}
+
+TEST_F(QueueSocketAccept, AcceptedSocketNobodyKeepsClosesAndReportsANullSocket) {
+    auto forgetful = RecordingDelegate::create({sel::didDisconnect});
+    auto listener = QueueSocket::create(forgetful, delegateQueue);
+    ASSERT_TRUE(listener->acceptOnPort(0));
+    auto peer = RawPeer::connectTo(AF_INET, listener->localPort());
+    ASSERT_TRUE(peer);
+    auto closed = forgetful->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->sock, nullptr);
+    EXPECT_TRUE(peer->waitForEndOfStream());
+    listener->disconnect();
+}
+
+TEST_F(QueueSocketAccept, ListeningTwiceOrWhileConnectedIsRefused) {
+    ASSERT_TRUE(server->acceptOnPort(0));
+    platform::ErrorPtr error;
+    EXPECT_FALSE(server->acceptOnPort(0, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QueueSocketBadConfigError);
+    EXPECT_EQ(error->localizedDescription(),
+              "Attempting to accept while connected or accepting connections. Disconnect first.");
+    EXPECT_FALSE(server->connectToHost("localhost", 1, &error));
+    EXPECT_EQ(error->localizedDescription(),
+              "Attempting to connect while connected or accepting connections. Disconnect first.");
+
+    // With both families disabled the family error comes first.
+    server->setIPv4Enabled(false);
+    server->setIPv6Enabled(false);
+    EXPECT_FALSE(server->acceptOnPort(0, &error));
+    EXPECT_EQ(error->localizedDescription(),
+              "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
+}
+
+TEST_F(QueueSocketAccept, DisconnectStopsListening) {
+    ASSERT_TRUE(server->acceptOnPort(0));
+    uint16_t port = server->localPort();
+    server->disconnect();
+    drain();
+    EXPECT_TRUE(server->isDisconnected());
+    EXPECT_FALSE(RawPeer::connectTo(AF_INET, port));
+    EXPECT_EQ(delegate->count(EventKind::Disconnect), 1u);
+    // Listening again on the same socket works.
+    EXPECT_TRUE(server->acceptOnPort(0));
+}
+
+TEST_F(QueueSocketAccept, IPv6LiteralInterfaceListensOnThatAddressOnly) {
+    if (!hasIPv6Loopback())
+        GTEST_SKIP() << "no ::1 on this machine";
+    ASSERT_TRUE(server->acceptOnInterface(std::string("::1"), 0));
+    uint16_t port = server->localPort();
+    ASSERT_NE(port, 0);
+    EXPECT_TRUE(server->isIPv6());
+    EXPECT_FALSE(server->isIPv4());
+    auto peer = RawPeer::connectTo(AF_INET6, port);
+    ASSERT_TRUE(peer);
+    EXPECT_TRUE(delegate->waitFor(EventKind::Accept));
+    EXPECT_FALSE(RawPeer::connectTo(AF_INET, port));
+}
+
+TEST_F(QueueSocketAccept, InterfaceChecksComeInOrder) {
+    platform::ErrorPtr error;
+    EXPECT_FALSE(server->acceptOnInterface(std::string("no-such-interface0"), 0, &error));
+    EXPECT_EQ(error->code(), QueueSocketBadParamError);
+    EXPECT_EQ(error->localizedDescription(),
+              "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
+
+    server->setIPv6Enabled(false);
+    EXPECT_FALSE(server->acceptOnInterface(std::string("::1"), 0, &error));
+    EXPECT_EQ(error->localizedDescription(),
+              "IPv6 has been disabled and specified interface doesn't support IPv4.");
+    server->setIPv6Enabled(true);
+    server->setIPv4Enabled(false);
+    EXPECT_FALSE(server->acceptOnInterface(std::string("127.0.0.1"), 0, &error));
+    EXPECT_EQ(error->localizedDescription(),
+              "IPv4 has been disabled and specified interface doesn't support IPv6.");
+    EXPECT_TRUE(server->isDisconnected());
+}
+
+TEST_F(QueueSocketAccept, PortTakenByAnotherListenerFailsWithThePosixError) {
+    auto busy = RawListener::create(AF_INET);
+    ASSERT_TRUE(busy);
+    platform::ErrorPtr error;
+    EXPECT_FALSE(server->acceptOnInterface(std::string("127.0.0.1"), busy->port(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), platform::NSPOSIXErrorDomain);
+    EXPECT_EQ(error->localizedFailureReason(), "Error in bind() function");
+    EXPECT_TRUE(server->isDisconnected());
+}
+
+TEST_F(QueueSocketAccept, UnixPathReplacesAStaleFileAndAcceptsConnections) {
+    std::string path = temporarySocketPath("stale");
+    std::ofstream(path) << "left over";
+    ASSERT_TRUE(server->acceptOnUrl(platform::URL::fileURLWithPath(path)));
+    Fd client;
+    ASSERT_TRUE(connectUnix(path, client));
+    auto accepted = delegate->waitFor(EventKind::Accept);
+    ASSERT_TRUE(accepted);
+    auto socket = accepted->newSocket;
+    socket->readDataToLength(3, -1, 0);
+    ASSERT_EQ(::write(client.get(), "abc", 3), 3);
+    auto read = delegate->waitFor(EventKind::Read);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->data.view(), "abc");
+    EXPECT_EQ(socket->connectedHost(), std::nullopt);
+    server->disconnect();
+    ::unlink(path.c_str());
+}
+
+TEST_F(QueueSocketAccept, UnixPathTooLongForTheAddressIsRefusedNotCut) {
+    std::string longPath = "/tmp/" + std::string(sizeof(sockaddr_un::sun_path), 'p');
+    platform::ErrorPtr error;
+    EXPECT_FALSE(server->acceptOnUrl(platform::URL::fileURLWithPath(longPath), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QueueSocketBadParamError);
+    EXPECT_EQ(error->localizedDescription(),
+              "Invalid unix domain url. Specify a valid file url that does not exist "
+              "(e.g. \"file:///tmp/socket\")");
+    // Nothing was created under the truncated name.
+    std::string truncated = longPath.substr(0, sizeof(sockaddr_un::sun_path) - 1);
+    EXPECT_NE(::access(truncated.c_str(), F_OK), 0);
+    EXPECT_TRUE(server->isDisconnected());
+}

@@ -1,0 +1,264 @@
+// Closing: one disconnect callback per started socket, read at close time from the current delegate;
+// the disconnect-after operations; peer closes and resets; each descriptor closed exactly once.
+#include "platform/foundation/Clock.h"
+#include "tests/sockets/queue/SocketTestSupport.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace queuesockettest;
+
+namespace {
+
+void drain(const QueueSocketPtr& socket, const std::shared_ptr<platform::DispatchQueue>& delegateQueue) {
+    socket->performBlock([] {});
+    delegateQueue->sync([] {});
+}
+
+platform::Data bytes(std::string_view text) {
+    return platform::Data(text);
+}
+
+// Takes the lowest free descriptor number (which a just-closed one is) and tells later whether it is
+// still open: a second close of the old number would close it.
+struct DescriptorWitness {
+    int fds[2]{-1, -1};
+    DescriptorWitness() { EXPECT_EQ(::pipe(fds), 0); }
+    ~DescriptorWitness() {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+    bool holds(int fd) const { return fds[0] == fd || fds[1] == fd; }
+    bool stillOpen() const { return ::fcntl(fds[0], F_GETFD) != -1 && ::fcntl(fds[1], F_GETFD) != -1; }
+};
+
+} // namespace
+
+TEST(QueueSocketClose, DisconnectOfANeverStartedSocketReportsNothing) {
+    auto delegate = RecordingDelegate::create();
+    auto queue = platform::DispatchQueue::create("test.delegate");
+    auto socket = QueueSocket::create(delegate, queue);
+    socket->disconnect();
+    socket->disconnectAfterReadingAndWriting();
+    drain(socket, queue);
+    EXPECT_TRUE(delegate->events().empty());
+}
+
+TEST(QueueSocketClose, DisconnectTwiceGivesOneCallbackWithoutError) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    pair.socket->disconnect();
+    EXPECT_TRUE(pair.socket->isDisconnected());
+    pair.socket->disconnect();
+    auto closed = pair.delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(closed->error);
+    EXPECT_EQ(closed->sock, pair.socket);
+    drain(pair.socket, pair.delegateQueue);
+    EXPECT_EQ(pair.delegate->count(EventKind::Disconnect), 1u);
+    EXPECT_TRUE(pair.peer->waitForEndOfStream());
+}
+
+TEST(QueueSocketClose, NilDelegateSetBeforeDisconnectSilencesIt) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    pair.socket->setDelegate(nullptr);
+    pair.socket->disconnect();
+    drain(pair.socket, pair.delegateQueue);
+    EXPECT_EQ(pair.delegate->count(EventKind::Disconnect), 0u);
+}
+
+TEST(QueueSocketClose, DelegateWithoutTheCallbackHearsNothing) {
+    auto pair = connectPair(AF_INET, {sel::didRead});
+    ASSERT_TRUE(pair.peer);
+    pair.socket->disconnect();
+    drain(pair.socket, pair.delegateQueue);
+    EXPECT_EQ(pair.delegate->count(EventKind::Disconnect), 0u);
+}
+
+TEST(QueueSocketClose, PeerCloseWithAReadPendingClosesWithCodeSeven) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    pair.socket->readDataToLength(10, -1, 3);
+    pair.peer->close();
+    auto closed = pair.delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(closed);
+    ASSERT_TRUE(closed->error);
+    EXPECT_EQ(closed->error->domain(), QueueSocketErrorDomain);
+    EXPECT_EQ(closed->error->code(), QueueSocketClosedError);
+    EXPECT_EQ(closed->error->localizedDescription(), "Socket closed by remote peer");
+    EXPECT_EQ(pair.delegate->count(EventKind::Read), 0u);
+}
+
+TEST(QueueSocketClose, PeerResetEndsInAnErrorWithoutRaisingSigpipe) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    pair.peer->reset();
+    // Keep writing into the reset connection: a signal would end the test program.
+    std::string chunk(64 * 1024, 'z');
+    for (int i = 0; i < 16; ++i)
+        pair.socket->writeData(bytes(chunk), -1, i);
+    pair.socket->readDataWithTimeout(-1, 0);
+    auto closed = pair.delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(closed);
+    ASSERT_TRUE(closed->error);
+    if (closed->error->domain() == platform::NSPOSIXErrorDomain)
+        EXPECT_TRUE(closed->error->code() == ECONNRESET || closed->error->code() == EPIPE);
+    else
+        EXPECT_EQ(closed->error->code(), QueueSocketClosedError);
+    drain(pair.socket, pair.delegateQueue);
+    EXPECT_EQ(pair.delegate->count(EventKind::Disconnect), 1u);
+}
+
+TEST(QueueSocketClose, DisconnectAfterWritingSendsQueuedWritesFirst) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    pair.socket->writeData(bytes("first "), -1, 1);
+    pair.socket->writeData(bytes("second"), -1, 2);
+    pair.socket->disconnectAfterWriting();
+    pair.socket->writeData(bytes("dropped"), -1, 3);
+    pair.socket->readDataWithTimeout(-1, 4);
+
+    EXPECT_EQ(pair.peer->receiveExactly(12), "first second");
+    EXPECT_TRUE(pair.peer->waitForEndOfStream());
+    ASSERT_TRUE(pair.delegate->waitFor(EventKind::Disconnect));
+    drain(pair.socket, pair.delegateQueue);
+
+    auto events = pair.delegate->events();
+    std::vector<EventKind> kinds;
+    for (const auto& e : events) {
+        if (e.kind != EventKind::ConnectToHost)
+            kinds.push_back(e.kind);
+    }
+    ASSERT_EQ(kinds, (std::vector<EventKind>{EventKind::Write, EventKind::Write, EventKind::Disconnect}));
+    EXPECT_EQ(pair.delegate->eventsOf(EventKind::Write)[1].tag, 2);
+    EXPECT_FALSE(pair.delegate->eventsOf(EventKind::Disconnect)[0].error);
+}
+
+TEST(QueueSocketClose, DisconnectAfterReadingWithNothingToReadClosesAtOnce) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    pair.socket->disconnectAfterReading();
+    auto closed = pair.delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(closed->error);
+}
+
+TEST(QueueSocketClose, DisconnectAfterReadingWaitsForThePendingRead) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    pair.socket->readDataToLength(4, -1, 9);
+    pair.socket->disconnectAfterReading();
+    pair.socket->readDataToLength(4, -1, 10); // refused: requests are forbidden now
+    pair.socket->performBlock([] {});
+    EXPECT_TRUE(pair.socket->isConnected());
+    ASSERT_TRUE(pair.peer->sendAll("ping"));
+    ASSERT_TRUE(pair.delegate->waitFor(EventKind::Disconnect));
+    drain(pair.socket, pair.delegateQueue);
+    auto reads = pair.delegate->eventsOf(EventKind::Read);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].tag, 9);
+    EXPECT_EQ(reads[0].data.view(), "ping");
+}
+
+TEST(QueueSocketClose, CloseDropsQueuedReadsWithoutCallbacks) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    pair.socket->readDataToLength(100, -1, 1);
+    pair.socket->readDataToLength(100, -1, 2);
+    pair.socket->disconnect();
+    drain(pair.socket, pair.delegateQueue);
+    EXPECT_EQ(pair.delegate->count(EventKind::Read), 0u);
+    EXPECT_EQ(pair.delegate->count(EventKind::Disconnect), 1u);
+}
+
+TEST(QueueSocketClose, SocketReleasedWhileConnectedReportsANullSocket) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    std::weak_ptr<QueueSocket> watch = pair.socket;
+    pair.delegate->clearEvents(); // the connect event holds the socket too
+    pair.socket.reset();
+    auto closed = pair.delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->sock, nullptr);
+    EXPECT_FALSE(closed->error);
+    EXPECT_TRUE(pair.peer->waitForEndOfStream());
+    EXPECT_TRUE(pair.delegate->waitUntil([&](const auto&) { return watch.expired(); }));
+}
+
+TEST(QueueSocketClose, ReconnectFromInsideTheDisconnectCallbackPassesTheChecks) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    std::atomic<bool> restarted{false};
+    uint16_t port = pair.listener->port();
+    pair.delegate->onEvent = [&](const Event& event) {
+        if (event.kind == EventKind::Disconnect && !restarted.exchange(true)) {
+            platform::ErrorPtr error;
+            EXPECT_TRUE(event.sock->connectToHost("127.0.0.1", port, &error))
+                << (error ? error->description() : "");
+        }
+    };
+    pair.peer->close();
+    pair.socket->readDataWithTimeout(-1, 0);
+    auto again = pair.listener->accept();
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(pair.delegate->waitFor(EventKind::ConnectToHost, 2));
+    pair.delegate->onEvent = nullptr;
+}
+
+TEST(QueueSocketClose, ConnectedDescriptorIsClosedExactlyOnce) {
+    auto pair = connectPair();
+    ASSERT_TRUE(pair.peer);
+    int fd = -1;
+    pair.socket->performBlock([&] { fd = pair.socket->socketFD(); });
+    ASSERT_GE(fd, 0);
+    // The write source is suspended right now; its cancel handler must still run, and only once.
+    pair.socket->disconnect();
+    ASSERT_TRUE(pair.peer->waitForEndOfStream());
+    DescriptorWitness witness;
+    if (!witness.holds(fd))
+        GTEST_SKIP() << "the closed descriptor number was not reused";
+    drain(pair.socket, pair.delegateQueue);
+    pair.socket.reset();
+    // Whatever the socket still does (sources finishing) must not close the reused number.
+    auto probe = connectPair();
+    ASSERT_TRUE(probe.peer);
+    probe.socket->disconnect();
+    drain(probe.socket, probe.delegateQueue);
+    EXPECT_TRUE(witness.stillOpen());
+}
+
+TEST(QueueSocketClose, DescriptorOfAnAbandonedConnectIsClosedOnceAndNeverTouchedAgain) {
+    auto clock = std::make_shared<platform::ManualClock>();
+    platform::Clock::install(clock);
+    auto listener = RawListener::create(AF_INET, 0);
+    ASSERT_TRUE(listener);
+    auto filler = RawPeer::connectTo(AF_INET, listener->port());
+    ASSERT_TRUE(filler);
+    auto delegate = RecordingDelegate::create();
+    auto queue = platform::DispatchQueue::create("test.delegate");
+    auto socket = QueueSocket::create(delegate, queue);
+
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener->port(), 5.0));
+    auto timedOut = [&] {
+        return delegate->waitFor(EventKind::Disconnect, 1, std::chrono::milliseconds(50));
+    };
+    std::optional<Event> closed;
+    for (int i = 0; i < 200 && !closed; ++i) {
+        clock->advance(std::chrono::seconds(10));
+        closed = timedOut();
+    }
+    platform::Clock::install(nullptr);
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->error->code(), QueueSocketConnectTimeoutError);
+
+    DescriptorWitness witness;
+    // The backlog frees up: the handshake the kernel still had in flight would now complete.
+    auto drained = listener->accept(std::chrono::milliseconds(500));
+    drain(socket, queue);
+    EXPECT_TRUE(witness.stillOpen());
+    EXPECT_EQ(delegate->count(EventKind::ConnectToHost), 0u);
+    EXPECT_EQ(delegate->count(EventKind::Disconnect), 1u);
+}

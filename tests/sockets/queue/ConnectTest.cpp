@@ -1,0 +1,442 @@
+// Connecting: the checks before the start, the lookup through the resolver seam (never a real DNS
+// query), the family choice, the non-blocking connect, the time-out and the completion.
+#include "platform/foundation/Clock.h"
+#include "tests/sockets/queue/SocketTestSupport.h"
+#include "tests/support/FakeResolver.h"
+#include "tests/support/HttpGate.h"
+
+#include <cerrno>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <limits>
+#include <netdb.h>
+
+using namespace queuesockettest;
+using liveapp::test::FakeResolver;
+using liveapp::test::HttpGate;
+using liveapp::test::ScopedResolver;
+
+namespace {
+
+class QueueSocketConnect : public testing::Test {
+protected:
+    void SetUp() override {
+        delegate = RecordingDelegate::create();
+        delegateQueue = platform::DispatchQueue::create("test.delegate");
+        socket = QueueSocket::create(delegate, delegateQueue);
+    }
+
+    void TearDown() override { settle(socket, delegateQueue); }
+
+    // Every callback the socket has posted so far has run.
+    void drain() {
+        socket->performBlock([] {});
+        delegateQueue->sync([] {});
+    }
+
+    std::shared_ptr<FakeResolver> resolver{std::make_shared<FakeResolver>()};
+    ScopedResolver installed{resolver};
+    std::shared_ptr<RecordingDelegate> delegate;
+    std::shared_ptr<platform::DispatchQueue> delegateQueue;
+    QueueSocketPtr socket;
+};
+
+// Listeners on 127.0.0.1 and ::1 sharing one port (the IPv6 one only when the machine has ::1).
+struct DualListener {
+    std::unique_ptr<RawListener> v4;
+    std::unique_ptr<RawListener> v6;
+    uint16_t port{0};
+};
+
+DualListener dualListener() {
+    DualListener dual;
+    for (int attempt = 0; attempt < 20 && !dual.v6; ++attempt) {
+        dual.v4 = RawListener::create(AF_INET);
+        if (!dual.v4)
+            return dual;
+        dual.port = dual.v4->port();
+        dual.v6 = RawListener::create(AF_INET6, 16, dual.port);
+    }
+    return dual;
+}
+
+} // namespace
+
+TEST_F(QueueSocketConnect, LocalhostConnectsOverIPv4WithoutAskingTheResolver) {
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    ASSERT_TRUE(socket->connectToHost("localhost", listener->port()));
+    auto peer = listener->accept();
+    ASSERT_TRUE(peer);
+    auto connected = delegate->waitFor(EventKind::ConnectToHost);
+    ASSERT_TRUE(connected);
+    EXPECT_EQ(connected->host, "127.0.0.1");
+    EXPECT_EQ(connected->port, listener->port());
+    EXPECT_EQ(connected->sock, socket);
+    EXPECT_TRUE(socket->isConnected());
+    EXPECT_TRUE(socket->isIPv4());
+    EXPECT_TRUE(resolver->lookups().empty());
+}
+
+TEST_F(QueueSocketConnect, LocalhostPrefersIPv6WhenAsked) {
+    if (!hasIPv6Loopback())
+        GTEST_SKIP() << "no ::1 on this machine";
+    auto dual = dualListener();
+    ASSERT_TRUE(dual.v6);
+    socket->setIPv4PreferredOverIPv6(false);
+    ASSERT_TRUE(socket->connectToHost("localhost", dual.port));
+    auto connected = delegate->waitFor(EventKind::ConnectToHost);
+    ASSERT_TRUE(connected);
+    EXPECT_EQ(connected->host, "::1");
+    EXPECT_TRUE(socket->isIPv6());
+}
+
+TEST_F(QueueSocketConnect, HostWithOnlyAnIPv6AddressConnectsOverIPv6EvenWithIPv4Preferred) {
+    if (!hasIPv6Loopback())
+        GTEST_SKIP() << "no ::1 on this machine";
+    auto listener = RawListener::create(AF_INET6);
+    ASSERT_TRUE(listener);
+    resolver->add("chat.example.test", {"::1"});
+    ASSERT_TRUE(socket->connectToHost("chat.example.test", listener->port()));
+    auto connected = delegate->waitFor(EventKind::ConnectToHost);
+    ASSERT_TRUE(connected);
+    EXPECT_EQ(connected->host, "::1");
+    EXPECT_EQ(resolver->lookupCount("chat.example.test"), 1u);
+}
+
+TEST_F(QueueSocketConnect, DisabledFamilyIsNeverChosenWhenBothResolve) {
+    if (!hasIPv6Loopback())
+        GTEST_SKIP() << "no ::1 on this machine";
+    auto dual = dualListener();
+    ASSERT_TRUE(dual.v6);
+    resolver->add("dual.example.test", {"127.0.0.1", "::1"});
+
+    socket->setIPv4Enabled(false);
+    ASSERT_TRUE(socket->connectToHost("dual.example.test", dual.port));
+    auto overIPv6 = delegate->waitFor(EventKind::ConnectToHost);
+    ASSERT_TRUE(overIPv6);
+    EXPECT_EQ(overIPv6->host, "::1");
+    socket->disconnect();
+
+    // IPv6 preferred but disabled: IPv4 all the same.
+    socket->setIPv4Enabled(true);
+    socket->setIPv6Enabled(false);
+    socket->setIPv4PreferredOverIPv6(false);
+    ASSERT_TRUE(socket->connectToHost("dual.example.test", dual.port));
+    auto overIPv4 = delegate->waitFor(EventKind::ConnectToHost, 2);
+    ASSERT_TRUE(overIPv4);
+    EXPECT_EQ(overIPv4->host, "127.0.0.1");
+}
+
+TEST_F(QueueSocketConnect, OnlyAddressOfADisabledFamilyClosesWithCodeEight) {
+    socket->setIPv4Enabled(false);
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", 9));
+    auto first = delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->error->code(), QueueSocketOtherError);
+    EXPECT_EQ(first->error->localizedDescription(),
+              "IPv4 has been disabled and DNS lookup found no IPv6 address.");
+
+    socket->setIPv4Enabled(true);
+    socket->setIPv6Enabled(false);
+    resolver->add("v6only.example.test", {"::1"});
+    ASSERT_TRUE(socket->connectToHost("v6only.example.test", 9));
+    auto second = delegate->waitFor(EventKind::Disconnect, 2);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->error->domain(), QueueSocketErrorDomain);
+    EXPECT_EQ(second->error->localizedDescription(),
+              "IPv6 has been disabled and DNS lookup found no IPv4 address.");
+    EXPECT_EQ(delegate->count(EventKind::ConnectToHost), 0u);
+}
+
+TEST_F(QueueSocketConnect, ResolverFailuresArriveAsDisconnectsInTheResolverDomain) {
+    resolver->fail("down.example.test", EAI_AGAIN);
+    ASSERT_TRUE(socket->connectToHost("down.example.test", 80));
+    auto failed = delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->error->domain(), "kCFStreamErrorDomainNetDB");
+    EXPECT_EQ(failed->error->code(), EAI_AGAIN);
+    EXPECT_EQ(failed->error->localizedDescription(), gai_strerror(EAI_AGAIN));
+
+    ASSERT_TRUE(socket->connectToHost("unknown.example.test", 80));
+    auto unknown = delegate->waitFor(EventKind::Disconnect, 2);
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->error->code(), EAI_NONAME);
+    EXPECT_TRUE(socket->isDisconnected());
+}
+
+TEST(QueueSocketLookup, LookupAnswersLoopbackItselfAndResolverErrorsOtherwise) {
+    auto resolver = std::make_shared<FakeResolver>();
+    ScopedResolver installed(resolver);
+    platform::ErrorPtr error;
+    auto loopback = QueueSocket::lookupHost("loopback", 5000, &error);
+    ASSERT_EQ(loopback.size(), 2u);
+    EXPECT_EQ(QueueSocket::hostFromAddress(loopback[0]), "127.0.0.1");
+    EXPECT_EQ(QueueSocket::hostFromAddress(loopback[1]), "::1");
+    EXPECT_EQ(QueueSocket::portFromAddress(loopback[1]), 5000);
+    EXPECT_FALSE(error);
+    EXPECT_TRUE(resolver->lookups().empty());
+
+    resolver->add("two.example.test", {"::1", "127.0.0.2"});
+    auto two = QueueSocket::lookupHost("two.example.test", 80, &error);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_TRUE(QueueSocket::isIPv6Address(two[0])); // the resolver's order is kept
+
+    EXPECT_TRUE(QueueSocket::lookupHost("nothing.example.test", 80, &error).empty());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), EAI_NONAME);
+}
+
+TEST_F(QueueSocketConnect, EmptyHostIsRefusedAndNothingIsReported) {
+    platform::ErrorPtr error;
+    EXPECT_FALSE(socket->connectToHost("", 80, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QueueSocketBadParamError);
+    EXPECT_EQ(error->localizedDescription(),
+              "Invalid host parameter (nil or \"\"). Should be a domain name or IP address string.");
+    drain();
+    EXPECT_TRUE(delegate->events().empty());
+}
+
+TEST_F(QueueSocketConnect, SecondConnectWhileResolvingIsRefusedAndDisconnectDropsTheLateAnswer) {
+    auto gate = std::make_shared<HttpGate>();
+    resolver->holdLookups(gate);
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    resolver->add("slow.example.test", {"127.0.0.1"});
+
+    ASSERT_TRUE(socket->connectToHost("slow.example.test", listener->port()));
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    platform::ErrorPtr error;
+    EXPECT_FALSE(socket->connectToHost("slow.example.test", listener->port(), &error));
+    EXPECT_EQ(error->localizedDescription(),
+              "Attempting to connect while connected or accepting connections. Disconnect first.");
+
+    socket->disconnect();
+    gate->open();
+    auto closed = delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(closed->error);
+    // The lookup answers after the close: no connect, no second disconnect.
+    EXPECT_TRUE(
+        delegate->waitUntil([&](const auto&) { return resolver->lookupCount("slow.example.test") == 1; }));
+    EXPECT_FALSE(listener->accept(std::chrono::milliseconds(300)));
+    drain();
+    EXPECT_EQ(delegate->count(EventKind::Disconnect), 1u);
+    EXPECT_EQ(delegate->count(EventKind::ConnectToHost), 0u);
+}
+
+TEST_F(QueueSocketConnect, TimeOutWhileTheListenBacklogIsFullClosesWithCodeThree) {
+    auto clock = std::make_shared<platform::ManualClock>();
+    platform::Clock::install(clock);
+    auto listener = RawListener::create(AF_INET, 0);
+    ASSERT_TRUE(listener);
+    // The one connection the backlog holds; later handshakes stay unanswered.
+    auto filler = RawPeer::connectTo(AF_INET, listener->port());
+    ASSERT_TRUE(filler);
+
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener->port(), 30.0));
+    socket->performBlock([] {});
+    clock->advance(std::chrono::seconds(31));
+    auto timedOut = delegate->waitFor(EventKind::Disconnect);
+    platform::Clock::install(nullptr);
+    ASSERT_TRUE(timedOut);
+    ASSERT_TRUE(timedOut->error);
+    EXPECT_EQ(timedOut->error->domain(), QueueSocketErrorDomain);
+    EXPECT_EQ(timedOut->error->code(), QueueSocketConnectTimeoutError);
+    EXPECT_EQ(timedOut->error->localizedDescription(), "Attempt to connect to host timed out");
+    EXPECT_EQ(delegate->count(EventKind::ConnectToHost), 0u);
+
+    // The abandoned attempt leaves nothing behind: the same socket connects again at once.
+    auto other = RawListener::create(AF_INET);
+    ASSERT_TRUE(socket->connectToAddress(loopbackAddress(AF_INET, other->port())));
+    EXPECT_TRUE(delegate->waitFor(EventKind::ConnectToHost));
+    drain();
+    EXPECT_EQ(delegate->count(EventKind::Disconnect), 1u);
+}
+
+TEST_F(QueueSocketConnect, HugeTimeoutsMeanNeverInsteadOfOverflowing) {
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    size_t attempt = 0;
+    for (double timeout : {1e300, std::numeric_limits<double>::infinity(), 9.3e9}) {
+        ++attempt;
+        ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener->port(), timeout));
+        auto peer = listener->accept();
+        ASSERT_TRUE(peer);
+        ASSERT_TRUE(delegate->waitFor(EventKind::ConnectToHost, attempt));
+        socket->readDataWithTimeout(timeout, 1);
+        socket->writeData(platform::Data(std::string_view("x")), timeout, 2);
+        EXPECT_EQ(peer->receiveExactly(1), "x");
+        socket->disconnect();
+    }
+    drain();
+    for (const auto& e : delegate->eventsOf(EventKind::Disconnect))
+        EXPECT_FALSE(e.error);
+}
+
+TEST_F(QueueSocketConnect, RefusedConnectIsReportedAsAPosixError) {
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    uint16_t port = listener->port();
+    listener.reset(); // nothing listens there now
+
+    ASSERT_TRUE(socket->connectToAddress(loopbackAddress(AF_INET, port)));
+    auto refused = delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(refused);
+    ASSERT_TRUE(refused->error);
+    EXPECT_EQ(refused->error->domain(), platform::NSPOSIXErrorDomain);
+    EXPECT_EQ(refused->error->code(), ECONNREFUSED);
+    EXPECT_EQ(refused->error->localizedDescription(), std::strerror(ECONNREFUSED));
+    EXPECT_EQ(refused->error->localizedFailureReason(), "Error in connect() function");
+}
+
+TEST_F(QueueSocketConnect, AddressBytesMustBeACompleteRecordOfAnEnabledFamily) {
+    platform::ErrorPtr error;
+    EXPECT_FALSE(socket->connectToAddress(platform::Data(std::string_view("short")), &error));
+    EXPECT_EQ(error->code(), QueueSocketBadParamError);
+    EXPECT_EQ(error->localizedDescription(), "A valid IPv4 or IPv6 address was not given");
+    EXPECT_FALSE(socket->connectToAddress(loopbackAddress(AF_INET6, 80).subdata(0, 20), &error));
+    EXPECT_EQ(error->localizedDescription(), "A valid IPv4 or IPv6 address was not given");
+
+    socket->setIPv4Enabled(false);
+    EXPECT_FALSE(socket->connectToAddress(loopbackAddress(AF_INET, 80), &error));
+    EXPECT_EQ(error->localizedDescription(), "IPv4 has been disabled and an IPv4 address was passed.");
+    socket->setIPv4Enabled(true);
+    socket->setIPv6Enabled(false);
+    EXPECT_FALSE(socket->connectToAddress(loopbackAddress(AF_INET6, 80), &error));
+    EXPECT_EQ(error->localizedDescription(), "IPv6 has been disabled and an IPv6 address was passed.");
+    drain();
+    EXPECT_TRUE(delegate->events().empty());
+}
+
+TEST_F(QueueSocketConnect, FailedBindReturnsAPosixErrorAndReportsNothing) {
+    auto busy = RawListener::create(AF_INET);
+    auto target = RawListener::create(AF_INET);
+    ASSERT_TRUE(busy && target);
+    platform::ErrorPtr error;
+    std::string interface = "127.0.0.1:" + std::to_string(busy->port());
+    EXPECT_FALSE(socket->connectToAddress(loopbackAddress(AF_INET, target->port()), interface, -1, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), platform::NSPOSIXErrorDomain);
+    EXPECT_EQ(error->code(), EADDRINUSE);
+    EXPECT_EQ(error->localizedFailureReason(), "Error in bind() function");
+    EXPECT_TRUE(socket->isDisconnected());
+    drain();
+    EXPECT_TRUE(delegate->events().empty());
+}
+
+TEST_F(QueueSocketConnect, InterfaceBindsTheLocalEndForThisAttemptOnly) {
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener->port(), std::string("127.0.0.1"), -1));
+    auto peer = listener->accept();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(delegate->waitFor(EventKind::ConnectToHost));
+    EXPECT_EQ(socket->localHost(), "127.0.0.1");
+}
+
+TEST_F(QueueSocketConnect, IPv6LiteralInterfaceIsAnAddressNotANameAndPort) {
+    if (!hasIPv6Loopback())
+        GTEST_SKIP() << "no ::1 on this machine";
+    auto listener = RawListener::create(AF_INET6);
+    ASSERT_TRUE(listener);
+    ASSERT_TRUE(socket->connectToHost("::1", listener->port(), std::string("::1"), -1));
+    auto peer = listener->accept();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(delegate->waitFor(EventKind::ConnectToHost));
+    EXPECT_EQ(socket->localHost(), "::1");
+    socket->disconnect();
+
+    // An address this machine does not carry is an unknown interface, not "any address, port 1".
+    platform::ErrorPtr error;
+    EXPECT_FALSE(socket->connectToHost("::1", listener->port(), std::string("2001:db8::1"), -1, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QueueSocketBadParamError);
+    EXPECT_EQ(error->localizedDescription(),
+              "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
+}
+
+TEST_F(QueueSocketConnect, InterfaceOfOnlyADisabledFamilyIsRefused) {
+    socket->setIPv6Enabled(false);
+    platform::ErrorPtr error;
+    EXPECT_FALSE(socket->connectToHost("::1", 80, std::string("::1"), -1, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(),
+              "IPv6 has been disabled and specified interface doesn't support IPv4.");
+}
+
+TEST_F(QueueSocketConnect, ReadsQueuedAfterTheConnectCallAreServedOnceConnected) {
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    socket->readDataWithTimeout(-1, 1); // before the connect: dropped
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener->port()));
+    socket->readDataWithTimeout(-1, 2);
+    auto peer = listener->accept();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer->sendAll("hello"));
+    auto read = delegate->waitFor(EventKind::Read);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->tag, 2);
+    EXPECT_EQ(read->data.view(), "hello");
+}
+
+TEST_F(QueueSocketConnect, ConnectionIsSetUpEvenWithoutAConnectCallback) {
+    auto silent = RecordingDelegate::create({sel::didRead, sel::didDisconnect});
+    auto quiet = QueueSocket::create(silent, delegateQueue);
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    ASSERT_TRUE(quiet->connectToHost("127.0.0.1", listener->port()));
+    quiet->readDataToLength(3, -1, 5);
+    auto peer = listener->accept();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer->sendAll("abc"));
+    auto read = silent->waitFor(EventKind::Read);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->data.view(), "abc");
+    EXPECT_TRUE(quiet->isConnected());
+    settle(quiet, delegateQueue);
+}
+
+TEST_F(QueueSocketConnect, UnixDomainPathConnectsAndReportsTheUrl) {
+    auto listenerDelegate = RecordingDelegate::create();
+    auto server = QueueSocket::create(listenerDelegate, platform::DispatchQueue::create("test.server"));
+    std::string path = "/tmp/queuesocket-" + std::to_string(::getpid()) + ".sock";
+    auto url = platform::URL::fileURLWithPath(path);
+    ASSERT_TRUE(server->acceptOnUrl(url));
+
+    ASSERT_TRUE(socket->connectToUrl(url, 5.0));
+    auto connected = delegate->waitFor(EventKind::ConnectToUrl);
+    ASSERT_TRUE(connected);
+    EXPECT_EQ(connected->url->path(), path);
+    EXPECT_EQ(delegate->count(EventKind::ConnectToHost), 0u);
+    ASSERT_TRUE(listenerDelegate->waitFor(EventKind::Accept));
+    auto accepted = listenerDelegate->acceptedSockets().front();
+    accepted->writeData(platform::Data(std::string_view("over unix")), -1, 0);
+    socket->readDataToLength(9, -1, 0);
+    auto read = delegate->waitFor(EventKind::Read);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->data.view(), "over unix");
+    settle(accepted, nullptr);
+    settle(server, nullptr);
+}
+
+TEST_F(QueueSocketConnect, UnixDomainPathsThatCannotBeUsedAreRefused) {
+    platform::ErrorPtr error;
+    EXPECT_FALSE(
+        socket->connectToUrl(platform::URL::fileURLWithPath("/" + std::string(200, 'a')), -1, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QueueSocketBadParamError);
+    EXPECT_EQ(error->localizedDescription(),
+              "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
+    EXPECT_FALSE(socket->connectToUrl(nullptr, -1, &error));
+    EXPECT_EQ(error->localizedDescription(), "Invalid unix domain socket url.");
+
+    // A path nobody listens on: the attempt starts, and its failure reaches the delegate.
+    EXPECT_TRUE(
+        socket->connectToUrl(platform::URL::fileURLWithPath("/tmp/queuesocket-nobody.sock"), -1, &error));
+    auto failed = delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->error->domain(), platform::NSPOSIXErrorDomain);
+    EXPECT_EQ(failed->error->localizedFailureReason(), "Error in connect() function");
+}

@@ -1,0 +1,331 @@
+// TLS over the socket's own descriptor: the upgrade queued behind plain requests, trust decided by the
+// delegate, the engine's own verification, bulk transfer, and settings the engine refuses. Certificates
+// are made when the tests run.
+#include "platform/security/TlsSettingsKeys.h"
+#include "sockets/common/SocketErrors.h"
+#include "tests/sockets/queue/TlsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace queuesockettest;
+using platform::Data;
+using platform::Value;
+
+namespace {
+
+std::string pattern(size_t length, char seed) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<char>(seed + (i * 13 + i / 4093) % 61);
+    return bytes;
+}
+
+Value serverSettings() {
+    return serverTlsSettings(testPki().server);
+}
+
+void expectSslError(const platform::ErrorPtr& error, platform::OSStatus status) {
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), sockets::kCFStreamErrorDomainSSL);
+    EXPECT_EQ(error->code(), status);
+}
+
+void expectOtherError(const platform::ErrorPtr& error, const std::string& text) {
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), QueueSocketErrorDomain);
+    EXPECT_EQ(error->code(), QueueSocketOtherError);
+    EXPECT_EQ(error->localizedDescription(), text);
+}
+
+// Both ends secured; the client judged the chain itself.
+TlsPair securedPair() {
+    auto pair = connectTlsPair(std::make_shared<TrustEvaluatingDelegate>());
+    if (!pair.server || !pair.client)
+        return pair;
+    pair.server->startTLS(serverSettings());
+    pair.client->startTLS(manualTrustSettings());
+    if (!pair.clientDelegate->waitFor(EventKind::Secure) || !pair.serverDelegate->waitFor(EventKind::Secure))
+        pair.client = nullptr;
+    return pair;
+}
+
+} // namespace
+
+TEST(TlsTest, ReadsAndWritesQueuedBeforeTheUpgradeCompleteInPlainTextFirst) {
+    auto pair = connectTlsPair(std::make_shared<TrustEvaluatingDelegate>());
+    ASSERT_TRUE(pair.server && pair.client);
+
+    // Server: a plain line in, two plain replies out, then TLS.
+    pair.server->readDataToData(QueueSocket::LFData(), -1, 100);
+    pair.server->writeData(Data(std::string_view("hello")), -1, 101);
+    pair.server->writeData(Data(std::string_view("world")), -1, 102);
+    pair.server->startTLS(serverSettings());
+    // Client: two plain reads and a plain write queued before the upgrade; its handshake follows the
+    // line at once, possibly in the same arrival as far as the server can tell.
+    pair.client->readDataToLength(5, -1, 1);
+    pair.client->readDataToLength(5, -1, 2);
+    pair.client->writeData(Data(std::string_view("ping\n")), -1, 3);
+    pair.client->startTLS(manualTrustSettings());
+
+    ASSERT_TRUE(pair.clientDelegate->waitFor(EventKind::Secure));
+    ASSERT_TRUE(pair.serverDelegate->waitFor(EventKind::Secure));
+    std::vector<EventKind> order;
+    for (const auto& event : pair.clientDelegate->events())
+        if (event.kind == EventKind::Read || event.kind == EventKind::Write ||
+            event.kind == EventKind::Secure)
+            order.push_back(event.kind);
+    ASSERT_EQ(order.size(), 4u);
+    EXPECT_EQ(order.back(), EventKind::Secure);
+    auto reads = pair.clientDelegate->eventsOf(EventKind::Read);
+    EXPECT_EQ(reads[0].data.toString(), "hello");
+    EXPECT_EQ(reads[1].data.toString(), "world");
+    ASSERT_TRUE(pair.serverDelegate->waitFor(EventKind::Read));
+    EXPECT_EQ(pair.serverDelegate->eventsOf(EventKind::Read)[0].data.toString(), "ping\n");
+    EXPECT_TRUE(pair.client->isSecure());
+    EXPECT_TRUE(pair.server->isSecure());
+
+    // Everything after the upgrade is encrypted end to end.
+    pair.client->writeData(Data(std::string_view("secret")), -1, 4);
+    pair.server->readDataToLength(6, -1, 103);
+    auto secret = pair.serverDelegate->waitFor(EventKind::Read, 2);
+    ASSERT_TRUE(secret);
+    EXPECT_EQ(secret->data.toString(), "secret");
+    pair.disconnect();
+}
+
+TEST(TlsTest, ADelegateTrustingTheChainCompletesTheHandshakeOnBothEnds) {
+    auto delegate = std::make_shared<TrustEvaluatingDelegate>();
+    auto pair = connectTlsPair(delegate);
+    ASSERT_TRUE(pair.server && pair.client);
+    pair.server->startTLS(serverSettings());
+    Value settings = manualTrustSettings();
+    settings.mutableDictionary()->set(QueueSocketSSLProtocolVersionMin, 0); // 0 keeps the default
+    pair.client->startTLS(settings);
+
+    ASSERT_TRUE(delegate->waitFor(EventKind::Secure));
+    ASSERT_TRUE(pair.serverDelegate->waitFor(EventKind::Secure));
+    EXPECT_EQ(delegate->count(EventKind::Trust), 1u);
+    EXPECT_EQ(delegate->lastFailureStatus(), platform::noErr);
+    EXPECT_EQ(pair.serverDelegate->count(EventKind::Trust), 0u); // servers are never asked
+    pair.disconnect();
+}
+
+TEST(TlsTest, ADelegateRefusingTheChainClosesWithPeerBadCertificate) {
+    auto delegate = RecordingDelegate::create();
+    delegate->setTrustAnswer(false);
+    auto pair = connectTlsPair(delegate);
+    ASSERT_TRUE(pair.server && pair.client);
+    pair.server->startTLS(serverSettings());
+    pair.client->startTLS(manualTrustSettings());
+
+    auto disconnect = delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(disconnect);
+    expectSslError(disconnect->error, platform::errSSLPeerBadCert);
+    EXPECT_EQ(delegate->count(EventKind::Secure), 0u);
+    // The server's handshake cannot finish either.
+    auto serverDisconnect = pair.serverDelegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(serverDisconnect);
+    EXPECT_TRUE(serverDisconnect->error);
+    EXPECT_EQ(pair.serverDelegate->count(EventKind::Secure), 0u);
+    pair.disconnect();
+}
+
+TEST(TlsTest, APeerNameTheCertificateDoesNotCarryFailsTheTrustEvaluation) {
+    auto delegate = std::make_shared<TrustEvaluatingDelegate>();
+    auto pair = connectTlsPair(delegate);
+    ASSERT_TRUE(pair.server && pair.client);
+    pair.server->startTLS(serverSettings());
+    pair.client->startTLS(manualTrustSettings("chat.example.invalid"));
+
+    auto disconnect = delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(disconnect);
+    expectSslError(disconnect->error, platform::errSSLPeerBadCert);
+    EXPECT_EQ(delegate->lastFailureStatus(), platform::errSSLHostNameMismatch);
+    auto trust = delegate->eventsOf(EventKind::Trust);
+    ASSERT_EQ(trust.size(), 1u);
+    EXPECT_EQ(trust[0].trust->hostName().value_or(""), "chat.example.invalid");
+    pair.disconnect();
+}
+
+TEST(TlsTest, ASelfSignedServerIsRejectedByTheEnginesOwnVerification) {
+    auto pair = connectTlsPair();
+    ASSERT_TRUE(pair.server && pair.client);
+    pair.server->startTLS(serverTlsSettings(testPki().selfSigned));
+    pair.client->startTLS(Value::dictionary({{platform::kCFStreamSSLPeerName, "localhost"}}));
+
+    auto disconnect = pair.clientDelegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(disconnect);
+    ASSERT_TRUE(disconnect->error);
+    EXPECT_EQ(disconnect->error->domain(), sockets::kCFStreamErrorDomainSSL);
+    EXPECT_NE(disconnect->error->code(), 0);
+    EXPECT_EQ(pair.clientDelegate->count(EventKind::Trust), 0u);
+    EXPECT_EQ(pair.clientDelegate->count(EventKind::Secure), 0u);
+    pair.disconnect();
+}
+
+TEST(TlsTest, OneMegabyteEachWayArrivesIntact) {
+    auto pair = securedPair();
+    ASSERT_TRUE(pair.client);
+    const std::string up = pattern(1 << 20, 'a');
+    const std::string down = pattern(1 << 20, 'A');
+    pair.client->readDataToLength(down.size(), -1, 1);
+    pair.server->readDataToLength(up.size(), -1, 2);
+    pair.client->writeData(Data(up), -1, 3);
+    pair.server->writeData(Data(down), -1, 4);
+
+    auto clientRead = pair.clientDelegate->waitFor(EventKind::Read, 1, std::chrono::seconds(60));
+    auto serverRead = pair.serverDelegate->waitFor(EventKind::Read, 1, std::chrono::seconds(60));
+    ASSERT_TRUE(clientRead && serverRead);
+    EXPECT_TRUE(clientRead->data.toString() == down);
+    EXPECT_TRUE(serverRead->data.toString() == up);
+    EXPECT_TRUE(pair.clientDelegate->waitFor(EventKind::Write));
+    EXPECT_TRUE(pair.serverDelegate->waitFor(EventKind::Write));
+    pair.disconnect();
+}
+
+TEST(TlsTest, BytesAlreadyDecryptedServeLaterReadsWithoutNewInput) {
+    auto pair = securedPair();
+    ASSERT_TRUE(pair.client);
+    // One write, many records' worth; after it the server sends nothing more.
+    const std::string message = pattern(100000, '0');
+    pair.server->writeData(Data(message), -1, 1);
+    ASSERT_TRUE(pair.serverDelegate->waitFor(EventKind::Write));
+
+    // Each read is asked for only after the previous one arrived, as the chat client does: the rest of
+    // the message then sits in the TLS layer or the read-ahead buffer, and no descriptor event follows.
+    std::string received;
+    for (int i = 0; i < 20; ++i) {
+        pair.client->readDataToLength(5000, -1, i);
+        auto read = pair.clientDelegate->waitFor(EventKind::Read, static_cast<size_t>(i + 1));
+        ASSERT_TRUE(read) << "read " << i << " stalled";
+        received += read->data.toString();
+    }
+    EXPECT_TRUE(received == message);
+    pair.disconnect();
+}
+
+TEST(TlsTest, LinesArrivingInOneRecordAreReadOneAtATime) {
+    auto pair = securedPair();
+    ASSERT_TRUE(pair.client);
+    pair.server->writeData(Data(std::string_view("one\ntwo\nthree\n")), -1, 1);
+    ASSERT_TRUE(pair.serverDelegate->waitFor(EventKind::Write));
+    const char* expected[] = {"one\n", "two\n", "three\n"};
+    for (int i = 0; i < 3; ++i) {
+        pair.client->readDataToData(QueueSocket::LFData(), -1, i);
+        auto read = pair.clientDelegate->waitFor(EventKind::Read, static_cast<size_t>(i + 1));
+        ASSERT_TRUE(read) << "line " << i << " stalled";
+        EXPECT_EQ(read->data.toString(), expected[i]);
+    }
+    pair.disconnect();
+}
+
+TEST(TlsTest, TheTrustVerdictCountsOnceAndNotAfterTheSocketClosed) {
+    auto delegate = RecordingDelegate::create();
+    delegate->setTrustAnswer(std::nullopt);
+    auto pair = connectTlsPair(delegate);
+    ASSERT_TRUE(pair.server && pair.client);
+    pair.server->startTLS(serverSettings());
+    pair.client->startTLS(manualTrustSettings());
+    ASSERT_TRUE(delegate->waitFor(EventKind::Trust));
+    auto handler = delegate->trustHandlers().at(0);
+    handler(true);
+    handler(true);
+    handler(false); // too late: the first answer was taken
+    ASSERT_TRUE(delegate->waitFor(EventKind::Secure));
+    ASSERT_TRUE(pair.serverDelegate->waitFor(EventKind::Secure));
+    // The extra answers have reached the socket queue, and whatever they caused the delegate queue.
+    pair.client->performBlock([] {});
+    pair.clientQueue->sync([] {});
+    EXPECT_EQ(delegate->count(EventKind::Secure), 1u);
+    EXPECT_EQ(delegate->count(EventKind::Disconnect), 0u);
+    EXPECT_TRUE(pair.client->isConnected());
+
+    pair.client->disconnect();
+    handler(false);
+    pair.client->performBlock([] {});
+    pair.clientQueue->sync([] {});
+    auto disconnects = delegate->eventsOf(EventKind::Disconnect);
+    ASSERT_EQ(disconnects.size(), 1u);
+    EXPECT_FALSE(disconnects[0].error);
+    pair.disconnect();
+}
+
+TEST(TlsTest, ManualTrustWithoutTheTrustCallbackClosesTheSocket) {
+    std::set<std::string> implemented = allSelectors();
+    implemented.erase(sel::didReceiveTrust);
+    auto delegate = RecordingDelegate::create(implemented);
+    auto pair = connectTlsPair(delegate);
+    ASSERT_TRUE(pair.server && pair.client);
+    pair.server->startTLS(serverSettings());
+    pair.client->startTLS(manualTrustSettings());
+    auto disconnect = delegate->waitFor(EventKind::Disconnect);
+    ASSERT_TRUE(disconnect);
+    ASSERT_TRUE(disconnect->error);
+    EXPECT_EQ(disconnect->error->domain(), QueueSocketErrorDomain);
+    EXPECT_EQ(disconnect->error->code(), QueueSocketOtherError);
+    pair.disconnect();
+}
+
+// MARK: - Settings the engine refuses (no handshake starts: one end is enough)
+
+namespace {
+
+platform::ErrorPtr closeErrorForSettings(Value settings) {
+    auto pair = connectPair(AF_INET);
+    if (!pair.peer)
+        return nullptr;
+    pair.socket->startTLS(std::move(settings));
+    auto disconnect = pair.delegate->waitFor(EventKind::Disconnect);
+    return disconnect ? disconnect->error : nullptr;
+}
+
+} // namespace
+
+TEST(TlsSettingsTest, AValueOfTheWrongClassIsRefusedWithTheKeysMessage) {
+    expectOtherError(closeErrorForSettings(Value::dictionary({{QueueSocketSSLCipherSuites, "all of them"}})),
+                     "Invalid value for QueueSocketSSLCipherSuites.");
+    expectOtherError(closeErrorForSettings(Value::dictionary({{platform::kCFStreamSSLPeerName, 42}})),
+                     "Invalid value for kCFStreamSSLPeerName.");
+    expectOtherError(closeErrorForSettings(Value::dictionary({{QueueSocketSSLPeerID, "not data"}})),
+                     "Invalid value for QueueSocketSSLPeerID.");
+    expectOtherError(
+        closeErrorForSettings(Value::dictionary({{QueueSocketSSLProtocolVersionMax, "TLS 1.3"}})),
+        "Invalid value for QueueSocketSSLProtocolVersionMax.");
+}
+
+TEST(TlsSettingsTest, OptionsOnlyTheStreamsOfferAreRefused) {
+    expectOtherError(closeErrorForSettings(Value::dictionary(
+                         {{platform::kCFStreamSSLLevel, "kCFStreamSocketSecurityLevelTLSv1"}})),
+                     "Security option unavailable - kCFStreamSSLLevel");
+    expectOtherError(
+        closeErrorForSettings(Value::dictionary({{platform::kCFStreamSSLValidatesCertificateChain, false}})),
+        "Security option unavailable - kCFStreamSSLValidatesCertificateChain");
+}
+
+TEST(TlsSettingsTest, ManualTrustOnAServerSocketIsRefused) {
+    Value settings = serverSettings();
+    settings.mutableDictionary()->set(QueueSocketManuallyEvaluateTrust, true);
+    expectOtherError(closeErrorForSettings(settings),
+                     "Manual trust validation is not supported for server sockets");
+}
+
+TEST(TlsSettingsTest, AServerWithoutAnIdentityInItsCertificatesIsRefused) {
+    Value settings = Value::dictionary({
+        {platform::kCFStreamSSLIsServer, true},
+        {platform::kCFStreamSSLCertificates, Value::array({Value(testPki().server.certificate)})},
+    });
+    expectOtherError(closeErrorForSettings(settings), "Error in SSLSetCertificate");
+}
+
+TEST(TlsSettingsTest, ASecondUpgradeRequestIsIgnored) {
+    auto pair = securedPair();
+    ASSERT_TRUE(pair.client);
+    pair.client->startTLS(Value::dictionary({{QueueSocketSSLCipherSuites, "would fail if it ran"}}));
+    pair.client->writeData(Data(std::string_view("still fine")), -1, 1);
+    pair.server->readDataToLength(10, -1, 2);
+    auto read = pair.serverDelegate->waitFor(EventKind::Read);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->data.toString(), "still fine");
+    EXPECT_EQ(pair.clientDelegate->count(EventKind::Disconnect), 0u);
+    pair.disconnect();
+}

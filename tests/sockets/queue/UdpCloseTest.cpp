@@ -1,0 +1,132 @@
+// Closing: one close callback per opened socket, what a close drops and keeps, closing after the
+// queued datagrams, destruction, the foreground notification and the stream accessors.
+#include "platform/foundation/NotificationCenter.h"
+#include "tests/sockets/queue/UdpTestSupport.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace udptest;
+
+TEST(QueueUdpSocketClose, NeverOpenedSocketReportsNothing) {
+    UdpFixture f;
+    f.socket->close();
+    f.socket->closeAfterSending();
+    f.drain();
+    EXPECT_TRUE(f.delegate->events().empty());
+}
+
+TEST(QueueUdpSocketClose, CloseReportsOnceWithoutErrorAndDropsQueuedDatagramsSilently) {
+    auto peer = RawUdpPeer::create(AF_INET);
+    ASSERT_TRUE(peer);
+    UdpFixture f;
+    ASSERT_TRUE(f.socket->connectToAddress(peer->address()));
+    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Connect));
+    // A full buffer holds the datagrams in the queue until the close.
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
+    while (::send(fds[0], "fill", 4, MSG_NOSIGNAL) == 4) {
+    }
+    f.socket->performBlock([&] { ASSERT_NE(::dup3(fds[0], f.socket->socket4FD(), O_CLOEXEC), -1); });
+    f.socket->sendData(bytes("a"), 1);
+    f.socket->sendData(bytes("b"), 2);
+    f.drain();
+    f.socket->close();
+    f.socket->close();
+    f.drain();
+    auto events = f.delegate->events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].kind, UdpEventKind::Close);
+    EXPECT_FALSE(events[1].error);
+    EXPECT_EQ(events[1].sock, f.socket);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST(QueueUdpSocketClose, CloseAfterSendingSendsEverythingFirst) {
+    auto peer = RawUdpPeer::create(AF_INET);
+    ASSERT_TRUE(peer);
+    UdpFixture f;
+    ASSERT_TRUE(f.socket->connectToAddress(peer->address()));
+    for (int64_t tag = 1; tag <= 3; ++tag)
+        f.socket->sendData(bytes("d" + std::to_string(tag)), tag);
+    f.socket->closeAfterSending();
+    auto closed = f.delegate->waitFor(UdpEventKind::Close);
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(closed->error);
+    auto events = f.delegate->events();
+    ASSERT_EQ(events.size(), 5u);
+    for (size_t i = 1; i <= 3; ++i)
+        EXPECT_EQ(events[i].kind, UdpEventKind::Send);
+    for (int tag = 1; tag <= 3; ++tag)
+        EXPECT_EQ(peer->receive(), "d" + std::to_string(tag));
+}
+
+TEST(QueueUdpSocketClose, CloseAfterSendingOnAnIdleSocketClosesAtOnce) {
+    UdpFixture f;
+    ASSERT_TRUE(f.socket->bindToPort(0));
+    f.socket->closeAfterSending();
+    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Close));
+    EXPECT_TRUE(f.socket->isClosed());
+}
+
+TEST(QueueUdpSocketClose, ClosedSocketCanBeUsedAgainAndRemembersItsPeer) {
+    auto peer = RawUdpPeer::create(AF_INET);
+    ASSERT_TRUE(peer);
+    UdpFixture f;
+    ASSERT_TRUE(f.socket->connectToAddress(peer->address()));
+    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Connect));
+    f.socket->close();
+    EXPECT_TRUE(f.socket->isClosed());
+    EXPECT_FALSE(f.socket->isConnected());
+    EXPECT_EQ(f.socket->connectedPort(), peer->port());
+    EXPECT_TRUE(f.socket->bindToPort(0));
+    EXPECT_FALSE(f.socket->isClosed());
+}
+
+TEST(QueueUdpSocketClose, DestroyingTheSocketReportsTheCloseWithoutTheSocket) {
+    auto delegate = UdpRecordingDelegate::create();
+    auto queue = platform::DispatchQueue::create("test.udp.delegate");
+    auto socket = QueueUdpSocket::create(delegate, queue);
+    ASSERT_TRUE(socket->bindToPort(0));
+    socket.reset();
+    auto closed = delegate->waitFor(UdpEventKind::Close);
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(closed->sock);
+    EXPECT_FALSE(closed->error);
+}
+
+TEST(QueueUdpSocketClose, ForegroundWhilePausedDeliversNothing) {
+    UdpFixture f;
+    f.socket->setIPv6Enabled(false);
+    ASSERT_TRUE(f.socket->bindToPort(0, std::string("127.0.0.1")));
+    auto peer = RawUdpPeer::create(AF_INET);
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer->sendTo(queuesockettest::loopbackAddress(AF_INET, f.socket->localPort()), "waiting"));
+    platform::NotificationCenter::defaultCenter().postNotificationName(
+        "UIApplicationWillEnterForegroundNotification");
+    f.drain();
+    f.drain();
+    EXPECT_EQ(f.delegate->count(UdpEventKind::Receive), 0u);
+    EXPECT_FALSE(f.socket->isClosed());
+    ASSERT_TRUE(f.socket->receiveOnce());
+    auto received = f.delegate->waitFor(UdpEventKind::Receive);
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->data.toString(), "waiting");
+}
+
+TEST(QueueUdpSocketClose, StreamsAreOnlyHandedOutOnTheSocketQueue) {
+    UdpFixture f;
+    ASSERT_TRUE(f.socket->bindToPort(0));
+    EXPECT_FALSE(f.socket->readStream());
+    EXPECT_FALSE(f.socket->writeStream());
+    bool made = false;
+    f.socket->performBlock([&] { made = f.socket->readStream() && f.socket->writeStream(); });
+    EXPECT_TRUE(made);
+    // Closing the streams with the socket leaves each descriptor to be closed once, by the socket.
+    f.socket->close();
+    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Close));
+}

@@ -1,0 +1,233 @@
+// Sending: destinations, the queue order shared with connects, filters, a full send buffer and time-outs.
+#include "platform/foundation/Clock.h"
+#include "tests/sockets/queue/UdpTestSupport.h"
+#include "tests/support/FakeResolver.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace udptest;
+
+namespace {
+
+// The socket connected to a fresh peer; the delegate saw the connect.
+struct ConnectedUdp {
+    UdpFixture f;
+    std::unique_ptr<RawUdpPeer> peer = RawUdpPeer::create(AF_INET);
+
+    bool connect() {
+        return peer && f.socket->connectToAddress(peer->address()) &&
+               f.delegate->waitFor(UdpEventKind::Connect);
+    }
+};
+
+// A datagram socket pair whose receiving end is full, so sends through the other end meet EAGAIN.
+struct FullPair {
+    int fds[2]{-1, -1};
+    FullPair() {
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
+        while (::send(fds[0], "fill", 4, MSG_NOSIGNAL) == 4) {
+        }
+        EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+    ~FullPair() {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+    // Empties the receiving end; answers what it held besides the filling.
+    std::vector<std::string> drainReceiver() const {
+        std::vector<std::string> received;
+        char buffer[64];
+        ssize_t got;
+        while ((got = ::recv(fds[1], buffer, sizeof buffer, 0)) >= 0) {
+            if (std::string_view(buffer, static_cast<size_t>(got)) != "fill")
+                received.emplace_back(buffer, static_cast<size_t>(got));
+        }
+        return received;
+    }
+};
+
+// Puts the full end of the pair in place of the connected socket's descriptor, so the socket's next send
+// meets a full buffer.
+void substituteDescriptor(const QueueUdpSocketPtr& socket, const FullPair& pair) {
+    socket->performBlock([&] { ASSERT_NE(::dup3(pair.fds[0], socket->socket4FD(), O_CLOEXEC), -1); });
+}
+
+} // namespace
+
+TEST(QueueUdpSocketSend, UnconnectedSocketNeedsADestination) {
+    UdpFixture f;
+    f.socket->sendData(bytes("x"), 11);
+    auto failed = f.delegate->waitFor(UdpEventKind::NotSend);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->tag, 11);
+    EXPECT_EQ(failed->error->code(), QueueUdpSocketBadConfigError);
+    EXPECT_EQ(failed->error->localizedDescription(),
+              "You must specify destination of packet for a non-connected socket");
+}
+
+TEST(QueueUdpSocketSend, ConnectedSocketSendsOnlyToItsPeer) {
+    ConnectedUdp c;
+    ASSERT_TRUE(c.connect());
+    auto stranger = RawUdpPeer::create(AF_INET);
+    ASSERT_TRUE(stranger);
+    c.f.socket->sendData(bytes("named"), std::string("127.0.0.1"), stranger->port(), -1, 1);
+    c.f.socket->sendData(bytes("explicit"), stranger->address(), -1, 2);
+    auto failed = c.f.delegate->waitFor(UdpEventKind::NotSend);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->tag, 1);
+    EXPECT_EQ(failed->error->localizedDescription(),
+              "Cannot specify destination of packet for connected socket");
+    auto sent = c.f.delegate->waitFor(UdpEventKind::Send);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->tag, 2);
+    EXPECT_EQ(c.peer->receive(), "explicit");
+    EXPECT_FALSE(stranger->receive(std::chrono::milliseconds(50)));
+}
+
+TEST(QueueUdpSocketSend, EmptyDataProducesNoCallback) {
+    ConnectedUdp c;
+    ASSERT_TRUE(c.connect());
+    c.f.socket->sendData(platform::Data(), 1);
+    c.f.socket->sendData(bytes("after"), 2);
+    auto sent = c.f.delegate->waitFor(UdpEventKind::Send);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->tag, 2);
+    c.f.drain();
+    EXPECT_EQ(c.f.delegate->count(UdpEventKind::Send) + c.f.delegate->count(UdpEventKind::NotSend), 1u);
+}
+
+TEST(QueueUdpSocketSend, FirstSendOpensAndBindsTheSocket) {
+    UdpFixture f;
+    platform::ErrorPtr error;
+    EXPECT_FALSE(f.socket->receiveOnce(&error));
+    auto peer = RawUdpPeer::create(AF_INET);
+    ASSERT_TRUE(peer);
+    f.socket->sendData(bytes("hello"), peer->address(), -1, 1);
+    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Send));
+    EXPECT_FALSE(f.socket->isClosed());
+    EXPECT_TRUE(f.socket->receiveOnce(&error));
+    platform::Data from;
+    EXPECT_EQ(peer->receive(queuesockettest::kWait, &from), "hello");
+    ASSERT_TRUE(peer->sendTo(from, "reply"));
+    auto received = f.delegate->waitFor(UdpEventKind::Receive);
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->data.toString(), "reply");
+}
+
+TEST(QueueUdpSocketSend, DatagramsBehindAConnectWaitForItsOutcome) {
+    auto peer = RawUdpPeer::create(AF_INET);
+    ASSERT_TRUE(peer);
+    UdpFixture f;
+    ASSERT_TRUE(f.socket->connectToHost("localhost", peer->port()));
+    for (int64_t tag = 1; tag <= 3; ++tag)
+        f.socket->sendData(bytes("d" + std::to_string(tag)), tag);
+    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Send, 3));
+    auto events = f.delegate->events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].kind, UdpEventKind::Connect);
+    for (int64_t tag = 1; tag <= 3; ++tag) {
+        EXPECT_EQ(events[static_cast<size_t>(tag)].tag, tag);
+        EXPECT_EQ(peer->receive(), "d" + std::to_string(tag));
+    }
+}
+
+TEST(QueueUdpSocketSend, UnresolvableHostFailsWithTheResolversError) {
+    auto resolver = std::make_shared<liveapp::test::FakeResolver>();
+    liveapp::test::ScopedResolver installed(resolver);
+    UdpFixture f;
+    f.socket->sendData(bytes("x"), std::string("nowhere.example.test"), 9, -1, 4);
+    f.socket->sendData(bytes("y"), std::nullopt, 9, -1, 5);
+    auto failed = f.delegate->waitFor(UdpEventKind::NotSend);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->tag, 4);
+    EXPECT_EQ(failed->error->domain(), "kCFStreamErrorDomainNetDB");
+    EXPECT_EQ(failed->error->code(), EAI_NONAME);
+    failed = f.delegate->waitFor(UdpEventKind::NotSend, 2);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->error->code(), QueueUdpSocketBadParamError);
+}
+
+TEST(QueueUdpSocketSend, RefusedDatagramIsReportedAsSentAndNeverLeaves) {
+    ConnectedUdp c;
+    ASSERT_TRUE(c.connect());
+    c.f.socket->setSendFilter(
+        [](const platform::Data& data, const platform::Data&, int64_t) { return data.toString() != "drop"; },
+        platform::DispatchQueue::create("test.filter"));
+    c.f.socket->sendData(bytes("drop"), 1);
+    c.f.socket->sendData(bytes("keep"), 2);
+    ASSERT_TRUE(c.f.delegate->waitFor(UdpEventKind::Send, 2));
+    EXPECT_EQ(c.f.delegate->eventsOf(UdpEventKind::Send)[0].tag, 1);
+    EXPECT_EQ(c.peer->receive(), "keep");
+}
+
+TEST(QueueUdpSocketSend, SynchronousFilterOnTheSocketQueueRunsInline) {
+    auto peer = RawUdpPeer::create(AF_INET);
+    ASSERT_TRUE(peer);
+    auto socketQueue = platform::DispatchQueue::create("test.udp.socket");
+    auto delegate = UdpRecordingDelegate::create();
+    auto delegateQueue = platform::DispatchQueue::create("test.udp.delegate");
+    auto socket = QueueUdpSocket::create(delegate, delegateQueue, socketQueue);
+    std::atomic<int> calls{0};
+    socket->setSendFilter(
+        [&](const platform::Data&, const platform::Data&, int64_t) {
+            ++calls;
+            return true;
+        },
+        socketQueue, false);
+    socket->sendData(bytes("inline"), peer->address(), -1, 1);
+    ASSERT_TRUE(delegate->waitFor(UdpEventKind::Send));
+    EXPECT_EQ(peer->receive(), "inline");
+    EXPECT_EQ(calls.load(), 1);
+    socket->close();
+}
+
+TEST(QueueUdpSocketSend, FullSendBufferIsRetriedOnceWritable) {
+    ConnectedUdp c;
+    ASSERT_TRUE(c.connect());
+    FullPair pair;
+    substituteDescriptor(c.f.socket, pair);
+    c.f.socket->sendData(bytes("late"), 5); // no time-out
+    c.f.socket->sendData(bytes("later"), 6);
+    c.f.drain();
+    EXPECT_EQ(c.f.delegate->count(UdpEventKind::Send), 0u);
+    // The socket may send while the filling is read: what it sends is collected from both drains.
+    auto received = pair.drainReceiver();
+    auto sent = c.f.delegate->waitFor(UdpEventKind::Send, 2);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->tag, 6);
+    EXPECT_EQ(c.f.delegate->count(UdpEventKind::NotSend), 0u);
+    auto rest = pair.drainReceiver();
+    received.insert(received.end(), rest.begin(), rest.end());
+    EXPECT_EQ(received, (std::vector<std::string>{"late", "later"}));
+}
+
+TEST(QueueUdpSocketSend, FullSendBufferTimesOutByTheClock) {
+    auto clock = std::make_shared<platform::ManualClock>();
+    platform::Clock::install(clock);
+    {
+        ConnectedUdp c;
+        ASSERT_TRUE(c.connect());
+        FullPair pair;
+        substituteDescriptor(c.f.socket, pair);
+        c.f.socket->sendData(bytes("stuck"), 2.0, 8);
+        c.f.drain();
+        clock->advance(std::chrono::seconds(1));
+        c.f.drain();
+        EXPECT_EQ(c.f.delegate->count(UdpEventKind::NotSend), 0u);
+        clock->advance(std::chrono::seconds(2));
+        auto failed = c.f.delegate->waitFor(UdpEventKind::NotSend);
+        ASSERT_TRUE(failed);
+        EXPECT_EQ(failed->tag, 8);
+        EXPECT_EQ(failed->error->domain(), QueueUdpSocketErrorDomain);
+        EXPECT_EQ(failed->error->code(), QueueUdpSocketSendTimeoutError);
+        EXPECT_EQ(failed->error->localizedDescription(), "Send operation timed out");
+        EXPECT_EQ(c.f.delegate->count(UdpEventKind::Send), 0u);
+    }
+    platform::Clock::install(nullptr);
+}
