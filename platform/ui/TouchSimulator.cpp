@@ -1,7 +1,9 @@
 #include "platform/ui/TouchSimulator.h"
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Text.h"
 #include "platform/ui/UIGestureRecognizer.h"
+#include "platform/ui/UIKeyboard.h"
 #include "platform/ui/UIWindow.h"
 
 #include <algorithm>
@@ -257,6 +259,27 @@ void TouchSimulator::drag(const std::shared_ptr<UIWindow>& window, CGPoint from,
         touches.move({{from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t}});
     }
     touches.end();
+}
+
+void TouchSimulator::typeText(const std::string& text) {
+    for (const auto& character : text::composedCharacters(text)) {
+        // A key may move focus (return in one field focuses the next), so each goes to whoever has it now.
+        auto responder = UIResponder::currentFirstResponder();
+        if (auto* input = dynamic_cast<UIKeyInput*>(responder.get()))
+            input->insertText(text.substr(character.byteOffset, character.byteLength));
+    }
+}
+
+void TouchSimulator::deleteBackward() {
+    auto responder = UIResponder::currentFirstResponder();
+    if (auto* input = dynamic_cast<UIKeyInput*>(responder.get()))
+        input->deleteBackward();
+}
+
+void TouchSimulator::pressReturn() {
+    auto responder = UIResponder::currentFirstResponder();
+    if (auto* input = dynamic_cast<UIKeyInput*>(responder.get()))
+        input->insertText("\n");
 }
 
 } // namespace platform

@@ -20,6 +20,7 @@
 #include "platform/ui/UITouch.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -54,6 +55,13 @@ public:
 
     // The hit-tested view for a point of the window, as a touch would find it.
     static std::shared_ptr<UIView> viewAt(const std::shared_ptr<UIWindow>& window, CGPoint point);
+
+    // Keys of the on-screen keyboard, sent to the first responder when it takes key input (UIKeyInput);
+    // with no such responder they do nothing, as a hidden keyboard would. typeText sends one key per
+    // composed character, and a "\n" in it is the return key.
+    static void typeText(const std::string& text);
+    static void deleteBackward();
+    static void pressReturn();
 
 private:
     void deliver(UITouchPhase phase, const UITouchSet& changed);
