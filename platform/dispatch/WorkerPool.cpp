@@ -17,6 +17,7 @@ constexpr size_t maxThreads = 512;
 constexpr auto stallInterval = std::chrono::milliseconds(10);
 constexpr size_t maxSpawnPerStall = 4;
 constexpr auto idleTimeout = std::chrono::seconds(10);
+constexpr int spinRounds = 64; // yields before a worker without work goes to sleep
 
 thread_local bool t_isWorker = false;
 } // namespace
@@ -43,7 +44,10 @@ void WorkerPool::submit(int priority, Job job) {
     std::lock_guard lock(m_mutex);
     m_pending[priority].push_back(std::move(job));
     ++m_pendingCount;
-    if (m_sleeping > m_signalled) {
+    if (m_pendingCount <= m_spinning) {
+        // A worker that has just finished a job is still looking for the next one: it takes this
+        // one without the cost of waking a sleeper.
+    } else if (m_sleeping > m_signalled) {
         ++m_signalled;
         m_workAvailable.notify_one();
     } else if (wantsWorkerLocked()) {
@@ -95,6 +99,15 @@ void WorkerPool::workerMain() {
             lock.lock();
             continue;
         }
+        // Look for work a little while before sleeping: bursts of short jobs then stay on hot workers.
+        ++m_spinning;
+        lock.unlock();
+        for (int i = 0; i < spinRounds && m_pendingCount.load(std::memory_order_relaxed) == 0; ++i)
+            std::this_thread::yield();
+        lock.lock();
+        --m_spinning;
+        if (m_pendingCount > 0)
+            continue;
         // One wake-up per wait: a worker woken for a job that another worker took must still count
         // its signal as spent, or the pool stops waking sleepers and starts new threads instead.
         ++m_sleeping;
@@ -121,7 +134,7 @@ void WorkerPool::watchdogMain() {
         m_watchdogWake.wait_for(lock, stallInterval);
         if (m_pendingCount == 0 || m_started != seen)
             continue;
-        size_t spawn = std::min(m_pendingCount, maxSpawnPerStall);
+        size_t spawn = std::min(m_pendingCount.load(), maxSpawnPerStall);
         for (size_t i = 0; i < spawn && m_threads < maxThreads; ++i)
             spawnLocked();
     }

@@ -5,6 +5,7 @@
 // watchdog when no job has started for a short while (blocking it was not told about: name lookups,
 // sleeps, foreign locks). Idle workers exit after a while. Thread-safe; the pool lives for the process.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -52,7 +53,9 @@ private:
     std::condition_variable m_workAvailable;
     std::condition_variable m_watchdogWake;
     std::deque<Job> m_pending[priorityCount];
-    size_t m_pendingCount{0};
+    // Written under the mutex; read without it only by spinning workers.
+    std::atomic<size_t> m_pendingCount{0};
+    size_t m_spinning{0};
     size_t m_threads{0};
     size_t m_sleeping{0};
     size_t m_signalled{0};
