@@ -79,7 +79,6 @@ struct Symbol {
     SymbolType type{SymbolType::Invalid};
     bool valid() const { return type != SymbolType::Invalid; }
     friend bool operator<(const Symbol& a, const Symbol& b) { return a.id < b.id; }
-    friend bool operator==(const Symbol& a, const Symbol& b) { return a.id == b.id; }
 };
 
 // A tableau row: basic symbol = constant + sum(coefficient * symbol).
