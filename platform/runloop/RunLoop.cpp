@@ -397,20 +397,26 @@ void RunLoop::cancelPerformsWithTarget(const void* target) {
 
 // MARK: - Registration
 
+template <typename Item> bool RunLoop::claim(Item& item, const char* what) {
+    auto self = shared_from_this();
+    std::lock_guard itemLock(item.m_mutex);
+    if (!item.m_valid)
+        return false;
+    auto owner = item.m_loop.lock();
+    if (item.m_scheduled && owner && owner != self) {
+        std::string message = std::string(what) + " was added to a second run loop";
+        fatal(message.c_str());
+    }
+    item.m_loop = self;
+    item.m_scheduled = true;
+    return true;
+}
+
 void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) {
     if (!timer)
         return;
-    auto self = shared_from_this();
-    {
-        std::lock_guard timerLock(timer->m_mutex);
-        if (!timer->m_valid)
-            return;
-        auto owner = timer->m_loop.lock();
-        if (timer->m_scheduled && owner && owner != self)
-            fatal("a timer was added to a second run loop");
-        timer->m_loop = self;
-        timer->m_scheduled = true;
-    }
+    if (!claim(*timer, "a timer"))
+        return;
     bool dead = false;
     {
         std::lock_guard lock(m_internals->mutex);
@@ -437,17 +443,8 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
 void RunLoop::addSource(const std::shared_ptr<RunLoopFdSource>& source, const RunLoopMode& mode) {
     if (!source)
         return;
-    auto self = shared_from_this();
-    {
-        std::lock_guard sourceLock(source->m_mutex);
-        if (!source->m_valid)
-            return;
-        auto owner = source->m_loop.lock();
-        if (source->m_scheduled && owner && owner != self)
-            fatal("a descriptor source was added to a second run loop");
-        source->m_loop = self;
-        source->m_scheduled = true;
-    }
+    if (!claim(*source, "a descriptor source"))
+        return;
     bool dead = false;
     {
         auto& in = *m_internals;
@@ -483,17 +480,8 @@ void RunLoop::addSource(const std::shared_ptr<RunLoopFdSource>& source, const Ru
 void RunLoop::addSource(const std::shared_ptr<RunLoopSignalSource>& source, const RunLoopMode& mode) {
     if (!source)
         return;
-    auto self = shared_from_this();
-    {
-        std::lock_guard sourceLock(source->m_mutex);
-        if (!source->m_valid)
-            return;
-        auto owner = source->m_loop.lock();
-        if (source->m_scheduled && owner && owner != self)
-            fatal("a signal source was added to a second run loop");
-        source->m_loop = self;
-        source->m_scheduled = true;
-    }
+    if (!claim(*source, "a signal source"))
+        return;
     bool dead = false;
     {
         auto& in = *m_internals;

@@ -117,6 +117,9 @@ private:
                           std::optional<std::chrono::steady_clock::time_point> realLimit,
                           bool returnAfterSourceHandled);
     void teardown();
+    // Marks a timer or source as registered with this loop; false when it is already invalid.
+    // Registering one item with a second loop is a programming error and aborts.
+    template <typename Item> bool claim(Item& item, const char* what);
 
     std::unique_ptr<Internals> m_internals;
 };
