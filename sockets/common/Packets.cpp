@@ -28,7 +28,9 @@ ReadPacket::ReadPacket(std::shared_ptr<platform::MutableData> callerBuffer, uint
         bufferOwner = false;
         originalBufferLength = buffer->length();
     } else {
-        buffer = std::make_shared<platform::MutableData>(static_cast<size_t>(readLength));
+        // Grown as bytes arrive: the length of a read to length may come from the peer, and
+        // reserving all of it up front lets four bytes of a stranger's claim allocate gigabytes.
+        buffer = std::make_shared<platform::MutableData>();
         this->startOffset = 0;
         bufferOwner = true;
         originalBufferLength = 0;

@@ -21,7 +21,7 @@ public:
 
 class ReadPacket final : public Packet {
 public:
-    // Without a caller's buffer the packet owns a zero-filled buffer of `readLength` bytes and starts
+    // Without a caller's buffer the packet owns an empty buffer that grows as bytes arrive and starts
     // at 0; with one, the bytes land in the caller's buffer from `startOffset`. The terminator is
     // copied (empty means none).
     ReadPacket(std::shared_ptr<platform::MutableData> callerBuffer, uint64_t startOffset, uint64_t maxLength,

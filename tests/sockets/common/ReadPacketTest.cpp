@@ -118,13 +118,24 @@ TEST(ReadPacketTerminator, SearchAfterReadingStartsWhereATerminatorCanOverlapNew
 
 TEST(ReadPacketLengths, ReadToLengthNeverAsksForMoreThanItNeeds) {
     ReadPacket packet(nullptr, 0, 0, -1, 8, std::nullopt, 0);
-    EXPECT_EQ(packet.buffer->length(), 8u);
-    packet.bytesDone = 3;
+    holdBytes(packet, "abc");
     bool preBuffer = true;
     EXPECT_EQ(packet.optimalReadLengthWithDefault(32768, &preBuffer), 5u);
     EXPECT_FALSE(preBuffer);
     EXPECT_EQ(packet.readLengthForNonTermWithHint(100), 5u);
     EXPECT_EQ(packet.readLengthForNonTermWithHint(2), 2u);
+}
+
+TEST(ReadPacketBuffers, OwnedBufferOfAPeerGivenLengthHoldsOnlyTheBytesThatArrived) {
+    ReadPacket packet(nullptr, 0, 0, -1, 0xFFFFFFFFu, std::nullopt, 0);
+    EXPECT_EQ(packet.buffer->length(), 0u);
+    holdBytes(packet, "abc");
+    EXPECT_EQ(packet.buffer->length(), 3u);
+    EXPECT_EQ(std::string(packet.buffer->view()), "abc");
+    EXPECT_EQ(packet.readLengthForNonTermWithHint(100), 100u); // still reading toward the full length
+    bool preBuffer = true;
+    EXPECT_EQ(packet.optimalReadLengthWithDefault(32768, &preBuffer), 32768u);
+    EXPECT_FALSE(preBuffer);
 }
 
 TEST(ReadPacketLengths, ReadAvailableHonoursMaxLengthAndReportsWhenTheBufferIsTooSmall) {
