@@ -3,6 +3,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Text.h"
 #include "platform/net/HTTPCookie.h"
+#include "platform/net/HTTPHeaderParser.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLSessionCacheRules.h"
 #include "platform/net/URLSessionDelivery.h"
@@ -96,8 +97,17 @@ int64_t errorForLookup(int code) {
     }
 }
 
-int64_t errorForTransfer(CURLcode result, long osErrno) {
+// `inHead`: a status line was read and its header fields had not ended.
+int64_t errorForTransfer(CURLcode result, long osErrno, bool inHead) {
     switch (result) {
+    case CURLE_OUT_OF_MEMORY:
+        // A header line longer than curl accepts is reported as out of memory mid-head: the server's
+        // fault, not ours.
+        return inHead ? NSURLErrorBadServerResponse : NSURLErrorUnknown;
+#if LIBCURL_VERSION_NUM >= 0x080600
+    case CURLE_TOO_LARGE:
+        return NSURLErrorBadServerResponse;
+#endif
     case CURLE_OPERATION_TIMEDOUT:
         return NSURLErrorTimedOut;
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -208,11 +218,7 @@ struct URLSessionLoad::Hop {
     std::string userName;
     std::string password;
     char errorText[CURL_ERROR_SIZE]{};
-    bool statusSeen{false};
-    int64_t status{0};
-    std::string version;
-    HTTPHeaderFields fields;
-    bool headersDone{false};
+    HTTPHeaderParser head;
     HTTPURLResponsePtr response;
     Outcome outcome{Outcome::Deliver};
     MutableData held;
@@ -586,65 +592,31 @@ size_t URLSessionLoad::onHeaderLine(std::string_view line) {
         return consumed;
     touch();
     Hop& hop = *m_hop;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.remove_suffix(1);
-    if (line.starts_with("HTTP/")) {
+    switch (hop.head.feed(line)) {
+    case HTTPHeaderParser::Line::Status:
         // A new reply on this transfer: after a 1xx, or the second leg of an authentication.
-        hop.statusSeen = true;
-        hop.headersDone = false;
-        hop.fields = HTTPHeaderFields();
         hop.held = MutableData();
         hop.outcome = Outcome::Deliver;
-        auto space = line.find(' ');
-        hop.version = std::string(line.substr(0, space));
-        hop.status = 0;
-        if (space != std::string_view::npos) {
-            std::string_view code = line.substr(space + 1, 3);
-            if (code.size() == 3 &&
-                std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; }))
-                hop.status = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
-        }
         return consumed;
-    }
-    if (!hop.statusSeen || hop.headersDone)
-        return consumed; // trailers, or noise before a status line
-    if (line.empty()) {
-        if (hop.status >= 100 && hop.status < 200) {
-            hop.statusSeen = false;
-            return consumed;
-        }
+    case HTTPHeaderParser::Line::HeadEnd:
         headersComplete();
         return hop.abortError ? 0 : consumed;
-    }
-    if ((line.front() == ' ' || line.front() == '\t') && !hop.fields.empty()) {
-        // An obsolete folded line continues the previous field.
-        auto fields = hop.fields.fields();
-        fields.back().second += " " + text::trimmingWhitespace(line);
-        HTTPHeaderFields rebuilt;
-        for (auto& [name, value] : fields)
-            rebuilt.appendLine(name, value);
-        hop.fields = std::move(rebuilt);
+    default:
         return consumed;
     }
-    auto colon = line.find(':');
-    if (colon == std::string_view::npos || colon == 0)
-        return consumed;
-    hop.fields.appendLine(text::trimmingWhitespace(line.substr(0, colon)),
-                          text::trimmingWhitespace(line.substr(colon + 1)));
-    return consumed;
 }
 
 void URLSessionLoad::headersComplete() {
     Hop& hop = *m_hop;
-    hop.headersDone = true;
-    hop.response = HTTPURLResponse::create(m_request.URL(), hop.status, hop.version, hop.fields);
+    hop.response =
+        HTTPURLResponse::create(m_request.URL(), hop.head.status(), hop.head.version(), hop.head.fields());
     if (!hop.response) {
         hop.abortError =
             URLError::create(NSURLErrorBadServerResponse, m_request.URL(), "malformed status line");
         return;
     }
     storeCookies(*hop.response);
-    int64_t status = hop.status;
+    int64_t status = hop.head.status();
     if (isRedirectStatus(status)) {
         auto location = hop.response->valueForHTTPHeaderField("Location");
         auto target = location ? URL::create(text::trimmingWhitespace(*location), m_request.URL()) : nullptr;
@@ -670,7 +642,7 @@ size_t URLSessionLoad::onBody(const char* bytes, size_t length) {
         return length;
     touch();
     Hop& hop = *m_hop;
-    if (!hop.headersDone) {
+    if (!hop.head.headDone()) {
         hop.abortError =
             URLError::create(NSURLErrorBadServerResponse, m_request.URL(), "body before the header");
         return 0;
@@ -805,7 +777,7 @@ void URLSessionLoad::transferDone(CURLcode result) {
             askTrust(hop->errorText);
             return;
         }
-        fail(errorForTransfer(result, osErrno), hop->errorText);
+        fail(errorForTransfer(result, osErrno, hop->head.inHead()), hop->errorText);
         return;
     }
     if (!hop->response) {

@@ -143,6 +143,12 @@ TEST(URLSessionHostileReply, EndlessHeaderFieldsEndTheTask) {
     EXPECT_TRUE(code != 0 || status == 200);
 }
 
+TEST(URLSessionHostileReply, AHeaderLineLongerThanTheTransferAcceptsIsABadServerResponse) {
+    auto session = URLSession::sessionWithConfiguration(isolatedConfiguration());
+    std::string reply = "HTTP/1.1 200 OK\r\nX-Long: " + std::string(200 * 1024, 'v') + "\r\n";
+    EXPECT_EQ(errorFor(session, reply + "Content-Length: 0\r\n\r\n"), NSURLErrorBadServerResponse);
+}
+
 TEST(URLSessionHostileReply, ChallengesThatCannotBeAnsweredLeaveThe401) {
     for (std::string challenge : {"Negotiate", "Basic realm=\"unterminated", "", "Digest"}) {
         RawReplyServer server("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: " + challenge +

@@ -1,0 +1,64 @@
+#include "platform/net/HTTPHeaderParser.h"
+
+#include "platform/foundation/Text.h"
+
+#include <algorithm>
+
+namespace platform::detail {
+
+HTTPHeaderParser::Line HTTPHeaderParser::feed(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+    if (line.starts_with("HTTP/")) {
+        startReply(line);
+        return Line::Status;
+    }
+    if (!inHead())
+        return Line::Other; // trailers, or noise before a status line
+    if (line.empty()) {
+        if (m_status >= 100 && m_status < 200) {
+            m_statusSeen = false;
+            return Line::InterimEnd;
+        }
+        m_headDone = true;
+        return Line::HeadEnd;
+    }
+    addField(line);
+    return Line::Other;
+}
+
+HTTPHeaderFields HTTPHeaderParser::fields() const {
+    HTTPHeaderFields fields;
+    for (const auto& [name, value] : m_fields)
+        fields.appendLine(name, value);
+    return fields;
+}
+
+void HTTPHeaderParser::startReply(std::string_view statusLine) {
+    m_statusSeen = true;
+    m_headDone = false;
+    m_fields.clear();
+    auto space = statusLine.find(' ');
+    m_version = std::string(statusLine.substr(0, space));
+    m_status = 0;
+    if (space == std::string_view::npos)
+        return;
+    std::string_view code = statusLine.substr(space + 1, 3);
+    if (code.size() == 3 &&
+        std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        m_status = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
+}
+
+void HTTPHeaderParser::addField(std::string_view line) {
+    if ((line.front() == ' ' || line.front() == '\t') && !m_fields.empty()) {
+        m_fields.back().second.append(" ").append(text::trimmingWhitespace(line));
+        return;
+    }
+    auto colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return;
+    m_fields.emplace_back(text::trimmingWhitespace(line.substr(0, colon)),
+                          text::trimmingWhitespace(line.substr(colon + 1)));
+}
+
+} // namespace platform::detail

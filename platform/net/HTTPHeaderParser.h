@@ -1,0 +1,46 @@
+#pragma once
+// The head of an HTTP reply, read one line at a time as the transfer hands the lines over: the status
+// line, the fields, and the empty line that ends them. An obsolete folded line (starting with a space
+// or a tab) continues the field before it. A new status line starts over: after a 1xx, or on the next
+// leg of an authentication. Lines may keep their CR LF.
+// Promised: time and memory linear in the bytes fed, however the lines fold; bad input is skipped,
+// never thrown on. Not promised: any check of the field values (the response checks what it needs).
+
+#include "platform/net/HTTPHeaderFields.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::detail {
+
+class HTTPHeaderParser {
+public:
+    // What a line did: nothing of note, started a reply, ended an interim (1xx) head, or ended the
+    // head of the reply.
+    enum class Line { Other, Status, InterimEnd, HeadEnd };
+
+    Line feed(std::string_view line);
+
+    // A status line has been read and its head has not ended yet.
+    bool inHead() const { return m_statusSeen && !m_headDone; }
+    bool headDone() const { return m_headDone; }
+    // 0 when the status line carried no three-digit code.
+    int64_t status() const { return m_status; }
+    const std::string& version() const { return m_version; }
+    HTTPHeaderFields fields() const;
+
+private:
+    void startReply(std::string_view statusLine);
+    void addField(std::string_view line);
+
+    bool m_statusSeen{false};
+    bool m_headDone{false};
+    int64_t m_status{0};
+    std::string m_version;
+    // Kept as plain pairs so a folded line extends the last value in place.
+    std::vector<HTTPHeaderFields::Field> m_fields;
+};
+
+} // namespace platform::detail

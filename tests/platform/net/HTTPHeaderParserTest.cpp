@@ -1,0 +1,109 @@
+// The reply head as curl hands it over line by line: status, fields, folded lines, interim replies,
+// and the lines that belong to no head.
+#include "platform/net/HTTPHeaderParser.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using platform::detail::HTTPHeaderParser;
+using Field = platform::HTTPHeaderFields::Field;
+using Line = HTTPHeaderParser::Line;
+
+namespace {
+
+std::vector<Line> feedAll(HTTPHeaderParser& parser, const std::vector<std::string>& lines) {
+    std::vector<Line> results;
+    for (const auto& line : lines)
+        results.push_back(parser.feed(line));
+    return results;
+}
+
+} // namespace
+
+TEST(HTTPHeaderParser, ReadsTheStatusLineAndFieldsInOrderUntilTheEmptyLine) {
+    HTTPHeaderParser parser;
+    auto results = feedAll(parser, {"HTTP/1.1 404 Not Found\r\n", "Content-Type:  text/plain \r\n",
+                                    "Set-Cookie: a=1\r\n", "set-cookie: b=2\n"});
+    EXPECT_EQ(results, (std::vector<Line>{Line::Status, Line::Other, Line::Other, Line::Other}));
+    EXPECT_TRUE(parser.inHead());
+    EXPECT_EQ(parser.feed("\r\n"), Line::HeadEnd);
+    EXPECT_FALSE(parser.inHead());
+    EXPECT_TRUE(parser.headDone());
+    EXPECT_EQ(parser.status(), 404);
+    EXPECT_EQ(parser.version(), "HTTP/1.1");
+    EXPECT_EQ(
+        parser.fields().fields(),
+        (std::vector<Field>{{"Content-Type", "text/plain"}, {"Set-Cookie", "a=1"}, {"set-cookie", "b=2"}}));
+}
+
+TEST(HTTPHeaderParser, FoldedLinesContinueTheFieldBeforeThem) {
+    struct Case {
+        std::vector<std::string> lines;
+        std::vector<Field> fields;
+    };
+    const Case cases[] = {
+        {{"X-Folded: first", "  second", "\tthird  "}, {{"X-Folded", "first second third"}}},
+        {{"A: 1", "B: 2", " more"}, {{"A", "1"}, {"B", "2 more"}}},
+        // Nothing to continue yet: read as a line of its own.
+        {{" Lead: x", "  nothing"}, {{"Lead", "x nothing"}}},
+        {{"  no colon", "C: 3"}, {{"C", "3"}}},
+    };
+    for (const auto& test : cases) {
+        HTTPHeaderParser parser;
+        parser.feed("HTTP/1.1 200 OK");
+        feedAll(parser, test.lines);
+        EXPECT_EQ(parser.feed(""), Line::HeadEnd);
+        EXPECT_EQ(parser.fields().fields(), test.fields) << test.lines.front();
+    }
+}
+
+TEST(HTTPHeaderParser, ManyFoldedLinesAllLandInOneValue) {
+    HTTPHeaderParser parser;
+    parser.feed("HTTP/1.1 200 OK\r\n");
+    parser.feed("X-Long: 0\r\n");
+    std::string expected = "0";
+    for (int i = 1; i <= 20000; ++i) {
+        parser.feed(" " + std::to_string(i) + "\r\n");
+        expected += " " + std::to_string(i);
+    }
+    parser.feed("Next: y\r\n");
+    ASSERT_EQ(parser.feed("\r\n"), Line::HeadEnd);
+    EXPECT_EQ(parser.fields().fields(), (std::vector<Field>{{"X-Long", expected}, {"Next", "y"}}));
+}
+
+TEST(HTTPHeaderParser, AnInterimReplyEndsWithoutItsFieldsReachingTheFinalOne) {
+    HTTPHeaderParser parser;
+    auto results = feedAll(
+        parser, {"HTTP/1.1 100 Continue", "X-Interim: 1", "", "HTTP/1.1 201 Created", "X-Final: 2", ""});
+    EXPECT_EQ(results, (std::vector<Line>{Line::Status, Line::Other, Line::InterimEnd, Line::Status,
+                                          Line::Other, Line::HeadEnd}));
+    EXPECT_EQ(parser.status(), 201);
+    EXPECT_EQ(parser.fields().fields(), (std::vector<Field>{{"X-Final", "2"}}));
+}
+
+TEST(HTTPHeaderParser, LinesOutsideAHeadAndLinesThatAreNoFieldAreSkipped) {
+    HTTPHeaderParser parser;
+    EXPECT_EQ(parser.feed("X-Before: status"), Line::Other);
+    EXPECT_EQ(parser.feed(""), Line::Other);
+    EXPECT_FALSE(parser.inHead());
+    feedAll(parser, {"HTTP/1.0 200 OK", "no colon here", ": empty name", "X-Empty:", ""});
+    EXPECT_EQ(parser.feed("X-Trailer: after"), Line::Other);
+    EXPECT_EQ(parser.fields().fields(), (std::vector<Field>{{"X-Empty", ""}}));
+}
+
+TEST(HTTPHeaderParser, AStatusWithoutThreeDigitsReadsAsZero) {
+    const std::pair<std::string, int64_t> cases[] = {{"HTTP/1.1 abc Odd", 0},
+                                                     {"HTTP/1.1", 0},
+                                                     {"HTTP/1.1 20", 0},
+                                                     {"HTTP/2 204", 204},
+                                                     {"HTTP/1.1 99x", 0}};
+    for (const auto& [line, status] : cases) {
+        HTTPHeaderParser parser;
+        EXPECT_EQ(parser.feed(line), Line::Status) << line;
+        EXPECT_EQ(parser.status(), status) << line;
+    }
+    HTTPHeaderParser parser;
+    parser.feed("HTTP/1.1");
+    EXPECT_EQ(parser.version(), "HTTP/1.1");
+}
