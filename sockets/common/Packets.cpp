@@ -17,10 +17,9 @@ uint64_t saturatingSub(uint64_t a, uint64_t b) {
 ReadPacket::ReadPacket(std::shared_ptr<platform::MutableData> callerBuffer, uint64_t startOffset,
                        uint64_t maxLength, double timeout, uint64_t readLength,
                        std::optional<platform::Data> terminator, int64_t tag)
-    : maxLength(maxLength)
-    , timeout(timeout)
+    : TransferPacket(timeout, tag)
+    , maxLength(maxLength)
     , readLength(readLength)
-    , tag(tag)
     , m_term(std::move(terminator)) {
     if (callerBuffer) {
         buffer = std::move(callerBuffer);

@@ -19,7 +19,20 @@ public:
     virtual ~Packet() = default;
 };
 
-class ReadPacket final : public Packet {
+// What a read and a write request share: the caller's tag, the time-out (extensions add to it) and
+// the bytes done so far.
+class TransferPacket : public Packet {
+public:
+    TransferPacket(double timeout, int64_t tag)
+        : timeout(timeout)
+        , tag(tag) {}
+
+    uint64_t bytesDone{0};
+    double timeout{-1};
+    int64_t tag{0};
+};
+
+class ReadPacket final : public TransferPacket {
 public:
     // Without a caller's buffer the packet owns an empty buffer that grows as bytes arrive and starts
     // at 0; with one, the bytes land in the caller's buffer from `startOffset`. The terminator is
@@ -47,29 +60,22 @@ public:
 
     std::shared_ptr<platform::MutableData> buffer;
     uint64_t startOffset{0};
-    uint64_t bytesDone{0};
     uint64_t maxLength{0};
-    double timeout{-1};
     uint64_t readLength{0};
     bool bufferOwner{false};
     uint64_t originalBufferLength{0};
-    int64_t tag{0};
 
 private:
     std::optional<platform::Data> m_term;
 };
 
-class WritePacket final : public Packet {
+class WritePacket final : public TransferPacket {
 public:
     WritePacket(platform::Data data, double timeout, int64_t tag)
-        : buffer(std::move(data))
-        , timeout(timeout)
-        , tag(tag) {}
+        : TransferPacket(timeout, tag)
+        , buffer(std::move(data)) {}
 
     platform::Data buffer;
-    uint64_t bytesDone{0};
-    double timeout{-1};
-    int64_t tag{0};
 };
 
 // The TLS marker; the same object is queued in both queues.

@@ -1,6 +1,6 @@
 // The single teardown path, the disconnect operations built on it, and the socket's error objects.
 #include "sockets/common/SocketErrors.h"
-#include "sockets/queue/QueueSocket.h"
+#include "sockets/queue/QueueSocketHalf.h"
 
 #include <cerrno>
 #include <unistd.h>
@@ -26,129 +26,43 @@ void QueueSocket::disconnect() {
 }
 
 void QueueSocket::disconnectAfterReading() {
-    m_socketQueue->async([socket = self()] {
-        if (socket->m_flags & FlagStarted) {
-            socket->m_flags |= FlagForbidRequests | FlagCloseAfterReads;
-            socket->maybeClose();
-        }
-    });
+    disconnectAfter(FlagCloseAfterReads);
 }
 
 void QueueSocket::disconnectAfterWriting() {
-    m_socketQueue->async([socket = self()] {
-        if (socket->m_flags & FlagStarted) {
-            socket->m_flags |= FlagForbidRequests | FlagCloseAfterWrites;
-            socket->maybeClose();
-        }
-    });
+    disconnectAfter(FlagCloseAfterWrites);
 }
 
 void QueueSocket::disconnectAfterReadingAndWriting() {
-    m_socketQueue->async([socket = self()] {
+    disconnectAfter(FlagCloseAfterReads | FlagCloseAfterWrites);
+}
+
+void QueueSocket::disconnectAfter(uint32_t closeAfter) {
+    m_socketQueue->async([socket = self(), closeAfter] {
         if (socket->m_flags & FlagStarted) {
-            socket->m_flags |= FlagForbidRequests | FlagCloseAfterReads | FlagCloseAfterWrites;
-            socket->maybeClose();
+            socket->m_flags |= FlagForbidRequests | closeAfter;
+            if (socket->drainedForClose())
+                socket->closeWithError(nullptr);
         }
     });
 }
 
-void QueueSocket::maybeClose() {
-    bool readsDrained = m_readQueue.empty() && !m_currentRead;
-    bool writesDrained = m_writeQueue.empty() && !m_currentWrite;
-    if (m_flags & FlagCloseAfterReads) {
-        if (!readsDrained)
-            return;
-        if ((m_flags & FlagCloseAfterWrites) && !writesDrained)
-            return;
-        closeWithError(nullptr);
-    } else if (m_flags & FlagCloseAfterWrites) {
-        if (!writesDrained)
-            return;
-        closeWithError(nullptr);
-    }
+bool QueueSocket::drainedForClose() const {
+    if (!(m_flags & (FlagCloseAfterReads | FlagCloseAfterWrites)))
+        return false;
+    auto drained = [this](const Half& half) {
+        return !(m_flags & half.closeAfter) || ((this->*half.queue).empty() && !(this->*half.current));
+    };
+    return drained(kReadHalf) && drained(kWriteHalf);
 }
 
 void QueueSocket::closeWithError(const platform::ErrorPtr& error) {
     // Advances stateIndex, so every late lookup, connect or trust answer is dropped.
     endConnectTimeout();
-
-    if (m_currentRead)
-        endCurrentRead();
-    if (m_currentWrite)
-        endCurrentWrite();
-    m_readQueue.clear();
-    m_writeQueue.clear();
-    m_preBuffer->reset();
-
-    if (m_readStream || m_writeStream) {
-        removeStreamsFromRunLoop();
-        if (m_readStream) {
-            m_readStream->setClient(platform::kCFStreamEventNone, {});
-            m_readStream->close();
-            m_readStream.reset();
-        }
-        if (m_writeStream) {
-            m_writeStream->setClient(platform::kCFStreamEventNone, {});
-            m_writeStream->close();
-            m_writeStream.reset();
-        }
-    }
-
-    if (m_sslPreBuffer)
-        m_sslPreBuffer->reset();
-    m_lastSSLHandshakeError = 0;
-    m_sslErrCode = 0;
-    if (m_sslContext) {
-        m_sslContext->close();
-        m_sslContext.reset();
-    }
-
-    if (!m_accept4Source && !m_accept6Source && !m_acceptUNSource && !m_readSource && !m_writeSource) {
-        if (m_socket4FD != -1) {
-            ::close(m_socket4FD);
-            m_socket4FD = -1;
-        }
-        if (m_socket6FD != -1) {
-            ::close(m_socket6FD);
-            m_socket6FD = -1;
-        }
-        if (m_socketUN != -1) {
-            ::close(m_socketUN);
-            m_socketUN = -1;
-            if (m_socketUrl) {
-                ::unlink(m_socketUrl->path().c_str());
-                m_socketUrl.reset();
-            }
-        }
-    } else {
-        // The sources' cancel handlers close the descriptors, once each, after their last event.
-        if (m_accept4Source) {
-            m_accept4Source->cancel();
-            m_accept4Source.reset();
-        }
-        if (m_accept6Source) {
-            m_accept6Source->cancel();
-            m_accept6Source.reset();
-        }
-        if (m_acceptUNSource) {
-            m_acceptUNSource->cancel();
-            m_acceptUNSource.reset();
-        }
-        if (m_readSource) {
-            m_readSource->cancel();
-            // A suspended source never runs its cancel handler.
-            resumeReadSource();
-            m_readSource.reset();
-        }
-        if (m_writeSource) {
-            m_writeSource->cancel();
-            resumeWriteSource();
-            m_writeSource.reset();
-        }
-        m_socket4FD = -1;
-        m_socket6FD = -1;
-        m_socketUN = -1;
-    }
+    endRequests();
+    closeStreams();
+    closeTLS();
+    releaseDescriptors();
 
     m_socketFDBytesAvailable = 0;
     uint32_t oldFlags = m_flags;
@@ -163,6 +77,88 @@ void QueueSocket::closeWithError(const platform::ErrorPtr& error) {
                            delegate->socketDidDisconnect(sock, error);
                        });
     }
+}
+
+void QueueSocket::endRequests() {
+    if (m_currentRead)
+        endCurrent(kReadHalf);
+    if (m_currentWrite)
+        endCurrent(kWriteHalf);
+    m_readQueue.clear();
+    m_writeQueue.clear();
+    m_preBuffer->reset();
+}
+
+void QueueSocket::closeStreams() {
+    if (!m_readStream && !m_writeStream)
+        return;
+    removeStreamsFromRunLoop();
+    if (m_readStream) {
+        m_readStream->setClient(platform::kCFStreamEventNone, {});
+        m_readStream->close();
+        m_readStream.reset();
+    }
+    if (m_writeStream) {
+        m_writeStream->setClient(platform::kCFStreamEventNone, {});
+        m_writeStream->close();
+        m_writeStream.reset();
+    }
+}
+
+void QueueSocket::closeTLS() {
+    if (m_sslPreBuffer)
+        m_sslPreBuffer->reset();
+    m_lastSSLHandshakeError = 0;
+    m_sslErrCode = 0;
+    if (m_sslContext) {
+        m_sslContext->close();
+        m_sslContext.reset();
+    }
+}
+
+void QueueSocket::releaseDescriptors() {
+    if (m_accept4Source || m_accept6Source || m_acceptUNSource || m_readSource || m_writeSource) {
+        cancelSources();
+        return;
+    }
+    closeDescriptor(m_socket4FD);
+    closeDescriptor(m_socket6FD);
+    if (closeDescriptor(m_socketUN) && m_socketUrl) {
+        ::unlink(m_socketUrl->path().c_str());
+        m_socketUrl.reset();
+    }
+}
+
+bool QueueSocket::closeDescriptor(int& fd) {
+    if (fd == -1)
+        return false;
+    ::close(fd);
+    fd = -1;
+    return true;
+}
+
+void QueueSocket::cancelSources() {
+    // The sources' cancel handlers close the descriptors, once each, after their last event.
+    for (SourcePtr* source : {&m_accept4Source, &m_accept6Source, &m_acceptUNSource}) {
+        if (*source) {
+            (*source)->cancel();
+            source->reset();
+        }
+    }
+    if (m_readSource) {
+        m_readSource->cancel();
+        // A suspended source never runs its cancel handler.
+        resumeReadSource();
+        m_readSource.reset();
+    }
+    if (m_writeSource) {
+        m_writeSource->cancel();
+        resumeWriteSource();
+        m_writeSource.reset();
+    }
+    m_socket4FD = -1;
+    m_socket6FD = -1;
+    m_socketUN = -1;
 }
 
 // ---- Errors ----

@@ -428,7 +428,7 @@ void QueueSocket::connectSourceFired(int aStateIndex) {
     endConnectSource();
     if (aStateIndex != m_stateIndex)
         return;
-    int socketFD = m_socket4FD != -1 ? m_socket4FD : (m_socket6FD != -1 ? m_socket6FD : m_socketUN);
+    int socketFD = activeSocketFD();
     int soError = 0;
     socklen_t soLength = sizeof soError;
     if (::getsockopt(socketFD, SOL_SOCKET, SO_ERROR, &soError, &soLength) != 0)
@@ -488,7 +488,7 @@ void QueueSocket::didConnect(int aStateIndex) {
     if (!(m_flags & FlagConnected))
         return; // the stream set-up failed and closed the socket
 
-    int socketFD = m_socket4FD != -1 ? m_socket4FD : (m_socket6FD != -1 ? m_socket6FD : m_socketUN);
+    int socketFD = activeSocketFD();
     if (!setNonBlocking(socketFD)) {
         closeWithError(otherError(kNonBlockingText));
         return;

@@ -1,8 +1,7 @@
 // The read half: queued read requests, the read engine that moves bytes from the descriptor (plain, or
 // decrypted by the TLS engine or the stream pair) into the current request, end of stream, and the
 // per-request time-out with the delegate's extension.
-#include "sockets/common/Timeout.h"
-#include "sockets/queue/QueueSocket.h"
+#include "sockets/queue/QueueSocketHalf.h"
 
 #include <cerrno>
 #include <cmath>
@@ -38,14 +37,8 @@ void QueueSocket::readDataWithTimeout(double timeout, std::shared_ptr<MutableDat
                                       uint64_t length, int64_t tag) {
     if (offset > (buffer ? buffer->length() : 0))
         return;
-    auto packet =
-        std::make_shared<ReadPacket>(std::move(buffer), offset, length, timeout, 0, std::nullopt, tag);
-    m_socketQueue->async([strongSelf = self(), packet] {
-        if ((strongSelf->m_flags & FlagStarted) && !(strongSelf->m_flags & FlagForbidRequests)) {
-            strongSelf->m_readQueue.push_back(packet);
-            strongSelf->maybeDequeueRead();
-        }
-    });
+    enqueue(kReadHalf,
+            std::make_shared<ReadPacket>(std::move(buffer), offset, length, timeout, 0, std::nullopt, tag));
 }
 
 void QueueSocket::readDataToLength(uint64_t length, double timeout, int64_t tag) {
@@ -58,14 +51,8 @@ void QueueSocket::readDataToLength(uint64_t length, double timeout, std::shared_
         return;
     if (offset > (buffer ? buffer->length() : 0))
         return;
-    auto packet =
-        std::make_shared<ReadPacket>(std::move(buffer), offset, 0, timeout, length, std::nullopt, tag);
-    m_socketQueue->async([strongSelf = self(), packet] {
-        if ((strongSelf->m_flags & FlagStarted) && !(strongSelf->m_flags & FlagForbidRequests)) {
-            strongSelf->m_readQueue.push_back(packet);
-            strongSelf->maybeDequeueRead();
-        }
-    });
+    enqueue(kReadHalf,
+            std::make_shared<ReadPacket>(std::move(buffer), offset, 0, timeout, length, std::nullopt, tag));
 }
 
 void QueueSocket::readDataToData(const platform::Data& data, double timeout, int64_t tag) {
@@ -92,72 +79,23 @@ void QueueSocket::readDataToData(const platform::Data& data, double timeout,
         return;
     // The terminator is copied here, on the caller's thread: the caller may reuse its bytes at once.
     platform::Data terminator(data.bytes(), data.length());
-    auto packet = std::make_shared<ReadPacket>(std::move(buffer), offset, length, timeout, 0,
-                                               std::move(terminator), tag);
-    m_socketQueue->async([strongSelf = self(), packet] {
-        if ((strongSelf->m_flags & FlagStarted) && !(strongSelf->m_flags & FlagForbidRequests)) {
-            strongSelf->m_readQueue.push_back(packet);
-            strongSelf->maybeDequeueRead();
-        }
-    });
+    enqueue(kReadHalf, std::make_shared<ReadPacket>(std::move(buffer), offset, length, timeout, 0,
+                                                    std::move(terminator), tag));
 }
 
 float QueueSocket::progressOfReadReturningTag(int64_t* tagPtr, uint64_t* donePtr, uint64_t* totalPtr) const {
-    float result = 0;
-    runOnSocketQueue([&] {
-        auto packet = std::dynamic_pointer_cast<ReadPacket>(m_currentRead);
-        if (!packet) {
-            if (tagPtr)
-                *tagPtr = 0;
-            if (donePtr)
-                *donePtr = 0;
-            if (totalPtr)
-                *totalPtr = 0;
-            result = NAN;
-            return;
-        }
-        if (tagPtr)
-            *tagPtr = packet->tag;
-        if (donePtr)
-            *donePtr = packet->bytesDone;
-        if (totalPtr)
-            *totalPtr = packet->readLength;
-        result = packet->readLength > 0
-                     ? static_cast<float>(static_cast<double>(packet->bytesDone) / packet->readLength)
-                     : 1.0f;
-    });
-    return result;
+    return progressOf(kReadHalf, tagPtr, donePtr, totalPtr);
 }
 
 // MARK: - Engine
 
 void QueueSocket::maybeDequeueRead() {
-    if (m_currentRead || !(m_flags & FlagConnected))
+    if (!maybeDequeue(kReadHalf) || !(m_flags & FlagSecure))
         return;
-
-    if (!m_readQueue.empty()) {
-        m_currentRead = m_readQueue.front();
-        m_readQueue.pop_front();
-        if (std::dynamic_pointer_cast<SpecialPacket>(m_currentRead)) {
-            m_flags |= FlagStartingReadTLS;
-            maybeStartTLS();
-        } else {
-            setupReadTimerWithTimeout(std::static_pointer_cast<ReadPacket>(m_currentRead)->timeout);
-            doReadData();
-        }
-    } else if (m_flags & FlagCloseAfterReads) {
-        if (m_flags & FlagCloseAfterWrites) {
-            if (m_writeQueue.empty() && !m_currentWrite)
-                closeWithError(nullptr);
-        } else {
-            closeWithError(nullptr);
-        }
-    } else if (m_flags & FlagSecure) {
-        flushSSLBuffers();
-        // With nothing decrypted waiting, the source must stay on so an end of stream still arrives.
-        if (m_preBuffer->availableBytes() == 0 && !usingCFStreamForTLS())
-            resumeReadSource();
-    }
+    flushSSLBuffers();
+    // With nothing decrypted waiting, the source must stay on so an end of stream still arrives.
+    if (m_preBuffer->availableBytes() == 0 && !usingCFStreamForTLS())
+        resumeReadSource();
 }
 
 void QueueSocket::flushSSLBuffers() {
@@ -178,11 +116,7 @@ void QueueSocket::flushSSLBuffers() {
 
     if (!m_sslContext)
         return;
-    auto estimate = [this] {
-        uint64_t pending = m_sslPreBuffer ? m_sslPreBuffer->availableBytes() : 0;
-        return pending + m_socketFDBytesAvailable + m_sslContext->bufferedReadSize();
-    };
-    uint64_t estimatedBytesAvailable = estimate();
+    uint64_t estimatedBytesAvailable = m_socketFDBytesAvailable + sslBytesPending();
     while (estimatedBytesAvailable > 0) {
         m_preBuffer->ensureCapacityForWrite(estimatedBytesAvailable);
         size_t processed = 0;
@@ -192,254 +126,264 @@ void QueueSocket::flushSSLBuffers() {
             m_preBuffer->didWrite(processed);
         if (status != platform::noErr)
             break;
-        estimatedBytesAvailable = estimate();
+        estimatedBytesAvailable = m_socketFDBytesAvailable + sslBytesPending();
     }
 }
 
+uint64_t QueueSocket::sslBytesPending() const {
+    uint64_t pending = m_sslPreBuffer ? m_sslPreBuffer->availableBytes() : 0;
+    return pending + m_sslContext->bufferedReadSize();
+}
+
+// What one step of the read engine took and found.
+struct QueueSocket::ReadStep {
+    std::shared_ptr<ReadPacket> packet;
+    uint64_t bytesTaken{0};
+    bool done{false};
+    bool waiting{false};
+    bool socketEOF{false};
+    ErrorPtr error;
+};
+
+// Bytes one read from the transport brought, and whether they sit in the pre-buffer or the request's.
+struct QueueSocket::ReadArrival {
+    uint64_t length{0};
+    bool inPreBuffer{false};
+};
+
 void QueueSocket::doReadData() {
-    // Gate: nothing may be read now.
     if (!m_currentRead || (m_flags & FlagReadsPaused)) {
         if (m_flags & FlagSecure)
             flushSSLBuffers();
-        if (!usingCFStreamForTLS() && m_socketFDBytesAvailable > 0)
-            suspendReadSource(); // level-triggered: it would fire again at once for bytes nobody takes
+        quietSource(kReadHalf);
         return;
     }
-
-    // Estimate what can be read.
-    bool hasBytesAvailable = false;
-    uint64_t estimatedBytesAvailable = 0;
-    if (usingCFStreamForTLS()) {
-        hasBytesAvailable =
-            (m_flags & FlagSecureBytesAvailable) && m_readStream && m_readStream->hasBytesAvailable();
-    } else {
-        estimatedBytesAvailable = m_socketFDBytesAvailable;
-        if ((m_flags & FlagSecure) && m_sslContext) {
-            estimatedBytesAvailable += m_sslPreBuffer ? m_sslPreBuffer->availableBytes() : 0;
-            estimatedBytesAvailable += m_sslContext->bufferedReadSize();
-        }
-        hasBytesAvailable = estimatedBytesAvailable > 0;
-    }
-
+    uint64_t estimate = 0;
+    bool hasBytesAvailable = estimateReadableBytes(&estimate);
     if (!hasBytesAvailable && m_preBuffer->availableBytes() == 0) {
         if (!usingCFStreamForTLS())
             resumeReadSource();
         return;
     }
-
     if (m_flags & FlagStartingReadTLS) {
-        if (m_flags & FlagStartingWriteTLS) {
-            if (usingSecureTransportForTLS() && m_lastSSLHandshakeError == platform::errSSLWouldBlock)
-                ssl_continueSSLHandshake();
-            // Bytes the handshake did not take (it waits for the peer's room or the delegate's trust
-            // verdict) are taken by its next step; until then their readiness is of no use.
-            if ((m_flags & FlagStartingReadTLS) && !usingCFStreamForTLS() && m_socketFDBytesAvailable > 0)
-                suspendReadSource();
-        } else if (!usingCFStreamForTLS()) {
-            // Waiting for the write queue to reach the TLS marker; nothing may move until then.
-            suspendReadSource();
-        }
+        holdForTLS(kReadHalf);
         return;
     }
 
-    auto currentRead = std::static_pointer_cast<ReadPacket>(m_currentRead);
-    bool done = false;
-    ErrorPtr error;
-    uint64_t totalBytesReadForCurrentRead = 0;
+    ReadStep step;
+    step.packet = std::static_pointer_cast<ReadPacket>(m_currentRead);
+    if (m_preBuffer->availableBytes() > 0)
+        readFromPreBuffer(step);
+    step.socketEOF = (m_flags & FlagReadEOF) != 0;
+    bool mayRead = !step.done && !step.error && !step.socketEOF;
+    step.waiting = mayRead && !hasBytesAvailable;
+    // The pre-buffer is empty by now.
+    if (mayRead && hasBytesAvailable)
+        readFromTransport(step, estimate);
+    finishReadStep(step);
+}
 
-    auto copyFromPreBuffer = [&](uint64_t bytesToCopy) {
-        currentRead->ensureCapacityForAdditionalDataOfLength(bytesToCopy);
-        uint8_t* target =
-            currentRead->buffer->mutableBytes() + currentRead->startOffset + currentRead->bytesDone;
-        std::memcpy(target, m_preBuffer->readBuffer(), bytesToCopy);
-        m_preBuffer->didRead(bytesToCopy);
-        currentRead->bytesDone += bytesToCopy;
-        totalBytesReadForCurrentRead += bytesToCopy;
-    };
-
-    // From the pre-buffer.
-    if (m_preBuffer->availableBytes() > 0) {
-        uint64_t bytesToCopy = currentRead->hasTerm()
-                                   ? currentRead->readLengthForTermWithPreBuffer(*m_preBuffer, &done)
-                                   : currentRead->readLengthForNonTermWithHint(m_preBuffer->availableBytes());
-        copyFromPreBuffer(bytesToCopy);
-        if (currentRead->readLength > 0) {
-            done = currentRead->bytesDone == currentRead->readLength;
-        } else if (currentRead->hasTerm()) {
-            if (!done && currentRead->maxLength > 0 && currentRead->bytesDone >= currentRead->maxLength)
-                error = readMaxedOutError();
-        } else if (currentRead->maxLength > 0 && currentRead->bytesDone == currentRead->maxLength) {
-            done = true;
-        }
+bool QueueSocket::estimateReadableBytes(uint64_t* estimate) {
+    if (usingCFStreamForTLS()) {
+        *estimate = 0;
+        return (m_flags & FlagSecureBytesAvailable) && m_readStream && m_readStream->hasBytesAvailable();
     }
+    *estimate = m_socketFDBytesAvailable;
+    if ((m_flags & FlagSecure) && m_sslContext)
+        *estimate += sslBytesPending();
+    return *estimate > 0;
+}
 
-    bool socketEOF = (m_flags & FlagReadEOF) != 0;
-    bool waiting = !done && !error && !socketEOF && !hasBytesAvailable;
-
-    // From the descriptor (the pre-buffer is empty by now).
-    if (!done && !error && !socketEOF && hasBytesAvailable) {
-        bool readIntoPreBuffer = false;
-        uint8_t* buffer = nullptr;
-        uint64_t bytesRead = 0;
-
-        auto chooseTarget = [&](uint64_t length) {
-            if (readIntoPreBuffer) {
-                m_preBuffer->ensureCapacityForWrite(length);
-                buffer = m_preBuffer->writeBuffer();
-            } else {
-                currentRead->ensureCapacityForAdditionalDataOfLength(length);
-                buffer =
-                    currentRead->buffer->mutableBytes() + currentRead->startOffset + currentRead->bytesDone;
-            }
-        };
-
-        if (usingCFStreamForTLS()) {
-            uint64_t length =
-                currentRead->optimalReadLengthWithDefault(kDefaultTlsReadLength, &readIntoPreBuffer);
-            chooseTarget(length);
-            int64_t result = length > 0 ? m_readStream->read(buffer, static_cast<int64_t>(length)) : 1;
-            if (length == 0) {
-                waiting = true; // nothing may be taken now: wait for the next event instead of spinning
-            } else if (result < 0) {
-                error = m_readStream->copyError();
-                if (!error)
-                    error = connectionClosedError();
-            } else if (result == 0) {
-                socketEOF = true;
-            } else {
-                waiting = true;
-                bytesRead = static_cast<uint64_t>(result);
-            }
-            m_flags &= ~FlagSecureBytesAvailable;
-        } else if (m_flags & FlagSecure) {
-            uint64_t defaultReadLength = kDefaultTlsReadLength;
-            if (estimatedBytesAvailable > kDefaultTlsReadLength)
-                defaultReadLength = estimatedBytesAvailable + kTlsReadSlack;
-            uint64_t length =
-                currentRead->optimalReadLengthWithDefault(defaultReadLength, &readIntoPreBuffer);
-            chooseTarget(length);
-            platform::OSStatus result = length > 0 ? platform::noErr : platform::errSSLWouldBlock;
-            while (bytesRead < length) {
-                size_t processed = 0;
-                result = m_sslContext->read(buffer + bytesRead, static_cast<size_t>(length - bytesRead),
-                                            &processed);
-                bytesRead += processed;
-                if (result != platform::noErr)
-                    break;
-            }
-            if (result == platform::errSSLWouldBlock) {
-                waiting = true;
-            } else if (result == platform::errSSLClosedGraceful || result == platform::errSSLClosedAbort) {
-                socketEOF = true;
-                m_sslErrCode = result;
-            } else if (result != platform::noErr) {
-                error = sslError(result);
-            }
-        } else {
-            int socketFD = m_socket4FD != -1 ? m_socket4FD : m_socket6FD != -1 ? m_socket6FD : m_socketUN;
-            uint64_t length =
-                currentRead->hasTerm()
-                    ? currentRead->readLengthForTermWithHint(estimatedBytesAvailable, &readIntoPreBuffer)
-                    : currentRead->readLengthForNonTermWithHint(estimatedBytesAvailable);
-            chooseTarget(length);
-            ssize_t result = length > 0 ? ::read(socketFD, buffer, length) : -1;
-            if (length == 0) {
-                waiting = true; // nothing may be taken; wait for the descriptor instead of spinning
-            } else if (result < 0) {
-                if (errno == EWOULDBLOCK || errno == EAGAIN)
-                    waiting = true;
-                else
-                    error = errnoErrorWithReason("Error in read() function");
-                m_socketFDBytesAvailable = 0;
-            } else if (result == 0) {
-                socketEOF = true;
-                m_socketFDBytesAvailable = 0;
-            } else {
-                bytesRead = static_cast<uint64_t>(result);
-                if (bytesRead < length || m_socketFDBytesAvailable <= bytesRead)
-                    m_socketFDBytesAvailable = 0;
-                else
-                    m_socketFDBytesAvailable -= bytesRead;
-                if (m_socketFDBytesAvailable == 0)
-                    waiting = true;
-            }
-        }
-
-        if (bytesRead > 0) {
-            if (currentRead->readLength > 0) {
-                currentRead->bytesDone += bytesRead;
-                totalBytesReadForCurrentRead += bytesRead;
-                done = currentRead->bytesDone == currentRead->readLength;
-            } else if (currentRead->hasTerm()) {
-                if (readIntoPreBuffer) {
-                    m_preBuffer->didWrite(bytesRead);
-                    bool found = false;
-                    uint64_t bytesToCopy = currentRead->readLengthForTermWithPreBuffer(*m_preBuffer, &found);
-                    copyFromPreBuffer(bytesToCopy);
-                    done = found;
-                } else {
-                    int64_t overflow =
-                        currentRead->searchForTermAfterPreBuffering(static_cast<int64_t>(bytesRead));
-                    if (overflow == 0) {
-                        currentRead->bytesDone += bytesRead;
-                        totalBytesReadForCurrentRead += bytesRead;
-                        done = true;
-                    } else if (overflow > 0) {
-                        // The terminator ended inside these bytes: what follows it belongs to later reads.
-                        uint64_t underflow = bytesRead - static_cast<uint64_t>(overflow);
-                        m_preBuffer->ensureCapacityForWrite(static_cast<uint64_t>(overflow));
-                        const uint8_t* overflowStart = currentRead->buffer->bytes() +
-                                                       currentRead->startOffset + currentRead->bytesDone +
-                                                       underflow;
-                        std::memcpy(m_preBuffer->writeBuffer(), overflowStart, static_cast<size_t>(overflow));
-                        m_preBuffer->didWrite(static_cast<uint64_t>(overflow));
-                        currentRead->bytesDone += underflow;
-                        totalBytesReadForCurrentRead += underflow;
-                        done = true;
-                    } else {
-                        currentRead->bytesDone += bytesRead;
-                        totalBytesReadForCurrentRead += bytesRead;
-                    }
-                }
-                if (!done && currentRead->maxLength > 0 && currentRead->bytesDone >= currentRead->maxLength)
-                    error = readMaxedOutError();
-            } else {
-                if (readIntoPreBuffer) {
-                    m_preBuffer->didWrite(bytesRead);
-                    copyFromPreBuffer(bytesRead);
-                } else {
-                    currentRead->bytesDone += bytesRead;
-                    totalBytesReadForCurrentRead += bytesRead;
-                }
-                done = true;
-            }
-        }
+void QueueSocket::readFromPreBuffer(ReadStep& step) {
+    ReadPacket& packet = *step.packet;
+    uint64_t bytesToCopy = packet.hasTerm()
+                               ? packet.readLengthForTermWithPreBuffer(*m_preBuffer, &step.done)
+                               : packet.readLengthForNonTermWithHint(m_preBuffer->availableBytes());
+    copyFromPreBuffer(step, bytesToCopy);
+    if (packet.readLength > 0) {
+        step.done = packet.bytesDone == packet.readLength;
+    } else if (packet.hasTerm()) {
+        if (!step.done && packet.maxLength > 0 && packet.bytesDone >= packet.maxLength)
+            step.error = readMaxedOutError();
+    } else if (packet.maxLength > 0 && packet.bytesDone == packet.maxLength) {
+        step.done = true;
     }
+}
 
-    if (!done && currentRead->readLength == 0 && !currentRead->hasTerm() && totalBytesReadForCurrentRead > 0)
-        done = true;
+void QueueSocket::copyFromPreBuffer(ReadStep& step, uint64_t length) {
+    ReadPacket& packet = *step.packet;
+    packet.ensureCapacityForAdditionalDataOfLength(length);
+    std::memcpy(packet.buffer->mutableBytes() + packet.startOffset + packet.bytesDone,
+                m_preBuffer->readBuffer(), length);
+    m_preBuffer->didRead(length);
+    packet.bytesDone += length;
+    step.bytesTaken += length;
+}
 
-    if (done) {
+void QueueSocket::readFromTransport(ReadStep& step, uint64_t estimate) {
+    ReadArrival arrival = usingCFStreamForTLS()    ? readFromStreamPair(step)
+                          : (m_flags & FlagSecure) ? readThroughTLS(step, estimate)
+                                                   : readFromSocket(step, estimate);
+    if (arrival.length > 0)
+        acceptBytesRead(step, arrival);
+}
+
+uint8_t* QueueSocket::readTarget(ReadStep& step, uint64_t length, bool intoPreBuffer) {
+    if (intoPreBuffer) {
+        m_preBuffer->ensureCapacityForWrite(length);
+        return m_preBuffer->writeBuffer();
+    }
+    ReadPacket& packet = *step.packet;
+    packet.ensureCapacityForAdditionalDataOfLength(length);
+    return packet.buffer->mutableBytes() + packet.startOffset + packet.bytesDone;
+}
+
+QueueSocket::ReadArrival QueueSocket::readFromStreamPair(ReadStep& step) {
+    ReadArrival arrival;
+    uint64_t length = step.packet->optimalReadLengthWithDefault(kDefaultTlsReadLength, &arrival.inPreBuffer);
+    uint8_t* buffer = readTarget(step, length, arrival.inPreBuffer);
+    int64_t result = length > 0 ? m_readStream->read(buffer, static_cast<int64_t>(length)) : 1;
+    if (length == 0) {
+        step.waiting = true; // nothing may be taken now: wait for the next event instead of spinning
+    } else if (result < 0) {
+        step.error = m_readStream->copyError();
+        if (!step.error)
+            step.error = connectionClosedError();
+    } else if (result == 0) {
+        step.socketEOF = true;
+    } else {
+        step.waiting = true;
+        arrival.length = static_cast<uint64_t>(result);
+    }
+    m_flags &= ~FlagSecureBytesAvailable;
+    return arrival;
+}
+
+QueueSocket::ReadArrival QueueSocket::readThroughTLS(ReadStep& step, uint64_t estimate) {
+    ReadArrival arrival;
+    uint64_t defaultReadLength =
+        estimate > kDefaultTlsReadLength ? estimate + kTlsReadSlack : kDefaultTlsReadLength;
+    uint64_t length = step.packet->optimalReadLengthWithDefault(defaultReadLength, &arrival.inPreBuffer);
+    uint8_t* buffer = readTarget(step, length, arrival.inPreBuffer);
+    platform::OSStatus result = length > 0 ? platform::noErr : platform::errSSLWouldBlock;
+    while (arrival.length < length) {
+        size_t processed = 0;
+        result = m_sslContext->read(buffer + arrival.length, static_cast<size_t>(length - arrival.length),
+                                    &processed);
+        arrival.length += processed;
+        if (result != platform::noErr)
+            break;
+    }
+    if (result == platform::errSSLWouldBlock) {
+        step.waiting = true;
+    } else if (result == platform::errSSLClosedGraceful || result == platform::errSSLClosedAbort) {
+        step.socketEOF = true;
+        m_sslErrCode = result;
+    } else if (result != platform::noErr) {
+        step.error = sslError(result);
+    }
+    return arrival;
+}
+
+QueueSocket::ReadArrival QueueSocket::readFromSocket(ReadStep& step, uint64_t estimate) {
+    ReadArrival arrival;
+    ReadPacket& packet = *step.packet;
+    uint64_t length = packet.hasTerm() ? packet.readLengthForTermWithHint(estimate, &arrival.inPreBuffer)
+                                       : packet.readLengthForNonTermWithHint(estimate);
+    uint8_t* buffer = readTarget(step, length, arrival.inPreBuffer);
+    ssize_t result = length > 0 ? ::read(activeSocketFD(), buffer, length) : -1;
+    if (length == 0) {
+        step.waiting = true; // nothing may be taken; wait for the descriptor instead of spinning
+    } else if (result < 0) {
+        if (errno == EWOULDBLOCK || errno == EAGAIN)
+            step.waiting = true;
+        else
+            step.error = errnoErrorWithReason("Error in read() function");
+        m_socketFDBytesAvailable = 0;
+    } else if (result == 0) {
+        step.socketEOF = true;
+        m_socketFDBytesAvailable = 0;
+    } else {
+        arrival.length = static_cast<uint64_t>(result);
+        if (arrival.length < length || m_socketFDBytesAvailable <= arrival.length)
+            m_socketFDBytesAvailable = 0;
+        else
+            m_socketFDBytesAvailable -= arrival.length;
+        if (m_socketFDBytesAvailable == 0)
+            step.waiting = true;
+    }
+    return arrival;
+}
+
+void QueueSocket::acceptBytesRead(ReadStep& step, const ReadArrival& arrival) {
+    ReadPacket& packet = *step.packet;
+    if (packet.hasTerm() && packet.readLength == 0) {
+        acceptTermBytes(step, arrival);
+        return;
+    }
+    if (arrival.inPreBuffer) {
+        m_preBuffer->didWrite(arrival.length);
+        copyFromPreBuffer(step, arrival.length);
+    } else {
+        packet.bytesDone += arrival.length;
+        step.bytesTaken += arrival.length;
+    }
+    step.done = packet.readLength == 0 || packet.bytesDone == packet.readLength;
+}
+
+void QueueSocket::acceptTermBytes(ReadStep& step, const ReadArrival& arrival) {
+    ReadPacket& packet = *step.packet;
+    uint64_t taken = arrival.length;
+    if (arrival.inPreBuffer) {
+        m_preBuffer->didWrite(arrival.length);
+        taken = packet.readLengthForTermWithPreBuffer(*m_preBuffer, &step.done);
+        copyFromPreBuffer(step, taken);
+        taken = 0;
+    } else if (int64_t overflow = packet.searchForTermAfterPreBuffering(static_cast<int64_t>(arrival.length));
+               overflow >= 0) {
+        // The terminator ended inside these bytes: what follows it belongs to later reads.
+        taken = arrival.length - static_cast<uint64_t>(overflow);
+        if (overflow > 0) {
+            m_preBuffer->ensureCapacityForWrite(static_cast<uint64_t>(overflow));
+            std::memcpy(m_preBuffer->writeBuffer(),
+                        packet.buffer->bytes() + packet.startOffset + packet.bytesDone + taken,
+                        static_cast<size_t>(overflow));
+            m_preBuffer->didWrite(static_cast<uint64_t>(overflow));
+        }
+        step.done = true;
+    }
+    packet.bytesDone += taken;
+    step.bytesTaken += taken;
+    if (!step.done && packet.maxLength > 0 && packet.bytesDone >= packet.maxLength)
+        step.error = readMaxedOutError();
+}
+
+void QueueSocket::finishReadStep(ReadStep& step) {
+    ReadPacket& packet = *step.packet;
+    if (!step.done && packet.readLength == 0 && !packet.hasTerm() && step.bytesTaken > 0)
+        step.done = true;
+
+    if (step.done) {
         completeCurrentRead();
-        if (!error && (!socketEOF || m_preBuffer->availableBytes() > 0))
+        if (!step.error && (!step.socketEOF || m_preBuffer->availableBytes() > 0))
             maybeDequeueRead();
-    } else if (totalBytesReadForCurrentRead > 0) {
-        uint64_t partialLength = totalBytesReadForCurrentRead;
-        int64_t tag = currentRead->tag;
+    } else if (step.bytesTaken > 0) {
+        uint64_t partialLength = step.bytesTaken;
+        int64_t tag = packet.tag;
         notifyDelegate("socket:didReadPartialDataOfLength:tag:",
                        [strongSelf = self(), partialLength, tag](const QueueSocketDelegatePtr& delegate) {
                            delegate->socketDidReadPartialDataOfLength(strongSelf, partialLength, tag);
                        });
     }
 
-    if (error) {
-        closeWithError(error);
-    } else if (socketEOF) {
+    if (step.error) {
+        closeWithError(step.error);
+    } else if (step.socketEOF) {
         doReadEOF();
-    } else if (waiting) {
+    } else if (step.waiting) {
         if (!usingCFStreamForTLS())
             resumeReadSource();
-    } else if (!done && (m_flags & FlagSecure) && usingSecureTransportForTLS()) {
+    } else if (!step.done && (m_flags & FlagSecure) && usingSecureTransportForTLS()) {
         // The step took all it asked for and the request wants more, but the rest may already sit
         // decrypted (or buffered) inside the TLS engine, where no descriptor event will announce it:
         // take it in another step instead of stalling until the peer happens to send again.
@@ -467,8 +411,7 @@ void QueueSocket::doReadEOF() {
     } else if (m_preBuffer->availableBytes() > 0) {
         shouldDisconnect = false; // later reads drain it first
     } else if (m_config & ConfigAllowHalfDuplex) {
-        int socketFD = m_socket4FD != -1 ? m_socket4FD : m_socket6FD != -1 ? m_socket6FD : m_socketUN;
-        pollfd pfd{socketFD, POLLOUT, 0};
+        pollfd pfd{activeSocketFD(), POLLOUT, 0};
         ::poll(&pfd, 1, 0);
         if (pfd.revents & POLLOUT) {
             m_flags |= FlagReadStreamClosed;
@@ -516,70 +459,5 @@ void QueueSocket::completeCurrentRead() {
                    [strongSelf = self(), result, tag](const QueueSocketDelegatePtr& delegate) {
                        delegate->socketDidReadData(strongSelf, result, tag);
                    });
-    endCurrentRead();
-}
-
-void QueueSocket::endCurrentRead() {
-    if (m_readTimer) {
-        m_readTimer->cancel();
-        m_readTimer.reset();
-    }
-    m_currentRead.reset();
-}
-
-// MARK: - Time-out
-
-void QueueSocket::setupReadTimerWithTimeout(double timeout) {
-    if (!sockets::hasTimeout(timeout))
-        return;
-    m_readTimer = platform::DispatchSource::createTimer(m_socketQueue);
-    m_readTimer->setEventHandler([weak = weakSelf()] {
-        if (auto strongSelf = weak.lock())
-            strongSelf->doReadTimeout();
-    });
-    m_readTimer->setTimer(sockets::deadlineAfter(timeout), platform::Duration::zero());
-    m_readTimer->resume();
-}
-
-void QueueSocket::doReadTimeout() {
-    // The engine stands still while the delegate decides.
-    m_flags |= FlagReadsPaused;
-
-    auto currentRead = std::dynamic_pointer_cast<ReadPacket>(m_currentRead);
-    auto delegate = m_delegate.lock();
-    const char* selector = "socket:shouldTimeoutReadWithTag:elapsed:bytesDone:";
-    if (!currentRead || !m_delegateQueue || !delegate || !delegate->respondsTo(selector)) {
-        doReadTimeoutWithExtension(0.0);
-        return;
-    }
-    int64_t tag = currentRead->tag;
-    double elapsed = currentRead->timeout;
-    uint64_t bytesDone = currentRead->bytesDone;
-    auto socketQueue = m_socketQueue;
-    notifyDelegate(selector, [strongSelf = self(), currentRead, tag, elapsed, bytesDone,
-                              socketQueue](const QueueSocketDelegatePtr& delegate) {
-        double timeoutExtension =
-            delegate->socketShouldTimeoutReadWithTag(strongSelf, tag, elapsed, bytesDone);
-        socketQueue->async([strongSelf, currentRead, timeoutExtension] {
-            // The answer is about that request: if it has ended meanwhile (closed, and perhaps a new
-            // connection reading since), it must neither extend nor end whatever is current now.
-            if (strongSelf->m_currentRead == currentRead)
-                strongSelf->doReadTimeoutWithExtension(timeoutExtension);
-        });
-    });
-}
-
-void QueueSocket::doReadTimeoutWithExtension(double timeoutExtension) {
-    auto currentRead = std::dynamic_pointer_cast<ReadPacket>(m_currentRead);
-    if (!currentRead)
-        return;
-    if (timeoutExtension > 0.0) {
-        currentRead->timeout += timeoutExtension;
-        if (m_readTimer)
-            m_readTimer->setTimer(sockets::deadlineAfter(timeoutExtension), platform::Duration::zero());
-        m_flags &= ~FlagReadsPaused;
-        doReadData();
-    } else {
-        closeWithError(readTimeoutError());
-    }
+    endCurrent(kReadHalf);
 }

@@ -88,6 +88,10 @@ bool QueueSocket::usingSecureTransportForTLS() const {
     return !usingCFStreamForTLS();
 }
 
+int QueueSocket::activeSocketFD() const {
+    return m_socket4FD != -1 ? m_socket4FD : m_socket6FD != -1 ? m_socket6FD : m_socketUN;
+}
+
 // MARK: - Queries from any thread
 
 bool QueueSocket::isDisconnected() const {

@@ -70,7 +70,7 @@ bool QueueSocket::createReadAndWriteStream() {
     if (m_readStream || m_writeStream)
         return true;
 
-    int socketFD = m_socket4FD != -1 ? m_socket4FD : m_socket6FD != -1 ? m_socket6FD : m_socketUN;
+    int socketFD = activeSocketFD();
     if (socketFD == -1 || !(m_flags & FlagConnected))
         return false;
 

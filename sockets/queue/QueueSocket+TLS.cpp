@@ -2,10 +2,13 @@
 // the TLS engine over the socket's own descriptor (the usual path) or of the stream pair's TLS, the
 // engine's transport functions, and the handshake with the delegate's optional trust verdict.
 #include "platform/security/TlsSettingsKeys.h"
-#include "sockets/queue/QueueSocket.h"
+#include "sockets/queue/QueueSocketHalf.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,6 +30,102 @@ constexpr const char* kUnsupportedKeys[] = {
 bool hasKey(const Value& settings, const char* key) {
     auto* dictionary = settings.dictionary();
     return dictionary && dictionary->contains(key);
+}
+
+bool isArrayOfNumbers(const Value& value) {
+    return value.isArray() && std::all_of(value.array()->begin(), value.array()->end(),
+                                          [](const Value& v) { return v.isNumber(); });
+}
+
+// The identity first, then the certificates of its chain.
+OSStatus setCertificates(platform::TlsContext& context, const Value& certificates) {
+    const auto& members = *certificates.array();
+    auto identity = members.empty() ? nullptr : members.front().objectAs<platform::TlsIdentity>();
+    if (!identity)
+        return platform::errSecParam;
+    std::vector<platform::TlsCertificatePtr> chain;
+    for (size_t i = 1; i < members.size(); ++i) {
+        auto certificate = members[i].objectAs<platform::TlsCertificate>();
+        if (!certificate)
+            return platform::errSecParam;
+        chain.push_back(std::move(certificate));
+    }
+    return context.setCertificate(identity, chain);
+}
+
+OSStatus setProtocolBound(platform::TlsContext& context, const Value& value, bool minimum) {
+    auto version = static_cast<platform::SSLProtocol>(value.number()->intValue());
+    if (version == platform::kSSLProtocolUnknown)
+        return platform::noErr;
+    return minimum ? context.setProtocolVersionMin(version) : context.setProtocolVersionMax(version);
+}
+
+// One optional setting: when present, its value must pass `valid` (else "Invalid value for <key>.")
+// and `apply` must answer noErr (else `applyFailure`).
+struct TlsSetting {
+    const char* key;
+    bool (*valid)(const Value& value);
+    OSStatus (*apply)(platform::TlsContext& context, const Value& value);
+    const char* applyFailure;
+};
+
+// In the order they are checked: the first bad one names the failure.
+const TlsSetting kTlsSettings[] = {
+    {platform::kCFStreamSSLPeerName, [](const Value& v) { return v.isString(); },
+     [](platform::TlsContext& c, const Value& v) { return c.setPeerName(*v.string()); },
+     "Error in SSLSetPeerDomainName"},
+    {platform::kCFStreamSSLCertificates, [](const Value& v) { return v.isArray(); }, &setCertificates,
+     "Error in SSLSetCertificate"},
+    {QueueSocketSSLPeerID, [](const Value& v) { return v.isData(); },
+     [](platform::TlsContext& c, const Value& v) { return c.setPeerID(*v.data()); }, "Error in SSLSetPeerID"},
+    {QueueSocketSSLProtocolVersionMin, [](const Value& v) { return v.isNumber(); },
+     [](platform::TlsContext& c, const Value& v) { return setProtocolBound(c, v, true); },
+     "Error in SSLSetProtocolVersionMin"},
+    {QueueSocketSSLProtocolVersionMax, [](const Value& v) { return v.isNumber(); },
+     [](platform::TlsContext& c, const Value& v) { return setProtocolBound(c, v, false); },
+     "Error in SSLSetProtocolVersionMax"},
+    {QueueSocketSSLSessionOptionFalseStart, [](const Value& v) { return v.isNumber(); },
+     [](platform::TlsContext& c, const Value& v) {
+         return c.setSessionOption(platform::kSSLSessionOptionFalseStart, v.number()->boolValue());
+     },
+     "Error in SSLSetSessionOption (kSSLSessionOptionFalseStart)"},
+    {QueueSocketSSLSessionOptionSendOneByteRecord, [](const Value& v) { return v.isNumber(); },
+     [](platform::TlsContext& c, const Value& v) {
+         return c.setSessionOption(platform::kSSLSessionOptionSendOneByteRecord, v.number()->boolValue());
+     },
+     "Error in SSLSetSessionOption (kSSLSessionOptionSendOneByteRecord)"},
+    {QueueSocketSSLCipherSuites, &isArrayOfNumbers,
+     [](platform::TlsContext& c, const Value& v) {
+         std::vector<uint16_t> suites;
+         for (const auto& suite : *v.array())
+             suites.push_back(static_cast<uint16_t>(suite.number()->int64Value()));
+         return c.setEnabledCiphers(suites);
+     },
+     "Error in SSLSetEnabledCiphers"},
+};
+
+// Applies the settings of a startTLS to a fresh context: the failure text, or nothing.
+std::optional<std::string> applyTlsSettings(platform::TlsContext& context, const Value& settings,
+                                            bool isServer) {
+    if (settings[QueueSocketManuallyEvaluateTrust].boolOr(false)) {
+        if (isServer)
+            return "Manual trust validation is not supported for server sockets";
+        if (context.setBreakOnServerAuth(true) != platform::noErr)
+            return "Error in SSLSetSessionOption";
+    }
+    for (const auto& setting : kTlsSettings) {
+        const Value& value = settings[setting.key];
+        if (value.isNil())
+            continue;
+        if (!setting.valid(value))
+            return std::string("Invalid value for ") + setting.key + ".";
+        if (setting.apply(context, value) != platform::noErr)
+            return setting.applyFailure;
+    }
+    for (const char* key : kUnsupportedKeys)
+        if (hasKey(settings, key))
+            return std::string("Security option unavailable - ") + key;
+    return std::nullopt;
 }
 
 } // namespace
@@ -86,147 +185,9 @@ void QueueSocket::ssl_startTLS() {
         closeWithError(otherError("Error in SSLSetIOFuncs"));
         return;
     }
-
-    if (settings[QueueSocketManuallyEvaluateTrust].boolOr(false)) {
-        if (isServer) {
-            closeWithError(otherError("Manual trust validation is not supported for server sockets"));
-            return;
-        }
-        if (m_sslContext->setBreakOnServerAuth(true) != platform::noErr) {
-            closeWithError(otherError("Error in SSLSetSessionOption"));
-            return;
-        }
-    }
-
-    const Value& peerName = settings[platform::kCFStreamSSLPeerName];
-    if (!peerName.isNil()) {
-        if (!peerName.isString()) {
-            closeWithError(otherError("Invalid value for kCFStreamSSLPeerName."));
-            return;
-        }
-        if (m_sslContext->setPeerName(*peerName.string()) != platform::noErr) {
-            closeWithError(otherError("Error in SSLSetPeerDomainName"));
-            return;
-        }
-    }
-
-    const Value& certificates = settings[platform::kCFStreamSSLCertificates];
-    if (!certificates.isNil()) {
-        if (!certificates.isArray()) {
-            closeWithError(otherError("Invalid value for kCFStreamSSLCertificates."));
-            return;
-        }
-        // The identity first, then the certificates of its chain.
-        const auto& members = *certificates.array();
-        platform::TlsIdentityPtr identity =
-            members.empty() ? nullptr : members.front().objectAs<platform::TlsIdentity>();
-        std::vector<platform::TlsCertificatePtr> chain;
-        bool wellFormed = identity != nullptr;
-        for (size_t i = 1; wellFormed && i < members.size(); ++i) {
-            auto certificate = members[i].objectAs<platform::TlsCertificate>();
-            wellFormed = certificate != nullptr;
-            chain.push_back(std::move(certificate));
-        }
-        if (!wellFormed || m_sslContext->setCertificate(identity, chain) != platform::noErr) {
-            closeWithError(otherError("Error in SSLSetCertificate"));
-            return;
-        }
-    }
-
-    const Value& peerID = settings[QueueSocketSSLPeerID];
-    if (!peerID.isNil()) {
-        if (!peerID.isData()) {
-            closeWithError(otherError("Invalid value for QueueSocketSSLPeerID."));
-            return;
-        }
-        if (m_sslContext->setPeerID(*peerID.data()) != platform::noErr) {
-            closeWithError(otherError("Error in SSLSetPeerID"));
-            return;
-        }
-    }
-
-    const Value& minProtocol = settings[QueueSocketSSLProtocolVersionMin];
-    if (!minProtocol.isNil()) {
-        if (!minProtocol.isNumber()) {
-            closeWithError(otherError("Invalid value for QueueSocketSSLProtocolVersionMin."));
-            return;
-        }
-        auto version = static_cast<platform::SSLProtocol>(minProtocol.number()->intValue());
-        if (version != platform::kSSLProtocolUnknown &&
-            m_sslContext->setProtocolVersionMin(version) != platform::noErr) {
-            closeWithError(otherError("Error in SSLSetProtocolVersionMin"));
-            return;
-        }
-    }
-
-    const Value& maxProtocol = settings[QueueSocketSSLProtocolVersionMax];
-    if (!maxProtocol.isNil()) {
-        if (!maxProtocol.isNumber()) {
-            closeWithError(otherError("Invalid value for QueueSocketSSLProtocolVersionMax."));
-            return;
-        }
-        auto version = static_cast<platform::SSLProtocol>(maxProtocol.number()->intValue());
-        if (version != platform::kSSLProtocolUnknown &&
-            m_sslContext->setProtocolVersionMax(version) != platform::noErr) {
-            closeWithError(otherError("Error in SSLSetProtocolVersionMax"));
-            return;
-        }
-    }
-
-    const Value& falseStart = settings[QueueSocketSSLSessionOptionFalseStart];
-    if (!falseStart.isNil()) {
-        if (!falseStart.isNumber()) {
-            closeWithError(otherError("Invalid value for QueueSocketSSLSessionOptionFalseStart."));
-            return;
-        }
-        if (m_sslContext->setSessionOption(platform::kSSLSessionOptionFalseStart,
-                                           falseStart.number()->boolValue()) != platform::noErr) {
-            closeWithError(otherError("Error in SSLSetSessionOption (kSSLSessionOptionFalseStart)"));
-            return;
-        }
-    }
-
-    const Value& oneByteRecord = settings[QueueSocketSSLSessionOptionSendOneByteRecord];
-    if (!oneByteRecord.isNil()) {
-        if (!oneByteRecord.isNumber()) {
-            closeWithError(otherError("Invalid value for QueueSocketSSLSessionOptionSendOneByteRecord."));
-            return;
-        }
-        if (m_sslContext->setSessionOption(platform::kSSLSessionOptionSendOneByteRecord,
-                                           oneByteRecord.number()->boolValue()) != platform::noErr) {
-            closeWithError(otherError("Error in SSLSetSessionOption (kSSLSessionOptionSendOneByteRecord)"));
-            return;
-        }
-    }
-
-    const Value& cipherSuites = settings[QueueSocketSSLCipherSuites];
-    if (!cipherSuites.isNil()) {
-        std::vector<uint16_t> suites;
-        bool wellFormed = cipherSuites.isArray();
-        if (wellFormed) {
-            for (const auto& suite : *cipherSuites.array()) {
-                if (!suite.isNumber()) {
-                    wellFormed = false;
-                    break;
-                }
-                suites.push_back(static_cast<uint16_t>(suite.number()->int64Value()));
-            }
-        }
-        if (!wellFormed) {
-            closeWithError(otherError("Invalid value for QueueSocketSSLCipherSuites."));
-            return;
-        }
-        if (m_sslContext->setEnabledCiphers(suites) != platform::noErr) {
-            closeWithError(otherError("Error in SSLSetEnabledCiphers"));
-            return;
-        }
-    }
-
-    for (const char* key : kUnsupportedKeys) {
-        if (hasKey(settings, key)) {
-            closeWithError(otherError(std::string("Security option unavailable - ") + key));
-            return;
-        }
+    if (auto failure = applyTlsSettings(*m_sslContext, settings, isServer)) {
+        closeWithError(otherError(*failure));
+        return;
     }
 
     // Bytes that arrived behind the last plain-text reply are the start of the handshake: the engine
@@ -250,15 +211,7 @@ void QueueSocket::ssl_continueSSLHandshake() {
     m_lastSSLHandshakeError = status;
 
     if (status == platform::noErr) {
-        m_flags &= ~(FlagStartingReadTLS | FlagStartingWriteTLS);
-        m_flags |= FlagSecure;
-        notifyDelegate("socketDidSecure:", [strongSelf = self()](const QueueSocketDelegatePtr& delegate) {
-            delegate->socketDidSecure(strongSelf);
-        });
-        endCurrentRead();
-        endCurrentWrite();
-        maybeDequeueRead();
-        maybeDequeueWrite();
+        didSecure();
         return;
     }
 
@@ -339,7 +292,7 @@ OSStatus QueueSocket::sslReadWithBuffer(void* buffer, size_t* bufferLength) {
     }
 
     if (!done && m_socketFDBytesAvailable > 0) {
-        int socketFD = m_socket4FD != -1 ? m_socket4FD : m_socket6FD != -1 ? m_socket6FD : m_socketUN;
+        int socketFD = activeSocketFD();
         // The engine asks for a few bytes at a time; one read() of everything the source reported, kept
         // in the TLS pre-buffer, serves the following requests without more system calls.
         bool readIntoPreBuffer = m_socketFDBytesAvailable > totalBytesLeftToBeRead;
@@ -398,7 +351,7 @@ OSStatus QueueSocket::sslWriteWithBuffer(const void* buffer, size_t* bufferLengt
     }
 
     size_t bytesToWrite = *bufferLength;
-    int socketFD = m_socket4FD != -1 ? m_socket4FD : m_socket6FD != -1 ? m_socket6FD : m_socketUN;
+    int socketFD = activeSocketFD();
     ssize_t result = ::send(socketFD, buffer, bytesToWrite, MSG_NOSIGNAL);
     if (result < 0) {
         bool wouldBlock = errno == EWOULDBLOCK || errno == EAGAIN;
@@ -461,15 +414,18 @@ void QueueSocket::cf_startTLS() {
 }
 
 void QueueSocket::cf_finishSSLHandshake() {
-    if (!(m_flags & FlagStartingReadTLS) || !(m_flags & FlagStartingWriteTLS))
-        return;
+    if ((m_flags & FlagStartingReadTLS) && (m_flags & FlagStartingWriteTLS))
+        didSecure();
+}
+
+void QueueSocket::didSecure() {
     m_flags &= ~(FlagStartingReadTLS | FlagStartingWriteTLS);
     m_flags |= FlagSecure;
     notifyDelegate("socketDidSecure:", [strongSelf = self()](const QueueSocketDelegatePtr& delegate) {
         delegate->socketDidSecure(strongSelf);
     });
-    endCurrentRead();
-    endCurrentWrite();
+    endCurrent(kReadHalf);
+    endCurrent(kWriteHalf);
     maybeDequeueRead();
     maybeDequeueWrite();
 }

@@ -32,6 +32,7 @@
 #include "sockets/common/Packets.h"
 #include "sockets/common/PreBuffer.h"
 #include "sockets/common/SharedBytes.h"
+#include "sockets/queue/QueueSocketDelegate.h"
 
 #include <cstdint>
 #include <deque>
@@ -43,11 +44,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <vector>
-
-class QueueSocket;
-class QueueSocketDelegate;
-using QueueSocketPtr = std::shared_ptr<QueueSocket>;
-using QueueSocketDelegatePtr = std::shared_ptr<QueueSocketDelegate>;
 
 using QueueReadPacket = sockets::ReadPacket;
 using QueueWritePacket = sockets::WritePacket;
@@ -78,49 +74,6 @@ inline constexpr const char* QueueSocketSSLSessionOptionFalseStart = "QueueSocke
 inline constexpr const char* QueueSocketSSLSessionOptionSendOneByteRecord =
     "QueueSocketSSLSessionOptionSendOneByteRecord";
 inline constexpr const char* QueueSocketSSLCipherSuites = "QueueSocketSSLCipherSuites";
-
-// The delegate protocol. Every method is optional: the socket calls one only when respondsTo(selector)
-// answers true for its selector text ("socket:didReadData:withTag:"); the bodies here do nothing (the
-// two questions answer "none" and "time out now"). Calls arrive on the delegate queue.
-class QueueSocketDelegate : public platform::Object {
-public:
-    // newSocketQueueForConnectionFromAddress:onSocket: — the queue for an accepted socket, or null for
-    // a queue of its own. Asked right before socketDidAcceptNewSocket, in the same delegate-queue block.
-    virtual std::shared_ptr<platform::DispatchQueue>
-    newSocketQueueForConnectionFromAddress(const platform::Data& address, const QueueSocketPtr& sock);
-    // socket:didAcceptNewSocket: — the receiver must keep newSocket.
-    virtual void socketDidAcceptNewSocket(const QueueSocketPtr& sock, const QueueSocketPtr& newSocket);
-    // socket:didConnectToHost:port:
-    virtual void socketDidConnectToHost(const QueueSocketPtr& sock, const std::string& host, uint16_t port);
-    // socket:didConnectToUrl:
-    virtual void socketDidConnectToUrl(const QueueSocketPtr& sock, const platform::URLPtr& url);
-    // socket:didReadData:withTag:
-    virtual void socketDidReadData(const QueueSocketPtr& sock, const sockets::SharedBytes& data, int64_t tag);
-    // socket:didReadPartialDataOfLength:tag:
-    virtual void socketDidReadPartialDataOfLength(const QueueSocketPtr& sock, uint64_t partialLength,
-                                                  int64_t tag);
-    // socket:shouldTimeoutReadWithTag:elapsed:bytesDone: — seconds to extend; 0 or less times out now.
-    virtual double socketShouldTimeoutReadWithTag(const QueueSocketPtr& sock, int64_t tag, double elapsed,
-                                                  uint64_t length);
-    // socketDidCloseReadStream:
-    virtual void socketDidCloseReadStream(const QueueSocketPtr& sock);
-    // socket:didWritePartialDataOfLength:tag:
-    virtual void socketDidWritePartialDataOfLength(const QueueSocketPtr& sock, uint64_t partialLength,
-                                                   int64_t tag);
-    // socket:didWriteDataWithTag:
-    virtual void socketDidWriteDataWithTag(const QueueSocketPtr& sock, int64_t tag);
-    // socket:shouldTimeoutWriteWithTag:elapsed:bytesDone:
-    virtual double socketShouldTimeoutWriteWithTag(const QueueSocketPtr& sock, int64_t tag, double elapsed,
-                                                   uint64_t length);
-    // socket:didReceiveTrust:completionHandler: — call the handler once, from any thread, with the verdict.
-    virtual void socketDidReceiveTrust(const QueueSocketPtr& sock, const platform::TlsTrustPtr& trust,
-                                       std::function<void(bool shouldTrustPeer)> completionHandler);
-    // socketDidSecure:
-    virtual void socketDidSecure(const QueueSocketPtr& sock);
-    // socketDidDisconnect:withError: — sock is null while the socket is being destroyed; err is null
-    // for a requested close.
-    virtual void socketDidDisconnect(const QueueSocketPtr& sock, const platform::ErrorPtr& err);
-};
 
 class QueueSocket final : public platform::Object {
     struct PrivateTag {};
@@ -282,6 +235,10 @@ public:
     static std::vector<platform::Data> lookupHost(const std::string& host, uint16_t port,
                                                   platform::ErrorPtr* errPtr = nullptr);
 
+private:
+    using PacketPtr = std::shared_ptr<sockets::Packet>;
+    using SourcePtr = std::shared_ptr<platform::DispatchSource>;
+
     // Bits of the state word and of the configuration word.
     enum Flag : uint32_t {
         FlagStarted = 1u << 0,
@@ -311,10 +268,6 @@ public:
         ConfigPreferIPv6 = 1u << 2,
         ConfigAllowHalfDuplex = 1u << 3,
     };
-
-private:
-    using PacketPtr = std::shared_ptr<sockets::Packet>;
-    using SourcePtr = std::shared_ptr<platform::DispatchSource>;
 
     // ---- Queue plumbing (QueueSocket.cpp) ----
     QueueSocketPtr self();
@@ -351,7 +304,17 @@ private:
     // ---- Closing and errors (QueueSocket+Closing.cpp) ----
     // Also runs from the destructor (FlagDeallocating set): nothing it calls may use self() then.
     void closeWithError(const platform::ErrorPtr& error);
-    void maybeClose();
+    void disconnectAfter(uint32_t closeAfter);
+    // Whether a close after reading or writing was asked for and every half it names has drained.
+    bool drainedForClose() const;
+    void endRequests();
+    void closeStreams();
+    void closeTLS();
+    // Closes the descriptors, or cancels their sources, whose cancel handlers close them.
+    void releaseDescriptors();
+    void cancelSources();
+    // Closes `fd` and sets it to -1; false when it was -1 already.
+    static bool closeDescriptor(int& fd);
     static platform::ErrorPtr badConfigError(const std::string& errMsg);
     static platform::ErrorPtr badParamError(const std::string& errMsg);
     static platform::ErrorPtr gaiError(int gai_error);
@@ -377,25 +340,58 @@ private:
                               const std::string& interfaceDescription, uint16_t port) const;
     std::optional<platform::Data> getInterfaceAddressFromUrl(const platform::URLPtr& url) const;
 
+    // ---- What the read and write halves share (QueueSocket+Requests.cpp) ----
+    // One half's members, flags and steps; kReadHalf and kWriteHalf are the two.
+    struct Half;
+    static const Half kReadHalf;
+    static const Half kWriteHalf;
+    static const Half& otherHalf(const Half& half);
+    void enqueue(const Half& half, PacketPtr packet);
+    // Starts the next request of the half; true when there was none and no close was asked for.
+    bool maybeDequeue(const Half& half);
+    float progressOf(const Half& half, int64_t* tagPtr, uint64_t* donePtr, uint64_t* totalPtr) const;
+    // Turns the half's source off when it is ready: level-triggered, it would fire again at once.
+    void quietSource(const Half& half);
+    // The half has reached the TLS marker: nothing moves until the other half has too.
+    void holdForTLS(const Half& half);
+    void endCurrent(const Half& half);
+    void setupTimerWithTimeout(const Half& half, double timeout);
+    void doTimeout(const Half& half);
+    void doTimeoutWithExtension(const Half& half, double timeoutExtension);
+    bool hasBytesToRead() const { return m_socketFDBytesAvailable > 0; }
+    bool hasRoomToWrite() const { return (m_flags & FlagCanAcceptBytes) != 0; }
+
     // ---- Reading (QueueSocket+Reading.cpp) ----
+    struct ReadStep;
+    struct ReadArrival;
     void maybeDequeueRead();
     void flushSSLBuffers();
+    uint64_t sslBytesPending() const;
     void doReadData();
+    bool estimateReadableBytes(uint64_t* estimate);
+    void readFromPreBuffer(ReadStep& step);
+    void readFromTransport(ReadStep& step, uint64_t estimate);
+    ReadArrival readFromStreamPair(ReadStep& step);
+    ReadArrival readThroughTLS(ReadStep& step, uint64_t estimate);
+    ReadArrival readFromSocket(ReadStep& step, uint64_t estimate);
+    uint8_t* readTarget(ReadStep& step, uint64_t length, bool intoPreBuffer);
+    void acceptBytesRead(ReadStep& step, const ReadArrival& arrival);
+    void acceptTermBytes(ReadStep& step, const ReadArrival& arrival);
+    void copyFromPreBuffer(ReadStep& step, uint64_t length);
+    void finishReadStep(ReadStep& step);
     void doReadEOF();
     void completeCurrentRead();
-    void endCurrentRead();
-    void setupReadTimerWithTimeout(double timeout);
-    void doReadTimeout();
-    void doReadTimeoutWithExtension(double timeoutExtension);
 
     // ---- Writing (QueueSocket+Writing.cpp) ----
+    struct WriteStep;
     void maybeDequeueWrite();
     void doWriteData();
+    WriteStep writeToStreamPair(const sockets::WritePacket& packet);
+    WriteStep writeThroughTLS(const sockets::WritePacket& packet);
+    bool confirmCachedTLSWrite(WriteStep& step, const sockets::WritePacket& packet);
+    WriteStep writeToSocket(const sockets::WritePacket& packet);
+    void finishWriteStep(sockets::WritePacket& packet, const WriteStep& step);
     void completeCurrentWrite();
-    void endCurrentWrite();
-    void setupWriteTimerWithTimeout(double timeout);
-    void doWriteTimeout();
-    void doWriteTimeoutWithExtension(double timeoutExtension);
 
     // ---- Sources and queries (QueueSocket+Sources.cpp) ----
     void setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD);
@@ -405,6 +401,8 @@ private:
     void resumeWriteSource();
     bool usingCFStreamForTLS() const;
     bool usingSecureTransportForTLS() const;
+    // The connected descriptor, whichever family it is; -1 when none.
+    int activeSocketFD() const;
     std::optional<std::string> connectedHost4() const;
     std::optional<std::string> connectedHost6() const;
     uint16_t connectedPort4() const;
@@ -427,6 +425,8 @@ private:
     void maybeStartTLS();
     void ssl_startTLS();
     void ssl_continueSSLHandshake();
+    // Both halves have passed the TLS marker: report and go on with the queued requests.
+    void didSecure();
     void ssl_shouldTrustPeer(bool shouldTrust, int aStateIndex);
     platform::OSStatus sslReadWithBuffer(void* buffer, size_t* bufferLength);
     platform::OSStatus sslWriteWithBuffer(const void* buffer, size_t* bufferLength);
