@@ -31,82 +31,54 @@ bool QueueSocket::acceptOnInterface(const std::optional<std::string>& inInterfac
     bool result = false;
 
     runOnSocketQueue([&] {
-        if (!m_delegate.lock()) {
-            err = badConfigError("Attempting to accept without a delegate. Set a delegate first.");
+        err = startError("accept", true);
+        if (err)
             return;
-        }
-        if (!m_delegateQueue) {
-            err =
-                badConfigError("Attempting to accept without a delegate queue. Set a delegate queue first.");
-            return;
-        }
-        bool ipv4Disabled = (m_config & ConfigIPv4Disabled) != 0;
-        bool ipv6Disabled = (m_config & ConfigIPv6Disabled) != 0;
-        if (ipv4Disabled && ipv6Disabled) {
-            err = badConfigError(
-                "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
-            return;
-        }
-        if (m_flags & FlagStarted) {
-            err = badConfigError(
-                "Attempting to accept while connected or accepting connections. Disconnect first.");
-            return;
-        }
         m_readQueue.clear();
         m_writeQueue.clear();
 
         std::optional<platform::Data> interface4;
         std::optional<platform::Data> interface6;
         getInterfaceAddress4(&interface4, &interface6, interface.value_or(std::string()), port);
-        if (!interface4 && !interface6) {
-            err = badParamError(
-                "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
+        err = interfaceError(interface4, interface6);
+        if (err)
             return;
-        }
-        if (ipv4Disabled && !interface6) {
-            err = badParamError("IPv4 has been disabled and specified interface doesn't support IPv6.");
-            return;
-        }
-        if (ipv6Disabled && !interface4) {
-            err = badParamError("IPv6 has been disabled and specified interface doesn't support IPv4.");
-            return;
-        }
 
-        bool enableIPv4 = !ipv4Disabled && interface4;
-        bool enableIPv6 = !ipv6Disabled && interface6;
-
-        if (enableIPv4) {
-            m_socket4FD = createListeningSocket(AF_INET, *interface4, &err);
-            if (m_socket4FD == -1)
-                return;
-        }
-        if (enableIPv6) {
-            platform::Data address6 = *interface6;
-            // A port chosen by the system for IPv4 is taken for IPv6 too, so both listen on one port.
-            if (enableIPv4 && portFromAddress(address6) == 0)
-                address6 = sockets::withPort(address6, localPort4());
-            m_socket6FD = createListeningSocket(AF_INET6, address6, &err);
-            if (m_socket6FD == -1) {
-                if (m_socket4FD != -1) {
-                    ::close(m_socket4FD);
-                    m_socket4FD = -1;
-                }
-                return;
-            }
-        }
-
-        if (enableIPv4)
-            m_accept4Source = makeAcceptSource(m_socket4FD);
-        if (enableIPv6)
-            m_accept6Source = makeAcceptSource(m_socket6FD);
-
-        m_flags |= FlagStarted;
-        result = true;
+        result = listenOnInterfaces(interface4, interface6, &err);
     });
 
     if (!result)
         platform::setError(errPtr, err);
     return result;
+}
+
+bool QueueSocket::listenOnInterfaces(const std::optional<platform::Data>& interface4,
+                                     const std::optional<platform::Data>& interface6,
+                                     platform::ErrorPtr* errPtr) {
+    bool enableIPv4 = !(m_config & ConfigIPv4Disabled) && interface4;
+    bool enableIPv6 = !(m_config & ConfigIPv6Disabled) && interface6;
+    if (enableIPv4) {
+        m_socket4FD = createListeningSocket(AF_INET, *interface4, errPtr);
+        if (m_socket4FD == -1)
+            return false;
+    }
+    if (enableIPv6) {
+        platform::Data address6 = *interface6;
+        // A port chosen by the system for IPv4 is taken for IPv6 too, so both listen on one port.
+        if (enableIPv4 && portFromAddress(address6) == 0)
+            address6 = sockets::withPort(address6, localPort4());
+        m_socket6FD = createListeningSocket(AF_INET6, address6, errPtr);
+        if (m_socket6FD == -1) {
+            closeDescriptor(m_socket4FD);
+            return false;
+        }
+    }
+    if (enableIPv4)
+        m_accept4Source = makeAcceptSource(m_socket4FD);
+    if (enableIPv6)
+        m_accept6Source = makeAcceptSource(m_socket6FD);
+    m_flags |= FlagStarted;
+    return true;
 }
 
 bool QueueSocket::acceptOnUrl(const platform::URLPtr& inUrl, platform::ErrorPtr* errPtr) {
@@ -115,20 +87,9 @@ bool QueueSocket::acceptOnUrl(const platform::URLPtr& inUrl, platform::ErrorPtr*
     bool result = false;
 
     runOnSocketQueue([&] {
-        if (!m_delegate.lock()) {
-            err = badConfigError("Attempting to accept without a delegate. Set a delegate first.");
+        err = startError("accept", false);
+        if (err)
             return;
-        }
-        if (!m_delegateQueue) {
-            err =
-                badConfigError("Attempting to accept without a delegate queue. Set a delegate queue first.");
-            return;
-        }
-        if (m_flags & FlagStarted) {
-            err = badConfigError(
-                "Attempting to accept while connected or accepting connections. Disconnect first.");
-            return;
-        }
         m_readQueue.clear();
         m_writeQueue.clear();
 

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -41,6 +42,8 @@ std::optional<platform::Data> ipRecord(const platform::Data& address, sa_family_
 }
 
 const char* const kNonBlockingText = "Error enabling non-blocking IO on socket (fcntl)";
+const char* const kUnknownInterfaceText =
+    "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.";
 
 } // namespace
 
@@ -185,49 +188,18 @@ bool QueueSocket::connectToUrl(const platform::URLPtr& inUrl, double timeout, pl
 
 bool QueueSocket::preConnectWithInterface(const std::optional<std::string>& interface,
                                           platform::ErrorPtr* errPtr) {
-    auto delegate = m_delegate.lock();
-    if (!delegate) {
-        platform::setError(errPtr,
-                           badConfigError("Attempting to connect without a delegate. Set a delegate first."));
-        return false;
+    platform::ErrorPtr error = startError("connect", true);
+    std::optional<platform::Data> interface4;
+    std::optional<platform::Data> interface6;
+    if (!error && interface) {
+        getInterfaceAddress4(&interface4, &interface6, *interface, 0);
+        error = interfaceError(interface4, interface6);
     }
-    if (!m_delegateQueue) {
-        platform::setError(errPtr, badConfigError("Attempting to connect without a delegate queue. "
-                                                  "Set a delegate queue first."));
-        return false;
-    }
-    if (m_flags & FlagStarted) {
-        platform::setError(errPtr,
-                           badConfigError("Attempting to connect while connected or accepting connections. "
-                                          "Disconnect first."));
-        return false;
-    }
-    bool ipv4Disabled = (m_config & ConfigIPv4Disabled) != 0;
-    bool ipv6Disabled = (m_config & ConfigIPv6Disabled) != 0;
-    if (ipv4Disabled && ipv6Disabled) {
-        platform::setError(errPtr, badConfigError("Both IPv4 and IPv6 have been disabled. "
-                                                  "Must enable at least one protocol first."));
+    if (error) {
+        platform::setError(errPtr, error);
         return false;
     }
     if (interface) {
-        std::optional<platform::Data> interface4;
-        std::optional<platform::Data> interface6;
-        getInterfaceAddress4(&interface4, &interface6, *interface, 0);
-        if (!interface4 && !interface6) {
-            platform::setError(errPtr, badParamError("Unknown interface. Specify valid interface by name "
-                                                     "(e.g. \"en1\") or IP address."));
-            return false;
-        }
-        if (ipv4Disabled && !interface6) {
-            platform::setError(errPtr, badParamError("IPv4 has been disabled and specified interface "
-                                                     "doesn't support IPv6."));
-            return false;
-        }
-        if (ipv6Disabled && !interface4) {
-            platform::setError(errPtr, badParamError("IPv6 has been disabled and specified interface "
-                                                     "doesn't support IPv4."));
-            return false;
-        }
         m_connectInterface4 = interface4;
         m_connectInterface6 = interface6;
     }
@@ -237,32 +209,46 @@ bool QueueSocket::preConnectWithInterface(const std::optional<std::string>& inte
 }
 
 bool QueueSocket::preConnectWithUrl(const platform::URLPtr& url, platform::ErrorPtr* errPtr) {
-    if (!m_delegate.lock()) {
-        platform::setError(errPtr,
-                           badConfigError("Attempting to connect without a delegate. Set a delegate first."));
-        return false;
-    }
-    if (!m_delegateQueue) {
-        platform::setError(errPtr, badConfigError("Attempting to connect without a delegate queue. "
-                                                  "Set a delegate queue first."));
-        return false;
-    }
-    if (m_flags & FlagStarted) {
-        platform::setError(errPtr,
-                           badConfigError("Attempting to connect while connected or accepting connections. "
-                                          "Disconnect first."));
+    if (auto error = startError("connect", false)) {
+        platform::setError(errPtr, error);
         return false;
     }
     auto address = getInterfaceAddressFromUrl(url);
     if (!address) {
-        platform::setError(errPtr, badParamError("Unknown interface. Specify valid interface by name "
-                                                 "(e.g. \"en1\") or IP address."));
+        platform::setError(errPtr, badParamError(kUnknownInterfaceText));
         return false;
     }
     m_connectInterfaceUN = address;
     m_readQueue.clear();
     m_writeQueue.clear();
     return true;
+}
+
+platform::ErrorPtr QueueSocket::startError(const char* verb, bool needsAFamily) const {
+    if (!m_delegate.lock())
+        return badConfigError(
+            fmt::format("Attempting to {} without a delegate. Set a delegate first.", verb));
+    if (!m_delegateQueue)
+        return badConfigError(
+            fmt::format("Attempting to {} without a delegate queue. Set a delegate queue first.", verb));
+    if (needsAFamily && (m_config & ConfigIPv4Disabled) && (m_config & ConfigIPv6Disabled))
+        return badConfigError(
+            "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
+    if (m_flags & FlagStarted)
+        return badConfigError(fmt::format(
+            "Attempting to {} while connected or accepting connections. Disconnect first.", verb));
+    return nullptr;
+}
+
+platform::ErrorPtr QueueSocket::interfaceError(const std::optional<platform::Data>& interface4,
+                                               const std::optional<platform::Data>& interface6) const {
+    if (!interface4 && !interface6)
+        return badParamError(kUnknownInterfaceText);
+    if ((m_config & ConfigIPv4Disabled) && !interface6)
+        return badParamError("IPv4 has been disabled and specified interface doesn't support IPv6.");
+    if ((m_config & ConfigIPv6Disabled) && !interface4)
+        return badParamError("IPv6 has been disabled and specified interface doesn't support IPv4.");
+    return nullptr;
 }
 
 // ---- Lookup ----

@@ -21,6 +21,8 @@ const QueueSocket::Half QueueSocket::kReadHalf{
     &QueueSocket::maybeDequeueRead,
     &QueueSocket::suspendReadSource,
     &QueueSocket::hasBytesToRead,
+    FlagSecureBytesAvailable,
+    &QueueSocket::readStreamHasBytes,
     [](const TransferPacket& packet) { return static_cast<const ReadPacket&>(packet).readLength; },
     "socket:shouldTimeoutReadWithTag:elapsed:bytesDone:",
     &QueueSocketDelegate::socketShouldTimeoutReadWithTag,
@@ -38,6 +40,8 @@ const QueueSocket::Half QueueSocket::kWriteHalf{
     &QueueSocket::maybeDequeueWrite,
     &QueueSocket::suspendWriteSource,
     &QueueSocket::hasRoomToWrite,
+    FlagCanAcceptBytes,
+    &QueueSocket::writeStreamHasRoom,
     [](const TransferPacket& packet) {
         return static_cast<uint64_t>(static_cast<const WritePacket&>(packet).buffer.length());
     },

@@ -3,7 +3,7 @@
 // last one is unscheduled, so a socket that reconnects within that time finds it still running.
 #include "platform/foundation/Immortal.h"
 #include "platform/runloop/Thread.h"
-#include "sockets/queue/QueueSocket.h"
+#include "sockets/queue/QueueSocketHalf.h"
 
 #include <chrono>
 
@@ -92,83 +92,72 @@ bool QueueSocket::createReadAndWriteStream() {
     return true;
 }
 
+namespace {
+
+// A stream's client: passes each event on with the stream it came from, and the stream's error for an
+// error or end (read now, on the stream thread, as the event describes it).
+template <typename Stream>
+typename Stream::ClientCallback forwardingClient(
+    std::function<void(std::weak_ptr<platform::Object>, StreamEventType, platform::ErrorPtr)> forward) {
+    return [forward = std::move(forward)](Stream& stream, StreamEventType type) {
+        bool failure =
+            type == platform::kCFStreamEventErrorOccurred || type == platform::kCFStreamEventEndEncountered;
+        forward(stream.shared_from_this(), type, failure ? stream.copyError() : nullptr);
+    };
+}
+
+} // namespace
+
 bool QueueSocket::registerForStreamCallbacksIncludingReadWrite(bool includeReadWrite) {
     if (!m_readStream || !m_writeStream)
         return false;
+    StreamEventType failures = platform::kCFStreamEventErrorOccurred | platform::kCFStreamEventEndEncountered;
+    bool readRegistered =
+        m_readStream->setClient(failures | (includeReadWrite ? platform::kCFStreamEventHasBytesAvailable
+                                                             : platform::kCFStreamEventNone),
+                                forwardingClient<ReadStream>(streamEventForwarder(kReadHalf)));
+    bool writeRegistered = m_writeStream->setClient(
+        failures | (includeReadWrite ? platform::kCFStreamEventCanAcceptBytes : platform::kCFStreamEventNone),
+        forwardingClient<WriteStream>(streamEventForwarder(kWriteHalf)));
+    return readRegistered && writeRegistered;
+}
 
+std::function<void(std::weak_ptr<platform::Object>, StreamEventType, platform::ErrorPtr)>
+QueueSocket::streamEventForwarder(const Half& half) {
     // Events arrive on the stream thread and are moved to the socket queue; there each one first checks
     // that its stream is still the socket's, so events of a closed or replaced pair are dropped.
-    auto weak = weakSelf();
-    auto socketQueue = m_socketQueue;
-
-    StreamEventType readEvents =
-        platform::kCFStreamEventErrorOccurred | platform::kCFStreamEventEndEncountered;
-    if (includeReadWrite)
-        readEvents |= platform::kCFStreamEventHasBytesAvailable;
-    bool readRegistered =
-        m_readStream->setClient(readEvents, [weak, socketQueue](ReadStream& stream, StreamEventType type) {
-            std::weak_ptr<platform::Object> which = stream.shared_from_this();
-            if (type == platform::kCFStreamEventHasBytesAvailable) {
-                socketQueue->async([weak, which] {
-                    auto strongSelf = weak.lock();
-                    if (!strongSelf || !strongSelf->isCurrentStream(which))
-                        return;
-                    uint32_t starting = FlagStartingReadTLS | FlagStartingWriteTLS;
-                    if ((strongSelf->m_flags & starting) != starting) {
-                        strongSelf->m_flags |= FlagSecureBytesAvailable;
-                        strongSelf->doReadData();
-                    } else if (strongSelf->m_readStream->hasBytesAvailable()) {
-                        // The first bytes after the TLS settings tell that the handshake is through.
-                        strongSelf->m_flags |= FlagSecureBytesAvailable;
-                        strongSelf->cf_finishSSLHandshake();
-                    }
-                });
-                return;
-            }
-            platform::ErrorPtr error = stream.copyError();
-            bool endOfStream = type == platform::kCFStreamEventEndEncountered;
-            socketQueue->async([weak, which, error, endOfStream] {
-                auto strongSelf = weak.lock();
-                if (!strongSelf || !strongSelf->isCurrentStream(which))
-                    return;
-                strongSelf->streamDidFail(error, endOfStream);
-            });
+    return [weak = weakSelf(), socketQueue = m_socketQueue,
+            &half](std::weak_ptr<platform::Object> which, StreamEventType type, platform::ErrorPtr error) {
+        socketQueue->async([weak, which, type, error, &half] {
+            auto strongSelf = weak.lock();
+            if (strongSelf && strongSelf->isCurrentStream(which))
+                strongSelf->streamEvent(half, type, error);
         });
+    };
+}
 
-    StreamEventType writeEvents =
-        platform::kCFStreamEventErrorOccurred | platform::kCFStreamEventEndEncountered;
-    if (includeReadWrite)
-        writeEvents |= platform::kCFStreamEventCanAcceptBytes;
-    bool writeRegistered =
-        m_writeStream->setClient(writeEvents, [weak, socketQueue](WriteStream& stream, StreamEventType type) {
-            std::weak_ptr<platform::Object> which = stream.shared_from_this();
-            if (type == platform::kCFStreamEventCanAcceptBytes) {
-                socketQueue->async([weak, which] {
-                    auto strongSelf = weak.lock();
-                    if (!strongSelf || !strongSelf->isCurrentStream(which))
-                        return;
-                    uint32_t starting = FlagStartingReadTLS | FlagStartingWriteTLS;
-                    if ((strongSelf->m_flags & starting) != starting) {
-                        strongSelf->m_flags |= FlagCanAcceptBytes;
-                        strongSelf->doWriteData();
-                    } else if (strongSelf->m_writeStream->canAcceptBytes()) {
-                        strongSelf->m_flags |= FlagCanAcceptBytes;
-                        strongSelf->cf_finishSSLHandshake();
-                    }
-                });
-                return;
-            }
-            platform::ErrorPtr error = stream.copyError();
-            bool endOfStream = type == platform::kCFStreamEventEndEncountered;
-            socketQueue->async([weak, which, error, endOfStream] {
-                auto strongSelf = weak.lock();
-                if (!strongSelf || !strongSelf->isCurrentStream(which))
-                    return;
-                strongSelf->streamDidFail(error, endOfStream);
-            });
-        });
+void QueueSocket::streamEvent(const Half& half, StreamEventType type, const platform::ErrorPtr& error) {
+    if (type != platform::kCFStreamEventHasBytesAvailable && type != platform::kCFStreamEventCanAcceptBytes) {
+        streamDidFail(error, type == platform::kCFStreamEventEndEncountered);
+        return;
+    }
+    uint32_t starting = FlagStartingReadTLS | FlagStartingWriteTLS;
+    if ((m_flags & starting) != starting) {
+        m_flags |= half.streamReadyFlag;
+        (this->*half.step)();
+    } else if ((this->*half.streamReady)()) {
+        // The first bytes (or room) after the TLS settings tell that the handshake is through.
+        m_flags |= half.streamReadyFlag;
+        cf_finishSSLHandshake();
+    }
+}
 
-    return readRegistered && writeRegistered;
+bool QueueSocket::readStreamHasBytes() {
+    return m_readStream->hasBytesAvailable();
+}
+
+bool QueueSocket::writeStreamHasRoom() {
+    return m_writeStream->canAcceptBytes();
 }
 
 bool QueueSocket::isCurrentStream(const std::weak_ptr<platform::Object>& stream) const {

@@ -283,6 +283,11 @@ private:
     // ---- Connecting (QueueSocket+Connecting.cpp) ----
     bool preConnectWithInterface(const std::optional<std::string>& interface, platform::ErrorPtr* errPtr);
     bool preConnectWithUrl(const platform::URLPtr& url, platform::ErrorPtr* errPtr);
+    // What every connect and accept checks first (`verb` names which in the text); null when fine.
+    platform::ErrorPtr startError(const char* verb, bool needsAFamily) const;
+    // Whether an interface's addresses fit the enabled families; null when they do.
+    platform::ErrorPtr interfaceError(const std::optional<platform::Data>& interface4,
+                                      const std::optional<platform::Data>& interface6) const;
     void lookupDidSucceed(int aStateIndex, std::optional<platform::Data> address4,
                           std::optional<platform::Data> address6);
     void lookupDidFail(int aStateIndex, const platform::ErrorPtr& error);
@@ -330,6 +335,8 @@ private:
     static platform::ErrorPtr otherError(const std::string& errMsg);
 
     // ---- Accepting (QueueSocket+Accepting.cpp) ----
+    bool listenOnInterfaces(const std::optional<platform::Data>& interface4,
+                            const std::optional<platform::Data>& interface6, platform::ErrorPtr* errPtr);
     int createListeningSocket(int domain, const platform::Data& interfaceAddr, platform::ErrorPtr* errPtr);
     SourcePtr makeAcceptSource(int listeningFD);
     bool doAccept(int parentSocketFD);
@@ -437,6 +444,12 @@ private:
     // ---- Stream pair and stream thread (QueueSocket+StreamThread.cpp) ----
     bool createReadAndWriteStream();
     bool registerForStreamCallbacksIncludingReadWrite(bool includeReadWrite);
+    // Moves a stream event of one half to the socket queue, for streamEvent.
+    std::function<void(std::weak_ptr<platform::Object>, platform::StreamEventType, platform::ErrorPtr)>
+    streamEventForwarder(const Half& half);
+    void streamEvent(const Half& half, platform::StreamEventType type, const platform::ErrorPtr& error);
+    bool readStreamHasBytes();
+    bool writeStreamHasRoom();
     bool addStreamsToRunLoop();
     void removeStreamsFromRunLoop();
     bool openStreams();

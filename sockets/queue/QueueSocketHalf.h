@@ -17,6 +17,10 @@ struct QueueSocket::Half {
     void (QueueSocket::*suspendSource)();
     // Whether the descriptor has what this half waits for (bytes to read, room to write).
     bool (QueueSocket::*sourceReady)() const;
+    // What a stream of the pair reports when this half may go on, the flag it sets, and whether the
+    // stream still says so.
+    uint32_t streamReadyFlag;
+    bool (QueueSocket::*streamReady)();
     // The length a request is done at, for its progress; 0 when open-ended.
     uint64_t (*total)(const sockets::TransferPacket& packet);
     const char* timeoutSelector;
