@@ -92,94 +92,99 @@ void QueueUdpSocket::doReceive() {
             resumeReceiveSource(false);
             return;
         }
-
-        bool doReceive4;
-        if (m_flags & UdpFlagConnected) {
-            doReceive4 = m_socket4FD != -1;
-        } else if (m_socket4FDBytesAvailable > 0 && m_socket6FDBytesAvailable > 0) {
-            doReceive4 = (m_flags & UdpFlagReadSocket4Next) != 0;
-            m_flags ^= UdpFlagReadSocket4Next;
-        } else {
-            doReceive4 = m_socket4FDBytesAvailable > 0;
-        }
-
-        int socketFD = doReceive4 ? m_socket4FD : m_socket6FD;
-        uint64_t& available = doReceive4 ? m_socket4FDBytesAvailable : m_socket6FDBytesAvailable;
-        std::vector<uint8_t> buffer(doReceive4 ? m_max4ReceiveSize : m_max6ReceiveSize);
-        sockaddr_storage from{};
-        socklen_t fromLength = doReceive4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-        ssize_t result = ::recvfrom(socketFD, buffer.data(), buffer.size(), 0,
-                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (result < 0) {
-            available = 0;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                resumeReceiveSource(true);
-                resumeReceiveSource(false);
-                return;
-            }
-            closeWithError(errnoErrorWithReason("Error in recvfrom() function"));
+        bool ipv4 = nextReceiveIsIPv4();
+        auto datagram = receiveDatagram(ipv4);
+        if (!datagram)
             return;
-        }
-        // A result of 0 is an empty datagram, delivered like any other.
-        available = static_cast<uint64_t>(result) < available && result > 0 ? available - result : 0;
-        buffer.resize(static_cast<size_t>(result));
-        Data data(std::move(buffer));
-        Data address(&from, fromLength);
-
-        bool delivered = false;
-        bool ignored = false;
-        bool fromStranger = (m_flags & UdpFlagConnected) &&
-                            !(doReceive4 ? isConnectedToAddress4(address) : isConnectedToAddress6(address));
-        if (fromStranger) {
-            ignored = true;
-        } else if (!m_receiveFilterBlock || !m_receiveFilterQueue) {
-            notifyDidReceiveData(data, address, platform::Value());
-            delivered = true;
-        } else if (m_receiveFilterAsync) {
-            ++m_pendingFilterOperations;
-            m_receiveFilterQueue->async([socket = self(), filter = m_receiveFilterBlock, data, address] {
-                platform::Value context;
-                bool allowed = filter(data, address, &context);
-                socket->m_socketQueue->async([socket, allowed, data, address, context] {
-                    --socket->m_pendingFilterOperations;
-                    if (allowed)
-                        socket->notifyDidReceiveData(data, address, context);
-                    if (socket->m_flags & UdpFlagReceivingOne) {
-                        if (allowed)
-                            socket->m_flags &= ~UdpFlagReceivingOne;
-                        else if (socket->m_pendingFilterOperations == 0)
-                            socket->doReceive();
-                    }
-                });
-            });
-        } else {
-            platform::Value context;
-            bool allowed = false;
-            auto filter = m_receiveFilterBlock;
-            // A synchronous hop onto the queue we are running on would wait for ever.
-            if (isSocketQueueOrMarked(m_receiveFilterQueue))
-                allowed = filter(data, address, &context);
-            else
-                m_receiveFilterQueue->sync([&] { allowed = filter(data, address, &context); });
-            if (allowed) {
-                notifyDidReceiveData(data, address, context);
-                delivered = true;
-            } else {
-                ignored = true;
-            }
-        }
-
+        Verdict verdict = judgeDatagram(datagram->first, datagram->second, ipv4);
         if (m_flags & UdpFlagReceivingAll)
             continue;
-        if (m_flags & UdpFlagReceivingOne) {
-            if (delivered) {
-                m_flags &= ~UdpFlagReceivingOne;
-                // The next event of a source with data left finds receiving off and suspends it.
-                return;
-            }
-            if (ignored)
-                continue;
+        if ((m_flags & UdpFlagReceivingOne) && verdict == Verdict::Delivered) {
+            m_flags &= ~UdpFlagReceivingOne;
+            // The next event of a source with data left finds receiving off and suspends it.
+            return;
         }
-        return; // an asynchronous filter decides
+        if (!(m_flags & UdpFlagReceivingOne) || verdict == Verdict::Pending)
+            return; // an asynchronous filter decides
     }
+}
+
+bool QueueUdpSocket::nextReceiveIsIPv4() {
+    if (m_flags & UdpFlagConnected)
+        return m_socket4FD != -1;
+    if (m_socket4FDBytesAvailable > 0 && m_socket6FDBytesAvailable > 0) {
+        bool ipv4 = (m_flags & UdpFlagReadSocket4Next) != 0;
+        m_flags ^= UdpFlagReadSocket4Next;
+        return ipv4;
+    }
+    return m_socket4FDBytesAvailable > 0;
+}
+
+std::optional<std::pair<Data, Data>> QueueUdpSocket::receiveDatagram(bool ipv4) {
+    uint64_t& available = ipv4 ? m_socket4FDBytesAvailable : m_socket6FDBytesAvailable;
+    std::vector<uint8_t> buffer(ipv4 ? m_max4ReceiveSize : m_max6ReceiveSize);
+    sockaddr_storage from{};
+    socklen_t fromLength = ipv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    ssize_t result = ::recvfrom(ipv4 ? m_socket4FD : m_socket6FD, buffer.data(), buffer.size(), 0,
+                                reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (result < 0) {
+        available = 0;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            resumeReceiveSource(true);
+            resumeReceiveSource(false);
+        } else {
+            closeWithError(errnoErrorWithReason("Error in recvfrom() function"));
+        }
+        return std::nullopt;
+    }
+    // A result of 0 is an empty datagram, delivered like any other.
+    available = static_cast<uint64_t>(result) < available && result > 0 ? available - result : 0;
+    buffer.resize(static_cast<size_t>(result));
+    return std::make_pair(Data(std::move(buffer)), Data(&from, fromLength));
+}
+
+QueueUdpSocket::Verdict QueueUdpSocket::judgeDatagram(const Data& data, const Data& address, bool ipv4) {
+    bool fromStranger = (m_flags & UdpFlagConnected) &&
+                        !(ipv4 ? isConnectedToAddress4(address) : isConnectedToAddress6(address));
+    if (fromStranger)
+        return Verdict::Ignored;
+    if (!m_receiveFilterBlock || !m_receiveFilterQueue) {
+        notifyDidReceiveData(data, address, platform::Value());
+        return Verdict::Delivered;
+    }
+    if (m_receiveFilterAsync) {
+        filterAsynchronously(data, address);
+        return Verdict::Pending;
+    }
+    platform::Value context;
+    bool allowed = false;
+    auto filter = m_receiveFilterBlock;
+    // A synchronous hop onto the queue we are running on would wait for ever.
+    if (isSocketQueueOrMarked(m_receiveFilterQueue))
+        allowed = filter(data, address, &context);
+    else
+        m_receiveFilterQueue->sync([&] { allowed = filter(data, address, &context); });
+    if (!allowed)
+        return Verdict::Ignored;
+    notifyDidReceiveData(data, address, context);
+    return Verdict::Delivered;
+}
+
+void QueueUdpSocket::filterAsynchronously(const Data& data, const Data& address) {
+    ++m_pendingFilterOperations;
+    m_receiveFilterQueue->async([socket = self(), filter = m_receiveFilterBlock, data, address] {
+        platform::Value context;
+        bool allowed = filter(data, address, &context);
+        socket->m_socketQueue->async([socket, allowed, data, address, context] {
+            --socket->m_pendingFilterOperations;
+            if (allowed)
+                socket->notifyDidReceiveData(data, address, context);
+            if (socket->m_flags & UdpFlagReceivingOne) {
+                if (allowed)
+                    socket->m_flags &= ~UdpFlagReceivingOne;
+                else if (socket->m_pendingFilterOperations == 0)
+                    socket->doReceive();
+            }
+        });
+    });
 }

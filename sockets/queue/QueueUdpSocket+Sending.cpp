@@ -134,7 +134,7 @@ void QueueUdpSocket::doPreSend() {
             error = badConfigError("Cannot specify destination of packet for connected socket");
         } else {
             // A connected socket sends only to its peer, whatever address the datagram named.
-            packet->address = m_cachedConnectedAddress;
+            packet->address = m_cachedConnected.address;
             packet->addressFamily = m_cachedConnectedFamily;
         }
     } else if (packet->resolveInProgress) {

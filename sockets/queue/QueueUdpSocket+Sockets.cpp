@@ -194,15 +194,11 @@ void QueueUdpSocket::closeSocket(bool ipv4) {
     if (ipv4) {
         m_socket4FDBytesAvailable = 0;
         m_flags &= ~(UdpFlagSocket4Writable | UdpFlagSend4Suspended | UdpFlagReceive4Suspended);
-        m_cachedLocalAddress4.reset();
-        m_cachedLocalHost4.reset();
-        m_cachedLocalPort4 = 0;
+        m_cachedLocal4 = {};
     } else {
         m_socket6FDBytesAvailable = 0;
         m_flags &= ~(UdpFlagSocket6Writable | UdpFlagSend6Suspended | UdpFlagReceive6Suspended);
-        m_cachedLocalAddress6.reset();
-        m_cachedLocalHost6.reset();
-        m_cachedLocalPort6 = 0;
+        m_cachedLocal6 = {};
     }
 }
 
@@ -326,20 +322,20 @@ void QueueUdpSocket::convertNumericHost(const std::string& numericHost, uint16_t
 }
 
 bool QueueUdpSocket::isConnectedToAddress4(const Data& someAddr4) const {
-    if (m_cachedConnectedFamily != AF_INET || !m_cachedConnectedAddress ||
+    if (m_cachedConnectedFamily != AF_INET || !m_cachedConnected.address ||
         !sockets::isCompleteIPv4Address(someAddr4))
         return false;
     auto a = recordOf<sockaddr_in>(someAddr4);
-    auto b = recordOf<sockaddr_in>(*m_cachedConnectedAddress);
+    auto b = recordOf<sockaddr_in>(*m_cachedConnected.address);
     return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
 }
 
 bool QueueUdpSocket::isConnectedToAddress6(const Data& someAddr6) const {
-    if (m_cachedConnectedFamily != AF_INET6 || !m_cachedConnectedAddress ||
+    if (m_cachedConnectedFamily != AF_INET6 || !m_cachedConnected.address ||
         !sockets::isCompleteIPv6Address(someAddr6))
         return false;
     auto a = recordOf<sockaddr_in6>(someAddr6);
-    auto b = recordOf<sockaddr_in6>(*m_cachedConnectedAddress);
+    auto b = recordOf<sockaddr_in6>(*m_cachedConnected.address);
     return std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof a.sin6_addr) == 0 && a.sin6_port == b.sin6_port;
 }
 
@@ -565,9 +561,7 @@ void QueueUdpSocket::maybeConnect() {
         int family = getAddress(&address, &error, packet->addresses);
         if (family != 0 && connectWithAddress(*address, family == AF_INET, &error)) {
             m_flags |= UdpFlagBound | UdpFlagConnected;
-            m_cachedConnectedAddress = address;
-            m_cachedConnectedHost = hostFromAddress(*address);
-            m_cachedConnectedPort = portFromAddress(*address);
+            m_cachedConnected = AddressInfo::of(*address);
             m_cachedConnectedFamily = family;
             notifyDidConnectToAddress(*address);
         } else {
@@ -736,23 +730,20 @@ bool QueueUdpSocket::enableBroadcast(bool flag, ErrorPtr* errPtr) {
 // ---- Queries ----
 
 void QueueUdpSocket::maybeUpdateCachedLocalAddressInfo(bool ipv4) const {
-    auto& cache = ipv4 ? m_cachedLocalAddress4 : m_cachedLocalAddress6;
+    AddressInfo& cache = ipv4 ? m_cachedLocal4 : m_cachedLocal6;
     int socketFD = ipv4 ? m_socket4FD : m_socket6FD;
-    if (cache || !(m_flags & UdpFlagBound) || socketFD == -1)
+    if (cache.address || !(m_flags & UdpFlagBound) || socketFD == -1)
         return;
     sockaddr_storage storage{};
     socklen_t length = ipv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
     if (::getsockname(socketFD, reinterpret_cast<sockaddr*>(&storage), &length) != 0 ||
         storage.ss_family != (ipv4 ? AF_INET : AF_INET6))
         return;
-    Data address = addressFrom(storage, length);
-    cache = address;
-    (ipv4 ? m_cachedLocalHost4 : m_cachedLocalHost6) = hostFromAddress(address);
-    (ipv4 ? m_cachedLocalPort4 : m_cachedLocalPort6) = portFromAddress(address);
+    cache = AddressInfo::of(addressFrom(storage, length));
 }
 
 void QueueUdpSocket::maybeUpdateCachedConnectedAddressInfo() const {
-    if (m_cachedConnectedAddress || !(m_flags & UdpFlagConnected))
+    if (m_cachedConnected.address || !(m_flags & UdpFlagConnected))
         return;
     int socketFD = m_socket4FD != -1 ? m_socket4FD : m_socket6FD;
     sockaddr_storage storage{};
@@ -762,121 +753,79 @@ void QueueUdpSocket::maybeUpdateCachedConnectedAddressInfo() const {
         return;
     }
     Data address = addressFrom(storage, length);
-    m_cachedConnectedAddress = address;
-    m_cachedConnectedHost = hostFromAddress(address);
-    m_cachedConnectedPort = portFromAddress(address);
+    m_cachedConnected = AddressInfo::of(address);
     m_cachedConnectedFamily = familyFromAddress(address);
 }
 
-std::optional<Data> QueueUdpSocket::localAddress() const {
-    std::optional<Data> result;
+QueueUdpSocket::AddressInfo QueueUdpSocket::AddressInfo::of(const Data& address) {
+    return AddressInfo{address, hostFromAddress(address), portFromAddress(address)};
+}
+
+QueueUdpSocket::AddressInfo QueueUdpSocket::localInfo(std::optional<bool> ipv4) const {
+    AddressInfo result;
     runOnSocketQueue([&] {
-        bool ipv4 = m_socket4FD != -1;
-        maybeUpdateCachedLocalAddressInfo(ipv4);
-        result = ipv4 ? m_cachedLocalAddress4 : m_cachedLocalAddress6;
+        bool family4 = ipv4.value_or(m_socket4FD != -1);
+        maybeUpdateCachedLocalAddressInfo(family4);
+        result = family4 ? m_cachedLocal4 : m_cachedLocal6;
     });
     return result;
+}
+
+QueueUdpSocket::AddressInfo QueueUdpSocket::connectedInfo() const {
+    AddressInfo result;
+    runOnSocketQueue([&] {
+        maybeUpdateCachedConnectedAddressInfo();
+        result = m_cachedConnected;
+    });
+    return result;
+}
+
+std::optional<Data> QueueUdpSocket::localAddress() const {
+    return localInfo(std::nullopt).address;
 }
 
 std::optional<std::string> QueueUdpSocket::localHost() const {
-    std::optional<std::string> result;
-    runOnSocketQueue([&] {
-        bool ipv4 = m_socket4FD != -1;
-        maybeUpdateCachedLocalAddressInfo(ipv4);
-        result = ipv4 ? m_cachedLocalHost4 : m_cachedLocalHost6;
-    });
-    return result;
+    return localInfo(std::nullopt).host;
 }
 
 uint16_t QueueUdpSocket::localPort() const {
-    uint16_t result = 0;
-    runOnSocketQueue([&] {
-        bool ipv4 = m_socket4FD != -1;
-        maybeUpdateCachedLocalAddressInfo(ipv4);
-        result = ipv4 ? m_cachedLocalPort4 : m_cachedLocalPort6;
-    });
-    return result;
+    return localInfo(std::nullopt).port;
 }
 
 std::optional<Data> QueueUdpSocket::localAddress_IPv4() const {
-    std::optional<Data> result;
-    runOnSocketQueue([&] {
-        maybeUpdateCachedLocalAddressInfo(true);
-        result = m_cachedLocalAddress4;
-    });
-    return result;
+    return localInfo(true).address;
 }
 
 std::optional<std::string> QueueUdpSocket::localHost_IPv4() const {
-    std::optional<std::string> result;
-    runOnSocketQueue([&] {
-        maybeUpdateCachedLocalAddressInfo(true);
-        result = m_cachedLocalHost4;
-    });
-    return result;
+    return localInfo(true).host;
 }
 
 uint16_t QueueUdpSocket::localPort_IPv4() const {
-    uint16_t result = 0;
-    runOnSocketQueue([&] {
-        maybeUpdateCachedLocalAddressInfo(true);
-        result = m_cachedLocalPort4;
-    });
-    return result;
+    return localInfo(true).port;
 }
 
 std::optional<Data> QueueUdpSocket::localAddress_IPv6() const {
-    std::optional<Data> result;
-    runOnSocketQueue([&] {
-        maybeUpdateCachedLocalAddressInfo(false);
-        result = m_cachedLocalAddress6;
-    });
-    return result;
+    return localInfo(false).address;
 }
 
 std::optional<std::string> QueueUdpSocket::localHost_IPv6() const {
-    std::optional<std::string> result;
-    runOnSocketQueue([&] {
-        maybeUpdateCachedLocalAddressInfo(false);
-        result = m_cachedLocalHost6;
-    });
-    return result;
+    return localInfo(false).host;
 }
 
 uint16_t QueueUdpSocket::localPort_IPv6() const {
-    uint16_t result = 0;
-    runOnSocketQueue([&] {
-        maybeUpdateCachedLocalAddressInfo(false);
-        result = m_cachedLocalPort6;
-    });
-    return result;
+    return localInfo(false).port;
 }
 
 std::optional<Data> QueueUdpSocket::connectedAddress() const {
-    std::optional<Data> result;
-    runOnSocketQueue([&] {
-        maybeUpdateCachedConnectedAddressInfo();
-        result = m_cachedConnectedAddress;
-    });
-    return result;
+    return connectedInfo().address;
 }
 
 std::optional<std::string> QueueUdpSocket::connectedHost() const {
-    std::optional<std::string> result;
-    runOnSocketQueue([&] {
-        maybeUpdateCachedConnectedAddressInfo();
-        result = m_cachedConnectedHost;
-    });
-    return result;
+    return connectedInfo().host;
 }
 
 uint16_t QueueUdpSocket::connectedPort() const {
-    uint16_t result = 0;
-    runOnSocketQueue([&] {
-        maybeUpdateCachedConnectedAddressInfo();
-        result = m_cachedConnectedPort;
-    });
-    return result;
+    return connectedInfo().port;
 }
 
 bool QueueUdpSocket::isConnected() const {

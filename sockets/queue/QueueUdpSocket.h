@@ -228,6 +228,7 @@ public:
     static bool getHost(std::optional<std::string>* hostPtr, uint16_t* portPtr,
                         const platform::Data& address);
 
+private:
     enum Flag : uint32_t {
         UdpFlagSocketsOpen = 1u << 0,
         UdpFlagBound = 1u << 1,
@@ -255,7 +256,6 @@ public:
         UdpConfigPreferIPv6 = 1u << 3,
     };
 
-private:
     using SourcePtr = std::shared_ptr<platform::DispatchSource>;
     using PacketPtr = std::shared_ptr<platform::Object>;
     using Addresses = std::vector<platform::Data>;
@@ -316,8 +316,18 @@ private:
     bool connectWithAddress(const platform::Data& address, bool ipv4, platform::ErrorPtr* errPtr);
     bool performMulticastRequest(bool join, const std::string& group,
                                  const std::optional<std::string>& interface, platform::ErrorPtr* errPtr);
+    // An address with its host and port, as the queries answer them.
+    struct AddressInfo {
+        std::optional<platform::Data> address;
+        std::optional<std::string> host;
+        uint16_t port{0};
+        static AddressInfo of(const platform::Data& address);
+    };
     void maybeUpdateCachedLocalAddressInfo(bool ipv4) const;
     void maybeUpdateCachedConnectedAddressInfo() const;
+    // The local address of one family (nullopt: of the open socket, IPv4 first), or the peer's.
+    AddressInfo localInfo(std::optional<bool> ipv4) const;
+    AddressInfo connectedInfo() const;
 
     // ---- Sending (QueueUdpSocket+Sending.cpp) ----
     void enqueueSend(std::shared_ptr<QueueUdpSendPacket> packet);
@@ -338,6 +348,14 @@ private:
     bool startReceiving(uint32_t mode, platform::ErrorPtr* errPtr);
     void suspendReceiveSourcesWithData();
     void doReceive();
+    // Which socket to take the next datagram from, taking turns while both have one.
+    bool nextReceiveIsIPv4();
+    // One datagram and its sender; nullopt when there was none (the sources wait) or the socket closed.
+    std::optional<std::pair<platform::Data, platform::Data>> receiveDatagram(bool ipv4);
+    // What became of a datagram: handed to the delegate, dropped, or with an asynchronous filter.
+    enum class Verdict { Delivered, Ignored, Pending };
+    Verdict judgeDatagram(const platform::Data& data, const platform::Data& address, bool ipv4);
+    void filterAsynchronously(const platform::Data& data, const platform::Data& address);
 
     // ---- Closing and streams (QueueUdpSocket+Closing.cpp) ----
     void closeWithError(const platform::ErrorPtr& error);
@@ -378,15 +396,9 @@ private:
     uint64_t m_socket6FDBytesAvailable{0};
     uint32_t m_pendingFilterOperations{0};
     // Filled on first demand by the queries (hence mutable).
-    mutable std::optional<platform::Data> m_cachedLocalAddress4;
-    mutable std::optional<std::string> m_cachedLocalHost4;
-    mutable uint16_t m_cachedLocalPort4{0};
-    mutable std::optional<platform::Data> m_cachedLocalAddress6;
-    mutable std::optional<std::string> m_cachedLocalHost6;
-    mutable uint16_t m_cachedLocalPort6{0};
-    mutable std::optional<platform::Data> m_cachedConnectedAddress;
-    mutable std::optional<std::string> m_cachedConnectedHost;
-    mutable uint16_t m_cachedConnectedPort{0};
+    mutable AddressInfo m_cachedLocal4;
+    mutable AddressInfo m_cachedLocal6;
+    mutable AddressInfo m_cachedConnected;
     mutable int m_cachedConnectedFamily{0};
     // Its address is the queue-specific key that tells code it runs on the socket queue.
     const void* m_isOnSocketQueueOrTargetQueueKey{&m_isOnSocketQueueOrTargetQueueKey};
