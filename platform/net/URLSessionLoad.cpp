@@ -62,6 +62,23 @@ std::shared_ptr<OnceAnswer<T>> makeAnswer(URLSessionEngine& engine, uint64_t id,
 
 using ChallengeAnswer = std::pair<NSURLSessionAuthChallengeDisposition, URLCredentialPtr>;
 
+std::shared_ptr<OnceAnswer<ChallengeAnswer>> makeChallengeAnswer(URLSessionEngine& engine, uint64_t id) {
+    return makeAnswer<ChallengeAnswer>(
+        engine, id,
+        [](URLSessionLoad& load, ChallengeAnswer a) { load.challengeAnswered(a.first, a.second); },
+        ChallengeAnswer{NSURLSessionAuthChallengePerformDefaultHandling, nullptr});
+}
+
+auto challengeHandler(std::shared_ptr<OnceAnswer<ChallengeAnswer>> answer) {
+    return [answer = std::move(answer)](NSURLSessionAuthChallengeDisposition d, URLCredentialPtr c) {
+        answer->answer({d, std::move(c)});
+    };
+}
+
+std::shared_ptr<URLSessionDataTask> asDataTask(const URLSessionTaskPtr& task) {
+    return std::static_pointer_cast<URLSessionDataTask>(task);
+}
+
 Duration seconds(double value) {
     return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(value));
 }
@@ -249,6 +266,13 @@ URLSessionLoad::~URLSessionLoad() {
         m_idleTimer->invalidate();
     if (m_resourceTimer)
         m_resourceTimer->invalidate();
+}
+
+template <typename Call> void URLSessionLoad::reportToDelegate(Call call) {
+    // The delegate is held until the report has run: the session holds it only weakly meanwhile.
+    report([delegate = m_delegate, session = m_session, task = m_task, call = std::move(call)]() mutable {
+        call(session, task);
+    });
 }
 
 template <typename Block> void URLSessionLoad::report(Block block, bool evenWhenCancelling) {
@@ -450,7 +474,6 @@ void URLSessionLoad::resolved(uint64_t generation, int code, std::vector<Resolve
 }
 
 void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
-    const auto& configuration = m_session->configuration();
     const URL& url = *m_request.URL();
     auto hop = std::make_unique<Hop>();
     hop->easy = curl_easy_init();
@@ -458,25 +481,42 @@ void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
         fail(NSURLErrorUnknown, "no transfer could be made");
         return;
     }
-    CURL* easy = hop->easy;
     const std::string& absolute = url.absoluteString();
     hop->url = absolute.substr(0, absolute.find('#'));
-    std::string host = url.host().value_or("");
-    uint16_t port = portOf(url);
+    pinResolvedAddresses(*hop, addresses);
+    hop->headers = requestHeaderLines();
+    setTransferOptions(*hop);
+    setMethodAndBody(*hop);
+    setCredential(*hop);
 
+    CURL* easy = hop->easy;
+    m_hop = std::move(hop);
+    if (!m_engine.addTransfer(easy)) {
+        fail(NSURLErrorUnknown, "the transfer could not be started");
+        return;
+    }
+    m_hop->added = true;
+}
+
+void URLSessionLoad::pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAddress>& addresses) {
     // Curl must never look a name up itself: it gets the resolver's answer for this host and port,
     // and a resolver-start hook that refuses any lookup it would still try.
-    hop->numericHost = isIPLiteral(host);
-    if (!hop->numericHost) {
-        std::string list;
-        for (const auto& address : addresses) {
-            if (!list.empty())
-                list += ',';
-            list += address.family == AF_INET6 ? "[" + address.numericHost() + "]" : address.numericHost();
-        }
-        hop->resolve = curl_slist_append(nullptr, fmt::format("{}:{}:{}", host, port, list).c_str());
+    std::string host = m_request.URL()->host().value_or("");
+    hop.numericHost = isIPLiteral(host);
+    if (hop.numericHost)
+        return;
+    std::string list;
+    for (const auto& address : addresses) {
+        if (!list.empty())
+            list += ',';
+        list += address.family == AF_INET6 ? "[" + address.numericHost() + "]" : address.numericHost();
     }
+    hop.resolve =
+        curl_slist_append(nullptr, fmt::format("{}:{}:{}", host, portOf(*m_request.URL()), list).c_str());
+}
 
+curl_slist* URLSessionLoad::requestHeaderLines() const {
+    const auto& configuration = m_session->configuration();
     HTTPHeaderFields fields = configuration.HTTPAdditionalHeaders();
     fields.merge(m_request.allHTTPHeaderFields());
     fields.remove("Content-Length"); // curl writes the body's true length
@@ -491,25 +531,29 @@ void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
             addValidators(fields, *stored);
     if (!fields.contains("User-Agent"))
         fields.setValue(userAgent(), "User-Agent");
+    curl_slist* lines = nullptr;
     for (const auto& [name, value] : fields) {
         if (!isHeaderName(name) || !isHeaderValue(value))
             continue; // a field that could split the request is never sent
         std::string line = value.empty() ? name + ";" : name + ": " + value;
-        hop->headers = curl_slist_append(hop->headers, line.c_str());
+        lines = curl_slist_append(lines, line.c_str());
     }
-    hop->headers = curl_slist_append(hop->headers, "Expect:");
+    return curl_slist_append(lines, "Expect:");
+}
 
-    curl_easy_setopt(easy, CURLOPT_URL, hop->url.c_str());
+void URLSessionLoad::setTransferOptions(Hop& hop) {
+    CURL* easy = hop.easy;
+    curl_easy_setopt(easy, CURLOPT_URL, hop.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, hop->errorText);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, hop.errorText);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_PROXY, "");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, hop->headers);
-    if (hop->resolve)
-        curl_easy_setopt(easy, CURLOPT_RESOLVE, hop->resolve);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, hop.headers);
+    if (hop.resolve)
+        curl_easy_setopt(easy, CURLOPT_RESOLVE, hop.resolve);
     curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &URLSessionLoad::resolverStartCallback);
     curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, this);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &URLSessionLoad::headerCallback);
@@ -521,41 +565,40 @@ void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, m_trustAccepted ? 0L : 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, m_trustAccepted ? 0L : 2L);
+}
 
+void URLSessionLoad::setMethodAndBody(Hop& hop) {
+    CURL* easy = hop.easy;
     const std::string& method = m_request.HTTPMethod();
     if (method == "GET") {
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    } else if (method == "HEAD") {
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    } else {
-        if (method == "POST" || m_request.HTTPBody()) {
-            static const char empty[] = "";
-            hop->body = m_request.HTTPBody().value_or(Data());
-            curl_easy_setopt(easy, CURLOPT_POST, 1L);
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(hop->body.length()));
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDS,
-                             hop->body.empty() ? empty : reinterpret_cast<const char*>(hop->body.bytes()));
-        }
-        if (method != "POST")
-            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
-    }
-
-    if (m_credential && m_credential->user()) {
-        hop->userName = *m_credential->user();
-        hop->password = m_credential->password().value_or("");
-        curl_easy_setopt(easy, CURLOPT_USERNAME, hop->userName.c_str());
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, hop->password.c_str());
-        curl_easy_setopt(easy, CURLOPT_HTTPAUTH,
-                         m_authMethod == NSURLAuthenticationMethodHTTPDigest ? CURLAUTH_DIGEST
-                                                                             : CURLAUTH_BASIC);
-    }
-
-    m_hop = std::move(hop);
-    if (!m_engine.addTransfer(easy)) {
-        fail(NSURLErrorUnknown, "the transfer could not be started");
         return;
     }
-    m_hop->added = true;
+    if (method == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        return;
+    }
+    if (method == "POST" || m_request.HTTPBody()) {
+        static const char empty[] = "";
+        hop.body = m_request.HTTPBody().value_or(Data());
+        curl_easy_setopt(easy, CURLOPT_POST, 1L);
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(hop.body.length()));
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS,
+                         hop.body.empty() ? empty : reinterpret_cast<const char*>(hop.body.bytes()));
+    }
+    if (method != "POST")
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+}
+
+void URLSessionLoad::setCredential(Hop& hop) {
+    if (!m_credential || !m_credential->user())
+        return;
+    hop.userName = *m_credential->user();
+    hop.password = m_credential->password().value_or("");
+    curl_easy_setopt(hop.easy, CURLOPT_USERNAME, hop.userName.c_str());
+    curl_easy_setopt(hop.easy, CURLOPT_PASSWORD, hop.password.c_str());
+    curl_easy_setopt(hop.easy, CURLOPT_HTTPAUTH,
+                     m_authMethod == NSURLAuthenticationMethodHTTPDigest ? CURLAUTH_DIGEST : CURLAUTH_BASIC);
 }
 
 size_t URLSessionLoad::headerCallback(char* bytes, size_t size, size_t count, void* load) {
@@ -695,12 +738,8 @@ void URLSessionLoad::flush() {
     m_pending = MutableData();
     if (!m_dataDelegate)
         return;
-    auto delegate = m_delegate;
-    auto* dataDelegate = m_dataDelegate;
-    auto session = m_session;
-    auto task = std::static_pointer_cast<URLSessionDataTask>(m_task);
-    report([delegate, dataDelegate, session, task, piece] {
-        dataDelegate->URLSessionDataTaskDidReceiveData(session, task, piece);
+    reportToDelegate([dataDelegate = m_dataDelegate, piece](const auto& session, const auto& task) {
+        dataDelegate->URLSessionDataTaskDidReceiveData(session, asDataTask(task), piece);
     });
 }
 
@@ -718,14 +757,11 @@ void URLSessionLoad::beginDelivery(const HTTPURLResponsePtr& response, bool from
         m_engine, m_id,
         [](URLSessionLoad& load, NSURLSessionResponseDisposition d) { load.responseAnswered(d); },
         NSURLSessionResponseAllow);
-    auto delegate = m_delegate;
-    auto* dataDelegate = m_dataDelegate;
-    auto session = m_session;
-    auto task = std::static_pointer_cast<URLSessionDataTask>(m_task);
     URLResponsePtr reply = response;
-    report([delegate, dataDelegate, session, task, reply, answer] {
+    reportToDelegate([dataDelegate = m_dataDelegate, reply, answer](const auto& session, const auto& task) {
         dataDelegate->URLSessionDataTaskDidReceiveResponse(
-            session, task, reply, [answer](NSURLSessionResponseDisposition d) { answer->answer(d); });
+            session, asDataTask(task), reply,
+            [answer](NSURLSessionResponseDisposition d) { answer->answer(d); });
     });
 }
 
@@ -828,15 +864,12 @@ void URLSessionLoad::finishBody() {
                 m_engine, m_id,
                 [](URLSessionLoad& load, CachedURLResponsePtr c) { load.cacheAnswered(std::move(c)); },
                 proposed);
-            auto delegate = m_delegate;
-            auto* dataDelegate = m_dataDelegate;
-            auto session = m_session;
-            auto task = std::static_pointer_cast<URLSessionDataTask>(m_task);
-            report([delegate, dataDelegate, session, task, proposed, answer] {
-                dataDelegate->URLSessionDataTaskWillCacheResponse(
-                    session, task, proposed,
-                    [answer](CachedURLResponsePtr c) { answer->answer(std::move(c)); });
-            });
+            reportToDelegate(
+                [dataDelegate = m_dataDelegate, proposed, answer](const auto& session, const auto& task) {
+                    dataDelegate->URLSessionDataTaskWillCacheResponse(
+                        session, asDataTask(task), proposed,
+                        [answer](CachedURLResponsePtr c) { answer->answer(std::move(c)); });
+                });
             return;
         }
         m_cache->storeCachedResponse(proposed, m_request);
@@ -907,13 +940,8 @@ void URLSessionLoad::askRedirect() {
         m_engine, m_id,
         [](URLSessionLoad& load, std::optional<URLRequest> r) { load.redirectAnswered(std::move(r)); },
         URLRequest(next));
-    auto delegate = m_delegate;
-    auto* taskDelegate = m_taskDelegate;
-    auto session = m_session;
-    auto task = m_task;
-    auto response = m_heldResponse;
-    URLRequest proposed = next;
-    report([delegate, taskDelegate, session, task, response, proposed, answer] {
+    reportToDelegate([taskDelegate = m_taskDelegate, response = m_heldResponse, proposed = URLRequest(next),
+                      answer](const auto& session, const auto& task) {
         taskDelegate->URLSessionTaskWillPerformHTTPRedirection(
             session, task, response, proposed,
             [answer](std::optional<URLRequest> r) { answer->answer(std::move(r)); });
@@ -959,19 +987,10 @@ void URLSessionLoad::askHTTPChallenge() {
         challengeAnswered(NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
         return;
     }
-    auto answer = makeAnswer<ChallengeAnswer>(
-        m_engine, m_id,
-        [](URLSessionLoad& load, ChallengeAnswer a) { load.challengeAnswered(a.first, a.second); },
-        ChallengeAnswer{NSURLSessionAuthChallengePerformDefaultHandling, nullptr});
-    auto delegate = m_delegate;
-    auto* taskDelegate = m_taskDelegate;
-    auto session = m_session;
-    auto task = m_task;
-    report([delegate, taskDelegate, session, task, challenge, answer] {
-        taskDelegate->URLSessionTaskDidReceiveChallenge(
-            session, task, challenge, [answer](NSURLSessionAuthChallengeDisposition d, URLCredentialPtr c) {
-                answer->answer({d, std::move(c)});
-            });
+    auto answer = makeChallengeAnswer(m_engine, m_id);
+    reportToDelegate([taskDelegate = m_taskDelegate, challenge, answer](const auto& session,
+                                                                        const auto& task) {
+        taskDelegate->URLSessionTaskDidReceiveChallenge(session, task, challenge, challengeHandler(answer));
     });
 }
 
@@ -991,22 +1010,14 @@ void URLSessionLoad::askTrust(std::string reason) {
         challengeAnswered(NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
         return;
     }
-    auto answer = makeAnswer<ChallengeAnswer>(
-        m_engine, m_id,
-        [](URLSessionLoad& load, ChallengeAnswer a) { load.challengeAnswered(a.first, a.second); },
-        ChallengeAnswer{NSURLSessionAuthChallengePerformDefaultHandling, nullptr});
-    auto delegate = m_delegate;
-    auto* taskDelegate = m_taskDelegate;
-    auto session = m_session;
-    auto task = m_task;
-    report([delegate, taskDelegate, session, task, challenge, answer] {
-        auto handler = [answer](NSURLSessionAuthChallengeDisposition d, URLCredentialPtr c) {
-            answer->answer({d, std::move(c)});
-        };
+    auto answer = makeChallengeAnswer(m_engine, m_id);
+    reportToDelegate([delegate = m_delegate, taskDelegate = m_taskDelegate, challenge,
+                      answer](const auto& session, const auto& task) {
         if (taskDelegate)
-            taskDelegate->URLSessionTaskDidReceiveChallenge(session, task, challenge, handler);
+            taskDelegate->URLSessionTaskDidReceiveChallenge(session, task, challenge,
+                                                            challengeHandler(answer));
         else
-            delegate->URLSessionDidReceiveChallenge(session, challenge, handler);
+            delegate->URLSessionDidReceiveChallenge(session, challenge, challengeHandler(answer));
     });
 }
 

@@ -51,6 +51,11 @@ private:
 
     void startRequest();
     void startHop(const std::vector<ResolvedAddress>& addresses);
+    void pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAddress>& addresses);
+    curl_slist* requestHeaderLines() const;
+    void setTransferOptions(Hop& hop);
+    void setMethodAndBody(Hop& hop);
+    void setCredential(Hop& hop);
     void endHop();
     void end(ErrorPtr error);
     void fail(int64_t code, std::string reason = {});
@@ -74,6 +79,8 @@ private:
     void armIdleTimer(MonoTime deadline);
     void idleTimerFired();
     template <typename Block> void report(Block block, bool evenWhenCancelling = false);
+    // report() of a delegate call: `call(session, task)`, with the delegate kept alive until it ran.
+    template <typename Call> void reportToDelegate(Call call);
 
     static size_t headerCallback(char* bytes, size_t size, size_t count, void* load);
     static size_t writeCallback(char* bytes, size_t size, size_t count, void* load);
