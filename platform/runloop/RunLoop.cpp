@@ -440,120 +440,92 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
         m_internals->wake();
 }
 
-void RunLoop::addSource(const std::shared_ptr<RunLoopFdSource>& source, const RunLoopMode& mode) {
-    if (!source)
-        return;
-    if (!claim(*source, "a descriptor source"))
+template <typename Source, typename Insert>
+void RunLoop::addSourceWith(const std::shared_ptr<Source>& source, const char* what, Insert insert) {
+    if (!source || !claim(*source, what))
         return;
     bool dead = false;
     {
-        auto& in = *m_internals;
-        std::lock_guard lock(in.mutex);
-        dead = in.dead;
+        std::lock_guard lock(m_internals->mutex);
+        dead = m_internals->dead;
         bool valid = false;
         if (!dead) {
             std::lock_guard sourceLock(source->m_mutex);
             valid = source->m_valid;
         }
-        if (valid) {
-            auto [found, inserted] = in.fds.try_emplace(source->fd());
-            auto& fdEntry = found->second;
-            if (inserted) {
-                fdEntry.generation = in.nextGeneration++;
-                if (in.nextGeneration == 0)
-                    in.nextGeneration = 1;
-            }
-            auto it = std::find_if(fdEntry.sources.begin(), fdEntry.sources.end(),
-                                   [&](auto& entry) { return entry.source == source; });
-            if (it == fdEntry.sources.end())
-                it = fdEntry.sources.insert(fdEntry.sources.end(), {source, {}});
-            it->modes.insert(mode);
-            in.applyInterest(found->first, fdEntry);
-        }
+        if (valid)
+            insert(*m_internals);
     }
     if (dead)
         source->invalidate();
     else if (!isCurrent())
-        m_internals->wake(); // an always-ready descriptor needs a pass even without epoll
+        m_internals->wake(); // an always-ready descriptor or a signal already caught needs a pass
+}
+
+template <typename Entries, typename Source>
+void RunLoop::addMode(Entries& entries, const std::shared_ptr<Source>& source, const RunLoopMode& mode) {
+    auto it =
+        std::find_if(entries.begin(), entries.end(), [&](auto& entry) { return entry.source == source; });
+    if (it == entries.end())
+        it = entries.insert(entries.end(), {source, {}});
+    it->modes.insert(mode);
+}
+
+template <typename Entries, typename Source>
+bool RunLoop::removeMode(Entries& entries, const std::shared_ptr<Source>& source, const RunLoopMode& mode) {
+    auto it =
+        std::find_if(entries.begin(), entries.end(), [&](auto& entry) { return entry.source == source; });
+    if (it == entries.end())
+        return false;
+    it->modes.erase(mode);
+    if (it->modes.empty()) {
+        {
+            std::lock_guard sourceLock(source->m_mutex);
+            source->m_scheduled = false;
+            source->m_loop.reset();
+        }
+        // The caller holds `source` too, so it cannot die here, under the loop's lock.
+        entries.erase(it);
+    }
+    return true;
+}
+
+void RunLoop::addSource(const std::shared_ptr<RunLoopFdSource>& source, const RunLoopMode& mode) {
+    addSourceWith(source, "a descriptor source", [&](Internals& in) {
+        auto [found, inserted] = in.fds.try_emplace(source->fd());
+        auto& fdEntry = found->second;
+        if (inserted) {
+            fdEntry.generation = in.nextGeneration++;
+            if (in.nextGeneration == 0)
+                in.nextGeneration = 1;
+        }
+        addMode(fdEntry.sources, source, mode);
+        in.applyInterest(found->first, fdEntry);
+    });
 }
 
 void RunLoop::addSource(const std::shared_ptr<RunLoopSignalSource>& source, const RunLoopMode& mode) {
-    if (!source)
-        return;
-    if (!claim(*source, "a signal source"))
-        return;
-    bool dead = false;
-    {
-        auto& in = *m_internals;
-        std::lock_guard lock(in.mutex);
-        dead = in.dead;
-        bool valid = false;
-        if (!dead) {
-            std::lock_guard sourceLock(source->m_mutex);
-            valid = source->m_valid;
-        }
-        if (valid) {
-            auto it = std::find_if(in.signals.begin(), in.signals.end(),
-                                   [&](auto& entry) { return entry.source == source; });
-            if (it == in.signals.end())
-                it = in.signals.insert(in.signals.end(), {source, {}});
-            it->modes.insert(mode);
-        }
-    }
-    if (dead)
-        source->invalidate();
-    else if (!isCurrent())
-        m_internals->wake(); // it may have been signalled before it was added
+    addSourceWith(source, "a signal source", [&](Internals& in) { addMode(in.signals, source, mode); });
 }
 
 void RunLoop::removeSource(const std::shared_ptr<RunLoopFdSource>& source, const RunLoopMode& mode) {
     if (!source)
         return;
-    std::shared_ptr<RunLoopFdSource> released;
     auto& in = *m_internals;
     std::lock_guard lock(in.mutex);
     auto found = in.fds.find(source->fd());
-    if (found == in.fds.end())
+    if (found == in.fds.end() || !removeMode(found->second.sources, source, mode))
         return;
-    auto& sources = found->second.sources;
-    auto it =
-        std::find_if(sources.begin(), sources.end(), [&](auto& entry) { return entry.source == source; });
-    if (it == sources.end())
-        return;
-    it->modes.erase(mode);
-    if (it->modes.empty()) {
-        {
-            std::lock_guard sourceLock(source->m_mutex);
-            source->m_scheduled = false;
-            source->m_loop.reset();
-        }
-        released = std::move(it->source);
-        sources.erase(it);
-    }
     in.applyInterest(found->first, found->second);
-    if (sources.empty())
+    if (found->second.sources.empty())
         in.fds.erase(found);
-    // `released` is the caller's too (it passed a shared_ptr), so it cannot die under the lock.
 }
 
 void RunLoop::removeSource(const std::shared_ptr<RunLoopSignalSource>& source, const RunLoopMode& mode) {
     if (!source)
         return;
-    auto& in = *m_internals;
-    std::lock_guard lock(in.mutex);
-    auto it = std::find_if(in.signals.begin(), in.signals.end(),
-                           [&](auto& entry) { return entry.source == source; });
-    if (it == in.signals.end())
-        return;
-    it->modes.erase(mode);
-    if (it->modes.empty()) {
-        {
-            std::lock_guard sourceLock(source->m_mutex);
-            source->m_scheduled = false;
-            source->m_loop.reset();
-        }
-        in.signals.erase(it);
-    }
+    std::lock_guard lock(m_internals->mutex);
+    removeMode(m_internals->signals, source, mode);
 }
 
 } // namespace platform

@@ -120,6 +120,16 @@ private:
     // Marks a timer or source as registered with this loop; false when it is already invalid.
     // Registering one item with a second loop is a programming error and aborts.
     template <typename Item> bool claim(Item& item, const char* what);
+    // Claims a source, then (under the loop's lock, while the source is valid) lets `insert` enter it.
+    template <typename Source, typename Insert>
+    void addSourceWith(const std::shared_ptr<Source>& source, const char* what, Insert insert);
+    // Adds `mode` to the entry of `source` in `entries` (a source and its modes), making the entry when
+    // there is none. Removing its last mode removes the entry and frees the source for another loop;
+    // removeMode answers false when the source has no entry. Callers hold the loop's lock.
+    template <typename Entries, typename Source>
+    static void addMode(Entries& entries, const std::shared_ptr<Source>& source, const RunLoopMode& mode);
+    template <typename Entries, typename Source>
+    static bool removeMode(Entries& entries, const std::shared_ptr<Source>& source, const RunLoopMode& mode);
 
     std::unique_ptr<Internals> m_internals;
 };
