@@ -178,7 +178,7 @@ void appendNumber(std::string& out, int64_t value, unsigned width) {
     out += fmt::format("{:0{}}", value, width);
 }
 
-void appendField(std::string& out, const Token& token, const Fields& f, const TimeZone& zone, Date date) {
+void appendDateField(std::string& out, const Token& token, const Fields& f) {
     unsigned n = token.count;
     int64_t eraYear = f.year > 0 ? f.year : 1 - f.year;
     switch (token.letter) {
@@ -219,6 +219,14 @@ void appendField(std::string& out, const Token& token, const Fields& f, const Ti
                                                           : n == 6 ? 2
                                                                    : 3);
         break;
+    default:
+        break;
+    }
+}
+
+void appendTimeField(std::string& out, const Token& token, const Fields& f) {
+    unsigned n = token.count;
+    switch (token.letter) {
     case 'a':
         out += f.hour < 12 ? "AM" : "PM";
         break;
@@ -247,6 +255,14 @@ void appendField(std::string& out, const Token& token, const Fields& f, const Ti
         out += digits.substr(0, n);
         break;
     }
+    default:
+        break;
+    }
+}
+
+void appendZoneField(std::string& out, const Token& token, const Fields& f, const TimeZone& zone, Date date) {
+    unsigned n = token.count;
+    switch (token.letter) {
     case 'Z':
         if (n <= 3)
             out += isoOffset(f.offset, 'b', true); // +HHMM, +HHMMSS when the offset has seconds
@@ -281,6 +297,15 @@ void appendField(std::string& out, const Token& token, const Fields& f, const Ti
     default:
         break;
     }
+}
+
+void appendField(std::string& out, const Token& token, const Fields& f, const TimeZone& zone, Date date) {
+    if (std::string_view("GyuMLdDE").find(token.letter) != std::string_view::npos)
+        appendDateField(out, token, f);
+    else if (std::string_view("ahKHkmsS").find(token.letter) != std::string_view::npos)
+        appendTimeField(out, token, f);
+    else
+        appendZoneField(out, token, f, zone, date);
 }
 
 // Reads text against the compiled pattern.
@@ -320,13 +345,26 @@ public:
 
 private:
     bool field(const Token& token, bool abutting, Result& r) {
-        unsigned n = token.count;
-        switch (token.letter) {
-        case 0:
+        if (token.letter == 0) {
             if (!m_text.substr(m_pos).starts_with(token.literal))
                 return false;
             m_pos += token.literal.size();
             return true;
+        }
+        if (std::string_view("GyuMLdDE").find(token.letter) != std::string_view::npos)
+            return dateField(token, abutting, r);
+        if (std::string_view("ahKHkmsS").find(token.letter) != std::string_view::npos)
+            return timeField(token, abutting, r);
+        if (std::string_view("ZXxOz").find(token.letter) != std::string_view::npos) {
+            r.offset = offset();
+            return r.offset.has_value();
+        }
+        return false;
+    }
+
+    bool dateField(const Token& token, bool abutting, Result& r) {
+        unsigned n = token.count;
+        switch (token.letter) {
         case 'G': {
             auto era = word({"Anno Domini", "Before Christ", "AD", "BC", "A", "B"});
             if (!era)
@@ -381,6 +419,14 @@ private:
                 names.push_back(name.substr(0, 3));
             return word(names).has_value();
         }
+        default:
+            return false;
+        }
+    }
+
+    bool timeField(const Token& token, bool abutting, Result& r) {
+        unsigned n = token.count;
+        switch (token.letter) {
         case 'a': {
             auto v = word({"AM", "PM"});
             if (!v)
@@ -426,13 +472,6 @@ private:
                 r.fraction += (m_text[i] - '0') * scale;
             return true;
         }
-        case 'Z':
-        case 'X':
-        case 'x':
-        case 'O':
-        case 'z':
-            r.offset = offset();
-            return r.offset.has_value();
         default:
             return false;
         }

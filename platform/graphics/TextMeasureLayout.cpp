@@ -224,6 +224,146 @@ FontDescription fontDescription(const UIFont& font) {
     return description;
 }
 
+namespace {
+
+// The runs' attributes over the text's bytes.
+PangoAttrList* runAttributes(const NSAttributedString& source, const std::string& text) {
+    PangoAttrList* list = pango_attr_list_new();
+    uint64_t start = 0;
+    size_t startByte = 0;
+    for (const auto& run : source.runs()) {
+        size_t endByte = text::byteOffsetOfUTF16Index(text, start + run.length);
+        addRunAttributes(list, run.attributes, guint(startByte), guint(endByte));
+        start += run.length;
+        startByte = endByte;
+    }
+    return list;
+}
+
+void setAlignment(PangoLayout* layout, NSTextAlignment alignment) {
+    switch (alignment) {
+    case NSTextAlignmentCenter:
+        pango_layout_set_alignment(layout, PANGO_ALIGN_CENTER);
+        break;
+    case NSTextAlignmentRight:
+        pango_layout_set_alignment(layout, PANGO_ALIGN_RIGHT);
+        break;
+    case NSTextAlignmentJustified:
+        pango_layout_set_justify(layout, TRUE);
+        [[fallthrough]];
+    default:
+        pango_layout_set_alignment(layout, PANGO_ALIGN_LEFT);
+        break;
+    }
+}
+
+// The line height the style pins, or 0 when the font's own height stands.
+double fixedLineHeight(const NSParagraphStyle::Values& v, const UIFont& firstFont) {
+    double natural = firstFont.lineHeight();
+    if (v.maximumLineHeight > 0 && natural > v.maximumLineHeight)
+        return v.maximumLineHeight;
+    if (v.minimumLineHeight > 0 && natural < v.minimumLineHeight)
+        return v.minimumLineHeight;
+    return 0;
+}
+
+// The width left for the text once the indents have taken theirs; -1 when unbounded.
+double availableWidth(const NSParagraphStyle::Values& v, double maxWidth, bool multiline, double shift) {
+    if (!multiline || maxWidth <= 0)
+        return -1;
+    double available = maxWidth - shift;
+    if (v.tailIndent < 0)
+        available += v.tailIndent;
+    else if (v.tailIndent > 0)
+        available = v.tailIndent - shift;
+    return std::max(available, 1.0 / PANGO_SCALE);
+}
+
+void setWrapping(PangoLayout* layout, const NSParagraphStyle::Values& v, double available, double maxHeight,
+                 bool truncateLastLine) {
+    if (available <= 0 || v.lineBreakMode == NSLineBreakByClipping)
+        return;
+    pango_layout_set_width(layout, int(std::lround(available * PANGO_SCALE)));
+    switch (v.lineBreakMode) {
+    case NSLineBreakByTruncatingHead:
+    case NSLineBreakByTruncatingTail:
+    case NSLineBreakByTruncatingMiddle:
+        // Truncating modes keep each paragraph on one line, cut with an ellipsis.
+        pango_layout_set_ellipsize(layout,
+                                   v.lineBreakMode == NSLineBreakByTruncatingHead     ? PANGO_ELLIPSIZE_START
+                                   : v.lineBreakMode == NSLineBreakByTruncatingMiddle ? PANGO_ELLIPSIZE_MIDDLE
+                                                                                      : PANGO_ELLIPSIZE_END);
+        pango_layout_set_height(layout, -1);
+        return;
+    default:
+        break;
+    }
+    pango_layout_set_wrap(layout, v.lineBreakMode == NSLineBreakByCharWrapping ? PANGO_WRAP_CHAR
+                                                                               : PANGO_WRAP_WORD_CHAR);
+    if (truncateLastLine && maxHeight > 0) {
+        pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+        pango_layout_set_height(layout, int(std::lround(maxHeight * PANGO_SCALE)));
+    }
+}
+
+// The width a line takes: white space where a line wraps hangs past the edge and takes no room, as on
+// the platform.
+double lineWidth(PangoLayoutIter* iter, const std::string& text, const PangoRectangle& logical) {
+    PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
+    double width = double(logical.width) / PANGO_SCALE;
+    bool wrapped = false;
+    PangoLayoutIter* probe = pango_layout_iter_copy(iter);
+    if (pango_layout_iter_next_line(probe))
+        wrapped = !pango_layout_iter_get_line_readonly(probe)->is_paragraph_start;
+    pango_layout_iter_free(probe);
+    if (!wrapped)
+        return width;
+    int cut = trailingSpaceStart(text, line->start_index, line->length);
+    if (cut < line->start_index + line->length) {
+        int x = 0;
+        pango_layout_line_index_to_x(line, cut, FALSE, &x);
+        width = std::min(width, double(x) / PANGO_SCALE);
+    }
+    return width;
+}
+
+struct LineRules {
+    double fixedHeight;
+    double lineSpacing;
+    double first;
+    double head;
+    double shift;
+    double maxHeight;
+    bool multiline;
+};
+
+// Walks the laid-out lines into the box: its width, height, baseline and count of lines that fit.
+void measureLines(TextBox& box, const std::string& text, const LineRules& rules) {
+    PangoLayoutIter* iter = pango_layout_get_iter(box.layout.get());
+    box.baseline = double(pango_layout_iter_get_baseline(iter)) / PANGO_SCALE;
+    do {
+        PangoRectangle logical;
+        pango_layout_iter_get_line_extents(iter, nullptr, &logical);
+        double bottom = double(logical.y + logical.height) / PANGO_SCALE;
+        if (rules.fixedHeight > 0) {
+            // pango does not squeeze a line below its font's height; the platform's limit is strict.
+            bottom =
+                (box.lineCount + 1) * rules.fixedHeight + box.lineCount * std::max(rules.lineSpacing, 0.0);
+        }
+        if (rules.multiline && rules.maxHeight > 0 && box.lineCount > 0 && bottom > rules.maxHeight + 1e-6)
+            break;
+        bool paragraphStart = pango_layout_iter_get_line_readonly(iter)->is_paragraph_start;
+        double width = lineWidth(iter, text, logical);
+        width += paragraphStart ? rules.first - rules.shift : rules.head - rules.shift;
+        box.width = std::max(box.width, width + rules.shift);
+        box.height = bottom;
+        ++box.lineCount;
+    } while (pango_layout_iter_next_line(iter));
+    pango_layout_iter_free(iter);
+}
+
+} // namespace
+
 TextBox layoutText(const NSAttributedString& source, double maxWidth, double maxHeight, bool multiline,
                    bool truncateLastLine) {
     TextBox box;
@@ -236,16 +376,7 @@ TextBox layoutText(const NSAttributedString& source, double maxWidth, double max
     static const UIFontPtr defaultFont = UIFont::systemFontOfSize(12);
     FontDescription base = fontDescription(*defaultFont);
     pango_layout_set_font_description(layout, base.get());
-
-    PangoAttrList* list = pango_attr_list_new();
-    uint64_t start = 0;
-    size_t startByte = 0;
-    for (const auto& run : source.runs()) {
-        size_t endByte = text::byteOffsetOfUTF16Index(text, start + run.length);
-        addRunAttributes(list, run.attributes, guint(startByte), guint(endByte));
-        start += run.length;
-        startByte = endByte;
-    }
+    PangoAttrList* list = runAttributes(source, text);
 
     // One paragraph style governs the layout: the one at the start of the text.
     NSParagraphStylePtr style;
@@ -260,32 +391,12 @@ TextBox layoutText(const NSAttributedString& source, double maxWidth, double max
         style = NSParagraphStyle::defaultParagraphStyle();
     const auto& v = style->values();
 
-    switch (v.alignment) {
-    case NSTextAlignmentCenter:
-        pango_layout_set_alignment(layout, PANGO_ALIGN_CENTER);
-        break;
-    case NSTextAlignmentRight:
-        pango_layout_set_alignment(layout, PANGO_ALIGN_RIGHT);
-        break;
-    case NSTextAlignmentJustified:
-        pango_layout_set_justify(layout, TRUE);
-        [[fallthrough]];
-    default:
-        pango_layout_set_alignment(layout, PANGO_ALIGN_LEFT);
-        break;
-    }
+    setAlignment(layout, v.alignment);
     if (v.lineSpacing > 0)
         pango_layout_set_spacing(layout, int(std::lround(v.lineSpacing * PANGO_SCALE)));
     if (v.lineHeightMultiple > 0)
         pango_layout_set_line_spacing(layout, float(v.lineHeightMultiple));
-    double fixedHeight = 0;
-    if (v.minimumLineHeight > 0 || v.maximumLineHeight > 0) {
-        double natural = firstFont->lineHeight();
-        if (v.minimumLineHeight > 0 && natural < v.minimumLineHeight)
-            fixedHeight = v.minimumLineHeight;
-        if (v.maximumLineHeight > 0 && natural > v.maximumLineHeight)
-            fixedHeight = v.maximumLineHeight;
-    }
+    double fixedHeight = fixedLineHeight(v, *firstFont);
     if (fixedHeight > 0)
         insert(list, pango_attr_line_height_new_absolute(int(std::lround(fixedHeight * PANGO_SCALE))), 0,
                guint(text.size()));
@@ -299,79 +410,11 @@ TextBox layoutText(const NSAttributedString& source, double maxWidth, double max
     box.x = shift;
     if (first != head)
         pango_layout_set_indent(layout, int(std::lround((first - head) * PANGO_SCALE)));
-
-    double available = -1;
-    if (multiline && maxWidth > 0) {
-        available = maxWidth - shift;
-        if (v.tailIndent < 0)
-            available += v.tailIndent;
-        else if (v.tailIndent > 0)
-            available = v.tailIndent - shift;
-        available = std::max(available, 1.0 / PANGO_SCALE);
-    }
-    bool truncating = v.lineBreakMode == NSLineBreakByTruncatingHead ||
-                      v.lineBreakMode == NSLineBreakByTruncatingTail ||
-                      v.lineBreakMode == NSLineBreakByTruncatingMiddle;
-    if (available > 0 && v.lineBreakMode != NSLineBreakByClipping) {
-        pango_layout_set_width(layout, int(std::lround(available * PANGO_SCALE)));
-        if (truncating) {
-            // Truncating modes keep each paragraph on one line, cut with an ellipsis.
-            pango_layout_set_ellipsize(
-                layout, v.lineBreakMode == NSLineBreakByTruncatingHead     ? PANGO_ELLIPSIZE_START
-                        : v.lineBreakMode == NSLineBreakByTruncatingMiddle ? PANGO_ELLIPSIZE_MIDDLE
-                                                                           : PANGO_ELLIPSIZE_END);
-            pango_layout_set_height(layout, -1);
-        } else {
-            pango_layout_set_wrap(layout, v.lineBreakMode == NSLineBreakByCharWrapping
-                                              ? PANGO_WRAP_CHAR
-                                              : PANGO_WRAP_WORD_CHAR);
-            if (truncateLastLine && maxHeight > 0) {
-                pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
-                pango_layout_set_height(layout, int(std::lround(maxHeight * PANGO_SCALE)));
-            }
-        }
-    }
+    setWrapping(layout, v, availableWidth(v, maxWidth, multiline, shift), maxHeight, truncateLastLine);
 
     if (source.length() == 0)
         return box;
-
-    PangoLayoutIter* iter = pango_layout_get_iter(layout);
-    box.baseline = double(pango_layout_iter_get_baseline(iter)) / PANGO_SCALE;
-    do {
-        PangoRectangle logical;
-        pango_layout_iter_get_line_extents(iter, nullptr, &logical);
-        double bottom = double(logical.y + logical.height) / PANGO_SCALE;
-        if (fixedHeight > 0) {
-            // pango does not squeeze a line below its font's height; the platform's limit is strict.
-            bottom = (box.lineCount + 1) * fixedHeight + box.lineCount * std::max(v.lineSpacing, 0.0);
-        }
-        if (multiline && maxHeight > 0 && box.lineCount > 0 && bottom > maxHeight + 1e-6)
-            break;
-        PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
-        double width = double(logical.width) / PANGO_SCALE;
-        bool wrapped = false;
-        {
-            PangoLayoutIter* probe = pango_layout_iter_copy(iter);
-            if (pango_layout_iter_next_line(probe))
-                wrapped = !pango_layout_iter_get_line_readonly(probe)->is_paragraph_start;
-            pango_layout_iter_free(probe);
-        }
-        if (wrapped) {
-            // White space where a line wraps hangs past the edge and takes no room, as on the platform.
-            int cut = trailingSpaceStart(text, line->start_index, line->length);
-            if (cut < line->start_index + line->length) {
-                int x = 0;
-                pango_layout_line_index_to_x(line, cut, FALSE, &x);
-                width = std::min(width, double(x) / PANGO_SCALE);
-            }
-        }
-        width += line->is_paragraph_start ? first - shift : head - shift;
-        box.width = std::max(box.width, width + shift);
-        box.height = bottom;
-        ++box.lineCount;
-    } while (pango_layout_iter_next_line(iter));
-    pango_layout_iter_free(iter);
-
+    measureLines(box, text, LineRules{fixedHeight, v.lineSpacing, first, head, shift, maxHeight, multiline});
     if (multiline && maxWidth > 0)
         box.width = std::min(box.width, maxWidth);
     return box;

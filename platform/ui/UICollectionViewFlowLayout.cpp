@@ -35,6 +35,65 @@ struct PendingItem {
     CGSize size;
 };
 
+// Where one section's items go: the line's start and room along, and the gaps between lines and items.
+struct SectionFlow {
+    Flow flow;
+    int64_t section;
+    double lineStart;
+    double available;
+    double lineSpacing;
+    double interitem;
+};
+
+// One line of items side by side: spread over the line, or centred when alone. `pos` moves past it.
+void placeLine(const SectionFlow& f, const std::vector<PendingItem>& line, double& pos,
+               std::vector<UICollectionViewLayoutAttributes>& items) {
+    double thickness = 0, total = 0;
+    for (auto& p : line) {
+        thickness = std::max(thickness, f.flow.across(p.size));
+        total += f.flow.along(p.size);
+    }
+    double gap = line.size() > 1 ? (f.available - total) / double(line.size() - 1) : 0;
+    double at = line.size() == 1 ? f.lineStart + std::max(0.0, (f.available - total) / 2) : f.lineStart;
+    for (auto& p : line) {
+        double w = f.flow.along(p.size), h = f.flow.across(p.size);
+        items.push_back({NSIndexPath::indexPathForItem(p.item, f.section),
+                         UICollectionElementCategoryCell,
+                         {},
+                         f.flow.rect(at, pos + (thickness - h) / 2, w, h)});
+        at += w + gap;
+    }
+    pos += thickness;
+}
+
+// Fills lines with the items of one section in order, a new line when the next item does not fit.
+std::vector<UICollectionViewLayoutAttributes> flowItems(const SectionFlow& f,
+                                                        const std::vector<CGSize>& sizes, double& pos) {
+    std::vector<UICollectionViewLayoutAttributes> items;
+    std::vector<PendingItem> line;
+    double used = 0;
+    bool firstLine = true;
+    auto flush = [&] {
+        if (line.empty())
+            return;
+        if (!firstLine)
+            pos += f.lineSpacing;
+        firstLine = false;
+        placeLine(f, line, pos, items);
+        line.clear();
+        used = 0;
+    };
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        double need = f.flow.along(sizes[i]) + (line.empty() ? 0 : f.interitem);
+        if (!line.empty() && used + need > f.available + 1e-9)
+            flush();
+        used += f.flow.along(sizes[i]) + (line.empty() ? 0 : f.interitem);
+        line.push_back({int64_t(i), sizes[i]});
+    }
+    flush();
+    return items;
+}
+
 } // namespace
 
 void UICollectionViewFlowLayout::prepareLayout() {
@@ -87,51 +146,18 @@ void UICollectionViewFlowLayout::prepareLayout() {
                              : m_headerReferenceSize);
         pos += flow.acrossStart(inset);
 
-        std::vector<UICollectionViewLayoutAttributes> items;
-        double lineStart = flow.alongStart(inset);
-        double available = std::max(0.0, lineLength - lineStart - flow.alongEnd(inset));
-        std::vector<PendingItem> line;
-        double used = 0;
-        bool firstLine = true;
-        auto flush = [&] {
-            if (line.empty())
-                return;
-            if (!firstLine)
-                pos += lineSpacing;
-            firstLine = false;
-            double thickness = 0, total = 0;
-            for (auto& p : line) {
-                thickness = std::max(thickness, flow.across(p.size));
-                total += flow.along(p.size);
-            }
-            double gap = line.size() > 1 ? (available - total) / double(line.size() - 1) : 0;
-            double at = line.size() == 1 ? lineStart + std::max(0.0, (available - total) / 2) : lineStart;
-            for (auto& p : line) {
-                double w = flow.along(p.size), h = flow.across(p.size);
-                items.push_back({NSIndexPath::indexPathForItem(p.item, s),
-                                 UICollectionElementCategoryCell,
-                                 {},
-                                 flow.rect(at, pos + (thickness - h) / 2, w, h)});
-                at += w + gap;
-            }
-            pos += thickness;
-            line.clear();
-            used = 0;
-        };
+        std::vector<CGSize> sizes;
         int64_t count = std::max<int64_t>(0, source->collectionViewNumberOfItemsInSection(cv, s));
         for (int64_t i = 0; i < count; ++i) {
             CGSize size = asksSize ? flowDelegate->collectionViewLayoutSizeForItemAtIndexPath(
                                          cv, this, NSIndexPath::indexPathForItem(i, s))
                                    : m_itemSize;
-            size.width = std::max(0.0, size.width);
-            size.height = std::max(0.0, size.height);
-            double need = flow.along(size) + (line.empty() ? 0 : interitem);
-            if (!line.empty() && used + need > available + 1e-9)
-                flush();
-            used += flow.along(size) + (line.empty() ? 0 : interitem);
-            line.push_back({i, size});
+            sizes.push_back(CGSizeMake(std::max(0.0, size.width), std::max(0.0, size.height)));
         }
-        flush();
+        double lineStart = flow.alongStart(inset);
+        double available = std::max(0.0, lineLength - lineStart - flow.alongEnd(inset));
+        auto items =
+            flowItems(SectionFlow{flow, s, lineStart, available, lineSpacing, interitem}, sizes, pos);
         pos += flow.acrossEnd(inset);
         m_items.push_back(std::move(items));
         addSupplementary(UICollectionElementKindSectionFooter, s,
