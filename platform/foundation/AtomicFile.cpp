@@ -1,5 +1,7 @@
 #include "platform/foundation/AtomicFile.h"
 
+#include "platform/foundation/FileDescriptor.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,29 +11,6 @@
 namespace platform {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd) {}
-    ~FileDescriptor() { close(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closing reports errors that a delayed write on some file systems only reveals here.
-    int close() {
-        if (m_fd < 0)
-            return 0;
-        int result = ::close(m_fd);
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd{-1};
-};
 
 ErrorPtr failure(int code, const std::filesystem::path& path, const char* what) {
     auto error = Error::posix(code, what);

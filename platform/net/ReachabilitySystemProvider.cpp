@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSource.h"
+#include "platform/foundation/FileDescriptor.h"
 #include "platform/net/Resolver.h"
 
 #include <arpa/inet.h>
@@ -20,23 +21,6 @@ namespace {
 
 constexpr ReachabilityFlags kLocal =
     kReachabilityFlagsReachable | kReachabilityFlagsIsLocalAddress | kReachabilityFlagsIsDirect;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 socklen_t lengthFor(int family) {
     return family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
@@ -65,7 +49,7 @@ std::optional<sockaddr_storage> parseNumeric(const std::string& text) {
 
 // A netlink route socket subscribed to link, address and route changes; -1 when it cannot be had.
 int openNetlinkSocket() {
-    Descriptor fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
+    FileDescriptor fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
     if (fd.get() < 0)
         return -1;
     sockaddr_nl local{};
@@ -202,7 +186,7 @@ ReachabilitySystemProvider::flagsForAddress(const sockaddr* address,
                                    : reinterpret_cast<sockaddr_in6*>(&destination)->sin6_port;
     if (port == 0)
         port = htons(9);
-    Descriptor fd(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    FileDescriptor fd(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (fd.get() < 0)
         return 0;
     if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&destination), lengthFor(family)) != 0)

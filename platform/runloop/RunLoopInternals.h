@@ -4,6 +4,7 @@
 // Lock order: a loop's mutex may be held while taking a timer's or source's mutex, never the
 // reverse; no callout runs with either held.
 
+#include "platform/foundation/FileDescriptor.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopFdSource.h"
 #include "platform/runloop/RunLoopSignalSource.h"
@@ -18,19 +19,6 @@
 namespace platform {
 
 namespace detail {
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1)
-        : m_fd(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd();
-    int get() const { return m_fd; }
-
-private:
-    int m_fd{-1};
-};
 
 // `time + by`, held at the ends of the clock's range: "never" is often spelt as a huge interval.
 MonoTime saturatingAdd(MonoTime time, Duration by);
@@ -89,8 +77,8 @@ struct RunLoop::Internals {
     bool waitAndDispatch(const RunLoopMode& mode, int timeoutMilliseconds);
     static bool fireTimer(const std::shared_ptr<Timer>& timer, MonoTime now);
 
-    detail::UniqueFd epollFd;
-    detail::UniqueFd wakeFd;
+    FileDescriptor epollFd;
+    FileDescriptor wakeFd;
     std::atomic<bool> stopRequested{false};
 
     mutable std::mutex mutex;

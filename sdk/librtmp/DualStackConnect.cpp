@@ -56,8 +56,9 @@ std::vector<platform::ResolvedAddress> interleave(std::vector<platform::Resolved
 enum class Attempt { Connected, Failed, Aborted };
 
 Attempt attempt(const platform::ResolvedAddress& address, int abortFd, std::chrono::milliseconds timeout,
-                OwnedFd& socket, std::string& error) {
-    OwnedFd fd(::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+                platform::FileDescriptor& socket, std::string& error) {
+    platform::FileDescriptor fd(
+        ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
     if (!fd) {
         error = fmt::format("socket: {}", std::strerror(errno));
         return Attempt::Failed;

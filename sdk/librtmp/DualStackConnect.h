@@ -8,7 +8,7 @@
 // becomes readable, it gives up at once, between lookups or in the middle of an attempt; a lookup
 // itself cannot be interrupted. The socket comes back connected, blocking and close-on-exec.
 
-#include "sdk/librtmp/OwnedFd.h"
+#include "platform/foundation/FileDescriptor.h"
 
 #include <chrono>
 #include <cstdint>
@@ -17,8 +17,8 @@
 namespace livecore::rtmp {
 
 struct DualStackConnection {
-    OwnedFd socket;    // invalid when nothing connected
-    std::string error; // why, when nothing connected
+    platform::FileDescriptor socket; // invalid when nothing connected
+    std::string error;               // why, when nothing connected
     bool aborted{false};
 };
 

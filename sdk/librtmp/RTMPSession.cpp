@@ -1,8 +1,8 @@
 #include "sdk/librtmp/RTMPSession.h"
 
+#include "platform/foundation/FileDescriptor.h"
 #include "platform/runloop/Thread.h"
 #include "sdk/librtmp/DualStackConnect.h"
-#include "sdk/librtmp/OwnedFd.h"
 #include "sdk/librtmp/RTMPEndpoint.h"
 #include "sdk/librtmp/RTMPLog.h"
 
@@ -59,7 +59,7 @@ struct RTMPSession::Core {
     std::unique_ptr<RTMP, RTMPDeleter> rtmp;
     bool failed{false};
 
-    rtmp::OwnedFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    platform::FileDescriptor wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::atomic<bool> aborted{false};
 
     std::mutex mutex;
@@ -67,7 +67,7 @@ struct RTMPSession::Core {
     Handshake handshake{Handshake::Pending};
     // A second descriptor of the library's socket, so that a stop can shut the connection down while a
     // thread is blocked on it without ever touching a descriptor number the library has closed.
-    rtmp::OwnedFd abortHandle;
+    platform::FileDescriptor abortHandle;
     bool published{false};
 
     void report(State state, const std::string& reason = {}) {

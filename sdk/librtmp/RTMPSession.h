@@ -26,7 +26,9 @@ class Thread;
 namespace livecore {
 
 class RTMPSession {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     enum class State { Connecting, Connected, SessionStarted, Error };

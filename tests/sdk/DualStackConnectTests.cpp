@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 using livecore::rtmp::connectDualStack;
-using livecore::rtmp::OwnedFd;
+using platform::FileDescriptor;
 using namespace std::chrono_literals;
 
 namespace {
@@ -27,7 +27,7 @@ struct Listener {
         ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
         port = ntohs(address.sin_port);
     }
-    OwnedFd fd{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    FileDescriptor fd{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     uint16_t port{0};
 };
 
@@ -57,7 +57,7 @@ TEST_F(DualStackConnect, LooksUpBothFamiliesAndConnectsOverTheOneThatAnswers) {
 TEST_F(DualStackConnect, AnIPv6OnlyNameConnectsOverIPv6) {
     if (!liveapp::test::HttpServer::ipv6LoopbackAvailable())
         GTEST_SKIP() << "no IPv6 loopback on this machine";
-    OwnedFd listening(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    FileDescriptor listening(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in6 address{};
     address.sin6_family = AF_INET6;
     address.sin6_addr = in6addr_loopback;
@@ -86,7 +86,7 @@ TEST_F(DualStackConnect, ReportsARefusedConnection) {
 
 TEST_F(DualStackConnect, GivesUpWhenAbortedBeforeConnecting) {
     Listener listener;
-    OwnedFd abort(::eventfd(1, EFD_CLOEXEC));
+    FileDescriptor abort(::eventfd(1, EFD_CLOEXEC));
     auto connection = connectDualStack("127.0.0.1", listener.port, abort.get(), 10s);
     EXPECT_TRUE(connection.aborted);
     EXPECT_FALSE(connection.socket);

@@ -1,5 +1,7 @@
 #include "tests/support/HttpServer.h"
 
+#include "platform/foundation/FileDescriptor.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
@@ -20,25 +22,6 @@
 namespace liveapp::test {
 
 namespace {
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1)
-        : m_fd(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return m_fd; }
-    void reset(int fd = -1) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-
-private:
-    int m_fd;
-};
 
 std::string addressText(const sockaddr_storage& address, int& port) {
     char text[INET6_ADDRSTRLEN] = {};
@@ -284,7 +267,7 @@ private:
     }
 
     void serveConnection(int fd) {
-        UniqueFd connection(fd);
+        platform::FileDescriptor connection(fd);
         ConnectionStream stream(fd, m_stopFd.get());
         // Kept alive for as long as the client wants: no request count or idle limit, since the
         // server's stop ends every connection anyway.
@@ -298,8 +281,8 @@ private:
     }
 
     uint16_t m_port{0};
-    UniqueFd m_listenFd;
-    UniqueFd m_stopFd{::eventfd(0, EFD_CLOEXEC)};
+    platform::FileDescriptor m_listenFd;
+    platform::FileDescriptor m_stopFd{::eventfd(0, EFD_CLOEXEC)};
     std::thread m_acceptThread;
     ConnectionThreads m_connections;
 };
