@@ -5,8 +5,8 @@
 // stripped of them; and whatever is encoded, with or without line breaks, decodes back.
 #include "platform/security/Base64.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include "platform/foundation/Fatal.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,13 +14,6 @@
 using namespace platform;
 
 namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_base64: %s\n", what);
-        std::abort();
-    }
-}
 
 int digit(char c) {
     static const std::string_view alphabet =
@@ -71,12 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
     auto decoded = base64Decode(text);
     auto expected = referenceDecode(text);
-    require(decoded.has_value() == expected.has_value(),
-            "strict decoding disagrees with the reference on validity");
+    fatalUnless(decoded.has_value() == expected.has_value(),
+                "strict decoding disagrees with the reference on validity");
     if (decoded) {
-        require(decoded->view() == *expected, "strict decoding disagrees with the reference on the bytes");
-        require(base64Encode(*decoded) == canonical(std::string(text)),
-                "encoding a decoding does not give the text");
+        fatalUnless(decoded->view() == *expected,
+                    "strict decoding disagrees with the reference on the bytes");
+        fatalUnless(base64Encode(*decoded) == canonical(std::string(text)),
+                    "encoding a decoding does not give the text");
     }
 
     std::string stripped;
@@ -86,8 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
     auto lenient = base64Decode(text, Base64DecodingIgnoreUnknownCharacters);
     auto strippedStrict = base64Decode(stripped);
-    require(lenient.has_value() == strippedStrict.has_value() && (!lenient || *lenient == *strippedStrict),
-            "skipping unknown characters is not decoding the text without them");
+    fatalUnless(lenient.has_value() == strippedStrict.has_value() &&
+                    (!lenient || *lenient == *strippedStrict),
+                "skipping unknown characters is not decoding the text without them");
 
     for (uint32_t options : {0u, unsigned(Base64Encoding64CharacterLineLength),
                              Base64Encoding76CharacterLineLength | Base64EncodingEndLineWithLineFeed,
@@ -97,14 +92,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         for (size_t start = 0; start < encoded.size();) {
             size_t end = encoded.find_first_of("\r\n", start);
             size_t line = (end == std::string::npos ? encoded.size() : end) - start;
-            require(options == 0 || line <= width, "an encoded line is too long");
+            fatalUnless(options == 0 || line <= width, "an encoded line is too long");
             if (end == std::string::npos)
                 break;
             start = encoded.find_first_not_of("\r\n", end);
-            require(start != std::string::npos, "encoded text ends with a line break");
+            fatalUnless(start != std::string::npos, "encoded text ends with a line break");
         }
         auto back = base64Decode(encoded, options ? Base64DecodingIgnoreUnknownCharacters : 0);
-        require(back && back->view() == text, "encoded bytes do not decode back");
+        fatalUnless(back && back->view() == text, "encoded bytes do not decode back");
     }
     return 0;
 }

@@ -5,12 +5,11 @@
 // and that text writes again unchanged.
 #include "platform/foundation/CivilTime.h"
 #include "platform/foundation/DateFormatter.h"
+#include "platform/foundation/Fatal.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <fmt/format.h>
 #include <string>
 #include <vector>
@@ -21,13 +20,9 @@ namespace {
 
 [[noreturn]] void fail(const char* what, std::string_view pattern, std::string_view zone,
                        std::string_view text, std::string_view written, double expected, double actual) {
-    std::fprintf(stderr,
-                 "fuzz_date: %s\n  pattern \"%.*s\" zone %.*s\n  read \"%.*s\" as %.17g\n"
-                 "  wrote \"%.*s\" which reads as %.17g\n",
-                 what, static_cast<int>(pattern.size()), pattern.data(), static_cast<int>(zone.size()),
-                 zone.data(), static_cast<int>(text.size()), text.data(), expected,
-                 static_cast<int>(written.size()), written.data(), actual);
-    std::abort();
+    fatalError(fmt::format("fuzz_date: {}\n  pattern \"{}\" zone {}\n  read \"{}\" as {:.17g}\n"
+                           "  wrote \"{}\" which reads as {:.17g}",
+                           what, pattern, zone, text, expected, written, actual));
 }
 
 const std::vector<std::string>& patterns() {

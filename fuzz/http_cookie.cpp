@@ -1,27 +1,15 @@
 // Reads each line of the input as a Set-Cookie header from a reply to a fixed URL, and as an HTTP
 // date. Beyond not crashing, a cookie that is accepted must go back to some path of its own and
 // must survive being written into a request's Cookie header.
+#include "platform/foundation/Fatal.h"
 #include "platform/foundation/URL.h"
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPDate.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
 #include <vector>
 
 using namespace platform;
-
-namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_http_cookie: %s\n", what);
-        std::abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const URLPtr origin = URL::create("http://www.example.test/app/page");
@@ -33,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         input = end == std::string_view::npos ? std::string_view() : input.substr(end + 1);
         (void)detail::parseHTTPDate(line);
         if (auto cookie = HTTPCookie::cookieFromSetCookieLine(line, origin)) {
-            require(!cookie->domain().empty(), "an accepted cookie has no domain");
+            fatalUnless(!cookie->domain().empty(), "an accepted cookie has no domain");
             accepted.push_back(cookie);
         }
     }

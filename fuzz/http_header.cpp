@@ -1,23 +1,12 @@
 // Feeds each line of the input to the reply-head parser, as curl hands header lines over. Beyond not
 // crashing: a status is three digits or none, and once a head has ended a trailer never changes it.
+#include "platform/foundation/Fatal.h"
 #include "platform/net/HTTPHeaderParser.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
+using platform::fatalUnless;
 using platform::detail::HTTPHeaderParser;
-
-namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_http_header: %s\n", what);
-        std::abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -30,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         auto result = parser.feed(line);
         if (result == HTTPHeaderParser::Line::HeadEnd) {
             atEnd = parser.fields();
-            require(parser.status() >= 0 && parser.status() <= 999, "status out of range");
+            fatalUnless(parser.status() >= 0 && parser.status() <= 999, "status out of range");
         } else if (parser.headDone() && result == HTTPHeaderParser::Line::Other) {
-            require(parser.fields() == atEnd, "a line after the head changed its fields");
+            fatalUnless(parser.fields() == atEnd, "a line after the head changed its fields");
         }
     }
     return 0;

@@ -3,10 +3,10 @@
 // parser refuses (save numbers too large for it, which we keep as decimals); whatever it reads can
 // be written, compactly and pretty-printed; and what is written reads back equal and writes again
 // to the same bytes.
+#include "platform/foundation/Fatal.h"
 #include "platform/foundation/JSONSerialization.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <simdjson.h>
 #include <string_view>
 
@@ -14,19 +14,12 @@ using namespace platform;
 
 namespace {
 
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_json: %s\n", what);
-        std::abort();
-    }
-}
-
 std::string writeOrDie(const Value& value, JSONWritingOptions options) {
     ErrorPtr error;
     auto data = JSONSerialization::dataWithJSONObject(value, options | NSJSONWritingFragmentsAllowed, &error);
     if (!data)
         std::fprintf(stderr, "fuzz_json: write failed: %s\n", error->localizedDescription().c_str());
-    require(data.has_value(), "a value that was read could not be written");
+    fatalUnless(data.has_value(), "a value that was read could not be written");
     return data->toString();
 }
 
@@ -74,12 +67,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     Data data(bytes, size);
     ErrorPtr error;
     Value value = JSONSerialization::JSONObjectWithData(data, NSJSONReadingAllowFragments, &error);
-    require(value.isNil() == static_cast<bool>(error), "a result must be a value or an error, not both");
+    fatalUnless(value.isNil() == static_cast<bool>(error), "a result must be a value or an error, not both");
 
     Value strict = JSONSerialization::JSONObjectWithData(data, 0);
-    require(strict.isNil() || strict == value, "refusing fragments changed what was read");
-    require(!strict.isNil() || value.isNil() || (!value.isArray() && !value.isDictionary()),
-            "a container was refused without the fragments option");
+    fatalUnless(strict.isNil() || strict == value, "refusing fragments changed what was read");
+    fatalUnless(!strict.isNil() || value.isNil() || (!value.isArray() && !value.isDictionary()),
+                "a container was refused without the fragments option");
 
     std::string_view text(reinterpret_cast<const char*>(bytes), size);
     if (text.starts_with("\xEF\xBB\xBF"))
@@ -88,26 +81,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     simdjson::dom::element ignored;
     simdjson::error_code referenceError = reference.parse(simdjson::padded_string(text)).get(ignored);
     if (value.isNil()) {
-        require(referenceError != simdjson::SUCCESS ||
-                    error->localizedDescription().find("Too many nested") != std::string::npos,
-                "refused a document the reference parser accepts");
+        fatalUnless(referenceError != simdjson::SUCCESS ||
+                        error->localizedDescription().find("Too many nested") != std::string::npos,
+                    "refused a document the reference parser accepts");
         return 0;
     }
-    require(referenceError == simdjson::SUCCESS || referenceError == simdjson::NUMBER_ERROR,
-            "accepted a document the reference parser refuses");
+    fatalUnless(referenceError == simdjson::SUCCESS || referenceError == simdjson::NUMBER_ERROR,
+                "accepted a document the reference parser refuses");
 
     for (JSONWritingOptions options : {JSONWritingOptions(0), NSJSONWritingPrettyPrinted}) {
         std::string written = writeOrDie(value, options);
         Value again = JSONSerialization::JSONObjectWithData(Data(std::string_view(written)),
                                                             NSJSONReadingAllowFragments);
-        require(!again.isNil(), "written text does not read back");
-        require(equivalent(again, value), "written text reads back as a different value");
-        require(writeOrDie(again, options) == written, "writing is not stable across a round trip");
+        fatalUnless(!again.isNil(), "written text does not read back");
+        fatalUnless(equivalent(again, value), "written text reads back as a different value");
+        fatalUnless(writeOrDie(again, options) == written, "writing is not stable across a round trip");
     }
     std::string sorted = writeOrDie(value, NSJSONWritingSortedKeys | NSJSONWritingWithoutEscapingSlashes);
-    require(equivalent(JSONSerialization::JSONObjectWithData(Data(std::string_view(sorted)),
-                                                             NSJSONReadingAllowFragments),
-                       value, false),
-            "sorted text reads back as a different value");
+    fatalUnless(equivalent(JSONSerialization::JSONObjectWithData(Data(std::string_view(sorted)),
+                                                                 NSJSONReadingAllowFragments),
+                           value, false),
+                "sorted text reads back as a different value");
     return 0;
 }

@@ -5,6 +5,7 @@
 // error, never both; and a graph that decodes archives again to bytes that decode and archive
 // once more to the very same bytes.
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/Fatal.h"
 #include "platform/foundation/KeyedArchiveFormat.h"
 #include "platform/foundation/KeyedUnarchiver.h"
 
@@ -17,13 +18,6 @@ using namespace platform;
 namespace archive = platform::detail::archive;
 
 namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_keyed_archive: %s\n", what);
-        std::abort();
-    }
-}
 
 // Every decoded object, so that the links of graphs left in cycles (which shared pointers keep
 // alive, as the unarchiver documents) can be cut after each input.
@@ -122,15 +116,15 @@ void untieEverything() {
     for (Linked* object : objects)
         object->untie(graveyard);
     graveyard.clear();
-    require(liveObjects().empty(), "decoded objects outlived every link to them");
+    fatalUnless(liveObjects().empty(), "decoded objects outlived every link to them");
 }
 
 void unarchive(const Data& data) {
     ErrorPtr error;
     ObjectPtr root = KeyedUnarchiver::unarchiveObjectWithData(data, &error);
-    require(!root != !error, "a result must be an object or an error, not both");
+    fatalUnless(!root != !error, "a result must be an object or an error, not both");
     if (!root) {
-        require(error->code() == NSCoderReadCorruptError, "a refused archive must say it is corrupt");
+        fatalUnless(error->code() == NSCoderReadCorruptError, "a refused archive must say it is corrupt");
         return;
     }
     // Whatever decoded must be safe to hash, compare and describe, however odd its numbers.
@@ -143,16 +137,16 @@ void unarchive(const Data& data) {
     Data once = KeyedArchiver::archivedDataWithRootObject(root, &archiveError);
     if (once.empty())
         std::fprintf(stderr, "fuzz_keyed_archive: %s\n", archiveError->description().c_str());
-    require(!once.empty(), "a decoded graph could not be archived");
+    fatalUnless(!once.empty(), "a decoded graph could not be archived");
     root = nullptr;
     untieEverything();
 
     ObjectPtr again = KeyedUnarchiver::unarchiveObjectWithData(once, &error);
     if (!again)
         std::fprintf(stderr, "fuzz_keyed_archive: %s\n", error->description().c_str());
-    require(again != nullptr, "an archive we wrote does not decode");
+    fatalUnless(again != nullptr, "an archive we wrote does not decode");
     Data twice = KeyedArchiver::archivedDataWithRootObject(again);
-    require(twice == once, "archiving is not stable across a round trip");
+    fatalUnless(twice == once, "archiving is not stable across a round trip");
 }
 
 } // namespace

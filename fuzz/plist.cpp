@@ -2,23 +2,16 @@
 // their promises: a read gives a value or an error, never both; whatever is read can be written;
 // what is written reads back as the same value (dates to the whole second, which is all the text
 // form keeps) and writes again to the same bytes.
+#include "platform/foundation/Fatal.h"
 #include "platform/foundation/PropertyList.h"
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 using namespace platform;
 
 namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_plist: %s\n", what);
-        std::abort();
-    }
-}
 
 bool sameDouble(double a, double b) {
     if (std::isnan(a) || std::isnan(b))
@@ -81,28 +74,29 @@ bool same(const Value& read, const Value& written) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     ErrorPtr error;
     Value value = PropertyList::read(Data(bytes, size), &error);
-    require(value.isNil() == static_cast<bool>(error), "a result must be a value or an error, not both");
+    fatalUnless(value.isNil() == static_cast<bool>(error), "a result must be a value or an error, not both");
     if (value.isNil()) {
-        require(error->code() == NSPropertyListReadCorruptError, "a refused plist must say it is corrupt");
+        fatalUnless(error->code() == NSPropertyListReadCorruptError,
+                    "a refused plist must say it is corrupt");
         return 0;
     }
-    require(PropertyList::isPropertyList(value), "a value that was read is not a property list");
+    fatalUnless(PropertyList::isPropertyList(value), "a value that was read is not a property list");
 
     ErrorPtr writeError;
     auto written = PropertyList::write(value, &writeError);
     if (!written)
         std::fprintf(stderr, "fuzz_plist: %s\n", writeError->description().c_str());
-    require(written.has_value(), "a value that was read could not be written");
+    fatalUnless(written.has_value(), "a value that was read could not be written");
 
     ErrorPtr againError;
     Value again = PropertyList::read(*written, &againError);
     if (again.isNil())
         std::fprintf(stderr, "fuzz_plist: %s\n%s\n", againError->description().c_str(),
                      written->toString().c_str());
-    require(!again.isNil(), "written bytes do not read back");
-    require(same(value, again), "written bytes read back as a different value");
+    fatalUnless(!again.isNil(), "written bytes do not read back");
+    fatalUnless(same(value, again), "written bytes read back as a different value");
 
     auto rewritten = PropertyList::write(again);
-    require(rewritten.has_value() && *rewritten == *written, "writing is not stable across a round trip");
+    fatalUnless(rewritten.has_value() && *rewritten == *written, "writing is not stable across a round trip");
     return 0;
 }

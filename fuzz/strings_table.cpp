@@ -2,23 +2,16 @@
 // a table or an error, never both; and a table that reads, written out again with every character
 // escaped as the format allows, reads back to the same entries from UTF-8, from braces, and from
 // UTF-16 in either byte order.
+#include "platform/foundation/Fatal.h"
 #include "platform/foundation/StringsTable.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <fmt/format.h>
 #include <string>
 
 using namespace platform;
 
 namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_strings_table: %s\n", what);
-        std::abort();
-    }
-}
 
 std::string escaped(std::string_view text) {
     std::string out = "\"";
@@ -73,8 +66,8 @@ void requireSame(const StringsTable& table, std::string_view bytes, const char* 
     auto again = StringsTable::parse(bytes, &error);
     if (!again)
         std::fprintf(stderr, "fuzz_strings_table: %s\n", error->localizedDescription().c_str());
-    require(again.has_value(), what);
-    require(again->entries() == table.entries(), what);
+    fatalUnless(again.has_value(), what);
+    fatalUnless(again->entries() == table.entries(), what);
 }
 
 } // namespace
@@ -82,11 +75,12 @@ void requireSame(const StringsTable& table, std::string_view bytes, const char* 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     ErrorPtr error;
     auto table = StringsTable::parse(std::string_view(reinterpret_cast<const char*>(bytes), size), &error);
-    require(table.has_value() != static_cast<bool>(error), "a result must be a table or an error, not both");
+    fatalUnless(table.has_value() != static_cast<bool>(error),
+                "a result must be a table or an error, not both");
     if (!table)
         return 0;
     for (const auto& [key, value] : table->entries()) {
-        require(table->find(key) && *table->find(key) == value, "an entry cannot be found by its key");
+        fatalUnless(table->find(key) && *table->find(key) == value, "an entry cannot be found by its key");
         (void)value;
     }
 

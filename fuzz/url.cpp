@@ -5,10 +5,9 @@
 // components; percent-encoding any text gives a valid component that decodes to that text.
 #include "platform/foundation/URL.h"
 
+#include "platform/foundation/Fatal.h"
 #include "platform/foundation/Text.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,11 +16,9 @@ using namespace platform;
 
 namespace {
 
-void require(bool condition, const char* what, std::string_view detail = {}) {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_url: %s [%.*s]\n", what, static_cast<int>(detail.size()), detail.data());
-        std::abort();
-    }
+void require(bool condition, const char* what, std::string_view detail) {
+    if (!condition)
+        fatalError(std::string(what) + " [" + std::string(detail) + "]");
 }
 
 bool sameComponents(const URL& a, const URL& b) {

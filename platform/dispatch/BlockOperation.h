@@ -7,7 +7,9 @@
 namespace platform {
 
 class BlockOperation : public Operation {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     using Block = std::function<void()>;

@@ -2,8 +2,8 @@
 
 #include "platform/dispatch/ClockWait.h"
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/dispatch/Fatal.h"
 #include "platform/dispatch/WorkerPool.h"
+#include "platform/foundation/Fatal.h"
 
 #include <optional>
 
@@ -23,7 +23,7 @@ void DispatchGroup::leave() {
     {
         std::lock_guard lock(m_mutex);
         if (m_count == 0)
-            detail::dispatchFatal("dispatch: group left more often than entered");
+            fatalError("dispatch: group left more often than entered");
         if (--m_count > 0)
             return;
         ready.swap(m_notifications);

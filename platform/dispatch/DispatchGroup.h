@@ -18,7 +18,9 @@ namespace platform {
 class DispatchQueue;
 
 class DispatchGroup : public std::enable_shared_from_this<DispatchGroup> {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     using Block = std::function<void()>;

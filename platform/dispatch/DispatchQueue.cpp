@@ -1,10 +1,10 @@
 #include "platform/dispatch/DispatchQueue.h"
 
-#include "platform/dispatch/Fatal.h"
-#include "platform/foundation/Immortal.h"
 #include "platform/dispatch/QueueFrame.h"
 #include "platform/dispatch/SourceManager.h"
 #include "platform/dispatch/WorkerPool.h"
+#include "platform/foundation/Fatal.h"
+#include "platform/foundation/Immortal.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopSignalSource.h"
 
@@ -155,8 +155,7 @@ void DispatchQueue::setTarget(std::shared_ptr<DispatchQueue> target) {
         return;
     for (auto queue = target; queue; queue = queue->target()) {
         if (queue.get() == this)
-            detail::dispatchFatal("dispatch: setting the target of queue '" + m_label +
-                                  "' would make a cycle");
+            fatalError("dispatch: setting the target of queue '" + m_label + "' would make a cycle");
     }
     std::lock_guard lock(m_mutex);
     m_target = std::move(target);
@@ -206,13 +205,12 @@ void DispatchQueue::checkSyncAllowed(bool barrier) const {
     std::shared_ptr<DispatchQueue> hold;
     for (const DispatchQueue* queue = this; queue;) {
         if (queue->m_kind == Kind::Main && RunLoop::isMainThread())
-            detail::dispatchFatal("dispatch: deadlock: sync onto queue '" + m_label +
-                                  "' from the main thread, which drains the main queue");
+            fatalError("dispatch: deadlock: sync onto queue '" + m_label +
+                       "' from the main thread, which drains the main queue");
         bool exclusive = queue->isSerial() || (queue == this && barrier && queue->m_kind == Kind::Concurrent);
         if (exclusive && QueueFrame::holds(frame, queue))
-            detail::dispatchFatal(
-                "dispatch: deadlock: sync onto queue '" + m_label + "' from code already running on " +
-                (queue == this ? std::string("it") : "its target '" + queue->m_label + "'"));
+            fatalError("dispatch: deadlock: sync onto queue '" + m_label + "' from code already running on " +
+                       (queue == this ? std::string("it") : "its target '" + queue->m_label + "'"));
         hold = queue->target();
         queue = hold.get();
     }
@@ -255,9 +253,9 @@ void DispatchQueue::run(Work& work) {
     try {
         work.block();
     } catch (const std::exception& error) {
-        detail::dispatchFatal("dispatch: a block on queue '" + m_label + "' threw: " + error.what());
+        fatalError("dispatch: a block on queue '" + m_label + "' threw: " + error.what());
     } catch (...) {
-        detail::dispatchFatal("dispatch: a block on queue '" + m_label + "' threw");
+        fatalError("dispatch: a block on queue '" + m_label + "' threw");
     }
     detail::t_frame = frame.outer;
 }
@@ -382,7 +380,7 @@ void DispatchQueue::resume() {
     {
         std::lock_guard lock(m_mutex);
         if (m_suspendCount == 0)
-            detail::dispatchFatal("dispatch: queue '" + m_label + "' resumed more often than suspended");
+            fatalError("dispatch: queue '" + m_label + "' resumed more often than suspended");
         if (--m_suspendCount > 0)
             return;
         if (isSerial() && !m_drainScheduled && !m_items.empty())

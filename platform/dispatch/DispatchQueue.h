@@ -83,7 +83,9 @@ private:
         bool barrier{false};
     };
 
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     DispatchQueue(PrivateTag, Kind kind, std::string label, int priority);

@@ -14,7 +14,9 @@
 namespace platform {
 
 class DispatchSemaphore {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     static std::shared_ptr<DispatchSemaphore> create(int64_t value = 0);

@@ -1,8 +1,8 @@
 #include "platform/dispatch/DispatchSource.h"
 
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/dispatch/Fatal.h"
 #include "platform/dispatch/SourceManager.h"
+#include "platform/foundation/Fatal.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopFdSource.h"
 #include "platform/runloop/Timer.h"
@@ -86,7 +86,7 @@ void DispatchSource::setTimer(MonoTime start, Duration interval, Duration) {
 void DispatchSource::resume() {
     std::lock_guard lock(m_mutex);
     if (m_suspendCount == 0)
-        detail::dispatchFatal("dispatch: source resumed more often than suspended");
+        fatalError("dispatch: source resumed more often than suspended");
     if (--m_suspendCount > 0)
         return;
     if (!m_activated && !m_cancelled) {

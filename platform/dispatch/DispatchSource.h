@@ -27,7 +27,9 @@ class Timer;
 enum class DispatchSourceType { Read, Write, Timer };
 
 class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     using Handler = std::function<void()>;

@@ -2,9 +2,9 @@
 
 #include "platform/dispatch/BlockOperation.h"
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/dispatch/Fatal.h"
-#include "platform/foundation/Immortal.h"
 #include "platform/dispatch/WorkerPool.h"
+#include "platform/foundation/Fatal.h"
+#include "platform/foundation/Immortal.h"
 
 #include <limits>
 
@@ -39,7 +39,7 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation) {
     if (!operation)
         return;
     if (!operation->claimForQueue(shared_from_this()))
-        detail::dispatchFatal("OperationQueue: an operation was added twice, or after it started");
+        fatalError("OperationQueue: an operation was added twice, or after it started");
     {
         std::lock_guard lock(m_mutex);
         m_entries.push_back({std::move(operation), false});

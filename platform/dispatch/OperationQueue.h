@@ -23,7 +23,9 @@ namespace platform {
 class DispatchQueue;
 
 class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     static constexpr int64_t defaultMaxConcurrentOperationCount = -1;

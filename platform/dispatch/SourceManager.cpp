@@ -1,6 +1,6 @@
 #include "platform/dispatch/SourceManager.h"
 
-#include "platform/dispatch/Fatal.h"
+#include "platform/foundation/Fatal.h"
 #include "platform/foundation/Immortal.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
@@ -37,7 +37,7 @@ SourceManager::SourceManager()
     : m_thread(Thread::detachNewThread("dispatch-manager"))
     , m_loop(m_thread->runLoop()) {
     if (!m_loop)
-        dispatchFatal("dispatch: the source manager thread has no run loop");
+        fatalError("dispatch: the source manager thread has no run loop");
     g_started = true;
 }
 

@@ -1,6 +1,6 @@
 #include "platform/dispatch/WorkerPool.h"
 
-#include "platform/dispatch/Fatal.h"
+#include "platform/foundation/Fatal.h"
 #include "platform/foundation/Immortal.h"
 
 #include <algorithm>
@@ -74,7 +74,7 @@ void WorkerPool::spawnLocked() {
     } catch (const std::system_error&) {
         // Out of threads: the jobs wait for a running worker. Only fatal when there is none at all.
         if (m_threads == 0)
-            dispatchFatal("dispatch: cannot start any worker thread");
+            fatalError("dispatch: cannot start any worker thread");
     }
 }
 

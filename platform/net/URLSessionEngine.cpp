@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Fatal.h"
 #include "platform/foundation/Immortal.h"
 #include "platform/net/HTTPCookieStorage.h"
 #include "platform/net/Resolver.h"
@@ -74,10 +75,7 @@ void URLSessionEngine::setUp() {
             m_loop->addSource(m_timerSource, RunLoop::defaultMode);
         },
         true);
-    if (!m_multi || m_timerFd < 0) {
-        std::fprintf(stderr, "URLSession: the network thread could not be set up\n");
-        std::abort();
-    }
+    fatalUnless(m_multi && m_timerFd >= 0, "URLSession: the network thread could not be set up");
     std::atexit([] { URLSessionEngine::shared().tearDown(); });
 }
 

@@ -1,3 +1,4 @@
+#include "platform/foundation/Fatal.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopInternals.h"
 
@@ -58,12 +59,10 @@ RunLoop::RunResult RunLoop::runInternal(const RunLoopMode& mode, std::optional<M
                                         std::optional<SteadyTime> realLimit, bool returnAfterSourceHandled) {
     auto self = current();
     if (self.get() != this) {
-        std::fprintf(stderr, "RunLoop: run on a thread that does not own the loop\n");
-        std::abort();
+        fatalError("RunLoop: run on a thread that does not own the loop");
     }
     if (mode == commonModes) {
-        std::fprintf(stderr, "RunLoop: the common modes are a set to register in, not a mode to run in\n");
-        std::abort();
+        fatalError("RunLoop: the common modes are a set to register in, not a mode to run in");
     }
     auto& in = *m_internals;
     {

@@ -1,5 +1,6 @@
 #include "platform/runloop/RunLoop.h"
 
+#include "platform/foundation/Fatal.h"
 #include "platform/runloop/RunLoopInternals.h"
 
 #include <algorithm>
@@ -13,11 +14,6 @@
 namespace platform {
 
 namespace {
-
-[[noreturn]] void fatal(const char* message) {
-    std::fprintf(stderr, "RunLoop: %s\n", message);
-    std::abort();
-}
 
 pid_t threadId() {
     thread_local const pid_t id = ::gettid();
@@ -82,25 +78,19 @@ MonoTime saturatingAdd(MonoTime time, Duration by) {
     return MonoTime(MonoTime::duration(sum));
 }
 
-UniqueFd::~UniqueFd() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 } // namespace detail
 
-// MARK: - Internals
-
+// ---- Internals ----
 RunLoop::Internals::Internals()
     : epollFd(::epoll_create1(EPOLL_CLOEXEC))
     , wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (epollFd.get() < 0 || wakeFd.get() < 0)
-        fatal("cannot create the epoll set or its waker (out of descriptors?)");
+        fatalError("RunLoop: cannot create the epoll set or its waker (out of descriptors?)");
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = wakeToken;
     if (::epoll_ctl(epollFd.get(), EPOLL_CTL_ADD, wakeFd.get(), &event) != 0)
-        fatal("cannot watch the waker");
+        fatalError("RunLoop: cannot watch the waker");
 }
 
 void RunLoop::Internals::wake() {
@@ -225,8 +215,7 @@ void RunLoop::Internals::fdSourceChanged(int fd) {
         applyInterest(fd, found->second);
 }
 
-// MARK: - Threads
-
+// ---- Threads ----
 std::shared_ptr<RunLoop> RunLoop::current() {
     if (t_slot.loop)
         return t_slot.loop;
@@ -247,7 +236,7 @@ std::shared_ptr<RunLoop> RunLoop::main() {
 void RunLoop::setMainThread() {
     std::lock_guard lock(mainLoopMutex());
     if (mainLoopStorage() && mainThreadId() != threadId())
-        fatal("setMainThread() called after the main run loop was bound to another thread");
+        fatalError("RunLoop: setMainThread() called after the main run loop was bound to another thread");
     g_mainThreadId.store(threadId(), std::memory_order_release);
 }
 
@@ -264,8 +253,7 @@ bool RunLoop::isCurrent() const {
     return mainLoopStorage().get() == this;
 }
 
-// MARK: - Life
-
+// ---- Life ----
 RunLoop::RunLoop(PrivateTag)
     : m_internals(std::make_unique<Internals>()) {}
 
@@ -307,8 +295,7 @@ void RunLoop::teardown() {
         entry.source->invalidate();
 }
 
-// MARK: - Modes, stop and wake
-
+// ---- Modes, stop and wake ----
 std::optional<RunLoopMode> RunLoop::currentMode() const {
     std::lock_guard lock(m_internals->mutex);
     if (m_internals->modeStack.empty())
@@ -336,8 +323,7 @@ void RunLoop::wakeUp() {
     m_internals->wake();
 }
 
-// MARK: - Performs
-
+// ---- Performs ----
 bool RunLoop::performBlock(std::function<void()> block, std::vector<RunLoopMode> modes, const void* target) {
     if (!block)
         return true;
@@ -395,8 +381,7 @@ void RunLoop::cancelPerformsWithTarget(const void* target) {
         timer->invalidate();
 }
 
-// MARK: - Registration
-
+// ---- Registration ----
 template <typename Item> bool RunLoop::claim(Item& item, const char* what) {
     auto self = shared_from_this();
     std::lock_guard itemLock(item.m_mutex);
@@ -404,8 +389,7 @@ template <typename Item> bool RunLoop::claim(Item& item, const char* what) {
         return false;
     auto owner = item.m_loop.lock();
     if (item.m_scheduled && owner && owner != self) {
-        std::string message = std::string(what) + " was added to a second run loop";
-        fatal(message.c_str());
+        fatalError(std::string("RunLoop: ") + what + " was added to a second run loop");
     }
     item.m_loop = self;
     item.m_scheduled = true;

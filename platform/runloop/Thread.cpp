@@ -1,5 +1,7 @@
 #include "platform/runloop/Thread.h"
 
+#include "platform/foundation/Fatal.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
@@ -195,8 +197,7 @@ void Thread::join() {
     if (!m_started || m_adopted)
         return;
     if (t_currentThread.get() == this) {
-        std::fprintf(stderr, "Thread: join() called by the thread \"%s\" on itself\n", m_name.c_str());
-        std::abort();
+        fatalError("Thread: join() called by the thread \"" + m_name + "\" on itself");
     }
     m_changed.wait(lock, [this] { return m_finished; });
 }

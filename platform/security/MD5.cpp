@@ -1,5 +1,7 @@
 #include "platform/security/MD5.h"
 
+#include "platform/foundation/Fatal.h"
+
 #include <cstdlib>
 #include <openssl/evp.h>
 
@@ -10,8 +12,8 @@ MD5Digest md5(std::span<const uint8_t> bytes) {
     unsigned int length = 0;
     // EVP_Digest fails only when the library cannot allocate or has no MD5 at all; neither leaves
     // anything sensible to answer, and a silently wrong digest would be worse than stopping.
-    if (!EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_md5(), nullptr) || length != 16)
-        std::abort();
+    bool digested = EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_md5(), nullptr);
+    fatalUnless(digested && length == 16, "MD5: the digest could not be computed");
     return digest;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/security/RandomBytes.h"
 
+#include "platform/foundation/Fatal.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -31,8 +33,8 @@ uint32_t randomUInt32() {
     uint32_t value = 0;
     // Callers use these for identifiers that must not repeat; a broken system generator is not
     // something to continue past with a predictable value.
-    if (copyRandomBytes(&value, sizeof value) != errSecSuccess)
-        std::abort();
+    fatalUnless(copyRandomBytes(&value, sizeof value) == errSecSuccess,
+                "RandomBytes: the system's generator failed");
     return value;
 }
 

@@ -1,0 +1,19 @@
+#pragma once
+// Stopping the process on a fault nothing can recover from: misuse the platform forbids (an unbalanced
+// resume, a loop run on a thread that does not own it), or a system facility that is missing (no
+// descriptors for a run loop, no random bytes). The message goes to standard error, then the process
+// aborts. Never for bad input, which is reported to the caller instead.
+
+#include <string_view>
+
+namespace platform {
+
+[[noreturn]] void fatalError(std::string_view message);
+
+// fatalError(message) unless `condition` holds.
+inline void fatalUnless(bool condition, std::string_view message) {
+    if (!condition)
+        fatalError(message);
+}
+
+} // namespace platform
