@@ -1,5 +1,7 @@
 #include "platform/foundation/StringsTable.h"
 
+#include "platform/foundation/Text.h"
+
 #include <cerrno>
 #include <fmt/format.h>
 #include <fstream>
@@ -12,87 +14,16 @@ namespace {
 // The platform's code for a property list or string table it cannot read.
 constexpr int64_t kReadCorruptError = 3840;
 
-void appendUTF8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-bool isValidUTF8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        auto b = static_cast<uint8_t>(text[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t extra;
-        char32_t c;
-        if (b >= 0xC2 && b <= 0xDF) {
-            extra = 1;
-            c = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            extra = 2;
-            c = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            extra = 3;
-            c = b & 0x07;
-        } else {
-            return false;
-        }
-        if (text.size() - i <= extra)
-            return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            auto next = static_cast<uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        if ((extra == 2 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
-            (extra == 3 && (c < 0x10000 || c > 0x10FFFF)))
-            return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-std::optional<std::string> fromUTF16(std::string_view bytes, bool bigEndian) {
+// UTF-16 bytes in either byte order; nullopt for an odd length or a surrogate that stands alone.
+std::optional<std::string> fromUTF16Bytes(std::string_view bytes, bool bigEndian) {
     if (bytes.size() % 2)
         return std::nullopt;
-    auto unitAt = [&](size_t i) -> char16_t {
-        auto a = static_cast<uint8_t>(bytes[i]), b = static_cast<uint8_t>(bytes[i + 1]);
-        return static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
-    };
-    std::string out;
-    out.reserve(bytes.size() / 2);
-    for (size_t i = 0; i < bytes.size(); i += 2) {
-        char32_t unit = unitAt(i);
-        if (unit >= 0xDC00 && unit <= 0xDFFF)
-            return std::nullopt;
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (i + 3 >= bytes.size())
-                return std::nullopt;
-            char32_t low = unitAt(i + 2);
-            if (low < 0xDC00 || low > 0xDFFF)
-                return std::nullopt;
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-            i += 2;
-        }
-        appendUTF8(out, unit);
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i) {
+        auto a = static_cast<uint8_t>(bytes[2 * i]), b = static_cast<uint8_t>(bytes[2 * i + 1]);
+        units[i] = static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
     }
-    return out;
+    return text::fromUTF16Exactly(units);
 }
 
 // The table's text as UTF-8, whatever encoding the file was saved in.
@@ -101,14 +32,14 @@ std::optional<std::string> decodedText(std::string_view bytes) {
     if (starts("\xEF\xBB\xBF"))
         bytes.remove_prefix(3);
     else if (starts("\xFF\xFE"))
-        return fromUTF16(bytes.substr(2), false);
+        return fromUTF16Bytes(bytes.substr(2), false);
     else if (starts("\xFE\xFF"))
-        return fromUTF16(bytes.substr(2), true);
+        return fromUTF16Bytes(bytes.substr(2), true);
     else if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0)
-        return fromUTF16(bytes, false);
+        return fromUTF16Bytes(bytes, false);
     else if (bytes.size() >= 2 && bytes[0] == 0 && bytes[1] != 0)
-        return fromUTF16(bytes, true);
-    if (!isValidUTF8(bytes))
+        return fromUTF16Bytes(bytes, true);
+    if (!text::isValidUTF8(bytes))
         return std::nullopt;
     return std::string(bytes);
 }
@@ -268,7 +199,7 @@ private:
             return;
         case 'U':
         case 'u':
-            appendUTF8(out, readUnicodeEscape());
+            text::appendUTF8(out, readUnicodeEscape());
             return;
         default:
             break;
@@ -278,7 +209,7 @@ private:
             for (int digits = 1; digits < 3 && !atEnd() && m_text[m_at] >= '0' && m_text[m_at] <= '7';
                  ++digits)
                 value = value * 8 + (m_text[m_at++] - '0');
-            appendUTF8(out, value);
+            text::appendUTF8(out, value);
             return;
         }
         if (c == '\n')

@@ -228,7 +228,10 @@ std::u16string toUTF16(std::string_view text) {
     return out;
 }
 
-std::string fromUTF16(std::u16string_view text) {
+namespace {
+
+// Decodes UTF-16; a lone surrogate becomes U+FFFD, or ends the decoding (nullopt) when `exactly`.
+std::optional<std::string> decodeUTF16(std::u16string_view text, bool exactly) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -237,10 +240,22 @@ std::string fromUTF16(std::u16string_view text) {
             text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
+        } else if (exactly && c >= 0xD800 && c <= 0xDFFF) {
+            return std::nullopt;
         }
         appendUTF8(out, c); // a lone surrogate is written as U+FFFD
     }
     return out;
+}
+
+} // namespace
+
+std::string fromUTF16(std::u16string_view text) {
+    return *decodeUTF16(text, false);
+}
+
+std::optional<std::string> fromUTF16Exactly(std::u16string_view text) {
+    return decodeUTF16(text, true);
 }
 
 size_t byteOffsetOfUTF16Index(std::string_view text, uint64_t index) {

@@ -37,6 +37,8 @@ bool isValidUTF8(std::string_view text);
 uint64_t utf16Length(std::string_view text);
 std::u16string toUTF16(std::string_view text);
 std::string fromUTF16(std::u16string_view text); // a lone surrogate becomes U+FFFD
+// fromUTF16 for text that must be well formed: nullopt where a surrogate stands alone.
+std::optional<std::string> fromUTF16Exactly(std::u16string_view text);
 
 // The byte offset where the UTF-16 index `index` falls. An index inside a surrogate pair means the
 // pair's start; an index past the end means the end. So prefix and suffix cut at one index always

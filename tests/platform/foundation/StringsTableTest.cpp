@@ -98,6 +98,8 @@ TEST(StringsTableHostileInput, RefusesTextThatIsNotUnicode) {
     EXPECT_EQ(refusal("\xFF\xFE\"\0a"), notUnicode);                          // odd UTF-16 length
     EXPECT_EQ(refusal(std::string("\xFF\xFE\x00\xD8\"\x00", 6)), notUnicode); // lone high surrogate
     EXPECT_EQ(refusal(std::string("\xFF\xFE\x00\xDC", 4)), notUnicode);       // lone low surrogate
+    // A high surrogate followed by a plain unit, in big-endian text without a mark.
+    EXPECT_EQ(refusal(std::string("\x00\"\xD8\x3D\x00\x61\x00\"", 8)), notUnicode);
 }
 
 TEST(StringsTableHostileInput, ArbitraryBytesNeverCrash) {

@@ -56,6 +56,12 @@ TEST(UTF16Conversion, RoundTripsAndMendsLoneSurrogates) {
     EXPECT_EQ(text::fromUTF16(u"\xDE00"), "\xEF\xBF\xBD");     // low surrogate alone
 }
 
+TEST(UTF16Conversion, ExactDecodingRefusesALoneSurrogateAnywhere) {
+    EXPECT_EQ(text::fromUTF16Exactly(u"a\xD83D\xDE00z"), "a\xF0\x9F\x98\x80z");
+    for (std::u16string lone : {u"\xD83D", u"x\xD83Dy", u"\xDE00x", u"\xD83D\xD83D\xDE00", u"\xDE00\xD83D"})
+        EXPECT_EQ(text::fromUTF16Exactly(lone), std::nullopt) << text::fromUTF16(lone);
+}
+
 TEST(UTF16Substring, NeverCutsASurrogatePair) {
     std::string s = "a" + grinning + "b";
     EXPECT_EQ(text::substringToIndex(s, 1), "a");
