@@ -148,8 +148,7 @@ platform::TlsIdentityPtr benchIdentity() {
     return identity;
 }
 
-// MARK: - Transfer
-
+// ---- Transfer ----
 // What the delegates of one transfer share; held by every callback, so a late one finds it alive.
 struct TransferState {
     AcceptedSockets accepted;
@@ -299,8 +298,7 @@ void BM_PlainEpollTransfer(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainEpollTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-// MARK: - Connection cycles
-
+// ---- Connection cycles ----
 struct CycleState {
     AcceptedSockets accepted;
     Latch ready;

@@ -48,7 +48,7 @@ class JsonHttpClient {
 public:
     JsonHttpClient() = delete;
 
-    // ---- Settings ------------------------------------------------------------------------------
+    // ---- Settings ----
     static NSStringEncoding defaultTextEncoding();
     static void setDefaultTextEncoding(NSStringEncoding encoding); // only UTF-8, ASCII and Latin-1 read
     static platform::NSURLRequestCachePolicy cachingPolicy();
@@ -63,7 +63,7 @@ public:
     static void setRequestHeader(std::string_view name, std::optional<std::string> value);
     static void resetSettings(); // back to the defaults, with no extra headers
 
-    // ---- Request building ----------------------------------------------------------------------
+    // ---- Request building ----
     // "application/json" for a body that looks like a JSON object or array, else
     // "application/x-www-form-urlencoded", when the content type setting is automatic; the setting
     // otherwise. Always with "; charset=utf-8".
@@ -86,7 +86,7 @@ public:
                                              const platform::HTTPHeaderFields& headers,
                                              RequestResultBlock handler);
 
-    // ---- JSON operations -----------------------------------------------------------------------
+    // ---- JSON operations ----
     static void JSONFromURLWithString(std::string_view urlString, std::string_view method,
                                       const platform::Value& params,
                                       const std::optional<platform::Data>& bodyData,

@@ -173,8 +173,7 @@ Value exportDictionary(const MappedModel& model, const std::vector<std::string>*
 
 } // namespace
 
-// ---- export ---------------------------------------------------------------------------------
-
+// ---- export ----
 Value MappedModel::toDictionary() const {
     return exportDictionary(*this, nullptr);
 }
@@ -245,8 +244,7 @@ Value MappedModel::arrayOfDictionariesFromModels(const Value& models,
     return Value(std::move(out));
 }
 
-// ---- description ----------------------------------------------------------------------------
-
+// ---- description ----
 std::string MappedModel::description() const {
     auto modelClass = MappedModelRuntime::classOfType(typeid(*this));
     std::string name = modelClass ? modelClass->name : className();
@@ -268,8 +266,7 @@ std::string MappedModel::description() const {
     return out;
 }
 
-// ---- coding and copying ---------------------------------------------------------------------
-
+// ---- coding and copying ----
 void MappedModel::encodeWithCoder(platform::KeyedArchiver& coder) const {
     auto json = toJSONString();
     coder.encodeObject(json ? Value(*json) : Value(), "json");

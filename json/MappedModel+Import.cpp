@@ -484,8 +484,7 @@ bool appendModels(std::string_view className, const ValueArray& input, ValueArra
 
 } // namespace
 
-// ---- initialisers ---------------------------------------------------------------------------
-
+// ---- initialisers ----
 bool MappedModel::loadFromDictionary(const Value& dictionary, ErrorPtr* error) {
     if (dictionary.isNil()) {
         platform::setError(error, MappedModelError::errorInputIsNil());
@@ -593,8 +592,7 @@ std::shared_ptr<MappedModel> MappedModel::initWithString(std::string_view classN
     return initWithData(className, platform::Data(*string), error);
 }
 
-// ---- arrays ---------------------------------------------------------------------------------
-
+// ---- arrays ----
 Value MappedModel::arrayOfModelsFromDictionaries(std::string_view className, const Value& array,
                                                  ErrorPtr* error) {
     if (array.isNil() || array.isNull())

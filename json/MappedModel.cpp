@@ -170,8 +170,7 @@ std::shared_ptr<MappedModelClassProperty> inspectProperty(const MappedModelClass
 
 } // namespace
 
-// ---- MappedModelClass -----------------------------------------------------------------------
-
+// ---- MappedModelClass ----
 const MappedModelTable& MappedModelClass::table() {
     if (auto* ready = m_ready.load(std::memory_order_acquire))
         return *ready;
@@ -237,8 +236,7 @@ const MappedModelMethod* MappedModelClass::method(std::string_view selector) con
     return it == methods.end() ? nullptr : &it->second;
 }
 
-// ---- MappedModelRuntime ---------------------------------------------------------------------
-
+// ---- MappedModelRuntime ----
 std::shared_ptr<MappedModelClass> MappedModelRuntime::classNamed(std::string_view name) {
     MappedModel::registerBaseClass();
     auto& r = registry();
@@ -344,8 +342,7 @@ bool MappedModelRuntime::isAllowedJSONValue(const Value& value) {
     }
 }
 
-// ---- MappedModel: registration and the class side -------------------------------------------
-
+// ---- MappedModel: registration and the class side ----
 MappedModel::MappedModel() = default;
 MappedModel::~MappedModel() = default;
 
@@ -501,8 +498,7 @@ bool MappedModel::respondsTo(std::string_view selector) const {
     return method && (method->setter || method->getter);
 }
 
-// ---- Identity -------------------------------------------------------------------------------
-
+// ---- Identity ----
 bool MappedModel::isEqual(const platform::Object& other) const {
     if (typeid(other) != typeid(*this))
         return false;

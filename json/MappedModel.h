@@ -80,7 +80,7 @@ public:
     template <typename C>
     static MappedModelMethod customGetter(std::string selector, platform::Value (C::*method)() const);
 
-    // ---- Import (initWithDictionary:error: and friends) -------------------------------------
+    // ---- Import (initWithDictionary:error: and friends) ----
     // A new model of the named class, or null with `error` set. MAPPED_MODEL gives each class
     // typed versions of these: UserModel::initWithDictionary(json, &error).
     static std::shared_ptr<MappedModel> initWithDictionary(std::string_view className,
@@ -115,7 +115,7 @@ public:
     bool mergeFromDictionary(const platform::Value& dictionary, bool useKeyMapping,
                              platform::ErrorPtr* error = nullptr);
 
-    // ---- Export ----------------------------------------------------------------------------
+    // ---- Export ----
     // Raise "Value transformer not found" for a property with no reverse conversion.
     platform::Value toDictionary() const;
     platform::Value toDictionaryWithKeys(const std::vector<std::string>& propertyNames) const;
@@ -136,7 +136,7 @@ public:
             detail::ModelPropertyValue<std::vector<std::shared_ptr<T>>>::toValue(models));
     }
 
-    // ---- Class hooks (statics a subclass hides with its own) -------------------------------
+    // ---- Class hooks (statics a subclass hides with its own) ----
     static std::shared_ptr<KeyMapper> keyMapper() { return nullptr; }
     static bool propertyIsOptional(std::string_view) { return false; }
     static bool propertyIsIgnored(std::string_view) { return false; }
@@ -147,7 +147,7 @@ public:
     static void setGlobalKeyMapper(std::shared_ptr<KeyMapper> mapper);
     static std::shared_ptr<KeyMapper> globalKeyMapper();
 
-    // ---- Inspection ------------------------------------------------------------------------
+    // ---- Inspection ----
     PropertyList properties() const;                        // __properties__ (order unspecified)
     std::vector<std::string> requiredPropertyNames() const; // sorted
     std::shared_ptr<KeyMapper> classKeyMapper() const;      // __keyMapper
@@ -161,7 +161,7 @@ public:
     platform::Value valueForKey(std::string_view name) const;
     bool setValueForKey(const platform::Value& value, std::string_view name);
 
-    // ---- Identity, archiving, copying ------------------------------------------------------
+    // ---- Identity, archiving, copying ----
     // Same class exactly, then the index values (when the class has an index property), else identity.
     bool isEqual(const platform::Object& other) const;
     bool isEqual(const platform::ObjectPtr& other) const { return other && isEqual(*other); }
@@ -264,8 +264,7 @@ private:
 #define MAPPED_SETTER(Class, method) ::MappedModel::customSetter(#method ":", &Class::method)
 #define MAPPED_GETTER(Class, method) ::MappedModel::customGetter(#method, &Class::method)
 
-// ---- templates ----------------------------------------------------------------------------
-
+// ---- templates ----
 template <typename T, typename Super>
 void MappedModel::registerModel(std::string name, std::vector<platform::PropertyInfo> properties,
                                 std::vector<MappedModelMethod> methods, std::vector<std::string> protocols) {

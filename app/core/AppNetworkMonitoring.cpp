@@ -37,7 +37,7 @@ std::shared_ptr<AppNetworkMonitoring> AppNetworkMonitoring::sharedInstance() {
     std::lock_guard lock(sharedMutex());
     auto& shared = sharedSlot();
     if (!shared) {
-        shared = std::make_shared<AppNetworkMonitoring>(Token());
+        shared = std::make_shared<AppNetworkMonitoring>(PrivateTag());
         shared->startThread();
     }
     return shared;
@@ -53,7 +53,7 @@ void AppNetworkMonitoring::resetSharedInstanceForTesting() {
         old->stopThread();
 }
 
-AppNetworkMonitoring::AppNetworkMonitoring(Token) {
+AppNetworkMonitoring::AppNetworkMonitoring(PrivateTag) {
     if (auto internet = Reachability::reachabilityForInternetConnection())
         m_networkStatus.store(internet->currentReachabilityStatus());
 }

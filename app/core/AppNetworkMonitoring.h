@@ -27,8 +27,8 @@ inline constexpr const char* kNotifyNetworkStatusChanged = "_notifyNetworkStatus
 inline constexpr const char* kNotifyNetworkIPAddrChanged = "_notifyNetworkIPAddrChanged_";
 
 class AppNetworkMonitoring : public platform::Object {
-    struct Token {
-        explicit Token() = default;
+    struct PrivateTag {
+        explicit PrivateTag() = default;
     };
 
 public:
@@ -39,7 +39,7 @@ public:
     // afresh (a new first change, a new first address).
     static void resetSharedInstanceForTesting();
 
-    explicit AppNetworkMonitoring(Token); // reads the status of any internet route
+    explicit AppNetworkMonitoring(PrivateTag); // reads the status of any internet route
     ~AppNetworkMonitoring() override;
 
     ReachabilityStatus networkStatus() const { return m_networkStatus.load(); }

@@ -26,7 +26,7 @@ std::shared_ptr<CommonData> CommonData::sharedInstance() {
     std::lock_guard lock(sharedMutex());
     auto& shared = sharedSlot();
     if (!shared)
-        shared = std::make_shared<CommonData>(Token());
+        shared = std::make_shared<CommonData>(PrivateTag());
     return shared;
 }
 
@@ -38,7 +38,7 @@ void CommonData::resetSharedInstanceForTesting() {
     }
 }
 
-CommonData::CommonData(Token)
+CommonData::CommonData(PrivateTag)
     : m_userDefaults(platform::UserDefaults::standardUserDefaults()) {
     // The records are archives of the service's models: their classes must be known before the
     // first one is read, whoever made the state first.

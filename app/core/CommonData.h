@@ -29,8 +29,8 @@
 class AppSetting;
 
 class CommonData : public platform::Object {
-    struct Token {
-        explicit Token() = default;
+    struct PrivateTag {
+        explicit PrivateTag() = default;
     };
 
 public:
@@ -41,7 +41,7 @@ public:
     // (it reads the same home's records and defaults).
     static void resetSharedInstanceForTesting();
 
-    explicit CommonData(Token);
+    explicit CommonData(PrivateTag);
     ~CommonData() override;
 
     const std::shared_ptr<platform::UserDefaults>& userDefaults() const { return m_userDefaults; }
@@ -62,7 +62,7 @@ public:
     double smooth() const;
     double pink() const;
 
-    // ---- User, room, stream key -------------------------------------------------------------
+    // ---- User, room, stream key ----
     std::shared_ptr<UserModel> loginUser() const { return m_loginUser; }
     void setLoginUser(std::shared_ptr<UserModel> user); // nil is logout; archives either way
     std::shared_ptr<RoomModel> roomInfo() const { return m_roomInfo; }
@@ -103,7 +103,7 @@ public:
     void secretKeyRequestSucceeded(std::shared_ptr<SecretKeyModel> key);
     void secretKeyRequestFailed();
 
-    // ---- Live parameters and presets ------------------------------------------------------------
+    // ---- Live parameters and presets ----
     platform::Value configDictionary() const; // read anew at each call; nil when unreadable
     bool isAlwaysLogin() const;
     bool shouldSkipCellphoneIdentifying() const;
@@ -119,7 +119,7 @@ public:
     void saveResolutionData();
     std::filesystem::path resolutionPersistentFilePath() const;
 
-    // ---- Application settings (made on first use) ----------------------------------------------
+    // ---- Application settings (made on first use) ----
     static std::shared_ptr<AppSetting> appSetting();
     void setAppSetting(std::shared_ptr<AppSetting> setting);
 

@@ -80,7 +80,7 @@ std::vector<std::string> filesIn(const std::filesystem::path& dir, const std::st
 } // namespace
 
 std::shared_ptr<Bundle> Bundle::mainBundle() {
-    static const auto bundle = std::make_shared<Bundle>(Private{}, std::nullopt);
+    static const auto bundle = std::make_shared<Bundle>(PrivateTag{}, std::nullopt);
     return bundle;
 }
 
@@ -89,7 +89,7 @@ std::shared_ptr<Bundle> Bundle::bundleWithPath(const std::filesystem::path& path
         return nullptr;
     std::error_code error;
     auto absolute = std::filesystem::absolute(path, error);
-    return std::make_shared<Bundle>(Private{}, error ? path : absolute);
+    return std::make_shared<Bundle>(PrivateTag{}, error ? path : absolute);
 }
 
 std::filesystem::path Bundle::root() const {

@@ -61,10 +61,12 @@ public:
     static std::vector<std::string> preferredLanguages();
 
 private:
-    struct Private {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
-    Bundle(Private, std::optional<std::filesystem::path> path)
+    Bundle(PrivateTag, std::optional<std::filesystem::path> path)
         : m_path(std::move(path)) {}
 
 private:

@@ -115,10 +115,10 @@ void UserDefaults::resetStandardForTesting() {
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::create(std::filesystem::path file) {
-    return std::make_shared<UserDefaults>(Key{}, std::move(file));
+    return std::make_shared<UserDefaults>(PrivateTag{}, std::move(file));
 }
 
-UserDefaults::UserDefaults(Key, std::filesystem::path file)
+UserDefaults::UserDefaults(PrivateTag, std::filesystem::path file)
     : m_file(std::move(file)) {
     load();
 }

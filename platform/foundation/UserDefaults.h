@@ -39,12 +39,12 @@ public:
 
 private:
     // Only create() can name this, so every instance is made inside a shared_ptr.
-    struct Key {
-        explicit Key() = default;
+    struct PrivateTag {
+        explicit PrivateTag() = default;
     };
 
 public:
-    UserDefaults(Key, std::filesystem::path file);
+    UserDefaults(PrivateTag, std::filesystem::path file);
     ~UserDefaults() override;
 
     Value objectForKey(std::string_view key) const;

@@ -5,7 +5,7 @@
 
 namespace platform {
 
-Bitmap::Bitmap(Private, int width, int height, size_t bytesPerRow, std::vector<uint8_t> pixels,
+Bitmap::Bitmap(PrivateTag, int width, int height, size_t bytesPerRow, std::vector<uint8_t> pixels,
                CGImageAlphaInfo alphaInfo, CGColorSpaceModel model)
     : m_width(width)
     , m_height(height)
@@ -25,7 +25,7 @@ std::shared_ptr<Bitmap> Bitmap::create(int width, int height, CGImageAlphaInfo a
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    return std::make_shared<Bitmap>(Private{}, width, height, bytesPerRow, std::move(pixels), alphaInfo,
+    return std::make_shared<Bitmap>(PrivateTag{}, width, height, bytesPerRow, std::move(pixels), alphaInfo,
                                     model);
 }
 
@@ -37,7 +37,7 @@ std::shared_ptr<Bitmap> Bitmap::createWithPixels(int width, int height, size_t b
     if (bytesPerRow < size_t(width) * 4 || bytesPerRow % 4 != 0 ||
         pixels.size() < bytesPerRow * size_t(height))
         return nullptr;
-    return std::make_shared<Bitmap>(Private{}, width, height, bytesPerRow, std::move(pixels), alphaInfo,
+    return std::make_shared<Bitmap>(PrivateTag{}, width, height, bytesPerRow, std::move(pixels), alphaInfo,
                                     model);
 }
 
@@ -73,14 +73,15 @@ std::shared_ptr<Bitmap> Bitmap::copy() const {
 }
 
 std::shared_ptr<Bitmap> Bitmap::copy(CGImageAlphaInfo alphaInfo, CGColorSpaceModel model) const {
-    return std::make_shared<Bitmap>(Private{}, m_width, m_height, m_bytesPerRow, m_pixels, alphaInfo, model);
+    return std::make_shared<Bitmap>(PrivateTag{}, m_width, m_height, m_bytesPerRow, m_pixels, alphaInfo,
+                                    model);
 }
 
 std::shared_ptr<Bitmap> Bitmap::topRows(int rows) const {
     rows = std::clamp(rows, 1, m_height);
     std::vector<uint8_t> pixels(m_pixels.begin(), m_pixels.begin() + m_bytesPerRow * size_t(rows));
-    return std::make_shared<Bitmap>(Private{}, m_width, rows, m_bytesPerRow, std::move(pixels), m_alphaInfo,
-                                    m_colorSpaceModel);
+    return std::make_shared<Bitmap>(PrivateTag{}, m_width, rows, m_bytesPerRow, std::move(pixels),
+                                    m_alphaInfo, m_colorSpaceModel);
 }
 
 } // namespace platform

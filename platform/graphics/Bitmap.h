@@ -107,10 +107,12 @@ public:
     static uint32_t premultiply(uint8_t r, uint8_t g, uint8_t b, uint8_t a);
 
 private:
-    struct Private {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
-    Bitmap(Private, int width, int height, size_t bytesPerRow, std::vector<uint8_t> pixels,
+    Bitmap(PrivateTag, int width, int height, size_t bytesPerRow, std::vector<uint8_t> pixels,
            CGImageAlphaInfo alphaInfo, CGColorSpaceModel model);
 
 private:

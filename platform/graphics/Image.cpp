@@ -84,7 +84,7 @@ UIImagePtr loadNamed(std::string_view name) {
 
 } // namespace
 
-UIImage::UIImage(Private, CGImageRef bitmap, double scale, UIImageOrientation orientation)
+UIImage::UIImage(PrivateTag, CGImageRef bitmap, double scale, UIImageOrientation orientation)
     : m_bitmap(std::move(bitmap))
     , m_scale(scale > 0 ? scale : 1)
     , m_orientation(orientation) {}
@@ -139,7 +139,7 @@ UIImagePtr UIImage::imageWithCGImage(CGImageRef image, double scale, UIImageOrie
         return nullptr;
     if (orientation < UIImageOrientationUp || orientation > UIImageOrientationRightMirrored)
         orientation = UIImageOrientationUp;
-    return std::make_shared<UIImage>(Private{}, std::move(image), scale, orientation);
+    return std::make_shared<UIImage>(PrivateTag{}, std::move(image), scale, orientation);
 }
 
 UIImagePtr UIImage::animatedImageWithImages(std::vector<UIImagePtr> images, double duration) {
@@ -147,7 +147,7 @@ UIImagePtr UIImage::animatedImageWithImages(std::vector<UIImagePtr> images, doub
     if (images.empty())
         return nullptr;
     const UIImage& first = *images.front();
-    auto image = std::make_shared<UIImage>(Private{}, first.m_bitmap, first.m_scale, first.m_orientation);
+    auto image = std::make_shared<UIImage>(PrivateTag{}, first.m_bitmap, first.m_scale, first.m_orientation);
     image->m_images = std::move(images);
     image->m_duration = duration;
     return image;
@@ -176,7 +176,7 @@ CGSize UIImage::size() const {
 }
 
 UIImagePtr UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
-    auto image = std::make_shared<UIImage>(Private{}, m_bitmap, m_scale, m_orientation);
+    auto image = std::make_shared<UIImage>(PrivateTag{}, m_bitmap, m_scale, m_orientation);
     image->m_images = m_images;
     image->m_duration = m_duration;
     image->m_renderingMode = mode;

@@ -94,10 +94,12 @@ public:
     std::string description() const override;
 
 private:
-    struct Private {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
-    UIImage(Private, CGImageRef bitmap, double scale, UIImageOrientation orientation);
+    UIImage(PrivateTag, CGImageRef bitmap, double scale, UIImageOrientation orientation);
 
 private:
     CGImageRef m_bitmap;

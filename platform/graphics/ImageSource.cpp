@@ -6,7 +6,7 @@
 
 namespace platform {
 
-ImageSource::ImageSource(Private, ImageFormat format, std::unique_ptr<detail::ImageDecoder> decoder)
+ImageSource::ImageSource(PrivateTag, ImageFormat format, std::unique_ptr<detail::ImageDecoder> decoder)
     : m_format(format)
     , m_decoder(std::move(decoder)) {}
 
@@ -52,7 +52,7 @@ std::shared_ptr<ImageSource> ImageSource::create(Data data, ImageDecodeOptions o
     }
     if (!decoder)
         return nullptr;
-    return std::make_shared<ImageSource>(Private{}, format, std::move(decoder));
+    return std::make_shared<ImageSource>(PrivateTag{}, format, std::move(decoder));
 }
 
 std::string ImageSource::type() const {

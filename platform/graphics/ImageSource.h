@@ -67,10 +67,12 @@ public:
     ~ImageSource();
 
 private:
-    struct Private {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
-    ImageSource(Private, ImageFormat format, std::unique_ptr<detail::ImageDecoder> decoder);
+    ImageSource(PrivateTag, ImageFormat format, std::unique_ptr<detail::ImageDecoder> decoder);
 
 private:
     ImageFormat m_format{ImageFormat::Unknown};

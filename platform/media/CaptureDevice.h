@@ -26,7 +26,9 @@ class CaptureDevice;
 using CaptureDevicePtr = std::shared_ptr<CaptureDevice>;
 
 class CaptureDevice final : public Object {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     static constexpr double defaultMaxZoomFactor = 4.0;

@@ -44,7 +44,9 @@ public:
     void setCookieAcceptPolicy(NSHTTPCookieAcceptPolicy policy);
 
 private:
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     explicit HTTPCookieStorage(PrivateTag) {}

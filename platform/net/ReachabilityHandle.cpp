@@ -130,7 +130,7 @@ std::shared_ptr<ReachabilityHandle> ReachabilityHandle::createWithName(std::stri
     if (name.empty())
         return nullptr;
     auto handle =
-        std::make_shared<ReachabilityHandle>(Token{}, ReachabilityTarget::forName(std::string(name)));
+        std::make_shared<ReachabilityHandle>(PrivateTag{}, ReachabilityTarget::forName(std::string(name)));
     handle->m_watch->handle = handle;
     return handle;
 }
@@ -140,12 +140,12 @@ std::shared_ptr<ReachabilityHandle> ReachabilityHandle::createWithAddress(const 
     auto target = ReachabilityTarget::forAddress(address, length);
     if (!target)
         return nullptr;
-    auto handle = std::make_shared<ReachabilityHandle>(Token{}, std::move(*target));
+    auto handle = std::make_shared<ReachabilityHandle>(PrivateTag{}, std::move(*target));
     handle->m_watch->handle = handle;
     return handle;
 }
 
-ReachabilityHandle::ReachabilityHandle(Token, ReachabilityTarget target)
+ReachabilityHandle::ReachabilityHandle(PrivateTag, ReachabilityTarget target)
     : m_target(std::move(target))
     , m_watch(std::make_shared<Watch>()) {
     m_watch->target = m_target;

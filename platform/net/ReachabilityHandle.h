@@ -27,8 +27,8 @@ namespace platform {
 class DispatchQueue;
 
 class ReachabilityHandle final : public Object {
-    struct Token {
-        explicit Token() = default;
+    struct PrivateTag {
+        explicit PrivateTag() = default;
     };
 
 public:
@@ -39,7 +39,7 @@ public:
     // Null for a family other than IPv4 and IPv6, or a short length.
     static std::shared_ptr<ReachabilityHandle> createWithAddress(const sockaddr* address, socklen_t length);
 
-    ReachabilityHandle(Token, ReachabilityTarget target);
+    ReachabilityHandle(PrivateTag, ReachabilityTarget target);
     ~ReachabilityHandle() override;
 
     const ReachabilityTarget& target() const;

@@ -50,8 +50,7 @@ bool SocketStreamCore::waitForDescriptor(Lock& lock, short events) {
     return true;
 }
 
-// MARK: - Reading
-
+// ---- Reading ----
 int64_t SocketStreamCore::read(uint8_t* buffer, int64_t maxLength) {
     if (!buffer || maxLength < 0)
         return -1;
@@ -188,8 +187,7 @@ void SocketStreamCore::examineReadableLocked() {
     }
 }
 
-// MARK: - Writing
-
+// ---- Writing ----
 int64_t SocketStreamCore::write(const uint8_t* buffer, int64_t length) {
     if (!buffer || length < 0)
         return -1;

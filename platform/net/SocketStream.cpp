@@ -28,8 +28,7 @@ ErrorPtr errorFromStreamError(const StreamError& error) {
     }
 }
 
-// MARK: - What both streams share
-
+// ---- What both streams share ----
 SocketStream::SocketStream(std::shared_ptr<SocketStreamCore> core, Side side)
     : m_core(std::move(core))
     , m_side(side) {}
@@ -73,9 +72,8 @@ bool SocketStream::setClientCallback(StreamEventType events, std::function<void(
     return m_core->setClient(int(m_side), events, std::move(callback));
 }
 
-// MARK: - The two streams
-
-ReadStream::ReadStream(Token, std::shared_ptr<SocketStreamCore> core)
+// ---- The two streams ----
+ReadStream::ReadStream(PrivateTag, std::shared_ptr<SocketStreamCore> core)
     : SocketStream(std::move(core), Side::Read) {}
 
 int64_t ReadStream::read(uint8_t* buffer, int64_t maxLength) {
@@ -99,7 +97,7 @@ bool ReadStream::setClient(StreamEventType events, ClientCallback callback) {
     });
 }
 
-WriteStream::WriteStream(Token, std::shared_ptr<SocketStreamCore> core)
+WriteStream::WriteStream(PrivateTag, std::shared_ptr<SocketStreamCore> core)
     : SocketStream(std::move(core), Side::Write) {}
 
 int64_t WriteStream::write(const uint8_t* buffer, int64_t length) {
@@ -121,14 +119,13 @@ bool WriteStream::setClient(StreamEventType events, ClientCallback callback) {
     });
 }
 
-// MARK: - Making a pair
-
+// ---- Making a pair ----
 SocketStreamPair SocketStreamPair::wrap(std::shared_ptr<SocketStreamCore> core) {
     SocketStreamPair pair;
     if (!core)
         return pair;
-    pair.readStream = std::make_shared<ReadStream>(ReadStream::Token{}, core);
-    pair.writeStream = std::make_shared<WriteStream>(WriteStream::Token{}, core);
+    pair.readStream = std::make_shared<ReadStream>(ReadStream::PrivateTag{}, core);
+    pair.writeStream = std::make_shared<WriteStream>(WriteStream::PrivateTag{}, core);
     return pair;
 }
 

@@ -123,14 +123,14 @@ protected:
 };
 
 class ReadStream final : public SocketStream {
-    struct Token {
-        explicit Token() = default;
+    struct PrivateTag {
+        explicit PrivateTag() = default;
     };
 
 public:
     using ClientCallback = std::function<void(ReadStream& stream, StreamEventType event)>;
 
-    ReadStream(Token, std::shared_ptr<detail::SocketStreamCore> core);
+    ReadStream(PrivateTag, std::shared_ptr<detail::SocketStreamCore> core);
 
     // Bytes read (at most maxLength), 0 at the end of the stream, -1 on error (or when not open).
     int64_t read(uint8_t* buffer, int64_t maxLength);
@@ -145,14 +145,14 @@ private:
 };
 
 class WriteStream final : public SocketStream {
-    struct Token {
-        explicit Token() = default;
+    struct PrivateTag {
+        explicit PrivateTag() = default;
     };
 
 public:
     using ClientCallback = std::function<void(WriteStream& stream, StreamEventType event)>;
 
-    WriteStream(Token, std::shared_ptr<detail::SocketStreamCore> core);
+    WriteStream(PrivateTag, std::shared_ptr<detail::SocketStreamCore> core);
 
     // Bytes taken (at least 1 unless it fails), -1 on error (or when not open).
     int64_t write(const uint8_t* buffer, int64_t length);

@@ -49,8 +49,7 @@ SocketStreamCore::~SocketStreamCore() {
         ::close(m_fd);
 }
 
-// MARK: - Opening, closing, status
-
+// ---- Opening, closing, status ----
 bool SocketStreamCore::open(int side) {
     Lock lock(m_mutex);
     auto& state = m_sides[side];
@@ -197,8 +196,7 @@ void SocketStreamCore::endReadLocked() {
     m_changed.notify_all();
 }
 
-// MARK: - Properties
-
+// ---- Properties ----
 Value SocketStreamCore::copyProperty(std::string_view key) const {
     std::lock_guard lock(m_mutex);
     if (key == kCFStreamPropertyShouldCloseNativeSocket)
@@ -235,8 +233,7 @@ bool SocketStreamCore::setProperty(std::string_view key, const Value& value) {
     return false;
 }
 
-// MARK: - Clients and scheduling
-
+// ---- Clients and scheduling ----
 bool SocketStreamCore::setClient(int side, StreamEventType events, Client client) {
     std::shared_ptr<Client> previous;
     Lock lock(m_mutex);
@@ -301,8 +298,7 @@ void SocketStreamCore::unschedule(int side, const std::shared_ptr<RunLoop>& runL
     state.loop.reset();
 }
 
-// MARK: - Events
-
+// ---- Events ----
 void SocketStreamCore::signalLocked(int side, StreamEventType events) {
     auto& state = m_sides[side];
     if (state.closed)

@@ -48,7 +48,9 @@ public:
     int64_t write(const uint8_t* buffer, int64_t length);
     bool canAcceptBytes();
 
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
     SocketStreamCore(PrivateTag, int fd, std::string host, uint16_t port);
 
 private:

@@ -83,7 +83,9 @@ public:
     std::optional<Entry> entryForRequest(const URLRequest& request) const;
 
 private:
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     URLCache(PrivateTag, uint64_t memoryCapacity, uint64_t diskCapacity);

@@ -82,7 +82,9 @@ public:
                                                       ErrorPtr* error);
 
 private:
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     URLSession(PrivateTag, URLSessionConfiguration configuration,

@@ -63,7 +63,9 @@ public:
     void cancel();
 
 protected:
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     URLSessionTask(PrivateTag, uint64_t identifier, URLSessionPtr session, URLRequest request,

@@ -101,7 +101,9 @@ public:
 
 private:
     struct Internals; // shared with the timer and source classes
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     explicit RunLoop(PrivateTag);

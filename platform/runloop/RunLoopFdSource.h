@@ -38,7 +38,9 @@ public:
     bool isValid() const;
 
 private:
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     RunLoopFdSource(PrivateTag, int fd, Callout callout, uint32_t enabled);

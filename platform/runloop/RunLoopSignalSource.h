@@ -25,7 +25,9 @@ public:
     bool isValid() const;
 
 private:
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     RunLoopSignalSource(PrivateTag, std::function<void()> callout);

@@ -55,7 +55,9 @@ public:
     void join();
 
 private:
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     Thread(PrivateTag, std::string name, std::function<void()> body);

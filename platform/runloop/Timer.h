@@ -43,7 +43,9 @@ public:
     bool repeats() const { return m_repeats; }
 
 private:
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     Timer(PrivateTag, MonoTime fireDate, Duration interval, bool repeats, Block block);

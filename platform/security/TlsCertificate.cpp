@@ -38,7 +38,7 @@ std::shared_ptr<TlsCertificate> TlsCertificate::createWithData(const Data& der) 
         X509_free(certificate);
         return nullptr;
     }
-    return std::make_shared<TlsCertificate>(Token{}, certificate);
+    return std::make_shared<TlsCertificate>(PrivateTag{}, certificate);
 }
 
 std::shared_ptr<TlsCertificate> TlsCertificate::createWithPEM(std::string_view pem) {
@@ -48,7 +48,7 @@ std::shared_ptr<TlsCertificate> TlsCertificate::createWithPEM(std::string_view p
     X509* certificate = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
     if (!certificate)
         return nullptr;
-    return std::make_shared<TlsCertificate>(Token{}, certificate);
+    return std::make_shared<TlsCertificate>(PrivateTag{}, certificate);
 }
 
 std::vector<std::shared_ptr<TlsCertificate>> TlsCertificate::createAllWithPEM(std::string_view pem) {
@@ -57,7 +57,7 @@ std::vector<std::shared_ptr<TlsCertificate>> TlsCertificate::createAllWithPEM(st
     if (!bio)
         return certificates;
     while (X509* certificate = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr))
-        certificates.push_back(std::make_shared<TlsCertificate>(Token{}, certificate));
+        certificates.push_back(std::make_shared<TlsCertificate>(PrivateTag{}, certificate));
     ERR_clear_error(); // the end of the text reads as a "no start line" error
     return certificates;
 }
@@ -65,7 +65,7 @@ std::vector<std::shared_ptr<TlsCertificate>> TlsCertificate::createAllWithPEM(st
 std::shared_ptr<TlsCertificate> TlsCertificate::createWithX509(x509_st* certificate) {
     if (!certificate || !X509_up_ref(certificate))
         return nullptr;
-    return std::make_shared<TlsCertificate>(Token{}, certificate);
+    return std::make_shared<TlsCertificate>(PrivateTag{}, certificate);
 }
 
 TlsCertificate::~TlsCertificate() {
@@ -152,7 +152,7 @@ std::shared_ptr<TlsIdentity> TlsIdentity::createWithKey(TlsCertificatePtr certif
     }
     if (!EVP_PKEY_up_ref(privateKey))
         return nullptr;
-    return std::make_shared<TlsIdentity>(Token{}, std::move(certificate), privateKey);
+    return std::make_shared<TlsIdentity>(PrivateTag{}, std::move(certificate), privateKey);
 }
 
 std::optional<TlsIdentity::PKCS12Contents> TlsIdentity::importPKCS12(const Data& archive,

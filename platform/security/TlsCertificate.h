@@ -46,12 +46,12 @@ public:
     x509_st* x509() const { return m_x509; }
 
 private:
-    struct Token {
-        explicit Token() = default;
+    struct PrivateTag {
+        explicit PrivateTag() = default;
     };
 
 public:
-    TlsCertificate(Token, x509_st* certificate)
+    TlsCertificate(PrivateTag, x509_st* certificate)
         : m_x509(certificate) {} // through the factories only
 
 private:
@@ -82,12 +82,12 @@ public:
     evp_pkey_st* privateKey() const { return m_key; }
 
 private:
-    struct Token {
-        explicit Token() = default;
+    struct PrivateTag {
+        explicit PrivateTag() = default;
     };
 
 public:
-    TlsIdentity(Token, TlsCertificatePtr certificate, evp_pkey_st* key) // through the factories only
+    TlsIdentity(PrivateTag, TlsCertificatePtr certificate, evp_pkey_st* key) // through the factories only
         : m_certificate(std::move(certificate))
         , m_key(key) {}
 

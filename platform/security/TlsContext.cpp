@@ -323,11 +323,11 @@ int TlsContext::Engine::sessionArrived(SSL* ssl, SSL_SESSION* session) {
 // --- the context ---
 
 std::shared_ptr<TlsContext> TlsContext::create(TlsRole role) {
-    auto context = std::make_shared<TlsContext>(Token{}, role);
+    auto context = std::make_shared<TlsContext>(PrivateTag{}, role);
     return context->m_engine ? context : nullptr;
 }
 
-TlsContext::TlsContext(Token, TlsRole role)
+TlsContext::TlsContext(PrivateTag, TlsRole role)
     : m_role(role) {
     SSL_CTX* shared = Engine::sharedContext(role);
     BIO_METHOD* method = Engine::transportMethod();

@@ -82,14 +82,14 @@ using TlsReadFunction = std::function<OSStatus(void* data, size_t* length)>;
 using TlsWriteFunction = std::function<OSStatus(const void* data, size_t* length)>;
 
 class TlsContext final : public Object {
-    struct Token {
-        explicit Token() = default;
+    struct PrivateTag {
+        explicit PrivateTag() = default;
     };
 
 public:
     // Null only when the crypto library cannot make a connection object.
     static std::shared_ptr<TlsContext> create(TlsRole role);
-    TlsContext(Token, TlsRole role);
+    TlsContext(PrivateTag, TlsRole role);
     ~TlsContext() override;
 
     TlsRole role() const { return m_role; }

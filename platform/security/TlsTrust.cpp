@@ -117,10 +117,10 @@ std::shared_ptr<TlsTrust> TlsTrust::create(std::vector<TlsCertificatePtr> chain,
     for (const auto& certificate : chain)
         if (!certificate)
             return nullptr;
-    return std::make_shared<TlsTrust>(Token{}, std::move(chain), std::move(hostName));
+    return std::make_shared<TlsTrust>(PrivateTag{}, std::move(chain), std::move(hostName));
 }
 
-TlsTrust::TlsTrust(Token, std::vector<TlsCertificatePtr> chain, std::optional<std::string> hostName)
+TlsTrust::TlsTrust(PrivateTag, std::vector<TlsCertificatePtr> chain, std::optional<std::string> hostName)
     : m_chain(std::move(chain))
     , m_hostName(std::move(hostName)) {}
 

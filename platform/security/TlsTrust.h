@@ -41,15 +41,15 @@ struct TlsTrustOptions {
 };
 
 class TlsTrust final : public Object {
-    struct Token {
-        explicit Token() = default;
+    struct PrivateTag {
+        explicit PrivateTag() = default;
     };
 
 public:
     // Null for an empty chain.
     static std::shared_ptr<TlsTrust> create(std::vector<TlsCertificatePtr> chain,
                                             std::optional<std::string> hostName = std::nullopt);
-    TlsTrust(Token, std::vector<TlsCertificatePtr> chain, std::optional<std::string> hostName);
+    TlsTrust(PrivateTag, std::vector<TlsCertificatePtr> chain, std::optional<std::string> hostName);
 
     const std::vector<TlsCertificatePtr>& certificates() const { return m_chain; }
     size_t certificateCount() const { return m_chain.size(); }

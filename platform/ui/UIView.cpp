@@ -56,8 +56,7 @@ UIView::~UIView() {
     m_layer->m_owningView = nullptr;
 }
 
-// Geometry ------------------------------------------------------------------------------------------------
-
+// ---- Geometry ----
 CGRect UIView::frame() const {
     return m_layer->frame();
 }
@@ -146,8 +145,7 @@ void UIView::applyAutoresizing(CGSize oldSuperSize, CGSize newSuperSize) {
     setFrame(f);
 }
 
-// The tree --------------------------------------------------------------------------------------------------
-
+// ---- The tree ----
 std::shared_ptr<UIWindow> UIView::window() const {
     const UIView* view = this;
     while (auto super = view->superview())
@@ -307,8 +305,7 @@ void UIView::didMoveToWindow() {}
 void UIView::didAddSubview(const UIViewPtr&) {}
 void UIView::willRemoveSubview(const UIViewPtr&) {}
 
-// Look ---------------------------------------------------------------------------------------------------
-
+// ---- Look ----
 void UIView::setBackgroundColor(UIColorPtr color) {
     m_backgroundColor = std::move(color);
     m_layer->setBackgroundColor(m_backgroundColor ? m_backgroundColor->CGColor() : nullptr);
@@ -368,8 +365,7 @@ void UIView::setTintColor(UIColorPtr color) {
     tintColorDidChange();
 }
 
-// Interaction ---------------------------------------------------------------------------------------------
-
+// ---- Interaction ----
 UIViewPtr UIView::hitTest(CGPoint point, const UIEventPtr& event) {
     if (isHidden() || !m_userInteractionEnabled || alpha() < 0.01)
         return nullptr;
@@ -431,8 +427,7 @@ CGRect UIView::convertRectFromView(CGRect rect, const UIViewPtr& view) const {
     return m_layer->convertRectFromLayer(rect, view ? view->m_layer : nullptr);
 }
 
-// Layout and drawing
-// -------------------------------------------------------------------------------------------
+// ---- Layout and drawing ----
 
 namespace {
 bool displayPassScheduled = false;

@@ -22,8 +22,7 @@ constexpr uint64_t kFlushChunk = 4096;
 
 } // namespace
 
-// MARK: - Requests
-
+// ---- Requests ----
 void QueueSocket::readDataWithTimeout(double timeout, int64_t tag) {
     readDataWithTimeout(timeout, nullptr, 0, 0, tag);
 }
@@ -87,8 +86,7 @@ float QueueSocket::progressOfReadReturningTag(int64_t* tagPtr, uint64_t* donePtr
     return progressOf(kReadHalf, tagPtr, donePtr, totalPtr);
 }
 
-// MARK: - Engine
-
+// ---- Engine ----
 void QueueSocket::maybeDequeueRead() {
     if (!maybeDequeue(kReadHalf) || !(m_flags & FlagSecure))
         return;

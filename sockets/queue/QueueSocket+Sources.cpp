@@ -92,8 +92,7 @@ int QueueSocket::activeSocketFD() const {
     return m_socket4FD != -1 ? m_socket4FD : m_socket6FD != -1 ? m_socket6FD : m_socketUN;
 }
 
-// MARK: - Queries from any thread
-
+// ---- Queries from any thread ----
 bool QueueSocket::isDisconnected() const {
     bool result = false;
     runOnSocketQueue([&] { result = !(m_flags & FlagStarted); });
@@ -213,8 +212,7 @@ bool QueueSocket::isSecure() const {
     return result;
 }
 
-// MARK: - Queries on the socket queue
-
+// ---- Queries on the socket queue ----
 std::optional<std::string> QueueSocket::connectedHost4() const {
     return m_socket4FD != -1 ? connectedHostFromSocket4(m_socket4FD) : std::nullopt;
 }

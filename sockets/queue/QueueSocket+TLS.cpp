@@ -158,8 +158,7 @@ void QueueSocket::maybeStartTLS() {
         ssl_startTLS();
 }
 
-// MARK: - The TLS engine over the descriptor
-
+// ---- The TLS engine over the descriptor ----
 void QueueSocket::ssl_startTLS() {
     auto marker = std::dynamic_pointer_cast<SpecialPacket>(m_currentRead);
     if (!marker) {
@@ -370,8 +369,7 @@ OSStatus QueueSocket::sslWriteWithBuffer(const void* buffer, size_t* bufferLengt
     return platform::errSSLWouldBlock;
 }
 
-// MARK: - TLS inside the stream pair
-
+// ---- TLS inside the stream pair ----
 void QueueSocket::cf_startTLS() {
     if (m_preBuffer->availableBytes() > 0) {
         closeWithError(otherError("Invalid TLS transition. Handshake has already been read from socket."));

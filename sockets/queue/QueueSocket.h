@@ -76,7 +76,9 @@ inline constexpr const char* QueueSocketSSLSessionOptionSendOneByteRecord =
 inline constexpr const char* QueueSocketSSLCipherSuites = "QueueSocketSSLCipherSuites";
 
 class QueueSocket final : public platform::Object {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     using DispatchQueuePtr = std::shared_ptr<platform::DispatchQueue>;

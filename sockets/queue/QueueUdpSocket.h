@@ -84,7 +84,9 @@ public:
 };
 
 class QueueUdpSocket final : public platform::Object {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     using DispatchQueuePtr = std::shared_ptr<platform::DispatchQueue>;

@@ -110,8 +110,7 @@ std::string ServiceStub::hostAndPort() const {
     return fmt::format("127.0.0.1:{}", m_server.port());
 }
 
-// ---- The world ------------------------------------------------------------------------------
-
+// ---- The world ----
 void ServiceStub::addAccount(std::string name, std::string password, Value user) {
     std::lock_guard lock(m_mutex);
     if (m_firstAccount.empty())
@@ -161,8 +160,7 @@ void ServiceStub::setChatServer(std::string ipv4, uint16_t port) {
     m_chatPort = port;
 }
 
-// ---- Scripting ------------------------------------------------------------------------------
-
+// ---- Scripting ----
 void ServiceStub::script(std::string endpoint, HttpResponse response) {
     std::lock_guard lock(m_mutex);
     m_scripts[std::move(endpoint)].standing = std::move(response);
@@ -215,8 +213,7 @@ std::string ServiceStub::routeBytes(std::string_view ipv4, uint16_t port) {
     return bytes;
 }
 
-// ---- Record ---------------------------------------------------------------------------------
-
+// ---- Record ----
 std::vector<HttpRequest> ServiceStub::requestsTo(std::string_view endpoint) const {
     std::vector<HttpRequest> matching;
     for (auto& request : m_server.requests()) {
@@ -244,8 +241,7 @@ std::string ServiceStub::endpointOf(const HttpRequest& request) {
     return {};
 }
 
-// ---- Playing the service --------------------------------------------------------------------
-
+// ---- Playing the service ----
 void ServiceStub::answer(const std::string& endpoint, const HttpRequest& request, HttpResponse& response,
                          void (ServiceStub::*play)(const HttpRequest&, HttpResponse&)) {
     std::shared_ptr<HttpGate> gate;

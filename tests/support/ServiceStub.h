@@ -55,7 +55,7 @@ public:
     HttpServer& server() { return m_server; }
     void stop() { m_server.stop(); }
 
-    // ---- The world -------------------------------------------------------------------------
+    // ---- The world ----
     // `user` is the object "user.myInfo" answers ("id" is the user id, a number).
     void addAccount(std::string name, std::string password, platform::Value user);
     void setCaptchaCode(std::string code);
@@ -70,7 +70,7 @@ public:
     void setSecretKey(std::string uid, platform::Value secretKey);
     void setChatServer(std::string ipv4, uint16_t port);
 
-    // ---- Scripting -------------------------------------------------------------------------
+    // ---- Scripting ----
     void script(std::string endpoint, HttpResponse response);     // every later request
     void scriptOnce(std::string endpoint, HttpResponse response); // the next request only
     void clearScripts(const std::string& endpoint);
@@ -84,7 +84,7 @@ public:
     // The chat-server route: five big-endian words (four octets, then the port), each XORed with 213.
     static std::string routeBytes(std::string_view ipv4, uint16_t port);
 
-    // ---- Record ----------------------------------------------------------------------------
+    // ---- Record ----
     std::vector<HttpRequest> requests() const { return m_server.requests(); }
     // The requests that reached one endpoint, in order (API requests by their "m").
     std::vector<HttpRequest> requestsTo(std::string_view endpoint) const;

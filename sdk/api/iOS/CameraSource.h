@@ -14,7 +14,9 @@
 namespace livecore::iOS {
 
 class CameraSource {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     struct BeautyLevels {

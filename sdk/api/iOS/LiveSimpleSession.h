@@ -41,7 +41,9 @@ inline constexpr const char* kRtmpStartedNotification = "rtmpStarted";
 inline constexpr const char* kRtmpErrorNotification = "rtmpError";
 
 class LiveSimpleSession final : public platform::Object {
-    struct PrivateTag {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     // initWithVideoSize:frameRate:bitrate:useInterfaceOrientation:cameraState: — the preview view and

@@ -88,8 +88,7 @@ protected:
     ServiceStub stub;
 };
 
-// ---- Login and logout: the standard rule ------------------------------------------------------
-
+// ---- Login and logout: the standard rule ----
 TEST_F(RequestServiceTest, LoginAfterTheCaptchaSucceedsWithTheSessionCookie) {
     platform::UIImagePtr image;
     Outcome captcha;
@@ -261,8 +260,7 @@ TEST_F(RequestServiceTest, EmptyFailureBlocksAreSkipped) {
     EXPECT_EQ(last.failures, 1);
 }
 
-// ---- User information --------------------------------------------------------------------------
-
+// ---- User information ----
 TEST_F(RequestServiceTest, UserInfoImportsTheUserFromData) {
     stub.setRequiresLogin(false);
     std::shared_ptr<UserModel> user;
@@ -296,8 +294,7 @@ TEST_F(RequestServiceTest, UserInfoRefusalNeverShowsTheServiceText) {
     EXPECT_TRUE(outcome.failedWith("数据请求失败，请稍后重试"));
 }
 
-// ---- Rooms ---------------------------------------------------------------------------------------
-
+// ---- Rooms ----
 TEST_F(RequestServiceTest, PublicRoomInfoReadsTheWholeReplyWithoutLookingAtCode) {
     std::shared_ptr<RoomModel> room;
     Outcome outcome;
@@ -371,8 +368,7 @@ TEST_F(RequestServiceTest, WithoutARoomIdNothingIsSentAndTheRequestFails) {
     EXPECT_TRUE(stub.requests().empty());
 }
 
-// ---- Categories ----------------------------------------------------------------------------------
-
+// ---- Categories ----
 TEST_F(RequestServiceTest, CategoryListSendsAnEmptyArrayAndKeepsTheOrder) {
     stub.setCategories(Value::array({Value::dictionary({{"id", "9"}, {"name", "舞蹈"}}), Value(5),
                                      Value::dictionary({{"id", "4"}, {"name", "聊天"}})}));
@@ -404,8 +400,7 @@ TEST_F(RequestServiceTest, CategoryListNeedsCodeAndAList) {
     EXPECT_TRUE(withoutSuccess.failedWith(RequestService::kCategoryListFailed));
 }
 
-// ---- Room updates --------------------------------------------------------------------------------
-
+// ---- Room updates ----
 TEST_F(RequestServiceTest, RoomUpdateSendsTitleAndCategory) {
     stub.setRequiresLogin(false);
     Outcome outcome;
@@ -447,8 +442,7 @@ TEST_F(RequestServiceTest, TitleOnlyUpdateSendsTheTitleAndShowsNoServiceText) {
     EXPECT_TRUE(refused.failedWith("修改失败，请求异常"));
 }
 
-// ---- Stream key ----------------------------------------------------------------------------------
-
+// ---- Stream key ----
 TEST_F(RequestServiceTest, SecretKeyImportsKeyAndServer) {
     stub.setRequiresLogin(false);
     stub.setSecretKey("42", Value::dictionary({{"secretKey", "k-9"}, {"server", "rtmp://127.0.0.1/live"}}));
@@ -487,8 +481,7 @@ TEST_F(RequestServiceTest, SecretKeyRefusalFollowsTheStandardRule) {
     EXPECT_TRUE(bare.failedWith(RequestService::kSecretKeyFailed));
 }
 
-// ---- Chat route and captcha ----------------------------------------------------------------------
-
+// ---- Chat route and captcha ----
 TEST_F(RequestServiceTest, ChatRouteOfExactlyTwentyBytesIsPassedOnUnchanged) {
     Data route;
     Outcome outcome;

@@ -129,8 +129,7 @@ public:
 
 } // namespace
 
-// MARK: - Handles and targets
-
+// ---- Handles and targets ----
 TEST(ReachabilityHandle, RefusesTargetsItCannotWatch) {
     EXPECT_FALSE(ReachabilityHandle::createWithName(""));
     sockaddr_un local{};
@@ -158,8 +157,7 @@ TEST(ReachabilityHandle, TheZeroAndLinkLocalAddressesAreRecognised) {
     EXPECT_FALSE(ReachabilityHandle::createWithName("0.0.0.0")->target().isZeroAddress());
 }
 
-// MARK: - Scripted flags
-
+// ---- Scripted flags ----
 TEST(ReachabilityHandle, FlagsFollowTheScriptedNetwork) {
     FakeReachability fake(Network::WiFi);
     auto handle = ReachabilityHandle::createWithName("example.test");
@@ -188,8 +186,7 @@ TEST(ReachabilityHandle, UnreadableFlagsReadAsFalseAndZero) {
     EXPECT_EQ(flags, kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired);
 }
 
-// MARK: - Change callbacks
-
+// ---- Change callbacks ----
 TEST(ReachabilityHandle, TheFirstCallbackComesOnTheQueueOnceTheFlagsAreKnown) {
     FakeReachability fake(Network::WiFi);
     auto queue = DispatchQueue::create("test.reachability");
@@ -300,8 +297,7 @@ TEST(ReachabilityHandle, ManyChangesFromManyThreadsEndWithTheLastFlags) {
     handle->setDispatchQueue(nullptr);
 }
 
-// MARK: - The machine's routing decisions
-
+// ---- The machine's routing decisions ----
 TEST(ReachabilitySystemProvider, TheLoopbackAddressIsLocalReachableAndDirect) {
     ReachabilitySystemProvider provider;
     auto loopback = ipv4("127.0.0.1");

@@ -106,8 +106,7 @@ public:
 
 } // namespace
 
-// MARK: - Over a connected socket
-
+// ---- Over a connected socket ----
 TEST(SocketStream, OpeningCompletesOnTheLoopAndNeverInsideOpen) {
     SocketPair sockets;
     Attached attached(SocketStreamPair::createWithSocket(sockets.fds[0]));
@@ -275,8 +274,7 @@ TEST(SocketStream, ClientsGetOnlyTheEventsTheyAskedFor) {
     pair.writeStream->close();
 }
 
-// MARK: - Run loops and modes
-
+// ---- Run loops and modes ----
 TEST(SocketStream, EventsComeOnlyInTheModesTheStreamIsScheduledIn) {
     const RunLoopMode mode = "test.stream.mode";
     SocketPair sockets;
@@ -407,8 +405,7 @@ TEST(SocketStream, EventsOnAStreamThreadWhileAnotherThreadReadsAndWrites) {
     thread->join();
 }
 
-// MARK: - Properties
-
+// ---- Properties ----
 TEST(SocketStream, TheNativeHandleIsTheDescriptor) {
     SocketPair sockets;
     auto pair = SocketStreamPair::createWithSocket(sockets.fds[0]);
@@ -456,8 +453,7 @@ TEST(SocketStream, TheCallersSocketStaysOpenUnlessThePairIsToCloseIt) {
     }
 }
 
-// MARK: - To a host
-
+// ---- To a host ----
 TEST(SocketStream, APairToAHostConnectsOnceOpened) {
     Listener listener;
     Attached attached(SocketStreamPair::createWithSocketToHost("127.0.0.1", listener.port));

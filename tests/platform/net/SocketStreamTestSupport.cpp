@@ -85,8 +85,7 @@ uint16_t refusedPort() {
     return port;
 }
 
-// MARK: - Events
-
+// ---- Events ----
 ReadStream::ClientCallback EventLog::readClient(std::function<void(ReadStream&, StreamEventType)> also) {
     return [this, also](ReadStream& stream, StreamEventType event) {
         record('r', event);
@@ -123,8 +122,7 @@ std::vector<EventLog::Entry> EventLog::entries() const {
     return m_entries;
 }
 
-// MARK: - TLS
-
+// ---- TLS ----
 namespace {
 
 void addExtension(X509* certificate, int nid, const char* value) {

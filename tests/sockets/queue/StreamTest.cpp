@@ -134,8 +134,7 @@ TEST(StreamPairTest, TheStreamsAreHandedOutOnlyOnTheSocketQueue) {
     EXPECT_EQ(readStream->status(), platform::kCFStreamStatusClosed);
 }
 
-// MARK: - TLS inside the stream pair
-
+// ---- TLS inside the stream pair ----
 namespace {
 
 Value streamTlsSettings() {

@@ -266,8 +266,7 @@ TEST(TlsTest, ManualTrustWithoutTheTrustCallbackClosesTheSocket) {
     pair.disconnect();
 }
 
-// MARK: - Settings the engine refuses (no handshake starts: one end is enough)
-
+// ---- Settings the engine refuses (no handshake starts: one end is enough) ----
 namespace {
 
 platform::ErrorPtr closeErrorForSettings(Value settings) {
