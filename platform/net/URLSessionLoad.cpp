@@ -356,6 +356,14 @@ void URLSessionLoad::begin() {
         return;
     }
 
+    if (!answerFromCache())
+        startRequest();
+}
+
+// Serves or refuses the request from the cache as its policy says; false when the network must answer
+// (perhaps to revalidate what the cache holds).
+bool URLSessionLoad::answerFromCache() {
+    const auto& configuration = m_session->configuration();
     NSURLRequestCachePolicy policy = m_request.cachePolicy();
     if (policy == NSURLRequestUseProtocolCachePolicy)
         policy = configuration.requestCachePolicy();
@@ -368,7 +376,7 @@ void URLSessionLoad::begin() {
     case NSURLRequestReturnCacheDataElseLoad:
         if (stored) {
             serveFromCache(*entry);
-            return;
+            return true;
         }
         break;
     case NSURLRequestReturnCacheDataDontLoad:
@@ -376,11 +384,11 @@ void URLSessionLoad::begin() {
             serveFromCache(*entry);
         else
             fail(NSURLErrorResourceUnavailable);
-        return;
+        return true;
     case NSURLRequestUseProtocolCachePolicy:
         if (stored && isFresh(*stored, entry->storedAt, Date::now())) {
             serveFromCache(*entry);
-            return;
+            return true;
         }
         if (stored && hasValidators(*stored))
             m_revalidating = entry;
@@ -392,7 +400,7 @@ void URLSessionLoad::begin() {
     default:
         break;
     }
-    startRequest();
+    return false;
 }
 
 void URLSessionLoad::cancel() {

@@ -49,6 +49,7 @@ private:
     enum class Waiting { Nothing, Response, Redirect, HTTPChallenge, TrustChallenge, Cache };
     struct Hop;
 
+    bool answerFromCache();
     void startRequest();
     void startHop(const std::vector<ResolvedAddress>& addresses);
     void pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAddress>& addresses);

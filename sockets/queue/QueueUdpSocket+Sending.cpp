@@ -128,88 +128,89 @@ void QueueUdpSocket::doPreSend() {
     auto packet = currentSendPacket();
     if (!packet)
         return;
-    ErrorPtr error;
-    if (m_flags & UdpFlagConnected) {
-        if (packet->sentToHost) {
-            error = badConfigError("Cannot specify destination of packet for connected socket");
-        } else {
-            // A connected socket sends only to its peer, whatever address the datagram named.
-            packet->address = m_cachedConnected.address;
-            packet->addressFamily = m_cachedConnectedFamily;
-        }
-    } else if (packet->resolveInProgress) {
+    if (!(m_flags & UdpFlagConnected) && packet->resolveInProgress) {
         // The resolution's completion comes back here.
         suspendSendSource(true);
         suspendSendSource(false);
         return;
-    } else if (packet->resolveError) {
-        error = packet->resolveError;
-    } else if (!packet->address) {
-        if (packet->resolvedAddresses.empty()) {
-            error = badConfigError("You must specify destination of packet for a non-connected socket");
-        } else {
-            std::optional<Data> address;
-            int family = getAddress(&address, &error, packet->resolvedAddresses);
-            if (family != 0) {
-                packet->address = address;
-                packet->addressFamily = family;
-            }
+    }
+    if (ErrorPtr error = chooseDestination(*packet)) {
+        failCurrentSend(error);
+        return;
+    }
+    if (!m_sendFilterBlock || !m_sendFilterQueue)
+        doSend();
+    else if (m_sendFilterAsync)
+        filterSendAsynchronously(packet);
+    else
+        finishFilteredSend(filterSend(*packet));
+}
+
+ErrorPtr QueueUdpSocket::chooseDestination(QueueUdpSendPacket& packet) {
+    ErrorPtr error;
+    if (m_flags & UdpFlagConnected) {
+        if (packet.sentToHost)
+            return badConfigError("Cannot specify destination of packet for connected socket");
+        // A connected socket sends only to its peer, whatever address the datagram named.
+        packet.address = m_cachedConnected.address;
+        packet.addressFamily = m_cachedConnectedFamily;
+    } else if (packet.resolveError) {
+        return packet.resolveError;
+    } else if (!packet.address) {
+        if (packet.resolvedAddresses.empty())
+            return badConfigError("You must specify destination of packet for a non-connected socket");
+        std::optional<Data> address;
+        int family = getAddress(&address, &error, packet.resolvedAddresses);
+        if (family != 0) {
+            packet.address = address;
+            packet.addressFamily = family;
         }
     }
     // An explicit address of a family without a socket would fail in the system call, which closes the
     // whole socket; it is the caller's datagram that is wrong, so only that datagram fails.
-    if (!error && packet->address) {
-        int socketFD = packet->addressFamily == AF_INET    ? m_socket4FD
-                       : packet->addressFamily == AF_INET6 ? m_socket6FD
-                                                           : -1;
+    if (!error && packet.address) {
+        int socketFD = packet.addressFamily == AF_INET    ? m_socket4FD
+                       : packet.addressFamily == AF_INET6 ? m_socket6FD
+                                                          : -1;
         if (socketFD == -1)
             error = badParamError("The destination address has no socket of its IP version "
                                   "(not an IP address, disabled, or deactivated due to bind/connect).");
     }
-    if (error) {
-        failCurrentSend(error);
-        return;
-    }
+    return error;
+}
 
-    if (!m_sendFilterBlock || !m_sendFilterQueue) {
-        doSend();
-        return;
-    }
-    auto filter = m_sendFilterBlock;
-    Data data = packet->buffer;
-    Data address = *packet->address;
-    int64_t tag = packet->tag;
-    if (m_sendFilterAsync) {
-        packet->filterInProgress = true;
-        m_sendFilterQueue->async([socket = self(), packet, filter, data, address, tag] {
-            bool allowed = filter(data, address, tag);
-            socket->m_socketQueue->async([socket, packet, allowed] {
-                packet->filterInProgress = false;
-                // A close or a time-out in between has the last word.
-                if (socket->m_currentSend != packet)
-                    return;
-                if (allowed) {
-                    socket->doSend();
-                    return;
-                }
-                socket->notifyDidSendDataWithTag(packet->tag);
-                socket->endCurrentSend();
-                socket->maybeDequeueSend();
-            });
-        });
-        return;
-    }
+bool QueueUdpSocket::filterSend(const QueueUdpSendPacket& packet) {
     bool allowed = false;
+    auto filter = m_sendFilterBlock;
     // A synchronous hop onto the queue we are running on would wait for ever.
     if (isSocketQueueOrMarked(m_sendFilterQueue))
-        allowed = filter(data, address, tag);
+        allowed = filter(packet.buffer, *packet.address, packet.tag);
     else
-        m_sendFilterQueue->sync([&] { allowed = filter(data, address, tag); });
+        m_sendFilterQueue->sync([&] { allowed = filter(packet.buffer, *packet.address, packet.tag); });
+    return allowed;
+}
+
+void QueueUdpSocket::filterSendAsynchronously(const std::shared_ptr<QueueUdpSendPacket>& packet) {
+    packet->filterInProgress = true;
+    m_sendFilterQueue->async([socket = self(), packet, filter = m_sendFilterBlock, data = packet->buffer,
+                              address = *packet->address, tag = packet->tag] {
+        bool allowed = filter(data, address, tag);
+        socket->m_socketQueue->async([socket, packet, allowed] {
+            packet->filterInProgress = false;
+            // A close or a time-out in between has the last word.
+            if (socket->m_currentSend == packet)
+                socket->finishFilteredSend(allowed);
+        });
+    });
+}
+
+void QueueUdpSocket::finishFilteredSend(bool allowed) {
     if (allowed) {
         doSend();
         return;
     }
-    notifyDidSendDataWithTag(tag);
+    // A datagram the filter drops counts as sent.
+    notifyDidSendDataWithTag(currentSendPacket()->tag);
     endCurrentSend();
     maybeDequeueSend();
 }

@@ -338,6 +338,12 @@ private:
     void maybeDequeueSend();
     void dequeueSendOnce();
     void doPreSend();
+    // Fills in where the current datagram goes; the error that fails it, or null.
+    platform::ErrorPtr chooseDestination(QueueUdpSendPacket& packet);
+    bool filterSend(const QueueUdpSendPacket& packet);
+    void filterSendAsynchronously(const std::shared_ptr<QueueUdpSendPacket>& packet);
+    // Sends the current datagram the filter let through, or reports a dropped one as sent.
+    void finishFilteredSend(bool allowed);
     void failCurrentSend(const platform::ErrorPtr& error);
     void doSend();
     void setupSendTimerWithTimeout(double timeout);
