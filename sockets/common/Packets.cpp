@@ -8,6 +8,8 @@ namespace sockets {
 
 namespace {
 
+constexpr uint64_t kFirstOwnedStep = 64 * 1024;
+
 uint64_t saturatingSub(uint64_t a, uint64_t b) {
     return a > b ? a - b : 0;
 }
@@ -38,8 +40,16 @@ ReadPacket::ReadPacket(std::shared_ptr<platform::MutableData> callerBuffer, uint
 
 void ReadPacket::ensureCapacityForAdditionalDataOfLength(uint64_t length) {
     uint64_t needed = startOffset + bytesDone + length;
-    if (buffer->length() < needed)
-        buffer->setLength(static_cast<size_t>(needed));
+    uint64_t have = buffer->length();
+    if (have >= needed)
+        return;
+    if (bufferOwner && readLength > 0) {
+        // A read to length grows ahead of its bytes, doubling, so a long read reallocates a few times
+        // rather than at every step; never past its length, and never more than twice what arrived
+        // beyond the first step, so a peer's claim costs only what it actually sends.
+        needed = std::min(std::max({needed, have * 2, kFirstOwnedStep}), std::max(needed, readLength));
+    }
+    buffer->setLength(static_cast<size_t>(needed));
 }
 
 uint64_t ReadPacket::optimalReadLengthWithDefault(uint64_t defaultLength, bool* shouldPreBuffer) const {
