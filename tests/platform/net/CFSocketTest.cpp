@@ -102,17 +102,6 @@ TEST(CFSocketTest, AnAsynchronousConnectEndsInOneConnectCallOut) {
     }
 }
 
-TEST(CFSocketTest, ASynchronousConnectAnswersWithoutACallOut) {
-    streamtest::Listener listener;
-    Callouts callouts;
-    auto socket =
-        schedule(CFSocket::create(AF_INET, SOCK_STREAM, 0, kCFSocketConnectCallBack, record, &callouts));
-    EXPECT_EQ(socket->connectToAddress(loopbackAddress(AF_INET, listener.port), 10), kCFSocketSuccess);
-    EXPECT_EQ(socket->copyPeerAddress(), loopbackAddress(AF_INET, listener.port));
-    pumpMainLoopOnce();
-    EXPECT_TRUE(callouts.types.empty());
-}
-
 TEST(CFSocketTest, ReadAndWriteCallBacksWithoutReenableComeOnceUntilEnabledAgain) {
     streamtest::SocketPair pair;
     Callouts callouts;
