@@ -1,4 +1,4 @@
-#include "tests/sockets/queue/TlsTestPki.h"
+#include "tests/support/TlsTestPki.h"
 
 #include "platform/security/TlsSettingsKeys.h"
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace queuesockettest {
+namespace liveapp::test {
 
 namespace {
 
@@ -82,7 +82,7 @@ Made make(const std::string& commonName, bool authority, const Made* issuer) {
 
 const TestPki& testPki() {
     static const TestPki pki = [] {
-        Made root = make("Queue Socket Test Root", true, nullptr);
+        Made root = make("Socket Test Root", true, nullptr);
         Made server = make("localhost", false, &root);
         Made selfSigned = make("localhost", false, nullptr);
         return TestPki{root.credential, server.credential, selfSigned.credential};
@@ -97,4 +97,4 @@ platform::Value serverTlsSettings(const TestCredential& credential) {
     });
 }
 
-} // namespace queuesockettest
+} // namespace liveapp::test

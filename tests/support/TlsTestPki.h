@@ -6,7 +6,7 @@
 #include "platform/foundation/Value.h"
 #include "platform/security/TlsCertificate.h"
 
-namespace queuesockettest {
+namespace liveapp::test {
 
 struct TestCredential {
     platform::TlsCertificatePtr certificate;
@@ -25,4 +25,4 @@ const TestPki& testPki();
 // The settings a server socket hands to startTLS to present `credential`.
 platform::Value serverTlsSettings(const TestCredential& credential);
 
-} // namespace queuesockettest
+} // namespace liveapp::test
