@@ -190,6 +190,7 @@ void UIApplication::reset() {
     m_statusBarOrientation = UIInterfaceOrientationPortrait;
     m_idleTimerDisabled = false;
     m_networkActivityIndicatorVisible = false;
+    m_layoutDirection = UIUserInterfaceLayoutDirectionLeftToRight;
 }
 
 int UIApplicationMain(std::shared_ptr<UIApplicationDelegate> delegate) {

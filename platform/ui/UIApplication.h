@@ -40,6 +40,11 @@ enum UIStatusBarAnimation : int64_t {
     UIStatusBarAnimationSlide = 2,
 };
 
+enum UIUserInterfaceLayoutDirection : int64_t {
+    UIUserInterfaceLayoutDirectionLeftToRight = 0,
+    UIUserInterfaceLayoutDirectionRightToLeft = 1,
+};
+
 enum UIInterfaceOrientation : int64_t {
     UIInterfaceOrientationUnknown = 0,
     UIInterfaceOrientationPortrait = 1,
@@ -131,6 +136,11 @@ public:
     UIInterfaceOrientation statusBarOrientation() const { return m_statusBarOrientation; }
     bool isIdleTimerDisabled() const { return m_idleTimerDisabled; }
     void setIdleTimerDisabled(bool disabled) { m_idleTimerDisabled = disabled; }
+    // Left to right unless set: the interface has no language of its own that would turn it.
+    UIUserInterfaceLayoutDirection userInterfaceLayoutDirection() const { return m_layoutDirection; }
+    void setUserInterfaceLayoutDirection(int64_t direction) {
+        m_layoutDirection = static_cast<UIUserInterfaceLayoutDirection>(direction);
+    }
     bool isNetworkActivityIndicatorVisible() const { return m_networkActivityIndicatorVisible; }
     void setNetworkActivityIndicatorVisible(bool visible) { m_networkActivityIndicatorVisible = visible; }
 
@@ -174,6 +184,7 @@ private:
     UIInterfaceOrientation m_statusBarOrientation{UIInterfaceOrientationPortrait};
     bool m_idleTimerDisabled{false};
     bool m_networkActivityIndicatorVisible{false};
+    UIUserInterfaceLayoutDirection m_layoutDirection{UIUserInterfaceLayoutDirectionLeftToRight};
 };
 
 // Runs the application: sets the delegate, launches, and runs the main run loop until terminate is

@@ -62,6 +62,9 @@ public:
         : m_controller(std::move(controller))
         , m_top(top) {}
     double length() const;
+    bool isTopGuide() const { return m_top; }
+    // The controller's view, whose strip the guide measures; null before the view is loaded.
+    std::shared_ptr<UIView> owningView() const;
 
 private:
     std::weak_ptr<UIViewController> m_controller;

@@ -179,6 +179,24 @@ TEST_F(LayoutConstraintTest, ChainedSiblingsAndNestedConstraintViews) {
     EXPECT_TRUE(CGRectEqualToRect(inner->frame(), CGRectMake(6, 5, 181, 288)));
 }
 
+TEST_F(LayoutConstraintTest, MarginsASubclassAnswersAreTheOnesSolved) {
+    class Marginless : public UIView {
+    public:
+        using UIView::UIView;
+        UIEdgeInsets layoutMargins() const override { return UIEdgeInsets{}; }
+    };
+    auto container = std::make_shared<Marginless>(CGRectMake(0, 0, 100, 50));
+    root->addSubview(container);
+    container->setLayoutMargins(UIEdgeInsetsMake(5, 5, 5, 5));
+    auto v = addAutoLayoutView(container);
+    pin(v, NSLayoutAttributeLeading, container, NSLayoutAttributeLeadingMargin);
+    pin(v, NSLayoutAttributeTrailing, container, NSLayoutAttributeTrailingMargin);
+    pin(v, NSLayoutAttributeTop, container, NSLayoutAttributeTopMargin);
+    size(v, NSLayoutAttributeHeight, 10);
+    root->layoutIfNeeded();
+    EXPECT_EQ(v->frame(), CGRectMake(0, 0, 100, 10));
+}
+
 TEST_F(LayoutConstraintTest, DefaultMarginsAreEightPoints) {
     EXPECT_EQ(root->layoutMargins(), UIEdgeInsetsMake(8, 8, 8, 8));
     auto v = addAutoLayoutView(root);
