@@ -1,27 +1,14 @@
 #include "app/ui/NSString+Extension.h"
+#include "app/ui/Truncation.h"
 #include "platform/foundation/Text.h"
 #include "platform/graphics/TextMeasure.h"
 
-#include <cmath>
 #include <cstdint>
 #include <fmt/format.h>
-#include <limits>
 
 using namespace platform;
 
 namespace {
-
-// The platform's conversion of a double to a 32-bit integer on the phones: out-of-range values saturate
-// and NaN gives 0, where a plain cast would be undefined.
-int32_t truncatedSeconds(double seconds) {
-    if (std::isnan(seconds))
-        return 0;
-    if (seconds >= double(std::numeric_limits<int32_t>::max()))
-        return std::numeric_limits<int32_t>::max();
-    if (seconds <= double(std::numeric_limits<int32_t>::min()))
-        return std::numeric_limits<int32_t>::min();
-    return int32_t(seconds);
-}
 
 bool isEmojiUnit(char16_t unit) {
     if ((unit >= 0x2100 && unit <= 0x27FF) || (unit >= 0x2B05 && unit <= 0x2B07) ||
@@ -67,7 +54,7 @@ CGSize sizeWithFont(std::string_view text, const UIFontPtr& font, CGSize maxSize
 }
 
 std::string stringWithTimeInterval(double seconds) {
-    int32_t s = truncatedSeconds(seconds);
+    int32_t s = detail::truncatedToInt32(seconds);
     std::string result;
     if (s >= 3600 || s <= -3600) {
         const int32_t hours = s / 3600;
