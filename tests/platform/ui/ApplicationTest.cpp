@@ -2,7 +2,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/ui/UIApplication.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 #include <string>

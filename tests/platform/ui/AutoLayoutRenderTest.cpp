@@ -1,7 +1,7 @@
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UIView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

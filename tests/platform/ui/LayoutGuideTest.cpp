@@ -2,7 +2,7 @@
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UITabBarController.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UIView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,0 +1,67 @@
+#include "app/ui/BaseViewController.h"
+
+#include "app/ui/UINavigationItem+CustomBackButtonItem.h"
+#include "app/ui/UIViewController+Base.h"
+#include "app/ui/UIViewController+Tools.h"
+#include "platform/foundation/NotificationCenter.h"
+
+using namespace platform;
+
+namespace {
+UIColorPtr opaqueWhite() {
+    return UIColor::colorWithRed(1, 1, 1, 1);
+}
+} // namespace
+
+BaseViewController::BaseViewController() {
+    loadCustomBackButtonItem();
+    setFirstTimeAppearing(*this, true);
+}
+
+BaseViewController::~BaseViewController() {
+    NotificationCenter::defaultCenter().removeObserver(static_cast<const Object*>(this));
+}
+
+void BaseViewController::viewDidLoad() {
+    UIViewController::viewDidLoad();
+    setAutomaticallyAdjustsScrollViewInsets(true);
+    setEdgesForExtendedLayout(UIRectEdgeAll);
+    setExtendedLayoutIncludesOpaqueBars(true);
+    view()->setBackgroundColor(opaqueWhite());
+    setNavigationBarColor(*this, ::customNavigationBarColor(*this));
+    setNavigationBarTitleColor(*this, ::customNavigationBarTitleColor(*this));
+    setNavigationBarButtonItemColor(*this, ::customNavigationBarButtonItemColor(*this));
+}
+
+void BaseViewController::viewWillAppear(bool animated) {
+    UIViewController::viewWillAppear(animated);
+    ::adjustNavigationBar(*this);
+}
+
+void BaseViewController::viewDidAppear(bool animated) {
+    UIViewController::viewDidAppear(animated);
+    setViewActive(*this, true);
+}
+
+void BaseViewController::viewDidDisappear(bool animated) {
+    UIViewController::viewDidDisappear(animated);
+    setViewActive(*this, false);
+    setFirstTimeAppearing(*this, false);
+}
+
+UIColorPtr BaseViewController::customNavigationBarColor() {
+    return opaqueWhite();
+}
+
+UIColorPtr BaseViewController::customNavigationBarTitleColor() {
+    return opaqueWhite();
+}
+
+UIColorPtr BaseViewController::customNavigationBarButtonItemColor() {
+    return opaqueWhite();
+}
+
+UIStatusBarStyle BaseViewController::preferredStatusBarStyle() const {
+    return isLightContentColor(*this, navigationBarColor(*this)) ? UIStatusBarStyleDefault
+                                                                 : UIStatusBarStyleLightContent;
+}
