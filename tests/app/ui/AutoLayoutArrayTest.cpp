@@ -1,6 +1,7 @@
 #include "app/ui/NSArray+AutoLayout.h"
 #include "platform/ui/UIApplication.h"
 #include "tests/app/ui/ConstraintShape.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,18 +11,17 @@ using liveapp::test::shapeOf;
 
 namespace {
 
-class AutoLayoutArrayTest : public testing::Test {
+class AutoLayoutArrayTest : public liveapp::test::UIFixture {
 protected:
     void SetUp() override {
-        UIApplication::sharedApplication()->reset();
+        UIFixture::SetUp();
         root = UIView::create(CGRectMake(0, 0, 300, 190));
+        window->addSubview(root);
         for (auto& v : views) {
             v = UIView::create();
             root->addSubview(v);
         }
     }
-    void TearDown() override { UIApplication::sharedApplication()->reset(); }
-
     const UIView* at(size_t i) const { return views[i].get(); }
     std::vector<ConstraintShape> shapes(const NSLayoutConstraintArray& constraints) const {
         std::vector<ConstraintShape> result;

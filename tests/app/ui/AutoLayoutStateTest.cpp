@@ -1,6 +1,7 @@
 #include "app/ui/NSArray+AutoLayout.h"
 #include "app/ui/NSLayoutConstraint+AutoLayout.h"
 #include "app/ui/UIView+AutoLayout.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -9,10 +10,12 @@ using namespace platform;
 
 namespace {
 
-class AutoLayoutStateTest : public testing::Test {
+class AutoLayoutStateTest : public liveapp::test::UIFixture {
 protected:
     void SetUp() override {
+        UIFixture::SetUp();
         root = UIView::create(CGRectMake(0, 0, 300, 200));
+        window->addSubview(root);
         view = UIView::create();
         root->addSubview(view);
     }

@@ -1,7 +1,7 @@
 #include "app/ui/UIView+AutoLayout.h"
 #include "platform/ui/UINavigationController.h"
-#include "platform/ui/UIWindow.h"
 #include "tests/app/ui/ConstraintShape.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,13 @@ using liveapp::test::shapeOf;
 
 namespace {
 
-class AutoLayoutViewTest : public testing::Test {
+class AutoLayoutViewTest : public liveapp::test::UIFixture {
 protected:
-    void SetUp() override { root = UIView::create(CGRectMake(0, 0, 300, 200)); }
+    void SetUp() override {
+        UIFixture::SetUp();
+        root = UIView::create(CGRectMake(0, 0, 300, 200));
+        window->addSubview(root);
+    }
     UIViewPtr addView(const UIViewPtr& parent) {
         auto view = UIView::create();
         parent->addSubview(view);
@@ -167,9 +171,6 @@ TEST_F(AutoLayoutViewTest, ContentPrioritiesChangeOnlyInsideAPriorityBlock) {
 }
 
 TEST_F(AutoLayoutViewTest, LayoutGuidePinsFollowTheBars) {
-    UIApplication::sharedApplication()->reset();
-    auto window = UIWindow::create();
-    window->makeKeyAndVisible();
     auto content = UIViewController::create();
     window->setRootViewController(UINavigationController::create(content));
     auto v = addView(content->view());
@@ -187,7 +188,6 @@ TEST_F(AutoLayoutViewTest, LayoutGuidePinsFollowTheBars) {
         autoPinToBottomLayoutGuideOfViewController(w, content, 5, NSLayoutRelationGreaterThanOrEqual);
     EXPECT_EQ(shapeOf(bottom), (ConstraintShape{w.get(), 4, -1, nullptr, 3, 1, -5}));
     EXPECT_EQ(bottom->secondLayoutGuide(), content->bottomLayoutGuide());
-    window->setRootViewController(nullptr);
 }
 
 } // namespace
