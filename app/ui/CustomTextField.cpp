@@ -14,11 +14,7 @@ void applyFramedLook(UIView& view) {
 }
 
 std::shared_ptr<CustomTextField> CustomTextField::create(CGRect frame) {
-    auto view = std::make_shared<CustomTextField>(frame);
-    applyFramedLook(*view);
-    view->setupSubviews();
-    view->setupConstraints();
-    return view;
+    return makeFramedView<CustomTextField>(frame);
 }
 
 const UIImageViewPtr& CustomTextField::icon() {

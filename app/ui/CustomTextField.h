@@ -33,3 +33,12 @@ private:
 // The look CustomTextField and CustomTextView share: corner radius 5, a one-pixel border of grey 155,
 // content clipped to the bounds.
 void applyFramedLook(platform::UIView& view);
+
+// Their initialiser: the framed look, then the view's setupSubviews and setupConstraints.
+template <typename View> std::shared_ptr<View> makeFramedView(platform::CGRect frame) {
+    auto view = std::make_shared<View>(frame);
+    applyFramedLook(*view);
+    view->setupSubviews();
+    view->setupConstraints();
+    return view;
+}

@@ -6,11 +6,7 @@
 using namespace platform;
 
 std::shared_ptr<CustomTextView> CustomTextView::create(CGRect frame) {
-    auto view = std::make_shared<CustomTextView>(frame);
-    applyFramedLook(*view);
-    view->setupSubviews();
-    view->setupConstraints();
-    return view;
+    return makeFramedView<CustomTextView>(frame);
 }
 
 const UITextViewPtr& CustomTextView::textView() {
