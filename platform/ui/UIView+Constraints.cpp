@@ -231,10 +231,13 @@ public:
         double left = snap(b.left.value()), top = snap(b.top.value());
         double right = snap(b.left.value() + b.width.value()),
                bottom = snap(b.top.value() + b.height.value());
+        // A solved superview stands where its snapped edges put it, so its subviews are placed from there.
+        double parentLeft = parent.solved ? snap(parent.left.value()) : parent.left.value();
+        double parentTop = parent.solved ? snap(parent.top.value()) : parent.top.value();
         CGRect parentBounds = superview->bounds();
-        CGRect frame = CGRectMake(left - parent.left.value() + parentBounds.origin.x,
-                                  top - parent.top.value() + parentBounds.origin.y,
-                                  std::max(0.0, right - left), std::max(0.0, bottom - top));
+        CGRect frame =
+            CGRectMake(left - parentLeft + parentBounds.origin.x, top - parentTop + parentBounds.origin.y,
+                       std::max(0.0, right - left), std::max(0.0, bottom - top));
         if (!CGRectEqualToRect(frame, view->frame()))
             view->setFrame(frame);
     }

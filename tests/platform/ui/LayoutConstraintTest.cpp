@@ -197,6 +197,22 @@ TEST_F(LayoutConstraintTest, MarginsASubclassAnswersAreTheOnesSolved) {
     EXPECT_EQ(v->frame(), CGRectMake(0, 0, 100, 10));
 }
 
+TEST_F(LayoutConstraintTest, SubviewsOfASnappedViewKeepTheirOffsetsWhole) {
+    auto card = addAutoLayoutView(root);
+    pin(card, NSLayoutAttributeTop, root, NSLayoutAttributeTop, 10.3);
+    pin(card, NSLayoutAttributeLeft, root, NSLayoutAttributeLeft, 20.3);
+    size(card, NSLayoutAttributeWidth, 100);
+    size(card, NSLayoutAttributeHeight, 100);
+    auto inner = addAutoLayoutView(card);
+    pin(inner, NSLayoutAttributeTop, card, NSLayoutAttributeTop, 40);
+    pin(inner, NSLayoutAttributeLeft, card, NSLayoutAttributeLeft, 20);
+    size(inner, NSLayoutAttributeWidth, 10);
+    size(inner, NSLayoutAttributeHeight, 2);
+    root->layoutIfNeeded();
+    EXPECT_EQ(card->frame(), CGRectMake(20.5, 10.5, 100, 100)) << "edges on the screen's half-point pixels";
+    EXPECT_EQ(inner->frame(), CGRectMake(20, 40, 10, 2));
+}
+
 TEST_F(LayoutConstraintTest, DefaultMarginsAreEightPoints) {
     EXPECT_EQ(root->layoutMargins(), UIEdgeInsetsMake(8, 8, 8, 8));
     auto v = addAutoLayoutView(root);
