@@ -19,6 +19,8 @@ BaseViewController::BaseViewController() {
 }
 
 BaseViewController::~BaseViewController() {
+    // Every subscription ends here, the network one too: the subclass that asked for it is already gone,
+    // so its preferredNetworkMonitoring can no longer be asked.
     NotificationCenter::defaultCenter().removeObserver(static_cast<const Object*>(this));
 }
 
@@ -31,6 +33,8 @@ void BaseViewController::viewDidLoad() {
     setNavigationBarColor(*this, ::customNavigationBarColor(*this));
     setNavigationBarTitleColor(*this, ::customNavigationBarTitleColor(*this));
     setNavigationBarButtonItemColor(*this, ::customNavigationBarButtonItemColor(*this));
+    if (::preferredNetworkMonitoring(*this))
+        addNetworkMonitoring(*this);
 }
 
 void BaseViewController::viewWillAppear(bool animated) {

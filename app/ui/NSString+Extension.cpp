@@ -54,7 +54,7 @@ CGSize sizeWithFont(std::string_view text, const UIFontPtr& font, CGSize maxSize
 }
 
 std::string stringWithTimeInterval(double seconds) {
-    int32_t s = detail::truncatedToInt32(seconds);
+    int32_t s = ::detail::truncatedToInt32(seconds);
     std::string result;
     if (s >= 3600 || s <= -3600) {
         const int32_t hours = s / 3600;

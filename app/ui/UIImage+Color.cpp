@@ -18,7 +18,7 @@ UIImagePtr imageWithColor(const UIColorPtr& color, CGSize size) {
 }
 
 UIImagePtr imageWithColor(const UIImagePtr& image, const UIColorPtr& color) {
-    if (detail::hasNoPixels(image))
+    if (::detail::hasNoPixels(image))
         return image;
     const CGSize size = image->size();
     return UIGraphicsImageWithDrawing(size, false, image->scale(), [&](const CGContextRef& context) {
@@ -34,10 +34,10 @@ UIImagePtr imageWithColor(const UIImagePtr& image, const UIColorPtr& color) {
 }
 
 UIImagePtr imageBlackToTransparent(const UIImagePtr& image) {
-    if (detail::hasNoPixels(image))
+    if (::detail::hasNoPixels(image))
         return image;
-    const int32_t width = detail::truncatedToInt32(image->size().width);
-    const int32_t height = detail::truncatedToInt32(image->size().height);
+    const int32_t width = ::detail::truncatedToInt32(image->size().width);
+    const int32_t height = ::detail::truncatedToInt32(image->size().height);
     if (width < 1 || height < 1)
         return image;
     const size_t bytesPerRow = size_t(width) * 4;
@@ -63,7 +63,7 @@ UIImagePtr imageBlackToTransparent(const UIImagePtr& image) {
 }
 
 UIImagePtr imageByApplyingAlpha(double alpha, const UIImagePtr& image) {
-    if (detail::hasNoPixels(image))
+    if (::detail::hasNoPixels(image))
         return image;
     const CGSize size = image->size();
     return UIGraphicsImageWithDrawing(size, false, 0, [&](const CGContextRef& context) {

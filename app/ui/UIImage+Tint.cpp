@@ -17,7 +17,7 @@ UIImagePtr imageWithGradientTintColor(const UIImagePtr& image, const UIColorPtr&
 }
 
 UIImagePtr imageWithTintColor(const UIImagePtr& image, const UIColorPtr& tintColor, int32_t blendMode) {
-    if (detail::hasNoPixels(image))
+    if (::detail::hasNoPixels(image))
         return image;
     const CGRect bounds = CGRectMake(0, 0, image->size().width, image->size().height);
     const auto mode = static_cast<CGBlendMode>(blendMode);

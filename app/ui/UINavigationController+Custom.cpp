@@ -57,9 +57,9 @@ UIImagePtr imageWithColor(UINavigationController&, const UIColorPtr& color, CGSi
 }
 
 CALayerPtr shadowLayer(const UINavigationController& navigation) {
-    return detail::associated<CALayer>(navigation, &kShadowLayerKey);
+    return ::detail::associated<CALayer>(navigation, &kShadowLayerKey);
 }
 
 void setShadowLayer(UINavigationController& navigation, CALayerPtr layer) {
-    detail::setAssociated(navigation, &kShadowLayerKey, std::move(layer));
+    ::detail::setAssociated(navigation, &kShadowLayerKey, std::move(layer));
 }

@@ -18,11 +18,11 @@ void loadCustomBackButtonItem() {
 UIBarButtonItemPtr myCustomBackButton_backBarbuttonItem(UINavigationItem& item) {
     if (auto stored = item.storedBackBarButtonItem())
         return stored;
-    auto backItem = detail::associated<UIBarButtonItem>(item, &kBackItemKey);
+    auto backItem = ::detail::associated<UIBarButtonItem>(item, &kBackItemKey);
     if (!backItem) {
         backItem = UIBarButtonItem::create(std::optional<std::string>(""), UIBarButtonItemStyleBordered,
                                            nullptr, Selector{});
-        detail::setAssociated(item, &kBackItemKey, backItem);
+        ::detail::setAssociated(item, &kBackItemKey, backItem);
     }
     return backItem;
 }

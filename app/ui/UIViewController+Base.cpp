@@ -37,31 +37,31 @@ UINavigationItemPtr targetNavigationItem(UIViewController& controller) {
 } // namespace detail
 
 bool isFirstTimeAppearing(const UIViewController& controller) {
-    return detail::associatedFlag(controller, &kFirstTimeAppearingKey);
+    return ::detail::associatedFlag(controller, &kFirstTimeAppearingKey);
 }
 
 void setFirstTimeAppearing(UIViewController& controller, bool on) {
-    detail::setAssociatedFlag(controller, &kFirstTimeAppearingKey, on);
+    ::detail::setAssociatedFlag(controller, &kFirstTimeAppearingKey, on);
 }
 
 bool isViewActive(const UIViewController& controller) {
-    return detail::associatedFlag(controller, &kViewActiveKey);
+    return ::detail::associatedFlag(controller, &kViewActiveKey);
 }
 
 void setViewActive(UIViewController& controller, bool on) {
-    detail::setAssociatedFlag(controller, &kViewActiveKey, on);
+    ::detail::setAssociatedFlag(controller, &kViewActiveKey, on);
 }
 
 bool isNavigationBarTranslucent(const UIViewController& controller) {
-    return detail::associatedFlag(controller, &kTranslucentKey);
+    return ::detail::associatedFlag(controller, &kTranslucentKey);
 }
 
 void setNavigationBarTranslucent(UIViewController& controller, bool on) {
-    detail::setAssociatedFlag(controller, &kTranslucentKey, on);
+    ::detail::setAssociatedFlag(controller, &kTranslucentKey, on);
 }
 
 UIColorPtr navigationBarColor(const UIViewController& controller) {
-    return detail::associated<UIColor>(controller, &kBarColorKey);
+    return ::detail::associated<UIColor>(controller, &kBarColorKey);
 }
 
 void setNavigationBarColor(UIViewController& controller, UIColorPtr color) {
@@ -70,22 +70,22 @@ void setNavigationBarColor(UIViewController& controller, UIColorPtr color) {
         setNavigationBarColor(*navigation, std::move(color));
         return;
     }
-    detail::setAssociated(controller, &kBarColorKey, color);
+    ::detail::setAssociated(controller, &kBarColorKey, color);
     if (auto navigation = controller.navigationController())
         setNavigationBarColor(*navigation, std::move(color));
 }
 
 std::optional<std::string> navigationBarTitle(UIViewController& controller) {
-    if (auto stored = detail::associatedText(controller, &kTitleKey))
+    if (auto stored = ::detail::associatedText(controller, &kTitleKey))
         return stored;
-    if (auto item = detail::targetNavigationItem(controller))
+    if (auto item = ::detail::targetNavigationItem(controller))
         return item->title();
     return std::nullopt;
 }
 
 void setNavigationBarTitle(UIViewController& controller, std::optional<std::string> title) {
-    detail::setAssociatedText(controller, &kTitleKey, title);
-    if (auto item = detail::targetNavigationItem(controller))
+    ::detail::setAssociatedText(controller, &kTitleKey, title);
+    if (auto item = ::detail::targetNavigationItem(controller))
         item->setTitle(std::move(title));
     else
         controller.setTitle(std::move(title));
@@ -120,78 +120,78 @@ void setNavigationBarTitleColor(UIViewController& controller, UIColorPtr color) 
 }
 
 UIViewPtr navigationBarTitleView(UIViewController& controller) {
-    auto item = detail::targetNavigationItem(controller);
+    auto item = ::detail::targetNavigationItem(controller);
     return item ? item->titleView() : nullptr;
 }
 
 void setNavigationBarTitleView(UIViewController& controller, UIViewPtr view) {
-    if (auto item = detail::targetNavigationItem(controller))
+    if (auto item = ::detail::targetNavigationItem(controller))
         item->setTitleView(std::move(view));
 }
 
 UIColorPtr navigationBarButtonItemColor(const UIViewController& controller) {
-    return detail::associated<UIColor>(controller, &kButtonItemColorKey);
+    return ::detail::associated<UIColor>(controller, &kButtonItemColorKey);
 }
 
 void setNavigationBarButtonItemColor(UIViewController& controller, UIColorPtr color) {
-    detail::setAssociated(controller, &kButtonItemColorKey, std::move(color));
+    ::detail::setAssociated(controller, &kButtonItemColorKey, std::move(color));
 }
 
 UISearchBarPtr navigationBarSearchBar(const UIViewController& controller) {
-    return detail::associated<UISearchBar>(controller, &kSearchBarKey);
+    return ::detail::associated<UISearchBar>(controller, &kSearchBarKey);
 }
 
 void setNavigationBarSearchBar(UIViewController& controller, UISearchBarPtr searchBar) {
-    detail::setAssociated(controller, &kSearchBarKey, searchBar);
+    ::detail::setAssociated(controller, &kSearchBarKey, searchBar);
     setNavigationBarTitleView(controller, std::move(searchBar));
 }
 
 UIBarButtonItemPtr navigationBarLeftButtonItem(UIViewController& controller) {
-    if (auto stored = detail::associated<UIBarButtonItem>(controller, &kLeftItemKey))
+    if (auto stored = ::detail::associated<UIBarButtonItem>(controller, &kLeftItemKey))
         return stored;
-    auto item = detail::targetNavigationItem(controller);
+    auto item = ::detail::targetNavigationItem(controller);
     return item ? item->leftBarButtonItem() : nullptr;
 }
 
 void setNavigationBarLeftButtonItem(UIViewController& controller, UIBarButtonItemPtr item) {
-    detail::setAssociated(controller, &kLeftItemKey, std::move(item));
+    ::detail::setAssociated(controller, &kLeftItemKey, std::move(item));
 }
 
 UIBarButtonItemPtr navigationBarRightButtonItem(UIViewController& controller) {
-    if (auto stored = detail::associated<UIBarButtonItem>(controller, &kRightItemKey))
+    if (auto stored = ::detail::associated<UIBarButtonItem>(controller, &kRightItemKey))
         return stored;
-    auto item = detail::targetNavigationItem(controller);
+    auto item = ::detail::targetNavigationItem(controller);
     return item ? item->rightBarButtonItem() : nullptr;
 }
 
 void setNavigationBarRightButtonItem(UIViewController& controller, UIBarButtonItemPtr item) {
-    detail::setAssociated(controller, &kRightItemKey, std::move(item));
+    ::detail::setAssociated(controller, &kRightItemKey, std::move(item));
 }
 
 UIButtonPtr navigationBarLeftButton(const UIViewController& controller) {
-    return detail::associated<UIButton>(controller, &kLeftButtonKey);
+    return ::detail::associated<UIButton>(controller, &kLeftButtonKey);
 }
 
 void setNavigationBarLeftButton(UIViewController& controller, UIButtonPtr button) {
-    detail::setAssociated(controller, &kLeftButtonKey, std::move(button));
+    ::detail::setAssociated(controller, &kLeftButtonKey, std::move(button));
 }
 
 UIButtonPtr navigationBarRightButton(const UIViewController& controller) {
-    return detail::associated<UIButton>(controller, &kRightButtonKey);
+    return ::detail::associated<UIButton>(controller, &kRightButtonKey);
 }
 
 void setNavigationBarRightButton(UIViewController& controller, UIButtonPtr button) {
-    detail::setAssociated(controller, &kRightButtonKey, std::move(button));
+    ::detail::setAssociated(controller, &kRightButtonKey, std::move(button));
 }
 
 void setNavigationBarLeftButtonItems(UIViewController& controller, std::vector<UIBarButtonItemPtr> items) {
     removeNavigationBarLeftButtonItems(controller);
-    if (auto item = detail::targetNavigationItem(controller))
+    if (auto item = ::detail::targetNavigationItem(controller))
         item->setLeftBarButtonItems(std::move(items));
 }
 
 void setNavigationBarRightButtonItems(UIViewController& controller, std::vector<UIBarButtonItemPtr> items) {
     removeNavigationBarRightButtonItems(controller);
-    if (auto item = detail::targetNavigationItem(controller))
+    if (auto item = ::detail::targetNavigationItem(controller))
         item->setRightBarButtonItems(std::move(items));
 }

@@ -160,7 +160,7 @@ void addNavigationBarRightButtonItems(UIViewController& controller, const ValueA
 }
 
 void removeNavigationBarLeftButtonItems(UIViewController& controller) {
-    if (auto item = detail::targetNavigationItem(controller)) {
+    if (auto item = ::detail::targetNavigationItem(controller)) {
         item->setLeftBarButtonItem(nullptr);
         item->setLeftBarButtonItems({});
         item->setHidesBackButton(true);
@@ -168,7 +168,7 @@ void removeNavigationBarLeftButtonItems(UIViewController& controller) {
 }
 
 void removeNavigationBarRightButtonItems(UIViewController& controller) {
-    if (auto item = detail::targetNavigationItem(controller)) {
+    if (auto item = ::detail::targetNavigationItem(controller)) {
         item->setRightBarButtonItems({});
         item->setRightBarButtonItem(nullptr);
     }

@@ -10,6 +10,8 @@
 
 using namespace platform;
 
+namespace {
+
 // Answers the hooks for a controller that does not inherit the mixin.
 class SubclassRewriteDefaults final : public Subclass_Rewrite {
 public:
@@ -17,17 +19,13 @@ public:
         : Subclass_Rewrite(controller) {}
 };
 
-namespace {
-
 const char kPopDelegateKey = 0;
 constexpr const char* kSearchPlaceholder = "搜索商品";
 
 template <typename R, typename... Args, typename... Given>
 R callHook(UIViewController& controller, R (Subclass_Rewrite::*hook)(Args...), Given&&... args) {
-    if (auto* mixin = dynamic_cast<Subclass_Rewrite*>(&controller))
-        return (mixin->*hook)(std::forward<Given>(args)...);
-    SubclassRewriteDefaults defaults(controller);
-    return (defaults.*hook)(std::forward<Given>(args)...);
+    return ::detail::callHook<Subclass_Rewrite, SubclassRewriteDefaults>(controller, hook,
+                                                                         std::forward<Given>(args)...);
 }
 
 // The swipe-back gesture asks its delegate through this stand-in, which the controller keeps (the
@@ -46,22 +44,16 @@ private:
 };
 
 std::shared_ptr<PopGestureDelegate> popGestureDelegate(UIViewController& controller) {
-    auto delegate = detail::associated<PopGestureDelegate>(controller, &kPopDelegateKey);
+    auto delegate = ::detail::associated<PopGestureDelegate>(controller, &kPopDelegateKey);
     if (!delegate) {
         delegate = std::make_shared<PopGestureDelegate>(
             std::static_pointer_cast<UIViewController>(controller.shared_from_this()));
-        detail::setAssociated(controller, &kPopDelegateKey, delegate);
+        ::detail::setAssociated(controller, &kPopDelegateKey, delegate);
     }
     return delegate;
 }
 
 } // namespace
-
-UIViewController& Subclass_Rewrite::controller() {
-    if (m_controller)
-        return *m_controller;
-    return dynamic_cast<UIViewController&>(*this);
-}
 
 UIColorPtr Subclass_Rewrite::customNavigationBarColor() {
     return UIColor::whiteColor();
@@ -104,7 +96,7 @@ void Subclass_Rewrite::automaticallyAddBackButton() {
 void Subclass_Rewrite::addBackButton() {
     auto& self = controller();
     auto image = originalImage(imageNamed("navigation_back_white", navigationBarButtonItemColor(self)));
-    addNavigationBarLeftButtonItemWithImage(self, image, detail::backButtonClickedAction());
+    addNavigationBarLeftButtonItemWithImage(self, image, ::detail::backButtonClickedAction());
 }
 
 void Subclass_Rewrite::automaticallyAddSearchBar() {

@@ -13,16 +13,13 @@
 //
 // Main thread only.
 
+#include "app/ui/ControllerMixin.h"
 #include "platform/graphics/Color.h"
 #include "platform/ui/UIGestureRecognizer.h"
-#include "platform/ui/UIViewController.h"
 
-class Subclass_Rewrite {
+class Subclass_Rewrite : public detail::ControllerMixin {
 public:
     Subclass_Rewrite() = default;
-    virtual ~Subclass_Rewrite() = default;
-    Subclass_Rewrite(const Subclass_Rewrite&) = delete;
-    Subclass_Rewrite& operator=(const Subclass_Rewrite&) = delete;
 
     virtual bool preferredNavigationBarHidden() { return false; }
     virtual bool preferredNavigationBarSearchBar() { return false; }
@@ -47,16 +44,9 @@ public:
     virtual bool gestureRecognizerShouldBegin(platform::UIGestureRecognizer* recognizer);
 
 protected:
-    // The controller this mixin is part of.
-    platform::UIViewController& controller();
-
-private:
-    friend class SubclassRewriteDefaults;
     // The defaults on behalf of a controller without the mixin.
     explicit Subclass_Rewrite(platform::UIViewController& controller)
-        : m_controller(&controller) {}
-
-    platform::UIViewController* m_controller{nullptr};
+        : ControllerMixin(controller) {}
 };
 
 bool preferredNavigationBarHidden(platform::UIViewController& controller);
