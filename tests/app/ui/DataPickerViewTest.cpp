@@ -1,8 +1,8 @@
 #include "app/ui/DataPickerView.h"
 
-#include "tests/support/Artifacts.h"
 #include "tests/support/UIFixture.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -128,8 +128,10 @@ TEST_F(DataPickerViewTest, ItemsThatAreNoListGiveAnEmptyList) {
 
 TEST_F(DataPickerViewTest, RenderedSheetDimsTheHostAndShowsItsButtons) {
     show();
+    const auto folder = std::filesystem::path(LIVEAPP_TEST_ARTIFACTS_DIR) / "app_ui";
+    std::filesystem::create_directories(folder);
+    EXPECT_TRUE(window->writePNG(folder / "data_picker_view.png"));
     auto image = render();
-    liveapp::test::writeArtifact(image, "data_picker_view.png");
     EXPECT_TRUE(colorNear(pixelAt(image, 200, 200), {128, 128, 128, 255}, 4))
         << "half-black backdrop over white";
     EXPECT_TRUE(colorNear(pixelAt(image, 200, 660), {255, 255, 255, 255})) << "the sheet itself";

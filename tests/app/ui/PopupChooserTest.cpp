@@ -1,7 +1,7 @@
 #include "app/ui/CustomPopupView.h"
-#include "tests/support/Artifacts.h"
 #include "tests/support/UIFixture.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -122,8 +122,10 @@ TEST_F(PopupChooserTest, ANewPopupReplacesThePreviousAtOnce) {
 
 TEST_F(PopupChooserTest, RenderedChooserShowsTheDimmedLayerCardRuleAndHighlight) {
     auto popup = showPopup(1);
+    const auto folder = std::filesystem::path(LIVEAPP_TEST_ARTIFACTS_DIR) / "app_ui";
+    std::filesystem::create_directories(folder);
+    EXPECT_TRUE(window->writePNG(folder / "popup_chooser.png"));
     auto image = render();
-    liveapp::test::writeArtifact(image, "popup_chooser.png");
     EXPECT_TRUE(colorNear(pixelAt(image, 10, 10), {153, 153, 153, 255}, 4)) << "40% black over white";
     CGRect card = popup->parameterChoicingView()->frame();
     EXPECT_TRUE(colorNear(pixelAt(image, card.origin.x + 5, card.origin.y + 20), {255, 255, 255, 255}));
