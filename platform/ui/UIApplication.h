@@ -19,6 +19,7 @@ namespace platform {
 
 class UIApplication;
 class UIWindow;
+class UIViewController;
 using UIApplicationPtr = std::shared_ptr<UIApplication>;
 
 enum UIApplicationState : int64_t {
@@ -158,7 +159,23 @@ public:
     void simulateEnterForeground();
     void simulateTerminate();
     void simulateMemoryWarning();
+
+    // Orientation (UIApplication+Orientation.cpp). The interface follows the key window's top full-screen
+    // controller: its root, or the last controller presented over it full screen (a container answers
+    // for its children as it chooses). Turning the interface swaps the screen's and the full-screen
+    // windows' bounds between portrait (375 x 667) and landscape (667 x 375), tells the controllers on
+    // screen (UIViewController.h), and posts the will and did status-bar orientation notifications.
+    //
+    // The device turned: the interface follows only when the top controller autorotates and supports
+    // the orientation.
+    void simulateDeviceOrientation(UIInterfaceOrientation orientation);
+    // The status bar set to an orientation by the application itself: the interface turns whatever the
+    // controllers support.
     void simulateStatusBarOrientationChange(UIInterfaceOrientation orientation);
+    // For UIViewController and UIWindow: `top` is becoming the top full-screen controller of the key
+    // window. When it does not support the current orientation, the interface turns (without animation)
+    // to its preferred orientation for presentation when it supports that, else to the first it supports.
+    void adaptInterfaceOrientation(const std::shared_ptr<UIViewController>& top);
 
     // Back to the state of a process that has not launched (for tests sharing a process); keeps nothing.
     void reset();
@@ -173,6 +190,7 @@ private:
     void post(const char* name, Value userInfo = {});
     void becomeActive();
     void resignActive();
+    void rotateInterface(UIInterfaceOrientation orientation, double duration);
 
     std::shared_ptr<UIApplicationDelegate> m_delegate;
     std::weak_ptr<UIWindow> m_keyWindow;
