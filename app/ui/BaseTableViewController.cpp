@@ -19,6 +19,16 @@ void BaseTableViewController::viewDidLoad() {
     startPreferredNetworkMonitoring();
 }
 
+void BaseTableViewController::willAnimateRotationToInterfaceOrientation(UIInterfaceOrientation, double) {
+    if (auto view = viewIfLoaded())
+        view->layoutSubviews();
+}
+
+void BaseTableViewController::viewWillTransitionToSize(CGSize,
+                                                       const UIViewControllerTransitionCoordinatorPtr&) {
+    reloadTableView();
+}
+
 void BaseTableViewController::reloadTableView() {
     if (auto table = tableView())
         table->reloadData();

@@ -27,6 +27,13 @@ public:
         return platform::UIInterfaceOrientationMaskAllButUpsideDown;
     }
 
+    // A turn lays the view out again; a new size reloads the table.
+    void willAnimateRotationToInterfaceOrientation(platform::UIInterfaceOrientation orientation,
+                                                   double duration) override;
+    void
+    viewWillTransitionToSize(platform::CGSize size,
+                             const platform::UIViewControllerTransitionCoordinatorPtr& coordinator) override;
+
     void reloadTableView();
     // An empty, clear footer, so no separators show below the last row.
     void hideTableViewExtraLines(const platform::UITableViewPtr& tableView);

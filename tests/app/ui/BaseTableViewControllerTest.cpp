@@ -5,6 +5,7 @@
 #include "app/ui/BaseNavigationController.h"
 #include "app/ui/UIViewController+Base.h"
 #include "platform/foundation/Exception.h"
+#include "platform/ui/UIScreen.h"
 #include "tests/support/FakeReachability.h"
 #include "tests/support/UIFixture.h"
 
@@ -15,11 +16,29 @@ using namespace platform;
 
 namespace {
 
+class CountingTable : public UITableView {
+public:
+    using UITableView::UITableView;
+    void layoutSubviews() override {
+        ++layouts;
+        UITableView::layoutSubviews();
+    }
+    int layouts{0};
+};
+
 // A list screen whose rows are the texts of its data list.
 class ListScreen : public BaseTableViewController {
 public:
     using BaseTableViewController::BaseTableViewController;
+    void loadView() override {
+        auto table = std::make_shared<CountingTable>(UIScreen::mainScreen()->bounds(), style());
+        table->setDataSource(sharedAs<ListScreen>());
+        table->setDelegate(sharedAs<ListScreen>());
+        setView(table);
+    }
+    int layouts() { return std::dynamic_pointer_cast<CountingTable>(tableView())->layouts; }
     int64_t tableViewNumberOfRowsInSection(UITableView*, int64_t) override {
+        ++rowCountQuestions;
         return int64_t(tableViewDataSource().size());
     }
     UITableViewCellPtr tableViewCellForRowAtIndexPath(UITableView*, const NSIndexPathPtr& path) override {
@@ -32,6 +51,7 @@ public:
 
     bool monitors{false};
     int statusChanges{0};
+    int rowCountQuestions{0};
 };
 
 class BaseTableViewControllerTest : public liveapp::test::UIFixture {
@@ -73,6 +93,24 @@ TEST_F(BaseTableViewControllerTest, AppearanceFlagsFollowTheScreen) {
     screen->navigationController()->pushViewController(std::make_shared<ListScreen>(), false);
     EXPECT_FALSE(isViewActive(*screen));
     EXPECT_FALSE(isFirstTimeAppearing(*screen));
+}
+
+TEST_F(BaseTableViewControllerTest, TurningToLandscapeReloadsAndLaysOutAtOnceButUpsideDownIsRefused) {
+    auto screen = showList({"one", "two"});
+    auto app = UIApplication::sharedApplication();
+    int asked = screen->rowCountQuestions;
+    app->simulateDeviceOrientation(UIInterfaceOrientationLandscapeLeft);
+    ASSERT_EQ(app->statusBarOrientation(), UIInterfaceOrientationLandscapeLeft);
+    EXPECT_GT(screen->rowCountQuestions, asked) << "the table was reloaded";
+    auto cell = screen->tableView()->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(0, 0));
+    ASSERT_TRUE(cell);
+    EXPECT_EQ(cell->frame().size.width, 667);
+    int layouts = screen->layouts();
+    screen->willAnimateRotationToInterfaceOrientation(UIInterfaceOrientationLandscapeLeft, 0.3);
+    EXPECT_EQ(screen->layouts(), layouts + 1) << "the view is laid out again at once";
+
+    app->simulateDeviceOrientation(UIInterfaceOrientationPortraitUpsideDown);
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationLandscapeLeft);
 }
 
 TEST_F(BaseTableViewControllerTest, DeletedRowsLeaveOnceTheirEntriesAreGone) {
