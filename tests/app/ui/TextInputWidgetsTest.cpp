@@ -33,13 +33,10 @@ TEST_F(TextInputWidgetsTest, TextFieldIsBuiltAndConstrainedAtCreation) {
     window->layoutIfNeeded();
     EXPECT_EQ(field->icon()->frame(), CGRectMake(12, 12, 20, 20));
     EXPECT_EQ(field->textField()->frame(), CGRectMake(44, 0, 249, 44));
-}
-
-TEST_F(TextInputWidgetsTest, TextViewKeepsFivePointsOnEverySide) {
-    auto view = CustomTextView::create(CGRectMake(0, 0, 200, 100));
-    window->addSubview(view);
+    auto text = CustomTextView::create(CGRectMake(0, 0, 200, 100));
+    window->addSubview(text);
     window->layoutIfNeeded();
-    EXPECT_EQ(view->textView()->frame(), CGRectMake(5, 5, 190, 90));
+    EXPECT_EQ(text->textView()->frame(), CGRectMake(5, 5, 190, 90));
 }
 
 TEST_F(TextInputWidgetsTest, SearchBarIsTwentyEightPointsTall) {
