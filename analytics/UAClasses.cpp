@@ -1,6 +1,10 @@
 #include "analytics/UAClasses.h"
 
 #include "analytics/UAEnvelope.h"
+#include "analytics/UANEkv.h"
+#include "analytics/UANError.h"
+#include "analytics/UANEvent.h"
+#include "analytics/UANTerminate.h"
 #include "analytics/UATIdTracking.h"
 #include "analytics/UATResponse.h"
 #include "platform/foundation/ClassRegistry.h"
@@ -20,6 +24,11 @@ void registerAnalyticsClasses() {
         registry.registerClass<UATIdTracking>("UATIdTracking", "NSObject");
         registry.registerClass<UATIdSnapshot>("UATIdSnapshot", "NSObject");
         registry.registerClass<UATIdJournal>("UATIdJournal", "NSObject");
+        registry.registerClass<UANBaseEvent>("UANBaseEvent", "NSObject");
+        registry.registerClass<UANEvent>("UANEvent", "UANBaseEvent");
+        registry.registerClass<UANEkv>("UANEkv", "UANBaseEvent");
+        registry.registerClass<UANError>("UANError", "UANBaseEvent");
+        registry.registerClass<UANTerminate>("UANTerminate", "UANBaseEvent");
     });
 }
 
