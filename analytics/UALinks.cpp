@@ -1,6 +1,8 @@
 #include "analytics/UALinks.h"
 
 #include "analytics/UANLog.h"
+#include "analytics/UsageAnalyticsApp.h"
+#include "platform/dispatch/BlockOperation.h"
 
 #include <cstdio>
 #include <mutex>
@@ -9,13 +11,6 @@ namespace uadetail {
 
 namespace {
 
-class UnconfiguredSettings final : public UASettingsLink {
-public:
-    bool logEnabled() const override { return false; }
-    std::string appVersion() const override { return {}; }
-    std::string appid() const override { return {}; }
-};
-
 class NoImprint final : public UAImprintLink {
 public:
     std::optional<std::string> imprintPropertyValueWithKey(std::string_view) const override {
@@ -23,10 +18,34 @@ public:
     }
 };
 
+class NoJobs final : public UAJobLink {
+public:
+    void preparePerformJob(int32_t) override {}
+    void setLatencySdk(int32_t) override {}
+    void setJobRunning(bool) override {}
+    std::shared_ptr<platform::Operation> makeWorker(std::vector<std::string>) override {
+        return platform::BlockOperation::blockOperationWithBlock([] {});
+    }
+};
+
+class NoEnvelopes final : public UAEnvelopeLink {
+public:
+    bool makeEnvelopeData() override { return false; }
+};
+
+class NoCrashCapture final : public UACrashLink {
+public:
+    void installUncaughtExceptionHandler() override {}
+    void saveCrashInfo(const platform::Notification&) override {}
+};
+
 struct Links {
     std::mutex mutex;
     std::shared_ptr<UASettingsLink> settings;
     std::shared_ptr<UAImprintLink> imprint;
+    std::shared_ptr<UAJobLink> job;
+    std::shared_ptr<UAEnvelopeLink> envelope;
+    std::shared_ptr<UACrashLink> crash;
     LogSink sink;
 };
 
@@ -35,12 +54,26 @@ Links& links() {
     return state;
 }
 
-template <class Link, class StandIn> std::shared_ptr<Link> current(std::shared_ptr<Link> Links::*slot) {
+// The installed link, or the default made on first need.
+template <class Link, class Default>
+std::shared_ptr<Link> current(std::shared_ptr<Link> Links::*slot, Default makeDefault) {
+    {
+        auto& state = links();
+        std::lock_guard lock(state.mutex);
+        if (state.*slot)
+            return state.*slot;
+    }
+    // Made without the lock: the settings' default reads the configuration store as it is made.
+    std::shared_ptr<Link> made = makeDefault();
     auto& state = links();
     std::lock_guard lock(state.mutex);
     if (!(state.*slot))
-        state.*slot = std::make_shared<StandIn>();
+        state.*slot = std::move(made);
     return state.*slot;
+}
+
+template <class StandIn> std::shared_ptr<StandIn> standIn() {
+    return std::make_shared<StandIn>();
 }
 
 template <class Link> void install(std::shared_ptr<Link> Links::*slot, std::shared_ptr<Link> link) {
@@ -52,7 +85,7 @@ template <class Link> void install(std::shared_ptr<Link> Links::*slot, std::shar
 } // namespace
 
 std::shared_ptr<UASettingsLink> settingsLink() {
-    return current<UASettingsLink, UnconfiguredSettings>(&Links::settings);
+    return current<UASettingsLink>(&Links::settings, [] { return UsageAnalyticsApp::sharedInstance(); });
 }
 
 void setSettingsLink(std::shared_ptr<UASettingsLink> link) {
@@ -60,11 +93,35 @@ void setSettingsLink(std::shared_ptr<UASettingsLink> link) {
 }
 
 std::shared_ptr<UAImprintLink> imprintLink() {
-    return current<UAImprintLink, NoImprint>(&Links::imprint);
+    return current<UAImprintLink>(&Links::imprint, standIn<NoImprint>);
 }
 
 void setImprintLink(std::shared_ptr<UAImprintLink> link) {
     install(&Links::imprint, std::move(link));
+}
+
+std::shared_ptr<UAJobLink> jobLink() {
+    return current<UAJobLink>(&Links::job, standIn<NoJobs>);
+}
+
+void setJobLink(std::shared_ptr<UAJobLink> link) {
+    install(&Links::job, std::move(link));
+}
+
+std::shared_ptr<UAEnvelopeLink> envelopeLink() {
+    return current<UAEnvelopeLink>(&Links::envelope, standIn<NoEnvelopes>);
+}
+
+void setEnvelopeLink(std::shared_ptr<UAEnvelopeLink> link) {
+    install(&Links::envelope, std::move(link));
+}
+
+std::shared_ptr<UACrashLink> crashLink() {
+    return current<UACrashLink>(&Links::crash, standIn<NoCrashCapture>);
+}
+
+void setCrashLink(std::shared_ptr<UACrashLink> link) {
+    install(&Links::crash, std::move(link));
 }
 
 void systemLog(std::string_view line) {

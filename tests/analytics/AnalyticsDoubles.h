@@ -1,11 +1,16 @@
 #pragma once
-// Test doubles for the seams of the analytics library: the settings and imprint links, the log, and
-// the machine's facts. Each installs itself for the life of the object and restores the stand-in.
+// Test doubles for the seams of the analytics library: the settings, imprint, report-job, envelope and
+// crash links, the log, and the machine's facts. Seams installs them for its life and restores the
+// defaults afterwards.
 
 #include "analytics/UALinks.h"
 #include "analytics/UANLog.h"
 #include "analytics/UANProtocolData.h"
+#include "analytics/UsageAnalyticsUtility.h"
+#include "platform/dispatch/BlockOperation.h"
+#include "platform/foundation/AtomicFile.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,14 +39,67 @@ public:
     std::map<std::string, std::string> values;
 };
 
-// Installs the doubles and collects every line the library prints.
+// Records the chances to upload and the workers made; workers do nothing but note their files.
+class JobDouble final : public UAJobLink {
+public:
+    void preparePerformJob(int32_t jobType) override { jobTypes.push_back(jobType); }
+    void setLatencySdk(int32_t seconds) override { latencies.push_back(seconds); }
+    void setJobRunning(bool running) override { jobRunning = running; }
+    std::shared_ptr<platform::Operation> makeWorker(std::vector<std::string> paths) override {
+        workerFiles.push_back(paths);
+        return platform::BlockOperation::blockOperationWithBlock([] {});
+    }
+
+    std::vector<int32_t> jobTypes;
+    std::vector<int32_t> latencies;
+    bool jobRunning{false};
+    std::vector<std::vector<std::string>> workerFiles;
+};
+
+// Writes an envelope file named by the call's number, as the builder would, when `makes` is set.
+class EnvelopeDouble final : public UAEnvelopeLink {
+public:
+    bool makeEnvelopeData() override {
+        ++calls;
+        if (!makes)
+            return false;
+        auto path =
+            UsageAnalyticsUtility::generateEnvelopeFileNameWithTS(std::to_string(1700000000000 + calls));
+        platform::AtomicFile::write(path, platform::Data(std::string_view("an envelope's bytes")));
+        return true;
+    }
+
+    bool makes{true};
+    int calls{0};
+};
+
+class CrashDouble final : public UACrashLink {
+public:
+    void installUncaughtExceptionHandler() override { ++installs; }
+    void saveCrashInfo(const platform::Notification& notification) override {
+        crashes.push_back(notification.name());
+    }
+
+    int installs{0};
+    std::vector<std::string> crashes;
+};
+
+// Installs the doubles (the settings double only when asked: otherwise the real settings answer) and
+// collects every line the library prints.
 class Seams {
 public:
-    Seams()
+    explicit Seams(bool doubleSettings = true)
         : settings(std::make_shared<SettingsDouble>())
-        , imprint(std::make_shared<ImprintDouble>()) {
-        uadetail::setSettingsLink(settings);
+        , imprint(std::make_shared<ImprintDouble>())
+        , job(std::make_shared<JobDouble>())
+        , envelope(std::make_shared<EnvelopeDouble>())
+        , crash(std::make_shared<CrashDouble>()) {
+        if (doubleSettings)
+            uadetail::setSettingsLink(settings);
         uadetail::setImprintLink(imprint);
+        uadetail::setJobLink(job);
+        uadetail::setEnvelopeLink(envelope);
+        uadetail::setCrashLink(crash);
         uadetail::setLogSink([this](std::string_view line) {
             std::lock_guard lock(m_mutex);
             m_lines.emplace_back(line);
@@ -49,6 +107,9 @@ public:
     }
     ~Seams() {
         uadetail::setLogSink({});
+        uadetail::setCrashLink(nullptr);
+        uadetail::setEnvelopeLink(nullptr);
+        uadetail::setJobLink(nullptr);
         uadetail::setImprintLink(nullptr);
         uadetail::setSettingsLink(nullptr);
         UANProtocolData::setPlatformFacts({});
@@ -69,6 +130,9 @@ public:
 
     std::shared_ptr<SettingsDouble> settings;
     std::shared_ptr<ImprintDouble> imprint;
+    std::shared_ptr<JobDouble> job;
+    std::shared_ptr<EnvelopeDouble> envelope;
+    std::shared_ptr<CrashDouble> crash;
 
 private:
     mutable std::mutex m_mutex;
