@@ -13,6 +13,8 @@ pkg_check_modules(GRAPHICS_CODECS REQUIRED IMPORTED_TARGET libpng libwebp libweb
 find_package(JPEG REQUIRED)
 pkg_check_modules(LIBRTMP REQUIRED IMPORTED_TARGET librtmp)
 find_package(GIF REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(ZLIB REQUIRED)
 if(LIVEAPP_TESTS)
     find_package(GTest REQUIRED)
     include(GoogleTest)

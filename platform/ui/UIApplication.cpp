@@ -175,6 +175,8 @@ void UIApplication::reset() {
     m_idleTimerDisabled = false;
     m_networkActivityIndicatorVisible = false;
     m_layoutDirection = UIUserInterfaceLayoutDirectionLeftToRight;
+    std::lock_guard lock(m_backgroundTasksMutex);
+    m_backgroundTasks.clear();
 }
 
 int UIApplicationMain(std::shared_ptr<UIApplicationDelegate> delegate) {

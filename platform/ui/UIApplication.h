@@ -4,7 +4,8 @@
 // calling the matching delegate method. There is no operating system to drive those transitions, so the
 // simulate* entry points do it, for tests and for the main program; each runs synchronously when called
 // on the main thread and is queued onto the main queue otherwise. A memory warning also empties the named
-// image cache. Main thread only otherwise.
+// image cache. Background tasks may be begun and ended from any thread; everything else is main thread
+// only.
 
 #include "platform/foundation/Value.h"
 #include "platform/graphics/Geometry.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace platform {
@@ -93,6 +95,10 @@ inline constexpr const char* UIApplicationStatusBarOrientationUserInfoKey =
 // Launch-options key carried by simulateLaunch when the caller gives one.
 inline constexpr const char* UIApplicationLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
 
+// Names a background task; never reused within the process. The invalid value is never handed out.
+using UIBackgroundTaskIdentifier = uint64_t;
+inline constexpr UIBackgroundTaskIdentifier UIBackgroundTaskInvalid = 0;
+
 // The application's delegate. Every method is optional.
 class UIApplicationDelegate {
 public:
@@ -148,6 +154,15 @@ public:
     std::shared_ptr<UIWindow> keyWindow() const;
     std::vector<std::shared_ptr<UIWindow>> windows() const;
 
+    // Background tasks (any thread): work that asks to go on after the application leaves the
+    // foreground. The expiration handler (may be empty) runs on the main thread when the allowance runs
+    // out, at most once per task; the owner must then end the task. Ending a task that is unknown or
+    // already ended does nothing.
+    UIBackgroundTaskIdentifier beginBackgroundTaskWithExpirationHandler(std::function<void()> handler);
+    void endBackgroundTask(UIBackgroundTaskIdentifier identifier);
+    // Tasks begun and not yet ended.
+    size_t backgroundTaskCount() const;
+
     // Simulation of the system's transitions. Launch: didFinishLaunching (delegate, then notification),
     // then becoming active. Resign: active -> inactive. Background: resigns first when active, then
     // inactive -> background. Foreground: background -> inactive (will enter foreground), then active.
@@ -176,8 +191,12 @@ public:
     // window. When it does not support the current orientation, the interface turns (without animation)
     // to its preferred orientation for presentation when it supports that, else to the first it supports.
     void adaptInterfaceOrientation(const std::shared_ptr<UIViewController>& top);
+    // The background allowance runs out: the expiration handler of every task begun and not ended runs,
+    // in the order the tasks began (a task ended by an earlier handler is skipped).
+    void simulateBackgroundTaskExpiry();
 
-    // Back to the state of a process that has not launched (for tests sharing a process); keeps nothing.
+    // Back to the state of a process that has not launched (for tests sharing a process); keeps nothing
+    // (running background tasks are forgotten without their handlers being called).
     void reset();
 
     // For UIWindow: the key window changes.
@@ -191,7 +210,13 @@ private:
     void becomeActive();
     void resignActive();
     void rotateInterface(UIInterfaceOrientation orientation, double duration);
+    std::function<void()> takeExpirationHandler(UIBackgroundTaskIdentifier identifier);
 
+    struct BackgroundTask {
+        UIBackgroundTaskIdentifier identifier{UIBackgroundTaskInvalid};
+        std::function<void()> expirationHandler;
+        bool expired{false};
+    };
     std::shared_ptr<UIApplicationDelegate> m_delegate;
     std::weak_ptr<UIWindow> m_keyWindow;
     UIApplicationState m_state{UIApplicationStateInactive};
@@ -203,6 +228,9 @@ private:
     bool m_idleTimerDisabled{false};
     bool m_networkActivityIndicatorVisible{false};
     UIUserInterfaceLayoutDirection m_layoutDirection{UIUserInterfaceLayoutDirectionLeftToRight};
+    mutable std::mutex m_backgroundTasksMutex;
+    std::vector<BackgroundTask> m_backgroundTasks;
+    UIBackgroundTaskIdentifier m_lastBackgroundTask{UIBackgroundTaskInvalid};
 };
 
 // Runs the application: sets the delegate, launches, and runs the main run loop until terminate is
