@@ -190,6 +190,8 @@ void UIApplication::reset() {
     m_statusBarOrientation = UIInterfaceOrientationPortrait;
     m_idleTimerDisabled = false;
     m_networkActivityIndicatorVisible = false;
+    std::lock_guard lock(m_backgroundTasksMutex);
+    m_backgroundTasks.clear();
 }
 
 int UIApplicationMain(std::shared_ptr<UIApplicationDelegate> delegate) {

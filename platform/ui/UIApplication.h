@@ -4,7 +4,8 @@
 // calling the matching delegate method. There is no operating system to drive those transitions, so the
 // simulate* entry points do it, for tests and for the main program; each runs synchronously when called
 // on the main thread and is queued onto the main queue otherwise. A memory warning also empties the named
-// image cache. Main thread only otherwise.
+// image cache. Background tasks may be begun and ended from any thread; everything else is main thread
+// only.
 
 #include "platform/foundation/Value.h"
 #include "platform/graphics/Geometry.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace platform {
@@ -87,6 +89,10 @@ inline constexpr const char* UIApplicationStatusBarOrientationUserInfoKey =
 // Launch-options key carried by simulateLaunch when the caller gives one.
 inline constexpr const char* UIApplicationLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
 
+// Names a background task; never reused within the process. The invalid value is never handed out.
+using UIBackgroundTaskIdentifier = uint64_t;
+inline constexpr UIBackgroundTaskIdentifier UIBackgroundTaskInvalid = 0;
+
 // The application's delegate. Every method is optional.
 class UIApplicationDelegate {
 public:
@@ -137,6 +143,15 @@ public:
     std::shared_ptr<UIWindow> keyWindow() const;
     std::vector<std::shared_ptr<UIWindow>> windows() const;
 
+    // Background tasks (any thread): work that asks to go on after the application leaves the
+    // foreground. The expiration handler (may be empty) runs on the main thread when the allowance runs
+    // out, at most once per task; the owner must then end the task. Ending a task that is unknown or
+    // already ended does nothing.
+    UIBackgroundTaskIdentifier beginBackgroundTaskWithExpirationHandler(std::function<void()> handler);
+    void endBackgroundTask(UIBackgroundTaskIdentifier identifier);
+    // Tasks begun and not yet ended.
+    size_t backgroundTaskCount() const;
+
     // Simulation of the system's transitions. Launch: didFinishLaunching (delegate, then notification),
     // then becoming active. Resign: active -> inactive. Background: resigns first when active, then
     // inactive -> background. Foreground: background -> inactive (will enter foreground), then active.
@@ -149,8 +164,12 @@ public:
     void simulateTerminate();
     void simulateMemoryWarning();
     void simulateStatusBarOrientationChange(UIInterfaceOrientation orientation);
+    // The background allowance runs out: the expiration handler of every task begun and not ended runs,
+    // in the order the tasks began (a task ended by an earlier handler is skipped).
+    void simulateBackgroundTaskExpiry();
 
-    // Back to the state of a process that has not launched (for tests sharing a process); keeps nothing.
+    // Back to the state of a process that has not launched (for tests sharing a process); keeps nothing
+    // (running background tasks are forgotten without their handlers being called).
     void reset();
 
     // For UIWindow: the key window changes.
@@ -163,7 +182,13 @@ private:
     void post(const char* name, Value userInfo = {});
     void becomeActive();
     void resignActive();
+    std::function<void()> takeExpirationHandler(UIBackgroundTaskIdentifier identifier);
 
+    struct BackgroundTask {
+        UIBackgroundTaskIdentifier identifier{UIBackgroundTaskInvalid};
+        std::function<void()> expirationHandler;
+        bool expired{false};
+    };
     std::shared_ptr<UIApplicationDelegate> m_delegate;
     std::weak_ptr<UIWindow> m_keyWindow;
     UIApplicationState m_state{UIApplicationStateInactive};
@@ -174,6 +199,9 @@ private:
     UIInterfaceOrientation m_statusBarOrientation{UIInterfaceOrientationPortrait};
     bool m_idleTimerDisabled{false};
     bool m_networkActivityIndicatorVisible{false};
+    mutable std::mutex m_backgroundTasksMutex;
+    std::vector<BackgroundTask> m_backgroundTasks;
+    UIBackgroundTaskIdentifier m_lastBackgroundTask{UIBackgroundTaskInvalid};
 };
 
 // Runs the application: sets the delegate, launches, and runs the main run loop until terminate is
