@@ -228,25 +228,6 @@ TEST_F(ImageCacheTest, CleaningBySizeRemovesTheOldestUntilBelowHalfTheMaximum) {
     }
 }
 
-TEST_F(ImageCacheTest, SizesCountTheFilesAndTheCalculationSkipsHiddenOnes) {
-    writeFile(diskPath("a").string(), std::string(100, 'a'));
-    writeFile(diskPath("b").string(), std::string(50, 'b'));
-    writeFile(diskPath(".hidden").string(), std::string(7, 'h'));
-    EXPECT_EQ(cache->getSize(), 157u);
-    EXPECT_EQ(cache->getDiskCount(), 3u);
-    std::optional<std::pair<uint64_t, uint64_t>> calculated;
-    cache->calculateSizeWithCompletionBlock(
-        [&](uint64_t count, uint64_t size) { calculated.emplace(count, size); });
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return calculated.has_value(); }));
-    EXPECT_EQ(*calculated, std::make_pair(uint64_t(2), uint64_t(150)));
-
-    bool cleared = false;
-    cache->clearDiskOnCompletion([&] { cleared = true; });
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return cleared; }));
-    EXPECT_EQ(cache->getDiskCount(), 0u);
-    EXPECT_TRUE(fs::is_directory(cache->diskCachePath()));
-}
-
 TEST_F(ImageCacheTest, TheMemoryTierCountsPixelsAndEmptiesOnAMemoryWarning) {
     cache->setMaxMemoryCost(250);
     cache->storeImage(image(10, 10, false, 2), std::string("a"), false); // 5 x 5 points at scale 2: 100

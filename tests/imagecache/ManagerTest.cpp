@@ -187,19 +187,4 @@ TEST_F(ManagerTest, TheDelegateMayForbidDownloadsOrTransformWhatIsDownloaded) {
     EXPECT_EQ(UIImage::imageWithData(*stored)->size(), CGSizeMake(5, 5));
 }
 
-TEST_F(ManagerTest, RefreshingReportsTheCachedImageThenTheNewOne) {
-    server.route("GET", "/a.png", imageReply(png(6, 6)));
-    auto cached = image(1, 1);
-    cache->storeImage(cached, url("/a.png")->absoluteString(), false);
-    Reports reports;
-    manager->downloadImageWithURL(url("/a.png"), WebImageLoadRefreshCached, nullptr, reports.loadBlock());
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() == 2; }));
-    auto all = reports.all();
-    EXPECT_EQ(all[0].image, cached);
-    EXPECT_EQ(all[0].source, ImageCacheSourceMemory);
-    ASSERT_TRUE(all[1].image);
-    EXPECT_EQ(all[1].image->size(), CGSizeMake(6, 6));
-    EXPECT_EQ(all[1].source, ImageCacheSourceNone);
-}
-
 } // namespace

@@ -79,9 +79,6 @@ TEST(Cache, RemovingLetsGoOfTheObjectsAndTheirCost) {
     cache.removeAllObjects();
     EXPECT_EQ(cache.count(), 0u);
     EXPECT_EQ(cache.totalCost(), 0u);
-    cache.setTotalCostLimit(5);
-    cache.setObject(std::make_shared<Item>(), "c", 5);
-    EXPECT_NE(cache.objectForKey("c"), nullptr); // the limit is reached, not passed
 }
 
 TEST(Cache, AnEvictedObjectMayUseTheCacheFromItsDestructor) {
