@@ -44,15 +44,24 @@ std::string keyFor(int index) {
     return "http://images.example.test/avatar/" + std::to_string(index) + ".jpg";
 }
 
-// A home of its own, so the benchmark never touches the user's caches.
+// A home of its own, so the benchmark never touches the user's caches; removed at exit.
 void useTemporaryHome() {
-    static const bool done = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "liveapp-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            Paths::setHome(pattern);
-        return true;
-    }();
-    (void)done;
+    struct Home {
+        Home() {
+            std::string pattern = (std::filesystem::temp_directory_path() / "liveapp-bench-XXXXXX").string();
+            if (mkdtemp(pattern.data())) {
+                path = pattern;
+                Paths::setHome(path);
+            }
+        }
+        ~Home() {
+            std::error_code ignored;
+            if (!path.empty())
+                std::filesystem::remove_all(path, ignored);
+        }
+        std::filesystem::path path;
+    };
+    static Home home;
 }
 
 class ImageServer {
