@@ -137,7 +137,8 @@ private:
 
 // Fills the temporary, puts it in place of `path` and makes the rename durable; on failure removes it.
 ErrorPtr replaceThroughTemporary(const std::filesystem::path& path, FileDescriptor& file,
-                                 const std::string& temporary, const Data& bytes, mode_t mode) {
+                                 const std::string& temporary, const Data& bytes, mode_t mode,
+                                 bool flush) {
     auto abandon = [&](int code, const char* what) {
         file.close();
         ::unlink(temporary.c_str());
@@ -149,13 +150,15 @@ ErrorPtr replaceThroughTemporary(const std::filesystem::path& path, FileDescript
         return abandon(errno, "set permissions");
     if (!writeAll(file.get(), bytes.bytes(), bytes.length()))
         return abandon(errno, "write");
-    if (fsyncRetrying(file.get()) != 0)
+    if (flush && fsyncRetrying(file.get()) != 0)
         return abandon(errno, "flush");
     if (file.close() != 0)
         return abandon(errno, "close");
     if (::rename(temporary.c_str(), path.c_str()) != 0)
         return abandon(errno, "rename");
 
+    if (!flush)
+        return nullptr;
     // Without this the rename itself may be lost in a crash, bringing back the old file or none.
     FileDescriptor directory(::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.valid())
@@ -169,7 +172,8 @@ std::string AtomicFile::temporaryPrefix(const std::filesystem::path& path) {
     return path.filename().string() + ".tmp-";
 }
 
-bool AtomicFile::write(const std::filesystem::path& path, const Data& bytes, ErrorPtr* error, mode_t mode) {
+bool AtomicFile::write(const std::filesystem::path& path, const Data& bytes, ErrorPtr* error, mode_t mode,
+                       Durability durability) {
     if (path.filename().empty()) {
         setError(error, failure(EISDIR, path, "write"));
         return false;
@@ -180,7 +184,7 @@ bool AtomicFile::write(const std::filesystem::path& path, const Data& bytes, Err
         setError(error, failure(errno, path, "create temporary file"));
         return false;
     }
-    ErrorPtr failed = replaceThroughTemporary(path, file, temporary, bytes, mode);
+    ErrorPtr failed = replaceThroughTemporary(path, file, temporary, bytes, mode, durability == Durability::Flushed);
     Temporaries::shared().release(temporary);
     if (failed)
         setError(error, failed);

@@ -22,8 +22,12 @@ namespace platform {
 class AtomicFile {
 public:
     // `mode` is the permission of a newly made file; an existing file keeps its own.
+    // Files that can be made again (caches) may skip the flushes (CacheOnly): readers still never see a
+    // partial file, but after a crash the target may hold the old bytes, the new ones, or nothing readable.
+    enum class Durability { Flushed, CacheOnly };
+
     static bool write(const std::filesystem::path& path, const Data& bytes, ErrorPtr* error = nullptr,
-                      mode_t mode = 0644);
+                      mode_t mode = 0644, Durability durability = Durability::Flushed);
 
     // The whole file, or nullopt with the reason (ENOENT for a missing file).
     static std::optional<Data> read(const std::filesystem::path& path, ErrorPtr* error = nullptr);
