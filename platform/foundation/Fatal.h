@@ -4,6 +4,7 @@
 // descriptors for a run loop, no random bytes). The message goes to standard error, then the process
 // aborts. Never for bad input, which is reported to the caller instead.
 
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -14,6 +15,13 @@ namespace platform {
 inline void fatalUnless(bool condition, std::string_view message) {
     if (!condition)
         fatalError(message);
+}
+
+// The same, naming what the fault was found in (an input, a class) after the message; the text is
+// put together only when the condition fails.
+inline void fatalUnless(bool condition, std::string_view message, std::string_view subject) {
+    if (!condition)
+        fatalError(std::string(message) + " [" + std::string(subject) + "]");
 }
 
 } // namespace platform

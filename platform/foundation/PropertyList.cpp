@@ -19,7 +19,7 @@ constexpr std::string_view kHeader = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>
                                      "<plist version=\"1.0\">\n";
 constexpr std::string_view kFooter = "</plist>\n";
 
-// --- base64 (kept private: plists need only the plain alphabet, with padding) ---
+// ---- base64 (kept private: plists need only the plain alphabet, with padding) ----
 
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -94,7 +94,7 @@ std::optional<std::vector<uint8_t>> base64Decode(std::string_view text) {
     return out;
 }
 
-// --- text checks ---
+// ---- text checks ----
 
 bool isValidText(std::string_view text) {
     size_t i = 0;
@@ -150,7 +150,7 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     });
 }
 
-// --- numbers ---
+// ---- numbers ----
 
 std::optional<Number> parseInteger(std::string_view text) {
     text = trimmed(text);
@@ -211,7 +211,7 @@ std::string formatReal(double d) {
     return fmt::format("{}", d);
 }
 
-// --- dates: "2026-12-06T17:22:21Z", whole seconds, UTC ---
+// ---- dates: "2026-12-06T17:22:21Z", whole seconds, UTC ----
 
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
@@ -292,7 +292,7 @@ std::optional<Date> parseDate(std::string_view text) {
     return Date(double(days * 86400 + hour * 3600 + minute * 60 + second) + fraction);
 }
 
-// --- writing ---
+// ---- writing ----
 
 class Writer {
 public:
@@ -454,7 +454,7 @@ private:
     }
 };
 
-// --- reading ---
+// ---- reading ----
 
 class Reader {
 public:

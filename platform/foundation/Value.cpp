@@ -5,7 +5,7 @@
 
 namespace platform {
 
-// --- Value ---
+// ---- Value ----
 
 Value::Value(URLPtr v) {
     if (v)
@@ -290,7 +290,7 @@ std::string Value::description() const {
     return out;
 }
 
-// --- ValueDictionary ---
+// ---- ValueDictionary ----
 
 ValueDictionary::ValueDictionary(std::initializer_list<Entry> entries) {
     for (auto& entry : entries)
@@ -388,7 +388,7 @@ bool ValueDictionary::operator==(const ValueDictionary& other) const {
     return true;
 }
 
-// --- ValueSet ---
+// ---- ValueSet ----
 
 ValueSet::ValueSet(std::initializer_list<Value> members) {
     for (const auto& member : members)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fontconfig/fontconfig.h>
+#include <limits>
 #include <set>
 
 namespace platform::detail {
@@ -268,8 +269,12 @@ double fixedLineHeight(const NSParagraphStyle::Values& v, const UIFont& firstFon
 }
 
 // The width left for the text once the indents have taken theirs; -1 when unbounded.
+// Pango keeps widths as ints of 1/1024 point; a box wider than that (callers pass the largest double for
+// "no limit") wraps nothing, so it is no limit rather than an overflowed one.
+constexpr double unboundedExtent = double(std::numeric_limits<int>::max()) / PANGO_SCALE;
+
 double availableWidth(const NSParagraphStyle::Values& v, double maxWidth, bool multiline, double shift) {
-    if (!multiline || maxWidth <= 0)
+    if (!multiline || maxWidth <= 0 || maxWidth >= unboundedExtent)
         return -1;
     double available = maxWidth - shift;
     if (v.tailIndent < 0)
@@ -300,7 +305,7 @@ void setWrapping(PangoLayout* layout, const NSParagraphStyle::Values& v, double 
     }
     pango_layout_set_wrap(layout, v.lineBreakMode == NSLineBreakByCharWrapping ? PANGO_WRAP_CHAR
                                                                                : PANGO_WRAP_WORD_CHAR);
-    if (truncateLastLine && maxHeight > 0) {
+    if (truncateLastLine && maxHeight > 0 && maxHeight < unboundedExtent) {
         pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
         pango_layout_set_height(layout, int(std::lround(maxHeight * PANGO_SCALE)));
     }

@@ -396,6 +396,12 @@ template <typename Item> bool RunLoop::claim(Item& item, const char* what) {
     return true;
 }
 
+template <typename Item> void RunLoop::unclaim(Item& item) {
+    std::lock_guard itemLock(item.m_mutex);
+    item.m_scheduled = false;
+    item.m_loop.reset();
+}
+
 void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) {
     if (!timer)
         return;
@@ -422,6 +428,21 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
         timer->invalidate();
     else if (!isCurrent())
         m_internals->wake();
+}
+
+void RunLoop::removeTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) {
+    if (!timer)
+        return;
+    std::lock_guard lock(m_internals->mutex);
+    auto found = m_internals->timers.find(timer.get());
+    if (found == m_internals->timers.end())
+        return;
+    found->second.modes.erase(mode);
+    if (!found->second.modes.empty())
+        return;
+    unclaim(*timer);
+    // `timer` is the caller's too, so the loop's reference cannot be the last one under the lock.
+    m_internals->timers.erase(found);
 }
 
 template <typename Source, typename Insert>
@@ -463,11 +484,7 @@ bool RunLoop::removeMode(Entries& entries, const std::shared_ptr<Source>& source
         return false;
     it->modes.erase(mode);
     if (it->modes.empty()) {
-        {
-            std::lock_guard sourceLock(source->m_mutex);
-            source->m_scheduled = false;
-            source->m_loop.reset();
-        }
+        unclaim(*source);
         // The caller holds `source` too, so it cannot die here, under the loop's lock.
         entries.erase(it);
     }

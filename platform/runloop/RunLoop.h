@@ -91,9 +91,11 @@ public:
     void cancelPerformsWithTarget(const void* target);
 
     // Registration (any thread). A timer or source belongs to one loop: adding it to a second one
-    // aborts. Adding an invalidated one does nothing. The loop keeps what is registered alive until
-    // it is invalidated or removed from its last mode.
+    // aborts, unless it was first removed from every mode of the first. Adding an invalidated one does
+    // nothing. The loop keeps what is registered alive until it is invalidated or removed from its last
+    // mode; a timer removed from the mode a pass runs in gets no callout that has not begun.
     void addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode);
+    void removeTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode);
     void addSource(const std::shared_ptr<RunLoopFdSource>& source, const RunLoopMode& mode);
     void addSource(const std::shared_ptr<RunLoopSignalSource>& source, const RunLoopMode& mode);
     void removeSource(const std::shared_ptr<RunLoopFdSource>& source, const RunLoopMode& mode);
@@ -122,6 +124,8 @@ private:
     // Marks a timer or source as registered with this loop; false when it is already invalid.
     // Registering one item with a second loop is a programming error and aborts.
     template <typename Item> bool claim(Item& item, const char* what);
+    // The item is on no loop any more and may be added to another.
+    template <typename Item> static void unclaim(Item& item);
     // Claims a source, then (under the loop's lock, while the source is valid) lets `insert` enter it.
     template <typename Source, typename Insert>
     void addSourceWith(const std::shared_ptr<Source>& source, const char* what, Insert insert);

@@ -178,7 +178,7 @@ struct TlsContext::Engine {
     size_t pendingOutput() const { return outbox.size() - outboxHead; }
 };
 
-// --- the library glue ---
+// ---- the library glue ----
 
 SSL_CTX* TlsContext::Engine::sharedContext(TlsRole role) {
     // One library context per role for the whole process: every per-connection setting lives on the
@@ -320,7 +320,7 @@ int TlsContext::Engine::sessionArrived(SSL* ssl, SSL_SESSION* session) {
     return 1; // the cache took the reference
 }
 
-// --- the context ---
+// ---- the context ----
 
 std::shared_ptr<TlsContext> TlsContext::create(TlsRole role) {
     auto context = std::make_shared<TlsContext>(PrivateTag{}, role);

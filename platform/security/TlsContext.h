@@ -94,7 +94,7 @@ public:
 
     TlsRole role() const { return m_role; }
 
-    // --- configuration (before the handshake) ---
+    // ---- configuration (before the handshake) ----
     OSStatus setIOFuncs(TlsReadFunction read, TlsWriteFunction write);
 
     // The server's name: sent as SNI (unless it is an IP address) and checked against the certificate.
@@ -144,7 +144,7 @@ public:
     // Roots to trust instead of the system's (or besides them, with replaceSystemRoots false).
     OSStatus setTrustedRoots(std::vector<TlsCertificatePtr> roots, bool replaceSystemRoots = true);
 
-    // --- the connection ---
+    // ---- the connection ----
     // noErr once this side is through and every handshake byte it owes the peer has been written;
     // errSSLWouldBlock to be called again; errSSLPeerAuthCompleted when paused for the caller's trust
     // decision; errSecParam (and nothing starts) without I/O functions.

@@ -40,8 +40,8 @@ std::string temporarySocketPath(const char* name) {
     return "/tmp/queuesocket-" + std::to_string(::getpid()) + "-" + name + ".sock";
 }
 
-bool connectUnix(const std::string& path, Fd& out) {
-    Fd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
+bool connectUnix(const std::string& path, FileDescriptor& out) {
+    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
@@ -236,7 +236,7 @@ TEST_F(QueueSocketAccept, UnixPathReplacesAStaleFileAndAcceptsConnections) {
     std::string path = temporarySocketPath("stale");
     std::ofstream(path) << "left over";
     ASSERT_TRUE(server->acceptOnUrl(platform::URL::fileURLWithPath(path)));
-    Fd client;
+    FileDescriptor client;
     ASSERT_TRUE(connectUnix(path, client));
     auto accepted = delegate->waitFor(EventKind::Accept);
     ASSERT_TRUE(accepted);

@@ -46,32 +46,29 @@ Stream makeStream(std::mt19937& random) {
     return stream;
 }
 
+// Where the reads to length end: after each header and after each body.
+std::vector<size_t> readEnds(const Stream& stream) {
+    std::vector<size_t> ends;
+    for (const auto& frame : stream.frames) {
+        ends.push_back(frame.header + 4);
+        ends.push_back(frame.bodyEnd);
+    }
+    return ends;
+}
+
 // Where the peer's writes end, as offsets into the stream (the last is its end).
 using WritePattern = std::function<std::vector<size_t>(const Stream&, std::mt19937&)>;
 
-std::vector<size_t> framePerWrite(const Stream& stream, std::mt19937&) {
-    std::vector<size_t> cuts;
-    for (const auto& frame : stream.frames)
-        cuts.push_back(frame.bodyEnd);
-    return cuts;
-}
-
-std::vector<size_t> headerThenBody(const Stream& stream, std::mt19937&) {
-    std::vector<size_t> cuts;
-    for (const auto& frame : stream.frames) {
-        cuts.push_back(frame.header + 4);
-        cuts.push_back(frame.bodyEnd);
-    }
-    return cuts;
-}
-
-std::vector<size_t> severalFramesPerWrite(const Stream& stream, std::mt19937& random) {
-    std::vector<size_t> cuts;
-    std::uniform_int_distribution<size_t> group(2, 9);
-    for (size_t i = group(random); i < stream.frames.size(); i += group(random))
-        cuts.push_back(stream.frames[i].header);
-    cuts.push_back(stream.bytes.size());
-    return cuts;
+// Writes of `least` to `most` whole frames.
+WritePattern framesPerWrite(size_t least, size_t most) {
+    return [least, most](const Stream& stream, std::mt19937& random) {
+        std::vector<size_t> cuts;
+        std::uniform_int_distribution<size_t> group(least, most);
+        for (size_t i = group(random); i < stream.frames.size(); i += group(random))
+            cuts.push_back(stream.frames[i].header);
+        cuts.push_back(stream.bytes.size());
+        return cuts;
+    };
 }
 
 // Writes of 1 to `most` bytes, wherever they fall.
@@ -84,16 +81,6 @@ WritePattern piecesOfUpTo(size_t most) {
         cuts.push_back(stream.bytes.size());
         return cuts;
     };
-}
-
-// Where the reads to length end: after each header and after each body.
-std::vector<size_t> readEnds(const Stream& stream) {
-    std::vector<size_t> ends;
-    for (const auto& frame : stream.frames) {
-        ends.push_back(frame.header + 4);
-        ends.push_back(frame.bodyEnd);
-    }
-    return ends;
 }
 
 // Reads frame after frame from the delegate queue, as soon as the previous read completes; counts the
@@ -129,9 +116,10 @@ size_t framesRead(const RecordingDelegate& delegate) {
 // just as it becomes readable again.
 TEST(FramedStreamTest, EveryFrameArrivesWhateverWayThePeerCutsItsWrites) {
     const std::vector<std::pair<const char*, WritePattern>> patterns = {
-        {"one frame per write", framePerWrite},
-        {"header and body in separate writes", headerThenBody},
-        {"several frames per write", severalFramesPerWrite},
+        {"one frame per write", framesPerWrite(1, 1)},
+        {"header and body in separate writes",
+         [](const Stream& stream, std::mt19937&) { return readEnds(stream); }},
+        {"several frames per write", framesPerWrite(2, 9)},
         {"writes cut anywhere, frames split across them", piecesOfUpTo(5000)},
         {"small pieces", piecesOfUpTo(256)},
     };

@@ -123,7 +123,7 @@ void UdpRecordingDelegate::udpSocketDidClose(const QueueUdpSocketPtr& sock, cons
 // ---- RawUdpPeer ----
 
 std::unique_ptr<RawUdpPeer> RawUdpPeer::create(int family) {
-    queuesockettest::Fd fd(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    platform::FileDescriptor fd(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd)
         return nullptr;
     platform::Data address = queuesockettest::loopbackAddress(family, 0);

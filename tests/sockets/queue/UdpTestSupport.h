@@ -85,7 +85,7 @@ class RawUdpPeer {
 public:
     // Null when the family's loopback address is unusable.
     static std::unique_ptr<RawUdpPeer> create(int family = AF_INET);
-    RawUdpPeer(queuesockettest::Fd fd, int family)
+    RawUdpPeer(platform::FileDescriptor fd, int family)
         : m_fd(std::move(fd))
         , m_family(family) {}
 
@@ -98,7 +98,7 @@ public:
                                        platform::Data* from = nullptr);
 
 private:
-    queuesockettest::Fd m_fd;
+    platform::FileDescriptor m_fd;
     int m_family;
 };
 

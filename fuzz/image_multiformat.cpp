@@ -1,0 +1,17 @@
+// The image loader's decoding of downloaded and cached bytes: wi_imageWithData over any bytes (GIF
+// animations, EXIF orientations, every still format), then the forced decode the cache applies. Seeds are
+// the image corpora of the codec targets.
+#include "imagecache/UIImage+ForceDecode.h"
+#include "imagecache/UIImage+MultiFormat.h"
+#include "platform/foundation/Fatal.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+    platform::Data data(bytes, size);
+    platform::UIImagePtr image = wi_imageWithData(data);
+    if (!image)
+        return 0;
+    platform::UIImagePtr decoded = decodedImageWithImage(image);
+    platform::fatalUnless(decoded && decoded->size() == image->size(),
+                          "image fuzz: the forced decode changed the image's size");
+    return 0;
+}
