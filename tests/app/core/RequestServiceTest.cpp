@@ -135,7 +135,7 @@ TEST_F(RequestServiceTest, LoginRefusalWithoutAUsableMessageGetsTheGeneralText) 
         stub.scriptOnce("login", ServiceStub::failure(400, error));
         Outcome outcome;
         login(outcome);
-        EXPECT_TRUE(outcome.failedWith(RequestService::kLoginFailed)) << error.description();
+        EXPECT_TRUE(outcome.failedWith("登录失败，请求异常")) << error.description();
     }
 }
 
@@ -157,7 +157,7 @@ TEST_F(RequestServiceTest, CodeIsReadAsANumberOrADecimalText) {
         if (succeeds)
             EXPECT_EQ(outcome.successes, 1) << body;
         else
-            EXPECT_TRUE(outcome.failedWith(RequestService::kLogoutFailed)) << body;
+            EXPECT_TRUE(outcome.failedWith("退出失败，请求异常")) << body;
     }
 }
 
@@ -168,7 +168,7 @@ TEST_F(RequestServiceTest, RepliesThatAreNotAJSONObjectFailWithTheReplyText) {
         Outcome outcome;
         RequestService::requestLogoutSuccess(outcome.done(), outcome.failure());
         ASSERT_TRUE(outcome.wait());
-        EXPECT_TRUE(outcome.failedWith(RequestService::kLogoutFailed)) << reply.body;
+        EXPECT_TRUE(outcome.failedWith("退出失败，请求异常")) << reply.body;
     }
 }
 
@@ -184,7 +184,7 @@ TEST_F(RequestServiceTest, SuccessWithoutASuccessBlockReportsTheReplyText) {
     Outcome outcome;
     RequestService::requestLogoutSuccess(nullptr, outcome.failure());
     ASSERT_TRUE(outcome.wait());
-    EXPECT_TRUE(outcome.failedWith(RequestService::kLogoutFailed));
+    EXPECT_TRUE(outcome.failedWith("退出失败，请求异常"));
 }
 
 TEST_F(RequestServiceTest, TransportFailuresGetEachOperationsOwnText) {
@@ -227,7 +227,7 @@ TEST_F(RequestServiceTest, EmptyReplyIsATransportFailure) {
     stub.scriptOnce("login", HttpResponse::text(200, ""));
     Outcome outcome;
     login(outcome);
-    EXPECT_TRUE(outcome.failedWith(RequestService::kLoginSendFailed));
+    EXPECT_TRUE(outcome.failedWith("数据发送失败，请稍后重试"));
 }
 
 TEST_F(RequestServiceTest, ReplyLaterThanTheTimeOutFailsWithTheTransportText) {
@@ -246,7 +246,7 @@ TEST_F(RequestServiceTest, ReplyLaterThanTheTimeOutFailsWithTheTransportText) {
     }
     ASSERT_TRUE(outcome.wait());
     gate->open();
-    EXPECT_TRUE(outcome.failedWith(RequestService::kSecretKeySendFailed));
+    EXPECT_TRUE(outcome.failedWith("房间秘钥获取失败，请检查网络后重试"));
 }
 
 TEST_F(RequestServiceTest, EmptyFailureBlocksAreSkipped) {
@@ -284,7 +284,7 @@ TEST_F(RequestServiceTest, UserInfoThatDoesNotImportIsAFailureNotANilUser) {
         Outcome outcome;
         RequestService::requestUserInfoSuccess(outcome.success(user), outcome.failure());
         ASSERT_TRUE(outcome.wait());
-        EXPECT_TRUE(outcome.failedWith(RequestService::kUserInfoFailed)) << body;
+        EXPECT_TRUE(outcome.failedWith("数据请求失败，请稍后重试")) << body;
     }
 }
 
@@ -327,7 +327,7 @@ TEST_F(RequestServiceTest, PublicRoomInfoWithoutASuccessBlockReportsNoRoom) {
     Outcome outcome;
     RequestService::requestRoomInfo("42", nullptr, outcome.failure());
     ASSERT_TRUE(outcome.wait());
-    EXPECT_TRUE(outcome.failedWith(RequestService::kNoRoomInfo));
+    EXPECT_TRUE(outcome.failedWith("暂无房间信息"));
 }
 
 TEST_F(RequestServiceTest, RoomViewSendsTheIdAsTitleAndReadsData) {
@@ -401,7 +401,7 @@ TEST_F(RequestServiceTest, CategoryListNeedsCodeAndAList) {
     Outcome withoutSuccess;
     RequestService::requestCategoryListSuccess(nullptr, withoutSuccess.failure());
     ASSERT_TRUE(withoutSuccess.wait());
-    EXPECT_TRUE(withoutSuccess.failedWith(RequestService::kCategoryListFailed));
+    EXPECT_TRUE(withoutSuccess.failedWith("分类列表请求异常"));
 }
 
 // ---- Room updates --------------------------------------------------------------------------------
@@ -484,7 +484,7 @@ TEST_F(RequestServiceTest, SecretKeyRefusalFollowsTheStandardRule) {
     Outcome bare;
     RequestService::requestSecretKeySuccess(bare.success(key), bare.failure());
     ASSERT_TRUE(bare.wait());
-    EXPECT_TRUE(bare.failedWith(RequestService::kSecretKeyFailed));
+    EXPECT_TRUE(bare.failedWith("房间秘钥重置失败，请重试"));
 }
 
 // ---- Chat route and captcha ----------------------------------------------------------------------
@@ -556,7 +556,7 @@ TEST_F(RequestServiceTest, UnusableServiceURLFailsAsATransportFailure) {
     Outcome outcome;
     RequestService::requestLogoutSuccess(outcome.done(), outcome.failure());
     ASSERT_TRUE(outcome.wait());
-    EXPECT_TRUE(outcome.failedWith(RequestService::kLogoutSendFailed));
+    EXPECT_TRUE(outcome.failedWith("退出失败，请检查网络"));
     EXPECT_TRUE(outcome.onMainThread);
 }
 
