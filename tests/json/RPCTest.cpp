@@ -259,8 +259,7 @@ TEST_F(RPCTest, ContentTypeSettingReachesTheWire) {
     EXPECT_EQ(server.requests().back().header("Content-Type"), "application/json-rpc");
 }
 
-// ---- Model networking ----------------------------------------------------------------------------
-
+// ---- Model networking ----
 namespace {
 
 class NetRoomModel : public MappedModel {

@@ -212,8 +212,7 @@ TEST_F(RequestServiceTest, RepliesDecodeToSuccessOrEachOperationsText) {
     }
 }
 
-// ---- Login and logout: the standard rule ------------------------------------------------------
-
+// ---- Login and logout: the standard rule ----
 TEST_F(RequestServiceTest, LoginAfterTheCaptchaSucceedsWithTheSessionCookie) {
     platform::UIImagePtr image;
     Outcome captcha;
@@ -319,8 +318,7 @@ TEST_F(RequestServiceTest, EmptyFailureBlocksAreSkipped) {
     EXPECT_EQ(last.failures, 1);
 }
 
-// ---- User information --------------------------------------------------------------------------
-
+// ---- User information ----
 TEST_F(RequestServiceTest, UserInfoImportsTheUserFromData) {
     stub.setRequiresLogin(false);
     std::shared_ptr<UserModel> user;
@@ -342,8 +340,7 @@ TEST_F(RequestServiceTest, UserInfoRefusalNeverShowsTheServiceText) {
     EXPECT_TRUE(outcome.failedWith("数据请求失败，请稍后重试"));
 }
 
-// ---- Rooms ---------------------------------------------------------------------------------------
-
+// ---- Rooms ----
 TEST_F(RequestServiceTest, PublicRoomInfoReadsTheWholeReplyWithoutLookingAtCode) {
     std::shared_ptr<RoomModel> room;
     Outcome outcome;
@@ -391,8 +388,7 @@ TEST_F(RequestServiceTest, WithoutARoomIdNothingIsSentAndTheRequestFails) {
     EXPECT_TRUE(stub.requests().empty());
 }
 
-// ---- Categories ----------------------------------------------------------------------------------
-
+// ---- Categories ----
 TEST_F(RequestServiceTest, CategoryListSendsAnEmptyArrayAndKeepsTheOrder) {
     stub.setCategories(Value::array({Value::dictionary({{"id", "9"}, {"name", "舞蹈"}}), Value(5),
                                      Value::dictionary({{"id", "4"}, {"name", "聊天"}})}));
@@ -408,8 +404,7 @@ TEST_F(RequestServiceTest, CategoryListSendsAnEmptyArrayAndKeepsTheOrder) {
     EXPECT_NE(stub.requestsTo("category.list").at(0).body.find("\"p\" : ["), std::string::npos);
 }
 
-// ---- Room updates --------------------------------------------------------------------------------
-
+// ---- Room updates ----
 TEST_F(RequestServiceTest, RoomUpdateSendsTitleAndCategory) {
     stub.setRequiresLogin(false);
     Outcome outcome;
@@ -451,8 +446,7 @@ TEST_F(RequestServiceTest, TitleOnlyUpdateSendsTheTitleAndShowsNoServiceText) {
     EXPECT_TRUE(refused.failedWith("修改失败，请求异常"));
 }
 
-// ---- Stream key ----------------------------------------------------------------------------------
-
+// ---- Stream key ----
 TEST_F(RequestServiceTest, SecretKeyImportsKeyAndServer) {
     stub.setRequiresLogin(false);
     stub.setSecretKey("42", Value::dictionary({{"secretKey", "k-9"}, {"server", "rtmp://127.0.0.1/live"}}));
@@ -474,8 +468,7 @@ TEST_F(RequestServiceTest, SecretKeyRefusalFollowsTheStandardRule) {
     EXPECT_TRUE(notLoggedIn.failedWith("请先登录"));
 }
 
-// ---- Chat route and captcha ----------------------------------------------------------------------
-
+// ---- Chat route and captcha ----
 TEST_F(RequestServiceTest, ChatRouteOfExactlyTwentyBytesIsPassedOnUnchanged) {
     Data route;
     Outcome outcome;

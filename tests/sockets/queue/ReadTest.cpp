@@ -40,8 +40,7 @@ protected:
 
 } // namespace
 
-// MARK: - Read available
-
+// ---- Read available ----
 TEST_F(ReadTest, ReadAvailableDeliversWhatHasArrivedAndTheNextQueuedReadStartsAtOnce) {
     pair.socket->readDataWithTimeout(-1, 0);
     pair.socket->readDataWithTimeout(-1, 7);
@@ -68,8 +67,7 @@ TEST_F(ReadTest, ReadAvailableWithMaxLengthTakesNoMoreAndLeavesTheRestForTheNext
     EXPECT_EQ(nthRead(*pair.delegate, 3), "bcdefghijklmno");
 }
 
-// MARK: - Read to length
-
+// ---- Read to length ----
 TEST_F(ReadTest, ReadToLengthReportsPartialProgressAndCompletesWithExactlyTheLength) {
     pair.socket->readDataToLength(8, -1, 42);
     ASSERT_TRUE(pair.peer->sendAll("abc"));
@@ -114,8 +112,7 @@ TEST_F(ReadTest, OneLargeArrivalFeedsManyQueuedReadsOfLengthsAndLines) {
     EXPECT_EQ(reads[41].tag, 41);
 }
 
-// MARK: - Read to terminator
-
+// ---- Read to terminator ----
 TEST_F(ReadTest, TerminatorSplitAcrossArrivalsCompletesOnceItsLastByteArrives) {
     pair.socket->readDataToData(kCRLF, -1, 5);
     ASSERT_TRUE(pair.peer->sendAll("ab\r"));
@@ -164,8 +161,7 @@ TEST_F(ReadTest, MalformedRequestsAreDroppedWithoutReport) {
     EXPECT_TRUE(pair.socket->isConnected());
 }
 
-// MARK: - Caller buffers
-
+// ---- Caller buffers ----
 TEST_F(ReadTest, CallerBufferGrowsToOffsetPlusBytesReadWhenTheyDoNotFit) {
     auto buffer = std::make_shared<MutableData>(100);
     std::string payload(200, 'x');
@@ -211,8 +207,7 @@ TEST_F(ReadTest, DataReadIntoACallerBufferOutlivesTheCallersReference) {
     EXPECT_EQ(read->data.toString(), std::string(read->data.length(), 'z'));
 }
 
-// MARK: - End of stream
-
+// ---- End of stream ----
 TEST_F(ReadTest, PeerClosingWhileAReadWaitsClosesWithClosedByRemotePeer) {
     pair.socket->readDataToLength(10, -1, 1);
     ASSERT_TRUE(pair.peer->sendAll("abc"));
@@ -278,8 +273,7 @@ TEST(ReadHalfDuplexTest, AnEndOfStreamBeforeAnyByteIsReportedOnceAndTheSocketSta
     pair.socket->disconnect();
 }
 
-// MARK: - Time-outs
-
+// ---- Time-outs ----
 namespace {
 
 class ReadTimeoutTest : public testing::Test {

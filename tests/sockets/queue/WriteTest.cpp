@@ -109,8 +109,7 @@ TEST(WriteTest, AResetPeerClosesTheSocketWithAnErrorNotASignal) {
     }
 }
 
-// MARK: - Time-outs
-
+// ---- Time-outs ----
 namespace {
 
 class WriteTimeoutTest : public testing::Test {
