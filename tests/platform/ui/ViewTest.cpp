@@ -228,14 +228,6 @@ TEST_F(ViewTreeTest, SizeToFitUsesSizeThatFitsAndKeepsTheOrigin) {
     EXPECT_EQ(view->frame(), CGRectMake(5, 6, 33, 44));
 }
 
-TEST_F(ViewTreeTest, ViewsCarryAssociatedObjects) {
-    static const char key = 0;
-    auto view = UIView::create();
-    view->setAssociatedObject(&key, Value("loading"));
-    ASSERT_NE(view->associatedObject(&key).string(), nullptr);
-    EXPECT_EQ(*view->associatedObject(&key).string(), "loading");
-}
-
 TEST_F(ViewTreeTest, AlphaIsClampedAndSharedWithTheLayer) {
     auto view = UIView::create();
     view->setAlpha(0.3);
