@@ -5,29 +5,23 @@
 using livecore::rtmp::parseRTMPEndpoint;
 
 TEST(RTMPEndpoint, ReadsHostAndPortOfEveryPublishAddressForm) {
-    auto withPort = parseRTMPEndpoint("rtmp://127.0.0.1:19350/live/42?key=k");
-    ASSERT_TRUE(withPort);
-    EXPECT_EQ(withPort->host, "127.0.0.1");
-    EXPECT_EQ(withPort->port, 19350);
-
-    auto defaultPort = parseRTMPEndpoint("RTMP://ingest.example.test/live/42");
-    ASSERT_TRUE(defaultPort);
-    EXPECT_EQ(defaultPort->host, "ingest.example.test");
-    EXPECT_EQ(defaultPort->port, 1935);
-
-    auto ipv6 = parseRTMPEndpoint("rtmp://[::1]:2000/live/42?key=k");
-    ASSERT_TRUE(ipv6);
-    EXPECT_EQ(ipv6->host, "::1");
-    EXPECT_EQ(ipv6->port, 2000);
-
-    auto ipv6DefaultPort = parseRTMPEndpoint("rtmp://[::1]/live");
-    ASSERT_TRUE(ipv6DefaultPort);
-    EXPECT_EQ(ipv6DefaultPort->host, "::1");
-    EXPECT_EQ(ipv6DefaultPort->port, 1935);
-
-    auto queryRightAfterHost = parseRTMPEndpoint("rtmp://host?x=1");
-    ASSERT_TRUE(queryRightAfterHost);
-    EXPECT_EQ(queryRightAfterHost->host, "host");
+    const struct {
+        const char* url;
+        const char* host;
+        int port;
+    } cases[] = {
+        {"rtmp://127.0.0.1:19350/live/42?key=k", "127.0.0.1", 19350},
+        {"RTMP://ingest.example.test/live/42", "ingest.example.test", 1935},
+        {"rtmp://[::1]:2000/live/42?key=k", "::1", 2000},
+        {"rtmp://[::1]/live", "::1", 1935},
+        {"rtmp://host?x=1", "host", 1935},
+    };
+    for (const auto& c : cases) {
+        auto endpoint = parseRTMPEndpoint(c.url);
+        ASSERT_TRUE(endpoint) << c.url;
+        EXPECT_EQ(endpoint->host, c.host) << c.url;
+        EXPECT_EQ(endpoint->port, c.port) << c.url;
+    }
 }
 
 TEST(RTMPEndpoint, RefusesOtherSchemesAndMalformedAuthorities) {
