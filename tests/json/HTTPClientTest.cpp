@@ -86,7 +86,10 @@ TEST(HTTPClientEncoding, ParametersAreEncodedSortedAndJoined) {
 TEST(HTTPClientEncoding, AutomaticContentTypeFollowsTheBodysShape) {
     JsonHttpClient::resetSettings();
     const std::pair<const char*, const char*> cases[] = {
-        {"{\"a\":1}", kJSONType}, {"[1]", kJSONType}, {"a=1", kFormType}, {"{]", kFormType},
+        {"{\"a\":1}", kJSONType},
+        {"[1]", kJSONType},
+        {"a=1", kFormType},
+        {"{]", kFormType},
         {"", "mappedmodel/automatic; charset=utf-8"},
     };
     for (auto [body, type] : cases)

@@ -1,4 +1,5 @@
 #include "sdk/librtmp/Amf0Encoder.h"
+
 #include "sdk/librtmp/StreamMetadata.h"
 
 #include <gtest/gtest.h>

@@ -129,10 +129,10 @@ TEST_F(ChatModelTest, IncompleteLinesShowWhatTheyCan) {
         const char* shown;
         const char* text;
     } cases[] = {
-        {R"({"type": 0, "text": "hello"})", "", "hello"},                          // no user
-        {R"({"type": 0, "text": "hello", "user": {"id": 3}})", "", "hello"},       // no nick
-        {R"({"type": 0, "user": {"id": 3, "nick": "N"}})", "N：", ""},             // no text
-        {R"({"type": 5, "user": {"id": 3, "nick": "N"}})", "", ""},                // a gift without text
+        {R"({"type": 0, "text": "hello"})", "", "hello"},                       // no user
+        {R"({"type": 0, "text": "hello", "user": {"id": 3}})", "", "hello"},    // no nick
+        {R"({"type": 0, "user": {"id": 3, "nick": "N"}})", "N：", ""},          // no text
+        {R"({"type": 5, "user": {"id": 3, "nick": "N"}})", "", ""},             // a gift without text
         {R"({"type": "-99"})", "弹幕服务器断开连接！", "弹幕服务器断开连接！"}, // type as text
     };
     for (const auto& c : cases) {

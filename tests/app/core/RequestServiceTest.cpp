@@ -153,8 +153,8 @@ TEST_F(RequestServiceTest, RepliesDecodeToSuccessOrEachOperationsText) {
                                                       {"name", Value::array({"用户名"})}})),
          ops::login, "密码错误"},
         {"login", ServiceStub::failure(400, Value(Error{})), ops::login, "登录失败，请求异常"},
-        {"login", ServiceStub::failure(400, Value::dictionary({{"name", platform::ValueArray{}}})), ops::login,
-         "登录失败，请求异常"},
+        {"login", ServiceStub::failure(400, Value::dictionary({{"name", platform::ValueArray{}}})),
+         ops::login, "登录失败，请求异常"},
         {"login", ServiceStub::failure(400, Value::dictionary({{"name", Value::array({5})}})), ops::login,
          "登录失败，请求异常"},
         {"login", ServiceStub::failure(400, Value(7)), ops::login, "登录失败，请求异常"},
@@ -177,26 +177,33 @@ TEST_F(RequestServiceTest, RepliesDecodeToSuccessOrEachOperationsText) {
         {"login.logout", HttpResponse::text(500, R"({"code": 500)"), ops::logout, "退出失败，请求异常"},
         // What does not import is a failure, never a success with nothing.
         {"user.myInfo", replyText(R"({"code": 200})"), ops::userInfo, "数据请求失败，请稍后重试"},
-        {"user.myInfo", replyText(R"({"code": 200, "data": "me"})"), ops::userInfo, "数据请求失败，请稍后重试"},
+        {"user.myInfo", replyText(R"({"code": 200, "data": "me"})"), ops::userInfo,
+         "数据请求失败，请稍后重试"},
         {"user.myInfo", replyText(R"({"code": 200, "data": {"nick": {"a": 1}}})"), ops::userInfo,
          "数据请求失败，请稍后重试"},
-        {std::string(ServiceStub::kRoomInfoEndpoint), replyText("[{\"uid\": \"42\"}]"), ops::roomInfo, "暂无房间信息"},
+        {std::string(ServiceStub::kRoomInfoEndpoint), replyText("[{\"uid\": \"42\"}]"), ops::roomInfo,
+         "暂无房间信息"},
         {std::string(ServiceStub::kRoomInfoEndpoint), HttpResponse::text(404, "Not Found"), ops::roomInfo,
          "暂无房间信息"},
-        {std::string(ServiceStub::kRoomInfoEndpoint), replyText(R"({"uid": ["42"]})"), ops::roomInfo, "暂无房间信息"},
+        {std::string(ServiceStub::kRoomInfoEndpoint), replyText(R"({"uid": ["42"]})"), ops::roomInfo,
+         "暂无房间信息"},
         {"room.view", replyText(R"({"code": 500, "data": {"title": "还是有"}})"), ops::roomView, ""},
         {"room.view", replyText(R"({"code": 200, "error": "无"})"), ops::roomView, "暂无房间信息"},
-        {"category.list", replyText(R"({"code": 200, "data": {"id": "1"}})"), ops::categories, "分类列表请求异常"},
+        {"category.list", replyText(R"({"code": 200, "data": {"id": "1"}})"), ops::categories,
+         "分类列表请求异常"},
         {"category.list", replyText(R"({"code": 400, "data": []})"), ops::categories, "分类列表请求异常"},
-        {"category.list", replyText(R"({"code": 400, "error": "分类不可用"})"), ops::categories, "分类列表请求异常"},
+        {"category.list", replyText(R"({"code": 400, "error": "分类不可用"})"), ops::categories,
+         "分类列表请求异常"},
         {"room.viewSecretKey", replyText(R"({"code": 200})"), ops::secretKey, "房间秘钥重置失败，请重试"},
-        {"room.viewSecretKey", replyText(R"({"code": 200, "data": []})"), ops::secretKey, "房间秘钥重置失败，请重试"},
+        {"room.viewSecretKey", replyText(R"({"code": 200, "data": []})"), ops::secretKey,
+         "房间秘钥重置失败，请重试"},
         {"room.viewSecretKey", replyText(R"({"code": 200, "data": {"secretKey": ["k"]}})"), ops::secretKey,
          "房间秘钥重置失败，请重试"},
         {"room.viewSecretKey", replyText(R"({"code": 403})"), ops::secretKey, "房间秘钥重置失败，请重试"},
         // The chat route is exactly twenty bytes.
         {std::string(ServiceStub::kRouteEndpoint), binary(route), ops::chatRoute, ""},
-        {std::string(ServiceStub::kRouteEndpoint), binary(route.substr(0, 19)), ops::chatRoute, "请求弹幕服务器失败"},
+        {std::string(ServiceStub::kRouteEndpoint), binary(route.substr(0, 19)), ops::chatRoute,
+         "请求弹幕服务器失败"},
         {std::string(ServiceStub::kRouteEndpoint), binary(route + "x"), ops::chatRoute, "请求弹幕服务器失败"},
         {std::string(ServiceStub::kRouteEndpoint), binary("[]"), ops::chatRoute, "请求弹幕服务器失败"},
     };
@@ -206,7 +213,8 @@ TEST_F(RequestServiceTest, RepliesDecodeToSuccessOrEachOperationsText) {
             EXPECT_EQ(outcome.successes, 1) << c.endpoint << " " << c.reply.body;
             EXPECT_EQ(outcome.failures, 0) << c.endpoint << " " << c.reply.body << " " << outcome.message;
         } else {
-            EXPECT_TRUE(outcome.failedWith(c.text)) << c.endpoint << " " << c.reply.body << " " << outcome.message;
+            EXPECT_TRUE(outcome.failedWith(c.text))
+                << c.endpoint << " " << c.reply.body << " " << outcome.message;
         }
         EXPECT_TRUE(outcome.onMainThread);
     }

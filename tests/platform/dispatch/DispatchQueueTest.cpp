@@ -1,4 +1,5 @@
 #include "platform/dispatch/DispatchQueue.h"
+
 #include "platform/runloop/RunLoop.h"
 #include "tests/platform/dispatch/Waiting.h"
 #include "tests/support/MainLoop.h"

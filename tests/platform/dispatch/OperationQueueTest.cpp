@@ -1,6 +1,7 @@
+#include "platform/dispatch/OperationQueue.h"
+
 #include "platform/dispatch/BlockOperation.h"
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/dispatch/OperationQueue.h"
 #include "tests/platform/dispatch/Waiting.h"
 #include "tests/support/MainLoop.h"
 

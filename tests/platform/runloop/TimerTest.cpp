@@ -1,5 +1,6 @@
-#include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Timer.h"
+
+#include "platform/runloop/RunLoop.h"
 #include "tests/support/MainLoop.h"
 
 #include <gtest/gtest.h>

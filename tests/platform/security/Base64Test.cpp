@@ -20,8 +20,8 @@ std::optional<std::string> decoded(std::string_view text, uint32_t options = 0) 
 
 TEST(Base64, StandardVectorsBothWays) {
     const std::pair<std::string, std::string> vectors[] = {
-        {"", ""},         {"f", "Zg=="},           {"fo", "Zm8="},
-        {"foo", "Zm9v"},  {"foobar", "Zm9vYmFy"}, {std::string("\xfb\xff\xfe", 3), "+//+"},
+        {"", ""},        {"f", "Zg=="},          {"fo", "Zm8="},
+        {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}, {std::string("\xfb\xff\xfe", 3), "+//+"},
     };
     for (const auto& [plain, encoded] : vectors) {
         EXPECT_EQ(base64Encode(std::string_view(plain)), encoded);

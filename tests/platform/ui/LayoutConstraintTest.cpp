@@ -58,8 +58,9 @@ public:
 } // namespace
 
 TEST_F(LayoutConstraintTest, NewConstraintUsesThePlatformNumberingAndIsInactiveAndRequired) {
-    auto c = C::constraintWithItem(UIView::create(), NSLayoutAttributeCenterY,
-                                   NSLayoutRelationGreaterThanOrEqual, root, NSLayoutAttributeTrailingMargin, 0.5, 12);
+    auto c =
+        C::constraintWithItem(UIView::create(), NSLayoutAttributeCenterY, NSLayoutRelationGreaterThanOrEqual,
+                              root, NSLayoutAttributeTrailingMargin, 0.5, 12);
     EXPECT_EQ(c->firstAttribute(), 10);
     EXPECT_EQ(c->secondAttribute(), 18);
     EXPECT_EQ(c->relation(), 1);

@@ -12,13 +12,15 @@ TEST(QueueSocketAddress, HelpersAnswerForEachFamilyAndNothingForUnixRecords) {
     address4.sin_family = AF_INET;
     address4.sin_port = htons(5000);
     address4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(QueueSocket::hostFromSockaddr4(address4) + ":" + std::to_string(QueueSocket::portFromSockaddr4(address4)),
+    EXPECT_EQ(QueueSocket::hostFromSockaddr4(address4) + ":" +
+                  std::to_string(QueueSocket::portFromSockaddr4(address4)),
               "127.0.0.1:5000");
     sockaddr_in6 address6{};
     address6.sin6_family = AF_INET6;
     address6.sin6_port = htons(443);
     address6.sin6_addr = in6addr_loopback;
-    EXPECT_EQ(QueueSocket::hostFromSockaddr6(address6) + ":" + std::to_string(QueueSocket::portFromSockaddr6(address6)),
+    EXPECT_EQ(QueueSocket::hostFromSockaddr6(address6) + ":" +
+                  std::to_string(QueueSocket::portFromSockaddr6(address6)),
               "::1:443");
 
     std::string host;

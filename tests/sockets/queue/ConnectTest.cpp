@@ -293,7 +293,8 @@ TEST_F(QueueSocketConnect, BadParametersAreRefusedAtTheCall) {
     } cases[] = {
         {true, true, [&](auto e) { return socket->connectToHost("", 80, e); },
          "Invalid host parameter (nil or \"\"). Should be a domain name or IP address string."},
-        {true, true, [&](auto e) { return socket->connectToAddress(platform::Data(std::string_view("short")), e); },
+        {true, true,
+         [&](auto e) { return socket->connectToAddress(platform::Data(std::string_view("short")), e); },
          notAnAddress},
         {true, true, [&](auto e) { return socket->connectToAddress(v6.subdata(0, 20), e); }, notAnAddress},
         {false, true, [&](auto e) { return socket->connectToAddress(v4, e); },

@@ -193,8 +193,11 @@ double RecordingDelegate::timeoutQuestion(std::vector<double>& extensions, Event
 
 double RecordingDelegate::socketShouldTimeoutReadWithTag(const QueueSocketPtr& sock, int64_t tag,
                                                          double elapsed, uint64_t length) {
-    return timeoutQuestion(m_readExtensions, {.kind = EventKind::ReadTimeoutQuestion, .sock = sock,
-                                              .length = length, .tag = tag, .elapsed = elapsed});
+    return timeoutQuestion(m_readExtensions, {.kind = EventKind::ReadTimeoutQuestion,
+                                              .sock = sock,
+                                              .length = length,
+                                              .tag = tag,
+                                              .elapsed = elapsed});
 }
 
 void RecordingDelegate::socketDidCloseReadStream(const QueueSocketPtr& sock) {
@@ -212,8 +215,11 @@ void RecordingDelegate::socketDidWriteDataWithTag(const QueueSocketPtr& sock, in
 
 double RecordingDelegate::socketShouldTimeoutWriteWithTag(const QueueSocketPtr& sock, int64_t tag,
                                                           double elapsed, uint64_t length) {
-    return timeoutQuestion(m_writeExtensions, {.kind = EventKind::WriteTimeoutQuestion, .sock = sock,
-                                               .length = length, .tag = tag, .elapsed = elapsed});
+    return timeoutQuestion(m_writeExtensions, {.kind = EventKind::WriteTimeoutQuestion,
+                                               .sock = sock,
+                                               .length = length,
+                                               .tag = tag,
+                                               .elapsed = elapsed});
 }
 
 void RecordingDelegate::socketDidReceiveTrust(const QueueSocketPtr& sock, const platform::TlsTrustPtr& trust,

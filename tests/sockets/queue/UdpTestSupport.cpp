@@ -86,7 +86,11 @@ void UdpRecordingDelegate::udpSocketDidNotSendDataWithTag(const QueueUdpSocketPt
 void UdpRecordingDelegate::udpSocketDidReceiveData(const QueueUdpSocketPtr& sock, const platform::Data& data,
                                                    const platform::Data& address,
                                                    const platform::Value& filterContext) {
-    record({.kind = UdpEventKind::Receive, .sock = sock, .address = address, .data = data, .context = filterContext});
+    record({.kind = UdpEventKind::Receive,
+            .sock = sock,
+            .address = address,
+            .data = data,
+            .context = filterContext});
 }
 
 void UdpRecordingDelegate::udpSocketDidClose(const QueueUdpSocketPtr& sock, const platform::ErrorPtr& error) {
