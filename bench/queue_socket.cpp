@@ -161,6 +161,7 @@ struct TransferState {
     uint64_t received{0};
     uint64_t readsQueued{0};
     uint64_t writesQueued{0};
+    bool lost{false};
     const platform::Data chunk{std::vector<uint8_t>(kChunk, 0x5a)};
 };
 
@@ -192,6 +193,11 @@ void BM_QueueSocketTransfer(benchmark::State& state) {
     serverDelegate->onDisconnect = [shared](const QueueSocketPtr& socket) {
         if (socket)
             shared->accepted.remove(socket);
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->lost = true;
+        }
+        shared->transferred.open(); // a round cut short ends with an error instead of waiting for ever
     };
     auto clientDelegate = std::make_shared<BenchDelegate>();
     clientDelegate->onConnect = [shared](const QueueSocketPtr&) { shared->clientConnected.open(); };
@@ -225,6 +231,12 @@ void BM_QueueSocketTransfer(benchmark::State& state) {
                 client->writeData(shared->chunk, -1, 0);
         }
         shared->transferred.wait();
+        std::lock_guard lock(shared->mutex);
+        if (shared->lost) {
+            state.SkipWithError(
+                ("connection lost after " + std::to_string(shared->received >> 20) + " MiB").c_str());
+            break;
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
 

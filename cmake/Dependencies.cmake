@@ -13,10 +13,17 @@ pkg_check_modules(GRAPHICS_CODECS REQUIRED IMPORTED_TARGET libpng libwebp libweb
 find_package(JPEG REQUIRED)
 pkg_check_modules(LIBRTMP REQUIRED IMPORTED_TARGET librtmp)
 find_package(GIF REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(ZLIB REQUIRED)
 if(LIVEAPP_TESTS)
     find_package(GTest REQUIRED)
     include(GoogleTest)
 endif()
 if(LIVEAPP_BENCH)
     find_package(benchmark REQUIRED)
+endif()
+# The HTTP peer of the tests and of the image loader's benchmark. Debian builds cpp-httplib as a shared
+# library; its pkg-config flags select the matching declarations.
+if(LIVEAPP_TESTS OR LIVEAPP_BENCH)
+    pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 endif()

@@ -19,6 +19,7 @@ namespace {
 struct Blocks {
     RequestCore::SuccessBlock success;
     RequestCore::FailureBlock failure;
+    double resourceTimeout{RequestCore::kResourceTimeoutInterval};
 };
 
 void deliver(const Blocks& blocks, std::optional<Data> data, ErrorPtr error) {
@@ -36,10 +37,13 @@ void deliver(const Blocks& blocks, std::optional<Data> data, ErrorPtr error) {
 }
 
 // One session per request, as the transport has always worked: it lets go of itself once its only
-// task has ended.
+// task has ended. The platform's own limit on a whole exchange is a week, far past any caller's
+// patience: the request time-out only counts silence, so a reply that keeps trickling would hold the
+// request for ever.
 void send(const platform::MutableURLRequest& request, Blocks blocks) {
-    auto session = platform::URLSession::sessionWithConfiguration(
-        platform::URLSessionConfiguration::defaultSessionConfiguration());
+    auto configuration = platform::URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.setTimeoutIntervalForResource(blocks.resourceTimeout);
+    auto session = platform::URLSession::sessionWithConfiguration(configuration);
     auto task = session->dataTaskWithRequest(
         request,
         [blocks = std::move(blocks)](std::optional<Data> data, platform::URLResponsePtr, ErrorPtr error) {
@@ -60,8 +64,8 @@ platform::URLPtr parseURL(std::optional<std::string_view> text, const Blocks& bl
 } // namespace
 
 void RequestCore::GET(std::optional<std::string_view> urlText, const Value&, SuccessBlock success,
-                      FailureBlock failure) {
-    Blocks blocks{std::move(success), std::move(failure)};
+                      FailureBlock failure, double resourceTimeout) {
+    Blocks blocks{std::move(success), std::move(failure), resourceTimeout};
     auto url = parseURL(urlText, blocks);
     if (!url)
         return;
@@ -82,8 +86,9 @@ std::optional<Data> RequestCore::envelope(std::string_view interface, const Valu
 }
 
 void RequestCore::POST(std::optional<std::string_view> urlText, std::string_view interface,
-                       const Value& params, SuccessBlock success, FailureBlock failure) {
-    Blocks blocks{std::move(success), std::move(failure)};
+                       const Value& params, SuccessBlock success, FailureBlock failure,
+                       double resourceTimeout) {
+    Blocks blocks{std::move(success), std::move(failure), resourceTimeout};
     auto url = parseURL(urlText, blocks);
     if (!url)
         return;

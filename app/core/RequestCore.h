@@ -2,8 +2,10 @@
 // RequestCore: the application's HTTP transport. GET sends a URL as it is; POST sends the service's
 // envelope {"m": operation[, "p": parameters]} as pretty-printed JSON with Content-Length,
 // Content-Type and Accept headers. Each request is built and started on the default global queue
-// through a session of its own (the default configuration, so cookies are shared process-wide and go
-// out with every request), with a 15-second idle time-out.
+// through a session of its own (a copy of the default configuration, so cookies are shared
+// process-wide and go out with every request), with a 15-second idle time-out and a 60-second limit on
+// the whole exchange: a reply that trickles in without ever completing fails like any transport
+// failure (NSURLErrorTimedOut) instead of holding the request for ever.
 //
 // Promises: exactly one block runs, asynchronously on the main queue: failure with the transport's
 // error, failure with nothing when the reply has no bytes, or success with the bytes. The HTTP status
@@ -29,14 +31,17 @@ public:
     using FailureBlock = std::function<void(const platform::ErrorPtr& error)>; // null: an empty reply
 
     static constexpr double kTimeoutInterval = 15.0;
+    static constexpr double kResourceTimeoutInterval = 60.0;
     static constexpr std::string_view kAPIPath = "/api/v1";
 
     // `params` are not sent: callers put everything into the URL.
+    // `resourceTimeout`: the limit on the whole exchange, in seconds.
     static void GET(std::optional<std::string_view> url, const platform::Value& params, SuccessBlock success,
-                    FailureBlock failure);
+                    FailureBlock failure, double resourceTimeout = kResourceTimeoutInterval);
     // `params` nil: the envelope has no "p".
     static void POST(std::optional<std::string_view> url, std::string_view interface,
-                     const platform::Value& params, SuccessBlock success, FailureBlock failure);
+                     const platform::Value& params, SuccessBlock success, FailureBlock failure,
+                     double resourceTimeout = kResourceTimeoutInterval);
 
     // The envelope's bytes as POST sends them.
     static std::optional<platform::Data> envelope(std::string_view interface, const platform::Value& params);

@@ -7,6 +7,7 @@
 #include "platform/runloop/RunLoopFdSource.h"
 #include "platform/runloop/Timer.h"
 
+#include <cerrno>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -205,11 +206,13 @@ void DispatchSource::maybeFinishCancelLocked() {
 }
 
 void DispatchSource::descriptorReady() {
-    uint64_t measured = measure();
+    auto measured = measure();
+    if (!measured)
+        return; // still watched: the descriptor is level-triggered
     std::lock_guard lock(m_mutex);
     if (m_cancelled)
         return;
-    m_pendingData = measured;
+    m_pendingData = *measured;
     m_hasEvent = true;
     deliverLocked();
     updateInterestLocked();
@@ -281,16 +284,18 @@ void DispatchSource::runCancelHandler() {
         cancelHandler();
 }
 
-uint64_t DispatchSource::measure() const {
+std::optional<uint64_t> DispatchSource::measure() const {
     if (m_type == DispatchSourceType::Read) {
         int accepting = 0;
         socklen_t length = sizeof(accepting);
         if (getsockopt(m_fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &length) == 0 && accepting)
             return manyConnections;
         int readable = 0;
-        if (ioctl(m_fd, FIONREAD, &readable) == 0 && readable > 0)
+        if (ioctl(m_fd, FIONREAD, &readable) != 0)
+            return 0; // no count to give (a netlink socket): the owner reads what is there
+        if (readable > 0)
             return static_cast<uint64_t>(readable);
-        return 0;
+        return endOrNothing();
     }
     int bufferSize = 0;
     socklen_t length = sizeof(bufferSize);
@@ -299,6 +304,21 @@ uint64_t DispatchSource::measure() const {
         ioctl(m_fd, SIOCOUTQ, &queued) == 0 && bufferSize > queued)
         return static_cast<uint64_t>(bufferSize - queued);
     return 1;
+}
+
+// The owner reads the descriptor on its own queue while we wait, so a socket that woke us may hold no
+// bytes by the time it is measured. Only a peek tells that apart from the peer's end; a 0 delivered for
+// bytes someone else took would close a live connection.
+std::optional<uint64_t> DispatchSource::endOrNothing() const {
+    uint8_t probe = 0;
+    ssize_t peeked = recv(m_fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked > 0)
+        return std::nullopt; // bytes came after the count; the next wake-up counts them
+    if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return std::nullopt;
+    // The end of a stream, an empty datagram, a pending error for the owner's next read, or a descriptor
+    // that is no socket.
+    return 0;
 }
 
 } // namespace platform

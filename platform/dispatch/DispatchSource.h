@@ -17,6 +17,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace platform {
 
@@ -38,7 +39,8 @@ public:
     // The type's factory below; `handle` is the descriptor (ignored for timers).
     static std::shared_ptr<DispatchSource> create(DispatchSourceType type, int handle,
                                                   std::shared_ptr<DispatchQueue> queue);
-    // data(): bytes readable (0 at end of stream), or manyConnections on a listening socket.
+    // data(): bytes readable (0 at end of stream), or manyConnections on a listening socket. A wake-up
+    // whose bytes another read took first is not an event.
     static std::shared_ptr<DispatchSource> createRead(int fd, std::shared_ptr<DispatchQueue> queue);
     // data(): an estimate of the bytes that can be written without blocking (at least 1).
     static std::shared_ptr<DispatchSource> createWrite(int fd, std::shared_ptr<DispatchQueue> queue);
@@ -76,7 +78,8 @@ private:
     void timerFired(uint64_t generation);
     void runEventHandler();
     void runCancelHandler();
-    uint64_t measure() const;
+    std::optional<uint64_t> measure() const;
+    std::optional<uint64_t> endOrNothing() const;
 
     const DispatchSourceType m_type;
     const int m_fd;

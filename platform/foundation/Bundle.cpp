@@ -1,11 +1,10 @@
 #include "platform/foundation/Bundle.h"
 
+#include "platform/foundation/Locale.h"
 #include "platform/foundation/Paths.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <fmt/format.h>
 #include <system_error>
 
@@ -17,31 +16,6 @@ constexpr const char* kMainBundleIdentifier = "com.marvane.live";
 constexpr const char* kDevelopmentLocalization = "en";
 constexpr const char* kBaseLocalization = "Base";
 constexpr const char* kDefaultTable = "Localizable";
-
-std::string localeFromEnvironment() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        if (const char* value = std::getenv(name); value && *value)
-            return value;
-    }
-    return {};
-}
-
-bool allLetters(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(),
-                                        [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
-}
-
-std::string lowercased(std::string text) {
-    for (auto& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string uppercased(std::string text) {
-    for (auto& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 void appendOnce(std::vector<std::string>& list, std::string item) {
     if (std::find(list.begin(), list.end(), item) == list.end())
@@ -128,31 +102,12 @@ Value Bundle::objectForInfoDictionaryKey(std::string_view key) const {
 }
 
 std::vector<std::string> Bundle::preferredLanguages() {
-    std::string locale = localeFromEnvironment();
-    // "language_REGION.encoding@modifier": only the language and region name a localization.
-    locale = locale.substr(0, locale.find_first_of(".@"));
-    if (locale == "C" || locale == "POSIX")
+    auto locale = Locale::currentLocale();
+    if (!locale.languageCode())
         return {};
-    std::vector<std::string> parts;
-    for (size_t start = 0; start <= locale.size();) {
-        size_t end = locale.find_first_of("_-", start);
-        if (end == std::string::npos)
-            end = locale.size();
-        parts.push_back(locale.substr(start, end - start));
-        start = end + 1;
-    }
-    if (parts.empty() || !allLetters(parts[0]) || parts[0].size() < 2 || parts[0].size() > 3)
-        return {};
-    std::string language = lowercased(parts[0]);
-    std::string script, region;
-    for (size_t i = 1; i < parts.size(); ++i) {
-        if (parts[i].size() == 4 && allLetters(parts[i]) && script.empty()) {
-            script = lowercased(parts[i]);
-            script[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(script[0])));
-        } else if (!parts[i].empty() && region.empty()) {
-            region = uppercased(parts[i]);
-        }
-    }
+    std::string language = *locale.languageCode();
+    std::string script = locale.scriptCode().value_or("");
+    std::string region = locale.countryCode().value_or("");
     if (language == "zh" && script.empty())
         script = (region == "TW" || region == "HK" || region == "MO") ? "Hant" : "Hans";
 

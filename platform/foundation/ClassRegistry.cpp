@@ -90,6 +90,19 @@ bool ClassRegistry::isSubclass(std::string_view name, std::string_view ofName) c
     return false;
 }
 
+ClassMethod ClassRegistry::classMethod(std::string_view name, std::string_view selector) const {
+    std::string current(name);
+    for (int depth = 0; depth < 256 && !current.empty(); ++depth) {
+        auto info = classNamed(current);
+        if (!info)
+            return {};
+        if (auto found = info->classMethods.find(selector); found != info->classMethods.end())
+            return found->second;
+        current = info->superclassName;
+    }
+    return {};
+}
+
 bool ClassRegistry::conformsTo(std::string_view name, std::string_view protocol) const {
     std::string current(name);
     for (int depth = 0; depth < 256 && !current.empty(); ++depth) {

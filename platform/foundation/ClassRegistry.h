@@ -1,12 +1,13 @@
 #pragma once
 // The object runtime's class table: each class registers its name, superclass, factory, adopted
-// protocols and declared properties, explicitly at start-up or in a test (never by static
+// protocols, declared properties and class methods, explicitly at start-up or in a test (never by static
 // initialisation). Lookups by name or by C++ type are thread-safe; registering a name twice
 // replaces the earlier entry.
 
 #include "platform/foundation/Object.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,10 @@ struct PropertyInfo {
     std::function<void(Object&, const Value&)> setter;
 };
 
+// A class method by its selector's text ("utdid", "setChannel:"): takes the one argument (nil when the
+// selector takes none, or none was given) and answers a value (nil for void methods).
+using ClassMethod = std::function<Value(const Value& argument)>;
+
 struct ClassInfo {
     std::string name;
     std::string superclassName; // empty for a root class
@@ -33,6 +38,7 @@ struct ClassInfo {
     std::function<ObjectPtr()> factory; // empty when the class cannot be made without arguments
     std::vector<std::string> protocols;
     std::vector<PropertyInfo> properties; // declared by this class only, in declaration order
+    std::map<std::string, ClassMethod, std::less<>> classMethods; // declared by this class only
 };
 
 class ClassRegistry {
@@ -65,6 +71,9 @@ public:
     bool isSubclass(std::string_view name, std::string_view ofName) const;
     // Whether the class or one of its superclasses adopts the protocol.
     bool conformsTo(std::string_view name, std::string_view protocol) const;
+
+    // The class method the named class or one of its superclasses answers to; empty when none does.
+    ClassMethod classMethod(std::string_view name, std::string_view selector) const;
 
     void unregisterClass(std::string_view name);
 

@@ -2,6 +2,9 @@
 // Private to KeyedArchiver and KeyedUnarchiver: the constants and byte helpers of the archive
 // format that KeyedArchiver.h documents.
 
+#include "platform/foundation/KeyedArchiver.h"
+#include "platform/foundation/KeyedUnarchiver.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -104,5 +107,20 @@ inline float bitsFloat(uint32_t bits) {
     std::memcpy(&f, &bits, sizeof f);
     return f;
 }
+
+// A value that is not an object at an archive's root rides in this box, under the key "root".
+class RootValue final : public Object, public Coding {
+public:
+    static constexpr const char* kClassName = "NSKeyedArchiveRootValue";
+    static void registerClass(); // once per process
+
+    void encodeWithCoder(KeyedArchiver& coder) const override { coder.encodeObject(value, "root"); }
+    bool initWithCoder(KeyedUnarchiver& coder) override {
+        value = coder.decodeObjectForKey("root");
+        return true;
+    }
+
+    Value value;
+};
 
 } // namespace platform::detail::archive

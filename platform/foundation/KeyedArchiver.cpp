@@ -6,6 +6,7 @@
 #include "platform/foundation/URL.h"
 
 #include <fmt/format.h>
+#include <mutex>
 #include <typeinfo>
 
 namespace platform {
@@ -49,6 +50,20 @@ Data KeyedArchiver::archivedDataWithRootObject(const ObjectPtr& root, ErrorPtr* 
         return {};
     }
     return bytes;
+}
+
+void RootValue::registerClass() {
+    static std::once_flag once;
+    std::call_once(once, [] { ClassRegistry::shared().registerClass<RootValue>(kClassName, "NSObject"); });
+}
+
+Data KeyedArchiver::archivedDataWithRootValue(const Value& root, ErrorPtr* error) {
+    if (root.isObject())
+        return archivedDataWithRootObject(root.object(), error);
+    RootValue::registerClass();
+    auto box = std::make_shared<RootValue>();
+    box->value = root;
+    return archivedDataWithRootObject(box, error);
 }
 
 bool KeyedArchiver::archiveRootObject(const ObjectPtr& root, const std::filesystem::path& path,

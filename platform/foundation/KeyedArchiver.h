@@ -75,6 +75,9 @@ public:
     // Writes the archive atomically (temporary file, then rename).
     static bool archiveRootObject(const ObjectPtr& root, const std::filesystem::path& path,
                                   ErrorPtr* error = nullptr);
+    // Any value at the root (an array or dictionary of objects, as the platform archives them; an object
+    // root is archived as itself). KeyedUnarchiver::unarchiveValueWithData reads it back.
+    static Data archivedDataWithRootValue(const Value& root, ErrorPtr* error = nullptr);
 
     // For encodeWithCoder. A later value for the same key replaces the earlier one.
     // encodeObject takes any Value; objects in it (alone or inside collections) are archived too.

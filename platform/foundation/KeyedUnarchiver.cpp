@@ -99,6 +99,14 @@ ObjectPtr KeyedUnarchiver::unarchiveObjectWithData(const Data& data, ErrorPtr* e
     return root;
 }
 
+Value KeyedUnarchiver::unarchiveValueWithData(const Data& data, ErrorPtr* error) {
+    RootValue::registerClass();
+    ObjectPtr root = unarchiveObjectWithData(data, error);
+    if (auto box = std::dynamic_pointer_cast<RootValue>(root))
+        return box->value;
+    return root ? Value(root) : Value();
+}
+
 ObjectPtr KeyedUnarchiver::unarchiveObjectWithFile(const std::filesystem::path& path, ErrorPtr* error) {
     ErrorPtr underlying;
     auto bytes = AtomicFile::read(path, &underlying);

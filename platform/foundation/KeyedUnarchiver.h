@@ -27,6 +27,9 @@ class KeyedUnarchiver {
 public:
     static ObjectPtr unarchiveObjectWithData(const Data& data, ErrorPtr* error = nullptr);
     static ObjectPtr unarchiveObjectWithFile(const std::filesystem::path& path, ErrorPtr* error = nullptr);
+    // The root value of an archive that archivedDataWithRootValue wrote (or the root object of any
+    // other); nil with the error as above.
+    static Value unarchiveValueWithData(const Data& data, ErrorPtr* error = nullptr);
 
     // For initWithCoder.
     bool containsValueForKey(std::string_view key) const;

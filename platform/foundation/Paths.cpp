@@ -11,14 +11,15 @@ std::mutex g_mutex;
 std::filesystem::path g_home;
 std::filesystem::path g_resources;
 
-std::filesystem::path environmentHome() {
-    if (const char* home = std::getenv("LIVEAPP_HOME"); home && *home)
-        return home;
+// `variable` when set, else the folder `name` among the user's data.
+std::filesystem::path environmentFolder(const char* variable, const char* name) {
+    if (const char* folder = std::getenv(variable); folder && *folder)
+        return folder;
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
-        return std::filesystem::path(data) / "liveapp";
+        return std::filesystem::path(data) / name;
     if (const char* user = std::getenv("HOME"); user && *user)
-        return std::filesystem::path(user) / ".local/share/liveapp";
-    return std::filesystem::temp_directory_path() / "liveapp";
+        return std::filesystem::path(user) / ".local/share" / name;
+    return std::filesystem::temp_directory_path() / name;
 }
 
 std::filesystem::path ensured(std::filesystem::path dir) {
@@ -31,7 +32,7 @@ std::filesystem::path ensured(std::filesystem::path dir) {
 std::filesystem::path Paths::home() {
     std::lock_guard lock(g_mutex);
     if (g_home.empty())
-        g_home = environmentHome();
+        g_home = environmentFolder("LIVEAPP_HOME", "liveapp");
     return ensured(g_home);
 }
 
@@ -51,6 +52,10 @@ std::filesystem::path Paths::preferences() {
 }
 std::filesystem::path Paths::temporary() {
     return ensured(home() / "tmp");
+}
+
+std::filesystem::path Paths::shared() {
+    return ensured(environmentFolder("LIVEAPP_SHARED_DIR", "liveapp-shared"));
 }
 
 std::filesystem::path Paths::resources() {

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <ifaddrs.h>
 #include <mutex>
 #include <net/if.h>
@@ -124,6 +126,28 @@ std::optional<std::vector<InterfaceAddress>> NetworkInterfaces::list() {
     if (!entries)
         return std::nullopt;
     return applyAliases(std::move(*entries), configuration);
+}
+
+std::optional<std::array<uint8_t, 6>> NetworkInterfaces::hardwareAddress(std::string_view name) {
+    auto entries = list();
+    if (!entries)
+        return std::nullopt;
+    auto entry =
+        std::find_if(entries->begin(), entries->end(), [&](const auto& e) { return e.name == name; });
+    if (entry == entries->end() || entry->systemName.find('/') != std::string::npos)
+        return std::nullopt;
+    std::ifstream file("/sys/class/net/" + entry->systemName + "/address");
+    std::string text;
+    std::array<unsigned, 6> parts{};
+    char tail = 0;
+    if (!std::getline(file, text) ||
+        std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &parts[0], &parts[1], &parts[2], &parts[3],
+                    &parts[4], &parts[5], &tail) != 6)
+        return std::nullopt;
+    std::array<uint8_t, 6> address{};
+    std::transform(parts.begin(), parts.end(), address.begin(),
+                   [](unsigned b) { return static_cast<uint8_t>(b); });
+    return address;
 }
 
 std::optional<std::vector<InterfaceAddress>> NetworkInterfaces::systemListing() {

@@ -8,6 +8,8 @@
 // listing's order and hold IPv4 and IPv6 addresses only. The listing can be replaced (tests script
 // "wifi" or "cellular" without touching the machine); the aliases apply to a replaced listing too.
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <netinet/in.h>
 #include <optional>
@@ -66,6 +68,10 @@ public:
     static std::optional<std::vector<InterfaceAddress>> systemListing();
     // An empty listing restores the machine's.
     static void installListing(Listing listing);
+
+    // The link-level (MAC) address of the interface callers know as `name` ("en0"), as the machine
+    // reports it for the interface the name stands for; nothing when there is none.
+    static std::optional<std::array<uint8_t, 6>> hardwareAddress(std::string_view name);
 
     static NetworkInterfacesConfiguration configuration();
     static void setConfiguration(NetworkInterfacesConfiguration configuration);

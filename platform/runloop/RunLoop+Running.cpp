@@ -188,11 +188,20 @@ bool RunLoop::Internals::fireTimers(const RunLoopMode& mode) {
     });
     bool handled = false;
     for (auto& item : due) {
+        // An earlier callout of this pass may have removed it from the mode.
+        if (!isScheduledIn(item.timer.get(), mode))
+            continue;
         handled |= fireTimer(item.timer, now);
         if (stopRequested.load())
             break;
     }
     return handled;
+}
+
+bool RunLoop::Internals::isScheduledIn(const Timer* timer, const RunLoopMode& mode) const {
+    std::lock_guard lock(mutex);
+    auto found = timers.find(timer);
+    return found != timers.end() && isActive(found->second.modes, mode);
 }
 
 bool RunLoop::Internals::runPerforms(const RunLoopMode& mode) {

@@ -440,6 +440,25 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
         m_internals->wake();
 }
 
+void RunLoop::removeTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) {
+    if (!timer)
+        return;
+    std::lock_guard lock(m_internals->mutex);
+    auto found = m_internals->timers.find(timer.get());
+    if (found == m_internals->timers.end())
+        return;
+    found->second.modes.erase(mode);
+    if (!found->second.modes.empty())
+        return;
+    {
+        std::lock_guard timerLock(timer->m_mutex);
+        timer->m_scheduled = false;
+        timer->m_loop.reset();
+    }
+    // `timer` is the caller's too, so the loop's reference cannot be the last one under the lock.
+    m_internals->timers.erase(found);
+}
+
 void RunLoop::addSource(const std::shared_ptr<RunLoopFdSource>& source, const RunLoopMode& mode) {
     if (!source)
         return;

@@ -91,9 +91,11 @@ public:
     void cancelPerformsWithTarget(const void* target);
 
     // Registration (any thread). A timer or source belongs to one loop: adding it to a second one
-    // aborts. Adding an invalidated one does nothing. The loop keeps what is registered alive until
-    // it is invalidated or removed from its last mode.
+    // aborts, unless it was first removed from every mode of the first. Adding an invalidated one does
+    // nothing. The loop keeps what is registered alive until it is invalidated or removed from its last
+    // mode; a timer removed from the mode a pass runs in gets no callout that has not begun.
     void addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode);
+    void removeTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode);
     void addSource(const std::shared_ptr<RunLoopFdSource>& source, const RunLoopMode& mode);
     void addSource(const std::shared_ptr<RunLoopSignalSource>& source, const RunLoopMode& mode);
     void removeSource(const std::shared_ptr<RunLoopFdSource>& source, const RunLoopMode& mode);

@@ -88,6 +88,7 @@ struct RunLoop::Internals {
                     std::optional<std::chrono::steady_clock::time_point> realLimit);
     bool waitAndDispatch(const RunLoopMode& mode, int timeoutMilliseconds);
     static bool fireTimer(const std::shared_ptr<Timer>& timer, MonoTime now);
+    bool isScheduledIn(const Timer* timer, const RunLoopMode& mode) const; // takes `mutex`
 
     detail::UniqueFd epollFd;
     detail::UniqueFd wakeFd;

@@ -4,7 +4,8 @@
 // calling the matching delegate method. There is no operating system to drive those transitions, so the
 // simulate* entry points do it, for tests and for the main program; each runs synchronously when called
 // on the main thread and is queued onto the main queue otherwise. A memory warning also empties the named
-// image cache. Main thread only otherwise.
+// image cache. Background tasks may be begun and ended from any thread; everything else is main thread
+// only.
 
 #include "platform/foundation/Value.h"
 #include "platform/graphics/Geometry.h"
@@ -13,12 +14,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace platform {
 
 class UIApplication;
 class UIWindow;
+class UIViewController;
 using UIApplicationPtr = std::shared_ptr<UIApplication>;
 
 enum UIApplicationState : int64_t {
@@ -38,6 +41,11 @@ enum UIStatusBarAnimation : int64_t {
     UIStatusBarAnimationNone = 0,
     UIStatusBarAnimationFade = 1,
     UIStatusBarAnimationSlide = 2,
+};
+
+enum UIUserInterfaceLayoutDirection : int64_t {
+    UIUserInterfaceLayoutDirectionLeftToRight = 0,
+    UIUserInterfaceLayoutDirectionRightToLeft = 1,
 };
 
 enum UIInterfaceOrientation : int64_t {
@@ -87,6 +95,10 @@ inline constexpr const char* UIApplicationStatusBarOrientationUserInfoKey =
 // Launch-options key carried by simulateLaunch when the caller gives one.
 inline constexpr const char* UIApplicationLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
 
+// Names a background task; never reused within the process. The invalid value is never handed out.
+using UIBackgroundTaskIdentifier = uint64_t;
+inline constexpr UIBackgroundTaskIdentifier UIBackgroundTaskInvalid = 0;
+
 // The application's delegate. Every method is optional.
 class UIApplicationDelegate {
 public:
@@ -131,11 +143,25 @@ public:
     UIInterfaceOrientation statusBarOrientation() const { return m_statusBarOrientation; }
     bool isIdleTimerDisabled() const { return m_idleTimerDisabled; }
     void setIdleTimerDisabled(bool disabled) { m_idleTimerDisabled = disabled; }
+    // Left to right unless set: the interface has no language of its own that would turn it.
+    UIUserInterfaceLayoutDirection userInterfaceLayoutDirection() const { return m_layoutDirection; }
+    void setUserInterfaceLayoutDirection(int64_t direction) {
+        m_layoutDirection = static_cast<UIUserInterfaceLayoutDirection>(direction);
+    }
     bool isNetworkActivityIndicatorVisible() const { return m_networkActivityIndicatorVisible; }
     void setNetworkActivityIndicatorVisible(bool visible) { m_networkActivityIndicatorVisible = visible; }
 
     std::shared_ptr<UIWindow> keyWindow() const;
     std::vector<std::shared_ptr<UIWindow>> windows() const;
+
+    // Background tasks (any thread): work that asks to go on after the application leaves the
+    // foreground. The expiration handler (may be empty) runs on the main thread when the allowance runs
+    // out, at most once per task; the owner must then end the task. Ending a task that is unknown or
+    // already ended does nothing.
+    UIBackgroundTaskIdentifier beginBackgroundTaskWithExpirationHandler(std::function<void()> handler);
+    void endBackgroundTask(UIBackgroundTaskIdentifier identifier);
+    // Tasks begun and not yet ended.
+    size_t backgroundTaskCount() const;
 
     // Simulation of the system's transitions. Launch: didFinishLaunching (delegate, then notification),
     // then becoming active. Resign: active -> inactive. Background: resigns first when active, then
@@ -148,9 +174,29 @@ public:
     void simulateEnterForeground();
     void simulateTerminate();
     void simulateMemoryWarning();
-    void simulateStatusBarOrientationChange(UIInterfaceOrientation orientation);
 
-    // Back to the state of a process that has not launched (for tests sharing a process); keeps nothing.
+    // Orientation (UIApplication+Orientation.cpp). The interface follows the key window's top full-screen
+    // controller: its root, or the last controller presented over it full screen (a container answers
+    // for its children as it chooses). Turning the interface swaps the screen's and the full-screen
+    // windows' bounds between portrait (375 x 667) and landscape (667 x 375), tells the controllers on
+    // screen (UIViewController.h), and posts the will and did status-bar orientation notifications.
+    //
+    // The device turned: the interface follows only when the top controller autorotates and supports
+    // the orientation.
+    void simulateDeviceOrientation(UIInterfaceOrientation orientation);
+    // The status bar set to an orientation by the application itself: the interface turns whatever the
+    // controllers support.
+    void simulateStatusBarOrientationChange(UIInterfaceOrientation orientation);
+    // For UIViewController and UIWindow: `top` is becoming the top full-screen controller of the key
+    // window. When it does not support the current orientation, the interface turns (without animation)
+    // to its preferred orientation for presentation when it supports that, else to the first it supports.
+    void adaptInterfaceOrientation(const std::shared_ptr<UIViewController>& top);
+    // The background allowance runs out: the expiration handler of every task begun and not ended runs,
+    // in the order the tasks began (a task ended by an earlier handler is skipped).
+    void simulateBackgroundTaskExpiry();
+
+    // Back to the state of a process that has not launched (for tests sharing a process); keeps nothing
+    // (running background tasks are forgotten without their handlers being called).
     void reset();
 
     // For UIWindow: the key window changes.
@@ -163,7 +209,14 @@ private:
     void post(const char* name, Value userInfo = {});
     void becomeActive();
     void resignActive();
+    void rotateInterface(UIInterfaceOrientation orientation, double duration);
+    std::function<void()> takeExpirationHandler(UIBackgroundTaskIdentifier identifier);
 
+    struct BackgroundTask {
+        UIBackgroundTaskIdentifier identifier{UIBackgroundTaskInvalid};
+        std::function<void()> expirationHandler;
+        bool expired{false};
+    };
     std::shared_ptr<UIApplicationDelegate> m_delegate;
     std::weak_ptr<UIWindow> m_keyWindow;
     UIApplicationState m_state{UIApplicationStateInactive};
@@ -174,6 +227,10 @@ private:
     UIInterfaceOrientation m_statusBarOrientation{UIInterfaceOrientationPortrait};
     bool m_idleTimerDisabled{false};
     bool m_networkActivityIndicatorVisible{false};
+    UIUserInterfaceLayoutDirection m_layoutDirection{UIUserInterfaceLayoutDirectionLeftToRight};
+    mutable std::mutex m_backgroundTasksMutex;
+    std::vector<BackgroundTask> m_backgroundTasks;
+    UIBackgroundTaskIdentifier m_lastBackgroundTask{UIBackgroundTaskInvalid};
 };
 
 // Runs the application: sets the delegate, launches, and runs the main run loop until terminate is

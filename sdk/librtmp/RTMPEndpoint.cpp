@@ -60,7 +60,8 @@ std::optional<RTMPEndpoint> parseRTMPEndpoint(std::string_view url) {
             portText = authority.substr(colon + 1);
         }
     }
-    if (endpoint.host.empty())
+    // Brackets only ever enclose a whole address; one inside the host names nothing.
+    if (endpoint.host.empty() || endpoint.host.find_first_of("[]") != std::string::npos)
         return std::nullopt;
     if (hasPort) {
         auto port = parsePort(portText);

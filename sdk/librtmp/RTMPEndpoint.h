@@ -18,7 +18,8 @@ struct RTMPEndpoint {
     uint16_t port{defaultPort};
 };
 
-// Nullopt for another scheme than rtmp, user information, an empty host or a bad port.
+// Nullopt for another scheme than rtmp, user information, an empty host, a host holding a bracket
+// or a bad port.
 std::optional<RTMPEndpoint> parseRTMPEndpoint(std::string_view url);
 
 } // namespace livecore::rtmp

@@ -2,13 +2,16 @@
 
 #include "platform/runloop/Thread.h"
 #include "sdk/librtmp/DualStackConnect.h"
+#include "sdk/librtmp/LivenessWatch.h"
 #include "sdk/librtmp/OwnedFd.h"
 #include "sdk/librtmp/RTMPEndpoint.h"
 #include "sdk/librtmp/RTMPLog.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
@@ -26,8 +29,11 @@ namespace livecore {
 
 namespace {
 
-constexpr int defaultTimeoutSeconds = 30;
+using SteadyClock = std::chrono::steady_clock;
+
 constexpr int metadataChannel = 0x04;
+constexpr short pingRequestEvent = 6;
+constexpr int pingResponseEvent = 7;
 
 struct RTMPDeleter {
     void operator()(RTMP* rtmp) const {
@@ -45,13 +51,27 @@ void blockBrokenPipeSignal() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+bool isPingResponse(const RTMPPacket& packet) {
+    return packet.m_packetType == RTMP_PACKET_TYPE_CONTROL && packet.m_nBodySize >= 2 &&
+           (static_cast<uint8_t>(packet.m_body[0]) << 8 | static_cast<uint8_t>(packet.m_body[1])) ==
+               pingResponseEvent;
+}
+
+timeval toTimeval(std::chrono::milliseconds duration) {
+    return {static_cast<time_t>(duration.count() / 1000),
+            static_cast<suseconds_t>(duration.count() % 1000 * 1000)};
+}
+
 } // namespace
 
 struct RTMPSession::Core {
     enum class Handshake { Pending, Done, Failed };
 
+    enum class Wait { Readable, Due, Aborted, Failed };
+
     std::string url;
     rtmp::StreamParameters parameters;
+    rtmp::Liveness liveness;
     StateCallback callback;
 
     // Only the connect thread, then (once the handshake is settled) only the send thread, uses these.
@@ -97,6 +117,7 @@ struct RTMPSession::Core {
     void publishAndServe();
     bool sendMetadata();
     void serve();
+    Wait waitForServer(SteadyClock::time_point until);
     void closeConnection();
 };
 
@@ -112,6 +133,7 @@ bool RTMPSession::Core::connect(std::string& reason) {
         return false;
     }
     RTMP_Init(rtmp.get());
+    rtmp->Link.timeout = 0; // set after parsing only by the address's own "timeout=" option
     urlCopy.assign(url.begin(), url.end());
     urlCopy.push_back('\0');
     if (!RTMP_SetupURL(rtmp.get(), urlCopy.data())) {
@@ -120,9 +142,10 @@ bool RTMPSession::Core::connect(std::string& reason) {
     }
     RTMP_EnableWrite(rtmp.get());
 
-    int timeoutSeconds = rtmp->Link.timeout > 0 ? rtmp->Link.timeout : defaultTimeoutSeconds;
-    auto connection = rtmp::connectDualStack(endpoint->host, endpoint->port, wake.get(),
-                                             std::chrono::seconds(timeoutSeconds));
+    std::chrono::milliseconds timeout = liveness.silenceLimit;
+    if (rtmp->Link.timeout > 0)
+        timeout = std::chrono::seconds(rtmp->Link.timeout);
+    auto connection = rtmp::connectDualStack(endpoint->host, endpoint->port, wake.get(), timeout);
     if (!connection.socket) {
         reason = connection.error;
         return false;
@@ -136,9 +159,9 @@ bool RTMPSession::Core::connect(std::string& reason) {
     }
     // What the library's own connect would have set: time-outs on every blocking read and write, and
     // no batching of small messages.
-    timeval timeout{timeoutSeconds, 0};
-    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
+    timeval socketTimeout = toTimeval(timeout);
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &socketTimeout, sizeof(socketTimeout));
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &socketTimeout, sizeof(socketTimeout));
     int on = 1;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
 
@@ -152,7 +175,8 @@ bool RTMPSession::Core::connect(std::string& reason) {
 
 void RTMPSession::Core::publishAndServe() {
     if (!RTMP_ConnectStream(rtmp.get(), 0)) {
-        fail("the server refused to publish the stream");
+        fail(RTMP_IsTimedout(rtmp.get()) ? "the server did not answer the publish request in time"
+                                         : "the server refused to publish the stream");
         return;
     }
     {
@@ -189,31 +213,39 @@ bool RTMPSession::Core::sendMetadata() {
 }
 
 // Reads whatever the server sends while we publish, so that acknowledgements and pings are answered and
-// a closed or reset connection is seen as soon as it happens rather than at the next media send.
+// a closed or reset connection is seen as soon as it happens rather than at the next media send. An
+// ingest that stops (its process halted, the connection still open) sends nothing at all; our own pings
+// make that silence stand out from a quiet but healthy ingest.
 void RTMPSession::Core::serve() {
     RTMPPacket packet;
     std::memset(&packet, 0, sizeof(packet));
-    int socket = abortHandle.get();
+    auto started = SteadyClock::now();
+    rtmp::LivenessWatch watch(liveness, started);
     while (!aborted) {
-        if (rtmp->m_sb.sb_size <= 0) {
-            pollfd watched[2] = {{socket, POLLIN, 0}, {wake.get(), POLLIN, 0}};
-            int ready = ::poll(watched, 2, -1);
-            if (ready < 0) {
-                if (errno == EINTR)
-                    continue;
-                fail(std::string("poll: ") + std::strerror(errno));
-                break;
-            }
-            if (watched[1].revents & POLLIN)
-                break;
-            if (!(watched[0].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-        }
-        if (!RTMP_ReadPacket(rtmp.get(), &packet)) {
-            fail("the server closed the connection");
+        auto now = SteadyClock::now();
+        if (watch.isSilentTooLong(now)) {
+            fail("the server stopped answering");
             break;
         }
-        if (RTMPPacket_IsReady(&packet) && packet.m_body) {
+        auto timestamp = std::chrono::duration_cast<std::chrono::milliseconds>(now - started).count();
+        if (watch.takeDuePing(now) &&
+            !RTMP_SendCtrl(rtmp.get(), pingRequestEvent, static_cast<unsigned>(timestamp), 0)) {
+            fail("sending a ping to the server failed");
+            break;
+        }
+        auto waited = waitForServer(watch.nextDue());
+        if (waited == Wait::Aborted || waited == Wait::Failed)
+            break;
+        if (waited == Wait::Due)
+            continue;
+        if (!RTMP_ReadPacket(rtmp.get(), &packet)) {
+            fail(RTMP_IsTimedout(rtmp.get()) ? "the server stopped in the middle of a message"
+                                             : "the server closed the connection");
+            break;
+        }
+        bool complete = RTMPPacket_IsReady(&packet) && packet.m_body;
+        watch.heard(SteadyClock::now(), complete && isPingResponse(packet));
+        if (complete) {
             RTMP_ClientPacket(rtmp.get(), &packet);
             RTMPPacket_Free(&packet);
         }
@@ -225,6 +257,29 @@ void RTMPSession::Core::serve() {
     RTMPPacket_Free(&packet);
 }
 
+// Until bytes are there to read, a stop wakes us, or `until` comes.
+RTMPSession::Core::Wait RTMPSession::Core::waitForServer(SteadyClock::time_point until) {
+    if (rtmp->m_sb.sb_size > 0)
+        return Wait::Readable; // the library has bytes of its own buffered
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now());
+        pollfd watched[2] = {{abortHandle.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
+        int ready = ::poll(watched, 2, static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX)));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0) {
+            fail(std::string("poll: ") + std::strerror(errno));
+            return Wait::Failed;
+        }
+        if (watched[1].revents & POLLIN)
+            return Wait::Aborted;
+        if (watched[0].revents & (POLLIN | POLLHUP | POLLERR))
+            return Wait::Readable;
+        if (ready == 0)
+            return Wait::Due;
+    }
+}
+
 void RTMPSession::Core::closeConnection() {
     if (rtmp)
         RTMP_Close(rtmp.get());
@@ -234,10 +289,11 @@ void RTMPSession::Core::closeConnection() {
 }
 
 std::shared_ptr<RTMPSession> RTMPSession::create(std::string url, rtmp::StreamParameters parameters,
-                                                 StateCallback callback) {
+                                                 StateCallback callback, rtmp::Liveness liveness) {
     auto core = std::make_shared<Core>();
     core->url = std::move(url);
     core->parameters = parameters;
+    core->liveness = liveness;
     core->callback = std::move(callback);
     return std::make_shared<RTMPSession>(PrivateTag{}, std::move(core));
 }

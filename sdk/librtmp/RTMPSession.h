@@ -3,15 +3,18 @@
 // connect thread resolves the ingest host, connects over IPv4 or IPv6 (DualStackConnect.h) and runs
 // the handshake; the send thread then connects the stream (publish), sends the stream metadata once
 // and keeps servicing the connection (acknowledgements, pings) so that a server that goes away is
-// noticed at once.
+// noticed at once. It also pings the server, and fails once a server that answers pings falls silent
+// (LivenessWatch.h; the same limit bounds connecting and every blocking read and write).
 //
 // Promises: the state callback runs on those threads, in order: Connecting, Connected,
 // SessionStarted, or Error once at the first failure (address, lookup, connect, handshake, publish
-// refused, send, server gone), after which both threads end. It never reconnects. stop() aborts
+// refused or unanswered, send, server gone or silent), each with its own reason, after which both
+// threads end. It never reconnects. stop() aborts
 // whatever is under way, a connect or handshake too, and waits for both threads: nothing is
 // reported for what the stop itself interrupted, and no callback runs once stop() has returned. The
 // destructor stops. Must not be stopped or destroyed from its own callback.
 
+#include "sdk/librtmp/LivenessWatch.h"
 #include "sdk/librtmp/StreamMetadata.h"
 
 #include <functional>
@@ -33,7 +36,7 @@ public:
     using StateCallback = std::function<void(State state, const std::string& reason)>;
 
     static std::shared_ptr<RTMPSession> create(std::string url, rtmp::StreamParameters parameters,
-                                               StateCallback callback);
+                                               StateCallback callback, rtmp::Liveness liveness = {});
     ~RTMPSession();
     RTMPSession(const RTMPSession&) = delete;
     RTMPSession& operator=(const RTMPSession&) = delete;

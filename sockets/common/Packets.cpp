@@ -1,8 +1,8 @@
 #include "sockets/common/Packets.h"
 
+#include "sockets/common/TermSearch.h"
+
 #include <algorithm>
-#include <cstring>
-#include <vector>
 
 namespace sockets {
 
@@ -84,68 +84,21 @@ uint64_t ReadPacket::readLengthForTermWithPreBuffer(const PreBuffer& preBuffer, 
     if (maxLength > 0)
         maxPreBufferLength = std::min(preBufferLength, saturatingSub(maxLength, bytesDone));
 
-    const uint8_t* term = m_term->bytes();
     // The terminator may start in the last bytes the packet already holds and end in the pre-buffer.
     uint64_t bufLen = std::min(bytesDone, termLength - 1);
-    const uint8_t* buf = buffer->bytes() + startOffset + bytesDone - bufLen;
-    const uint8_t* readStart = preBuffer.readBuffer();
-    const uint8_t* pre = readStart;
-    uint64_t preLen = termLength - bufLen;
-
-    uint64_t result = maxPreBufferLength;
-    bool foundTerm = false;
-    uint64_t loopCount =
-        bufLen + maxPreBufferLength >= termLength ? bufLen + maxPreBufferLength - termLength + 1 : 0;
-
-    // One scratch area of terminator length for the comparisons that straddle the two buffers.
-    uint8_t stackScratch[64];
-    std::vector<uint8_t> heapScratch;
-    uint8_t* scratch = stackScratch;
-    if (termLength > sizeof stackScratch) {
-        heapScratch.resize(termLength);
-        scratch = heapScratch.data();
-    }
-
-    for (uint64_t i = 0; i < loopCount; ++i) {
-        if (bufLen > 0) {
-            std::memcpy(scratch, buf, bufLen);
-            std::memcpy(scratch + bufLen, pre, preLen);
-            if (std::memcmp(scratch, term, termLength) == 0) {
-                result = preLen;
-                foundTerm = true;
-                break;
-            }
-            ++buf;
-            --bufLen;
-            ++preLen;
-        } else {
-            if (std::memcmp(pre, term, termLength) == 0) {
-                result = static_cast<uint64_t>(pre - readStart) + termLength;
-                foundTerm = true;
-                break;
-            }
-            ++pre;
-        }
-    }
-
+    std::span<const uint8_t> tail(buffer->bytes() + startOffset + bytesDone - bufLen, bufLen);
+    std::span<const uint8_t> head(preBuffer.readBuffer(), maxPreBufferLength);
+    auto end = findTermAcross(tail, head, m_term->span());
     if (found)
-        *found = foundTerm;
-    return result;
+        *found = end.has_value();
+    return end.value_or(maxPreBufferLength);
 }
 
 int64_t ReadPacket::searchForTermAfterPreBuffering(int64_t length) const {
     if (!m_term || m_term->empty() || length < 0)
         return -1;
-    const uint64_t termLength = m_term->length();
     const uint64_t end = bytesDone + static_cast<uint64_t>(length);
-    const uint8_t* base = buffer->bytes() + startOffset;
-    uint64_t i = bytesDone < termLength ? 0 : bytesDone + 1 - termLength;
-    while (i + termLength <= end) {
-        if (std::memcmp(base + i, m_term->bytes(), termLength) == 0)
-            return static_cast<int64_t>(end - (i + termLength));
-        ++i;
-    }
-    return -1;
+    return bytesAfterTerm({buffer->bytes() + startOffset, end}, bytesDone, m_term->span());
 }
 
 } // namespace sockets

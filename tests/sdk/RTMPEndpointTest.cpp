@@ -25,9 +25,10 @@ TEST(RTMPEndpoint, ReadsHostAndPortOfEveryPublishAddressForm) {
 }
 
 TEST(RTMPEndpoint, RefusesOtherSchemesAndMalformedAuthorities) {
-    for (const char* url : {"http://127.0.0.1/live", "rtmps://127.0.0.1/live", "127.0.0.1/live",
-                            "rtmp:///live", "rtmp://:1935/live", "rtmp://host:/live", "rtmp://host:0/live",
-                            "rtmp://host:65536/live", "rtmp://host:12x/live", "rtmp://[::1/live",
-                            "rtmp://[::1]x/live", "rtmp://user@host/live", "rtmp://[]:1935/live"})
+    for (const char* url :
+         {"http://127.0.0.1/live", "rtmps://127.0.0.1/live", "127.0.0.1/live", "rtmp:///live",
+          "rtmp://:1935/live", "rtmp://host:/live", "rtmp://host:0/live", "rtmp://host:65536/live",
+          "rtmp://host:12x/live", "rtmp://[::1/live", "rtmp://[::1]x/live", "rtmp://user@host/live",
+          "rtmp://[]:1935/live", "rtmp://[[fe0et0]/live", "rtmp://a]b:1935/live"})
         EXPECT_FALSE(parseRTMPEndpoint(url)) << url;
 }

@@ -252,6 +252,13 @@ std::string NginxRtmp::statistics() const {
     return reply && reply->status == 200 ? reply->body : std::string();
 }
 
+uint64_t NginxRtmp::bytesSent() const {
+    // The first count on the page is the server's total; streams and clients follow.
+    std::string page = statistics();
+    auto start = page.find("<bytes_out>");
+    return start == std::string::npos ? 0 : std::strtoull(page.c_str() + start + 11, nullptr, 10);
+}
+
 std::string NginxRtmp::errorLog() const {
     return readFile(m_prefix / "error.log");
 }
@@ -278,6 +285,16 @@ void NginxRtmp::kill() {
     while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
     }
     m_pid = -1;
+}
+
+void NginxRtmp::pause() {
+    if (m_pid > 0)
+        ::kill(m_pid, SIGSTOP);
+}
+
+void NginxRtmp::resume() {
+    if (m_pid > 0)
+        ::kill(m_pid, SIGCONT);
 }
 
 std::map<std::string, std::string> parseHookForm(std::string_view body) {

@@ -45,10 +45,17 @@ public:
     // The statistics page (XML); empty when the server does not answer.
     std::string statistics() const;
     std::string errorLog() const;
+    // What the server has sent to all its RTMP clients so far (from the statistics page; 0 when it
+    // does not answer).
+    uint64_t bytesSent() const;
 
     bool isRunning();
     // Kills the server at once (SIGKILL) and reaps it, as a crashed ingest would vanish.
     void kill();
+    // Halts the server (SIGSTOP) with its connections open, as a hung ingest would; resume() lets it
+    // go on. The destructor kills a halted server too.
+    void pause();
+    void resume();
 
 private:
     void writeConfiguration(const NginxRtmpOptions& options);

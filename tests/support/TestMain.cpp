@@ -1,4 +1,5 @@
-// The entry of every test program: each test gets a fresh temporary app home, removed afterwards.
+// The entry of every test program: each test gets a fresh temporary app home and shared folder,
+// removed afterwards.
 #include "tests/support/TemporaryHome.h"
 
 #include <gtest/gtest.h>
@@ -8,11 +9,16 @@ class HomePerTest : public testing::EmptyTestEventListener {
 public:
     void OnTestStart(const testing::TestInfo&) override {
         m_home = std::make_unique<liveapp::test::TemporaryHome>();
+        m_shared = std::make_unique<liveapp::test::TemporarySharedFolder>();
     }
-    void OnTestEnd(const testing::TestInfo&) override { m_home.reset(); }
+    void OnTestEnd(const testing::TestInfo&) override {
+        m_shared.reset();
+        m_home.reset();
+    }
 
 private:
     std::unique_ptr<liveapp::test::TemporaryHome> m_home;
+    std::unique_ptr<liveapp::test::TemporarySharedFolder> m_shared;
 };
 } // namespace
 

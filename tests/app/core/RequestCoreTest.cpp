@@ -195,6 +195,33 @@ TEST_F(RequestCoreTest, ReplyLaterThanFifteenSecondsTimesOutOnTheMainQueue) {
     EXPECT_TRUE(outcome.onMainThread);
 }
 
+TEST_F(RequestCoreTest, AReplyThatNeverStopsTricklingTimesOutAtTheLimitOnTheWholeExchange) {
+    // A piece every few milliseconds keeps the idle time-out away for ever.
+    HttpResponse trickle;
+    trickle.bodyWriter = [](HttpBodySink& sink) {
+        while (sink.write("{") && sink.pause(std::chrono::milliseconds(20))) {
+        }
+        return false;
+    };
+    server.route("*", "/api/v1", trickle);
+    const double shortLimit = 0.3;
+    for (bool post : {true, false}) {
+        SCOPED_TRACE(post ? "POST" : "GET");
+        Outcome outcome;
+        if (post)
+            RequestCore::POST(api(), "user.myInfo", Value(), outcome.success(), outcome.failure(),
+                              shortLimit);
+        else
+            RequestCore::GET(api(), Value(), outcome.success(), outcome.failure(), shortLimit);
+        ASSERT_TRUE(outcome.wait());
+        ASSERT_EQ(outcome.failures, 1);
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->domain(), platform::NSURLErrorDomain);
+        EXPECT_EQ(outcome.error->code(), platform::NSURLErrorTimedOut);
+        EXPECT_TRUE(outcome.onMainThread);
+    }
+}
+
 TEST_F(RequestCoreTest, UnparsableOrAbsentURLFailsOnTheMainQueue) {
     for (std::optional<std::string_view> url :
          {std::optional<std::string_view>("http://bad host/api"), std::optional<std::string_view>()}) {

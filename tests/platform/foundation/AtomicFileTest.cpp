@@ -2,10 +2,13 @@
 
 #include "platform/foundation/Paths.h"
 
+#include <atomic>
 #include <cerrno>
+#include <fmt/format.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 using platform::AtomicFile;
 using platform::Data;
@@ -38,14 +41,18 @@ mode_t modeOf(const fs::path& path) {
 TEST(AtomicFileWrite, ReplacesTheWholeFileAndLeavesNoTemporary) {
     fs::path dir = platform::Paths::documents();
     fs::path file = dir / "state.bin";
-    writeRaw(file, "an older and much longer content");
+    for (auto durability : {AtomicFile::Durability::Flushed, AtomicFile::Durability::CacheOnly}) {
+        writeRaw(file, "an older and much longer content");
+        chmod(file.c_str(), 0640);
 
-    ASSERT_TRUE(AtomicFile::write(file, Data(std::string_view("new"))));
+        ASSERT_TRUE(AtomicFile::write(file, Data(std::string_view("new")), nullptr, 0600, durability));
 
-    auto back = AtomicFile::read(file);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->toString(), "new");
-    EXPECT_EQ(namesIn(dir), std::vector<std::string>{"state.bin"});
+        auto back = AtomicFile::read(file);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->toString(), "new");
+        EXPECT_EQ(modeOf(file), 0640u);
+        EXPECT_EQ(namesIn(dir), std::vector<std::string>{"state.bin"});
+    }
 }
 
 TEST(AtomicFileWrite, NewFilesGetTheModeAskedForAndExistingFilesKeepTheirs) {
@@ -90,16 +97,73 @@ TEST(AtomicFileRead, ReadsBinaryBytesExactly) {
     EXPECT_EQ(back->view(), bytes);
 }
 
+// Leftovers of interrupted writes of the file go, when asked for or before the file's first write in
+// the process; other files' temporaries and names that only look alike stay.
 TEST(AtomicFileTemporaries, StaleOnesOfThatFileAreRemovedAndOthersKept) {
-    fs::path dir = platform::Paths::documents();
-    fs::path file = dir / "prefs.plist";
-    writeRaw(file, "kept");
-    writeRaw(dir / (AtomicFile::temporaryPrefix(file) + "Ab12Cd"), "torn");
-    writeRaw(dir / (AtomicFile::temporaryPrefix(file) + "Zz99Yy"), "torn");
-    writeRaw(dir / "other.plist.tmp-Ab12Cd", "someone else's");
-    writeRaw(dir / "prefs.plist.tmp-old", "not one of ours");
+    for (bool byFirstWrite : {false, true}) {
+        SCOPED_TRACE(byFirstWrite ? "the first write" : "asked for");
+        fs::path dir = platform::Paths::documents() / (byFirstWrite ? "written" : "asked");
+        fs::create_directory(dir);
+        fs::path file = dir / "prefs.plist";
+        writeRaw(file, "kept");
+        writeRaw(dir / "prefs.plist.tmp-Ab12Cd", "torn");
+        writeRaw(dir / "prefs.plist.tmp-Zz99Yy", "torn");
+        writeRaw(dir / "other.plist.tmp-Ab12Cd", "someone else's");
+        writeRaw(dir / "prefs.plist.tmp-old", "not one of ours");
 
-    EXPECT_EQ(AtomicFile::removeStaleTemporaries(file), 2u);
-    EXPECT_EQ(namesIn(dir),
-              (std::vector<std::string>{"other.plist.tmp-Ab12Cd", "prefs.plist", "prefs.plist.tmp-old"}));
+        if (byFirstWrite)
+            EXPECT_TRUE(AtomicFile::write(file, Data(std::string_view("new"))));
+        else
+            EXPECT_EQ(AtomicFile::removeStaleTemporaries(file), 2u);
+        EXPECT_EQ(namesIn(dir),
+                  (std::vector<std::string>{"other.plist.tmp-Ab12Cd", "prefs.plist", "prefs.plist.tmp-old"}));
+    }
+}
+
+// Once a file has been written in this process, a temporary beside it may be another process's write
+// under way.
+TEST(AtomicFileTemporaries, LaterWritesLeaveTheFilesTemporariesAlone) {
+    fs::path dir = platform::Paths::documents();
+    fs::path file = dir / "room.persistent";
+    ASSERT_TRUE(AtomicFile::write(file, Data(std::string_view("first"))));
+    writeRaw(dir / "room.persistent.tmp-Qw12Er", "another writer's");
+    ASSERT_TRUE(AtomicFile::write(file, Data(std::string_view("second"))));
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"room.persistent", "room.persistent.tmp-Qw12Er"}));
+}
+
+// Writers race each other to the first write of fresh files while another thread clears leftovers
+// without pause: no temporary of a write under way is ever taken for a leftover.
+TEST(AtomicFileTemporaries, ClearingNeverTakesTheTemporaryOfAWriteUnderWay) {
+    constexpr int kFiles = 20;
+    constexpr int kWriters = 6;
+    constexpr int kWritesEach = 10;
+    fs::path dir = platform::Paths::documents();
+    std::atomic<bool> writing{true};
+    std::atomic<int> failures{0};
+    std::thread sweeper([&] {
+        while (writing) {
+            for (int f = 0; f < kFiles; ++f)
+                AtomicFile::removeStaleTemporaries(dir / fmt::format("shared-{}", f));
+        }
+    });
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            for (int f = 0; f < kFiles; ++f) {
+                for (int i = 0; i < kWritesEach; ++i) {
+                    ErrorPtr error;
+                    if (!AtomicFile::write(dir / fmt::format("shared-{}", f), Data(fmt::format("{}", w)),
+                                           &error))
+                        ++failures;
+                }
+            }
+        });
+    }
+    for (auto& writer : writers)
+        writer.join();
+    writing = false;
+    sweeper.join();
+
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(namesIn(dir).size(), size_t(kFiles)) << "no temporary left behind";
 }

@@ -99,6 +99,22 @@ TEST_F(Registrations, KeepsDeclaredPropertiesInOrder) {
     EXPECT_EQ(info->properties[0].getter(*made), Value("Hello"));
 }
 
+TEST_F(Registrations, ClassMethodsAreFoundOnTheClassOrItsSuperclasses) {
+    ClassInfo base;
+    base.name = "CRTMethodBase";
+    base.superclassName = "NSObject";
+    base.classMethods["twice:"] = [](const Value& v) { return Value(v.int64Or() * 2); };
+    registry().registerClass(base);
+    add<Model>("CRTMethodModel", "CRTMethodBase");
+
+    auto twice = registry().classMethod("CRTMethodModel", "twice:");
+    ASSERT_TRUE(twice);
+    EXPECT_EQ(twice(Value(21)), Value(42));
+    EXPECT_FALSE(registry().classMethod("CRTMethodModel", "thrice:"));
+    EXPECT_FALSE(registry().classMethod("CRTNoSuchClass", "twice:"));
+    registry().unregisterClass("CRTMethodBase");
+}
+
 TEST_F(Registrations, UnregisteringForgetsTheClass) {
     add<Model>("CRTModel", "NSObject");
     auto model = std::make_shared<Model>();

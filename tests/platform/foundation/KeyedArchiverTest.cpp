@@ -281,6 +281,22 @@ TEST_F(KeyedArchiverTest, RoundTripKeepsEveryKindOfValue) {
     EXPECT_EQ(counts[5].number()->decimalText(), "1e400");
 }
 
+TEST_F(KeyedArchiverTest, CollectionsAtTheRootReadBackAsValues) {
+    auto artist = std::make_shared<Artist>();
+    artist->name = "Solo";
+    Value root =
+        Value::dictionary({{"when", platform::Date(5)}, {"who", artist}, {"n", Value::array({1, "x"})}});
+    Value back = KeyedUnarchiver::unarchiveValueWithData(KeyedArchiver::archivedDataWithRootValue(root));
+    EXPECT_EQ(back["when"], root["when"]);
+    EXPECT_EQ(back["n"], root["n"]);
+    ASSERT_TRUE(back["who"].objectAs<Artist>());
+    EXPECT_EQ(back["who"].objectAs<Artist>()->name, "Solo");
+    // An object at the root is archived as itself, so either reader takes it.
+    Data objectArchive = KeyedArchiver::archivedDataWithRootValue(artist);
+    EXPECT_TRUE(std::dynamic_pointer_cast<Artist>(KeyedUnarchiver::unarchiveObjectWithData(objectArchive)));
+    EXPECT_TRUE(KeyedUnarchiver::unarchiveValueWithData(Data(std::string_view("LVKA junk"))).isNil());
+}
+
 TEST_F(KeyedArchiverTest, AnObjectReachedTwiceDecodesAsOneObject) {
     auto original = sampleTrack();
     auto back = std::dynamic_pointer_cast<Track>(

@@ -264,6 +264,48 @@ TEST(CodecPNG, HostileHeadersAreRefusedWithoutAllocating) {
     EXPECT_EQ(ImageSource::create(Data(codectest::pngHeader(4, 4)).subdata(0, 8))->count(), 0u);
 }
 
+// Whole chunks with right checksums whose compressed data turns invalid after five of twelve rows:
+// the image is the rows that came, not twelve with holes where the rest never did.
+TEST(CodecPNG, CompressedDataThatBreaksOffKeepsOnlyTheRowsBeforeTheBreak) {
+    PILLOW_OR_SKIP(png, std::string(rawPNGWriter) + R"(
+rows = [b'\0' + bytes(v for x in range(16) for v in (x * 15, y * 20, 200)) for y in range(12)]
+packer = zlib.compressobj()
+idat = packer.compress(b''.join(rows[:5])) + packer.flush(zlib.Z_SYNC_FLUSH) + b'\x07\xff\xff'
+out.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 16, 12, 8, 2, 0, 0, 0))
+          + chunk(b'IDAT', idat) + chunk(b'IEND', b''))
+)");
+    auto bitmap = ImageSource::create(png)->createImageAtIndex(0);
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(bitmap->width(), 16);
+    EXPECT_GT(bitmap->height(), 0);
+    ASSERT_LE(bitmap->height(), 5); // libpng may hold back the last row before the break
+    for (int y = 0; y < bitmap->height(); ++y)
+        for (int x = 0; x < 16; ++x)
+            ASSERT_EQ(bitmap->pixelAt(x, y), Bitmap::premultiply(uint8_t(x * 15), uint8_t(y * 20), 200, 0xFF))
+                << x << "," << y;
+}
+
+// Passes of an interlaced image cover the whole height, so one cut short leaves pixels no pass
+// reached; in an opaque image they must still be opaque.
+TEST(CodecPNG, InterlacedOpaqueImageCutShortStaysOpaque) {
+    PILLOW_OR_SKIP(png, std::string(rawPNGWriter) + R"(
+px = [[((x * 29) % 256, (y * 31) % 256, (x * y) % 256) for x in range(13)] for y in range(11)]
+out.write(rawpng(13, 11, 8, 2, px, interlace=1))
+)");
+    int partial = 0;
+    for (size_t cut = 50; cut < png.length(); ++cut) {
+        auto bitmap = ImageSource::create(png.subdata(0, cut))->createImageAtIndex(0);
+        if (!bitmap)
+            continue;
+        ++partial;
+        EXPECT_FALSE(bitmap->hasAlpha());
+        for (int y = 0; y < bitmap->height(); ++y)
+            for (int x = 0; x < bitmap->width(); ++x)
+                ASSERT_EQ(bitmap->colorAt(x, y).a, 255) << "cut at " << cut << ": " << x << "," << y;
+    }
+    EXPECT_GT(partial, 0);
+}
+
 TEST(CodecPNG, CorruptImageDataKeepsTheRowsBeforeIt) {
     auto original = codectest::patternBitmap(64, 64, false);
     std::vector<uint8_t> bytes = platform::encodePNG(*original)->toVector();

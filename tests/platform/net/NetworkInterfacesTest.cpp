@@ -61,6 +61,16 @@ TEST_F(NetworkInterfacesTest, TheMachineListingHasTheLoopbackInterface) {
         EXPECT_TRUE(item.family == AF_INET || item.family == AF_INET6) << item.systemName;
 }
 
+TEST_F(NetworkInterfacesTest, HardwareAddressesComeFromTheInterfaceAnAliasStandsFor) {
+    // The loopback interface's link address is all zeros; an unknown or scripted one has none.
+    EXPECT_EQ(NetworkInterfaces::hardwareAddress("lo"), (std::array<uint8_t, 6>{}));
+    EXPECT_FALSE(NetworkInterfaces::hardwareAddress("nosuch0"));
+    NetworkInterfaces::installListing([] {
+        return std::optional(std::vector<InterfaceAddress>{entry("wlfake0", "10.0.0.2", "255.0.0.0")});
+    });
+    EXPECT_FALSE(NetworkInterfaces::hardwareAddress("en0"));
+}
+
 TEST_F(NetworkInterfacesTest, PatternsMatchWithStarsForAnyRun) {
     EXPECT_TRUE(NetworkInterfaces::matchesPattern("wlp2s0", "wl*"));
     EXPECT_TRUE(NetworkInterfaces::matchesPattern("eth0", "eth0"));

@@ -1,6 +1,7 @@
 #include "platform/runloop/Timer.h"
 
 #include "platform/runloop/RunLoop.h"
+#include "platform/runloop/Thread.h"
 #include "tests/support/MainLoop.h"
 
 #include <gtest/gtest.h>
@@ -62,15 +63,22 @@ TEST_F(TimerTest, ATimerFiresNoEarlierThanItsDate) {
     EXPECT_EQ(fired, 1);
 }
 
-TEST_F(TimerTest, ATimerInvalidatedByAnEarlierCalloutOfThePassDoesNotFire) {
-    std::shared_ptr<Timer> later;
-    int laterFired = 0;
-    schedule(1s, [&](Timer&) { later->invalidate(); });
-    later = schedule(2s, [&](Timer&) { ++laterFired; });
-    clock->advance(3s);
-    pumpMainLoopOnce();
-    EXPECT_EQ(laterFired, 0);
-    EXPECT_FALSE(later->isValid());
+TEST_F(TimerTest, ATimerInvalidatedOrRemovedByAnEarlierCalloutOfThePassDoesNotFire) {
+    for (bool remove : {false, true}) {
+        std::shared_ptr<Timer> later;
+        int laterFired = 0;
+        schedule(1s, [&](Timer&) {
+            if (remove)
+                loop->removeTimer(later, RunLoop::defaultMode);
+            else
+                later->invalidate();
+        });
+        later = schedule(2s, [&](Timer&) { ++laterFired; });
+        clock->advance(3s);
+        pumpMainLoopOnce();
+        EXPECT_EQ(laterFired, 0) << remove;
+        EXPECT_EQ(later->isValid(), remove); // removal leaves it valid, to be added again
+    }
 }
 
 TEST_F(TimerTest, AOneShotTimerInvalidatesItselfUnlessItsBlockRearmsIt) {
@@ -221,4 +229,34 @@ TEST_F(TimerTest, AnIntervalTooLongToAddMeansNever) {
     pumpMainLoopOnce();
     EXPECT_EQ(fired, 1);
     EXPECT_EQ(repeating->fireDate(), MonoTime::max());
+}
+
+TEST_F(TimerTest, ATimerRemovedFromItsModesFiresOnlyWhereItStillIs) {
+    const RunLoopMode custom{"CustomMode"};
+    int fired = 0;
+    auto timer = schedule(1s, [&](Timer&) { ++fired; });
+    loop->addTimer(timer, custom);
+    loop->removeTimer(timer, RunLoop::defaultMode);
+    clock->advance(1s);
+    pumpMainLoopOnce();
+    EXPECT_EQ(fired, 0);
+    loop->runMode(custom, Clock::now());
+    EXPECT_EQ(fired, 1);
+}
+
+TEST_F(TimerTest, ATimerRemovedFromEveryModeCanMoveToAnotherThreadsLoop) {
+    auto timer = schedule(1s, [](Timer&) {});
+    loop->removeTimer(timer, RunLoop::defaultMode);
+    std::thread::id firedOn;
+    auto worker = Thread::detachNewThread("timer worker");
+    auto workerLoop = worker->runLoop();
+    auto moved = Timer::create(start + 1s, 0s, false, [&](Timer&) { firedOn = std::this_thread::get_id(); });
+    workerLoop->addTimer(timer, RunLoop::defaultMode); // no abort: the first loop let it go
+    workerLoop->addTimer(moved, RunLoop::defaultMode);
+    clock->advance(1s);
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return !moved->isValid(); }));
+    EXPECT_NE(firedOn, std::this_thread::get_id());
+    EXPECT_FALSE(timer->isValid()); // fired there as a one-shot timer
+    worker->cancel();
+    worker->join();
 }

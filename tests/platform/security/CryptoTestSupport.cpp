@@ -5,7 +5,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
 
 namespace securitytest {
 
@@ -33,21 +32,6 @@ std::string ScratchDirectory::read(const std::string& name) const {
     std::ostringstream contents;
     contents << in.rdbuf();
     return contents.str();
-}
-
-std::string runCommand(const std::string& command, int* exitCode) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        throw std::runtime_error("popen failed");
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    int status = pclose(pipe);
-    if (exitCode)
-        *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return output;
 }
 
 std::string pseudoRandomBytes(size_t length, uint32_t seed) {

@@ -2,6 +2,8 @@
 // Running the independent tools the crypto tests cross-check against (md5sum, openssl enc, Debian's
 // Python) over files in a scratch directory.
 
+#include "tests/support/ShellCommand.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -24,8 +26,7 @@ private:
     std::filesystem::path m_path;
 };
 
-// Runs a shell command; its standard output, and its exit code through `exitCode`.
-std::string runCommand(const std::string& command, int* exitCode = nullptr);
+using liveapp::test::runCommand;
 
 std::string pseudoRandomBytes(size_t length, uint32_t seed);
 std::string hex(const std::string& bytes);

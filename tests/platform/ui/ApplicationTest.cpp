@@ -2,7 +2,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/ui/UIApplication.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -145,6 +145,11 @@ TEST_F(ApplicationTest, StatusBarAndIdleTimerSettings) {
     EXPECT_TRUE(app->isIdleTimerDisabled());
     EXPECT_EQ(int(UIInterfaceOrientationMaskAllButUpsideDown), 26);
     EXPECT_EQ(int(UIInterfaceOrientationMaskLandscape), 24);
+    EXPECT_EQ(app->userInterfaceLayoutDirection(), UIUserInterfaceLayoutDirectionLeftToRight);
+    app->setUserInterfaceLayoutDirection(UIUserInterfaceLayoutDirectionRightToLeft);
+    app->reset();
+    EXPECT_EQ(app->userInterfaceLayoutDirection(), UIUserInterfaceLayoutDirectionLeftToRight)
+        << "a reset application reads left to right again";
 }
 
 TEST_F(ApplicationTest, TerminateStopsTheMainLoopOfUIApplicationMain) {
@@ -152,6 +157,51 @@ TEST_F(ApplicationTest, TerminateStopsTheMainLoopOfUIApplicationMain) {
     EXPECT_EQ(UIApplicationMain(delegate), 0);
     EXPECT_EQ(delegate->log.back(), UIApplicationWillTerminateNotification);
     EXPECT_EQ(delegate->log.front(), "delegate.didFinishLaunching");
+}
+
+TEST_F(ApplicationTest, ExpiryRunsEachUnendedTaskHandlerOnceInTheOrderBegun) {
+    std::vector<std::string> calls;
+    UIBackgroundTaskIdentifier first = UIBackgroundTaskInvalid, third = UIBackgroundTaskInvalid;
+    first = app->beginBackgroundTaskWithExpirationHandler([&] {
+        calls.push_back("first");
+        app->endBackgroundTask(first);
+    });
+    auto second = app->beginBackgroundTaskWithExpirationHandler([&] { calls.push_back("second"); });
+    third = app->beginBackgroundTaskWithExpirationHandler([&] {
+        calls.push_back("third");
+        app->endBackgroundTask(third);
+    });
+    EXPECT_NE(first, UIBackgroundTaskInvalid);
+    EXPECT_NE(first, second);
+    EXPECT_NE(second, third);
+    EXPECT_EQ(app->backgroundTaskCount(), 3u);
+
+    app->endBackgroundTask(second);
+    app->endBackgroundTask(second); // twice, and unknown ones: nothing
+    app->endBackgroundTask(UIBackgroundTaskInvalid);
+    app->simulateBackgroundTaskExpiry();
+    EXPECT_EQ(calls, (std::vector<std::string>{"first", "third"}));
+    EXPECT_EQ(app->backgroundTaskCount(), 0u);
+}
+
+TEST_F(ApplicationTest, ExpiryHandlerOfATaskBegunElsewhereRunsOnTheMainThreadOnlyOnce) {
+    int calls = 0;
+    bool onMain = false;
+    UIBackgroundTaskIdentifier task = UIBackgroundTaskInvalid;
+    std::thread([&] {
+        task = app->beginBackgroundTaskWithExpirationHandler([&] {
+            ++calls;
+            onMain = RunLoop::isMainThread();
+        });
+        app->simulateBackgroundTaskExpiry();
+    }).join();
+    EXPECT_TRUE(pumpUntil([&] { return calls == 1; }));
+    EXPECT_TRUE(onMain);
+    app->simulateBackgroundTaskExpiry(); // the task was not ended, but its allowance ran out once
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(app->backgroundTaskCount(), 1u);
+    app->endBackgroundTask(task);
+    EXPECT_EQ(app->backgroundTaskCount(), 0u);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 // also work under a ManualClock. The delegate is thread-safe: its callbacks come on the delegate queue.
 
 #include "sockets/queue/QueueSocket.h"
+#include "tests/support/LoopbackPeer.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -156,81 +157,11 @@ private:
     std::vector<QueueSocketPtr> m_accepted;
 };
 
-// Whether this machine can use the IPv6 loopback address (tests that need ::1 skip otherwise).
-bool hasIPv6Loopback();
-
-// A descriptor that is closed once.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd)
-        : m_fd(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept
-        : m_fd(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept;
-    int get() const { return m_fd; }
-    int release();
-    void reset(int fd = -1);
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    int m_fd{-1};
-};
-
-// One end of a TCP connection driven with plain blocking POSIX calls.
-class RawPeer {
-public:
-    explicit RawPeer(Fd fd)
-        : m_fd(std::move(fd)) {}
-
-    // Connects to the loopback address of the family (AF_INET or AF_INET6) and port; null on failure.
-    static std::unique_ptr<RawPeer> connectTo(int family, uint16_t port);
-
-    int fd() const { return m_fd.get(); }
-    bool sendAll(std::string_view bytes);
-    // Exactly `length` bytes, or what arrived before the deadline, end of stream or an error.
-    std::string receiveExactly(size_t length, std::chrono::steady_clock::duration deadline = kWait);
-    // What arrives within `deadline` (at least one byte if any arrive), "" at end of stream.
-    std::string receiveSome(std::chrono::steady_clock::duration deadline = kWait);
-    // True once the other end has closed its sending side (after draining what it sent before).
-    bool waitForEndOfStream(std::chrono::steady_clock::duration deadline = kWait);
-    void shutdownWrite();
-    // Closes with an RST instead of a FIN.
-    void reset();
-    void close() { m_fd.reset(); }
-    void setReceiveBufferSize(int bytes);
-    void setSendBufferSize(int bytes);
-    uint16_t localPort() const;
-
-private:
-    Fd m_fd;
-};
-
-// A listening socket on a loopback address (port 0 picks a free one).
-class RawListener {
-public:
-    // Null when the family's loopback address is unusable. `receiveBuffer` > 0 is set before listen,
-    // so accepted connections start with it.
-    static std::unique_ptr<RawListener> create(int family, int backlog = 16, uint16_t port = 0,
-                                               int receiveBuffer = 0);
-    explicit RawListener(Fd fd, int family)
-        : m_fd(std::move(fd))
-        , m_family(family) {}
-
-    int fd() const { return m_fd.get(); }
-    int family() const { return m_family; }
-    uint16_t port() const;
-    // The next connection, or null at the deadline.
-    std::unique_ptr<RawPeer> accept(std::chrono::steady_clock::duration deadline = kWait);
-
-private:
-    Fd m_fd;
-    int m_family;
-};
-
-// The loopback socket address of a family and port as the socket takes it (16 or 28 bytes).
-platform::Data loopbackAddress(int family, uint16_t port);
+using liveapp::test::Fd;
+using liveapp::test::hasIPv6Loopback;
+using liveapp::test::loopbackAddress;
+using liveapp::test::RawListener;
+using liveapp::test::RawPeer;
 
 // A QueueSocket connected to a fresh RawPeer over the family's loopback; the delegate saw the connect
 // (it always implements that callback, besides `implemented`).

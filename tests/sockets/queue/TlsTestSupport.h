@@ -5,12 +5,16 @@
 
 #include "platform/security/TlsTrust.h"
 #include "tests/sockets/queue/SocketTestSupport.h"
-#include "tests/sockets/queue/TlsTestPki.h"
+#include "tests/support/TlsTestPki.h"
 
 #include <memory>
 #include <mutex>
 
 namespace queuesockettest {
+
+using liveapp::test::serverTlsSettings;
+using liveapp::test::TestCredential;
+using liveapp::test::testPki;
 
 // Judges the server's chain as an application would: against the test root, with the trust's own peer
 // name, and answers the socket with the verdict. Remembers the evaluation's failure status.

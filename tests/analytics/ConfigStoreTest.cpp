@@ -1,0 +1,71 @@
+#include "analytics/UsageAnalyticsConfig.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+using platform::Value;
+using Config = UsageAnalyticsConfig;
+
+namespace {
+
+// What a fresh process would read from the defaults file.
+Value onDisk(std::string_view key) {
+    auto file = platform::UserDefaults::standardUserDefaults()->file();
+    return platform::UserDefaults::create(file)->objectForKey(key);
+}
+
+} // namespace
+
+TEST(AnalyticsConfigStore, WritesReachTheDiskAtOnceAndNilOrEmptyKeysChangeNothing) {
+    Config::setConfigure(Value("9d4e2b7a1c3f5e8d0a6b4c2e"), "appkey");
+    EXPECT_EQ(onDisk("appkey"), Value("9d4e2b7a1c3f5e8d0a6b4c2e"));
+    Config::setConfigure(Value(), "appkey");
+    Config::setConfigure(Value("x"), " \n");
+    Config::removeConfigureWithKey("");
+    EXPECT_EQ(Config::configureWithKey("appkey"), Value("9d4e2b7a1c3f5e8d0a6b4c2e"));
+    EXPECT_TRUE(Config::configureWithKey(" \n").isNil());
+    Config::removeConfigureWithKey("appkey");
+    EXPECT_TRUE(onDisk("appkey").isNil());
+}
+
+TEST(AnalyticsConfigStore, CountersStartAtOneAndIgnoreValuesOfAnotherKind) {
+    Config::incrementCounterWithKey("uaSerialNum");
+    EXPECT_EQ(Config::integerWithKey("uaSerialNum"), 1);
+    Config::setConfigure(Value(41), "uaSerialNum");
+    Config::incrementCounterWithKey("uaSerialNum");
+    EXPECT_EQ(onDisk("uaSerialNum"), Value(42));
+    Config::setConfigure(Value("41"), "uaFailedRequests"); // a text where a number belongs
+    EXPECT_FALSE(Config::integerWithKey("uaFailedRequests"));
+    Config::incrementCounterWithKey("uaFailedRequests");
+    EXPECT_EQ(Config::integerWithKey("uaFailedRequests"), 1);
+
+    Config::accumulateCount(3, "uaPeriodEvtCount");
+    Config::accumulateCount(4, "uaPeriodEvtCount");
+    EXPECT_EQ(Config::integerWithKey("uaPeriodEvtCount"), 7);
+    Config::setConfigure(Value(INT32_MAX - 1), "uaPeriodEvtCount");
+    Config::accumulateCount(5, "uaPeriodEvtCount");
+    EXPECT_EQ(Config::integerWithKey("uaPeriodEvtCount"), INT32_MAX);
+}
+
+TEST(AnalyticsConfigStore, RequestsAreCountedByOutcomeAndOnlyMeasurableTimesKept) {
+    Config::incrementRequest(false, 0);
+    EXPECT_EQ(Config::integerWithKey("uaFailedRequests"), 1);
+    EXPECT_TRUE(Config::configureWithKey("uaLastRequestSpentMS").isNil());
+    Config::incrementRequest(true, 12);
+    EXPECT_EQ(Config::integerWithKey("uaSuccessfulRequests"), 1);
+    EXPECT_EQ(Config::integerWithKey("uaLastRequestSpentMS"), 12);
+    Config::incrementRequest(true, 0);
+    EXPECT_EQ(Config::integerWithKey("uaSuccessfulRequests"), 2);
+    EXPECT_EQ(Config::integerWithKey("uaLastRequestSpentMS"), 12);
+}
+
+TEST(AnalyticsConfigStore, TypedReadersAnswerNothingForOtherKinds) {
+    Config::setConfigure(Value(platform::Data(std::string_view("sig"))), "uaSignature");
+    Config::setConfigure(Value(12.5), "uaSeparatedTime");
+    EXPECT_EQ(Config::dataWithKey("uaSignature"), platform::Data(std::string_view("sig")));
+    EXPECT_FALSE(Config::stringWithKey("uaSignature"));
+    EXPECT_EQ(Config::doubleWithKey("uaSeparatedTime"), 12.5);
+    EXPECT_FALSE(Config::dataWithKey("uaSeparatedTime"));
+    EXPECT_FALSE(Config::doubleWithKey("absent"));
+}
