@@ -78,6 +78,11 @@ public:
     static std::string flagsDescription(platform::ReachabilityFlags flags);
     std::string description() const override;
 
+    // Reachability(Extension) (Reachability+Extension.cpp): the kind of network the device reaches the
+    // internet over now: "3g" (any cellular), "wifi" or "none". Each call reads afresh and keeps nothing;
+    // when the network changes between its two reads, the second decides.
+    static std::string currentNetType();
+
 private:
     void reachabilityChanged(platform::ReachabilityFlags flags);
 

@@ -53,6 +53,18 @@ void UIGraphicsEndImageContext() {
         entries.pop_back();
 }
 
+UIImagePtr UIGraphicsImageWithDrawing(CGSize size, bool opaque, double scale,
+                                      const std::function<void(const CGContextRef&)>& draw) {
+    UIGraphicsBeginImageContextWithOptions(size, opaque, scale);
+    UIImagePtr image;
+    if (auto context = UIGraphicsGetCurrentContext()) {
+        draw(context);
+        image = UIGraphicsGetImageFromCurrentImageContext();
+    }
+    UIGraphicsEndImageContext();
+    return image;
+}
+
 void UIGraphicsPushContext(CGContextRef context) {
     stack().push_back({std::move(context), false});
 }

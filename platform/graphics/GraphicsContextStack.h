@@ -9,6 +9,8 @@
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/graphics/Image.h"
 
+#include <functional>
+
 namespace platform {
 
 // A non-opaque context at scale 1.
@@ -19,6 +21,10 @@ CGContextRef UIGraphicsGetCurrentContext();
 // An image of the current context's pixels at its scale, orientation up; null without an image context.
 UIImagePtr UIGraphicsGetImageFromCurrentImageContext();
 void UIGraphicsEndImageContext();
+// Begin, draw, take the image and End in one call (what the platform's image renderer does); `draw` runs
+// with the new context current. Null, without calling `draw`, when the size makes no pixel.
+UIImagePtr UIGraphicsImageWithDrawing(CGSize size, bool opaque, double scale,
+                                      const std::function<void(const CGContextRef&)>& draw);
 // Makes any context current (for drawing code that expects one) until the matching pop.
 void UIGraphicsPushContext(CGContextRef context);
 void UIGraphicsPopContext();

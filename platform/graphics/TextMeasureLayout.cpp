@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fontconfig/fontconfig.h>
+#include <limits>
 #include <set>
 
 namespace platform::detail {
@@ -300,8 +301,11 @@ TextBox layoutText(const NSAttributedString& source, double maxWidth, double max
     if (first != head)
         pango_layout_set_indent(layout, int(std::lround((first - head) * PANGO_SCALE)));
 
+    // Pango keeps widths as ints of 1/1024 point; a box wider than that (callers pass the largest double
+    // for "no limit") wraps nothing, so it is no limit rather than an overflowed one.
+    constexpr double unbounded = double(std::numeric_limits<int>::max()) / PANGO_SCALE;
     double available = -1;
-    if (multiline && maxWidth > 0) {
+    if (multiline && maxWidth > 0 && maxWidth < unbounded) {
         available = maxWidth - shift;
         if (v.tailIndent < 0)
             available += v.tailIndent;
@@ -325,7 +329,7 @@ TextBox layoutText(const NSAttributedString& source, double maxWidth, double max
             pango_layout_set_wrap(layout, v.lineBreakMode == NSLineBreakByCharWrapping
                                               ? PANGO_WRAP_CHAR
                                               : PANGO_WRAP_WORD_CHAR);
-            if (truncateLastLine && maxHeight > 0) {
+            if (truncateLastLine && maxHeight > 0 && maxHeight < unbounded) {
                 pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
                 pango_layout_set_height(layout, int(std::lround(maxHeight * PANGO_SCALE)));
             }

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/ui/UIView.h"
+#include "platform/ui/UIViewController.h"
 
 #include <algorithm>
 #include <fmt/format.h>
@@ -41,6 +42,18 @@ NSLayoutConstraint::constraintWithItem(const std::shared_ptr<UIView>& view1, NSL
     return std::make_shared<NSLayoutConstraint>(view1, attr1, relation, view2, attr2, multiplier, constant);
 }
 
+NSLayoutConstraintPtr NSLayoutConstraint::constraintWithItem(const std::shared_ptr<UIView>& view1,
+                                                             NSLayoutAttribute attr1,
+                                                             NSLayoutRelation relation,
+                                                             const std::shared_ptr<UILayoutSupport>& guide,
+                                                             NSLayoutAttribute attr2, double multiplier,
+                                                             double constant) {
+    auto constraint =
+        std::make_shared<NSLayoutConstraint>(view1, attr1, relation, nullptr, attr2, multiplier, constant);
+    constraint->m_secondGuide = guide;
+    return constraint;
+}
+
 void NSLayoutConstraint::activateConstraints(const std::vector<NSLayoutConstraintPtr>& constraints) {
     for (auto& constraint : constraints)
         if (constraint)
@@ -78,7 +91,12 @@ void NSLayoutConstraint::setActive(bool active) {
         installedView()->removeConstraint(std::static_pointer_cast<NSLayoutConstraint>(shared_from_this()));
         return;
     }
-    auto container = nearestCommonAncestor(firstItem(), secondItem());
+    auto second = secondItem();
+    auto guide = secondLayoutGuide();
+    if (guide)
+        second = guide->owningView();
+    // A guide whose controller has no view yet measures nothing that could be related.
+    auto container = guide && !second ? nullptr : nearestCommonAncestor(firstItem(), second);
     if (!container)
         throw Exception("NSGenericException", "Unable to activate constraint with items that have no common "
                                               "ancestor: " +

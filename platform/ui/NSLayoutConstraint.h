@@ -4,10 +4,14 @@
 // active); the layout pass of that view's window solves every installed constraint into the frames of the
 // views that do not translate their autoresizing masks (UIView+Constraints.cpp). Items are held weakly:
 // the view tree owns the constraints, not the other way round. Changing the constant, priority or
-// activity marks the layout as needing a pass. Main thread only.
+// activity marks the layout as needing a pass. The second item may instead be a controller's layout guide,
+// which stands for the strip of the controller's view it measures (the top guide from the view's top down,
+// the bottom guide from the view's bottom up) at the guide's length as measured on each layout pass.
+// Main thread only.
 
 #include "platform/foundation/Object.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -17,6 +21,7 @@
 namespace platform {
 
 class UIView;
+class UILayoutSupport;
 class NSLayoutConstraint;
 using NSLayoutConstraintPtr = std::shared_ptr<NSLayoutConstraint>;
 
@@ -71,6 +76,19 @@ public:
                                                     const std::shared_ptr<UIView>& view2,
                                                     NSLayoutAttribute attr2, double multiplier,
                                                     double constant);
+    static NSLayoutConstraintPtr constraintWithItem(const std::shared_ptr<UIView>& view1,
+                                                    NSLayoutAttribute attr1, NSLayoutRelation relation,
+                                                    const std::shared_ptr<UILayoutSupport>& guide,
+                                                    NSLayoutAttribute attr2, double multiplier,
+                                                    double constant);
+    // No second item (a constant size).
+    static NSLayoutConstraintPtr constraintWithItem(const std::shared_ptr<UIView>& view1,
+                                                    NSLayoutAttribute attr1, NSLayoutRelation relation,
+                                                    std::nullptr_t, NSLayoutAttribute attr2,
+                                                    double multiplier, double constant) {
+        return constraintWithItem(view1, attr1, relation, std::shared_ptr<UIView>(), attr2, multiplier,
+                                  constant);
+    }
     static void activateConstraints(const std::vector<NSLayoutConstraintPtr>& constraints);
     static void deactivateConstraints(const std::vector<NSLayoutConstraintPtr>& constraints);
 
@@ -78,6 +96,8 @@ public:
     NSLayoutAttribute firstAttribute() const { return m_firstAttribute; }
     NSLayoutRelation relation() const { return m_relation; }
     std::shared_ptr<UIView> secondItem() const { return m_secondItem.lock(); }
+    // The layout guide standing as the second item (secondItem is then null).
+    std::shared_ptr<UILayoutSupport> secondLayoutGuide() const { return m_secondGuide.lock(); }
     NSLayoutAttribute secondAttribute() const { return m_secondAttribute; }
     double multiplier() const { return m_multiplier; }
 
@@ -108,6 +128,7 @@ private:
 
     std::weak_ptr<UIView> m_firstItem;
     std::weak_ptr<UIView> m_secondItem;
+    std::weak_ptr<UILayoutSupport> m_secondGuide;
     std::weak_ptr<UIView> m_installedView;
     NSLayoutAttribute m_firstAttribute{NSLayoutAttributeNotAnAttribute};
     NSLayoutAttribute m_secondAttribute{NSLayoutAttributeNotAnAttribute};

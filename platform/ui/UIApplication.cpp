@@ -163,22 +163,6 @@ void UIApplication::simulateMemoryWarning() {
     });
 }
 
-void UIApplication::simulateStatusBarOrientationChange(UIInterfaceOrientation orientation) {
-    onMain([this, orientation] {
-        auto old = m_statusBarOrientation;
-        if (old == orientation)
-            return;
-        post(
-            UIApplicationWillChangeStatusBarOrientationNotification,
-            Value::dictionary({{UIApplicationStatusBarOrientationUserInfoKey, Value(int64_t(orientation))}}));
-        m_statusBarOrientation = orientation;
-        if (m_delegate)
-            m_delegate->applicationDidChangeStatusBarOrientation(*this, old);
-        post(UIApplicationDidChangeStatusBarOrientationNotification,
-             Value::dictionary({{UIApplicationStatusBarOrientationUserInfoKey, Value(int64_t(old))}}));
-    });
-}
-
 void UIApplication::reset() {
     m_delegate.reset();
     m_keyWindow.reset();
@@ -190,6 +174,7 @@ void UIApplication::reset() {
     m_statusBarOrientation = UIInterfaceOrientationPortrait;
     m_idleTimerDisabled = false;
     m_networkActivityIndicatorVisible = false;
+    m_layoutDirection = UIUserInterfaceLayoutDirectionLeftToRight;
 }
 
 int UIApplicationMain(std::shared_ptr<UIApplicationDelegate> delegate) {

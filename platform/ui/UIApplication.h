@@ -19,6 +19,7 @@ namespace platform {
 
 class UIApplication;
 class UIWindow;
+class UIViewController;
 using UIApplicationPtr = std::shared_ptr<UIApplication>;
 
 enum UIApplicationState : int64_t {
@@ -38,6 +39,11 @@ enum UIStatusBarAnimation : int64_t {
     UIStatusBarAnimationNone = 0,
     UIStatusBarAnimationFade = 1,
     UIStatusBarAnimationSlide = 2,
+};
+
+enum UIUserInterfaceLayoutDirection : int64_t {
+    UIUserInterfaceLayoutDirectionLeftToRight = 0,
+    UIUserInterfaceLayoutDirectionRightToLeft = 1,
 };
 
 enum UIInterfaceOrientation : int64_t {
@@ -131,6 +137,11 @@ public:
     UIInterfaceOrientation statusBarOrientation() const { return m_statusBarOrientation; }
     bool isIdleTimerDisabled() const { return m_idleTimerDisabled; }
     void setIdleTimerDisabled(bool disabled) { m_idleTimerDisabled = disabled; }
+    // Left to right unless set: the interface has no language of its own that would turn it.
+    UIUserInterfaceLayoutDirection userInterfaceLayoutDirection() const { return m_layoutDirection; }
+    void setUserInterfaceLayoutDirection(int64_t direction) {
+        m_layoutDirection = static_cast<UIUserInterfaceLayoutDirection>(direction);
+    }
     bool isNetworkActivityIndicatorVisible() const { return m_networkActivityIndicatorVisible; }
     void setNetworkActivityIndicatorVisible(bool visible) { m_networkActivityIndicatorVisible = visible; }
 
@@ -148,7 +159,23 @@ public:
     void simulateEnterForeground();
     void simulateTerminate();
     void simulateMemoryWarning();
+
+    // Orientation (UIApplication+Orientation.cpp). The interface follows the key window's top full-screen
+    // controller: its root, or the last controller presented over it full screen (a container answers
+    // for its children as it chooses). Turning the interface swaps the screen's and the full-screen
+    // windows' bounds between portrait (375 x 667) and landscape (667 x 375), tells the controllers on
+    // screen (UIViewController.h), and posts the will and did status-bar orientation notifications.
+    //
+    // The device turned: the interface follows only when the top controller autorotates and supports
+    // the orientation.
+    void simulateDeviceOrientation(UIInterfaceOrientation orientation);
+    // The status bar set to an orientation by the application itself: the interface turns whatever the
+    // controllers support.
     void simulateStatusBarOrientationChange(UIInterfaceOrientation orientation);
+    // For UIViewController and UIWindow: `top` is becoming the top full-screen controller of the key
+    // window. When it does not support the current orientation, the interface turns (without animation)
+    // to its preferred orientation for presentation when it supports that, else to the first it supports.
+    void adaptInterfaceOrientation(const std::shared_ptr<UIViewController>& top);
 
     // Back to the state of a process that has not launched (for tests sharing a process); keeps nothing.
     void reset();
@@ -163,6 +190,7 @@ private:
     void post(const char* name, Value userInfo = {});
     void becomeActive();
     void resignActive();
+    void rotateInterface(UIInterfaceOrientation orientation, double duration);
 
     std::shared_ptr<UIApplicationDelegate> m_delegate;
     std::weak_ptr<UIWindow> m_keyWindow;
@@ -174,6 +202,7 @@ private:
     UIInterfaceOrientation m_statusBarOrientation{UIInterfaceOrientationPortrait};
     bool m_idleTimerDisabled{false};
     bool m_networkActivityIndicatorVisible{false};
+    UIUserInterfaceLayoutDirection m_layoutDirection{UIUserInterfaceLayoutDirectionLeftToRight};
 };
 
 // Runs the application: sets the delegate, launches, and runs the main run loop until terminate is

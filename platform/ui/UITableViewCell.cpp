@@ -139,25 +139,26 @@ void UITableViewCell::layoutSubviews() {
     contentView()->setFrame(CGRectMake(0, 0, b.size.width - accessoryWidth, b.size.height));
 
     CGRect content = m_contentView->bounds();
+    // A subview laid out by constraints keeps the frame the solve gave it.
+    auto place = [](const UIViewPtr& view, CGRect frame) {
+        if (view && view->translatesAutoresizingMaskIntoConstraints())
+            view->setFrame(frame);
+    };
     double x = kSideMargin;
     if (m_imageView && m_imageView->image()) {
         CGSize size = m_imageView->sizeThatFits(content.size);
-        m_imageView->setFrame(
-            CGRectMake(x, (content.size.height - size.height) / 2, size.width, size.height));
+        place(m_imageView, CGRectMake(x, (content.size.height - size.height) / 2, size.width, size.height));
         x += size.width + kSideMargin;
     }
     double width = std::max(0.0, content.size.width - x - kSideMargin);
     if (m_style == UITableViewCellStyleSubtitle && m_detailTextLabel) {
         double half = content.size.height / 2;
-        if (m_textLabel)
-            m_textLabel->setFrame(CGRectMake(x, 0, width, half));
-        m_detailTextLabel->setFrame(CGRectMake(x, half, width, half));
+        place(m_textLabel, CGRectMake(x, 0, width, half));
+        place(m_detailTextLabel, CGRectMake(x, half, width, half));
         return;
     }
-    if (m_textLabel)
-        m_textLabel->setFrame(CGRectMake(x, 0, width, content.size.height));
-    if (m_detailTextLabel)
-        m_detailTextLabel->setFrame(CGRectMake(x, 0, width, content.size.height));
+    place(m_textLabel, CGRectMake(x, 0, width, content.size.height));
+    place(m_detailTextLabel, CGRectMake(x, 0, width, content.size.height));
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/graphics/Color.h"
+#include "platform/graphics/GraphicsContextStack.h"
 
 #include <algorithm>
 
@@ -43,6 +44,16 @@ void UITextField::setFont(UIFontPtr font) {
 
 void UITextField::setTextColor(UIColorPtr color) {
     m_textColor = color ? std::move(color) : UIColor::blackColor();
+    setNeedsDisplay();
+}
+
+void UITextField::setPlaceholderColor(UIColorPtr color) {
+    m_placeholderColor = std::move(color);
+    setNeedsDisplay();
+}
+
+void UITextField::setBackground(UIImagePtr image) {
+    m_background = std::move(image);
     setNeedsDisplay();
 }
 
@@ -134,6 +145,14 @@ CGRect UITextField::textRectForBounds(CGRect bounds) {
     if (isClearButtonVisible())
         right = std::min(right, CGRectGetMinX(clearButtonRectForBounds(bounds)));
     return CGRectMake(left, bounds.origin.y, std::max(0.0, right - left), bounds.size.height);
+}
+
+CGRect UITextField::placeholderRectForBounds(CGRect bounds) {
+    return textRectForBounds(bounds);
+}
+
+CGRect UITextField::editingRectForBounds(CGRect bounds) {
+    return textRectForBounds(bounds);
 }
 
 bool UITextField::canBecomeFirstResponder() const {
@@ -278,8 +297,11 @@ void UITextField::layoutSubviews() {
 }
 
 void UITextField::drawRect(CGRect) {
+    if (m_background)
+        drawInRect(m_background, bounds());
+    bool placeholderShown = m_text.empty();
     NSAttributedStringPtr text;
-    if (m_text.empty() && m_attributedPlaceholder) {
+    if (placeholderShown && m_attributedPlaceholder) {
         text = m_attributedPlaceholder;
     } else {
         std::string shown = displayedText();
@@ -290,12 +312,16 @@ void UITextField::drawRect(CGRect) {
         style->setLineBreakMode(NSLineBreakByTruncatingTail);
         NSAttributes attributes;
         attributes.set(NSFontAttributeName, Value(m_font));
+        UIColorPtr placeholderColor =
+            m_placeholderColor ? m_placeholderColor : UIColor::colorWithWhite(0.7, 1);
         attributes.set(NSForegroundColorAttributeName,
-                       Value(m_text.empty() ? UIColor::colorWithWhite(0.7, 1) : m_textColor));
+                       Value(placeholderShown ? placeholderColor : m_textColor));
         attributes.set(NSParagraphStyleAttributeName, Value(style->copy()));
         text = std::make_shared<NSAttributedString>(shown, std::move(attributes));
     }
-    CGRect rect = textRectForBounds(bounds());
+    CGRect rect = placeholderShown ? placeholderRectForBounds(bounds())
+                  : m_editing      ? editingRectForBounds(bounds())
+                                   : textRectForBounds(bounds());
     double lineHeight = m_font->lineHeight();
     rect.origin.y += (rect.size.height - lineHeight) / 2;
     rect.size.height = lineHeight;

@@ -6,11 +6,14 @@
 // UITextField notifications, in that order; typed changes send EditingChanged and post TextDidChange,
 // while setText sends and posts nothing, as on the platform. Return asks textFieldShouldReturn and, when
 // allowed, sends EditingDidEndOnExit (and resigns if anyone listens for it). The delegate is held weakly.
-// Main thread only.
+// Drawing puts the background image across the bounds, then the placeholder (in its colour) in
+// placeholderRectForBounds, or the text in editingRectForBounds while editing and textRectForBounds
+// otherwise; subclasses move them by overriding those hooks. Main thread only.
 
 #include "platform/foundation/Text.h"
 #include "platform/graphics/AttributedString.h"
 #include "platform/graphics/Font.h"
+#include "platform/graphics/Image.h"
 #include "platform/graphics/ParagraphStyle.h"
 #include "platform/ui/UIControl.h"
 #include "platform/ui/UIKeyboard.h"
@@ -75,6 +78,11 @@ public:
     void setAttributedPlaceholder(NSAttributedStringPtr placeholder);
     UIFontPtr font() const { return m_font; }
     void setFont(UIFontPtr font); // null means the system font of 12 points
+    // The colour the plain placeholder is drawn in; null means the platform's light grey.
+    UIColorPtr placeholderColor() const { return m_placeholderColor; }
+    void setPlaceholderColor(UIColorPtr color);
+    UIImagePtr background() const { return m_background; }
+    void setBackground(UIImagePtr image);
     UIColorPtr textColor() const { return m_textColor; }
     void setTextColor(UIColorPtr color); // null means black
     NSTextAlignment textAlignment() const { return m_textAlignment; }
@@ -106,6 +114,9 @@ public:
     virtual CGRect leftViewRectForBounds(CGRect bounds);
     virtual CGRect clearButtonRectForBounds(CGRect bounds);
     virtual CGRect textRectForBounds(CGRect bounds);
+    // Both default to textRectForBounds.
+    virtual CGRect placeholderRectForBounds(CGRect bounds);
+    virtual CGRect editingRectForBounds(CGRect bounds);
 
     bool canBecomeFirstResponder() const override;
     bool becomeFirstResponder() override;
@@ -135,6 +146,8 @@ private:
     NSAttributedStringPtr m_attributedPlaceholder;
     UIFontPtr m_font{UIFont::systemFontOfSize(12)};
     UIColorPtr m_textColor{UIColor::blackColor()};
+    UIColorPtr m_placeholderColor;
+    UIImagePtr m_background;
     NSTextAlignment m_textAlignment{NSTextAlignmentNatural};
     UITextBorderStyle m_borderStyle{UITextBorderStyleNone};
     UITextFieldViewMode m_clearButtonMode{UITextFieldViewModeNever};

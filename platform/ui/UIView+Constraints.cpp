@@ -3,6 +3,7 @@
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIView.h"
+#include "platform/ui/UIViewController.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,6 +39,49 @@ double strengthFor(UILayoutPriority priority) {
     if (priority >= UILayoutPriorityRequired)
         return LayoutStrength::required;
     return std::max(0.0, static_cast<double>(priority));
+}
+
+LayoutExpression attributeOfRect(const LayoutExpression& left, const LayoutExpression& top,
+                                 const LayoutExpression& width, const LayoutExpression& height,
+                                 UIEdgeInsets m, NSLayoutAttribute attribute) {
+    switch (attribute) {
+    case NSLayoutAttributeLeft:
+    case NSLayoutAttributeLeading:
+        return left;
+    case NSLayoutAttributeRight:
+    case NSLayoutAttributeTrailing:
+        return left + width;
+    case NSLayoutAttributeTop:
+        return top;
+    case NSLayoutAttributeBottom:
+    case NSLayoutAttributeLastBaseline:
+    case NSLayoutAttributeFirstBaseline:
+        return top + height;
+    case NSLayoutAttributeWidth:
+        return width;
+    case NSLayoutAttributeHeight:
+        return height;
+    case NSLayoutAttributeCenterX:
+        return left + width * 0.5;
+    case NSLayoutAttributeCenterY:
+        return top + height * 0.5;
+    case NSLayoutAttributeLeftMargin:
+    case NSLayoutAttributeLeadingMargin:
+        return left + m.left;
+    case NSLayoutAttributeRightMargin:
+    case NSLayoutAttributeTrailingMargin:
+        return left + width - m.right;
+    case NSLayoutAttributeTopMargin:
+        return top + m.top;
+    case NSLayoutAttributeBottomMargin:
+        return top + height - m.bottom;
+    case NSLayoutAttributeCenterXWithinMargins:
+        return left + (width + m.left - m.right) * 0.5;
+    case NSLayoutAttributeCenterYWithinMargins:
+        return top + (height + m.top - m.bottom) * 0.5;
+    default:
+        return {};
+    }
 }
 
 // The solve of a view tree, kept on the root between passes. Every position is in the root's coordinates
@@ -85,49 +129,21 @@ public:
 
     LayoutExpression attribute(UIView* view, NSLayoutAttribute attribute) {
         Box& b = box(view);
-        UIEdgeInsets m = view->layoutMargins();
-        switch (attribute) {
-        case NSLayoutAttributeLeft:
-        case NSLayoutAttributeLeading:
-            return b.left;
-        case NSLayoutAttributeRight:
-        case NSLayoutAttributeTrailing:
-            return b.left + b.width;
-        case NSLayoutAttributeTop:
-            return b.top;
-        case NSLayoutAttributeBottom:
-        case NSLayoutAttributeLastBaseline:
-        case NSLayoutAttributeFirstBaseline:
-            return b.top + b.height;
-        case NSLayoutAttributeWidth:
-            return b.width;
-        case NSLayoutAttributeHeight:
-            return b.height;
-        case NSLayoutAttributeCenterX:
-            return b.left + b.width * 0.5;
-        case NSLayoutAttributeCenterY:
-            return b.top + b.height * 0.5;
-        case NSLayoutAttributeLeftMargin:
-        case NSLayoutAttributeLeadingMargin:
-            return b.left + m.left;
-        case NSLayoutAttributeRightMargin:
-        case NSLayoutAttributeTrailingMargin:
-            return b.left + b.width - m.right;
-        case NSLayoutAttributeTopMargin:
-            return b.top + m.top;
-        case NSLayoutAttributeBottomMargin:
-            return b.top + b.height - m.bottom;
-        case NSLayoutAttributeCenterXWithinMargins:
-            return b.left + (b.width + m.left - m.right) * 0.5;
-        case NSLayoutAttributeCenterYWithinMargins:
-            return b.top + (b.height + m.top - m.bottom) * 0.5;
-        default:
-            return {};
-        }
+        return attributeOfRect(b.left, b.top, b.width, b.height, view->layoutMargins(), attribute);
     }
 
-    LayoutExpression relative(UIView* view, NSLayoutAttribute attr, UIView* container) {
-        LayoutExpression value = attribute(view, attr);
+    // A guide is the strip of its controller's view that it measures, across the view's width.
+    LayoutExpression guideAttribute(const UILayoutSupport& guide, NSLayoutAttribute attribute) {
+        auto view = guide.owningView();
+        if (!view)
+            return {};
+        Box& b = box(view.get());
+        double length = guide.length();
+        LayoutExpression top = guide.isTopGuide() ? b.top : b.top + b.height - length;
+        return attributeOfRect(b.left, top, b.width, LayoutExpression(length), UIEdgeInsets{}, attribute);
+    }
+
+    LayoutExpression relative(LayoutExpression value, NSLayoutAttribute attr, UIView* container) {
         if (isDimension(attr) || !container)
             return value;
         return value - (isHorizontal(attr) ? box(container).left : box(container).top);
@@ -137,12 +153,17 @@ public:
         auto first = constraint.firstItem();
         if (!first || constraint.firstAttribute() == NSLayoutAttributeNotAnAttribute)
             return;
-        LayoutExpression lhs = relative(first.get(), constraint.firstAttribute(), container);
+        auto firstAttribute = constraint.firstAttribute(), secondAttribute = constraint.secondAttribute();
+        LayoutExpression lhs = relative(attribute(first.get(), firstAttribute), firstAttribute, container);
         LayoutExpression rhs(constraint.constant());
-        auto second = constraint.secondItem();
-        if (second && constraint.secondAttribute() != NSLayoutAttributeNotAnAttribute)
-            rhs = rhs +
-                  relative(second.get(), constraint.secondAttribute(), container) * constraint.multiplier();
+        if (secondAttribute != NSLayoutAttributeNotAnAttribute) {
+            if (auto second = constraint.secondItem())
+                rhs = rhs + relative(attribute(second.get(), secondAttribute), secondAttribute, container) *
+                                constraint.multiplier();
+            else if (auto guide = constraint.secondLayoutGuide())
+                rhs = rhs + relative(guideAttribute(*guide, secondAttribute), secondAttribute, container) *
+                                constraint.multiplier();
+        }
         auto relation = constraint.relation() == NSLayoutRelationLessThanOrEqual ? LayoutRelation::LessOrEqual
                         : constraint.relation() == NSLayoutRelationGreaterThanOrEqual
                             ? LayoutRelation::GreaterOrEqual
@@ -210,10 +231,13 @@ public:
         double left = snap(b.left.value()), top = snap(b.top.value());
         double right = snap(b.left.value() + b.width.value()),
                bottom = snap(b.top.value() + b.height.value());
+        // A solved superview stands where its snapped edges put it, so its subviews are placed from there.
+        double parentLeft = parent.solved ? snap(parent.left.value()) : parent.left.value();
+        double parentTop = parent.solved ? snap(parent.top.value()) : parent.top.value();
         CGRect parentBounds = superview->bounds();
-        CGRect frame = CGRectMake(left - parent.left.value() + parentBounds.origin.x,
-                                  top - parent.top.value() + parentBounds.origin.y,
-                                  std::max(0.0, right - left), std::max(0.0, bottom - top));
+        CGRect frame =
+            CGRectMake(left - parentLeft + parentBounds.origin.x, top - parentTop + parentBounds.origin.y,
+                       std::max(0.0, right - left), std::max(0.0, bottom - top));
         if (!CGRectEqualToRect(frame, view->frame()))
             view->setFrame(frame);
     }
@@ -407,7 +431,8 @@ void UIView::solveConstraints() {
         for (auto& constraint : view->constraints()) {
             // Constraints whose items have left the installing view's subtree no longer apply.
             auto first = constraint->firstItem();
-            auto second = constraint->secondItem();
+            auto guide = constraint->secondLayoutGuide();
+            auto second = guide ? guide->owningView() : constraint->secondItem();
             if (!first || !isInside(first.get(), view) || (second && !isInside(second.get(), view)))
                 continue;
             applicable.push_back({constraint.get(), view});
@@ -415,6 +440,9 @@ void UIView::solveConstraints() {
             identities.push_back(first.get());
             identities.push_back(second.get());
             numbers.insert(numbers.end(), {constraint->constant(), constraint->priority()});
+            // A guide's length follows bars that come and go, so each pass measures it again.
+            if (guide)
+                numbers.push_back(guide->length());
         }
     }
 

@@ -178,7 +178,8 @@ public:
     // the display pass first run updateConstraints where needed, then solve every installed constraint and
     // give the views that do not translate their autoresizing masks their frames (snapped to pixels).
     // intrinsicContentSize enters as hugging (<=, 250 by default) and compression-resistance (>=, 750)
-    // constraints; layout margins default to 8 points; leading and trailing are left and right.
+    // constraints; layout margins default to 8 points (a subclass may answer its own, which every solve
+    // reads); leading and trailing are left and right.
     void addConstraint(const NSLayoutConstraintPtr& constraint);
     void addConstraints(const std::vector<NSLayoutConstraintPtr>& constraints);
     void removeConstraint(const NSLayoutConstraintPtr& constraint);
@@ -190,7 +191,7 @@ public:
     void setContentHuggingPriority(UILayoutPriority priority, UILayoutConstraintAxis axis);
     UILayoutPriority contentCompressionResistancePriorityForAxis(UILayoutConstraintAxis axis) const;
     void setContentCompressionResistancePriority(UILayoutPriority priority, UILayoutConstraintAxis axis);
-    UIEdgeInsets layoutMargins() const { return m_layoutMargins; }
+    virtual UIEdgeInsets layoutMargins() const { return m_layoutMargins; }
     void setLayoutMargins(UIEdgeInsets margins);
     void invalidateIntrinsicContentSize();
     virtual void updateConstraints() {}

@@ -11,6 +11,16 @@ bool coversPresenter(UIModalPresentationStyle style) {
     return style != UIModalPresentationOverFullScreen && style != UIModalPresentationOverCurrentContext;
 }
 
+bool fillsScreen(UIModalPresentationStyle style) {
+    return style != UIModalPresentationCurrentContext && style != UIModalPresentationOverCurrentContext;
+}
+
+bool inKeyWindow(const UIViewControllerPtr& controller) {
+    auto view = controller->viewIfLoaded();
+    auto window = view ? view->window() : nullptr;
+    return window && window == UIApplication::sharedApplication()->keyWindow();
+}
+
 // Completions run after the transition, on the main run loop, never inside the call that asked for it.
 void runCompletionLater(std::function<void()> completion) {
     if (completion)
@@ -62,6 +72,10 @@ void UIViewController::presentViewController(const UIViewControllerPtr& controll
     if (controller->m_presenterDisappeared)
         presenter->beginAppearanceTransition(false, animated);
     controller->beginAppearanceTransition(true, animated);
+    // A full-screen controller that cannot show the current orientation turns the interface first, so
+    // its view is placed in the turned window.
+    if (fillsScreen(controller->modalPresentationStyle()) && inKeyWindow(presenter))
+        UIApplication::sharedApplication()->adaptInterfaceOrientation(controller);
 
     auto presenterView = presenter->viewIfLoaded();
     if (auto window = presenterView ? presenterView->window() : nullptr) {
@@ -110,6 +124,9 @@ void UIViewController::dismissViewControllerAnimated(bool animated, std::functio
     const bool presenterReturns = first->m_presenterDisappeared;
     if (presenterReturns)
         presenter->beginAppearanceTransition(true, animated);
+    // The presenter is the top again: the interface turns back to what it supports.
+    if (inKeyWindow(presenter))
+        UIApplication::sharedApplication()->adaptInterfaceOrientation(presenter);
 
     std::weak_ptr<UIViewController> weakPresenter = presenter;
     presenter->runTransition(animated, [weakPresenter, chain, top, presenterReturns, animated, completion] {

@@ -262,6 +262,11 @@ std::shared_ptr<UILayoutSupport> UIViewController::bottomLayoutGuide() {
     return m_bottomLayoutGuide;
 }
 
+std::shared_ptr<UIView> UILayoutSupport::owningView() const {
+    auto controller = m_controller.lock();
+    return controller ? controller->viewIfLoaded() : nullptr;
+}
+
 double UILayoutSupport::length() const {
     auto controller = m_controller.lock();
     if (!controller || !controller->isViewLoaded())

@@ -22,6 +22,7 @@
 #include "platform/ui/UIRectEdge.h"
 #include "platform/ui/UIResponder.h"
 #include "platform/ui/UIView.h"
+#include "platform/ui/UIViewControllerTransitionCoordinator.h"
 
 #include <functional>
 #include <memory>
@@ -62,6 +63,9 @@ public:
         : m_controller(std::move(controller))
         , m_top(top) {}
     double length() const;
+    bool isTopGuide() const { return m_top; }
+    // The controller's view, whose strip the guide measures; null before the view is loaded.
+    std::shared_ptr<UIView> owningView() const;
 
 private:
     std::weak_ptr<UIViewController> m_controller;
@@ -162,6 +166,14 @@ public:
         return UIInterfaceOrientationPortrait;
     }
     UIInterfaceOrientation interfaceOrientation() const;
+    // When the interface turns (UIApplication.h), each controller of the key window that is on screen
+    // (appearing, shown or disappearing) hears first that its view will take the new size, then, with the
+    // new bounds set, that the interface turns. Containers do not forward these: every controller gets
+    // them directly.
+    virtual void viewWillTransitionToSize(CGSize /*size*/,
+                                          const UIViewControllerTransitionCoordinatorPtr& /*coordinator*/) {}
+    virtual void willAnimateRotationToInterfaceOrientation(UIInterfaceOrientation /*orientation*/,
+                                                           double /*duration*/) {}
 
     // Layout under bars and other flags.
     uint64_t edgesForExtendedLayout() const { return m_edgesForExtendedLayout; }

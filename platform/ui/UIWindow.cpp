@@ -44,6 +44,8 @@ void UIWindow::setRootViewController(const std::shared_ptr<UIViewController>& co
     m_rootViewController = controller;
     if (!controller)
         return;
+    if (visible && isKeyWindow())
+        UIApplication::sharedApplication()->adaptInterfaceOrientation(topFullScreenController());
     auto view = controller->view();
     view->setFrame(bounds());
     view->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
@@ -60,6 +62,8 @@ void UIWindow::setRootVisible(bool visible) {
     auto controller = m_rootViewController;
     if (!controller)
         return;
+    if (visible && isKeyWindow())
+        UIApplication::sharedApplication()->adaptInterfaceOrientation(topFullScreenController());
     controller->beginAppearanceTransition(visible, false);
     if (visible) {
         auto view = controller->view();
@@ -105,6 +109,19 @@ void UIWindow::makeKeyWindow() {
 
 bool UIWindow::isKeyWindow() const {
     return UIApplication::sharedApplication()->keyWindow().get() == this;
+}
+
+std::shared_ptr<UIViewController> UIWindow::topFullScreenController() const {
+    auto top = m_rootViewController;
+    while (top) {
+        auto presented = top->presentedViewController();
+        const auto style = presented ? presented->modalPresentationStyle() : UIModalPresentationFullScreen;
+        if (!presented || presented->isBeingDismissed() || style == UIModalPresentationCurrentContext ||
+            style == UIModalPresentationOverCurrentContext)
+            break;
+        top = presented;
+    }
+    return top;
 }
 
 UIResponderPtr UIWindow::nextResponder() const {

@@ -52,6 +52,9 @@ public:
     UIWindowLevel windowLevel() const { return m_windowLevel; }
     void setWindowLevel(UIWindowLevel level) { m_windowLevel = level; }
     UIResponderPtr nextResponder() const override;
+    // The root, or the last controller presented over it that fills the screen: the one whose
+    // orientations the interface follows.
+    std::shared_ptr<UIViewController> topFullScreenController() const;
 
     // Rendering: lays out the tree, then draws it at the screen's scale (or the given one) over an opaque
     // black background, as the screen would show it.

@@ -12,8 +12,20 @@ using namespace platform;
 class FakeReachability::Provider final : public ReachabilityProvider {
 public:
     std::optional<ReachabilityFlags> flagsForTarget(const ReachabilityTarget& target) override {
-        std::lock_guard lock(m_mutex);
-        auto key = target.description();
+        std::function<void(const std::string&)> afterRead;
+        std::optional<ReachabilityFlags> flags;
+        const auto key = target.description();
+        {
+            std::lock_guard lock(m_mutex);
+            flags = flagsLocked(key);
+            afterRead = m_afterRead;
+        }
+        if (afterRead)
+            afterRead(key);
+        return flags;
+    }
+
+    std::optional<ReachabilityFlags> flagsLocked(const std::string& key) const {
         if (auto found = m_targetFlags.find(key); found != m_targetFlags.end())
             return found->second;
         if (key == "localhost" || key == "::1" || key.rfind("127.", 0) == 0)
@@ -77,6 +89,7 @@ public:
     }
 
     mutable std::mutex m_mutex;
+    std::function<void(const std::string&)> m_afterRead;
     Network m_network{Network::WiFi};
     std::map<std::string, std::optional<ReachabilityFlags>> m_targetFlags;
     std::string m_wifiAddress{"192.168.1.20"};
@@ -106,6 +119,11 @@ FakeReachability::~FakeReachability() {
 
 void FakeReachability::setNetwork(Network network) {
     m_provider->change([&] { m_provider->m_network = network; });
+}
+
+void FakeReachability::setAfterRead(std::function<void(const std::string& target)> afterRead) {
+    std::lock_guard lock(m_provider->m_mutex);
+    m_provider->m_afterRead = std::move(afterRead);
 }
 
 FakeReachability::Network FakeReachability::network() const {

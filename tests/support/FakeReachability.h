@@ -11,6 +11,7 @@
 #include "platform/net/NetworkInterfaces.h"
 #include "platform/net/ReachabilityProvider.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +37,9 @@ public:
 
     void setNetwork(Network network);
     Network network() const;
+    // Called with the target's name after each read of flags has been answered (on the reading thread,
+    // with nothing locked), so a test can change the network between two reads.
+    void setAfterRead(std::function<void(const std::string& target)> afterRead);
 
     // Flags for one target, by its name or numeric address ("example.test", "10.1.2.3"); nullopt makes
     // them unreadable. clearTargetFlags() goes back to the network's flags.

@@ -74,6 +74,14 @@ TEST(TextMeasure, WrapsAtTheMaximumWidthLikePango) {
     EXPECT_GE(wrapped(kSentence, font, 60).size.height, wrapped(kSentence, font, 150).size.height);
 }
 
+TEST(TextMeasure, TheLargestSizeIsNoLimit) {
+    auto font = UIFont::systemFontOfSize(14);
+    CGSize single = sizeWithAttributes(kSentence, withFont(font));
+    CGRect r = wrapped(kSentence, font, DBL_MAX, DBL_MAX);
+    EXPECT_NEAR(r.size.width, single.width, 1e-6);
+    EXPECT_NEAR(r.size.height, single.height, 1e-6);
+}
+
 TEST(TextMeasure, AWordLongerThanTheLineIsBrokenBetweenCharacters) {
     auto font = UIFont::systemFontOfSize(12);
     std::string word(40, 'w');

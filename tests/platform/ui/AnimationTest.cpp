@@ -1,5 +1,5 @@
 #include "platform/ui/UIView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/ui/UIApplication.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -145,6 +145,11 @@ TEST_F(ApplicationTest, StatusBarAndIdleTimerSettings) {
     EXPECT_TRUE(app->isIdleTimerDisabled());
     EXPECT_EQ(int(UIInterfaceOrientationMaskAllButUpsideDown), 26);
     EXPECT_EQ(int(UIInterfaceOrientationMaskLandscape), 24);
+    EXPECT_EQ(app->userInterfaceLayoutDirection(), UIUserInterfaceLayoutDirectionLeftToRight);
+    app->setUserInterfaceLayoutDirection(UIUserInterfaceLayoutDirectionRightToLeft);
+    app->reset();
+    EXPECT_EQ(app->userInterfaceLayoutDirection(), UIUserInterfaceLayoutDirectionLeftToRight)
+        << "a reset application reads left to right again";
 }
 
 TEST_F(ApplicationTest, TerminateStopsTheMainLoopOfUIApplicationMain) {

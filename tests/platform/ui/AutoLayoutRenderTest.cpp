@@ -1,20 +1,15 @@
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UIView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 
 using namespace platform;
-using liveapp::test::colorNear;
+using namespace liveapp::test;
 using RGBA = Bitmap::RGBA;
 
 namespace {
-
-constexpr RGBA red{255, 0, 0, 255};
-constexpr RGBA green{0, 255, 0, 255};
-constexpr RGBA blue{0, 0, 255, 255};
-constexpr RGBA white{255, 255, 255, 255};
 
 using C = NSLayoutConstraint;
 
@@ -102,12 +97,12 @@ TEST_F(AutoLayoutRenderTest, RenderedScreenShowsTheSolvedFrames) {
 
     auto image = render();
     ASSERT_NE(image, nullptr);
-    expectVisibleFrame(image, header->frame(), red);
-    expectVisibleFrame(image, footer->frame(), green);
-    expectVisibleFrame(image, badge->convertRectToView(badge->bounds(), nullptr), red);
-    EXPECT_TRUE(colorNear(pixelAt(image, 80, 440), blue));
-    EXPECT_TRUE(colorNear(pixelAt(image, 70, 440), white));
-    EXPECT_TRUE(colorNear(pixelAt(image, 305, 300), white));
+    expectVisibleFrame(image, header->frame(), kRed);
+    expectVisibleFrame(image, footer->frame(), kGreen);
+    expectVisibleFrame(image, badge->convertRectToView(badge->bounds(), nullptr), kRed);
+    EXPECT_TRUE(colorNear(pixelAt(image, 80, 440), kBlue));
+    EXPECT_TRUE(colorNear(pixelAt(image, 70, 440), kWhite));
+    EXPECT_TRUE(colorNear(pixelAt(image, 305, 300), kWhite));
 }
 
 TEST_F(AutoLayoutRenderTest, ChangingAConstantMovesWhatIsDrawn) {
@@ -122,15 +117,15 @@ TEST_F(AutoLayoutRenderTest, ChangingAConstantMovesWhatIsDrawn) {
     });
     pump();
     auto before = render();
-    EXPECT_TRUE(colorNear(pixelAt(before, 100, 120), green));
-    EXPECT_TRUE(colorNear(pixelAt(before, 100, 320), white));
+    EXPECT_TRUE(colorNear(pixelAt(before, 100, 120), kGreen));
+    EXPECT_TRUE(colorNear(pixelAt(before, 100, 320), kWhite));
 
     top->setConstant(300);
     pump();
     EXPECT_TRUE(CGRectEqualToRect(bar->frame(), CGRectMake(0, 300, 375, 50)));
     auto after = render();
-    EXPECT_TRUE(colorNear(pixelAt(after, 100, 120), white));
-    EXPECT_TRUE(colorNear(pixelAt(after, 100, 320), green));
+    EXPECT_TRUE(colorNear(pixelAt(after, 100, 120), kWhite));
+    EXPECT_TRUE(colorNear(pixelAt(after, 100, 320), kGreen));
 }
 
 TEST_F(AutoLayoutRenderTest, LabelDrawnAtItsIntrinsicSizeBelowAHeader) {
@@ -157,9 +152,9 @@ TEST_F(AutoLayoutRenderTest, LabelDrawnAtItsIntrinsicSizeBelowAHeader) {
     EXPECT_DOUBLE_EQ(frame.origin.y, 92);
     EXPECT_NEAR(CGRectGetMidX(frame), 187.5, 0.5);
     auto image = render();
-    EXPECT_TRUE(colorNear(pixelAt(image, frame.origin.x + 1, frame.origin.y + 1), red));
-    EXPECT_TRUE(colorNear(pixelAt(image, frame.origin.x - 1, frame.origin.y + 1), white));
-    EXPECT_TRUE(colorNear(pixelAt(image, 187, 79), blue));
+    EXPECT_TRUE(colorNear(pixelAt(image, frame.origin.x + 1, frame.origin.y + 1), kRed));
+    EXPECT_TRUE(colorNear(pixelAt(image, frame.origin.x - 1, frame.origin.y + 1), kWhite));
+    EXPECT_TRUE(colorNear(pixelAt(image, 187, 79), kBlue));
 }
 
 TEST_F(AutoLayoutRenderTest, NewLabelTextResizesTheLabelOnTheNextPass) {

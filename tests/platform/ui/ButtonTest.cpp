@@ -3,7 +3,7 @@
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "platform/foundation/Exception.h"
 #include "platform/ui/UICollectionView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <set>
 #include <string>

@@ -2,7 +2,7 @@
 #include "platform/ui/UIPanGestureRecognizer.h"
 #include "platform/ui/UIPinchGestureRecognizer.h"
 #include "platform/ui/UITapGestureRecognizer.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UIView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

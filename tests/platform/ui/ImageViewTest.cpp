@@ -1,6 +1,6 @@
 #include "platform/graphics/GraphicsContextStack.h"
 #include "platform/ui/UIImageView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "platform/graphics/TextMeasure.h"
 #include "platform/ui/UILabel.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -179,6 +179,40 @@ TEST_F(LayoutConstraintTest, ChainedSiblingsAndNestedConstraintViews) {
     EXPECT_TRUE(CGRectEqualToRect(inner->frame(), CGRectMake(6, 5, 181, 288)));
 }
 
+TEST_F(LayoutConstraintTest, MarginsASubclassAnswersAreTheOnesSolved) {
+    class Marginless : public UIView {
+    public:
+        using UIView::UIView;
+        UIEdgeInsets layoutMargins() const override { return UIEdgeInsets{}; }
+    };
+    auto container = std::make_shared<Marginless>(CGRectMake(0, 0, 100, 50));
+    root->addSubview(container);
+    container->setLayoutMargins(UIEdgeInsetsMake(5, 5, 5, 5));
+    auto v = addAutoLayoutView(container);
+    pin(v, NSLayoutAttributeLeading, container, NSLayoutAttributeLeadingMargin);
+    pin(v, NSLayoutAttributeTrailing, container, NSLayoutAttributeTrailingMargin);
+    pin(v, NSLayoutAttributeTop, container, NSLayoutAttributeTopMargin);
+    size(v, NSLayoutAttributeHeight, 10);
+    root->layoutIfNeeded();
+    EXPECT_EQ(v->frame(), CGRectMake(0, 0, 100, 10));
+}
+
+TEST_F(LayoutConstraintTest, SubviewsOfASnappedViewKeepTheirOffsetsWhole) {
+    auto card = addAutoLayoutView(root);
+    pin(card, NSLayoutAttributeTop, root, NSLayoutAttributeTop, 10.3);
+    pin(card, NSLayoutAttributeLeft, root, NSLayoutAttributeLeft, 20.3);
+    size(card, NSLayoutAttributeWidth, 100);
+    size(card, NSLayoutAttributeHeight, 100);
+    auto inner = addAutoLayoutView(card);
+    pin(inner, NSLayoutAttributeTop, card, NSLayoutAttributeTop, 40);
+    pin(inner, NSLayoutAttributeLeft, card, NSLayoutAttributeLeft, 20);
+    size(inner, NSLayoutAttributeWidth, 10);
+    size(inner, NSLayoutAttributeHeight, 2);
+    root->layoutIfNeeded();
+    EXPECT_EQ(card->frame(), CGRectMake(20.5, 10.5, 100, 100)) << "edges on the screen's half-point pixels";
+    EXPECT_EQ(inner->frame(), CGRectMake(20, 40, 10, 2));
+}
+
 TEST_F(LayoutConstraintTest, DefaultMarginsAreEightPoints) {
     EXPECT_EQ(root->layoutMargins(), UIEdgeInsetsMake(8, 8, 8, 8));
     auto v = addAutoLayoutView(root);

@@ -5,7 +5,7 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIViewAnimation.h"
 #include "tests/platform/ui/RecordingController.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

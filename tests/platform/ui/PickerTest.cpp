@@ -1,6 +1,6 @@
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UIPickerView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "platform/ui/UINavigationController.h"
 #include "tests/platform/ui/RecordingController.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -3,22 +3,16 @@
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UIView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace platform;
-using liveapp::test::colorNear;
+using namespace liveapp::test;
 using RGBA = Bitmap::RGBA;
 
 namespace {
-
-constexpr RGBA black{0, 0, 0, 255};
-constexpr RGBA red{255, 0, 0, 255};
-constexpr RGBA green{0, 255, 0, 255};
-constexpr RGBA blue{0, 0, 255, 255};
-constexpr RGBA white{255, 255, 255, 255};
 
 class RenderTest : public liveapp::test::UIFixture {
 protected:
@@ -58,10 +52,10 @@ TEST_F(RenderTest, WindowWithColouredViewImageAndChineseLabel) {
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->CGImage()->width(), 750);
     EXPECT_EQ(image->CGImage()->height(), 1334);
-    EXPECT_EQ(pixelAt(image, 50, 30), red);
-    EXPECT_EQ(pixelAt(image, 5, 5), white);
-    EXPECT_EQ(pixelAt(image, 15, 110), red);
-    EXPECT_EQ(pixelAt(image, 45, 110), blue);
+    EXPECT_EQ(pixelAt(image, 50, 30), kRed);
+    EXPECT_EQ(pixelAt(image, 5, 5), kWhite);
+    EXPECT_EQ(pixelAt(image, 15, 110), kRed);
+    EXPECT_EQ(pixelAt(image, 45, 110), kBlue);
     // The label put dark glyph pixels inside its text box and nothing outside the label.
     int dark = 0;
     auto bitmap = image->CGImage();
@@ -70,13 +64,13 @@ TEST_F(RenderTest, WindowWithColouredViewImageAndChineseLabel) {
             if (bitmap->colorAt(x, y).r < 100)
                 ++dark;
     EXPECT_GT(dark, 500);
-    EXPECT_EQ(pixelAt(image, 340, 230), white);
+    EXPECT_EQ(pixelAt(image, 340, 230), kWhite);
 
     auto png = window->renderPNG();
     ASSERT_TRUE(png.has_value());
     auto decoded = UIImage::imageWithData(*png);
     ASSERT_NE(decoded, nullptr);
-    EXPECT_EQ(decoded->CGImage()->colorAt(100, 60), red);
+    EXPECT_EQ(decoded->CGImage()->colorAt(100, 60), kRed);
 }
 
 TEST_F(RenderTest, WritesAPngFile) {
@@ -86,7 +80,7 @@ TEST_F(RenderTest, WritesAPngFile) {
     auto image = UIImage::imageWithContentsOfFile(path);
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->CGImage()->width(), 375);
-    EXPECT_EQ(image->CGImage()->colorAt(100, 100), green);
+    EXPECT_EQ(image->CGImage()->colorAt(100, 100), kGreen);
     std::filesystem::remove(path);
 }
 
@@ -95,8 +89,8 @@ TEST_F(RenderTest, HiddenViewsAndTheirSubviewsAreNotDrawn) {
     addColoured(CGRectMake(10, 10, 20, 20), UIColor::blueColor(), parent);
     parent->setHidden(true);
     auto image = render();
-    EXPECT_EQ(pixelAt(image, 50, 50), black);
-    EXPECT_EQ(pixelAt(image, 15, 15), black);
+    EXPECT_EQ(pixelAt(image, 50, 50), kBlack);
+    EXPECT_EQ(pixelAt(image, 15, 15), kBlack);
 }
 
 TEST_F(RenderTest, AlphaBlendsDownTheTree) {
@@ -111,11 +105,11 @@ TEST_F(RenderTest, ClipsToBoundsCutsSubviews) {
     auto clip = addColoured(CGRectMake(0, 0, 50, 50), UIColor::whiteColor());
     addColoured(CGRectMake(25, 25, 50, 50), UIColor::redColor(), clip);
     auto image = render();
-    EXPECT_EQ(pixelAt(image, 60, 60), red);
+    EXPECT_EQ(pixelAt(image, 60, 60), kRed);
     clip->setClipsToBounds(true);
     image = render();
-    EXPECT_EQ(pixelAt(image, 60, 60), black);
-    EXPECT_EQ(pixelAt(image, 40, 40), red);
+    EXPECT_EQ(pixelAt(image, 60, 60), kBlack);
+    EXPECT_EQ(pixelAt(image, 40, 40), kRed);
 }
 
 TEST_F(RenderTest, CornerRadiusAndBorder) {
@@ -124,17 +118,17 @@ TEST_F(RenderTest, CornerRadiusAndBorder) {
     view->layer()->setBorderWidth(4);
     view->layer()->setBorderColor(UIColor::blueColor()->CGColor());
     auto image = render();
-    EXPECT_EQ(pixelAt(image, 1, 1), black); // rounded-off corner
-    EXPECT_EQ(pixelAt(image, 50, 1), blue); // border along the top edge
-    EXPECT_EQ(pixelAt(image, 50, 50), red);
+    EXPECT_EQ(pixelAt(image, 1, 1), kBlack); // rounded-off corner
+    EXPECT_EQ(pixelAt(image, 50, 1), kBlue); // border along the top edge
+    EXPECT_EQ(pixelAt(image, 50, 50), kRed);
 }
 
 TEST_F(RenderTest, TransformsMoveWhatIsDrawn) {
     auto view = addColoured(CGRectMake(0, 0, 40, 40), UIColor::greenColor());
     view->setTransform(CGAffineTransformMakeTranslation(100, 0));
     auto image = render();
-    EXPECT_EQ(pixelAt(image, 20, 20), black);
-    EXPECT_EQ(pixelAt(image, 120, 20), green);
+    EXPECT_EQ(pixelAt(image, 20, 20), kBlack);
+    EXPECT_EQ(pixelAt(image, 120, 20), kGreen);
 }
 
 TEST_F(RenderTest, ImagesFollowTheContentMode) {
@@ -145,20 +139,20 @@ TEST_F(RenderTest, ImagesFollowTheContentMode) {
 
     imageView->setContentMode(UIViewContentModeScaleAspectFit); // 100 x 50, centred vertically
     auto image = render();
-    EXPECT_EQ(pixelAt(image, 50, 10), white);
-    EXPECT_EQ(pixelAt(image, 10, 50), red);
-    EXPECT_EQ(pixelAt(image, 90, 50), blue);
+    EXPECT_EQ(pixelAt(image, 50, 10), kWhite);
+    EXPECT_EQ(pixelAt(image, 10, 50), kRed);
+    EXPECT_EQ(pixelAt(image, 90, 50), kBlue);
 
     imageView->setContentMode(UIViewContentModeCenter); // 20 x 10 at 40...60, 45...55
     image = render();
-    EXPECT_EQ(pixelAt(image, 30, 50), white);
-    EXPECT_EQ(pixelAt(image, 45, 50), red);
-    EXPECT_EQ(pixelAt(image, 55, 50), blue);
+    EXPECT_EQ(pixelAt(image, 30, 50), kWhite);
+    EXPECT_EQ(pixelAt(image, 45, 50), kRed);
+    EXPECT_EQ(pixelAt(image, 55, 50), kBlue);
 
     imageView->setContentMode(UIViewContentModeScaleToFill);
     image = render();
-    EXPECT_EQ(pixelAt(image, 10, 5), red);
-    EXPECT_EQ(pixelAt(image, 90, 95), blue);
+    EXPECT_EQ(pixelAt(image, 10, 5), kRed);
+    EXPECT_EQ(pixelAt(image, 90, 95), kBlue);
 }
 
 TEST_F(RenderTest, DrawRectRunsWithACurrentContextInBoundsCoordinates) {
@@ -182,8 +176,8 @@ TEST_F(RenderTest, DrawRectRunsWithACurrentContextInBoundsCoordinates) {
     auto image = render();
     EXPECT_EQ(cross->draws, 1);
     EXPECT_EQ(cross->seenRect, CGRectMake(0, 0, 30, 30));
-    EXPECT_EQ(pixelAt(image, 55, 55), blue);
-    EXPECT_EQ(pixelAt(image, 70, 70), white);
+    EXPECT_EQ(pixelAt(image, 55, 55), kBlue);
+    EXPECT_EQ(pixelAt(image, 70, 70), kWhite);
 }
 
 TEST_F(RenderTest, ExtraLayersDrawBetweenSubviewsAtTheirIndex) {
@@ -195,8 +189,8 @@ TEST_F(RenderTest, ExtraLayersDrawBetweenSubviewsAtTheirIndex) {
     colour->setBackgroundColor(UIColor::blueColor()->CGColor());
     bar->layer()->insertSublayer(colour, 1);
     auto image = render();
-    EXPECT_EQ(pixelAt(image, 25, 50), blue);  // above the red subview
-    EXPECT_EQ(pixelAt(image, 75, 50), green); // below the later subview
+    EXPECT_EQ(pixelAt(image, 25, 50), kBlue);  // above the red subview
+    EXPECT_EQ(pixelAt(image, 75, 50), kGreen); // below the later subview
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UIScrollView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UISlider.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

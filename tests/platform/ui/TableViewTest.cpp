@@ -1,6 +1,6 @@
 #include "platform/foundation/Exception.h"
 #include "platform/ui/UITableView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <set>
 #include <string>
@@ -292,6 +292,22 @@ TEST(TableViewCellTest, StyleDecidesTheDetailLabelAndReuseClearsSelection) {
     subtitle->prepareForReuse();
     EXPECT_FALSE(subtitle->isSelected());
     EXPECT_FALSE(subtitle->textLabel()->isHighlighted());
+}
+
+TEST(TableViewCellTest, LabelsLaidOutByConstraintsKeepTheirSolvedFrames) {
+    auto cell = UITableViewCell::create(UITableViewCellStyleDefault, "C");
+    cell->setFrame(CGRectMake(0, 0, 300, 40));
+    auto label = cell->textLabel();
+    label->setTranslatesAutoresizingMaskIntoConstraints(false);
+    for (auto attribute :
+         {NSLayoutAttributeLeft, NSLayoutAttributeRight, NSLayoutAttributeTop, NSLayoutAttributeBottom})
+        NSLayoutConstraint::constraintWithItem(label, attribute, NSLayoutRelationEqual, cell->contentView(),
+                                               attribute, 1, 0)
+            ->setActive(true);
+    cell->layoutIfNeeded();
+    cell->setNeedsLayout();
+    cell->layoutIfNeeded();
+    EXPECT_EQ(label->frame(), CGRectMake(0, 0, 300, 40)) << "not the cell's own 15-point inset";
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/graphics/Color.h"
+#include "platform/graphics/GraphicsContextFunctions.h"
+#include "platform/graphics/GraphicsContextStack.h"
 #include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UITextField.h"
 #include "tests/platform/ui/TextInputSupport.h"
@@ -231,6 +233,49 @@ TEST_F(TextFieldTest, TypedTextIsDrawnAfterTheLeftViewAndPlaceholderIsLight) {
     EXPECT_GE(span.first, 20 + 50);
     EXPECT_LT(span.first, 20 + 50 + 10);
     EXPECT_GT(span.second, span.first + 30);
+}
+
+class ShiftedField : public UITextField {
+public:
+    using UITextField::UITextField;
+    CGRect placeholderRectForBounds(CGRect bounds) override {
+        return CGRectMake(100, 0, 100, bounds.size.height);
+    }
+    CGRect editingRectForBounds(CGRect bounds) override { return CGRectMake(50, 0, 150, bounds.size.height); }
+};
+
+TEST_F(TextFieldTest, PlaceholderEditedAndIdleTextUseTheirOwnRectangles) {
+    window->setBackgroundColor(UIColor::whiteColor());
+    auto shifted = std::make_shared<ShiftedField>(CGRectMake(20, 200, 200, 40));
+    window->addSubview(shifted);
+    shifted->setFont(UIFont::systemFontOfSize(24));
+    shifted->setPlaceholder("WWW");
+    shifted->setPlaceholderColor(UIColor::blackColor());
+    auto span = inkSpan(render(), shifted->frame());
+    EXPECT_GE(span.first, 20 + 100) << "a dark placeholder colour is drawn, in the placeholder rectangle";
+    EXPECT_LT(span.first, 20 + 110);
+
+    shifted->becomeFirstResponder();
+    TouchSimulator::typeText("WWW");
+    span = inkSpan(render(), shifted->frame());
+    EXPECT_GE(span.first, 20 + 50);
+    EXPECT_LT(span.first, 20 + 60);
+
+    shifted->resignFirstResponder();
+    span = inkSpan(render(), shifted->frame());
+    EXPECT_LT(span.first, 20 + 10) << "idle text goes back to the text rectangle";
+}
+
+TEST_F(TextFieldTest, BackgroundImageIsDrawnAcrossTheBounds) {
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(4, 4), true, 1);
+    CGContextSetFillColorWithColor(UIGraphicsGetCurrentContext(), UIColor::redColor()->CGColor());
+    UIRectFill(CGRectMake(0, 0, 4, 4));
+    auto red = UIGraphicsGetImageFromCurrentImageContext();
+    UIGraphicsEndImageContext();
+    field->setBackground(red);
+    auto image = render();
+    for (CGPoint p : {CGPointMake(21, 101), CGPointMake(120, 120), CGPointMake(218, 138)})
+        EXPECT_TRUE(colorNear(pixelAt(image, p.x, p.y), {255, 0, 0, 255})) << p.x << "," << p.y;
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 
 #include "platform/ui/UIKeyboard.h"
 #include "platform/ui/UIResponder.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 namespace liveapp::test {
 

@@ -1,7 +1,7 @@
 #include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UIView.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,7 @@
 #include "platform/ui/UITabBarController.h"
 #include "platform/ui/UIViewController.h"
 #include "tests/platform/ui/RecordingController.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 

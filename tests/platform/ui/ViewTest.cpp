@@ -1,7 +1,7 @@
 #include "platform/foundation/Value.h"
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIWindow.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 #include <string>

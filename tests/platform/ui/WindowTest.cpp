@@ -3,7 +3,7 @@
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
 #include <string>

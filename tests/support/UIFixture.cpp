@@ -1,4 +1,4 @@
-#include "tests/platform/ui/UITestSupport.h"
+#include "tests/support/UIFixture.h"
 
 #include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UIApplication.h"

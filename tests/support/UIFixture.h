@@ -51,6 +51,13 @@ private:
     std::shared_ptr<platform::ManualClock> m_clock;
 };
 
+// Opaque pixels the rendering tests look for.
+inline constexpr platform::Bitmap::RGBA kBlack{0, 0, 0, 255};
+inline constexpr platform::Bitmap::RGBA kRed{255, 0, 0, 255};
+inline constexpr platform::Bitmap::RGBA kGreen{0, 255, 0, 255};
+inline constexpr platform::Bitmap::RGBA kBlue{0, 0, 255, 255};
+inline constexpr platform::Bitmap::RGBA kWhite{255, 255, 255, 255};
+
 // Whether two colours are within `tolerance` per component (for antialiased or blended pixels).
 bool colorNear(platform::Bitmap::RGBA actual, platform::Bitmap::RGBA expected, int tolerance = 3);
 

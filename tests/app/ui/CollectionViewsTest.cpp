@@ -1,0 +1,78 @@
+#include "app/ui/CollectionHeaderFooter.h"
+#include "app/ui/CommonCollectionViewCell.h"
+#include "tests/support/UIFixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+class CollectionViewsTest : public liveapp::test::UIFixture {};
+
+class ChatLikeCell : public CommonCollectionViewCell {
+public:
+    using CommonCollectionViewCell::CommonCollectionViewCell;
+    static double minimumLineSpacing() { return 6; }
+};
+
+TEST_F(CollectionViewsTest, CellClassesAnswerZeroUnlessTheyChangeIt) {
+    EXPECT_EQ(CommonCollectionViewCell::cellSize(), CGSizeZero);
+    EXPECT_EQ(CommonCollectionViewCell::minimumLineSpacing(), 0);
+    EXPECT_EQ(ChatLikeCell::minimumLineSpacing(), 6);
+    EXPECT_EQ(ChatLikeCell::minimumInteritemSpacing(), 0);
+
+    auto cell = std::make_shared<CommonCollectionViewCell>(CGRectMake(0, 0, 10, 10));
+    window->setBackgroundColor(UIColor::greenColor());
+    window->addSubview(cell);
+    cell->updateWithEntity(Value("ignored"));
+    cell->awakeFromNib();
+    EXPECT_EQ(cell->backgroundColor(), window->backgroundColor());
+}
+
+TEST_F(CollectionViewsTest, HeaderReportsTapsOnlyOnceClickable) {
+    auto header = CollectionHeaderFooter::create(CGRectMake(0, 100, 375, 40));
+    window->addSubview(header);
+    int taps = 0;
+    std::shared_ptr<CollectionHeaderFooter> reported;
+    header->setClickedHandler([&](const std::shared_ptr<CollectionHeaderFooter>& h) {
+        ++taps;
+        reported = h;
+    });
+    window->layoutIfNeeded();
+    EXPECT_EQ(header->selectionButton()->frame(), CGRectMake(0, 0, 375, 40));
+    EXPECT_FALSE(header->isClickable());
+    tap(CGPointMake(100, 120));
+    EXPECT_EQ(taps, 0);
+
+    header->setClickable(true);
+    tap(CGPointMake(100, 120));
+    EXPECT_EQ(taps, 1);
+    EXPECT_EQ(reported, header);
+
+    header->setClickedHandler(nullptr);
+    tap(CGPointMake(100, 120));
+    EXPECT_EQ(taps, 1);
+}
+
+TEST_F(CollectionViewsTest, CommonHeaderLaysOutTitleAndIndicator) {
+    auto header = CollectionCommonHeader::create(CGRectMake(0, 100, 375, 40));
+    window->addSubview(header);
+    int taps = 0;
+    header->setClickedHandler([&](auto&) { ++taps; });
+    header->titleLabel()->setText("Title");
+    window->layoutIfNeeded();
+    EXPECT_TRUE(header->isClickable());
+    EXPECT_TRUE(header->indicatorImageView()->isHidden());
+    EXPECT_EQ(header->titleLabel()->frame(), CGRectMake(12, 0, 187.5, 40));
+    EXPECT_EQ(header->indicatorImageView()->frame(), CGRectMake(375 - 12 - 8, 13.5, 8, 13));
+    EXPECT_EQ(header->indicatorTextLabel()->frame(), CGRectMake(375 - 12 - 8 - 10 - 187.5, 0, 187.5, 40));
+
+    header->setTextIndicatorHidden(false);
+    EXPECT_FALSE(header->indicatorImageView()->isHidden());
+    EXPECT_FALSE(header->indicatorTextLabel()->isHidden());
+    tap(CGPointMake(30, 120));
+    EXPECT_EQ(taps, 1) << "a tap on the title reaches the button below it";
+}
+
+} // namespace

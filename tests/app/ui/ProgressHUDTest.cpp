@@ -1,0 +1,280 @@
+#include "app/ui/KelBarProgressView.h"
+#include "app/ui/KelProgressHUD.h"
+#include "app/ui/KelRoundProgressView.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/ui/UIActivityIndicatorView.h"
+#include "tests/support/UIFixture.h"
+
+#include <atomic>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+class RecordingDelegate : public KelProgressHUDDelegate {
+public:
+    bool respondsTo(std::string_view selector) const override { return selector == "hudWasHidden:"; }
+    void hudWasHidden(KelProgressHUD*) override { ++hidden; }
+    int hidden{0};
+};
+
+class ProgressHUDTest : public liveapp::test::UIFixture {
+protected:
+    void SetUp() override {
+        UIFixture::SetUp();
+        useManualClock();
+        host = UIView::create(CGRectMake(0, 0, 320, 480));
+        window->addSubview(host);
+        hud = KelProgressHUD::create(host);
+        host->addSubview(hud);
+    }
+    bool visible() const { return hud->alpha() > 0.5; }
+
+    UIViewPtr host;
+    KelProgressHUDPtr hud;
+};
+
+TEST_F(ProgressHUDTest, StartsHiddenOverItsHost) {
+    EXPECT_EQ(hud->alpha(), 0);
+    EXPECT_EQ(hud->frame(), host->bounds());
+    EXPECT_EQ(hud->mode(), HUDModeSpinner);
+    EXPECT_TRUE(std::dynamic_pointer_cast<UIActivityIndicatorView>(hud->indicator()));
+    EXPECT_FALSE(hud->showStarted());
+}
+
+TEST_F(ProgressHUDTest, GraceTimeKeepsShortWorkInvisibleButStillCompletes) {
+    auto delegate = std::make_shared<RecordingDelegate>();
+    hud->setDelegate(delegate);
+    hud->setGraceTime(0.5f);
+    std::atomic<bool> release{false};
+    bool completed = false;
+    hud->showAnimated(
+        true,
+        [&] {
+            while (!release)
+                std::this_thread::yield();
+        },
+        [&] { completed = true; });
+    EXPECT_TRUE(hud->taskInProgress());
+    advance(0.2);
+    EXPECT_FALSE(visible());
+    release = true;
+    ASSERT_TRUE(pumpUntil([&] { return completed; }));
+    EXPECT_FALSE(hud->taskInProgress());
+    EXPECT_EQ(delegate->hidden, 1);
+    advance(0.4); // the grace timer fires and finds no work
+    EXPECT_FALSE(visible());
+    EXPECT_FALSE(hud->showStarted());
+}
+
+TEST_F(ProgressHUDTest, GraceTimeWithoutTrackedWorkNeverShows) {
+    hud->setGraceTime(0.5f);
+    hud->show(true);
+    advance(1);
+    EXPECT_FALSE(visible());
+}
+
+TEST_F(ProgressHUDTest, MinimumShowTimeHoldsAnEarlyHide) {
+    hud->setMinShowTime(1.0f);
+    bool completed = false;
+    hud->setCompletionBlock([&] { completed = true; });
+    hud->show(false);
+    advance(0.3);
+    hud->hide(true);
+    EXPECT_TRUE(visible());
+    advance(0.69);
+    EXPECT_TRUE(visible());
+    advance(0.02);
+    EXPECT_FALSE(visible());
+    EXPECT_FALSE(completed); // the fade is under way
+    advance(0.3);
+    EXPECT_TRUE(completed);
+    EXPECT_EQ(hud->alpha(), 0);
+}
+
+TEST_F(ProgressHUDTest, ShowCancelsAPendingDelayedHide) {
+    hud->show(false);
+    hud->hide(false, 1.0);
+    advance(0.5);
+    hud->show(false);
+    advance(1.0);
+    EXPECT_TRUE(visible());
+    hud->hide(false, 1.0);
+    advance(1.01);
+    EXPECT_FALSE(visible());
+}
+
+TEST_F(ProgressHUDTest, AnimatedHideOfANeverShownHudCompletesAtOnce) {
+    int completions = 0;
+    hud->setCompletionBlock([&] { ++completions; });
+    hud->setRemoveFromSuperViewOnHide(true);
+    hud->hide(true);
+    EXPECT_EQ(completions, 1);
+    EXPECT_FALSE(hud->superview());
+    hud->hide(false);
+    EXPECT_EQ(completions, 1); // run once, then cleared
+}
+
+TEST_F(ProgressHUDTest, ZoomAnimationsEndAtIdentity) {
+    hud->setAnimationType(HUDAnimationShrink);
+    hud->show(true);
+    EXPECT_EQ(hud->transform(), CGAffineTransformIdentity);
+    EXPECT_EQ(hud->alpha(), 1);
+    ASSERT_FALSE(UIViewAnimations::recorded().empty());
+    EXPECT_DOUBLE_EQ(UIViewAnimations::recorded().back().duration, 0.3);
+    hud->hide(true);
+    EXPECT_EQ(hud->transform(), CGAffineTransformMakeScale(0.5, 0.5));
+    EXPECT_NEAR(hud->alpha(), 0.02, 1e-9);
+}
+
+TEST_F(ProgressHUDTest, ClassOperationsFindAndHideTheHostsHuds) {
+    auto empty = UIView::create(CGRectMake(0, 0, 100, 100));
+    EXPECT_FALSE(KelProgressHUD::hideHUDForView(empty, false));
+    auto first = KelProgressHUD::showHUDAddedTo(empty, false);
+    auto second = KelProgressHUD::showHUDAddedTo(empty, false);
+    EXPECT_TRUE(first->removeFromSuperViewOnHide());
+    EXPECT_EQ(KelProgressHUD::HUDForView(empty), second);
+    EXPECT_TRUE(KelProgressHUD::hideHUDForView(empty, false));
+    EXPECT_FALSE(second->superview());
+    EXPECT_EQ(first->superview(), empty);
+
+    empty->addSubview(KelProgressHUD::create(empty));
+    EXPECT_EQ(KelProgressHUD::hideAllHUDsForView(empty, false), 2u);
+    EXPECT_TRUE(empty->subviews().empty());
+}
+
+TEST_F(ProgressHUDTest, WorkOnItsOwnThreadHidesTheHudWhenItReturns) {
+    hud->show(false);
+    std::atomic<bool> ranOffMain{false};
+    auto target = std::make_shared<Object>();
+    auto argument = std::make_shared<Object>();
+    std::atomic<Object*> seen{nullptr};
+    hud->showWhileExecuting(selector("work:",
+                                     [&](Object* t, Object* sender, UIEvent*) {
+                                         ranOffMain = !RunLoop::isMainThread() && t == target.get();
+                                         seen = sender;
+                                     }),
+                            target, argument, false);
+    ASSERT_TRUE(pumpUntil([&] { return !hud->taskInProgress(); }));
+    EXPECT_TRUE(ranOffMain);
+    EXPECT_EQ(seen.load(), argument.get());
+    EXPECT_FALSE(visible());
+}
+
+TEST_F(ProgressHUDTest, PropertiesSetFromTheWorkReachTheViewsOnTheMainThread) {
+    hud->setMode(HUDModeBar);
+    bool done = false;
+    hud->showAnimated(
+        false,
+        [&] {
+            hud->setLabelText("half");
+            hud->setProgress(0.5f);
+        },
+        [&] { done = true; });
+    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    auto bar = std::dynamic_pointer_cast<KelBarProgressView>(hud->indicator());
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(bar->progress(), 0.5f);
+    auto label = std::dynamic_pointer_cast<UILabel>(hud->subviews()[0]);
+    ASSERT_TRUE(label);
+    EXPECT_EQ(label->text(), "half");
+}
+
+TEST_F(ProgressHUDTest, IndicatorFollowsTheMode) {
+    hud->setMode(HUDModeRing);
+    auto ring = std::dynamic_pointer_cast<KelRoundProgressView>(hud->indicator());
+    ASSERT_TRUE(ring);
+    EXPECT_TRUE(ring->isAnnular());
+    hud->setMode(HUDModePie); // the ring stays, annular flag and all
+    EXPECT_EQ(hud->indicator(), ring);
+    EXPECT_TRUE(ring->isAnnular());
+
+    hud->setMode(HUDModeBar);
+    hud->setProgress(0.7f);
+    auto bar = hud->indicator();
+    EXPECT_EQ(std::dynamic_pointer_cast<KelBarProgressView>(bar)->progress(), 0.7f);
+    hud->setActivityIndicatorColor(UIColor::redColor()); // a bar is always made anew
+    auto newBar = std::dynamic_pointer_cast<KelBarProgressView>(hud->indicator());
+    ASSERT_TRUE(newBar);
+    EXPECT_NE(newBar, bar);
+    EXPECT_EQ(newBar->progress(), 0.0f);
+    EXPECT_FALSE(bar->superview());
+
+    auto custom = UIView::create(CGRectMake(0, 0, 30, 30));
+    hud->setCustomView(custom);
+    hud->setMode(HUDModeCustomView);
+    EXPECT_EQ(hud->indicator(), custom);
+    EXPECT_EQ(custom->superview(), hud);
+    hud->setMode(HUDModeText);
+    EXPECT_FALSE(hud->indicator());
+    EXPECT_FALSE(custom->superview());
+    hud->setProgress(0.3f); // nothing to hand it to
+    EXPECT_FALSE(hud->indicator());
+}
+
+TEST_F(ProgressHUDTest, LayoutStacksIndicatorLabelAndDetails) {
+    hud->setLabelText("Loading");
+    hud->layoutIfNeeded();
+    auto indicator = hud->indicator();
+    const CGRect spinner = indicator->frame();
+    EXPECT_EQ(spinner.size, CGSizeMake(20, 20));
+    EXPECT_EQ(spinner.origin.x, 150);
+    auto label = std::dynamic_pointer_cast<UILabel>(hud->subviews()[0]);
+    EXPECT_EQ(label->frame().origin.y, CGRectGetMaxY(spinner) + 4);
+    const double boxHeight = 20 + 4 + label->frame().size.height + 40;
+    EXPECT_DOUBLE_EQ(hud->size().height, boxHeight);
+    EXPECT_DOUBLE_EQ(hud->size().width, label->frame().size.width + 40);
+    EXPECT_DOUBLE_EQ(spinner.origin.y, std::round((480 - boxHeight) / 2) + 20);
+}
+
+TEST_F(ProgressHUDTest, TextOnlyBoxWithoutLabelHoldsJustTheDetails) {
+    hud->setMode(HUDModeText);
+    hud->setDetailsLabelText("Details that are long enough to wrap onto a second line of the box");
+    hud->layoutIfNeeded();
+    auto details = std::dynamic_pointer_cast<UILabel>(hud->subviews()[1]);
+    const CGRect frame = details->frame();
+    EXPECT_GT(frame.size.height, 20);
+    EXPECT_LE(frame.size.width, 320 - 80);
+    EXPECT_DOUBLE_EQ(hud->size().height, 40 + frame.size.height);
+    EXPECT_DOUBLE_EQ(frame.origin.y, std::round((480 - hud->size().height) / 2) + 20);
+}
+
+TEST_F(ProgressHUDTest, SquareAndMinimumSizeEnlargeTheBox) {
+    hud->setCustomView(UIView::create(CGRectMake(0, 0, 80, 40)));
+    hud->setMode(HUDModeCustomView);
+    hud->layoutIfNeeded();
+    EXPECT_EQ(hud->size(), CGSizeMake(120, 80));
+    hud->setSquare(true);
+    hud->setNeedsLayout();
+    hud->layoutIfNeeded();
+    EXPECT_EQ(hud->size(), CGSizeMake(120, 120));
+    hud->setSquare(false);
+    hud->setMinSize(CGSizeMake(150, 150));
+    hud->setNeedsLayout();
+    hud->layoutIfNeeded();
+    EXPECT_EQ(hud->size(), CGSizeMake(150, 150));
+}
+
+TEST_F(ProgressHUDTest, BoxIsDrawnAtTheOpacityOverTheHost) {
+    host->setBackgroundColor(UIColor::whiteColor());
+    hud->setMode(HUDModeText);
+    hud->setMinSize(CGSizeMake(100, 100));
+    hud->show(false);
+    auto image = window->renderImage(1);
+    using liveapp::test::colorNear;
+    // Black at 0.8 over white, inside the box away from the rounded corners; white outside it.
+    EXPECT_TRUE(colorNear(pixelAt(image, 160, 240), {51, 51, 51, 255}, 2));
+    EXPECT_TRUE(colorNear(pixelAt(image, 160, 191), {51, 51, 51, 255}, 2));
+    EXPECT_TRUE(colorNear(pixelAt(image, 160, 188), {255, 255, 255, 255}, 2));
+    EXPECT_TRUE(colorNear(pixelAt(image, 111, 191), {255, 255, 255, 255}, 2)); // cut by the corner
+    hud->setDimBackground(true);
+    hud->setNeedsDisplay();
+    image = window->renderImage(1);
+    EXPECT_LT(pixelAt(image, 2, 2).r, 100); // the far corner is dimmed towards black
+}
+
+} // namespace
