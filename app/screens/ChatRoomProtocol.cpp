@@ -53,8 +53,8 @@ ChatRoute decodeChatRoute(std::span<const uint8_t> reply) {
 }
 
 int32_t chatToken(int32_t os, int32_t ver, int32_t messageIndex) {
-    const uint32_t sum = uint32_t(os ^ 158) + uint32_t(messageIndex) + uint32_t(ver ^ 109);
-    return static_cast<int32_t>(sum ^ 38u);
+    const uint32_t sum = uint32_t(encryptOS(os)) + uint32_t(messageIndex) + uint32_t(encryptVer(ver));
+    return encryptTimestamp(static_cast<int32_t>(sum));
 }
 
 platform::Data chatFrame(std::span<const uint8_t> body) {

@@ -34,7 +34,17 @@ struct ChatRoute {
 };
 ChatRoute decodeChatRoute(std::span<const uint8_t> reply);
 
-// The token of the message with this index: ((os XOR 158) + index + (ver XOR 109)) XOR 38, in 32 bits.
+// The token steps and the token of the message with this index on a connection:
+// ((os XOR 158) + index + (ver XOR 109)) XOR 38, the sum taken in 32 unsigned bits.
+inline int32_t encryptOS(int32_t os) {
+    return os ^ 158;
+}
+inline int32_t encryptVer(int32_t ver) {
+    return ver ^ 109;
+}
+inline int32_t encryptTimestamp(int32_t sum) {
+    return sum ^ 38;
+}
 int32_t chatToken(int32_t os, int32_t ver, int32_t messageIndex);
 
 // The framed enter-room message: its five keys pretty-printed as JSON, behind the body's length.
