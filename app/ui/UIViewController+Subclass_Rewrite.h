@@ -11,7 +11,8 @@
 //         bool preferredNavigationBarHidden() override { return true; }
 //     };
 //
-// Main thread only.
+// Inside a screen the members hide the free functions of the same names: call those as
+// ::adjustNavigationBar(*this). Main thread only.
 
 #include "app/ui/ControllerMixin.h"
 #include "platform/graphics/Color.h"

@@ -110,6 +110,8 @@ TEST(ImageHelpersTest, ColourHelpersOnKnownPixels) {
     auto filled = imageWithColor(UIColor::redColor(), CGSizeMake(3, 2));
     EXPECT_EQ(filled->size(), CGSizeMake(3, 2));
     EXPECT_EQ(at(filled, 2, 1), kRed);
+    EXPECT_EQ(at(imageWithColor(UIColorPtr(), CGSizeMake(1, 1)), 0, 0),
+              kBlack); // no colour: the default fill
 
     // The mask keeps the image upright: its opaque top half comes out in the colour.
     auto topHalf = bands(CGSizeMake(10, 10), 2, {UIColor::blackColor(), UIColor::clearColor()});

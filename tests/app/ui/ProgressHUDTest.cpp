@@ -2,7 +2,6 @@
 #include "app/ui/KelProgressHUD.h"
 #include "app/ui/KelRoundProgressView.h"
 #include "platform/runloop/RunLoop.h"
-#include "platform/ui/UIActivityIndicatorView.h"
 #include "tests/support/UIFixture.h"
 
 #include <atomic>
@@ -37,14 +36,6 @@ protected:
     UIViewPtr host;
     KelProgressHUDPtr hud;
 };
-
-TEST_F(ProgressHUDTest, StartsHiddenOverItsHost) {
-    EXPECT_EQ(hud->alpha(), 0);
-    EXPECT_EQ(hud->frame(), host->bounds());
-    EXPECT_EQ(hud->mode(), HUDModeSpinner);
-    EXPECT_TRUE(std::dynamic_pointer_cast<UIActivityIndicatorView>(hud->indicator()));
-    EXPECT_FALSE(hud->showStarted());
-}
 
 TEST_F(ProgressHUDTest, GraceTimeKeepsShortWorkInvisibleButStillCompletes) {
     auto delegate = std::make_shared<RecordingDelegate>();
