@@ -26,30 +26,23 @@ TEST_F(TextInputWidgetsTest, TextFieldIsBuiltAndConstrainedAtCreation) {
     ASSERT_EQ(field->icon()->superview(), field);
     ASSERT_EQ(field->textField()->superview(), field);
     EXPECT_EQ(field->constraints().size(), 6u);
-    EXPECT_EQ(field->textField()->clearButtonMode(), UITextFieldViewModeWhileEditing);
-    EXPECT_DOUBLE_EQ(field->layer()->cornerRadius(), 5);
     EXPECT_DOUBLE_EQ(field->layer()->borderWidth(), 0.5) << "one pixel at scale 2";
-    EXPECT_TRUE(field->layer()->masksToBounds());
 
     field->setFrame(CGRectMake(20, 100, 300, 44));
     window->addSubview(field);
     window->layoutIfNeeded();
     EXPECT_EQ(field->icon()->frame(), CGRectMake(12, 12, 20, 20));
     EXPECT_EQ(field->textField()->frame(), CGRectMake(44, 0, 249, 44));
-}
-
-TEST_F(TextInputWidgetsTest, TextViewKeepsFivePointsOnEverySide) {
-    auto view = CustomTextView::create(CGRectMake(0, 0, 200, 100));
-    window->addSubview(view);
+    auto text = CustomTextView::create(CGRectMake(0, 0, 200, 100));
+    window->addSubview(text);
     window->layoutIfNeeded();
-    EXPECT_EQ(view->textView()->frame(), CGRectMake(5, 5, 190, 90));
+    EXPECT_EQ(text->textView()->frame(), CGRectMake(5, 5, 190, 90));
 }
 
 TEST_F(TextInputWidgetsTest, SearchBarIsTwentyEightPointsTall) {
     auto bar = CustomSearchBar::create(CGRectMake(10, 20, 300, 44));
     EXPECT_EQ(bar->frame(), CGRectMake(10, 20, 300, 28));
-    EXPECT_EQ(bar->returnKeyType(), UIReturnKeySearch);
-    ASSERT_TRUE(bar->background());
+    ASSERT_TRUE(bar->background()) << "the generator's image";
     bar->adaptLightBar(true);
     EXPECT_TRUE(bar->layer()->borderColor()->isEqual(
         *UIColor::colorWithRed(229 / 255.0, 229 / 255.0, 229 / 255.0, 1)));
@@ -70,7 +63,6 @@ TEST_F(TextInputWidgetsTest, SearchBarCentresIconAndPlaceholderOnlyWhileIdleAndE
     CGRect bounds = bar->bounds();
     EXPECT_EQ(bar->leftViewRectForBounds(bounds), CGRectMake(groupLeft, 7.5, 13, 13));
     EXPECT_DOUBLE_EQ(bar->placeholderRectForBounds(bounds).origin.x, groupLeft + 17);
-    EXPECT_DOUBLE_EQ(bar->placeholderRectForBounds(bounds).origin.y, 1);
     window->layoutIfNeeded();
     EXPECT_DOUBLE_EQ(bar->leftView()->frame().origin.x, groupLeft);
 

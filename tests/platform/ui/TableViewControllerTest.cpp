@@ -45,14 +45,4 @@ TEST_F(TableViewControllerTest, TableIsTheViewAndServesItsRowsAndTaps) {
     EXPECT_EQ(controller->selected, std::vector<int64_t>{1});
 }
 
-TEST_F(TableViewControllerTest, PlainControllerShowsOneEmptySection) {
-    auto controller = UITableViewController::create();
-    window->setRootViewController(controller);
-    window->layoutIfNeeded();
-    auto table = controller->tableView();
-    EXPECT_EQ(table->style(), UITableViewStylePlain);
-    EXPECT_EQ(table->numberOfSections(), 1);
-    EXPECT_EQ(table->numberOfRowsInSection(0), 0);
-}
-
 } // namespace
