@@ -144,7 +144,7 @@ std::string LiveViewController::rid() const {
 
 int32_t LiveViewController::timestamp() const {
     return ::detail::chatToken(int32_t(text::integerValue(os())), int32_t(text::integerValue(ver())),
-                             m_messgaeIndex);
+                               m_messgaeIndex);
 }
 
 void LiveViewController::enterCharRoomRequest() {

@@ -142,7 +142,9 @@ public:
     void socketDidReadData(const QueueSocketPtr& sock, const sockets::SharedBytes& data, int64_t tag);
     void socketDidDisconnect(const QueueSocketPtr& sock, const platform::ErrorPtr& err);
     const std::shared_ptr<platform::Timer>& roomInfoRequestTimer() const { return m_roomInfoRequestTimer; }
-    const std::shared_ptr<platform::Timer>& barrageRefreshingTimer() const { return m_barrageRefreshingTimer; }
+    const std::shared_ptr<platform::Timer>& barrageRefreshingTimer() const {
+        return m_barrageRefreshingTimer;
+    }
     void autoRequestRoomInfo();
     void requestRoomInfo();
     void stopRequestRoomInfo();
