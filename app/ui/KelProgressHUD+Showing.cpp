@@ -162,7 +162,7 @@ void KelProgressHUD::showWhileExecuting(Selector method, ObjectPtr target, Objec
     Thread::detachNewThread("KelProgressHUD", [hud = self(), method, target, object] {
         if (method.perform)
             method.perform(target.get(), object.get(), nullptr);
-        RunLoop::main()->performBlock([hud] { hud->cleanUp(); });
+        DispatchQueue::main()->async([hud] { hud->cleanUp(); });
     });
     show(animated);
 }

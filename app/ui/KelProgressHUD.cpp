@@ -2,6 +2,7 @@
 
 #include "app/ui/KelBarProgressView.h"
 #include "app/ui/KelRoundProgressView.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIApplication.h"
@@ -177,7 +178,8 @@ void KelProgressHUD::propertyChanged(Key key) {
         applyChange(key);
         return;
     }
-    RunLoop::main()->performBlock([hud = self(), key] { hud->applyChange(key); });
+    // The same channel as the end of the work, so a change made by the work is shown before it ends.
+    DispatchQueue::main()->async([hud = self(), key] { hud->applyChange(key); });
 }
 
 void KelProgressHUD::applyChange(Key key) {
