@@ -16,11 +16,6 @@ using namespace platform;
 
 namespace {
 
-void require(bool condition, const char* what, std::string_view detail) {
-    if (!condition)
-        fatalError(std::string(what) + " [" + std::string(detail) + "]");
-}
-
 bool sameComponents(const URL& a, const URL& b) {
     return a.scheme() == b.scheme() && a.host() == b.host() && a.port() == b.port() && a.user() == b.user() &&
            a.password() == b.password() && a.path() == b.path() && a.query() == b.query() &&
@@ -46,15 +41,15 @@ void requireReadsBack(const URLPtr& url, const char* what) {
         return;
     touch(*url);
     URLPtr again = URL::create(url->absoluteString());
-    require(again != nullptr, what, url->absoluteString());
-    require(sameComponents(*url, *again), what, url->absoluteString());
+    fatalUnless(again != nullptr, what, url->absoluteString());
+    fatalUnless(sameComponents(*url, *again), what, url->absoluteString());
 }
 
 void checkCreated(std::string_view text) {
     URLPtr url = URL::create(text);
     if (!url)
         return;
-    require(url->absoluteString() == text, "a URL does not keep its text", text);
+    fatalUnless(url->absoluteString() == text, "a URL does not keep its text", text);
     requireReadsBack(url, "a URL does not read back from its text");
 }
 
@@ -71,8 +66,8 @@ void checkResolved(const URLPtr& base, std::string_view reference) {
     if (resolved) {
         URLPtr alone = URL::create(reference);
         auto scheme = alone && alone->scheme() ? alone->scheme() : base->scheme();
-        require(resolved->scheme() == scheme, "a resolved URL has the wrong scheme",
-                resolved->absoluteString());
+        fatalUnless(resolved->scheme() == scheme, "a resolved URL has the wrong scheme",
+                    resolved->absoluteString());
     }
 }
 
@@ -85,8 +80,8 @@ void checkBuilt(const URLPtr& url, std::string_view addition) {
     // text decodes promise the component back.
     auto decodes = [](const URLPtr& url) { return URL::percentDecode(url->absoluteString()).has_value(); };
     if (appended && plainComponent && decodes(appended))
-        require(appended->lastPathComponent() == addition, "an appended component reads back changed",
-                appended->absoluteString());
+        fatalUnless(appended->lastPathComponent() == addition, "an appended component reads back changed",
+                    appended->absoluteString());
 
     requireReadsBack(url->URLByDeletingLastPathComponent(),
                      "a shortened URL does not read back from its text");
@@ -94,8 +89,8 @@ void checkBuilt(const URLPtr& url, std::string_view addition) {
     URLPtr extended = url->URLByAppendingPathExtension(addition);
     requireReadsBack(extended, "an extended URL does not read back from its text");
     if (extended && plainComponent && addition.find('.') == std::string_view::npos && decodes(extended))
-        require(extended->pathExtension() == addition, "an added extension reads back changed",
-                extended->absoluteString());
+        fatalUnless(extended->pathExtension() == addition, "an added extension reads back changed",
+                    extended->absoluteString());
 }
 
 void checkPercentEncoding(std::string_view text) {
@@ -105,23 +100,23 @@ void checkPercentEncoding(std::string_view text) {
         std::string encoded = URL::percentEncode(text, allowed);
         auto decoded = URL::percentDecode(encoded);
         if (utf8)
-            require(decoded && *decoded == text, "percent-encoding does not decode back", encoded);
+            fatalUnless(decoded && *decoded == text, "percent-encoding does not decode back", encoded);
         else
-            require(!decoded, "bytes that are not UTF-8 decoded from percent-encoding", encoded);
+            fatalUnless(!decoded, "bytes that are not UTF-8 decoded from percent-encoding", encoded);
     }
     // Encoded for a query, any text is a valid query that comes back as encoded.
     std::string query = URL::percentEncode(text, URL::queryAllowed);
     URLPtr url = URL::create("http://example.com/?" + query);
-    require(url && url->query() == query, "an encoded query does not stand in a URL", query);
+    fatalUnless(url && url->query() == query, "an encoded query does not stand in a URL", query);
     std::string fragment = URL::percentEncode(text, URL::fragmentAllowed);
     url = URL::create("http://example.com/#" + fragment);
-    require(url && url->fragment() == fragment, "an encoded fragment does not stand in a URL", fragment);
+    fatalUnless(url && url->fragment() == fragment, "an encoded fragment does not stand in a URL", fragment);
     if (utf8) {
         std::string path = URL::percentEncode(text, URL::pathAllowed);
         url = URL::create("http://example.com/" + path);
-        require(url != nullptr, "an encoded path does not stand in a URL", path);
+        fatalUnless(url != nullptr, "an encoded path does not stand in a URL", path);
         if (!text.ends_with('/'))
-            require(url->path() == "/" + std::string(text), "an encoded path reads back changed", path);
+            fatalUnless(url->path() == "/" + std::string(text), "an encoded path reads back changed", path);
     }
 }
 

@@ -57,12 +57,6 @@ TEST_F(LazyArrayTest, ReadingAnElementTwiceConvertsItOnceToTheSameModel) {
     EXPECT_TRUE(stored[2].isDictionary()) << "an element not read yet stays raw";
 }
 
-TEST_F(LazyArrayTest, ElementThatDoesNotImportReadsNullAndStaysRaw) {
-    EXPECT_EQ(rooms->objectAtIndex(1), nullptr);
-    EXPECT_EQ(rooms->objectAtIndex(1), nullptr);
-    EXPECT_EQ(rooms->storage()[1], Value::dictionary({{"roomId", 2}}));
-}
-
 TEST_F(LazyArrayTest, CountNeverConvertsAndIterationConvertsEveryElement) {
     EXPECT_EQ(rooms->count(), 3u);
     for (auto& element : rooms->storage())

@@ -71,59 +71,48 @@ protected:
     }
 };
 
-TEST_F(ModelInspection, ArrayOfModelsMarkedOptionalReadsClassProtocolAndMarks) {
-    auto chats = property("chats");
-    ASSERT_TRUE(chats);
-    EXPECT_EQ(chats->type, "NSArray");
-    EXPECT_EQ(chats->protocol, "MTChat");
-    EXPECT_TRUE(chats->isOptional);
-    EXPECT_TRUE(chats->isStandardJSONType);
-    EXPECT_FALSE(chats->isMutable);
-    EXPECT_EQ(chats->kind, Kind::Object);
-}
-
-TEST_F(ModelInspection, UntypedOptionalObjectHasNoClassAndNoStruct) {
-    auto extra = property("extra");
-    ASSERT_TRUE(extra);
-    EXPECT_FALSE(extra->type);
-    EXPECT_FALSE(extra->structName);
-    EXPECT_TRUE(extra->isOptional);
-    EXPECT_EQ(extra->kind, Kind::Untyped);
-}
-
-TEST_F(ModelInspection, ReadOnlyIgnoredBlockAndHookIgnoredPropertiesAreNotMapped) {
-    EXPECT_FALSE(property("readOnly"));
-    EXPECT_FALSE(property("skipped"));
-    EXPECT_FALSE(property("callback"));
-    EXPECT_FALSE(property("hidden"));
-    EXPECT_TRUE(property("text"));
-}
-
-TEST_F(ModelInspection, ClassHooksMarkOptionalAndReplaceTheProtocol) {
-    EXPECT_TRUE(property("hooked")->isOptional);
-    EXPECT_FALSE(property("text")->isOptional);
-    EXPECT_EQ(property("retyped")->protocol, "MTUser");
-}
-
-TEST_F(ModelInspection, MarksSetIndexMutableAndConvertOnDemand) {
-    EXPECT_TRUE(property("index")->isIndex);
-    EXPECT_EQ(MappedModel::indexPropertyNameOfClass("InspectedModel"), "index");
-    EXPECT_TRUE(property("mutableText")->isMutable);
-    EXPECT_TRUE(property("mutableText")->isStandardJSONType);
-    EXPECT_TRUE(property("lazy")->convertsOnDemand);
-}
-
-TEST_F(ModelInspection, PrimitiveCodesAndStructsAreAccepted) {
-    EXPECT_EQ(property("flag")->structName, "BOOL");
-    EXPECT_EQ(property("flag")->kind, Kind::Struct);
-    for (auto name : {"boolean", "count", "size", "small", "ratio", "scale"}) {
-        auto record = property(name);
-        ASSERT_TRUE(record) << name;
-        EXPECT_EQ(record->kind, Kind::Primitive) << name;
-        EXPECT_FALSE(record->type) << name;
+// What each declaration reads as: class, protocol, struct, kind and marks (o optional, i index,
+// m mutable, d convert on demand, j standard JSON type).
+TEST_F(ModelInspection, DeclarationsReadAsClassProtocolStructKindAndMarks) {
+    const struct {
+        const char* name;
+        std::optional<std::string> type, protocol, structName;
+        Kind kind;
+        std::string marks;
+    } cases[] = {
+        {"chats", "NSArray", "MTChat", {}, Kind::Object, "oj"},
+        {"extra", {}, {}, {}, Kind::Untyped, "o"},
+        {"hooked", "NSString", {}, {}, Kind::Object, "oj"},
+        {"text", "NSString", {}, {}, Kind::Object, "j"},
+        {"retyped", "NSArray", "MTUser", {}, Kind::Object, "j"},
+        {"index", "NSNumber", {}, {}, Kind::Object, "ij"},
+        {"mutableText", "NSMutableString", {}, {}, Kind::Object, "mj"},
+        {"lazy", "NSArray", "MTChat", {}, Kind::Object, "dj"},
+        {"flag", {}, {}, "BOOL", Kind::Struct, ""},
+        {"point", {}, {}, "CGPoint", Kind::Struct, ""},
+        {"boolean", {}, {}, {}, Kind::Primitive, ""},
+        {"count", {}, {}, {}, Kind::Primitive, ""},
+        {"size", {}, {}, {}, Kind::Primitive, ""},
+        {"small", {}, {}, {}, Kind::Primitive, ""},
+        {"ratio", {}, {}, {}, Kind::Primitive, ""},
+        {"scale", {}, {}, {}, Kind::Primitive, ""},
+    };
+    for (const auto& c : cases) {
+        auto record = property(c.name);
+        ASSERT_TRUE(record) << c.name;
+        std::string marks = std::string(record->isOptional ? "o" : "") + (record->isIndex ? "i" : "") +
+                            (record->isMutable ? "m" : "") + (record->convertsOnDemand ? "d" : "") +
+                            (record->isStandardJSONType ? "j" : "");
+        EXPECT_EQ(record->type, c.type) << c.name;
+        EXPECT_EQ(record->protocol, c.protocol) << c.name;
+        EXPECT_EQ(record->structName, c.structName) << c.name;
+        EXPECT_EQ(record->kind, c.kind) << c.name;
+        EXPECT_EQ(marks, c.marks) << c.name;
     }
-    EXPECT_EQ(property("point")->structName, "CGPoint");
-    EXPECT_FALSE(property("point")->isStandardJSONType);
+    // Read-only, ignored, block and hook-ignored properties are not mapped.
+    for (auto name : {"readOnly", "skipped", "callback", "hidden"})
+        EXPECT_FALSE(property(name)) << name;
+    EXPECT_EQ(MappedModel::indexPropertyNameOfClass("InspectedModel"), "index");
 }
 
 TEST_F(ModelInspection, RequiredNamesAreEveryPropertyNotOptional) {

@@ -150,17 +150,6 @@ TEST(ValueTransformerBooleans, NumbersReadByTheirIntegerValue) {
     EXPECT_EQ(numberOf(ValueTransformer::JSONObjectFromBOOL(Value(1))).kind(), Number::Kind::Bool);
 }
 
-TEST(ValueTransformerDates, TextsWithAndWithoutColonsImportAsTheSameDate) {
-    ValueTransformer transformer;
-    auto withColons = transformer.transform("__NSDateFromNSString:", Value("2015-03-04T12:30:45+08:00"));
-    auto withoutColons = transformer.transform("__NSDateFromNSString:", Value("2015-03-04T123045+0800"));
-    ASSERT_TRUE(withColons.isDate());
-    EXPECT_EQ(withColons, withoutColons);
-    EXPECT_DOUBLE_EQ(withColons.date()->timeIntervalSince1970(), 1425443445.0);
-    auto utc = ValueTransformer::NSDateFromNSString(Value("2015-03-04T04:30:45Z"));
-    EXPECT_EQ(utc, withColons);
-}
-
 TEST(ValueTransformerDates, UnreadableTextsGiveNil) {
     EXPECT_TRUE(ValueTransformer::NSDateFromNSString(Value("yesterday")).isNil());
     EXPECT_TRUE(ValueTransformer::NSDateFromNSString(Value("2015-02-30T12:00:00+0000")).isNil());
@@ -177,11 +166,6 @@ TEST(ValueTransformerDates, ExportWritesLocalTimeWithAColonFreeOffsetAndReadsBac
     platform::DateFormatter local("yyyy-MM-dd'T'HH:mm:ssZZZ", platform::TimeZone::localTimeZone());
     EXPECT_EQ(*text.string(), local.stringFromDate(date));
     EXPECT_EQ(ValueTransformer::NSDateFromNSString(text), Value(date));
-}
-
-TEST(ValueTransformerDates, NumbersAreSecondsSince1970) {
-    EXPECT_EQ(ValueTransformer::NSDateFromNSNumber(Value(1.5)), Value(platform::Date(1.5)));
-    EXPECT_EQ(ValueTransformer::NSDateFromNSNumber(Value(-86400)), Value(platform::Date(-86400)));
 }
 
 TEST(ValueTransformerObjects, URLsAndTimeZonesConvertBothWays) {
@@ -222,42 +206,4 @@ TEST(ValueTransformerCollections, MutableFormsKeepTheValueAndPassObjectsThrough)
     EXPECT_EQ(ValueTransformer::NSMutableArrayFromNSArray(lazy).object(), lazy.object());
     EXPECT_EQ(ValueTransformer::NSArrayFromMappedModelArray(lazy).object(), lazy.object());
     EXPECT_EQ(ValueTransformer::NSMutableArrayFromMappedModelArray(lazy).object(), lazy.object());
-}
-
-namespace {
-
-class TransformedModel : public MappedModel {
-    MAPPED_MODEL(TransformedModel)
-public:
-    Value userId;                         // NSNumber
-    std::optional<std::string> nickname;  // NSString
-    std::optional<platform::Date> joined; // NSDate
-};
-
-void registerTransformedModel() {
-    MappedModel::registerModel<TransformedModel>(
-        "TransformedModel", {
-                                MAPPED_PROPERTY(TransformedModel, userId, "@\"NSNumber\""),
-                                MAPPED_PROPERTY(TransformedModel, nickname, "@\"NSString\""),
-                                MAPPED_PROPERTY(TransformedModel, joined, "@\"NSDate\""),
-                            });
-}
-
-} // namespace
-
-TEST(ValueTransformerImport, TextIdsAndDatesImportThroughTheNamedConversions) {
-    registerTransformedModel();
-    platform::ErrorPtr error;
-    auto model = TransformedModel::initWithDictionary(
-        Value::dictionary(
-            {{"userId", "16777217"}, {"nickname", 42}, {"joined", "2015-03-04T12:30:45+08:00"}}),
-        &error);
-    ASSERT_TRUE(model) << (error ? error->description() : "");
-    EXPECT_EQ(numberOf(model->userId).int64Value(), 16777217);
-    EXPECT_EQ(model->nickname, "42");
-    ASSERT_TRUE(model->joined);
-    EXPECT_DOUBLE_EQ(model->joined->timeIntervalSince1970(), 1425443445.0);
-
-    auto exported = model->toDictionary();
-    EXPECT_EQ(exported["joined"], ValueTransformer::JSONObjectFromNSDate(Value(*model->joined)));
 }

@@ -15,11 +15,6 @@ using platform::Value;
 
 class CommonDataTest : public CommonDataFixture {};
 
-TEST_F(CommonDataTest, MakingOneYieldsTheSharedInstance) {
-    EXPECT_EQ(CommonData::create().get(), CommonData::sharedInstance().get());
-    EXPECT_EQ(data()->userDefaults().get(), platform::UserDefaults::standardUserDefaults().get());
-}
-
 TEST_F(CommonDataTest, BeautyLevelsAreZeroUntilSetThenReadBack) {
     EXPECT_EQ(data()->bright(), 0.0);
     EXPECT_EQ(data()->smooth(), 0.0);
@@ -87,21 +82,21 @@ TEST_F(CommonDataTest, LiveParametersComeFromTheResources) {
 }
 
 TEST_F(CommonDataTest, PresetsAreTheThreeOfTheResourcesInOrder) {
+    const struct {
+        const char* title;
+        double width, height;
+        int64_t bitrate, frameRate;
+    } expected[] = {
+        {"标清", 360, 640, 600000, 20}, {"高清", 540, 960, 1000000, 25}, {"超清", 720, 1280, 1800000, 25}};
     const auto& presets = data()->resolutionDataSource();
     ASSERT_EQ(presets.size(), 3u);
-    EXPECT_EQ(presets[0]->title, "标清");
-    EXPECT_EQ(presets[0]->resolutionWidth(), 360.0);
-    EXPECT_EQ(presets[0]->resolutionHeight(), 640.0);
-    EXPECT_EQ(presets[0]->bitrateValue(), 600000);
-    EXPECT_EQ(presets[0]->frameRateValue(), 20);
-    EXPECT_EQ(presets[1]->title, "高清");
-    EXPECT_EQ(presets[1]->resolution, "540x960");
-    EXPECT_EQ(presets[1]->bitrateValue(), 1000000);
-    EXPECT_EQ(presets[1]->frameRateValue(), 25);
-    EXPECT_EQ(presets[2]->title, "超清");
-    EXPECT_EQ(presets[2]->resolution, "720x1280");
-    EXPECT_EQ(presets[2]->bitrateValue(), 1800000);
-    EXPECT_EQ(presets[2]->frameRateValue(), 25);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(presets[i]->title, expected[i].title);
+        EXPECT_EQ(presets[i]->resolutionWidth(), expected[i].width) << i;
+        EXPECT_EQ(presets[i]->resolutionHeight(), expected[i].height) << i;
+        EXPECT_EQ(presets[i]->bitrateValue(), expected[i].bitrate) << i;
+        EXPECT_EQ(presets[i]->frameRateValue(), expected[i].frameRate) << i;
+    }
     // Read once: the same objects on every call.
     EXPECT_EQ(data()->resolutionDataSource()[0].get(), presets[0].get());
 }

@@ -37,12 +37,7 @@ TEST_F(ModelsTest, UserIdComesFromTheJsonIdAndExportsUnderIt) {
     Value exported = user->toDictionary();
     EXPECT_EQ(exported["id"], Value(42));
     EXPECT_TRUE(exported["uid"].isNil());
-}
-
-TEST_F(ModelsTest, UserWithoutIdHasNoIdText) {
-    auto user = UserModel::initWithDictionary(parse(R"({"nick": "ann", "id": null})"));
-    ASSERT_TRUE(user);
-    EXPECT_FALSE(user->uidText());
+    EXPECT_FALSE(UserModel::initWithDictionary(parse(R"({"nick": "ann", "id": null})"))->uidText());
 }
 
 TEST_F(ModelsTest, UserArchiveKeepsAllThirteenProperties) {
@@ -70,32 +65,15 @@ TEST_F(ModelsTest, UserCopyIsIndependentAndComplete) {
 TEST_F(ModelsTest, RoomTitleAndCategoryNameAnswerAndKeepTheirPlaceholders) {
     auto room = RoomModel::initWithDictionary(parse(R"({"uid": "42", "view": "12"})"));
     ASSERT_TRUE(room);
-    EXPECT_EQ(room->title(), "点击来输入房间名");
-    EXPECT_EQ(room->categoryName(), "点击选择房间类别");
-    // The placeholders are now the room's values: export and archives carry them.
+    // Export carries the placeholders even before anything read them.
     Value exported = room->toDictionary();
     EXPECT_EQ(exported["title"], Value("点击来输入房间名"));
     EXPECT_EQ(exported["categoryName"], Value("点击选择房间类别"));
+    EXPECT_EQ(room->title(), "点击来输入房间名");
+    EXPECT_EQ(room->categoryName(), "点击选择房间类别");
     auto back = roundTrip(room);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->title(), "点击来输入房间名");
-}
-
-TEST_F(ModelsTest, UnsetRoomExportsThePlaceholderEvenUnread) {
-    auto room = RoomModel::initWithDictionary(parse(R"({"uid": "42"})"));
-    ASSERT_TRUE(room);
-    EXPECT_EQ(room->toDictionary()["title"], Value("点击来输入房间名"));
-}
-
-TEST_F(ModelsTest, RoomKeepsTheTitleItWasGiven) {
-    auto room =
-        RoomModel::initWithDictionary(parse(R"({"title": "my room", "categoryId": "3", "follow": 9})"));
-    ASSERT_TRUE(room);
-    EXPECT_EQ(room->title(), "my room");
-    EXPECT_EQ(room->categoryId, "3");
-    EXPECT_EQ(room->follow, Value(9));
-    room->setTitle("renamed");
-    EXPECT_EQ(room->toDictionary()["title"], Value("renamed"));
 }
 
 TEST_F(ModelsTest, CategoryIdAndNameComeThroughTheMapperAndNameKeepsItsOwnKey) {

@@ -49,6 +49,12 @@ struct Outcome {
             note();
         };
     }
+    template <typename T> std::function<void(const T&)> counted() {
+        return [this](const T&) {
+            ++successes;
+            note();
+        };
+    }
     int calls() const { return successes + failures; }
     bool wait() {
         bool answered = pumpMainLoopUntil([this] { return calls() > 0; }, std::chrono::seconds(30));
@@ -85,8 +91,134 @@ protected:
         ASSERT_TRUE(outcome.wait());
     }
 
+    // Scripts `reply` once for `endpoint`, runs `operation` and answers its outcome.
+    Outcome after(const std::string& endpoint, const HttpResponse& reply,
+                  const std::function<void(Outcome&)>& operation) {
+        stub.scriptOnce(endpoint, reply);
+        Outcome outcome;
+        operation(outcome);
+        EXPECT_TRUE(outcome.wait());
+        return outcome;
+    }
+
     ServiceStub stub;
 };
+
+// The operations of the decoding table below.
+namespace ops {
+void login(Outcome& o) {
+    RequestService::requestLogin("anchor", "secret", "8888", o.done(), o.failure());
+}
+void logout(Outcome& o) {
+    RequestService::requestLogoutSuccess(o.done(), o.failure());
+}
+void userInfo(Outcome& o) {
+    RequestService::requestUserInfoSuccess(o.counted<std::shared_ptr<UserModel>>(), o.failure());
+}
+void roomInfo(Outcome& o) {
+    RequestService::requestRoomInfo("42", o.counted<std::shared_ptr<RoomModel>>(), o.failure());
+}
+void roomView(Outcome& o) {
+    RequestService::requestRoomInfoWith("42", o.counted<std::shared_ptr<RoomModel>>(), o.failure());
+}
+void categories(Outcome& o) {
+    RequestService::requestCategoryListSuccess(o.counted<std::vector<std::shared_ptr<CategoryListModel>>>(),
+                                               o.failure());
+}
+void secretKey(Outcome& o) {
+    RequestService::requestSecretKeySuccess(o.counted<std::shared_ptr<SecretKeyModel>>(), o.failure());
+}
+void chatRoute(Outcome& o) {
+    RequestService::requestChatRoomHost("42", o.counted<Data>(), o.failure());
+}
+
+} // namespace ops
+
+// Each operation's decoding rule: the reply it is given and the text it shows ("" for success).
+TEST_F(RequestServiceTest, RepliesDecodeToSuccessOrEachOperationsText) {
+    using Error = platform::ValueDictionary;
+    const std::string route = ServiceStub::routeBytes("10.0.0.7", 8080);
+    const auto binary = [](std::string bytes) {
+        return HttpResponse::text(200, std::move(bytes), "application/octet-stream");
+    };
+    const struct {
+        std::string endpoint;
+        HttpResponse reply;
+        void (*operation)(Outcome&);
+        std::string text;
+    } cases[] = {
+        // The standard rule: the first text of the first error field, else the general text.
+        {"login",
+         ServiceStub::failure(400, Value::dictionary({{"password", Value::array({"密码错误", "x"})},
+                                                      {"name", Value::array({"用户名"})}})),
+         ops::login, "密码错误"},
+        {"login", ServiceStub::failure(400, Value(Error{})), ops::login, "登录失败，请求异常"},
+        {"login", ServiceStub::failure(400, Value::dictionary({{"name", platform::ValueArray{}}})),
+         ops::login, "登录失败，请求异常"},
+        {"login", ServiceStub::failure(400, Value::dictionary({{"name", Value::array({5})}})), ops::login,
+         "登录失败，请求异常"},
+        {"login", ServiceStub::failure(400, Value(7)), ops::login, "登录失败，请求异常"},
+        {"login", ServiceStub::failure(400, Value()), ops::login, "登录失败，请求异常"},
+        {"login", HttpResponse::text(200, ""), ops::login, "数据发送失败，请稍后重试"},
+        // The code is a number or a decimal text; the HTTP status is not looked at.
+        {"login.logout", replyText(R"({"code": 200})"), ops::logout, ""},
+        {"login.logout", replyText(R"({"code": "200"})"), ops::logout, ""},
+        {"login.logout", replyText(R"({"code": 200.0})"), ops::logout, ""},
+        {"login.logout", ServiceStub::json(Value::dictionary({{"code", 200}}), 500), ops::logout, ""},
+        {"login.logout", replyText(R"({"code": "201"})"), ops::logout, "退出失败，请求异常"},
+        {"login.logout", replyText(R"({"code": [200]})"), ops::logout, "退出失败，请求异常"},
+        {"login.logout", replyText(R"({"code": {"value": 200}})"), ops::logout, "退出失败，请求异常"},
+        {"login.logout", replyText(R"({"code": true})"), ops::logout, "退出失败，请求异常"},
+        {"login.logout", replyText(R"({"code": null})"), ops::logout, "退出失败，请求异常"},
+        {"login.logout", replyText(R"({"data": {}})"), ops::logout, "退出失败，请求异常"},
+        {"login.logout", HttpResponse::text(200, "<html>oops</html>"), ops::logout, "退出失败，请求异常"},
+        {"login.logout", replyText("[1, 2]"), ops::logout, "退出失败，请求异常"},
+        {"login.logout", replyText("\"200\""), ops::logout, "退出失败，请求异常"},
+        {"login.logout", HttpResponse::text(500, R"({"code": 500)"), ops::logout, "退出失败，请求异常"},
+        // What does not import is a failure, never a success with nothing.
+        {"user.myInfo", replyText(R"({"code": 200})"), ops::userInfo, "数据请求失败，请稍后重试"},
+        {"user.myInfo", replyText(R"({"code": 200, "data": "me"})"), ops::userInfo,
+         "数据请求失败，请稍后重试"},
+        {"user.myInfo", replyText(R"({"code": 200, "data": {"nick": {"a": 1}}})"), ops::userInfo,
+         "数据请求失败，请稍后重试"},
+        {std::string(ServiceStub::kRoomInfoEndpoint), replyText("[{\"uid\": \"42\"}]"), ops::roomInfo,
+         "暂无房间信息"},
+        {std::string(ServiceStub::kRoomInfoEndpoint), HttpResponse::text(404, "Not Found"), ops::roomInfo,
+         "暂无房间信息"},
+        {std::string(ServiceStub::kRoomInfoEndpoint), replyText(R"({"uid": ["42"]})"), ops::roomInfo,
+         "暂无房间信息"},
+        {"room.view", replyText(R"({"code": 500, "data": {"title": "还是有"}})"), ops::roomView, ""},
+        {"room.view", replyText(R"({"code": 200, "error": "无"})"), ops::roomView, "暂无房间信息"},
+        {"category.list", replyText(R"({"code": 200, "data": {"id": "1"}})"), ops::categories,
+         "分类列表请求异常"},
+        {"category.list", replyText(R"({"code": 400, "data": []})"), ops::categories, "分类列表请求异常"},
+        {"category.list", replyText(R"({"code": 400, "error": "分类不可用"})"), ops::categories,
+         "分类列表请求异常"},
+        {"room.viewSecretKey", replyText(R"({"code": 200})"), ops::secretKey, "房间秘钥重置失败，请重试"},
+        {"room.viewSecretKey", replyText(R"({"code": 200, "data": []})"), ops::secretKey,
+         "房间秘钥重置失败，请重试"},
+        {"room.viewSecretKey", replyText(R"({"code": 200, "data": {"secretKey": ["k"]}})"), ops::secretKey,
+         "房间秘钥重置失败，请重试"},
+        {"room.viewSecretKey", replyText(R"({"code": 403})"), ops::secretKey, "房间秘钥重置失败，请重试"},
+        // The chat route is exactly twenty bytes.
+        {std::string(ServiceStub::kRouteEndpoint), binary(route), ops::chatRoute, ""},
+        {std::string(ServiceStub::kRouteEndpoint), binary(route.substr(0, 19)), ops::chatRoute,
+         "请求弹幕服务器失败"},
+        {std::string(ServiceStub::kRouteEndpoint), binary(route + "x"), ops::chatRoute, "请求弹幕服务器失败"},
+        {std::string(ServiceStub::kRouteEndpoint), binary("[]"), ops::chatRoute, "请求弹幕服务器失败"},
+    };
+    for (const auto& c : cases) {
+        auto outcome = after(c.endpoint, c.reply, c.operation);
+        if (c.text.empty()) {
+            EXPECT_EQ(outcome.successes, 1) << c.endpoint << " " << c.reply.body;
+            EXPECT_EQ(outcome.failures, 0) << c.endpoint << " " << c.reply.body << " " << outcome.message;
+        } else {
+            EXPECT_TRUE(outcome.failedWith(c.text))
+                << c.endpoint << " " << c.reply.body << " " << outcome.message;
+        }
+        EXPECT_TRUE(outcome.onMainThread);
+    }
+}
 
 // ---- Login and logout: the standard rule ----
 TEST_F(RequestServiceTest, LoginAfterTheCaptchaSucceedsWithTheSessionCookie) {
@@ -118,72 +250,11 @@ TEST_F(RequestServiceTest, WrongCaptchaFailsWithTheServiceText) {
     EXPECT_TRUE(outcome.failedWith("验证码不正确."));
 }
 
-TEST_F(RequestServiceTest, LoginRefusalTakesTheFirstTextOfTheFirstErrorField) {
-    stub.scriptOnce(
-        "login", ServiceStub::failure(400, Value::dictionary({{"password", Value::array({"密码错误", "x"})},
-                                                              {"name", Value::array({"用户名"})}})));
-    Outcome outcome;
-    login(outcome);
-    EXPECT_TRUE(outcome.failedWith("密码错误"));
-}
-
-TEST_F(RequestServiceTest, LoginRefusalWithoutAUsableMessageGetsTheGeneralText) {
-    for (Value error :
-         {Value(platform::ValueDictionary{}), Value::dictionary({{"name", platform::ValueArray{}}}),
-          Value::dictionary({{"name", Value::array({5})}}), Value(7), Value()}) {
-        stub.scriptOnce("login", ServiceStub::failure(400, error));
-        Outcome outcome;
-        login(outcome);
-        EXPECT_TRUE(outcome.failedWith(RequestService::kLoginFailed)) << error.description();
-    }
-}
-
-TEST_F(RequestServiceTest, CodeIsReadAsANumberOrADecimalText) {
-    for (auto [body, succeeds] :
-         std::vector<std::pair<std::string, bool>>{{R"({"code": 200})", true},
-                                                   {R"({"code": "200"})", true},
-                                                   {R"({"code": 200.0})", true},
-                                                   {R"({"code": "201"})", false},
-                                                   {R"({"code": [200]})", false},
-                                                   {R"({"code": {"value": 200}})", false},
-                                                   {R"({"code": true})", false},
-                                                   {R"({"code": null})", false},
-                                                   {R"({"data": {}})", false}}) {
-        stub.scriptOnce("login.logout", replyText(body));
-        Outcome outcome;
-        RequestService::requestLogoutSuccess(outcome.done(), outcome.failure());
-        ASSERT_TRUE(outcome.wait());
-        if (succeeds)
-            EXPECT_EQ(outcome.successes, 1) << body;
-        else
-            EXPECT_TRUE(outcome.failedWith(RequestService::kLogoutFailed)) << body;
-    }
-}
-
-TEST_F(RequestServiceTest, RepliesThatAreNotAJSONObjectFailWithTheReplyText) {
-    for (auto reply : {HttpResponse::text(200, "<html>oops</html>"), replyText("[1, 2]"),
-                       replyText("\"200\""), HttpResponse::text(500, R"({"code": 500)")}) {
-        stub.scriptOnce("login.logout", reply);
-        Outcome outcome;
-        RequestService::requestLogoutSuccess(outcome.done(), outcome.failure());
-        ASSERT_TRUE(outcome.wait());
-        EXPECT_TRUE(outcome.failedWith(RequestService::kLogoutFailed)) << reply.body;
-    }
-}
-
-TEST_F(RequestServiceTest, HttpErrorStatusIsNotLookedAt) {
-    stub.scriptOnce("login.logout", ServiceStub::json(Value::dictionary({{"code", 200}}), 500));
-    Outcome outcome;
-    RequestService::requestLogoutSuccess(outcome.done(), outcome.failure());
-    ASSERT_TRUE(outcome.wait());
-    EXPECT_EQ(outcome.successes, 1);
-}
-
 TEST_F(RequestServiceTest, SuccessWithoutASuccessBlockReportsTheReplyText) {
     Outcome outcome;
     RequestService::requestLogoutSuccess(nullptr, outcome.failure());
     ASSERT_TRUE(outcome.wait());
-    EXPECT_TRUE(outcome.failedWith(RequestService::kLogoutFailed));
+    EXPECT_TRUE(outcome.failedWith("退出失败，请求异常"));
 }
 
 TEST_F(RequestServiceTest, TransportFailuresGetEachOperationsOwnText) {
@@ -222,13 +293,6 @@ TEST_F(RequestServiceTest, TransportFailuresGetEachOperationsOwnText) {
         EXPECT_TRUE(outcome->onMainThread);
 }
 
-TEST_F(RequestServiceTest, EmptyReplyIsATransportFailure) {
-    stub.scriptOnce("login", HttpResponse::text(200, ""));
-    Outcome outcome;
-    login(outcome);
-    EXPECT_TRUE(outcome.failedWith(RequestService::kLoginSendFailed));
-}
-
 TEST_F(RequestServiceTest, ReplyLaterThanTheTimeOutFailsWithTheTransportText) {
     auto clock = std::make_shared<platform::ManualClock>();
     platform::Clock::install(clock);
@@ -245,7 +309,7 @@ TEST_F(RequestServiceTest, ReplyLaterThanTheTimeOutFailsWithTheTransportText) {
     }
     ASSERT_TRUE(outcome.wait());
     gate->open();
-    EXPECT_TRUE(outcome.failedWith(RequestService::kSecretKeySendFailed));
+    EXPECT_TRUE(outcome.failedWith("房间秘钥获取失败，请检查网络后重试"));
 }
 
 TEST_F(RequestServiceTest, EmptyFailureBlocksAreSkipped) {
@@ -256,7 +320,9 @@ TEST_F(RequestServiceTest, EmptyFailureBlocksAreSkipped) {
     RequestService::requestChatRoomHost("42", nullptr, nullptr);
     RequestService::requestLogoutSuccess(nullptr, last.failure());
     ASSERT_TRUE(last.wait());
-    pumpMainLoopFor(std::chrono::milliseconds(50));
+    Outcome later; // answered after anything the earlier requests would still report
+    RequestService::requestLogoutSuccess(nullptr, later.failure());
+    ASSERT_TRUE(later.wait());
     EXPECT_EQ(last.failures, 1);
 }
 
@@ -272,18 +338,6 @@ TEST_F(RequestServiceTest, UserInfoImportsTheUserFromData) {
     EXPECT_EQ(user->uidText(), "42");
     EXPECT_EQ(user->nick, "主播小王");
     EXPECT_EQ(lastEnvelope("user.myInfo"), Value::dictionary({{"m", "user.myInfo"}}));
-}
-
-TEST_F(RequestServiceTest, UserInfoThatDoesNotImportIsAFailureNotANilUser) {
-    for (std::string body : {R"({"code": 200})", R"({"code": 200, "data": "me"})",
-                             R"({"code": 200, "data": {"nick": {"a": 1}}})"}) {
-        stub.scriptOnce("user.myInfo", replyText(body));
-        std::shared_ptr<UserModel> user;
-        Outcome outcome;
-        RequestService::requestUserInfoSuccess(outcome.success(user), outcome.failure());
-        ASSERT_TRUE(outcome.wait());
-        EXPECT_TRUE(outcome.failedWith(RequestService::kUserInfoFailed)) << body;
-    }
 }
 
 TEST_F(RequestServiceTest, UserInfoRefusalNeverShowsTheServiceText) {
@@ -308,23 +362,11 @@ TEST_F(RequestServiceTest, PublicRoomInfoReadsTheWholeReplyWithoutLookingAtCode)
     EXPECT_EQ(request.target, "/json/rooms/42/info.json?t=100");
 }
 
-TEST_F(RequestServiceTest, PublicRoomInfoThatIsNotAnObjectHasNoRoom) {
-    for (auto reply : {replyText("[{\"uid\": \"42\"}]"), HttpResponse::text(404, "Not Found"),
-                       replyText(R"({"uid": ["42"]})")}) {
-        stub.scriptOnce(std::string(ServiceStub::kRoomInfoEndpoint), reply);
-        std::shared_ptr<RoomModel> room;
-        Outcome outcome;
-        RequestService::requestRoomInfo("42", outcome.success(room), outcome.failure());
-        ASSERT_TRUE(outcome.wait());
-        EXPECT_TRUE(outcome.failedWith("暂无房间信息")) << reply.body;
-    }
-}
-
 TEST_F(RequestServiceTest, PublicRoomInfoWithoutASuccessBlockReportsNoRoom) {
     Outcome outcome;
     RequestService::requestRoomInfo("42", nullptr, outcome.failure());
     ASSERT_TRUE(outcome.wait());
-    EXPECT_TRUE(outcome.failedWith(RequestService::kNoRoomInfo));
+    EXPECT_TRUE(outcome.failedWith("暂无房间信息"));
 }
 
 TEST_F(RequestServiceTest, RoomViewSendsTheIdAsTitleAndReadsData) {
@@ -336,20 +378,6 @@ TEST_F(RequestServiceTest, RoomViewSendsTheIdAsTitleAndReadsData) {
     ASSERT_TRUE(room);
     EXPECT_EQ(room->categoryName(), "户外");
     EXPECT_EQ(lastEnvelope("room.view")["p"], Value::dictionary({{"title", "42"}}));
-}
-
-TEST_F(RequestServiceTest, RoomViewDoesNotLookAtCodeButNeedsData) {
-    stub.scriptOnce("room.view", replyText(R"({"code": 500, "data": {"title": "还是有"}})"));
-    stub.scriptOnce("room.view", replyText(R"({"code": 200, "error": "无"})"));
-    std::shared_ptr<RoomModel> room;
-    Outcome first, second;
-    RequestService::requestRoomInfoWith("42", first.success(room), first.failure());
-    ASSERT_TRUE(first.wait());
-    ASSERT_EQ(first.successes, 1);
-    EXPECT_EQ(room->title(), "还是有");
-    RequestService::requestRoomInfoWith("42", second.success(room), second.failure());
-    ASSERT_TRUE(second.wait());
-    EXPECT_TRUE(second.failedWith("暂无房间信息"));
 }
 
 TEST_F(RequestServiceTest, WithoutARoomIdNothingIsSentAndTheRequestFails) {
@@ -382,22 +410,6 @@ TEST_F(RequestServiceTest, CategoryListSendsAnEmptyArrayAndKeepsTheOrder) {
     EXPECT_EQ(categories[1]->categoryName, "聊天");
     EXPECT_EQ(lastEnvelope("category.list")["p"], Value(platform::ValueArray{}));
     EXPECT_NE(stub.requestsTo("category.list").at(0).body.find("\"p\" : ["), std::string::npos);
-}
-
-TEST_F(RequestServiceTest, CategoryListNeedsCodeAndAList) {
-    for (std::string body : {R"({"code": 200, "data": {"id": "1"}})", R"({"code": 400, "data": []})",
-                             R"({"code": 400, "error": "分类不可用"})"}) {
-        stub.scriptOnce("category.list", replyText(body));
-        std::vector<std::shared_ptr<CategoryListModel>> categories;
-        Outcome outcome;
-        RequestService::requestCategoryListSuccess(outcome.success(categories), outcome.failure());
-        ASSERT_TRUE(outcome.wait());
-        EXPECT_TRUE(outcome.failedWith("分类列表请求异常")) << body;
-    }
-    Outcome withoutSuccess;
-    RequestService::requestCategoryListSuccess(nullptr, withoutSuccess.failure());
-    ASSERT_TRUE(withoutSuccess.wait());
-    EXPECT_TRUE(withoutSuccess.failedWith(RequestService::kCategoryListFailed));
 }
 
 // ---- Room updates ----
@@ -456,29 +468,12 @@ TEST_F(RequestServiceTest, SecretKeyImportsKeyAndServer) {
     EXPECT_EQ(lastEnvelope("room.viewSecretKey"), Value::dictionary({{"m", "room.viewSecretKey"}}));
 }
 
-TEST_F(RequestServiceTest, SecretKeyThatDoesNotImportIsAFailure) {
-    for (std::string body : {R"({"code": 200})", R"({"code": 200, "data": []})",
-                             R"({"code": 200, "data": {"secretKey": ["k"]}})"}) {
-        stub.scriptOnce("room.viewSecretKey", replyText(body));
-        std::shared_ptr<SecretKeyModel> key;
-        Outcome outcome;
-        RequestService::requestSecretKeySuccess(outcome.success(key), outcome.failure());
-        ASSERT_TRUE(outcome.wait());
-        EXPECT_TRUE(outcome.failedWith("房间秘钥重置失败，请重试")) << body;
-    }
-}
-
 TEST_F(RequestServiceTest, SecretKeyRefusalFollowsTheStandardRule) {
     std::shared_ptr<SecretKeyModel> key;
     Outcome notLoggedIn;
     RequestService::requestSecretKeySuccess(notLoggedIn.success(key), notLoggedIn.failure());
     ASSERT_TRUE(notLoggedIn.wait());
     EXPECT_TRUE(notLoggedIn.failedWith("请先登录"));
-    stub.scriptOnce("room.viewSecretKey", replyText(R"({"code": 403})"));
-    Outcome bare;
-    RequestService::requestSecretKeySuccess(bare.success(key), bare.failure());
-    ASSERT_TRUE(bare.wait());
-    EXPECT_TRUE(bare.failedWith(RequestService::kSecretKeyFailed));
 }
 
 // ---- Chat route and captcha ----
@@ -490,19 +485,6 @@ TEST_F(RequestServiceTest, ChatRouteOfExactlyTwentyBytesIsPassedOnUnchanged) {
     ASSERT_EQ(outcome.successes, 1);
     EXPECT_EQ(route.toString(), ServiceStub::routeBytes("127.0.0.1", 9000));
     EXPECT_EQ(stub.requestsTo(ServiceStub::kRouteEndpoint).at(0).target, "/site/route?roomId=42");
-}
-
-TEST_F(RequestServiceTest, ChatRouteOfAnyOtherLengthFails) {
-    std::string twenty = ServiceStub::routeBytes("10.0.0.7", 8080);
-    for (std::string bytes : {twenty.substr(0, 19), twenty + "x", std::string("[]")}) {
-        stub.scriptOnce(std::string(ServiceStub::kRouteEndpoint),
-                        HttpResponse::text(200, bytes, "application/octet-stream"));
-        Data route;
-        Outcome outcome;
-        RequestService::requestChatRoomHost("42", outcome.success(route), outcome.failure());
-        ASSERT_TRUE(outcome.wait());
-        EXPECT_TRUE(outcome.failedWith("请求弹幕服务器失败")) << bytes.size();
-    }
 }
 
 TEST_F(RequestServiceTest, RoomIdIsEscapedIntoThePathAndQuery) {
@@ -549,7 +531,7 @@ TEST_F(RequestServiceTest, UnusableServiceURLFailsAsATransportFailure) {
     Outcome outcome;
     RequestService::requestLogoutSuccess(outcome.done(), outcome.failure());
     ASSERT_TRUE(outcome.wait());
-    EXPECT_TRUE(outcome.failedWith(RequestService::kLogoutSendFailed));
+    EXPECT_TRUE(outcome.failedWith("退出失败，请检查网络"));
     EXPECT_TRUE(outcome.onMainThread);
 }
 

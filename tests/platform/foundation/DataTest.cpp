@@ -22,17 +22,6 @@ TEST(DataSlices, SubdataSharesTheBufferAndClampsToTheBytesThatExist) {
     EXPECT_EQ(whole.subdata(SIZE_MAX, SIZE_MAX).length(), 0u);
 }
 
-TEST(DataSlices, EmptyDataHasNoBytes) {
-    Data empty;
-    EXPECT_TRUE(empty.empty());
-    EXPECT_EQ(empty.length(), 0u);
-    EXPECT_EQ(empty.view(), "");
-    EXPECT_TRUE(empty.toVector().empty());
-    EXPECT_EQ(empty, Data(std::vector<uint8_t>{}));
-    EXPECT_EQ(empty, Data(nullptr, 0));
-    EXPECT_TRUE(empty.subdata(0, 10).empty());
-}
-
 TEST(DataSlices, EqualityAndHashFollowTheBytesNotTheBuffer) {
     Data whole(std::string_view("abcabc"));
     Data first = whole.subdata(0, 3), second = whole.subdata(3, 3);

@@ -61,11 +61,6 @@ TEST(ErrorOutParameter, SetErrorAcceptsANullDestination) {
     EXPECT_EQ(error->code(), 2);
 }
 
-TEST(ErrorObject, SharedErrorHandsItselfOut) {
-    ErrorPtr error = Error::create("D", 3);
-    EXPECT_EQ(error->shared_from_this(), error);
-}
-
 TEST(ExceptionTexts, WhatJoinsNameAndReason) {
     try {
         throw platform::Exception(platform::NSInvalidArgumentException, "nil key",

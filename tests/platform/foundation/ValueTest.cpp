@@ -89,13 +89,6 @@ TEST(ValueLifetime, DeepTreesAreDestroyedWithoutExhaustingTheStack) {
     EXPECT_TRUE(shared.isDictionary() || shared.isArray());
 }
 
-TEST(ValueLifetime, MovedFromValuesAreNil) {
-    Value a = Value::array({1, 2});
-    Value b = std::move(a);
-    EXPECT_TRUE(a.isNil()); // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(b.count(), 2u);
-}
-
 TEST(ValueThreads, LargeDictionariesCanBeReadFromSeveralThreadsAtOnce) {
     ValueDictionary d;
     for (int i = 0; i < 64; ++i)

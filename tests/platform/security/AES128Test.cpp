@@ -43,16 +43,10 @@ std::string opensslEnc(const ScratchDirectory& scratch, const std::string& input
 
 } // namespace
 
-TEST(AES128CBC, OutputLengthIsPaddedToWholeBlocks) {
-    EXPECT_EQ(encrypted("").size(), 16u);
-    EXPECT_EQ(encrypted(std::string(15, 'a')).size(), 16u);
-    EXPECT_EQ(encrypted(std::string(16, 'a')).size(), 32u);
-    EXPECT_EQ(encrypted(std::string(32, 'a')).size(), 48u);
-}
-
 TEST(AES128CBC, AgreesWithOpensslEncInBothDirections) {
     ScratchDirectory scratch;
-    for (size_t length : {0u, 1u, 15u, 16u, 17u, 1000u, 70000u}) {
+    // Lengths on both sides of the block size: the padding openssl adds is ours too.
+    for (size_t length : {0u, 1u, 15u, 16u, 17u, 32u, 1000u, 70000u}) {
         std::string plain = pseudoRandomBytes(length, static_cast<uint32_t>(length) + 5);
         std::string ours = encrypted(plain);
         EXPECT_EQ(ours, opensslEnc(scratch, plain, kKey, kIV, false)) << length;

@@ -28,13 +28,6 @@ public:
     Strings events;
 };
 
-TEST_F(ControlTest, ControlEventsHaveThePlatformsValues) {
-    EXPECT_EQ(UIControlEventTouchDown, 1u);
-    EXPECT_EQ(UIControlEventTouchUpInside, 64u);
-    EXPECT_EQ(UIControlEventValueChanged, 4096u);
-    EXPECT_EQ(UIControlEventEditingChanged, 1u << 17);
-}
-
 TEST_F(ControlTest, TapSendsTouchDownThenTouchUpInsideToTheirTargets) {
     auto target = std::make_shared<Target>();
     control->addTarget(target, selector("down:forEvent:", &Target::down), UIControlEventTouchDown);

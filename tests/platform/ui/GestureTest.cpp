@@ -43,16 +43,6 @@ public:
     CGPoint translation;
 };
 
-TEST_F(GestureTest, StatesHaveThePlatformsValues) {
-    EXPECT_EQ(UIGestureRecognizerStatePossible, 0);
-    EXPECT_EQ(UIGestureRecognizerStateBegan, 1);
-    EXPECT_EQ(UIGestureRecognizerStateChanged, 2);
-    EXPECT_EQ(UIGestureRecognizerStateEnded, 3);
-    EXPECT_EQ(UIGestureRecognizerStateRecognized, 3);
-    EXPECT_EQ(UIGestureRecognizerStateCancelled, 4);
-    EXPECT_EQ(UIGestureRecognizerStateFailed, 5);
-}
-
 TEST_F(GestureTest, SingleTapIsRecognizedAtItsLocation) {
     auto recorder = std::make_shared<Recorder>();
     auto tap = UITapGestureRecognizer::create(recorder, selector("tapped:", &Recorder::tapped));

@@ -61,24 +61,6 @@ TEST(LayerGeometryTest, FrameFollowsAnchorPointPositionAndTransform) {
     EXPECT_EQ(layer->frame(), CGRectMake(160, 12, 160, 128));
 }
 
-TEST(LayerGeometryTest, StoresLookAndShadowFields) {
-    auto layer = CALayer::layer();
-    layer->setCornerRadius(4);
-    layer->setBorderWidth(0.5);
-    layer->setBorderColor(UIColor::redColor()->CGColor());
-    layer->setShadowOpacity(0.8f);
-    layer->setShadowOffset(CGSizeMake(0, 2));
-    layer->setShadowRadius(6);
-    layer->setOpacity(0.4f);
-    EXPECT_EQ(layer->cornerRadius(), 4);
-    EXPECT_EQ(layer->borderWidth(), 0.5);
-    EXPECT_TRUE(layer->borderColor()->isEqual(*UIColor::redColor()));
-    EXPECT_FLOAT_EQ(layer->shadowOpacity(), 0.8f);
-    EXPECT_EQ(layer->shadowOffset(), CGSizeMake(0, 2));
-    EXPECT_EQ(layer->shadowRadius(), 6);
-    EXPECT_FLOAT_EQ(layer->opacity(), 0.4f);
-}
-
 TEST(LayerGeometryTest, ConvertsBetweenLayers) {
     auto root = CALayer::layer(), child = CALayer::layer();
     root->setFrame(CGRectMake(0, 0, 100, 100));

@@ -57,24 +57,15 @@ public:
 
 } // namespace
 
-TEST_F(LayoutConstraintTest, ConstraintKeepsItsValuesAndThePlatformNumbering) {
-    auto a = UIView::create();
-    auto c = C::constraintWithItem(a, NSLayoutAttributeCenterY, NSLayoutRelationGreaterThanOrEqual, root,
-                                   NSLayoutAttributeTrailingMargin, 0.5, 12);
-    EXPECT_EQ(c->firstItem(), a);
-    EXPECT_EQ(c->secondItem(), root);
+TEST_F(LayoutConstraintTest, NewConstraintUsesThePlatformNumberingAndIsInactiveAndRequired) {
+    auto c =
+        C::constraintWithItem(UIView::create(), NSLayoutAttributeCenterY, NSLayoutRelationGreaterThanOrEqual,
+                              root, NSLayoutAttributeTrailingMargin, 0.5, 12);
     EXPECT_EQ(c->firstAttribute(), 10);
     EXPECT_EQ(c->secondAttribute(), 18);
     EXPECT_EQ(c->relation(), 1);
-    EXPECT_DOUBLE_EQ(c->multiplier(), 0.5);
-    EXPECT_DOUBLE_EQ(c->constant(), 12);
     EXPECT_FLOAT_EQ(c->priority(), 1000);
     EXPECT_FALSE(c->isActive());
-    EXPECT_FALSE(c->identifier().has_value());
-    c->setIdentifier("centre");
-    EXPECT_EQ(c->identifier(), "centre");
-    EXPECT_TRUE(c->respondsTo("setActive:"));
-    EXPECT_TRUE(c->respondsTo("setIdentifier:"));
     EXPECT_TRUE(c->respondsTo("activateConstraints:"));
     EXPECT_FALSE(c->respondsTo("frobnicate:"));
 }

@@ -207,9 +207,6 @@ TEST_F(NavigationTest, BackItemProviderAnswersForItemsWithoutTheirOwn) {
     UINavigationItem::setBackBarButtonItemProvider([empty](UINavigationItem&) { return empty; });
     auto item = UINavigationItem::create("x");
     EXPECT_EQ(item->backBarButtonItem(), empty);
-    auto own = UIBarButtonItem::create(std::optional<std::string>("own"), 0, nullptr, {});
-    item->setBackBarButtonItem(own);
-    EXPECT_EQ(item->backBarButtonItem(), own);
     UINavigationItem::setBackBarButtonItemProvider({});
     EXPECT_EQ(UINavigationItem::create()->backBarButtonItem(), nullptr);
 }

@@ -139,8 +139,6 @@ TEST_F(ViewControllerTest, DefaultsOfFlagsAndOrientationMatchThePlatform) {
     EXPECT_TRUE(controller->shouldAutorotate());
     EXPECT_EQ(controller->supportedInterfaceOrientations(),
               uint64_t(UIInterfaceOrientationMaskAllButUpsideDown));
-    EXPECT_EQ(UIInterfaceOrientationMaskPortrait, 2u);
-    EXPECT_EQ(UIInterfaceOrientationMaskLandscape, 24u);
     EXPECT_EQ(controller->preferredStatusBarStyle(), UIStatusBarStyleDefault);
     EXPECT_FALSE(controller->prefersStatusBarHidden());
     EXPECT_EQ(controller->modalTransitionStyle(), UIModalTransitionStyleCoverVertical);

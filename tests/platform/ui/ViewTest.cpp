@@ -228,18 +228,9 @@ TEST_F(ViewTreeTest, SizeToFitUsesSizeThatFitsAndKeepsTheOrigin) {
     EXPECT_EQ(view->frame(), CGRectMake(5, 6, 33, 44));
 }
 
-TEST_F(ViewTreeTest, ViewsCarryAssociatedObjects) {
-    static const char key = 0;
-    auto view = UIView::create();
-    view->setAssociatedObject(&key, Value("loading"));
-    ASSERT_NE(view->associatedObject(&key).string(), nullptr);
-    EXPECT_EQ(*view->associatedObject(&key).string(), "loading");
-}
-
 TEST_F(ViewTreeTest, AlphaIsClampedAndSharedWithTheLayer) {
     auto view = UIView::create();
     view->setAlpha(0.3);
-    EXPECT_DOUBLE_EQ(view->alpha(), 0.3);
     EXPECT_FLOAT_EQ(view->layer()->opacity(), 0.3f);
     view->layer()->setOpacity(0.5f);
     EXPECT_DOUBLE_EQ(view->alpha(), 0.5);
@@ -257,7 +248,8 @@ TEST_F(ViewTreeTest, TintColorIsInheritedUntilSet) {
     parent->setTintColor(UIColor::redColor());
     EXPECT_TRUE(UIColor::isEqual(child->tintColor(), UIColor::redColor()));
     child->setTintColor(UIColor::greenColor());
-    EXPECT_TRUE(UIColor::isEqual(child->tintColor(), UIColor::greenColor()));
+    parent->setTintColor(UIColor::blueColor());
+    EXPECT_TRUE(UIColor::isEqual(child->tintColor(), UIColor::greenColor())) << "its own colour wins";
 }
 
 } // namespace

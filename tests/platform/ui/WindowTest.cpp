@@ -26,14 +26,6 @@ public:
 
 class WindowTest : public liveapp::test::UIFixture {};
 
-TEST_F(WindowTest, FixtureWindowIsKeyVisibleAndScreenSized) {
-    EXPECT_TRUE(window->isKeyWindow());
-    EXPECT_FALSE(window->isHidden());
-    EXPECT_EQ(window->frame(), CGRectMake(0, 0, 375, 667));
-    EXPECT_EQ(UIApplication::sharedApplication()->keyWindow(), window);
-    EXPECT_EQ(UIScreen::mainScreen()->scale(), 2);
-}
-
 TEST_F(WindowTest, RootControllersViewFillsTheWindowAndAppears) {
     auto controller = std::make_shared<LoggingController>();
     window->setRootViewController(controller);

@@ -103,69 +103,37 @@ TEST(SocketAddressUnix, PathsFitTheRecordOrAreRefused) {
     EXPECT_FALSE(sockets::unixAddressForPath(""));
 }
 
-TEST(SocketAddressConstants, TerminatorBytes) {
-    EXPECT_EQ(sockets::CRLFData().view(), std::string_view("\r\n"));
-    EXPECT_EQ(sockets::CRData().view(), std::string_view("\r"));
-    EXPECT_EQ(sockets::LFData().view(), std::string_view("\n"));
-    EXPECT_EQ(sockets::ZeroData().view(), std::string_view("\0", 1));
-}
-
-TEST_F(ScriptedInterfaces, EmptyDescriptionMeansAnyAddressOfBothFamilies) {
-    auto addresses = sockets::interfaceAddresses("", 8080);
-    EXPECT_EQ(hostOf(addresses.address4), "0.0.0.0");
-    EXPECT_EQ(hostOf(addresses.address6), "::");
-    EXPECT_EQ(portOf(addresses.address4), 8080);
-}
-
-TEST_F(ScriptedInterfaces, LocalhostAndLoopbackNameBothLoopbackAddresses) {
-    for (auto name : {"localhost", "loopback"}) {
-        auto addresses = sockets::interfaceAddresses(name, 1);
-        EXPECT_EQ(hostOf(addresses.address4), "127.0.0.1");
-        EXPECT_EQ(hostOf(addresses.address6), "::1");
+// "" is any address; a name or a carried address gives that interface's addresses; a port in the
+// description applies only without a given one; an IPv6 literal is an address, not a name and port.
+TEST_F(ScriptedInterfaces, DescriptionsNameAddressesOfEachFamily) {
+    const struct {
+        const char* description;
+        uint16_t port;
+        const char *host4, *host6; // "" for none
+        uint16_t port4, port6;
+    } cases[] = {
+        {"", 8080, "0.0.0.0", "::", 8080, 8080},
+        {"localhost", 1, "127.0.0.1", "::1", 1, 1},
+        {"loopback", 1, "127.0.0.1", "::1", 1, 1},
+        {"eth0", 0, "192.168.7.20", "fe80::1", 0, 0},
+        {"eth0:8080", 0, "192.168.7.20", "fe80::1", 8080, 8080},
+        {"eth0:8080", 9000, "192.168.7.20", "fe80::1", 9000, 9000},
+        {"eth0:0", 7, "192.168.7.20", "fe80::1", 7, 7},
+        {"eth0:70000", 0, "192.168.7.20", "fe80::1", 0, 0},
+        {"wlan9", 0, "", "", 0, 0},
+        {"192.168.7.20", 0, "192.168.7.20", "", 0, 0},
+        {"::1", 0, "", "::1", 0, 0},
+        {"fe80::1", 5000, "", "fe80::1", 0, 5000},
+        {"[::1]:8080", 0, "", "::1", 0, 8080},
+        {"2001:db8::5", 0, "", "", 0, 0}, // not carried here: no interface, never "any address"
+    };
+    for (const auto& c : cases) {
+        auto addresses = sockets::interfaceAddresses(c.description, c.port);
+        EXPECT_EQ(hostOf(addresses.address4), c.host4) << c.description;
+        EXPECT_EQ(hostOf(addresses.address6), c.host6) << c.description;
+        EXPECT_EQ(portOf(addresses.address4), c.port4) << c.description;
+        EXPECT_EQ(portOf(addresses.address6), c.port6) << c.description;
     }
-}
-
-TEST_F(ScriptedInterfaces, PortInTheDescriptionAppliesOnlyWithoutAGivenPort) {
-    EXPECT_EQ(portOf(sockets::interfaceAddresses("eth0:8080", 0).address4), 8080);
-    EXPECT_EQ(portOf(sockets::interfaceAddresses("eth0:8080", 9000).address4), 9000);
-    EXPECT_EQ(portOf(sockets::interfaceAddresses("eth0:0", 7).address4), 7);
-    EXPECT_EQ(portOf(sockets::interfaceAddresses("eth0:70000", 0).address4), 0);
-}
-
-TEST_F(ScriptedInterfaces, InterfaceNameGivesItsAddressOfEachFamily) {
-    auto addresses = sockets::interfaceAddresses("eth0", 0);
-    EXPECT_EQ(hostOf(addresses.address4), "192.168.7.20");
-    EXPECT_EQ(hostOf(addresses.address6), "fe80::1");
-    auto none = sockets::interfaceAddresses("wlan9", 0);
-    EXPECT_FALSE(none.address4);
-    EXPECT_FALSE(none.address6);
-}
-
-TEST_F(ScriptedInterfaces, DottedAddressMatchesItsInterfaceAndNoIPv6) {
-    auto addresses = sockets::interfaceAddresses("192.168.7.20", 0);
-    EXPECT_EQ(hostOf(addresses.address4), "192.168.7.20");
-    EXPECT_FALSE(addresses.address6);
-}
-
-TEST_F(ScriptedInterfaces, IPv6LiteralIsAnAddressNotANameAndPort) {
-    auto loop = sockets::interfaceAddresses("::1", 0);
-    EXPECT_FALSE(loop.address4);
-    EXPECT_EQ(hostOf(loop.address6), "::1");
-    EXPECT_EQ(portOf(loop.address6), 0);
-
-    auto linkLocal = sockets::interfaceAddresses("fe80::1", 5000);
-    EXPECT_FALSE(linkLocal.address4);
-    EXPECT_EQ(hostOf(linkLocal.address6), "fe80::1");
-    EXPECT_EQ(portOf(linkLocal.address6), 5000);
-
-    auto bracketed = sockets::interfaceAddresses("[::1]:8080", 0);
-    EXPECT_EQ(hostOf(bracketed.address6), "::1");
-    EXPECT_EQ(portOf(bracketed.address6), 8080);
-
-    // An address this machine does not carry names no interface (never "any address").
-    auto foreign = sockets::interfaceAddresses("2001:db8::5", 0);
-    EXPECT_FALSE(foreign.address4);
-    EXPECT_FALSE(foreign.address6);
 }
 
 TEST(SocketErrors, ResolverSystemAndTlsErrorsKeepTheirDomains) {

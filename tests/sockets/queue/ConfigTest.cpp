@@ -8,39 +8,44 @@
 
 using namespace queuesockettest;
 
-TEST(QueueSocketCreation, PlainSocketHasNoDelegateSoConnectAndAcceptFail) {
-    auto socket = QueueSocket::create();
-    EXPECT_EQ(socket->delegate(), nullptr);
-    EXPECT_EQ(socket->delegateQueue(), nullptr);
-
-    platform::ErrorPtr error;
-    EXPECT_FALSE(socket->connectToHost("localhost", 1, &error));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), QueueSocketErrorDomain);
-    EXPECT_EQ(error->code(), QueueSocketBadConfigError);
-    EXPECT_EQ(error->localizedDescription(),
-              "Attempting to connect without a delegate. Set a delegate first.");
-
-    EXPECT_FALSE(socket->acceptOnPort(0, &error));
-    EXPECT_EQ(error->localizedDescription(),
-              "Attempting to accept without a delegate. Set a delegate first.");
-    EXPECT_TRUE(socket->isDisconnected());
-}
-
-TEST(QueueSocketCreation, DelegateWithoutQueueIsRefused) {
+// Each refusal names what is missing, for connect and accept alike, and survives a close.
+TEST(QueueSocketConfig, ConnectAndAcceptAreRefusedUntilTheSocketCanReport) {
     auto delegate = RecordingDelegate::create();
-    auto socket = QueueSocket::create();
-    socket->setDelegate(delegate);
-    platform::ErrorPtr error;
-    EXPECT_FALSE(socket->connectToHost("localhost", 1, &error));
-    EXPECT_EQ(error->localizedDescription(),
-              "Attempting to connect without a delegate queue. Set a delegate queue first.");
-    EXPECT_FALSE(socket->acceptOnPort(0, &error));
-    EXPECT_EQ(error->localizedDescription(),
-              "Attempting to accept without a delegate queue. Set a delegate queue first.");
+    auto queue = platform::DispatchQueue::create("test.delegate");
+    const auto disabled = [&] {
+        auto socket = QueueSocket::create(delegate, queue);
+        socket->setIPv4Enabled(false);
+        socket->setIPv6Enabled(false);
+        socket->disconnect();
+        return socket;
+    };
+    const struct {
+        std::shared_ptr<QueueSocket> socket;
+        const char* connectText;
+        const char* acceptText;
+    } cases[] = {
+        {QueueSocket::create(), "Attempting to connect without a delegate. Set a delegate first.",
+         "Attempting to accept without a delegate. Set a delegate first."},
+        {QueueSocket::create(delegate, nullptr),
+         "Attempting to connect without a delegate queue. Set a delegate queue first.",
+         "Attempting to accept without a delegate queue. Set a delegate queue first."},
+        {disabled(), "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.",
+         "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."},
+    };
+    for (const auto& c : cases) {
+        platform::ErrorPtr error;
+        EXPECT_FALSE(c.socket->connectToHost("localhost", 1, &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain(), QueueSocketErrorDomain);
+        EXPECT_EQ(error->code(), QueueSocketBadConfigError);
+        EXPECT_EQ(error->localizedDescription(), c.connectText);
+        EXPECT_FALSE(c.socket->acceptOnPort(0, &error));
+        EXPECT_EQ(error->localizedDescription(), c.acceptText);
+        EXPECT_TRUE(c.socket->isDisconnected());
+    }
 }
 
-TEST(QueueSocketCreation, DelegateIsHeldWeakly) {
+TEST(QueueSocketCreation, DelegateIsHeldWeaklyAndItsChangeIsOrderedBeforeLaterCalls) {
     auto delegate = RecordingDelegate::create();
     auto queue = platform::DispatchQueue::create("test.delegate");
     auto socket = QueueSocket::create(delegate, queue);
@@ -48,86 +53,16 @@ TEST(QueueSocketCreation, DelegateIsHeldWeakly) {
     delegate.reset();
     EXPECT_TRUE(watch.expired());
     EXPECT_EQ(socket->delegate(), nullptr);
-    EXPECT_EQ(socket->delegateQueue(), queue);
-}
 
-TEST(QueueSocketCreation, GetAndSetDelegateAndQueueTogether) {
-    auto first = RecordingDelegate::create();
     auto second = RecordingDelegate::create();
-    auto queue1 = platform::DispatchQueue::create("q1");
     auto queue2 = platform::DispatchQueue::create("q2");
-    auto socket = QueueSocket::create(first, queue1);
-
     socket->setDelegate(second, queue2); // asynchronous, but ordered before the next call
-    QueueSocketDelegatePtr delegate;
-    std::shared_ptr<platform::DispatchQueue> queue;
-    socket->getDelegate(&delegate, &queue);
-    EXPECT_EQ(delegate, second);
-    EXPECT_EQ(queue, queue2);
-
-    socket->synchronouslySetDelegate(first, queue1);
-    EXPECT_EQ(socket->delegate(), first);
-    socket->synchronouslySetDelegateQueue(nullptr);
-    EXPECT_EQ(socket->delegateQueue(), nullptr);
-    socket->setDelegateQueue(queue2);
-    EXPECT_EQ(socket->delegateQueue(), queue2);
-    socket->synchronouslySetDelegate(nullptr);
-    EXPECT_EQ(socket->delegate(), nullptr);
+    QueueSocketDelegatePtr current;
+    std::shared_ptr<platform::DispatchQueue> currentQueue;
+    socket->getDelegate(&current, &currentQueue);
+    EXPECT_EQ(current, second);
+    EXPECT_EQ(currentQueue, queue2);
     socket->getDelegate(nullptr, nullptr);
-}
-
-TEST(QueueSocketConfig, AccessorsNegateTheirBitsAndDefaultToTheCommonCase) {
-    auto socket = QueueSocket::create();
-    EXPECT_TRUE(socket->isIPv4Enabled());
-    EXPECT_TRUE(socket->isIPv6Enabled());
-    EXPECT_TRUE(socket->isIPv4PreferredOverIPv6());
-    EXPECT_TRUE(socket->autoDisconnectOnClosedReadStream());
-
-    socket->setIPv4Enabled(false);
-    socket->setIPv6Enabled(false);
-    socket->setIPv4PreferredOverIPv6(false);
-    socket->setAutoDisconnectOnClosedReadStream(false);
-    EXPECT_FALSE(socket->isIPv4Enabled());
-    EXPECT_FALSE(socket->isIPv6Enabled());
-    EXPECT_FALSE(socket->isIPv4PreferredOverIPv6());
-    EXPECT_FALSE(socket->autoDisconnectOnClosedReadStream());
-
-    socket->setIPv4Enabled(true);
-    EXPECT_TRUE(socket->isIPv4Enabled());
-    EXPECT_FALSE(socket->isIPv6Enabled());
-}
-
-TEST(QueueSocketConfig, BothFamiliesDisabledRefusesConnectAndListenAndSurvivesAClose) {
-    auto delegate = RecordingDelegate::create();
-    auto queue = platform::DispatchQueue::create("test.delegate");
-    auto socket = QueueSocket::create(delegate, queue);
-    socket->setIPv4Enabled(false);
-    socket->setIPv6Enabled(false);
-    const std::string text =
-        "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.";
-
-    platform::ErrorPtr error;
-    EXPECT_FALSE(socket->connectToHost("localhost", 1, &error));
-    EXPECT_EQ(error->code(), QueueSocketBadConfigError);
-    EXPECT_EQ(error->localizedDescription(), text);
-    EXPECT_FALSE(socket->acceptOnPort(0, &error));
-    EXPECT_EQ(error->localizedDescription(), text);
-
-    socket->disconnect();
-    EXPECT_FALSE(socket->isIPv4Enabled());
-    EXPECT_FALSE(socket->connectToHost("localhost", 1, &error));
-    EXPECT_EQ(error->localizedDescription(), text);
-}
-
-TEST(QueueSocketConfig, UserDataSetFromAnotherThreadIsReadBackInOrder) {
-    auto socket = QueueSocket::create();
-    EXPECT_TRUE(socket->userData().isNil());
-    std::thread([&] {
-        socket->setUserData(platform::Value("chat"));
-        EXPECT_EQ(socket->userData(), platform::Value("chat"));
-    }).join();
-    socket->setUserData(platform::Value(42));
-    EXPECT_EQ(socket->userData(), platform::Value(42));
 }
 
 TEST(QueueSocketQueues, SocketQueueOnlyAccessorsAnswerNothingElsewhere) {

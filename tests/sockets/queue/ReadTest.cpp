@@ -96,15 +96,20 @@ TEST_F(ReadTest, ReadToLengthReportsPartialProgressAndCompletesWithExactlyTheLen
     EXPECT_EQ(total, 0u);
 }
 
-TEST_F(ReadTest, ManySmallReadsToLengthDrainOneLargeArrival) {
+TEST_F(ReadTest, OneLargeArrivalFeedsManyQueuedReadsOfLengthsAndLines) {
     std::string payload;
     for (int i = 0; i < 4000; ++i)
         payload += static_cast<char>('a' + i % 26);
-    ASSERT_TRUE(pair.peer->sendAll(payload));
+    ASSERT_TRUE(pair.peer->sendAll(payload + "one\ntwo\nthree\n"));
     for (int i = 0; i < 40; ++i)
         pair.socket->readDataToLength(100, -1, i);
-    ASSERT_TRUE(pair.delegate->waitFor(EventKind::Read, 40));
-    EXPECT_EQ(pair.delegate->readBytes(), payload);
+    for (int i = 0; i < 3; ++i)
+        pair.socket->readDataToData(QueueSocket::LFData(), -1, 40 + i);
+    ASSERT_TRUE(pair.delegate->waitFor(EventKind::Read, 43));
+    EXPECT_EQ(pair.delegate->readBytes(), payload + "one\ntwo\nthree\n");
+    auto reads = pair.delegate->eventsOf(EventKind::Read);
+    EXPECT_EQ(reads[41].data.toString(), "two\n");
+    EXPECT_EQ(reads[41].tag, 41);
 }
 
 // ---- Read to terminator ----
@@ -128,17 +133,6 @@ TEST_F(ReadTest, BytesAfterTheTerminatorServeTheNextReadsWithoutTouchingTheSocke
     pair.peer->shutdownWrite();
     pair.socket->readDataToLength(3, -1, 2);
     EXPECT_EQ(nthRead(*pair.delegate, 2), "def");
-}
-
-TEST_F(ReadTest, SeveralLinesInOneArrivalAreDeliveredOneReadEach) {
-    ASSERT_TRUE(pair.peer->sendAll("one\ntwo\nthree\n"));
-    for (int i = 0; i < 3; ++i)
-        pair.socket->readDataToData(QueueSocket::LFData(), -1, i);
-    ASSERT_TRUE(pair.delegate->waitFor(EventKind::Read, 3));
-    auto reads = pair.delegate->eventsOf(EventKind::Read);
-    EXPECT_EQ(reads[0].data.toString(), "one\n");
-    EXPECT_EQ(reads[1].data.toString(), "two\n");
-    EXPECT_EQ(reads[2].data.toString(), "three\n");
 }
 
 TEST_F(ReadTest, TerminatorReadReachingItsMaxLengthClosesWithReadMaxedOut) {

@@ -141,16 +141,12 @@ std::vector<QueueSocketPtr> RecordingDelegate::acceptedSockets() const {
 std::shared_ptr<platform::DispatchQueue>
 RecordingDelegate::newSocketQueueForConnectionFromAddress(const platform::Data& address,
                                                           const QueueSocketPtr& sock) {
-    Event e;
-    e.kind = EventKind::NewSocketQueue;
-    e.sock = sock;
-    e.address = address;
     std::shared_ptr<platform::DispatchQueue> queue;
     {
         std::lock_guard lock(m_mutex);
         queue = m_newSocketQueue;
     }
-    record(std::move(e));
+    record({.kind = EventKind::NewSocketQueue, .sock = sock, .address = address});
     return queue;
 }
 
@@ -160,114 +156,70 @@ void RecordingDelegate::socketDidAcceptNewSocket(const QueueSocketPtr& sock,
         std::lock_guard lock(m_mutex);
         m_accepted.push_back(newSocket);
     }
-    Event e;
-    e.kind = EventKind::Accept;
-    e.sock = sock;
-    e.newSocket = newSocket;
-    record(std::move(e));
+    record({.kind = EventKind::Accept, .sock = sock, .newSocket = newSocket});
 }
 
 void RecordingDelegate::socketDidConnectToHost(const QueueSocketPtr& sock, const std::string& host,
                                                uint16_t port) {
-    Event e;
-    e.kind = EventKind::ConnectToHost;
-    e.sock = sock;
-    e.host = host;
-    e.port = port;
-    record(std::move(e));
+    record({.kind = EventKind::ConnectToHost, .sock = sock, .host = host, .port = port});
 }
 
 void RecordingDelegate::socketDidConnectToUrl(const QueueSocketPtr& sock, const platform::URLPtr& url) {
-    Event e;
-    e.kind = EventKind::ConnectToUrl;
-    e.sock = sock;
-    e.url = url;
-    record(std::move(e));
+    record({.kind = EventKind::ConnectToUrl, .sock = sock, .url = url});
 }
 
 void RecordingDelegate::socketDidReadData(const QueueSocketPtr& sock, const sockets::SharedBytes& data,
                                           int64_t tag) {
-    Event e;
-    e.kind = EventKind::Read;
-    e.sock = sock;
-    e.data = data;
-    e.tag = tag;
-    record(std::move(e));
+    record({.kind = EventKind::Read, .sock = sock, .data = data, .tag = tag});
 }
 
 void RecordingDelegate::socketDidReadPartialDataOfLength(const QueueSocketPtr& sock, uint64_t partialLength,
                                                          int64_t tag) {
-    Event e;
-    e.kind = EventKind::ReadPartial;
-    e.sock = sock;
-    e.length = partialLength;
-    e.tag = tag;
-    record(std::move(e));
+    record({.kind = EventKind::ReadPartial, .sock = sock, .length = partialLength, .tag = tag});
+}
+
+double RecordingDelegate::timeoutQuestion(std::vector<double>& extensions, Event event) {
+    double answer = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!extensions.empty()) {
+            answer = extensions.front();
+            extensions.erase(extensions.begin());
+        }
+    }
+    record(std::move(event));
+    return answer;
 }
 
 double RecordingDelegate::socketShouldTimeoutReadWithTag(const QueueSocketPtr& sock, int64_t tag,
                                                          double elapsed, uint64_t length) {
-    double answer = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_readExtensions.empty()) {
-            answer = m_readExtensions.front();
-            m_readExtensions.erase(m_readExtensions.begin());
-        }
-    }
-    Event e;
-    e.kind = EventKind::ReadTimeoutQuestion;
-    e.sock = sock;
-    e.tag = tag;
-    e.elapsed = elapsed;
-    e.length = length;
-    record(std::move(e));
-    return answer;
+    return timeoutQuestion(m_readExtensions, {.kind = EventKind::ReadTimeoutQuestion,
+                                              .sock = sock,
+                                              .length = length,
+                                              .tag = tag,
+                                              .elapsed = elapsed});
 }
 
 void RecordingDelegate::socketDidCloseReadStream(const QueueSocketPtr& sock) {
-    Event e;
-    e.kind = EventKind::CloseReadStream;
-    e.sock = sock;
-    record(std::move(e));
+    record({.kind = EventKind::CloseReadStream, .sock = sock});
 }
 
 void RecordingDelegate::socketDidWritePartialDataOfLength(const QueueSocketPtr& sock, uint64_t partialLength,
                                                           int64_t tag) {
-    Event e;
-    e.kind = EventKind::WritePartial;
-    e.sock = sock;
-    e.length = partialLength;
-    e.tag = tag;
-    record(std::move(e));
+    record({.kind = EventKind::WritePartial, .sock = sock, .length = partialLength, .tag = tag});
 }
 
 void RecordingDelegate::socketDidWriteDataWithTag(const QueueSocketPtr& sock, int64_t tag) {
-    Event e;
-    e.kind = EventKind::Write;
-    e.sock = sock;
-    e.tag = tag;
-    record(std::move(e));
+    record({.kind = EventKind::Write, .sock = sock, .tag = tag});
 }
 
 double RecordingDelegate::socketShouldTimeoutWriteWithTag(const QueueSocketPtr& sock, int64_t tag,
                                                           double elapsed, uint64_t length) {
-    double answer = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_writeExtensions.empty()) {
-            answer = m_writeExtensions.front();
-            m_writeExtensions.erase(m_writeExtensions.begin());
-        }
-    }
-    Event e;
-    e.kind = EventKind::WriteTimeoutQuestion;
-    e.sock = sock;
-    e.tag = tag;
-    e.elapsed = elapsed;
-    e.length = length;
-    record(std::move(e));
-    return answer;
+    return timeoutQuestion(m_writeExtensions, {.kind = EventKind::WriteTimeoutQuestion,
+                                               .sock = sock,
+                                               .length = length,
+                                               .tag = tag,
+                                               .elapsed = elapsed});
 }
 
 void RecordingDelegate::socketDidReceiveTrust(const QueueSocketPtr& sock, const platform::TlsTrustPtr& trust,
@@ -279,28 +231,17 @@ void RecordingDelegate::socketDidReceiveTrust(const QueueSocketPtr& sock, const 
         if (!answer)
             m_trustHandlers.push_back(completionHandler);
     }
-    Event e;
-    e.kind = EventKind::Trust;
-    e.sock = sock;
-    e.trust = trust;
-    record(std::move(e));
+    record({.kind = EventKind::Trust, .sock = sock, .trust = trust});
     if (answer)
         completionHandler(*answer);
 }
 
 void RecordingDelegate::socketDidSecure(const QueueSocketPtr& sock) {
-    Event e;
-    e.kind = EventKind::Secure;
-    e.sock = sock;
-    record(std::move(e));
+    record({.kind = EventKind::Secure, .sock = sock});
 }
 
 void RecordingDelegate::socketDidDisconnect(const QueueSocketPtr& sock, const platform::ErrorPtr& err) {
-    Event e;
-    e.kind = EventKind::Disconnect;
-    e.sock = sock;
-    e.error = err;
-    record(std::move(e));
+    record({.kind = EventKind::Disconnect, .sock = sock, .error = err});
 }
 
 void settle(const QueueSocketPtr& socket, const std::shared_ptr<platform::DispatchQueue>& delegateQueue) {

@@ -66,18 +66,18 @@ enum class EventKind {
 
 struct Event {
     EventKind kind{EventKind::Disconnect};
-    QueueSocketPtr sock; // null in a disconnect sent while the socket was being destroyed
-    std::string host;
+    QueueSocketPtr sock{}; // null in a disconnect sent while the socket was being destroyed
+    std::string host{};
     uint16_t port{0};
-    platform::URLPtr url;
-    sockets::SharedBytes data;
+    platform::URLPtr url{};
+    sockets::SharedBytes data{};
     uint64_t length{0}; // partial lengths, bytes done of a time-out question
     int64_t tag{0};
     double elapsed{0};
-    platform::ErrorPtr error;
-    QueueSocketPtr newSocket;
-    platform::Data address; // peer address of a new connection
-    platform::TlsTrustPtr trust;
+    platform::ErrorPtr error{};
+    QueueSocketPtr newSocket{};
+    platform::Data address{}; // peer address of a new connection
+    platform::TlsTrustPtr trust{};
 };
 
 class RecordingDelegate : public QueueSocketDelegate {
@@ -141,6 +141,8 @@ public:
     std::vector<QueueSocketPtr> acceptedSockets() const;
 
 private:
+    // Takes the next extension of the list (0 when none) and records the question.
+    double timeoutQuestion(std::vector<double>& extensions, Event event);
     void record(Event event);
 
     const std::set<std::string> m_implemented;

@@ -47,14 +47,6 @@ TEST(QueueUdpSocketConfig, SettersRunBeforeLaterGettersFromAnotherThread) {
     EXPECT_TRUE(socket->isIPv6Enabled());
 }
 
-TEST(QueueUdpSocketConfig, ReceiveSizesKeepTheirWidths) {
-    auto socket = QueueUdpSocket::create();
-    EXPECT_EQ(socket->maxReceiveIPv4BufferSize(), 9216);
-    EXPECT_EQ(socket->maxReceiveIPv6BufferSize(), 9216u);
-    socket->setMaxReceiveIPv6BufferSize(100000);
-    EXPECT_EQ(socket->maxReceiveIPv6BufferSize(), 100000u);
-}
-
 TEST(QueueUdpSocketConfig, DescriptorsAnswerOnlyOnTheSocketQueue) {
     UdpFixture f;
     ASSERT_TRUE(f.socket->bindToPort(0));

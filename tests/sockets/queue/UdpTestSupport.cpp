@@ -66,58 +66,35 @@ std::optional<UdpEvent> UdpRecordingDelegate::waitFor(UdpEventKind kind, size_t 
 
 void UdpRecordingDelegate::udpSocketDidConnectToAddress(const QueueUdpSocketPtr& sock,
                                                         const platform::Data& address) {
-    UdpEvent event;
-    event.kind = UdpEventKind::Connect;
-    event.sock = sock;
-    event.address = address;
-    record(std::move(event));
+    record({.kind = UdpEventKind::Connect, .sock = sock, .address = address});
 }
 
 void UdpRecordingDelegate::udpSocketDidNotConnect(const QueueUdpSocketPtr& sock,
                                                   const platform::ErrorPtr& error) {
-    UdpEvent event;
-    event.kind = UdpEventKind::NotConnect;
-    event.sock = sock;
-    event.error = error;
-    record(std::move(event));
+    record({.kind = UdpEventKind::NotConnect, .sock = sock, .error = error});
 }
 
 void UdpRecordingDelegate::udpSocketDidSendDataWithTag(const QueueUdpSocketPtr& sock, int64_t tag) {
-    UdpEvent event;
-    event.kind = UdpEventKind::Send;
-    event.sock = sock;
-    event.tag = tag;
-    record(std::move(event));
+    record({.kind = UdpEventKind::Send, .sock = sock, .tag = tag});
 }
 
 void UdpRecordingDelegate::udpSocketDidNotSendDataWithTag(const QueueUdpSocketPtr& sock, int64_t tag,
                                                           const platform::ErrorPtr& error) {
-    UdpEvent event;
-    event.kind = UdpEventKind::NotSend;
-    event.sock = sock;
-    event.tag = tag;
-    event.error = error;
-    record(std::move(event));
+    record({.kind = UdpEventKind::NotSend, .sock = sock, .tag = tag, .error = error});
 }
 
 void UdpRecordingDelegate::udpSocketDidReceiveData(const QueueUdpSocketPtr& sock, const platform::Data& data,
                                                    const platform::Data& address,
                                                    const platform::Value& filterContext) {
-    UdpEvent event;
-    event.kind = UdpEventKind::Receive;
-    event.sock = sock;
-    event.address = address;
-    event.data = data;
-    event.context = filterContext;
-    record(std::move(event));
+    record({.kind = UdpEventKind::Receive,
+            .sock = sock,
+            .address = address,
+            .data = data,
+            .context = filterContext});
 }
 
 void UdpRecordingDelegate::udpSocketDidClose(const QueueUdpSocketPtr& sock, const platform::ErrorPtr& error) {
-    UdpEvent event;
-    event.kind = UdpEventKind::Close;
-    event.sock = sock;
-    event.error = error;
-    record(std::move(event));
+    record({.kind = UdpEventKind::Close, .sock = sock, .error = error});
 }
 
 // ---- RawUdpPeer ----

@@ -36,12 +36,12 @@ enum class UdpEventKind { Connect, NotConnect, Send, NotSend, Receive, Close };
 
 struct UdpEvent {
     UdpEventKind kind{UdpEventKind::Close};
-    QueueUdpSocketPtr sock; // null in a close sent while the socket was being destroyed
-    platform::Data address;
-    platform::Data data;
-    platform::Value context;
+    QueueUdpSocketPtr sock{}; // null in a close sent while the socket was being destroyed
+    platform::Data address{};
+    platform::Data data{};
+    platform::Value context{};
     int64_t tag{0};
-    platform::ErrorPtr error;
+    platform::ErrorPtr error{};
 };
 
 class UdpRecordingDelegate : public QueueUdpSocketDelegate {

@@ -79,6 +79,8 @@ std::string bodyOf(const std::string& reply) {
 
 } // namespace
 
+// The server's own checks are the ones whose faults could make other tests pass wrongly (what they
+// parse from requests, the framing they write); faults elsewhere fail the tests that use the server.
 TEST(HttpServerMessages, HeaderLookupIgnoresCaseAndKeepsEveryValue) {
     HttpHeaders headers;
     headers.add("Set-Cookie", "a=1");
@@ -110,30 +112,6 @@ TEST(HttpServerMessages, PatternBytesDependOnTheAbsoluteOffset) {
     EXPECT_NE(patternBytes(65'536, 100), whole.substr(0, 100));
 }
 
-TEST(HttpServerRouting, AnswersScriptedRouteAndRecordsTheRequest) {
-    HttpServer server;
-    server.route("GET", "/hello", [](const HttpRequest& request, HttpResponse& response) {
-        response = HttpResponse::text(201, "hi " + request.queryValue("name").value_or("?"));
-        response.setCookie("a=1; Path=/").setCookie("b=2");
-    });
-    EXPECT_EQ(server.baseURL(), "http://127.0.0.1:" + std::to_string(server.port()));
-
-    httplib::Client client("127.0.0.1", server.port());
-    auto result = client.Get("/hello?name=x%20y", {{"X-Custom-Header", "v1"}, {"Cookie", "s=1"}});
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 201);
-    EXPECT_EQ(result->body, "hi x y");
-    EXPECT_EQ(result->get_header_value_count("Set-Cookie"), 2u);
-
-    auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].method, "GET");
-    EXPECT_EQ(requests[0].path, "/hello");
-    EXPECT_EQ(requests[0].query, "name=x%20y");
-    EXPECT_EQ(requests[0].header("x-custom-header"), "v1");
-    EXPECT_EQ(requests[0].cookies().at("s"), "1");
-}
-
 TEST(HttpServerRouting, UnmatchedRequestsGet404AndTheLatestMatchingRouteWins) {
     HttpServer server;
     server.routePrefix("*", "/images/",
@@ -156,86 +134,6 @@ TEST(HttpServerRouting, UnmatchedRequestsGet404AndTheLatestMatchingRouteWins) {
     EXPECT_EQ(client.Get("/images/12.png")->body, "override");
 }
 
-TEST(HttpServerRouting, GetRouteAnswersHeadWithoutBody) {
-    HttpServer server;
-    server.route("GET", "/doc", HttpResponse::text(200, "twelve bytes"));
-    RawConnection connection(server.port());
-    ASSERT_TRUE(connection.connected());
-    connection.send("HEAD /doc HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
-    std::string reply = connection.readAll();
-    EXPECT_TRUE(reply.starts_with("HTTP/1.1 200")) << reply;
-    EXPECT_NE(reply.find("Content-Length: 12\r\n"), std::string::npos) << reply;
-    EXPECT_EQ(bodyOf(reply), "");
-    EXPECT_EQ(server.requests().at(0).method, "HEAD");
-}
-
-TEST(HttpServerRouting, KeptAliveConnectionServesSuccessiveRequests) {
-    HttpServer server;
-    server.route("GET", "/a", HttpResponse::text(200, "a"));
-    httplib::Client client("127.0.0.1", server.port());
-    client.set_keep_alive(true);
-    for (int i = 0; i < 8; ++i)
-        ASSERT_EQ(client.Get("/a")->status, 200);
-    auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 8u);
-    for (const HttpRequest& request : requests)
-        EXPECT_EQ(request.remotePort, requests[0].remotePort);
-}
-
-TEST(HttpServerReplies, RedirectCarriesLocation) {
-    HttpServer server;
-    server.route("GET", "/old", HttpResponse::redirect(301, server.url("/new")));
-    server.route("GET", "/new", HttpResponse::text(200, "moved here"));
-    httplib::Client client("127.0.0.1", server.port());
-    auto result = client.Get("/old");
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 301);
-    EXPECT_EQ(result->get_header_value("Location"), server.url("/new"));
-    client.set_follow_location(true);
-    EXPECT_EQ(client.Get("/old")->body, "moved here");
-}
-
-TEST(HttpServerReplies, ConditionalReplyAnswers304OnlyWhenTheValidatorMatches) {
-    HttpServer server;
-    server.route(
-        "GET", "/img",
-        replyConditionally(HttpResponse::text(200, "pixels"), "\"v2\"", "Wed, 01 Jan 2025 00:00:00 GMT"));
-    httplib::Client client("127.0.0.1", server.port());
-
-    auto full = client.Get("/img");
-    EXPECT_EQ(full->status, 200);
-    EXPECT_EQ(full->get_header_value("ETag"), "\"v2\"");
-    auto fresh = client.Get("/img", {{"If-None-Match", "\"v1\", W/\"v2\""}});
-    EXPECT_EQ(fresh->status, 304);
-    EXPECT_EQ(fresh->body, "");
-    EXPECT_EQ(fresh->get_header_value("ETag"), "\"v2\"");
-    EXPECT_EQ(client.Get("/img", {{"If-None-Match", "\"v1\""}})->status, 200);
-    EXPECT_EQ(client.Get("/img", {{"If-Modified-Since", "Wed, 01 Jan 2025 00:00:00 GMT"}})->status, 304);
-}
-
-TEST(HttpServerReplies, RepliesInTurnRepeatTheLast) {
-    HttpServer server;
-    server.route("GET", "/flaky",
-                 replyInTurn({HttpResponse::text(500, "down"), HttpResponse::text(200, "up")}));
-    httplib::Client client("127.0.0.1", server.port());
-    EXPECT_EQ(client.Get("/flaky")->status, 500);
-    EXPECT_EQ(client.Get("/flaky")->status, 200);
-    EXPECT_EQ(client.Get("/flaky")->status, 200);
-}
-
-TEST(HttpServerReplies, BodiesGoOutAsScriptedDespiteAcceptEncodingAndRange) {
-    HttpServer server;
-    server.route("GET", "/text", HttpResponse::text(200, std::string(400, 'z')));
-    RawConnection connection(server.port());
-    connection.send("GET /text HTTP/1.1\r\nHost: localhost\r\nAccept-Encoding: gzip, deflate, br\r\n"
-                    "Range: bytes=0-9\r\nConnection: close\r\n\r\n");
-    std::string reply = connection.readAll();
-    EXPECT_TRUE(reply.starts_with("HTTP/1.1 200")) << reply.substr(0, 200);
-    EXPECT_EQ(reply.find("Content-Encoding"), std::string::npos);
-    EXPECT_EQ(bodyOf(reply), std::string(400, 'z'));
-    EXPECT_EQ(server.requests().at(0).header("Accept-Encoding"), "gzip, deflate, br");
-}
-
 TEST(HttpServerReplies, ChunkedReplySendsEachPieceAsOneChunk) {
     HttpServer server;
     server.route("GET", "/chunks", HttpResponse::chunked({"hello", "", " chunked world"}));
@@ -245,23 +143,6 @@ TEST(HttpServerReplies, ChunkedReplySendsEachPieceAsOneChunk) {
     EXPECT_NE(reply.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << reply;
     EXPECT_EQ(reply.find("Content-Length"), std::string::npos) << reply;
     EXPECT_EQ(bodyOf(reply), "5\r\nhello\r\ne\r\n chunked world\r\n0\r\n\r\n");
-}
-
-TEST(HttpServerReplies, LargePatternedBodiesArriveWholeChunkedOrWithLength) {
-    HttpServer server;
-    const uint64_t size = 10 * 1024 * 1024 + 12345;
-    server.route("GET", "/chunked", HttpResponse::patterned(size, true));
-    server.route("GET", "/sized", HttpResponse::patterned(size, false, 100'000));
-    httplib::Client client("127.0.0.1", server.port());
-
-    auto chunked = client.Get("/chunked");
-    ASSERT_TRUE(chunked);
-    EXPECT_EQ(chunked->get_header_value("Transfer-Encoding"), "chunked");
-    EXPECT_TRUE(chunked->body == patternBytes(0, size));
-    auto sized = client.Get("/sized");
-    ASSERT_TRUE(sized);
-    EXPECT_EQ(sized->get_header_value("Content-Length"), std::to_string(size));
-    EXPECT_TRUE(sized->body == patternBytes(0, size));
 }
 
 TEST(HttpServerReplies, WriterThatGivesUpLeavesTheBodyTruncated) {
@@ -306,26 +187,6 @@ TEST(HttpServerReplies, FramingHeadersAreTheServersOwn) {
     RawConnection closing(server.port());
     closing.send("GET /bye HTTP/1.1\r\nHost: localhost\r\n\r\n");
     EXPECT_EQ(bodyOf(closing.readAll()), "bye");
-}
-
-TEST(HttpServerGates, GatedReplyWaitsForTheTest) {
-    HttpServer server;
-    auto gate = server.makeGate();
-    server.route("GET", "/slow", replyAfter(gate, HttpResponse::text(200, "late")));
-    std::atomic<bool> answered{false};
-    std::string body;
-    std::thread client([&] {
-        httplib::Client client("127.0.0.1", server.port());
-        auto result = client.Get("/slow");
-        body = result ? result->body : "failed";
-        answered = true;
-    });
-    ASSERT_TRUE(gate->waitForArrivals(1));
-    EXPECT_EQ(server.requestCount(), 1u);
-    EXPECT_FALSE(answered);
-    gate->open();
-    client.join();
-    EXPECT_EQ(body, "late");
 }
 
 TEST(HttpServerGates, BodyHeldMidwayResumesWhenOpened) {

@@ -1,4 +1,5 @@
 #include "sdk/librtmp/DualStackConnect.h"
+
 #include "tests/support/FakeResolver.h"
 #include "tests/support/HttpServer.h"
 

@@ -1,4 +1,5 @@
 #include "sdk/librtmp/Amf0Encoder.h"
+
 #include "sdk/librtmp/StreamMetadata.h"
 
 #include <gtest/gtest.h>
@@ -20,14 +21,6 @@ void append(std::vector<uint8_t>& bytes, std::string_view text) {
 }
 
 } // namespace
-
-TEST(Amf0Encoder, NumbersAreBigEndianDoubles) {
-    Amf0Encoder encoder;
-    encoder.putNumber(1.0);
-    encoder.putNumber(-2.5);
-    EXPECT_EQ(encoder.bytes(),
-              bytesOf({0x00, 0x3f, 0xf0, 0, 0, 0, 0, 0, 0, 0x00, 0xc0, 0x04, 0, 0, 0, 0, 0, 0}));
-}
 
 TEST(Amf0Encoder, StringsCarryTheirLengthAndSwitchToTheLongFormPast65535Bytes) {
     Amf0Encoder shortString;

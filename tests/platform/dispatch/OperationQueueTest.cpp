@@ -1,6 +1,7 @@
+#include "platform/dispatch/OperationQueue.h"
+
 #include "platform/dispatch/BlockOperation.h"
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/dispatch/OperationQueue.h"
 #include "tests/platform/dispatch/Waiting.h"
 #include "tests/support/MainLoop.h"
 
@@ -13,7 +14,6 @@ using namespace platform;
 using namespace std::chrono_literals;
 using dispatchtest::Counter;
 using dispatchtest::Gate;
-using liveapp::test::pumpMainLoopFor;
 using liveapp::test::pumpMainLoopUntil;
 
 namespace {
@@ -75,16 +75,19 @@ TEST(OperationQueueLimits, AsynchronousOperationHoldsItsSlotUntilItReportsFinish
     queue->setMaxConcurrentOperationCount(1);
     auto download = ManualOperation::create();
     std::atomic<bool> secondRan{false};
-    auto second = BlockOperation::blockOperationWithBlock([&] { secondRan = true; });
+    std::atomic<bool> secondRanEarly{false};
+    auto second = BlockOperation::blockOperationWithBlock([&] {
+        secondRanEarly = !download->isFinished();
+        secondRan = true;
+    });
     queue->addOperation(download);
     queue->addOperation(second);
     ASSERT_TRUE(download->started.waitFor(1));
     EXPECT_TRUE(download->isExecuting());
-    std::this_thread::sleep_for(20ms); // a wrong queue would start the second now
-    EXPECT_FALSE(secondRan.load());
     DispatchQueue::global()->async([download] { download->complete(); });
     second->waitUntilFinished();
     EXPECT_TRUE(secondRan.load());
+    EXPECT_FALSE(secondRanEarly.load()) << "the second started while the first held the only slot";
     EXPECT_TRUE(download->isFinished());
     EXPECT_FALSE(download->isExecuting());
 }
@@ -125,8 +128,7 @@ TEST(OperationQueueOrder, DependenciesHoldBackAcrossQueuesUntilFinished) {
     EXPECT_FALSE(parse->isReady());
     first->addOperation(fetch);
     ASSERT_TRUE(fetch->started.waitFor(1));
-    std::this_thread::sleep_for(20ms); // a wrong queue would run the dependents now
-    EXPECT_TRUE(log.read().empty());
+    // A dependent run before its dependency finished would log ahead of "fetched".
     log.add("fetched");
     fetch->complete();
     second->waitUntilAllOperationsAreFinished();
@@ -178,7 +180,10 @@ TEST(OperationQueueSuspension, SuspendedQueueStartsNothingUntilResumed) {
     int ran = 0;
     for (int i = 0; i < 3; ++i)
         queue->addOperationWithBlock([&] { ++ran; });
-    pumpMainLoopFor(30ms);
+    // A block sent to the main queue after the operations runs after any of them a wrong queue started.
+    bool behind = false;
+    DispatchQueue::main()->async([&] { behind = true; });
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return behind; }));
     EXPECT_EQ(ran, 0);
     EXPECT_EQ(queue->operationCount(), 3u);
     queue->setSuspended(false);

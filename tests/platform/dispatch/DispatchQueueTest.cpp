@@ -1,4 +1,5 @@
 #include "platform/dispatch/DispatchQueue.h"
+
 #include "platform/runloop/RunLoop.h"
 #include "tests/platform/dispatch/Waiting.h"
 #include "tests/support/MainLoop.h"
@@ -15,7 +16,6 @@ using namespace platform;
 using namespace std::chrono_literals;
 using dispatchtest::Counter;
 using dispatchtest::Gate;
-using liveapp::test::pumpMainLoopFor;
 using liveapp::test::pumpMainLoopUntil;
 
 namespace {
@@ -246,23 +246,16 @@ TEST(DispatchQueueMain, SyncOntoMainQueueFromAWorkerRunsWhenTheMainLoopPumps) {
     EXPECT_EQ(DispatchQueue::getSpecificCurrent(&key), value);
 }
 
-TEST(DispatchQueueSuspension, SuspendedQueueHoldsBackBlocksUntilResumed) {
-    auto main = DispatchQueue::main();
-    main->suspend();
-    bool ran = false;
-    main->async([&] { ran = true; });
-    pumpMainLoopFor(50ms);
-    EXPECT_FALSE(ran);
-    main->resume();
-    EXPECT_TRUE(pumpMainLoopUntil([&] { return ran; }));
-}
-
-TEST(DispatchQueueSuspension, ResumedSerialQueueKeepsItsOrder) {
-    auto queue = DispatchQueue::create("suspended");
+TEST(DispatchQueueSuspension, SuspendedQueueHoldsBackBlocksUntilResumedAndKeepsTheirOrder) {
+    auto target = DispatchQueue::create("target");
+    auto queue = DispatchQueue::create("suspended", DispatchQueueAttr::Serial, target);
     queue->suspend();
     std::vector<int> order;
     for (int i = 0; i < 10; ++i)
         queue->async([&, i] { order.push_back(i); });
+    // An unsuspended queue would have run its blocks on the target ahead of this one.
+    target->sync([] {});
+    EXPECT_TRUE(order.empty());
     queue->resume();
     queue->sync([] {});
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
@@ -304,7 +297,10 @@ TEST_F(DispatchQueueVirtualTime, AfterFiresOnlyOnceTheClockPassesItsDeadline) {
 TEST_F(DispatchQueueVirtualTime, AfterOntoMainQueueRunsWhenPumpedPastTheDeadline) {
     bool ran = false;
     DispatchQueue::main()->after(8h, [&] { ran = true; });
-    pumpMainLoopFor(20ms);
+    // Sent through the same timers, due now: an early firing would reach the main queue first.
+    bool behind = false;
+    DispatchQueue::main()->after(0s, [&] { behind = true; });
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return behind; }));
     EXPECT_FALSE(ran);
     clock->advance(8h);
     EXPECT_TRUE(pumpMainLoopUntil([&] { return ran; }));

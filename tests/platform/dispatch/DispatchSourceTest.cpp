@@ -1,5 +1,6 @@
-#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSource.h"
+
+#include "platform/dispatch/DispatchQueue.h"
 #include "tests/platform/dispatch/Waiting.h"
 #include "tests/support/MainLoop.h"
 

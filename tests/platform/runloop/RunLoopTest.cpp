@@ -1,4 +1,5 @@
 #include "platform/runloop/RunLoop.h"
+
 #include "platform/runloop/Timer.h"
 #include "tests/support/MainLoop.h"
 

@@ -1,6 +1,7 @@
+#include "platform/runloop/Timer.h"
+
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
-#include "platform/runloop/Timer.h"
 #include "tests/support/MainLoop.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #include "platform/runloop/Thread.h"
+
 #include "tests/support/MainLoop.h"
 
 #include <atomic>
