@@ -1,6 +1,7 @@
 #include "platform/foundation/AtomicFile.h"
 
 #include "platform/foundation/FileDescriptor.h"
+#include "platform/foundation/Immortal.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -59,9 +60,10 @@ std::string identity(const std::filesystem::path& path) {
 // swept under the one lock, so a sweep never sees a temporary before it is known.
 class Temporaries {
 public:
+    // Never destroyed: a write on a worker thread may still be under way while static destructors run.
     static Temporaries& shared() {
-        static Temporaries temporaries;
-        return temporaries;
+        static detail::Immortal<Temporaries> temporaries;
+        return temporaries.get();
     }
 
     // The temporary for a write of `path` (invalid with errno set on failure), after clearing the
