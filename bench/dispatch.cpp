@@ -1,7 +1,8 @@
 // Async round trips on a serial dispatch queue against the simplest alternative: one thread serving a
 // mutex + condition-variable queue of std::function. "RoundTrip" posts one block and waits for it to
 // signal back before posting the next (wake-up latency); "Burst" posts 1000 and waits for the last
-// (throughput once the consumer is awake).
+// (throughput once the consumer is awake). Each also reports cpu_ns, the process's CPU time (every
+// thread's: the pool's workers, spinning or not, included) per iteration.
 #include "platform/dispatch/DispatchQueue.h"
 
 #include <benchmark/benchmark.h>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <time.h>
 
 namespace {
 
@@ -71,9 +73,31 @@ private:
 
 constexpr int burst = 1000;
 
+int64_t processCpuNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Sets cpu_ns for the iterations run while it lived.
+class ProcessCpu {
+public:
+    explicit ProcessCpu(benchmark::State& state)
+        : m_state(state) {}
+    ~ProcessCpu() {
+        auto spent = double(processCpuNanoseconds() - m_start);
+        m_state.counters["cpu_ns"] = m_state.iterations() ? spent / double(m_state.iterations()) : 0;
+    }
+
+private:
+    benchmark::State& m_state;
+    const int64_t m_start{processCpuNanoseconds()};
+};
+
 void SerialQueueRoundTrip(benchmark::State& state) {
     auto queue = platform::DispatchQueue::create("bench.roundtrip");
     Reply reply;
+    ProcessCpu cpu(state);
     for (auto _ : state) {
         queue->async([&reply] { reply.signal(); });
         reply.wait();
@@ -85,6 +109,7 @@ BENCHMARK(SerialQueueRoundTrip)->UseRealTime();
 void PlainQueueRoundTrip(benchmark::State& state) {
     PlainQueue queue;
     Reply reply;
+    ProcessCpu cpu(state);
     for (auto _ : state) {
         queue.post([&reply] { reply.signal(); });
         reply.wait();
@@ -97,6 +122,7 @@ void SerialQueueBurst(benchmark::State& state) {
     auto queue = platform::DispatchQueue::create("bench.burst");
     Reply reply;
     int counter = 0;
+    ProcessCpu cpu(state);
     for (auto _ : state) {
         for (int i = 1; i < burst; ++i)
             queue->async([&counter] { benchmark::DoNotOptimize(++counter); });
@@ -111,6 +137,7 @@ void PlainQueueBurst(benchmark::State& state) {
     PlainQueue queue;
     Reply reply;
     int counter = 0;
+    ProcessCpu cpu(state);
     for (auto _ : state) {
         for (int i = 1; i < burst; ++i)
             queue.post([&counter] { benchmark::DoNotOptimize(++counter); });

@@ -3,16 +3,24 @@
 // requests in flight each way), beside the same transfer done by a plain single-threaded epoll loop
 // with non-blocking send and recv: the ratio of the two is what the queues, the dispatch sources and
 // the callbacks cost per byte.
-// "Cycle": connect to a QueueSocket listener, wait for the connect callback, disconnect; and the same
-// with a TLS handshake (the client judges trust itself and accepts) before the disconnect.
+// The peers: the plain epoll loop (one thread), and asio with a thread per end.
+// "TransferAfterCycles" is the same transfer after 10,000 connect cycles in the process: what closing
+// sockets leave behind must not slow the ones that stay.
+// "ConnectDisconnect": connect to a QueueSocket listener, wait for the connect callback, disconnect
+// (the listener's side reads until the client's end and lets itself go); and the same with a TLS
+// handshake (the client judges trust itself and accepts) before the disconnect. The peers: a plain
+// blocking loop (connect and close, a thread accepting and reading to the end), and asio with one
+// thread connecting and one accepting.
 #include "platform/security/TlsCertificate.h"
 #include "platform/security/TlsSettingsKeys.h"
 #include "sockets/queue/QueueSocket.h"
 
 #include <arpa/inet.h>
+#include <asio.hpp>
 #include <benchmark/benchmark.h>
 #include <condition_variable>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <netinet/in.h>
 #include <openssl/evp.h>
@@ -20,6 +28,7 @@
 #include <set>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -164,7 +173,7 @@ struct TransferState {
     const platform::Data chunk{std::vector<uint8_t>(kChunk, 0x5a)};
 };
 
-void BM_QueueSocketTransfer(benchmark::State& state) {
+void transfer(benchmark::State& state) {
     auto shared = std::make_shared<TransferState>();
     auto serverDelegate = std::make_shared<BenchDelegate>();
     serverDelegate->onAccept = [shared](const QueueSocketPtr& socket) {
@@ -243,6 +252,10 @@ void BM_QueueSocketTransfer(benchmark::State& state) {
     listener->disconnect();
     shared->accepted.clear();
 }
+
+void BM_QueueSocketTransfer(benchmark::State& state) {
+    transfer(state);
+}
 BENCHMARK(BM_QueueSocketTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // The same bytes through one thread, one epoll set and two non-blocking descriptors.
@@ -310,65 +323,134 @@ void BM_PlainEpollTransfer(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainEpollTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+// The same bytes with asio: one thread and context per end, 64 KiB writes and 64 KiB reads to length.
+void BM_AsioTransfer(benchmark::State& state) {
+    asio::io_context senderContext;
+    asio::io_context receiverContext;
+    asio::ip::tcp::acceptor acceptor(receiverContext,
+                                     asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+    asio::ip::tcp::socket sender(senderContext);
+    asio::ip::tcp::socket receiver(receiverContext);
+    sender.connect(acceptor.local_endpoint());
+    acceptor.accept(receiver);
+    std::vector<uint8_t> outgoing(kChunk, 0x5a);
+    std::vector<uint8_t> incoming(kChunk);
+
+    for (auto _ : state) {
+        uint64_t sent = 0;
+        uint64_t received = 0;
+        std::function<void()> sendNext = [&] {
+            asio::async_write(sender, asio::buffer(outgoing), [&](asio::error_code error, size_t n) {
+                sent += n;
+                if (!error && sent < kTotal)
+                    sendNext();
+            });
+        };
+        std::function<void()> receiveNext = [&] {
+            asio::async_read(receiver, asio::buffer(incoming), [&](asio::error_code error, size_t n) {
+                received += n;
+                if (!error && received < kTotal)
+                    receiveNext();
+            });
+        };
+        sendNext();
+        receiveNext();
+        senderContext.restart();
+        receiverContext.restart();
+        std::thread senderThread([&] { senderContext.run(); });
+        receiverContext.run();
+        senderThread.join();
+        if (received != kTotal) {
+            state.SkipWithError("connection lost");
+            break;
+        }
+        benchmark::DoNotOptimize(incoming.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
+}
+BENCHMARK(BM_AsioTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
 // ---- Connection cycles ----
-struct CycleState {
-    AcceptedSockets accepted;
-    Latch ready;
+// A listener and a client that connects (with a TLS handshake, if asked) and disconnects, once per
+// cycle().
+class CycleRig {
+public:
+    explicit CycleRig(bool withTls) {
+        auto shared = m_shared;
+        const platform::Value serverSettings = platform::Value::dictionary({
+            {platform::kCFStreamSSLIsServer, true},
+            {platform::kCFStreamSSLCertificates, platform::Value::array({platform::Value(benchIdentity())})},
+        });
+        const platform::Value clientSettings = platform::Value::dictionary({
+            {QueueSocketManuallyEvaluateTrust, true},
+            {platform::kCFStreamSSLPeerName, "localhost"},
+        });
+        m_serverDelegate->onAccept = [shared, withTls, serverSettings](const QueueSocketPtr& socket) {
+            shared->accepted.add(socket);
+            if (withTls)
+                socket->startTLS(serverSettings);
+            // A pending read hears the client leave, and the socket then lets itself go.
+            socket->readDataWithTimeout(-1, 0);
+        };
+        m_serverDelegate->onRead = [](const QueueSocketPtr&, uint64_t) {};
+        m_serverDelegate->onDisconnect = [shared](const QueueSocketPtr& socket) {
+            if (socket)
+                shared->accepted.remove(socket);
+        };
+        m_clientDelegate->trustsPeer = true;
+        m_clientDelegate->onConnect = [shared, withTls, clientSettings](const QueueSocketPtr& socket) {
+            if (withTls)
+                socket->startTLS(clientSettings);
+            else
+                shared->ready.open();
+        };
+        m_clientDelegate->onSecure = [shared](const QueueSocketPtr&) { shared->ready.open(); };
+        m_listener = QueueSocket::create(m_serverDelegate, platform::DispatchQueue::create("bench.server"));
+        m_listening = m_listener->acceptOnInterface(std::string("127.0.0.1"), 0);
+        m_port = m_listener->localPort();
+        m_client = QueueSocket::create(m_clientDelegate, platform::DispatchQueue::create("bench.client"));
+    }
+    ~CycleRig() {
+        m_listener->disconnect();
+        m_shared->accepted.clear();
+    }
+
+    bool isListening() const { return m_listening; }
+    bool cycle() {
+        if (!m_client->connectToHost("127.0.0.1", m_port))
+            return false;
+        m_shared->ready.wait();
+        m_client->disconnect();
+        return true;
+    }
+
+private:
+    struct Shared {
+        AcceptedSockets accepted;
+        Latch ready;
+    };
+    std::shared_ptr<Shared> m_shared{std::make_shared<Shared>()};
+    std::shared_ptr<BenchDelegate> m_serverDelegate{std::make_shared<BenchDelegate>()};
+    std::shared_ptr<BenchDelegate> m_clientDelegate{std::make_shared<BenchDelegate>()};
+    QueueSocketPtr m_listener;
+    QueueSocketPtr m_client;
+    bool m_listening{false};
+    uint16_t m_port{0};
 };
 
 void connectCycles(benchmark::State& state, bool withTls) {
-    auto shared = std::make_shared<CycleState>();
-    const platform::Value serverSettings = platform::Value::dictionary({
-        {platform::kCFStreamSSLIsServer, true},
-        {platform::kCFStreamSSLCertificates, platform::Value::array({platform::Value(benchIdentity())})},
-    });
-    const platform::Value clientSettings = platform::Value::dictionary({
-        {QueueSocketManuallyEvaluateTrust, true},
-        {platform::kCFStreamSSLPeerName, "localhost"},
-    });
-
-    auto serverDelegate = std::make_shared<BenchDelegate>();
-    serverDelegate->onAccept = [shared, withTls, serverSettings](const QueueSocketPtr& socket) {
-        shared->accepted.add(socket);
-        if (withTls)
-            socket->startTLS(serverSettings);
-        // A pending read hears the client leave, and the socket then lets itself go.
-        socket->readDataWithTimeout(-1, 0);
-    };
-    serverDelegate->onRead = [](const QueueSocketPtr&, uint64_t) {};
-    serverDelegate->onDisconnect = [shared](const QueueSocketPtr& socket) {
-        if (socket)
-            shared->accepted.remove(socket);
-    };
-    auto clientDelegate = std::make_shared<BenchDelegate>();
-    clientDelegate->trustsPeer = true;
-    clientDelegate->onConnect = [shared, withTls, clientSettings](const QueueSocketPtr& socket) {
-        if (withTls)
-            socket->startTLS(clientSettings);
-        else
-            shared->ready.open();
-    };
-    clientDelegate->onSecure = [shared](const QueueSocketPtr&) { shared->ready.open(); };
-
-    auto listener = QueueSocket::create(serverDelegate, platform::DispatchQueue::create("bench.server"));
-    if (!listener->acceptOnInterface(std::string("127.0.0.1"), 0)) {
+    CycleRig rig(withTls);
+    if (!rig.isListening()) {
         state.SkipWithError("cannot listen");
         return;
     }
-    uint16_t port = listener->localPort();
-    auto client = QueueSocket::create(clientDelegate, platform::DispatchQueue::create("bench.client"));
-
     for (auto _ : state) {
-        if (!client->connectToHost("127.0.0.1", port)) {
+        if (!rig.cycle()) {
             state.SkipWithError("cannot connect");
             break;
         }
-        shared->ready.wait();
-        client->disconnect();
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-    listener->disconnect();
-    shared->accepted.clear();
 }
 
 void BM_QueueSocketConnectDisconnect(benchmark::State& state) {
@@ -380,6 +462,124 @@ void BM_QueueSocketConnectTlsHandshakeDisconnect(benchmark::State& state) {
     connectCycles(state, true);
 }
 BENCHMARK(BM_QueueSocketConnectTlsHandshakeDisconnect)->UseRealTime()->MinTime(2.0);
+
+void BM_QueueSocketTransferAfterCycles(benchmark::State& state) {
+    {
+        CycleRig rig(false);
+        for (int i = 0; i < 10000 && rig.isListening(); ++i) {
+            if (!rig.cycle())
+                break;
+        }
+    }
+    transfer(state);
+}
+BENCHMARK(BM_QueueSocketTransferAfterCycles)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Connect and close in a blocking loop, with a thread that accepts each connection, reads to its end
+// and closes it.
+void BM_PlainConnectDisconnect(benchmark::State& state) {
+    int listenFD = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (::bind(listenFD, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(listenFD, SOMAXCONN) != 0 ||
+        ::getsockname(listenFD, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        state.SkipWithError("cannot listen");
+        ::close(listenFD);
+        return;
+    }
+    std::thread server([listenFD] {
+        for (;;) {
+            int fd = ::accept(listenFD, nullptr, nullptr);
+            if (fd < 0)
+                return; // the listener was shut down
+            char byte;
+            while (::read(fd, &byte, 1) > 0) {
+            }
+            ::close(fd);
+        }
+    });
+    for (auto _ : state) {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+            state.SkipWithError("cannot connect");
+            ::close(fd);
+            break;
+        }
+        ::close(fd);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+    ::shutdown(listenFD, SHUT_RDWR);
+    server.join();
+    ::close(listenFD);
+}
+BENCHMARK(BM_PlainConnectDisconnect)->UseRealTime()->MinTime(2.0);
+
+// Asio: the benchmark thread connects and closes through its own context; a second thread's context
+// accepts, reads each connection to its end and closes it.
+class AsioAcceptor {
+public:
+    AsioAcceptor()
+        : m_acceptor(m_context, asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0)) {
+        acceptNext();
+        m_thread = std::thread([this] { m_context.run(); });
+    }
+    ~AsioAcceptor() {
+        asio::post(m_context, [this] { m_acceptor.close(); });
+        m_context.stop();
+        m_thread.join();
+    }
+    asio::ip::tcp::endpoint endpoint() const { return m_acceptor.local_endpoint(); }
+
+private:
+    struct Connection : std::enable_shared_from_this<Connection> {
+        explicit Connection(asio::ip::tcp::socket socket)
+            : socket(std::move(socket)) {}
+        void readToEnd() {
+            socket.async_read_some(asio::buffer(buffer),
+                                   [self = shared_from_this()](asio::error_code error, size_t) {
+                                       if (!error)
+                                           self->readToEnd();
+                                   });
+        }
+        asio::ip::tcp::socket socket;
+        char buffer[256];
+    };
+    void acceptNext() {
+        m_acceptor.async_accept([this](asio::error_code error, asio::ip::tcp::socket socket) {
+            if (error)
+                return;
+            std::make_shared<Connection>(std::move(socket))->readToEnd();
+            acceptNext();
+        });
+    }
+
+    asio::io_context m_context;
+    asio::ip::tcp::acceptor m_acceptor;
+    std::thread m_thread;
+};
+
+void BM_AsioConnectDisconnect(benchmark::State& state) {
+    AsioAcceptor server;
+    asio::io_context context;
+    auto endpoint = server.endpoint();
+    for (auto _ : state) {
+        asio::ip::tcp::socket socket(context);
+        asio::error_code result;
+        socket.async_connect(endpoint, [&result](asio::error_code error) { result = error; });
+        context.restart();
+        context.run();
+        if (result) {
+            state.SkipWithError("cannot connect");
+            break;
+        }
+        socket.close();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+BENCHMARK(BM_AsioConnectDisconnect)->UseRealTime()->MinTime(2.0);
 
 } // namespace
 
