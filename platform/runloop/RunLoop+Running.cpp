@@ -166,41 +166,57 @@ bool RunLoop::Internals::fireTimer(const std::shared_ptr<Timer>& timer, MonoTime
 
 bool RunLoop::Internals::fireTimers(const RunLoopMode& mode) {
     struct Due {
-        MonoTime fireDate;
-        uint64_t sequence;
+        TimerKey key;
         std::shared_ptr<Timer> timer;
     };
     std::vector<Due> due;
     auto now = Clock::now();
+    std::pair<TimerIndex*, TimerIndex*> indices;
     {
         std::lock_guard lock(mutex);
-        for (auto& [key, entry] : timers) {
-            if (!isActive(entry.modes, mode))
+        indices = timerIndicesFor(mode);
+        for (auto* index : {indices.first, indices.second}) {
+            if (!index)
                 continue;
-            std::lock_guard timerLock(entry.timer->m_mutex);
-            if (entry.timer->m_valid && !entry.timer->m_firing && entry.timer->m_fireDate <= now)
-                due.push_back({entry.timer->m_fireDate, entry.sequence, entry.timer});
+            for (auto it = index->begin(); it != index->end() && it->first.first <= now; ++it) {
+                auto& timer = timers.at(it->second).timer;
+                std::lock_guard timerLock(timer->m_mutex);
+                if (timer->m_valid && !timer->m_firing && timer->m_fireDate <= now)
+                    due.push_back({it->first, timer});
+            }
         }
     }
-    std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) {
-        return a.fireDate != b.fireDate ? a.fireDate < b.fireDate : a.sequence < b.sequence;
-    });
+    if (indices.first && indices.second) {
+        // A timer added both in this mode and in the common modes was found twice, under one key.
+        std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) { return a.key < b.key; });
+        due.erase(std::unique(due.begin(), due.end(),
+                              [](const Due& a, const Due& b) { return a.timer == b.timer; }),
+                  due.end());
+    }
     bool handled = false;
     for (auto& item : due) {
         // An earlier callout of this pass may have removed it from the mode.
-        if (!isScheduledIn(item.timer.get(), mode))
+        if (!isScheduledIn(item.timer.get(), indices))
             continue;
         handled |= fireTimer(item.timer, now);
+        refileTimer(item.timer.get()); // a repeating or re-armed timer has a new date
         if (stopRequested.load())
             break;
     }
     return handled;
 }
 
-bool RunLoop::Internals::isScheduledIn(const Timer* timer, const RunLoopMode& mode) const {
+bool RunLoop::Internals::isScheduledIn(const Timer* timer,
+                                       std::pair<TimerIndex*, TimerIndex*> indices) const {
     std::lock_guard lock(mutex);
     auto found = timers.find(timer);
-    return found != timers.end() && isActive(found->second.modes, mode);
+    if (found == timers.end())
+        return false;
+    auto& filed = found->second.indices;
+    auto in = [&](const TimerIndex* index) {
+        return index && std::find(filed.begin(), filed.end(), index) != filed.end();
+    };
+    return in(indices.first) || in(indices.second);
 }
 
 bool RunLoop::Internals::runPerforms(const RunLoopMode& mode) {
@@ -259,6 +275,18 @@ bool RunLoop::Internals::fireSignals(const RunLoopMode& mode) {
     return handled;
 }
 
+std::optional<MonoTime> RunLoop::Internals::nextFireDate(const TimerIndex* index) const {
+    if (!index)
+        return std::nullopt;
+    // Only a timer whose callout is under way (a nested run) or that is being invalidated is passed over.
+    for (auto& [key, timer] : *index) {
+        std::lock_guard timerLock(timer->m_mutex);
+        if (timer->m_valid && !timer->m_firing)
+            return timer->m_fireDate;
+    }
+    return std::nullopt;
+}
+
 int RunLoop::Internals::waitTimeout(const RunLoopMode& mode, std::optional<MonoTime> limitDate,
                                     std::optional<SteadyTime> realLimit) {
     bool immediate = false;
@@ -280,13 +308,10 @@ int RunLoop::Internals::waitTimeout(const RunLoopMode& mode, std::optional<MonoT
                 immediate = true;
         }
         if (!immediate) {
-            for (auto& [key, entry] : timers) {
-                if (!isActive(entry.modes, mode))
-                    continue;
-                std::lock_guard timerLock(entry.timer->m_mutex);
-                if (entry.timer->m_valid && !entry.timer->m_firing)
-                    deadline =
-                        deadline ? std::min(*deadline, entry.timer->m_fireDate) : entry.timer->m_fireDate;
+            auto indices = timerIndicesFor(mode);
+            for (auto* index : {indices.first, indices.second}) {
+                if (auto next = nextFireDate(index))
+                    deadline = deadline ? std::min(*deadline, *next) : *next;
             }
         }
     }

@@ -171,8 +171,44 @@ void RunLoop::Internals::detachTimer(const Timer* timer) {
         if (found == timers.end())
             return;
         released = std::move(found->second.timer);
-        timers.erase(found);
+        eraseTimer(found);
     }
+}
+
+void RunLoop::Internals::eraseTimer(std::unordered_map<const Timer*, TimerEntry>::iterator found) {
+    auto& entry = found->second;
+    for (auto* index : entry.indices)
+        index->erase({entry.filedAt, entry.sequence});
+    timers.erase(found);
+}
+
+void RunLoop::Internals::refileTimer(const Timer* timer) {
+    std::lock_guard lock(mutex);
+    auto found = timers.find(timer);
+    if (found == timers.end())
+        return;
+    auto& entry = found->second;
+    MonoTime date;
+    {
+        std::lock_guard timerLock(timer->m_mutex);
+        date = timer->m_fireDate;
+    }
+    if (date == entry.filedAt)
+        return;
+    for (auto* index : entry.indices) {
+        auto node = index->extract({entry.filedAt, entry.sequence});
+        node.key() = {date, entry.sequence};
+        index->insert(std::move(node));
+    }
+    entry.filedAt = date;
+}
+
+std::pair<RunLoop::Internals::TimerIndex*, RunLoop::Internals::TimerIndex*>
+RunLoop::Internals::timerIndicesFor(const RunLoopMode& mode) {
+    auto own = timerIndices.find(mode);
+    auto common = commonSet.count(mode) ? timerIndices.find(commonModes) : timerIndices.end();
+    return {own == timerIndices.end() ? nullptr : &own->second,
+            common == timerIndices.end() ? nullptr : &common->second};
 }
 
 void RunLoop::Internals::detachFdSource(const RunLoopFdSource* source) {
@@ -274,6 +310,7 @@ void RunLoop::teardown() {
         in.dead = true;
         performs.swap(in.performs);
         timers.swap(in.timers);
+        in.timerIndices.clear();
         signals.swap(in.signals);
         for (auto& [fd, entry] : in.fds) {
             if (entry.registered && !entry.alwaysReady)
@@ -409,18 +446,24 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
         return;
     bool dead = false;
     {
-        std::lock_guard lock(m_internals->mutex);
-        dead = m_internals->dead;
+        auto& in = *m_internals;
+        std::lock_guard lock(in.mutex);
+        dead = in.dead;
         if (!dead) {
             std::lock_guard timerLock(timer->m_mutex);
             // An invalidate() racing with this call either sees the entry or is seen here.
             if (timer->m_valid) {
-                auto& entry = m_internals->timers[timer.get()];
+                auto& entry = in.timers[timer.get()];
                 if (!entry.timer) {
                     entry.timer = timer;
-                    entry.sequence = m_internals->nextSequence++;
+                    entry.sequence = in.nextSequence++;
+                    entry.filedAt = timer->m_fireDate;
                 }
-                entry.modes.insert(mode);
+                auto* index = &in.timerIndex(mode);
+                if (std::find(entry.indices.begin(), entry.indices.end(), index) == entry.indices.end()) {
+                    entry.indices.push_back(index);
+                    index->emplace(Internals::TimerKey{entry.filedAt, entry.sequence}, timer.get());
+                }
             }
         }
     }
@@ -433,16 +476,25 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
 void RunLoop::removeTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) {
     if (!timer)
         return;
-    std::lock_guard lock(m_internals->mutex);
-    auto found = m_internals->timers.find(timer.get());
-    if (found == m_internals->timers.end())
+    auto& in = *m_internals;
+    std::lock_guard lock(in.mutex);
+    auto found = in.timers.find(timer.get());
+    if (found == in.timers.end())
         return;
-    found->second.modes.erase(mode);
-    if (!found->second.modes.empty())
+    auto& entry = found->second;
+    auto index = in.timerIndices.find(mode);
+    if (index == in.timerIndices.end())
+        return;
+    auto filed = std::find(entry.indices.begin(), entry.indices.end(), &index->second);
+    if (filed == entry.indices.end())
+        return;
+    index->second.erase({entry.filedAt, entry.sequence});
+    entry.indices.erase(filed);
+    if (!entry.indices.empty())
         return;
     unclaim(*timer);
     // `timer` is the caller's too, so the loop's reference cannot be the last one under the lock.
-    m_internals->timers.erase(found);
+    in.timers.erase(found);
 }
 
 template <typename Source, typename Insert>

@@ -3,6 +3,10 @@
 //
 // Lock order: a loop's mutex may be held while taking a timer's or source's mutex, never the
 // reverse; no callout runs with either held.
+//
+// Timers are filed by deadline in one ordered index per mode they are added in, so a pass reads only
+// the due heads of its mode's index and of the common modes' (when its mode is a common one), and
+// adding, re-arming and invalidating a timer cost O(log n) whatever else is scheduled.
 
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/runloop/RunLoop.h"
@@ -12,6 +16,7 @@
 
 #include <atomic>
 #include <deque>
+#include <map>
 #include <set>
 #include <sys/types.h>
 #include <unordered_map>
@@ -32,10 +37,14 @@ struct RunLoop::Internals {
         const void* target{nullptr};
         uint64_t sequence{0};
     };
+    // Due order: deadline, then scheduling order.
+    using TimerKey = std::pair<MonoTime, uint64_t>;
+    using TimerIndex = std::map<TimerKey, const Timer*>;
     struct TimerEntry {
         std::shared_ptr<Timer> timer;
-        std::set<RunLoopMode> modes;
         uint64_t sequence{0};
+        MonoTime filedAt{};               // the deadline it is filed under in its indices
+        std::vector<TimerIndex*> indices; // one per mode it was added in
     };
     struct FdSourceEntry {
         std::shared_ptr<RunLoopFdSource> source;
@@ -56,6 +65,8 @@ struct RunLoop::Internals {
 
     // All of these take `mutex` themselves.
     void detachTimer(const Timer* timer);
+    // Files the timer anew under its current fire date (after a re-arm or a repeat).
+    void refileTimer(const Timer* timer);
     void detachFdSource(const RunLoopFdSource* source);
     void detachSignalSource(const RunLoopSignalSource* source);
     void fdSourceChanged(int fd);
@@ -66,6 +77,10 @@ struct RunLoop::Internals {
     bool isActive(const std::vector<RunLoopMode>& modes, const RunLoopMode& mode) const;
     void applyInterest(int fd, FdEntry& entry);
     void applyAllInterest();
+    TimerIndex& timerIndex(const RunLoopMode& mode) { return timerIndices[mode]; }
+    // The indices a run in `mode` reads: its own and, for a common mode, the common modes'.
+    std::pair<TimerIndex*, TimerIndex*> timerIndicesFor(const RunLoopMode& mode);
+    void eraseTimer(std::unordered_map<const Timer*, TimerEntry>::iterator found);
 
     // The passes of a run; owning thread only, no lock held. Each returns whether it called out.
     void followClock(const std::shared_ptr<RunLoop>& self);
@@ -76,7 +91,10 @@ struct RunLoop::Internals {
                     std::optional<std::chrono::steady_clock::time_point> realLimit);
     bool waitAndDispatch(const RunLoopMode& mode, int timeoutMilliseconds);
     static bool fireTimer(const std::shared_ptr<Timer>& timer, MonoTime now);
-    bool isScheduledIn(const Timer* timer, const RunLoopMode& mode) const; // takes `mutex`
+    // The earliest date of a timer filed in `index` that may fire; callers hold `mutex`.
+    std::optional<MonoTime> nextFireDate(const TimerIndex* index) const;
+    // Whether the timer is still filed in one of the two indices; takes `mutex`.
+    bool isScheduledIn(const Timer* timer, std::pair<TimerIndex*, TimerIndex*> indices) const;
 
     FileDescriptor epollFd;
     FileDescriptor wakeFd;
@@ -90,6 +108,8 @@ struct RunLoop::Internals {
     uint32_t nextGeneration{1};
     std::deque<Perform> performs;
     std::unordered_map<const Timer*, TimerEntry> timers;
+    // Never erased, so entries may point at them; a loop has few modes.
+    std::unordered_map<RunLoopMode, TimerIndex> timerIndices;
     std::unordered_map<int, FdEntry> fds;
     std::vector<SignalEntry> signals;
 

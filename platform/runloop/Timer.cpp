@@ -76,8 +76,10 @@ void Timer::setFireDate(MonoTime date) {
         ++m_armCount;
         loop = m_loop.lock();
     }
-    if (loop)
+    if (loop) {
+        loop->m_internals->refileTimer(this);
         loop->wakeUp();
+    }
 }
 
 } // namespace platform

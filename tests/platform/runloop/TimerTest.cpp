@@ -52,6 +52,25 @@ TEST_F(TimerTest, DueTimersFireInFireDateOrderWithTiesInSchedulingOrder) {
     EXPECT_EQ(order, (std::vector<std::string>{"1s first", "1s second", "2s", "3s"}));
 }
 
+TEST_F(TimerTest, ReArmedRepeatingAndCommonModeTimersKeepFireDateOrderAndFireOncePerPass) {
+    std::vector<std::string> order;
+    auto moved = schedule(1s, [&](Timer&) { order.push_back("moved to 4s"); });
+    schedule(
+        2s, [&](Timer&) { order.push_back("2s common"); }, false, 0s, RunLoop::commonModes);
+    auto both = schedule(3s, [&](Timer&) { order.push_back("3s default and common"); });
+    loop->addTimer(both, RunLoop::commonModes);
+    schedule(
+        1s, [&](Timer&) { order.push_back("repeats from 1s every 2.5s"); }, true, 2500ms);
+    moved->setFireDate(start + 4s);
+    clock->advance(5s);
+    pumpMainLoopOnce();
+    clock->advance(1s); // the repeating timer's next date is 6s
+    pumpMainLoopOnce();
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"repeats from 1s every 2.5s", "2s common", "3s default and common",
+                                        "moved to 4s", "repeats from 1s every 2.5s"}));
+}
+
 TEST_F(TimerTest, ATimerFiresNoEarlierThanItsDate) {
     int fired = 0;
     schedule(10s, [&](Timer&) { ++fired; });
