@@ -55,8 +55,11 @@ void RunLoop::run() {
     runInternal(defaultMode, std::nullopt, std::nullopt, false);
 }
 
-RunLoop::RunResult RunLoop::runInternal(const RunLoopMode& mode, std::optional<MonoTime> limitDate,
+RunLoop::RunResult RunLoop::runInternal(const RunLoopMode& requestedMode, std::optional<MonoTime> limitDate,
                                         std::optional<SteadyTime> realLimit, bool returnAfterSourceHandled) {
+    // A copy: a thread's loop may still be running its last passes while the process exits and the
+    // static mode names it was started with are destroyed.
+    const RunLoopMode mode = requestedMode;
     auto self = current();
     if (self.get() != this) {
         fatalError("RunLoop: run on a thread that does not own the loop");

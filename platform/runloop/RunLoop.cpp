@@ -83,7 +83,8 @@ MonoTime saturatingAdd(MonoTime time, Duration by) {
 // ---- Internals ----
 RunLoop::Internals::Internals()
     : epollFd(::epoll_create1(EPOLL_CLOEXEC))
-    , wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    , wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    , commonIndex(&timerIndices[commonModes]) {
     if (epollFd.get() < 0 || wakeFd.get() < 0)
         fatalError("RunLoop: cannot create the epoll set or its waker (out of descriptors?)");
     epoll_event event{};
@@ -206,9 +207,8 @@ void RunLoop::Internals::refileTimer(const Timer* timer) {
 std::pair<RunLoop::Internals::TimerIndex*, RunLoop::Internals::TimerIndex*>
 RunLoop::Internals::timerIndicesFor(const RunLoopMode& mode) {
     auto own = timerIndices.find(mode);
-    auto common = commonSet.count(mode) ? timerIndices.find(commonModes) : timerIndices.end();
     return {own == timerIndices.end() ? nullptr : &own->second,
-            common == timerIndices.end() ? nullptr : &common->second};
+            commonSet.count(mode) ? commonIndex : nullptr};
 }
 
 void RunLoop::Internals::detachFdSource(const RunLoopFdSource* source) {
@@ -310,7 +310,8 @@ void RunLoop::teardown() {
         in.dead = true;
         performs.swap(in.performs);
         timers.swap(in.timers);
-        in.timerIndices.clear();
+        for (auto& [mode, index] : in.timerIndices)
+            index.clear();
         signals.swap(in.signals);
         for (auto& [fd, entry] : in.fds) {
             if (entry.registered && !entry.alwaysReady)

@@ -110,6 +110,7 @@ struct RunLoop::Internals {
     std::unordered_map<const Timer*, TimerEntry> timers;
     // Never erased, so entries may point at them; a loop has few modes.
     std::unordered_map<RunLoopMode, TimerIndex> timerIndices;
+    TimerIndex* const commonIndex; // the common modes' index, looked up once
     std::unordered_map<int, FdEntry> fds;
     std::vector<SignalEntry> signals;
 
