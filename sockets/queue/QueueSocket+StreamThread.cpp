@@ -21,12 +21,29 @@ struct StreamThreadState {
         platform::DispatchQueue::create("QueueSocket-CFStreamThreadSetup");
     uint64_t useCount{0};
     std::shared_ptr<platform::Thread> thread;
+    // One pending linger for the whole process, re-armed by the last release: sockets closing and
+    // reconnecting in a burst leave one timer behind, not one each.
+    std::shared_ptr<platform::DispatchSource> linger;
 };
 
 StreamThreadState& streamThreadState() {
-    // Never destroyed: a delayed release may still run on the setup queue while the process exits.
+    // Never destroyed: the linger may still fire on the setup queue while the process exits.
     static platform::detail::Immortal<StreamThreadState> state;
     return state.get();
+}
+
+void armLinger(StreamThreadState& state, platform::MonoTime deadline) {
+    if (!state.linger) {
+        state.linger = platform::DispatchSource::createTimer(state.setupQueue);
+        state.linger->setEventHandler([&state] {
+            if (state.useCount == 0 && state.thread) {
+                state.thread->cancel(); // also wakes its loop, which then sees the cancellation
+                state.thread.reset();
+            }
+        });
+        state.linger->resume();
+    }
+    state.linger->setTimer(deadline, platform::Duration::max());
 }
 
 std::shared_ptr<platform::Thread> startStreamThreadIfNeeded() {
@@ -34,9 +51,13 @@ std::shared_ptr<platform::Thread> startStreamThreadIfNeeded() {
     std::shared_ptr<platform::Thread> thread;
     state.setupQueue->sync([&] {
         if (state.useCount++ == 0) {
-            // The default body runs the thread's loop until the thread is cancelled.
-            state.thread = platform::Thread::create("QueueSocket-CFStream");
-            state.thread->start();
+            if (state.linger)
+                armLinger(state, platform::DispatchTime::forever());
+            if (!state.thread) {
+                // The default body runs the thread's loop until the thread is cancelled.
+                state.thread = platform::Thread::create("QueueSocket-CFStream");
+                state.thread->start();
+            }
         }
         thread = state.thread;
     });
@@ -52,15 +73,12 @@ std::shared_ptr<platform::Thread> currentStreamThread() {
 }
 
 void stopStreamThreadIfNeeded() {
-    // Deferred, so that sockets closing and reconnecting in a burst keep one thread.
+    // The thread outlives its last use by the linger, so that sockets closing and reconnecting in a
+    // burst keep one thread.
     auto& state = streamThreadState();
-    state.setupQueue->after(kStreamThreadLinger, [&state] {
-        if (state.useCount == 0)
-            return;
-        if (--state.useCount == 0) {
-            state.thread->cancel(); // also wakes its loop, which then sees the cancellation
-            state.thread.reset();
-        }
+    state.setupQueue->sync([&state] {
+        if (state.useCount > 0 && --state.useCount == 0)
+            armLinger(state, platform::DispatchTime::fromNow(kStreamThreadLinger));
     });
 }
 
