@@ -9,6 +9,14 @@
 using platform::Data;
 using platform::ErrorPtr;
 
+namespace {
+
+// Datagrams taken in one go before the socket queue's other work gets a turn; the drain then goes on
+// in a block of its own, still without waiting for the source.
+constexpr int kDatagramsPerTurn = 1024;
+
+} // namespace
+
 bool QueueUdpSocket::receiveOnce(ErrorPtr* errPtr) {
     return startReceiving(UdpFlagReceivingOne, errPtr);
 }
@@ -68,6 +76,7 @@ void QueueUdpSocket::setReceiveFilter(QueueUdpSocketReceiveFilterBlock filterBlo
 void QueueUdpSocket::readSourceFired(bool ipv4, uint64_t bytesAvailable) {
     // UDP has no end of stream. A readable socket whose pending size is 0 holds an empty datagram (or an
     // error the next receive reports); reading it as the end would let any sender close the socket.
+    ++m_receiveWakeups;
     (ipv4 ? m_socket4FDBytesAvailable : m_socket6FDBytesAvailable) = std::max<uint64_t>(bytesAvailable, 1);
     doReceive();
 }
@@ -80,7 +89,7 @@ void QueueUdpSocket::suspendReceiveSourcesWithData() {
 }
 
 void QueueUdpSocket::doReceive() {
-    for (;;) {
+    for (int taken = 0;; ++taken) {
         if (!(m_flags & (UdpFlagReceivingOne | UdpFlagReceivingAll)) ||
             ((m_flags & UdpFlagReceivingOne) && m_pendingFilterOperations > 0)) {
             // The datagram stays in the system's buffer until receiving starts again.
@@ -90,6 +99,10 @@ void QueueUdpSocket::doReceive() {
         if (m_socket4FDBytesAvailable == 0 && m_socket6FDBytesAvailable == 0) {
             resumeReceiveSource(true);
             resumeReceiveSource(false);
+            return;
+        }
+        if (taken == kDatagramsPerTurn) {
+            m_socketQueue->async([socket = self()] { socket->doReceive(); });
             return;
         }
         bool ipv4 = nextReceiveIsIPv4();
@@ -122,11 +135,12 @@ bool QueueUdpSocket::nextReceiveIsIPv4() {
 
 std::optional<std::pair<Data, Data>> QueueUdpSocket::receiveDatagram(bool ipv4) {
     uint64_t& available = ipv4 ? m_socket4FDBytesAvailable : m_socket6FDBytesAvailable;
-    std::vector<uint8_t> buffer(ipv4 ? m_max4ReceiveSize : m_max6ReceiveSize);
+    // Received into scratch space of the largest size allowed, then copied at the size that came.
+    m_receiveScratch.resize(ipv4 ? m_max4ReceiveSize : m_max6ReceiveSize);
     sockaddr_storage from{};
     socklen_t fromLength = ipv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-    ssize_t result = ::recvfrom(ipv4 ? m_socket4FD : m_socket6FD, buffer.data(), buffer.size(), 0,
-                                reinterpret_cast<sockaddr*>(&from), &fromLength);
+    ssize_t result = ::recvfrom(ipv4 ? m_socket4FD : m_socket6FD, m_receiveScratch.data(),
+                                m_receiveScratch.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (result < 0) {
         available = 0;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -137,10 +151,12 @@ std::optional<std::pair<Data, Data>> QueueUdpSocket::receiveDatagram(bool ipv4) 
         }
         return std::nullopt;
     }
-    // A result of 0 is an empty datagram, delivered like any other.
-    available = static_cast<uint64_t>(result) < available && result > 0 ? available - result : 0;
-    buffer.resize(static_cast<size_t>(result));
-    return std::make_pair(Data(std::move(buffer)), Data(&from, fromLength));
+    // A result of 0 is an empty datagram, delivered like any other. The pending size only ever told of
+    // the next datagram: others may wait behind it, so the socket is read until it has none (EAGAIN)
+    // before the source is asked again.
+    available = 1;
+    return std::make_pair(Data(m_receiveScratch.data(), static_cast<size_t>(result)),
+                          Data(&from, fromLength));
 }
 
 QueueUdpSocket::Verdict QueueUdpSocket::judgeDatagram(const Data& data, const Data& address, bool ipv4) {

@@ -352,6 +352,8 @@ private:
     std::shared_ptr<QueueUdpSendPacket> currentSendPacket() const;
 
     // ---- Receiving (QueueUdpSocket+Receiving.cpp) ----
+    // Tests count the read sources' wake-ups through this.
+    friend struct QueueUdpSocketProbe;
     void readSourceFired(bool ipv4, uint64_t bytesAvailable);
     bool startReceiving(uint32_t mode, platform::ErrorPtr* errPtr);
     void suspendReceiveSourcesWithData();
@@ -403,6 +405,8 @@ private:
     uint64_t m_socket4FDBytesAvailable{0};
     uint64_t m_socket6FDBytesAvailable{0};
     uint32_t m_pendingFilterOperations{0};
+    uint64_t m_receiveWakeups{0};
+    std::vector<uint8_t> m_receiveScratch;
     // Filled on first demand by the queries (hence mutable).
     mutable AddressInfo m_cachedLocal4;
     mutable AddressInfo m_cachedLocal6;

@@ -6,6 +6,15 @@
 
 using namespace udptest;
 
+// Reads the count of the read sources' wake-ups, on the socket queue.
+struct QueueUdpSocketProbe {
+    static uint64_t receiveWakeups(QueueUdpSocket& socket) {
+        uint64_t count = 0;
+        socket.performBlock([&] { count = socket.m_receiveWakeups; });
+        return count;
+    }
+};
+
 namespace {
 
 // A socket bound to the IPv4 loopback and a peer that sends to it.
@@ -43,6 +52,28 @@ TEST(QueueUdpSocketReceive, ReceivingNeedsASocket) {
         "Must bind socket before you can receive data. You can do this explicitly via bind, or implicitly "
         "via connect or by sending data.");
     EXPECT_FALSE(f.socket->beginReceiving(&error));
+}
+
+TEST(QueueUdpSocketReceive, ContinuousReceivingTakesEveryQueuedDatagramInOneWakeUp) {
+    BoundUdp b;
+    ASSERT_TRUE(b.bind());
+    // 10,000 datagrams in batches that the default receive buffer holds, each queued whole while
+    // receiving is paused.
+    constexpr int kBatch = 50;
+    constexpr int kBatches = 200;
+    for (int batch = 0; batch < kBatches; ++batch) {
+        for (int i = 0; i < kBatch; ++i)
+            ASSERT_TRUE(b.peer->sendTo(b.target, std::to_string(batch * kBatch + i)));
+        ASSERT_TRUE(b.f.socket->beginReceiving());
+        ASSERT_TRUE(b.f.delegate->waitFor(UdpEventKind::Receive, size_t(batch + 1) * kBatch));
+        b.f.socket->pauseReceiving();
+    }
+    auto texts = receivedTexts(*b.f.delegate);
+    ASSERT_EQ(texts.size(), 10000u);
+    EXPECT_EQ(texts[4321], "4321");
+    EXPECT_EQ(texts.back(), "9999");
+    // About one wake-up a batch; a datagram per wake-up would make it 10,000.
+    EXPECT_LE(QueueUdpSocketProbe::receiveWakeups(*b.f.socket), uint64_t(2 * kBatches));
 }
 
 TEST(QueueUdpSocketReceive, ReceiveOnceTwiceDeliversOneDatagram) {
