@@ -310,18 +310,30 @@ void DispatchQueue::drain() {
         Work work;
         {
             std::lock_guard lock(m_mutex);
-            if (m_suspendCount > 0 || m_items.empty()) {
-                m_drainScheduled = false;
-                return;
-            }
-            if (done == budget)
+            bool drained = m_suspendCount > 0 || m_items.empty();
+            if (drained || done == budget) {
+                // What the caller posts next, or the turn handed back below, is this worker's to take.
+                if (isOutermostJob())
+                    detail::WorkerPool::shared().jobEnding();
+                if (drained) {
+                    m_drainScheduled = false;
+                    return;
+                }
                 break;
+            }
             work = std::move(m_items.front());
             m_items.pop_front();
         }
         run(work);
     }
     scheduleDrain();
+}
+
+// Whether the calling thread runs this drain as a pool job of its own, not nested in another
+// queue's block (a target's drain may go on with more blocks after it).
+bool DispatchQueue::isOutermostJob() const {
+    const QueueFrame* frame = detail::t_frame;
+    return frame && !frame->outer && !frame->syncCaller && frame->queue->m_kind == Kind::Root;
 }
 
 void DispatchQueue::pumpConcurrent() {

@@ -98,6 +98,7 @@ private:
     void enqueue(Work work);
     void scheduleDrain();
     void drain();
+    bool isOutermostJob() const;
     void pumpConcurrent();
     void finishConcurrent(bool barrier);
     void runSync(const Block& block, bool barrier);

@@ -18,6 +18,12 @@ namespace {
 bool isOneShot(Duration interval) {
     return interval <= Duration::zero() || interval == Duration::max();
 }
+
+bool isListening(int fd) {
+    int accepting = 0;
+    socklen_t length = sizeof(accepting);
+    return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &length) == 0 && accepting;
+}
 } // namespace
 
 std::shared_ptr<DispatchSource> DispatchSource::create(DispatchSourceType type, int handle,
@@ -148,6 +154,7 @@ void DispatchSource::activateLocked() {
         return;
     case DispatchSourceType::Read:
     case DispatchSourceType::Write:
+        m_listening = m_type == DispatchSourceType::Read && isListening(m_fd);
         m_fdSource = RunLoopFdSource::create(
             m_fd,
             [weak](RunLoopFdSource&, uint32_t) {
@@ -286,9 +293,7 @@ void DispatchSource::runCancelHandler() {
 
 std::optional<uint64_t> DispatchSource::measure() const {
     if (m_type == DispatchSourceType::Read) {
-        int accepting = 0;
-        socklen_t length = sizeof(accepting);
-        if (getsockopt(m_fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &length) == 0 && accepting)
+        if (m_listening)
             return manyConnections;
         int readable = 0;
         if (ioctl(m_fd, FIONREAD, &readable) != 0)

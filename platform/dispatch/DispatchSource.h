@@ -41,8 +41,8 @@ public:
     // The type's factory below; `handle` is the descriptor (ignored for timers).
     static std::shared_ptr<DispatchSource> create(DispatchSourceType type, int handle,
                                                   std::shared_ptr<DispatchQueue> queue);
-    // data(): bytes readable (0 at end of stream), or manyConnections on a listening socket. A wake-up
-    // whose bytes another read took first is not an event.
+    // data(): bytes readable (0 at end of stream), or manyConnections on a socket listening when the
+    // source was first resumed. A wake-up whose bytes another read took first is not an event.
     static std::shared_ptr<DispatchSource> createRead(int fd, std::shared_ptr<DispatchQueue> queue);
     // data(): an estimate of the bytes that can be written without blocking (at least 1).
     static std::shared_ptr<DispatchSource> createWrite(int fd, std::shared_ptr<DispatchQueue> queue);
@@ -91,6 +91,7 @@ private:
     Handler m_cancelHandler;
     int m_suspendCount{1};
     bool m_activated{false};
+    bool m_listening{false}; // asked once, on activation: a descriptor does not start listening later
     bool m_cancelled{false};
     bool m_registrationGone{true};
     bool m_cancelQueued{false};

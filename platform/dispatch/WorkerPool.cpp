@@ -17,9 +17,25 @@ constexpr size_t maxThreads = 512;
 constexpr auto stallInterval = std::chrono::milliseconds(10);
 constexpr size_t maxSpawnPerStall = 4;
 constexpr auto idleTimeout = std::chrono::seconds(10);
-constexpr int spinRounds = 64; // yields before a worker without work goes to sleep
+// How long a worker without work keeps looking before it sleeps: long enough to catch the next block
+// of a caller that waited for the last one's answer, short enough to cost little when none comes.
+// Measured by the clock.
+constexpr auto spinWindow = std::chrono::microseconds(10);
+// The watchdog checks every stall interval while the pool is in use, and sleeps for good once no job
+// has come for this many checks, so a busy pool never pays for waking it.
+constexpr int watchdogIdleChecks = 100;
 
 thread_local bool t_isWorker = false;
+// The worker said its job is ending: it is counted among those looking for work until it looks.
+thread_local bool t_lookingSoon = false;
+
+void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 } // namespace
 
 WorkerPool& WorkerPool::shared() {
@@ -45,8 +61,8 @@ void WorkerPool::submit(int priority, Job job) {
     m_pending[priority].push_back(std::move(job));
     ++m_pendingCount;
     if (m_pendingCount <= m_spinning) {
-        // A worker that has just finished a job is still looking for the next one: it takes this
-        // one without the cost of waking a sleeper.
+        // A worker that has just finished a job (or is finishing one) is still looking for the next
+        // one: it takes this one without the cost of waking a sleeper.
     } else if (m_sleeping > m_signalled) {
         ++m_signalled;
         m_workAvailable.notify_one();
@@ -60,6 +76,14 @@ void WorkerPool::submit(int priority, Job job) {
         m_watchdogIdle = false;
         m_watchdogWake.notify_one();
     }
+}
+
+void WorkerPool::jobEnding() {
+    if (!t_isWorker || t_lookingSoon)
+        return;
+    t_lookingSoon = true;
+    std::lock_guard lock(m_mutex);
+    ++m_spinning;
 }
 
 bool WorkerPool::wantsWorkerLocked() const {
@@ -97,13 +121,19 @@ void WorkerPool::workerMain() {
             job();
             job = nullptr; // captured state is released outside the lock
             lock.lock();
+            if (t_lookingSoon) {
+                t_lookingSoon = false;
+                --m_spinning;
+            }
             continue;
         }
         // Look for work a little while before sleeping: bursts of short jobs then stay on hot workers.
         ++m_spinning;
         lock.unlock();
-        for (int i = 0; i < spinRounds && m_pendingCount.load(std::memory_order_relaxed) == 0; ++i)
-            std::this_thread::yield();
+        auto until = std::chrono::steady_clock::now() + spinWindow;
+        while (m_pendingCount.load(std::memory_order_relaxed) == 0 &&
+               std::chrono::steady_clock::now() < until)
+            cpuRelax();
         lock.lock();
         --m_spinning;
         if (m_pendingCount > 0)
@@ -124,15 +154,18 @@ void WorkerPool::workerMain() {
 
 void WorkerPool::watchdogMain() {
     std::unique_lock lock(m_mutex);
+    int quietChecks = 0;
     for (;;) {
-        if (m_pendingCount == 0) {
+        if (quietChecks >= watchdogIdleChecks) {
+            quietChecks = 0;
             m_watchdogIdle = true;
             m_watchdogWake.wait(lock, [this] { return !m_watchdogIdle; });
-            continue;
         }
+        bool waiting = m_pendingCount > 0;
         uint64_t seen = m_started;
         m_watchdogWake.wait_for(lock, stallInterval);
-        if (m_pendingCount == 0 || m_started != seen)
+        quietChecks = m_pendingCount == 0 && m_started == seen ? quietChecks + 1 : 0;
+        if (!waiting || m_pendingCount == 0 || m_started != seen)
             continue;
         size_t spawn = std::min(m_pendingCount.load(), maxSpawnPerStall);
         for (size_t i = 0; i < spawn && m_threads < maxThreads; ++i)

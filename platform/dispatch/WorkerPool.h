@@ -3,7 +3,8 @@
 // a priority, on any worker. The pool keeps about one running worker per core, and adds workers when
 // queued jobs stop moving: at once when a worker announces a blocking wait (BlockingScope), and from a
 // watchdog when no job has started for a short while (blocking it was not told about: name lookups,
-// sleeps, foreign locks). Idle workers exit after a while. Thread-safe; the pool lives for the process.
+// sleeps, foreign locks). A worker without work looks for more for a few microseconds by the clock,
+// then sleeps; idle workers exit after a while. Thread-safe; the pool lives for the process.
 
 #include <atomic>
 #include <condition_variable>
@@ -36,6 +37,11 @@ public:
         bool m_counted{false};
     };
 
+    // Called from the job a worker runs when nothing else of it can take long (a serial queue that has
+    // drained): the worker counts as looking for work from now on, so what is submitted meanwhile
+    // waits for it instead of waking another. Nothing off the pool.
+    void jobEnding();
+
     static bool isWorkerThread();
     size_t threadCount() const;
 
@@ -55,7 +61,7 @@ private:
     std::deque<Job> m_pending[priorityCount];
     // Written under the mutex; read without it only by spinning workers.
     std::atomic<size_t> m_pendingCount{0};
-    size_t m_spinning{0};
+    size_t m_spinning{0}; // workers looking for work: spinning, or told their job is ending
     size_t m_threads{0};
     size_t m_sleeping{0};
     size_t m_signalled{0};
