@@ -22,3 +22,8 @@ endif()
 if(LIVEAPP_BENCH)
     find_package(benchmark REQUIRED)
 endif()
+# The HTTP peer of the tests and of the image loader's benchmark. Debian builds cpp-httplib as a shared
+# library; its pkg-config flags select the matching declarations.
+if(LIVEAPP_TESTS OR LIVEAPP_BENCH)
+    pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+endif()
