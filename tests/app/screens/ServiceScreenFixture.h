@@ -3,7 +3,7 @@
 // registered, fresh application state and user defaults, and the service stub as the configured
 // service. Helpers read the prompt as the user would see it.
 
-#include "tests/support/ServiceStub.h"
+#include "tests/peers/ServiceStub.h"
 #include "tests/support/UIFixture.h"
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "tests/support/ServiceStub.h"
+#include "tests/peers/ServiceStub.h"
 
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/Text.h"

@@ -17,9 +17,9 @@
 //     auto gate = stub.hold(ServiceStub::kRouteEndpoint);   // the route answers once gate->open()
 
 #include "platform/foundation/Value.h"
-#include "tests/support/HttpGate.h"
-#include "tests/support/HttpMessage.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpGate.h"
+#include "tests/peers/HttpMessage.h"
+#include "tests/peers/HttpServer.h"
 
 #include <cstdint>
 #include <deque>
