@@ -1,13 +1,13 @@
 #include "app/screens/LoginViewController.h"
 
 #include "app/core/RequestService.h"
+#include "app/screens/InteractivePop.h"
 #include "app/screens/ScreenLook.h"
 #include "app/ui/UIView+AutoLayout.h"
 #include "app/ui/UIViewController+Loading_Prompt.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/ui/Selector.h"
 #include "platform/ui/UIKeyboard.h"
-#include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIScreen.h"
 
 #include <chrono>
@@ -56,17 +56,12 @@ void LoginViewController::viewWillAppear(bool animated) {
 
 void LoginViewController::viewDidAppear(bool animated) {
     BaseViewController::viewDidAppear(animated);
-    setInteractivePopEnabled(false);
+    setInteractivePopEnabled(*this, false);
 }
 
 void LoginViewController::viewWillDisappear(bool) {
     BaseViewController::viewWillDisappear(true);
-    setInteractivePopEnabled(true);
-}
-
-void LoginViewController::setInteractivePopEnabled(bool enabled) {
-    if (auto navigation = navigationController())
-        navigation->interactivePopGestureRecognizer()->setEnabled(enabled);
+    setInteractivePopEnabled(*this, true);
 }
 
 // ---- Login ------------------------------------------------------------------------------------

@@ -72,7 +72,6 @@ private:
     std::shared_ptr<LoginViewController> self() { return sharedAs<LoginViewController>(); }
     void loginSucceeded();
     void loginFailed(const std::string& message);
-    void setInteractivePopEnabled(bool enabled);
 
     bool m_loginLoading{false};
     LoginSuccessHandler m_loginSuccessHandler;

@@ -1,7 +1,6 @@
 #include "tests/app/screens/LiveScreenFixture.h"
 
 #include "app/core/AppConfiguration.h"
-#include "app/core/AppNetworkMonitoring.h"
 #include "app/core/CommonData.h"
 #include "app/ui/BaseViewController.h"
 #include "platform/ui/UIApplication.h"
@@ -40,7 +39,6 @@ void LiveScreenFixture::TearDown() {
     navigation.reset();
     chat.reset();
     ServiceScreenFixture::TearDown();
-    AppNetworkMonitoring::resetSharedInstanceForTesting();
     unsetenv(AppConfiguration::kProbeHost1Variable);
 }
 

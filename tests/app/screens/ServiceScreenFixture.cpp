@@ -1,6 +1,7 @@
 #include "tests/app/screens/ServiceScreenFixture.h"
 
 #include "app/core/AppConfiguration.h"
+#include "app/core/AppNetworkMonitoring.h"
 #include "app/core/CommonData.h"
 #include "app/core/ServiceModels.h"
 #include "app/ui/UIView+LoadingPrompt.h"
@@ -25,6 +26,8 @@ void ServiceScreenFixture::SetUp() {
 
 void ServiceScreenFixture::TearDown() {
     UIFixture::TearDown();
+    // A screen that follows the network started the monitor's thread: it must not outlive the test.
+    AppNetworkMonitoring::resetSharedInstanceForTesting();
     CommonData::resetSharedInstanceForTesting();
     UserDefaults::resetStandardForTesting();
     unsetenv(AppConfiguration::kServiceURLVariable);

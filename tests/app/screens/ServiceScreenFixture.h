@@ -1,7 +1,8 @@
 #pragma once
 // A screen test in the application's world: the UI fixture under the manual clock, the service models
 // registered, fresh application state and user defaults, and the service stub as the configured
-// service. Helpers read the prompt as the user would see it.
+// service. The network monitor a screen may start is stopped after each test. Helpers read the prompt as
+// the user would see it.
 
 #include "tests/peers/ServiceStub.h"
 #include "tests/support/UIFixture.h"
