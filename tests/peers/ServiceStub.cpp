@@ -129,6 +129,11 @@ std::string ServiceStub::captchaCode() const {
     return m_captchaCode;
 }
 
+void ServiceStub::setCaptchaPicture(std::string png) {
+    std::lock_guard lock(m_mutex);
+    m_captchaPicture = std::move(png);
+}
+
 void ServiceStub::setRequiresLogin(bool required) {
     std::lock_guard lock(m_mutex);
     m_requiresLogin = required;
@@ -403,7 +408,10 @@ void ServiceStub::playCaptcha(const HttpRequest& request, HttpResponse& response
     m_sessions[id].captchaIssued = true;
     response.status = 200;
     response.header("Content-Type", "image/png");
-    response.body.assign(reinterpret_cast<const char*>(kCaptchaPNG), sizeof kCaptchaPNG);
+    if (m_captchaPicture.empty())
+        response.body.assign(reinterpret_cast<const char*>(kCaptchaPNG), sizeof kCaptchaPNG);
+    else
+        response.body = m_captchaPicture;
 }
 
 void ServiceStub::playRoomInfo(const HttpRequest& request, HttpResponse& response) {

@@ -8,16 +8,13 @@
 #include "app/screens/LiveViewController.h"
 #include "app/ui/BaseNavigationController.h"
 #include "imagecache/ImageCache.h"
-#include "platform/foundation/Paths.h"
 #include "platform/graphics/ImageEncoder.h"
 #include "platform/ui/NSIndexPath.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIKeyboard.h"
-#include "tests/app/screens/ServiceScreenFixture.h"
+#include "tests/app/support/ServiceScreenFixture.h"
+#include "tests/support/EditedResources.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -242,17 +239,10 @@ TEST_F(HomeScreenTest, PressingAResolutionChoosesAndArchivesItsPreset) {
 }
 
 TEST_F(HomeScreenTest, WithTwoPresetsTheButtonsStayEmptyAndAPressPastTheListChoosesNothing) {
-    // A copy of the resources whose live parameters hold two presets.
-    const auto resources = Paths::home() / "resources";
-    std::filesystem::copy(Paths::resources(), resources, std::filesystem::copy_options::recursive);
-    auto plist = resources / "LiveParameters_new.plist";
-    std::ifstream in(plist);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto third = text.find("<dict>", text.find("<string>高清</string>"));
-    text.erase(third, text.find("</dict>", third) + 7 - third);
-    std::ofstream(plist, std::ios::trunc) << text;
-    const std::string previous = getenv("LIVEAPP_RESOURCES") ? getenv("LIVEAPP_RESOURCES") : "";
-    setenv("LIVEAPP_RESOURCES", resources.c_str(), 1);
+    EditedResources twoPresets("LiveParameters_new.plist", [](std::string& text) {
+        const auto third = text.find("<dict>", text.find("<string>高清</string>"));
+        text.erase(third, text.find("</dict>", third) + 7 - third);
+    });
     CommonData::resetSharedInstanceForTesting();
     ASSERT_EQ(CommonData::sharedInstance()->resolutionDataSource().size(), 2u);
 
@@ -267,7 +257,6 @@ TEST_F(HomeScreenTest, WithTwoPresetsTheButtonsStayEmptyAndAPressPastTheListChoo
     }
     tapView(chooser->highResolutionButton());
     EXPECT_EQ(CommonData::sharedInstance()->resolutionData()->title, "标清");
-    setenv("LIVEAPP_RESOURCES", previous.c_str(), 1);
 }
 
 TEST_F(HomeScreenTest, FailedRepliesShowTheServiceTextAndKeepWhatTheScreenShows) {

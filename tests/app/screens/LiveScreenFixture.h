@@ -6,7 +6,7 @@
 
 #include "app/screens/LiveViewController.h"
 #include "app/ui/BaseNavigationController.h"
-#include "tests/app/screens/ServiceScreenFixture.h"
+#include "tests/app/support/ServiceScreenFixture.h"
 #include "tests/peers/ChatServer.h"
 #include "tests/support/FakeReachability.h"
 #include "tests/support/FakeResolver.h"

@@ -8,7 +8,7 @@
 #include "app/ui/UIView+LoadingPrompt.h"
 #include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UIKeyboard.h"
-#include "tests/app/screens/ServiceScreenFixture.h"
+#include "tests/app/support/ServiceScreenFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tests/app/screens/ServiceScreenFixture.h"
+#include "tests/app/support/ServiceScreenFixture.h"
 
 #include "app/core/AppConfiguration.h"
 #include "app/core/AppNetworkMonitoring.h"
