@@ -2,6 +2,8 @@
 
 #include "platform/foundation/Bundle.h"
 
+#include <fmt/format.h>
+
 using namespace platform;
 
 UILabelPtr makeLabel(UIColorPtr color, double fontSize, NSTextAlignment alignment) {
@@ -16,6 +18,6 @@ UILabelPtr makeLabel(UIColorPtr color, double fontSize, NSTextAlignment alignmen
 UILabelPtr makeVersionLabel() {
     auto label = makeLabel(colorWithRGB(206, 206, 206), 13, NSTextAlignmentCenter);
     auto version = Bundle::mainBundle()->objectForInfoDictionaryKey("CFBundleShortVersionString");
-    label->setText("v" + version.stringOr());
+    label->setText(fmt::format("v{}", version.stringOr()));
     return label;
 }
