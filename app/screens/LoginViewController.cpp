@@ -182,11 +182,12 @@ void LoginViewController::addNotificationObserver() {
         {UIKeyboardWillHideNotification, &LoginViewController::KeyboardWillHide},
         {UIKeyboardWillChangeFrameNotification, &LoginViewController::KeyboardWillChangeFrame},
     };
-    for (const auto& [name, handler] : handlers) {
-        center.addObserver(self(), name, nullptr, [weak, handler](const Notification& notification) {
-            if (auto screen = weak.lock())
-                ((*screen).*handler)(notification);
-        });
+    for (const auto& entry : handlers) {
+        center.addObserver(self(), entry.first, nullptr,
+                           [weak, handler = entry.second](const Notification& notification) {
+                               if (auto screen = weak.lock())
+                                   ((*screen).*handler)(notification);
+                           });
     }
 }
 
