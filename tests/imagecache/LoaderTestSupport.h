@@ -13,7 +13,7 @@
 #include "platform/graphics/ImageEncoder.h"
 #include "platform/runloop/RunLoop.h"
 #include "tests/support/HttpReplies.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 #include "tests/support/MainLoop.h"
 
 #include <gtest/gtest.h>

@@ -5,8 +5,8 @@
 #include "app/core/AppNetworkMonitoring.h"
 #include "platform/ui/UIApplication.h"
 #include "tests/app/screens/LiveScreenFixture.h"
-#include "tests/support/HttpServer.h"
-#include "tests/support/NginxRtmp.h"
+#include "tests/peers/HttpServer.h"
+#include "tests/peers/NginxRtmp.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

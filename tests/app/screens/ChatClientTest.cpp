@@ -7,7 +7,7 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "tests/app/screens/LiveScreenFixture.h"
-#include "tests/support/HttpGate.h"
+#include "tests/peers/HttpGate.h"
 
 #include <atomic>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "tests/support/ServiceStub.h"
+#include "tests/peers/ServiceStub.h"
 
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/Text.h"
@@ -126,6 +126,11 @@ void ServiceStub::setCaptchaCode(std::string code) {
 std::string ServiceStub::captchaCode() const {
     std::lock_guard lock(m_mutex);
     return m_captchaCode;
+}
+
+void ServiceStub::setCaptchaPicture(std::string png) {
+    std::lock_guard lock(m_mutex);
+    m_captchaPicture = std::move(png);
 }
 
 void ServiceStub::setRequiresLogin(bool required) {
@@ -399,7 +404,10 @@ void ServiceStub::playCaptcha(const HttpRequest& request, HttpResponse& response
     m_sessions[id].captchaIssued = true;
     response.status = 200;
     response.header("Content-Type", "image/png");
-    response.body.assign(reinterpret_cast<const char*>(kCaptchaPNG), sizeof kCaptchaPNG);
+    if (m_captchaPicture.empty())
+        response.body.assign(reinterpret_cast<const char*>(kCaptchaPNG), sizeof kCaptchaPNG);
+    else
+        response.body = m_captchaPicture;
 }
 
 void ServiceStub::playRoomInfo(const HttpRequest& request, HttpResponse& response) {

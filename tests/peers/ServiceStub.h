@@ -17,9 +17,9 @@
 //     auto gate = stub.hold(ServiceStub::kRouteEndpoint);   // the route answers once gate->open()
 
 #include "platform/foundation/Value.h"
-#include "tests/support/HttpGate.h"
-#include "tests/support/HttpMessage.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpGate.h"
+#include "tests/peers/HttpMessage.h"
+#include "tests/peers/HttpServer.h"
 
 #include <cstdint>
 #include <deque>
@@ -60,6 +60,8 @@ public:
     void addAccount(std::string name, std::string password, platform::Value user);
     void setCaptchaCode(std::string code);
     std::string captchaCode() const;
+    // The picture the captcha endpoint serves (PNG bytes); a small grey one unless set.
+    void setCaptchaPicture(std::string png);
     // Without login required, every session counts as logged in as the first account.
     void setRequiresLogin(bool required);
     // The room of a user id (decimal text), as "room.view" and the public room information give it.
@@ -125,6 +127,7 @@ private:
     std::map<std::string, Session> m_sessions; // by cookie value
     uint64_t m_nextSession{1};
     std::string m_captchaCode{"8888"};
+    std::string m_captchaPicture;
     bool m_requiresLogin{true};
     std::map<std::string, platform::Value> m_rooms;
     platform::Value m_categories;

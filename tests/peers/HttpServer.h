@@ -16,8 +16,8 @@
 //     server.route("GET", "/slow", replyAfter(gate, HttpResponse::text(200, "late")));
 //     ... start the request, gate->waitForArrivals(1), time the client out, gate->open() ...
 
-#include "tests/support/HttpGate.h"
-#include "tests/support/HttpMessage.h"
+#include "tests/peers/HttpGate.h"
+#include "tests/peers/HttpMessage.h"
 
 #include <chrono>
 #include <condition_variable>

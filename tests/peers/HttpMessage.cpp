@@ -1,6 +1,6 @@
-#include "tests/support/HttpMessage.h"
+#include "tests/peers/HttpMessage.h"
 
-#include "tests/support/HttpGate.h"
+#include "tests/peers/HttpGate.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "tests/support/HttpGate.h"
+#include "tests/peers/HttpGate.h"
 
 namespace liveapp::test {
 

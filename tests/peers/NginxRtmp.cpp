@@ -1,4 +1,4 @@
-#include "tests/support/NginxRtmp.h"
+#include "tests/peers/NginxRtmp.h"
 
 #include <arpa/inet.h>
 #include <cctype>
