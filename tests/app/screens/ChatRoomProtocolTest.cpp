@@ -116,15 +116,8 @@ TEST(ChatFrameSplitterTest, RefusesAFrameOverTheLimitUntilReset) {
 
 // ---- Envelopes -----------------------------------------------------------------------------
 
-class ChatEnvelopeTest : public testing::Test {
-protected:
-    void SetUp() override { registerServiceModels(); }
-    static std::shared_ptr<ChatModel> lineOf(std::string_view frame) {
-        return detail::chatLineOfFrame(bytesOf(frame));
-    }
-};
-
-TEST_F(ChatEnvelopeTest, HostileFramesYieldNoLine) {
+TEST(ChatEnvelopeTest, HostileFramesYieldNoLine) {
+    registerServiceModels();
     const std::string cases[] = {
         "",
         std::string("\x00\x00", 2),
@@ -136,7 +129,7 @@ TEST_F(ChatEnvelopeTest, HostileFramesYieldNoLine) {
         ChatServer::frame(std::string("{\"chat\": {\"json\": \"\xff\xfe\"}}")), // not UTF-8
     };
     for (const auto& frame : cases)
-        EXPECT_FALSE(lineOf(frame)) << frame;
+        EXPECT_FALSE(detail::chatLineOfFrame(bytesOf(frame))) << frame;
 }
 
 } // namespace
