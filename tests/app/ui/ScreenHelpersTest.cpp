@@ -37,34 +37,30 @@ protected:
     UIApplicationPtr app = UIApplication::sharedApplication();
 };
 
-TEST_F(ScreenHelpersTest, ControllerOutsideContainersKeepsTheTitleToItself) {
+TEST_F(ScreenHelpersTest, ALoneControllerKeepsTheTitleToItselfAndATabBarParentTakesTitleAndItems) {
     auto controller = UIViewController::create();
     EXPECT_EQ(navigationBarTitle(*controller), std::nullopt);
     setNavigationBarTitle(*controller, "Room");
     EXPECT_EQ(controller->title(), std::optional<std::string>("Room"));
     setNavigationBarTitleView(*controller, UIView::create());
-    EXPECT_FALSE(navigationBarTitleView(*controller));
-    EXPECT_FALSE(controller->navigationItem()->titleView());
+    EXPECT_FALSE(navigationBarTitleView(*controller) || controller->navigationItem()->titleView());
     auto item =
         UIBarButtonItem::create(std::optional<std::string>("x"), UIBarButtonItemStylePlain, nullptr, {});
     setNavigationBarLeftButtonItems(*controller, {item});
     EXPECT_TRUE(controller->navigationItem()->leftBarButtonItems().empty());
     EXPECT_EQ(navigationBarTitleAttributes(*controller), std::nullopt);
     EXPECT_FALSE(navigationBarTitleColor(*controller));
-}
 
-TEST_F(ScreenHelpersTest, TabBarParentTakesTitleAndItemsButNoTitleAttributes) {
     auto tabs = UITabBarController::create();
-    auto child = UIViewController::create();
-    tabs->setViewControllers({child});
-    setNavigationBarTitle(*child, "Tab");
+    tabs->setViewControllers({controller});
+    setNavigationBarTitle(*controller, "Tab");
     EXPECT_EQ(tabs->navigationItem()->title(), std::optional<std::string>("Tab"));
     auto titleView = UIView::create();
-    setNavigationBarTitleView(*child, titleView);
+    setNavigationBarTitleView(*controller, titleView);
     EXPECT_EQ(tabs->navigationItem()->titleView(), titleView);
     setNavigationBarTitleAttributes(
-        *child, NSAttributes{{NSForegroundColorAttributeName, Value(UIColor::redColor())}});
-    EXPECT_EQ(navigationBarTitleAttributes(*child), std::nullopt);
+        *controller, NSAttributes{{NSForegroundColorAttributeName, Value(UIColor::redColor())}});
+    EXPECT_EQ(navigationBarTitleAttributes(*controller), std::nullopt) << "no title attributes for tabs";
 }
 
 TEST_F(ScreenHelpersTest, ContentRectLeavesTheBarsOut) {
