@@ -116,8 +116,15 @@ TEST(ChatFrameSplitterTest, RefusesAFrameOverTheLimitUntilReset) {
 
 // ---- Envelopes -----------------------------------------------------------------------------
 
-TEST(ChatEnvelopeTest, HostileFramesYieldNoLine) {
-    registerServiceModels();
+class ChatEnvelopeTest : public testing::Test {
+protected:
+    void SetUp() override { registerServiceModels(); }
+    static std::shared_ptr<ChatModel> lineOf(std::string_view frame) {
+        return detail::chatLineOfFrame(bytesOf(frame));
+    }
+};
+
+TEST_F(ChatEnvelopeTest, HostileFramesYieldNoLine) {
     const std::string cases[] = {
         "",
         std::string("\x00\x00", 2),
@@ -129,7 +136,7 @@ TEST(ChatEnvelopeTest, HostileFramesYieldNoLine) {
         ChatServer::frame(std::string("{\"chat\": {\"json\": \"\xff\xfe\"}}")), // not UTF-8
     };
     for (const auto& frame : cases)
-        EXPECT_FALSE(detail::chatLineOfFrame(bytesOf(frame))) << frame;
+        EXPECT_FALSE(lineOf(frame)) << frame;
 }
 
 } // namespace
