@@ -127,8 +127,8 @@ TEST(WireRecords, OptionalAndMissingFieldsAreLeftOut) {
     EXPECT_EQ(serialized(reply).toVector(), (std::vector<uint8_t>{8, 0, 1, 0, 0, 0, 1, 0}));
 }
 
-// The other records' required fields are checked the same way: the reply's, the imprint's and the
-// tracking's appear below.
+// Every record checks its required fields the same way; the envelope's are walked through, and one
+// field each of the imprint, the reply and the tracking records.
 TEST(WireRecords, ValidateNamesTheFirstMissingRequiredFieldInIdOrder) {
     UAEnvelope envelope;
     const std::vector<std::pair<std::string, std::function<void()>>> steps = {{"version", [&] { envelope.setVersion("V1.0"); }},
