@@ -76,8 +76,7 @@ bool UdpRecorder::onUdpSocketDidReceiveData(const RunLoopUdpSocketPtr& sock, con
     return answer;
 }
 
-// MARK: - Peers
-
+// ---- Peers ----
 int Connected::fd() const {
     auto cfSocket = socket ? socket->getCFSocket() : nullptr;
     return cfSocket ? cfSocket->nativeHandle() : -1;
