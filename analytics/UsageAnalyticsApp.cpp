@@ -8,6 +8,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Immortal.h"
 #include "platform/foundation/Text.h"
 
 #include <fmt/format.h>
@@ -41,8 +42,10 @@ UsageAnalyticsApp::UsageAnalyticsApp(Private) {
 }
 
 std::shared_ptr<UsageAnalyticsApp> UsageAnalyticsApp::sharedInstance() {
-    static const auto app = std::make_shared<UsageAnalyticsApp>(Private{});
-    return app;
+    // Never destroyed: the upload queue may still be at work while the process exits.
+    static platform::detail::Immortal<std::shared_ptr<UsageAnalyticsApp>> app(
+        std::make_shared<UsageAnalyticsApp>(Private{}));
+    return app.get();
 }
 
 bool UsageAnalyticsApp::isIntegratedTestModel() {

@@ -15,6 +15,7 @@
 #include "analytics/UANEvent.h"
 #include "analytics/UAWorkDispatch.h"
 #include "platform/dispatch/OperationQueue.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
