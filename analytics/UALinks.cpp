@@ -42,10 +42,14 @@ public:
     bool makeEnvelopeData() override { return UsageAnalyticsEnvelope::sharedInstance()->makeEnvelopeData(); }
 };
 
-class NoCrashCapture final : public UACrashLink {
+class CrashCapture final : public UACrashLink {
 public:
-    void installUncaughtExceptionHandler() override {}
-    void saveCrashInfo(const platform::Notification&) override {}
+    void installUncaughtExceptionHandler() override {
+        UsageAnalyticsInternal::installUncaughtExceptionHandler();
+    }
+    void saveCrashInfo(const platform::Notification& notification) override {
+        UsageAnalyticsInternal::sharedInstance()->saveCrashInfo(notification);
+    }
 };
 
 struct Links {
@@ -127,7 +131,7 @@ void setEnvelopeLink(std::shared_ptr<UAEnvelopeLink> link) {
 }
 
 std::shared_ptr<UACrashLink> crashLink() {
-    return current<UACrashLink>(&Links::crash, part<NoCrashCapture>);
+    return current<UACrashLink>(&Links::crash, part<CrashCapture>);
 }
 
 void setCrashLink(std::shared_ptr<UACrashLink> link) {

@@ -3,6 +3,7 @@
 #include "analytics/UAHelper.h"
 #include "analytics/UANLog.h"
 #include "analytics/UANUtil.h"
+#include "analytics/UAPendingCrash.h"
 #include "analytics/UsageAnalyticsConfig.h"
 #include "analytics/UsageAnalyticsInternal.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -109,6 +110,8 @@ void UsageAnalyticsApp::setAppVersion(const std::string& version) {
     if (version.empty())
         return;
     sharedInstance()->m_appVersion.set(version);
+    // A crash that only a signal handler sees is recorded under the version in force.
+    uadetail::PendingCrash::setAppVersion(version);
 }
 
 void UsageAnalyticsApp::setCrashReportEnabled(bool enabled) {

@@ -62,6 +62,17 @@ public:
     void removeSessions();
     void removeInstanceMsgs();
 
+    // Crash capture: the handlers and the image facts, once per process.
+    static void installUncaughtExceptionHandler();
+    static void setErrorSupportInfo(const std::optional<platform::ValueDictionary>& info);
+    // The handler of "UsageAnalyticsCrashCatch", whose object is the crash.
+    void saveCrashInfo(const platform::Notification& notification);
+    // The crash record of a crash text, which ends the analytics session and writes the cache at once.
+    void error(const std::string& crashText);
+    // Crash records that earlier processes could only leave in their pending-crash files, for the
+    // version running now.
+    void restorePendingCrashes();
+
     // Records.
     bool checkEventLimit();
     // The container a work type's record goes to; null when it has none.
