@@ -15,6 +15,10 @@ pkg_check_modules(LIBRTMP REQUIRED IMPORTED_TARGET librtmp)
 find_package(GIF REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_package(ZLIB REQUIRED)
+# The HTTP peer of the tests, of the image loader's benchmark and of the development service (so found
+# with tests off too). Debian builds cpp-httplib as a shared library; its pkg-config flags select the
+# matching declarations.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 if(LIVEAPP_TESTS)
     find_package(GTest REQUIRED)
     include(GoogleTest)

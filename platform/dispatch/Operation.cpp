@@ -72,7 +72,7 @@ void Operation::addDependency(std::shared_ptr<Operation> operation) {
         m_dependencies.push_back(operation);
     }
     std::lock_guard lock(operation->m_mutex);
-    operation->m_dependents.push_back(weak_from_this());
+    operation->m_dependents.push_back(std::static_pointer_cast<Operation>(weak_from_this().lock()));
 }
 
 void Operation::removeDependency(const std::shared_ptr<Operation>& operation) {

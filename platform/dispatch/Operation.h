@@ -7,6 +7,9 @@
 // cancel() only sets the flag, and a cancelled operation is ready at once and finishes without running
 // main(). The completion block runs once, on a global queue, after finishing. Thread-safe.
 // Ownership: operations are shared; an operation keeps its dependencies alive, not its dependents.
+// Operations are platform objects, so notifications can carry them and delegates can ask about them.
+
+#include "platform/foundation/Object.h"
 
 #include <condition_variable>
 #include <functional>
@@ -21,11 +24,9 @@ class OperationQueue;
 
 enum class OperationQueuePriority : int { VeryLow = -8, Low = -4, Normal = 0, High = 4, VeryHigh = 8 };
 
-class Operation : public std::enable_shared_from_this<Operation> {
+class Operation : public Object {
 public:
-    virtual ~Operation() = default;
-    Operation(const Operation&) = delete;
-    Operation& operator=(const Operation&) = delete;
+    ~Operation() override = default;
 
     virtual void start();
     virtual void main() {}

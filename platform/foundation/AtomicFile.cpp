@@ -68,7 +68,9 @@ std::string AtomicFile::temporaryPrefix(const std::filesystem::path& path) {
     return path.filename().string() + ".tmp-";
 }
 
-bool AtomicFile::write(const std::filesystem::path& path, const Data& bytes, ErrorPtr* error, mode_t mode) {
+bool AtomicFile::write(const std::filesystem::path& path, const Data& bytes, ErrorPtr* error, mode_t mode,
+                       Durability durability) {
+    const bool flush = durability == Durability::Flushed;
     if (path.filename().empty()) {
         setError(error, failure(EISDIR, path, "write"));
         return false;
@@ -97,13 +99,15 @@ bool AtomicFile::write(const std::filesystem::path& path, const Data& bytes, Err
         return abandon(errno, "set permissions");
     if (!writeAll(file.get(), bytes.bytes(), bytes.length()))
         return abandon(errno, "write");
-    if (fsyncRetrying(file.get()) != 0)
+    if (flush && fsyncRetrying(file.get()) != 0)
         return abandon(errno, "flush");
     if (file.close() != 0)
         return abandon(errno, "close");
     if (::rename(temporary.c_str(), path.c_str()) != 0)
         return abandon(errno, "rename");
 
+    if (!flush)
+        return true;
     // Without this the rename itself may be lost in a crash, bringing back the old file or none.
     FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.valid())

@@ -3,6 +3,8 @@
 // beside the target ("<name>.tmp-XXXXXX"), flushes it to disk, renames it over the target and
 // flushes the directory, so after a crash the target holds either the old bytes or the new ones,
 // never a mix. A crash may leave the temporary behind; removeStaleTemporaries() clears those.
+// Files that can be made again (caches) may skip the flushes: readers still never see a partial
+// file, but after a crash the target may hold the old bytes, the new ones, or nothing readable.
 //
 // Thread-safe for different paths. One file has one writer: concurrent writes to the same path
 // each succeed, and the last rename wins. Failures come back as NSPOSIXErrorDomain errors.
@@ -18,9 +20,11 @@ namespace platform {
 
 class AtomicFile {
 public:
+    enum class Durability { Flushed, CacheOnly };
+
     // `mode` is the permission of a newly made file; an existing file keeps its own.
     static bool write(const std::filesystem::path& path, const Data& bytes, ErrorPtr* error = nullptr,
-                      mode_t mode = 0644);
+                      mode_t mode = 0644, Durability durability = Durability::Flushed);
 
     // The whole file, or nullopt with the reason (ENOENT for a missing file).
     static std::optional<Data> read(const std::filesystem::path& path, ErrorPtr* error = nullptr);

@@ -57,6 +57,8 @@ public:
     void appendData(const Data& data) { appendBytes(data.bytes(), data.length()); }
     void appendString(std::string_view text) { appendBytes(text.data(), text.size()); }
     void setLength(size_t length) { m_bytes.resize(length, 0); }
+    // Room for `capacity` bytes without growing (dataWithCapacity:); the length does not change.
+    void reserve(size_t capacity) { m_bytes.reserve(capacity); }
     void increaseLengthBy(size_t extra) { m_bytes.resize(m_bytes.size() + extra, 0); }
     // Replaces `length` bytes at `offset` with `replacementLength` bytes (the buffer grows or shrinks).
     void replaceBytes(size_t offset, size_t length, const void* replacement, size_t replacementLength);

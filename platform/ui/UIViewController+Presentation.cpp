@@ -110,6 +110,9 @@ void UIViewController::dismissViewControllerAnimated(bool animated, std::functio
     if (!presenter || !presenter->m_presented)
         return;
     presenter->finishPendingTransition();
+    // The transition just finished may have been a dismissal of the same screens.
+    if (!presenter->m_presented)
+        return;
 
     // Everything above the presenter goes; only the topmost is on screen to disappear.
     std::vector<UIViewControllerPtr> chain;

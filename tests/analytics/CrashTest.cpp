@@ -4,7 +4,7 @@
 #include "analytics/UAEndpoints.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/UserDefaults.h"
-#include "tests/support/collector/AnalyticsCollector.h"
+#include "tests/peers/AnalyticsCollector.h"
 
 #include <csignal>
 #include <sys/wait.h>

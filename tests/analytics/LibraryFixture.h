@@ -7,7 +7,7 @@
 #include "analytics/UAEndpoints.h"
 #include "analytics/UsageAnalyticsJob.h"
 #include "analytics/UsageAnalyticsUtility.h"
-#include "tests/support/collector/AnalyticsCollector.h"
+#include "tests/peers/AnalyticsCollector.h"
 
 #include <cstdlib>
 

@@ -3,8 +3,8 @@
 #include "analytics/UsageAnalyticsApp.h"
 #include "analytics/UsageAnalyticsSocialAnalytics.h"
 #include "platform/runloop/RunLoop.h"
+#include "tests/peers/HttpServer.h"
 #include "tests/support/HttpReplies.h"
-#include "tests/support/HttpServer.h"
 #include "tests/support/MainLoop.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "sdk/librtmp/DualStackConnect.h"
 #include "tests/support/FakeResolver.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -4,9 +4,9 @@
 #include "sdk/api/iOS/LiveSimpleSession.h"
 #include "tests/sdk/SessionProbes.h"
 #include "tests/support/FakeResolver.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 #include "tests/support/MainLoop.h"
-#include "tests/support/NginxRtmp.h"
+#include "tests/peers/NginxRtmp.h"
 
 #include <arpa/inet.h>
 #include <fmt/format.h>

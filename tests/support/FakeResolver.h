@@ -10,7 +10,7 @@
 //     ScopedResolver installed(resolver);
 
 #include "platform/net/Resolver.h"
-#include "tests/support/HttpGate.h"
+#include "tests/peers/HttpGate.h"
 
 #include <map>
 #include <memory>

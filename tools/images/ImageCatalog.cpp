@@ -3,6 +3,8 @@
 #include "platform/graphics/GraphicsContextFunctions.h"
 #include "platform/graphics/GraphicsContextStack.h"
 #include "platform/graphics/ImageEncoder.h"
+#include "tools/images/HomeDrawings.h"
+#include "tools/images/LiveDrawings.h"
 #include "tools/images/WidgetDrawings.h"
 
 #include <fstream>
@@ -32,12 +34,19 @@ void drawBackArrow(const CGContextRef& context, CGSize size) {
 } // namespace
 
 const std::vector<CatalogImage>& catalog() {
-    static const std::vector<CatalogImage> images = {
-        {"navigation_back_white", CGSizeMake(12, 21), drawBackArrow},
-        {"collection_view_header_indicator", CGSizeMake(8, 13), drawHeaderIndicator},
-        {"searchbar_textfield_background", CGSizeMake(16, 28), drawSearchFieldBackground},
-        {"searchbar_textfield_search_icon", CGSizeMake(13, 13), drawSearchIcon},
-    };
+    static const std::vector<CatalogImage> images = [] {
+        std::vector<CatalogImage> all = {
+            {"navigation_back_white", CGSizeMake(12, 21), drawBackArrow},
+            {"collection_view_header_indicator", CGSizeMake(8, 13), drawHeaderIndicator},
+            {"searchbar_textfield_background", CGSizeMake(16, 28), drawSearchFieldBackground},
+            {"searchbar_textfield_search_icon", CGSizeMake(13, 13), drawSearchIcon},
+        };
+        for (auto more : {homeImages(), liveImages()}) {
+            for (auto& image : more)
+                all.push_back(std::move(image));
+        }
+        return all;
+    }();
     return images;
 }
 

@@ -239,6 +239,13 @@ void LiveSimpleSession::setBeatyEffect(float brightening, float smoothing, float
         m_cameraSource->setBeautyLevels({brightening, smoothing, pinkToning});
 }
 
+std::array<float, 3> LiveSimpleSession::beatyEffect() const {
+    if (!m_cameraSource)
+        return {0, 0, 0};
+    const auto levels = m_cameraSource->beautyLevels();
+    return {levels.brightening, levels.smoothing, levels.pinkToning};
+}
+
 void LiveSimpleSession::setFocusPointOfInterest(platform::CGPoint point) {
     auto withinUnit = [](double value) { return value >= 0.0 && value <= 1.0; }; // false for NaN
     if (!withinUnit(point.x) || !withinUnit(point.y))

@@ -22,6 +22,7 @@
 #include "sdk/api/iOS/LiveSessionDelegate.h"
 #include "sdk/api/iOS/LiveTypes.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -87,6 +88,8 @@ public:
     // Toggles cameraState (0 becomes 1, anything else 0) and the preview's mirroring with it.
     void switchCamera();
     void setBeatyEffect(float brightening, float smoothing, float pinkToning);
+    // The levels the camera's picture is beautified with now (all 0 without a camera source).
+    std::array<float, 3> beatyEffect() const;
     platform::CGPoint focusPointOfInterest() const { return m_focusPointOfInterest; }
     // Ignored when either coordinate lies outside 0...1 (NaN lies outside).
     void setFocusPointOfInterest(platform::CGPoint point);

@@ -2,7 +2,7 @@
 // captcha session, the login checks, the route bytes), obey scripts in the promised order, hold
 // replies on a gate, and record every request.
 
-#include "tests/support/ServiceStub.h"
+#include "tests/peers/ServiceStub.h"
 
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/graphics/Image.h"

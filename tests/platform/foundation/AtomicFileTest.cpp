@@ -38,14 +38,18 @@ mode_t modeOf(const fs::path& path) {
 TEST(AtomicFileWrite, ReplacesTheWholeFileAndLeavesNoTemporary) {
     fs::path dir = platform::Paths::documents();
     fs::path file = dir / "state.bin";
-    writeRaw(file, "an older and much longer content");
+    for (auto durability : {AtomicFile::Durability::Flushed, AtomicFile::Durability::CacheOnly}) {
+        writeRaw(file, "an older and much longer content");
+        chmod(file.c_str(), 0640);
 
-    ASSERT_TRUE(AtomicFile::write(file, Data(std::string_view("new"))));
+        ASSERT_TRUE(AtomicFile::write(file, Data(std::string_view("new")), nullptr, 0600, durability));
 
-    auto back = AtomicFile::read(file);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->toString(), "new");
-    EXPECT_EQ(namesIn(dir), std::vector<std::string>{"state.bin"});
+        auto back = AtomicFile::read(file);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->toString(), "new");
+        EXPECT_EQ(modeOf(file), 0640u);
+        EXPECT_EQ(namesIn(dir), std::vector<std::string>{"state.bin"});
+    }
 }
 
 TEST(AtomicFileWrite, NewFilesGetTheModeAskedForAndExistingFilesKeepTheirs) {

@@ -146,4 +146,15 @@ TEST_F(PresentationTest, DismissingWhenNothingIsPresentedDoesNothing) {
     EXPECT_TRUE(log->empty());
 }
 
+TEST_F(PresentationTest, DismissingAgainDuringAnAnimatedDismissalEndsItOnce) {
+    useManualClock();
+    auto presented = recording("B", log);
+    presenter->presentViewController(presented, false);
+    presented->dismissViewControllerAnimated(true);
+    log->clear();
+    presented->dismissViewControllerAnimated(false); // finishes the first, then finds nothing left
+    EXPECT_FALSE(presenter->presentedViewController());
+    EXPECT_EQ(RecordingController::appearanceLog(log), (Strings{"B.viewDidDisappear", "A.viewDidAppear"}));
+}
+
 } // namespace

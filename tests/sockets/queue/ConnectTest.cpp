@@ -3,7 +3,7 @@
 #include "platform/foundation/Clock.h"
 #include "tests/sockets/queue/SocketTestSupport.h"
 #include "tests/support/FakeResolver.h"
-#include "tests/support/HttpGate.h"
+#include "tests/peers/HttpGate.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,0 +1,189 @@
+#include "imagecache/ImageCache.h"
+#include "imagecache/NSData+ImageContentType.h"
+#include "imagecache/UIImage+ForceDecode.h"
+#include "imagecache/UIImage+GIF.h"
+#include "imagecache/UIImage+MultiFormat.h"
+#include "imagecache/WebImageDownloaderOperation.h"
+#include "tests/imagecache/LoaderTestSupport.h"
+#include "tests/platform/graphics/CodecTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using codectest::GifWriter;
+
+namespace {
+
+GifWriter::Frame frame(int width, int height, uint8_t index, std::optional<int> delayCentiseconds) {
+    GifWriter::Frame f;
+    f.width = width;
+    f.height = height;
+    f.delayCentiseconds = delayCentiseconds;
+    f.indices.assign(size_t(width * height), index);
+    return f;
+}
+
+Data gif(std::vector<std::optional<int>> delays) {
+    GifWriter writer(2, 2, {0xFF0000, 0x00FF00});
+    for (size_t i = 0; i < delays.size(); ++i)
+        writer.add(frame(2, 2, uint8_t(i % 2), delays[i]));
+    return writer.finish();
+}
+
+// Three colour bands across 100 x 50: red up to x 25, green to x 75, blue after.
+UIImagePtr bandedFrame() {
+    auto bitmap = Bitmap::create(100, 50, kCGImageAlphaNoneSkipFirst);
+    for (int y = 0; y < 50; ++y)
+        for (int x = 0; x < 100; ++x)
+            bitmap->mutableRow(y)[x] = x < 25 ? 0xFFFF0000u : x < 75 ? 0xFF00FF00u : 0xFF0000FFu;
+    return UIImage::imageWithCGImage(bitmap, 1, UIImageOrientationUp);
+}
+
+TEST(ImageContentType, TheLeadingBytesNameTheType) {
+    struct Case {
+        std::string bytes;
+        std::optional<std::string> type;
+    };
+    for (const Case& c : {
+             Case{"\xFF\xD8\xFF", "image/jpeg"},
+             Case{"\x89PNG", "image/png"},
+             Case{"GIF89a", "image/gif"},
+             Case{"II*\0", "image/tiff"},
+             Case{"MM\0*", "image/tiff"},
+             Case{"RIFF1234WEBP", "image/webp"},
+             Case{"RIFF1234WEBPVP8 ", "image/webp"},
+             Case{"RIFF1234WAVE", std::nullopt},
+             Case{"RIFF1234WEB", std::nullopt},
+             Case{"BM", std::nullopt},
+             Case{"", std::nullopt},
+         }) {
+        Data data(std::string_view(c.bytes));
+        EXPECT_EQ(wi_contentTypeForImageData(data), c.type) << c.bytes;
+        EXPECT_EQ(contentTypeForImageData(data), c.type);
+    }
+}
+
+TEST(ImageDecoding, ExifOrientationsMapToThePlatformsOrientations) {
+    const std::vector<UIImageOrientation> expected = {
+        UIImageOrientationUp,           UIImageOrientationUp,
+        UIImageOrientationUpMirrored,   UIImageOrientationDown,
+        UIImageOrientationDownMirrored, UIImageOrientationLeftMirrored,
+        UIImageOrientationRight,        UIImageOrientationRightMirrored,
+        UIImageOrientationLeft,         UIImageOrientationUp};
+    for (int32_t exif = 0; exif <= 9; ++exif) {
+        EXPECT_EQ(wi_exifOrientationToiOSOrientation(exif), expected[size_t(exif)]) << exif;
+        EXPECT_EQ(WebImageDownloaderOperation::orientationFromPropertyValue(exif), expected[size_t(exif)]);
+    }
+}
+
+TEST(ImageDecoding, StillImagesCarryTheirExifOrientation) {
+    PILLOW_OR_SKIP(rotated, R"(
+exif = Image.Exif()
+exif[0x0112] = 6
+Image.new('RGB', (8, 4), (10, 20, 30)).save(out, 'JPEG', exif=exif.tobytes())
+)");
+    auto image = wi_imageWithData(rotated);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->imageOrientation(), UIImageOrientationRight);
+    EXPECT_EQ(image->size(), CGSizeMake(4, 8));
+    EXPECT_EQ(wi_imageOrientationFromImageData(rotated), UIImageOrientationRight);
+
+    Data plain = imagetest::jpeg(6, 3);
+    auto upright = wi_imageWithData(plain);
+    ASSERT_TRUE(upright);
+    EXPECT_EQ(upright->imageOrientation(), UIImageOrientationUp);
+    EXPECT_EQ(upright->size(), CGSizeMake(6, 3));
+}
+
+TEST(ImageDecoding, BrokenDataGivesNoImageOrWhatWasReceived) {
+    Data whole = *encodeJPEG(*codectest::smoothBitmap(64, 64), 0.9);
+    auto truncated = wi_imageWithData(whole.subdata(0, whole.length() / 2));
+    if (truncated) {
+        EXPECT_EQ(truncated->size().width, 64); // the rows decoded so far
+    }
+    EXPECT_FALSE(wi_imageWithData(Data()));
+    EXPECT_FALSE(wi_imageWithData(Data(std::string_view("\xFF\xD8 not really a jpeg"))));
+    EXPECT_FALSE(wi_imageWithData(Data(std::string_view("GIF89a"))));
+    EXPECT_EQ(wi_imageOrientationFromImageData(Data(std::string_view("nothing"))), UIImageOrientationUp);
+}
+
+TEST(ImageDecoding, GifFramesPlayForTheirOwnDelays) {
+    struct Case {
+        const char* what;
+        std::vector<std::optional<int>> delays; // centiseconds; none: no delay entry
+        size_t frames;
+        double duration;
+    };
+    for (const Case& c : {
+             Case{"one frame", {5}, 0, 0},
+             Case{"no delay entries", {std::nullopt, std::nullopt, std::nullopt}, 3, 0.3},
+             Case{"delays below 0.011 s", {1, 0}, 2, 0.2},
+             Case{"delays as stored", {5, 20}, 2, 0.25},
+         }) {
+        auto image = wi_imageWithData(gif(c.delays));
+        ASSERT_TRUE(image) << c.what;
+        EXPECT_EQ(image->images().size(), c.frames) << c.what;
+        EXPECT_NEAR(image->duration(), c.duration, 1e-6) << c.what;
+        for (const auto& frame : image->images())
+            EXPECT_EQ(frame->scale(), UIImage::screenScale());
+    }
+}
+
+TEST(ImageScaling, AnimatedImagesAreScaledToFillAndCroppedFromTheMiddle) {
+    auto animated = UIImage::animatedImageWithImages({bandedFrame(), bandedFrame()}, 1.5);
+    auto scaled = wi_animatedImageByScalingAndCroppingToSize(animated, CGSizeMake(50, 50));
+    ASSERT_TRUE(scaled);
+    EXPECT_EQ(scaled->images().size(), 2u);
+    EXPECT_EQ(scaled->duration(), 1.5);
+    EXPECT_EQ(scaled->size(), CGSizeMake(50, 50));
+    // Drawn 100 x 50 at x = -25: only the green band shows.
+    CGImageRef first = scaled->images()[0]->CGImage();
+    for (int x : {first->width() / 10, first->width() / 2, first->width() * 9 / 10})
+        EXPECT_EQ(first->colorAt(x, first->height() / 2), (Bitmap::RGBA{0, 255, 0, 255})) << x;
+
+    auto still = bandedFrame();
+    EXPECT_EQ(wi_animatedImageByScalingAndCroppingToSize(animated, CGSizeMake(100, 50)), animated);
+    EXPECT_EQ(wi_animatedImageByScalingAndCroppingToSize(animated, CGSizeZero), animated);
+    EXPECT_EQ(wi_animatedImageByScalingAndCroppingToSize(still, CGSizeMake(50, 50)), still);
+    EXPECT_EQ(wi_animatedImageByScalingAndCroppingToSize(nullptr, CGSizeMake(50, 50)), nullptr);
+}
+
+TEST(ImageScaling, TheKeyNamesTheScale) {
+    auto cache = ImageCache::initWithNamespace("scale");
+    struct Case {
+        ImageCache::Key key;
+        double scale;
+    };
+    for (const Case& c : {Case{"http://a.com/b@2x.png", 2}, Case{"http://a.com/b@3x.png", 3},
+                          Case{"http://a.com/b@3x.@2x.png", 3}, Case{"a@2x.png", 2}, Case{"@2x.png", 1},
+                          Case{"http://a.com/b2x.png", 1}, Case{std::nullopt, 1}}) {
+        auto scaled = cache->scaledImageForKey(c.key, imagetest::image(4, 4));
+        EXPECT_EQ(scaled->scale(), c.scale) << c.key.value_or("nil");
+    }
+    auto animated = UIImage::animatedImageWithImages({imagetest::image(4, 4), imagetest::image(4, 4)}, 0.7);
+    auto scaled = cache->scaledImageForKey(std::string("http://a.com/b@2x.gif"), animated);
+    ASSERT_EQ(scaled->images().size(), 2u);
+    EXPECT_EQ(scaled->images()[1]->scale(), 2);
+    EXPECT_EQ(scaled->duration(), 0.7);
+    EXPECT_EQ(cache->scaledImageForKey(std::string("k"), nullptr), nullptr);
+}
+
+TEST(ForceDecode, OpaqueStillsAreRedrawnAndEverythingElseIsKept) {
+    auto decoded = wi_imageWithData(imagetest::jpeg(8, 4));
+    auto turned = UIImage::imageWithCGImage(decoded->CGImage(), 2, UIImageOrientationRight);
+    auto redrawn = decodedImageWithImage(turned);
+    ASSERT_TRUE(redrawn);
+    EXPECT_NE(redrawn->CGImage(), turned->CGImage());
+    EXPECT_EQ(redrawn->CGImage()->alphaInfo(), kCGImageAlphaNoneSkipLast);
+    EXPECT_EQ(redrawn->scale(), 2);
+    EXPECT_EQ(redrawn->imageOrientation(), UIImageOrientationRight);
+    EXPECT_EQ(redrawn->CGImage()->colorAt(3, 2), turned->CGImage()->colorAt(3, 2));
+
+    auto withAlpha = imagetest::image(4, 4, true);
+    auto animated = UIImage::animatedImageWithImages({decoded, decoded}, 1);
+    EXPECT_EQ(decodedImageWithImage(withAlpha), withAlpha);
+    EXPECT_EQ(decodedImageWithImage(animated), animated);
+    EXPECT_EQ(decodedImageWithImage(nullptr), nullptr);
+}
+
+} // namespace

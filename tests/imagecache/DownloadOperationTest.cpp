@@ -1,0 +1,238 @@
+#include "imagecache/WebImageOperation.h"
+#include "platform/dispatch/OperationQueue.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/net/URLError.h"
+#include "platform/ui/UIApplication.h"
+#include "tests/imagecache/LoaderTestSupport.h"
+
+#include <random>
+
+using namespace platform;
+using namespace imagetest;
+using liveapp::test::HttpRequest;
+using liveapp::test::HttpResponse;
+using liveapp::test::pumpMainLoopUntil;
+
+namespace {
+
+// The downloader's notifications about one operation, by name, in the order posted.
+class NotificationLog {
+public:
+    NotificationLog() {
+        m_token = NotificationCenter::defaultCenter().addObserverForName(
+            "", nullptr, [this](const Notification& n) {
+                if (n.name().starts_with("WebImageDownload"))
+                    m_seen.emplace_back(n.name(), n.object().get());
+            });
+    }
+    ~NotificationLog() { NotificationCenter::defaultCenter().removeObserver(m_token.get()); }
+
+    std::vector<std::string> about(const std::shared_ptr<WebImageDownloaderOperation>& operation) const {
+        std::vector<std::string> names;
+        for (const auto& [name, object] : m_seen)
+            if (object == static_cast<const Object*>(operation.get()))
+                names.push_back(name);
+        return names;
+    }
+
+private:
+    NotificationObserver m_token;
+    std::vector<std::pair<std::string, const Object*>> m_seen;
+};
+
+// A picture that compresses badly, so that half of its PNG holds about half of its rows.
+Data noisyPNG(int width, int height) {
+    auto bitmap = Bitmap::create(width, height, kCGImageAlphaNoneSkipFirst);
+    std::mt19937 random(7);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            bitmap->mutableRow(y)[x] = 0xFF000000u | (random() & 0xFFFFFFu);
+    return *encodePNG(*bitmap);
+}
+
+class DownloadOperationTest : public LoaderTest {
+protected:
+    // Runs one download through the downloader and waits for its final report.
+    Report download(const std::string& path, WebImageFetchOptions options = 0) {
+        Reports reports;
+        operation = downloader->downloadImageWithURL(url(path), options, nullptr, reports.downloadBlock());
+        EXPECT_TRUE(pumpMainLoopUntil([&] { return reports.size() == 1 && operation->isFinished(); }));
+        // The notifications are queued on the main queue behind the completion.
+        pumpMainLoopUntil([&] { return log.about(operation).size() >= 2; });
+        return reports.size() ? reports.last() : Report{};
+    }
+
+    NotificationLog log;
+    std::shared_ptr<WebImageDownloaderOperation> operation;
+};
+
+TEST_F(DownloadOperationTest, ASuccessfulDownloadAnnouncesItsWholeLife) {
+    server.route("GET", "/a.png", imageReply(png(6, 3)));
+    Report report = download("/a.png");
+    ASSERT_TRUE(report.image);
+    EXPECT_EQ(report.image->size(), CGSizeMake(6, 3));
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return log.about(operation).size() == 4; }));
+    EXPECT_EQ(log.about(operation), (std::vector<std::string>{"WebImageDownloadStartNotification",
+                                                              "WebImageDownloadReceiveResponseNotification",
+                                                              "WebImageDownloadStopNotification",
+                                                              "WebImageDownloadFinishNotification"}));
+}
+
+TEST_F(DownloadOperationTest, ARejectedStatusFailsWithTheStatusAsCode) {
+    server.route("GET", "/broken", HttpResponse::text(500, "oops"));
+    for (auto [path, status] : {std::pair{"/missing.png", 404}, std::pair{"/broken", 500}}) {
+        Report report = download(path);
+        EXPECT_FALSE(report.image);
+        ASSERT_TRUE(report.error) << path;
+        EXPECT_EQ(report.error->domain(), "NSURLErrorDomain");
+        EXPECT_EQ(report.error->code(), status);
+        EXPECT_TRUE(report.finished);
+        EXPECT_EQ(log.about(operation), (std::vector<std::string>{"WebImageDownloadStartNotification",
+                                                                  "WebImageDownloadStopNotification"}));
+    }
+}
+
+TEST_F(DownloadOperationTest, NotModifiedCancelsWithoutACompletionAndAnnouncesTheStopTwice) {
+    server.route("GET", "/a.png", liveapp::test::replyConditionally(imageReply(png(2, 2)), "\"v1\""));
+    MutableURLRequest request(url("/a.png"), NSURLRequestReloadIgnoringLocalCacheData, 15);
+    request.setValue("\"v1\"", "If-None-Match");
+    bool cancelled = false, completed = false;
+    auto notModified = WebImageDownloaderOperation::initWithRequest(
+        request, 0, nullptr, [&](UIImagePtr, std::optional<Data>, ErrorPtr, bool) { completed = true; },
+        [&] { cancelled = true; });
+    auto queue = OperationQueue::create();
+    queue->addOperation(notModified);
+
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return log.about(notModified).size() == 3; }));
+    EXPECT_EQ(log.about(notModified), (std::vector<std::string>{"WebImageDownloadStartNotification",
+                                                                "WebImageDownloadStopNotification",
+                                                                "WebImageDownloadStopNotification"}));
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(completed);
+    EXPECT_TRUE(notModified->isFinished());
+}
+
+TEST_F(DownloadOperationTest, BytesThatAreNoImageGiveZeroPixels) {
+    std::string truncatedHeader = png(8, 8).toString().substr(0, 20);
+    server.route("GET", "/text", HttpResponse::text(200, "not an image"));
+    server.route("GET", "/empty", HttpResponse::text(200, ""));
+    server.route("GET", "/header", imageReply(Data(std::string_view(truncatedHeader))));
+    for (const char* path : {"/text", "/empty", "/header"}) {
+        Report report = download(path);
+        EXPECT_FALSE(report.image) << path;
+        ASSERT_TRUE(report.error) << path;
+        EXPECT_EQ(report.error->domain(), "WebImageErrorDomain");
+        EXPECT_EQ(report.error->code(), 0);
+        EXPECT_EQ(report.error->localizedDescription(), "Downloaded image has 0 pixels");
+    }
+}
+
+TEST_F(DownloadOperationTest, PartialImagesComeOnlyWithTheOptionAndAKnownLength) {
+    std::string body = noisyPNG(64, 64).toString();
+    struct Case {
+        const char* path;
+        WebImageFetchOptions options;
+        bool chunked;
+        bool partial;
+    };
+    for (Case c :
+         {Case{"/progressive", WebImageFetchProgressive, false, true}, Case{"/plain", 0, false, false},
+          Case{"/chunked", WebImageFetchProgressive, true, false}}) {
+        auto gate = server.makeGate();
+        server.route("GET", c.path,
+                     liveapp::test::bodyHeldAt(gate, body, body.size() / 2, c.chunked, "image/png"));
+        Reports reports;
+        downloader->downloadImageWithURL(url(c.path), c.options, nullptr, reports.downloadBlock());
+        ASSERT_TRUE(gate->waitForArrivals(1));
+        if (c.partial) {
+            ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0; })); // while the rest is held
+        }
+        gate->open();
+        ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0 && reports.last().finished; }));
+
+        auto all = reports.all();
+        EXPECT_EQ(all.size() > 1, c.partial) << c.path;
+        for (size_t i = 0; i + 1 < all.size(); ++i) {
+            EXPECT_FALSE(all[i].finished);
+            EXPECT_TRUE(all[i].onMainThread);
+            ASSERT_TRUE(all[i].image);
+            EXPECT_EQ(all[i].image->size(), CGSizeMake(64, 64));
+        }
+        EXPECT_EQ(all.back().image->size(), CGSizeMake(64, 64));
+    }
+}
+
+TEST_F(DownloadOperationTest, AnOperationCancelledBeforeItStartsNeverConnects) {
+    server.route("GET", "/a.png", imageReply(png(1, 1)));
+    bool cancelled = false, completed = false;
+    auto early = WebImageDownloaderOperation::initWithRequest(
+        URLRequest(url("/a.png")), 0, nullptr,
+        [&](UIImagePtr, std::optional<Data>, ErrorPtr, bool) { completed = true; },
+        [&] { cancelled = true; });
+    early->cancel();
+    EXPECT_TRUE(cancelled);
+    auto queue = OperationQueue::create();
+    queue->addOperation(early);
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return early->isFinished(); }));
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST_F(DownloadOperationTest, ALyingContentLengthDoesNotSizeTheBuffer) {
+    server.route("GET", "/huge.png", [](const HttpRequest&, HttpResponse& out) {
+        out.headers.set("Content-Type", "image/png");
+        out.contentLength = uint64_t(1) << 50;
+        out.bodyWriter = [](liveapp::test::HttpBodySink& sink) {
+            sink.write(png(2, 2).toString());
+            return false; // the connection drops far short of the announced length
+        };
+    });
+    Reports reports;
+    std::vector<int64_t> expected;
+    downloader->downloadImageWithURL(
+        url("/huge.png"), WebImageFetchProgressive,
+        [&](int64_t, int64_t total) { expected.push_back(total); }, reports.downloadBlock());
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0 && reports.last().finished; }));
+    EXPECT_FALSE(reports.last().image);
+    ASSERT_TRUE(reports.last().error);
+    EXPECT_EQ(reports.last().error->domain(), "NSURLErrorDomain");
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return expected.size() >= 2; }));
+    EXPECT_EQ(expected[1], int64_t(1) << 50);
+}
+
+TEST_F(DownloadOperationTest, AResponseServedByTheURLCacheCompletesEmptyWhenAskedTo) {
+    HttpResponse cacheable = imageReply(png(3, 3));
+    cacheable.headers.set("Cache-Control", "max-age=3600");
+    server.route("GET", "/cached.png", cacheable);
+    const WebImageFetchOptions options = WebImageFetchUseNSURLCache | WebImageFetchIgnoreCachedResponse;
+    Report fromNetwork = download("/cached.png", options);
+    EXPECT_TRUE(fromNetwork.image);
+    Report fromCache = download("/cached.png", options);
+    EXPECT_FALSE(fromCache.image);
+    EXPECT_FALSE(fromCache.error);
+    EXPECT_TRUE(fromCache.finished);
+    EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST_F(DownloadOperationTest, ABackgroundTaskIsHeldUntilTheDownloadEndsAndItsExpiryCancels) {
+    auto gate = server.makeGate();
+    server.route("GET", "/a.png", liveapp::test::replyAfter(gate, imageReply(png(1, 1))));
+    server.route("GET", "/b.png", imageReply(png(1, 1)));
+    auto application = UIApplication::sharedApplication();
+    Reports held, finishing;
+
+    auto expiring = downloader->downloadImageWithURL(url("/a.png"), WebImageFetchContinueInBackground,
+                                                     nullptr, held.downloadBlock());
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    EXPECT_EQ(application->backgroundTaskCount(), 1u);
+    application->simulateBackgroundTaskExpiry();
+    ASSERT_TRUE(
+        pumpMainLoopUntil([&] { return expiring->isFinished() && application->backgroundTaskCount() == 0; }));
+    EXPECT_TRUE(expiring->isCancelled());
+
+    download("/b.png", WebImageFetchContinueInBackground);
+    EXPECT_EQ(application->backgroundTaskCount(), 0u);
+    EXPECT_EQ(held.size(), 0u);
+}
+
+} // namespace

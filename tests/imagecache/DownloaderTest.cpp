@@ -1,0 +1,145 @@
+#include "platform/dispatch/DispatchQueue.h"
+#include "tests/imagecache/LoaderTestSupport.h"
+
+using namespace platform;
+using namespace imagetest;
+using liveapp::test::HttpResponse;
+using liveapp::test::pumpMainLoopUntil;
+
+namespace {
+
+class DownloaderTest : public LoaderTest {};
+
+TEST_F(DownloaderTest, TwoCallersOfOneURLShareOneRequestAndBothComplete) {
+    auto gate = server.makeGate();
+    server.route("GET", "/a.png", liveapp::test::replyAfter(gate, imageReply(png(4, 2))));
+    Reports first, second;
+    auto operation = downloader->downloadImageWithURL(url("/a.png"), 0, nullptr, first.downloadBlock());
+    auto joined = downloader->downloadImageWithURL(url("/a.png"), 0, nullptr, second.downloadBlock());
+    EXPECT_NE(operation, nullptr);
+    EXPECT_EQ(joined, nullptr);
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    gate->open();
+
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return first.size() == 1 && second.size() == 1; }));
+    EXPECT_EQ(server.requestCount(), 1u);
+    for (const Reports* reports : {&first, &second}) {
+        Report report = reports->last();
+        ASSERT_TRUE(report.image);
+        EXPECT_EQ(report.image->size(), CGSizeMake(4, 2));
+        EXPECT_TRUE(report.finished);
+        EXPECT_FALSE(report.onMainThread);
+    }
+    EXPECT_EQ(first.last().image, second.last().image);
+}
+
+TEST_F(DownloaderTest, CancellingADownloadForgetsEveryCallerOfItsURL) {
+    auto gate = server.makeGate();
+    server.route("GET", "/a.png", liveapp::test::replyAfter(gate, imageReply(png(4, 2))));
+    Reports first, second, later;
+    auto operation = downloader->downloadImageWithURL(url("/a.png"), 0, nullptr, first.downloadBlock());
+    downloader->downloadImageWithURL(url("/a.png"), 0, nullptr, second.downloadBlock());
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    operation->cancel();
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return operation->isFinished(); }));
+
+    // The URL is free again: a new caller makes a new request, and only it hears the answer.
+    gate->open();
+    auto again = downloader->downloadImageWithURL(url("/a.png"), 0, nullptr, later.downloadBlock());
+    EXPECT_NE(again, nullptr);
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return later.size() == 1; }));
+    EXPECT_TRUE(later.last().image);
+    EXPECT_EQ(first.size() + second.size(), 0u);
+    EXPECT_EQ(server.requestCount(), 2u);
+}
+
+TEST_F(DownloaderTest, LastInFirstOutWithOneDownloadAtATimeRunsTheNewestFirst) {
+    auto gate = server.makeGate();
+    server.route("GET", "/a.png", liveapp::test::replyAfter(gate, imageReply(png(1, 1))));
+    server.route("GET", "/b.png", imageReply(png(1, 1)));
+    server.route("GET", "/c.png", imageReply(png(1, 1)));
+    downloader->setMaxConcurrentDownloads(1);
+    downloader->setExecutionOrder(WebImageDownloaderLIFOExecutionOrder);
+    Reports reports;
+    downloader->downloadImageWithURL(url("/a.png"), 0, nullptr, reports.downloadBlock());
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    downloader->downloadImageWithURL(url("/b.png"), 0, nullptr, reports.downloadBlock());
+    downloader->downloadImageWithURL(url("/c.png"), 0, nullptr, reports.downloadBlock());
+    gate->open();
+
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() == 3; }));
+    std::vector<std::string> order;
+    for (const auto& request : server.requests())
+        order.push_back(request.path);
+    EXPECT_EQ(order, (std::vector<std::string>{"/a.png", "/c.png", "/b.png"}));
+}
+
+TEST_F(DownloaderTest, RequestsCarryTheDownloadersSettings) {
+    server.route("GET", "/a.png", imageReply(png(1, 1)));
+    downloader->setSuspended(true); // the operations are looked at, not run
+    downloader->setDownloadTimeout(0);
+    auto plain = downloader->downloadImageWithURL(url("/a.png?1"), 0, nullptr, nullptr);
+    EXPECT_EQ(plain->request().timeoutInterval(), 15.0);
+    EXPECT_EQ(plain->request().cachePolicy(), NSURLRequestReloadIgnoringLocalCacheData);
+    EXPECT_FALSE(plain->request().HTTPShouldHandleCookies());
+    EXPECT_EQ(plain->request().valueForHTTPHeaderField("Accept"), "image/*;q=0.8");
+
+    downloader->setValue(std::nullopt, "Accept");
+    downloader->setHeadersFilter([](const URLPtr&, const HTTPHeaderFields& headers) {
+        HTTPHeaderFields copy = headers;
+        copy.setValue("filtered", "X-Filter");
+        return copy;
+    });
+    auto cached = downloader->downloadImageWithURL(
+        url("/a.png?2"), WebImageFetchUseNSURLCache | WebImageFetchHandleCookies, nullptr, nullptr);
+    EXPECT_EQ(cached->request().cachePolicy(), NSURLRequestUseProtocolCachePolicy);
+    EXPECT_TRUE(cached->request().HTTPShouldHandleCookies());
+    EXPECT_FALSE(cached->request().valueForHTTPHeaderField("Accept").has_value());
+    EXPECT_EQ(cached->request().valueForHTTPHeaderField("X-Filter"), "filtered");
+    EXPECT_FALSE(downloader->valueForHTTPHeaderField("X-Filter").has_value()); // the filter had a copy
+
+    struct Case {
+        WebImageFetchOptions options;
+        OperationQueuePriority priority;
+    };
+    int n = 0;
+    for (Case c : {Case{0, OperationQueuePriority::Normal}, Case{1, OperationQueuePriority::Low},
+                   Case{128, OperationQueuePriority::High}, Case{129, OperationQueuePriority::High}}) {
+        auto operation =
+            downloader->downloadImageWithURL(url("/p" + std::to_string(n++)), c.options, nullptr, nullptr);
+        EXPECT_EQ(operation->queuePriority(), c.priority) << c.options;
+    }
+}
+
+TEST_F(DownloaderTest, ProgressStartsUnknownThenExpectedThenFollowsTheBytes) {
+    auto gate = server.makeGate();
+    std::string body = png(64, 64).toString();
+    server.route("GET", "/a.png", liveapp::test::bodyHeldAt(gate, body, body.size() / 2, false, "image/png"));
+    std::vector<std::pair<int64_t, int64_t>> progress;
+    bool mainOnly = true;
+    Reports reports;
+    downloader->downloadImageWithURL(
+        url("/a.png"), 0,
+        [&](int64_t received, int64_t expected) {
+            mainOnly = mainOnly && RunLoop::isMainThread();
+            progress.emplace_back(received, expected);
+        },
+        reports.downloadBlock());
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    gate->open();
+    ASSERT_TRUE(pumpMainLoopUntil([&] {
+        return reports.size() == 1 && progress.size() >= 3 && progress.back().first == int64_t(body.size());
+    }));
+
+    const int64_t size = int64_t(body.size());
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_EQ(progress[0], std::make_pair(int64_t(0), int64_t(-1)));
+    EXPECT_EQ(progress[1], std::make_pair(int64_t(0), size));
+    for (size_t i = 2; i < progress.size(); ++i) {
+        EXPECT_GT(progress[i].first, progress[i - 1].first);
+        EXPECT_EQ(progress[i].second, size);
+    }
+    EXPECT_TRUE(mainOnly);
+}
+
+} // namespace

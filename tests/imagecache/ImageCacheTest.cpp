@@ -1,0 +1,258 @@
+#include "platform/foundation/AtomicFile.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Paths.h"
+#include "platform/ui/UIApplication.h"
+#include "tests/imagecache/LoaderTestSupport.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+
+using namespace platform;
+using namespace imagetest;
+using liveapp::test::pumpMainLoopUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ImageCacheTest : public LoaderTest {
+protected:
+    void writeFile(const std::string& path, std::string_view bytes) {
+        fs::create_directories(fs::path(path).parent_path());
+        ASSERT_TRUE(AtomicFile::write(path, Data(bytes)));
+    }
+    fs::path diskPath(const std::string& name) const { return fs::path(cache->diskCachePath()) / name; }
+    void setModified(const fs::path& path, WallTime when) {
+        fs::last_write_time(path, fs::file_time_type::clock::from_sys(when));
+    }
+    void clean() {
+        bool done = false;
+        cache->cleanDiskWithCompletionBlock([&] { done = true; });
+        ASSERT_TRUE(pumpMainLoopUntil([&] { return done; }));
+    }
+    // Stores and waits until the file is on disk.
+    void storeOnDisk(const UIImagePtr& stored, bool recalculate, std::optional<Data> data,
+                     const std::string& key) {
+        cache->storeImage(stored, recalculate, std::move(data), key, true);
+        flushCache();
+    }
+    std::string fileStart(const std::string& key, size_t length) {
+        auto data = AtomicFile::read(cache->defaultCachePathForKey(key));
+        return data ? data->toString().substr(0, length) : std::string("(none)");
+    }
+};
+
+TEST_F(ImageCacheTest, FilesAreNamedByTheKeysDigestAndItsExtension) {
+    const std::string longExtension(230, 'x');
+    struct Case {
+        ImageCache::Key key;
+        std::string name;
+    };
+    for (const Case& c : {
+             Case{"http://a.com/b.png", "825a0ff4190ae6ec313f094b6197f9d8.png"},
+             Case{"http://a.com/b.png?x=1", "088f806bf57291f69192b828160698e6.png?x=1"},
+             Case{"http://a.com/dir/", "819ca5ee047ee752634ce391b5960fc1"},
+             Case{"http://a.com/b", "c2854881d1c7746e298f51046fb2ac20"},
+             Case{"http://a.com", "388495550d157e5c5d299b7ecfeb1c2d.com"},
+             Case{"http://a.com/b." + longExtension, "c03e6f44a3c6872a99faee9aa37b713f"},
+             Case{std::nullopt, "d41d8cd98f00b204e9800998ecf8427e"},
+         }) {
+        EXPECT_EQ(cache->cachedFileNameForKey(c.key), c.name);
+    }
+    EXPECT_EQ(cache->cachePathForKey("http://a.com/b", "/x"), "/x/c2854881d1c7746e298f51046fb2ac20");
+}
+
+TEST_F(ImageCacheTest, DiskFoldersFollowTheNamespace) {
+    const std::string caches = Paths::caches().string();
+    EXPECT_EQ(ImageCache::sharedImageCache()->diskCachePath(),
+              caches + "/default/com.quilbrenx.WebImageCache.default");
+    EXPECT_EQ(ImageCache::initWithNamespace("x")->diskCachePath(),
+              caches + "/x/com.quilbrenx.WebImageCache.x");
+    EXPECT_EQ(ImageCache::initWithNamespace("x", std::nullopt)->diskCachePath(), caches + "/x");
+    EXPECT_EQ(ImageCache::initWithNamespace("x", "/somewhere")->diskCachePath(),
+              "/somewhere/com.quilbrenx.WebImageCache.x");
+    EXPECT_EQ(cache->memCache()->name(), "com.quilbrenx.WebImageCache.test");
+    EXPECT_EQ(cache->ioQueue()->label(), "com.quilbrenx.WebImageCache");
+}
+
+TEST_F(ImageCacheTest, KeysWithLongExtensionsAreStoredFoundAndRemoved) {
+    for (size_t length : {size_t(200), size_t(211), size_t(212), size_t(230)}) {
+        std::string key = "http://a.com/b." + std::string(length, 'e');
+        cache->storeImageDataToDisk(png(1, 1), key);
+        EXPECT_EQ(cache->diskImageDataBySearchingAllPathsForKey(key), png(1, 1)) << length;
+        cache->removeImageForKey(key);
+        flushCache();
+        EXPECT_FALSE(cache->diskImageExistsWithKey(key)) << length;
+    }
+}
+
+TEST_F(ImageCacheTest, QueriesAnswerFromMemoryAtOnceAndFromDiskOnTheMainQueue) {
+    auto stored = image(2, 2);
+    cache->storeImage(stored, std::string("http://a.com/hit.png"));
+
+    std::vector<std::pair<UIImagePtr, ImageCacheSource>> answers;
+    auto record = [&](UIImagePtr found, ImageCacheSource source) { answers.emplace_back(found, source); };
+    EXPECT_EQ(cache->queryDiskCacheForKey(std::string("http://a.com/hit.png"), record), nullptr);
+    EXPECT_EQ(cache->queryDiskCacheForKey(std::nullopt, record), nullptr);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0], std::make_pair(stored, ImageCacheSourceMemory));
+    EXPECT_EQ(answers[1], std::make_pair(UIImagePtr(), ImageCacheSourceNone));
+
+    cache->clearMemory();
+    answers.clear();
+    EXPECT_NE(cache->queryDiskCacheForKey(std::string("http://a.com/hit.png"), record), nullptr);
+    EXPECT_NE(cache->queryDiskCacheForKey(std::string("http://a.com/miss.png"), record), nullptr);
+    EXPECT_TRUE(answers.empty());
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return answers.size() == 2; }));
+    ASSERT_TRUE(answers[0].first);
+    EXPECT_EQ(answers[0].first->size(), CGSizeMake(2, 2));
+    EXPECT_EQ(answers[0].second, ImageCacheSourceDisk);
+    EXPECT_EQ(answers[1], std::make_pair(UIImagePtr(), ImageCacheSourceDisk));
+    EXPECT_TRUE(
+        cache->imageFromMemoryCacheForKey(std::string("http://a.com/hit.png"))); // read back into memory
+}
+
+TEST_F(ImageCacheTest, AQueryCancelledBeforeTheDiskIsReachedNeverAnswers) {
+    cache->storeImageDataToDisk(png(1, 1), std::string("k.png"));
+    cache->ioQueue()->suspend();
+    int answers = 0;
+    auto token =
+        cache->queryDiskCacheForKey(std::string("k.png"), [&](UIImagePtr, ImageCacheSource) { ++answers; });
+    token->cancel();
+    cache->ioQueue()->resume();
+    flushCache(); // queued after the query, on the same serial queue and then the main queue
+    EXPECT_EQ(answers, 0);
+}
+
+TEST_F(ImageCacheTest, StoringWritesPNGOrJPEGAsTheImageAndDataSay) {
+    const std::string pngSignature = "\x89PNG\r\n\x1a\n", jpegStart = "\xFF\xD8";
+    struct Case {
+        const char* key;
+        UIImagePtr image;
+        bool recalculate;
+        std::optional<Data> data;
+        std::string start;
+    };
+    for (const Case& c : {
+             Case{"opaque", image(4, 4), true, std::nullopt, jpegStart},
+             Case{"alpha", image(4, 4, true), true, std::nullopt, pngSignature},
+             Case{"opaque-with-png-data", image(4, 4), true, png(4, 4), pngSignature},
+             Case{"alpha-with-jpeg-data", image(4, 4, true), true, jpeg(4, 4), jpegStart},
+             Case{"alpha-with-short-data", image(4, 4, true), true, Data(std::string_view("\x89PNG")),
+                  pngSignature},
+             Case{"kept-bytes", image(4, 4), false, Data(std::string_view("as given")), "as given"},
+         }) {
+        storeOnDisk(c.image, c.recalculate, c.data, c.key);
+        EXPECT_EQ(fileStart(c.key, c.start.size()), c.start) << c.key;
+    }
+}
+
+TEST_F(ImageCacheTest, ANilImageOrKeyStoresNothing) {
+    storeOnDisk(nullptr, true, std::nullopt, "k");
+    cache->storeImage(image(1, 1), std::nullopt);
+    flushCache();
+    EXPECT_EQ(cache->memCache()->count(), 0u);
+    EXPECT_EQ(cache->getDiskCount(), 0u);
+}
+
+TEST_F(ImageCacheTest, AFileWithoutTheExtensionIsFoundAndRemovedWithTheKey) {
+    const std::string key = "http://a.com/b.png";
+    writeFile(diskPath("825a0ff4190ae6ec313f094b6197f9d8").string(), png(3, 1).toString());
+    EXPECT_TRUE(cache->diskImageExistsWithKey(key));
+    EXPECT_EQ(cache->diskImageDataBySearchingAllPathsForKey(key), png(3, 1));
+    ASSERT_TRUE(cache->imageFromDiskCacheForKey(key));
+
+    bool removed = false;
+    cache->removeImageForKey(key, [&] { removed = true; });
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return removed; }));
+    EXPECT_FALSE(cache->diskImageExistsWithKey(key));
+    EXPECT_FALSE(cache->imageFromDiskCacheForKey(key));
+}
+
+TEST_F(ImageCacheTest, CleaningRemovesFilesModifiedAtOrBeforeTheMaximumAge) {
+    auto clock = std::make_shared<ManualClock>();
+    Clock::install(clock);
+    const WallTime now = WallTime(std::chrono::seconds(1'700'000'000));
+    clock->setWall(now);
+    struct File {
+        const char* name;
+        std::chrono::seconds age;
+        bool kept;
+    };
+    const std::vector<File> files = {{"expired-long-ago", std::chrono::seconds(900000), false},
+                                     {"expired-exactly", std::chrono::seconds(604800), false},
+                                     {"young-by-a-second", std::chrono::seconds(604799), true},
+                                     {".hidden", std::chrono::seconds(900000), true}};
+    for (const File& file : files) {
+        writeFile(diskPath(file.name).string(), "bytes");
+        setModified(diskPath(file.name), now - file.age);
+    }
+    clean();
+    Clock::install(nullptr);
+    for (const File& file : files)
+        EXPECT_EQ(fs::exists(diskPath(file.name)), file.kept) << file.name;
+}
+
+TEST_F(ImageCacheTest, CleaningBySizeRemovesTheOldestUntilBelowHalfTheMaximum) {
+    const std::vector<std::string> names = {"oldest", "older", "newer", "newest"};
+    uint64_t blockSize = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        writeFile(diskPath(names[i]).string(), std::string(5000, 'x'));
+        setModified(diskPath(names[i]), Clock::current().wall() - std::chrono::hours(10 - i));
+        struct stat info {};
+        ::stat(diskPath(names[i]).c_str(), &info);
+        if (i > 0 && blockSize != uint64_t(info.st_blocks) * 512)
+            GTEST_SKIP() << "the file system gives equal files unequal allocations";
+        blockSize = uint64_t(info.st_blocks) * 512;
+    }
+    if (blockSize == 0)
+        GTEST_SKIP() << "the file system allocates no blocks for small files";
+
+    // Four files of one allocation each: the size cap in allocations, and what stays afterwards.
+    struct Case {
+        uint64_t maxAllocations;
+        std::vector<std::string> kept;
+    };
+    for (const Case& c :
+         {Case{4, {"oldest", "older", "newer", "newest"}}, Case{3, {"newest"}}, Case{2, {}}}) {
+        for (size_t i = 0; i < names.size(); ++i) {
+            writeFile(diskPath(names[i]).string(), std::string(5000, 'x'));
+            setModified(diskPath(names[i]), Clock::current().wall() - std::chrono::hours(10 - i));
+        }
+        cache->setMaxCacheSize(c.maxAllocations * blockSize);
+        clean();
+        std::vector<std::string> kept;
+        for (const auto& name : names)
+            if (fs::exists(diskPath(name)))
+                kept.push_back(name);
+        EXPECT_EQ(kept, c.kept) << c.maxAllocations;
+    }
+}
+
+TEST_F(ImageCacheTest, TheMemoryTierCountsPixelsAndEmptiesOnAMemoryWarning) {
+    cache->setMaxMemoryCost(250);
+    cache->storeImage(image(10, 10, false, 2), std::string("a"), false); // 5 x 5 points at scale 2: 100
+    cache->storeImage(image(10, 10, false, 2), std::string("b"), false);
+    cache->storeImage(image(10, 10, false, 2), std::string("c"), false);
+    EXPECT_FALSE(cache->imageFromMemoryCacheForKey(std::string("a")));
+    EXPECT_TRUE(cache->imageFromMemoryCacheForKey(std::string("c")));
+    EXPECT_EQ(cache->memCache()->totalCost(), 200u);
+
+    UIApplication::sharedApplication()->simulateMemoryWarning();
+    EXPECT_EQ(cache->memCache()->count(), 0u);
+}
+
+TEST_F(ImageCacheTest, EnteringTheBackgroundCleansWithinABackgroundTask) {
+    auto application = UIApplication::sharedApplication();
+    application->reset();
+    application->simulateLaunch();
+    writeFile(diskPath("stale").string(), "x");
+    setModified(diskPath("stale"), Clock::current().wall() - std::chrono::hours(24 * 30));
+    cache->ioQueue()->suspend();
+    application->simulateEnterBackground();
+    EXPECT_GE(application->backgroundTaskCount(), 1u); // this cache's cannot end while its queue waits
+    cache->ioQueue()->resume();
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return application->backgroundTaskCount() == 0; }));
+    EXPECT_FALSE(fs::exists(diskPath("stale")));
+}
+
+} // namespace

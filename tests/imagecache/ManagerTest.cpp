@@ -1,0 +1,190 @@
+#include "platform/net/URLError.h"
+#include "tests/imagecache/LoaderTestSupport.h"
+#include "tests/support/FakeResolver.h"
+
+#include <netdb.h>
+
+using namespace platform;
+using namespace imagetest;
+using liveapp::test::HttpResponse;
+using liveapp::test::pumpMainLoopUntil;
+
+namespace {
+
+class ManagerTest : public LoaderTest {
+protected:
+    Report load(const URLPtr& imageURL, WebImageLoadOptions options = 0) {
+        Reports reports;
+        manager->downloadImageWithURL(imageURL, options, nullptr, reports.loadBlock());
+        EXPECT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0 && reports.last().finished; }));
+        return reports.size() ? reports.last() : Report{};
+    }
+};
+
+// Answers what the test says, and says that it answers.
+class ScriptedDelegate : public WebImageManagerDelegate {
+public:
+    bool respondsTo(std::string_view selector) const override {
+        return (allowDownloads.has_value() && selector == "imageManager:shouldDownloadImageForURL:") ||
+               (transform && selector == "imageManager:transformDownloadedImage:withURL:");
+    }
+    bool imageManagerShouldDownloadImageForURL(WebImageManager&, const URLPtr&) override {
+        return *allowDownloads;
+    }
+    UIImagePtr imageManagerTransformDownloadedImage(WebImageManager&, const UIImagePtr&,
+                                                    const URLPtr&) override {
+        transformedOnMain = RunLoop::isMainThread();
+        return transform;
+    }
+
+    std::optional<bool> allowDownloads;
+    UIImagePtr transform;
+    bool transformedOnMain{true};
+};
+
+TEST_F(ManagerTest, AMemoryHitAnswersBeforeTheCallReturnsAndLeavesNothingRunning) {
+    auto cached = image(3, 3);
+    cache->storeImage(cached, url("/a.png")->absoluteString(), false);
+    Reports reports;
+    manager->downloadImageWithURL(url("/a.png"), 0, nullptr, reports.loadBlock());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports.last().image, cached);
+    EXPECT_EQ(reports.last().source, ImageCacheSourceMemory);
+    EXPECT_FALSE(manager->isRunning());
+}
+
+TEST_F(ManagerTest, AMissIsDownloadedStoredAndThenFoundOnDisk) {
+    server.route("GET", "/a.png", imageReply(png(4, 4)));
+    Report downloaded = load(url("/a.png"));
+    ASSERT_TRUE(downloaded.image);
+    EXPECT_EQ(downloaded.source, ImageCacheSourceNone);
+    EXPECT_TRUE(downloaded.onMainThread);
+    EXPECT_TRUE(pumpMainLoopUntil([&] { return !manager->isRunning(); }));
+
+    flushCache();
+    cache->clearMemory();
+    Report fromDisk = load(url("/a.png"));
+    ASSERT_TRUE(fromDisk.image);
+    EXPECT_EQ(fromDisk.source, ImageCacheSourceDisk);
+    EXPECT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(cache->diskImageDataBySearchingAllPathsForKey(url("/a.png")->absoluteString()), png(4, 4));
+}
+
+TEST_F(ManagerTest, AFailedURLIsRefusedUntilARetrySucceeds) {
+    server.route("GET", "/a.png",
+                 liveapp::test::replyInTurn({HttpResponse::notFound(), imageReply(png(1, 1))}));
+    EXPECT_EQ(load(url("/a.png")).error->code(), 404);
+    // Remembered by the download's thread once the failure has been reported.
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return manager->isFailedURL(url("/a.png")); }));
+
+    Report refused = load(url("/a.png"));
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->code(), NSURLErrorFileDoesNotExist);
+    EXPECT_EQ(server.requestCount(), 1u);
+
+    EXPECT_TRUE(load(url("/a.png"), WebImageLoadRetryFailed).image);
+    EXPECT_FALSE(manager->isFailedURL(url("/a.png")));
+}
+
+TEST_F(ManagerTest, ATransientFailureLeavesTheURLWorthRetrying) {
+    auto resolver = std::make_shared<liveapp::test::FakeResolver>();
+    resolver->fail("offline.example.test", EAI_AGAIN);
+    liveapp::test::ScopedResolver installed(resolver);
+    auto offline = URL::create("http://offline.example.test/a.png");
+    for (int attempt = 0; attempt < 2; ++attempt)
+        EXPECT_EQ(load(offline).error->code(), NSURLErrorNotConnectedToInternet);
+    EXPECT_EQ(resolver->lookupCount("offline.example.test"), 2u);
+}
+
+TEST_F(ManagerTest, EmptyAndUnparsableURLsAreRefusedAtOnce) {
+    for (const std::string& text : {std::string(), std::string("not a url")}) {
+        Reports reports;
+        manager->downloadImageWithURL(text, 0, nullptr, reports.loadBlock());
+        ASSERT_EQ(reports.size(), 1u) << text;
+        EXPECT_EQ(reports.last().error->code(), NSURLErrorFileDoesNotExist);
+        EXPECT_FALSE(manager->isRunning());
+    }
+    server.route("GET", "/a.png", imageReply(png(1, 1)));
+    Reports byText;
+    manager->downloadImageWithURL(server.url("/a.png"), 0, nullptr, byText.loadBlock());
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return byText.size() == 1; }));
+    EXPECT_TRUE(byText.last().image);
+}
+
+TEST_F(ManagerTest, MemoryOnlyLoadsLeaveTheDiskAlone) {
+    server.route("GET", "/a.png", imageReply(png(1, 1)));
+    ASSERT_TRUE(load(url("/a.png"), WebImageLoadCacheMemoryOnly).image);
+    flushCache();
+    EXPECT_TRUE(manager->cachedImageExistsForURL(url("/a.png")));
+    EXPECT_FALSE(manager->diskImageExistsForURL(url("/a.png")));
+}
+
+TEST_F(ManagerTest, CancellingTheSecondOfTwoLoadsKeepsTheFirstAndTheFirstStopsBoth) {
+    auto gate = server.makeGate();
+    server.route("GET", "/a.png", liveapp::test::replyAfter(gate, imageReply(png(1, 1))));
+    server.route("GET", "/b.png", liveapp::test::replyAfter(gate, imageReply(png(1, 1))));
+    Reports keptFirst, cancelledSecond, stoppedFirst, stoppedSecond;
+    manager->downloadImageWithURL(url("/a.png"), 0, nullptr, keptFirst.loadBlock());
+    auto second = manager->downloadImageWithURL(url("/a.png"), 0, nullptr, cancelledSecond.loadBlock());
+    auto first = manager->downloadImageWithURL(url("/b.png"), 0, nullptr, stoppedFirst.loadBlock());
+    manager->downloadImageWithURL(url("/b.png"), 0, nullptr, stoppedSecond.loadBlock());
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return gate->arrivals() == 2; })); // loads start after their query
+    second->cancel();
+    first->cancel();
+    gate->open();
+
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return keptFirst.size() == 1; }));
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return downloader->currentDownloadCount() == 0; }));
+    EXPECT_TRUE(keptFirst.last().image);
+    EXPECT_EQ(cancelledSecond.size() + stoppedFirst.size() + stoppedSecond.size(), 0u);
+    EXPECT_EQ(server.requestCount(), 2u);
+}
+
+TEST_F(ManagerTest, ALoadCancelledBeforeItsCacheQueryRunsStopsRunningAtOnce) {
+    cache->ioQueue()->suspend();
+    Reports reports;
+    auto operation = manager->downloadImageWithURL(url("/a.png"), 0, nullptr, reports.loadBlock());
+    EXPECT_TRUE(manager->isRunning());
+    operation->cancel();
+    EXPECT_FALSE(manager->isRunning());
+    cache->ioQueue()->resume();
+    flushCache();
+    EXPECT_EQ(reports.size(), 0u);
+    EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST_F(ManagerTest, AKeyFilterLetsURLsShareAnEntry) {
+    server.route("GET", "/a.png", imageReply(png(2, 2)));
+    manager->setCacheKeyFilter([](const URLPtr& imageURL) {
+        std::string text = imageURL->absoluteString();
+        return text.substr(0, text.find('?'));
+    });
+    EXPECT_EQ(load(url("/a.png?token=1")).source, ImageCacheSourceNone);
+    EXPECT_EQ(load(url("/a.png?token=2")).source, ImageCacheSourceMemory);
+    EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST_F(ManagerTest, TheDelegateMayForbidDownloadsOrTransformWhatIsDownloaded) {
+    server.route("GET", "/a.png", imageReply(png(2, 2)));
+    auto delegate = std::make_shared<ScriptedDelegate>();
+    manager->setDelegate(delegate);
+
+    delegate->allowDownloads = false;
+    Report forbidden = load(url("/a.png"));
+    EXPECT_FALSE(forbidden.image);
+    EXPECT_FALSE(forbidden.error);
+    EXPECT_EQ(server.requestCount(), 0u);
+
+    delegate->allowDownloads.reset();
+    delegate->transform = image(5, 5, true);
+    Report transformed = load(url("/a.png"));
+    EXPECT_EQ(transformed.image, delegate->transform);
+    EXPECT_FALSE(delegate->transformedOnMain);
+    flushCache();
+    // Stored as the transformed image, re-encoded (it has alpha, so as PNG), not as the downloaded bytes.
+    auto stored = cache->diskImageDataBySearchingAllPathsForKey(url("/a.png")->absoluteString());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(UIImage::imageWithData(*stored)->size(), CGSizeMake(5, 5));
+}
+
+} // namespace
