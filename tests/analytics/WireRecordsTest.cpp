@@ -1,18 +1,15 @@
+#include "PythonRecords.h"
 #include "analytics/UAClasses.h"
 #include "analytics/UAEnvelope.h"
 #include "analytics/UATBinaryProtocol.h"
 #include "analytics/UATIdTracking.h"
 #include "analytics/UATMemoryBuffer.h"
 #include "analytics/UATResponse.h"
-#include "platform/foundation/AtomicFile.h"
-#include "platform/foundation/JSONSerialization.h"
-#include "platform/foundation/Paths.h"
-#include "tests/support/ShellCommand.h"
 
-#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
+using analyticstest::PythonRecords;
 using platform::Data;
 using platform::Value;
 
@@ -40,37 +37,6 @@ template <class R> std::string failureOf(const R& record) {
     }
     return "valid";
 }
-
-// The independent reader and writer of the wire rules, in Debian's Python.
-class PythonRecords {
-public:
-    static bool available() { return std::filesystem::exists("/usr/bin/python3"); }
-
-    static Value decode(const Data& bytes) {
-        auto in = platform::Paths::temporary() / "record.bin";
-        platform::AtomicFile::write(in, bytes);
-        int status = -1;
-        auto json =
-            liveapp::test::runCommand("/usr/bin/python3 " + script() + " decode < " + in.string(), &status);
-        EXPECT_EQ(status, 0) << json;
-        return platform::JSONSerialization::JSONObjectWithData(Data(std::string_view(json)));
-    }
-
-    static Data encode(const std::string& json) {
-        auto in = platform::Paths::temporary() / "record.json";
-        platform::AtomicFile::write(in, Data(std::string_view(json)));
-        int status = -1;
-        auto bytes =
-            liveapp::test::runCommand("/usr/bin/python3 " + script() + " encode < " + in.string(), &status);
-        EXPECT_EQ(status, 0);
-        return Data(std::string_view(bytes));
-    }
-
-private:
-    static std::string script() {
-        return std::string(LIVEAPP_TEST_SOURCE_DIR) + "/tests/support/binary_records.py";
-    }
-};
 
 std::string hexOf(std::string_view text) {
     std::string out;

@@ -34,7 +34,9 @@ HttpResponse png(std::string bytes) {
 
 DevService::DevService(std::FILE* log)
     : m_log(log)
-    , m_captcha(randomCaptcha()) {
+    , m_captcha(randomCaptcha())
+    , m_collector(collectorOptions())
+    , m_collectorFallback(collectorOptions()) {
     playTheWorld();
     liveapp::test::NginxRtmpOptions ingest;
     ingest.onPublishURL = m_service.server().url("/on_publish");
@@ -52,6 +54,8 @@ DevService::~DevService() {
     if (m_viewers.joinable())
         m_viewers.join();
     m_chat.stop();
+    m_collector.stop();
+    m_collectorFallback.stop();
     m_ingest.reset();
     m_service.stop();
 }
@@ -86,6 +90,17 @@ void DevService::answerPublish(const HttpRequest& request, HttpResponse& respons
     }
 }
 
+liveapp::test::AnalyticsCollector::Options DevService::collectorOptions() {
+    liveapp::test::AnalyticsCollector::Options options;
+    options.log = [log = m_log](std::string_view line) {
+        if (!log)
+            return;
+        std::fprintf(log, "devservice: %.*s\n", static_cast<int>(line.size()), line.data());
+        std::fflush(log);
+    };
+    return options;
+}
+
 // The room's "view" count grows by a few viewers every couple of seconds.
 void DevService::moveViewerCount() {
     std::mt19937 random(std::random_device{}());
@@ -105,6 +120,8 @@ Value DevService::describe() const {
         {"serviceURL", m_service.baseURL()},
         {"rtmpHost", fmt::format("127.0.0.1:{}", m_ingest->port())},
         {"chatPort", int64_t(m_chat.port())},
+        {"collectorURL", m_collector.baseURL()},
+        {"collectorFallbackURL", m_collectorFallback.baseURL()},
         {"account", m_account.name},
         {"password", m_account.password},
         {"captcha", m_captcha},

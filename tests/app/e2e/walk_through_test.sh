@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End to end: the application's walk-through against the development service, real processes on
 # 127.0.0.1 (the service, its chat server, nginx as the RTMP ingest), the same steps scripts/run takes.
-# It checks the screens written, the live state reached, the ingest's accepted publish and the chat.
+# It checks the screens written, the live state reached, the ingest's accepted publish, the chat and an
+# analytics upload the collector accepted.
 # The one test that runs on wall-clock time; it waits on conditions only. Skipped (77) without nginx.
 #   walk_through_test.sh <liveapp> <devservice>
 set -uo pipefail
@@ -32,4 +33,5 @@ grep -q "walk-through finished: 15 steps" "$log" || fail "the log does not end w
 [ "$(grep -c '] chat: ' "$log")" -ge 3 ] || fail "fewer than three chat lines arrived"
 grep -q "] viewers: [1-9]" "$log" || fail "no viewer count appeared"
 grep -q "publish live/42 accepted" "$out/devservice.log" || fail "the ingest accepted no publish"
+grep -q "collector: accepted envelope" "$out/devservice.log" || fail "the collector accepted no analytics upload"
 echo "walk-through passed: $(tail -n 1 "$log")"
