@@ -104,11 +104,11 @@ void append(ValueDictionary& bySession, const std::string& session, Value entry)
 std::shared_ptr<UAPayloadBuild> UAPayloadBuild::sharedInstance() {
     // Never destroyed: the upload queue may still be at work while the process exits.
     static platform::detail::Immortal<std::shared_ptr<UAPayloadBuild>> build(
-        std::make_shared<UAPayloadBuild>(Private{}));
+        std::make_shared<UAPayloadBuild>(PrivateTag{}));
     return build.get();
 }
 
-UAPayloadBuild::UAPayloadBuild(Private) {
+UAPayloadBuild::UAPayloadBuild(PrivateTag) {
     buildIdTracking();
 }
 

@@ -24,11 +24,13 @@
 #include <string_view>
 
 class UAPayloadBuild final : public platform::Object {
-    struct Private {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     static std::shared_ptr<UAPayloadBuild> sharedInstance();
-    explicit UAPayloadBuild(Private);
+    explicit UAPayloadBuild(PrivateTag);
 
     // The UTF-8 JSON of a fresh header and body; nothing when the conversion fails.
     std::optional<platform::Data> payloadData();

@@ -51,11 +51,11 @@ std::string hex(const platform::Data& data) {
 } // namespace
 
 std::shared_ptr<UsageAnalyticsEnvelope> UsageAnalyticsEnvelope::sharedInstance() {
-    static const auto envelope = std::make_shared<UsageAnalyticsEnvelope>(Private{});
+    static const auto envelope = std::make_shared<UsageAnalyticsEnvelope>(PrivateTag{});
     return envelope;
 }
 
-UsageAnalyticsEnvelope::UsageAnalyticsEnvelope(Private)
+UsageAnalyticsEnvelope::UsageAnalyticsEnvelope(PrivateTag)
     : m_identityMD5(UANUtil::md5BytesWithString(UANUtil::idfv() + UANUtil::openDeviceIDString()))
     , m_signature(storedSignature()) {}
 

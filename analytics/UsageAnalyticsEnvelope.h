@@ -20,11 +20,13 @@
 #include <string>
 
 class UsageAnalyticsEnvelope final : public platform::Object {
-    struct Private {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     static std::shared_ptr<UsageAnalyticsEnvelope> sharedInstance();
-    explicit UsageAnalyticsEnvelope(Private);
+    explicit UsageAnalyticsEnvelope(PrivateTag);
 
     bool makeEnvelopeData();
     // The compressed payload, or nothing when it is refused.

@@ -48,14 +48,14 @@ std::shared_ptr<UAGameLevel> UAGameLevel::levelWithName(std::string name) {
 
 std::shared_ptr<UsageAnalyticsGameAnalytics> UsageAnalyticsGameAnalytics::sharedInstance() {
     static const auto game = [] {
-        auto made = std::make_shared<UsageAnalyticsGameAnalytics>(Private{});
+        auto made = std::make_shared<UsageAnalyticsGameAnalytics>(PrivateTag{});
         made->observeApplication();
         return made;
     }();
     return game;
 }
 
-UsageAnalyticsGameAnalytics::UsageAnalyticsGameAnalytics(Private) {}
+UsageAnalyticsGameAnalytics::UsageAnalyticsGameAnalytics(PrivateTag) {}
 
 UsageAnalyticsGameAnalytics::~UsageAnalyticsGameAnalytics() {
     platform::NotificationCenter::defaultCenter().removeObserver(this);

@@ -32,11 +32,13 @@ public:
 };
 
 class UsageAnalyticsGameAnalytics final : public platform::Object {
-    struct Private {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     static std::shared_ptr<UsageAnalyticsGameAnalytics> sharedInstance();
-    explicit UsageAnalyticsGameAnalytics(Private);
+    explicit UsageAnalyticsGameAnalytics(PrivateTag);
     ~UsageAnalyticsGameAnalytics() override;
 
     static void startLevel(const std::string& level);

@@ -58,7 +58,7 @@ void startJob() {
 std::shared_ptr<UsageAnalyticsJob> UsageAnalyticsJob::sharedInstance() {
     // Never destroyed: the upload queue may still be at work while the process exits.
     static platform::detail::Immortal<std::shared_ptr<UsageAnalyticsJob>> made(
-        std::make_shared<UsageAnalyticsJob>(Private{}));
+        std::make_shared<UsageAnalyticsJob>(PrivateTag{}));
     const auto& job = made.get();
     auto stored = UsageAnalyticsConfig::configureWithKey("uaDefcon");
     if (stored.string())

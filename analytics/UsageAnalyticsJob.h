@@ -18,12 +18,14 @@
 #include <string>
 
 class UsageAnalyticsJob final : public platform::Object {
-    struct Private {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     // Made once; every call reads the stored back-off level again.
     static std::shared_ptr<UsageAnalyticsJob> sharedInstance();
-    explicit UsageAnalyticsJob(Private) {}
+    explicit UsageAnalyticsJob(PrivateTag) {}
 
     static void preparePerformJob(int32_t jobType);
     static void beginPerformJobDelay();

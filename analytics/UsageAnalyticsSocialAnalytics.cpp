@@ -45,11 +45,11 @@ std::string UsageAnalyticsSocialWeibo::description() const {
 std::shared_ptr<UsageAnalyticsSocialAnalytics> UsageAnalyticsSocialAnalytics::sharedInstance() {
     // Never destroyed: the upload queue may still be at work while the process exits.
     static platform::detail::Immortal<std::shared_ptr<UsageAnalyticsSocialAnalytics>> social(
-        std::make_shared<UsageAnalyticsSocialAnalytics>(Private{}));
+        std::make_shared<UsageAnalyticsSocialAnalytics>(PrivateTag{}));
     return social.get();
 }
 
-UsageAnalyticsSocialAnalytics::UsageAnalyticsSocialAnalytics(Private)
+UsageAnalyticsSocialAnalytics::UsageAnalyticsSocialAnalytics(PrivateTag)
     : m_operationQueue(platform::OperationQueue::create()) {
     m_operationQueue->setMaxConcurrentOperationCount(2);
 }

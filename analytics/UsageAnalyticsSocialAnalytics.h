@@ -40,13 +40,15 @@ public:
 
 class UsageAnalyticsSocialAnalytics final : public platform::Object,
                                             public UsageAnalyticsSocialOperateDelegate {
-    struct Private {};
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
 
 public:
     using Completion = std::function<void(const platform::Value& response, const platform::ErrorPtr& error)>;
 
     static std::shared_ptr<UsageAnalyticsSocialAnalytics> sharedInstance();
-    explicit UsageAnalyticsSocialAnalytics(Private);
+    explicit UsageAnalyticsSocialAnalytics(PrivateTag);
 
     // A null target is not a share target: the report goes on with the targets before it.
     static void postWeiboCounts(const std::vector<std::shared_ptr<UsageAnalyticsSocialWeibo>>& weibos,

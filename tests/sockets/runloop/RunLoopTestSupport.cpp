@@ -101,32 +101,29 @@ UdpPeer::UdpPeer(int family)
     : m_family(family)
     , m_fd(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
     auto address = loopbackAddress(family, 0);
-    ::bind(m_fd, reinterpret_cast<const sockaddr*>(address.bytes()), socklen_t(address.length()));
-}
-
-UdpPeer::~UdpPeer() {
-    ::close(m_fd);
+    ::bind(m_fd.get(), reinterpret_cast<const sockaddr*>(address.bytes()), socklen_t(address.length()));
 }
 
 uint16_t UdpPeer::port() const {
     sockaddr_storage storage{};
     socklen_t length = sizeof storage;
-    ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&storage), &length);
+    ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&storage), &length);
     return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
 }
 
 bool UdpPeer::sendTo(uint16_t port, std::string_view bytes) const {
     auto address = loopbackAddress(m_family, port);
-    return ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(address.bytes()),
+    return ::sendto(m_fd.get(), bytes.data(), bytes.size(), 0,
+                    reinterpret_cast<const sockaddr*>(address.bytes()),
                     socklen_t(address.length())) == ssize_t(bytes.size());
 }
 
 std::string UdpPeer::receive() const {
-    pollfd entry{m_fd, POLLIN, 0};
+    pollfd entry{m_fd.get(), POLLIN, 0};
     if (::poll(&entry, 1, 10000) != 1)
         return {};
     char buffer[65536];
-    ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+    ssize_t got = ::recv(m_fd.get(), buffer, sizeof buffer, 0);
     return got > 0 ? std::string(buffer, size_t(got)) : std::string();
 }
 
