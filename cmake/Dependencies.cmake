@@ -21,6 +21,9 @@ if(LIVEAPP_TESTS)
 endif()
 if(LIVEAPP_BENCH)
     find_package(benchmark REQUIRED)
+    # The JSON libraries the JSON benchmark compares with (header-only).
+    find_package(RapidJSON CONFIG REQUIRED)
+    find_package(nlohmann_json CONFIG REQUIRED)
 endif()
 # The HTTP peer of the tests and of the image loader's benchmark. Debian builds cpp-httplib as a shared
 # library; its pkg-config flags select the matching declarations.
