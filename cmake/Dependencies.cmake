@@ -30,3 +30,7 @@ endif()
 if(LIVEAPP_TESTS OR LIVEAPP_BENCH)
     pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 endif()
+# The socket benchmarks' asio peer: header-only, standalone (no Boost).
+if(LIVEAPP_BENCH)
+    find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
+endif()
