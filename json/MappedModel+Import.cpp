@@ -244,12 +244,24 @@ public:
 
     // __importDictionary:withKeyMapper:validation:error:
     bool importDictionary(const Value& dictionary, ErrorPtr* error) {
-        bool mapping = m_classMapper || m_globalMapper;
-        for (const auto& slot : m_class.table().slots) {
-            const auto& property = *slot.property;
-            Value value = mapping ? lookUpKeyPath(dictionary,
-                                                  mapToKeyPath(property.name, m_classMapper, m_globalMapper))
-                                  : dictionary[property.name];
+        const auto& slots = m_class.table().slots;
+        const std::vector<std::string>* paths = nullptr;
+        if (m_classMapper || m_globalMapper) {
+            paths = &m_class
+                         .keyPaths(m_classMapper, m_globalMapper,
+                                   [&] {
+                                       std::vector<std::string> made;
+                                       for (const auto& slot : slots)
+                                           made.push_back(mapToKeyPath(slot.property->name, m_classMapper,
+                                                                       m_globalMapper));
+                                       return made;
+                                   })
+                         .paths;
+        }
+        for (size_t index = 0; index < slots.size(); ++index) {
+            const auto& slot = slots[index];
+            Value value =
+                paths ? lookUpKeyPath(dictionary, (*paths)[index]) : dictionary[slot.property->name];
             if (!importValue(slot, std::move(value), error))
                 return false;
         }
@@ -294,7 +306,10 @@ private:
             return true;
         }
 
-        const std::string declared = property.type ? *property.type : property.structName.value_or("");
+        static const std::string undeclared;
+        const std::string& declared = property.type         ? *property.type
+                                      : property.structName ? *property.structName
+                                                            : undeclared;
         if (slot.isModelType) {
             ErrorPtr nestedError;
             auto nested = MappedModel::initWithDictionary(declared, value, &nestedError);
