@@ -245,24 +245,23 @@ public:
     // __importDictionary:withKeyMapper:validation:error:
     bool importDictionary(const Value& dictionary, ErrorPtr* error) {
         const auto& slots = m_class.table().slots;
-        const std::vector<std::string>* paths = nullptr;
-        if (m_classMapper || m_globalMapper) {
-            paths = &m_class
-                         .keyPaths(m_classMapper, m_globalMapper,
-                                   [&] {
-                                       std::vector<std::string> made;
-                                       for (const auto& slot : slots)
-                                           made.push_back(mapToKeyPath(slot.property->name, m_classMapper,
-                                                                       m_globalMapper));
-                                       return made;
-                                   })
-                         .paths;
+        bool mapping = m_classMapper || m_globalMapper;
+        const MappedModelKeyPaths* paths = nullptr;
+        if (mapping) {
+            paths = m_class.keyPaths(m_classMapper, m_globalMapper, [&] {
+                std::vector<std::string> made;
+                for (const auto& slot : slots)
+                    made.push_back(mapToKeyPath(slot.property->name, m_classMapper, m_globalMapper));
+                return made;
+            });
         }
         for (size_t index = 0; index < slots.size(); ++index) {
-            const auto& slot = slots[index];
-            Value value =
-                paths ? lookUpKeyPath(dictionary, (*paths)[index]) : dictionary[slot.property->name];
-            if (!importValue(slot, std::move(value), error))
+            const auto& name = slots[index].property->name;
+            Value value = paths ? lookUpKeyPath(dictionary, paths->paths[index])
+                          : mapping
+                              ? lookUpKeyPath(dictionary, mapToKeyPath(name, m_classMapper, m_globalMapper))
+                              : dictionary[name];
+            if (!importValue(slots[index], std::move(value), error))
                 return false;
         }
         return true;

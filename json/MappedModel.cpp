@@ -260,24 +260,27 @@ std::shared_ptr<KeyMapper> MappedModelClass::keyMapper() const {
     return m_hasKeyMapper.load(std::memory_order_acquire) ? m_keyMapper : nullptr;
 }
 
-const MappedModelKeyPaths& MappedModelClass::keyPaths(const std::shared_ptr<KeyMapper>& classMapper,
+const MappedModelKeyPaths* MappedModelClass::keyPaths(const std::shared_ptr<KeyMapper>& classMapper,
                                                       const std::shared_ptr<KeyMapper>& globalMapper,
                                                       const std::function<std::vector<std::string>()>& make) {
+    constexpr size_t kKeptPairs = 8;
     auto matches = [&](const MappedModelKeyPaths& paths) {
         return paths.classMapper == classMapper && paths.globalMapper == globalMapper;
     };
     if (auto* last = m_lastKeyPaths.load(std::memory_order_acquire); last && matches(*last))
-        return *last;
+        return last;
     std::lock_guard lock(m_mutex);
     auto found = std::find_if(m_keyPaths.begin(), m_keyPaths.end(),
                               [&](const auto& paths) { return matches(*paths); });
     if (found == m_keyPaths.end()) {
+        if (m_keyPaths.size() == kKeptPairs)
+            return nullptr;
         m_keyPaths.push_back(std::make_unique<const MappedModelKeyPaths>(
             MappedModelKeyPaths{classMapper, globalMapper, make()}));
         found = std::prev(m_keyPaths.end());
     }
     m_lastKeyPaths.store(found->get(), std::memory_order_release);
-    return **found;
+    return found->get();
 }
 
 const MappedModelMethod* MappedModelClass::method(std::string_view selector) const {

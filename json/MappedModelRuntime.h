@@ -59,8 +59,9 @@ public:
     const MappedModelMethod* method(std::string_view selector) const;
 
     // The slots' key paths under these mappers, made by `make` the first time the pair is seen: a
-    // mapper's answers never change (they are remembered), so neither do the paths.
-    const MappedModelKeyPaths& keyPaths(const std::shared_ptr<KeyMapper>& classMapper,
+    // mapper's answers never change (they are remembered), so neither do the paths. Null once a
+    // few pairs are kept (a program that keeps making new global mappers): the caller maps itself.
+    const MappedModelKeyPaths* keyPaths(const std::shared_ptr<KeyMapper>& classMapper,
                                         const std::shared_ptr<KeyMapper>& globalMapper,
                                         const std::function<std::vector<std::string>()>& make);
 
