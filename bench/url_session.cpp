@@ -148,21 +148,26 @@ void getThroughSession(const URLPtr& url, Completions& completions) {
         ->resume();
 }
 
-void BM_URLSessionSequentialGET(benchmark::State& state) {
-    URLPtr url = URL::create(server().url());
+// kSequential GETs per iteration, each started by `get` once the one before has completed.
+void runSequential(benchmark::State& state, const std::function<void(Completions&)>& get) {
     Completions completions;
     ServerLoad load(state);
     for (auto _ : state) {
         int failures = 0;
         for (int i = 0; i < kSequential; ++i) {
             completions.expect(1);
-            getThroughSession(url, completions);
+            get(completions);
             failures += completions.wait();
         }
         if (failures)
             state.SkipWithError("a GET failed");
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * kSequential);
+}
+
+void BM_URLSessionSequentialGET(benchmark::State& state) {
+    URLPtr url = URL::create(server().url());
+    runSequential(state, [&](Completions& completions) { getThroughSession(url, completions); });
 }
 BENCHMARK(BM_URLSessionSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -253,27 +258,17 @@ void BM_CurlEasyThroughThreeHandOffsSequentialGET(benchmark::State& state) {
     Mailbox network, delivery;
     std::thread networkThread([&] { network.run(); });
     std::thread deliveryThread([&] { delivery.run(); });
-    Completions completions;
-    ServerLoad load(state);
-    for (auto _ : state) {
-        int failures = 0;
-        for (int i = 0; i < kSequential; ++i) {
-            completions.expect(1);
-            network.post([&] {
-                transfer.received = 0;
-                bool whole = curl_easy_perform(transfer.easy) == CURLE_OK && transfer.received == kFileSize;
-                delivery.post([&completions, whole] { completions.done(whole); });
-            });
-            failures += completions.wait();
-        }
-        if (failures)
-            state.SkipWithError("a GET failed");
-    }
+    runSequential(state, [&](Completions& completions) {
+        network.post([&] {
+            transfer.received = 0;
+            bool whole = curl_easy_perform(transfer.easy) == CURLE_OK && transfer.received == kFileSize;
+            delivery.post([&completions, whole] { completions.done(whole); });
+        });
+    });
     network.post(nullptr);
     delivery.post(nullptr);
     networkThread.join();
     deliveryThread.join();
-    state.SetItemsProcessed(int64_t(state.iterations()) * kSequential);
 }
 BENCHMARK(BM_CurlEasyThroughThreeHandOffsSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
 
