@@ -25,4 +25,11 @@ if(LIVEAPP_TESTS)
 endif()
 if(LIVEAPP_BENCH)
     find_package(benchmark REQUIRED)
+    # The JSON libraries the JSON benchmark compares with (header-only).
+    find_package(RapidJSON CONFIG REQUIRED)
+    find_package(nlohmann_json CONFIG REQUIRED)
+endif()
+# The socket benchmarks' asio peer: header-only, standalone (no Boost).
+if(LIVEAPP_BENCH)
+    find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
 endif()

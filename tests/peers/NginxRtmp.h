@@ -11,12 +11,12 @@
 // removes the prefix, also when the test failed; if the test program dies, the kernel kills nginx
 // (parent-death signal). Not thread-safe: use from the test's thread.
 
+#include "tests/peers/NginxProcess.h"
+
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace liveapp::test {
 
@@ -58,15 +58,12 @@ public:
     void resume();
 
 private:
-    void writeConfiguration(const NginxRtmpOptions& options);
-    void launch();
-    void waitUntilListening();
+    std::string configuration(const NginxRtmpOptions& options) const;
 
-    std::filesystem::path m_prefix;
+    NginxProcess m_process;
     std::string m_host;
     uint16_t m_port{0};
     uint16_t m_statisticsPort{0};
-    pid_t m_pid{-1};
 };
 
 // The fields of an on_publish / on_publish_done call (an application/x-www-form-urlencoded body).

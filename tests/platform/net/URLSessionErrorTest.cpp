@@ -203,6 +203,17 @@ TEST_F(URLSessionErrorTest, NamesAreLookedUpThroughTheResolver) {
     EXPECT_EQ(mixedCase.body(), "by name");
 }
 
+TEST_F(URLSessionErrorTest, AddressesAreNotLookedUp) {
+    auto resolver = std::make_shared<FakeResolver>();
+    ScopedResolver installed(resolver);
+    server.route("GET", "/numeric", HttpResponse::text(200, "by address"));
+    Completion done;
+    session->dataTaskWithURL(url(server, "/numeric"), done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.body(), "by address");
+    EXPECT_TRUE(resolver->lookups().empty());
+}
+
 TEST_F(URLSessionErrorTest, UnknownHostFailsWithCannotFindHost) {
     auto resolver = std::make_shared<FakeResolver>();
     ScopedResolver installed(resolver);
