@@ -257,6 +257,7 @@ TEST_F(Publishing, EndingDuringTheLookupReportsOnlyEnded) {
 
     m_session->endRtmpSession();
     gate->open();
+    EXPECT_TRUE(m_resolver->waitUntilIdle());
     EXPECT_TRUE(outputReleased());
     pumpMainLoopFor(std::chrono::milliseconds(100));
     EXPECT_EQ(m_recorder->states(), (std::vector{LiveSessionStateStarting, LiveSessionStateEnded}));

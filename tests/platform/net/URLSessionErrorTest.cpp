@@ -176,6 +176,7 @@ TEST_F(URLSessionErrorTest, CancelDuringTheNameLookupEndsAtOnce) {
     ASSERT_TRUE(done.wait());
     EXPECT_EQ(done.errorCode(), NSURLErrorCancelled);
     gate->open();
+    EXPECT_TRUE(resolver->waitUntilIdle());
     pumpMainLoopFor(std::chrono::milliseconds(100));
     EXPECT_EQ(server.requestCount(), 0u);
     EXPECT_EQ(done.callCount(), 1);
