@@ -1,8 +1,14 @@
 #include "analytics/UALinks.h"
 
 #include "analytics/UANLog.h"
+#include "analytics/UANWorker.h"
+#include "analytics/UAPayloadBuild.h"
 #include "analytics/UsageAnalyticsApp.h"
-#include "platform/dispatch/BlockOperation.h"
+#include "analytics/UsageAnalyticsEnvelope.h"
+#include "analytics/UsageAnalyticsInternal.h"
+#include "analytics/UsageAnalyticsJob.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Immortal.h"
 
 #include <cstdio>
 #include <mutex>
@@ -11,32 +17,39 @@ namespace uadetail {
 
 namespace {
 
-class NoImprint final : public UAImprintLink {
+// The library's own parts behind the seams.
+class PayloadImprint final : public UAImprintLink {
 public:
-    std::optional<std::string> imprintPropertyValueWithKey(std::string_view) const override {
-        return std::nullopt;
+    std::optional<std::string> imprintPropertyValueWithKey(std::string_view key) const override {
+        return UAPayloadBuild::imprintPropertyValueWithKey(key);
     }
 };
 
-class NoJobs final : public UAJobLink {
+class ReportJobs final : public UAJobLink {
 public:
-    void preparePerformJob(int32_t) override {}
-    void setLatencySdk(int32_t) override {}
-    void setJobRunning(bool) override {}
-    std::shared_ptr<platform::Operation> makeWorker(std::vector<std::string>) override {
-        return platform::BlockOperation::blockOperationWithBlock([] {});
+    void preparePerformJob(int32_t jobType) override { UsageAnalyticsJob::preparePerformJob(jobType); }
+    void setLatencySdk(int32_t seconds) override {
+        UsageAnalyticsJob::sharedInstance()->setLatency_sdk(seconds);
+    }
+    void setJobRunning(bool running) override { UsageAnalyticsJob::sharedInstance()->setJobRunning(running); }
+    std::shared_ptr<platform::Operation> makeWorker(std::vector<std::string> envelopeFilePaths) override {
+        return std::make_shared<UANWorker>(std::move(envelopeFilePaths));
     }
 };
 
-class NoEnvelopes final : public UAEnvelopeLink {
+class EnvelopeBuilder final : public UAEnvelopeLink {
 public:
-    bool makeEnvelopeData() override { return false; }
+    bool makeEnvelopeData() override { return UsageAnalyticsEnvelope::sharedInstance()->makeEnvelopeData(); }
 };
 
-class NoCrashCapture final : public UACrashLink {
+class CrashCapture final : public UACrashLink {
 public:
-    void installUncaughtExceptionHandler() override {}
-    void saveCrashInfo(const platform::Notification&) override {}
+    void installUncaughtExceptionHandler() override {
+        UsageAnalyticsInternal::installUncaughtExceptionHandler();
+    }
+    void saveCrashInfo(const platform::Notification& notification) override {
+        UsageAnalyticsInternal::sharedInstance()->saveCrashInfo(notification);
+    }
 };
 
 struct Links {
@@ -49,9 +62,10 @@ struct Links {
     LogSink sink;
 };
 
+// Never destroyed: the upload queue may still reach a link while the process exits.
 Links& links() {
-    static Links state;
-    return state;
+    static platform::detail::Immortal<Links> state;
+    return state.get();
 }
 
 // The installed link, or the default made on first need.
@@ -72,8 +86,8 @@ std::shared_ptr<Link> current(std::shared_ptr<Link> Links::*slot, Default makeDe
     return state.*slot;
 }
 
-template <class StandIn> std::shared_ptr<StandIn> standIn() {
-    return std::make_shared<StandIn>();
+template <class Part> std::shared_ptr<Part> part() {
+    return std::make_shared<Part>();
 }
 
 template <class Link> void install(std::shared_ptr<Link> Links::*slot, std::shared_ptr<Link> link) {
@@ -93,7 +107,7 @@ void setSettingsLink(std::shared_ptr<UASettingsLink> link) {
 }
 
 std::shared_ptr<UAImprintLink> imprintLink() {
-    return current<UAImprintLink>(&Links::imprint, standIn<NoImprint>);
+    return current<UAImprintLink>(&Links::imprint, part<PayloadImprint>);
 }
 
 void setImprintLink(std::shared_ptr<UAImprintLink> link) {
@@ -101,7 +115,7 @@ void setImprintLink(std::shared_ptr<UAImprintLink> link) {
 }
 
 std::shared_ptr<UAJobLink> jobLink() {
-    return current<UAJobLink>(&Links::job, standIn<NoJobs>);
+    return current<UAJobLink>(&Links::job, part<ReportJobs>);
 }
 
 void setJobLink(std::shared_ptr<UAJobLink> link) {
@@ -109,7 +123,7 @@ void setJobLink(std::shared_ptr<UAJobLink> link) {
 }
 
 std::shared_ptr<UAEnvelopeLink> envelopeLink() {
-    return current<UAEnvelopeLink>(&Links::envelope, standIn<NoEnvelopes>);
+    return current<UAEnvelopeLink>(&Links::envelope, part<EnvelopeBuilder>);
 }
 
 void setEnvelopeLink(std::shared_ptr<UAEnvelopeLink> link) {
@@ -117,7 +131,7 @@ void setEnvelopeLink(std::shared_ptr<UAEnvelopeLink> link) {
 }
 
 std::shared_ptr<UACrashLink> crashLink() {
-    return current<UACrashLink>(&Links::crash, standIn<NoCrashCapture>);
+    return current<UACrashLink>(&Links::crash, part<CrashCapture>);
 }
 
 void setCrashLink(std::shared_ptr<UACrashLink> link) {
@@ -135,6 +149,13 @@ void systemLog(std::string_view line) {
         sink(line);
     else
         std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+}
+
+void logException(const std::exception& e) {
+    auto* named = dynamic_cast<const platform::Exception*>(&e);
+    std::string described = named ? named->name() + ": " + named->reason() : e.what();
+    std::string userInfo = named && !named->userInfo().isNil() ? named->userInfo().description() : "(null)";
+    systemLog(fmt::format("Exception occurred: {}, {}", described, userInfo));
 }
 
 void setLogSink(LogSink sink) {

@@ -1,10 +1,9 @@
 #pragma once
 // The seams through which parts of the library reach others: the settings (is the log on, the
-// application's version and key; the shared UsageAnalyticsApp unless a test installs a double), the
-// collector's imprint (its named settings), the report rules with the upload worker, the envelope
-// builder and crash capture. Until the real one is installed, each of the last four has a stand-in that
-// does nothing (no imprint, no job, no envelope made, no handlers), and tests install doubles. Safe on
-// any thread.
+// application's version and key), the collector's imprint (its named settings), the report rules with
+// the upload worker, the envelope builder and crash capture. Each answers with the library's own part
+// (UsageAnalyticsApp, UAPayloadBuild, UsageAnalyticsJob and UANWorker, UsageAnalyticsEnvelope,
+// UsageAnalyticsInternal's crash path) unless a test has installed a double. Safe on any thread.
 
 #include "platform/dispatch/Operation.h"
 #include "platform/foundation/NotificationCenter.h"

@@ -6,6 +6,7 @@
 
 #include "analytics/UALinks.h"
 
+#include <exception>
 #include <fmt/format.h>
 #include <functional>
 #include <string>
@@ -15,6 +16,9 @@
 namespace uadetail {
 
 void systemLog(std::string_view line);
+// Prints "Exception occurred: <name: reason>, <user info>" always, as every caught exception of the
+// library is reported.
+void logException(const std::exception& e);
 
 // Tests: where lines go instead of standard error (an empty function restores it).
 using LogSink = std::function<void(std::string_view line)>;

@@ -4,7 +4,6 @@
 #include "analytics/UANOpenDeviceID.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DateFormatter.h"
-#include "platform/foundation/Exception.h"
 #include "platform/foundation/Locale.h"
 #include "platform/foundation/SystemControl.h"
 #include "platform/foundation/TimeZone.h"
@@ -35,17 +34,6 @@ std::string bundleValue(std::string_view key) {
 bool exists(const char* path) {
     std::error_code ignored;
     return std::filesystem::exists(path, ignored);
-}
-
-std::string describe(const std::exception& e) {
-    if (auto* named = dynamic_cast<const platform::Exception*>(&e))
-        return named->name() + ": " + named->reason();
-    return e.what();
-}
-
-std::string userInfoOf(const std::exception& e) {
-    auto* named = dynamic_cast<const platform::Exception*>(&e);
-    return named && !named->userInfo().isNil() ? named->userInfo().description() : "(null)";
 }
 
 } // namespace
@@ -108,7 +96,7 @@ std::string UANProtocolData::openDeviceIDString() {
     try {
         return UANOpenDeviceID::value();
     } catch (const std::exception& e) {
-        uadetail::systemLog(fmt::format("Exception occurred: {}, {}", describe(e), userInfoOf(e)));
+        uadetail::logException(e);
         return "";
     }
 }

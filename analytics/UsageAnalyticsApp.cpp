@@ -3,11 +3,13 @@
 #include "analytics/UAHelper.h"
 #include "analytics/UANLog.h"
 #include "analytics/UANUtil.h"
+#include "analytics/UAPendingCrash.h"
 #include "analytics/UsageAnalyticsConfig.h"
 #include "analytics/UsageAnalyticsInternal.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Immortal.h"
 #include "platform/foundation/Text.h"
 
 #include <fmt/format.h>
@@ -41,8 +43,10 @@ UsageAnalyticsApp::UsageAnalyticsApp(PrivateTag) {
 }
 
 std::shared_ptr<UsageAnalyticsApp> UsageAnalyticsApp::sharedInstance() {
-    static const auto app = std::make_shared<UsageAnalyticsApp>(PrivateTag{});
-    return app;
+    // Never destroyed: the upload queue may still be at work while the process exits.
+    static platform::detail::Immortal<std::shared_ptr<UsageAnalyticsApp>> app(
+        std::make_shared<UsageAnalyticsApp>(PrivateTag{}));
+    return app.get();
 }
 
 bool UsageAnalyticsApp::isIntegratedTestModel() {
@@ -106,6 +110,8 @@ void UsageAnalyticsApp::setAppVersion(const std::string& version) {
     if (version.empty())
         return;
     sharedInstance()->m_appVersion.set(version);
+    // A crash that only a signal handler sees is recorded under the version in force.
+    uadetail::PendingCrash::setAppVersion(version);
 }
 
 void UsageAnalyticsApp::setCrashReportEnabled(bool enabled) {

@@ -105,6 +105,7 @@ void UsageAnalyticsInternal::loadCache() {
     const auto& body = file.get("body");
     if (body.dictionary() && !body.dictionary()->empty())
         unarchiveObjects(*body.dictionary());
+    restorePendingCrashes();
 }
 
 void UsageAnalyticsInternal::unarchiveObjects(const platform::ValueDictionary& body) {

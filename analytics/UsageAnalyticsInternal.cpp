@@ -12,6 +12,7 @@
 #include "analytics/UsageAnalyticsLocation.h"
 #include "analytics/UsageAnalyticsSession.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Immortal.h"
 #include "platform/foundation/Text.h"
 
 #include <cmath>
@@ -32,8 +33,10 @@ double now() {
 } // namespace
 
 std::shared_ptr<UsageAnalyticsInternal> UsageAnalyticsInternal::sharedInstance() {
-    static const auto internal = std::make_shared<UsageAnalyticsInternal>(PrivateTag{});
-    return internal;
+    // Never destroyed: the upload queue may still be at work while the process exits.
+    static platform::detail::Immortal<std::shared_ptr<UsageAnalyticsInternal>> internal(
+        std::make_shared<UsageAnalyticsInternal>(PrivateTag{}));
+    return internal.get();
 }
 
 UsageAnalyticsInternal::UsageAnalyticsInternal(PrivateTag)

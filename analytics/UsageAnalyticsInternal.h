@@ -15,6 +15,7 @@
 #include "analytics/UANEvent.h"
 #include "analytics/UAWorkDispatch.h"
 #include "platform/dispatch/OperationQueue.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
@@ -62,6 +63,17 @@ public:
     void buildDummySession();
     void removeSessions();
     void removeInstanceMsgs();
+
+    // Crash capture: the handlers and the image facts, once per process.
+    static void installUncaughtExceptionHandler();
+    static void setErrorSupportInfo(const std::optional<platform::ValueDictionary>& info);
+    // The handler of "UsageAnalyticsCrashCatch", whose object is the crash.
+    void saveCrashInfo(const platform::Notification& notification);
+    // The crash record of a crash text, which ends the analytics session and writes the cache at once.
+    void error(const std::string& crashText);
+    // Crash records that earlier processes could only leave in their pending-crash files, for the
+    // version running now.
+    void restorePendingCrashes();
 
     // Records.
     bool checkEventLimit();

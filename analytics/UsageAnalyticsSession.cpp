@@ -8,6 +8,7 @@
 #include "analytics/UsageAnalyticsInternal.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Immortal.h"
 #include "platform/foundation/Text.h"
 #include "platform/ui/UIApplication.h"
 
@@ -18,8 +19,10 @@ constexpr const char* kAdhocProvider = "_adhoc";
 } // namespace
 
 std::shared_ptr<UsageAnalyticsSession> UsageAnalyticsSession::sharedInstance() {
-    static const auto session = std::make_shared<UsageAnalyticsSession>(PrivateTag{});
-    return session;
+    // Never destroyed: the upload queue may still be at work while the process exits.
+    static platform::detail::Immortal<std::shared_ptr<UsageAnalyticsSession>> session(
+        std::make_shared<UsageAnalyticsSession>(PrivateTag{}));
+    return session.get();
 }
 
 UsageAnalyticsSession::UsageAnalyticsSession(PrivateTag)

@@ -1,10 +1,14 @@
 // JSON reading and writing on a ~1 MB array of chat messages, the shape of a busy room's history.
-// JSONObjectWithData is compared with the parser library's own document parse of the same bytes,
-// which builds no Values: the difference is what building the object graph costs.
+// JSONObjectWithData is set beside three parsers of the same bytes: the parser library's own document
+// parse, which builds no Values (the difference is what building the object graph costs), and the
+// DOMs of two general-purpose JSON libraries a program would otherwise pick, which build trees of
+// their own as we do.
 #include "platform/foundation/JSONSerialization.h"
 
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
+#include <rapidjson/document.h>
 #include <simdjson.h>
 #include <string>
 
@@ -55,6 +59,31 @@ void BM_SimdjsonDOMParse(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_SimdjsonDOMParse)->Unit(benchmark::kMillisecond);
+
+void BM_RapidJSONParse(benchmark::State& state) {
+    const std::string& text = chatHistory();
+    for (auto _ : state) {
+        rapidjson::Document document;
+        document.Parse(text.data(), text.size());
+        if (document.HasParseError() || !document.IsArray())
+            state.SkipWithError("parse failed");
+        benchmark::DoNotOptimize(document);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_RapidJSONParse)->Unit(benchmark::kMillisecond);
+
+void BM_NlohmannParse(benchmark::State& state) {
+    const std::string& text = chatHistory();
+    for (auto _ : state) {
+        auto document = nlohmann::json::parse(text, nullptr, false);
+        if (!document.is_array())
+            state.SkipWithError("parse failed");
+        benchmark::DoNotOptimize(document);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_NlohmannParse)->Unit(benchmark::kMillisecond);
 
 void BM_dataWithJSONObject(benchmark::State& state) {
     Value value = JSONSerialization::JSONObjectWithData(Data(std::string_view(chatHistory())));

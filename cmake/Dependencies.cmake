@@ -15,17 +15,23 @@ pkg_check_modules(LIBRTMP REQUIRED IMPORTED_TARGET librtmp)
 find_package(GIF REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_package(ZLIB REQUIRED)
+# The HTTP peer of the tests, of the image loader's benchmark and of the development service (so found
+# with tests off too). Debian builds cpp-httplib as a shared library; its pkg-config flags select the
+# matching declarations.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 if(LIVEAPP_TESTS)
     find_package(GTest REQUIRED)
     include(GoogleTest)
 endif()
 if(LIVEAPP_BENCH)
     find_package(benchmark REQUIRED)
+    # The JSON libraries the JSON benchmark compares with (header-only).
+    find_package(RapidJSON CONFIG REQUIRED)
+    find_package(nlohmann_json CONFIG REQUIRED)
 endif()
-# The HTTP peer of the tests and of the image loader's benchmark. Debian builds cpp-httplib as a shared
-# library; its pkg-config flags select the matching declarations.
-if(LIVEAPP_TESTS OR LIVEAPP_BENCH)
-    pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+# The socket benchmarks' asio peer: header-only, standalone (no Boost).
+if(LIVEAPP_BENCH)
+    find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
 endif()
 # The socket benchmarks' asio peer: header-only, standalone (no Boost).
 if(LIVEAPP_BENCH)

@@ -10,6 +10,13 @@ void onMainQueue(std::function<void()> block) {
         platform::DispatchQueue::main()->async(std::move(block));
 }
 
+void onMainThread(std::function<void()> block) {
+    if (block && platform::RunLoop::isMainThread())
+        block();
+    else
+        onMainQueue(std::move(block));
+}
+
 void onMainThreadAndWait(const std::function<void()>& block) {
     if (!block)
         return;

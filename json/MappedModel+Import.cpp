@@ -244,13 +244,24 @@ public:
 
     // __importDictionary:withKeyMapper:validation:error:
     bool importDictionary(const Value& dictionary, ErrorPtr* error) {
+        const auto& slots = m_class.table().slots;
         bool mapping = m_classMapper || m_globalMapper;
-        for (const auto& slot : m_class.table().slots) {
-            const auto& property = *slot.property;
-            Value value = mapping ? lookUpKeyPath(dictionary,
-                                                  mapToKeyPath(property.name, m_classMapper, m_globalMapper))
-                                  : dictionary[property.name];
-            if (!importValue(slot, std::move(value), error))
+        const MappedModelKeyPaths* paths = nullptr;
+        if (mapping) {
+            paths = m_class.keyPaths(m_classMapper, m_globalMapper, [&] {
+                std::vector<std::string> made;
+                for (const auto& slot : slots)
+                    made.push_back(mapToKeyPath(slot.property->name, m_classMapper, m_globalMapper));
+                return made;
+            });
+        }
+        for (size_t index = 0; index < slots.size(); ++index) {
+            const auto& name = slots[index].property->name;
+            Value value = paths ? lookUpKeyPath(dictionary, paths->paths[index])
+                          : mapping
+                              ? lookUpKeyPath(dictionary, mapToKeyPath(name, m_classMapper, m_globalMapper))
+                              : dictionary[name];
+            if (!importValue(slots[index], std::move(value), error))
                 return false;
         }
         return true;
@@ -294,7 +305,10 @@ private:
             return true;
         }
 
-        const std::string declared = property.type ? *property.type : property.structName.value_or("");
+        static const std::string undeclared;
+        const std::string& declared = property.type         ? *property.type
+                                      : property.structName ? *property.structName
+                                                            : undeclared;
         if (slot.isModelType) {
             ErrorPtr nestedError;
             auto nested = MappedModel::initWithDictionary(declared, value, &nestedError);

@@ -6,9 +6,10 @@
 #include "json/MappedModelRuntime.h"
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cxxabi.h>
 #include <fmt/format.h>
-#include <shared_mutex>
+#include <mutex>
 
 using platform::Value;
 
@@ -56,15 +57,43 @@ std::optional<std::string> superclassNamed(std::string_view name) {
     return std::nullopt;
 }
 
-struct Registry {
-    std::shared_mutex mutex;
-    std::unordered_map<std::string, std::shared_ptr<MappedModelClass>> byName;
+struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+};
+
+struct RegistryMaps {
+    std::unordered_map<std::string, std::shared_ptr<MappedModelClass>, NameHash, std::equal_to<>> byName;
     std::unordered_map<std::type_index, std::shared_ptr<MappedModelClass>> byType;
+};
+
+// Classes are registered a handful of times and looked up for every model made: each registration
+// publishes new maps under a new generation, and each thread reads its copy of the current maps
+// without a lock until the generation moves on.
+struct Registry {
+    std::mutex mutex;
+    std::shared_ptr<const RegistryMaps> maps{std::make_shared<RegistryMaps>()};
+    std::atomic<uint64_t> generation{1};
 };
 
 Registry& registry() {
     static Registry instance;
     return instance;
+}
+
+const RegistryMaps& currentMaps() {
+    struct Seen {
+        uint64_t generation{0};
+        std::shared_ptr<const RegistryMaps> maps;
+    };
+    thread_local Seen seen;
+    auto& r = registry();
+    if (uint64_t now = r.generation.load(std::memory_order_acquire); now != seen.generation) {
+        std::lock_guard lock(r.mutex);
+        seen.maps = r.maps;
+        seen.generation = r.generation.load(std::memory_order_relaxed);
+    }
+    return *seen.maps;
 }
 
 std::string demangled(const std::type_info& type) {
@@ -231,6 +260,29 @@ std::shared_ptr<KeyMapper> MappedModelClass::keyMapper() const {
     return m_hasKeyMapper.load(std::memory_order_acquire) ? m_keyMapper : nullptr;
 }
 
+const MappedModelKeyPaths* MappedModelClass::keyPaths(const std::shared_ptr<KeyMapper>& classMapper,
+                                                      const std::shared_ptr<KeyMapper>& globalMapper,
+                                                      const std::function<std::vector<std::string>()>& make) {
+    constexpr size_t kKeptPairs = 8;
+    auto matches = [&](const MappedModelKeyPaths& paths) {
+        return paths.classMapper == classMapper && paths.globalMapper == globalMapper;
+    };
+    if (auto* last = m_lastKeyPaths.load(std::memory_order_acquire); last && matches(*last))
+        return last;
+    std::lock_guard lock(m_mutex);
+    auto found = std::find_if(m_keyPaths.begin(), m_keyPaths.end(),
+                              [&](const auto& paths) { return matches(*paths); });
+    if (found == m_keyPaths.end()) {
+        if (m_keyPaths.size() == kKeptPairs)
+            return nullptr;
+        m_keyPaths.push_back(std::make_unique<const MappedModelKeyPaths>(
+            MappedModelKeyPaths{classMapper, globalMapper, make()}));
+        found = std::prev(m_keyPaths.end());
+    }
+    m_lastKeyPaths.store(found->get(), std::memory_order_release);
+    return found->get();
+}
+
 const MappedModelMethod* MappedModelClass::method(std::string_view selector) const {
     auto it = methods.find(selector);
     return it == methods.end() ? nullptr : &it->second;
@@ -239,18 +291,16 @@ const MappedModelMethod* MappedModelClass::method(std::string_view selector) con
 // ---- MappedModelRuntime ----
 std::shared_ptr<MappedModelClass> MappedModelRuntime::classNamed(std::string_view name) {
     MappedModel::registerBaseClass();
-    auto& r = registry();
-    std::shared_lock lock(r.mutex);
-    auto it = r.byName.find(std::string(name));
-    return it == r.byName.end() ? nullptr : it->second;
+    const auto& maps = currentMaps();
+    auto it = maps.byName.find(name);
+    return it == maps.byName.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<MappedModelClass> MappedModelRuntime::classOfType(const std::type_info& type) {
     MappedModel::registerBaseClass();
-    auto& r = registry();
-    std::shared_lock lock(r.mutex);
-    auto it = r.byType.find(std::type_index(type));
-    return it == r.byType.end() ? nullptr : it->second;
+    const auto& maps = currentMaps();
+    auto it = maps.byType.find(std::type_index(type));
+    return it == maps.byType.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<MappedModelClass> MappedModelRuntime::classOf(const MappedModel& model) {
@@ -263,12 +313,15 @@ std::shared_ptr<MappedModelClass> MappedModelRuntime::classOf(const MappedModel&
 
 void MappedModelRuntime::add(std::shared_ptr<MappedModelClass> record, const std::type_info& type) {
     auto& r = registry();
-    std::unique_lock lock(r.mutex);
-    for (auto it = r.byType.begin(); it != r.byType.end();) {
-        it = it->second->name == record->name ? r.byType.erase(it) : std::next(it);
+    std::lock_guard lock(r.mutex);
+    auto maps = std::make_shared<RegistryMaps>(*r.maps);
+    for (auto it = maps->byType.begin(); it != maps->byType.end();) {
+        it = it->second->name == record->name ? maps->byType.erase(it) : std::next(it);
     }
-    r.byType[std::type_index(type)] = record;
-    r.byName[record->name] = std::move(record);
+    maps->byType[std::type_index(type)] = record;
+    maps->byName[record->name] = std::move(record);
+    r.maps = std::move(maps);
+    r.generation.fetch_add(1, std::memory_order_release);
 }
 
 const ValueTransformer& MappedModelRuntime::transformer() {

@@ -35,11 +35,12 @@ void MappedModelClassProperty::setCustomSetter(std::string sourceClassName, std:
     if (!m_customSetters)
         m_customSetters.emplace();
     m_customSetters->insert_or_assign(std::move(sourceClassName), std::move(selector));
+    m_hasSetterCache.store(true, std::memory_order_release);
 }
 
 bool MappedModelClassProperty::hasSetterCache() const {
-    std::lock_guard lock(m_mutex);
-    return m_customSetters.has_value();
+    // Asked for every value imported; once there, the cache never goes away.
+    return m_hasSetterCache.load(std::memory_order_acquire);
 }
 
 std::string MappedModelClassProperty::description() const {

@@ -35,6 +35,13 @@ struct MappedModelTable {
     std::optional<std::string> indexPropertyName;
 };
 
+// The JSON key path of each slot of a class's table (same order) under one pair of key mappers.
+struct MappedModelKeyPaths {
+    std::shared_ptr<KeyMapper> classMapper; // held, so no other mapper can come to share its address
+    std::shared_ptr<KeyMapper> globalMapper;
+    std::vector<std::string> paths;
+};
+
 class MappedModelClass {
 public:
     std::string name;
@@ -51,6 +58,13 @@ public:
 
     const MappedModelMethod* method(std::string_view selector) const;
 
+    // The slots' key paths under these mappers, made by `make` the first time the pair is seen: a
+    // mapper's answers never change (they are remembered), so neither do the paths. Null once a
+    // few pairs are kept (a program that keeps making new global mappers): the caller maps itself.
+    const MappedModelKeyPaths* keyPaths(const std::shared_ptr<KeyMapper>& classMapper,
+                                        const std::shared_ptr<KeyMapper>& globalMapper,
+                                        const std::function<std::vector<std::string>()>& make);
+
 private:
     std::shared_ptr<const MappedModelTable> inspect();
 
@@ -59,6 +73,8 @@ private:
     std::atomic<const MappedModelTable*> m_ready{nullptr};
     std::shared_ptr<KeyMapper> m_keyMapper;
     std::atomic<bool> m_hasKeyMapper{false};
+    std::vector<std::unique_ptr<const MappedModelKeyPaths>> m_keyPaths; // under m_mutex, never shrinks
+    std::atomic<const MappedModelKeyPaths*> m_lastKeyPaths{nullptr};
 };
 
 class MappedModelRuntime {

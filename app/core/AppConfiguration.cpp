@@ -1,42 +1,25 @@
 #include "app/core/AppConfiguration.h"
 
-#include "platform/foundation/Bundle.h"
-#include "platform/foundation/PropertyList.h"
-
-#include <cstdlib>
+#include "platform/foundation/ResourceSettings.h"
 
 namespace {
 
-std::string setting(const char* variable, std::string_view key) {
-    if (const char* value = std::getenv(variable); value && *value)
-        return value;
-    auto path = platform::Bundle::mainBundle()->pathForResource("AppConfiguration", "plist");
-    if (!path)
-        return {};
-    return platform::PropertyList::readFile(*path)[key].stringOr();
-}
+constexpr std::string_view kResource = "AppConfiguration";
 
 } // namespace
 
 std::string AppConfiguration::serviceURL() {
-    std::string url = setting(kServiceURLVariable, "ServiceURL");
-    if (url.empty())
-        return url;
-    if (url.find("://") == std::string::npos)
-        url = "http://" + url;
-    while (url.size() > 1 && url.back() == '/')
-        url.pop_back();
-    return url;
+    return platform::resourceBaseURL(kServiceURLVariable, kResource, "ServiceURL");
 }
 
 std::string AppConfiguration::rtmpHost() {
-    return setting(kRTMPHostVariable, "RTMPHost");
+    return platform::resourceSetting(kRTMPHostVariable, kResource, "RTMPHost");
 }
 
 std::string AppConfiguration::probeHost1() {
-    return setting(kProbeHost1Variable, "ProbeHost1");
+    return platform::resourceSetting(kProbeHost1Variable, kResource, "ProbeHost1");
 }
 
 std::string AppConfiguration::probeHost2() {
-    return setting(kProbeHost2Variable, "ProbeHost2");
+    return platform::resourceSetting(kProbeHost2Variable, kResource, "ProbeHost2");
 }

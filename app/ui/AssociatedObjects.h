@@ -27,7 +27,8 @@ inline void setAssociatedFlag(platform::Object& object, const void* key, bool on
 }
 
 inline std::optional<std::string> associatedText(const platform::Object& object, const void* key) {
-    if (auto text = object.associatedObject(key).string())
+    platform::Value value = object.associatedObject(key); // the text points into it: it must outlive the read
+    if (auto text = value.string())
         return *text;
     return std::nullopt;
 }

@@ -44,11 +44,15 @@ void CustomTextField::setupSubviews() {
 }
 
 void CustomTextField::setupConstraints() {
+    constrainIconAndTextField();
+    autoPinEdgeToSuperviewEdge(textField(), EdgeRight, 7);
+}
+
+void CustomTextField::constrainIconAndTextField() {
     autoPinEdgeToSuperviewEdge(icon(), EdgeLeft, 12);
     autoSetDimensionsToSize(icon(), CGSizeMake(20, 20));
     autoAlignAxisToSuperviewAxis(icon(), AxisHorizontal);
     autoPinEdge(textField(), EdgeLeft, EdgeRight, icon(), 12);
-    autoPinEdgeToSuperviewEdge(textField(), EdgeRight, 7);
     autoPinEdgeToSuperviewEdge(textField(), EdgeTop);
     autoPinEdgeToSuperviewEdge(textField(), EdgeBottom);
 }

@@ -25,6 +25,11 @@ public:
     void setupSubviews();
     void setupConstraints();
 
+protected:
+    // Everything but the field's right edge: the icon 12 from the left, 20 x 20, centred; the field from
+    // 12 right of it, top and bottom pinned.
+    void constrainIconAndTextField();
+
 private:
     platform::UIImageViewPtr m_icon;
     platform::UITextFieldPtr m_textField;

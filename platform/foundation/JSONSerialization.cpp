@@ -66,6 +66,7 @@ void check(simdjson::error_code code) {
 // SIMDJSON_PADDING bytes past the text, hence the copy: a caller's Data has no such slack.
 // Buffers grown for an unusually large document are given back afterwards.
 struct ThreadParser {
+    simdjson::dom::parser tree;
     ondemand::parser parser;
     std::vector<char> buffer;
 };
@@ -284,6 +285,82 @@ private:
     size_t m_skipped{0};
 };
 
+// The common case, read in one go: the parser validates the whole text into its tape first, so every
+// container's size is known and each is allocated once. Anything this path does not build exactly as
+// the stepwise Reader would (errors and their offsets, numbers beyond 64 bits or double's range,
+// nesting past the limit, a top-level scalar) is left to the Reader.
+class TreeReader {
+public:
+    // Nothing when the Reader must take the text.
+    static std::optional<Value> read(simdjson::dom::parser& parser, const char* text, size_t length,
+                                     size_t capacity, bool fragmentsAllowed) {
+        // The tape keeps no sign for an integer zero: "-0", which must become a double, goes the slow way.
+        if (writesNegativeZero(std::string_view(text, length)))
+            return std::nullopt;
+        simdjson::dom::element root;
+        if (parser.parse(text, length, capacity < length + simdjson::SIMDJSON_PADDING).get(root))
+            return std::nullopt;
+        if (!fragmentsAllowed && !root.is_array() && !root.is_object())
+            return std::nullopt;
+        try {
+            return build(root, 1);
+        } catch (const TooDeep&) {
+            return std::nullopt;
+        }
+    }
+
+private:
+    struct TooDeep {};
+
+    static bool writesNegativeZero(std::string_view text) {
+        for (size_t at = text.find("-0"); at != std::string_view::npos; at = text.find("-0", at + 2)) {
+            char next = at + 2 < text.size() ? text[at + 2] : ' ';
+            if (!(next >= '0' && next <= '9') && next != '.' && next != 'e' && next != 'E')
+                return true;
+        }
+        return false;
+    }
+
+    static Value build(simdjson::dom::element element, size_t depth) {
+        using simdjson::dom::element_type;
+        switch (element.type()) {
+        case element_type::ARRAY: {
+            if (depth > JSONSerialization::maximumDepth)
+                throw TooDeep{};
+            simdjson::dom::array array = element.get_array().value_unsafe();
+            ValueArray members;
+            members.reserve(array.size());
+            for (simdjson::dom::element member : array)
+                members.push_back(build(member, depth + 1));
+            return Value(std::move(members));
+        }
+        case element_type::OBJECT: {
+            if (depth > JSONSerialization::maximumDepth)
+                throw TooDeep{};
+            simdjson::dom::object object = element.get_object().value_unsafe();
+            ValueDictionary entries;
+            entries.reserve(object.size());
+            for (simdjson::dom::key_value_pair field : object)
+                entries.set(std::string(field.key), build(field.value, depth + 1));
+            return Value(std::move(entries));
+        }
+        case element_type::STRING:
+            return Value(std::string(element.get_string().value_unsafe()));
+        case element_type::INT64:
+            return Value(Number::integer(element.get_int64().value_unsafe()));
+        case element_type::UINT64:
+            return Value(Number::unsignedInteger(element.get_uint64().value_unsafe()));
+        case element_type::DOUBLE:
+            return Value(Number::real(element.get_double().value_unsafe()));
+        case element_type::BOOL:
+            return Value(element.get_bool().value_unsafe());
+        case element_type::NULL_VALUE:
+            break;
+        }
+        return Value::null();
+    }
+};
+
 std::string describe(simdjson::error_code code, std::string_view text, size_t skipped,
                      std::optional<size_t> at) {
     auto around = [&](std::string_view what) {
@@ -356,7 +433,10 @@ Value JSONSerialization::JSONObjectWithData(const Data& data, JSONReadingOptions
 
     Value result;
     ErrorPtr failure;
-    {
+    if (auto tree = TreeReader::read(thread.tree, copy, text.size(), thread.buffer.size(),
+                                     (options & NSJSONReadingFragmentsAllowed) != 0)) {
+        result = std::move(*tree);
+    } else {
         ondemand::document document;
         Reader reader(std::string_view(copy, text.size()), skipped);
         bool started = false;
@@ -379,6 +459,7 @@ Value JSONSerialization::JSONObjectWithData(const Data& data, JSONReadingOptions
     if (thread.buffer.capacity() > kRetainedBufferSize) {
         thread.buffer = {};
         thread.parser = ondemand::parser{};
+        thread.tree = simdjson::dom::parser{};
     }
     if (failure) {
         setError(error, std::move(failure));

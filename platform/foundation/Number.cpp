@@ -47,8 +47,13 @@ Number Number::decimal(std::string text) {
     Number n;
     n.m_kind = Kind::Decimal;
     n.m_v.d = std::strtod(text.c_str(), nullptr);
-    n.m_decimal = std::move(text);
+    n.m_decimal = std::make_shared<const std::string>(std::move(text));
     return n;
+}
+
+const std::string& Number::decimalText() const {
+    static const std::string none;
+    return m_decimal ? *m_decimal : none;
 }
 
 bool Number::boolValue() const {
@@ -142,7 +147,7 @@ std::string Number::stringValue() const {
     case Kind::Double:
         return fmt::format("{}", m_v.d);
     case Kind::Decimal:
-        return m_decimal;
+        return decimalText();
     }
     return {};
 }

@@ -6,6 +6,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,7 +35,7 @@ public:
     int32_t intValue() const { return static_cast<int32_t>(int64Value()); }
     double doubleValue() const;
     float floatValue() const { return static_cast<float>(doubleValue()); }
-    const std::string& decimalText() const { return m_decimal; }
+    const std::string& decimalText() const;
 
     // The platform's description: "1"/"0" for bools, integers in decimal, floating point in the
     // shortest text that reads back to the same value.
@@ -53,7 +54,8 @@ private:
         float f;
         double d;
     } m_v{.i = 0};
-    std::string m_decimal;
+    // Shared and rarely there: a Number, and so every Value, stays small to copy and move.
+    std::shared_ptr<const std::string> m_decimal;
 };
 
 } // namespace platform

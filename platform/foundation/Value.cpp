@@ -25,8 +25,19 @@ Value::Value(ObjectPtr v) {
 }
 
 Value::~Value() {
-    if (isArray() || isDictionary() || isSet())
+    if (!isArray() && !isDictionary() && !isSet())
+        return;
+    // Trees of ordinary depth come down by plain recursion, which needs no work list; only past a
+    // depth no sane document reaches does the flat teardown take over.
+    constexpr unsigned kRecursiveDepth = 64;
+    thread_local unsigned depth = 0;
+    if (depth >= kRecursiveDepth) {
         dismantle();
+        return;
+    }
+    ++depth;
+    m_v = std::monostate{};
+    --depth;
 }
 
 void Value::dismantle() noexcept {

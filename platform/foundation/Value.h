@@ -181,6 +181,7 @@ public:
     Value* find(std::string_view key);
     const Value& get(std::string_view key) const; // nil when absent
     void set(std::string key, Value value);       // a nil value removes the key
+    void reserve(size_t count) { m_entries.reserve(count); }
     bool remove(std::string_view key);
     void clear();
 

@@ -2,6 +2,7 @@
 
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/graphics/GraphicsContextStack.h"
+#include "platform/graphics/Image.h"
 
 #include <algorithm>
 #include <cmath>
@@ -133,13 +134,28 @@ UIColorPtr UIColor::brownColor() {
     return color;
 }
 
+UIColorPtr UIColor::colorWithPatternImage(std::shared_ptr<UIImage> image) {
+    if (!image)
+        return nullptr;
+    auto color = std::make_shared<UIColor>(0.0, 0.0, 0.0, 1.0);
+    color->m_patternImage = std::move(image);
+    return color;
+}
+
 UIColorPtr UIColor::colorWithAlphaComponent(double alpha) const {
+    if (m_patternImage) {
+        auto color = colorWithPatternImage(m_patternImage);
+        color->m_alpha = unit(alpha);
+        return color;
+    }
     if (m_space == Space::Gray)
         return std::make_shared<UIColor>(m_red, alpha);
     return std::make_shared<UIColor>(m_red, m_green, m_blue, alpha);
 }
 
 bool UIColor::getRed(double* red, double* green, double* blue, double* alpha) const {
+    if (m_patternImage)
+        return false;
     if (red)
         *red = m_red;
     if (green)
@@ -152,7 +168,7 @@ bool UIColor::getRed(double* red, double* green, double* blue, double* alpha) co
 }
 
 bool UIColor::getWhite(double* white, double* alpha) const {
-    if (m_space != Space::Gray)
+    if (m_space != Space::Gray || m_patternImage)
         return false;
     if (white)
         *white = m_red;
@@ -162,6 +178,8 @@ bool UIColor::getWhite(double* white, double* alpha) const {
 }
 
 bool UIColor::getHue(double* hue, double* saturation, double* brightness, double* alpha) const {
+    if (m_patternImage)
+        return false;
     double maxC = std::max({m_red, m_green, m_blue});
     double minC = std::min({m_red, m_green, m_blue});
     double delta = maxC - minC;
@@ -189,6 +207,8 @@ bool UIColor::getHue(double* hue, double* saturation, double* brightness, double
 }
 
 bool UIColor::isEqual(const UIColor& other) const {
+    if (m_patternImage || other.m_patternImage)
+        return m_patternImage == other.m_patternImage && near(m_alpha, other.m_alpha);
     return m_space == other.m_space && near(m_red, other.m_red) && near(m_green, other.m_green) &&
            near(m_blue, other.m_blue) && near(m_alpha, other.m_alpha);
 }
@@ -200,6 +220,9 @@ bool UIColor::isEqual(const UIColorPtr& a, const UIColorPtr& b) {
 }
 
 std::string UIColor::description() const {
+    if (m_patternImage)
+        return fmt::format("UIPatternColor {}x{} {}", m_patternImage->size().width,
+                           m_patternImage->size().height, m_alpha);
     if (m_space == Space::Gray)
         return fmt::format("UIExtendedGrayColorSpace {} {}", m_red, m_alpha);
     return fmt::format("UIExtendedSRGBColorSpace {} {} {} {}", m_red, m_green, m_blue, m_alpha);
@@ -212,6 +235,8 @@ namespace platform {
 CGColorRef UIColor::CGColor() const {
     if (auto self = weak_from_this().lock())
         return std::static_pointer_cast<const UIColor>(self);
+    if (m_patternImage)
+        return colorWithPatternImage(m_patternImage)->colorWithAlphaComponent(m_alpha);
     if (m_space == Space::Gray)
         return std::make_shared<const UIColor>(m_red, m_alpha);
     return std::make_shared<const UIColor>(m_red, m_green, m_blue, m_alpha);

@@ -13,6 +13,7 @@
 namespace platform {
 
 class UIColor;
+class UIImage;
 using UIColorPtr = std::shared_ptr<UIColor>;
 // The drawing layer's colour handle; a colour is its own CGColor.
 using CGColorRef = std::shared_ptr<const UIColor>;
@@ -57,11 +58,16 @@ public:
     static UIColorPtr purpleColor();    // 0.5 0 0.5
     static UIColorPtr brownColor();     // 0.6 0.4 0.2
 
-    // The same colour in the same space with another alpha.
+    // Layer and view backgrounds drawn in this colour repeat the image from the top left corner, at its
+    // size in points. Null for a null image.
+    static UIColorPtr colorWithPatternImage(std::shared_ptr<UIImage> image);
+    const std::shared_ptr<UIImage>& patternImage() const { return m_patternImage; }
+
+    // The same colour in the same space (the same pattern) with another alpha.
     UIColorPtr colorWithAlphaComponent(double alpha) const;
 
-    // Each answers false (leaving the outputs alone) when the colour cannot be expressed in that space;
-    // null outputs are skipped.
+    // Each answers false (leaving the outputs alone) when the colour cannot be expressed in that space
+    // (never for a pattern); null outputs are skipped.
     bool getRed(double* red, double* green, double* blue, double* alpha) const;
     bool getWhite(double* white, double* alpha) const;
     bool getHue(double* hue, double* saturation, double* brightness, double* alpha) const;
@@ -73,7 +79,8 @@ public:
     double blue() const { return m_blue; }
     double alpha() const { return m_alpha; }
 
-    // Same space and the same components (within a rounding error). Grey and RGB black are not equal.
+    // Same space and the same components (within a rounding error). Grey and RGB black are not equal;
+    // pattern colours are equal when they tile the same image object with the same alpha.
     bool isEqual(const UIColor& other) const;
     static bool isEqual(const UIColorPtr& a, const UIColorPtr& b); // both nil counts as equal
 
@@ -95,6 +102,7 @@ private:
     double m_green{0};
     double m_blue{0};
     double m_alpha{1};
+    std::shared_ptr<UIImage> m_patternImage;
 };
 
 } // namespace platform

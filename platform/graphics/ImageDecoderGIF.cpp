@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <gif_lib.h>
+#include <sys/mman.h>
 #include <vector>
 
 namespace platform::detail {
@@ -122,9 +123,7 @@ public:
             return nullptr;
         if (!m_budget.spend(m_width, m_height))
             return nullptr;
-        const auto* bytes = reinterpret_cast<const uint8_t*>(m_canvas.data());
-        return Bitmap::createWithPixels(m_width, m_height, size_t(m_width) * 4,
-                                        std::vector<uint8_t>(bytes, bytes + m_canvas.size() * 4),
+        return Bitmap::createWithPixels(m_width, m_height, size_t(m_width) * 4, copyOfCanvas(),
                                         kCGImageAlphaPremultipliedFirst, kCGColorSpaceModelRGB);
     }
 
@@ -277,6 +276,21 @@ private:
             }
         }
         return true;
+    }
+
+    // An animation keeps every frame, so each copy lands in memory the process has not touched yet:
+    // its pages are made in one call rather than one fault at a time as the copy reaches them.
+    std::vector<uint8_t> copyOfCanvas() const {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(m_canvas.data());
+        std::vector<uint8_t> pixels;
+        pixels.reserve(m_canvas.size() * 4);
+        const uintptr_t pageSize = 4096;
+        uintptr_t start = (reinterpret_cast<uintptr_t>(pixels.data()) + pageSize - 1) & ~(pageSize - 1);
+        uintptr_t end = (reinterpret_cast<uintptr_t>(pixels.data()) + pixels.capacity()) & ~(pageSize - 1);
+        if (end > start)
+            ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE); // a hint: may fail
+        pixels.assign(bytes, bytes + m_canvas.size() * 4);
+        return pixels;
     }
 
     void drawLine(const Frame& frame, int y) {

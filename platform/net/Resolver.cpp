@@ -1,5 +1,7 @@
 #include "platform/net/Resolver.h"
 
+#include "platform/foundation/Immortal.h"
+
 #include <arpa/inet.h>
 #include <cstring>
 #include <mutex>
@@ -9,8 +11,19 @@
 namespace platform {
 
 namespace {
-std::mutex g_mutex;
-std::shared_ptr<Resolver> g_installed;
+
+// Never destroyed: a lookup block still queued on a worker may ask for the resolver while static
+// destructors run at exit.
+struct Installed {
+    std::mutex mutex;
+    std::shared_ptr<Resolver> resolver;
+};
+
+Installed& installed() {
+    static detail::Immortal<Installed> storage;
+    return storage.get();
+}
+
 } // namespace
 
 uint16_t ResolvedAddress::port() const {
@@ -31,15 +44,17 @@ std::string ResolvedAddress::numericHost() const {
 }
 
 std::shared_ptr<Resolver> Resolver::current() {
-    std::lock_guard lock(g_mutex);
-    if (!g_installed)
-        g_installed = std::make_shared<SystemResolver>();
-    return g_installed;
+    auto& state = installed();
+    std::lock_guard lock(state.mutex);
+    if (!state.resolver)
+        state.resolver = std::make_shared<SystemResolver>();
+    return state.resolver;
 }
 
 void Resolver::install(std::shared_ptr<Resolver> resolver) {
-    std::lock_guard lock(g_mutex);
-    g_installed = std::move(resolver);
+    auto& state = installed();
+    std::lock_guard lock(state.mutex);
+    state.resolver = std::move(resolver);
 }
 
 std::string Resolver::errorText(int code) {

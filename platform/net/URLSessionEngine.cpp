@@ -23,6 +23,12 @@ namespace {
 std::once_flag g_once;
 Immortal<URLSessionEngine>* g_engine = nullptr;
 
+// Reset handles kept for later transfers; more than this many idle ones are let go.
+constexpr size_t kIdleEasyHandles = 64;
+// Immediate time-outs run within one callout before the rest waits for the run loop, so curl asking
+// for "now" again and again cannot starve the sockets.
+constexpr int kImmediateTimeoutsPerCallout = 8;
+
 } // namespace
 
 URLSessionEngine& URLSessionEngine::shared() {
@@ -32,6 +38,23 @@ URLSessionEngine& URLSessionEngine::shared() {
     });
     return g_engine->get();
 }
+
+class URLSessionEngine::Callout {
+public:
+    explicit Callout(URLSessionEngine& engine)
+        : m_engine(engine) {
+        ++m_engine.m_callouts;
+    }
+    ~Callout() {
+        if (--m_engine.m_callouts == 0)
+            m_engine.calloutEnded();
+    }
+    Callout(const Callout&) = delete;
+    Callout& operator=(const Callout&) = delete;
+
+private:
+    URLSessionEngine& m_engine;
+};
 
 URLSessionEngine::URLSessionEngine() {
     setUp();
@@ -62,7 +85,8 @@ void URLSessionEngine::setUp() {
             curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
             curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &URLSessionEngine::timerCallback);
             curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
-            curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 32L);
+            // Room for the connections of a burst of requests to come back for the next one.
+            curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 128L);
             // curl's own timer is real time whatever clock is installed: a test that stops the clock
             // must not stop the wire. Our idle time-outs are run-loop timers and follow the clock.
             m_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -70,6 +94,7 @@ void URLSessionEngine::setUp() {
                 uint64_t expirations = 0;
                 while (::read(m_timerFd, &expirations, sizeof expirations) > 0) {
                 }
+                m_timerArmed = false;
                 socketAction(CURL_SOCKET_TIMEOUT, 0);
             });
             m_loop->addSource(m_timerSource, RunLoop::defaultMode);
@@ -84,6 +109,9 @@ void URLSessionEngine::tearDown() {
         [this] {
             m_tornDown = true;
             m_loads.clear();
+            for (CURL* easy : m_idleEasy)
+                curl_easy_cleanup(easy);
+            m_idleEasy.clear();
             for (auto& [fd, source] : m_sockets)
                 source->invalidate();
             m_sockets.clear();
@@ -99,8 +127,10 @@ void URLSessionEngine::tearDown() {
 
 bool URLSessionEngine::post(std::function<void()> work) {
     return m_thread->perform([this, work = std::move(work)] {
-        if (!m_tornDown && work)
+        if (!m_tornDown && work) {
+            Callout callout(*this);
             work();
+        }
     });
 }
 
@@ -141,7 +171,47 @@ void URLSessionEngine::removeTransfer(CURL* easy) {
 
 void URLSessionEngine::loadEnded(uint64_t taskIdentifier) {
     // The load may be deep in its own call stack; it goes once that has unwound.
-    m_loop->performBlock([this, taskIdentifier] { m_loads.erase(taskIdentifier); });
+    if (m_callouts > 0)
+        m_endedLoads.push_back(taskIdentifier);
+    else
+        m_loop->performBlock([this, taskIdentifier] { m_loads.erase(taskIdentifier); });
+}
+
+CURL* URLSessionEngine::takeEasy() {
+    if (m_idleEasy.empty())
+        return curl_easy_init();
+    CURL* easy = m_idleEasy.back();
+    m_idleEasy.pop_back();
+    return easy;
+}
+
+void URLSessionEngine::recycleEasy(CURL* easy) {
+    if (m_tornDown || m_idleEasy.size() >= kIdleEasyHandles) {
+        curl_easy_cleanup(easy);
+        return;
+    }
+    curl_easy_reset(easy);
+    m_idleEasy.push_back(easy);
+}
+
+void URLSessionEngine::calloutEnded() {
+    ++m_callouts; // what runs here is inside a callout too, but must not end one again
+    for (int round = 0; (m_timeoutDue || !m_endedLoads.empty()) && m_multi; ++round) {
+        if (round == kImmediateTimeoutsPerCallout) {
+            m_timeoutDue = false;
+            armTimer(0);
+            break;
+        }
+        if (std::exchange(m_timeoutDue, false)) {
+            int running = 0;
+            curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
+            readCompleted();
+            flushLoads();
+        }
+        for (uint64_t id : std::exchange(m_endedLoads, {}))
+            m_loads.erase(id); // a load going may stop a transfer, and curl may ask to run again
+    }
+    --m_callouts;
 }
 
 int URLSessionEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* engineData, void*) {
@@ -182,6 +252,21 @@ int URLSessionEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* en
 
 int URLSessionEngine::timerCallback(CURLM*, long timeoutMs, void* engineData) {
     auto* engine = static_cast<URLSessionEngine*>(engineData);
+    if (timeoutMs == 0 && engine->m_callouts > 0) {
+        // Curl wants to run now (it does on every new transfer): once the callout ends, not after a
+        // timer's trip through the kernel and the run loop.
+        engine->m_timeoutDue = true;
+        return 0;
+    }
+    engine->m_timeoutDue = false;
+    engine->armTimer(timeoutMs);
+    return 0;
+}
+
+void URLSessionEngine::armTimer(long timeoutMs) {
+    if (timeoutMs < 0 && !m_timerArmed)
+        return;
+    m_timerArmed = timeoutMs >= 0;
     itimerspec setting{};
     if (timeoutMs >= 0) {
         // Zero would disarm a timerfd; "now" is the shortest time it can wait.
@@ -189,13 +274,13 @@ int URLSessionEngine::timerCallback(CURLM*, long timeoutMs, void* engineData) {
         setting.it_value.tv_sec = timeoutMs / 1000;
         setting.it_value.tv_nsec = nanoseconds;
     }
-    timerfd_settime(engine->m_timerFd, 0, &setting, nullptr);
-    return 0;
+    timerfd_settime(m_timerFd, 0, &setting, nullptr);
 }
 
 void URLSessionEngine::socketAction(int fd, int mask) {
     if (!m_multi)
         return;
+    Callout callout(*this);
     int running = 0;
     curl_multi_socket_action(m_multi, fd, mask, &running);
     readCompleted();

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace platform::detail {
 
@@ -36,19 +37,28 @@ public:
     bool addTransfer(CURL* easy);
     void removeTransfer(CURL* easy);
     void loadEnded(uint64_t taskIdentifier); // the load is destroyed once the current callout returns
+    // Easy handles outlive their transfers: a reset handle is ready sooner than a new one.
+    CURL* takeEasy();
+    void recycleEasy(CURL* easy);
 
     URLSessionEngine();
     URLSessionEngine(const URLSessionEngine&) = delete;
     URLSessionEngine& operator=(const URLSessionEngine&) = delete;
 
 private:
+    // Marks work of the engine on the network thread; the outermost one, as it ends, runs what curl
+    // asked to run "now" and lets go of the loads that ended, without a trip through the run loop.
+    class Callout;
+
     void setUp();
     void tearDown();
     void socketAction(int fd, int mask);
     void readCompleted();
     void flushLoads();
+    void calloutEnded();
     static int socketCallback(CURL* easy, int fd, int what, void* engine, void* socketData);
     static int timerCallback(CURLM* multi, long timeoutMs, void* engine);
+    void armTimer(long timeoutMs); // negative: disarmed
 
     std::shared_ptr<Thread> m_thread;
     std::shared_ptr<RunLoop> m_loop;
@@ -57,6 +67,11 @@ private:
     std::shared_ptr<RunLoopFdSource> m_timerSource;
     std::unordered_map<int, std::shared_ptr<RunLoopFdSource>> m_sockets;
     std::unordered_map<uint64_t, std::unique_ptr<URLSessionLoad>> m_loads;
+    std::vector<CURL*> m_idleEasy;
+    int m_callouts{0};
+    bool m_timeoutDue{false}; // curl's timer ran out at once, inside a callout
+    bool m_timerArmed{false};
+    std::vector<uint64_t> m_endedLoads;
     bool m_tornDown{false};
 };
 

@@ -227,6 +227,13 @@ std::string userAgent() {
 } // namespace
 
 struct URLSessionLoad::Hop {
+    explicit Hop(URLSessionEngine& owner)
+        : engine(owner)
+        , easy(owner.takeEasy()) {}
+    Hop(const Hop&) = delete;
+    Hop& operator=(const Hop&) = delete;
+
+    URLSessionEngine& engine;
     CURL* easy{nullptr};
     curl_slist* headers{nullptr};
     curl_slist* resolve{nullptr};
@@ -246,7 +253,7 @@ struct URLSessionLoad::Hop {
 
     ~Hop() {
         if (easy)
-            curl_easy_cleanup(easy);
+            engine.recycleEasy(easy);
         if (headers)
             curl_slist_free_all(headers);
         if (resolve)
@@ -449,6 +456,11 @@ void URLSessionLoad::startRequest() {
     const URL& url = *m_request.URL();
     std::string host = url.host().value_or("");
     uint16_t port = portOf(url);
+    if (isIPLiteral(host)) {
+        // An address needs no lookup: no trip through a worker and back before the transfer starts.
+        startHop({});
+        return;
+    }
     auto resolver = Resolver::current();
     auto* engine = &m_engine;
     uint64_t id = m_id;
@@ -483,8 +495,7 @@ void URLSessionLoad::resolved(uint64_t generation, int code, std::vector<Resolve
 
 void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
     const URL& url = *m_request.URL();
-    auto hop = std::make_unique<Hop>();
-    hop->easy = curl_easy_init();
+    auto hop = std::make_unique<Hop>(m_engine);
     if (!hop->easy) {
         fail(NSURLErrorUnknown, "no transfer could be made");
         return;

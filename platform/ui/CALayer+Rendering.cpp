@@ -1,4 +1,5 @@
 #include "platform/graphics/GraphicsContextStack.h"
+#include "platform/graphics/Image.h"
 #include "platform/ui/CALayer.h"
 #include "platform/ui/UIView.h"
 
@@ -51,6 +52,35 @@ CGRect placeContents(CGRect bounds, CGSize size, std::string_view gravity) {
     return CGRectMake(x, y, size.width, size.height);
 }
 
+// A pattern colour repeats its image from the top left corner; the caller has clipped to the shape.
+void tilePattern(const CGContextRef& context, CGRect bounds, const UIColor& color) {
+    const auto& image = color.patternImage();
+    const CGSize tile = image->size();
+    if (!image->CGImage() || tile.width < 1 || tile.height < 1)
+        return;
+    for (double y = CGRectGetMinY(bounds); y < CGRectGetMaxY(bounds); y += tile.height) {
+        for (double x = CGRectGetMinX(bounds); x < CGRectGetMaxX(bounds); x += tile.width)
+            context->drawImageUpright(CGRectMake(x, y, tile.width, tile.height), image->CGImage(),
+                                      image->imageOrientation(), context->blendMode(),
+                                      context->alpha() * color.alpha());
+    }
+}
+
+void fillBackground(const CGContextRef& context, CGRect bounds, double cornerRadius,
+                    const CGColorRef& color) {
+    context->beginPath();
+    addRoundedRect(context, bounds, cornerRadius);
+    if (!color->patternImage()) {
+        context->setFillColorWithColor(color);
+        context->fillPath();
+        return;
+    }
+    context->saveGState();
+    context->clip();
+    tilePattern(context, bounds, *color);
+    context->restoreGState();
+}
+
 } // namespace
 
 void CALayer::renderInContext(const CGContextRef& context) {
@@ -84,12 +114,8 @@ void CALayer::renderTree(const CGContextRef& context, double inheritedOpacity) {
     context->concatCTM(transformToSuperlayer());
     context->setAlpha(opacity);
 
-    if (m_backgroundColor && m_backgroundColor->alpha() > 0) {
-        context->setFillColorWithColor(m_backgroundColor);
-        context->beginPath();
-        addRoundedRect(context, m_bounds, m_cornerRadius);
-        context->fillPath();
-    }
+    if (m_backgroundColor && m_backgroundColor->alpha() > 0)
+        fillBackground(context, m_bounds, m_cornerRadius, m_backgroundColor);
 
     context->saveGState();
     if (m_masksToBounds) {

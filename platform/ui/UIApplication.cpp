@@ -4,8 +4,13 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/graphics/Image.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopFdSource.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
+
+#include <csignal>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -179,8 +184,51 @@ void UIApplication::reset() {
     m_backgroundTasks.clear();
 }
 
+namespace {
+
+// The system's request to end the process, SIGINT or SIGTERM, read from a descriptor on the main loop
+// while the application runs; the calling thread's signal mask is restored afterwards.
+class TerminationSignals {
+public:
+    explicit TerminationSignals(std::function<void()> terminate) {
+        sigemptyset(&m_signals);
+        sigaddset(&m_signals, SIGINT);
+        sigaddset(&m_signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &m_signals, &m_previousMask);
+        m_fd = signalfd(-1, &m_signals, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (m_fd < 0)
+            return;
+        m_source = RunLoopFdSource::create(
+            m_fd, [terminate = std::move(terminate)](RunLoopFdSource& source, uint32_t) {
+                signalfd_siginfo info{};
+                while (::read(source.fd(), &info, sizeof info) == ssize_t(sizeof info)) {
+                }
+                terminate();
+            });
+        RunLoop::main()->addSource(m_source, RunLoop::commonModes);
+    }
+    ~TerminationSignals() {
+        if (m_source)
+            m_source->invalidate();
+        if (m_fd >= 0)
+            ::close(m_fd);
+        pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
+    }
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+private:
+    sigset_t m_signals{};
+    sigset_t m_previousMask{};
+    int m_fd{-1};
+    std::shared_ptr<RunLoopFdSource> m_source;
+};
+
+} // namespace
+
 int UIApplicationMain(std::shared_ptr<UIApplicationDelegate> delegate) {
     auto application = UIApplication::sharedApplication();
+    TerminationSignals signals([application] { application->simulateTerminate(); });
     application->setDelegate(std::move(delegate));
     application->simulateLaunch();
     RunLoop::main()->run();

@@ -234,7 +234,10 @@ private:
 };
 
 // Runs the application: sets the delegate, launches, and runs the main run loop until terminate is
-// simulated or the main run loop is stopped. Returns 0.
+// simulated or the main run loop is stopped. Returns 0. SIGINT and SIGTERM end it as the system's
+// terminate does (applicationWillTerminate, then the loop stops): they are blocked for the calling thread
+// and read on the main loop, so threads started before the call must block them too (threads inherit
+// the mask of the thread that starts them).
 int UIApplicationMain(std::shared_ptr<UIApplicationDelegate> delegate);
 
 } // namespace platform

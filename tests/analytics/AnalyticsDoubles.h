@@ -84,11 +84,12 @@ public:
     std::vector<std::string> crashes;
 };
 
-// Installs the doubles (the settings double only when asked: otherwise the real settings answer) and
-// collects every line the library prints.
+// Installs the doubles (the settings double only when asked: otherwise the real settings answer; the
+// imprint, job, envelope and crash doubles unless the library's own parts are wanted) and collects
+// every line the library prints.
 class Seams {
 public:
-    explicit Seams(bool doubleSettings = true)
+    explicit Seams(bool doubleSettings = true, bool doubleParts = true)
         : settings(std::make_shared<SettingsDouble>())
         , imprint(std::make_shared<ImprintDouble>())
         , job(std::make_shared<JobDouble>())
@@ -96,10 +97,12 @@ public:
         , crash(std::make_shared<CrashDouble>()) {
         if (doubleSettings)
             uadetail::setSettingsLink(settings);
-        uadetail::setImprintLink(imprint);
-        uadetail::setJobLink(job);
-        uadetail::setEnvelopeLink(envelope);
-        uadetail::setCrashLink(crash);
+        if (doubleParts) {
+            uadetail::setImprintLink(imprint);
+            uadetail::setJobLink(job);
+            uadetail::setEnvelopeLink(envelope);
+            uadetail::setCrashLink(crash);
+        }
         uadetail::setLogSink([this](std::string_view line) {
             std::lock_guard lock(m_mutex);
             m_lines.emplace_back(line);
@@ -122,6 +125,11 @@ public:
     bool printed(const std::string& line) const {
         auto all = lines();
         return std::find(all.begin(), all.end(), line) != all.end();
+    }
+    bool printedStartingWith(const std::string& start) const {
+        auto all = lines();
+        return std::any_of(all.begin(), all.end(),
+                           [&](const std::string& line) { return line.starts_with(start); });
     }
     void clearLines() {
         std::lock_guard lock(m_mutex);

@@ -29,7 +29,7 @@ TEST(AnalyticsConfigStore, WritesReachTheDiskAtOnceAndNilOrEmptyKeysChangeNothin
     EXPECT_TRUE(onDisk("appkey").isNil());
 }
 
-TEST(AnalyticsConfigStore, CountersStartAtOneAndIgnoreValuesOfAnotherKind) {
+TEST(AnalyticsConfigStore, CountersStartAtOneAndReadersIgnoreValuesOfAnotherKind) {
     Config::incrementCounterWithKey("uaSerialNum");
     EXPECT_EQ(Config::integerWithKey("uaSerialNum"), 1);
     Config::setConfigure(Value(41), "uaSerialNum");
@@ -37,6 +37,8 @@ TEST(AnalyticsConfigStore, CountersStartAtOneAndIgnoreValuesOfAnotherKind) {
     EXPECT_EQ(onDisk("uaSerialNum"), Value(42));
     Config::setConfigure(Value("41"), "uaFailedRequests"); // a text where a number belongs
     EXPECT_FALSE(Config::integerWithKey("uaFailedRequests"));
+    EXPECT_FALSE(Config::dataWithKey("uaFailedRequests"));
+    EXPECT_FALSE(Config::doubleWithKey("uaFailedRequests"));
     Config::incrementCounterWithKey("uaFailedRequests");
     EXPECT_EQ(Config::integerWithKey("uaFailedRequests"), 1);
 
@@ -58,14 +60,4 @@ TEST(AnalyticsConfigStore, RequestsAreCountedByOutcomeAndOnlyMeasurableTimesKept
     Config::incrementRequest(true, 0);
     EXPECT_EQ(Config::integerWithKey("uaSuccessfulRequests"), 2);
     EXPECT_EQ(Config::integerWithKey("uaLastRequestSpentMS"), 12);
-}
-
-TEST(AnalyticsConfigStore, TypedReadersAnswerNothingForOtherKinds) {
-    Config::setConfigure(Value(platform::Data(std::string_view("sig"))), "uaSignature");
-    Config::setConfigure(Value(12.5), "uaSeparatedTime");
-    EXPECT_EQ(Config::dataWithKey("uaSignature"), platform::Data(std::string_view("sig")));
-    EXPECT_FALSE(Config::stringWithKey("uaSignature"));
-    EXPECT_EQ(Config::doubleWithKey("uaSeparatedTime"), 12.5);
-    EXPECT_FALSE(Config::dataWithKey("uaSeparatedTime"));
-    EXPECT_FALSE(Config::doubleWithKey("absent"));
 }

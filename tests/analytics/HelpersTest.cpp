@@ -2,7 +2,6 @@
 #include "analytics/UAHelper.h"
 #include "analytics/UANUtil.h"
 #include "analytics/UsageAnalyticsConfig.h"
-#include "platform/foundation/Clock.h"
 #include "platform/foundation/Text.h"
 #include "tests/support/ShellCommand.h"
 
@@ -88,23 +87,6 @@ TEST(AnalyticsHelpers, OverseasFromTheImprintCountryFirst) {
     EXPECT_TRUE(UAHelper::checkIsOverseas());
     seams.imprint->values["country"] = "cn";
     EXPECT_FALSE(UAHelper::checkIsOverseas());
-}
-
-TEST(AnalyticsHelpers, ConditionalLogPrintsOnlyWhileEnabled) {
-    Seams seams;
-    UANLog("session begin:{}", "S1");
-    EXPECT_TRUE(seams.lines().empty());
-    seams.settings->log = true;
-    UANLog("session begin:{}", "S1");
-    EXPECT_EQ(seams.lines(), std::vector<std::string>{"UALOG: session begin:S1"});
-}
-
-TEST(AnalyticsHelpers, UTCMillisecondsFollowTheClock) {
-    auto clock = std::make_shared<platform::ManualClock>();
-    platform::Clock::install(clock);
-    clock->setWall(platform::WallTime(std::chrono::milliseconds(1700000000123)));
-    EXPECT_EQ(UAHelper::UTCTimeIntervalMS(), 1700000000123u);
-    platform::Clock::install(nullptr);
 }
 
 TEST(AnalyticsHelpers, ArrayDescriptionListsEveryElement) {

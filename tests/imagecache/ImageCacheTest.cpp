@@ -5,6 +5,7 @@
 #include "tests/imagecache/LoaderTestSupport.h"
 
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
 
 using namespace platform;
@@ -194,37 +195,33 @@ TEST_F(ImageCacheTest, CleaningRemovesFilesModifiedAtOrBeforeTheMaximumAge) {
 
 TEST_F(ImageCacheTest, CleaningBySizeRemovesTheOldestUntilBelowHalfTheMaximum) {
     const std::vector<std::string> names = {"oldest", "older", "newer", "newest"};
-    uint64_t blockSize = 0;
-    for (size_t i = 0; i < names.size(); ++i) {
-        writeFile(diskPath(names[i]).string(), std::string(5000, 'x'));
-        setModified(diskPath(names[i]), Clock::current().wall() - std::chrono::hours(10 - i));
-        struct stat info {};
-        ::stat(diskPath(names[i]).c_str(), &info);
-        if (i > 0 && blockSize != uint64_t(info.st_blocks) * 512)
-            GTEST_SKIP() << "the file system gives equal files unequal allocations";
-        blockSize = uint64_t(info.st_blocks) * 512;
-    }
-    if (blockSize == 0)
-        GTEST_SKIP() << "the file system allocates no blocks for small files";
-
-    // Four files of one allocation each: the size cap in allocations, and what stays afterwards.
-    struct Case {
-        uint64_t maxAllocations;
-        std::vector<std::string> kept;
-    };
-    for (const Case& c :
-         {Case{4, {"oldest", "older", "newer", "newest"}}, Case{3, {"newest"}}, Case{2, {}}}) {
+    // Four files of one allocation each, an hour apart; answers that allocation (0: unequal ones).
+    auto writeAll = [&] {
+        std::set<uint64_t> allocations;
         for (size_t i = 0; i < names.size(); ++i) {
             writeFile(diskPath(names[i]).string(), std::string(5000, 'x'));
             setModified(diskPath(names[i]), Clock::current().wall() - std::chrono::hours(10 - i));
+            struct stat info {};
+            ::stat(diskPath(names[i]).c_str(), &info);
+            allocations.insert(uint64_t(info.st_blocks) * 512);
         }
-        cache->setMaxCacheSize(c.maxAllocations * blockSize);
+        return allocations.size() == 1 ? *allocations.begin() : 0;
+    };
+    const uint64_t blockSize = writeAll();
+    if (blockSize == 0)
+        GTEST_SKIP() << "the file system gives these files no or unequal allocations";
+    // The size cap in allocations, and what stays afterwards.
+    for (auto [maxAllocations, kept] :
+         {std::pair{4, std::vector<std::string>{"oldest", "older", "newer", "newest"}},
+          std::pair{3, std::vector<std::string>{"newest"}}, std::pair{2, std::vector<std::string>{}}}) {
+        writeAll();
+        cache->setMaxCacheSize(maxAllocations * blockSize);
         clean();
-        std::vector<std::string> kept;
+        std::vector<std::string> left;
         for (const auto& name : names)
             if (fs::exists(diskPath(name)))
-                kept.push_back(name);
-        EXPECT_EQ(kept, c.kept) << c.maxAllocations;
+                left.push_back(name);
+        EXPECT_EQ(left, kept) << maxAllocations;
     }
 }
 

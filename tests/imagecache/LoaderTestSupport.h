@@ -2,7 +2,8 @@
 // What the image loader's tests share: small encoded images, an HTTP server on 127.0.0.1, and a cache,
 // downloader and manager of the test's own (the shared ones live for the whole process). Completions are
 // recorded with the thread they came on. Tear-down waits, pumping the main loop, until no download is
-// left: a download may be waiting for the main thread.
+// left (a download may be waiting for the main thread) and the cache has written what they stored: a
+// write still under way when the process ends would race with the end of the file helpers.
 
 #include "imagecache/ImageCache.h"
 #include "imagecache/WebImageDownloader.h"
@@ -13,7 +14,7 @@
 #include "platform/graphics/ImageEncoder.h"
 #include "platform/runloop/RunLoop.h"
 #include "tests/support/HttpReplies.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 #include "tests/support/MainLoop.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,11 @@ inline liveapp::test::HttpResponse imageReply(const platform::Data& data, std::s
     response.body = data.toString();
     response.headers.set("Content-Type", std::move(type));
     return response;
+}
+
+// "domain code" of an error, or "none".
+inline std::string describe(const platform::ErrorPtr& error) {
+    return error ? error->domain() + " " + std::to_string(error->code()) : "none";
 }
 
 // What one download or load reported, in order.
@@ -101,6 +107,7 @@ protected:
         downloader->setSuspended(false);
         EXPECT_TRUE(
             liveapp::test::pumpMainLoopUntil([this] { return downloader->currentDownloadCount() == 0; }));
+        flushCache();
     }
 
     platform::URLPtr url(const std::string& path) const { return platform::URL::create(server.url(path)); }

@@ -5,7 +5,7 @@
 #include "platform/net/URLError.h"
 #include "platform/net/URLResponse.h"
 #include "tests/support/HttpReplies.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 #include "tests/support/MainLoop.h"
 
 #include "json/JsonHttpClient.h"

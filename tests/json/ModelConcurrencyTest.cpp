@@ -113,4 +113,28 @@ TEST(ModelConcurrency, GlobalKeyMapperMayBeReplacedWhileModelsImport) {
     EXPECT_EQ(failures, 0);
 }
 
+// A thread that looked the class up before it was registered finds it right after, however the
+// registry remembers what each thread saw.
+TEST(ModelConcurrency, AClassRegisteredLaterIsFoundByAThreadThatLookedBefore) {
+    class LateModel : public MappedModel {
+        MAPPED_MODEL(LateModel)
+    public:
+        std::optional<std::string> note;
+    };
+    std::latch looked(1), registered(1);
+    bool foundBefore = true, foundAfter = false;
+    std::thread reader([&] {
+        foundBefore = MappedModel::isMappedModelSubClass("LateModel");
+        looked.count_down();
+        registered.wait();
+        foundAfter = MappedModel::isMappedModelSubClass("LateModel");
+    });
+    looked.wait();
+    MappedModel::registerModel<LateModel>("LateModel", {MAPPED_PROPERTY(LateModel, note, "@\"NSString\"")});
+    registered.count_down();
+    reader.join();
+    EXPECT_FALSE(foundBefore);
+    EXPECT_TRUE(foundAfter);
+}
+
 } // namespace

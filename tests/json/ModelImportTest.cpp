@@ -1,6 +1,7 @@
 #include "ModelFixtures.h"
 #include "platform/foundation/Exception.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 using fixtures::keyPathOf;
@@ -232,6 +233,32 @@ TEST_F(ModelImport, GlobalKeyMapperAppliesWhenTheClassHasNone) {
     EXPECT_EQ(model->firstName, "ann");
     EXPECT_EQ(model->photo2Url, 5);
     EXPECT_TRUE(sameValue(model->toDictionary(), parseJSON(R"({"first_name": "ann", "photo_2_url": 5})")));
+}
+
+// Each global mapper set is the one the next import follows, however many came before it.
+TEST_F(ModelImport, EveryNewGlobalKeyMapperTakesEffectAtTheNextImport) {
+    MappedModel::registerModel<SnakeModel>("SnakeModel",
+                                           {
+                                               MAPPED_PROPERTY(SnakeModel, firstName, "@\"NSString\""),
+                                               MAPPED_PROPERTY(SnakeModel, photo2Url, "q"),
+                                           });
+    for (int round = 0; round < 12; ++round) {
+        std::string key = fmt::format("name{}", round);
+        MappedModel::setGlobalKeyMapper(
+            std::make_shared<KeyMapper>(platform::ValueDictionary{{key, "firstName"}}));
+        auto model = SnakeModel::initWithDictionary(
+            parseJSON(fmt::format(R"({{"{}": "ann{}", "photo2Url": {}}})", key, round, round)));
+        ASSERT_TRUE(model) << round;
+        EXPECT_EQ(model->firstName, fmt::format("ann{}", round));
+        EXPECT_EQ(model->photo2Url, round);
+        EXPECT_FALSE(SnakeModel::initWithDictionary(parseJSON(R"({"name0": "old", "photo2Url": 1})")) &&
+                     round > 0)
+            << "round " << round << " still follows the first mapper";
+    }
+    MappedModel::setGlobalKeyMapper(nullptr);
+    auto plain = SnakeModel::initWithDictionary(parseJSON(R"({"firstName": "dan", "photo2Url": 1})"));
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->firstName, "dan");
 }
 
 TEST_F(ModelImport, MapperWithoutFunctionsLeavesNamesAsTheyAre) {

@@ -3,7 +3,7 @@
 
 #include "platform/foundation/JSONSerialization.h"
 #include "tests/support/HttpReplies.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 #include "tests/support/MainLoop.h"
 
 #include "json/JsonRpc.h"

@@ -1,7 +1,7 @@
 #include "sdk/librtmp/DualStackConnect.h"
 
 #include "tests/support/FakeResolver.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -4,9 +4,9 @@
 #include "sdk/api/iOS/LiveSimpleSession.h"
 #include "tests/sdk/SessionProbes.h"
 #include "tests/support/FakeResolver.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 #include "tests/support/MainLoop.h"
-#include "tests/support/NginxRtmp.h"
+#include "tests/peers/NginxRtmp.h"
 
 #include <arpa/inet.h>
 #include <fmt/format.h>
@@ -257,6 +257,7 @@ TEST_F(Publishing, EndingDuringTheLookupReportsOnlyEnded) {
 
     m_session->endRtmpSession();
     gate->open();
+    EXPECT_TRUE(m_resolver->waitUntilIdle());
     EXPECT_TRUE(outputReleased());
     pumpMainLoopFor(std::chrono::milliseconds(100));
     EXPECT_EQ(m_recorder->states(), (std::vector{LiveSessionStateStarting, LiveSessionStateEnded}));

@@ -2,9 +2,9 @@
 // short liveness limits: what it reports when the ingest refuses, never answers or stops while live.
 #include "sdk/librtmp/RTMPSession.h"
 
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 #include "tests/support/MainLoop.h"
-#include "tests/support/NginxRtmp.h"
+#include "tests/peers/NginxRtmp.h"
 
 #include <algorithm>
 #include <atomic>

@@ -90,6 +90,11 @@ size_t FakeResolver::lookupCount(std::string_view host) const {
                          [&](const std::string& h) { return lowercase(h) == key; });
 }
 
+bool FakeResolver::waitUntilIdle(std::chrono::milliseconds deadline) const {
+    std::unique_lock lock(m_mutex);
+    return m_idle.wait_for(lock, deadline, [this] { return m_underWay == 0; });
+}
+
 int FakeResolver::resolve(std::string_view host, std::string_view service,
                           const platform::ResolveHints& hints, std::vector<platform::ResolvedAddress>& out) {
     out.clear();
@@ -97,11 +102,20 @@ int FakeResolver::resolve(std::string_view host, std::string_view service,
     {
         std::lock_guard lock(m_mutex);
         m_lookups.emplace_back(host);
+        ++m_underWay;
         gate = m_gate;
     }
     if (gate)
         gate->wait();
+    int code = answer(host, service, hints, out);
+    std::lock_guard lock(m_mutex);
+    if (--m_underWay == 0)
+        m_idle.notify_all();
+    return code;
+}
 
+int FakeResolver::answer(std::string_view host, std::string_view service, const platform::ResolveHints& hints,
+                         std::vector<platform::ResolvedAddress>& out) {
     uint16_t port = 0;
     if (!service.empty()) {
         auto [end, ec] = std::from_chars(service.data(), service.data() + service.size(), port);

@@ -10,8 +10,10 @@
 //     ScopedResolver installed(resolver);
 
 #include "platform/net/Resolver.h"
-#include "tests/support/HttpGate.h"
+#include "tests/peers/HttpGate.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,6 +32,9 @@ public:
 
     // Every lookup waits on the gate before it answers (null: no more holding).
     void holdLookups(std::shared_ptr<HttpGate> gate);
+    // Blocks until no lookup is under way; false if the generous deadline passes first. A test that
+    // held a lookup waits for it after opening the gate, so the lookup never outlives the test.
+    bool waitUntilIdle(std::chrono::milliseconds deadline = std::chrono::seconds(60)) const;
 
     // The hosts asked for, in order (numeric ones and "localhost" included).
     std::vector<std::string> lookups() const;
@@ -44,7 +49,12 @@ private:
         std::vector<std::string> addresses;
     };
 
+    int answer(std::string_view host, std::string_view service, const platform::ResolveHints& hints,
+               std::vector<platform::ResolvedAddress>& out);
+
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_idle;
+    size_t m_underWay{0};
     std::map<std::string, Answer> m_table;
     std::vector<std::string> m_lookups;
     std::shared_ptr<HttpGate> m_gate;

@@ -3,9 +3,9 @@
 // bodies held part-way, conditional (304) replies and a scripted sequence of replies. Each runs on
 // the connection's thread like any handler; the state they share across requests is guarded.
 
-#include "tests/support/HttpGate.h"
-#include "tests/support/HttpMessage.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpGate.h"
+#include "tests/peers/HttpMessage.h"
+#include "tests/peers/HttpServer.h"
 
 #include <memory>
 #include <optional>

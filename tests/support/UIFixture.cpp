@@ -77,6 +77,15 @@ void UIFixture::drag(CGPoint from, CGPoint to) {
     TouchSimulator::drag(window, from, to);
 }
 
+CGPoint UIFixture::centreOf(const UIViewPtr& view) {
+    const CGRect frame = view->convertRectToView(view->bounds(), window);
+    return CGPointMake(frame.origin.x + frame.size.width / 2, frame.origin.y + frame.size.height / 2);
+}
+
+void UIFixture::tapView(const UIViewPtr& view) {
+    tap(centreOf(view));
+}
+
 UIImagePtr UIFixture::render() {
     return window->renderImage();
 }

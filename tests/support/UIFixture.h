@@ -40,6 +40,9 @@ protected:
     void doubleTap(platform::CGPoint point);
     void pinch(platform::CGPoint center, double startDistance, double scale);
     void drag(platform::CGPoint from, platform::CGPoint to);
+    // The centre of a view in window coordinates, and a tap there.
+    platform::CGPoint centreOf(const platform::UIViewPtr& view);
+    void tapView(const platform::UIViewPtr& view);
 
     // The window rendered at the screen scale, and a pixel of it at a point (in window points).
     platform::UIImagePtr render();

@@ -3,6 +3,7 @@
 #include "platform/graphics/GraphicsContextFunctions.h"
 #include "platform/graphics/GraphicsContextStack.h"
 #include "platform/graphics/ImageEncoder.h"
+#include "tools/images/HomeDrawings.h"
 #include "tools/images/LiveDrawings.h"
 #include "tools/images/WidgetDrawings.h"
 
@@ -40,8 +41,10 @@ const std::vector<CatalogImage>& catalog() {
             {"searchbar_textfield_background", CGSizeMake(16, 28), drawSearchFieldBackground},
             {"searchbar_textfield_search_icon", CGSizeMake(13, 13), drawSearchIcon},
         };
-        for (auto& image : liveImages())
-            all.push_back(std::move(image));
+        for (auto more : {homeImages(), liveImages()}) {
+            for (auto& image : more)
+                all.push_back(std::move(image));
+        }
         return all;
     }();
     return images;

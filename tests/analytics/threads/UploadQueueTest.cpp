@@ -1,5 +1,6 @@
 // The upload queue's thread reads the settings and session flags (and begins background tasks) while
 // the main thread changes them; built under ThreadSanitizer, any unguarded access is reported.
+#include "../AnalyticsDoubles.h"
 #include "analytics/UsageAnalytics.h"
 #include "analytics/UsageAnalyticsApp.h"
 #include "analytics/UsageAnalyticsSession.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 TEST(AnalyticsThreads, TheUploadQueueReadsWhatTheMainThreadChanges) {
+    analyticstest::Seams seams(false); // the real settings; no envelopes or uploads
     auto app = UsageAnalyticsApp::sharedInstance();
     auto session = UsageAnalyticsSession::sharedInstance();
     auto queue = platform::OperationQueue::create();

@@ -4,7 +4,7 @@
 #include "app/core/AppConfiguration.h"
 #include "tests/app/core/CommonDataFixture.h"
 #include "tests/support/MainLoop.h"
-#include "tests/support/ServiceStub.h"
+#include "tests/peers/ServiceStub.h"
 
 #include <cstdlib>
 

@@ -9,9 +9,9 @@
 #include "platform/net/URLError.h"
 #include "platform/runloop/Thread.h"
 #include "tests/support/HttpReplies.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 #include "tests/support/MainLoop.h"
-#include "tests/support/ServiceStub.h"
+#include "tests/peers/ServiceStub.h"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include "platform/net/URLError.h"
 #include "platform/runloop/Thread.h"
 #include "tests/support/MainLoop.h"
-#include "tests/support/ServiceStub.h"
+#include "tests/peers/ServiceStub.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // a fault in the stub would let a faulty application pass. Scripts and gates that misbehave fail the
 // tests that use them.
 
-#include "tests/support/ServiceStub.h"
+#include "tests/peers/ServiceStub.h"
 
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/net/URLResponse.h"

@@ -5,8 +5,8 @@
 #include "app/core/AppNetworkMonitoring.h"
 #include "platform/ui/UIApplication.h"
 #include "tests/app/screens/LiveScreenFixture.h"
-#include "tests/support/HttpServer.h"
-#include "tests/support/NginxRtmp.h"
+#include "tests/peers/HttpServer.h"
+#include "tests/peers/NginxRtmp.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -171,23 +171,20 @@ TEST_F(CaptureSessionTest, TheNetworkComingBackNeverEndsALiveStreamAndResumesAnE
     EXPECT_EQ(countOf(kLiveStarted), 2u);
 }
 
-TEST_F(CaptureSessionTest, AMemoryWarningWhileLiveIsARequestedStop) {
-    ASSERT_TRUE(goLive());
-    UIApplication::sharedApplication()->simulateMemoryWarning();
-    ASSERT_TRUE(waitForCaptureState(4));
-    pump();
-    EXPECT_EQ(state(), LiveSessionStateEnded) << "not restarted";
-    EXPECT_EQ(countOf(kLiveEnded), 1u);
-    EXPECT_NE(promptShown(), "直播已经中断，我们正在努力重连...");
-}
-
-TEST_F(CaptureSessionTest, TheBackButtonIsRefusedWhileLive) {
+TEST_F(CaptureSessionTest, TheBackButtonIsRefusedWhileLiveAndAMemoryWarningIsARequestedStop) {
     ASSERT_TRUE(goLive());
     tap(centreOf(panel()->backButton()));
     EXPECT_TRUE(waitForPrompt("正在直播不能返回，请先停止直播！"));
     advance(1);
     EXPECT_TRUE(screen->presentingViewController());
     EXPECT_FALSE(screen->hasPressedBackButton());
+
+    UIApplication::sharedApplication()->simulateMemoryWarning();
+    ASSERT_TRUE(waitForCaptureState(4));
+    pump();
+    EXPECT_EQ(state(), LiveSessionStateEnded) << "not restarted";
+    EXPECT_EQ(countOf(kLiveEnded), 1u);
+    EXPECT_NE(promptShown(), "直播已经中断，我们正在努力重连...");
 }
 
 } // namespace

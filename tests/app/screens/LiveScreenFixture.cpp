@@ -1,14 +1,9 @@
 #include "tests/app/screens/LiveScreenFixture.h"
 
 #include "app/core/AppConfiguration.h"
-#include "app/core/AppNetworkMonitoring.h"
 #include "app/core/CommonData.h"
-#include "app/core/ServiceModels.h"
 #include "app/ui/BaseViewController.h"
-#include "app/ui/UIView+LoadingPrompt.h"
-#include "platform/foundation/UserDefaults.h"
 #include "platform/ui/UIApplication.h"
-#include "platform/ui/UILabel.h"
 
 #include <cstdlib>
 
@@ -17,12 +12,7 @@ namespace liveapp::test {
 using namespace platform;
 
 void LiveScreenFixture::SetUp() {
-    UIFixture::SetUp();
-    useManualClock();
-    registerServiceModels();
-    CommonData::resetSharedInstanceForTesting();
-    UserDefaults::resetStandardForTesting();
-    setenv(AppConfiguration::kServiceURLVariable, stub.baseURL().c_str(), 1);
+    ServiceScreenFixture::SetUp();
     // A probe host that follows the scripted network (loopback would always be reachable).
     setenv(AppConfiguration::kProbeHost1Variable, "probe-one.test", 1);
 
@@ -48,11 +38,7 @@ void LiveScreenFixture::TearDown() {
     screen.reset();
     navigation.reset();
     chat.reset();
-    UIFixture::TearDown();
-    AppNetworkMonitoring::resetSharedInstanceForTesting();
-    CommonData::resetSharedInstanceForTesting();
-    UserDefaults::resetStandardForTesting();
-    unsetenv(AppConfiguration::kServiceURLVariable);
+    ServiceScreenFixture::TearDown();
     unsetenv(AppConfiguration::kProbeHost1Variable);
 }
 
@@ -95,28 +81,11 @@ bool LiveScreenFixture::waitForCount(std::string_view text, size_t count) {
     return reached && countOf(text) == count;
 }
 
-std::string LiveScreenFixture::promptShown() {
-    auto hud = promptViewProperty(*screen->view());
-    if (!hud || !hud->superview() || hud->subviews().empty())
-        return {};
-    auto label = std::dynamic_pointer_cast<UILabel>(hud->subviews()[0]);
-    return label ? label->text() : std::string();
-}
-
-bool LiveScreenFixture::waitForPrompt(std::string_view text) {
-    return pumpUntil([&] { return promptShown() == text; });
-}
-
 void LiveScreenFixture::useStreamServer(const std::string& server) {
     auto key = std::make_shared<SecretKeyModel>();
     key->secretKey = "k";
     key->server = server;
     CommonData::sharedInstance()->setSecretKeyModel(key);
-}
-
-CGPoint LiveScreenFixture::centreOf(const UIViewPtr& view) {
-    const CGRect frame = view->convertRectToView(view->bounds(), window);
-    return CGPointMake(frame.origin.x + frame.size.width / 2, frame.origin.y + frame.size.height / 2);
 }
 
 } // namespace liveapp::test

@@ -6,11 +6,10 @@
 
 #include "app/screens/LiveViewController.h"
 #include "app/ui/BaseNavigationController.h"
+#include "tests/app/support/ServiceScreenFixture.h"
 #include "tests/peers/ChatServer.h"
 #include "tests/support/FakeReachability.h"
 #include "tests/support/FakeResolver.h"
-#include "tests/support/ServiceStub.h"
-#include "tests/support/UIFixture.h"
 
 #include <string>
 #include <string_view>
@@ -18,7 +17,7 @@
 
 namespace liveapp::test {
 
-class LiveScreenFixture : public UIFixture {
+class LiveScreenFixture : public ServiceScreenFixture {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -37,14 +36,15 @@ protected:
     std::vector<std::string> lines();
     size_t countOf(std::string_view text);
     bool waitForCount(std::string_view text, size_t count);
-    // The prompt on the screen now ("" when none).
-    std::string promptShown();
-    bool waitForPrompt(std::string_view text);
+    // The prompt on the broadcast screen now ("" when none).
+    using ServiceScreenFixture::promptShown;
+    using ServiceScreenFixture::waitForPrompt;
+    std::string promptShown() { return promptShown(*screen); }
+    bool waitForPrompt(std::string_view text) { return waitForPrompt(*screen, text); }
 
     // The push address's server part (the key is "k" and the user 42).
     void useStreamServer(const std::string& server);
     std::shared_ptr<LiveControlPanel> panel() { return screen->controlPanel(); }
-    platform::CGPoint centreOf(const platform::UIViewPtr& view);
 
     static constexpr std::string_view kConnecting = "弹幕服务器连接中...";
     static constexpr std::string_view kConnected = "弹幕服务器连接成功！";
@@ -55,7 +55,6 @@ protected:
     std::shared_ptr<FakeResolver> resolver{std::make_shared<FakeResolver>()};
     ScopedResolver installedResolver{resolver};
     FakeReachability network{FakeReachability::Network::WiFi};
-    ServiceStub stub;
     std::unique_ptr<ChatServer> chat;
     BaseNavigationControllerPtr navigation;
     std::shared_ptr<LiveViewController> screen;

@@ -10,27 +10,13 @@ namespace {
 
 class CollectionViewsTest : public liveapp::test::UIFixture {};
 
-class ChatLikeCell : public CommonCollectionViewCell {
-public:
-    using CommonCollectionViewCell::CommonCollectionViewCell;
-    static double minimumLineSpacing() { return 6; }
-};
-
-TEST_F(CollectionViewsTest, CellClassesAnswerZeroUnlessTheyChangeIt) {
-    EXPECT_EQ(CommonCollectionViewCell::cellSize(), CGSizeZero);
-    EXPECT_EQ(CommonCollectionViewCell::minimumLineSpacing(), 0);
-    EXPECT_EQ(ChatLikeCell::minimumLineSpacing(), 6);
-    EXPECT_EQ(ChatLikeCell::minimumInteritemSpacing(), 0);
-
+TEST_F(CollectionViewsTest, CellTakesItsHostsBackgroundAndTheHeaderReportsTapsOnlyOnceClickable) {
     auto cell = std::make_shared<CommonCollectionViewCell>(CGRectMake(0, 0, 10, 10));
     window->setBackgroundColor(UIColor::greenColor());
     window->addSubview(cell);
-    cell->updateWithEntity(Value("ignored"));
     cell->awakeFromNib();
     EXPECT_EQ(cell->backgroundColor(), window->backgroundColor());
-}
 
-TEST_F(CollectionViewsTest, HeaderReportsTapsOnlyOnceClickable) {
     auto header = CollectionHeaderFooter::create(CGRectMake(0, 100, 375, 40));
     window->addSubview(header);
     int taps = 0;

@@ -56,7 +56,7 @@ protected:
     std::shared_ptr<Listener> listener;
 };
 
-TEST_F(DataPickerViewTest, SheetSlidesUpToTheHostsBottomAndLaysOutItsStrip) {
+TEST_F(DataPickerViewTest, SheetSlidesUpLaysOutItsStripAndReportsTheChoiceBeforeLeaving) {
     EXPECT_EQ(picker->frame(), CGRectMake(0, 0, 375, 260));
     EXPECT_EQ(picker->cancelButton()->titleForState(UIControlStateNormal), "取消") << "the key, untranslated";
     show();
@@ -68,10 +68,7 @@ TEST_F(DataPickerViewTest, SheetSlidesUpToTheHostsBottomAndLaysOutItsStrip) {
     auto row = std::dynamic_pointer_cast<UILabel>(picker->pickerView()->viewForRow(0, 0));
     EXPECT_EQ(row->text(), "360p");
     EXPECT_EQ(row->frame().size.height, 40);
-}
 
-TEST_F(DataPickerViewTest, ConfirmReportsTheSelectedRowBeforeTheSheetLeaves) {
-    show();
     picker->pickerView()->selectRow(2, 0, false);
     tap(centreOf(picker->doneButton()));
     ASSERT_EQ(listener->rows, std::vector<int64_t>{2});
@@ -125,13 +122,11 @@ TEST_F(DataPickerViewTest, RenderedSheetDimsTheHostAndShowsItsButtons) {
     EXPECT_TRUE(colorNear(pixelAt(image, 200, 200), {128, 128, 128, 255}, 4))
         << "half-black backdrop over white";
     EXPECT_TRUE(colorNear(pixelAt(image, 200, 660), {255, 255, 255, 255})) << "the sheet itself";
-    auto done = picker->doneButton()->convertRectToView(picker->doneButton()->bounds(), nullptr);
+    const CGRect done = picker->doneButton()->convertRectToView(picker->doneButton()->bounds(), nullptr);
     int reddish = 0;
     for (double x = done.origin.x; x < CGRectGetMaxX(done); x += 0.5)
-        for (double y = done.origin.y; y < CGRectGetMaxY(done); y += 0.5) {
-            auto p = pixelAt(image, x, y);
-            reddish += p.r > 180 && p.g < 150 && p.b < 150;
-        }
+        for (double y = done.origin.y; y < CGRectGetMaxY(done); y += 0.5)
+            reddish += pixelAt(image, x, y).r > 180 && pixelAt(image, x, y).g < 150;
     EXPECT_GT(reddish, 10) << "the confirm title in red";
 }
 

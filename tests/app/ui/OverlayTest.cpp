@@ -1,17 +1,21 @@
 #include "app/ui/BaseNavigationController.h"
 #include "app/ui/BaseViewController.h"
 #include "app/ui/UIView+LoadingPrompt.h"
+#include "app/ui/UIViewController+Base.h"
 #include "app/ui/UIViewController+Loading_Prompt.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/ui/UILabel.h"
 #include "tests/support/UIFixture.h"
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
 
 using namespace platform;
+using liveapp::test::colorNear;
 
 namespace {
 
@@ -51,7 +55,11 @@ TEST_F(OverlayTest, ShowThenHideAtOnceLeavesNoOverlay) {
     ASSERT_TRUE(hud);
     EXPECT_FALSE(hud->superview());
     hideLoading(*screen); // a second hide finds nothing to do
+    const auto before = screen->view()->subviews().size();
+    showNoNetworkView(*screen); // shows nothing
+    showNoNetworkViewInView(*screen, screen->view());
     pump();
+    EXPECT_EQ(screen->view()->subviews().size(), before);
 }
 
 TEST_F(OverlayTest, CallsFromAnotherThreadLandOnTheMainQueueInOrder) {
@@ -119,13 +127,53 @@ TEST_F(OverlayTest, SecondPromptWithinTwoSecondsReusesTheOverlayAndTheFirstWaitE
     EXPECT_TRUE(onScreen(hud));
 }
 
-TEST_F(OverlayTest, NoNetworkViewShowsNothing) {
-    showScreen();
-    const auto before = screen->view()->subviews().size();
-    showNoNetworkView(*screen);
-    showNoNetworkViewInView(*screen, screen->view());
+// Renders the pushed screen with its bar, then with the loading overlay, then with a prompt, into artifacts/
+// of the build folder for a person to look at, and checks them at key pixels.
+TEST_F(OverlayTest, RenderedBarOverlayAndPromptOnABaseScreen) {
+    class GreyBar : public BaseViewController {
+        UIColorPtr customNavigationBarColor() override { return UIColor::colorWithWhite(66 / 255.0, 1); }
+    };
+    auto navigation = BaseNavigationController::create(std::make_shared<GreyBar>());
+    window->setRootViewController(navigation);
+    auto room = std::make_shared<GreyBar>();
+    navigation->pushViewController(room, false);
+    setNavigationBarTitle(*room, "直播间");
+    auto renderAndKeep = [&](const std::string& name) {
+        const auto folder = std::filesystem::path(LIVEAPP_TEST_ARTIFACTS_DIR) / "app_ui";
+        std::filesystem::create_directories(folder);
+        EXPECT_TRUE(window->writePNG(folder / (name + ".png"), 1));
+        return window->renderImage(1);
+    };
+    auto brightestInRow = [](const UIImagePtr& image, double y, double from, double to) {
+        int brightest = 0;
+        for (double x = from; x < to; x += 1)
+            brightest = std::max(brightest, int(pixelAt(image, x, y).r));
+        return brightest;
+    };
+    const Bitmap::RGBA white{255, 255, 255, 255}, box{51, 51, 51, 255}; // black at 0.8 over white
+    auto bar = renderAndKeep("base_screen_bar");
+    EXPECT_TRUE(colorNear(pixelAt(bar, 300, 30), {66, 66, 66, 255}, 6)) << int(pixelAt(bar, 300, 30).r);
+    EXPECT_TRUE(colorNear(pixelAt(bar, 300, 8), {66, 66, 66, 255}, 6)); // under the status bar too
+    EXPECT_TRUE(colorNear(pixelAt(bar, 187, 400), white));
+    EXPECT_GT(brightestInRow(bar, 42, 150, 225), 200); // the white title
+    EXPECT_GT(brightestInRow(bar, 42, 0, 20), 200);    // the white back arrow
+
+    showLoading(*room);
     pump();
-    EXPECT_EQ(screen->view()->subviews().size(), before);
+    auto loading = renderAndKeep("base_screen_loading");
+    EXPECT_TRUE(colorNear(pixelAt(loading, 187 - 25, 333), box, 3));
+    EXPECT_TRUE(colorNear(pixelAt(loading, 187 - 40, 333), white));
+    EXPECT_GT(brightestInRow(loading, 333, 177, 197), 150); // the spinner's spokes
+
+    hideLoading(*room);
+    promptMessage(*room, "网络不可用");
+    pump();
+    auto prompt = renderAndKeep("base_screen_prompt");
+    EXPECT_GT(brightestInRow(prompt, 333, 150, 225), 200); // the white text in the box
+    EXPECT_TRUE(colorNear(pixelAt(prompt, 187, 333 - 24), box, 3));
+    advance(2); // the prompt's wait ends and it fades out
+    advance(0.5);
+    EXPECT_TRUE(colorNear(pixelAt(renderAndKeep("base_screen_after_prompt"), 187, 333 - 24), white));
 }
 
 } // namespace

@@ -48,18 +48,6 @@ protected:
     size_t chosenCount{0};
 };
 
-TEST_F(PopupChooserTest, CardIsCentredAndKeepsItsProportions) {
-    auto popup = showPopup();
-    EXPECT_EQ(popup->frame(), window->bounds());
-    CGRect card = popup->parameterChoicingView()->frame();
-    EXPECT_EQ(card.origin.x, 50);
-    EXPECT_EQ(card.size.width, 275);
-    EXPECT_NEAR(card.size.height, 245.6, 0.5);
-    EXPECT_NEAR(CGRectGetMidY(card), 667 / 2.0, 0.5);
-    EXPECT_EQ(popup->parameterChoicingView()->alpha(), 1);
-    EXPECT_EQ(popup->parameterChoicingView()->seperatorView()->frame(), CGRectMake(20, 40, 235, 2));
-}
-
 TEST_F(PopupChooserTest, TappingARowReportsItMovesTheHighlightAndCloses) {
     auto popup = showPopup();
     auto table = popup->parameterChoicingView()->parametersTableView();
@@ -107,14 +95,21 @@ TEST_F(PopupChooserTest, ANewPopupReplacesThePreviousAtOnce) {
     EXPECT_TRUE(gone.expired()) << "the card's handler does not keep its popup";
 }
 
-TEST_F(PopupChooserTest, RenderedChooserShowsTheDimmedLayerCardRuleAndHighlight) {
+TEST_F(PopupChooserTest, CentredCardKeepsItsProportionsAndShowsTheDimmedLayerRuleAndHighlight) {
     auto popup = showPopup(1);
+    EXPECT_EQ(popup->frame(), window->bounds());
+    CGRect card = popup->parameterChoicingView()->frame();
+    EXPECT_EQ(card.origin.x, 50);
+    EXPECT_EQ(card.size.width, 275);
+    EXPECT_NEAR(card.size.height, 245.6, 0.5);
+    EXPECT_NEAR(CGRectGetMidY(card), 667 / 2.0, 0.5);
+    EXPECT_EQ(popup->parameterChoicingView()->alpha(), 1);
+    EXPECT_EQ(popup->parameterChoicingView()->seperatorView()->frame(), CGRectMake(20, 40, 235, 2));
     const auto folder = std::filesystem::path(LIVEAPP_TEST_ARTIFACTS_DIR) / "app_ui";
     std::filesystem::create_directories(folder);
     EXPECT_TRUE(window->writePNG(folder / "popup_chooser.png"));
     auto image = render();
     EXPECT_TRUE(colorNear(pixelAt(image, 10, 10), {153, 153, 153, 255}, 4)) << "40% black over white";
-    CGRect card = popup->parameterChoicingView()->frame();
     EXPECT_TRUE(colorNear(pixelAt(image, card.origin.x + 5, card.origin.y + 20), {255, 255, 255, 255}));
     EXPECT_TRUE(colorNear(pixelAt(image, card.origin.x + 100, card.origin.y + 41), {204, 204, 204, 255}));
     CGRect checked = rowInWindow(popup, 1);

@@ -11,6 +11,7 @@
 #include <vector>
 
 using namespace platform;
+using namespace liveapp::test;
 
 namespace {
 
@@ -60,11 +61,7 @@ TEST_F(ProgressHUDTest, GraceTimeKeepsShortWorkInvisibleButStillCompletes) {
     advance(0.4); // the grace timer fires and finds no work
     EXPECT_FALSE(visible());
     EXPECT_FALSE(hud->showStarted());
-}
-
-TEST_F(ProgressHUDTest, GraceTimeWithoutTrackedWorkNeverShows) {
-    hud->setGraceTime(0.5f);
-    hud->show(true);
+    hud->show(true); // a grace time without tracked work never shows
     advance(1);
     EXPECT_FALSE(visible());
 }
@@ -85,9 +82,8 @@ TEST_F(ProgressHUDTest, MinimumShowTimeHoldsAnEarlyHide) {
     advance(0.3);
     EXPECT_TRUE(completed);
     EXPECT_EQ(hud->alpha(), 0);
-}
 
-TEST_F(ProgressHUDTest, ShowCancelsAPendingDelayedHide) {
+    hud->setMinShowTime(0); // a show cancels a pending delayed hide
     hud->show(false);
     hud->hide(false, 1.0);
     advance(0.5);
@@ -222,32 +218,29 @@ TEST_F(ProgressHUDTest, LayoutStacksIndicatorLabelAndDetails) {
     EXPECT_DOUBLE_EQ(spinner.origin.y, std::round((480 - boxHeight) / 2) + 20);
 }
 
-TEST_F(ProgressHUDTest, TextOnlyBoxWithoutLabelHoldsJustTheDetails) {
+TEST_F(ProgressHUDTest, TextOnlyBoxHoldsJustTheDetailsAndSquareAndMinimumSizeEnlargeTheBox) {
     hud->setMode(HUDModeText);
     hud->setDetailsLabelText("Details that are long enough to wrap onto a second line of the box");
     hud->layoutIfNeeded();
-    auto details = std::dynamic_pointer_cast<UILabel>(hud->subviews()[1]);
-    const CGRect frame = details->frame();
+    const CGRect frame = hud->subviews()[1]->frame();
     EXPECT_GT(frame.size.height, 20);
     EXPECT_LE(frame.size.width, 320 - 80);
     EXPECT_DOUBLE_EQ(hud->size().height, 40 + frame.size.height);
     EXPECT_DOUBLE_EQ(frame.origin.y, std::round((480 - hud->size().height) / 2) + 20);
-}
 
-TEST_F(ProgressHUDTest, SquareAndMinimumSizeEnlargeTheBox) {
+    hud->setDetailsLabelText("");
     hud->setCustomView(UIView::create(CGRectMake(0, 0, 80, 40)));
     hud->setMode(HUDModeCustomView);
     hud->layoutIfNeeded();
     EXPECT_EQ(hud->size(), CGSizeMake(120, 80));
-    hud->setSquare(true);
-    hud->setNeedsLayout();
-    hud->layoutIfNeeded();
-    EXPECT_EQ(hud->size(), CGSizeMake(120, 120));
-    hud->setSquare(false);
-    hud->setMinSize(CGSizeMake(150, 150));
-    hud->setNeedsLayout();
-    hud->layoutIfNeeded();
-    EXPECT_EQ(hud->size(), CGSizeMake(150, 150));
+    for (auto [square, minimum, size] : {std::tuple{true, CGSizeZero, CGSizeMake(120, 120)},
+                                         std::tuple{false, CGSizeMake(150, 150), CGSizeMake(150, 150)}}) {
+        hud->setSquare(square);
+        hud->setMinSize(minimum);
+        hud->setNeedsLayout();
+        hud->layoutIfNeeded();
+        EXPECT_EQ(hud->size(), size);
+    }
 }
 
 TEST_F(ProgressHUDTest, BoxIsDrawnAtTheOpacityOverTheHost) {
@@ -256,7 +249,6 @@ TEST_F(ProgressHUDTest, BoxIsDrawnAtTheOpacityOverTheHost) {
     hud->setMinSize(CGSizeMake(100, 100));
     hud->show(false);
     auto image = window->renderImage(1);
-    using liveapp::test::colorNear;
     // Black at 0.8 over white, inside the box away from the rounded corners; white outside it.
     EXPECT_TRUE(colorNear(pixelAt(image, 160, 240), {51, 51, 51, 255}, 2));
     EXPECT_TRUE(colorNear(pixelAt(image, 160, 191), {51, 51, 51, 255}, 2));
@@ -266,6 +258,83 @@ TEST_F(ProgressHUDTest, BoxIsDrawnAtTheOpacityOverTheHost) {
     hud->setNeedsDisplay();
     image = window->renderImage(1);
     EXPECT_LT(pixelAt(image, 2, 2).r, 100); // the far corner is dimmed towards black
+}
+
+// The indicators on their own, drawn over white.
+class ProgressViewsTest : public liveapp::test::UIFixture {
+protected:
+    void SetUp() override {
+        UIFixture::SetUp();
+        auto host = UIView::create(CGRectMake(0, 0, 200, 100));
+        host->setBackgroundColor(UIColor::whiteColor());
+        window->addSubview(host);
+        round = std::make_shared<KelRoundProgressView>();
+        round->setFrame(CGRectMake(10, 10, 37, 37));
+        round->setProgressTintColor(UIColor::redColor());
+        round->setBackgroundTintColor(UIColor::blueColor());
+        host->addSubview(round);
+        bar = std::make_shared<KelBarProgressView>();
+        bar->setFrame(CGRectMake(60, 10, 120, 20));
+        bar->setProgressColor(UIColor::redColor());
+        bar->setLineColor(UIColor::blueColor());
+        bar->setProgressRemainingColor(UIColor::greenColor());
+        host->addSubview(bar);
+    }
+    // A pixel of the circular view / the bar, in its own points.
+    Bitmap::RGBA roundAt(double x, double y) { return pixelAt(window->renderImage(1), 10 + x, 10 + y); }
+    Bitmap::RGBA barAt(double x, double y) { return pixelAt(window->renderImage(1), 60 + x, 10 + y); }
+
+    std::shared_ptr<KelRoundProgressView> round;
+    std::shared_ptr<KelBarProgressView> bar;
+};
+
+TEST_F(ProgressViewsTest, PieGrowsClockwiseFromTwelve) {
+    EXPECT_TRUE(colorNear(roundAt(12, 18), kBlue)); // disc, left of the centre
+    EXPECT_TRUE(colorNear(roundAt(25, 18), kBlue)); // and right of it: nothing filled at 0
+    EXPECT_TRUE(colorNear(roundAt(18, 1.5), kRed)); // the outline
+    round->setProgress(0.5f);
+    EXPECT_TRUE(colorNear(roundAt(25, 18), kRed)); // the right half is the sector
+    EXPECT_TRUE(colorNear(roundAt(12, 18), kBlue));
+    round->setProgress(1);
+    EXPECT_TRUE(colorNear(roundAt(12, 18), kRed));
+    EXPECT_TRUE(colorNear(roundAt(18.5, 30), kRed));
+}
+
+TEST_F(ProgressViewsTest, RingShowsOnlyTheTrackAtZeroAndClosesAtOne) {
+    round->setAnnular(true);
+    EXPECT_TRUE(colorNear(roundAt(18.5, 18.5), kWhite)); // hollow
+    EXPECT_TRUE(colorNear(roundAt(18.5, 1.5), kBlue));   // the track at 12 o'clock
+    EXPECT_TRUE(colorNear(roundAt(35.5, 18.5), kBlue));
+    round->setProgress(0.25f);
+    EXPECT_TRUE(colorNear(roundAt(35.5, 18.5), kRed)); // 3 o'clock is reached at a quarter
+    EXPECT_TRUE(colorNear(roundAt(1.5, 18.5), kBlue));
+    round->setProgress(1);
+    EXPECT_TRUE(colorNear(roundAt(1.5, 18.5), kRed));
+    EXPECT_TRUE(colorNear(roundAt(18.5, 35.5), kRed));
+}
+
+TEST_F(ProgressViewsTest, BarFillsFromTheLeftOnKnownPixels) {
+    EXPECT_TRUE(colorNear(barAt(60.5, 10.5), kGreen)); // at 0 only the capsule and what remains
+    EXPECT_TRUE(colorNear(barAt(60.5, 2.5), kBlue));
+    EXPECT_TRUE(colorNear(barAt(6.5, 10.5), kGreen));
+
+    bar->setProgress(0.02f); // 2.4 points: the whole left cap, up to x = 10
+    EXPECT_TRUE(colorNear(barAt(6.5, 10.5), kRed));
+    EXPECT_TRUE(colorNear(barAt(9.5, 5.5), kRed));
+    EXPECT_TRUE(colorNear(barAt(11.5, 10.5), kGreen));
+
+    bar->setProgress(0.5f); // from x = 4 to x = 60, y 4 to 16
+    EXPECT_TRUE(colorNear(barAt(59.5, 10.5), kRed));
+    EXPECT_TRUE(colorNear(barAt(30.5, 4.5), kRed));
+    EXPECT_TRUE(colorNear(barAt(30.5, 15.5), kRed));
+    EXPECT_TRUE(colorNear(barAt(60.5, 10.5), kGreen));
+
+    bar->setProgress(1); // the right cap closes at the right end
+    EXPECT_TRUE(colorNear(barAt(110.5, 10.5), kRed));
+    EXPECT_TRUE(colorNear(barAt(113.5, 8.5), kRed));
+    EXPECT_TRUE(colorNear(barAt(113.5, 12.5), kRed));
+    EXPECT_TRUE(colorNear(barAt(114.5, 10.5), kRed));
+    EXPECT_TRUE(colorNear(barAt(118.5, 10.5), kBlue, 60)); // the outline, softened where it curves
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "app/ui/BaseNavigationController.h"
 #include "app/ui/BaseViewController.h"
+#include "app/ui/KelProgressHUD.h"
 #include "app/ui/UIViewController+Base.h"
 #include "app/ui/UIViewController+Push_Present.h"
 #include "app/ui/UIViewController+Tools.h"
+#include "platform/ui/UIScreen.h"
 #include "platform/ui/UITabBarController.h"
 #include "tests/support/UIFixture.h"
 
@@ -12,49 +14,59 @@ using namespace platform;
 
 namespace {
 
+// Stands for the broadcast screen: landscape only, rotating as it is told.
+class LandscapeScreen : public BaseViewController {
+public:
+    bool shouldAutorotate() const override { return rotates; }
+    uint64_t supportedInterfaceOrientations() const override { return UIInterfaceOrientationMaskLandscape; }
+    bool rotates{false};
+};
+
 class ScreenHelpersTest : public liveapp::test::UIFixture {
 protected:
     void SetUp() override {
         UIFixture::SetUp();
         useManualClock();
     }
+    // A base stack over `root` as the window's root.
+    BaseNavigationControllerPtr show(const UIViewControllerPtr& root) {
+        auto navigation = BaseNavigationController::create(root);
+        window->setRootViewController(navigation);
+        return navigation;
+    }
+    UIApplicationPtr app = UIApplication::sharedApplication();
 };
 
-TEST_F(ScreenHelpersTest, ControllerOutsideContainersKeepsTheTitleToItself) {
+TEST_F(ScreenHelpersTest, ALoneControllerKeepsTheTitleToItselfAndATabBarParentTakesTitleAndItems) {
     auto controller = UIViewController::create();
     EXPECT_EQ(navigationBarTitle(*controller), std::nullopt);
     setNavigationBarTitle(*controller, "Room");
     EXPECT_EQ(controller->title(), std::optional<std::string>("Room"));
     setNavigationBarTitleView(*controller, UIView::create());
-    EXPECT_FALSE(navigationBarTitleView(*controller));
-    EXPECT_FALSE(controller->navigationItem()->titleView());
+    EXPECT_FALSE(navigationBarTitleView(*controller) || controller->navigationItem()->titleView());
     auto item =
         UIBarButtonItem::create(std::optional<std::string>("x"), UIBarButtonItemStylePlain, nullptr, {});
     setNavigationBarLeftButtonItems(*controller, {item});
     EXPECT_TRUE(controller->navigationItem()->leftBarButtonItems().empty());
     EXPECT_EQ(navigationBarTitleAttributes(*controller), std::nullopt);
     EXPECT_FALSE(navigationBarTitleColor(*controller));
-}
 
-TEST_F(ScreenHelpersTest, TabBarParentTakesTitleAndItemsButNoTitleAttributes) {
     auto tabs = UITabBarController::create();
-    auto child = UIViewController::create();
-    tabs->setViewControllers({child});
-    setNavigationBarTitle(*child, "Tab");
+    tabs->setViewControllers({controller});
+    setNavigationBarTitle(*controller, "Tab");
     EXPECT_EQ(tabs->navigationItem()->title(), std::optional<std::string>("Tab"));
     auto titleView = UIView::create();
-    setNavigationBarTitleView(*child, titleView);
+    setNavigationBarTitleView(*controller, titleView);
     EXPECT_EQ(tabs->navigationItem()->titleView(), titleView);
     setNavigationBarTitleAttributes(
-        *child, NSAttributes{{NSForegroundColorAttributeName, Value(UIColor::redColor())}});
-    EXPECT_EQ(navigationBarTitleAttributes(*child), std::nullopt);
+        *controller, NSAttributes{{NSForegroundColorAttributeName, Value(UIColor::redColor())}});
+    EXPECT_EQ(navigationBarTitleAttributes(*controller), std::nullopt) << "no title attributes for tabs";
 }
 
 TEST_F(ScreenHelpersTest, ContentRectLeavesTheBarsOut) {
     auto screen = std::make_shared<BaseViewController>();
     EXPECT_EQ(nonScrollViewSubviewRect(*screen), CGRectMake(0, 0, 375, 667));
-    auto navigation = BaseNavigationController::create(screen);
-    window->setRootViewController(navigation);
+    auto navigation = show(screen);
     EXPECT_EQ(nonScrollViewSubviewRect(*screen), CGRectMake(0, 64, 375, 603));
     EXPECT_EQ(scrollViewSubviewRect(*screen), screen->view()->bounds());
     // An opaque bar that the screen does not extend under keeps the origin but still takes the height.
@@ -70,7 +82,6 @@ TEST_F(ScreenHelpersTest, ContentRectLeavesTheBarsOut) {
 
 TEST_F(ScreenHelpersTest, DelayedRestylingWaitsOnlyForADifferentColour) {
     auto screen = std::make_shared<BaseViewController>();
-    auto app = UIApplication::sharedApplication();
     setNavigationBarColor(*screen, UIColor::whiteColor());
     app->setStatusBarStyle(UIStatusBarStyleLightContent);
     adjustStatusBarStyleToColor(*screen, UIColor::whiteColor(), false);
@@ -94,9 +105,7 @@ TEST_F(ScreenHelpersTest, DelayedRestylingWaitsOnlyForADifferentColour) {
 
 TEST_F(ScreenHelpersTest, PresentingWrapsPlainScreensInANewNavigationController) {
     auto presenter = std::make_shared<BaseViewController>();
-    auto navigation = BaseNavigationController::create(presenter);
-    window->setRootViewController(navigation);
-    auto app = UIApplication::sharedApplication();
+    auto navigation = show(presenter);
     const auto styleBefore = app->statusBarStyle();
 
     auto plain = UIViewController::create();
@@ -142,8 +151,7 @@ TEST_F(ScreenHelpersTest, DismissingAScreenPresentedWithoutNavigationDismissesIt
 
 TEST_F(ScreenHelpersTest, PushHidesTheBottomBarAndPopReturns) {
     auto root = std::make_shared<BaseViewController>();
-    auto navigation = BaseNavigationController::create(root);
-    window->setRootViewController(navigation);
+    auto navigation = show(root);
     auto next = UIViewController::create();
     pushViewController(*root, next);
     EXPECT_TRUE(next->hidesBottomBarWhenPushed());
@@ -159,8 +167,7 @@ TEST_F(ScreenHelpersTest, SearchBarScreenMakesItsSearchBarOnce) {
         bool preferredNavigationBarSearchBar() override { return true; }
     };
     auto screen = std::make_shared<SearchScreen>();
-    auto navigation = BaseNavigationController::create(screen);
-    window->setRootViewController(navigation);
+    auto navigation = show(screen);
     auto searchBar = navigationBarSearchBar(*screen);
     ASSERT_TRUE(searchBar);
     EXPECT_EQ(screen->navigationItem()->titleView(), searchBar);
@@ -170,6 +177,40 @@ TEST_F(ScreenHelpersTest, SearchBarScreenMakesItsSearchBarOnce) {
     navigation->pushViewController(UIViewController::create(), false);
     navigation->popViewControllerAnimated(false);
     EXPECT_EQ(navigationBarSearchBar(*screen), searchBar);
+}
+
+TEST_F(ScreenHelpersTest, BaseStackFollowsItsPortraitOnlyTopScreen) {
+    auto navigation = show(std::make_shared<BaseViewController>());
+    EXPECT_EQ(navigation->supportedInterfaceOrientations(), uint64_t(UIInterfaceOrientationMaskPortrait));
+    EXPECT_TRUE(navigation->shouldAutorotate());
+    app->simulateDeviceOrientation(UIInterfaceOrientationLandscapeLeft);
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationPortrait);
+    navigation->pushViewController(std::make_shared<LandscapeScreen>(), false);
+    EXPECT_EQ(navigation->supportedInterfaceOrientations(), uint64_t(UIInterfaceOrientationMaskLandscape));
+}
+
+TEST_F(ScreenHelpersTest, PresentedLandscapeScreenTurnsTheInterfaceAndItsOverlaysFollow) {
+    auto home = std::make_shared<BaseViewController>();
+    auto navigation = show(home);
+    auto live = std::make_shared<LandscapeScreen>();
+    navigation->presentViewController(live, false);
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationLandscapeRight);
+    EXPECT_EQ(live->view()->bounds(), CGRectMake(0, 0, 667, 375));
+
+    auto hud = KelProgressHUD::showHUDAddedTo(live->view(), false);
+    app->simulateDeviceOrientation(UIInterfaceOrientationLandscapeLeft); // it does not rotate by itself
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationLandscapeRight);
+    live->rotates = true;
+    app->simulateDeviceOrientation(UIInterfaceOrientationPortrait); // nor to what it does not support
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationLandscapeRight);
+    app->simulateDeviceOrientation(UIInterfaceOrientationLandscapeLeft);
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationLandscapeLeft);
+    EXPECT_EQ(hud->bounds(), live->view()->bounds());
+
+    navigation->dismissViewControllerAnimated(false);
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationPortrait);
+    EXPECT_EQ(UIScreen::mainScreen()->bounds(), CGRectMake(0, 0, 375, 667));
+    EXPECT_EQ(home->view()->bounds().size, CGSizeMake(375, 667));
 }
 
 } // namespace

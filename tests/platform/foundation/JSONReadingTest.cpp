@@ -128,6 +128,22 @@ TEST(JSONReadingNumbers, FractionsAndExponentsAreDoubles) {
     EXPECT_EQ(parse("[0]")[size_t(0)].number()->kind(), Number::Kind::Int);
 }
 
+TEST(JSONReadingNumbers, NegativeZeroIsADoubleWhereverItStands) {
+    Value v = parse(R"({"on":"2024-05-01","zero":-0,"list":[1,-0 ,0,-0e0],"deep":{"z":[-0]},"last":0})");
+    EXPECT_EQ(v["on"].stringOr(), "2024-05-01");
+    for (const Value* zero : {&v["zero"], &v["list"][1], &v["list"][3], &v["deep"]["z"][0]}) {
+        ASSERT_TRUE(zero->isNumber());
+        EXPECT_EQ(zero->number()->kind(), Number::Kind::Double);
+        EXPECT_TRUE(std::signbit(zero->doubleOr()));
+    }
+    EXPECT_EQ(v["list"][2].number()->kind(), Number::Kind::Int);
+    EXPECT_EQ(v["last"].number()->kind(), Number::Kind::Int);
+    // A "-0" inside a string changes nothing.
+    Value dated = parse(R"({"on":"x-0","n":0})");
+    EXPECT_EQ(dated["on"].stringOr(), "x-0");
+    EXPECT_EQ(dated["n"].number()->kind(), Number::Kind::Int);
+}
+
 TEST(JSONReadingNumbers, DoubleBeyondRangeIsADecimalNeverInfinity) {
     Value v = parse("[1e400,-1.5E+999,1e-400]");
     EXPECT_EQ(v[size_t(0)].number()->kind(), Number::Kind::Decimal);

@@ -89,6 +89,37 @@ TEST_F(URLSessionDataTaskTest, OtherMethodsAndHeadAreSentAsAsked) {
     EXPECT_EQ(headDone.body(), "");
 }
 
+// One after the other, so each request goes out on the transfer state the previous one left behind.
+TEST_F(URLSessionDataTaskTest, NothingOfOneRequestCarriesOverToTheNext) {
+    server.route("*", "/any", [](const HttpRequest& request, HttpResponse& response) {
+        response = HttpResponse::text(200, request.method + ":" + request.body);
+    });
+    auto send = [&](const std::string& method, std::optional<std::string> body, bool marked) {
+        MutableURLRequest request(url(server, "/any"));
+        request.setHTTPMethod(method);
+        if (body)
+            request.setHTTPBody(Data(std::string_view(*body)));
+        if (marked)
+            request.setValue("yes", "X-Marked");
+        Completion done;
+        session->dataTaskWithRequest(request, done.handler())->resume();
+        EXPECT_TRUE(done.wait());
+        return done.body();
+    };
+    EXPECT_EQ(send("HEAD", std::nullopt, true), "");
+    EXPECT_EQ(send("GET", std::nullopt, false), "GET:");
+    EXPECT_EQ(send("DELETE", std::string("gone"), true), "DELETE:gone");
+    EXPECT_EQ(send("GET", std::nullopt, false), "GET:");
+    EXPECT_EQ(send("POST", std::string("form"), false), "POST:form");
+    EXPECT_EQ(send("GET", std::nullopt, false), "GET:");
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 6u);
+    for (size_t index : {1u, 3u, 5u}) {
+        EXPECT_FALSE(requests[index].header("X-Marked")) << index;
+        EXPECT_FALSE(requests[index].header("Content-Length")) << index;
+    }
+}
+
 TEST_F(URLSessionDataTaskTest, HttpErrorStatusesAreRepliesNotErrors) {
     server.route("GET", "/missing", HttpResponse::text(404, "no such thing"));
     server.route("GET", "/broken", HttpResponse::json("{\"error\":1}", 500));

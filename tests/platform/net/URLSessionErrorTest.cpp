@@ -176,6 +176,7 @@ TEST_F(URLSessionErrorTest, CancelDuringTheNameLookupEndsAtOnce) {
     ASSERT_TRUE(done.wait());
     EXPECT_EQ(done.errorCode(), NSURLErrorCancelled);
     gate->open();
+    EXPECT_TRUE(resolver->waitUntilIdle());
     pumpMainLoopFor(std::chrono::milliseconds(100));
     EXPECT_EQ(server.requestCount(), 0u);
     EXPECT_EQ(done.callCount(), 1);
@@ -201,6 +202,17 @@ TEST_F(URLSessionErrorTest, NamesAreLookedUpThroughTheResolver) {
         ->resume();
     ASSERT_TRUE(mixedCase.wait());
     EXPECT_EQ(mixedCase.body(), "by name");
+}
+
+TEST_F(URLSessionErrorTest, AddressesAreNotLookedUp) {
+    auto resolver = std::make_shared<FakeResolver>();
+    ScopedResolver installed(resolver);
+    server.route("GET", "/numeric", HttpResponse::text(200, "by address"));
+    Completion done;
+    session->dataTaskWithURL(url(server, "/numeric"), done.handler())->resume();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(done.body(), "by address");
+    EXPECT_TRUE(resolver->lookups().empty());
 }
 
 TEST_F(URLSessionErrorTest, UnknownHostFailsWithCannotFindHost) {

@@ -5,7 +5,7 @@
 #include "platform/net/URLError.h"
 #include "platform/net/URLSession.h"
 #include "platform/runloop/Thread.h"
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 
 #include <chrono>
 #include <condition_variable>

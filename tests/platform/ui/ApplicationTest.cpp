@@ -4,7 +4,9 @@
 #include "platform/ui/UIApplication.h"
 #include "tests/support/UIFixture.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -157,6 +159,16 @@ TEST_F(ApplicationTest, TerminateStopsTheMainLoopOfUIApplicationMain) {
     EXPECT_EQ(UIApplicationMain(delegate), 0);
     EXPECT_EQ(delegate->log.back(), UIApplicationWillTerminateNotification);
     EXPECT_EQ(delegate->log.front(), "delegate.didFinishLaunching");
+}
+
+TEST_F(ApplicationTest, ATerminationSignalEndsUIApplicationMainAsTerminateDoes) {
+    // Sent to the main thread itself: the test program's other threads do not block the signal.
+    DispatchQueue::main()->async([] { pthread_kill(pthread_self(), SIGTERM); });
+    EXPECT_EQ(UIApplicationMain(delegate), 0);
+    EXPECT_EQ(delegate->log.back(), UIApplicationWillTerminateNotification);
+    sigset_t blocked;
+    pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
+    EXPECT_FALSE(sigismember(&blocked, SIGTERM)) << "the mask is given back";
 }
 
 TEST_F(ApplicationTest, ExpiryRunsEachUnendedTaskHandlerOnceInTheOrderBegun) {

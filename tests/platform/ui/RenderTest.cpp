@@ -123,6 +123,23 @@ TEST_F(RenderTest, CornerRadiusAndBorder) {
     EXPECT_EQ(pixelAt(image, 50, 50), kRed);
 }
 
+TEST_F(RenderTest, PatternBackgroundRepeatsItsImageFromTheTopLeftInsideTheCorners) {
+    // 20 x 10 points: red then blue, so a tile boundary shows as a change of colour every 10 points.
+    auto view = addColoured(CGRectMake(10, 10, 50, 25), UIColor::colorWithPatternImage(halfAndHalf()));
+    view->layer()->setCornerRadius(8);
+    auto image = render();
+    const std::pair<CGPoint, RGBA> expected[] = {
+        {{15, 20}, kRed},   {{25, 20}, kBlue}, {{35, 20}, kRed},   {{45, 20}, kBlue},
+        {{55, 30}, kRed},   {{25, 32}, kBlue}, {{11, 11}, kBlack}, // rounded-off corner
+        {{65, 20}, kBlack},                                        // nothing drawn past the bounds
+    };
+    for (const auto& [point, colour] : expected)
+        EXPECT_EQ(pixelAt(image, point.x, point.y), colour) << point.x << "," << point.y;
+
+    EXPECT_FALSE(view->backgroundColor()->getRed(nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(UIColor::colorWithPatternImage(nullptr), nullptr);
+}
+
 TEST_F(RenderTest, TransformsMoveWhatIsDrawn) {
     auto view = addColoured(CGRectMake(0, 0, 40, 40), UIColor::greenColor());
     view->setTransform(CGAffineTransformMakeTranslation(100, 0));

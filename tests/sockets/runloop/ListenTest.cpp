@@ -18,20 +18,11 @@ protected:
     RunLoopSocketPtr listening{RunLoopSocket::create(recorder)};
 };
 
-std::string pointer(const void* object) {
-    return fmt::format("{}", fmt::ptr(object));
-}
-
 } // namespace
 
-TEST_F(RunLoopSocketListen, BothFamiliesShareTheSystemChosenPortAndTheDescriptionShowsBoth) {
+TEST_F(RunLoopSocketListen, BothFamiliesShareOnePortAndEachConnectionBecomesASocketOfItsOwn) {
     if (!hasIPv6Loopback())
         GTEST_SKIP() << "no IPv6 loopback";
-    EXPECT_EQ(
-        listening->description(),
-        "<RunLoopSocket " + pointer(listening.get()) +
-            " local nowhere remote nowhere has queued 0 reads 0 writes, no current read, no current write, "
-            "read stream 0x0 not open, write stream 0x0 not open, not connected>");
     ASSERT_TRUE(listening->acceptOnPort(0));
     uint16_t port = listening->localPort4();
     EXPECT_NE(port, 0);
@@ -41,12 +32,9 @@ TEST_F(RunLoopSocketListen, BothFamiliesShareTheSystemChosenPortAndTheDescriptio
                   "<RunLoopSocket {} local 0.0.0.0/:: {} remote (null)/(null) 0 has queued 0 reads 0 writes, "
                   "no current read, no current write, read stream 0x0 not open, write stream 0x0 not open, "
                   "not connected>",
-                  pointer(listening.get()), port));
-}
+                  fmt::ptr(listening.get()), port));
+    listening->disconnect();
 
-TEST_F(RunLoopSocketListen, EachFamilysConnectionBecomesAConnectedSocketOfItsOwn) {
-    if (!hasIPv6Loopback())
-        GTEST_SKIP() << "no IPv6 loopback";
     ASSERT_TRUE(listening->acceptOnInterface("localhost", 0));
     EXPECT_EQ(listening->localHost4(), "127.0.0.1");
     EXPECT_EQ(listening->localHost6(), "::1");
@@ -54,8 +42,7 @@ TEST_F(RunLoopSocketListen, EachFamilysConnectionBecomesAConnectedSocketOfItsOwn
     ASSERT_TRUE(recorder->waitFor(Ev::Connect));
     auto peer6 = RawPeer::connectTo(AF_INET6, listening->localPort());
     ASSERT_TRUE(recorder->waitFor(Ev::Connect, 2));
-    auto connects = recorder->events();
-    std::erase_if(connects, [](const Event& event) { return event.kind != Ev::Connect; });
+    auto connects = recorder->events(Ev::Connect);
     EXPECT_EQ(connects[0].host, "127.0.0.1");
     EXPECT_EQ(connects[0].port, peer4->localPort());
     EXPECT_EQ(connects[1].host, "::1");

@@ -56,11 +56,14 @@ TEST_F(RunLoopSocketMove, TheConnectTimerMovesWithTheSocket) {
     auto socket = RunLoopSocket::create(recorder);
     ASSERT_TRUE(socket->connectToHost("slow.test", 9, 5.0));
     ASSERT_TRUE(socket->moveToRunLoop(worker->runLoop()));
+    ASSERT_TRUE(gate->waitForArrivals(1)); // the lookup is under way, on the fake
     clock.advance(5);
     ASSERT_TRUE(recorder->waitFor(Ev::Disconnect));
     EXPECT_EQ(recorder->last(Ev::WillDisconnect)->thread, workerId());
     EXPECT_EQ(recorder->last(Ev::WillDisconnect)->error->code(), RunLoopSocketConnectTimeoutError);
     onWorker([&] { socket.reset(); });
+    gate->open();
+    EXPECT_TRUE(resolver->waitUntilIdle());
 }
 
 TEST_F(RunLoopSocketMove, ASocketIsServedOnlyInItsModes) {

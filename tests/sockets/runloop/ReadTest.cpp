@@ -11,14 +11,7 @@ class RunLoopSocketRead : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(connected.peer); }
 
-    // The reads completed so far, in order.
-    std::vector<std::string> reads() const {
-        std::vector<std::string> data;
-        for (auto& event : connected.recorder->events())
-            if (event.kind == Ev::Read)
-                data.push_back(event.data);
-        return data;
-    }
+    std::vector<std::string> reads() const { return connected.recorder->data(Ev::Read); }
     size_t waitingInTheKernel() const {
         int count = 0;
         ::ioctl(connected.fd(), FIONREAD, &count);
@@ -116,8 +109,7 @@ TEST_F(RunLoopSocketRead, ATimeOutTheDelegateExtendsReportsTheWholeTimeElapsed) 
     ASSERT_TRUE(connected.recorder->waitFor(Ev::ReadTimeout));
     clock.advance(5);
     ASSERT_TRUE(connected.recorder->waitFor(Ev::Disconnect));
-    auto questions = connected.recorder->events();
-    std::erase_if(questions, [](const Event& event) { return event.kind != Ev::ReadTimeout; });
+    auto questions = connected.recorder->events(Ev::ReadTimeout);
     ASSERT_EQ(questions.size(), 2u);
     EXPECT_EQ(questions[0].elapsed, 10);
     EXPECT_EQ(questions[1].elapsed, 15);

@@ -18,9 +18,13 @@ void EventLog::add(Event event) {
         onEvent(event);
 }
 
-std::vector<Event> EventLog::events() const {
+std::vector<Event> EventLog::events(std::optional<Ev> only) const {
     std::lock_guard lock(m_mutex);
-    return m_events;
+    std::vector<Event> events;
+    for (auto& event : m_events)
+        if (!only || event.kind == *only)
+            events.push_back(event);
+    return events;
 }
 
 std::vector<Ev> EventLog::kinds() const {
@@ -30,119 +34,30 @@ std::vector<Ev> EventLog::kinds() const {
     return kinds;
 }
 
-size_t EventLog::count(Ev kind) const {
-    auto all = kinds();
-    return size_t(std::count(all.begin(), all.end(), kind));
+std::vector<std::string> EventLog::data(Ev kind) const {
+    std::vector<std::string> data;
+    for (auto& event : events(kind))
+        data.push_back(event.data);
+    return data;
 }
 
 std::optional<Event> EventLog::last(Ev kind) const {
-    auto all = events();
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-        if (it->kind == kind)
-            return *it;
-    }
-    return std::nullopt;
+    auto all = events(kind);
+    return all.empty() ? std::nullopt : std::optional(all.back());
 }
 
 bool EventLog::waitFor(Ev kind, size_t n) const {
     return pumpMainLoopUntil([&] { return count(kind) >= n; });
 }
 
-std::set<std::string> allTcpSelectors() {
-    return {"onSocket:didAcceptNewSocket:",
-            "onSocket:wantsRunLoopForNewSocket:",
-            "onSocketWillConnect:",
-            "onSocket:didConnectToHost:port:",
-            "onSocket:didReadData:withTag:",
-            "onSocket:didReadPartialDataOfLength:tag:",
-            "onSocket:didWriteDataWithTag:",
-            "onSocket:didWritePartialDataOfLength:tag:",
-            "onSocket:shouldTimeoutReadWithTag:elapsed:bytesDone:",
-            "onSocket:shouldTimeoutWriteWithTag:elapsed:bytesDone:",
-            "onSocketDidSecure:",
-            "onSocket:willDisconnectWithError:",
-            "onSocketDidDisconnect:"};
-}
-
-// ---- Recorder ----
-void Recorder::onSocketDidAcceptNewSocket(const RunLoopSocketPtr& sock, const RunLoopSocketPtr& newSocket) {
-    accepted.push_back(newSocket);
-    add({.kind = Ev::Accept, .sock = sock.get()});
-}
-
-std::shared_ptr<platform::RunLoop> Recorder::onSocketWantsRunLoopForNewSocket(const RunLoopSocketPtr&,
-                                                                              const RunLoopSocketPtr&) {
-    return runLoopForNewSocket;
-}
-
-bool Recorder::onSocketWillConnect(const RunLoopSocketPtr&) {
-    return willConnect;
-}
-
-void Recorder::onSocketDidConnectToHost(const RunLoopSocketPtr& sock, const std::optional<std::string>& host,
-                                        uint16_t port) {
-    add({.kind = Ev::Connect, .sock = sock.get(), .host = host, .port = port});
-}
-
-void Recorder::onSocketDidReadData(const RunLoopSocketPtr& sock, const sockets::SharedBytes& data,
-                                   int64_t tag) {
-    add({.kind = Ev::Read, .sock = sock.get(), .data = data.toString(), .tag = tag});
-}
-
-void Recorder::onSocketDidReadPartialDataOfLength(const RunLoopSocketPtr& sock, uint64_t length,
-                                                  int64_t tag) {
-    add({.kind = Ev::ReadPartial, .sock = sock.get(), .length = length, .tag = tag});
-}
-
-void Recorder::onSocketDidWriteDataWithTag(const RunLoopSocketPtr& sock, int64_t tag) {
-    add({.kind = Ev::Write, .sock = sock.get(), .tag = tag});
-}
-
-void Recorder::onSocketDidWritePartialDataOfLength(const RunLoopSocketPtr& sock, uint64_t length,
-                                                   int64_t tag) {
-    add({.kind = Ev::WritePartial, .sock = sock.get(), .length = length, .tag = tag});
-}
-
-double Recorder::nextExtension() {
+double Recorder::timeout(Ev kind, const RunLoopSocketPtr& sock, int64_t tag, double elapsed,
+                         uint64_t length) {
+    add({.kind = kind, .sock = sock.get(), .length = length, .tag = tag, .elapsed = elapsed});
     if (extensions.empty())
         return 0;
     double next = extensions.front();
     extensions.erase(extensions.begin());
     return next;
-}
-
-double Recorder::onSocketShouldTimeoutReadWithTag(const RunLoopSocketPtr& sock, int64_t tag, double elapsed,
-                                                  uint64_t length) {
-    add({.kind = Ev::ReadTimeout, .sock = sock.get(), .length = length, .tag = tag, .elapsed = elapsed});
-    return nextExtension();
-}
-
-double Recorder::onSocketShouldTimeoutWriteWithTag(const RunLoopSocketPtr& sock, int64_t tag, double elapsed,
-                                                   uint64_t length) {
-    add({.kind = Ev::WriteTimeout, .sock = sock.get(), .length = length, .tag = tag, .elapsed = elapsed});
-    return nextExtension();
-}
-
-void Recorder::onSocketDidSecure(const RunLoopSocketPtr& sock) {
-    add({.kind = Ev::Secure, .sock = sock.get()});
-}
-
-void Recorder::onSocketWillDisconnectWithError(const RunLoopSocketPtr& sock, const platform::ErrorPtr& err) {
-    add({.kind = Ev::WillDisconnect, .sock = sock.get(), .error = err, .unread = sock->unreadData()});
-}
-
-void Recorder::onSocketDidDisconnect(const RunLoopSocketPtr& sock) {
-    add({.kind = Ev::Disconnect, .sock = sock.get()});
-}
-
-// ---- UdpRecorder ----
-void UdpRecorder::onUdpSocketDidSendDataWithTag(const RunLoopUdpSocketPtr& sock, int64_t tag) {
-    add({.kind = Ev::Sent, .sock = sock.get(), .tag = tag});
-}
-
-void UdpRecorder::onUdpSocketDidNotSendDataWithTag(const RunLoopUdpSocketPtr& sock, int64_t tag,
-                                                   const platform::ErrorPtr& error) {
-    add({.kind = Ev::NotSent, .sock = sock.get(), .tag = tag, .error = error});
 }
 
 bool UdpRecorder::onUdpSocketDidReceiveData(const RunLoopUdpSocketPtr& sock, const platform::Data& data,
@@ -161,28 +76,18 @@ bool UdpRecorder::onUdpSocketDidReceiveData(const RunLoopUdpSocketPtr& sock, con
     return answer;
 }
 
-void UdpRecorder::onUdpSocketDidNotReceiveDataWithTag(const RunLoopUdpSocketPtr& sock, int64_t tag,
-                                                      const platform::ErrorPtr& error) {
-    add({.kind = Ev::NotReceived, .sock = sock.get(), .tag = tag, .error = error});
-}
-
-void UdpRecorder::onUdpSocketDidClose(const RunLoopUdpSocketPtr& sock) {
-    add({.kind = Ev::Closed, .sock = sock.get()});
-}
-
 // ---- Peers ----
 int Connected::fd() const {
     auto cfSocket = socket ? socket->getCFSocket() : nullptr;
     return cfSocket ? cfSocket->nativeHandle() : -1;
 }
 
-Connected connectToPeer(int family, std::set<std::string> implemented) {
+Connected connectToPeer(int family) {
     Connected connected;
     connected.listener = RawListener::create(family);
     if (!connected.listener)
         return connected;
-    implemented.insert("onSocket:didConnectToHost:port:");
-    connected.recorder = std::make_shared<Recorder>(std::move(implemented));
+    connected.recorder = std::make_shared<Recorder>();
     connected.socket = RunLoopSocket::create(connected.recorder);
     if (!connected.socket->connectToAddress(loopbackAddress(family, connected.listener->port())))
         return connected;

@@ -172,6 +172,7 @@ TEST(RunLoopSocketLifecycle, ConnectingByNameWaitsForTheStreamsAndTimesOutOnlyWi
     auto timing = RunLoopSocket::create(recorder);
     ASSERT_TRUE(waiting->connectToHost("chat.test", listener->port(), -1.0));
     ASSERT_TRUE(timing->connectToHost("chat.test", listener->port(), 5.0));
+    ASSERT_TRUE(gate->waitForArrivals(2));
     clock.advance(1000);
     ASSERT_TRUE(recorder->waitFor(Ev::Disconnect));
     EXPECT_EQ(recorder->last(Ev::Disconnect)->sock, timing.get());
@@ -182,6 +183,7 @@ TEST(RunLoopSocketLifecycle, ConnectingByNameWaitsForTheStreamsAndTimesOutOnlyWi
     EXPECT_EQ(recorder->last(Ev::Connect)->sock, waiting.get());
     EXPECT_EQ(recorder->last(Ev::Connect)->host, "127.0.0.1");
     EXPECT_EQ(recorder->last(Ev::Connect)->port, listener->port());
+    EXPECT_TRUE(resolver->waitUntilIdle()); // the timed-out socket's lookup
 }
 
 TEST(RunLoopSocketLifecycle, TheModeListNeverEmpties) {

@@ -8,13 +8,7 @@ namespace {
 
 class RunLoopUdpSocketTransfer : public testing::Test {
 protected:
-    std::vector<std::string> received() const {
-        std::vector<std::string> data;
-        for (auto& event : recorder->events())
-            if (event.kind == Ev::Received)
-                data.push_back(event.data);
-        return data;
-    }
+    std::vector<std::string> received() const { return recorder->data(Ev::Received); }
 
     std::shared_ptr<UdpRecorder> recorder{std::make_shared<UdpRecorder>()};
     RunLoopUdpSocketPtr socket{RunLoopUdpSocket::create(recorder)};

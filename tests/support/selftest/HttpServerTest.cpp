@@ -1,4 +1,4 @@
-#include "tests/support/HttpServer.h"
+#include "tests/peers/HttpServer.h"
 
 #include "tests/support/HttpReplies.h"
 

@@ -1,0 +1,204 @@
+#include "analytics/HalvekUncaughtExceptionHandler.h"
+
+#include "analytics/UAPendingCrash.h"
+#include "analytics/UsageAnalyticsApp.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/runloop/RunLoop.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <cxxabi.h>
+#include <execinfo.h>
+#include <mutex>
+#include <thread>
+#include <typeinfo>
+#include <unistd.h>
+
+namespace {
+
+using uadetail::CaughtException;
+
+constexpr int kCaughtSignals[] = {SIGABRT, SIGILL, SIGSEGV, SIGFPE, SIGBUS};
+constexpr int kRestoredSignals[] = {SIGABRT, SIGILL, SIGSEGV, SIGFPE, SIGBUS, SIGPIPE};
+constexpr int kMaximumFrames = 128;
+
+std::terminate_handler g_previousTerminate = nullptr;
+// Whether crashes are recorded: the settings' observer of the crash notification is registered.
+std::atomic<const UsageAnalyticsApp*> g_settings{nullptr};
+alignas(16) char g_alternateStack[64 * 1024];
+
+bool recording() {
+    const auto* settings = g_settings.load();
+    return settings && settings->appCrashedHandlerInstalled();
+}
+
+const char* signalName(int signo) {
+    switch (signo) {
+    case SIGABRT:
+        return "SIGABRT";
+    case SIGBUS:
+        return "SIGBUS";
+    case SIGFPE:
+        return "SIGFPE";
+    case SIGILL:
+        return "SIGILL";
+    case SIGSEGV:
+        return "SIGSEGV";
+    case SIGTRAP:
+        return "SIGTRAP";
+    default:
+        return "UNKNOWN";
+    }
+}
+
+// Async-signal-safe: sigaction only.
+void restoreDefaultSignals() {
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int signo : kRestoredSignals)
+        sigaction(signo, &action, nullptr);
+}
+
+void restoreDefaults() {
+    std::set_terminate(g_previousTerminate);
+    restoreDefaultSignals();
+}
+
+void onSignal(int signo, siginfo_t*, void*) {
+    if (recording())
+        uadetail::PendingCrash::recordSignal(signalName(signo));
+    restoreDefaultSignals();
+    raise(signo);
+}
+
+std::string demangled(const char* name) {
+    int status = 0;
+    char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+    std::string text = status == 0 && readable ? readable : name;
+    std::free(readable);
+    return text;
+}
+
+std::shared_ptr<CaughtException> currentException() {
+    auto caught = std::make_shared<CaughtException>();
+    void* frames[kMaximumFrames];
+    int count = ::backtrace(frames, kMaximumFrames);
+    for (int i = 0; i < count; ++i)
+        caught->callStackReturnAddresses.push_back(reinterpret_cast<uintptr_t>(frames[i]));
+    auto thrown = std::current_exception();
+    if (!thrown) {
+        caught->name = "std::terminate";
+        caught->reason = "terminate called without an active exception";
+        return caught;
+    }
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const platform::Exception& e) {
+        caught->name = e.name();
+        caught->reason = e.reason();
+        caught->userInfo = e.userInfo();
+    } catch (const std::exception& e) {
+        caught->name = demangled(typeid(e).name());
+        caught->reason = e.what();
+    } catch (...) {
+        auto* type = abi::__cxa_current_exception_type();
+        caught->name = type ? demangled(type->name()) : "unknown";
+    }
+    return caught;
+}
+
+// Another thread crashed: the main thread handles the crash; if it does not come in time (it may be
+// blocked on the crashing thread), the crash is kept for the next launch instead.
+[[noreturn]] void handOverToMainThread(const std::shared_ptr<HalvekUncaughtExceptionHandler>& handler,
+                                       const std::shared_ptr<CaughtException>& exception) {
+    struct Handover {
+        std::mutex mutex;
+        std::condition_variable never;
+        std::atomic<bool> claimed{false};
+    };
+    auto handover = std::make_shared<Handover>();
+    platform::RunLoop::main()->performBlock([handler, exception, handover] {
+        if (!handover->claimed.exchange(true))
+            handler->handleException(exception);
+    });
+    {
+        std::unique_lock lock(handover->mutex);
+        handover->never.wait_for(lock, HalvekUncaughtExceptionHandler::kMainThreadWait);
+    }
+    if (!handover->claimed.exchange(true)) {
+        if (recording())
+            uadetail::PendingCrash::recordException(exception->reason,
+                                                    HalvekUncaughtExceptionHandler::backtrace(*exception));
+        restoreDefaults();
+        std::abort();
+    }
+    for (;;)
+        ::pause(); // the main thread ends the process
+}
+
+[[noreturn]] void onTerminate() {
+    auto exception = currentException();
+    auto handler = std::make_shared<HalvekUncaughtExceptionHandler>();
+    if (platform::RunLoop::isMainThread())
+        handler->handleException(exception);
+    handOverToMainThread(handler, exception);
+}
+
+} // namespace
+
+std::vector<std::string> HalvekUncaughtExceptionHandler::backtrace(const CaughtException& exception) {
+    std::vector<void*> frames;
+    for (uintptr_t address : exception.callStackReturnAddresses)
+        frames.push_back(reinterpret_cast<void*>(address));
+    std::vector<std::string> symbols;
+    if (frames.empty())
+        return symbols;
+    char** texts = ::backtrace_symbols(frames.data(), static_cast<int>(frames.size()));
+    if (!texts)
+        return symbols;
+    for (size_t i = 0; i < frames.size(); ++i)
+        symbols.emplace_back(texts[i]);
+    std::free(texts);
+    return symbols;
+}
+
+std::map<int, std::string> HalvekUncaughtExceptionHandler::signals() {
+    std::map<int, std::string> names;
+    for (int signo : {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGTRAP})
+        names[signo] = signalName(signo);
+    return names;
+}
+
+void HalvekUncaughtExceptionHandler::handleException(const std::shared_ptr<CaughtException>& exception) {
+    platform::RunLoop::current()->runModeForRealTime(platform::RunLoop::defaultMode,
+                                                     std::chrono::milliseconds(1));
+    restoreDefaults();
+    validateAndSaveCriticalApplicationData(exception);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // The platform's default crash handling of an exception raised again: the process aborts.
+    std::abort();
+}
+
+void HalvekUncaughtExceptionHandler::validateAndSaveCriticalApplicationData(
+    const std::shared_ptr<CaughtException>& exception) {
+    platform::NotificationCenter::defaultCenter().postNotificationName("UsageAnalyticsCrashCatch", exception);
+}
+
+void HalvekUncaughtExceptionHandler::installHandlers() {
+    g_settings = UsageAnalyticsApp::sharedInstance().get();
+    g_previousTerminate = std::set_terminate(onTerminate);
+    stack_t stack = {};
+    stack.ss_sp = g_alternateStack;
+    stack.ss_size = sizeof g_alternateStack;
+    sigaltstack(&stack, nullptr);
+    struct sigaction action = {};
+    action.sa_sigaction = onSignal;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (int signo : kCaughtSignals)
+        sigaction(signo, &action, nullptr);
+}

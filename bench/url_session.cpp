@@ -1,0 +1,309 @@
+// URL loading against a local nginx serving a small file: 1,000 sequential GETs, and rounds of 100
+// concurrent ones, through URLSession and through libcurl on the same server (one reused easy handle
+// for the sequential run, a multi handle over 100 reused easy handles for the concurrent one). Every
+// run reports server_cpu, the server's CPU time over the run's wall time: well under 1 means the
+// single-process server is not what limits the figure.
+#include "platform/net/URLSession.h"
+#include "tests/peers/NginxProcess.h"
+
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <condition_variable>
+#include <curl/curl.h>
+#include <deque>
+#include <fmt/format.h>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace platform;
+using liveapp::test::NginxProcess;
+
+namespace {
+
+constexpr int kSequential = 1000;
+constexpr int kConcurrent = 100;
+constexpr size_t kFileSize = 1024;
+
+class SmallFileServer {
+public:
+    SmallFileServer()
+        : m_process("nginx-bench")
+        , m_port(NginxProcess::freePort("127.0.0.1")) {
+        std::filesystem::create_directories(m_process.prefix() / "www");
+        std::ofstream(m_process.prefix() / "www" / "small.txt") << std::string(kFileSize, 'x');
+        m_process.start(fmt::format(R"(events {{ worker_connections 1024; }}
+http {{
+    access_log off;
+{}
+    keepalive_requests 1000000;
+    keepalive_timeout 60s;
+    server {{
+        listen 127.0.0.1:{};
+        root {};
+    }}
+}}
+)",
+                                    m_process.temporaryPaths(), m_port,
+                                    (m_process.prefix() / "www").string()),
+                        "127.0.0.1", m_port);
+    }
+
+    std::string url() const { return fmt::format("http://127.0.0.1:{}/small.txt", m_port); }
+
+    // User and system time of the server so far, in seconds.
+    double cpuSeconds() const {
+        std::ifstream in(fmt::format("/proc/{}/stat", m_process.pid()));
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        unsigned long long user = 0, system = 0;
+        for (int index = 3; fields >> field; ++index) {
+            if (index == 14)
+                user = std::stoull(field);
+            if (index == 15) {
+                system = std::stoull(field);
+                break;
+            }
+        }
+        return double(user + system) / double(::sysconf(_SC_CLK_TCK));
+    }
+
+private:
+    NginxProcess m_process;
+    uint16_t m_port;
+};
+
+SmallFileServer& server() {
+    static SmallFileServer instance;
+    return instance;
+}
+
+// Reports the server's share of the run when it goes out of scope.
+class ServerLoad {
+public:
+    explicit ServerLoad(benchmark::State& state)
+        : m_state(state)
+        , m_cpu(server().cpuSeconds())
+        , m_start(std::chrono::steady_clock::now()) {}
+    ~ServerLoad() {
+        std::chrono::duration<double> wall = std::chrono::steady_clock::now() - m_start;
+        m_state.counters["server_cpu"] = (server().cpuSeconds() - m_cpu) / wall.count();
+    }
+
+private:
+    benchmark::State& m_state;
+    double m_cpu;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+// Waits for a number of completions, counting the ones that did not bring the whole file.
+class Completions {
+public:
+    void expect(int count) {
+        std::lock_guard lock(m_mutex);
+        m_outstanding = count;
+    }
+    void done(bool whole) {
+        std::lock_guard lock(m_mutex);
+        m_failures += whole ? 0 : 1;
+        if (--m_outstanding == 0)
+            m_allDone.notify_one();
+    }
+    // The failures of the round.
+    int wait() {
+        std::unique_lock lock(m_mutex);
+        m_allDone.wait(lock, [&] { return m_outstanding == 0; });
+        return std::exchange(m_failures, 0);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_allDone;
+    int m_outstanding{0};
+    int m_failures{0};
+};
+
+// A session without a cache, so every GET goes to the server as curl's do.
+const URLSessionPtr& session() {
+    static const URLSessionPtr uncached = [] {
+        auto configuration = URLSessionConfiguration::defaultSessionConfiguration();
+        configuration.setURLCache(nullptr);
+        return URLSession::sessionWithConfiguration(configuration);
+    }();
+    return uncached;
+}
+
+void getThroughSession(const URLPtr& url, Completions& completions) {
+    session()
+        ->dataTaskWithURL(url,
+                          [&completions](std::optional<Data> data, URLResponsePtr, ErrorPtr error) {
+                              completions.done(!error && data && data->length() == kFileSize);
+                          })
+        ->resume();
+}
+
+// kSequential GETs per iteration, each started by `get` once the one before has completed.
+void runSequential(benchmark::State& state, const std::function<void(Completions&)>& get) {
+    Completions completions;
+    ServerLoad load(state);
+    for (auto _ : state) {
+        int failures = 0;
+        for (int i = 0; i < kSequential; ++i) {
+            completions.expect(1);
+            get(completions);
+            failures += completions.wait();
+        }
+        if (failures)
+            state.SkipWithError("a GET failed");
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSequential);
+}
+
+void BM_URLSessionSequentialGET(benchmark::State& state) {
+    URLPtr url = URL::create(server().url());
+    runSequential(state, [&](Completions& completions) { getThroughSession(url, completions); });
+}
+BENCHMARK(BM_URLSessionSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_URLSessionConcurrentGET(benchmark::State& state) {
+    URLPtr url = URL::create(server().url());
+    Completions completions;
+    ServerLoad load(state);
+    for (auto _ : state) {
+        completions.expect(kConcurrent);
+        for (int i = 0; i < kConcurrent; ++i)
+            getThroughSession(url, completions);
+        if (completions.wait())
+            state.SkipWithError("a GET failed");
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kConcurrent);
+}
+BENCHMARK(BM_URLSessionConcurrentGET)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+size_t countBody(char*, size_t size, size_t count, void* received) {
+    *static_cast<size_t*>(received) += size * count;
+    return size * count;
+}
+
+struct EasyTransfer {
+    CURL* easy{curl_easy_init()};
+    size_t received{0};
+
+    explicit EasyTransfer(const std::string& url) {
+        curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &countBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &received);
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    }
+    ~EasyTransfer() { curl_easy_cleanup(easy); }
+    EasyTransfer(const EasyTransfer&) = delete;
+    EasyTransfer& operator=(const EasyTransfer&) = delete;
+};
+
+void BM_CurlEasySequentialGET(benchmark::State& state) {
+    EasyTransfer transfer(server().url());
+    ServerLoad load(state);
+    for (auto _ : state) {
+        int failures = 0;
+        for (int i = 0; i < kSequential; ++i) {
+            transfer.received = 0;
+            failures += curl_easy_perform(transfer.easy) != CURLE_OK || transfer.received != kFileSize;
+        }
+        if (failures)
+            state.SkipWithError("a GET failed");
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSequential);
+}
+BENCHMARK(BM_CurlEasySequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A mailbox one thread waits on: what a request costs in hand-offs alone.
+class Mailbox {
+public:
+    void post(std::function<void()> work) {
+        std::lock_guard lock(m_mutex);
+        m_work.push_back(std::move(work));
+        m_ready.notify_one();
+    }
+    // Runs posted work until an empty function arrives.
+    void run() {
+        for (;;) {
+            std::unique_lock lock(m_mutex);
+            m_ready.wait(lock, [&] { return !m_work.empty(); });
+            auto work = std::move(m_work.front());
+            m_work.pop_front();
+            lock.unlock();
+            if (!work)
+                return;
+            work();
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<std::function<void()>> m_work;
+};
+
+// The floor of any loader that keeps its own network thread and reports on a queue of the caller's:
+// the reused easy handle, run on a network thread, its result handed to a delivery thread that
+// wakes the caller (three hand-offs per request, as URLSession has).
+void BM_CurlEasyThroughThreeHandOffsSequentialGET(benchmark::State& state) {
+    EasyTransfer transfer(server().url());
+    Mailbox network, delivery;
+    std::thread networkThread([&] { network.run(); });
+    std::thread deliveryThread([&] { delivery.run(); });
+    runSequential(state, [&](Completions& completions) {
+        network.post([&] {
+            transfer.received = 0;
+            bool whole = curl_easy_perform(transfer.easy) == CURLE_OK && transfer.received == kFileSize;
+            delivery.post([&completions, whole] { completions.done(whole); });
+        });
+    });
+    network.post(nullptr);
+    delivery.post(nullptr);
+    networkThread.join();
+    deliveryThread.join();
+}
+BENCHMARK(BM_CurlEasyThroughThreeHandOffsSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_CurlMultiConcurrentGET(benchmark::State& state) {
+    std::vector<std::unique_ptr<EasyTransfer>> transfers;
+    for (int i = 0; i < kConcurrent; ++i)
+        transfers.push_back(std::make_unique<EasyTransfer>(server().url()));
+    CURLM* multi = curl_multi_init();
+    ServerLoad load(state);
+    for (auto _ : state) {
+        for (auto& transfer : transfers) {
+            transfer->received = 0;
+            curl_multi_add_handle(multi, transfer->easy);
+        }
+        int running = kConcurrent;
+        while (running > 0) {
+            curl_multi_perform(multi, &running);
+            if (running > 0)
+                curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        }
+        int failures = 0, queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued))
+            failures += message->msg == CURLMSG_DONE && message->data.result != CURLE_OK;
+        for (auto& transfer : transfers) {
+            failures += transfer->received != kFileSize;
+            curl_multi_remove_handle(multi, transfer->easy);
+        }
+        if (failures)
+            state.SkipWithError("a GET failed");
+    }
+    curl_multi_cleanup(multi);
+    state.SetItemsProcessed(int64_t(state.iterations()) * kConcurrent);
+}
+BENCHMARK(BM_CurlMultiConcurrentGET)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,48 @@
+#pragma once
+// The started library with its own parts (envelope builder, report rules, upload worker, imprint,
+// crash capture) posting to two collectors on loopback, the primary and the fallback, on a manual
+// clock. The machine counts as on Wi-Fi, so the report rules see a network.
+
+#include "PipelineFixture.h"
+#include "analytics/UAEndpoints.h"
+#include "analytics/UsageAnalyticsJob.h"
+#include "analytics/UsageAnalyticsUtility.h"
+#include "tests/peers/AnalyticsCollector.h"
+
+#include <cstdlib>
+
+namespace analyticstest {
+
+class LibraryTest : public PipelineTest {
+protected:
+    LibraryTest()
+        : PipelineTest(false) {}
+
+    void SetUp() override {
+        PipelineTest::SetUp();
+        ::setenv(UAEndpoints::kCollectorURLVariable, primary.baseURL().c_str(), 1);
+        ::setenv(UAEndpoints::kCollectorFallbackURLVariable, fallback.baseURL().c_str(), 1);
+        UANPlatformFacts facts;
+        facts.sysctl = [](std::string_view name) -> std::optional<std::string> {
+            return name == "hw.machine" ? std::optional<std::string>("x86_64") : std::nullopt;
+        };
+        UANProtocolData::setPlatformFacts(facts);
+    }
+    void TearDown() override {
+        finishUploads();
+        PipelineTest::TearDown();
+        UsageAnalyticsJob::setRandomSource({});
+        ::unsetenv(UAEndpoints::kCollectorURLVariable);
+        ::unsetenv(UAEndpoints::kCollectorFallbackURLVariable);
+    }
+
+    // Every upload queued so far has ended.
+    void finishUploads() { internal()->sendLogQueue()->waitUntilAllOperationsAreFinished(); }
+    std::vector<std::string> envelopeFiles() const { return UsageAnalyticsUtility::envelopeFiles(); }
+    std::shared_ptr<UsageAnalyticsJob> job() const { return UsageAnalyticsJob::sharedInstance(); }
+
+    liveapp::test::AnalyticsCollector primary;
+    liveapp::test::AnalyticsCollector fallback;
+};
+
+} // namespace analyticstest

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# End to end: the application's walk-through against the development service, real processes on
+# 127.0.0.1 (the service, its chat server, nginx as the RTMP ingest), the same steps scripts/run takes.
+# It checks the screens written, the live state reached, the ingest's accepted publish, the chat and an
+# analytics upload the collector accepted.
+# The one test that runs on wall-clock time; it waits on conditions only. Skipped (77) without nginx.
+#   walk_through_test.sh <liveapp> <devservice>
+set -uo pipefail
+app=$1
+devservice=$2
+if ! "$devservice" --ingest-available; then
+    echo "skipped: nginx with its RTMP module is not installed"
+    exit 77
+fi
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+fail() {
+    echo "FAILED: $*"
+    exit 1
+}
+
+bash "$(dirname "$0")/../../../scripts/walk-through" "$app" "$devservice" "$out" || fail "the walk-through did not finish"
+log=$out/screens/walk-through.log
+for step in 01-login 02-credentials 03-home 04-title-dialog 05-title 06-categories 07-category 08-resolution \
+    09-first-live 10-broadcast 11-live 12-chat 13-stopped 14-home-again 15-logged-out; do
+    png=$out/screens/$step.png
+    [ "$(head -c 8 "$png" 2>/dev/null | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] ||
+        fail "no picture of step $step"
+done
+grep -q "broadcast state: 3" "$log" || fail "the broadcast never went live"
+grep -q "walk-through finished: 15 steps" "$log" || fail "the log does not end with the finished walk-through"
+[ "$(grep -c '] chat: ' "$log")" -ge 3 ] || fail "fewer than three chat lines arrived"
+grep -q "] viewers: [1-9]" "$log" || fail "no viewer count appeared"
+grep -q "publish live/42 accepted" "$out/devservice.log" || fail "the ingest accepted no publish"
+grep -q "collector: accepted envelope" "$out/devservice.log" || fail "the collector accepted no analytics upload"
+echo "walk-through passed: $(tail -n 1 "$log")"
