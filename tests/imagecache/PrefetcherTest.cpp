@@ -63,7 +63,8 @@ TEST_F(PrefetcherTest, FiveURLsLoadThreeAtATimeInListOrder) {
         // Each finished load starts the next one, until the list is used up.
         ASSERT_TRUE(pumpMainLoopUntil([&] {
             return prefetcher->finishedCount() == i + 1 &&
-                   prefetcher->requestedCount() == std::min<uint64_t>(i + 4, 5);
+                   prefetcher->requestedCount() == std::min<uint64_t>(i + 4, 5) &&
+                   server.requestCount() == std::min<size_t>(i + 4, 5);
         })) << i;
     }
     ASSERT_TRUE(pumpMainLoopUntil([&] { return completions.size() == 1; }));
