@@ -73,18 +73,18 @@ std::vector<AnalyticsCollector::Upload> AnalyticsCollector::uploads() const {
 
 void AnalyticsCollector::script(HttpResponse response) {
     std::lock_guard lock(m_mutex);
-    m_standing = std::move(response);
+    m_script.standing = std::move(response);
 }
 
 void AnalyticsCollector::scriptOnce(HttpResponse response) {
     std::lock_guard lock(m_mutex);
-    m_once.push_back(std::move(response));
+    m_script.once.push_back(std::move(response));
 }
 
 std::shared_ptr<HttpGate> AnalyticsCollector::hold() {
     auto gate = m_server.makeGate();
     std::lock_guard lock(m_mutex);
-    m_gate = gate;
+    m_script.hold = gate;
     return gate;
 }
 
@@ -94,7 +94,7 @@ void AnalyticsCollector::serve(const HttpRequest& request, HttpResponse& respons
     {
         std::lock_guard lock(m_mutex);
         m_uploads.push_back(upload);
-        gate = m_gate;
+        gate = m_script.hold;
     }
     if (m_options.log) {
         m_options.log(upload.problem.empty()
@@ -165,18 +165,8 @@ AnalyticsCollector::Upload AnalyticsCollector::check(const HttpRequest& request)
 }
 
 HttpResponse AnalyticsCollector::nextReply(const Upload& upload) {
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_once.empty()) {
-            auto response = std::move(m_once.front());
-            m_once.pop_front();
-            return response;
-        }
-        if (m_standing)
-            return *m_standing;
-    }
-    auto response = reply(upload.problem.empty() ? 1 : 0);
-    return response;
+    std::lock_guard lock(m_mutex);
+    return m_script.next().value_or(reply(upload.problem.empty() ? 1 : 0));
 }
 
 HttpResponse AnalyticsCollector::reply(int32_t resultCode, const std::vector<ImprintEntry>& entries,

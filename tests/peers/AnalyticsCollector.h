@@ -20,7 +20,6 @@
 #include "tests/peers/HttpServer.h"
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -94,9 +93,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Upload> m_uploads;
     std::map<std::string, int32_t> m_lastSerial; // by signature
-    std::deque<HttpResponse> m_once;
-    std::optional<HttpResponse> m_standing;
-    std::shared_ptr<HttpGate> m_gate;
+    HttpScript m_script;
     HttpServer m_server; // last: its threads call back into the members above
 };
 

@@ -2,14 +2,12 @@
 
 #include "platform/foundation/JSONSerialization.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace liveapp::test {
@@ -30,41 +28,6 @@ constexpr ViewerLine kViewerLines[] = {
     {"老王", "玫瑰", 3},
     {"路人甲", "666", 999},
 };
-
-platform::FileDescriptor listenOn(uint16_t port) {
-    platform::FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd)
-        return fd;
-    int yes = 1;
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd.get(), 16) != 0)
-        return {};
-    return fd;
-}
-
-uint16_t localPort(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-bool sendAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        bytes.remove_prefix(size_t(sent));
-    }
-    return true;
-}
 
 std::string compactJSON(const Value& object) {
     auto data = platform::JSONSerialization::dataWithJSONObject(object);
@@ -101,9 +64,9 @@ EnterRoomRecord judgeEnterRoom(std::string_view body, const std::string& expecte
 struct ChatServer::Connection {
     Connection(uint64_t id, int fd)
         : id(id)
-        , socket(fd) {}
+        , peer(platform::FileDescriptor(fd)) {}
     const uint64_t id;
-    platform::FileDescriptor socket;
+    RawPeer peer;
     std::mutex sendMutex;
     std::string received;
     bool entered{false}; // guarded by the server's mutex
@@ -111,11 +74,11 @@ struct ChatServer::Connection {
 
 ChatServer::ChatServer(ChatServerOptions options)
     : m_expectedRoomId(std::move(options.expectedRoomId))
-    , m_listener(listenOn(options.port))
+    , m_listener(RawListener::create(AF_INET, 16, options.port))
     , m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (m_listener.get() < 0 || m_wake.get() < 0)
+    if (!m_listener || m_wake.get() < 0)
         throw std::runtime_error("chat server: cannot listen on 127.0.0.1");
-    m_port = localPort(m_listener.get());
+    m_port = m_listener->port();
     m_thread = std::thread([this] { serve(); });
 }
 
@@ -126,14 +89,14 @@ ChatServer::~ChatServer() {
 // ---- Serving ----
 void ChatServer::serve() {
     for (;;) {
-        std::vector<pollfd> fds{{m_wake.get(), POLLIN, 0}, {m_listener.get(), POLLIN, 0}};
+        std::vector<pollfd> fds{{m_wake.get(), POLLIN, 0}, {m_listener->fd(), POLLIN, 0}};
         std::vector<std::shared_ptr<Connection>> watched;
         {
             std::lock_guard lock(m_mutex);
             if (m_stopping)
                 return;
             for (auto& [id, connection] : m_connections) {
-                fds.push_back({connection->socket.get(), POLLIN, 0});
+                fds.push_back({connection->peer.fd(), POLLIN, 0});
                 watched.push_back(connection);
             }
         }
@@ -155,10 +118,10 @@ void ChatServer::serve() {
 }
 
 void ChatServer::acceptConnection() {
-    int fd = ::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = ::accept4(m_listener->fd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0)
         return;
-    // Each write leaves at once, so a split frame really arrives in two pieces.
+    // Each write leaves at once, so pieces a test sends apart arrive apart.
     int yes = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     std::lock_guard lock(m_mutex);
@@ -170,7 +133,7 @@ void ChatServer::acceptConnection() {
 // False at the end of the stream or on an error.
 bool ChatServer::readFrom(const std::shared_ptr<Connection>& connection) {
     char buffer[4096];
-    ssize_t got = ::recv(connection->socket.get(), buffer, sizeof buffer, 0);
+    ssize_t got = ::recv(connection->peer.fd(), buffer, sizeof buffer, 0);
     if (got < 0 && errno == EINTR)
         return true;
     if (got <= 0)
@@ -191,9 +154,7 @@ bool ChatServer::readFrom(const std::shared_ptr<Connection>& connection) {
 
 void ChatServer::recordFrame(Connection& connection, std::string_view body) {
     std::lock_guard lock(m_mutex);
-    if (connection.entered) {
-        ++m_laterFrames;
-    } else {
+    if (!connection.entered) {
         connection.entered = true;
         m_enterRooms.push_back(judgeEnterRoom(body, m_expectedRoomId));
     }
@@ -221,26 +182,9 @@ std::vector<EnterRoomRecord> ChatServer::enterRooms() const {
     return m_enterRooms;
 }
 
-size_t ChatServer::framesAfterEnterRoom() const {
-    std::lock_guard lock(m_mutex);
-    return m_laterFrames;
-}
-
-bool ChatServer::waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds deadline) const {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, deadline, predicate);
-}
-
-bool ChatServer::waitForConnections(size_t count, std::chrono::milliseconds deadline) const {
-    return waitFor([&] { return m_accepted >= count; }, deadline);
-}
-
 bool ChatServer::waitForEnterRooms(size_t count, std::chrono::milliseconds deadline) const {
-    return waitFor([&] { return m_enterRooms.size() >= count; }, deadline);
-}
-
-bool ChatServer::waitForOpenConnections(size_t count, std::chrono::milliseconds deadline) const {
-    return waitFor([&] { return m_connections.size() == count; }, deadline);
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, deadline, [&] { return m_enterRooms.size() >= count; });
 }
 
 // ---- Writing ----
@@ -253,48 +197,19 @@ std::vector<std::shared_ptr<ChatServer::Connection>> ChatServer::openConnections
     return result;
 }
 
-bool ChatServer::sendToAll(const std::vector<std::string_view>& writes, std::chrono::milliseconds pause,
-                           bool enteredOnly) {
+bool ChatServer::sendToAll(std::string_view bytes, bool enteredOnly) {
     bool delivered = false;
     for (auto& connection : openConnections(enteredOnly)) {
         std::lock_guard lock(connection->sendMutex);
-        bool whole = true;
-        for (size_t index = 0; index < writes.size() && whole; ++index) {
-            if (index > 0)
-                std::this_thread::sleep_for(pause); // lets the first piece arrive alone
-            whole = sendAll(connection->socket.get(), writes[index]);
-        }
-        delivered = delivered || whole;
+        delivered = connection->peer.sendAll(bytes) || delivered;
     }
     return delivered;
-}
-
-bool ChatServer::sendFrame(std::string_view body) {
-    return sendRaw(frame(body));
-}
-
-bool ChatServer::sendFramesTogether(const std::vector<std::string>& bodies) {
-    std::string bytes;
-    for (const auto& body : bodies)
-        bytes += frame(body);
-    return sendRaw(bytes);
-}
-
-bool ChatServer::sendSplitFrame(std::string_view body, size_t firstPart, std::chrono::milliseconds pause) {
-    const std::string bytes = frame(body);
-    const std::string_view all(bytes);
-    firstPart = std::min(firstPart, all.size());
-    return sendToAll({all.substr(0, firstPart), all.substr(firstPart)}, pause);
-}
-
-bool ChatServer::sendRaw(std::string_view bytes) {
-    return sendToAll({bytes}, {});
 }
 
 void ChatServer::closeConnections() {
     // The serving thread sees the end of each stream and lets the connection go.
     for (auto& connection : openConnections(false))
-        ::shutdown(connection->socket.get(), SHUT_RDWR);
+        ::shutdown(connection->peer.fd(), SHUT_RDWR);
 }
 
 void ChatServer::stop() {
@@ -337,11 +252,6 @@ void ChatServer::stopPlaying() {
         m_player.join();
 }
 
-size_t ChatServer::linesPlayed() const {
-    std::lock_guard lock(m_mutex);
-    return m_linesPlayed;
-}
-
 void ChatServer::play(std::chrono::milliseconds interval) {
     for (size_t next = 0;; ++next) {
         {
@@ -350,11 +260,7 @@ void ChatServer::play(std::chrono::milliseconds interval) {
                 return;
         }
         const ViewerLine& line = kViewerLines[next % std::size(kViewerLines)];
-        if (sendToAll({frame(envelope(chatLine(line.nick, line.text, line.type)))}, {}, true)) {
-            std::lock_guard lock(m_mutex);
-            ++m_linesPlayed;
-            m_changed.notify_all();
-        }
+        sendToAll(frame(envelope(chatLine(line.nick, line.text, line.type))), true);
     }
 }
 

@@ -2,9 +2,8 @@
 // A chat server for tests and the development service: it listens on 127.0.0.1 (an ephemeral port
 // unless one is given), reads what clients send, checks each connection's first frame as the
 // enter-room message (keys "pid" "10003", "rid", "os" "3", "ver" "1", "timestamp" 303 for the first
-// message of a connection), and writes frames exactly as a test asks: one frame per write, several in
-// one write, one split into two writes with a pause, raw bytes. It reports through its own API, so it
-// needs no test framework.
+// message of a connection), and writes frames or raw bytes exactly as a test asks. It reports through
+// its own API, so it needs no test framework.
 //
 // Promises: every write goes to every open connection, in the order asked, whole (a blocking send).
 // The record and the waits may be used from any thread. Closing on demand and stopping shut the
@@ -16,24 +15,20 @@
 //     ... server.waitForEnterRooms(1); server.sendFrame(ChatServer::envelope(ChatServer::chatLine("ann",
 //     "hi")));
 
-#include "platform/foundation/FileDescriptor.h"
+#include "tests/peers/LoopbackPeer.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 namespace liveapp::test {
-
-inline constexpr std::chrono::seconds kChatServerWait{20};
 
 struct ChatServerOptions {
     uint16_t port{0};           // 0: a free one
@@ -60,18 +55,11 @@ public:
     size_t connectionCount() const; // accepted since the start
     size_t openConnectionCount() const;
     std::vector<EnterRoomRecord> enterRooms() const;
-    size_t framesAfterEnterRoom() const; // frames clients sent after their first
-    bool waitForConnections(size_t count, std::chrono::milliseconds deadline = kChatServerWait) const;
-    bool waitForEnterRooms(size_t count, std::chrono::milliseconds deadline = kChatServerWait) const;
-    bool waitForOpenConnections(size_t count, std::chrono::milliseconds deadline = kChatServerWait) const;
+    bool waitForEnterRooms(size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(20)) const;
 
     // ---- Writing (false when no connection took the bytes) ----
-    bool sendFrame(std::string_view body);
-    bool sendFramesTogether(const std::vector<std::string>& bodies);
-    // The frame in two writes: its first `firstPart` bytes (prefix included), a pause, the rest.
-    bool sendSplitFrame(std::string_view body, size_t firstPart,
-                        std::chrono::milliseconds pause = std::chrono::milliseconds(50));
-    bool sendRaw(std::string_view bytes);
+    bool sendFrame(std::string_view body) { return sendRaw(frame(body)); }
+    bool sendRaw(std::string_view bytes) { return sendToAll(bytes, false); }
 
     void closeConnections();
     void stop(); // stops listening and closes every connection; idempotent
@@ -80,7 +68,6 @@ public:
     // that has entered the room, until stopPlaying() or stop().
     void playViewers(std::chrono::milliseconds interval);
     void stopPlaying();
-    size_t linesPlayed() const;
 
     // ---- What the server writes ----
     static std::string frame(std::string_view body); // 4-byte big-endian length, then the body
@@ -96,14 +83,12 @@ private:
     bool readFrom(const std::shared_ptr<Connection>& connection);
     void recordFrame(Connection& connection, std::string_view body);
     std::vector<std::shared_ptr<Connection>> openConnections(bool enteredOnly) const;
-    bool sendToAll(const std::vector<std::string_view>& writes, std::chrono::milliseconds pause,
-                   bool enteredOnly = false);
+    bool sendToAll(std::string_view bytes, bool enteredOnly);
     void wake() const;
-    bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds deadline) const;
     void play(std::chrono::milliseconds interval);
 
     std::string m_expectedRoomId;
-    platform::FileDescriptor m_listener;
+    std::unique_ptr<RawListener> m_listener;
     platform::FileDescriptor m_wake; // an eventfd that interrupts the serving thread's poll
     uint16_t m_port{0};
 
@@ -113,9 +98,7 @@ private:
     std::map<uint64_t, std::shared_ptr<Connection>> m_connections;
     uint64_t m_accepted{0};
     std::vector<EnterRoomRecord> m_enterRooms;
-    size_t m_laterFrames{0};
     bool m_playing{false};
-    size_t m_linesPlayed{0};
 
     std::thread m_player;
     std::thread m_thread; // last: it uses everything above

@@ -141,10 +141,7 @@ bool HttpBodySink::write(std::string_view piece) {
     // An empty chunk would end a chunked body early; there is nothing to send anyway.
     if (piece.empty())
         return true;
-    if (!m_send(piece))
-        return false;
-    m_written += piece.size();
-    return true;
+    return m_send(piece);
 }
 
 bool HttpBodySink::pause(std::chrono::milliseconds interval) {

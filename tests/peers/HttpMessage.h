@@ -73,12 +73,10 @@ public:
     bool pause(std::chrono::milliseconds interval);
     // Waits until the gate opens; false when the server's stop opened it.
     bool wait(HttpGate& gate);
-    uint64_t written() const { return m_written; }
 
 private:
     std::function<bool(std::string_view)> m_send;
     std::shared_ptr<HttpGate> m_stopSignal;
-    uint64_t m_written{0};
 };
 
 // Returns true when the body is complete; false drops the connection where the body stands, so the

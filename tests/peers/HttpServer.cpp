@@ -211,52 +211,33 @@ public:
         svr_sock_ = INVALID_SOCKET;
         m_acceptThread.join();
         // Refused from now on, rather than accepted into a backlog no one serves.
-        m_listenFd.reset();
+        m_listener.reset();
         m_connections.joinAll();
     }
 
 private:
     void bindListeningSocket(const std::string& host) {
-        sockaddr_storage address{};
-        socklen_t length = 0;
-        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-        if (::inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
-            v4.sin_family = AF_INET;
-            length = sizeof v4;
-        } else if (::inet_pton(AF_INET6, host.c_str(), &v6.sin6_addr) == 1) {
-            v6.sin6_family = AF_INET6;
-            length = sizeof v6;
-        } else {
-            throw std::runtime_error("HttpServer: not a numeric address: " + host);
-        }
-        m_listenFd.reset(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        int on = 1;
-        ::setsockopt(m_listenFd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (m_listenFd.get() < 0 ||
-            ::bind(m_listenFd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(m_listenFd.get(), SOMAXCONN) != 0)
+        if (host != "127.0.0.1" && host != "::1")
+            throw std::runtime_error("HttpServer: not a loopback address: " + host);
+        m_listener = RawListener::create(host == "::1" ? AF_INET6 : AF_INET, SOMAXCONN);
+        if (!m_listener)
             throw std::runtime_error("HttpServer: cannot listen on " + host + ": " + std::strerror(errno));
-        length = sizeof address;
-        ::getsockname(m_listenFd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        int port = 0;
-        addressText(address, port);
-        m_port = uint16_t(port);
         if (m_stopFd.get() < 0)
             throw std::runtime_error("HttpServer: no eventfd");
-        svr_sock_ = m_listenFd.get();
+        m_port = m_listener->port();
+        svr_sock_ = m_listener->fd();
     }
 
     void acceptConnections() {
         for (;;) {
-            pollfd fds[2] = {{m_listenFd.get(), POLLIN, 0}, {m_stopFd.get(), POLLIN, 0}};
+            pollfd fds[2] = {{m_listener->fd(), POLLIN, 0}, {m_stopFd.get(), POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0 && errno != EINTR)
                 return;
             if (fds[1].revents & POLLIN)
                 return;
             if (!(fds[0].revents & POLLIN))
                 continue;
-            int fd = ::accept4(m_listenFd.get(), nullptr, nullptr, SOCK_CLOEXEC);
+            int fd = ::accept4(m_listener->fd(), nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
                 continue;
             // Drips are meant to arrive piece by piece, not coalesced.
@@ -281,7 +262,7 @@ private:
     }
 
     uint16_t m_port{0};
-    platform::FileDescriptor m_listenFd;
+    std::unique_ptr<RawListener> m_listener;
     platform::FileDescriptor m_stopFd{::eventfd(0, EFD_CLOEXEC)};
     std::thread m_acceptThread;
     ConnectionThreads m_connections;
@@ -437,11 +418,6 @@ void HttpServer::routeRegex(std::string method, const std::string& pattern, Http
               .handler = std::move(handler)});
 }
 
-void HttpServer::setFallback(HttpHandler handler) {
-    std::lock_guard lock(m_routesMutex);
-    m_fallback = std::move(handler);
-}
-
 void HttpServer::addRoute(Route route) {
     std::lock_guard lock(m_routesMutex);
     m_routes.push_back(std::move(route));
@@ -467,8 +443,6 @@ HttpHandler HttpServer::handlerFor(const HttpRequest& request) const {
         if (matches)
             return it->handler;
     }
-    if (m_fallback)
-        return m_fallback;
     return [](const HttpRequest&, HttpResponse& response) { response = HttpResponse::notFound(); };
 }
 
@@ -521,6 +495,14 @@ size_t HttpServer::requestCount() const {
     return m_requests.size();
 }
 
+std::optional<HttpResponse> HttpScript::next() {
+    if (once.empty())
+        return standing;
+    HttpResponse response = std::move(once.front());
+    once.pop_front();
+    return response;
+}
+
 bool HttpServer::waitForRequests(size_t count, std::chrono::milliseconds deadline) const {
     std::unique_lock lock(m_requestsMutex);
     return m_requestArrived.wait_for(lock, deadline, [&] { return m_requests.size() >= count; });
@@ -529,18 +511,6 @@ bool HttpServer::waitForRequests(size_t count, std::chrono::milliseconds deadlin
 void HttpServer::clearRequests() {
     std::lock_guard lock(m_requestsMutex);
     m_requests.clear();
-}
-
-bool HttpServer::ipv6LoopbackAvailable() {
-    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return bound;
 }
 
 } // namespace liveapp::test

@@ -18,13 +18,16 @@
 
 #include "tests/peers/HttpGate.h"
 #include "tests/peers/HttpMessage.h"
+#include "tests/peers/LoopbackPeer.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <string>
 #include <string_view>
@@ -38,11 +41,21 @@ struct Response;
 namespace liveapp::test {
 
 struct HttpServerOptions {
-    std::string host{"127.0.0.1"}; // or "::1" (see ipv6LoopbackAvailable)
+    std::string host{"127.0.0.1"}; // or "::1" (see ipv6LoopbackAvailable); nothing else
 };
 
 // Runs on the connection's thread; fills the response, which starts as an empty 200.
 using HttpHandler = std::function<void(const HttpRequest&, HttpResponse&)>;
+
+// What a test scripted for one endpoint of a peer: requests wait on `hold` when set, then take the
+// one-time replies in order, then the standing one; none leaves the answer to the peer.
+struct HttpScript {
+    std::deque<HttpResponse> once;
+    std::optional<HttpResponse> standing;
+    std::shared_ptr<HttpGate> hold;
+
+    std::optional<HttpResponse> next(); // under the peer's lock
+};
 
 class HttpServer {
 public:
@@ -62,7 +75,6 @@ public:
     void route(std::string method, std::string path, HttpResponse response);
     void routePrefix(std::string method, std::string prefix, HttpHandler handler);
     void routeRegex(std::string method, const std::string& pattern, HttpHandler handler); // whole path
-    void setFallback(HttpHandler handler); // answers what no route matches (default: 404)
 
     // A gate that this server's stop opens. Handlers wait only on gates made here: a gate nobody
     // opens would keep stop() waiting for the handler.
@@ -77,7 +89,7 @@ public:
 
     void stop(); // idempotent
 
-    static bool ipv6LoopbackAvailable();
+    static bool ipv6LoopbackAvailable() { return hasIPv6Loopback(); }
 
 private:
     class Engine;
@@ -101,7 +113,6 @@ private:
 
     mutable std::mutex m_routesMutex;
     std::vector<Route> m_routes;
-    HttpHandler m_fallback;
 
     mutable std::mutex m_requestsMutex;
     mutable std::condition_variable m_requestArrived;

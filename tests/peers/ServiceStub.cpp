@@ -36,6 +36,13 @@ Value parseJSON(std::string_view text) {
     return platform::JSONSerialization::JSONObjectWithData(platform::Data(text));
 }
 
+Value okBody(Value data) {
+    ValueDictionary body{{"code", 200}};
+    if (!data.isNil())
+        body.set("data", std::move(data));
+    return Value(std::move(body));
+}
+
 std::string uidText(const Value& user) {
     const Value& id = user["id"];
     if (auto* number = id.number())
@@ -106,10 +113,6 @@ ServiceStub::~ServiceStub() {
     m_server.stop();
 }
 
-std::string ServiceStub::hostAndPort() const {
-    return fmt::format("127.0.0.1:{}", m_server.port());
-}
-
 // ---- The world ----
 void ServiceStub::addAccount(std::string name, std::string password, Value user) {
     std::lock_guard lock(m_mutex);
@@ -121,11 +124,6 @@ void ServiceStub::addAccount(std::string name, std::string password, Value user)
 void ServiceStub::setCaptchaCode(std::string code) {
     std::lock_guard lock(m_mutex);
     m_captchaCode = std::move(code);
-}
-
-std::string ServiceStub::captchaCode() const {
-    std::lock_guard lock(m_mutex);
-    return m_captchaCode;
 }
 
 void ServiceStub::setCaptchaPicture(std::string png) {
@@ -176,11 +174,6 @@ void ServiceStub::scriptOnce(std::string endpoint, HttpResponse response) {
     m_scripts[std::move(endpoint)].once.push_back(std::move(response));
 }
 
-void ServiceStub::clearScripts(const std::string& endpoint) {
-    std::lock_guard lock(m_mutex);
-    m_scripts.erase(endpoint);
-}
-
 std::shared_ptr<HttpGate> ServiceStub::hold(std::string endpoint) {
     auto gate = m_server.makeGate();
     std::lock_guard lock(m_mutex);
@@ -189,10 +182,7 @@ std::shared_ptr<HttpGate> ServiceStub::hold(std::string endpoint) {
 }
 
 HttpResponse ServiceStub::success(Value data) {
-    ValueDictionary body{{"code", 200}};
-    if (!data.isNil())
-        body.set("data", std::move(data));
-    return json(Value(std::move(body)));
+    return json(okBody(std::move(data)));
 }
 
 HttpResponse ServiceStub::failure(Value code, Value error) {
@@ -252,29 +242,19 @@ void ServiceStub::answer(const std::string& endpoint, const HttpRequest& request
     std::shared_ptr<HttpGate> gate;
     {
         std::lock_guard lock(m_mutex);
-        auto found = m_scripts.find(endpoint);
-        if (found != m_scripts.end())
-            gate = found->second.hold;
+        gate = m_scripts[endpoint].hold;
     }
     if (gate)
         gate->wait();
+    std::optional<HttpResponse> scripted;
     {
         std::lock_guard lock(m_mutex);
-        auto found = m_scripts.find(endpoint);
-        if (found != m_scripts.end()) {
-            Script& script = found->second;
-            if (!script.once.empty()) {
-                response = std::move(script.once.front());
-                script.once.pop_front();
-                return;
-            }
-            if (script.standing) {
-                response = *script.standing;
-                return;
-            }
-        }
+        scripted = m_scripts[endpoint].next();
     }
-    (this->*play)(request, response);
+    if (scripted)
+        response = std::move(*scripted);
+    else
+        (this->*play)(request, response);
 }
 
 const ServiceStub::Account* ServiceStub::actingAccount(const HttpRequest& request) const {
@@ -308,12 +288,7 @@ Value ServiceStub::apiReply(const std::string& operation, const Value& params, c
     auto reply = [](Value code, std::string_view field, Value value) {
         return Value::dictionary({{"code", std::move(code)}, {std::string(field), std::move(value)}});
     };
-    auto ok = [](Value data = {}) {
-        ValueDictionary body{{"code", 200}};
-        if (!data.isNil())
-            body.set("data", std::move(data));
-        return Value(std::move(body));
-    };
+    auto ok = [](Value data = {}) { return okBody(std::move(data)); };
 
     if (operation == "login") {
         auto cookies = request.cookies();

@@ -51,7 +51,6 @@ public:
     ServiceStub& operator=(const ServiceStub&) = delete;
 
     std::string baseURL() const { return m_server.baseURL(); } // "http://127.0.0.1:PORT"
-    std::string hostAndPort() const;                           // "127.0.0.1:PORT"
     HttpServer& server() { return m_server; }
     void stop() { m_server.stop(); }
 
@@ -59,7 +58,6 @@ public:
     // `user` is the object "user.myInfo" answers ("id" is the user id, a number).
     void addAccount(std::string name, std::string password, platform::Value user);
     void setCaptchaCode(std::string code);
-    std::string captchaCode() const;
     // The picture the captcha endpoint serves (PNG bytes); a small grey one unless set.
     void setCaptchaPicture(std::string png);
     // Without login required, every session counts as logged in as the first account.
@@ -75,7 +73,6 @@ public:
     // ---- Scripting ----
     void script(std::string endpoint, HttpResponse response);     // every later request
     void scriptOnce(std::string endpoint, HttpResponse response); // the next request only
-    void clearScripts(const std::string& endpoint);
     // Later requests to the endpoint wait until the gate opens (or the stub stops), then are answered.
     std::shared_ptr<HttpGate> hold(std::string endpoint);
 
@@ -104,11 +101,6 @@ private:
         bool captchaIssued{false};
         std::optional<std::string> loggedIn; // account name
     };
-    struct Script {
-        std::deque<HttpResponse> once;
-        std::optional<HttpResponse> standing;
-        std::shared_ptr<HttpGate> hold;
-    };
 
     void answer(const std::string& endpoint, const HttpRequest& request, HttpResponse& response,
                 void (ServiceStub::*play)(const HttpRequest&, HttpResponse&));
@@ -134,7 +126,7 @@ private:
     std::map<std::string, platform::Value> m_secretKeys;
     std::string m_chatHost{"127.0.0.1"};
     uint16_t m_chatPort{9000};
-    std::map<std::string, Script> m_scripts;
+    std::map<std::string, HttpScript> m_scripts;
 
     // Last, so that it stops first: its handlers use the members above.
     HttpServer m_server;

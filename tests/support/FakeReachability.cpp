@@ -69,7 +69,7 @@ public:
                                                     IFF_UP | IFF_RUNNING | IFF_BROADCAST))
                 entries.push_back(*entry);
         } else if (m_network == Network::Cellular) {
-            if (auto entry = InterfaceAddress::make("pdp_ip0", m_cellularAddress, "255.255.255.255",
+            if (auto entry = InterfaceAddress::make("pdp_ip0", "10.64.0.20", "255.255.255.255",
                                                     IFF_UP | IFF_RUNNING | IFF_POINTOPOINT))
                 entries.push_back(*entry);
         }
@@ -93,7 +93,6 @@ public:
     Network m_network{Network::WiFi};
     std::map<std::string, std::optional<ReachabilityFlags>> m_targetFlags;
     std::string m_wifiAddress{"192.168.1.20"};
-    std::string m_cellularAddress{"10.64.0.20"};
     std::optional<std::vector<InterfaceAddress>> m_scripted;
     bool m_listingFails{false};
     std::map<uint64_t, std::shared_ptr<std::function<void()>>> m_observers;
@@ -126,11 +125,6 @@ void FakeReachability::setAfterRead(std::function<void(const std::string& target
     m_provider->m_afterRead = std::move(afterRead);
 }
 
-FakeReachability::Network FakeReachability::network() const {
-    std::lock_guard lock(m_provider->m_mutex);
-    return m_provider->m_network;
-}
-
 void FakeReachability::setTargetFlags(const std::string& target, std::optional<ReachabilityFlags> flags) {
     m_provider->change([&] { m_provider->m_targetFlags[target] = flags; });
 }
@@ -141,10 +135,6 @@ void FakeReachability::clearTargetFlags(const std::string& target) {
 
 void FakeReachability::setWiFiAddress(std::string address) {
     m_provider->change([&] { m_provider->m_wifiAddress = std::move(address); });
-}
-
-void FakeReachability::setCellularAddress(std::string address) {
-    m_provider->change([&] { m_provider->m_cellularAddress = std::move(address); });
 }
 
 void FakeReachability::scriptInterfaces(std::vector<InterfaceAddress> entries) {
@@ -158,13 +148,6 @@ void FakeReachability::failInterfaceListing() {
     m_provider->change([&] { m_provider->m_listingFails = true; });
 }
 
-void FakeReachability::useNetworkInterfaces() {
-    m_provider->change([&] {
-        m_provider->m_scripted.reset();
-        m_provider->m_listingFails = false;
-    });
-}
-
 void FakeReachability::poke() {
     m_provider->change([] {});
 }
@@ -172,10 +155,6 @@ void FakeReachability::poke() {
 size_t FakeReachability::observerCount() const {
     std::lock_guard lock(m_provider->m_mutex);
     return m_provider->m_observers.size();
-}
-
-std::shared_ptr<ReachabilityProvider> FakeReachability::provider() const {
-    return m_provider;
 }
 
 std::vector<InterfaceAddress> FakeReachability::loopbackInterfaces() {

@@ -36,7 +36,6 @@ public:
     FakeReachability& operator=(const FakeReachability&) = delete;
 
     void setNetwork(Network network);
-    Network network() const;
     // Called with the target's name after each read of flags has been answered (on the reading thread,
     // with nothing locked), so a test can change the network between two reads.
     void setAfterRead(std::function<void(const std::string& target)> afterRead);
@@ -46,17 +45,14 @@ public:
     void setTargetFlags(const std::string& target, std::optional<platform::ReachabilityFlags> flags);
     void clearTargetFlags(const std::string& target);
 
-    void setWiFiAddress(std::string address);     // default 192.168.1.20
-    void setCellularAddress(std::string address); // default 10.64.0.20
+    void setWiFiAddress(std::string address); // default 192.168.1.20; cellular is 10.64.0.20
     // Replaces the interfaces the network implies (system names; the aliases still apply).
     void scriptInterfaces(std::vector<platform::InterfaceAddress> entries);
     void failInterfaceListing();
-    void useNetworkInterfaces();
 
     // Tells the observers to look again without changing anything.
     void poke();
     size_t observerCount() const;
-    std::shared_ptr<platform::ReachabilityProvider> provider() const;
 
     // "lo" with 127.0.0.1/8 and ::1/128, up.
     static std::vector<platform::InterfaceAddress> loopbackInterfaces();

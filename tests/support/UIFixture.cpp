@@ -1,9 +1,7 @@
 #include "tests/support/UIFixture.h"
 
-#include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIScreen.h"
-#include "tests/support/MainLoop.h"
 
 #include <chrono>
 #include <cmath>
@@ -53,41 +51,9 @@ void UIFixture::advance(double seconds) {
     pump();
 }
 
-void UIFixture::pump() {
-    pumpMainLoopOnce();
-}
-
-bool UIFixture::pumpUntil(const std::function<bool()>& predicate) {
-    return pumpMainLoopUntil(predicate);
-}
-
-void UIFixture::tap(CGPoint point) {
-    TouchSimulator::tapAt(window, point);
-}
-
-void UIFixture::doubleTap(CGPoint point) {
-    TouchSimulator::doubleTapAt(window, point);
-}
-
-void UIFixture::pinch(CGPoint center, double startDistance, double scale) {
-    TouchSimulator::pinchAt(window, center, startDistance, scale);
-}
-
-void UIFixture::drag(CGPoint from, CGPoint to) {
-    TouchSimulator::drag(window, from, to);
-}
-
 CGPoint UIFixture::centreOf(const UIViewPtr& view) {
     const CGRect frame = view->convertRectToView(view->bounds(), window);
     return CGPointMake(frame.origin.x + frame.size.width / 2, frame.origin.y + frame.size.height / 2);
-}
-
-void UIFixture::tapView(const UIViewPtr& view) {
-    tap(centreOf(view));
-}
-
-UIImagePtr UIFixture::render() {
-    return window->renderImage();
 }
 
 Bitmap::RGBA UIFixture::pixelAt(const UIImagePtr& image, double x, double y) {

@@ -14,7 +14,9 @@
 #include "platform/foundation/Clock.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Image.h"
+#include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/support/MainLoop.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -32,20 +34,24 @@ protected:
     // Moves the manual clock and runs what became due on the main loop.
     void advance(double seconds);
     // One pass of the main loop: queued completions, due timers, the display pass.
-    void pump();
-    bool pumpUntil(const std::function<bool()>& predicate);
+    void pump() { pumpMainLoopOnce(); }
+    bool pumpUntil(const std::function<bool()>& predicate) { return pumpMainLoopUntil(predicate); }
 
     // Touches through the window (points in window coordinates).
-    void tap(platform::CGPoint point);
-    void doubleTap(platform::CGPoint point);
-    void pinch(platform::CGPoint center, double startDistance, double scale);
-    void drag(platform::CGPoint from, platform::CGPoint to);
+    void tap(platform::CGPoint point) { platform::TouchSimulator::tapAt(window, point); }
+    void doubleTap(platform::CGPoint point) { platform::TouchSimulator::doubleTapAt(window, point); }
+    void pinch(platform::CGPoint center, double startDistance, double scale) {
+        platform::TouchSimulator::pinchAt(window, center, startDistance, scale);
+    }
+    void drag(platform::CGPoint from, platform::CGPoint to) {
+        platform::TouchSimulator::drag(window, from, to);
+    }
     // The centre of a view in window coordinates, and a tap there.
     platform::CGPoint centreOf(const platform::UIViewPtr& view);
-    void tapView(const platform::UIViewPtr& view);
+    void tapView(const platform::UIViewPtr& view) { tap(centreOf(view)); }
 
     // The window rendered at the screen scale, and a pixel of it at a point (in window points).
-    platform::UIImagePtr render();
+    platform::UIImagePtr render() { return window->renderImage(); }
     static platform::Bitmap::RGBA pixelAt(const platform::UIImagePtr& image, double x, double y);
 
     platform::UIWindowPtr window;

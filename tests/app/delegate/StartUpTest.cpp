@@ -2,9 +2,8 @@
 // parameters asking for a login every time, the login hand-over to the home screen, the window start-up
 // makes, and the order of the analytics calls.
 
-#include "app/delegate/AppDelegate.h"
-
 #include "app/core/CommonData.h"
+#include "app/delegate/AppDelegate.h"
 #include "app/screens/LoginViewController.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIScreen.h"
@@ -77,9 +76,10 @@ TEST_F(StartUpTest, TheStackHoldsTheHomeScreenOnlyForARememberedUserWithoutAlway
         bool alwaysLogin;
         std::vector<std::string> stack;
     };
-    for (const auto& c : {Case{false, false, {"login"}}, Case{true, false, {"login", "home"}},
-                          Case{true, true, {"login"}}}) {
-        SCOPED_TRACE(::testing::Message() << "remembered " << c.remembered << ", always login " << c.alwaysLogin);
+    for (const auto& c :
+         {Case{false, false, {"login"}}, Case{true, false, {"login", "home"}}, Case{true, true, {"login"}}}) {
+        SCOPED_TRACE(::testing::Message()
+                     << "remembered " << c.remembered << ", always login " << c.alwaysLogin);
         if (c.remembered)
             rememberUser();
         std::optional<EditedResources> resources;
@@ -113,22 +113,16 @@ TEST_F(StartUpTest, ALoginHandsOverToANewHomeScreenEachTime) {
     EXPECT_NE(stack()->topViewController(), first);
 }
 
-TEST_F(StartUpTest, WithoutAGivenWindowStartUpMakesAKeyVisibleWhiteOne) {
+TEST_F(StartUpTest, WithoutAGivenWindowStartUpMakesAKeyWhiteOneAndStartsAnalyticsInOrder) {
     delegate->applicationDidFinishLaunchingWithOptions(*UIApplication::sharedApplication(), Value());
     auto made = delegate->window();
-    ASSERT_TRUE(made);
-    EXPECT_NE(made, window);
-    EXPECT_TRUE(made->isKeyWindow());
-    EXPECT_FALSE(made->isHidden());
+    ASSERT_TRUE(made && made != window);
+    EXPECT_TRUE(made->isKeyWindow() && !made->isHidden());
     EXPECT_EQ(made->bounds(), UIScreen::mainScreen()->bounds());
     EXPECT_TRUE(UIColor::isEqual(made->backgroundColor(), UIColor::whiteColor()));
     EXPECT_TRUE(std::dynamic_pointer_cast<UINavigationController>(made->rootViewController()));
-}
-
-TEST_F(StartUpTest, AnalyticsStartsWithCrashReportsTheVersionTheKeyAndPolicyZeroInThatOrder) {
-    launch();
     EXPECT_EQ(calls, (std::vector<std::string>{"crash reports on", "version 1.0.0",
-                                                "start 9d4e2b7a1c3f5e8d0a6b4c2e policy 0"}));
+                                               "start 9d4e2b7a1c3f5e8d0a6b4c2e policy 0"}));
 }
 
 } // namespace

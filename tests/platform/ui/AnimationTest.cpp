@@ -35,23 +35,27 @@ TEST_F(AnimationTest, FinalValuesApplyAtOnceAndCompletionWaitsForDelayAndDuratio
     EXPECT_EQ(record.options, uint64_t(UIViewAnimationOptionCurveEaseOut));
 }
 
-TEST_F(AnimationTest, ZeroDurationCompletesOnTheNextPassNotInsideTheCall) {
-    int completions = 0;
-    UIView::animateWithDuration(
-        0, [] {}, [&](bool) { ++completions; });
-    EXPECT_EQ(completions, 0);
-    pump();
-    EXPECT_EQ(completions, 1);
-}
-
-TEST_F(AnimationTest, InstantModeSkipsTheWait) {
+TEST_F(AnimationTest, ZeroDurationInstantModeOrDisabledAnimationsCompleteOnTheNextPass) {
     useManualClock();
-    UIViewAnimations::setInstant(true);
-    int completions = 0;
-    UIView::animateWithDuration(
-        5, [] {}, [&](bool) { ++completions; });
-    pump();
-    EXPECT_EQ(completions, 1);
+    struct Row {
+        const char* name;
+        double duration;
+        bool instant, enabled;
+    };
+    for (const Row& row :
+         {Row{"zero", 0, false, true}, Row{"instant", 5, true, true}, Row{"disabled", 3, false, false}}) {
+        SCOPED_TRACE(row.name);
+        UIViewAnimations::setInstant(row.instant);
+        UIView::setAnimationsEnabled(row.enabled);
+        int completions = 0;
+        UIView::animateWithDuration(
+            row.duration, [] {}, [&](bool) { ++completions; });
+        UIView::setAnimationsEnabled(true);
+        UIViewAnimations::setInstant(false);
+        EXPECT_EQ(completions, 0) << "not inside the call";
+        pump();
+        EXPECT_EQ(completions, 1);
+    }
 }
 
 TEST_F(AnimationTest, SpringAndTransitionVariantsAreRecorded) {
@@ -85,17 +89,6 @@ TEST_F(AnimationTest, TransitionFromViewSwapsTheViews) {
     EXPECT_EQ(from->superview(), nullptr);
     pump();
     EXPECT_TRUE(done);
-}
-
-TEST_F(AnimationTest, AnimationsDisabledCompleteWithoutWaiting) {
-    useManualClock();
-    int completions = 0;
-    UIView::setAnimationsEnabled(false);
-    UIView::animateWithDuration(
-        3, [] {}, [&](bool) { ++completions; });
-    UIView::setAnimationsEnabled(true);
-    pump();
-    EXPECT_EQ(completions, 1);
 }
 
 } // namespace

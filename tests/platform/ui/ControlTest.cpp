@@ -38,13 +38,15 @@ TEST_F(ControlTest, TapSendsTouchDownThenTouchUpInsideToTheirTargets) {
     EXPECT_FALSE(control->isHighlighted());
 }
 
-TEST_F(ControlTest, ControlIsHighlightedWhileTheFingerIsDown) {
+TEST_F(ControlTest, HighlightedWhileTheFingerIsDownAndStatesCombine) {
     TouchSimulator sim(window);
     sim.begin({CGPointMake(60, 60)});
-    EXPECT_TRUE(control->isHighlighted());
     EXPECT_EQ(control->state(), uint64_t(UIControlStateHighlighted));
     sim.end();
     EXPECT_FALSE(control->isHighlighted());
+    control->setSelected(true);
+    control->setHighlighted(true);
+    EXPECT_EQ(control->state(), uint64_t(UIControlStateSelected | UIControlStateHighlighted));
 }
 
 TEST_F(ControlTest, LiftingFarOutsideSendsTouchUpOutside) {
@@ -63,22 +65,16 @@ TEST_F(ControlTest, LiftingFarOutsideSendsTouchUpOutside) {
     EXPECT_EQ(events, (Strings{"in", "out"}));
 }
 
-TEST_F(ControlTest, DisabledControlSendsNothing) {
+TEST_F(ControlTest, DisabledControlSendsNothingAndAGoneTargetIsSkipped) {
     int count = 0;
+    auto target = std::make_shared<Target>();
+    control->addTarget(target, selector("pressed", &Target::pressed), UIControlEventValueChanged);
     control->addTarget(nullptr, selector("x", [&](Object*, Object*, UIEvent*) { ++count; }),
-                       UIControlEventAllTouchEvents);
+                       UIControlEventAllTouchEvents | UIControlEventValueChanged);
     control->setEnabled(false);
     tap(CGPointMake(60, 60));
     EXPECT_EQ(count, 0);
     EXPECT_EQ(control->state(), uint64_t(UIControlStateDisabled));
-}
-
-TEST_F(ControlTest, TargetThatIsGoneIsSkipped) {
-    int count = 0;
-    auto target = std::make_shared<Target>();
-    control->addTarget(target, selector("pressed", &Target::pressed), UIControlEventValueChanged);
-    control->addTarget(nullptr, selector("count", [&](Object*, Object*, UIEvent*) { ++count; }),
-                       UIControlEventValueChanged);
     target.reset();
     control->sendActionsForControlEvents(UIControlEventValueChanged);
     EXPECT_EQ(count, 1);
@@ -101,12 +97,6 @@ TEST_F(ControlTest, AddingTheSamePairTwiceSendsOnceAndRemovalIsPerEvent) {
     EXPECT_EQ(control->allTargets().size(), 1u);
     control->removeTarget(nullptr, "", UIControlEventAllEvents);
     EXPECT_TRUE(control->allTargets().empty());
-}
-
-TEST_F(ControlTest, SelectedAndHighlightedCombineIntoTheState) {
-    control->setSelected(true);
-    control->setHighlighted(true);
-    EXPECT_EQ(control->state(), uint64_t(UIControlStateSelected | UIControlStateHighlighted));
 }
 
 } // namespace

@@ -20,10 +20,17 @@ protected:
     UIViewPtr back, front;
 };
 
-TEST_F(HitTestTest, FindsTheFrontMostDeepestView) {
+TEST_F(HitTestTest, FindsTheFrontMostDeepestViewWithinBoundsThroughTransforms) {
+    auto outside = UIView::create(CGRectMake(190, 0, 50, 50));
+    back->addSubview(outside);
     EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), front);
     EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(10, 10)), back);
     EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(300, 300)), window);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(195, 10)), outside);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(220, 10)), window) << "outside its superview";
+    front->setTransform(CGAffineTransformMakeScale(0.5, 0.5)); // now 75...125
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), back);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(80, 80)), front);
 }
 
 TEST_F(HitTestTest, SkipsHiddenTransparentAndNonInteractiveViews) {
@@ -37,19 +44,6 @@ TEST_F(HitTestTest, SkipsHiddenTransparentAndNonInteractiveViews) {
     back->setUserInteractionEnabled(false);
     // Interaction off hides the whole subtree from touches.
     EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), window);
-}
-
-TEST_F(HitTestTest, SubviewsOutsideTheirSuperviewsBoundsAreNotHit) {
-    auto outside = UIView::create(CGRectMake(190, 0, 50, 50));
-    back->addSubview(outside);
-    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(195, 10)), outside);
-    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(220, 10)), window);
-}
-
-TEST_F(HitTestTest, FollowsTransforms) {
-    front->setTransform(CGAffineTransformMakeScale(0.5, 0.5)); // now 75...125
-    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), back);
-    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(80, 80)), front);
 }
 
 TEST_F(HitTestTest, PointInsideCanBeOverridden) {

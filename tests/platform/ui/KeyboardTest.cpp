@@ -46,27 +46,24 @@ protected:
     std::vector<double> durations;
 };
 
-TEST_F(KeyboardTest, BecomingFirstResponderShowsTheKeyboardAtTheBottomOfTheScreen) {
+TEST_F(KeyboardTest, FocusShowsTheKeyboardAtTheBottomAndResigningHidesItWithTheFramesReversed) {
     tap(CGPointMake(60, 120));
     ASSERT_EQ(names, (Strings{UIKeyboardWillChangeFrameNotification, UIKeyboardWillShowNotification,
                               UIKeyboardDidShowNotification}));
     EXPECT_TRUE(UIKeyboard::isVisible());
-    EXPECT_EQ(endFrames[1], CGRectMake(0, 667 - 216, 375, 216));
-    EXPECT_EQ(beginFrames[1], CGRectMake(0, 667, 375, 216));
+    const CGRect shown = CGRectMake(0, 667 - 216, 375, 216), hidden = CGRectMake(0, 667, 375, 216);
+    EXPECT_EQ(endFrames[1], shown);
+    EXPECT_EQ(beginFrames[1], hidden);
     EXPECT_EQ(endFrames[0], endFrames[1]);
     EXPECT_DOUBLE_EQ(durations[1], 0.25);
-}
 
-TEST_F(KeyboardTest, ResigningHidesTheKeyboardWithTheFramesReversed) {
-    first->becomeFirstResponder();
-    names.clear();
-    endFrames.clear();
-    beginFrames.clear();
     first->resignFirstResponder();
-    ASSERT_EQ(names, (Strings{UIKeyboardWillChangeFrameNotification, UIKeyboardWillHideNotification,
-                              UIKeyboardDidHideNotification}));
-    EXPECT_EQ(endFrames[1], CGRectMake(0, 667, 375, 216));
-    EXPECT_EQ(beginFrames[1], CGRectMake(0, 667 - 216, 375, 216));
+    ASSERT_EQ(names.size(), 6u);
+    EXPECT_EQ(Strings(names.begin() + 3, names.end()),
+              (Strings{UIKeyboardWillChangeFrameNotification, UIKeyboardWillHideNotification,
+                       UIKeyboardDidHideNotification}));
+    EXPECT_EQ(endFrames[4], hidden);
+    EXPECT_EQ(beginFrames[4], shown);
     EXPECT_FALSE(UIKeyboard::isVisible());
 }
 
@@ -98,14 +95,11 @@ TEST_F(KeyboardTest, VetoedBeginningOrEndingPostsNothing) {
     second->setDelegate(nullptr);
 }
 
-TEST_F(KeyboardTest, TypingWithoutAFirstResponderDoesNothing) {
+TEST_F(KeyboardTest, TypingWithoutAFirstResponderDoesNothingAndRemovingTheEditedFieldHides) {
     TouchSimulator::typeText("abc");
     TouchSimulator::pressReturn();
     EXPECT_EQ(first->text(), "");
     EXPECT_TRUE(names.empty());
-}
-
-TEST_F(KeyboardTest, RemovingTheEditedFieldFromTheWindowHidesTheKeyboard) {
     first->becomeFirstResponder();
     first->removeFromSuperview();
     EXPECT_FALSE(first->isFirstResponder());

@@ -25,7 +25,7 @@ TEST(LayerTreeTest, InsertAtIndexPlacesBetweenSubviewLayers) {
     EXPECT_EQ(bar->layer()->sublayers().back(), badge->layer());
 }
 
-TEST(LayerTreeTest, IndexPastTheEndAppendsAndRemovalDetaches) {
+TEST(LayerTreeTest, IndexPastTheEndAppendsRemovalDetachesAndSiblingsPlace) {
     auto root = CALayer::layer(), a = CALayer::layer(), b = CALayer::layer();
     root->insertSublayer(a, 10);
     root->insertSublayer(b, 0);
@@ -38,16 +38,11 @@ TEST(LayerTreeTest, IndexPastTheEndAppendsAndRemovalDetaches) {
     root->replaceSublayer(b, c);
     EXPECT_EQ(root->sublayers(), (std::vector<CALayerPtr>{c}));
     EXPECT_EQ(b->superlayer(), nullptr);
-}
-
-TEST(LayerTreeTest, AboveAndBelowSiblings) {
-    auto root = CALayer::layer(), a = CALayer::layer(), b = CALayer::layer(), c = CALayer::layer();
     root->addSublayer(a);
-    root->addSublayer(b);
-    root->insertSublayerBelow(c, b);
-    EXPECT_EQ(root->sublayers(), (std::vector<CALayerPtr>{a, c, b}));
-    root->insertSublayerAbove(a, b);
+    root->insertSublayerBelow(b, a);
     EXPECT_EQ(root->sublayers(), (std::vector<CALayerPtr>{c, b, a}));
+    root->insertSublayerAbove(c, a);
+    EXPECT_EQ(root->sublayers(), (std::vector<CALayerPtr>{b, a, c}));
 }
 
 TEST(LayerGeometryTest, FrameFollowsAnchorPointPositionAndTransform) {

@@ -31,16 +31,26 @@ protected:
     UINavigationControllerPtr navigation;
 };
 
-TEST_F(NavigationTest, PushWithoutAnimationRunsTheAppearanceCallbacksInOrderAtOnce) {
+TEST_F(NavigationTest, UnanimatedPushAndPopRunTheAppearanceCallbacksInOrderAtOnce) {
+    navigation->pushViewController(root, false);
+    EXPECT_TRUE(log->empty()) << "a controller already in the stack is not pushed again";
     auto next = recording("next", log);
     navigation->pushViewController(next, false);
     EXPECT_EQ(RecordingController::appearanceLog(log),
               (Strings{"root.viewWillDisappear", "next.viewWillAppear", "root.viewDidDisappear",
                        "next.viewDidAppear"}));
-    EXPECT_EQ(navigation->topViewController(), next);
     EXPECT_EQ(next->navigationController(), navigation);
     EXPECT_EQ(next->view()->superview(), navigation->view());
     EXPECT_EQ(root->view()->superview(), nullptr);
+
+    log->clear();
+    EXPECT_EQ(navigation->popViewControllerAnimated(false), next);
+    EXPECT_EQ(RecordingController::appearanceLog(log),
+              (Strings{"next.viewWillDisappear", "root.viewWillAppear", "next.viewDidDisappear",
+                       "root.viewDidAppear"}));
+    EXPECT_EQ(next->parentViewController(), nullptr);
+    EXPECT_EQ(navigation->popViewControllerAnimated(false), nullptr);
+    EXPECT_EQ(navigation->viewControllers().size(), 1u);
 }
 
 TEST_F(NavigationTest, AnimatedPushEndsAfterTheTransitionInVirtualTime) {
@@ -70,19 +80,6 @@ TEST_F(NavigationTest, StartingATransitionFinishesThePendingOneFirst) {
                        "second.viewDidDisappear", "third.viewDidAppear"}));
 }
 
-TEST_F(NavigationTest, PopReturnsTheTopAndRunsCallbacksInOrder) {
-    auto next = recording("next", log);
-    navigation->pushViewController(next, false);
-    log->clear();
-    EXPECT_EQ(navigation->popViewControllerAnimated(false), next);
-    EXPECT_EQ(RecordingController::appearanceLog(log),
-              (Strings{"next.viewWillDisappear", "root.viewWillAppear", "next.viewDidDisappear",
-                       "root.viewDidAppear"}));
-    EXPECT_EQ(next->parentViewController(), nullptr);
-    EXPECT_EQ(navigation->popViewControllerAnimated(false), nullptr);
-    EXPECT_EQ(navigation->viewControllers().size(), 1u);
-}
-
 TEST_F(NavigationTest, PopToRootRemovesEveryControllerAboveIt) {
     auto second = recording("second", log);
     auto third = recording("third", log);
@@ -96,12 +93,6 @@ TEST_F(NavigationTest, PopToRootRemovesEveryControllerAboveIt) {
                        "root.viewDidAppear"}));
     EXPECT_EQ(navigation->viewControllers(), (std::vector<UIViewControllerPtr>{root}));
     EXPECT_EQ(second->parentViewController(), nullptr);
-}
-
-TEST_F(NavigationTest, PushingAControllerAlreadyInTheStackDoesNothing) {
-    navigation->pushViewController(root, false);
-    EXPECT_EQ(navigation->viewControllers().size(), 1u);
-    EXPECT_TRUE(log->empty());
 }
 
 TEST_F(NavigationTest, StackBuiltOffScreenAppearsWithOnlyItsTop) {
@@ -238,7 +229,7 @@ TEST_F(NavigationTest, InteractivePopGestureReleasedEarlyStaysAndRestoresAppeara
                        "root.viewWillDisappear", "next.viewDidAppear", "root.viewDidDisappear"}));
 }
 
-TEST_F(NavigationTest, InteractivePopNeverBeginsOnTheRootOrWhenTheDelegateRefuses) {
+TEST_F(NavigationTest, InteractivePopNeverBeginsOnTheRootAwayFromTheEdgeOrWhenRefused) {
     drag(CGPointMake(5, 300), CGPointMake(300, 300));
     EXPECT_EQ(navigation->viewControllers().size(), 1u);
 
@@ -248,19 +239,12 @@ TEST_F(NavigationTest, InteractivePopNeverBeginsOnTheRootOrWhenTheDelegateRefuse
     };
     auto refuse = std::make_shared<Refuse>();
     navigation->pushViewController(UIViewController::create(), false);
+    drag(CGPointMake(100, 300), CGPointMake(350, 300));
     navigation->interactivePopGestureRecognizer()->setDelegate(refuse);
     drag(CGPointMake(5, 300), CGPointMake(300, 300));
-    EXPECT_EQ(navigation->viewControllers().size(), 2u);
-
     navigation->interactivePopGestureRecognizer()->setDelegate(nullptr);
     navigation->interactivePopGestureRecognizer()->setEnabled(false);
     drag(CGPointMake(5, 300), CGPointMake(300, 300));
-    EXPECT_EQ(navigation->viewControllers().size(), 2u);
-}
-
-TEST_F(NavigationTest, PanAwayFromTheEdgeDoesNotPop) {
-    navigation->pushViewController(UIViewController::create(), false);
-    drag(CGPointMake(100, 300), CGPointMake(350, 300));
     EXPECT_EQ(navigation->viewControllers().size(), 2u);
 }
 

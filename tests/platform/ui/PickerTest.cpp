@@ -76,18 +76,15 @@ TEST_F(PickerTest, SelectRowInCodeMovesTheWheelWithoutTellingTheDelegate) {
     EXPECT_TRUE(source->selections.empty());
 }
 
-TEST_F(PickerTest, DraggingUpSpinsToLaterRowsAndTellsTheDelegateOnce) {
-    drag(CGPointMake(160, 300), CGPointMake(160, 220));
-    EXPECT_EQ(picker->selectedRowInComponent(0), 2);
-    ASSERT_EQ(source->selections.size(), 1u);
-    EXPECT_EQ(source->selections[0], (std::pair<int64_t, int64_t>{2, 0}));
-}
-
-TEST_F(PickerTest, TappingARowBelowTheMiddleSelectsIt) {
+TEST_F(PickerTest, DraggingOrTappingARowSelectsItAndTellsTheDelegateOnce) {
     tap(CGPointMake(160, 340));
     EXPECT_EQ(picker->selectedRowInComponent(0), 1);
     tap(CGPointMake(160, 300));
     EXPECT_EQ(source->selections.size(), 1u) << "tapping the selected row selects nothing new";
+    drag(CGPointMake(160, 300), CGPointMake(160, 220));
+    EXPECT_EQ(picker->selectedRowInComponent(0), 3);
+    ASSERT_EQ(source->selections.size(), 2u);
+    EXPECT_EQ(source->selections[1], (std::pair<int64_t, int64_t>{3, 0}));
 }
 
 TEST_F(PickerTest, ReloadKeepsSelectionWithinTheNewRows) {

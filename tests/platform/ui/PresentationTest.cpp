@@ -47,34 +47,27 @@ TEST_F(PresentationTest, AnimatedPresentFinishesAfterTheTransitionThenRunsTheCom
     EXPECT_EQ(presented->view()->superview(), window);
 }
 
-TEST_F(PresentationTest, CompletionWithoutAnimationRunsOnTheMainLoopNotInsideTheCall) {
+TEST_F(PresentationTest, UnanimatedPresentAndDismissCompleteOnTheMainLoopNotInsideTheCall) {
     auto presented = recording("B", log);
     bool completed = false;
     presenter->presentViewController(presented, false, [&] { completed = true; });
     EXPECT_FALSE(completed);
     EXPECT_EQ(RecordingController::appearanceLog(log).size(), 4u);
     EXPECT_TRUE(pumpUntil([&] { return completed; }));
-}
-
-TEST_F(PresentationTest, DismissRunsCallbacksInOrderAndUnlinks) {
-    auto presented = recording("B", log);
-    presenter->presentViewController(presented, false);
     log->clear();
-    bool completed = false;
+    completed = false;
     presented->dismissViewControllerAnimated(false, [&] { completed = true; });
     EXPECT_EQ(RecordingController::appearanceLog(log),
               (Strings{"B.viewWillDisappear", "A.viewWillAppear", "B.viewDidDisappear", "A.viewDidAppear"}));
     EXPECT_EQ(presenter->presentedViewController(), nullptr);
     EXPECT_EQ(presented->presentingViewController(), nullptr);
     EXPECT_EQ(presented->view()->superview(), nullptr);
+    EXPECT_FALSE(completed);
     EXPECT_TRUE(pumpUntil([&] { return completed; }));
-}
 
-TEST_F(PresentationTest, PresenterDismissesWhatItPresents) {
-    auto presented = recording("B", log);
     presenter->presentViewController(presented, false);
     presenter->dismissViewControllerAnimated(false);
-    EXPECT_EQ(presenter->presentedViewController(), nullptr);
+    EXPECT_EQ(presenter->presentedViewController(), nullptr) << "the presenter dismisses what it presents";
     EXPECT_EQ(presenter->appearance(), UIViewController::Appearance::Appeared);
 }
 
@@ -105,11 +98,14 @@ TEST_F(PresentationTest, AControllerInsideANavigationStackPresentsFromTheStack) 
     EXPECT_EQ(presented->presentingViewController(), navigation);
 }
 
-TEST_F(PresentationTest, PresentingTwiceFromOnePresenterIsRefused) {
+TEST_F(PresentationTest, PresentingTwiceOrDismissingNothingIsRefused) {
+    bool completed = false;
+    presenter->dismissViewControllerAnimated(false, [&] { completed = true; });
+    pump();
+    EXPECT_TRUE(log->empty());
     auto first = recording("B", log);
     auto second = recording("C", log);
     presenter->presentViewController(first, false);
-    bool completed = false;
     presenter->presentViewController(second, false, [&] { completed = true; });
     pump();
     EXPECT_FALSE(completed);
@@ -136,14 +132,6 @@ TEST_F(PresentationTest, OverFullScreenKeepsThePresenterOnScreen) {
     presenter->presentViewController(overlay, false);
     EXPECT_EQ(RecordingController::appearanceLog(log), (Strings{"B.viewWillAppear", "B.viewDidAppear"}));
     EXPECT_EQ(presenter->appearance(), UIViewController::Appearance::Appeared);
-}
-
-TEST_F(PresentationTest, DismissingWhenNothingIsPresentedDoesNothing) {
-    bool completed = false;
-    presenter->dismissViewControllerAnimated(false, [&] { completed = true; });
-    pump();
-    EXPECT_FALSE(completed);
-    EXPECT_TRUE(log->empty());
 }
 
 TEST_F(PresentationTest, DismissingAgainDuringAnAnimatedDismissalEndsItOnce) {

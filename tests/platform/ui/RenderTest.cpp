@@ -84,32 +84,25 @@ TEST_F(RenderTest, WritesAPngFile) {
     std::filesystem::remove(path);
 }
 
-TEST_F(RenderTest, HiddenViewsAndTheirSubviewsAreNotDrawn) {
-    auto parent = addColoured(CGRectMake(0, 0, 100, 100), UIColor::redColor());
-    addColoured(CGRectMake(10, 10, 20, 20), UIColor::blueColor(), parent);
-    parent->setHidden(true);
+TEST_F(RenderTest, HiddenAlphaClippingAndTransformsShapeWhatIsDrawn) {
+    auto hidden = addColoured(CGRectMake(0, 0, 100, 100), UIColor::redColor());
+    addColoured(CGRectMake(10, 10, 20, 20), UIColor::blueColor(), hidden);
+    hidden->setHidden(true);
+    addColoured(CGRectMake(100, 0, 100, 100), UIColor::whiteColor());
+    addColoured(CGRectMake(100, 0, 100, 100), UIColor::blackColor())->setAlpha(0.5);
+    auto clip = addColoured(CGRectMake(200, 0, 50, 50), UIColor::whiteColor());
+    addColoured(CGRectMake(25, 25, 50, 50), UIColor::redColor(), clip);
+    clip->setClipsToBounds(true);
+    auto moved = addColoured(CGRectMake(0, 100, 40, 40), UIColor::greenColor());
+    moved->setTransform(CGAffineTransformMakeTranslation(100, 100));
     auto image = render();
     EXPECT_EQ(pixelAt(image, 50, 50), kBlack);
     EXPECT_EQ(pixelAt(image, 15, 15), kBlack);
-}
-
-TEST_F(RenderTest, AlphaBlendsDownTheTree) {
-    addColoured(CGRectMake(0, 0, 100, 100), UIColor::whiteColor());
-    auto half = addColoured(CGRectMake(0, 0, 100, 100), UIColor::blackColor());
-    half->setAlpha(0.5);
-    auto image = render();
-    EXPECT_TRUE(colorNear(pixelAt(image, 50, 50), RGBA{128, 128, 128, 255}, 2));
-}
-
-TEST_F(RenderTest, ClipsToBoundsCutsSubviews) {
-    auto clip = addColoured(CGRectMake(0, 0, 50, 50), UIColor::whiteColor());
-    addColoured(CGRectMake(25, 25, 50, 50), UIColor::redColor(), clip);
-    auto image = render();
-    EXPECT_EQ(pixelAt(image, 60, 60), kRed);
-    clip->setClipsToBounds(true);
-    image = render();
-    EXPECT_EQ(pixelAt(image, 60, 60), kBlack);
-    EXPECT_EQ(pixelAt(image, 40, 40), kRed);
+    EXPECT_TRUE(colorNear(pixelAt(image, 150, 50), RGBA{128, 128, 128, 255}, 2));
+    EXPECT_EQ(pixelAt(image, 240, 40), kRed);
+    EXPECT_EQ(pixelAt(image, 260, 60), kBlack);
+    EXPECT_EQ(pixelAt(image, 20, 120), kBlack);
+    EXPECT_EQ(pixelAt(image, 120, 220), kGreen);
 }
 
 TEST_F(RenderTest, CornerRadiusAndBorder) {
@@ -138,14 +131,6 @@ TEST_F(RenderTest, PatternBackgroundRepeatsItsImageFromTheTopLeftInsideTheCorner
 
     EXPECT_FALSE(view->backgroundColor()->getRed(nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(UIColor::colorWithPatternImage(nullptr), nullptr);
-}
-
-TEST_F(RenderTest, TransformsMoveWhatIsDrawn) {
-    auto view = addColoured(CGRectMake(0, 0, 40, 40), UIColor::greenColor());
-    view->setTransform(CGAffineTransformMakeTranslation(100, 0));
-    auto image = render();
-    EXPECT_EQ(pixelAt(image, 20, 20), kBlack);
-    EXPECT_EQ(pixelAt(image, 120, 20), kGreen);
 }
 
 TEST_F(RenderTest, ImagesFollowTheContentMode) {

@@ -63,9 +63,7 @@ TEST_F(ScrollViewTest, ScrollRectToVisibleMovesTheLeastDistanceWithinTheContent)
 
     scrollView->scrollRectToVisible(CGRectMake(0, 5000, 1, 1), false);
     EXPECT_EQ(scrollView->contentOffset().y, 900); // never past the content's end
-}
 
-TEST_F(ScrollViewTest, ScrollRectToVisibleRespectsTheBottomInset) {
     scrollView->setContentInset(UIEdgeInsetsMake(0, 0, 40, 0));
     scrollView->scrollRectToVisible(CGRectMake(0, 1039, 1, 1), false);
     EXPECT_EQ(scrollView->contentOffset().y, 940);
@@ -106,13 +104,11 @@ TEST_F(ScrollViewTest, FingerTracksThenDragsPastTheThresholdAndFollowsClamped) {
     EXPECT_EQ(delegate->events, (std::vector<std::string>{"willBeginDragging", "didEndDragging"}));
 }
 
-TEST_F(ScrollViewTest, DragDoesNothingWhenScrollingIsOff) {
+TEST_F(ScrollViewTest, DragDoesNothingWhenScrollingIsOffOrTheContentIsShort) {
     scrollView->setScrollEnabled(false);
     drag(CGPointMake(50, 90), CGPointMake(50, 10));
     EXPECT_EQ(scrollView->contentOffset().y, 0);
-}
-
-TEST_F(ScrollViewTest, ShortContentDoesNotScrollVerticallyUnlessItAlwaysBounces) {
+    scrollView->setScrollEnabled(true);
     scrollView->setContentSize(CGSizeMake(100, 50));
     drag(CGPointMake(50, 90), CGPointMake(50, 10));
     EXPECT_EQ(scrollView->contentOffset().y, 0);

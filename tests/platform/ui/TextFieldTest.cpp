@@ -73,10 +73,13 @@ TEST_F(TextFieldTest, TapBeginsEditingAndTypingAppendsText) {
     EXPECT_EQ(delegate->events, (Strings{"shouldBegin", "didBegin"}));
 }
 
-TEST_F(TextFieldTest, DelegateVetoOfBeginningKeepsTheFieldFromFocus) {
+TEST_F(TextFieldTest, DelegateVetoOrDisablingKeepsTheFieldFromFocus) {
     delegate->allowBegin = false;
     tap(CGPointMake(60, 120));
     EXPECT_FALSE(field->isFirstResponder());
+    delegate->allowBegin = true;
+    field->setEnabled(false);
+    EXPECT_FALSE(field->becomeFirstResponder());
     TouchSimulator::typeText("x");
     EXPECT_EQ(field->text(), "");
 }
@@ -199,13 +202,6 @@ TEST_F(TextFieldTest, LeftViewFollowsItsModeAndPushesTheTextRight) {
     field->setLeftViewMode(UITextFieldViewModeWhileEditing);
     field->layoutIfNeeded();
     EXPECT_EQ(icon->superview(), nullptr);
-}
-
-TEST_F(TextFieldTest, DisabledFieldCannotBecomeFirstResponder) {
-    field->setEnabled(false);
-    EXPECT_FALSE(field->becomeFirstResponder());
-    TouchSimulator::typeText("x");
-    EXPECT_EQ(field->text(), "");
 }
 
 // The dark pixels of the window's render inside a rectangle (in points), as min/max x in points.

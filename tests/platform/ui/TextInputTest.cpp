@@ -43,19 +43,17 @@ protected:
     std::shared_ptr<RecordingTextViewDelegate> delegate{std::make_shared<RecordingTextViewDelegate>()};
 };
 
-TEST_F(TextViewTest, TapBeginsEditingAndShowsTheKeyboard) {
-    tap(CGPointMake(60, 120));
-    EXPECT_TRUE(textView->isFirstResponder());
-    EXPECT_TRUE(UIKeyboard::isVisible());
-}
-
-TEST_F(TextViewTest, NotEditableOrRefusedTextViewDoesNotFocus) {
+TEST_F(TextViewTest, TapBeginsEditingOnlyWhenEditableAndAllowed) {
     textView->setEditable(false);
     tap(CGPointMake(60, 120));
     EXPECT_FALSE(textView->isFirstResponder());
     textView->setEditable(true);
     delegate->allowBegin = false;
     EXPECT_FALSE(textView->becomeFirstResponder());
+    delegate->allowBegin = true;
+    tap(CGPointMake(60, 120));
+    EXPECT_TRUE(textView->isFirstResponder());
+    EXPECT_TRUE(UIKeyboard::isVisible());
 }
 
 TEST_F(TextViewTest, TypingAsksTheDelegateWhichCanCatchReturn) {

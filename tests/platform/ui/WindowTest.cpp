@@ -38,16 +38,6 @@ TEST_F(WindowTest, RootControllersViewFillsTheWindowAndAppears) {
     EXPECT_NE(std::find(controller->log.begin(), controller->log.end(), "didLayout"), controller->log.end());
 }
 
-TEST_F(WindowTest, ReplacingTheRootMakesTheOldOneDisappear) {
-    auto first = std::make_shared<LoggingController>(), second = std::make_shared<LoggingController>();
-    window->setRootViewController(first);
-    first->log.clear();
-    window->setRootViewController(second);
-    EXPECT_EQ(first->log, (std::vector<std::string>{"willDisappear", "didDisappear"}));
-    EXPECT_EQ(first->view()->superview(), nullptr);
-    EXPECT_EQ(second->view()->superview(), window);
-}
-
 TEST_F(WindowTest, AHiddenWindowsRootAppearsWhenTheWindowIsShown) {
     auto other = UIWindow::create();
     auto controller = std::make_shared<LoggingController>();

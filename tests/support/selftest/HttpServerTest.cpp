@@ -2,75 +2,45 @@
 
 #include "tests/support/HttpReplies.h"
 
-#include <arpa/inet.h>
 #include <atomic>
-#include <cerrno>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace liveapp::test;
 
 namespace {
 
 // A bare client for checking what goes over the wire, which a real client would hide (chunk framing,
-// encodings). Reads with a generous receive time-out so a faulty server fails the test, not hangs it.
-class RawConnection {
-public:
-    explicit RawConnection(uint16_t port) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        timeval timeout{60, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_connected = ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+// encodings): connects, sends `request`, and reads until the text holds `marker` or, with none, until
+// the server closes (a server that keeps the connection open fails the test).
+std::string talk(RawPeer& peer, std::string_view request, std::string_view marker = {}) {
+    if (!request.empty()) {
+        EXPECT_TRUE(peer.sendAll(request));
     }
-    ~RawConnection() { ::close(m_fd); }
-
-    bool connected() const { return m_connected; }
-
-    void send(std::string_view bytes) {
-        ASSERT_EQ(::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+    std::string received;
+    while (marker.empty() || received.find(marker) == std::string::npos) {
+        std::string piece = peer.receiveSome(std::chrono::seconds(60));
+        if (piece.empty())
+            break;
+        received += piece;
     }
-
-    // Reads until what was received contains `marker`.
-    std::string readUntil(std::string_view marker) {
-        while (m_received.find(marker) == std::string::npos && receive()) {
-        }
-        return m_received;
+    if (marker.empty()) {
+        EXPECT_TRUE(peer.waitForEndOfStream(std::chrono::seconds(0))) << "the server did not close";
     }
+    return received;
+}
 
-    // Reads until the server closes the connection; a server that keeps it open fails the test.
-    std::string readAll() {
-        while (receive()) {
-        }
-        EXPECT_TRUE(m_closedByPeer) << "the server did not close the connection";
-        return m_received;
-    }
+std::unique_ptr<RawPeer> connectTo(const HttpServer& server) {
+    auto peer = RawPeer::connectTo(AF_INET, server.port());
+    EXPECT_TRUE(peer);
+    return peer;
+}
 
-private:
-    bool receive() {
-        char buffer[16384];
-        ssize_t count = ::recv(m_fd, buffer, sizeof buffer, 0);
-        if (count <= 0) {
-            // A reset closes too: a server that stops before reading what was sent closes that way.
-            m_closedByPeer = count == 0 || errno == ECONNRESET;
-            return false;
-        }
-        m_received.append(buffer, size_t(count));
-        return true;
-    }
-
-    int m_fd{-1};
-    bool m_connected{false};
-    bool m_closedByPeer{false};
-    std::string m_received;
-};
+std::string get(const HttpServer& server, const std::string& path, bool close = true) {
+    return talk(*connectTo(server), "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" +
+                                        (close ? "Connection: close\r\n\r\n" : "\r\n"));
+}
 
 std::string bodyOf(const std::string& reply) {
     size_t end = reply.find("\r\n\r\n");
@@ -137,9 +107,7 @@ TEST(HttpServerRouting, UnmatchedRequestsGet404AndTheLatestMatchingRouteWins) {
 TEST(HttpServerReplies, ChunkedReplySendsEachPieceAsOneChunk) {
     HttpServer server;
     server.route("GET", "/chunks", HttpResponse::chunked({"hello", "", " chunked world"}));
-    RawConnection connection(server.port());
-    connection.send("GET /chunks HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
-    std::string reply = connection.readAll();
+    std::string reply = get(server, "/chunks");
     EXPECT_NE(reply.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << reply;
     EXPECT_EQ(reply.find("Content-Length"), std::string::npos) << reply;
     EXPECT_EQ(bodyOf(reply), "5\r\nhello\r\ne\r\n chunked world\r\n0\r\n\r\n");
@@ -150,10 +118,8 @@ TEST(HttpServerReplies, WriterThatGivesUpLeavesTheBodyTruncated) {
     HttpResponse response;
     response.bodyWriter = [](HttpBodySink& sink) { return sink.write("partial") && false; };
     server.route("GET", "/cut", response);
-    RawConnection connection(server.port());
-    connection.send("GET /cut HTTP/1.1\r\nHost: localhost\r\n\r\n");
-    std::string reply = connection.readAll(); // the server closes: no keep-alive after a cut body
-    EXPECT_EQ(bodyOf(reply), "7\r\npartial\r\n");
+    // The server closes: no keep-alive after a cut body.
+    EXPECT_EQ(bodyOf(get(server, "/cut", false)), "7\r\npartial\r\n");
 
     response.contentLength = 100;
     server.route("GET", "/short", response);
@@ -171,36 +137,26 @@ TEST(HttpServerReplies, FramingHeadersAreTheServersOwn) {
     server.route("GET", "/lying", HttpResponse::text(200, "abc").header("Content-Length", "10"));
     server.route("GET", "/bye", HttpResponse::text(200, "bye").header("Connection", "close"));
 
-    for (const char* path : {"/304", "/204"}) {
-        RawConnection connection(server.port());
-        connection.send(std::string("GET ") + path +
-                        " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
-        std::string reply = connection.readAll();
-        EXPECT_EQ(reply.find("Content-Length"), std::string::npos) << reply;
-    }
-    RawConnection lying(server.port());
-    lying.send("GET /lying HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
-    std::string reply = lying.readAll();
+    for (const char* path : {"/304", "/204"})
+        EXPECT_EQ(get(server, path).find("Content-Length"), std::string::npos) << path;
+    std::string reply = get(server, "/lying");
     EXPECT_NE(reply.find("Content-Length: 3\r\n"), std::string::npos) << reply;
     EXPECT_EQ(reply.find("Content-Length: 10"), std::string::npos) << reply;
-
-    RawConnection closing(server.port());
-    closing.send("GET /bye HTTP/1.1\r\nHost: localhost\r\n\r\n");
-    EXPECT_EQ(bodyOf(closing.readAll()), "bye");
+    EXPECT_EQ(bodyOf(get(server, "/bye", false)), "bye");
 }
 
 TEST(HttpServerGates, BodyHeldMidwayResumesWhenOpened) {
     HttpServer server;
     auto gate = server.makeGate();
     server.route("GET", "/held", bodyHeldAt(gate, "first half|second half", 11, false));
-    RawConnection connection(server.port());
-    connection.send("GET /held HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
-    std::string early = connection.readUntil("first half|");
+    auto connection = connectTo(server);
+    std::string early =
+        talk(*connection, "GET /held HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n", "half|");
     EXPECT_NE(early.find("Content-Length: 22\r\n"), std::string::npos) << early;
     ASSERT_TRUE(gate->waitForArrivals(1));
     EXPECT_EQ(bodyOf(early), "first half|");
     gate->open();
-    EXPECT_EQ(bodyOf(connection.readAll()), "first half|second half");
+    EXPECT_EQ(talk(*connection, ""), "second half");
 }
 
 TEST(HttpServerGates, StopWhileARequestIsGatedReleasesItAndReturns) {
@@ -225,38 +181,29 @@ TEST(HttpServerGates, StopWhileARequestIsGatedReleasesItAndReturns) {
     EXPECT_TRUE(gate->isOpen());
 }
 
-TEST(HttpServerGates, StopEndsADripAndOpensGatesMadeLater) {
+TEST(HttpServerGates, StopEndsADripOrStalledReplyClosesIdleConnectionsAndOpensLaterGates) {
     HttpServer server;
     server.route("GET", "/drip", HttpResponse::drip({"a", "b"}, std::chrono::hours(1)));
-    RawConnection connection(server.port());
-    connection.send("GET /drip HTTP/1.1\r\nHost: localhost\r\n\r\n");
-    connection.readUntil("1\r\na\r\n");
-    server.stop();
-    EXPECT_EQ(bodyOf(connection.readAll()), "1\r\na\r\n");
-    EXPECT_TRUE(server.makeGate()->isOpen());
-    EXPECT_FALSE(server.makeGate()->wait());
-}
-
-TEST(HttpServerGates, StopClosesIdleHalfSentAndStalledConnections) {
-    HttpServer server;
     server.route("GET", "/a", HttpResponse::text(200, "a"));
     const uint64_t size = 64 * 1024 * 1024;
     server.route("GET", "/huge", HttpResponse::patterned(size, false));
 
-    RawConnection idle(server.port());
-    idle.send("GET /a HTTP/1.1\r\nHost: localhost\r\n\r\n");
-    idle.readUntil("\r\n\r\na");
-    RawConnection halfSent(server.port());
-    halfSent.send("GET /a HTTP/1.1\r\nHost: loc");
-    RawConnection stalled(server.port()); // never reads until the server has stopped
-    stalled.send("GET /huge HTTP/1.1\r\nHost: localhost\r\n\r\n");
-    ASSERT_TRUE(server.waitForRequests(2));
+    auto drip = connectTo(server), idle = connectTo(server), halfSent = connectTo(server);
+    auto stalled = connectTo(server); // never reads until the server has stopped
+    talk(*drip, "GET /drip HTTP/1.1\r\nHost: localhost\r\n\r\n", "1\r\na\r\n");
+    talk(*idle, "GET /a HTTP/1.1\r\nHost: localhost\r\n\r\n", "\r\n\r\na");
+    halfSent->sendAll("GET /a HTTP/1.1\r\nHost: loc");
+    stalled->sendAll("GET /huge HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    ASSERT_TRUE(server.waitForRequests(3));
 
     server.stop();
-    EXPECT_EQ(bodyOf(idle.readAll()), "a");
-    EXPECT_EQ(halfSent.readAll(), "");
-    EXPECT_LT(bodyOf(stalled.readAll()).size(), size);
-    EXPECT_FALSE(RawConnection(server.port()).connected());
+    EXPECT_EQ(talk(*drip, ""), "");
+    EXPECT_EQ(talk(*idle, ""), "");
+    EXPECT_EQ(talk(*halfSent, ""), "");
+    EXPECT_LT(talk(*stalled, "").size(), size);
+    EXPECT_FALSE(RawPeer::connectTo(AF_INET, server.port()));
+    EXPECT_TRUE(server.makeGate()->isOpen());
+    EXPECT_FALSE(server.makeGate()->wait());
 }
 
 TEST(HttpServerListening, ServesOnIpv6LoopbackWhenAvailable) {

@@ -1,4 +1,4 @@
-#include "tests/support/LoopbackPeer.h"
+#include "tests/peers/LoopbackPeer.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
