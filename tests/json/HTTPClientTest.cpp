@@ -4,12 +4,13 @@
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLResponse.h"
-#include "tests/support/HttpReplies.h"
 #include "tests/peers/HttpServer.h"
+#include "tests/support/HttpReplies.h"
 #include "tests/support/MainLoop.h"
 
 #include "json/JsonHttpClient.h"
 #include "json/MappedModelError.h"
+#include <atomic>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <thread>
@@ -33,11 +34,8 @@ struct Reply {
 
     JSONObjectBlock block() {
         return [this, main = std::this_thread::get_id()](Value j, ErrorPtr e) {
-            ++calls;
-            done = true;
-            onMainThread = std::this_thread::get_id() == main;
-            json = std::move(j);
-            error = std::move(e);
+            ++calls, done = true, onMainThread = std::this_thread::get_id() == main;
+            json = std::move(j), error = std::move(e);
         };
     }
     bool wait() {
@@ -50,16 +48,22 @@ protected:
     void SetUp() override { JsonHttpClient::resetSettings(); }
     void TearDown() override { JsonHttpClient::resetSettings(); }
 
-    // GETs `url` (with `params` unless nil) and returns the reply and the one request it sent.
-    std::pair<Reply, HttpRequest> get(const std::string& url, Value params = Value()) {
+    // Runs one call with a fresh completion and returns the reply and the one request it sent.
+    std::pair<Reply, HttpRequest> exchange(const std::function<void(JSONObjectBlock)>& call) {
         server.clearRequests();
         Reply reply;
-        if (params.isNil())
-            JsonHttpClient::getJSONFromURLWithString(url, reply.block());
-        else
-            JsonHttpClient::getJSONFromURLWithString(url, params, reply.block());
+        call(reply.block());
         EXPECT_TRUE(reply.wait());
         return {reply, onlyRequest()};
+    }
+    // GETs `url` (with `params` unless nil).
+    std::pair<Reply, HttpRequest> get(const std::string& url, Value params = Value()) {
+        return exchange([&](JSONObjectBlock done) {
+            if (params.isNil())
+                JsonHttpClient::getJSONFromURLWithString(url, done);
+            else
+                JsonHttpClient::getJSONFromURLWithString(url, params, done);
+        });
     }
     HttpRequest onlyRequest() {
         auto all = server.requests();
@@ -99,40 +103,48 @@ TEST(HTTPClientEncoding, AutomaticContentTypeFollowsTheBodysShape) {
     JsonHttpClient::resetSettings();
 }
 
-TEST_F(HTTPClientTest, BodiesGoOutWithTheirTypeAndLength) {
+TEST_F(HTTPClientTest, BodiesGoOutWithTheirTypeLengthAndHeaders) {
     server.route("POST", "/j", HttpResponse::json("{\"ok\":true}"));
-    for (auto body : {"{}", "[]"}) {
-        server.clearRequests();
-        Reply reply;
-        JsonHttpClient::postJSONFromURLWithStringBodyString(server.url("/j"), std::string(body),
-                                                            reply.block());
-        ASSERT_TRUE(reply.wait());
-        auto request = onlyRequest();
+    const std::string url = server.url("/j");
+    for (std::string body : {"{}", "[]"}) {
+        auto [reply, request] = exchange([&](JSONObjectBlock done) {
+            JsonHttpClient::postJSONFromURLWithStringBodyString(url, body, done);
+        });
         EXPECT_EQ(request.header("Content-Type"), kJSONType);
         EXPECT_EQ(request.header("Content-Length"), "2");
         EXPECT_EQ(request.body, body);
         EXPECT_EQ(reply.json, Value::dictionary({{"ok", true}}));
         EXPECT_FALSE(reply.error);
     }
+    auto form = exchange([&](JSONObjectBlock done) {
+                    JsonHttpClient::postJSONFromURLWithString(
+                        url, Value::dictionary({{"b", "2&c=3"}, {"a", 1}}), done);
+                }).second;
+    EXPECT_EQ(form.body, "a=1&b=2%26c%3D3");
+    EXPECT_EQ(form.header("Content-Type"), kFormType);
+    EXPECT_EQ(form.query, "");
 
-    server.clearRequests();
-    Reply form;
-    JsonHttpClient::postJSONFromURLWithString(server.url("/j"), Value::dictionary({{"b", "2&c=3"}, {"a", 1}}),
-                                              form.block());
-    ASSERT_TRUE(form.wait());
-    auto request = onlyRequest();
-    EXPECT_EQ(request.body, "a=1&b=2%26c%3D3");
-    EXPECT_EQ(request.header("Content-Type"), kFormType);
-    EXPECT_EQ(request.query, "");
-
-    server.clearRequests();
     JsonHttpClient::setDefaultTextEncoding(NSISOLatin1StringEncoding);
-    Reply latin;
     const char latin1[] = {'n', '=', static_cast<char>(0xE9)};
-    JsonHttpClient::postJSONFromURLWithStringBodyData(server.url("/j"), Data(latin1, sizeof latin1),
-                                                      latin.block());
-    ASSERT_TRUE(latin.wait());
-    EXPECT_EQ(onlyRequest().body, "n=\xC3\xA9");
+    auto latin =
+        exchange([&](JSONObjectBlock done) {
+            JsonHttpClient::postJSONFromURLWithStringBodyData(url, Data(latin1, sizeof latin1), done);
+        }).second;
+    EXPECT_EQ(latin.body, "n=\xC3\xA9");
+
+    // A fixed content type and shared headers, with the call's own headers winning.
+    JsonHttpClient::setRequestContentType("application/vnd.test");
+    JsonHttpClient::setRequestHeader("X-Shared", "shared");
+    JsonHttpClient::setRequestHeader("X-Both", "shared");
+    auto headers =
+        exchange([&](JSONObjectBlock done) {
+            JsonHttpClient::JSONFromURLWithStringBodyString(url, "POST", Value(), std::string("{}"),
+                                                            {{"X-Both", "call"}, {"X-Call", "call"}}, done);
+        }).second;
+    EXPECT_EQ(headers.header("Content-Type"), "application/vnd.test");
+    EXPECT_EQ(headers.header("X-Shared"), "shared");
+    EXPECT_EQ(headers.header("X-Call"), "call");
+    EXPECT_EQ(headers.headers.all("X-Both"), std::vector<std::string>{"call"});
 }
 
 TEST_F(HTTPClientTest, GetParametersGoIntoTheQueryInNameOrder) {
@@ -147,40 +159,17 @@ TEST_F(HTTPClientTest, GetParametersGoIntoTheQueryInNameOrder) {
         {"/q", Value::dictionary({}), "/q?"},
         {"/q", Value(), "/q"},
     };
+    // An absent completion is skipped; each completion runs once, on the main thread.
+    JsonHttpClient::getJSONFromURLWithString(server.url("/q"), JSONObjectBlock());
+    ASSERT_TRUE(server.waitForRequests(1));
     for (const auto& c : cases) {
         auto [reply, request] = get(server.url(c.path), c.params);
         EXPECT_EQ(request.target, c.target);
         EXPECT_TRUE(request.body.empty());
         EXPECT_FALSE(request.header("Content-Type")) << "no body, no content type";
+        EXPECT_EQ(reply.calls, 1);
+        EXPECT_TRUE(reply.onMainThread);
     }
-}
-
-TEST_F(HTTPClientTest, FixedContentTypeAndHeadersGoOutWithCallHeadersWinning) {
-    server.route("POST", "/h", HttpResponse::json("{}"));
-    JsonHttpClient::setRequestContentType("application/vnd.test");
-    JsonHttpClient::setRequestHeader("X-Shared", "shared");
-    JsonHttpClient::setRequestHeader("X-Both", "shared");
-    Reply reply;
-    JsonHttpClient::JSONFromURLWithStringBodyString(server.url("/h"), "POST", Value(), std::string("{}"),
-                                                    {{"X-Both", "call"}, {"X-Call", "call"}}, reply.block());
-    ASSERT_TRUE(reply.wait());
-    auto request = onlyRequest();
-    EXPECT_EQ(request.header("Content-Type"), "application/vnd.test");
-    EXPECT_EQ(request.header("X-Shared"), "shared");
-    EXPECT_EQ(request.header("X-Call"), "call");
-    EXPECT_EQ(request.headers.all("X-Both"), std::vector<std::string>{"call"});
-}
-
-TEST_F(HTTPClientTest, CompletionRunsOnceOnTheMainThreadAndMayBeAbsent) {
-    server.route("GET", "/once", HttpResponse::json("{}"));
-    JsonHttpClient::getJSONFromURLWithString(server.url("/once"), JSONObjectBlock());
-    ASSERT_TRUE(server.waitForRequests(1));
-    auto [first, request] = get(server.url("/once"));
-    // A later reply reaches the main thread after any repeat of the first one would have.
-    get(server.url("/once"));
-    EXPECT_EQ(first.calls, 1);
-    EXPECT_TRUE(first.onMainThread);
-    EXPECT_FALSE(first.error);
 }
 
 TEST_F(HTTPClientTest, FailuresReachTheCompletionWithTheirDomainAndCode) {
@@ -208,23 +197,20 @@ TEST_F(HTTPClientTest, FailuresReachTheCompletionWithTheirDomainAndCode) {
         {"http://bad host/", platform::NSURLErrorDomain, platform::NSURLErrorBadURL, Value()},
         {stopped, platform::NSURLErrorDomain, platform::NSURLErrorCannotConnectToHost, Value()},
     };
-    for (const auto& c : cases) {
-        Reply reply;
-        JsonHttpClient::getJSONFromURLWithString(c.url, reply.block());
-        ASSERT_TRUE(reply.wait()) << c.url;
-        ASSERT_TRUE(reply.error) << c.url;
-        EXPECT_EQ(reply.error->domain(), c.domain) << c.url;
-        EXPECT_EQ(reply.error->code(), c.code) << c.url;
-        EXPECT_EQ(reply.json, c.json) << c.url;
-        if (c.domain == platform::NSURLErrorDomain) {
-            EXPECT_TRUE(MappedModelError::isMappedModelError(reply.error)) << c.url;
-        }
+    std::vector<Reply> replies(std::size(cases));
+    for (size_t i = 0; i < replies.size(); ++i) {
+        SCOPED_TRACE(cases[i].url);
+        JsonHttpClient::getJSONFromURLWithString(cases[i].url, replies[i].block());
+        ASSERT_TRUE(replies[i].wait());
+        ASSERT_TRUE(replies[i].error);
+        EXPECT_EQ(replies[i].error->domain(), cases[i].domain);
+        EXPECT_EQ(replies[i].error->code(), cases[i].code);
+        EXPECT_EQ(replies[i].json, cases[i].json);
+        EXPECT_EQ(MappedModelError::isMappedModelError(replies[i].error),
+                  cases[i].domain != platform::NSCocoaErrorDomain);
     }
-
     // An error status keeps the response and the bytes for the caller.
-    Reply reply;
-    JsonHttpClient::getJSONFromURLWithString(server.url("/missing"), reply.block());
-    ASSERT_TRUE(reply.wait());
+    const Reply& reply = replies[0];
     auto response =
         std::dynamic_pointer_cast<platform::HTTPURLResponse>(MappedModelError::httpResponse(reply.error));
     ASSERT_TRUE(response);
@@ -236,23 +222,16 @@ TEST_F(HTTPClientTest, FailuresReachTheCompletionWithTheirDomainAndCode) {
 
 TEST_F(HTTPClientTest, RequestCoreHandsOverBytesOffTheMainThread) {
     server.route("PUT", "/raw", HttpResponse::text(201, "stored"));
-    std::mutex mutex;
-    bool done = false;
+    std::atomic<bool> done{false}; // set after the values it publishes
     std::optional<Data> received;
     ErrorPtr failure;
     JsonHttpClient::requestDataFromURL(platform::URL::create(server.url("/raw")), "PUT",
                                        Data(std::string_view("payload")), {},
                                        [&](std::optional<Data> data, ErrorPtr error) {
-                                           std::lock_guard lock(mutex);
-                                           received = std::move(data);
-                                           failure = std::move(error);
+                                           received = std::move(data), failure = std::move(error);
                                            done = true;
                                        });
-    ASSERT_TRUE(pumpMainLoopUntil([&] {
-        std::lock_guard lock(mutex);
-        return done;
-    }));
-    std::lock_guard lock(mutex);
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return done.load(); }));
     EXPECT_FALSE(failure);
     ASSERT_TRUE(received);
     EXPECT_EQ(received->toString(), "stored");

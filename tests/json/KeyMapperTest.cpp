@@ -10,62 +10,46 @@ using platform::ValueDictionary;
 
 namespace {
 
-TEST(KeyMapperDictionary, MapsBothWaysAndLeavesOtherNamesUnchanged) {
-    KeyMapper mapper(ValueDictionary{{"id", "uid"}});
-    EXPECT_EQ(mapper.convertValue("uid", true), "id");
-    EXPECT_EQ(mapper.convertValue("id", false), "uid");
-    EXPECT_EQ(mapper.convertValue("nickname", true), "nickname");
-    EXPECT_EQ(mapper.convertValue("nickname", false), "nickname");
-}
-
-TEST(KeyMapperDictionary, DottedJSONKeyPathMapsToItsProperty) {
+TEST(KeyMapperDictionary, MapsBothWaysAndSwappingKeepsTheLaterKeyForASharedValue) {
     KeyMapper mapper(ValueDictionary{{"user.name", "userName"}});
     EXPECT_EQ(mapper.convertValue("userName", true), "user.name");
     EXPECT_EQ(mapper.convertValue("user.name", false), "userName");
-}
-
-TEST(KeyMapperDictionary, SwappingKeepsTheLaterKeyForASharedValue) {
+    EXPECT_EQ(mapper.convertValue("nickname", true), "nickname");
+    EXPECT_EQ(mapper.convertValue("nickname", false), "nickname");
     auto swapped =
         KeyMapper::swapKeysAndValuesInDictionary(ValueDictionary{{"a", "x"}, {"b", "x"}, {"c", "y"}});
     EXPECT_EQ(swapped.get("x"), Value("b"));
     EXPECT_EQ(swapped.get("y"), Value("c"));
 }
 
-TEST(KeyMapperCase, UnderscoreToCamelCapitalisesEachWord) {
-    EXPECT_EQ(KeyMapper::underscoreCaseToCamelCase("first_name"), "firstName");
-    EXPECT_EQ(KeyMapper::underscoreCaseToCamelCase("USER_ID"), "userId");
-    EXPECT_EQ(KeyMapper::underscoreCaseToCamelCase("plain"), "plain");
-    EXPECT_EQ(KeyMapper::underscoreCaseToCamelCase("Plain"), "Plain"); // no "_": unchanged
-    EXPECT_EQ(KeyMapper::underscoreCaseToCamelCase("photo_2_url"), "photo2Url");
-}
-
-TEST(KeyMapperCase, CamelToUnderscoreSplitsCapitalsAndDigitRuns) {
-    EXPECT_EQ(KeyMapper::camelCaseToUnderscoreCase("userName"), "user_name");
-    EXPECT_EQ(KeyMapper::camelCaseToUnderscoreCase("photo2Url"), "photo_2_url");
-    EXPECT_EQ(KeyMapper::camelCaseToUnderscoreCase("ID"), "_i_d");
-    EXPECT_EQ(KeyMapper::camelCaseToUnderscoreCase("title"), "title");
-    EXPECT_EQ(KeyMapper::camelCaseToUnderscoreCase("a12b3"), "a_12b_3");
-}
-
-TEST(KeyMapperFactories, UnderscoreAndUpperCaseMappers) {
-    auto snake = KeyMapper::mapperFromUnderscoreCaseToCamelCase();
-    EXPECT_EQ(snake->convertValue("userName", true), "user_name");
-    EXPECT_EQ(snake->convertValue("user_name", false), "userName");
+TEST(KeyMapperCase, UnderscoreAndCamelCaseConvert) {
+    const std::pair<const char*, const char*> toCamel[] = {{"first_name", "firstName"},
+                                                           {"USER_ID", "userId"},
+                                                           {"plain", "plain"},
+                                                           {"Plain", "Plain"}, // no "_": unchanged
+                                                           {"photo_2_url", "photo2Url"}};
+    for (auto [from, to] : toCamel)
+        EXPECT_EQ(KeyMapper::underscoreCaseToCamelCase(from), to) << from;
+    const std::pair<const char*, const char*> toUnderscore[] = {{"userName", "user_name"},
+                                                                {"photo2Url", "photo_2_url"},
+                                                                {"ID", "_i_d"},
+                                                                {"title", "title"},
+                                                                {"a12b3", "a_12b_3"}};
+    for (auto [from, to] : toUnderscore)
+        EXPECT_EQ(KeyMapper::camelCaseToUnderscoreCase(from), to) << from;
     auto upper = KeyMapper::mapperFromUpperCaseToLowerCase();
     EXPECT_EQ(upper->convertValue("userName", true), "USERNAME");
     EXPECT_EQ(upper->convertValue("USER", false), "user");
 }
 
-TEST(KeyMapperFactories, ExceptionsWinBothWaysAndTheBaseServesTheRest) {
+TEST(KeyMapperFactories, ExceptionsWinBothWaysTheBaseServesTheRestAndAbsentFunctionsAnswerNothing) {
     auto mapper =
         KeyMapper::mapper(KeyMapper::mapperFromUnderscoreCaseToCamelCase(), ValueDictionary{{"ID", "uid"}});
     EXPECT_EQ(mapper->convertValue("uid", true), "ID");
     EXPECT_EQ(mapper->convertValue("ID", false), "uid");
     EXPECT_EQ(mapper->convertValue("firstName", true), "first_name");
     EXPECT_EQ(mapper->convertValue("first_name", false), "firstName");
-}
-
-TEST(KeyMapperFunctions, AbsentFunctionsAnswerNothingAndAreNeverCalled) {
+    // Absent functions answer nothing and are never called.
     KeyMapper empty;
     EXPECT_FALSE(empty.convertValue("a", true));
     EXPECT_FALSE(empty.convertValue("a", false));

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <regex>
 
 using fixtures::MTChat;
 using fixtures::MTRoom;
@@ -81,8 +80,6 @@ TEST_F(ModelExport, DatesExportInTheLocalZoneWithAFourDigitOffsetAndUrlsAsText) 
     if (zone && zone->secondsFromGMTForDate(platform::Date(1700000000)) == 8 * 3600) {
         EXPECT_EQ(exported["created"], Value("2023-11-15T06:13:20+0800"));
     }
-    EXPECT_TRUE(std::regex_match(exported["created"].stringOr(),
-                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4})")));
     EXPECT_EQ(exported["link"], Value("http://127.0.0.1/x"));
     EXPECT_EQ(exported["active"], Value(false));
     auto again = Account::initWithDictionary(exported);
@@ -153,13 +150,8 @@ TEST_F(ModelExport, MissingReverseConversionRaisesAndTheJSONFormsGiveNothing) {
     MappedModel::registerModel<Blob>("Blob", {MAPPED_PROPERTY(Blob, bytes, "@\"NSData\"")});
     auto blob = std::make_shared<Blob>();
     blob->bytes = Value(platform::Data(std::string_view("ab")));
-    try {
-        blob->toDictionary();
-        FAIL() << "no exception";
-    } catch (const platform::Exception& e) {
-        EXPECT_EQ(e.name(), "Value transformer not found");
-        EXPECT_EQ(e.reason(), "[ValueTransformer __JSONObjectFromNSData:] not found");
-    }
+    EXPECT_EQ(fixtures::raised([&] { blob->toDictionary(); }),
+              "Value transformer not found: [ValueTransformer __JSONObjectFromNSData:] not found");
     EXPECT_FALSE(blob->toJSONString());
     EXPECT_FALSE(blob->toJSONData());
     blob->bytes = Value();
@@ -168,16 +160,9 @@ TEST_F(ModelExport, MissingReverseConversionRaisesAndTheJSONFormsGiveNothing) {
 
 // ---- description ----
 
-TEST_F(ModelExport, DescriptionCutsLongTextsAt59CharactersFrom61On) {
-    auto chat = std::make_shared<MTChat>();
-    std::string sixty(60, 'x');
-    chat->content = sixty;
-    EXPECT_NE(chat->description().find("[content]: " + sixty + "\n"), std::string::npos);
-    chat->content = std::string(61, 'y');
-    EXPECT_NE(chat->description().find("[content]: " + std::string(59, 'y') + "...\n"), std::string::npos);
-}
-
-TEST_F(ModelExport, DescriptionListsEveryPropertyWithNilAndIndentedLines) {
+// Every property, nil ones too, with continuation lines indented; texts from 61 characters on are
+// cut at 59.
+TEST_F(ModelExport, DescriptionListsEveryPropertyAndCutsLongTexts) {
     auto chat = std::make_shared<MTChat>();
     chat->content = "a\nb";
     std::string text = chat->description();
@@ -186,6 +171,11 @@ TEST_F(ModelExport, DescriptionListsEveryPropertyWithNilAndIndentedLines) {
     EXPECT_NE(text.find("   [content]: a\n   b\n"), std::string::npos) << text;
     EXPECT_NE(text.find("   [user]: <nil>\n"), std::string::npos) << text;
     EXPECT_NE(text.find("   [type]: <nil>\n"), std::string::npos) << text;
+    std::string sixty(60, 'x');
+    chat->content = sixty;
+    EXPECT_NE(chat->description().find("[content]: " + sixty + "\n"), std::string::npos);
+    chat->content = std::string(61, 'y');
+    EXPECT_NE(chat->description().find("[content]: " + std::string(59, 'y') + "...\n"), std::string::npos);
 }
 
 } // namespace

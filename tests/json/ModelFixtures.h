@@ -2,6 +2,7 @@
 // Model classes shared by the model tests, registered explicitly by registerModelFixtures() (each
 // test runs in its own process, so a test registers what it uses in SetUp).
 
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/JSONSerialization.h"
 
 #include "json/MappedModel.h"
@@ -64,6 +65,26 @@ inline void registerModelFixtures() {
                       MAPPED_PROPERTY(MTRoom, members, "@\"NSDictionary<MTUser><Optional>\""),
                       MAPPED_PROPERTY(MTRoom, owner, "@\"MTUser<Optional>\""),
                   });
+}
+
+// The record of a class's property, null when it is not mapped.
+inline std::shared_ptr<const MappedModelClassProperty> propertyOf(std::string_view className,
+                                                                  std::string_view name) {
+    for (auto& record : MappedModel::propertiesOfClass(className)) {
+        if (record->name == name)
+            return record;
+    }
+    return nullptr;
+}
+
+// "name: reason" of the exception `action` raises ("no exception" when it raises none).
+template <typename F> std::string raised(F&& action) {
+    try {
+        action();
+    } catch (const platform::Exception& e) {
+        return e.name() + ": " + e.reason();
+    }
+    return "no exception";
 }
 
 inline platform::Value parseJSON(std::string_view text) {

@@ -62,13 +62,7 @@ protected:
         registerInspectedModel();
     }
 
-    std::shared_ptr<const MappedModelClassProperty> property(std::string_view name) {
-        for (auto& record : MappedModel::propertiesOfClass("InspectedModel")) {
-            if (record->name == name)
-                return record;
-        }
-        return nullptr;
-    }
+    static auto property(std::string_view name) { return fixtures::propertyOf("InspectedModel", name); }
 };
 
 // What each declaration reads as: class, protocol, struct, kind and marks (o optional, i index,
@@ -115,15 +109,12 @@ TEST_F(ModelInspection, DeclarationsReadAsClassProtocolStructKindAndMarks) {
     EXPECT_EQ(MappedModel::indexPropertyNameOfClass("InspectedModel"), "index");
 }
 
-TEST_F(ModelInspection, RequiredNamesAreEveryPropertyNotOptional) {
+TEST_F(ModelInspection, RequiredNamesAreEveryPropertyNotOptionalAndTheBaseHasNone) {
     auto model = std::make_shared<InspectedModel>();
     auto required = model->requiredPropertyNames();
     EXPECT_NE(std::find(required.begin(), required.end(), "text"), required.end());
     EXPECT_EQ(std::find(required.begin(), required.end(), "chats"), required.end());
     EXPECT_EQ(std::find(required.begin(), required.end(), "hooked"), required.end());
-}
-
-TEST_F(ModelInspection, BaseClassHasAnEmptyTable) {
     EXPECT_TRUE(MappedModel::propertiesOfClass("MappedModel").empty());
     EXPECT_TRUE(std::make_shared<MappedModel>()->properties().empty());
     EXPECT_TRUE(MappedModel::isMappedModelSubClass("MappedModel"));
@@ -144,22 +135,14 @@ public:
     Value any;
 };
 
-TEST(ModelInspectionFailure, UnsignedCharRaisesOnEveryUseBecauseNothingIsCached) {
+// Unsigned char raises on every use, because nothing is cached; unsigned short and a bare id neither.
+TEST(ModelInspectionFailure, UnsupportedPrimitivesAndBareIdRaise) {
     MappedModel::registerModel<UnsignedCharModel>("UnsignedCharModel",
                                                   {MAPPED_PROPERTY(UnsignedCharModel, octet, "C")});
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        try {
-            UnsignedCharModel::initWithDictionary(Value::dictionary({}));
-            FAIL() << "no exception";
-        } catch (const platform::Exception& e) {
-            EXPECT_EQ(e.name(), "MappedModelProperty type not allowed");
-            EXPECT_EQ(e.reason(),
-                      "Property type of UnsignedCharModel.octet is not supported by MappedModel.");
-        }
-    }
-}
-
-TEST(ModelInspectionFailure, UnsignedShortAndBareIdAreNotAllowed) {
+    for (int attempt = 0; attempt < 2; ++attempt)
+        EXPECT_EQ(fixtures::raised([] { UnsignedCharModel::initWithDictionary(Value::dictionary({})); }),
+                  "MappedModelProperty type not allowed: Property type of UnsignedCharModel.octet is not "
+                  "supported by MappedModel.");
     MappedModel::registerModel<UnsignedCharModel>("UnsignedCharModel",
                                                   {MAPPED_PROPERTY(UnsignedCharModel, octet, "S")});
     EXPECT_THROW(MappedModel::propertiesOfClass("UnsignedCharModel"), platform::Exception);
@@ -192,13 +175,8 @@ TEST(ModelInspectionSubclass, SubclassDeclarationOfANameWinsAndInheritedProperti
                            MAPPED_PROPERTY(DerivedItem, name, "@\"NSString<Optional>\""),
                            MAPPED_PROPERTY(DerivedItem, note, "@\"NSString<Optional>\""),
                        });
-    auto properties = MappedModel::propertiesOfClass("DerivedItem");
-    ASSERT_EQ(properties.size(), 3u);
-    for (auto& record : properties) {
-        if (record->name == "name") {
-            EXPECT_TRUE(record->isOptional);
-        }
-    }
+    EXPECT_EQ(MappedModel::propertiesOfClass("DerivedItem").size(), 3u);
+    EXPECT_TRUE(fixtures::propertyOf("DerivedItem", "name")->isOptional);
     auto item = DerivedItem::initWithDictionary(fixtures::parseJSON(R"({"rank": 4})"));
     ASSERT_TRUE(item);
     EXPECT_EQ(item->rank, 4);
@@ -232,13 +210,7 @@ TEST(ModelPropertyDescription, ReadsTypeProtocolNameAndFlagsWithMemos) {
         {MAPPED_SETTER(DescribedModel, setTitleWithNSNumber),
          MAPPED_GETTER(DescribedModel, JSONObjectForCount)});
 
-    auto find = [](std::string_view name) {
-        for (auto& record : MappedModel::propertiesOfClass("DescribedModel")) {
-            if (record->name == name)
-                return record;
-        }
-        return std::shared_ptr<const MappedModelClassProperty>();
-    };
+    auto find = [](std::string_view name) { return fixtures::propertyOf("DescribedModel", name); };
     EXPECT_EQ(find("chats")->description(),
               "@property NSArray*<MTChat> chats (Optional, ConvertOnDemand, Standard JSON type)");
     EXPECT_EQ(find("count")->description(), "@property primitive count ");

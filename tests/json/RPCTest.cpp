@@ -2,23 +2,19 @@
 // the wire, results and RPC error objects in replies, and models loaded from and posted to URLs.
 
 #include "platform/foundation/JSONSerialization.h"
-#include "tests/support/HttpReplies.h"
 #include "tests/peers/HttpServer.h"
+#include "tests/peers/LoopbackPeer.h"
+#include "tests/support/HttpReplies.h"
 #include "tests/support/MainLoop.h"
 
 #include "json/JsonRpc.h"
 #include "json/MappedModel+Networking.h"
 #include "json/MappedModelError.h"
-#include <algorithm>
 #include <atomic>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <mutex>
-#include <netinet/in.h>
-#include <stdexcept>
 #include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using platform::ErrorPtr;
 using platform::Value;
@@ -33,12 +29,8 @@ struct Reply {
     ErrorPtr error;
 
     JSONObjectBlock block() {
-        return [this](Value j, ErrorPtr e) {
-            ++calls;
-            done = true;
-            json = std::move(j);
-            error = std::move(e);
-        };
+        return
+            [this](Value j, ErrorPtr e) { ++calls, done = true, json = std::move(j), error = std::move(e); };
     }
     bool wait() {
         return pumpMainLoopUntil([this] { return done; }, std::chrono::seconds(60));
@@ -72,30 +64,13 @@ protected:
 
 } // namespace
 
-TEST_F(RPCTest, ConsecutiveCallsCarryIncreasingIdsStartingAtOne) {
-    answer(R"({"result":true})");
-    int64_t before = JsonRpc::requestCount();
-    // One call at a time: the ids are taken when a call is made, whatever order replies come in.
-    Reply first, second;
-    JsonRpc::rpcWithMethodName("a", Value::array({1, "x"}), first.block());
-    ASSERT_TRUE(first.wait());
-    JsonRpc::rpcWithMethodName("b", Value(), second.block());
-    ASSERT_TRUE(second.wait());
-
-    std::vector<int64_t> ids;
-    for (auto& request : server.requests())
-        ids.push_back(parsed(request.body)["id"].int64Or(-1));
-    EXPECT_EQ(ids, (std::vector<int64_t>{before + 1, before + 2}));
-    if (before == 0) {
-        EXPECT_EQ(ids.front(), 1);
-    }
-    EXPECT_EQ(JsonRpc::requestCount(), before + 2);
-}
-
-TEST_F(RPCTest, RequestObjectsGoOutAsCompactJSON) {
+// One call at a time: ids are taken when a call is made (from one in a fresh process), whatever
+// order replies come in.
+TEST_F(RPCTest, RequestObjectsGoOutAsCompactJSONWithIncreasingIds) {
     answer(R"({"result":1})");
-    Reply v1;
     int64_t id = JsonRpc::requestCount() + 1;
+    EXPECT_EQ(id, 1);
+    Reply v1, v2;
     JsonRpc::rpcWithMethodName("room.list", Value::array({1, "x"}), v1.block());
     ASSERT_TRUE(v1.wait());
     auto request = server.requests().back();
@@ -103,11 +78,13 @@ TEST_F(RPCTest, RequestObjectsGoOutAsCompactJSON) {
     EXPECT_EQ(request.body, fmt::format(R"({{"id":{},"params":[1,"x"],"method":"room.list"}})", id));
     EXPECT_EQ(request.header("Content-Type"), "application/json; charset=utf-8");
 
-    Reply v2;
+    JsonRpc::setContentType("application/json-rpc");
     JsonRpc::rpc2WithMethodName("room.info", Value(), v2.block());
     ASSERT_TRUE(v2.wait());
     EXPECT_EQ(server.requests().back().body,
               fmt::format(R"({{"jsonrpc":"2.0","id":{},"params":[],"method":"room.info"}})", id + 1));
+    EXPECT_EQ(server.requests().back().header("Content-Type"), "application/json-rpc");
+    EXPECT_EQ(JsonRpc::requestCount(), id + 1);
 }
 
 TEST_F(RPCTest, RepliesGiveTheResultOrTheServersErrorOrABadResponse) {
@@ -151,21 +128,18 @@ TEST_F(RPCTest, RepliesGiveTheResultOrTheServersErrorOrABadResponse) {
     }
 }
 
-TEST_F(RPCTest, TransportFailureIsABadResponse) {
+TEST_F(RPCTest, UnwritableRequestFailsUnsentAndTransportFailureIsABadResponse) {
+    Reply unwritable;
+    JsonRpc::rpc2WithMethodName("when", Value::array({Value(platform::Date(0))}), unwritable.block());
+    ASSERT_TRUE(unwritable.wait());
+    ASSERT_TRUE(unwritable.error);
+    EXPECT_EQ(unwritable.error->code(), platform::JSONSerialization::writeInvalidErrorCode);
+    EXPECT_EQ(server.requestCount(), 0u);
     server.stop();
     auto reply = call();
     ASSERT_TRUE(reply.error);
     EXPECT_EQ(reply.error->domain(), MappedModelErrorDomain);
     EXPECT_EQ(reply.error->code(), MappedModelErrorBadResponse);
-}
-
-TEST_F(RPCTest, RequestThatCannotBeWrittenFailsUnsent) {
-    Reply reply;
-    JsonRpc::rpc2WithMethodName("when", Value::array({Value(platform::Date(0))}), reply.block());
-    ASSERT_TRUE(reply.wait());
-    ASSERT_TRUE(reply.error);
-    EXPECT_EQ(reply.error->code(), platform::JSONSerialization::writeInvalidErrorCode);
-    EXPECT_EQ(server.requestCount(), 0u);
 }
 
 TEST_F(RPCTest, IdsFromManyThreadsAreNeverLost) {
@@ -211,20 +185,18 @@ TEST(RPCReplies, HostileRepliesGiveBadResponsesNeverACrash) {
     EXPECT_TRUE(result.isNil());
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), MappedModelErrorBadResponse);
-}
-
-TEST(RPCReplies, ErrorTextsOfOtherKindsStillDescribeTheError) {
-    auto [result, error] =
+    // Error texts and codes of other kinds still describe the error.
+    auto [ignored, other] =
         JsonRpc::resultOfReply(parsed(R"({"error":{"code":"12","message":404}})"), nullptr);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), 12);
-    EXPECT_EQ(error->localizedDescription(), "404");
-    auto [ignored, empty] = JsonRpc::resultOfReply(parsed(R"({"error":{"code":5,"message":""}})"), nullptr);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->code(), 12);
+    EXPECT_EQ(other->localizedDescription(), "404");
+    auto [unused, empty] = JsonRpc::resultOfReply(parsed(R"({"error":{"code":5,"message":""}})"), nullptr);
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->localizedDescription(), "Generic json rpc error");
 }
 
-TEST_F(RPCTest, PathsResolveUnderTheBaseURL) {
+TEST_F(RPCTest, PathsResolveUnderTheBaseURLAndAbsentCompletionsAreSkipped) {
     JsonRpc::setAPIBaseURLWithString(server.url("/api"));
     server.route("GET", "/api/rooms", HttpResponse::json(R"({"n":1})"));
     server.route("POST", "/api/rooms", HttpResponse::json(R"({"n":2})"));
@@ -238,25 +210,13 @@ TEST_F(RPCTest, PathsResolveUnderTheBaseURL) {
     ASSERT_TRUE(post.wait());
     EXPECT_EQ(post.json, Value::dictionary({{"n", 2}}));
     EXPECT_EQ(server.requests().back().body, "title=a%20b");
-}
-
-TEST_F(RPCTest, AbsentCompletionsAreSkipped) {
-    JsonRpc::setAPIBaseURLWithString(server.url("/api"));
-    server.route("GET", "/api/x", HttpResponse::json("{}"));
+    // Absent completions are skipped, and calls are still answered afterwards.
     answer(R"({"result":1})");
-    JsonRpc::getWithPath("/x", Value(), JSONObjectBlock());
+    JsonRpc::getWithPath("/rooms", Value(), JSONObjectBlock());
     JsonRpc::setAPIBaseURLWithString(server.url("/rpc"));
     JsonRpc::rpcWithMethodName("quiet", Value(), JSONObjectBlock());
-    ASSERT_TRUE(server.waitForRequests(2));
-    auto reply = call(); // still answering afterwards
-    EXPECT_EQ(reply.json, Value(1));
-}
-
-TEST_F(RPCTest, ContentTypeSettingReachesTheWire) {
-    answer(R"({"result":1})");
-    JsonRpc::setContentType("application/json-rpc");
-    call();
-    EXPECT_EQ(server.requests().back().header("Content-Type"), "application/json-rpc");
+    ASSERT_TRUE(server.waitForRequests(4));
+    EXPECT_EQ(call().json, Value(1));
 }
 
 // ---- Model networking ----
@@ -269,35 +229,6 @@ public:
     std::optional<std::string> title;
 };
 
-// A loopback port that takes connections into its backlog and never answers them: a request to it
-// stays in flight until the listener closes, which resets the connection.
-class SilentListener {
-public:
-    SilentListener() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(m_fd, 4) != 0 ||
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen on the loopback interface");
-        m_port = ntohs(address.sin_port);
-    }
-    ~SilentListener() { ::close(m_fd); }
-    SilentListener(const SilentListener&) = delete;
-    SilentListener& operator=(const SilentListener&) = delete;
-
-    std::string url(std::string_view path) const {
-        return fmt::format("http://127.0.0.1:{}{}", m_port, path);
-    }
-
-private:
-    int m_fd{-1};
-    uint16_t m_port{0};
-};
-
 struct ModelReply {
     bool done{false};
     std::shared_ptr<NetRoomModel> model;
@@ -305,17 +236,11 @@ struct ModelReply {
 
     MappedModelBlock block() {
         return [this](std::shared_ptr<MappedModel> m, ErrorPtr e) {
-            done = true;
-            model = std::dynamic_pointer_cast<NetRoomModel>(m);
-            error = std::move(e);
+            typed()(std::dynamic_pointer_cast<NetRoomModel>(m), std::move(e));
         };
     }
     std::function<void(std::shared_ptr<NetRoomModel>, ErrorPtr)> typed() {
-        return [this](std::shared_ptr<NetRoomModel> m, ErrorPtr e) {
-            done = true;
-            model = std::move(m);
-            error = std::move(e);
-        };
+        return [this](std::shared_ptr<NetRoomModel> m, ErrorPtr e) { done = true, model = m, error = e; };
     }
     bool wait() {
         return pumpMainLoopUntil([this] { return done; }, std::chrono::seconds(60));
@@ -338,36 +263,28 @@ protected:
 
 } // namespace
 
-TEST_F(ModelNetworkingTest, InitFromURLFillsTheSameModelAndReportsLoading) {
+TEST_F(ModelNetworkingTest, InitFromURLFillsTheSameModelAndLoadingHoldsUntilTheLastLoadEnds) {
     auto gate = server.makeGate();
     server.route("GET", "/room",
                  replyAfter(gate, HttpResponse::json(R"({"roomId":16777217,"title":"live"})")));
+    // Takes the connection into its backlog and never answers: in flight until the listener closes.
+    auto silent = RawListener::create(AF_INET, 4);
+    ASSERT_TRUE(silent);
     auto model = std::make_shared<NetRoomModel>();
-    ModelReply reply;
-    MappedModelNetworking::initFromURLWithString(model, server.url("/room"), reply.block());
-    EXPECT_TRUE(MappedModelNetworking::isLoading());
-    gate->open();
-    ASSERT_TRUE(reply.wait());
-    EXPECT_FALSE(MappedModelNetworking::isLoading());
-    EXPECT_EQ(reply.model, model);
-    EXPECT_FALSE(reply.error);
-    EXPECT_EQ(model->roomId, 16777217);
-    EXPECT_EQ(model->title, "live");
-}
-
-TEST_F(ModelNetworkingTest, LoadingHoldsUntilTheLastLoadEnds) {
-    auto gate = server.makeGate();
-    server.route("GET", "/a", replyAfter(gate, HttpResponse::json(R"({"roomId":1,"title":"a"})")));
-    auto silent = std::make_unique<SilentListener>();
     ModelReply first, second;
-    MappedModelNetworking::initFromURLWithString(std::make_shared<NetRoomModel>(), server.url("/a"),
-                                                 first.block());
-    MappedModelNetworking::initFromURLWithString(std::make_shared<NetRoomModel>(), silent->url("/b"),
+    MappedModelNetworking::initFromURLWithString(model, server.url("/room"), first.block());
+    EXPECT_TRUE(MappedModelNetworking::isLoading());
+    MappedModelNetworking::initFromURLWithString(std::make_shared<NetRoomModel>(),
+                                                 fmt::format("http://127.0.0.1:{}/b", silent->port()),
                                                  second.block());
     ASSERT_TRUE(server.waitForRequests(1));
     gate->open();
     ASSERT_TRUE(first.wait());
     EXPECT_TRUE(MappedModelNetworking::isLoading()) << "the second load is still in flight";
+    EXPECT_EQ(first.model, model);
+    EXPECT_FALSE(first.error);
+    EXPECT_EQ(model->roomId, 16777217);
+    EXPECT_EQ(model->title, "live");
     silent.reset();
     ASSERT_TRUE(second.wait());
     EXPECT_FALSE(MappedModelNetworking::isLoading());
@@ -375,56 +292,49 @@ TEST_F(ModelNetworkingTest, LoadingHoldsUntilTheLastLoadEnds) {
     EXPECT_TRUE(second.error);
 }
 
-TEST_F(ModelNetworkingTest, InitFromURLReportsTheImportErrorOrElseTheTransportError) {
+// No model comes from a reply that does not import, a failing status, nor (for a new model) an error
+// reply with a body that would import.
+TEST_F(ModelNetworkingTest, LoadsReportTheImportErrorOrElseABadResponse) {
     server.route("GET", "/partial", HttpResponse::json(R"({"roomId":1})"));
-    ModelReply partial;
-    MappedModelNetworking::initFromURLWithString(std::make_shared<NetRoomModel>(), server.url("/partial"),
-                                                 partial.block());
-    ASSERT_TRUE(partial.wait());
-    EXPECT_FALSE(partial.model);
-    ASSERT_TRUE(partial.error);
-    EXPECT_EQ(partial.error->code(), MappedModelErrorInvalidData);
-
     server.route("GET", "/down", HttpResponse::text(503, "down"));
-    ModelReply down;
-    MappedModelNetworking::initFromURLWithString(std::make_shared<NetRoomModel>(), server.url("/down"),
-                                                 down.block());
-    ASSERT_TRUE(down.wait());
-    EXPECT_FALSE(down.model);
-    ASSERT_TRUE(down.error);
-    EXPECT_EQ(down.error->code(), MappedModelErrorBadResponse);
+    server.route("GET", "/missing", HttpResponse::json(R"({"roomId":8,"title":"eight"})", 404));
+    const std::pair<const char*, int> cases[] = {{"/partial", MappedModelErrorInvalidData},
+                                                 {"/down", MappedModelErrorBadResponse},
+                                                 {"/missing", MappedModelErrorBadResponse}};
+    for (auto [path, code] : cases) {
+        SCOPED_TRACE(path);
+        ModelReply init, get;
+        MappedModelNetworking::initFromURLWithString(std::make_shared<NetRoomModel>(), server.url(path),
+                                                     init.block());
+        MappedModelNetworking::getModelFromURLWithString("NetRoomModel", server.url(path), get.block());
+        ASSERT_TRUE(init.wait() && get.wait());
+        EXPECT_FALSE(get.model);
+        EXPECT_TRUE(!init.model || std::string_view(path) == "/missing");
+        for (auto* reply : {&init, &get}) {
+            ASSERT_TRUE(reply->error);
+            EXPECT_EQ(reply->error->code(), code);
+        }
+    }
     EXPECT_FALSE(MappedModelNetworking::isLoading());
 }
 
-TEST_F(ModelNetworkingTest, GetModelMakesANewModelOfTheClass) {
+TEST_F(ModelNetworkingTest, GetAndPostMakeNewModelsOfTheClass) {
     server.route("GET", "/room", HttpResponse::json(R"({"roomId":7,"title":"seven"})"));
-    ModelReply reply;
-    MappedModelNetworking::getModelFromURLWithString<NetRoomModel>(server.url("/room"), reply.typed());
-    ASSERT_TRUE(reply.wait());
-    ASSERT_TRUE(reply.model);
-    EXPECT_EQ(reply.model->roomId, 7);
-    EXPECT_FALSE(reply.error);
-
-    server.route("GET", "/missing", HttpResponse::json(R"({"roomId":8,"title":"eight"})", 404));
-    ModelReply missing;
-    MappedModelNetworking::getModelFromURLWithString("NetRoomModel", server.url("/missing"), missing.block());
-    ASSERT_TRUE(missing.wait());
-    EXPECT_FALSE(missing.model) << "no model is made from an error reply";
-    ASSERT_TRUE(missing.error);
-    EXPECT_EQ(missing.error->code(), MappedModelErrorBadResponse);
-}
-
-TEST_F(ModelNetworkingTest, PostModelSendsItsJSONAndReadsTheReplyAsAModel) {
     server.route("POST", "/rooms", HttpResponse::json(R"({"roomId":9,"title":"saved"})"));
+    ModelReply got, posted;
+    MappedModelNetworking::getModelFromURLWithString<NetRoomModel>(server.url("/room"), got.typed());
+    ASSERT_TRUE(got.wait());
+    ASSERT_TRUE(got.model);
+    EXPECT_EQ(got.model->roomId, 7);
+    EXPECT_FALSE(got.error);
     auto model = std::make_shared<NetRoomModel>();
     model->roomId = 3;
     model->title = "draft";
-    ModelReply reply;
-    MappedModelNetworking::postModel<NetRoomModel>(model, server.url("/rooms"), reply.typed());
-    ASSERT_TRUE(reply.wait());
-    ASSERT_TRUE(reply.model);
-    EXPECT_EQ(reply.model->title, "saved");
-    EXPECT_NE(reply.model, model);
+    MappedModelNetworking::postModel<NetRoomModel>(model, server.url("/rooms"), posted.typed());
+    ASSERT_TRUE(posted.wait());
+    ASSERT_TRUE(posted.model);
+    EXPECT_EQ(posted.model->title, "saved");
+    EXPECT_NE(posted.model, model);
     auto request = server.requests().back();
     EXPECT_EQ(parsed(request.body), Value::dictionary({{"roomId", 3}, {"title", "draft"}}));
     EXPECT_EQ(request.header("Content-Type"), "application/json; charset=utf-8");

@@ -43,34 +43,30 @@ TEST(ValueTransformerTable, RegisteredConversionIsSeenByEveryInstance) {
     EXPECT_EQ(first.transform("NSStringFromNSData:", Value(platform::Data())), Value("replaced"));
 }
 
-TEST(ValueTransformerTable, PrimitiveCodesNameTheirTypes) {
+TEST(ValueTransformerTable, PrimitiveCodesNameTheirTypesAndClustersResolveToTheirPublicClass) {
     ValueTransformer transformer;
-    EXPECT_EQ(transformer.primitiveName("q"), "long");
-    EXPECT_EQ(transformer.primitiveName("Q"), "NSUInteger");
-    EXPECT_EQ(transformer.primitiveName("I"), "NSInteger");
-    EXPECT_EQ(transformer.primitiveName("B"), "BOOL");
-    EXPECT_EQ(transformer.primitiveName("c"), "BOOL");
-    EXPECT_EQ(transformer.primitiveName("@?"), "Block");
-    EXPECT_EQ(transformer.primitiveName("C"), std::nullopt);
-    EXPECT_EQ(transformer.primitiveName("@"), std::nullopt);
+    const std::pair<const char*, std::optional<std::string>> primitives[] = {
+        {"q", "long"}, {"Q", "NSUInteger"}, {"I", "NSInteger"},  {"B", "BOOL"},
+        {"c", "BOOL"}, {"@?", "Block"},     {"C", std::nullopt}, {"@", std::nullopt}};
+    for (const auto& [code, name] : primitives)
+        EXPECT_EQ(transformer.primitiveName(code), name) << code;
     EXPECT_EQ(transformer.primitivesNames().size(), 11u);
-}
-
-TEST(ValueTransformerClusters, ConcreteClassesResolveToTheirPublicClass) {
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClasses("NSMutableString"), "NSString");
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClasses("NSDecimalNumber"), "NSNumber");
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClasses("NSMutableArray"), "NSArray");
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClasses("NSMutableDictionary"), "NSDictionary");
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClasses("MappedModelArray"), "MappedModelArray");
-
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClassesOfValue(Value("a")), "NSString");
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClassesOfValue(Value(Number::decimal("1.5"))),
-              "NSNumber");
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClassesOfValue(Value(true)), "NSNumber");
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClassesOfValue(Value::array({})), "NSArray");
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClassesOfValue(Value::dictionary({})), "NSDictionary");
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClassesOfValue(Value::null()), "NSNull");
-    EXPECT_EQ(ValueTransformer::classByResolvingClusterClassesOfValue(Value(platform::Date(0))), "NSDate");
+    const std::pair<const char*, const char*> clusters[] = {{"NSMutableString", "NSString"},
+                                                            {"NSDecimalNumber", "NSNumber"},
+                                                            {"NSMutableArray", "NSArray"},
+                                                            {"NSMutableDictionary", "NSDictionary"},
+                                                            {"MappedModelArray", "MappedModelArray"}};
+    for (auto [concrete, cluster] : clusters)
+        EXPECT_EQ(ValueTransformer::classByResolvingClusterClasses(concrete), cluster);
+    const std::pair<Value, const char*> values[] = {{Value("a"), "NSString"},
+                                                    {Value(Number::decimal("1.5")), "NSNumber"},
+                                                    {Value(true), "NSNumber"},
+                                                    {Value::array({}), "NSArray"},
+                                                    {Value::dictionary({}), "NSDictionary"},
+                                                    {Value::null(), "NSNull"},
+                                                    {Value(platform::Date(0)), "NSDate"}};
+    for (const auto& [value, cluster] : values)
+        EXPECT_EQ(ValueTransformer::classByResolvingClusterClassesOfValue(value), cluster);
 }
 
 TEST(ValueTransformerNumbers, IntegralTextsAboveSinglePrecisionImportExactly) {
@@ -131,32 +127,25 @@ TEST(ValueTransformerNumbers, NumbersAndDecimalsWriteTheirTextForm) {
     EXPECT_TRUE(std::isnan(numberOf(notANumber).doubleValue()));
 }
 
-TEST(ValueTransformerBooleans, TextsReadYesTrueAndNonZeroAsYes) {
+TEST(ValueTransformerBooleans, TextsReadYesTrueAndNonZeroAsYesNumbersByTheirIntegerValue) {
     for (auto yes : {"YES", "yes", "Yes", "TRUE", "true", "1", "2", "-3"})
         EXPECT_EQ(ValueTransformer::BOOLFromNSString(Value(yes)), Value(true)) << yes;
     for (auto no : {"NO", "no", "0", "false", "abc", ""})
         EXPECT_EQ(ValueTransformer::BOOLFromNSString(Value(no)), Value(false)) << no;
-    auto result = ValueTransformer::BOOLFromNSString(Value("yes"));
-    EXPECT_EQ(numberOf(result).kind(), Number::Kind::Bool);
-}
-
-TEST(ValueTransformerBooleans, NumbersReadByTheirIntegerValue) {
-    EXPECT_EQ(ValueTransformer::BOOLFromNSNumber(Value::null()), Value(false));
-    EXPECT_EQ(ValueTransformer::BOOLFromNSNumber(Value()), Value(false));
-    EXPECT_EQ(ValueTransformer::BOOLFromNSNumber(Value(0.5)), Value(false));
+    EXPECT_EQ(numberOf(ValueTransformer::BOOLFromNSString(Value("yes"))).kind(), Number::Kind::Bool);
+    for (auto no : {Value::null(), Value(), Value(0.5)})
+        EXPECT_EQ(ValueTransformer::BOOLFromNSNumber(no), Value(false));
     EXPECT_EQ(ValueTransformer::BOOLFromNSNumber(Value(3)), Value(true));
     EXPECT_EQ(ValueTransformer::JSONObjectFromBOOL(Value(7)), Value(true));
     EXPECT_EQ(ValueTransformer::JSONObjectFromBOOL(Value(0)), Value(false));
     EXPECT_EQ(numberOf(ValueTransformer::JSONObjectFromBOOL(Value(1))).kind(), Number::Kind::Bool);
 }
 
-TEST(ValueTransformerDates, UnreadableTextsGiveNil) {
+TEST(ValueTransformerDates, UnreadableTextsGiveNilAndExportWritesLocalTimeThatReadsBack) {
     EXPECT_TRUE(ValueTransformer::NSDateFromNSString(Value("yesterday")).isNil());
     EXPECT_TRUE(ValueTransformer::NSDateFromNSString(Value("2015-02-30T12:00:00+0000")).isNil());
     EXPECT_TRUE(ValueTransformer::NSDateFromNSString(Value(12)).isNil());
-}
-
-TEST(ValueTransformerDates, ExportWritesLocalTimeWithAColonFreeOffsetAndReadsBack) {
+    // Export writes local time with a colon-free offset, and reads back.
     platform::Date date(1425443445.0);
     auto text = ValueTransformer::JSONObjectFromNSDate(Value(date));
     ASSERT_TRUE(text.isString());
@@ -182,16 +171,13 @@ TEST(ValueTransformerObjects, URLsAndTimeZonesConvertBothWays) {
     EXPECT_TRUE(ValueTransformer::NSTimeZoneFromNSString(Value("Nowhere/Atlantis")).isNil());
 }
 
-TEST(ValueTransformerCollections, SetsAndArraysConvertBothWays) {
+TEST(ValueTransformerCollections, SetsAndArraysConvertBothWaysAndEmptyArraysStandInForDictionaries) {
     auto set = ValueTransformer::NSSetFromNSArray(Value::array({1, 2, 2, "a"}));
     ASSERT_TRUE(set.isSet());
     EXPECT_EQ(set.count(), 3u);
     EXPECT_EQ(ValueTransformer::NSMutableSetFromNSArray(Value::array({1, 1})).count(), 1u);
     EXPECT_EQ(ValueTransformer::JSONObjectFromNSSet(set), Value::array({1, 2, "a"}));
     EXPECT_EQ(ValueTransformer::JSONObjectFromNSMutableSet(set).count(), 3u);
-}
-
-TEST(ValueTransformerCollections, EmptyArrayStandsInForAnEmptyDictionaryOnly) {
     EXPECT_EQ(ValueTransformer::NSDictionaryFromNSArray(Value::array({})), Value::dictionary({}));
     EXPECT_TRUE(ValueTransformer::NSMutableDictionaryFromNSArray(Value::array({})).isDictionary());
     EXPECT_EQ(ValueTransformer::NSDictionaryFromNSArray(Value::array({1})), Value::array({1}));
@@ -203,7 +189,8 @@ TEST(ValueTransformerCollections, MutableFormsKeepTheValueAndPassObjectsThrough)
     EXPECT_EQ(ValueTransformer::NSMutableDictionaryFromNSDictionary(Value::dictionary({{"a", 1}})),
               Value::dictionary({{"a", 1}}));
     auto lazy = Value(std::make_shared<platform::Object>());
-    EXPECT_EQ(ValueTransformer::NSMutableArrayFromNSArray(lazy).object(), lazy.object());
-    EXPECT_EQ(ValueTransformer::NSArrayFromMappedModelArray(lazy).object(), lazy.object());
-    EXPECT_EQ(ValueTransformer::NSMutableArrayFromMappedModelArray(lazy).object(), lazy.object());
+    for (auto convert :
+         {&ValueTransformer::NSMutableArrayFromNSArray, &ValueTransformer::NSArrayFromMappedModelArray,
+          &ValueTransformer::NSMutableArrayFromMappedModelArray})
+        EXPECT_EQ(convert(lazy).object(), lazy.object());
 }

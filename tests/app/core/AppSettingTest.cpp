@@ -1,39 +1,31 @@
-// The user's preferences over the user defaults.
+// The user's preferences over the user defaults, and the configuration's hosts.
 
+#include "app/core/AppConfiguration.h"
 #include "app/core/AppSetting.h"
-
-#include "app/core/CommonData.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace {
 
 class AppSettingTest : public testing::Test {
 protected:
-    void TearDown() override {
-        CommonData::resetSharedInstanceForTesting();
-        platform::UserDefaults::resetStandardForTesting();
-    }
+    void TearDown() override { platform::UserDefaults::resetStandardForTesting(); }
     AppSetting setting;
 };
 
-TEST_F(AppSettingTest, FreshInstallShowsHomelandNewsAndNothingElse) {
+TEST_F(AppSettingTest, FreshInstallShowsHomelandNewsAndSwitchesReadTheirOwnKeys) {
     EXPECT_TRUE(setting.isShowHomelandNews());
-    EXPECT_FALSE(setting.isReceiveNewMessage());
-    EXPECT_FALSE(setting.isShowMessageDetail());
-    EXPECT_FALSE(setting.isSoundAvaiable());
-    EXPECT_FALSE(setting.isVibrateMode());
-    EXPECT_FALSE(setting.isNODisturbAtNight());
-    EXPECT_FALSE(setting.isCanSearchMeByPhoneNumberOrName());
-    EXPECT_FALSE(setting.isSendMessageByReturnKey());
-    EXPECT_FALSE(setting.passwordSwitch());
-    EXPECT_FALSE(setting.touchIDSwitch());
+    for (auto isOn :
+         {&AppSetting::isReceiveNewMessage, &AppSetting::isShowMessageDetail, &AppSetting::isSoundAvaiable,
+          &AppSetting::isVibrateMode, &AppSetting::isNODisturbAtNight,
+          &AppSetting::isCanSearchMeByPhoneNumberOrName, &AppSetting::isSendMessageByReturnKey,
+          &AppSetting::passwordSwitch, &AppSetting::touchIDSwitch, &AppSetting::findPasswordQuestionEnable})
+        EXPECT_FALSE((setting.*isOn)());
     EXPECT_FALSE(setting.password());
-    EXPECT_FALSE(setting.findPasswordQuestionEnable());
-}
-
-TEST_F(AppSettingTest, SwitchesReadTheirOwnKeys) {
     setting.setBoolValue(true, "isVibreateMode");
     setting.setBoolValue(true, "isSendMessageByEnter");
     setting.setBoolValue(false, "isShowHomelandNews");
@@ -65,13 +57,54 @@ TEST_F(AppSettingTest, RecoveryQuestionIsEnabledByAQuestionOrAnAnswer) {
     EXPECT_FALSE(setting.findPasswordQuestionEnable());
 }
 
-TEST_F(AppSettingTest, StateMakesOneSettingOnFirstUse) {
-    auto first = CommonData::appSetting();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(CommonData::appSetting().get(), first.get());
-    auto replacement = std::make_shared<AppSetting>();
-    CommonData::sharedInstance()->setAppSetting(replacement);
-    EXPECT_EQ(CommonData::appSetting().get(), replacement.get());
+// The hosts of the configuration: the resource file, and environment variables over it.
+class ConfigurationTest : public testing::Test {
+protected:
+    void TearDown() override {
+        for (const char* variable :
+             {AppConfiguration::kServiceURLVariable, AppConfiguration::kRTMPHostVariable,
+              AppConfiguration::kProbeHost1Variable, AppConfiguration::kProbeHost2Variable})
+            unsetenv(variable);
+        platform::Paths::setResources({});
+    }
+
+    // Resources of this test's own, holding only a configuration file with these values.
+    static void useConfiguration(platform::ValueDictionary values) {
+        auto folder = platform::Paths::home() / "resources";
+        std::filesystem::create_directories(folder);
+        ASSERT_TRUE(platform::PropertyList::writeFile(platform::Value(std::move(values)),
+                                                      folder / "AppConfiguration.plist"));
+        platform::Paths::setResources(folder);
+    }
+};
+
+TEST_F(ConfigurationTest, ShippedFileThenNonEmptyEnvironmentVariablesWin) {
+    EXPECT_EQ(AppConfiguration::serviceURL(), "http://127.0.0.1:8080");
+    EXPECT_EQ(AppConfiguration::rtmpHost(), "127.0.0.1:1935");
+    EXPECT_FALSE(AppConfiguration::probeHost1().empty());
+    EXPECT_FALSE(AppConfiguration::probeHost2().empty());
+    setenv(AppConfiguration::kRTMPHostVariable, "", 1);
+    EXPECT_EQ(AppConfiguration::rtmpHost(), "127.0.0.1:1935");
+    // The service URL gets a scheme and loses trailing slashes.
+    setenv(AppConfiguration::kServiceURLVariable, "127.0.0.1:8081//", 1);
+    setenv(AppConfiguration::kRTMPHostVariable, "127.0.0.1:2935", 1);
+    setenv(AppConfiguration::kProbeHost1Variable, "probe-one.test", 1);
+    setenv(AppConfiguration::kProbeHost2Variable, "probe-two.test", 1);
+    EXPECT_EQ(AppConfiguration::serviceURL(), "http://127.0.0.1:8081");
+    EXPECT_EQ(AppConfiguration::rtmpHost(), "127.0.0.1:2935");
+    EXPECT_EQ(AppConfiguration::probeHost1(), "probe-one.test");
+    EXPECT_EQ(AppConfiguration::probeHost2(), "probe-two.test");
+}
+
+TEST_F(ConfigurationTest, ValuesComeFromTheResourcesFileOrAreEmptyWithoutIt) {
+    useConfiguration({{"ServiceURL", platform::Value("http://127.0.0.1:7000/")},
+                      {"RTMPHost", platform::Value("127.0.0.1")}});
+    EXPECT_EQ(AppConfiguration::serviceURL(), "http://127.0.0.1:7000");
+    EXPECT_EQ(AppConfiguration::rtmpHost(), "127.0.0.1");
+    EXPECT_EQ(AppConfiguration::probeHost1(), "");
+    std::filesystem::remove(platform::Paths::resources() / "AppConfiguration.plist");
+    EXPECT_EQ(AppConfiguration::serviceURL(), "");
+    EXPECT_EQ(AppConfiguration::rtmpHost(), "");
 }
 
 } // namespace

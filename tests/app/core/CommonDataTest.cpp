@@ -1,19 +1,70 @@
-// The application state: the shared instance, the user-default helpers, the beauty levels, the
-// first-live flag, the live parameters and presets, and the stream key's failure counting.
+// The application state: the user-default helpers, the beauty levels, the first-live flag, the live
+// parameters and presets, the stream key's failure counting, the local records a next launch reads
+// back on the same home, and the RTMP push address.
+
+#include "app/core/CommonData.h"
 
 #include "app/core/AppConfiguration.h"
-#include "tests/app/core/CommonDataFixture.h"
-#include "tests/support/MainLoop.h"
+#include "app/core/ServiceModels.h"
+#include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/KeyedArchiver.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/UserDefaults.h"
 #include "tests/peers/ServiceStub.h"
+#include "tests/support/MainLoop.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
 
 namespace liveapp::test {
 namespace {
 
 using platform::Value;
 
-class CommonDataTest : public CommonDataFixture {};
+// A fresh application state for one test, and "a new launch" on the same home: the state and the
+// user defaults forgotten, so the next use reads back what the last one stored.
+class CommonDataFixture : public testing::Test {
+protected:
+    void SetUp() override {
+        registerServiceModels();
+        relaunch();
+    }
+    void TearDown() override {
+        unsetenv(AppConfiguration::kRTMPHostVariable);
+        CommonData::resetSharedInstanceForTesting();
+        platform::UserDefaults::resetStandardForTesting();
+    }
+
+    static void relaunch() {
+        CommonData::resetSharedInstanceForTesting();
+        platform::UserDefaults::resetStandardForTesting();
+    }
+
+    static std::shared_ptr<CommonData> data() { return CommonData::sharedInstance(); }
+
+    static std::shared_ptr<UserModel> user(std::string_view json) {
+        return UserModel::initWithDictionary(
+            platform::JSONSerialization::JSONObjectWithData(platform::Data(json)));
+    }
+    static std::shared_ptr<UserModel> userWithId(int64_t uid) {
+        auto model = std::make_shared<UserModel>();
+        model->uid = platform::Value(uid);
+        model->nick = "anchor";
+        return model;
+    }
+    static std::shared_ptr<SecretKeyModel> key(std::optional<std::string> secretKey,
+                                               std::optional<std::string> server = std::nullopt) {
+        auto model = std::make_shared<SecretKeyModel>();
+        model->secretKey = std::move(secretKey);
+        model->server = std::move(server);
+        return model;
+    }
+};
+
+using CommonDataTest = CommonDataFixture;
+using PersistenceTest = CommonDataFixture;
+using PushAddressTest = CommonDataFixture;
 
 TEST_F(CommonDataTest, BeautyLevelsAreZeroUntilSetThenReadBack) {
     EXPECT_EQ(data()->bright(), 0.0);
@@ -62,26 +113,21 @@ TEST_F(CommonDataTest, FirstLiveIsPerUserUntilSaved) {
 }
 
 TEST_F(CommonDataTest, FirstLiveWithoutUserIdAnswersYesAndSavesNothing) {
+    data()->saveFirstTimeLive(); // nobody logged in
+    data()->setLoginUser(user(R"({"nick": "no id"})"));
     data()->saveFirstTimeLive();
     EXPECT_TRUE(data()->isFirstTimeLive());
-    auto anonymous = std::make_shared<UserModel>();
-    anonymous->nick = "no id";
-    data()->setLoginUser(anonymous);
-    data()->saveFirstTimeLive();
-    EXPECT_TRUE(data()->isFirstTimeLive());
-    EXPECT_FALSE(data()->havingDataForKey("User_(null)"));
-    EXPECT_FALSE(data()->havingDataForKey("User_"));
     EXPECT_TRUE(data()->userDefaults()->dictionaryRepresentation().empty());
+    data()->setAppSetting(nullptr); // the setting is made on first use
+    auto setting = CommonData::appSetting();
+    ASSERT_TRUE(setting);
+    EXPECT_EQ(CommonData::appSetting().get(), setting.get());
 }
 
-TEST_F(CommonDataTest, LiveParametersComeFromTheResources) {
+TEST_F(CommonDataTest, LiveParametersAndTheThreePresetsComeFromTheResources) {
     EXPECT_FALSE(data()->isAlwaysLogin());
     EXPECT_FALSE(data()->shouldSkipCellphoneIdentifying());
     EXPECT_FLOAT_EQ(data()->liveRoomRefreshingInterval(), 5.0f);
-    EXPECT_TRUE(data()->configDictionary().isDictionary());
-}
-
-TEST_F(CommonDataTest, PresetsAreTheThreeOfTheResourcesInOrder) {
     const struct {
         const char* title;
         double width, height;
@@ -91,25 +137,25 @@ TEST_F(CommonDataTest, PresetsAreTheThreeOfTheResourcesInOrder) {
     const auto& presets = data()->resolutionDataSource();
     ASSERT_EQ(presets.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
         EXPECT_EQ(presets[i]->title, expected[i].title);
-        EXPECT_EQ(presets[i]->resolutionWidth(), expected[i].width) << i;
-        EXPECT_EQ(presets[i]->resolutionHeight(), expected[i].height) << i;
-        EXPECT_EQ(presets[i]->bitrateValue(), expected[i].bitrate) << i;
-        EXPECT_EQ(presets[i]->frameRateValue(), expected[i].frameRate) << i;
+        EXPECT_EQ(presets[i]->resolutionWidth(), expected[i].width);
+        EXPECT_EQ(presets[i]->resolutionHeight(), expected[i].height);
+        EXPECT_EQ(presets[i]->bitrateValue(), expected[i].bitrate);
+        EXPECT_EQ(presets[i]->frameRateValue(), expected[i].frameRate);
     }
     // Read once: the same objects on every call.
     EXPECT_EQ(data()->resolutionDataSource()[0].get(), presets[0].get());
 }
 
 TEST_F(CommonDataTest, ThreeFailuresOnlyCountTheFourthRestoresTheArchivedKey) {
-    data()->secretKeyRequestSucceeded(key("live"));
+    data()->secretKeyRequestFailed();
+    data()->secretKeyRequestSucceeded(key("live")); // a success at any time resets the count
     EXPECT_EQ(data()->secretKeyFailedTimes(), 0u);
     // A previous run left another key in the archive.
     platform::KeyedArchiver::archiveRootObject(key("fallback"), data()->secretKeyPersistentFilePath());
-
-    data()->secretKeyRequestFailed();
-    data()->secretKeyRequestFailed();
-    data()->secretKeyRequestFailed();
+    for (int i = 0; i < 3; ++i)
+        data()->secretKeyRequestFailed();
     EXPECT_EQ(data()->secretKeyFailedTimes(), 3u);
     EXPECT_EQ(data()->secretKeyModel()->secretKey, "live");
     data()->secretKeyRequestFailed();
@@ -121,37 +167,17 @@ TEST_F(CommonDataTest, ThreeFailuresOnlyCountTheFourthRestoresTheArchivedKey) {
     EXPECT_EQ(data()->secretKeyModel()->secretKey, "fallback");
 }
 
-TEST_F(CommonDataTest, KeyIsNotReadFromDiskAtLaunch) {
-    data()->setSecretKeyModel(key("stored"));
-    relaunch();
-    EXPECT_FALSE(data()->secretKeyModel());
-    EXPECT_EQ(data()->secretKeyFailedTimes(), 0u);
-}
-
-TEST_F(CommonDataTest, SuccessAtAnyTimeResetsTheCount) {
-    data()->secretKeyRequestFailed();
-    data()->secretKeyRequestFailed();
-    data()->secretKeyRequestSucceeded(key("k"));
-    EXPECT_EQ(data()->secretKeyFailedTimes(), 0u);
-    EXPECT_EQ(data()->secretKeyModel()->secretKey, "k");
-}
-
-TEST_F(CommonDataTest, FourthFailureWithoutArchivedKeyKeepsTheKeyInUse) {
+TEST_F(CommonDataTest, SuccessWithoutKeyCountsAsFailureAndNoArchiveKeepsTheKeyInUse) {
     data()->secretKeyRequestSucceeded(key("live"));
+    data()->secretKeyRequestSucceeded(nullptr);
+    EXPECT_EQ(data()->secretKeyFailedTimes(), 1u);
+    EXPECT_EQ(data()->readSecretKey()->secretKey, "live");
     std::filesystem::remove(data()->secretKeyPersistentFilePath());
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 3; ++i)
         data()->secretKeyRequestFailed();
     EXPECT_EQ(data()->secretKeyFailedTimes(), 0u);
     ASSERT_TRUE(data()->secretKeyModel());
     EXPECT_EQ(data()->secretKeyModel()->secretKey, "live");
-}
-
-TEST_F(CommonDataTest, SuccessWithoutKeyCountsAsFailureAndKeepsTheArchive) {
-    data()->secretKeyRequestSucceeded(key("live"));
-    data()->secretKeyRequestSucceeded(nullptr);
-    EXPECT_EQ(data()->secretKeyFailedTimes(), 1u);
-    EXPECT_EQ(data()->secretKeyModel()->secretKey, "live");
-    EXPECT_EQ(data()->readSecretKey()->secretKey, "live");
 }
 
 // The stream-key request against the played service.
@@ -168,23 +194,18 @@ protected:
         CommonDataFixture::TearDown();
     }
 
-    void requestAndWait() {
-        size_t before = stub.requestsTo("room.viewSecretKey").size();
+    void requestUntil(const std::function<bool()>& settled) {
         data()->requestSecretKey();
-        ASSERT_TRUE(pumpMainLoopUntil([&] { return stub.requestsTo("room.viewSecretKey").size() > before; }));
-        ASSERT_TRUE(pumpMainLoopUntil([&] { return settled(); }));
+        ASSERT_TRUE(pumpMainLoopUntil([&] { return !stub.requestsTo("room.viewSecretKey").empty(); }));
+        ASSERT_TRUE(pumpMainLoopUntil(settled));
     }
-    bool settled() const { return m_settledCheck ? m_settledCheck() : true; }
 
     ServiceStub stub;
-    std::function<bool()> m_settledCheck;
 };
 
 TEST_F(StreamKeyRequestTest, SuccessStoresAndArchivesTheKey) {
     stub.setSecretKey("42", Value(platform::ValueDictionary{{"secretKey", Value("abc")}}));
-    m_settledCheck = [] { return CommonData::sharedInstance()->secretKeyModel() != nullptr; };
-    requestAndWait();
-    ASSERT_TRUE(data()->secretKeyModel());
+    requestUntil([] { return CommonData::sharedInstance()->secretKeyModel() != nullptr; });
     EXPECT_EQ(data()->secretKeyModel()->secretKey, "abc");
     relaunch();
     EXPECT_EQ(data()->readSecretKey()->secretKey, "abc");
@@ -193,29 +214,117 @@ TEST_F(StreamKeyRequestTest, SuccessStoresAndArchivesTheKey) {
 TEST_F(StreamKeyRequestTest, ReplyWhoseDataDoesNotImportCountsAndKeepsTheFallback) {
     data()->setSecretKeyModel(key("archived"));
     stub.script("room.viewSecretKey", ServiceStub::success(Value("not an object")));
-    m_settledCheck = [] { return CommonData::sharedInstance()->secretKeyFailedTimes() > 0; };
-    requestAndWait();
+    requestUntil([] { return CommonData::sharedInstance()->secretKeyFailedTimes() > 0; });
     EXPECT_EQ(data()->secretKeyFailedTimes(), 1u);
     ASSERT_TRUE(data()->secretKeyModel());
     EXPECT_EQ(data()->secretKeyModel()->secretKey, "archived");
     EXPECT_EQ(data()->readSecretKey()->secretKey, "archived");
 }
 
-TEST_F(StreamKeyRequestTest, FourFailedRequestsFallBackToTheArchivedKey) {
-    data()->setSecretKeyModel(key("archived"));
-    relaunch(); // the key is in the archive only
-    data()->setLoginUser(userWithId(42));
-    stub.script("room.viewSecretKey", ServiceStub::failure(500, Value("busy")));
-    for (uint64_t expected : {1u, 2u, 3u}) {
-        m_settledCheck = [expected] {
-            return CommonData::sharedInstance()->secretKeyFailedTimes() == expected;
-        };
-        requestAndWait();
+TEST_F(PersistenceTest, RecordsLiveInHiddenFilesInTheDocumentsFolder) {
+    auto documents = platform::Paths::documents();
+    EXPECT_EQ(CommonData::systemDocumentsFolder(), documents);
+    EXPECT_EQ(data()->userPersistentFilePath(), documents / ".user.persistent");
+    EXPECT_EQ(data()->roomInfoPersistentFilePath(), documents / ".room.persistent");
+    EXPECT_EQ(data()->secretKeyPersistentFilePath(), documents / ".secret_key.persistent");
+    EXPECT_EQ(data()->resolutionPersistentFilePath(), documents / ".resolution.persistent");
+}
+
+// User, room (with the placeholder the screens read before storing) and stream key survive a
+// relaunch; the key is read back only when asked; logging out leaves no user for the next launch.
+TEST_F(PersistenceTest, RecordsSurviveARelaunch) {
+    data()->setLoginUser(
+        user(R"({"id": 42, "nick": "ann", "mobile": "138", "avatar": "http://127.0.0.1/a.png"})"));
+    auto room = std::make_shared<RoomModel>();
+    room->categoryId = "3";
+    room->view = "17";
+    (void)room->title();
+    data()->setRoomInfo(room);
+    data()->setSecretKeyModel(key("k1", "rtmp://127.0.0.1/live"));
+    relaunch();
+    EXPECT_FALSE(data()->loginUser());
+    EXPECT_FALSE(data()->secretKeyModel());
+    data()->loadLoginUser();
+    data()->loadRoomInfo();
+    data()->readLocalSecretKey();
+    auto restored = data()->loginUser();
+    ASSERT_TRUE(restored && data()->roomInfo() && data()->secretKeyModel());
+    EXPECT_EQ(restored->uidText(), "42");
+    EXPECT_EQ(restored->nick, "ann");
+    EXPECT_EQ(restored->mobile, "138");
+    EXPECT_EQ(restored->avatar, "http://127.0.0.1/a.png");
+    EXPECT_EQ(data()->roomInfo()->categoryId, "3");
+    EXPECT_EQ(data()->roomInfo()->view, "17");
+    EXPECT_EQ(data()->roomInfo()->title(), "点击来输入房间名");
+    EXPECT_EQ(data()->secretKeyModel()->secretKey, "k1");
+    EXPECT_EQ(data()->secretKeyModel()->server, "rtmp://127.0.0.1/live");
+    data()->setLoginUser(nullptr);
+    relaunch();
+    data()->loadLoginUser();
+    EXPECT_FALSE(data()->loginUser());
+}
+
+TEST_F(PersistenceTest, MissingOrDamagedRecordsReadAsNothing) {
+    EXPECT_FALSE(data()->readLoginUser());
+    EXPECT_FALSE(data()->readRoomInfo());
+    EXPECT_FALSE(data()->readSecretKey());
+    for (const auto& path : {data()->userPersistentFilePath(), data()->roomInfoPersistentFilePath(),
+                             data()->secretKeyPersistentFilePath()}) {
+        std::ofstream(path, std::ios::binary) << "LVKA not really an archive";
     }
-    EXPECT_FALSE(data()->secretKeyModel()); // not restored before the fourth
-    m_settledCheck = [] { return CommonData::sharedInstance()->secretKeyFailedTimes() == 0; };
-    requestAndWait();
-    EXPECT_EQ(data()->secretKeyModel()->secretKey, "archived");
+    EXPECT_FALSE(data()->readLoginUser());
+    EXPECT_FALSE(data()->readRoomInfo());
+    EXPECT_FALSE(data()->readSecretKey());
+    data()->loadLoginUser();
+    EXPECT_FALSE(data()->loginUser());
+    // A record of another class.
+    platform::KeyedArchiver::archiveRootObject(key("k"), data()->userPersistentFilePath());
+    EXPECT_FALSE(data()->readLoginUser());
+}
+
+TEST_F(PersistenceTest, FirstPresetIsChosenOnAFreshInstallAndTheChoiceSurvivesARelaunch) {
+    EXPECT_FALSE(std::filesystem::exists(data()->resolutionPersistentFilePath()));
+    auto chosen = data()->resolutionData();
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->title, "标清");
+    EXPECT_TRUE(std::filesystem::exists(data()->resolutionPersistentFilePath()));
+    data()->setResolutionData(data()->resolutionDataSource()[2]);
+    relaunch();
+    chosen = data()->resolutionData();
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->title, "超清");
+    EXPECT_EQ(chosen->resolution, "720x1280");
+    EXPECT_EQ(chosen->bitrateValue(), 1800000);
+}
+
+TEST_F(PersistenceTest, NoPresetsAndNoChoiceAnswerNothing) {
+    auto resources = platform::Paths::home() / "empty-resources";
+    std::filesystem::create_directories(resources);
+    platform::Paths::setResources(resources);
+    EXPECT_TRUE(data()->resolutionDataSource().empty());
+    EXPECT_FALSE(data()->resolutionData());
+    EXPECT_FALSE(data()->isAlwaysLogin());
+    EXPECT_EQ(data()->liveRoomRefreshingInterval(), 0.0f);
+    platform::Paths::setResources({});
+}
+
+TEST_F(PushAddressTest, ServerSlashUserQueryKeyOrTheConfiguredIngestHost) {
+    data()->setLoginUser(userWithId(42));
+    EXPECT_FALSE(data()->pushStreamInterface()); // no key
+    data()->setSecretKeyModel(key(std::nullopt, "rtmp://127.0.0.1/app"));
+    EXPECT_FALSE(data()->pushStreamInterface()); // no key, even with a server
+    data()->setSecretKeyModel(key("k", "rtmp://127.0.0.1:1935/app"));
+    EXPECT_EQ(data()->pushStreamInterface(), "rtmp://127.0.0.1:1935/app/42?key=k");
+    data()->setSecretKeyModel(key("k"));
+    EXPECT_EQ(data()->pushStreamInterface(), "rtmp://" + AppConfiguration::rtmpHost() + "/live/42?key=k");
+    setenv(AppConfiguration::kRTMPHostVariable, "127.0.0.1:19350", 1);
+    EXPECT_EQ(data()->pushStreamInterface(), "rtmp://127.0.0.1:19350/live/42?key=k");
+    data()->setLoginUser(user(R"({"id": 7})")); // follows the user who is logged in
+    EXPECT_EQ(data()->pushStreamInterface(), "rtmp://127.0.0.1:19350/live/7?key=k");
+    data()->setLoginUser(user(R"({"nick": "no id"})")); // no user id, no address
+    EXPECT_FALSE(data()->pushStreamInterface());
+    data()->setLoginUser(nullptr);
+    EXPECT_FALSE(data()->pushStreamInterface());
 }
 
 } // namespace

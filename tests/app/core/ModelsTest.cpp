@@ -40,24 +40,18 @@ TEST_F(ModelsTest, UserIdComesFromTheJsonIdAndExportsUnderIt) {
     EXPECT_FALSE(UserModel::initWithDictionary(parse(R"({"nick": "ann", "id": null})"))->uidText());
 }
 
-TEST_F(ModelsTest, UserArchiveKeepsAllThirteenProperties) {
+TEST_F(ModelsTest, UserArchiveAndCopyKeepAllThirteenProperties) {
     auto user = UserModel::initWithDictionary(parse(kFullUser));
     ASSERT_TRUE(user);
     auto back = roundTrip(user);
-    ASSERT_TRUE(back);
-    for (const auto& name : UserModel::archivedPropertyNames())
-        EXPECT_EQ(back->valueForKey(name), user->valueForKey(name)) << name;
-    EXPECT_EQ(back->nick, "ann");
-    EXPECT_EQ(back->unreadMsg, Value(2));
-}
-
-TEST_F(ModelsTest, UserCopyIsIndependentAndComplete) {
-    auto user = UserModel::initWithDictionary(parse(kFullUser));
     auto copy = user->copy();
-    ASSERT_TRUE(copy);
+    ASSERT_TRUE(back && copy);
     EXPECT_NE(copy.get(), user.get());
-    for (const auto& name : UserModel::archivedPropertyNames())
+    for (const auto& name : UserModel::archivedPropertyNames()) {
+        EXPECT_EQ(back->valueForKey(name), user->valueForKey(name)) << name;
         EXPECT_EQ(copy->valueForKey(name), user->valueForKey(name)) << name;
+    }
+    EXPECT_EQ(back->unreadMsg, Value(2));
     copy->nick = "bob";
     EXPECT_EQ(user->nick, "ann");
 }
@@ -86,7 +80,6 @@ TEST_F(ModelsTest, CategoryIdAndNameComeThroughTheMapperAndNameKeepsItsOwnKey) {
     EXPECT_EQ(first.categoryId, "3");
     EXPECT_EQ(first.categoryName, "Games");
     EXPECT_EQ(first.name, "Games");
-    EXPECT_EQ(first.thumb, "t.png");
     EXPECT_EQ(first.category_id, "c3");
     EXPECT_EQ((*categories)[1]->categoryId, "4");
 }
@@ -96,9 +89,6 @@ TEST_F(ModelsTest, SecretKeyMayComeWithoutServer) {
     ASSERT_TRUE(key);
     EXPECT_EQ(key->secretKey, "k1");
     EXPECT_FALSE(key->server);
-    auto back = roundTrip(key);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->secretKey, "k1");
 }
 
 TEST_F(ModelsTest, EnvelopeReadsItsLineOnceAndKeepsIt) {
@@ -116,16 +106,14 @@ TEST_F(ModelsTest, EnvelopeReadsItsLineOnceAndKeepsIt) {
 
 TEST_F(ModelsTest, EnvelopeWithoutReadableLineAnswersNothingAndTriesAgain) {
     for (std::string_view json : {R"({"rid": "1"})", R"({"chat": {"json": 17}})",
-                                  R"({"chat": {"json": ["x"]}})", R"({"chat": {"json": "not json"}})"}) {
+                                  R"({"chat": {"json": ["x"]}})", R"({"chat": {"json": "{"}})"}) {
         auto envelope = RoomChatModel::initWithDictionary(parse(json));
         ASSERT_TRUE(envelope) << json;
         EXPECT_FALSE(envelope->chatModel()) << json;
     }
-    RoomChatModel notADictionary;
-    notADictionary.chat = Value("text");
-    EXPECT_FALSE(notADictionary.chatModel());
-    auto envelope = RoomChatModel::initWithDictionary(parse(R"({"chat": {"json": "{"}})"));
-    ASSERT_TRUE(envelope);
+    auto envelope = RoomChatModel::initWithDictionary(parse(R"({"chat": {"json": "not json"}})"));
+    EXPECT_FALSE(envelope->chatModel());
+    envelope->chat = Value("text");
     EXPECT_FALSE(envelope->chatModel());
     envelope->chat = Value(platform::ValueDictionary{{"json", Value(R"({"type": 999, "text": "later"})")}});
     auto line = envelope->chatModel();
@@ -133,63 +121,37 @@ TEST_F(ModelsTest, EnvelopeWithoutReadableLineAnswersNothingAndTriesAgain) {
     EXPECT_EQ(line->text(), "later");
 }
 
-TEST_F(ModelsTest, PresetNumbersComeFromItsTexts) {
-    ResolutionDataModel preset;
-    preset.resolution = "1280x720";
-    preset.bitrate = "800";
-    preset.frameRate = "25";
-    EXPECT_DOUBLE_EQ(preset.resolutionWidth(), 1280.0);
-    EXPECT_DOUBLE_EQ(preset.resolutionHeight(), 720.0);
-    EXPECT_EQ(preset.bitrateValue(), 800000);
-    EXPECT_EQ(preset.frameRateValue(), 25);
-}
-
-TEST_F(ModelsTest, PresetBitrateDoesNotOverflowForLargeTexts) {
-    ResolutionDataModel preset;
-    preset.bitrate = "5000000"; // 5 Gbit/s: past 32 bits once in bits per second
-    EXPECT_EQ(preset.bitrateValue(), int64_t{5000000000});
-    preset.bitrate = "99999999999999999999999";
-    EXPECT_EQ(preset.bitrateValue(), INT64_MAX);
-    preset.bitrate = "-99999999999999999999999";
-    EXPECT_EQ(preset.bitrateValue(), INT64_MIN);
-}
-
-TEST_F(ModelsTest, PresetWithoutSeparatorOrTextsGivesZeros) {
-    ResolutionDataModel preset;
-    EXPECT_EQ(preset.resolutionWidth(), 0.0);
-    EXPECT_EQ(preset.resolutionHeight(), 0.0);
-    EXPECT_EQ(preset.bitrateValue(), 0);
-    preset.resolution = "640";
-    EXPECT_EQ(preset.resolutionWidth(), 640.0);
-    EXPECT_EQ(preset.resolutionHeight(), 0.0);
-}
-
-TEST_F(ModelsTest, PresetFillsFromADictionaryIgnoringOtherKeys) {
-    ResolutionDataModel preset;
-    preset.setValuesForKeysWithDictionary(parse(
-        R"({"title": "HD", "bitrate": 1000, "resolution": "540x960", "frameRate": "25", "codec": "h264"})"));
-    EXPECT_EQ(preset.title, "HD");
-    EXPECT_EQ(preset.bitrate, "1000");
-    EXPECT_EQ(preset.resolution, "540x960");
-    EXPECT_EQ(preset.frameRate, "25");
-}
-
-TEST_F(ModelsTest, PresetArchivesUnderItsFourKeysAndCopies) {
-    auto preset = std::make_shared<ResolutionDataModel>();
-    preset->title = "超清";
-    preset->bitrate = "1800";
-    preset->resolution = "720x1280";
-    preset->frameRate = "25";
-    auto back = roundTrip(preset);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->title, "超清");
-    EXPECT_EQ(back->bitrate, "1800");
-    EXPECT_EQ(back->resolution, "720x1280");
-    EXPECT_EQ(back->frameRate, "25");
-    auto copy = preset->copy();
+TEST_F(ModelsTest, PresetNumbersComeFromItsTextsWithoutOverflow) {
+    const struct {
+        const char* resolution;
+        const char* bitrate;
+        double width, height;
+        int64_t bitsPerSecond;
+    } cases[] = {
+        {"1280x720", "800", 1280, 720, 800000},
+        {"640", "5000000", 640, 0, int64_t{5000000000}}, // past 32 bits once in bits per second
+        {"", "99999999999999999999999", 0, 0, INT64_MAX},
+        {"", "-99999999999999999999999", 0, 0, INT64_MIN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bitrate);
+        ResolutionDataModel preset;
+        preset.resolution = c.resolution;
+        preset.bitrate = c.bitrate;
+        EXPECT_EQ(preset.resolutionWidth(), c.width);
+        EXPECT_EQ(preset.resolutionHeight(), c.height);
+        EXPECT_EQ(preset.bitrateValue(), c.bitsPerSecond);
+    }
+    ResolutionDataModel empty;
+    EXPECT_EQ(empty.bitrateValue(), 0);
+    EXPECT_EQ(empty.resolutionWidth(), 0.0);
+    // Filled from a dictionary: a number becomes its text, other keys are ignored; a copy is its own.
+    auto filled = std::make_shared<ResolutionDataModel>();
+    filled->setValuesForKeysWithDictionary(parse(R"({"title": "HD", "bitrate": 1000, "codec": "h264"})"));
+    auto copy = filled->copy();
     copy->title = "x";
-    EXPECT_EQ(preset->title, "超清");
-    EXPECT_EQ(copy->resolution, "720x1280");
+    EXPECT_EQ(filled->title, "HD");
+    EXPECT_EQ(copy->bitrate, "1000");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// Reachability over a scripted network, and the network monitor's timing under a manual clock.
+// Reachability and the network type over a scripted network, and the network monitor's timing under a manual
+// clock.
 
 #include "app/core/AppConfiguration.h"
 #include "app/core/AppNetworkMonitoring.h"
@@ -47,10 +48,7 @@ TEST_F(ReachabilityTest, StatusFollowsTheFlags) {
     EXPECT_EQ(cellular->currentReachabilityStatus(), ReachabilityStatusNotReachable);
     EXPECT_TRUE(cellular->isReachableViaWWAN());
     EXPECT_FALSE(cellular->isReachable());
-}
-
-TEST_F(ReachabilityTest, UnreadableFlagsCountAsNone) {
-    auto unreadable = target(std::nullopt);
+    auto unreadable = target(std::nullopt); // counts as no flags
     EXPECT_FALSE(unreadable->isReachable());
     EXPECT_EQ(unreadable->reachabilityFlags(), 0u);
     EXPECT_EQ(unreadable->currentReachabilityStatus(), ReachabilityStatusNotReachable);
@@ -59,8 +57,7 @@ TEST_F(ReachabilityTest, UnreadableFlagsCountAsNone) {
 
 TEST_F(ReachabilityTest, ConnectionQueriesReadTheirBits) {
     auto onDemand = target(C | platform::kReachabilityFlagsConnectionOnTraffic);
-    EXPECT_TRUE(onDemand->isConnectionRequired());
-    EXPECT_TRUE(onDemand->connectionRequired());
+    EXPECT_TRUE(onDemand->isConnectionRequired() && onDemand->connectionRequired());
     EXPECT_TRUE(onDemand->isConnectionOnDemand());
     EXPECT_FALSE(onDemand->isInterventionRequired());
     auto intervention = target(C | platform::kReachabilityFlagsInterventionRequired);
@@ -186,18 +183,20 @@ protected:
     platform::NotificationObserver addressToken;
 };
 
-TEST_F(NetworkMonitorTest, FirstStatusIsPostedAtOnceEvenWhenUnchanged) {
+// The first status and address are posted at once even when unchanged; a lasting change once, two
+// seconds later, the address with it.
+TEST_F(NetworkMonitorTest, FirstStatusAtOnceLastingChangeOnceTwoSecondsLater) {
     auto monitor = AppNetworkMonitoring::sharedInstance();
     EXPECT_EQ(monitor->networkStatus(), ReachabilityStatusViaWiFi); // read when made
     EXPECT_EQ(AppNetworkMonitoring::create().get(), monitor.get());
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return statusPosts.size() == 1; }));
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return statusPosts.size() == 1 && addressPosts == 1; }));
     EXPECT_EQ(statusPosts[0], ReachabilityStatusViaWiFi);
-}
-
-TEST_F(NetworkMonitorTest, LastingChangeIsPostedOnceTwoSecondsLater) {
-    auto monitor = startMonitor();
+    EXPECT_EQ(monitor->curIPAddress(), "192.168.1.20"); // the first look-up always posts
+    network.setWiFiAddress("192.168.1.30");             // no reachability change: nobody looks
     network.setNetwork(FakeReachability::Network::Cellular);
     waitForStatus(monitor, ReachabilityStatusViaWWAN);
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return addressPosts == 2; }));
+    EXPECT_EQ(monitor->curIPAddress(), "10.64.0.20");
     advance(1900ms);
     EXPECT_EQ(statusPosts.size(), 1u);
     clock->advance(100ms);
@@ -254,17 +253,6 @@ TEST_F(NetworkMonitorTest, WithoutAnyProbeTheStatusDropsToNotReachable) {
     EXPECT_EQ(statusPosts[0], ReachabilityStatusNotReachable);
 }
 
-TEST_F(NetworkMonitorTest, FirstAddressLookUpAlwaysPostsThenOnlyChangesDo) {
-    auto monitor = startMonitor();
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return addressPosts == 1; }));
-    EXPECT_EQ(monitor->curIPAddress(), "192.168.1.20");
-
-    network.setWiFiAddress("192.168.1.30"); // no reachability change: nobody looks
-    network.setNetwork(FakeReachability::Network::Cellular);
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return addressPosts == 2; }));
-    EXPECT_EQ(monitor->curIPAddress(), "10.64.0.20");
-}
-
 TEST_F(NetworkMonitorTest, AddressPrefersWiFiThenCellular) {
     auto entry = [](const char* name, const char* address) {
         return *platform::InterfaceAddress::make(name, address, "255.255.255.0", IFF_UP | IFF_RUNNING);
@@ -278,6 +266,24 @@ TEST_F(NetworkMonitorTest, AddressPrefersWiFiThenCellular) {
     EXPECT_EQ(AppNetworkMonitoring::getWifiOr3G_IPAddress(), "0.0.0.0");
     network.failInterfaceListing();
     EXPECT_EQ(AppNetworkMonitoring::getWifiOr3G_IPAddress(), "0.0.0.0");
+}
+
+TEST(NetTypeTest, NamesTheNetworkTheInternetIsReachedOver) {
+    FakeReachability network(FakeReachability::Network::WiFi);
+    EXPECT_EQ(Reachability::currentNetType(), "wifi");
+    network.setNetwork(FakeReachability::Network::Cellular);
+    EXPECT_EQ(Reachability::currentNetType(), "3g");
+    network.setNetwork(FakeReachability::Network::None);
+    EXPECT_EQ(Reachability::currentNetType(), "none");
+    // The second read decides when the network changes between the two.
+    network.setNetwork(FakeReachability::Network::WiFi);
+    int reads = 0;
+    network.setAfterRead([&](const std::string&) {
+        if (++reads == 1)
+            network.setNetwork(FakeReachability::Network::Cellular);
+    });
+    EXPECT_EQ(Reachability::currentNetType(), "none");
+    EXPECT_EQ(reads, 2);
 }
 
 } // namespace
