@@ -1,5 +1,5 @@
 #pragma once
-// A tiny HTTPS peer for the session's certificate tests: a fresh self-signed certificate (for
+// A tiny HTTPS peer for the session's certificate tests: the test PKI's self-signed certificate (for
 // 127.0.0.1 and localhost, so only its issuer is unknown) and one fixed 200 reply per connection.
 // Listens on 127.0.0.1 from construction; the destructor stops it and joins its threads.
 
