@@ -151,12 +151,10 @@ TEST(ReachabilityHandle, FlagsFollowTheScriptedNetwork) {
     auto loopback = ipv4("127.0.0.1");
     EXPECT_TRUE(handleFor(loopback)->getFlags(&flags));
     EXPECT_EQ(flags, kLocal);
-}
 
-TEST(ReachabilityHandle, UnreadableFlagsReadAsFalseAndZero) {
-    FakeReachability fake(Network::WiFi);
+    // Unreadable flags read as false and zero.
     fake.setTargetFlags("example.test", std::nullopt);
-    ReachabilityFlags flags = 99;
+    flags = 99;
     EXPECT_FALSE(ReachabilityHandle::createWithName("example.test")->getFlags(&flags));
     EXPECT_EQ(flags, 0u);
     fake.setTargetFlags("example.test", kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired);

@@ -1,19 +1,17 @@
 #include "tests/platform/net/URLSessionTlsServer.h"
 
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/TlsTestPki.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace liveapp::test {
 
 struct TlsServer::Tls {
     SSL_CTX* context{SSL_CTX_new(TLS_server_method())};
+    std::unique_ptr<RawListener> listener{RawListener::create(AF_INET)};
     ~Tls() { SSL_CTX_free(context); }
 };
 
@@ -23,25 +21,15 @@ TlsServer::TlsServer(std::string body)
     const auto& identity = testPki().selfSigned.identity;
     SSL_CTX_use_certificate(m_tls->context, identity->certificate()->x509());
     SSL_CTX_use_PrivateKey(m_tls->context, identity->privateKey());
-
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_listener, 16) != 0 ||
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    if (!m_tls->listener)
         throw std::runtime_error("the TLS test server cannot listen");
-    m_port = ntohs(address.sin_port);
+    m_port = m_tls->listener->port();
     m_acceptor = std::thread([this] { acceptLoop(); });
 }
 
 TlsServer::~TlsServer() {
     m_stopping = true;
-    ::shutdown(m_listener, SHUT_RDWR);
     m_acceptor.join();
-    ::close(m_listener);
     std::vector<std::thread> connections;
     {
         std::lock_guard lock(m_mutex);
@@ -57,14 +45,11 @@ std::string TlsServer::url(std::string_view path) const {
 
 void TlsServer::acceptLoop() {
     while (!m_stopping) {
-        pollfd waiting{m_listener, POLLIN, 0};
-        if (::poll(&waiting, 1, 100) <= 0)
-            continue;
-        int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
+        std::shared_ptr<RawPeer> peer = m_tls->listener->accept(std::chrono::milliseconds(100));
+        if (!peer)
             continue;
         std::lock_guard lock(m_mutex);
-        m_connections.emplace_back([this, fd] { serve(fd); });
+        m_connections.emplace_back([this, peer] { serve(peer->fd()); });
     }
 }
 
@@ -91,7 +76,6 @@ void TlsServer::serve(int fd) {
         SSL_shutdown(ssl);
     }
     SSL_free(ssl);
-    ::close(fd);
 }
 
 } // namespace liveapp::test

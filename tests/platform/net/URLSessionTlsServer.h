@@ -31,7 +31,6 @@ private:
 
     std::string m_body;
     std::unique_ptr<Tls> m_tls;
-    int m_listener{-1};
     uint16_t m_port{0};
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_answered{0};
