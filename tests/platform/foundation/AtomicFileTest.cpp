@@ -38,15 +38,15 @@ mode_t modeOf(const fs::path& path) {
 
 } // namespace
 
-TEST(AtomicFileWrite, ReplacesTheWholeFileAndLeavesNoTemporary) {
+TEST(AtomicFileWrite, ReplacesTheWholeFileKeepingItsModeAndLeavesNoTemporary) {
     fs::path dir = platform::Paths::documents();
     fs::path file = dir / "state.bin";
+    ASSERT_TRUE(AtomicFile::write(file, Data(std::string_view("a")), nullptr, 0600));
+    EXPECT_EQ(modeOf(file), 0600u); // a new file gets the mode asked for
     for (auto durability : {AtomicFile::Durability::Flushed, AtomicFile::Durability::CacheOnly}) {
         writeRaw(file, "an older and much longer content");
         chmod(file.c_str(), 0640);
-
         ASSERT_TRUE(AtomicFile::write(file, Data(std::string_view("new")), nullptr, 0600, durability));
-
         auto back = AtomicFile::read(file);
         ASSERT_TRUE(back);
         EXPECT_EQ(back->toString(), "new");
@@ -55,26 +55,13 @@ TEST(AtomicFileWrite, ReplacesTheWholeFileAndLeavesNoTemporary) {
     }
 }
 
-TEST(AtomicFileWrite, NewFilesGetTheModeAskedForAndExistingFilesKeepTheirs) {
-    fs::path file = platform::Paths::documents() / "private.plist";
-    ASSERT_TRUE(AtomicFile::write(file, Data(std::string_view("a")), nullptr, 0600));
-    EXPECT_EQ(modeOf(file), 0600u);
-
-    chmod(file.c_str(), 0640);
-    ASSERT_TRUE(AtomicFile::write(file, Data(std::string_view("b")), nullptr, 0600));
-    EXPECT_EQ(modeOf(file), 0640u);
-}
-
-TEST(AtomicFileWrite, FailsIntoAMissingFolderWithAPosixError) {
+TEST(AtomicFile, MissingFilesAndFoldersReportENOENTAndAnEmptyFileReadsEmpty) {
     ErrorPtr error;
     EXPECT_FALSE(AtomicFile::write(platform::Paths::documents() / "absent" / "x", Data(), &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), platform::NSPOSIXErrorDomain);
     EXPECT_EQ(error->code(), ENOENT);
-}
-
-TEST(AtomicFileRead, MissingFileReportsENOENTAndEmptyFileReadsEmpty) {
-    ErrorPtr error;
+    error.reset();
     EXPECT_FALSE(AtomicFile::read(platform::Paths::documents() / "none", &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), ENOENT);

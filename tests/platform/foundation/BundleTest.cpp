@@ -1,6 +1,7 @@
 #include "platform/foundation/Bundle.h"
 
 #include "platform/foundation/Paths.h"
+#include "tests/support/ScopedEnvironment.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -18,31 +19,12 @@ std::filesystem::path fixtureBundle() {
 }
 
 // Sets the locale variables a lookup reads (null unsets one) and restores them afterwards.
-class LocaleEnvironment {
-public:
-    LocaleEnvironment(const char* lcAll, const char* lcMessages = nullptr, const char* lang = nullptr) {
-        const char* values[] = {lcAll, lcMessages, lang};
-        for (size_t i = 0; i < std::size(kNames); ++i) {
-            if (const char* old = std::getenv(kNames[i]))
-                m_saved[i] = old;
-            if (values[i])
-                setenv(kNames[i], values[i], 1);
-            else
-                unsetenv(kNames[i]);
-        }
-    }
-    ~LocaleEnvironment() {
-        for (size_t i = 0; i < std::size(kNames); ++i) {
-            if (m_saved[i])
-                setenv(kNames[i], m_saved[i]->c_str(), 1);
-            else
-                unsetenv(kNames[i]);
-        }
-    }
-
-private:
-    static constexpr const char* kNames[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-    std::optional<std::string> m_saved[3];
+struct LocaleEnvironment {
+    LocaleEnvironment(const char* lcAll, const char* lcMessages = nullptr, const char* language = nullptr)
+        : all("LC_ALL", lcAll)
+        , messages("LC_MESSAGES", lcMessages)
+        , lang("LANG", language) {}
+    liveapp::test::ScopedEnvironment all, messages, lang;
 };
 
 // Points the main bundle at the fixture resources for one test.

@@ -1,6 +1,7 @@
 #include "platform/foundation/DateFormatter.h"
 
 #include "platform/foundation/Clock.h"
+#include "tests/support/ScopedEnvironment.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+using liveapp::test::ScopedEnvironment;
 using platform::Date;
 using platform::DateFormatter;
 using platform::TimeZone;
@@ -26,30 +28,6 @@ TimeZonePtr zone(const char* name) {
     EXPECT_TRUE(z) << name;
     return z;
 }
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value)
-        : m_name(name) {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnvironment() {
-        if (m_old)
-            setenv(m_name, m_old->c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 } // namespace
 
@@ -278,22 +256,16 @@ TEST(TimeZones, NamesAndFixedOffsets) {
 }
 
 TEST(TimeZones, LocalZoneFollowsTZ) {
+    const std::pair<const char*, int> cases[] = {
+        {"Asia/Shanghai", 8 * 3600}, {":America/New_York", -5 * 3600}, {"IST-5:30", 19800}, {"", 0}};
+    for (const auto& [name, offset] : cases) {
+        ScopedEnvironment tz("TZ", name);
+        EXPECT_EQ(TimeZone::localTimeZone()->secondsFromGMTForDate(Date(exportInstant)), offset) << name;
+    }
     {
         ScopedEnvironment tz("TZ", "Asia/Shanghai");
         EXPECT_EQ(TimeZone::localTimeZone()->name(), "Asia/Shanghai");
         EXPECT_EQ(DateFormatter("HH:mm").stringFromDate(Date(exportInstant)), "17:22");
-    }
-    {
-        ScopedEnvironment tz("TZ", ":America/New_York");
-        EXPECT_EQ(TimeZone::localTimeZone()->secondsFromGMTForDate(Date(exportInstant)), -5 * 3600);
-    }
-    {
-        ScopedEnvironment tz("TZ", "IST-5:30");
-        EXPECT_EQ(TimeZone::localTimeZone()->secondsFromGMTForDate(Date(exportInstant)), 19800);
-    }
-    {
-        ScopedEnvironment tz("TZ", "");
-        EXPECT_EQ(TimeZone::localTimeZone()->secondsFromGMTForDate(Date(exportInstant)), 0);
     }
     {
         ScopedEnvironment tz("TZ", "not a zone at all");

@@ -63,16 +63,11 @@ TEST(JSONReadingStructure, BuildsValuesOfEveryJSONType) {
     EXPECT_EQ(v["o"]["k"].count(), 0u);
 }
 
-TEST(JSONReadingStructure, DictionariesKeepTheDocumentsKeyOrder) {
-    Value v = parse(R"({"zeta":1,"alpha":2,"mid":3,"beta":{"y":1,"x":2}})");
+TEST(JSONReadingStructure, DictionariesKeepTheDocumentsKeyOrderAndARepeatedKeyItsFirstPlace) {
+    Value v = parse(R"({"zeta":1,"alpha":2,"mid":3,"beta":{"y":1,"x":2},"alpha":4})");
     EXPECT_EQ(v.dictionary()->keys(), (std::vector<std::string>{"zeta", "alpha", "mid", "beta"}));
     EXPECT_EQ(v["beta"].dictionary()->keys(), (std::vector<std::string>{"y", "x"}));
-}
-
-TEST(JSONReadingStructure, RepeatedKeyKeepsItsFirstPlaceAndLastValue) {
-    Value v = parse(R"({"a":1,"b":2,"a":3})");
-    EXPECT_EQ(v.dictionary()->keys(), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(v["a"], Value(3));
+    EXPECT_EQ(v["alpha"], Value(4));
 }
 
 TEST(JSONReadingStructure, ByteOrderMarkIsSkipped) {
@@ -155,13 +150,6 @@ TEST(JSONReadingNumbers, DoubleBeyondRangeIsADecimalNeverInfinity) {
     EXPECT_EQ(parse("1e400", platform::NSJSONReadingAllowFragments).number()->decimalText(), "1e400");
 }
 
-TEST(JSONReadingNumbers, MalformedNumbersAreErrors) {
-    for (const char* text :
-         {"[01]", "[-]", "[1.]", "[.5]", "[+1]", "[1e]", "[1e+]", "[0x10]", "[NaN]", "[Infinity]",
-          "[-Infinity]", "[1.5.2]", "[--1]", "[1e400x]", "[18446744073709551616a]"})
-        EXPECT_FALSE(parseFailure(text).empty()) << text;
-}
-
 TEST(JSONReadingStrings, UnicodeEscapesDecodeToUTF8) {
     Value v = parse(R"(["\u00e9","\ud83d\ude00","a\u0000b","\/\"\\\b\f\n\r\t","\u0041\u4E2D"])");
     EXPECT_EQ(v[size_t(0)], Value("\xC3\xA9"));
@@ -176,11 +164,6 @@ TEST(JSONReadingStrings, LoneSurrogateEscapesAreErrors) {
     for (const char* text : {R"(["\ud800"])", R"(["\udc00"])", R"(["\ud800\u0041"])", R"(["\ud800x"])",
                              R"(["\udbff\udbff"])", R"({"\ud800":1})"})
         EXPECT_NE(parseFailure(text).find("surrogate"), std::string::npos) << text;
-}
-
-TEST(JSONReadingStrings, MalformedEscapesAreErrors) {
-    for (const char* text : {R"(["\x"])", R"(["\u12"])", R"(["\u12G4"])", R"(["\'"])", R"(["\U0041"])"})
-        EXPECT_FALSE(parseFailure(text).empty()) << text;
 }
 
 TEST(JSONReadingHostile, EmptyDataIsAnError) {
@@ -207,12 +190,8 @@ TEST(JSONReadingHostile, EveryTruncationOfADocumentIsAnError) {
     ASSERT_TRUE(parse(document).isDictionary());
     for (size_t length = 1; length < document.size(); ++length)
         EXPECT_FALSE(parseFailure(std::string_view(document).substr(0, length)).empty()) << length;
-}
-
-TEST(JSONReadingHostile, TruncatedInputIsReportedAsAnEarlyEnd) {
     EXPECT_NE(parseFailure("[1,2").find("end of file"), std::string::npos);
     EXPECT_NE(parseFailure("{\"a\":").find("end of file"), std::string::npos);
-    EXPECT_FALSE(parseFailure("[\"abc").empty());
 }
 
 TEST(JSONReadingHostile, DeepNestingFailsCleanly) {
@@ -259,7 +238,13 @@ TEST(JSONReadingHostile, RawControlCharactersInStringsAreErrors) {
     EXPECT_FALSE(parseFailure("{\"\x1F\":1}").empty());
 }
 
-TEST(JSONReadingHostile, MalformedStructureIsAnError) {
+TEST(JSONReadingHostile, MalformedNumbersEscapesAndStructureAreErrors) {
+    for (const char* text :
+         {"[01]", "[-]", "[1.]", "[.5]", "[+1]", "[1e]", "[1e+]", "[0x10]", "[NaN]", "[Infinity]",
+          "[-Infinity]", "[1.5.2]", "[--1]", "[1e400x]", "[18446744073709551616a]"})
+        EXPECT_FALSE(parseFailure(text).empty()) << text;
+    for (const char* text : {R"(["\x"])", R"(["\u12"])", R"(["\u12G4"])", R"(["\'"])", R"(["\U0041"])"})
+        EXPECT_FALSE(parseFailure(text).empty()) << text;
     for (const char* text :
          {"[1,]",         "{\"a\":1,}", "[1 2]",   "{\"a\" 1}", "{1:2}",       "{\"a\"}", "{\"a\":}",
           "[1}",          "{\"a\":1]",  "]",       "[,]",       "[,1]",        "[1,,2]",  "{,}",

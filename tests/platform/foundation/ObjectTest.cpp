@@ -69,9 +69,7 @@ TEST_F(ObjectRuntime, ClassNameAndKindComeFromTheRegistry) {
     EXPECT_FALSE(dog->isKindOf("ObjectTestCat"));
     EXPECT_FALSE(std::make_shared<Animal>()->isKindOf("ObjectTestDog"));
     EXPECT_NE(dog->description().find("ObjectTestDog"), std::string::npos);
-}
-
-TEST_F(ObjectRuntime, UnregisteredClassIsKindOfNothingButItself) {
+    // An unregistered class is kind of nothing but itself.
     auto plain = std::make_shared<Unregistered>();
     const auto name = plain->className();
     EXPECT_NE(name.find("Unregistered"), std::string::npos);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <net/if.h>
 
 using namespace platform;
@@ -19,14 +20,6 @@ InterfaceAddress entry(const std::string& name, const std::string& address, cons
     auto made = InterfaceAddress::make(name, address, netmask, flags);
     EXPECT_TRUE(made) << address;
     return made.value_or(InterfaceAddress{});
-}
-
-std::string nameOf(const std::vector<InterfaceAddress>& entries, const std::string& systemName) {
-    for (auto& item : entries) {
-        if (item.systemName == systemName)
-            return item.name;
-    }
-    return "(missing)";
 }
 
 sockaddr_in ipv4(const char* text) {
@@ -95,55 +88,38 @@ TEST_F(NetworkInterfacesTest, CellularNamesFollowTheConfiguration) {
     EXPECT_FALSE(NetworkInterfaces::isCellular("wwan0"));
 }
 
-TEST_F(NetworkInterfacesTest, WiFiAliasPrefersAWirelessInterfaceThatIsUpWithAnAddress) {
-    std::vector<InterfaceAddress> entries{
-        entry("lo", "127.0.0.1", "255.0.0.0", kUp | IFF_LOOPBACK),
-        entry("docker0", "172.17.0.1", "255.255.0.0"),
-        entry("eth0", "192.168.1.5", "255.255.255.0"),
-        entry("wlan0", "fe80::1", "ffff:ffff:ffff:ffff::"), // no IPv4: not the Wi-Fi one yet
-        entry("wwan0", "10.64.0.20", "255.255.255.255"),
+TEST_F(NetworkInterfacesTest, AliasesGoToTheBestInterfaceAndEachInterfaceTakesOne) {
+    const auto lo = entry("lo", "127.0.0.1", "255.0.0.0", kUp | IFF_LOOPBACK);
+    const auto eth0 = entry("eth0", "192.168.1.5", "255.255.255.0");
+    const auto wlan6 = entry("wlan0", "fe80::1", "ffff:ffff:ffff:ffff::"); // no IPv4: not the Wi-Fi one yet
+    const auto wlan4 = entry("wlan0", "192.168.8.30", "255.255.255.0");
+    const auto wwan0 = entry("wwan0", "10.64.0.20", "255.255.255.255");
+    NetworkInterfacesConfiguration greedy;
+    greedy.aliases = {{"en0", {"*"}}, {"en1", {"*"}}, {"en2", {"*"}}};
+    struct Case {
+        std::vector<InterfaceAddress> entries;
+        NetworkInterfacesConfiguration configuration;
+        std::map<std::string, std::string> names; // system name -> name
     };
-    auto aliased = NetworkInterfaces::applyAliases(entries, {});
-    EXPECT_EQ(nameOf(aliased, "eth0"), "en0");
-    EXPECT_EQ(nameOf(aliased, "wlan0"), "wlan0");
-    EXPECT_EQ(nameOf(aliased, "wwan0"), "pdp_ip0");
-    EXPECT_EQ(nameOf(aliased, "lo"), "lo");
-    EXPECT_EQ(nameOf(aliased, "docker0"), "docker0");
-
-    entries.push_back(entry("wlan0", "192.168.8.30", "255.255.255.0"));
-    aliased = NetworkInterfaces::applyAliases(entries, {});
-    EXPECT_EQ(nameOf(aliased, "wlan0"), "en0");
-    EXPECT_EQ(nameOf(aliased, "eth0"), "eth0");
-    // Every address of the chosen interface carries the alias.
-    for (auto& item : aliased) {
-        if (item.systemName == "wlan0") {
-            EXPECT_EQ(item.name, "en0");
+    const Case cases[] = {
+        {{lo, entry("docker0", "172.17.0.1", "255.255.0.0"), eth0, wlan6, wwan0},
+         {},
+         {{"eth0", "en0"}, {"wlan0", "wlan0"}, {"wwan0", "pdp_ip0"}, {"lo", "lo"}, {"docker0", "docker0"}}},
+        // Every address of the chosen interface carries the alias.
+        {{lo, eth0, wlan6, wwan0, wlan4}, {}, {{"wlan0", "en0"}, {"eth0", "eth0"}}},
+        // An interface bearing the alias name keeps it.
+        {{wlan4, entry("en0", "192.168.1.20", "255.255.255.0")}, {}, {{"en0", "en0"}, {"wlan0", "wlan0"}}},
+        {{lo, eth0, entry("eth1", "192.168.2.5", "255.255.255.0")},
+         greedy,
+         {{"lo", "lo"}, {"eth0", "en0"}, {"eth1", "en1"}}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        for (const auto& item : NetworkInterfaces::applyAliases(cases[i].entries, cases[i].configuration)) {
+            if (cases[i].names.count(item.systemName))
+                EXPECT_EQ(item.name, cases[i].names.at(item.systemName)) << item.systemName;
         }
     }
-}
-
-TEST_F(NetworkInterfacesTest, AnInterfaceBearingTheAliasNameKeepsIt) {
-    std::vector<InterfaceAddress> entries{
-        entry("wlan0", "192.168.8.30", "255.255.255.0"),
-        entry("en0", "192.168.1.20", "255.255.255.0"),
-    };
-    auto aliased = NetworkInterfaces::applyAliases(entries, {});
-    EXPECT_EQ(nameOf(aliased, "en0"), "en0");
-    EXPECT_EQ(nameOf(aliased, "wlan0"), "wlan0");
-}
-
-TEST_F(NetworkInterfacesTest, LoopbackIsNeverAliasedAndOneInterfaceTakesOneAlias) {
-    NetworkInterfacesConfiguration configuration;
-    configuration.aliases = {{"en0", {"*"}}, {"en1", {"*"}}, {"en2", {"*"}}};
-    std::vector<InterfaceAddress> entries{
-        entry("lo", "127.0.0.1", "255.0.0.0", kUp | IFF_LOOPBACK),
-        entry("eth0", "192.168.1.5", "255.255.255.0"),
-        entry("eth1", "192.168.2.5", "255.255.255.0"),
-    };
-    auto aliased = NetworkInterfaces::applyAliases(entries, configuration);
-    EXPECT_EQ(nameOf(aliased, "lo"), "lo");
-    EXPECT_EQ(nameOf(aliased, "eth0"), "en0");
-    EXPECT_EQ(nameOf(aliased, "eth1"), "en1");
 }
 
 TEST_F(NetworkInterfacesTest, AnInstalledListingIsAliasedAndCanFail) {

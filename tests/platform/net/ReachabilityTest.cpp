@@ -3,6 +3,7 @@
 #include "platform/net/ReachabilitySystemProvider.h"
 #include "platform/net/Resolver.h"
 #include "tests/support/FakeReachability.h"
+#include "tests/support/FakeResolver.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -78,53 +79,30 @@ void drain(const std::shared_ptr<DispatchQueue>& queue) {
     queue->sync([] {});
 }
 
-// A resolver that knows a few names and refuses the rest.
-class TableResolver final : public Resolver {
-public:
-    int resolve(std::string_view host, std::string_view, const ResolveHints&,
-                std::vector<ResolvedAddress>& out) override {
-        out.clear();
-        if (host != "loop.test")
-            return EAI_NONAME;
-        ResolvedAddress address;
-        auto v4 = ipv4("127.0.0.1");
-        address.family = AF_INET;
-        std::memcpy(&address.address, &v4, sizeof v4);
-        address.length = sizeof v4;
-        out.push_back(address);
-        return 0;
-    }
+// Puts back what a test installed, whatever way the test ends.
+struct Restore {
+    std::function<void()> undo;
+    ~Restore() { undo(); }
 };
 
-// Each installs for one test and restores the system's whatever way the test ends.
-class ResolverInstallation {
-public:
-    explicit ResolverInstallation(std::shared_ptr<Resolver> resolver) {
-        Resolver::install(std::move(resolver));
+// Each callback test: the fake network on Wi-Fi, a handle on a name reporting on a queue.
+class ReachabilityCallbacks : public testing::Test {
+protected:
+    void SetUp() override {
+        recorder.markQueue(queue);
+        EXPECT_TRUE(handle->setCallback(recorder.callback(queue)));
+        EXPECT_TRUE(handle->setDispatchQueue(queue));
     }
-    ~ResolverInstallation() { Resolver::install(nullptr); }
-};
-
-class ProviderInstallation {
-public:
-    explicit ProviderInstallation(std::shared_ptr<ReachabilityProvider> provider) {
-        ReachabilityProvider::install(std::move(provider));
+    void TearDown() override {
+        if (handle)
+            handle->setDispatchQueue(nullptr);
+        EXPECT_EQ(recorder.offQueue(), 0);
     }
-    ~ProviderInstallation() { ReachabilityProvider::install(nullptr); }
-};
 
-class ListingInstallation {
-public:
-    explicit ListingInstallation(NetworkInterfaces::Listing listing) {
-        NetworkInterfaces::installListing(std::move(listing));
-    }
-    ~ListingInstallation() { NetworkInterfaces::installListing({}); }
-};
-
-class ClockInstallation {
-public:
-    explicit ClockInstallation(std::shared_ptr<Clock> clock) { Clock::install(std::move(clock)); }
-    ~ClockInstallation() { Clock::install(nullptr); }
+    FakeReachability fake{Network::WiFi};
+    std::shared_ptr<DispatchQueue> queue = DispatchQueue::create("test.reachability");
+    Recorder recorder;
+    std::shared_ptr<ReachabilityHandle> handle = ReachabilityHandle::createWithName("example.test");
 };
 
 } // namespace
@@ -173,12 +151,10 @@ TEST(ReachabilityHandle, FlagsFollowTheScriptedNetwork) {
     auto loopback = ipv4("127.0.0.1");
     EXPECT_TRUE(handleFor(loopback)->getFlags(&flags));
     EXPECT_EQ(flags, kLocal);
-}
 
-TEST(ReachabilityHandle, UnreadableFlagsReadAsFalseAndZero) {
-    FakeReachability fake(Network::WiFi);
+    // Unreadable flags read as false and zero.
     fake.setTargetFlags("example.test", std::nullopt);
-    ReachabilityFlags flags = 99;
+    flags = 99;
     EXPECT_FALSE(ReachabilityHandle::createWithName("example.test")->getFlags(&flags));
     EXPECT_EQ(flags, 0u);
     fake.setTargetFlags("example.test", kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired);
@@ -187,29 +163,9 @@ TEST(ReachabilityHandle, UnreadableFlagsReadAsFalseAndZero) {
 }
 
 // ---- Change callbacks ----
-TEST(ReachabilityHandle, TheFirstCallbackComesOnTheQueueOnceTheFlagsAreKnown) {
-    FakeReachability fake(Network::WiFi);
-    auto queue = DispatchQueue::create("test.reachability");
-    Recorder recorder;
-    recorder.markQueue(queue);
-    auto handle = ReachabilityHandle::createWithName("example.test");
-    EXPECT_TRUE(handle->setCallback(recorder.callback(queue)));
-    EXPECT_TRUE(handle->setDispatchQueue(queue));
+TEST_F(ReachabilityCallbacks, TheFirstComesOnceTheFlagsAreKnownThenOnlyChangesCome) {
     ASSERT_TRUE(recorder.waitForCount(1));
     EXPECT_EQ(recorder.flags(), std::vector<ReachabilityFlags>{kReachabilityFlagsReachable});
-    EXPECT_EQ(recorder.offQueue(), 0);
-    handle->setDispatchQueue(nullptr);
-}
-
-TEST(ReachabilityHandle, LaterCallbacksComeOnlyWhenTheFlagsChange) {
-    FakeReachability fake(Network::WiFi);
-    auto queue = DispatchQueue::create("test.reachability");
-    Recorder recorder;
-    auto handle = ReachabilityHandle::createWithName("example.test");
-    handle->setCallback(recorder.callback(nullptr));
-    handle->setDispatchQueue(queue);
-    ASSERT_TRUE(recorder.waitForCount(1));
-
     fake.poke(); // nothing changed for this target
     fake.setTargetFlags("other.test", 0);
     drain(queue);
@@ -220,19 +176,11 @@ TEST(ReachabilityHandle, LaterCallbacksComeOnlyWhenTheFlagsChange) {
     drain(queue);
     EXPECT_EQ(recorder.flags(), (std::vector<ReachabilityFlags>{kReachabilityFlagsReachable,
                                                                 FakeReachability::cellularFlags, 0}));
-    handle->setDispatchQueue(nullptr);
 }
 
-TEST(ReachabilityHandle, RemovingTheQueueStopsCallbacksAndRestartingDeliversAFirstOneAgain) {
-    FakeReachability fake(Network::WiFi);
-    auto queue = DispatchQueue::create("test.reachability");
-    Recorder recorder;
-    auto handle = ReachabilityHandle::createWithName("example.test");
-    handle->setCallback(recorder.callback(nullptr));
-    handle->setDispatchQueue(queue);
+TEST_F(ReachabilityCallbacks, RemovingTheQueueStopsCallbacksAndRestartingDeliversAFirstOneAgain) {
     ASSERT_TRUE(recorder.waitForCount(1));
     EXPECT_EQ(fake.observerCount(), 1u);
-
     handle->setDispatchQueue(nullptr);
     EXPECT_EQ(fake.observerCount(), 0u);
     fake.setNetwork(Network::Cellular);
@@ -248,13 +196,7 @@ TEST(ReachabilityHandle, RemovingTheQueueStopsCallbacksAndRestartingDeliversAFir
     EXPECT_EQ(fake.observerCount(), 0u);
 }
 
-TEST(ReachabilityHandle, AHandleThatGoesAwayStopsWatching) {
-    FakeReachability fake(Network::WiFi);
-    auto queue = DispatchQueue::create("test.reachability");
-    Recorder recorder;
-    auto handle = ReachabilityHandle::createWithName("example.test");
-    handle->setCallback(recorder.callback(nullptr));
-    handle->setDispatchQueue(queue);
+TEST_F(ReachabilityCallbacks, AHandleThatGoesAwayStopsWatching) {
     ASSERT_TRUE(recorder.waitForCount(1));
     drain(queue); // a callback under way holds the handle until it returns
     handle.reset();
@@ -264,16 +206,10 @@ TEST(ReachabilityHandle, AHandleThatGoesAwayStopsWatching) {
     EXPECT_EQ(recorder.flags().size(), 1u);
 }
 
-TEST(ReachabilityHandle, ManyChangesFromManyThreadsEndWithTheLastFlags) {
-    FakeReachability fake(Network::WiFi);
-    auto queue = DispatchQueue::create("test.reachability");
-    Recorder recorder;
-    auto handle = ReachabilityHandle::createWithName("example.test");
-    handle->setCallback(recorder.callback(nullptr));
-    handle->setDispatchQueue(queue);
+TEST_F(ReachabilityCallbacks, ManyChangesFromManyThreadsEndWithTheLastFlags) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&fake, t] {
+        threads.emplace_back([this, t] {
             for (int i = 0; i < 50; ++i)
                 fake.setNetwork((i + t) % 2 ? Network::Cellular : Network::WiFi);
         });
@@ -294,11 +230,10 @@ TEST(ReachabilityHandle, ManyChangesFromManyThreadsEndWithTheLastFlags) {
     auto flags = recorder.flags();
     for (size_t i = 1; i < flags.size(); ++i)
         EXPECT_NE(flags[i], flags[i - 1]) << "a callback without a change at " << i;
-    handle->setDispatchQueue(nullptr);
 }
 
 // ---- The machine's routing decisions ----
-TEST(ReachabilitySystemProvider, TheLoopbackAddressIsLocalReachableAndDirect) {
+TEST(ReachabilitySystemProvider, TheLoopbackAddressAndLocalhostAreLocalReachableAndDirect) {
     ReachabilitySystemProvider provider;
     auto loopback = ipv4("127.0.0.1");
     auto target = ReachabilityTarget::forAddress(reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
@@ -309,22 +244,20 @@ TEST(ReachabilitySystemProvider, TheLoopbackAddressIsLocalReachableAndDirect) {
     ReachabilityFlags flags = 0;
     EXPECT_TRUE(handleFor(loopback)->getFlags(&flags));
     EXPECT_EQ(flags, kLocal) << reachabilityFlagsDescription(flags);
+    flags = provider.flagsForTarget(ReachabilityTarget::forName("localhost")).value_or(0);
+    EXPECT_EQ(flags & kLocal, kLocal) << reachabilityFlagsDescription(flags);
 }
 
 TEST(ReachabilitySystemProvider, NamesResolveThroughTheSeam) {
-    ResolverInstallation installed(std::make_shared<TableResolver>());
+    auto resolver = std::make_shared<liveapp::test::FakeResolver>();
+    resolver->add("loop.test", {"127.0.0.1"});
+    liveapp::test::ScopedResolver installed(resolver);
     ReachabilitySystemProvider provider;
     EXPECT_EQ(provider.flagsForTarget(ReachabilityTarget::forName("loop.test")),
               std::optional<ReachabilityFlags>(kLocal));
     // A name that does not resolve is readable and unreachable.
     EXPECT_EQ(provider.flagsForTarget(ReachabilityTarget::forName("nowhere.test")),
               std::optional<ReachabilityFlags>(0));
-}
-
-TEST(ReachabilitySystemProvider, LocalhostIsLocal) {
-    ReachabilitySystemProvider provider;
-    auto flags = provider.flagsForTarget(ReachabilityTarget::forName("localhost")).value_or(0);
-    EXPECT_EQ(flags & kLocal, kLocal) << reachabilityFlagsDescription(flags);
 }
 
 TEST(ReachabilitySystemProvider, AnAddressOfTheMachineItselfIsLocalWithoutAskingTheKernel) {
@@ -353,10 +286,11 @@ TEST(ReachabilitySystemProvider, TheInternetIsJudgedByTheRouteToTheProbe) {
 TEST(ReachabilitySystemProvider, TheLinkLocalNetworkNeedsANonCellularInterfaceUp) {
     std::mutex mutex;
     std::vector<InterfaceAddress> interfaces = FakeReachability::loopbackInterfaces();
-    ListingInstallation listing([&] {
+    NetworkInterfaces::installListing([&] {
         std::lock_guard lock(mutex);
         return std::optional(interfaces);
     });
+    Restore restore{[] { NetworkInterfaces::installListing({}); }};
     auto add = [&](InterfaceAddress entry) {
         std::lock_guard lock(mutex);
         interfaces.push_back(std::move(entry));
@@ -376,7 +310,8 @@ TEST(ReachabilitySystemProvider, TheLinkLocalNetworkNeedsANonCellularInterfaceUp
 
 TEST(ReachabilitySystemProvider, WithoutNetlinkASlowPollTellsObserversToLookAgain) {
     auto clock = std::make_shared<ManualClock>();
-    ClockInstallation installed(clock);
+    Clock::install(clock);
+    Restore restore{[] { Clock::install(nullptr); }};
     {
         ReachabilitySystemProvider::Configuration configuration;
         configuration.useNetlink = false;
@@ -414,7 +349,8 @@ TEST(ReachabilitySystemProvider, ObservingOpensTheWatcherAndTheLastObserverClose
 }
 
 TEST(ReachabilitySystemProvider, AHandleOnTheLoopbackAddressReportsOnceStarted) {
-    ProviderInstallation installed(std::make_shared<ReachabilitySystemProvider>());
+    ReachabilityProvider::install(std::make_shared<ReachabilitySystemProvider>());
+    Restore restore{[] { ReachabilityProvider::install(nullptr); }};
     auto queue = DispatchQueue::create("test.reachability");
     Recorder recorder;
     auto loopback = ipv4("127.0.0.1");

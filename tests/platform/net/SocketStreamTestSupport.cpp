@@ -2,13 +2,13 @@
 
 #include "platform/runloop/RunLoop.h"
 #include "platform/security/TlsSettingsKeys.h"
+#include "tests/support/MainLoop.h"
+#include "tests/support/TlsTestPki.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
-#include <openssl/x509v3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -122,47 +122,49 @@ std::vector<EventLog::Entry> EventLog::entries() const {
     return m_entries;
 }
 
+Attached::Attached(SocketStreamPair made, std::function<void(ReadStream&, StreamEventType)> alsoRead,
+                   std::function<void(WriteStream&, StreamEventType)> alsoWrite)
+    : pair(std::move(made)) {
+    pair.readStream->setClient(kAllRead, log.readClient(std::move(alsoRead)));
+    pair.writeStream->setClient(kAllWrite, log.writeClient(std::move(alsoWrite)));
+    pair.readStream->scheduleWithRunLoop(RunLoop::main(), RunLoop::defaultMode);
+    pair.writeStream->scheduleWithRunLoop(RunLoop::main(), RunLoop::defaultMode);
+}
+
+Attached::~Attached() {
+    pair.readStream->close();
+    pair.writeStream->close();
+}
+
+bool Attached::open() {
+    return log.during([&] { return pair.readStream->open() && pair.writeStream->open(); });
+}
+
+bool Attached::waitFor(char side, StreamEventType event, int count) {
+    return liveapp::test::pumpMainLoopUntil([&] { return log.count(side, event) >= count; });
+}
+
+std::string Attached::readAll() {
+    std::string text;
+    uint8_t buffer[4096];
+    while (pair.readStream->hasBytesAvailable()) {
+        int64_t got = log.during([&] { return pair.readStream->read(buffer, sizeof buffer); });
+        if (got <= 0)
+            break;
+        text.append(reinterpret_cast<char*>(buffer), size_t(got));
+    }
+    return text;
+}
+
+int64_t Attached::write(std::string_view text) {
+    return log.during([&] {
+        return pair.writeStream->write(reinterpret_cast<const uint8_t*>(text.data()), int64_t(text.size()));
+    });
+}
+
 // ---- TLS ----
-namespace {
-
-void addExtension(X509* certificate, int nid, const char* value) {
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-    ASSERT_NE(extension, nullptr);
-    X509_add_ext(certificate, extension, -1);
-    X509_EXTENSION_free(extension);
-}
-
-TlsIdentityPtr makeIdentity() {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    EXPECT_NE(key, nullptr);
-    X509* certificate = X509_new();
-    X509_set_version(certificate, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
-    X509_gmtime_adj(X509_getm_notBefore(certificate), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), 86400);
-    X509_set_pubkey(certificate, key);
-    X509_NAME* name = X509_get_subject_name(certificate);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("localhost"),
-                               -1, -1, 0);
-    X509_set_issuer_name(certificate, name);
-    addExtension(certificate, NID_basic_constraints, "critical,CA:TRUE");
-    addExtension(certificate, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
-    X509_sign(certificate, key, EVP_sha256());
-    auto wrapped = TlsCertificate::createWithX509(certificate);
-    X509_free(certificate);
-    auto identity = TlsIdentity::createWithKey(wrapped, key); // takes a reference of its own
-    EVP_PKEY_free(key);
-    return identity;
-}
-
-} // namespace
-
 TlsIdentityPtr localhostIdentity() {
-    static TlsIdentityPtr identity = makeIdentity();
-    return identity;
+    return liveapp::test::testPki().selfSigned.identity;
 }
 
 Value serverSettings() {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,6 +70,29 @@ private:
     std::vector<Entry> m_entries;
     std::atomic<bool> m_inside{false};
     std::atomic<int> m_misplaced{0};
+};
+
+constexpr platform::StreamEventType kAllRead =
+    platform::kCFStreamEventOpenCompleted | platform::kCFStreamEventHasBytesAvailable |
+    platform::kCFStreamEventErrorOccurred | platform::kCFStreamEventEndEncountered;
+constexpr platform::StreamEventType kAllWrite =
+    platform::kCFStreamEventOpenCompleted | platform::kCFStreamEventCanAcceptBytes |
+    platform::kCFStreamEventErrorOccurred | platform::kCFStreamEventEndEncountered;
+
+// A pair with clients for every event (each also calling `also*` when given), scheduled on the main
+// loop in the default mode; closed when it goes.
+struct Attached {
+    platform::SocketStreamPair pair;
+    EventLog log;
+
+    explicit Attached(platform::SocketStreamPair made,
+                      std::function<void(platform::ReadStream&, platform::StreamEventType)> alsoRead = {},
+                      std::function<void(platform::WriteStream&, platform::StreamEventType)> alsoWrite = {});
+    ~Attached();
+    bool open();
+    bool waitFor(char side, platform::StreamEventType event, int count = 1);
+    std::string readAll();
+    int64_t write(std::string_view text);
 };
 
 // A self-signed identity for "localhost" and 127.0.0.1, made once per process.

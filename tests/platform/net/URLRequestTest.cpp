@@ -94,20 +94,14 @@ TEST(HTTPURLResponseTest, ReadsTypeEncodingAndLengthFromTheFields) {
 TEST(HTTPURLResponseTest, UnknownOrUntrustworthyLengthIsMinusOne) {
     auto url = URL::create("http://host.test/");
     EXPECT_EQ(HTTPURLResponse::create(url, 200)->expectedContentLength(), -1);
-    EXPECT_EQ(
-        HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "12x"}})->expectedContentLength(),
-        -1);
-    EXPECT_EQ(
-        HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "-5"}})->expectedContentLength(),
-        -1);
-    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", {{"Content-Length", "99999999999999999999999"}})
-                  ->expectedContentLength(),
-              -1);
-    EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1",
-                                      {{"Content-Length", "10"}, {"Content-Encoding", "gzip"}})
-                  ->expectedContentLength(),
-              -1);
     EXPECT_FALSE(HTTPURLResponse::create(url, 200)->MIMEType());
+    const HTTPHeaderFields cases[] = {{{"Content-Length", "12x"}},
+                                      {{"Content-Length", "-5"}},
+                                      {{"Content-Length", "99999999999999999999999"}},
+                                      {{"Content-Length", "10"}, {"Content-Encoding", "gzip"}}};
+    for (const auto& fields : cases)
+        EXPECT_EQ(HTTPURLResponse::create(url, 200, "HTTP/1.1", fields)->expectedContentLength(), -1)
+            << fields.fields()[0].second;
 }
 
 TEST(HTTPURLResponseTest, RefusesImpossibleStatusesAndMissingURLs) {

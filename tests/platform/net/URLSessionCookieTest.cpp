@@ -148,7 +148,9 @@ TEST(URLSessionCookieJar, MatchesHostPathAndSchemeAndOrdersLongerPathsFirst) {
     EXPECT_EQ(names("http://example.org/"), "");
 }
 
-TEST(URLSessionCookieJar, SameSlotReplacesAndExpiredDeletes) {
+TEST(URLSessionCookieJar, SameSlotReplacesAndExpiredDeletesByTheInstalledClock) {
+    auto clock = std::make_shared<ManualClock>();
+    Clock::install(clock);
     auto jar = HTTPCookieStorage::create();
     auto origin = site("http://host.test/");
     jar->setCookie(HTTPCookie::cookieFromSetCookieLine("a=1", origin));
@@ -157,16 +159,13 @@ TEST(URLSessionCookieJar, SameSlotReplacesAndExpiredDeletes) {
     EXPECT_EQ(jar->cookies()[0]->value(), "2");
     jar->setCookie(HTTPCookie::cookieFromSetCookieLine("a=gone; Max-Age=0", origin));
     EXPECT_TRUE(jar->cookies().empty());
-}
-
-TEST(URLSessionCookieJar, CookiesExpireByTheInstalledClock) {
-    auto clock = std::make_shared<ManualClock>();
-    Clock::install(clock);
-    auto jar = HTTPCookieStorage::create();
-    jar->setCookie(HTTPCookie::cookieFromSetCookieLine("short=1; Max-Age=60", site("http://host.test/")));
-    EXPECT_EQ(jar->cookiesForURL(site("http://host.test/")).size(), 1u);
+    jar->setCookie(HTTPCookie::cookieFromSetCookieLine("short=1; Max-Age=60", origin));
+    EXPECT_EQ(jar->cookiesForURL(origin).size(), 1u);
     clock->advance(std::chrono::seconds(61));
-    EXPECT_TRUE(jar->cookiesForURL(site("http://host.test/")).empty());
+    EXPECT_TRUE(jar->cookiesForURL(origin).empty());
+    jar->setCookieAcceptPolicy(NSHTTPCookieAcceptPolicyNever);
+    jar->setCookie(HTTPCookie::cookieFromSetCookieLine("b=1", origin));
+    EXPECT_TRUE(jar->cookiesForURL(origin).empty());
     Clock::install(nullptr);
 }
 
@@ -178,13 +177,6 @@ TEST(URLSessionCookieJar, OneServerCannotCrowdOutTheRest) {
             HTTPCookie::cookieFromSetCookieLine("c" + std::to_string(i) + "=1", site("http://flood.test/")));
     EXPECT_EQ(jar->cookiesForURL(site("http://flood.test/")).size(), 180u);
     EXPECT_EQ(jar->cookiesForURL(site("http://other.test/")).size(), 1u);
-}
-
-TEST(URLSessionCookieJar, NeverPolicyStoresNothing) {
-    auto jar = HTTPCookieStorage::create();
-    jar->setCookieAcceptPolicy(NSHTTPCookieAcceptPolicyNever);
-    jar->setCookie(HTTPCookie::cookieFromSetCookieLine("a=1", site("http://host.test/")));
-    EXPECT_TRUE(jar->cookies().empty());
 }
 
 class URLSessionCookieRoundTrip : public testing::Test {
@@ -209,12 +201,23 @@ protected:
     HttpServer server;
 };
 
-TEST_F(URLSessionCookieRoundTrip, CookieSetByOneReplyGoesOutWithLaterRequests) {
+TEST_F(URLSessionCookieRoundTrip, CookieSetByOneReplyGoesOutWithLaterRequestsWhereCookiesAreOn) {
     auto session = URLSession::sessionWithConfiguration(isolatedConfiguration());
     EXPECT_EQ(fetch(session, "/echo/before"), "(none)");
     fetch(session, "/login");
     EXPECT_EQ(fetch(session, "/echo/after"), "token=t0k3n");
     EXPECT_EQ(fetch(session, "/echo/unhandled", false), "(none)");
+
+    auto unhandled = URLSession::sessionWithConfiguration(isolatedConfiguration());
+    fetch(unhandled, "/login", false);
+    EXPECT_EQ(fetch(unhandled, "/echo"), "(none)");
+    EXPECT_TRUE(unhandled->configuration().HTTPCookieStorage()->cookies().empty());
+
+    auto configuration = isolatedConfiguration();
+    configuration.setHTTPShouldSetCookies(false);
+    auto off = URLSession::sessionWithConfiguration(configuration);
+    fetch(off, "/login");
+    EXPECT_EQ(fetch(off, "/echo"), "(none)");
 }
 
 TEST_F(URLSessionCookieRoundTrip, DefaultSessionsShareTheProcessWideJar) {
@@ -227,13 +230,6 @@ TEST_F(URLSessionCookieRoundTrip, DefaultSessionsShareTheProcessWideJar) {
     EXPECT_EQ(fetch(URLSession::sessionWithConfiguration(isolatedConfiguration()), "/echo"), "(none)");
     for (const auto& cookie : HTTPCookieStorage::sharedHTTPCookieStorage()->cookies())
         HTTPCookieStorage::sharedHTTPCookieStorage()->deleteCookie(cookie);
-}
-
-TEST_F(URLSessionCookieRoundTrip, RepliesThatDoNotHandleCookiesStoreNone) {
-    auto session = URLSession::sessionWithConfiguration(isolatedConfiguration());
-    fetch(session, "/login", false);
-    EXPECT_EQ(fetch(session, "/echo"), "(none)");
-    EXPECT_TRUE(session->configuration().HTTPCookieStorage()->cookies().empty());
 }
 
 TEST_F(URLSessionCookieRoundTrip, CookieSetOnARedirectGoesWithTheNextHop) {
@@ -258,14 +254,6 @@ TEST_F(URLSessionCookieRoundTrip, CookiesStayWithTheirHost) {
     get("http://a.example.test:" + port + "/login");
     EXPECT_EQ(get("http://a.example.test:" + port + "/echo"), "token=t0k3n");
     EXPECT_EQ(get("http://b.example.test:" + port + "/echo"), "(none)");
-}
-
-TEST_F(URLSessionCookieRoundTrip, ConfigurationCanTurnCookiesOff) {
-    auto configuration = isolatedConfiguration();
-    configuration.setHTTPShouldSetCookies(false);
-    auto session = URLSession::sessionWithConfiguration(configuration);
-    fetch(session, "/login");
-    EXPECT_EQ(fetch(session, "/echo"), "(none)");
 }
 
 } // namespace

@@ -68,27 +68,6 @@ TEST_F(URLSessionDataTaskTest, PostSendsMethodBodyAndFieldsInTheCallersSpelling)
     EXPECT_FALSE(seen.header("Expect"));
 }
 
-TEST_F(URLSessionDataTaskTest, OtherMethodsAndHeadAreSentAsAsked) {
-    server.route("*", "/any", [](const HttpRequest& request, HttpResponse& response) {
-        response = HttpResponse::text(200, request.method + ":" + request.body);
-    });
-    MutableURLRequest put(url(server, "/any"));
-    put.setHTTPMethod("PUT");
-    put.setHTTPBody(Data(std::string_view("payload")));
-    Completion putDone;
-    session->dataTaskWithRequest(put, putDone.handler())->resume();
-    MutableURLRequest head(url(server, "/any"));
-    head.setHTTPMethod("HEAD");
-    Completion headDone;
-    session->dataTaskWithRequest(head, headDone.handler())->resume();
-    ASSERT_TRUE(putDone.wait());
-    ASSERT_TRUE(headDone.wait());
-    EXPECT_EQ(putDone.body(), "PUT:payload");
-    EXPECT_EQ(headDone.errorCode(), 0);
-    EXPECT_EQ(headDone.status(), 200);
-    EXPECT_EQ(headDone.body(), "");
-}
-
 // One after the other, so each request goes out on the transfer state the previous one left behind.
 TEST_F(URLSessionDataTaskTest, NothingOfOneRequestCarriesOverToTheNext) {
     server.route("*", "/any", [](const HttpRequest& request, HttpResponse& response) {
@@ -120,39 +99,28 @@ TEST_F(URLSessionDataTaskTest, NothingOfOneRequestCarriesOverToTheNext) {
     }
 }
 
-TEST_F(URLSessionDataTaskTest, HttpErrorStatusesAreRepliesNotErrors) {
+TEST_F(URLSessionDataTaskTest, ErrorStatusesChunksAndEmptyBodiesAreReplies) {
     server.route("GET", "/missing", HttpResponse::text(404, "no such thing"));
     server.route("GET", "/broken", HttpResponse::json("{\"error\":1}", 500));
-    Completion missing, broken;
-    session->dataTaskWithURL(url(server, "/missing"), missing.handler())->resume();
-    session->dataTaskWithURL(url(server, "/broken"), broken.handler())->resume();
-    ASSERT_TRUE(missing.wait());
-    ASSERT_TRUE(broken.wait());
-    EXPECT_EQ(missing.errorCode(), 0);
-    EXPECT_EQ(missing.status(), 404);
-    EXPECT_EQ(missing.body(), "no such thing");
-    EXPECT_EQ(broken.errorCode(), 0);
-    EXPECT_EQ(broken.status(), 500);
-    EXPECT_EQ(broken.body(), "{\"error\":1}");
-}
-
-TEST_F(URLSessionDataTaskTest, ChunkedReplyArrivesWholeWithUnknownLength) {
     server.route("GET", "/chunks", HttpResponse::chunked({"one ", "two ", "three"}));
-    Completion done;
-    session->dataTaskWithURL(url(server, "/chunks"), done.handler())->resume();
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.body(), "one two three");
-    EXPECT_EQ(done.response->expectedContentLength(), NSURLResponseUnknownLength);
-}
-
-TEST_F(URLSessionDataTaskTest, EmptyBodyIsEmptyDataNotNone) {
     server.route("GET", "/empty", HttpResponse::text(200, ""));
-    Completion done;
-    session->dataTaskWithURL(url(server, "/empty"), done.handler())->resume();
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.errorCode(), 0);
-    ASSERT_TRUE(done.data.has_value());
-    EXPECT_TRUE(done.data->empty());
+    const std::tuple<std::string, int64_t, std::string, int64_t> cases[] = {
+        {"/missing", 404, "no such thing", 13},
+        {"/broken", 500, "{\"error\":1}", 11},
+        {"/chunks", 200, "one two three", NSURLResponseUnknownLength},
+        {"/empty", 200, "", 0},
+    };
+    for (const auto& [path, status, body, length] : cases) {
+        SCOPED_TRACE(path);
+        Completion done;
+        session->dataTaskWithURL(url(server, path), done.handler())->resume();
+        ASSERT_TRUE(done.wait());
+        EXPECT_EQ(done.errorCode(), 0);
+        EXPECT_EQ(done.status(), status);
+        ASSERT_TRUE(done.data.has_value()); // an empty body is empty data, not none
+        EXPECT_EQ(done.body(), body);
+        EXPECT_EQ(done.response->expectedContentLength(), length);
+    }
 }
 
 TEST_F(URLSessionDataTaskTest, ConfigurationHeadersGoOutAndRequestFieldsWin) {

@@ -76,22 +76,22 @@ TEST_F(URLSessionDelegateTest, NoBodyGoesOutBeforeTheResponseIsAllowed) {
     EXPECT_TRUE(delegate->body() == patternBytes(0, size));
 }
 
-TEST_F(URLSessionDelegateTest, CancellingAtTheResponseEndsWithCancelled) {
-    server.route("GET", "/a", HttpResponse::text(200, "unwanted"));
+TEST_F(URLSessionDelegateTest, CancellingAtTheResponseEndsWithCancelledAndADroppedHandlerAllows) {
+    server.route("GET", "/a", HttpResponse::text(200, "kept"));
     delegate->onResponse = [](URLSessionResponseHandler handler) { handler(NSURLSessionResponseCancel); };
     session->dataTaskWithURL(url(server, "/a"))->resume();
     ASSERT_TRUE(delegate->waitForCompletion());
     EXPECT_EQ(delegate->kinds(), (std::vector<std::string>{"response", "complete"}));
     EXPECT_EQ(delegate->events().back().error->code(), NSURLErrorCancelled);
-}
 
-TEST_F(URLSessionDelegateTest, ADroppedHandlerCountsAsTheDefaultAnswer) {
-    server.route("GET", "/a", HttpResponse::text(200, "kept"));
-    delegate->onResponse = [](URLSessionResponseHandler) {};
-    session->dataTaskWithURL(url(server, "/a"))->resume();
-    ASSERT_TRUE(delegate->waitForCompletion());
-    EXPECT_EQ(delegate->body(), "kept");
-    EXPECT_FALSE(delegate->events().back().error);
+    auto dropping = std::make_shared<RecordingDelegate>();
+    dropping->onResponse = [](URLSessionResponseHandler) {};
+    auto other = URLSession::sessionWithConfiguration(isolatedConfiguration(), dropping, nullptr);
+    other->dataTaskWithURL(url(server, "/a"))->resume();
+    ASSERT_TRUE(dropping->waitForCompletion());
+    EXPECT_EQ(dropping->body(), "kept");
+    EXPECT_FALSE(dropping->events().back().error);
+    finishAndWait(other, dropping);
 }
 
 TEST_F(URLSessionDelegateTest, CancelDuringTheBodyStopsThePiecesAndReportsOnce) {

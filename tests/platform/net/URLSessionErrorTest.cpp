@@ -3,6 +3,7 @@
 // cut replies and URLs the session cannot load. Every failure is an NSURLErrorDomain error.
 
 #include "platform/foundation/Clock.h"
+#include "tests/platform/net/SocketStreamTestSupport.h"
 #include "tests/platform/net/URLSessionTestSupport.h"
 #include "tests/support/FakeResolver.h"
 #include "tests/support/HttpReplies.h"
@@ -10,10 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace platform;
 using namespace liveapp::test;
@@ -27,19 +25,6 @@ protected:
     URLSessionPtr session = URLSession::sessionWithConfiguration(isolatedConfiguration());
     HttpServer server;
 };
-
-// A port on which nothing listens: bound once to learn a free number, then closed.
-uint16_t closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 TEST_F(URLSessionErrorTest, ReplyHeldBeyondTheTimeOutFailsWithTimedOut) {
     auto gate = server.makeGate();
@@ -134,30 +119,22 @@ TEST_F(URLSessionErrorTest, CancellingARunningTaskReportsCancelledOnce) {
     EXPECT_EQ(task->state(), NSURLSessionTaskStateCompleted);
 }
 
-TEST_F(URLSessionErrorTest, CancelBeforeResumeSendsNothing) {
-    server.route("GET", "/never", HttpResponse::text(200, "no"));
-    Completion done;
-    auto task = session->dataTaskWithURL(url(server, "/never"), done.handler());
-    task->cancel();
-    task->resume();
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.errorCode(), NSURLErrorCancelled);
-    pumpMainLoopFor(std::chrono::milliseconds(50));
-    EXPECT_EQ(server.requestCount(), 0u);
-    EXPECT_EQ(done.callCount(), 1);
-}
-
-TEST_F(URLSessionErrorTest, CancelAfterTheEndChangesNothing) {
+TEST_F(URLSessionErrorTest, CancelBeforeResumeSendsNothingAndAfterTheEndChangesNothing) {
     server.route("GET", "/quick", HttpResponse::text(200, "done"));
-    Completion done;
-    auto task = session->dataTaskWithURL(url(server, "/quick"), done.handler());
-    task->resume();
-    ASSERT_TRUE(done.wait());
-    task->cancel();
+    Completion early, late;
+    auto cancelled = session->dataTaskWithURL(url(server, "/quick"), early.handler());
+    cancelled->cancel();
+    cancelled->resume();
+    auto finished = session->dataTaskWithURL(url(server, "/quick"), late.handler());
+    finished->resume();
+    ASSERT_TRUE(early.wait() && late.wait());
+    finished->cancel();
     pumpMainLoopFor(std::chrono::milliseconds(50));
-    EXPECT_EQ(done.callCount(), 1);
-    EXPECT_EQ(done.errorCode(), 0);
-    EXPECT_EQ(task->state(), NSURLSessionTaskStateCompleted);
+    EXPECT_EQ(early.errorCode(), NSURLErrorCancelled);
+    EXPECT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(early.callCount() + late.callCount(), 2);
+    EXPECT_EQ(late.errorCode(), 0);
+    EXPECT_EQ(finished->state(), NSURLSessionTaskStateCompleted);
 }
 
 TEST_F(URLSessionErrorTest, CancelDuringTheNameLookupEndsAtOnce) {
@@ -182,70 +159,30 @@ TEST_F(URLSessionErrorTest, CancelDuringTheNameLookupEndsAtOnce) {
     EXPECT_EQ(done.callCount(), 1);
 }
 
-TEST_F(URLSessionErrorTest, NamesAreLookedUpThroughTheResolver) {
+TEST_F(URLSessionErrorTest, NamesAreLookedUpThroughTheResolverAndAddressesAreNot) {
     auto resolver = std::make_shared<FakeResolver>();
     resolver->add("api.example.test", {"127.0.0.1"});
     ScopedResolver installed(resolver);
     server.route("GET", "/named", HttpResponse::text(200, "by name"));
-    Completion done;
-    std::string authority = "api.example.test:" + std::to_string(server.port());
-    session->dataTaskWithURL(URL::create("http://" + authority + "/named"), done.handler())->resume();
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.body(), "by name");
-    EXPECT_EQ(resolver->lookupCount("api.example.test"), 1u);
-    EXPECT_EQ(server.requests().at(0).header("Host"), authority);
-
-    Completion mixedCase;
-    session
-        ->dataTaskWithURL(URL::create("http://API.Example.Test:" + std::to_string(server.port()) + "/named"),
-                          mixedCase.handler())
-        ->resume();
-    ASSERT_TRUE(mixedCase.wait());
-    EXPECT_EQ(mixedCase.body(), "by name");
-}
-
-TEST_F(URLSessionErrorTest, AddressesAreNotLookedUp) {
-    auto resolver = std::make_shared<FakeResolver>();
-    ScopedResolver installed(resolver);
-    server.route("GET", "/numeric", HttpResponse::text(200, "by address"));
-    Completion done;
-    session->dataTaskWithURL(url(server, "/numeric"), done.handler())->resume();
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.body(), "by address");
+    auto fetch = [&](const std::string& address) {
+        Completion done;
+        session->dataTaskWithURL(URL::create(address), done.handler())->resume();
+        EXPECT_TRUE(done.wait());
+        return done.body();
+    };
+    std::string port = std::to_string(server.port());
+    EXPECT_EQ(fetch(server.url("/named")), "by name");
     EXPECT_TRUE(resolver->lookups().empty());
+    EXPECT_EQ(fetch("http://api.example.test:" + port + "/named"), "by name");
+    EXPECT_EQ(resolver->lookupCount("api.example.test"), 1u);
+    EXPECT_EQ(fetch("http://API.Example.Test:" + port + "/named"), "by name");
+    EXPECT_EQ(server.requests().at(1).header("Host"), "api.example.test:" + port);
 }
 
-TEST_F(URLSessionErrorTest, UnknownHostFailsWithCannotFindHost) {
-    auto resolver = std::make_shared<FakeResolver>();
-    ScopedResolver installed(resolver);
-    Completion done;
-    session->dataTaskWithURL(URL::create("http://nowhere.example.test/x"), done.handler())->resume();
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.errorCode(), NSURLErrorCannotFindHost);
-    EXPECT_EQ(resolver->lookups(), std::vector<std::string>{"nowhere.example.test"});
-}
-
-TEST_F(URLSessionErrorTest, ResolverWithNoServerToAskMeansNotConnected) {
+TEST_F(URLSessionErrorTest, EachWayOfNotGettingThereHasItsCode) {
     auto resolver = std::make_shared<FakeResolver>();
     resolver->fail("offline.example.test", EAI_AGAIN);
     ScopedResolver installed(resolver);
-    Completion done;
-    session->dataTaskWithURL(URL::create("http://offline.example.test/x"), done.handler())->resume();
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.errorCode(), NSURLErrorNotConnectedToInternet);
-}
-
-TEST_F(URLSessionErrorTest, NothingListeningFailsWithCannotConnect) {
-    Completion done;
-    session
-        ->dataTaskWithURL(URL::create("http://127.0.0.1:" + std::to_string(closedPort()) + "/x"),
-                          done.handler())
-        ->resume();
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.errorCode(), NSURLErrorCannotConnectToHost);
-}
-
-TEST_F(URLSessionErrorTest, ReplyCutShortFailsWithConnectionLost) {
     HttpResponse cut;
     cut.contentLength = 100;
     cut.bodyWriter = [](HttpBodySink& sink) {
@@ -253,23 +190,24 @@ TEST_F(URLSessionErrorTest, ReplyCutShortFailsWithConnectionLost) {
         return false;
     };
     server.route("GET", "/cut", cut);
-    Completion done;
-    session->dataTaskWithURL(url(server, "/cut"), done.handler())->resume();
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.errorCode(), NSURLErrorNetworkConnectionLost);
-}
-
-TEST_F(URLSessionErrorTest, URLsTheSessionCannotLoadAreRefused) {
-    Completion ftp, none, hostless;
-    session->dataTaskWithURL(URL::create("ftp://127.0.0.1/file"), ftp.handler())->resume();
-    session->dataTaskWithURL(nullptr, none.handler())->resume();
-    session->dataTaskWithURL(URL::create("http:/just/a/path"), hostless.handler())->resume();
-    ASSERT_TRUE(ftp.wait());
-    ASSERT_TRUE(none.wait());
-    ASSERT_TRUE(hostless.wait());
-    EXPECT_EQ(ftp.errorCode(), NSURLErrorUnsupportedURL);
-    EXPECT_EQ(none.errorCode(), NSURLErrorBadURL);
-    EXPECT_EQ(hostless.errorCode(), NSURLErrorBadURL);
+    const std::pair<URLPtr, int64_t> cases[] = {
+        {URL::create("http://nowhere.example.test/x"), NSURLErrorCannotFindHost},
+        {URL::create("http://offline.example.test/x"), NSURLErrorNotConnectedToInternet},
+        {URL::create("http://127.0.0.1:" + std::to_string(streamtest::refusedPort()) + "/x"),
+         NSURLErrorCannotConnectToHost},
+        {url(server, "/cut"), NSURLErrorNetworkConnectionLost},
+        {URL::create("ftp://127.0.0.1/file"), NSURLErrorUnsupportedURL},
+        {nullptr, NSURLErrorBadURL},
+        {URL::create("http:/just/a/path"), NSURLErrorBadURL},
+    };
+    for (const auto& [address, code] : cases) {
+        SCOPED_TRACE(address ? address->absoluteString() : "(none)");
+        Completion done;
+        session->dataTaskWithURL(address, done.handler())->resume();
+        ASSERT_TRUE(done.wait());
+        EXPECT_EQ(done.errorCode(), code);
+    }
+    EXPECT_EQ(resolver->lookupCount("nowhere.example.test"), 1u);
 }
 
 TEST_F(URLSessionErrorTest, InvalidatedSessionTakesNoNewWork) {

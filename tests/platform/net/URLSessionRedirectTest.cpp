@@ -35,12 +35,11 @@ TEST_F(URLSessionRedirectTest, RelativeRedirectIsFollowedAndTheLastReplyIsTheTas
 TEST_F(URLSessionRedirectTest, SeeOtherTurnsAPostIntoAGetAndTemporaryKeepsIt) {
     server.route("POST", "/form", HttpResponse::redirect(303, "/result"));
     server.route("POST", "/keep", HttpResponse::redirect(307, "/echo"));
-    server.route("*", "/result", [](const HttpRequest& request, HttpResponse& response) {
+    auto echo = [](const HttpRequest& request, HttpResponse& response) {
         response = HttpResponse::text(200, request.method + "[" + request.body + "]");
-    });
-    server.route("*", "/echo", [](const HttpRequest& request, HttpResponse& response) {
-        response = HttpResponse::text(200, request.method + "[" + request.body + "]");
-    });
+    };
+    server.route("*", "/result", echo);
+    server.route("*", "/echo", echo);
     MutableURLRequest post(url(server, "/form"));
     post.setHTTPMethod("POST");
     post.setHTTPBody(Data(std::string_view("a=1")));

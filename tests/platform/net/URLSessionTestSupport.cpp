@@ -93,10 +93,6 @@ bool RecordingDelegate::waitFor(const std::string& kind, std::chrono::millisecon
     });
 }
 
-bool RecordingDelegate::waitForCompletion(std::chrono::milliseconds deadline) const {
-    return waitFor("complete", deadline);
-}
-
 std::string RecordingDelegate::body() const {
     std::string result;
     for (const auto& event : events())
@@ -113,66 +109,52 @@ size_t RecordingDelegate::pieces() const {
 }
 
 void RecordingDelegate::URLSessionDidBecomeInvalidWithError(const URLSessionPtr&, const ErrorPtr& error) {
-    record({"invalid", {}, error, nullptr, nullptr, false, nullptr});
+    record({.kind = "invalid", .error = error});
 }
 
 void RecordingDelegate::URLSessionTaskWillPerformHTTPRedirection(
     const URLSessionPtr&, const URLSessionTaskPtr&, const HTTPURLResponsePtr& response, URLRequest newRequest,
     URLSessionRedirectHandler completionHandler) {
-    record({"redirect", {}, nullptr, response, nullptr, false, nullptr});
+    record({.kind = "redirect", .response = response});
     onRedirect(std::move(newRequest), std::move(completionHandler));
 }
 
 void RecordingDelegate::URLSessionTaskDidReceiveChallenge(const URLSessionPtr&, const URLSessionTaskPtr&,
                                                           const URLAuthenticationChallengePtr& challenge,
                                                           URLSessionChallengeHandler completionHandler) {
-    record({"challenge", {}, nullptr, nullptr, challenge, false, nullptr});
+    record({.kind = "challenge", .challenge = challenge});
     onChallenge(challenge, std::move(completionHandler));
 }
 
 void RecordingDelegate::URLSessionTaskDidCompleteWithError(const URLSessionPtr&, const URLSessionTaskPtr&,
                                                            const ErrorPtr& error) {
-    record({"complete", {}, error, nullptr, nullptr, false, nullptr});
+    record({.kind = "complete", .error = error});
 }
 
 void RecordingDelegate::URLSessionDataTaskDidReceiveResponse(const URLSessionPtr&,
                                                              const URLSessionDataTaskPtr&,
                                                              const URLResponsePtr& response,
                                                              URLSessionResponseHandler completionHandler) {
-    record({"response", {}, nullptr, response, nullptr, false, nullptr});
+    record({.kind = "response", .response = response});
     onResponse(std::move(completionHandler));
 }
 
 void RecordingDelegate::URLSessionDataTaskDidReceiveData(const URLSessionPtr&, const URLSessionDataTaskPtr&,
                                                          const Data& data) {
-    record({"data", data, nullptr, nullptr, nullptr, false, nullptr});
+    record({.kind = "data", .data = data});
 }
 
 void RecordingDelegate::URLSessionDataTaskWillCacheResponse(const URLSessionPtr&,
                                                             const URLSessionDataTaskPtr&,
                                                             const CachedURLResponsePtr& proposedResponse,
                                                             URLSessionCacheHandler completionHandler) {
-    record({"cache",
-            {},
-            nullptr,
-            proposedResponse ? proposedResponse->response() : nullptr,
-            nullptr,
-            false,
-            nullptr});
+    record({.kind = "cache", .response = proposedResponse ? proposedResponse->response() : nullptr});
     onCache(proposedResponse, std::move(completionHandler));
 }
 
 void finishAndWait(const URLSessionPtr& session, const std::shared_ptr<RecordingDelegate>& delegate) {
     session->finishTasksAndInvalidate();
     EXPECT_TRUE(delegate->waitFor("invalid"));
-}
-
-URLSessionConfiguration isolatedConfiguration() {
-    return URLSessionConfiguration::ephemeralSessionConfiguration();
-}
-
-URLPtr url(const HttpServer& server, std::string_view path) {
-    return URL::create(server.url(path));
 }
 
 } // namespace liveapp::test

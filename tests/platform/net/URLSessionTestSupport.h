@@ -66,7 +66,9 @@ public:
 
     std::vector<Event> events() const;
     std::vector<std::string> kinds() const;
-    bool waitForCompletion(std::chrono::milliseconds deadline = std::chrono::seconds(30)) const;
+    bool waitForCompletion(std::chrono::milliseconds deadline = std::chrono::seconds(30)) const {
+        return waitFor("complete", deadline);
+    }
     bool waitFor(const std::string& kind,
                  std::chrono::milliseconds deadline = std::chrono::seconds(30)) const;
     std::string body() const; // the data pieces joined
@@ -111,8 +113,12 @@ void finishAndWait(const platform::URLSessionPtr& session,
                    const std::shared_ptr<RecordingDelegate>& delegate);
 
 // An ephemeral configuration (own cookies and cache), so tests do not see each other's state.
-platform::URLSessionConfiguration isolatedConfiguration();
+inline platform::URLSessionConfiguration isolatedConfiguration() {
+    return platform::URLSessionConfiguration::ephemeralSessionConfiguration();
+}
 
-platform::URLPtr url(const HttpServer& server, std::string_view path);
+inline platform::URLPtr url(const HttpServer& server, std::string_view path) {
+    return platform::URL::create(server.url(path));
+}
 
 } // namespace liveapp::test

@@ -1,82 +1,35 @@
 #include "tests/platform/net/URLSessionTlsServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <openssl/evp.h>
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/TlsTestPki.h"
+
 #include <openssl/ssl.h>
-#include <openssl/x509v3.h>
-#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace liveapp::test {
 
 struct TlsServer::Tls {
-    EVP_PKEY* key{nullptr};
-    X509* certificate{nullptr};
-    SSL_CTX* context{nullptr};
-    ~Tls() {
-        SSL_CTX_free(context);
-        X509_free(certificate);
-        EVP_PKEY_free(key);
-    }
+    SSL_CTX* context{SSL_CTX_new(TLS_server_method())};
+    std::unique_ptr<RawListener> listener{RawListener::create(AF_INET)};
+    ~Tls() { SSL_CTX_free(context); }
 };
-
-namespace {
-
-void addExtension(X509* certificate, int nid, const char* value) {
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-    if (extension) {
-        X509_add_ext(certificate, extension, -1);
-        X509_EXTENSION_free(extension);
-    }
-}
-
-} // namespace
 
 TlsServer::TlsServer(std::string body)
     : m_body(std::move(body))
     , m_tls(std::make_unique<Tls>()) {
-    m_tls->key = EVP_EC_gen("P-256");
-    m_tls->certificate = X509_new();
-    X509* certificate = m_tls->certificate;
-    X509_set_version(certificate, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
-    X509_gmtime_adj(X509_getm_notBefore(certificate), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), 24 * 3600);
-    X509_set_pubkey(certificate, m_tls->key);
-    X509_NAME* name = X509_get_subject_name(certificate);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"),
-                               -1, -1, 0);
-    X509_set_issuer_name(certificate, name);
-    addExtension(certificate, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
-    X509_sign(certificate, m_tls->key, EVP_sha256());
-    m_tls->context = SSL_CTX_new(TLS_server_method());
-    SSL_CTX_use_certificate(m_tls->context, certificate);
-    SSL_CTX_use_PrivateKey(m_tls->context, m_tls->key);
-
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_listener, 16) != 0 ||
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    const auto& identity = testPki().selfSigned.identity;
+    SSL_CTX_use_certificate(m_tls->context, identity->certificate()->x509());
+    SSL_CTX_use_PrivateKey(m_tls->context, identity->privateKey());
+    if (!m_tls->listener)
         throw std::runtime_error("the TLS test server cannot listen");
-    m_port = ntohs(address.sin_port);
+    m_port = m_tls->listener->port();
     m_acceptor = std::thread([this] { acceptLoop(); });
 }
 
 TlsServer::~TlsServer() {
     m_stopping = true;
-    ::shutdown(m_listener, SHUT_RDWR);
     m_acceptor.join();
-    ::close(m_listener);
     std::vector<std::thread> connections;
     {
         std::lock_guard lock(m_mutex);
@@ -92,14 +45,11 @@ std::string TlsServer::url(std::string_view path) const {
 
 void TlsServer::acceptLoop() {
     while (!m_stopping) {
-        pollfd waiting{m_listener, POLLIN, 0};
-        if (::poll(&waiting, 1, 100) <= 0)
-            continue;
-        int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
+        std::shared_ptr<RawPeer> peer = m_tls->listener->accept(std::chrono::milliseconds(100));
+        if (!peer)
             continue;
         std::lock_guard lock(m_mutex);
-        m_connections.emplace_back([this, fd] { serve(fd); });
+        m_connections.emplace_back([this, peer] { serve(peer->fd()); });
     }
 }
 
@@ -126,7 +76,6 @@ void TlsServer::serve(int fd) {
         SSL_shutdown(ssl);
     }
     SSL_free(ssl);
-    ::close(fd);
 }
 
 } // namespace liveapp::test

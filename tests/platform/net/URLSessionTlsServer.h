@@ -1,5 +1,5 @@
 #pragma once
-// A tiny HTTPS peer for the session's certificate tests: a fresh self-signed certificate (for
+// A tiny HTTPS peer for the session's certificate tests: the test PKI's self-signed certificate (for
 // 127.0.0.1 and localhost, so only its issuer is unknown) and one fixed 200 reply per connection.
 // Listens on 127.0.0.1 from construction; the destructor stops it and joins its threads.
 
@@ -31,7 +31,6 @@ private:
 
     std::string m_body;
     std::unique_ptr<Tls> m_tls;
-    int m_listener{-1};
     uint16_t m_port{0};
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_answered{0};
