@@ -116,8 +116,9 @@ TEST_F(NetworkInterfacesTest, AliasesGoToTheBestInterfaceAndEachInterfaceTakesOn
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
         for (const auto& item : NetworkInterfaces::applyAliases(cases[i].entries, cases[i].configuration)) {
-            if (cases[i].names.count(item.systemName))
+            if (cases[i].names.count(item.systemName)) {
                 EXPECT_EQ(item.name, cases[i].names.at(item.systemName)) << item.systemName;
+            }
         }
     }
 }

@@ -43,12 +43,12 @@ class RecordingDelegate : public platform::URLSessionDataDelegate {
 public:
     struct Event {
         std::string kind; // "response", "data", "redirect", "challenge", "cache", "complete", "invalid"
-        platform::Data data;
-        platform::ErrorPtr error;
-        platform::URLResponsePtr response;
-        platform::URLAuthenticationChallengePtr challenge;
+        platform::Data data{};
+        platform::ErrorPtr error{};
+        platform::URLResponsePtr response{};
+        platform::URLAuthenticationChallengePtr challenge{};
         bool onMainThread{false};
-        std::shared_ptr<platform::Thread> thread;
+        std::shared_ptr<platform::Thread> thread{};
     };
 
     // Answers; each may be replaced before the task runs.
