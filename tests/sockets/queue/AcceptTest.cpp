@@ -52,39 +52,35 @@ TEST_F(QueueSocketAccept, PortZeroListensOnBothFamiliesOnOneSystemChosenPort) {
 
     auto peer4 = RawPeer::connectTo(AF_INET, port);
     ASSERT_TRUE(peer4);
-    auto accepted4 = delegate->waitFor(EventKind::Accept);
-    ASSERT_TRUE(accepted4);
-    EXPECT_EQ(accepted4->sock, server);
-    EXPECT_TRUE(accepted4->newSocket->isConnected());
-    EXPECT_EQ(accepted4->newSocket->connectedPort(), peer4->localPort());
+    auto accepted4 = delegate->await(EventKind::Accept);
+    EXPECT_EQ(accepted4.sock, server);
+    EXPECT_TRUE(accepted4.newSocket->isConnected());
+    EXPECT_EQ(accepted4.newSocket->connectedPort(), peer4->localPort());
 
     if (!hasIPv6Loopback())
         GTEST_SKIP() << "no ::1 on this machine";
     auto peer6 = RawPeer::connectTo(AF_INET6, port);
     ASSERT_TRUE(peer6);
-    auto accepted6 = delegate->waitFor(EventKind::Accept, 2);
-    ASSERT_TRUE(accepted6);
-    EXPECT_TRUE(accepted6->newSocket->isIPv6());
-    EXPECT_EQ(accepted6->newSocket->connectedHost(), "::1");
+    auto accepted6 = delegate->await(EventKind::Accept, 2);
+    EXPECT_TRUE(accepted6.newSocket->isIPv6());
+    EXPECT_EQ(accepted6.newSocket->connectedHost(), "::1");
 }
 
 TEST_F(QueueSocketAccept, AcceptedSocketCarriesDataAndTheListenersDelegate) {
     ASSERT_TRUE(server->acceptOnInterface(std::string("127.0.0.1"), 0));
     auto peer = RawPeer::connectTo(AF_INET, server->localPort());
     ASSERT_TRUE(peer);
-    auto accepted = delegate->waitFor(EventKind::Accept);
-    ASSERT_TRUE(accepted);
-    auto socket = accepted->newSocket;
+    auto accepted = delegate->await(EventKind::Accept);
+    auto socket = accepted.newSocket;
     EXPECT_EQ(socket->delegate(), delegate);
     EXPECT_EQ(socket->delegateQueue(), delegateQueue);
     EXPECT_TRUE(socket->isIPv4Enabled());
 
     socket->readDataToLength(5, -1, 1);
     ASSERT_TRUE(peer->sendAll("hello"));
-    auto read = delegate->waitFor(EventKind::Read);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->sock, socket);
-    EXPECT_EQ(read->data.view(), "hello");
+    auto read = delegate->await(EventKind::Read);
+    EXPECT_EQ(read.sock, socket);
+    EXPECT_EQ(read.data.view(), "hello");
     socket->writeData(platform::Data(std::string_view("world")), -1, 2);
     EXPECT_EQ(peer->receiveExactly(5), "world");
 
@@ -102,10 +98,9 @@ TEST_F(QueueSocketAccept, NewSocketsRunOnTheQueueTheDelegateChooses) {
     ASSERT_TRUE(server->acceptOnPort(0));
     auto peer = RawPeer::connectTo(AF_INET, server->localPort());
     ASSERT_TRUE(peer);
-    auto accepted = delegate->waitFor(EventKind::Accept);
-    ASSERT_TRUE(accepted);
+    auto accepted = delegate->await(EventKind::Accept);
     bool onChosen = false;
-    accepted->newSocket->performBlock(
+    accepted.newSocket->performBlock(
         [&] { onChosen = platform::DispatchQueue::getSpecificCurrent(&key) != nullptr; });
     EXPECT_TRUE(onChosen);
 }
@@ -139,9 +134,8 @@ TEST_F(QueueSocketAccept, AcceptedSocketNobodyKeepsClosesAndReportsANullSocket) 
     ASSERT_TRUE(listener->acceptOnPort(0));
     auto peer = RawPeer::connectTo(AF_INET, listener->localPort());
     ASSERT_TRUE(peer);
-    auto closed = forgetful->waitFor(EventKind::Disconnect);
-    ASSERT_TRUE(closed);
-    EXPECT_EQ(closed->sock, nullptr);
+    auto closed = forgetful->await(EventKind::Disconnect);
+    EXPECT_EQ(closed.sock, nullptr);
     EXPECT_TRUE(peer->waitForEndOfStream());
     listener->disconnect();
 }
@@ -226,9 +220,8 @@ TEST_F(QueueSocketAccept, UnixPathReplacesAStaleFileAndAcceptsConnections) {
     ASSERT_TRUE(server->acceptOnUrl(platform::URL::fileURLWithPath(path)));
     FileDescriptor client;
     ASSERT_TRUE(connectUnix(path, client));
-    auto accepted = delegate->waitFor(EventKind::Accept);
-    ASSERT_TRUE(accepted);
-    auto socket = accepted->newSocket;
+    auto accepted = delegate->await(EventKind::Accept);
+    auto socket = accepted.newSocket;
     socket->readDataToLength(3, -1, 0);
     ASSERT_EQ(::write(client.get(), "abc", 3), 3);
     EXPECT_EQ(delegate->readText(), "abc");

@@ -42,10 +42,9 @@ TEST_F(QueueSocketClose, DisconnectTwiceGivesOneCallbackWithoutErrorAndDropsQueu
     pair.socket->disconnect();
     EXPECT_TRUE(pair.socket->isDisconnected());
     pair.socket->disconnect();
-    auto closed = pair.delegate->waitFor(EventKind::Disconnect);
-    ASSERT_TRUE(closed);
-    EXPECT_FALSE(closed->error);
-    EXPECT_EQ(closed->sock, pair.socket);
+    auto closed = pair.delegate->await(EventKind::Disconnect);
+    EXPECT_FALSE(closed.error);
+    EXPECT_EQ(closed.sock, pair.socket);
     pair.drain();
     EXPECT_EQ(pair.delegate->count(EventKind::Disconnect), 1u);
     EXPECT_EQ(pair.delegate->count(EventKind::Read), 0u);
@@ -112,10 +111,9 @@ TEST_F(QueueSocketClose, SocketReleasedWhileConnectedReportsANullSocket) {
     std::weak_ptr<QueueSocket> watch = pair.socket;
     pair.delegate->clearEvents(); // the connect event holds the socket too
     pair.socket.reset();
-    auto closed = pair.delegate->waitFor(EventKind::Disconnect);
-    ASSERT_TRUE(closed);
-    EXPECT_EQ(closed->sock, nullptr);
-    EXPECT_FALSE(closed->error);
+    auto closed = pair.delegate->await(EventKind::Disconnect);
+    EXPECT_EQ(closed.sock, nullptr);
+    EXPECT_FALSE(closed.error);
     EXPECT_TRUE(pair.peer->waitForEndOfStream());
     EXPECT_TRUE(pair.delegate->waitUntil([&](const auto&) { return watch.expired(); }));
 }

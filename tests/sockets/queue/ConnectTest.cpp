@@ -50,90 +50,74 @@ TEST_F(QueueSocketConnect, LocalhostConnectsOverIPv4WithoutAskingTheResolver) {
     ASSERT_TRUE(socket->connectToHost("localhost", listener->port()));
     auto peer = listener->accept();
     ASSERT_TRUE(peer);
-    auto connected = delegate->waitFor(EventKind::ConnectToHost);
-    ASSERT_TRUE(connected);
-    EXPECT_EQ(connected->host, "127.0.0.1");
-    EXPECT_EQ(connected->port, listener->port());
-    EXPECT_EQ(connected->sock, socket);
+    auto connected = delegate->await(EventKind::ConnectToHost);
+    EXPECT_EQ(connected.host, "127.0.0.1");
+    EXPECT_EQ(connected.port, listener->port());
+    EXPECT_EQ(connected.sock, socket);
     EXPECT_TRUE(socket->isConnected());
     EXPECT_TRUE(socket->isIPv4());
     EXPECT_TRUE(resolver->lookups().empty());
 }
 
-TEST_F(QueueSocketConnect, LocalhostPrefersIPv6WhenAsked) {
+// The family follows the preference among the addresses that resolve and whose family is enabled.
+TEST_F(QueueSocketConnect, FamilyChoiceFollowsThePreferenceAmongEnabledResolvedFamilies) {
     if (!hasIPv6Loopback())
         GTEST_SKIP() << "no ::1 on this machine";
     auto dual = dualListener();
     ASSERT_TRUE(dual.v6);
-    socket->setIPv4PreferredOverIPv6(false);
-    ASSERT_TRUE(socket->connectToHost("localhost", dual.port));
-    auto connected = delegate->waitFor(EventKind::ConnectToHost);
-    ASSERT_TRUE(connected);
-    EXPECT_EQ(connected->host, "::1");
-    EXPECT_TRUE(socket->isIPv6());
-}
-
-TEST_F(QueueSocketConnect, HostWithOnlyAnIPv6AddressConnectsOverIPv6EvenWithIPv4Preferred) {
-    if (!hasIPv6Loopback())
-        GTEST_SKIP() << "no ::1 on this machine";
-    auto listener = RawListener::create(AF_INET6);
-    ASSERT_TRUE(listener);
-    resolver->add("chat.example.test", {"::1"});
-    ASSERT_TRUE(socket->connectToHost("chat.example.test", listener->port()));
-    auto connected = delegate->waitFor(EventKind::ConnectToHost);
-    ASSERT_TRUE(connected);
-    EXPECT_EQ(connected->host, "::1");
-    EXPECT_EQ(resolver->lookupCount("chat.example.test"), 1u);
-}
-
-TEST_F(QueueSocketConnect, DisabledFamilyIsNeverChosenWhenBothResolve) {
-    if (!hasIPv6Loopback())
-        GTEST_SKIP() << "no ::1 on this machine";
-    auto dual = dualListener();
-    ASSERT_TRUE(dual.v6);
+    resolver->add("six.example.test", {"::1"});
     resolver->add("dual.example.test", {"127.0.0.1", "::1"});
-
-    socket->setIPv4Enabled(false);
-    ASSERT_TRUE(socket->connectToHost("dual.example.test", dual.port));
-    auto overIPv6 = delegate->waitFor(EventKind::ConnectToHost);
-    ASSERT_TRUE(overIPv6);
-    EXPECT_EQ(overIPv6->host, "::1");
-    socket->disconnect();
-
-    // IPv6 preferred but disabled: IPv4 all the same.
-    socket->setIPv4Enabled(true);
-    socket->setIPv6Enabled(false);
-    socket->setIPv4PreferredOverIPv6(false);
-    ASSERT_TRUE(socket->connectToHost("dual.example.test", dual.port));
-    auto overIPv4 = delegate->waitFor(EventKind::ConnectToHost, 2);
-    ASSERT_TRUE(overIPv4);
-    EXPECT_EQ(overIPv4->host, "127.0.0.1");
+    const struct {
+        const char* host;
+        bool ipv4, ipv6, preferIPv4;
+        const char* chosen;
+    } cases[] = {
+        {"localhost", true, true, false, "::1"},
+        {"six.example.test", true, true, true, "::1"},
+        {"dual.example.test", false, true, true, "::1"},
+        {"dual.example.test", true, false, false, "127.0.0.1"},
+    };
+    size_t connects = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        socket->setIPv4Enabled(c.ipv4);
+        socket->setIPv6Enabled(c.ipv6);
+        socket->setIPv4PreferredOverIPv6(c.preferIPv4);
+        ASSERT_TRUE(socket->connectToHost(c.host, dual.port));
+        auto connected = delegate->await(EventKind::ConnectToHost, ++connects);
+        EXPECT_EQ(connected.host, c.chosen);
+        EXPECT_EQ(socket->isIPv6(), std::string(c.chosen) == "::1");
+        socket->disconnect();
+    }
+    EXPECT_EQ(resolver->lookupCount("six.example.test"), 1u);
 }
 
-TEST_F(QueueSocketConnect, OnlyAddressOfADisabledFamilyClosesWithCodeEight) {
-    socket->setIPv4Enabled(false);
-    ASSERT_TRUE(socket->connectToHost("127.0.0.1", 9));
-    EXPECT_EQ(delegate->disconnectError(),
-              "QueueSocketErrorDomain 8: IPv4 has been disabled and DNS lookup found no IPv6 address.");
-
-    socket->setIPv4Enabled(true);
-    socket->setIPv6Enabled(false);
+TEST_F(QueueSocketConnect, LookupsWithoutAUsableAddressCloseWithTheirError) {
     resolver->add("v6only.example.test", {"::1"});
-    ASSERT_TRUE(socket->connectToHost("v6only.example.test", 9));
-    EXPECT_EQ(delegate->disconnectError(2),
-              "QueueSocketErrorDomain 8: IPv6 has been disabled and DNS lookup found no IPv4 address.");
-    EXPECT_EQ(delegate->count(EventKind::ConnectToHost), 0u);
-}
-
-TEST_F(QueueSocketConnect, ResolverFailuresArriveAsDisconnectsInTheResolverDomain) {
     resolver->fail("down.example.test", EAI_AGAIN);
-    ASSERT_TRUE(socket->connectToHost("down.example.test", 80));
-    EXPECT_EQ(delegate->disconnectError(),
-              "kCFStreamErrorDomainNetDB " + std::to_string(EAI_AGAIN) + ": " + gai_strerror(EAI_AGAIN));
-
-    ASSERT_TRUE(socket->connectToHost("unknown.example.test", 80));
-    EXPECT_EQ(delegate->disconnectError(2),
-              "kCFStreamErrorDomainNetDB " + std::to_string(EAI_NONAME) + ": " + gai_strerror(EAI_NONAME));
+    const auto netdb = [](int code) {
+        return "kCFStreamErrorDomainNetDB " + std::to_string(code) + ": " + gai_strerror(code);
+    };
+    const struct {
+        const char* host;
+        bool ipv4, ipv6;
+        std::string error;
+    } cases[] = {
+        {"127.0.0.1", false, true,
+         "QueueSocketErrorDomain 8: IPv4 has been disabled and DNS lookup found no IPv6 address."},
+        {"v6only.example.test", true, false,
+         "QueueSocketErrorDomain 8: IPv6 has been disabled and DNS lookup found no IPv4 address."},
+        {"down.example.test", true, true, netdb(EAI_AGAIN)},
+        {"unknown.example.test", true, true, netdb(EAI_NONAME)},
+    };
+    size_t closes = 0;
+    for (const auto& c : cases) {
+        socket->setIPv4Enabled(c.ipv4);
+        socket->setIPv6Enabled(c.ipv6);
+        ASSERT_TRUE(socket->connectToHost(c.host, 9));
+        EXPECT_EQ(delegate->disconnectError(++closes), c.error);
+    }
+    EXPECT_EQ(delegate->count(EventKind::ConnectToHost), 0u);
     EXPECT_TRUE(socket->isDisconnected());
 }
 
@@ -262,6 +246,10 @@ TEST_F(QueueSocketConnect, BadParametersAreRefusedAtTheCall) {
          "IPv6 has been disabled and an IPv6 address was passed."},
         {true, false, [&](auto e) { return socket->connectToHost("::1", 80, std::string("::1"), -1, e); },
          "IPv6 has been disabled and specified interface doesn't support IPv4."},
+        // An address this machine does not carry is an unknown interface, not "any address, port 1".
+        {true, true,
+         [&](auto e) { return socket->connectToHost("::1", 80, std::string("2001:db8::1"), -1, e); },
+         "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address."},
     };
     for (const auto& c : cases) {
         socket->setIPv4Enabled(c.ipv4);
@@ -290,33 +278,22 @@ TEST_F(QueueSocketConnect, FailedBindReturnsAPosixErrorAndReportsNothing) {
     EXPECT_TRUE(delegate->events().empty());
 }
 
-TEST_F(QueueSocketConnect, InterfaceBindsTheLocalEndForThisAttemptOnly) {
-    auto listener = RawListener::create(AF_INET);
-    ASSERT_TRUE(listener);
-    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener->port(), std::string("127.0.0.1"), -1));
-    auto peer = listener->accept();
-    ASSERT_TRUE(peer);
-    ASSERT_TRUE(delegate->waitFor(EventKind::ConnectToHost));
-    EXPECT_EQ(socket->localHost(), "127.0.0.1");
-}
-
-TEST_F(QueueSocketConnect, IPv6LiteralInterfaceIsAnAddressNotANameAndPort) {
-    if (!hasIPv6Loopback())
-        GTEST_SKIP() << "no ::1 on this machine";
-    auto listener = RawListener::create(AF_INET6);
-    ASSERT_TRUE(listener);
-    ASSERT_TRUE(socket->connectToHost("::1", listener->port(), std::string("::1"), -1));
-    auto peer = listener->accept();
-    ASSERT_TRUE(peer);
-    ASSERT_TRUE(delegate->waitFor(EventKind::ConnectToHost));
-    EXPECT_EQ(socket->localHost(), "::1");
-    socket->disconnect();
-
-    // An address this machine does not carry is an unknown interface, not "any address, port 1".
-    platform::ErrorPtr error;
-    EXPECT_FALSE(socket->connectToHost("::1", listener->port(), std::string("2001:db8::1"), -1, &error));
-    EXPECT_EQ(describe(error), "QueueSocketErrorDomain 2: Unknown interface. Specify valid interface by name "
-                               "(e.g. \"en1\") or IP address.");
+// An IPv6 literal interface is an address, not a name and port.
+TEST_F(QueueSocketConnect, InterfaceAddressBindsTheLocalEnd) {
+    size_t connects = 0;
+    for (const std::string address : {"127.0.0.1", "::1"}) {
+        int family = address == "::1" ? AF_INET6 : AF_INET;
+        if (family == AF_INET6 && !hasIPv6Loopback())
+            continue;
+        auto listener = RawListener::create(family);
+        ASSERT_TRUE(listener);
+        ASSERT_TRUE(socket->connectToHost(address, listener->port(), address, -1));
+        auto peer = listener->accept();
+        ASSERT_TRUE(peer);
+        ASSERT_TRUE(delegate->waitFor(EventKind::ConnectToHost, ++connects));
+        EXPECT_EQ(socket->localHost(), address);
+        socket->disconnect();
+    }
 }
 
 TEST_F(QueueSocketConnect, ReadsQueuedBehindTheConnectAreServedEvenWithoutAConnectCallback) {
@@ -330,10 +307,9 @@ TEST_F(QueueSocketConnect, ReadsQueuedBehindTheConnectAreServedEvenWithoutAConne
     auto peer = listener->accept();
     ASSERT_TRUE(peer);
     ASSERT_TRUE(peer->sendAll("abc"));
-    auto read = silent->waitFor(EventKind::Read);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->tag, 5);
-    EXPECT_EQ(read->data.view(), "abc");
+    auto read = silent->await(EventKind::Read);
+    EXPECT_EQ(read.tag, 5);
+    EXPECT_EQ(read.data.view(), "abc");
     EXPECT_TRUE(quiet->isConnected());
     settle(quiet, delegateQueue);
 }
@@ -346,9 +322,8 @@ TEST_F(QueueSocketConnect, UnixDomainPathConnectsAndReportsTheUrl) {
     ASSERT_TRUE(server->acceptOnUrl(url));
 
     ASSERT_TRUE(socket->connectToUrl(url, 5.0));
-    auto connected = delegate->waitFor(EventKind::ConnectToUrl);
-    ASSERT_TRUE(connected);
-    EXPECT_EQ(connected->url->path(), path);
+    auto connected = delegate->await(EventKind::ConnectToUrl);
+    EXPECT_EQ(connected.url->path(), path);
     EXPECT_EQ(delegate->count(EventKind::ConnectToHost), 0u);
     ASSERT_TRUE(listenerDelegate->waitFor(EventKind::Accept));
     auto accepted = listenerDelegate->acceptedSockets().front();
@@ -371,7 +346,6 @@ TEST_F(QueueSocketConnect, UnixDomainPathsThatCannotBeUsedAreRefused) {
     // A path nobody listens on: the attempt starts, and its failure reaches the delegate.
     EXPECT_TRUE(
         socket->connectToUrl(platform::URL::fileURLWithPath("/tmp/queuesocket-nobody.sock"), -1, &error));
-    auto failed = delegate->waitFor(EventKind::Disconnect);
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->error->localizedFailureReason(), "Error in connect() function");
+    auto failed = delegate->await(EventKind::Disconnect);
+    EXPECT_EQ(failed.error->localizedFailureReason(), "Error in connect() function");
 }

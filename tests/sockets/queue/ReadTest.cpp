@@ -48,10 +48,9 @@ TEST_F(ReadTest, ReadAvailableWithMaxLengthTakesNoMoreAndLeavesTheRestForTheNext
 TEST_F(ReadTest, ReadToLengthReportsPartialProgressAndCompletesWithExactlyTheLength) {
     pair.socket->readDataToLength(8, -1, 42);
     ASSERT_TRUE(pair.peer->sendAll("abc"));
-    auto partial = pair.delegate->waitFor(EventKind::ReadPartial);
-    ASSERT_TRUE(partial);
-    EXPECT_EQ(partial->length, 3u);
-    EXPECT_EQ(partial->tag, 42);
+    auto partial = pair.delegate->await(EventKind::ReadPartial);
+    EXPECT_EQ(partial.length, 3u);
+    EXPECT_EQ(partial.tag, 42);
 
     int64_t tag = 0;
     uint64_t done = 0;
@@ -128,10 +127,9 @@ TEST_F(ReadTest, MalformedRequestsAreDroppedWithoutReport) {
     pair.socket->readDataToData(Data(), -1, 5);                                   // empty terminator
     pair.socket->readDataToLength(2, -1, 6);
     ASSERT_TRUE(pair.peer->sendAll("ok"));
-    auto read = pair.delegate->waitFor(EventKind::Read);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->tag, 6);
-    EXPECT_EQ(read->data.toString(), "ok");
+    auto read = pair.delegate->await(EventKind::Read);
+    EXPECT_EQ(read.tag, 6);
+    EXPECT_EQ(read.data.toString(), "ok");
     EXPECT_TRUE(pair.socket->isConnected());
 }
 
@@ -168,13 +166,12 @@ TEST_F(ReadTest, DataReadIntoACallerBufferOutlivesTheCallersReference) {
         pair.socket->readDataWithTimeout(-1, buffer, 0, 1);
     } // the caller lets go of its buffer at once
     ASSERT_TRUE(pair.peer->sendAll(std::string(5000, 'z')));
-    auto read = pair.delegate->waitFor(EventKind::Read);
-    ASSERT_TRUE(read);
+    auto read = pair.delegate->await(EventKind::Read);
     // The delivered bytes keep the buffer alive: reading them long after is no use after free.
     pair.socket->disconnect();
     ASSERT_TRUE(pair.delegate->waitFor(EventKind::Disconnect));
-    ASSERT_GT(read->data.length(), 0u);
-    EXPECT_EQ(read->data.toString(), std::string(read->data.length(), 'z'));
+    ASSERT_GT(read.data.length(), 0u);
+    EXPECT_EQ(read.data.toString(), std::string(read.data.length(), 'z'));
 }
 
 // ---- End of stream ----
@@ -247,24 +244,21 @@ TEST_F(ReadTimeoutTest, ExtensionsReArmTheTimerAndAccumulateUntilTheDelegateLets
     pair.socket->performBlock([] {}); // the request is current and its timer armed
 
     clock->advance(std::chrono::seconds(2));
-    auto first = pair.delegate->waitFor(EventKind::ReadTimeoutQuestion);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->tag, 77);
-    EXPECT_DOUBLE_EQ(first->elapsed, 2.0);
-    EXPECT_EQ(first->length, 0u);
+    auto first = pair.delegate->await(EventKind::ReadTimeoutQuestion);
+    EXPECT_EQ(first.tag, 77);
+    EXPECT_DOUBLE_EQ(first.elapsed, 2.0);
+    EXPECT_EQ(first.length, 0u);
     pair.drain();
 
     // Bytes arriving during the extension are read.
     ASSERT_TRUE(pair.peer->sendAll("abcd"));
-    auto partial = pair.delegate->waitFor(EventKind::ReadPartial);
-    ASSERT_TRUE(partial);
-    EXPECT_EQ(partial->length, 4u);
+    auto partial = pair.delegate->await(EventKind::ReadPartial);
+    EXPECT_EQ(partial.length, 4u);
 
     clock->advance(std::chrono::seconds(3));
-    auto second = pair.delegate->waitFor(EventKind::ReadTimeoutQuestion, 2);
-    ASSERT_TRUE(second);
-    EXPECT_DOUBLE_EQ(second->elapsed, 5.0);
-    EXPECT_EQ(second->length, 4u);
+    auto second = pair.delegate->await(EventKind::ReadTimeoutQuestion, 2);
+    EXPECT_DOUBLE_EQ(second.elapsed, 5.0);
+    EXPECT_EQ(second.length, 4u);
 
     EXPECT_EQ(pair.delegate->disconnectError(), "QueueSocketErrorDomain 4: Read operation timed out");
 }
@@ -306,10 +300,9 @@ TEST_F(ReadTimeoutTest, ALateAnswerAboutAnEndedReadLeavesTheCurrentReadAlone) {
     delegate->answer.set_value(0.0);
     pair.drain();
     ASSERT_TRUE(peer->sendAll("hello"));
-    auto read = delegate->waitFor(EventKind::Read);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->tag, 2);
-    EXPECT_EQ(read->data.toString(), "hello");
+    auto read = delegate->await(EventKind::Read);
+    EXPECT_EQ(read.tag, 2);
+    EXPECT_EQ(read.data.toString(), "hello");
     auto disconnects = delegate->eventsOf(EventKind::Disconnect);
     ASSERT_EQ(disconnects.size(), 1u);
     EXPECT_FALSE(disconnects[0].error); // the requested close, not a time-out

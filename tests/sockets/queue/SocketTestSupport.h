@@ -61,6 +61,13 @@ public:
             deadline);
         return found;
     }
+    // The same, failing the test (and answering an empty event of the kind) at the deadline.
+    E await(Kind kind, size_t n = 1, std::chrono::steady_clock::duration deadline = kWait) const {
+        auto found = waitFor(kind, n, deadline);
+        if (!found)
+            ADD_FAILURE() << "event " << static_cast<int>(kind) << " #" << n << " never came";
+        return found ? *found : E{kind};
+    }
     bool waitUntil(const std::function<bool(const std::vector<E>&)>& predicate,
                    std::chrono::steady_clock::duration deadline = kWait) const {
         std::unique_lock lock(m_mutex);

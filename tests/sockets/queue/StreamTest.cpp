@@ -162,9 +162,8 @@ TEST(StreamTlsTest, TlsThroughTheStreamsSecuresTheConnectionAndCarriesDataBothWa
 
     // The server leaving ends the client's stream: a close caused by the peer.
     pair.server->disconnect();
-    auto disconnect = pair.clientDelegate->waitFor(EventKind::Disconnect);
-    ASSERT_TRUE(disconnect);
-    EXPECT_TRUE(disconnect->error);
+    auto disconnect = pair.clientDelegate->await(EventKind::Disconnect);
+    EXPECT_TRUE(disconnect.error);
     pair.disconnect();
 }
 

@@ -55,10 +55,9 @@ TEST(QueueUdpSocketBind, BindToAddressDeactivatesTheOtherFamily) {
     ASSERT_TRUE(f.socket->bindToAddress(queuesockettest::loopbackAddress(AF_INET, 0)));
     EXPECT_TRUE(f.socket->isIPv4());
     f.socket->sendData(bytes("x"), std::string("six.example.test"), 9, -1, 7);
-    auto failed = f.delegate->waitFor(UdpEventKind::NotSend);
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->tag, 7);
-    EXPECT_EQ(failed->error->localizedDescription(),
+    auto failed = f.delegate->await(UdpEventKind::NotSend);
+    EXPECT_EQ(failed.tag, 7);
+    EXPECT_EQ(failed.error->localizedDescription(),
               "IPv6 has been deactivated due to bind/connect, and DNS lookup found no IPv4 address(es).");
 }
 
@@ -69,10 +68,9 @@ TEST(QueueUdpSocketConnect, LocalhostConnectsOverIPv4WithoutAskingTheResolver) {
     ASSERT_TRUE(peer);
     UdpFixture f;
     ASSERT_TRUE(f.socket->connectToHost("localhost", peer->port()));
-    auto connected = f.delegate->waitFor(UdpEventKind::Connect);
-    ASSERT_TRUE(connected);
-    EXPECT_EQ(QueueUdpSocket::hostFromAddress(connected->address), "127.0.0.1");
-    EXPECT_EQ(connected->sock, f.socket);
+    auto connected = f.delegate->await(UdpEventKind::Connect);
+    EXPECT_EQ(QueueUdpSocket::hostFromAddress(connected.address), "127.0.0.1");
+    EXPECT_EQ(connected.sock, f.socket);
     EXPECT_TRUE(f.socket->isConnected());
     EXPECT_FALSE(f.socket->isIPv6());
     EXPECT_EQ(f.socket->connectedPort(), peer->port());
@@ -89,9 +87,8 @@ TEST(QueueUdpSocketConnect, LocalhostWithIPv6PreferredConnectsToTheIPv6Loopback)
     UdpFixture f;
     f.socket->setPreferIPv6();
     ASSERT_TRUE(f.socket->connectToHost("localhost", 9));
-    auto connected = f.delegate->waitFor(UdpEventKind::Connect);
-    ASSERT_TRUE(connected);
-    EXPECT_EQ(QueueUdpSocket::hostFromAddress(connected->address), "::1");
+    auto connected = f.delegate->await(UdpEventKind::Connect);
+    EXPECT_EQ(QueueUdpSocket::hostFromAddress(connected.address), "::1");
     EXPECT_FALSE(f.socket->isIPv4());
 }
 
@@ -106,22 +103,19 @@ TEST(QueueUdpSocketConnect, FamilyChoiceFollowsPreferenceAndResolverOrder) {
     UdpFixture preferred4;
     preferred4.socket->setPreferIPv4();
     ASSERT_TRUE(preferred4.socket->connectToHost("six.example.test", 9));
-    auto connected = preferred4.delegate->waitFor(UdpEventKind::Connect);
-    ASSERT_TRUE(connected);
-    EXPECT_TRUE(QueueUdpSocket::isIPv6Address(connected->address));
+    auto connected = preferred4.delegate->await(UdpEventKind::Connect);
+    EXPECT_TRUE(QueueUdpSocket::isIPv6Address(connected.address));
 
     UdpFixture neutral;
     ASSERT_TRUE(neutral.socket->connectToHost("both.example.test", 9));
-    connected = neutral.delegate->waitFor(UdpEventKind::Connect);
-    ASSERT_TRUE(connected);
-    EXPECT_TRUE(QueueUdpSocket::isIPv6Address(connected->address));
+    connected = neutral.delegate->await(UdpEventKind::Connect);
+    EXPECT_TRUE(QueueUdpSocket::isIPv6Address(connected.address));
 
     UdpFixture disabled6;
     disabled6.socket->setIPv6Enabled(false);
     ASSERT_TRUE(disabled6.socket->connectToHost("six.example.test", 9));
-    auto refused = disabled6.delegate->waitFor(UdpEventKind::NotConnect);
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->error->localizedDescription(),
+    auto refused = disabled6.delegate->await(UdpEventKind::NotConnect);
+    EXPECT_EQ(refused.error->localizedDescription(),
               "IPv6 has been disabled and DNS lookup found no IPv4 address(es).");
     EXPECT_FALSE(disabled6.socket->isConnected());
 }
@@ -133,14 +127,12 @@ TEST(QueueUdpSocketConnect, ResolverFailureIsReportedInTheResolverDomain) {
     UdpFixture f;
     ASSERT_TRUE(f.socket->connectToHost("down.example.test", 9));
     f.socket->sendData(bytes("after"), 3);
-    auto refused = f.delegate->waitFor(UdpEventKind::NotConnect);
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(queuesockettest::describe(refused->error),
+    auto refused = f.delegate->await(UdpEventKind::NotConnect);
+    EXPECT_EQ(queuesockettest::describe(refused.error),
               "kCFStreamErrorDomainNetDB " + std::to_string(EAI_AGAIN) + ": " + gai_strerror(EAI_AGAIN));
     // The datagram queued behind the connect sees the unconnected socket.
-    auto failed = f.delegate->waitFor(UdpEventKind::NotSend);
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->error->localizedDescription(),
+    auto failed = f.delegate->await(UdpEventKind::NotSend);
+    EXPECT_EQ(failed.error->localizedDescription(),
               "You must specify destination of packet for a non-connected socket");
 }
 

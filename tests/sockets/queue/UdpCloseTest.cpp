@@ -45,9 +45,8 @@ TEST(QueueUdpSocketClose, CloseAfterSendingSendsEverythingFirst) {
     for (int64_t tag = 1; tag <= 3; ++tag)
         f.socket->sendData(bytes("d" + std::to_string(tag)), tag);
     f.socket->closeAfterSending();
-    auto closed = f.delegate->waitFor(UdpEventKind::Close);
-    ASSERT_TRUE(closed);
-    EXPECT_FALSE(closed->error);
+    auto closed = f.delegate->await(UdpEventKind::Close);
+    EXPECT_FALSE(closed.error);
     auto events = f.delegate->events();
     ASSERT_EQ(events.size(), 5u);
     for (size_t i = 1; i <= 3; ++i)
@@ -82,10 +81,9 @@ TEST(QueueUdpSocketClose, DestroyingTheSocketReportsTheCloseWithoutTheSocket) {
     auto socket = QueueUdpSocket::create(delegate, queue);
     ASSERT_TRUE(socket->bindToPort(0));
     socket.reset();
-    auto closed = delegate->waitFor(UdpEventKind::Close);
-    ASSERT_TRUE(closed);
-    EXPECT_FALSE(closed->sock);
-    EXPECT_FALSE(closed->error);
+    auto closed = delegate->await(UdpEventKind::Close);
+    EXPECT_FALSE(closed.sock);
+    EXPECT_FALSE(closed.error);
 }
 
 TEST(QueueUdpSocketClose, ForegroundWhilePausedDeliversNothing) {
@@ -102,9 +100,8 @@ TEST(QueueUdpSocketClose, ForegroundWhilePausedDeliversNothing) {
     EXPECT_EQ(f.delegate->count(UdpEventKind::Receive), 0u);
     EXPECT_FALSE(f.socket->isClosed());
     ASSERT_TRUE(f.socket->receiveOnce());
-    auto received = f.delegate->waitFor(UdpEventKind::Receive);
-    ASSERT_TRUE(received);
-    EXPECT_EQ(received->data.toString(), "waiting");
+    auto received = f.delegate->await(UdpEventKind::Receive);
+    EXPECT_EQ(received.data.toString(), "waiting");
 }
 
 TEST(QueueUdpSocketClose, StreamsAreOnlyHandedOutOnTheSocketQueue) {

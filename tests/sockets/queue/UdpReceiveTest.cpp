@@ -79,18 +79,16 @@ TEST(QueueUdpSocketReceive, ReceiveOnceTwiceDeliversOneDatagram) {
     ASSERT_TRUE(b.f.socket->receiveOnce());
     ASSERT_TRUE(b.peer->sendTo(b.target, "one"));
     ASSERT_TRUE(b.peer->sendTo(b.target, "two"));
-    auto received = b.f.delegate->waitFor(UdpEventKind::Receive);
-    ASSERT_TRUE(received);
-    EXPECT_EQ(received->data.toString(), "one");
-    EXPECT_EQ(QueueUdpSocket::portFromAddress(received->address), b.peer->port());
-    EXPECT_TRUE(received->context.isNil());
+    auto received = b.f.delegate->await(UdpEventKind::Receive);
+    EXPECT_EQ(received.data.toString(), "one");
+    EXPECT_EQ(QueueUdpSocket::portFromAddress(received.address), b.peer->port());
+    EXPECT_TRUE(received.context.isNil());
     b.f.drain();
     EXPECT_EQ(b.f.delegate->count(UdpEventKind::Receive), 1u);
     // The second one waited in the system's buffer.
     ASSERT_TRUE(b.f.socket->receiveOnce());
-    received = b.f.delegate->waitFor(UdpEventKind::Receive, 2);
-    ASSERT_TRUE(received);
-    EXPECT_EQ(received->data.toString(), "two");
+    received = b.f.delegate->await(UdpEventKind::Receive, 2);
+    EXPECT_EQ(received.data.toString(), "two");
 }
 
 TEST(QueueUdpSocketReceive, EmptyDatagramIsADatagramNotTheEnd) {
@@ -114,9 +112,8 @@ TEST(QueueUdpSocketReceive, RefusingAsynchronousFilterKeepsReceiveOnceGoing) {
     ASSERT_TRUE(b.f.socket->receiveOnce());
     for (const char* text : {"no 1", "no 2", "yes", "extra"})
         ASSERT_TRUE(b.peer->sendTo(b.target, text));
-    auto received = b.f.delegate->waitFor(UdpEventKind::Receive);
-    ASSERT_TRUE(received);
-    EXPECT_EQ(received->data.toString(), "yes");
+    auto received = b.f.delegate->await(UdpEventKind::Receive);
+    EXPECT_EQ(received.data.toString(), "yes");
     b.f.drain();
     EXPECT_EQ(b.f.delegate->count(UdpEventKind::Receive), 1u);
 }
@@ -132,10 +129,9 @@ TEST(QueueUdpSocketReceive, FilterContextTravelsWithTheDatagram) {
         platform::DispatchQueue::create("test.filter"), false);
     ASSERT_TRUE(b.f.socket->beginReceiving());
     ASSERT_TRUE(b.peer->sendTo(b.target, "payload"));
-    auto received = b.f.delegate->waitFor(UdpEventKind::Receive);
-    ASSERT_TRUE(received);
-    ASSERT_TRUE(received->context.string());
-    EXPECT_EQ(*received->context.string(), "seen payload");
+    auto received = b.f.delegate->await(UdpEventKind::Receive);
+    ASSERT_TRUE(received.context.string());
+    EXPECT_EQ(*received.context.string(), "seen payload");
 }
 
 TEST(QueueUdpSocketReceive, LongDatagramIsCutToTheMaximumSize) {
@@ -144,16 +140,14 @@ TEST(QueueUdpSocketReceive, LongDatagramIsCutToTheMaximumSize) {
     ASSERT_TRUE(b.f.socket->receiveOnce());
     std::string big(10000, 'b');
     ASSERT_TRUE(b.peer->sendTo(b.target, big));
-    auto received = b.f.delegate->waitFor(UdpEventKind::Receive);
-    ASSERT_TRUE(received);
-    EXPECT_EQ(received->data.length(), 9216u);
+    auto received = b.f.delegate->await(UdpEventKind::Receive);
+    EXPECT_EQ(received.data.length(), 9216u);
 
     b.f.socket->setMaxReceiveIPv4BufferSize(65535);
     ASSERT_TRUE(b.f.socket->receiveOnce());
     ASSERT_TRUE(b.peer->sendTo(b.target, big));
-    received = b.f.delegate->waitFor(UdpEventKind::Receive, 2);
-    ASSERT_TRUE(received);
-    EXPECT_EQ(received->data.length(), 10000u);
+    received = b.f.delegate->await(UdpEventKind::Receive, 2);
+    EXPECT_EQ(received.data.length(), 10000u);
 }
 
 TEST(QueueUdpSocketReceive, ConnectedSocketIgnoresStrangers) {
@@ -169,9 +163,8 @@ TEST(QueueUdpSocketReceive, ConnectedSocketIgnoresStrangers) {
     ASSERT_TRUE(f.socket->receiveOnce());
     stranger->sendTo(target, "stranger");
     ASSERT_TRUE(peer->sendTo(target, "peer"));
-    auto received = f.delegate->waitFor(UdpEventKind::Receive);
-    ASSERT_TRUE(received);
-    EXPECT_EQ(received->data.toString(), "peer");
+    auto received = f.delegate->await(UdpEventKind::Receive);
+    EXPECT_EQ(received.data.toString(), "peer");
     f.drain();
     EXPECT_EQ(f.delegate->count(UdpEventKind::Receive), 1u);
 }

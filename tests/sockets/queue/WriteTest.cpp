@@ -48,11 +48,10 @@ TEST(WriteTest, ALargeWriteToAPeerThatDoesNotReadReportsProgressAndFinishesOnceI
     const std::string payload = pattern(1 << 20);
     pair.socket->writeData(Data(payload), -1, 9);
 
-    auto partial = pair.delegate->waitFor(EventKind::WritePartial);
-    ASSERT_TRUE(partial);
-    EXPECT_EQ(partial->tag, 9);
-    EXPECT_GT(partial->length, 0u);
-    EXPECT_LT(partial->length, payload.size());
+    auto partial = pair.delegate->await(EventKind::WritePartial);
+    EXPECT_EQ(partial.tag, 9);
+    EXPECT_GT(partial.length, 0u);
+    EXPECT_LT(partial.length, payload.size());
 
     int64_t tag = 0;
     uint64_t done = 0;
@@ -67,9 +66,8 @@ TEST(WriteTest, ALargeWriteToAPeerThatDoesNotReadReportsProgressAndFinishesOnceI
     EXPECT_EQ(pair.delegate->count(EventKind::Write), 0u);
 
     EXPECT_EQ(pair.peer->receiveExactly(payload.size()), payload);
-    auto write = pair.delegate->waitFor(EventKind::Write);
-    ASSERT_TRUE(write);
-    EXPECT_EQ(write->tag, 9);
+    auto write = pair.delegate->await(EventKind::Write);
+    EXPECT_EQ(write.tag, 9);
     uint64_t reported = 0;
     for (const auto& event : pair.delegate->eventsOf(EventKind::WritePartial))
         reported += event.length;
@@ -86,16 +84,15 @@ TEST(WriteTest, AResetPeerClosesTheSocketWithAnErrorNotASignal) {
     for (int i = 0;
          i < 50 && !pair.delegate->waitFor(EventKind::Disconnect, 1, std::chrono::milliseconds(20)); ++i)
         pair.socket->writeData(Data(pattern(1000)), -1, i);
-    auto disconnect = pair.delegate->waitFor(EventKind::Disconnect);
-    ASSERT_TRUE(disconnect);
-    ASSERT_TRUE(disconnect->error);
-    if (disconnect->error->domain() == platform::NSPOSIXErrorDomain) {
+    auto disconnect = pair.delegate->await(EventKind::Disconnect);
+    ASSERT_TRUE(disconnect.error);
+    if (disconnect.error->domain() == platform::NSPOSIXErrorDomain) {
         // Seen by a write, a read, or the stream pair watching the descriptor.
-        EXPECT_TRUE(disconnect->error->code() == EPIPE || disconnect->error->code() == ECONNRESET);
+        EXPECT_TRUE(disconnect.error->code() == EPIPE || disconnect.error->code() == ECONNRESET);
     } else {
         // The reset may be seen as an end of stream by the read side first.
-        EXPECT_EQ(disconnect->error->domain(), QueueSocketErrorDomain);
-        EXPECT_EQ(disconnect->error->code(), QueueSocketClosedError);
+        EXPECT_EQ(disconnect.error->domain(), QueueSocketErrorDomain);
+        EXPECT_EQ(disconnect.error->code(), QueueSocketClosedError);
     }
 }
 
@@ -127,17 +124,15 @@ TEST_F(WriteTimeoutTest, ExtensionsReArmTheTimerAndAccumulateUntilTheDelegateLet
     startStuckWrite(2.0, -101);
 
     clock->advance(std::chrono::seconds(2));
-    auto first = pair.delegate->waitFor(EventKind::WriteTimeoutQuestion);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->tag, -101);
-    EXPECT_DOUBLE_EQ(first->elapsed, 2.0);
-    EXPECT_GT(first->length, 0u);
+    auto first = pair.delegate->await(EventKind::WriteTimeoutQuestion);
+    EXPECT_EQ(first.tag, -101);
+    EXPECT_DOUBLE_EQ(first.elapsed, 2.0);
+    EXPECT_GT(first.length, 0u);
     pair.drain();
 
     clock->advance(std::chrono::seconds(3));
-    auto second = pair.delegate->waitFor(EventKind::WriteTimeoutQuestion, 2);
-    ASSERT_TRUE(second);
-    EXPECT_DOUBLE_EQ(second->elapsed, 5.0);
+    auto second = pair.delegate->await(EventKind::WriteTimeoutQuestion, 2);
+    EXPECT_DOUBLE_EQ(second.elapsed, 5.0);
 
     EXPECT_EQ(pair.delegate->disconnectError(), "QueueSocketErrorDomain 5: Write operation timed out");
     EXPECT_EQ(pair.delegate->count(EventKind::Write), 0u);
@@ -161,9 +156,8 @@ TEST_F(WriteTimeoutTest, AWriteThatFinishesWithinItsExtensionCompletes) {
     ASSERT_TRUE(pair.delegate->waitFor(EventKind::WriteTimeoutQuestion));
     pair.drain();
     EXPECT_EQ(pair.peer->receiveExactly(payload.size()), payload);
-    auto write = pair.delegate->waitFor(EventKind::Write);
-    ASSERT_TRUE(write);
-    EXPECT_EQ(write->tag, 4);
+    auto write = pair.delegate->await(EventKind::Write);
+    EXPECT_EQ(write.tag, 4);
     EXPECT_TRUE(pair.socket->isConnected());
 }
 
@@ -185,9 +179,8 @@ TEST_F(WriteTimeoutTest, ALateAnswerAboutAnEndedWriteLeavesTheNextConnectionAlon
     pair.drain();
     EXPECT_TRUE(pair.socket->isConnected());
     EXPECT_EQ(peer->receiveExactly(8 << 20).size(), size_t(8 << 20));
-    auto write = delegate->waitFor(EventKind::Write);
-    ASSERT_TRUE(write);
-    EXPECT_EQ(write->tag, 2);
+    auto write = delegate->await(EventKind::Write);
+    EXPECT_EQ(write.tag, 2);
     auto disconnects = delegate->eventsOf(EventKind::Disconnect);
     ASSERT_EQ(disconnects.size(), 1u);
     EXPECT_FALSE(disconnects[0].error);
