@@ -46,6 +46,12 @@ public:
         return out;
     }
     size_t count(Kind kind) const { return eventsOf(kind).size(); }
+    std::vector<Kind> kinds() const {
+        std::vector<Kind> out;
+        for (const auto& e : events())
+            out.push_back(e.kind);
+        return out;
+    }
     // Waits until at least `n` events of the kind have arrived; the n-th one, or nullopt at the deadline.
     std::optional<E> waitFor(Kind kind, size_t n = 1,
                              std::chrono::steady_clock::duration deadline = kWait) const {
@@ -137,7 +143,7 @@ enum class EventKind {
     WriteTimeoutQuestion,
     Trust,
     Secure,
-    Disconnect,
+    Disconnect
 };
 
 struct Event {

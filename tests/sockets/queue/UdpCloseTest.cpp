@@ -1,5 +1,5 @@
 // Closing: one close callback per opened socket, what a close drops and keeps, closing after the
-// queued datagrams, destruction, the foreground notification and the stream accessors.
+// queued datagrams, destruction and the foreground notification.
 #include "platform/foundation/NotificationCenter.h"
 #include "tests/sockets/queue/UdpTestSupport.h"
 
@@ -102,17 +102,4 @@ TEST(QueueUdpSocketClose, ForegroundWhilePausedDeliversNothing) {
     ASSERT_TRUE(f.socket->receiveOnce());
     auto received = f.delegate->await(UdpEventKind::Receive);
     EXPECT_EQ(received.data.toString(), "waiting");
-}
-
-TEST(QueueUdpSocketClose, StreamsAreOnlyHandedOutOnTheSocketQueue) {
-    UdpFixture f;
-    ASSERT_TRUE(f.socket->bindToPort(0));
-    EXPECT_FALSE(f.socket->readStream());
-    EXPECT_FALSE(f.socket->writeStream());
-    bool made = false;
-    f.socket->performBlock([&] { made = f.socket->readStream() && f.socket->writeStream(); });
-    EXPECT_TRUE(made);
-    // Closing the streams with the socket leaves each descriptor to be closed once, by the socket.
-    f.socket->close();
-    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Close));
 }

@@ -45,7 +45,7 @@ TEST(QueueUdpSocketConfig, PreferenceBitsExcludeEachOtherAndSettersComeBeforeLat
     EXPECT_TRUE(socket->isIPv6Enabled());
 }
 
-TEST(QueueUdpSocketConfig, DescriptorsAnswerOnlyOnTheSocketQueue) {
+TEST(QueueUdpSocketConfig, DescriptorsAndStreamsAnswerOnlyOnTheSocketQueue) {
     UdpFixture f;
     ASSERT_TRUE(f.socket->bindToPort(0));
     EXPECT_EQ(f.socket->socketFD(), -1);
@@ -57,6 +57,14 @@ TEST(QueueUdpSocketConfig, DescriptorsAnswerOnlyOnTheSocketQueue) {
     });
     EXPECT_GE(inside, 0);
     EXPECT_TRUE(neutral);
+
+    // So are the streams; closing them with the socket leaves each descriptor to the socket to close once.
+    EXPECT_FALSE(f.socket->readStream());
+    bool made = false;
+    f.socket->performBlock([&] { made = f.socket->readStream() && f.socket->writeStream(); });
+    EXPECT_TRUE(made);
+    f.socket->close();
+    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Close));
 }
 
 TEST(QueueUdpSocketConfig, MarkedTargetQueueCountsAsTheSocketQueue) {

@@ -103,35 +103,29 @@ TEST(QueueUdpSocketReceive, EmptyDatagramIsADatagramNotTheEnd) {
     EXPECT_EQ(b.f.delegate->count(UdpEventKind::Close), 0u);
 }
 
-TEST(QueueUdpSocketReceive, RefusingAsynchronousFilterKeepsReceiveOnceGoing) {
-    BoundUdp b;
-    ASSERT_TRUE(b.bind());
-    b.f.socket->setReceiveFilter([](const platform::Data& data, const platform::Data&,
-                                    platform::Value*) { return data.toString().rfind("no", 0) != 0; },
-                                 platform::DispatchQueue::create("test.filter"));
-    ASSERT_TRUE(b.f.socket->receiveOnce());
-    for (const char* text : {"no 1", "no 2", "yes", "extra"})
-        ASSERT_TRUE(b.peer->sendTo(b.target, text));
-    auto received = b.f.delegate->await(UdpEventKind::Receive);
-    EXPECT_EQ(received.data.toString(), "yes");
-    b.f.drain();
-    EXPECT_EQ(b.f.delegate->count(UdpEventKind::Receive), 1u);
-}
-
-TEST(QueueUdpSocketReceive, FilterContextTravelsWithTheDatagram) {
-    BoundUdp b;
-    ASSERT_TRUE(b.bind());
-    b.f.socket->setReceiveFilter(
-        [](const platform::Data& data, const platform::Data&, platform::Value* context) {
-            *context = platform::Value("seen " + data.toString());
-            return true;
-        },
-        platform::DispatchQueue::create("test.filter"), false);
-    ASSERT_TRUE(b.f.socket->beginReceiving());
-    ASSERT_TRUE(b.peer->sendTo(b.target, "payload"));
-    auto received = b.f.delegate->await(UdpEventKind::Receive);
-    ASSERT_TRUE(received.context.string());
-    EXPECT_EQ(*received.context.string(), "seen payload");
+// Filtered on their own queue or in line, refused datagrams keep receiveOnce going, and the filter's
+// context travels with the datagram it lets through.
+TEST(QueueUdpSocketReceive, FilterRefusalsKeepReceiveOnceGoingAndTheContextTravelsWithTheDatagram) {
+    for (bool async : {true, false}) {
+        SCOPED_TRACE(async);
+        BoundUdp b;
+        ASSERT_TRUE(b.bind());
+        b.f.socket->setReceiveFilter(
+            [](const platform::Data& data, const platform::Data&, platform::Value* context) {
+                *context = platform::Value("seen " + data.toString());
+                return data.toString().rfind("no", 0) != 0;
+            },
+            platform::DispatchQueue::create("test.filter"), async);
+        ASSERT_TRUE(b.f.socket->receiveOnce());
+        for (const char* text : {"no 1", "no 2", "yes", "extra"})
+            ASSERT_TRUE(b.peer->sendTo(b.target, text));
+        auto received = b.f.delegate->await(UdpEventKind::Receive);
+        EXPECT_EQ(received.data.toString(), "yes");
+        ASSERT_TRUE(received.context.string());
+        EXPECT_EQ(*received.context.string(), "seen yes");
+        b.f.drain();
+        EXPECT_EQ(b.f.delegate->count(UdpEventKind::Receive), 1u);
+    }
 }
 
 TEST(QueueUdpSocketReceive, LongDatagramIsCutToTheMaximumSize) {
