@@ -1,4 +1,4 @@
-// The class's address helpers and background mode.
+// The class's address helpers.
 #include "tests/sockets/queue/SocketTestSupport.h"
 
 #include <arpa/inet.h>
@@ -40,17 +40,4 @@ TEST(QueueSocketAddress, HelpersAnswerForEachFamilyAndNothingForUnixRecords) {
     EXPECT_EQ(QueueSocket::portFromAddress(address), 0);
     EXPECT_EQ(QueueSocket::hostFromAddress(address), std::nullopt);
     EXPECT_EQ(QueueSocket::urlFromSockaddrUN(record)->path(), "/tmp/room.sock");
-}
-
-TEST(QueueSocketAddress, BackgroundModeIsNotAvailableAnywhere) {
-    auto pair = connectPair();
-    ASSERT_TRUE(pair.peer);
-    EXPECT_FALSE(pair.socket->enableBackgroundingOnSocket());
-    bool inside = true;
-    pair.socket->performBlock([&] {
-        inside = pair.socket->enableBackgroundingOnSocket() ||
-                 pair.socket->enableBackgroundingOnSocketWithCaveat();
-    });
-    EXPECT_FALSE(inside);
-    EXPECT_TRUE(pair.socket->isConnected());
 }

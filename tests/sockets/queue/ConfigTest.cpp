@@ -65,30 +65,18 @@ TEST(QueueSocketCreation, DelegateIsHeldWeaklyAndItsChangeIsOrderedBeforeLaterCa
     socket->getDelegate(nullptr, nullptr);
 }
 
-TEST(QueueSocketQueues, SocketQueueOnlyAccessorsAnswerNothingElsewhere) {
-    auto pair = connectPair();
-    ASSERT_TRUE(pair.peer);
-    EXPECT_EQ(pair.socket->socketFD(), -1);
-    EXPECT_EQ(pair.socket->socket4FD(), -1);
-    EXPECT_EQ(pair.socket->sslContext(), nullptr);
-    EXPECT_EQ(pair.socket->readStream(), nullptr);
-
-    int fd = -1;
-    int fd6 = 0;
-    pair.socket->performBlock([&] {
-        fd = pair.socket->socketFD();
-        fd6 = pair.socket->socket6FD();
-    });
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(fd6, -1);
-}
-
+// Socket-queue-only accessors answer nothing elsewhere.
 TEST(QueueSocketQueues, SynchronousCallsFromTheSocketQueueRunInline) {
     auto pair = connectPair();
     ASSERT_TRUE(pair.peer);
+    EXPECT_EQ(pair.socket->socketFD(), -1);
+    EXPECT_EQ(pair.socket->sslContext(), nullptr);
+    EXPECT_EQ(pair.socket->readStream(), nullptr);
     std::atomic<bool> ranNested{false};
     bool connectedInside = false;
     pair.socket->performBlock([&] {
+        EXPECT_GE(pair.socket->socketFD(), 0);
+        EXPECT_EQ(pair.socket->socket6FD(), -1);
         connectedInside = pair.socket->isConnected();
         pair.socket->performBlock([&] { ranNested = true; });
         EXPECT_TRUE(pair.socket->isIPv4Enabled());

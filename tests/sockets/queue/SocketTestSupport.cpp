@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace queuesockettest {
@@ -23,89 +24,34 @@ std::set<std::string> chatClientSelectors() {
     return {sel::didConnectToHost, sel::didRead, sel::didWrite, sel::didDisconnect};
 }
 
-// ---- RecordingDelegate ----
-
-RecordingDelegate::RecordingDelegate(std::set<std::string> implemented)
-    : m_implemented(std::move(implemented)) {}
-
-std::shared_ptr<RecordingDelegate> RecordingDelegate::create(std::set<std::string> implemented) {
-    return std::make_shared<RecordingDelegate>(std::move(implemented));
+std::string describe(const platform::ErrorPtr& error) {
+    if (!error)
+        return "none";
+    return error->domain() + " " + std::to_string(error->code()) + ": " + error->localizedDescription();
 }
 
-bool RecordingDelegate::respondsTo(std::string_view selector) const {
-    return m_implemented.count(std::string(selector)) != 0;
-}
-
-void RecordingDelegate::record(Event event) {
-    // The hook runs first, so a test that waits for the event also sees what the hook did.
-    if (onEvent)
-        onEvent(event);
-    {
-        std::lock_guard lock(m_mutex);
-        m_events.push_back(std::move(event));
-    }
-    m_changed.notify_all();
-}
-
-std::vector<Event> RecordingDelegate::events() const {
-    std::lock_guard lock(m_mutex);
-    return m_events;
-}
-
-size_t RecordingDelegate::count(EventKind kind) const {
-    std::lock_guard lock(m_mutex);
-    return static_cast<size_t>(
-        std::count_if(m_events.begin(), m_events.end(), [&](const Event& e) { return e.kind == kind; }));
-}
-
-std::vector<Event> RecordingDelegate::eventsOf(EventKind kind) const {
-    std::lock_guard lock(m_mutex);
-    std::vector<Event> out;
-    for (const auto& e : m_events) {
-        if (e.kind == kind)
-            out.push_back(e);
-    }
-    return out;
-}
-
-std::optional<Event> RecordingDelegate::waitFor(EventKind kind, size_t n,
-                                                std::chrono::steady_clock::duration deadline) const {
-    std::optional<Event> found;
-    waitUntil(
-        [&](const std::vector<Event>& events) {
-            size_t seen = 0;
-            for (const auto& e : events) {
-                if (e.kind == kind && ++seen == n) {
-                    found = e;
-                    return true;
-                }
-            }
-            return false;
-        },
-        deadline);
-    return found;
-}
-
-bool RecordingDelegate::waitUntil(const std::function<bool(const std::vector<Event>&)>& predicate,
-                                  std::chrono::steady_clock::duration deadline) const {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_until(lock, std::chrono::steady_clock::now() + deadline,
-                                [&] { return predicate(m_events); });
-}
-
-void RecordingDelegate::clearEvents() {
-    std::lock_guard lock(m_mutex);
-    m_events.clear();
+std::string pattern(size_t length) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<char>('!' + (i * 31 + i / 509) % 90);
+    return bytes;
 }
 
 std::string RecordingDelegate::readBytes() const {
-    std::lock_guard lock(m_mutex);
     std::string out;
-    for (const auto& e : m_events) {
-        if (e.kind == EventKind::Read)
-            out += e.data.toString();
-    }
+    for (const auto& e : eventsOf(EventKind::Read))
+        out += e.data.toString();
     return out;
+}
+
+std::string RecordingDelegate::readText(size_t n) const {
+    auto event = waitFor(EventKind::Read, n);
+    return event ? event->data.toString() : std::string("<no read>");
+}
+
+std::string RecordingDelegate::disconnectError(size_t n) const {
+    auto event = waitFor(EventKind::Disconnect, n);
+    return event ? describe(event->error) : std::string("<no disconnect>");
 }
 
 void RecordingDelegate::setReadTimeoutExtensions(std::vector<double> extensions) {
@@ -159,26 +105,11 @@ void RecordingDelegate::socketDidAcceptNewSocket(const QueueSocketPtr& sock,
     record({.kind = EventKind::Accept, .sock = sock, .newSocket = newSocket});
 }
 
-void RecordingDelegate::socketDidConnectToHost(const QueueSocketPtr& sock, const std::string& host,
-                                               uint16_t port) {
-    record({.kind = EventKind::ConnectToHost, .sock = sock, .host = host, .port = port});
-}
-
-void RecordingDelegate::socketDidConnectToUrl(const QueueSocketPtr& sock, const platform::URLPtr& url) {
-    record({.kind = EventKind::ConnectToUrl, .sock = sock, .url = url});
-}
-
-void RecordingDelegate::socketDidReadData(const QueueSocketPtr& sock, const sockets::SharedBytes& data,
-                                          int64_t tag) {
-    record({.kind = EventKind::Read, .sock = sock, .data = data, .tag = tag});
-}
-
-void RecordingDelegate::socketDidReadPartialDataOfLength(const QueueSocketPtr& sock, uint64_t partialLength,
-                                                         int64_t tag) {
-    record({.kind = EventKind::ReadPartial, .sock = sock, .length = partialLength, .tag = tag});
-}
-
-double RecordingDelegate::timeoutQuestion(std::vector<double>& extensions, Event event) {
+double RecordingDelegate::timeoutQuestion(std::vector<double>& extensions, Event event, int64_t tag,
+                                          double elapsed, uint64_t length) {
+    event.tag = tag;
+    event.elapsed = elapsed;
+    event.length = length;
     double answer = 0;
     {
         std::lock_guard lock(m_mutex);
@@ -189,37 +120,6 @@ double RecordingDelegate::timeoutQuestion(std::vector<double>& extensions, Event
     }
     record(std::move(event));
     return answer;
-}
-
-double RecordingDelegate::socketShouldTimeoutReadWithTag(const QueueSocketPtr& sock, int64_t tag,
-                                                         double elapsed, uint64_t length) {
-    return timeoutQuestion(m_readExtensions, {.kind = EventKind::ReadTimeoutQuestion,
-                                              .sock = sock,
-                                              .length = length,
-                                              .tag = tag,
-                                              .elapsed = elapsed});
-}
-
-void RecordingDelegate::socketDidCloseReadStream(const QueueSocketPtr& sock) {
-    record({.kind = EventKind::CloseReadStream, .sock = sock});
-}
-
-void RecordingDelegate::socketDidWritePartialDataOfLength(const QueueSocketPtr& sock, uint64_t partialLength,
-                                                          int64_t tag) {
-    record({.kind = EventKind::WritePartial, .sock = sock, .length = partialLength, .tag = tag});
-}
-
-void RecordingDelegate::socketDidWriteDataWithTag(const QueueSocketPtr& sock, int64_t tag) {
-    record({.kind = EventKind::Write, .sock = sock, .tag = tag});
-}
-
-double RecordingDelegate::socketShouldTimeoutWriteWithTag(const QueueSocketPtr& sock, int64_t tag,
-                                                          double elapsed, uint64_t length) {
-    return timeoutQuestion(m_writeExtensions, {.kind = EventKind::WriteTimeoutQuestion,
-                                               .sock = sock,
-                                               .length = length,
-                                               .tag = tag,
-                                               .elapsed = elapsed});
 }
 
 void RecordingDelegate::socketDidReceiveTrust(const QueueSocketPtr& sock, const platform::TlsTrustPtr& trust,
@@ -236,28 +136,28 @@ void RecordingDelegate::socketDidReceiveTrust(const QueueSocketPtr& sock, const 
         completionHandler(*answer);
 }
 
-void RecordingDelegate::socketDidSecure(const QueueSocketPtr& sock) {
-    record({.kind = EventKind::Secure, .sock = sock});
-}
-
-void RecordingDelegate::socketDidDisconnect(const QueueSocketPtr& sock, const platform::ErrorPtr& err) {
-    record({.kind = EventKind::Disconnect, .sock = sock, .error = err});
+void drain(const QueueSocketPtr& socket, const std::shared_ptr<platform::DispatchQueue>& delegateQueue) {
+    socket->performBlock([] {});
+    if (delegateQueue)
+        delegateQueue->sync([] {});
+    socket->performBlock([] {});
 }
 
 void settle(const QueueSocketPtr& socket, const std::shared_ptr<platform::DispatchQueue>& delegateQueue) {
     if (!socket)
         return;
     socket->disconnect();
-    // Two rounds: a delegate callback may still post work back to the socket queue.
-    for (int round = 0; round < 2; ++round) {
-        socket->performBlock([] {});
-        if (delegateQueue)
-            delegateQueue->sync([] {});
-    }
+    drain(socket, delegateQueue);
 }
 
-ConnectedPair::~ConnectedPair() {
-    settle(socket, delegateQueue);
+std::unique_ptr<RawPeer> ConnectedPair::reconnect() {
+    socket->disconnect();
+    if (!socket->connectToAddress(loopbackAddress(AF_INET, listener->port())))
+        return nullptr;
+    auto next = listener->accept();
+    for (int i = 0; i < 1000 && !socket->isConnected(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return socket->isConnected() ? std::move(next) : nullptr;
 }
 
 ConnectedPair connectPair(int family, std::set<std::string> implemented, int peerReceiveBuffer) {

@@ -4,16 +4,16 @@
 #include <gtest/gtest.h>
 
 using namespace udptest;
+using queuesockettest::describe;
 
 TEST(QueueUdpSocketConfig, OperationsWithoutADelegateFailWithTheDelegateText) {
     auto socket = QueueUdpSocket::create();
     platform::ErrorPtr error;
     EXPECT_FALSE(socket->bindToPort(0, &error));
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), QueueUdpSocketErrorDomain);
-    EXPECT_EQ(error->code(), QueueUdpSocketBadConfigError);
-    EXPECT_EQ(error->localizedDescription(),
-              "Attempting to use socket without a delegate. Set a delegate first.");
+    EXPECT_EQ(
+        describe(error),
+        "QueueUdpSocketErrorDomain 1: Attempting to use socket without a delegate. Set a delegate first.");
     EXPECT_FALSE(socket->connectToHost("localhost", 9, &error));
     EXPECT_FALSE(socket->joinMulticastGroup("239.1.2.3", &error));
     EXPECT_FALSE(socket->enableReusePort(true, &error));
@@ -27,7 +27,7 @@ TEST(QueueUdpSocketConfig, OperationsWithoutADelegateFailWithTheDelegateText) {
               "Attempting to use socket without a delegate queue. Set a delegate queue first.");
 }
 
-TEST(QueueUdpSocketConfig, PreferenceBitsExcludeEachOther) {
+TEST(QueueUdpSocketConfig, PreferenceBitsExcludeEachOtherAndSettersComeBeforeLaterGetters) {
     auto socket = QueueUdpSocket::create();
     EXPECT_TRUE(socket->isIPVersionNeutral());
     socket->setPreferIPv4();
@@ -36,10 +36,8 @@ TEST(QueueUdpSocketConfig, PreferenceBitsExcludeEachOther) {
     EXPECT_FALSE(socket->isIPv4Preferred());
     socket->setIPVersionNeutral();
     EXPECT_TRUE(socket->isIPVersionNeutral());
-}
 
-TEST(QueueUdpSocketConfig, SettersRunBeforeLaterGettersFromAnotherThread) {
-    auto socket = QueueUdpSocket::create();
+    // Setters run before later getters from another thread.
     socket->setIPv4Enabled(false);
     bool enabled = true;
     platform::DispatchQueue::create("test.other")->sync([&] { enabled = socket->isIPv4Enabled(); });
@@ -47,7 +45,7 @@ TEST(QueueUdpSocketConfig, SettersRunBeforeLaterGettersFromAnotherThread) {
     EXPECT_TRUE(socket->isIPv6Enabled());
 }
 
-TEST(QueueUdpSocketConfig, DescriptorsAnswerOnlyOnTheSocketQueue) {
+TEST(QueueUdpSocketConfig, DescriptorsAndStreamsAnswerOnlyOnTheSocketQueue) {
     UdpFixture f;
     ASSERT_TRUE(f.socket->bindToPort(0));
     EXPECT_EQ(f.socket->socketFD(), -1);
@@ -59,6 +57,14 @@ TEST(QueueUdpSocketConfig, DescriptorsAnswerOnlyOnTheSocketQueue) {
     });
     EXPECT_GE(inside, 0);
     EXPECT_TRUE(neutral);
+
+    // So are the streams; closing them with the socket leaves each descriptor to the socket to close once.
+    EXPECT_FALSE(f.socket->readStream());
+    bool made = false;
+    f.socket->performBlock([&] { made = f.socket->readStream() && f.socket->writeStream(); });
+    EXPECT_TRUE(made);
+    f.socket->close();
+    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Close));
 }
 
 TEST(QueueUdpSocketConfig, MarkedTargetQueueCountsAsTheSocketQueue) {
@@ -93,9 +99,4 @@ TEST(QueueUdpSocketConfig, AddressHelpersCheckLengthAndFamily) {
     EXPECT_EQ(port, 0);
     EXPECT_EQ(family, 0);
     EXPECT_EQ(QueueUdpSocket::familyFromAddress(platform::Data("xx")), 0);
-}
-
-TEST(QueueUdpSocketConfig, BackgroundingIsRefused) {
-    auto socket = QueueUdpSocket::create();
-    EXPECT_FALSE(socket->enableBackgroundingOnSockets());
 }

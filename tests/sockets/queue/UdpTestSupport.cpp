@@ -1,6 +1,7 @@
 #include "tests/sockets/queue/UdpTestSupport.h"
 
-#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,89 +13,11 @@ std::set<std::string> allSelectors() {
             sel::didNotSend, sel::didReceive,    sel::didClose};
 }
 
-platform::Data bytes(std::string_view text) {
-    return platform::Data(text);
-}
-
-// ---- UdpRecordingDelegate ----
-
-bool UdpRecordingDelegate::respondsTo(std::string_view selector) const {
-    return m_implemented.count(std::string(selector)) != 0;
-}
-
-void UdpRecordingDelegate::record(UdpEvent event) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_events.push_back(std::move(event));
-    }
-    m_changed.notify_all();
-}
-
-std::vector<UdpEvent> UdpRecordingDelegate::events() const {
-    std::lock_guard lock(m_mutex);
-    return m_events;
-}
-
-std::vector<UdpEvent> UdpRecordingDelegate::eventsOf(UdpEventKind kind) const {
-    std::lock_guard lock(m_mutex);
-    std::vector<UdpEvent> out;
-    std::copy_if(m_events.begin(), m_events.end(), std::back_inserter(out),
-                 [&](const UdpEvent& e) { return e.kind == kind; });
-    return out;
-}
-
-size_t UdpRecordingDelegate::count(UdpEventKind kind) const {
-    return eventsOf(kind).size();
-}
-
-std::optional<UdpEvent> UdpRecordingDelegate::waitFor(UdpEventKind kind, size_t n,
-                                                      std::chrono::steady_clock::duration deadline) const {
-    std::unique_lock lock(m_mutex);
-    std::optional<UdpEvent> found;
-    m_changed.wait_for(lock, deadline, [&] {
-        size_t seen = 0;
-        for (const auto& e : m_events) {
-            if (e.kind == kind && ++seen == n) {
-                found = e;
-                return true;
-            }
-        }
-        return false;
-    });
-    return found;
-}
-
-void UdpRecordingDelegate::udpSocketDidConnectToAddress(const QueueUdpSocketPtr& sock,
-                                                        const platform::Data& address) {
-    record({.kind = UdpEventKind::Connect, .sock = sock, .address = address});
-}
-
-void UdpRecordingDelegate::udpSocketDidNotConnect(const QueueUdpSocketPtr& sock,
-                                                  const platform::ErrorPtr& error) {
-    record({.kind = UdpEventKind::NotConnect, .sock = sock, .error = error});
-}
-
-void UdpRecordingDelegate::udpSocketDidSendDataWithTag(const QueueUdpSocketPtr& sock, int64_t tag) {
-    record({.kind = UdpEventKind::Send, .sock = sock, .tag = tag});
-}
-
-void UdpRecordingDelegate::udpSocketDidNotSendDataWithTag(const QueueUdpSocketPtr& sock, int64_t tag,
-                                                          const platform::ErrorPtr& error) {
-    record({.kind = UdpEventKind::NotSend, .sock = sock, .tag = tag, .error = error});
-}
-
-void UdpRecordingDelegate::udpSocketDidReceiveData(const QueueUdpSocketPtr& sock, const platform::Data& data,
-                                                   const platform::Data& address,
-                                                   const platform::Value& filterContext) {
-    record({.kind = UdpEventKind::Receive,
-            .sock = sock,
-            .address = address,
-            .data = data,
-            .context = filterContext});
-}
-
-void UdpRecordingDelegate::udpSocketDidClose(const QueueUdpSocketPtr& sock, const platform::ErrorPtr& error) {
-    record({.kind = UdpEventKind::Close, .sock = sock, .error = error});
+std::vector<std::string> UdpRecordingDelegate::receivedTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& e : eventsOf(UdpEventKind::Receive))
+        texts.push_back(e.data.toString());
+    return texts;
 }
 
 // ---- RawUdpPeer ----
@@ -157,9 +80,31 @@ UdpFixture::~UdpFixture() {
     }
 }
 
-void UdpFixture::drain() const {
-    socket->performBlock([] {});
-    delegateQueue->sync([] {});
+FullPair::FullPair() {
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
+    while (::send(fds[0], "fill", 4, MSG_NOSIGNAL) == 4) {
+    }
+    EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+FullPair::~FullPair() {
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+void FullPair::substituteFor(const QueueUdpSocketPtr& socket) const {
+    socket->performBlock([&] { ASSERT_NE(::dup3(fds[0], socket->socket4FD(), O_CLOEXEC), -1); });
+}
+
+std::vector<std::string> FullPair::drainReceiver() const {
+    std::vector<std::string> received;
+    char buffer[64];
+    ssize_t got;
+    while ((got = ::recv(fds[1], buffer, sizeof buffer, 0)) >= 0) {
+        if (std::string_view(buffer, static_cast<size_t>(got)) != "fill")
+            received.emplace_back(buffer, static_cast<size_t>(got));
+    }
+    return received;
 }
 
 } // namespace udptest

@@ -8,10 +8,8 @@
 #include "tests/sockets/queue/SocketTestSupport.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -19,7 +17,7 @@
 
 namespace udptest {
 
-inline constexpr std::chrono::seconds kWait{10};
+using queuesockettest::kWait;
 
 namespace sel {
 inline constexpr const char* didConnect = "udpSocket:didConnectToAddress:";
@@ -44,7 +42,7 @@ struct UdpEvent {
     platform::ErrorPtr error{};
 };
 
-class UdpRecordingDelegate : public QueueUdpSocketDelegate {
+class UdpRecordingDelegate : public QueueUdpSocketDelegate, public queuesockettest::Recorder<UdpEvent> {
 public:
     explicit UdpRecordingDelegate(std::set<std::string> implemented = allSelectors())
         : m_implemented(std::move(implemented)) {}
@@ -52,32 +50,39 @@ public:
         return std::make_shared<UdpRecordingDelegate>(std::move(implemented));
     }
 
-    bool respondsTo(std::string_view selector) const override;
+    bool respondsTo(std::string_view selector) const override {
+        return m_implemented.count(std::string(selector)) != 0;
+    }
+    // The texts of the datagrams received so far.
+    std::vector<std::string> receivedTexts() const;
 
-    std::vector<UdpEvent> events() const;
-    std::vector<UdpEvent> eventsOf(UdpEventKind kind) const;
-    size_t count(UdpEventKind kind) const;
-    // The n-th event of the kind, or nullopt at the deadline.
-    std::optional<UdpEvent> waitFor(UdpEventKind kind, size_t n = 1,
-                                    std::chrono::steady_clock::duration deadline = kWait) const;
-
-    void udpSocketDidConnectToAddress(const QueueUdpSocketPtr& sock, const platform::Data& address) override;
-    void udpSocketDidNotConnect(const QueueUdpSocketPtr& sock, const platform::ErrorPtr& error) override;
-    void udpSocketDidSendDataWithTag(const QueueUdpSocketPtr& sock, int64_t tag) override;
+    void udpSocketDidConnectToAddress(const QueueUdpSocketPtr& sock, const platform::Data& address) override {
+        record({.kind = UdpEventKind::Connect, .sock = sock, .address = address});
+    }
+    void udpSocketDidNotConnect(const QueueUdpSocketPtr& sock, const platform::ErrorPtr& error) override {
+        record({.kind = UdpEventKind::NotConnect, .sock = sock, .error = error});
+    }
+    void udpSocketDidSendDataWithTag(const QueueUdpSocketPtr& sock, int64_t tag) override {
+        record({.kind = UdpEventKind::Send, .sock = sock, .tag = tag});
+    }
     void udpSocketDidNotSendDataWithTag(const QueueUdpSocketPtr& sock, int64_t tag,
-                                        const platform::ErrorPtr& error) override;
+                                        const platform::ErrorPtr& error) override {
+        record({.kind = UdpEventKind::NotSend, .sock = sock, .tag = tag, .error = error});
+    }
     void udpSocketDidReceiveData(const QueueUdpSocketPtr& sock, const platform::Data& data,
-                                 const platform::Data& address,
-                                 const platform::Value& filterContext) override;
-    void udpSocketDidClose(const QueueUdpSocketPtr& sock, const platform::ErrorPtr& error) override;
+                                 const platform::Data& address, const platform::Value& context) override {
+        record({.kind = UdpEventKind::Receive,
+                .sock = sock,
+                .address = address,
+                .data = data,
+                .context = context});
+    }
+    void udpSocketDidClose(const QueueUdpSocketPtr& sock, const platform::ErrorPtr& error) override {
+        record({.kind = UdpEventKind::Close, .sock = sock, .error = error});
+    }
 
 private:
-    void record(UdpEvent event);
-
     const std::set<std::string> m_implemented;
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
-    std::vector<UdpEvent> m_events;
 };
 
 // A plain datagram socket bound to the family's loopback address on a free port.
@@ -107,14 +112,28 @@ private:
 struct UdpFixture {
     UdpFixture(std::set<std::string> implemented = allSelectors());
     ~UdpFixture();
-    // Waits until what the socket queue and the delegate queue hold has run.
-    void drain() const;
+    void drain() const {
+        socket->performBlock([] {});
+        delegateQueue->sync([] {});
+    }
 
     std::shared_ptr<UdpRecordingDelegate> delegate;
     std::shared_ptr<platform::DispatchQueue> delegateQueue;
     QueueUdpSocketPtr socket;
 };
 
-platform::Data bytes(std::string_view text);
+using queuesockettest::bytes;
+
+// A datagram socket pair whose receiving end is full, so sends through the other end meet EAGAIN.
+struct FullPair {
+    FullPair();
+    ~FullPair();
+    // Puts the full end in place of the socket's IPv4 descriptor, so its next send meets a full buffer.
+    void substituteFor(const QueueUdpSocketPtr& socket) const;
+    // Empties the receiving end; answers what it held besides the filling.
+    std::vector<std::string> drainReceiver() const;
+
+    int fds[2]{-1, -1};
+};
 
 } // namespace udptest
