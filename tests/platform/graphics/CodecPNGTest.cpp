@@ -56,20 +56,6 @@ std::vector<Data> splitCases(const Data& all) {
     return cases;
 }
 
-std::vector<RGBA> firstRow(const platform::CGImageRef& bitmap) {
-    std::vector<RGBA> row;
-    for (int x = 0; x < bitmap->width(); ++x)
-        row.push_back(bitmap->colorAt(x, 0));
-    return row;
-}
-
-void expectClose(const RGBA& actual, const RGBA& expected, int tolerance, const std::string& where) {
-    EXPECT_NEAR(actual.r, expected.r, tolerance) << where;
-    EXPECT_NEAR(actual.g, expected.g, tolerance) << where;
-    EXPECT_NEAR(actual.b, expected.b, tolerance) << where;
-    EXPECT_EQ(actual.a, expected.a) << where;
-}
-
 } // namespace
 
 TEST(CodecPNG, EncodeThenDecodeKeepsEveryPixel) {
@@ -111,76 +97,49 @@ emit(rawpng(4, 1, 8, 6, [[(255, 0, 0, 255), (0, 255, 0, 128), (0, 0, 255, 1), (9
     std::vector<Data> cases = splitCases(all);
     ASSERT_EQ(cases.size(), 12u);
     struct Expected {
-        std::vector<RGBA> row;
+        std::array<uint32_t, 4> row; // 0xRRGGBBAA
         bool alpha;
         platform::CGColorSpaceModel model;
         int depth;
     };
-    using platform::kCGColorSpaceModelIndexed, platform::kCGColorSpaceModelMonochrome,
-        platform::kCGColorSpaceModelRGB;
-    const std::vector<Expected> expected = {
-        {{{0, 0, 0, 255}, {255, 255, 255, 255}, {255, 255, 255, 255}, {0, 0, 0, 255}},
-         false,
-         kCGColorSpaceModelMonochrome,
-         1},
-        {{{0, 0, 0, 255}, {85, 85, 85, 255}, {170, 170, 170, 255}, {255, 255, 255, 255}},
-         false,
-         kCGColorSpaceModelMonochrome,
-         2},
-        {{{0, 0, 0, 255}, {85, 85, 85, 255}, {170, 170, 170, 255}, {255, 255, 255, 255}},
-         false,
-         kCGColorSpaceModelMonochrome,
-         4},
-        {{{0, 0, 0, 255}, {255, 255, 255, 255}, {128, 128, 128, 255}, {18, 18, 18, 255}},
-         false,
-         kCGColorSpaceModelMonochrome,
-         16},
-        {{{0, 0, 0, 255}, {0, 0, 0, 0}, {200, 200, 200, 255}, {0, 0, 0, 0}},
-         true,
-         kCGColorSpaceModelMonochrome,
-         8},
-        {{{100, 100, 100, 255}, {100, 100, 100, 128}, {0, 0, 0, 0}, {0, 0, 0, 255}},
-         true,
-         kCGColorSpaceModelMonochrome,
-         8},
-        {{{255, 255, 255, 255}, {128, 128, 128, 128}, {0, 0, 0, 0}, {0, 0, 0, 0}},
-         true,
-         kCGColorSpaceModelMonochrome,
-         16},
-        {{{255, 0, 0, 255}, {0, 0, 0, 0}, {0, 0, 255, 255}, {0, 0, 0, 0}}, true, kCGColorSpaceModelRGB, 8},
-        {{{255, 0, 128, 255}, {0, 255, 0, 255}, {128, 128, 128, 255}, {0, 0, 0, 255}},
-         false,
-         kCGColorSpaceModelRGB,
-         16},
-        {{{255, 0, 0, 255}, {0, 255, 0, 128}, {0, 0, 0, 0}, {128, 128, 128, 255}},
-         true,
-         kCGColorSpaceModelRGB,
-         16},
-        {{{0, 0, 0, 0}, {0, 0, 255, 255}, {0, 255, 0, 128}, {0, 0, 255, 255}},
-         true,
-         kCGColorSpaceModelIndexed,
-         4},
-        {{{255, 0, 0, 255}, {0, 255, 0, 128}, {0, 0, 255, 1}, {0, 0, 0, 0}}, true, kCGColorSpaceModelRGB, 8},
+    constexpr auto Monochrome = platform::kCGColorSpaceModelMonochrome, RGB = platform::kCGColorSpaceModelRGB,
+                   Indexed = platform::kCGColorSpaceModelIndexed;
+    const Expected expected[] = {
+        {{0x000000FF, 0xFFFFFFFF, 0xFFFFFFFF, 0x000000FF}, false, Monochrome, 1},
+        {{0x000000FF, 0x555555FF, 0xAAAAAAFF, 0xFFFFFFFF}, false, Monochrome, 2},
+        {{0x000000FF, 0x555555FF, 0xAAAAAAFF, 0xFFFFFFFF}, false, Monochrome, 4},
+        {{0x000000FF, 0xFFFFFFFF, 0x808080FF, 0x121212FF}, false, Monochrome, 16},
+        {{0x000000FF, 0x00000000, 0xC8C8C8FF, 0x00000000}, true, Monochrome, 8},
+        {{0x646464FF, 0x64646480, 0x00000000, 0x000000FF}, true, Monochrome, 8},
+        {{0xFFFFFFFF, 0x80808080, 0x00000000, 0x00000000}, true, Monochrome, 16},
+        {{0xFF0000FF, 0x00000000, 0x0000FFFF, 0x00000000}, true, RGB, 8},
+        {{0xFF0080FF, 0x00FF00FF, 0x808080FF, 0x000000FF}, false, RGB, 16},
+        {{0xFF0000FF, 0x00FF0080, 0x00000000, 0x808080FF}, true, RGB, 16},
+        {{0x00000000, 0x0000FFFF, 0x00FF0080, 0x0000FFFF}, true, Indexed, 4},
+        {{0xFF0000FF, 0x00FF0080, 0x0000FF01, 0x00000000}, true, RGB, 8},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
         auto source = ImageSource::create(cases[i]);
-        ASSERT_TRUE(source) << "case " << i;
+        ASSERT_TRUE(source);
         auto properties = source->propertiesAtIndex(0);
-        ASSERT_TRUE(properties) << "case " << i;
+        ASSERT_TRUE(properties);
         EXPECT_EQ(properties->pixelWidth, 4);
-        EXPECT_EQ(properties->hasAlpha, expected[i].alpha) << "case " << i;
-        EXPECT_EQ(properties->colorModel, expected[i].model) << "case " << i;
-        EXPECT_EQ(properties->depth, expected[i].depth) << "case " << i;
+        EXPECT_EQ(properties->hasAlpha, expected[i].alpha);
+        EXPECT_EQ(properties->colorModel, expected[i].model);
+        EXPECT_EQ(properties->depth, expected[i].depth);
         auto bitmap = source->createImageAtIndex(0);
-        ASSERT_TRUE(bitmap) << "case " << i;
-        std::vector<RGBA> row = firstRow(bitmap);
-        // Premultiplied storage loses colour precision as alpha falls: allow for it at low alpha.
-        for (size_t x = 0; x < 4; ++x)
-            expectClose(row[x], expected[i].row[x],
-                        expected[i].row[x].a < 8     ? 255
-                        : expected[i].row[x].a < 255 ? 2
-                                                     : 0,
-                        "case " + std::to_string(i) + " pixel " + std::to_string(x));
+        ASSERT_TRUE(bitmap);
+        for (int x = 0; x < 4; ++x) {
+            uint32_t want = expected[i].row[size_t(x)];
+            RGBA actual = bitmap->colorAt(x, 0);
+            // Premultiplied storage loses colour precision as alpha falls: allow for it at low alpha.
+            int tolerance = (want & 0xFF) < 8 ? 255 : (want & 0xFF) < 255 ? 2 : 0;
+            EXPECT_NEAR(actual.r, int(want >> 24), tolerance) << x;
+            EXPECT_NEAR(actual.g, int(want >> 16 & 0xFF), tolerance) << x;
+            EXPECT_NEAR(actual.b, int(want >> 8 & 0xFF), tolerance) << x;
+            EXPECT_EQ(actual.a, int(want & 0xFF)) << x;
+        }
     }
 }
 

@@ -16,6 +16,12 @@ std::optional<std::string> decoded(std::string_view text, uint32_t options = 0) 
     return data->toString();
 }
 
+std::string python(const std::string& function, const std::string& bytes) {
+    return runOn("/usr/bin/python3 -c \"import base64,sys; sys.stdout.write(base64." + function +
+                     "(open(sys.argv[1],'rb').read()).decode())\"",
+                 bytes);
+}
+
 } // namespace
 
 TEST(Base64, StandardVectorsBothWays) {
@@ -50,38 +56,26 @@ TEST(Base64, IgnoringUnknownCharactersReadsLineBrokenText) {
 }
 
 TEST(Base64, AgreesWithPythonInBothDirections) {
-    ScratchDirectory scratch;
     for (size_t length : {0u, 1u, 2u, 3u, 57u, 58u, 1000u, 65537u}) {
         std::string bytes = pseudoRandomBytes(length, static_cast<uint32_t>(length) + 11);
-        auto input = scratch.write("input", bytes);
-        std::string pythonEncoded =
-            runCommand("/usr/bin/python3 -c \"import base64,sys; "
-                       "sys.stdout.write(base64.b64encode(open(sys.argv[1],'rb').read()).decode())\" " +
-                       input.string());
+        std::string pythonEncoded = python("b64encode", bytes);
         EXPECT_EQ(base64Encode(std::string_view(bytes)), pythonEncoded) << length;
         EXPECT_EQ(decoded(pythonEncoded), bytes) << length;
     }
 }
 
 TEST(Base64, LineLengthOptionsBreakLinesLikeTheClassicTools) {
-    ScratchDirectory scratch;
     std::string bytes = pseudoRandomBytes(500, 3);
-    auto input = scratch.write("input", bytes);
     // Python's MIME encoder: 76 characters per line, LF after every line including the last.
-    std::string mime =
-        runCommand("/usr/bin/python3 -c \"import base64,sys; "
-                   "sys.stdout.write(base64.encodebytes(open(sys.argv[1],'rb').read()).decode())\" " +
-                   input.string());
     EXPECT_EQ(base64Encode(std::string_view(bytes),
                            Base64Encoding76CharacterLineLength | Base64EncodingEndLineWithLineFeed) +
                   "\n",
-              mime);
+              python("encodebytes", bytes));
     // openssl base64: 64 characters per line, LF.
-    std::string pem = runCommand("openssl base64 -in " + input.string());
     EXPECT_EQ(base64Encode(std::string_view(bytes),
                            Base64Encoding64CharacterLineLength | Base64EncodingEndLineWithLineFeed) +
                   "\n",
-              pem);
+              runOn("openssl base64 -in", bytes));
     // With no line ending chosen, lines end with CR LF, and never after the last line.
     std::string crlf = base64Encode(std::string_view(bytes), Base64Encoding64CharacterLineLength);
     EXPECT_EQ(crlf.substr(64, 2), "\r\n");

@@ -1,37 +1,20 @@
 #include "CryptoTestSupport.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include "platform/foundation/Paths.h"
+#include "tests/support/ShellCommand.h"
+
+#include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <stdexcept>
+#include <unistd.h>
 
 namespace securitytest {
 
-ScratchDirectory::ScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "security-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-ScratchDirectory::~ScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
-std::filesystem::path ScratchDirectory::write(const std::string& name, const std::string& bytes) const {
-    auto file = m_path / name;
-    std::ofstream out(file, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return file;
-}
-
-std::string ScratchDirectory::read(const std::string& name) const {
-    std::ifstream in(m_path / name, std::ios::binary);
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
+std::string runOn(const std::string& command, const std::string& input, int* exitCode) {
+    auto path = platform::Paths::temporary() / ("security-tool-input-" + std::to_string(getpid()));
+    std::ofstream(path, std::ios::binary).write(input.data(), static_cast<std::streamsize>(input.size()));
+    std::string output = liveapp::test::runCommand(command + " " + path.string() + " 2>/dev/null", exitCode);
+    std::filesystem::remove(path);
+    return output;
 }
 
 std::string pseudoRandomBytes(size_t length, uint32_t seed) {

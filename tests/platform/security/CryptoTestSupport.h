@@ -1,32 +1,14 @@
 #pragma once
-// Running the independent tools the crypto tests cross-check against (md5sum, openssl enc, Debian's
-// Python) over files in a scratch directory.
-
-#include "tests/support/ShellCommand.h"
+// Running the independent tools the crypto tests cross-check against (md5sum, openssl, Debian's Python)
+// over bytes written to a scratch file.
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
-#include <vector>
 
 namespace securitytest {
 
-class ScratchDirectory {
-public:
-    ScratchDirectory();
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-    std::filesystem::path write(const std::string& name, const std::string& bytes) const;
-    std::string read(const std::string& name) const;
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
-using liveapp::test::runCommand;
+// Runs `command` with the path of a file holding `input` appended; answers its standard output.
+std::string runOn(const std::string& command, const std::string& input, int* exitCode = nullptr);
 
 std::string pseudoRandomBytes(size_t length, uint32_t seed);
 std::string hex(const std::string& bytes);

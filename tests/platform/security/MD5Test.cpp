@@ -22,12 +22,9 @@ TEST(MD5Digest, KnownVectorsInEveryForm) {
 }
 
 TEST(MD5Digest, AgreesWithMd5sumOnArbitraryBytes) {
-    ScratchDirectory scratch;
     for (size_t length : {1u, 55u, 56u, 64u, 65u, 1000u, 100000u}) {
         std::string bytes = pseudoRandomBytes(length, static_cast<uint32_t>(length));
-        auto file = scratch.write("input", bytes);
-        std::string expected = runCommand("md5sum " + file.string()).substr(0, 32);
-        EXPECT_EQ(md5Hex(Data(std::string_view(bytes))), expected) << length;
+        EXPECT_EQ(md5Hex(Data(std::string_view(bytes))), runOn("md5sum", bytes).substr(0, 32)) << length;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "platform/security/TlsContext.h"
 
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
@@ -31,15 +32,18 @@ struct SocketPair {
     }
 };
 
-// Waits (briefly) for the descriptor to become readable; the callers loop, so a write that is stuck
-// on a full buffer is simply retried on the next turn.
-void waitReadable(int fd) {
-    pollfd entry{fd, POLLIN, 0};
-    poll(&entry, 1, 10);
-}
-
-bool beforeDeadline(std::chrono::steady_clock::time_point deadline) {
-    return std::chrono::steady_clock::now() < deadline;
+// Calls `step` until it answers anything but would-block, waiting (briefly) for input between calls; a
+// write stuck on a full buffer is simply retried on the next turn.
+OSStatus untilSettled(int fd, const std::function<OSStatus()>& step) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    OSStatus status = errSSLWouldBlock;
+    while (status == errSSLWouldBlock && std::chrono::steady_clock::now() < deadline) {
+        status = step();
+        pollfd entry{fd, POLLIN, 0};
+        if (status == errSSLWouldBlock)
+            poll(&entry, 1, 10);
+    }
+    return status;
 }
 
 // Handshakes, then echoes everything it reads until the peer's TLS close; answers the final status.
@@ -47,42 +51,22 @@ OSStatus runEchoServer(int fd) {
     auto server = TlsContext::create(TlsRole::Server);
     attachDescriptor(*server, fd);
     server->setCertificate(pki().server.identity, {pki().intermediate.certificate});
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    OSStatus status = errSSLWouldBlock;
-    while (status == errSSLWouldBlock && beforeDeadline(deadline)) {
-        status = server->handshake();
-        if (status == errSSLWouldBlock)
-            waitReadable(fd);
-    }
-    if (status != noErr)
+    if (OSStatus status = untilSettled(fd, [&] { return server->handshake(); }); status != noErr)
         return status;
     std::string pending;
-    char buffer[16384];
-    while (beforeDeadline(deadline)) {
-        size_t got = 0;
-        OSStatus read = server->read(buffer, sizeof buffer, &got);
-        pending.append(buffer, got);
-        if (!pending.empty()) {
-            size_t taken = 0;
-            OSStatus written = server->write(pending.data(), pending.size(), &taken);
-            pending.erase(0, taken);
-            if (written != noErr && written != errSSLWouldBlock)
-                return written;
-        } else {
-            size_t taken = 0;
-            server->write(nullptr, 0, &taken);
-        }
-        if (read == errSSLClosedGraceful) {
-            while (server->close() == errSSLWouldBlock && beforeDeadline(deadline))
-                waitReadable(fd);
-            return read;
-        }
-        if (read != noErr && read != errSSLWouldBlock)
-            return read;
-        if (read == errSSLWouldBlock)
-            waitReadable(fd);
-    }
-    return errSSLInternal;
+    OSStatus status = untilSettled(fd, [&] {
+        auto [read, got] = receive(*server, 16384);
+        pending += got;
+        size_t taken = 0;
+        OSStatus written = server->write(pending.data(), pending.size(), &taken);
+        pending.erase(0, taken);
+        if (written != noErr && written != errSSLWouldBlock)
+            return written;
+        return read == noErr ? errSSLWouldBlock : read;
+    });
+    if (status == errSSLClosedGraceful)
+        untilSettled(fd, [&] { return server->close(); });
+    return status;
 }
 
 } // namespace
@@ -96,48 +80,34 @@ TEST(TlsOverSockets, EchoesAMegabyteThroughNonBlockingDescriptorsAcrossThreads) 
     attachDescriptor(*client, sockets.fds[0]);
     client->setPeerName("localhost");
     client->setTrustedRoots({pki().root.certificate});
-
     std::string message(1 << 20, '\0');
     for (size_t i = 0; i < message.size(); ++i)
         message[i] = static_cast<char>((i * 2654435761u) >> 24);
 
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     size_t sent = 0;
-    bool flushed = false;
     std::string echoed;
-    char buffer[16384];
-    OSStatus status = noErr;
-    while (echoed.size() < message.size() && beforeDeadline(deadline)) {
+    OSStatus status = untilSettled(sockets.fds[0], [&] {
         size_t taken = 0;
-        if (sent < message.size()) {
-            size_t chunk = std::min<size_t>(32768, message.size() - sent);
-            status = client->write(message.data() + sent, chunk, &taken);
-            sent += taken;
-        } else if (!flushed) {
-            status = client->write(nullptr, 0, &taken);
-            flushed = status == noErr;
-        }
-        if (status != noErr && status != errSSLWouldBlock)
-            break;
-        size_t got = 0;
-        status = client->read(buffer, sizeof buffer, &got);
-        echoed.append(buffer, got);
-        if (status != noErr && status != errSSLWouldBlock)
-            break;
-        if (status == errSSLWouldBlock && got == 0)
-            waitReadable(sockets.fds[0]);
-    }
-    EXPECT_EQ(status == noErr || status == errSSLWouldBlock, true) << securityStatusName(status);
+        // Past the message, empty writes push what is still buffered.
+        size_t chunk = std::min<size_t>(32768, message.size() - sent);
+        OSStatus written = client->write(message.data() + sent, chunk, &taken);
+        sent += taken;
+        if (written != noErr && written != errSSLWouldBlock)
+            return written;
+        auto [read, got] = receive(*client, 16384);
+        echoed += got;
+        if (read != noErr && read != errSSLWouldBlock)
+            return read;
+        return echoed.size() < message.size() ? errSSLWouldBlock : noErr;
+    });
+    EXPECT_EQ(status, noErr) << securityStatusName(status);
     EXPECT_TRUE(echoed == message) << "echoed " << echoed.size() << " of " << message.size() << " bytes";
 
-    while (client->close() == errSSLWouldBlock && beforeDeadline(deadline))
-        waitReadable(sockets.fds[0]);
-    size_t got = 0;
-    OSStatus last = errSSLWouldBlock;
-    while (last == errSSLWouldBlock && beforeDeadline(deadline)) {
-        last = client->read(buffer, sizeof buffer, &got);
-        waitReadable(sockets.fds[0]);
-    }
+    untilSettled(sockets.fds[0], [&] { return client->close(); });
+    OSStatus last = untilSettled(sockets.fds[0], [&] {
+        OSStatus read = receive(*client, 16384).first;
+        return read == noErr ? errSSLWouldBlock : read;
+    });
     serverThread.join();
     EXPECT_EQ(serverResult, errSSLClosedGraceful) << securityStatusName(serverResult);
     EXPECT_EQ(last, errSSLClosedGraceful) << securityStatusName(last);

@@ -9,70 +9,72 @@
 using namespace platform;
 using namespace securitytest;
 
-namespace {
-
-std::pair<OSStatus, OSStatus> connectWith(const Value& clientSettings, const Value& serverSettings,
-                                          std::string_view host = "localhost") {
-    auto client = TlsContext::create(tlsRoleForStreamSettings(clientSettings));
-    auto server = TlsContext::create(tlsRoleForStreamSettings(serverSettings));
-    EXPECT_EQ(client->role(), TlsRole::Client);
-    EXPECT_EQ(server->role(), TlsRole::Server);
-    EXPECT_EQ(applyTlsStreamSettings(*client, clientSettings, host), noErr);
-    EXPECT_EQ(applyTlsStreamSettings(*server, serverSettings, host), noErr);
-    MemoryLink link;
-    link.connect(*client, *server);
-    return pumpHandshake(*client, *server);
-}
-
-Value serverSettings(const Issued& issued) {
-    return Value::dictionary(
-        {{kCFStreamSSLIsServer, true},
-         {kCFStreamSSLCertificates,
-          Value::array({Value(issued.identity), Value(pki().intermediate.certificate)})}});
-}
-
-} // namespace
-
-TEST(TlsStreamSettings, TheDefaultsVerifyTheChainAndTheHostConnectedTo) {
-    // The test root is not in the system store, so only the allowance for any root lets this through.
-    auto [c, s] = connectWith(Value::dictionary({}), serverSettings(pki().server));
-    EXPECT_EQ(c, errSSLXCertChainInvalid) << securityStatusName(c);
-    auto anyRoot = Value::dictionary({{kCFStreamSSLAllowsAnyRoot, true}});
-    std::tie(c, s) = connectWith(anyRoot, serverSettings(pki().server));
-    EXPECT_EQ(c, noErr) << securityStatusName(c);
-    std::tie(c, s) = connectWith(anyRoot, serverSettings(pki().server), "elsewhere.example");
-    EXPECT_EQ(c, errSSLHostNameMismatch) << securityStatusName(c);
-}
-
-TEST(TlsStreamSettings, PeerNameReplacesTheHostAndNullSkipsTheNameCheck) {
-    auto named = Value::dictionary({{kCFStreamSSLAllowsAnyRoot, true}, {kCFStreamSSLPeerName, "localhost"}});
-    auto [c, s] = connectWith(named, serverSettings(pki().server), "10.0.0.1");
-    EXPECT_EQ(c, noErr) << securityStatusName(c);
-    auto unnamed =
-        Value::dictionary({{kCFStreamSSLAllowsAnyRoot, true}, {kCFStreamSSLPeerName, Value::null()}});
-    std::tie(c, s) = connectWith(unnamed, serverSettings(pki().server), "elsewhere.example");
-    EXPECT_EQ(c, noErr) << securityStatusName(c);
-}
-
-TEST(TlsStreamSettings, NotValidatingAcceptsAnythingAndAllowancesAcceptOnlyTheirCase) {
-    auto off = Value::dictionary({{kCFStreamSSLValidatesCertificateChain, false}});
-    auto [c, s] = connectWith(off, serverSettings(pki().expiredServer), "elsewhere.example");
-    EXPECT_EQ(c, noErr) << securityStatusName(c);
-    auto expiredOnly = Value::dictionary({{kCFStreamSSLAllowsExpiredCertificates, true}});
-    std::tie(c, s) = connectWith(expiredOnly, serverSettings(pki().expiredServer));
-    EXPECT_EQ(c, errSSLXCertChainInvalid) << securityStatusName(c); // the root is still unknown
-    auto both =
-        Value::dictionary({{kCFStreamSSLAllowsExpiredCertificates, true}, {kCFStreamSSLAllowsAnyRoot, true}});
-    std::tie(c, s) = connectWith(both, serverSettings(pki().expiredServer));
-    EXPECT_EQ(c, noErr) << securityStatusName(c);
-}
-
-TEST(TlsStreamSettings, WrongValuesAreRefusedNamingTheKey) {
-    struct Case {
+// The client's verdict on the server's chain and name under its settings, and what its alert makes of
+// the server's side (anyError: the server fails, whatever the code).
+TEST(TlsStreamSettings, VerificationFollowsTheSettingsAndTheHostConnectedTo) {
+    constexpr OSStatus anyError = 1;
+    const auto& p = pki();
+    const Value anyRoot = Value::dictionary({{kCFStreamSSLAllowsAnyRoot, true}});
+    const Value expiredOnly = Value::dictionary({{kCFStreamSSLAllowsExpiredCertificates, true}});
+    const struct {
+        const char* what;
         Value settings;
-        std::string key;
+        const Issued& leaf;
+        const char* host;
+        OSStatus client, server;
+    } cases[] = {
+        // The test root is not in the system store, so only the allowance for any root lets these through.
+        {"defaults", Value::dictionary({}), p.server, "localhost", errSSLXCertChainInvalid, anyError},
+        {"self-signed", Value::dictionary({}), p.selfSigned, "localhost", errSSLXCertChainInvalid,
+         errSSLPeerUnknownCA},
+        {"any root", anyRoot, p.server, "localhost", noErr, noErr},
+        {"IP address host", anyRoot, p.server, "127.0.0.1", noErr, noErr},
+        {"wrong host", anyRoot, p.server, "elsewhere.example", errSSLHostNameMismatch, anyError},
+        {"peer name replaces the host",
+         Value::dictionary({{kCFStreamSSLAllowsAnyRoot, true}, {kCFStreamSSLPeerName, "localhost"}}),
+         p.server, "10.0.0.1", noErr, noErr},
+        {"null peer name skips the name check",
+         Value::dictionary({{kCFStreamSSLAllowsAnyRoot, true}, {kCFStreamSSLPeerName, Value::null()}}),
+         p.server, "elsewhere.example", noErr, noErr},
+        {"not validating", Value::dictionary({{kCFStreamSSLValidatesCertificateChain, false}}),
+         p.expiredServer, "elsewhere.example", noErr, noErr},
+        {"expired", anyRoot, p.expiredServer, "localhost", errSSLCertExpired, anyError},
+        {"expired allowed, root unknown", expiredOnly, p.expiredServer, "localhost", errSSLXCertChainInvalid,
+         anyError},
+        {"expired allowed, any root",
+         Value::dictionary(
+             {{kCFStreamSSLAllowsExpiredCertificates, true}, {kCFStreamSSLAllowsAnyRoot, true}}),
+         p.expiredServer, "localhost", noErr, noErr},
     };
-    std::vector<Case> cases{
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Value serverSettings =
+            Value::dictionary({{kCFStreamSSLIsServer, true},
+                               {kCFStreamSSLCertificates,
+                                Value::array({Value(c.leaf.identity), Value(p.intermediate.certificate)})}});
+        auto client = TlsContext::create(tlsRoleForStreamSettings(c.settings));
+        auto server = TlsContext::create(tlsRoleForStreamSettings(serverSettings));
+        ASSERT_EQ(client->role(), TlsRole::Client);
+        ASSERT_EQ(server->role(), TlsRole::Server);
+        ASSERT_EQ(applyTlsStreamSettings(*client, c.settings, c.host), noErr);
+        ASSERT_EQ(applyTlsStreamSettings(*server, serverSettings, c.host), noErr);
+        MemoryLink link;
+        link.connect(*client, *server);
+        auto [clientStatus, serverStatus] = pumpHandshake(*client, *server);
+        EXPECT_EQ(clientStatus, c.client) << securityStatusName(clientStatus);
+        if (c.server == anyError) {
+            EXPECT_NE(serverStatus, noErr);
+        } else {
+            EXPECT_EQ(serverStatus, c.server) << securityStatusName(serverStatus);
+        }
+        if (c.client != noErr) {
+            EXPECT_EQ(client->sessionState(), SSLSessionState::Aborted);
+        }
+    }
+}
+
+TEST(TlsStreamSettings, WrongValuesAreRefusedNamingTheKeyAndLevelsSetTheLowestVersion) {
+    const std::pair<Value, std::string> cases[] = {
         {Value::dictionary({{kCFStreamSSLPeerName, 5}}), kCFStreamSSLPeerName},
         {Value::dictionary({{kCFStreamSSLCertificates, "x"}}), kCFStreamSSLCertificates},
         {Value::dictionary({{kCFStreamSSLCertificates, Value::array({Value(pki().server.certificate)})}}),
@@ -84,16 +86,15 @@ TEST(TlsStreamSettings, WrongValuesAreRefusedNamingTheKey) {
         {Value::dictionary({{kCFStreamSSLLevel, kCFStreamSocketSecurityLevelNone}}), kCFStreamSSLLevel},
         {Value::dictionary({{kCFStreamSSLLevel, 3}}), kCFStreamSSLLevel},
     };
-    for (const auto& test : cases) {
-        auto context = TlsContext::create(TlsRole::Client);
+    for (const auto& [settings, key] : cases) {
+        SCOPED_TRACE(key);
         std::string problem;
-        EXPECT_EQ(applyTlsStreamSettings(*context, test.settings, "localhost", &problem), errSecParam)
-            << test.key;
-        EXPECT_EQ(problem, "Invalid value for " + test.key + ".");
+        EXPECT_EQ(
+            applyTlsStreamSettings(*TlsContext::create(TlsRole::Client), settings, "localhost", &problem),
+            errSecParam);
+        EXPECT_EQ(problem, "Invalid value for " + key + ".");
     }
-}
 
-TEST(TlsStreamSettings, LevelsSetTheLowestVersion) {
     auto context = TlsContext::create(TlsRole::Client);
     auto tls1 = Value::dictionary({{kCFStreamSSLLevel, kCFStreamSocketSecurityLevelTLSv1}});
     ASSERT_EQ(applyTlsStreamSettings(*context, tls1, "localhost"), noErr);

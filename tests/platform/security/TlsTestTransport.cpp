@@ -118,6 +118,19 @@ std::string transfer(TlsContext& from, TlsContext& to, const std::string& text, 
     return received;
 }
 
+OSStatus send(TlsContext& context, std::string_view text) {
+    size_t taken = 0;
+    return context.write(text.data(), text.size(), &taken);
+}
+
+std::pair<OSStatus, std::string> receive(TlsContext& context, size_t limit) {
+    std::string bytes(limit, '\0');
+    size_t got = 0;
+    OSStatus status = context.read(bytes.data(), limit, &got);
+    bytes.resize(got);
+    return {status, bytes};
+}
+
 ConnectedPair makePair() {
     ConnectedPair pair;
     pair.client = TlsContext::create(TlsRole::Client);

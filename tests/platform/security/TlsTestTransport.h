@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace securitytest {
@@ -45,6 +46,10 @@ pumpHandshake(platform::TlsContext& client, platform::TlsContext& server, int ro
 // Writes `text` on `from` and reads it on `to`, alternating while either would block.
 std::string transfer(platform::TlsContext& from, platform::TlsContext& to, const std::string& text,
                      int rounds = 100000);
+
+// One write of `text`, and one read of at most `limit` bytes with what it delivered.
+platform::OSStatus send(platform::TlsContext& context, std::string_view text);
+std::pair<platform::OSStatus, std::string> receive(platform::TlsContext& context, size_t limit = 4096);
 
 // A client trusting the test root (peer name "localhost") and a server presenting the test server
 // identity with its intermediate, joined by `link`.
