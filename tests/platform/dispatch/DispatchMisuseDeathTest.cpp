@@ -1,7 +1,9 @@
 // Misuse that can only deadlock or corrupt counts stops the process with a message naming it.
+#include "platform/dispatch/BlockOperation.h"
 #include "platform/dispatch/DispatchGroup.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSource.h"
+#include "platform/dispatch/OperationQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -15,60 +17,42 @@ protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 
-TEST_F(DispatchMisuseDeathTest, NestedSyncOnTheSameSerialQueueAborts) {
-    auto queue = DispatchQueue::create("nested");
-    EXPECT_DEATH(queue->sync([&] { queue->sync([] {}); }), "deadlock: sync onto queue 'nested'");
-}
-
-TEST_F(DispatchMisuseDeathTest, SyncOntoAQueueWhoseTargetIsRunningTheCallerAborts) {
-    auto target = DispatchQueue::create("target");
-    auto client = DispatchQueue::create("client", DispatchQueueAttr::Serial, target);
-    EXPECT_DEATH(target->sync([&] { client->sync([] {}); }), "deadlock: .*its target 'target'");
-}
-
-TEST_F(DispatchMisuseDeathTest, SyncBackOntoAQueueWaitingInSyncAborts) {
+TEST_F(DispatchMisuseDeathTest, SyncThatCanOnlyDeadlockAborts) {
     auto first = DispatchQueue::create("first");
     auto second = DispatchQueue::create("second");
+    auto client = DispatchQueue::create("client", DispatchQueueAttr::Serial, first);
+    auto wide = DispatchQueue::create("wide", DispatchQueueAttr::Concurrent);
+    EXPECT_DEATH(first->sync([&] { first->sync([] {}); }), "deadlock: sync onto queue 'first'");
+    EXPECT_DEATH(first->sync([&] { client->sync([] {}); }), "deadlock: .*its target 'first'");
     EXPECT_DEATH(first->sync([&] { second->sync([&] { first->sync([] {}); }); }),
                  "deadlock: sync onto queue 'first'");
-}
-
-TEST_F(DispatchMisuseDeathTest, SyncOntoTheMainQueueFromTheMainThreadAborts) {
     EXPECT_DEATH(DispatchQueue::main()->sync([] {}), "deadlock: .*main thread");
+    EXPECT_DEATH(wide->sync([&] { wide->barrierSync([] {}); }), "deadlock");
+    bool ran = false; // a plain sync onto the concurrent queue running the caller is allowed
+    wide->sync([&] { wide->sync([&] { ran = true; }); });
+    EXPECT_TRUE(ran);
+    EXPECT_DEATH(first->setTarget(client), "would make a cycle");
 }
 
-TEST_F(DispatchMisuseDeathTest, BarrierSyncOnTheConcurrentQueueRunningTheCallerAborts) {
-    auto queue = DispatchQueue::create("wide", DispatchQueueAttr::Concurrent);
-    EXPECT_DEATH(queue->sync([&] { queue->barrierSync([] {}); }), "deadlock");
-}
-
-TEST_F(DispatchMisuseDeathTest, TargetCycleAborts) {
-    auto first = DispatchQueue::create("first");
-    auto second = DispatchQueue::create("second", DispatchQueueAttr::Serial, first);
-    EXPECT_DEATH(first->setTarget(second), "would make a cycle");
-}
-
-TEST_F(DispatchMisuseDeathTest, UnbalancedResumeAborts) {
+TEST_F(DispatchMisuseDeathTest, UnbalancedCountsAbort) {
     auto queue = DispatchQueue::create("balanced");
     EXPECT_DEATH(queue->resume(), "resumed more often than suspended");
     auto source = DispatchSource::createTimer(queue);
     source->resume();
     EXPECT_DEATH(source->resume(), "resumed more often than suspended");
     source->cancel();
-}
-
-TEST_F(DispatchMisuseDeathTest, LeavingAGroupMoreThanEnteringAborts) {
     auto group = DispatchGroup::create();
     group->enter();
     group->leave();
     EXPECT_DEATH(group->leave(), "left more often than entered");
 }
 
-TEST(DispatchMisuse, NonBarrierSyncOnTheConcurrentQueueRunningTheCallerIsAllowed) {
-    auto queue = DispatchQueue::create("reentrant", DispatchQueueAttr::Concurrent);
-    bool ran = false;
-    queue->sync([&] { queue->sync([&] { ran = true; }); });
-    EXPECT_TRUE(ran);
+TEST_F(DispatchMisuseDeathTest, AddingAnOperationTwiceAborts) {
+    auto queue = OperationQueue::create();
+    queue->setSuspended(true);
+    auto operation = BlockOperation::blockOperationWithBlock([] {});
+    queue->addOperation(operation);
+    EXPECT_DEATH(OperationQueue::create()->addOperation(operation), "added twice");
 }
 
 } // namespace

@@ -2,150 +2,84 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "tests/platform/dispatch/Waiting.h"
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/MainLoop.h"
+#include "tests/support/Pipe.h"
 
-#include <arpa/inet.h>
 #include <atomic>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#include <thread>
+#include <vector>
 
 using namespace platform;
 using namespace std::chrono_literals;
 using dispatchtest::Counter;
-using dispatchtest::Gate;
+using liveapp::test::Pipe;
 using liveapp::test::pumpMainLoopFor;
 using liveapp::test::pumpMainLoopOnce;
 using liveapp::test::pumpMainLoopUntil;
 
 namespace {
 
-struct Pipe {
-    int read{-1};
-    int write{-1};
-    Pipe() {
-        int fds[2];
-        if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
-            read = fds[0];
-            write = fds[1];
-        }
-    }
-    ~Pipe() {
-        closeRead();
-        closeWrite();
-    }
-    void closeRead() {
-        if (read >= 0)
-            close(std::exchange(read, -1));
-    }
-    void closeWrite() {
-        if (write >= 0)
-            close(std::exchange(write, -1));
-    }
-    void put(const char* text) const { ASSERT_GT(::write(write, text, strlen(text)), 0); }
-};
-
-TEST(DispatchSourceDescriptor, ReadSourceReportsTheBytesReadable) {
+TEST(DispatchSourceDescriptor, ReadSourceReportsTheBytesReadableThenZeroAtTheEnd) {
     Pipe pipe;
-    auto source = DispatchSource::createRead(pipe.read, DispatchQueue::create("reader"));
-    std::atomic<uint64_t> data{0};
-    Counter events;
+    auto source = DispatchSource::createRead(pipe.reader.get(), DispatchQueue::create("reader"));
+    std::vector<uint64_t> data; // read by the test once the cancel handler has run after the events
     source->setEventHandler([&] {
-        data = source->data();
-        char buffer[64];
-        while (::read(pipe.read, buffer, sizeof buffer) > 0) {
-        }
-        events.notify();
+        data.push_back(source->data());
+        if (pipe.drain().empty())
+            source->cancel(); // the end stays readable; a reader stops watching
     });
     Counter cancelled;
     source->setCancelHandler([&] { cancelled.notify(); });
     pipe.put("hello");
     source->resume();
-    ASSERT_TRUE(events.waitFor(1));
-    EXPECT_EQ(data.load(), 5u);
-    source->cancel();
-    EXPECT_TRUE(cancelled.waitFor(1));
+    pipe.writer.reset();
+    ASSERT_TRUE(cancelled.waitFor(1));
+    EXPECT_EQ(data, (std::vector<uint64_t>{5, 0}));
 }
 
-TEST(DispatchSourceDescriptor, ReadSourceSeesEndOfStreamAsZeroBytes) {
-    Pipe pipe;
-    auto source = DispatchSource::createRead(pipe.read, DispatchQueue::create("eof"));
-    std::atomic<uint64_t> data{99};
-    Counter events;
-    source->setEventHandler([&] {
-        data = source->data();
-        source->cancel(); // the end stays readable; a reader stops watching
-        events.notify();
-    });
-    source->resume();
-    pipe.closeWrite();
-    ASSERT_TRUE(events.waitFor(1));
-    EXPECT_EQ(data.load(), 0u);
-}
-
-TEST(DispatchSourceDescriptor, ListeningSocketReportsManyConnections) {
-    int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 8), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-
-    auto source = DispatchSource::createRead(listener, DispatchQueue::create("accept"));
+TEST(DispatchSourceDescriptor, ListeningSocketReportsManyConnectionsAndAConnectedOneIsWritable) {
+    auto listener = liveapp::test::RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    auto queue = DispatchQueue::create("accept");
+    auto source = DispatchSource::createRead(listener->fd(), queue);
     std::atomic<uint64_t> data{0};
-    std::atomic<int> accepted{-1};
-    Counter events;
+    std::unique_ptr<liveapp::test::RawPeer> accepted;
     source->setEventHandler([&] {
         data = source->data();
-        accepted = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        accepted = listener->accept();
         source->cancel();
-        events.notify();
     });
     Counter cancelled;
-    source->setCancelHandler([&] {
-        close(listener);
-        cancelled.notify();
-    });
+    source->setCancelHandler([&] { cancelled.notify(); });
     source->resume();
-    int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_TRUE(events.waitFor(1));
+    auto client = liveapp::test::RawPeer::connectTo(AF_INET, listener->port());
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(cancelled.waitFor(1));
     EXPECT_EQ(data.load(), DispatchSource::manyConnections);
-    EXPECT_GE(accepted.load(), 0);
-    EXPECT_TRUE(cancelled.waitFor(1));
-    close(accepted);
-    close(client);
-}
+    EXPECT_TRUE(accepted);
 
-TEST(DispatchSourceDescriptor, WriteSourceFiresWhileTheDescriptorAcceptsData) {
-    Pipe pipe;
-    auto source = DispatchSource::createWrite(pipe.write, DispatchQueue::create("writer"));
-    std::atomic<uint64_t> data{0};
-    Counter events;
-    source->setEventHandler([&] {
-        data = source->data();
-        source->cancel();
-        events.notify();
+    auto writable = DispatchSource::createWrite(client->fd(), queue);
+    writable->setEventHandler([&] {
+        data = writable->data();
+        writable->cancel();
     });
-    source->resume();
-    ASSERT_TRUE(events.waitFor(1));
+    writable->setCancelHandler([&] { cancelled.notify(); });
+    writable->resume();
+    ASSERT_TRUE(cancelled.waitFor(2));
     EXPECT_GE(data.load(), 1u);
+    EXPECT_LT(data.load(), DispatchSource::manyConnections);
 }
 
 TEST(DispatchSourceLifecycle, CreatedSuspendedAndDeliversOnlyAfterResume) {
     Pipe pipe;
-    auto source = DispatchSource::createRead(pipe.read, DispatchQueue::main());
+    auto source = DispatchSource::createRead(pipe.reader.get(), DispatchQueue::main());
     int events = 0;
     source->setEventHandler([&] {
         ++events;
-        char buffer[16];
-        while (::read(pipe.read, buffer, sizeof buffer) > 0) {
-        }
+        pipe.drain();
     });
     pipe.put("x");
     pumpMainLoopFor(50ms);
@@ -166,25 +100,19 @@ TEST(DispatchSourceLifecycle, CreatedSuspendedAndDeliversOnlyAfterResume) {
 
 TEST(DispatchSourceLifecycle, CancelHandlerRunsOnceAfterTheRunningEventHandlerReturns) {
     Pipe pipe;
-    auto source =
-        DispatchSource::createRead(pipe.read, DispatchQueue::create("wide", DispatchQueueAttr::Concurrent));
-    Gate release;
-    Counter entered;
+    auto source = DispatchSource::createRead(pipe.reader.get(),
+                                             DispatchQueue::create("wide", DispatchQueueAttr::Concurrent));
+    Counter entered, release, cancelled;
     std::atomic<bool> inHandler{false};
-    std::atomic<int> events{0};
-    std::atomic<int> cancels{0};
     std::atomic<bool> cancelSawHandlerRunning{false};
-    Counter cancelled;
     source->setEventHandler([&] {
         inHandler = true;
-        ++events;
         entered.notify();
-        release.pass();
+        release.waitFor(1);
         inHandler = false;
     });
     source->setCancelHandler([&] {
         cancelSawHandlerRunning = inHandler.load();
-        ++cancels;
         cancelled.notify();
     });
     pipe.put("go");
@@ -194,144 +122,111 @@ TEST(DispatchSourceLifecycle, CancelHandlerRunsOnceAfterTheRunningEventHandlerRe
     pipe.put("more"); // still readable, but no event handler may start now
     // Give a wrong implementation the chance to run the cancel handler early.
     std::this_thread::sleep_for(30ms);
-    release.open();
+    release.notify();
     ASSERT_TRUE(cancelled.waitFor(1));
+    source->cancel(); // a second cancel is a no-op
     DispatchQueue::create("settle")->sync([] {});
     EXPECT_FALSE(cancelSawHandlerRunning.load());
-    EXPECT_EQ(events.load(), 1);
-    EXPECT_EQ(cancels.load(), 1);
-    source->cancel(); // a second cancel is a no-op
+    EXPECT_EQ(entered.count(), 1);
     EXPECT_EQ(cancelled.count(), 1);
 }
 
 TEST(DispatchSourceLifecycle, CancelWhileSuspendedRunsTheCancelHandlerOnlyOnResume) {
-    Pipe pipe;
-    auto source = DispatchSource::createRead(pipe.read, DispatchQueue::main());
-    int events = 0;
-    int cancels = 0;
-    source->setEventHandler([&] { ++events; });
-    source->setCancelHandler([&] { ++cancels; });
-    source->resume();
-    source->suspend();
-    pipe.put("pending");
-    source->cancel();
-    pumpMainLoopFor(50ms);
-    EXPECT_EQ(cancels, 0);
-    source->resume();
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return cancels == 1; }));
-    pumpMainLoopFor(20ms);
-    EXPECT_EQ(events, 0);
-    EXPECT_EQ(cancels, 1);
-}
-
-TEST(DispatchSourceLifecycle, NeverResumedSourceCancelledRunsItsCancelHandlerWhenResumed) {
-    auto source = DispatchSource::createTimer(DispatchQueue::main());
-    int cancels = 0;
-    source->setCancelHandler([&] { ++cancels; });
-    source->cancel();
-    pumpMainLoopFor(20ms);
-    EXPECT_EQ(cancels, 0);
-    source->resume();
-    EXPECT_TRUE(pumpMainLoopUntil([&] { return cancels == 1; }));
+    for (bool everResumed : {false, true}) {
+        SCOPED_TRACE(everResumed ? "suspended after running" : "never resumed");
+        Pipe pipe;
+        auto source = DispatchSource::createRead(pipe.reader.get(), DispatchQueue::main());
+        int events = 0;
+        int cancels = 0;
+        source->setEventHandler([&] { ++events; });
+        source->setCancelHandler([&] { ++cancels; });
+        if (everResumed) {
+            source->resume();
+            source->suspend();
+        }
+        pipe.put("pending");
+        source->cancel();
+        pumpMainLoopFor(50ms);
+        EXPECT_EQ(cancels, 0);
+        source->resume();
+        ASSERT_TRUE(pumpMainLoopUntil([&] { return cancels == 1; }));
+        pumpMainLoopFor(20ms);
+        EXPECT_EQ(events, 0);
+        EXPECT_EQ(cancels, 1);
+    }
 }
 
 TEST(DispatchSourceLifecycle, DescriptorClosedInTheCancelHandlerCanBeWatchedAgainUnderTheSameNumber) {
-    auto queue = DispatchQueue::create("reuse");
     Pipe first;
-    int number = first.read;
-    auto old = DispatchSource::createRead(first.read, queue);
-    std::atomic<int> oldEvents{0};
+    int number = first.reader.get();
+    auto old = DispatchSource::createRead(number, DispatchQueue::main());
+    int oldEvents = 0;
     old->setEventHandler([&] { ++oldEvents; });
-    Counter closed;
-    old->setCancelHandler([&] {
-        first.closeRead();
-        closed.notify();
-    });
+    old->setCancelHandler([&] { first.reader.reset(); });
     old->resume();
     old->cancel();
-    ASSERT_TRUE(closed.waitFor(1));
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return !first.reader; }));
 
     Pipe second; // the lowest free number: the one just closed
-    ASSERT_EQ(second.read, number);
-    auto fresh = DispatchSource::createRead(second.read, queue);
-    Counter freshEvents;
-    fresh->setEventHandler([&] {
-        char buffer[8];
-        while (::read(second.read, buffer, sizeof buffer) > 0) {
-        }
-        freshEvents.notify();
-    });
+    ASSERT_EQ(second.reader.get(), number);
+    auto fresh = DispatchSource::createRead(number, DispatchQueue::main());
+    std::string received;
+    fresh->setEventHandler([&] { received += second.drain(); });
     fresh->resume();
     second.put("z");
-    EXPECT_TRUE(freshEvents.waitFor(1));
-    EXPECT_EQ(oldEvents.load(), 0);
+    EXPECT_TRUE(pumpMainLoopUntil([&] { return received == "z"; }));
+    EXPECT_EQ(oldEvents, 0);
     fresh->cancel();
-    queue->sync([] {});
 }
 
-class DispatchSourceTimer : public testing::Test {
+class DispatchSourceTimer : public dispatchtest::VirtualClock {
 protected:
+    void SetUp() override {
+        VirtualClock::SetUp();
+        source->setEventHandler([this] { data.push_back(source->data()); });
+    }
+    void TearDown() override {
+        source->cancel();
+        VirtualClock::TearDown();
+    }
     // The manager fires timers in date order, so once an `after` due now has run, every timer due
-    // by now has been handled by the manager (its event queued on the target queue, not yet run).
+    // by now has been handled by the manager (its event queued on the main queue, not yet run).
     static void waitForManagerToCatchUp() {
         Counter passed;
         DispatchQueue::create("sentinel")->after(Clock::now(), [&] { passed.notify(); });
         ASSERT_TRUE(passed.waitFor(1));
     }
-
-    void SetUp() override {
-        clock = std::make_shared<ManualClock>();
-        Clock::install(clock);
+    // Runs every event due by now.
+    static void settle() {
+        waitForManagerToCatchUp();
+        pumpMainLoopOnce();
     }
-    void TearDown() override { Clock::install(nullptr); }
-    std::shared_ptr<ManualClock> clock;
+
+    std::shared_ptr<DispatchSource> source{DispatchSource::createTimer(DispatchQueue::main())};
+    std::vector<uint64_t> data; // main thread only
 };
 
-TEST_F(DispatchSourceTimer, OneShotTimerFiresWhenTheClockPassesItsStart) {
-    auto source = DispatchSource::createTimer(DispatchQueue::main());
-    int fires = 0;
-    uint64_t data = 0;
+TEST_F(DispatchSourceTimer, OneShotTimerFiresOnceAtItsStartAndAgainOnlyIfReArmedFromItsHandler) {
     source->setEventHandler([&] {
-        ++fires;
-        data = source->data();
+        data.push_back(source->data());
+        if (data.size() == 1)
+            source->setTimer(Clock::now() + 2s, Duration::max());
     });
     source->setTimer(Clock::now() + 14 * 24h, Duration::zero());
     source->resume();
     clock->advance(13 * 24h);
-    pumpMainLoopFor(20ms);
-    EXPECT_EQ(fires, 0);
+    settle();
+    EXPECT_TRUE(data.empty());
     clock->advance(24h);
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return fires == 1; }));
-    EXPECT_EQ(data, 1u);
-    clock->advance(24h);
-    pumpMainLoopFor(20ms);
-    EXPECT_EQ(fires, 1);
-    source->cancel();
-}
-
-TEST_F(DispatchSourceTimer, TimerReArmedFromItsOwnHandlerFiresAgain) {
-    auto source = DispatchSource::createTimer(DispatchQueue::main());
-    int fires = 0;
-    source->setEventHandler([&] {
-        if (++fires == 1)
-            source->setTimer(Clock::now() + 2s, Duration::max());
-    });
-    source->setTimer(Clock::now() + 1s, Duration::max());
-    source->resume();
-    clock->advance(1s);
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return fires == 1; }));
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return data.size() == 1; }));
     clock->advance(2s);
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return fires == 2; }));
-    clock->advance(10s);
-    pumpMainLoopFor(20ms);
-    EXPECT_EQ(fires, 2);
-    source->cancel();
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return data.size() == 2; }));
+    clock->advance(24h);
+    settle();
+    EXPECT_EQ(data, (std::vector<uint64_t>{1, 1}));
 }
 
 TEST_F(DispatchSourceTimer, RepeatingTimerCountsFiresMissedWhileTheClockJumped) {
-    auto source = DispatchSource::createTimer(DispatchQueue::main());
-    std::vector<uint64_t> data;
-    source->setEventHandler([&] { data.push_back(source->data()); });
     source->setTimer(Clock::now() + 2s, 2s);
     source->resume();
     clock->advance(10s); // fires due at 2, 4, 6, 8 and 10 seconds
@@ -339,33 +234,24 @@ TEST_F(DispatchSourceTimer, RepeatingTimerCountsFiresMissedWhileTheClockJumped) 
     clock->advance(2s);
     ASSERT_TRUE(pumpMainLoopUntil([&] { return data.size() == 2; }));
     EXPECT_EQ(data, (std::vector<uint64_t>{5, 1}));
-    source->cancel();
 }
 
 TEST_F(DispatchSourceTimer, FiresWhileSuspendedAreDeliveredTogetherOnResume) {
-    auto source = DispatchSource::createTimer(DispatchQueue::main());
-    std::vector<uint64_t> data;
-    source->setEventHandler([&] { data.push_back(source->data()); });
     source->setTimer(Clock::now() + 1s, 1s);
     source->resume();
     source->suspend();
     for (int i = 0; i < 3; ++i) {
         clock->advance(1s);
-        waitForManagerToCatchUp();
-        pumpMainLoopOnce();
+        settle();
     }
     EXPECT_TRUE(data.empty());
     source->resume();
     ASSERT_TRUE(pumpMainLoopUntil([&] { return !data.empty(); }));
     EXPECT_EQ(data.front(), 3u);
-    source->cancel();
 }
 
 TEST_F(DispatchSourceTimer, NoEventHandlerStartsAfterCancel) {
-    auto source = DispatchSource::createTimer(DispatchQueue::main());
-    int fires = 0;
     int cancels = 0;
-    source->setEventHandler([&] { ++fires; });
     source->setCancelHandler([&] { ++cancels; });
     source->setTimer(Clock::now() + 1s, 1s);
     source->resume();
@@ -375,8 +261,8 @@ TEST_F(DispatchSourceTimer, NoEventHandlerStartsAfterCancel) {
     source->cancel();
     ASSERT_TRUE(pumpMainLoopUntil([&] { return cancels == 1; }));
     clock->advance(5s);
-    pumpMainLoopFor(20ms);
-    EXPECT_EQ(fires, 0);
+    settle();
+    EXPECT_TRUE(data.empty());
     EXPECT_EQ(cancels, 1);
 }
 

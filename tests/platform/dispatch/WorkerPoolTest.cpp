@@ -8,31 +8,27 @@
 
 using namespace platform;
 using dispatchtest::Counter;
-using dispatchtest::Gate;
 
 namespace {
 
 constexpr int blockedTasks = 64;
 
 TEST(WorkerPool, SurvivesSixtyFourTasksBlockedWhereDispatchCannotSee) {
-    Gate gate;
-    Counter started;
-    Counter finished;
+    Counter gate, started, finished;
     for (int i = 0; i < blockedTasks; ++i)
         DispatchQueue::global()->async([&] {
             started.notify();
-            gate.pass(); // a foreign lock: only the watchdog can notice the pool is stuck
+            gate.waitFor(1); // a foreign lock: only the watchdog can notice the pool is stuck
             finished.notify();
         });
     // All of them can be inside at once only if the pool grew past them.
     ASSERT_TRUE(started.waitFor(blockedTasks));
 
     Counter otherQueue;
-    auto serial = DispatchQueue::create("still-moving");
-    serial->async([&] { otherQueue.notify(); });
+    DispatchQueue::create("still-moving")->async([&] { otherQueue.notify(); });
     EXPECT_TRUE(otherQueue.waitFor(1));
 
-    gate.open();
+    gate.notify();
     EXPECT_TRUE(finished.waitFor(blockedTasks));
 }
 
@@ -45,7 +41,7 @@ TEST(WorkerPool, SurvivesSixtyFourTasksBlockedOnSemaphoresSignalledByLaterWork) 
     // The signals are queued behind the waiters, at a lower priority.
     for (int i = 0; i < blockedTasks; ++i)
         group->async(low, [semaphore] { semaphore->signal(); });
-    EXPECT_TRUE(group->wait(std::chrono::seconds(20)));
+    EXPECT_TRUE(group->wait(dispatchtest::generous));
 }
 
 TEST(WorkerPool, ManyWorkersSyncingOntoOneSerialQueueAllComplete) {
@@ -54,7 +50,7 @@ TEST(WorkerPool, ManyWorkersSyncingOntoOneSerialQueueAllComplete) {
     std::atomic<int> total{0};
     for (int i = 0; i < blockedTasks; ++i)
         group->async(DispatchQueue::global(), [&] { serial->sync([&] { ++total; }); });
-    EXPECT_TRUE(group->wait(std::chrono::seconds(20)));
+    EXPECT_TRUE(group->wait(dispatchtest::generous));
     EXPECT_EQ(total.load(), blockedTasks);
 }
 

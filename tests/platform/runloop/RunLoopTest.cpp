@@ -1,10 +1,9 @@
 #include "platform/runloop/RunLoop.h"
 
+#include "platform/runloop/Thread.h"
 #include "platform/runloop/Timer.h"
 #include "tests/support/MainLoop.h"
 
-#include <algorithm>
-#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -29,70 +28,61 @@ const RunLoopMode customMode{"CustomMode"};
 
 } // namespace
 
-TEST_F(RunLoopTest, EachThreadHasItsOwnLoopAndTheTestThreadOwnsTheMainOne) {
+TEST_F(RunLoopTest, EachThreadHasItsOwnLoopAndThreadAndTheTestThreadOwnsTheMainOnes) {
     EXPECT_TRUE(RunLoop::isMainThread());
     EXPECT_EQ(RunLoop::current(), loop);
     EXPECT_TRUE(loop->isCurrent());
 
-    std::shared_ptr<RunLoop> other, otherAgain, mainSeenThere;
+    std::shared_ptr<RunLoop> other, mainSeenThere;
+    std::shared_ptr<Thread> thread, threadAgain;
     bool otherIsMain = true;
     std::thread([&] {
         other = RunLoop::current();
-        otherAgain = RunLoop::current();
         mainSeenThere = RunLoop::main();
         otherIsMain = RunLoop::isMainThread();
+        // A thread not started by Thread gets one on first use.
+        thread = Thread::current();
+        threadAgain = Thread::current();
     }).join();
     EXPECT_NE(other, loop);
-    EXPECT_EQ(other, otherAgain);
     EXPECT_EQ(mainSeenThere, loop);
     EXPECT_FALSE(otherIsMain);
+    EXPECT_EQ(thread, threadAgain);
+    EXPECT_NE(thread, Thread::mainThread());
+    EXPECT_EQ(thread->runLoop(), other);
 }
 
-TEST_F(RunLoopTest, PerformRunsOnlyFromTheLoopNeverInsideTheCall) {
-    bool ran = false;
-    loop->performBlock([&] { ran = true; });
-    EXPECT_FALSE(ran);
-    pumpMainLoopOnce();
-    EXPECT_TRUE(ran);
-}
-
-TEST_F(RunLoopTest, APerformQueuedDuringAPassRunsInTheNextPass) {
+TEST_F(RunLoopTest, PerformsRunOnlyFromTheLoopAndOnesQueuedDuringAPassRunInTheNext) {
     std::vector<int> order;
     loop->performBlock([&] {
         order.push_back(1);
         loop->performBlock([&] { order.push_back(3); });
     });
     loop->performBlock([&] { order.push_back(2); });
+    EXPECT_TRUE(order.empty());
     pumpMainLoopOnce();
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
     pumpMainLoopOnce();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
-TEST_F(RunLoopTest, PerformsFromAnotherThreadRunInTheOrderTheyWereQueued) {
+TEST_F(RunLoopTest, PerformsFromAnotherThreadWakeASleepingLoopAndRunInTheOrderTheyWereQueued) {
     std::vector<int> order;
-    std::thread([&] {
+    std::thread sender([&] {
         for (int i = 0; i < 200; ++i)
             loop->performBlock([&order, i] { order.push_back(i); });
-    }).join();
+    });
+    // Under the manual clock nothing else could end this run early: only a perform's wake-up can.
+    auto result = loop->runModeForRealTime(RunLoop::defaultMode, 60s, true);
+    sender.join();
+    EXPECT_EQ(result, RunLoop::RunResult::HandledSource);
     ASSERT_TRUE(pumpMainLoopUntil([&] { return order.size() == 200; }));
     for (int i = 0; i < 200; ++i)
         ASSERT_EQ(order[i], i);
 }
 
-TEST_F(RunLoopTest, APerformFromAnotherThreadWakesASleepingLoop) {
-    std::atomic<bool> ran{false};
-    std::thread sender([&] { loop->performBlock([&] { ran = true; }); });
-    // Under the manual clock nothing else could end this run early: only the perform's wake-up can.
-    auto result = loop->runModeForRealTime(RunLoop::defaultMode, 60s, true);
-    sender.join();
-    EXPECT_EQ(result, RunLoop::RunResult::HandledSource);
-    EXPECT_TRUE(ran);
-}
-
 TEST_F(RunLoopTest, PerformsWaitForTheirModeAndCommonModesCoverAddedCommonModes) {
-    bool custom = false;
-    bool common = false;
+    bool custom = false, common = false;
     loop->performBlock([&] { custom = true; }, {customMode});
     loop->performBlock([&] { common = true; });
     loop->runMode("UnrelatedMode", Clock::now());
@@ -128,51 +118,41 @@ TEST_F(RunLoopTest, ANestedRunServesOnlyItsOwnMode) {
     EXPECT_EQ(loop->currentMode(), std::nullopt);
 }
 
-TEST_F(RunLoopTest, CancellingATargetDropsItsImmediateAndDelayedPerforms) {
-    int target = 0;
-    int other = 0;
+TEST_F(RunLoopTest,
+       DelayedPerformsWaitForTheClockAndCancellingATargetDropsItsPerformsLaterInThePassAndDelayed) {
+    int target = 0, other = 0;
     std::vector<std::string> ran;
+    loop->performBlock(
+        [&] {
+            ran.push_back("kept");
+            loop->cancelPerformsWithTarget(&target);
+        },
+        {RunLoop::commonModes}, &other);
     loop->performBlock([&] { ran.push_back("cancelled"); }, {RunLoop::commonModes}, &target);
-    loop->performBlock([&] { ran.push_back("kept"); }, {RunLoop::commonModes}, &other);
     loop->performBlockAfter(
         1s, [&] { ran.push_back("cancelled later"); }, {RunLoop::commonModes}, &target);
     loop->performBlockAfter(
         1s, [&] { ran.push_back("kept later"); }, {RunLoop::commonModes}, &other);
-    loop->cancelPerformsWithTarget(&target);
-    clock->advance(2s);
     pumpMainLoopOnce();
-    std::sort(ran.begin(), ran.end());
+    clock->advance(1s - 1ns);
+    // A delayed perform waits for the clock; pumping gives up at its real deadline meanwhile.
+    EXPECT_FALSE(pumpMainLoopUntil([&] { return ran.size() > 1; }, 50ms));
+    EXPECT_EQ(ran, (std::vector<std::string>{"kept"}));
+    clock->advance(1ns);
+    pumpMainLoopOnce();
     EXPECT_EQ(ran, (std::vector<std::string>{"kept", "kept later"}));
 }
 
-TEST_F(RunLoopTest, CancellingFromAPerformDropsTheRestOfThatPass) {
-    int target = 0;
-    bool dropped = false;
-    loop->performBlock([&] { loop->cancelPerformsWithTarget(&target); });
-    loop->performBlock([&] { dropped = true; }, {RunLoop::commonModes}, &target);
-    pumpMainLoopOnce();
-    pumpMainLoopOnce();
-    EXPECT_FALSE(dropped);
-}
-
-TEST_F(RunLoopTest, ADelayedPerformWaitsForTheClock) {
-    bool ran = false;
-    loop->performBlockAfter(5s, [&] { ran = true; });
-    clock->advance(4s);
-    pumpMainLoopOnce();
-    EXPECT_FALSE(ran);
-    clock->advance(1s);
-    pumpMainLoopOnce();
-    EXPECT_TRUE(ran);
-}
-
-TEST_F(RunLoopTest, StopFromAnotherThreadEndsARunWhetherItCameBeforeOrDuring) {
-    auto limit = Clock::now() + 1h;
-    std::thread stopper([&] { loop->stop(); });
-    // Without the stop this run would last forever: the manual clock never reaches its limit.
-    auto result = loop->runMode(RunLoop::defaultMode, limit);
-    stopper.join();
-    EXPECT_EQ(result, RunLoop::RunResult::Stopped);
+TEST_F(RunLoopTest, AStopOrAClockPastTheLimitFromAnotherThreadEndsARunWhetherItCameBeforeOrDuring) {
+    for (bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stopped" : "clock moved");
+        // Without either this run would last forever: the manual clock never reaches its limit alone.
+        auto limit = Clock::now() + 1h;
+        std::thread other([&] { stop ? loop->stop() : clock->advance(2h); });
+        auto result = loop->runMode(RunLoop::defaultMode, limit);
+        other.join();
+        EXPECT_EQ(result, stop ? RunLoop::RunResult::Stopped : RunLoop::RunResult::TimedOut);
+    }
 }
 
 TEST_F(RunLoopTest, StopInsideACalloutReturnsAfterItAndLeavesTheRestQueued) {
@@ -188,27 +168,10 @@ TEST_F(RunLoopTest, StopInsideACalloutReturnsAfterItAndLeavesTheRestQueued) {
     EXPECT_EQ(ran, (std::vector<int>{1, 2}));
 }
 
-TEST_F(RunLoopTest, MovingTheManualClockFromAnotherThreadEndsARunAtItsLimit) {
-    auto limit = Clock::now() + 1h;
-    std::thread mover([&] { clock->advance(2h); });
-    auto result = loop->runMode(RunLoop::defaultMode, limit);
-    mover.join();
-    EXPECT_EQ(result, RunLoop::RunResult::TimedOut);
-}
-
-TEST_F(RunLoopTest, ALoopWhoseThreadEndedDropsWhatIsPerformedOnIt) {
+TEST_F(RunLoopTest, WorkQueuedOnALoopIsReleasedWhenItsThreadEndsAndLaterWorkIsRefused) {
+    auto captured = std::make_shared<int>(0);
+    std::weak_ptr<int> watch = captured;
     std::shared_ptr<RunLoop> ended;
-    std::thread([&] { ended = RunLoop::current(); }).join();
-    auto captured = std::make_shared<int>(0);
-    std::weak_ptr<int> watch = captured;
-    EXPECT_FALSE(ended->performBlock([captured] {}));
-    captured.reset();
-    EXPECT_TRUE(watch.expired());
-}
-
-TEST_F(RunLoopTest, WorkQueuedOnALoopIsReleasedWhenItsThreadEnds) {
-    auto captured = std::make_shared<int>(0);
-    std::weak_ptr<int> watch = captured;
     std::thread([&] {
         auto own = RunLoop::current();
         own->performBlock([captured] {});
@@ -216,17 +179,11 @@ TEST_F(RunLoopTest, WorkQueuedOnALoopIsReleasedWhenItsThreadEnds) {
                       RunLoop::defaultMode);
         // A cycle through the loop itself must not keep it alive either.
         own->performBlock([own, captured] {});
+        ended = own;
     }).join();
+    EXPECT_FALSE(ended->performBlock([captured] {}));
     captured.reset();
     EXPECT_TRUE(watch.expired());
-}
-
-TEST_F(RunLoopTest, PumpingGivesUpAtItsRealDeadlineWhileVirtualTimeStandsStill) {
-    bool fired = false;
-    loop->performBlockAfter(1s, [&] { fired = true; });
-    EXPECT_FALSE(pumpMainLoopUntil([&] { return fired; }, 50ms));
-    clock->advance(1s);
-    EXPECT_TRUE(pumpMainLoopUntil([&] { return fired; }));
 }
 
 TEST(RunLoopDeathTest, RunningALoopFromAThreadThatDoesNotOwnItAborts) {

@@ -12,8 +12,11 @@ using namespace platform;
 using namespace std::chrono_literals;
 using liveapp::test::pumpMainLoopUntil;
 
-TEST(Thread, AWaitingPerformRunsOnTheThreadAndReturnsAfterIt) {
+TEST(Thread, PerformsRunInOrderOnTheThreadAndAWaitingOneReturnsAfterIt) {
     auto thread = Thread::detachNewThread("worker");
+    std::vector<std::string> order; // touched only on the worker until the waiting perform hands it back
+    for (int i = 0; i < 100; ++i)
+        EXPECT_TRUE(thread->perform([&order, i] { order.push_back(std::to_string(i)); }));
     std::thread::id ranOn;
     std::shared_ptr<Thread> currentThere;
     bool mainThere = true;
@@ -22,8 +25,15 @@ TEST(Thread, AWaitingPerformRunsOnTheThreadAndReturnsAfterIt) {
             ranOn = std::this_thread::get_id();
             currentThere = Thread::current();
             mainThere = Thread::isMainThread();
+            // A waiting perform onto the thread itself runs in place.
+            Thread::current()->perform([&] { order.push_back("inner"); }, true);
+            order.push_back("after");
         },
         true));
+    ASSERT_EQ(order.size(), 102u);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(order[i], std::to_string(i));
+    EXPECT_EQ(order[100], "inner");
     EXPECT_NE(ranOn, std::this_thread::get_id());
     EXPECT_EQ(currentThere, thread);
     EXPECT_FALSE(mainThere);
@@ -31,22 +41,8 @@ TEST(Thread, AWaitingPerformRunsOnTheThreadAndReturnsAfterIt) {
     thread->join();
 }
 
-TEST(Thread, PerformsThatDoNotWaitRunInOrderOnTheThread) {
-    auto thread = Thread::detachNewThread("worker");
-    std::vector<int> order; // touched only on the worker until the waiting perform hands it back
-    for (int i = 0; i < 100; ++i)
-        EXPECT_TRUE(thread->perform([&order, i] { order.push_back(i); }));
-    EXPECT_TRUE(thread->perform([] {}, true));
-    ASSERT_EQ(order.size(), 100u);
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(order[i], i);
-    thread->cancel();
-    thread->join();
-}
-
 TEST(Thread, CancelDropsPerformsTheThreadHadNotRun) {
-    std::latch holding{1};
-    std::latch release{1};
+    std::latch holding{1}, release{1};
     auto thread = Thread::detachNewThread("worker");
     thread->perform([&] {
         holding.count_down();
@@ -65,39 +61,21 @@ TEST(Thread, CancelDropsPerformsTheThreadHadNotRun) {
     EXPECT_TRUE(watch.expired());
 }
 
-TEST(Thread, APerformOnTheThreadItselfRunsInPlaceWhenWaiting) {
-    auto thread = Thread::detachNewThread("worker");
-    std::vector<std::string> order;
-    thread->perform(
-        [&] {
-            order.push_back("outer");
-            Thread::current()->perform([&] { order.push_back("inner"); }, true);
-            order.push_back("after");
-        },
-        true);
-    EXPECT_EQ(order, (std::vector<std::string>{"outer", "inner", "after"}));
-    thread->cancel();
-    thread->join();
-}
-
-TEST(Thread, CancelEndsTheDefaultBody) {
-    auto thread = Thread::create("idle");
-    EXPECT_FALSE(thread->isExecuting());
-    thread->start();
-    EXPECT_NE(thread->runLoop(), nullptr);
-    thread->cancel();
-    thread->join();
-    EXPECT_TRUE(thread->isCancelled());
-    EXPECT_TRUE(thread->isFinished());
-    EXPECT_FALSE(thread->isExecuting());
-}
-
-TEST(Thread, CancelBeforeTheLoopRunsStillEndsIt) {
-    auto thread = Thread::create("short-lived");
-    thread->cancel();
-    thread->start();
-    thread->join();
-    EXPECT_TRUE(thread->isFinished());
+TEST(Thread, CancelEndsTheDefaultBodyWhetherItCameBeforeOrAfterTheStart) {
+    for (bool cancelFirst : {false, true}) {
+        SCOPED_TRACE(cancelFirst ? "cancelled before the start" : "cancelled while running");
+        auto thread = Thread::create("idle");
+        EXPECT_FALSE(thread->isExecuting());
+        if (cancelFirst)
+            thread->cancel();
+        thread->start();
+        EXPECT_NE(thread->runLoop(), nullptr);
+        thread->cancel();
+        thread->join();
+        EXPECT_TRUE(thread->isCancelled());
+        EXPECT_TRUE(thread->isFinished());
+        EXPECT_FALSE(thread->isExecuting());
+    }
 }
 
 TEST(Thread, PerformsOnAnEndedThreadAreRefused) {
@@ -117,41 +95,20 @@ TEST(Thread, PerformsOnAnEndedThreadAreRefused) {
     EXPECT_TRUE(watch.expired());
 }
 
-TEST(Thread, ACustomBodyRunsItsLoopUntilCancelled) {
+TEST(Thread, ACustomBodyRunsItsLoopUntilCancelledAndTheMainThreadRunsPerformsWhileTheTestPumps) {
+    EXPECT_TRUE(Thread::isMainThread());
+    EXPECT_EQ(Thread::current(), Thread::mainThread());
     std::atomic<int> passes{0};
+    std::atomic<bool> ranOnMain{false};
     auto thread = Thread::detachNewThread("custom", [&] {
+        Thread::mainThread()->perform([&] { ranOnMain = Thread::isMainThread(); }, true);
         ++passes;
         Thread::runUntilCancelled();
     });
+    EXPECT_TRUE(pumpMainLoopUntil([&] { return passes == 1; }));
+    EXPECT_TRUE(ranOnMain);
     EXPECT_TRUE(thread->perform([&] { ++passes; }, true));
     thread->cancel();
     thread->join();
     EXPECT_EQ(passes, 2);
-}
-
-TEST(Thread, TheMainThreadRunsPerformsWhileTheTestPumps) {
-    EXPECT_TRUE(Thread::isMainThread());
-    EXPECT_EQ(Thread::current(), Thread::mainThread());
-    std::atomic<bool> ranOnMain{false};
-    std::atomic<bool> returned{false};
-    auto worker = Thread::detachNewThread("worker", [&] {
-        Thread::mainThread()->perform([&] { ranOnMain = Thread::isMainThread(); }, true);
-        returned = true;
-    });
-    EXPECT_TRUE(pumpMainLoopUntil([&] { return returned.load(); }));
-    EXPECT_TRUE(ranOnMain);
-    worker->join();
-}
-
-TEST(Thread, AThreadNotStartedByThreadGetsOneOnFirstUse) {
-    std::shared_ptr<Thread> first, second;
-    std::shared_ptr<RunLoop> loop;
-    std::thread([&] {
-        first = Thread::current();
-        second = Thread::current();
-        loop = RunLoop::current();
-    }).join();
-    EXPECT_EQ(first, second);
-    EXPECT_NE(first, Thread::mainThread());
-    EXPECT_EQ(first->runLoop(), loop);
 }

@@ -37,49 +37,30 @@ protected:
     std::shared_ptr<RunLoop> loop{RunLoop::main()};
     MonoTime start{clock->monotonic()};
     std::vector<std::shared_ptr<Timer>> scheduled;
+    int fired{0};
+    Timer::Block count{[this](Timer&) { ++fired; }};
 };
 
 } // namespace
 
-TEST_F(TimerTest, DueTimersFireInFireDateOrderWithTiesInSchedulingOrder) {
+TEST_F(TimerTest, DueTimersFireOncePerPassInFireDateOrderWithTiesInSchedulingOrder) {
     std::vector<std::string> order;
-    schedule(3s, [&](Timer&) { order.push_back("3s"); });
-    schedule(1s, [&](Timer&) { order.push_back("1s first"); });
-    schedule(2s, [&](Timer&) { order.push_back("2s"); });
-    schedule(1s, [&](Timer&) { order.push_back("1s second"); });
-    clock->advance(5s);
-    pumpMainLoopOnce();
-    EXPECT_EQ(order, (std::vector<std::string>{"1s first", "1s second", "2s", "3s"}));
-}
-
-TEST_F(TimerTest, ReArmedRepeatingAndCommonModeTimersKeepFireDateOrderAndFireOncePerPass) {
-    std::vector<std::string> order;
-    auto moved = schedule(1s, [&](Timer&) { order.push_back("moved to 4s"); });
-    schedule(
-        2s, [&](Timer&) { order.push_back("2s common"); }, false, 0s, RunLoop::commonModes);
-    auto both = schedule(3s, [&](Timer&) { order.push_back("3s default and common"); });
+    auto record = [&](std::string name) { return [&order, name](Timer&) { order.push_back(name); }; };
+    auto moved = schedule(1s, record("moved to 4s"));
+    schedule(3500ms, record("3.5s first"));
+    schedule(2s, record("2s common"), false, 0s, RunLoop::commonModes);
+    auto both = schedule(3s, record("3s default and common"));
     loop->addTimer(both, RunLoop::commonModes);
-    schedule(
-        1s, [&](Timer&) { order.push_back("repeats from 1s every 2.5s"); }, true, 2500ms);
+    schedule(1s, record("repeats from 1s every 2.5s"), true, 2500ms);
+    schedule(3500ms, record("3.5s second"));
     moved->setFireDate(start + 4s);
     clock->advance(5s);
     pumpMainLoopOnce();
     clock->advance(1s); // the repeating timer's next date is 6s
     pumpMainLoopOnce();
-    EXPECT_EQ(order,
-              (std::vector<std::string>{"repeats from 1s every 2.5s", "2s common", "3s default and common",
-                                        "moved to 4s", "repeats from 1s every 2.5s"}));
-}
-
-TEST_F(TimerTest, ATimerFiresNoEarlierThanItsDate) {
-    int fired = 0;
-    schedule(10s, [&](Timer&) { ++fired; });
-    clock->advance(10s - 1ns);
-    pumpMainLoopOnce();
-    EXPECT_EQ(fired, 0);
-    clock->advance(1ns);
-    pumpMainLoopOnce();
-    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(order, (std::vector<std::string>{"repeats from 1s every 2.5s", "2s common",
+                                               "3s default and common", "3.5s first", "3.5s second",
+                                               "moved to 4s", "repeats from 1s every 2.5s"}));
 }
 
 TEST_F(TimerTest, ATimerInvalidatedOrRemovedByAnEarlierCalloutOfThePassDoesNotFire) {
@@ -100,15 +81,17 @@ TEST_F(TimerTest, ATimerInvalidatedOrRemovedByAnEarlierCalloutOfThePassDoesNotFi
     }
 }
 
-TEST_F(TimerTest, AOneShotTimerInvalidatesItselfUnlessItsBlockRearmsIt) {
-    int fired = 0;
-    auto once = schedule(1s, [&](Timer&) { ++fired; });
+TEST_F(TimerTest, AOneShotTimerFiresNoEarlierThanItsDateAndEndsUnlessItsBlockRearmsIt) {
+    auto once = schedule(10s, count);
     int rearmedFired = 0;
-    auto rearmed = schedule(1s, [&](Timer& timer) {
+    auto rearmed = schedule(10s, [&](Timer& timer) {
         if (++rearmedFired == 1)
             timer.setFireDate(timer.fireDate() + 1s);
     });
-    clock->advance(1s);
+    clock->advance(10s - 1ns);
+    pumpMainLoopOnce();
+    EXPECT_EQ(fired + rearmedFired, 0);
+    clock->advance(1ns);
     pumpMainLoopOnce();
     EXPECT_FALSE(once->isValid());
     EXPECT_TRUE(rearmed->isValid());
@@ -119,34 +102,24 @@ TEST_F(TimerTest, AOneShotTimerInvalidatesItselfUnlessItsBlockRearmsIt) {
     EXPECT_FALSE(rearmed->isValid());
 }
 
-TEST_F(TimerTest, ARepeatingTimerThatFellBehindFiresOnceAndKeepsItsPhase) {
-    int fired = 0;
+TEST_F(TimerTest, ARepeatingTimerThatFellBehindFiresOnceAndKeepsItsPhaseUntilItsBlockInvalidatesIt) {
     auto timer = schedule(
-        1s, [&](Timer&) { ++fired; }, true, 1s);
+        1s,
+        [&](Timer& self) {
+            if (++fired == 3)
+                self.invalidate();
+        },
+        true, 1s);
     clock->advance(3500ms);
     pumpMainLoopOnce();
     EXPECT_EQ(fired, 1);
     EXPECT_EQ(timer->fireDate(), start + 4s);
-    clock->advance(500ms);
-    pumpMainLoopOnce();
-    EXPECT_EQ(fired, 2);
-    EXPECT_TRUE(timer->isValid());
-}
-
-TEST_F(TimerTest, ARepeatingTimerStopsWhenItsBlockInvalidatesIt) {
-    int fired = 0;
-    schedule(
-        1s,
-        [&](Timer& timer) {
-            if (++fired == 3)
-                timer.invalidate();
-        },
-        true, 1s);
-    for (int i = 0; i < 5; ++i) {
-        clock->advance(1s);
+    for (int i = 0; i < 3; ++i) {
+        clock->advance(i == 0 ? 500ms : 1s);
         pumpMainLoopOnce();
     }
     EXPECT_EQ(fired, 3);
+    EXPECT_FALSE(timer->isValid());
 }
 
 TEST_F(TimerTest, InvalidatingReleasesTheBlockAndTheLoopsHold) {
@@ -163,40 +136,20 @@ TEST_F(TimerTest, InvalidatingReleasesTheBlockAndTheLoopsHold) {
     EXPECT_TRUE(timerWatch.expired());
 }
 
-TEST_F(TimerTest, MovingTheClockFromAnotherThreadWakesTheLoopToFireATimer) {
-    bool fired = false;
-    schedule(1h, [&](Timer&) { fired = true; });
-    std::thread mover([&] { clock->advance(1h); });
-    auto result = loop->runMode(RunLoop::defaultMode, start + 24h, true);
-    mover.join();
-    EXPECT_EQ(result, RunLoop::RunResult::HandledSource);
-    EXPECT_TRUE(fired);
-}
-
-TEST_F(TimerTest, ChangingTheFireDateFromAnotherThreadTakesEffectInASleepingLoop) {
-    bool fired = false;
-    auto timer = schedule(1h, [&](Timer&) { fired = true; });
-    std::thread changer([&] { timer->setFireDate(start); });
-    auto result = loop->runMode(RunLoop::defaultMode, start + 24h, true);
-    changer.join();
-    EXPECT_EQ(result, RunLoop::RunResult::HandledSource);
-    EXPECT_TRUE(fired);
-}
-
-TEST_F(TimerTest, ATimerFiresOnlyInTheModesItWasAddedTo) {
-    const RunLoopMode custom{"CustomMode"};
-    int fired = 0;
-    schedule(
-        1s, [&](Timer&) { ++fired; }, false, 0s, custom);
-    clock->advance(1s);
-    pumpMainLoopOnce();
-    EXPECT_EQ(fired, 0);
-    loop->runMode(custom, Clock::now());
-    EXPECT_EQ(fired, 1);
+TEST_F(TimerTest, MovingTheClockOrTheFireDateFromAnotherThreadWakesASleepingLoopToFireATimer) {
+    for (bool moveClock : {true, false}) {
+        SCOPED_TRACE(moveClock ? "clock moved" : "fire date moved");
+        bool fired = false;
+        auto timer = schedule(clock->monotonic() - start + 1h, [&](Timer&) { fired = true; });
+        std::thread mover([&] { moveClock ? clock->advance(1h) : timer->setFireDate(clock->monotonic()); });
+        auto result = loop->runMode(RunLoop::defaultMode, clock->monotonic() + 24h, true);
+        mover.join();
+        EXPECT_EQ(result, RunLoop::RunResult::HandledSource);
+        EXPECT_TRUE(fired);
+    }
 }
 
 TEST_F(TimerTest, ATimerIsNotFiredAgainByANestedRunInsideItsOwnBlock) {
-    int fired = 0;
     schedule(1s, [&](Timer&) {
         ++fired;
         loop->runMode(RunLoop::defaultMode, Clock::now());
@@ -206,20 +159,9 @@ TEST_F(TimerTest, ATimerIsNotFiredAgainByANestedRunInsideItsOwnBlock) {
     EXPECT_EQ(fired, 1);
 }
 
-TEST_F(TimerTest, ATimerAddedToALoopOnAnotherThreadFiresOnThatThread) {
-    std::thread::id firedOn;
-    std::thread::id mainId = std::this_thread::get_id();
-    auto timer = Timer::create(start, 0s, false, [&](Timer&) { firedOn = std::this_thread::get_id(); });
-    std::thread([&] { loop->addTimer(timer, RunLoop::commonModes); }).join();
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return !timer->isValid(); }));
-    EXPECT_EQ(firedOn, mainId);
-}
-
 TEST_F(TimerTest, FireCallsTheBlockAtOnceAndEndsAOneShotTimer) {
-    int fired = 0;
-    auto repeating = schedule(
-        10s, [&](Timer&) { ++fired; }, true, 10s);
-    auto once = schedule(10s, [&](Timer&) { ++fired; });
+    auto repeating = schedule(10s, count, true, 10s);
+    auto once = schedule(10s, count);
     repeating->fire();
     once->fire();
     EXPECT_EQ(fired, 2);
@@ -228,47 +170,31 @@ TEST_F(TimerTest, FireCallsTheBlockAtOnceAndEndsAOneShotTimer) {
     EXPECT_FALSE(once->isValid());
 }
 
-TEST_F(TimerTest, ScheduledTimerGoesOnTheCurrentLoopInTheDefaultMode) {
-    bool fired = false;
-    scheduled.push_back(Timer::scheduledTimerWithTimeInterval(2s, false, [&](Timer&) { fired = true; }));
-    clock->advance(2s);
-    pumpMainLoopOnce();
-    EXPECT_TRUE(fired);
-}
-
-TEST_F(TimerTest, AnIntervalTooLongToAddMeansNever) {
-    int fired = 0;
+TEST_F(TimerTest, ScheduledTimersGoOnTheCurrentLoopAndAnIntervalTooLongToAddMeansNever) {
+    scheduled.push_back(Timer::scheduledTimerWithTimeInterval(2s, false, [&](Timer&) { ++fired; }));
     scheduled.push_back(
-        Timer::scheduledTimerWithTimeInterval(Duration::max(), true, [&](Timer&) { ++fired; }));
+        Timer::scheduledTimerWithTimeInterval(Duration::max(), true, [&](Timer&) { fired += 10; }));
     auto repeating = schedule(
-        1s, [&](Timer&) { ++fired; }, true, Duration::max());
-    clock->advance(1s);
+        1s, [&](Timer&) { fired += 100; }, true, Duration::max());
+    clock->advance(2s);
     pumpMainLoopOnce();
     clock->advance(24h * 365);
     pumpMainLoopOnce();
-    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(fired, 101);
     EXPECT_EQ(repeating->fireDate(), MonoTime::max());
 }
 
-TEST_F(TimerTest, ATimerRemovedFromItsModesFiresOnlyWhereItStillIs) {
+TEST_F(TimerTest, ATimerRemovedFromAModeFiresOnlyWhereItStillIsAndFromEveryModeCanMoveToAnotherLoop) {
     const RunLoopMode custom{"CustomMode"};
-    int fired = 0;
-    auto timer = schedule(1s, [&](Timer&) { ++fired; });
-    loop->addTimer(timer, custom);
-    loop->removeTimer(timer, RunLoop::defaultMode);
-    clock->advance(1s);
-    pumpMainLoopOnce();
-    EXPECT_EQ(fired, 0);
-    loop->runMode(custom, Clock::now());
-    EXPECT_EQ(fired, 1);
-}
-
-TEST_F(TimerTest, ATimerRemovedFromEveryModeCanMoveToAnotherThreadsLoop) {
+    auto kept = schedule(1s, count);
+    loop->addTimer(kept, custom);
+    loop->removeTimer(kept, RunLoop::defaultMode);
     auto timer = schedule(1s, [](Timer&) {});
     loop->removeTimer(timer, RunLoop::defaultMode);
     std::thread::id firedOn;
     auto worker = Thread::detachNewThread("timer worker");
     auto workerLoop = worker->runLoop();
+    // Added from this thread, it fires on the loop's own.
     auto moved = Timer::create(start + 1s, 0s, false, [&](Timer&) { firedOn = std::this_thread::get_id(); });
     workerLoop->addTimer(timer, RunLoop::defaultMode); // no abort: the first loop let it go
     workerLoop->addTimer(moved, RunLoop::defaultMode);
@@ -278,4 +204,7 @@ TEST_F(TimerTest, ATimerRemovedFromEveryModeCanMoveToAnotherThreadsLoop) {
     EXPECT_FALSE(timer->isValid()); // fired there as a one-shot timer
     worker->cancel();
     worker->join();
+    EXPECT_EQ(fired, 0);
+    loop->runMode(custom, Clock::now());
+    EXPECT_EQ(fired, 1);
 }
