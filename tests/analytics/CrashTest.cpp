@@ -102,15 +102,6 @@ TEST_F(CrashTest, AnUncaughtExceptionIsRecordedAtOnceAndSentByTheSameVersion) {
     EXPECT_EQ(internal()->terminates.size(), 1u); // the crashed session, ended with the crash
 }
 
-TEST_F(CrashTest, AnUpdateDropsTheCrashOfTheVersionBefore) {
-    int status = statusOfChild([this] {
-        startAndRecord();
-        escapeUncaught();
-    });
-    EXPECT_TRUE(killedBy(status, SIGABRT)) << status;
-    EXPECT_TRUE(crashContextsAtNextLaunch("1.1").empty());
-}
-
 TEST_F(CrashTest, AFatalSignalIsRecordedForTheNextLaunchOfTheSameVersion) {
     int status = statusOfChild([this] {
         startAndRecord();
@@ -121,15 +112,6 @@ TEST_F(CrashTest, AFatalSignalIsRecordedForTheNextLaunchOfTheSameVersion) {
     ASSERT_EQ(contexts.size(), 1u);
     EXPECT_TRUE(contexts[0].starts_with("Application received signal SIGILL\n(null)\n((\n\t")) << contexts[0];
     EXPECT_NE(contexts[0].find("\nCPU Type: "), std::string::npos);
-}
-
-TEST_F(CrashTest, ASignalledCrashOfAnEarlierVersionIsDropped) {
-    int status = statusOfChild([this] {
-        startAndRecord();
-        std::raise(SIGSEGV);
-    });
-    EXPECT_TRUE(killedBy(status, SIGSEGV)) << status;
-    EXPECT_TRUE(crashContextsAtNextLaunch("1.1").empty());
 }
 
 TEST_F(CrashTest, ACrashOnAnotherThreadIsHandledByTheMainThread) {

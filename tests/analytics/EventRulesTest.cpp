@@ -17,7 +17,7 @@ ValueDictionary numbered(int count, const char* prefix = "k") {
 
 } // namespace
 
-TEST_F(PipelineTest, EventIdsAreCheckedWithTheirWarning) {
+TEST_F(PipelineTest, EventIdsAreCheckedWithTheirWarningAndDurationsMustStayBelowTwoHours) {
     start();
     const std::string warning128 =
         "UALOG: (Warning) event_id (" + std::string(129, 'x') + ") max bytes length > 128";
@@ -30,10 +30,9 @@ TEST_F(PipelineTest, EventIdsAreCheckedWithTheirWarning) {
     EXPECT_TRUE(seams.printed(warning128));
     EXPECT_TRUE(seams.printed("UALOG: (Warning) event_id (   ) max bytes length > 128"));
     EXPECT_FALSE(seams.printed("UALOG: (Warning) event_id () max bytes length > 128"));
-}
 
-TEST_F(PipelineTest, DurationsMustStayBelowTwoHours) {
-    start();
+    // Durations must stay below two hours.
+    internal()->removeCacheData();
     UsageAnalytics::eventDurations("plain", 7200000);
     UsageAnalytics::eventDurations("plain", 7199999);
     UsageAnalytics::eventLabelDurations("labelled", "l", 0);
@@ -43,14 +42,14 @@ TEST_F(PipelineTest, DurationsMustStayBelowTwoHours) {
     UsageAnalytics::eventLabelAcc("counted", "", 3);
     drain();
     ASSERT_EQ(internal()->events.size(), 3u);
-    auto plain = std::dynamic_pointer_cast<UANEvent>(internal()->events[0]);
+    auto plain = eventAt(0);
     EXPECT_EQ(plain->du, 7199999);
     EXPECT_EQ(plain->attributes().get("du"), Value(7199999));
-    EXPECT_EQ(std::dynamic_pointer_cast<UANEvent>(internal()->events[1])->label, "l");
-    EXPECT_FALSE(std::dynamic_pointer_cast<UANEvent>(internal()->events[2])->label);
-    EXPECT_EQ(std::dynamic_pointer_cast<UANEvent>(internal()->events[2])->acc, 3);
+    EXPECT_EQ(eventAt(1)->label, "l");
+    EXPECT_FALSE(eventAt(2)->label);
+    EXPECT_EQ(eventAt(2)->acc, 3);
     ASSERT_EQ(internal()->ekv.size(), 1u);
-    EXPECT_EQ(std::dynamic_pointer_cast<UANEkv>(internal()->ekv[0])->du, 7199999);
+    EXPECT_EQ(ekvAt(0)->du, 7199999);
 }
 
 TEST_F(PipelineTest, AttributeEventsKeepTenAttributesAndTheCounter) {
@@ -62,22 +61,20 @@ TEST_F(PipelineTest, AttributeEventsKeepTenAttributesAndTheCounter) {
     UsageAnalyticsEvent::gameEvent("game", {{"n", 5}});
     drain();
     ASSERT_EQ(internal()->ekv.size(), 4u);
-    auto keys = [&](size_t i) {
-        return std::dynamic_pointer_cast<UANEkv>(internal()->ekv[i])->values.keys();
-    };
+    auto keys = [&](size_t i) { return ekvAt(i)->values.keys(); };
     EXPECT_EQ(keys(0), numbered(10).keys());
     auto counted = keys(1);
     ASSERT_EQ(counted.size(), 11u);
     EXPECT_EQ(counted.front(), "__ct__");
-    EXPECT_EQ(std::dynamic_pointer_cast<UANEkv>(internal()->ekv[1])->values.get("__ct__"), Value("7"));
+    EXPECT_EQ(ekvAt(1)->values.get("__ct__"), Value("7"));
     EXPECT_TRUE(seams.printed("UALOG: (ERROR) 关键字id, ts, du是TovrinSDK保留字段，不能作为key使用。"));
     EXPECT_TRUE(
         seams.printed("UALOG: (ERROR) Halvek event's keys and values must be string ,key's max length 128 "
                       "and value's max length 256"));
-    auto mixed = std::dynamic_pointer_cast<UANEkv>(internal()->ekv[2]);
+    auto mixed = ekvAt(2);
     EXPECT_EQ(mixed->values.keys(), (std::vector<std::string>{"t", std::string(128, 'k')}));
     EXPECT_EQ(mixed->values.get(std::string(128, 'k')), Value(std::string(256, 'v')));
-    auto game = std::dynamic_pointer_cast<UANEkv>(internal()->ekv[3]);
+    auto game = ekvAt(3);
     EXPECT_EQ(game->type, "gkv");
     EXPECT_EQ(game->values.get("n"), Value(5));
     EXPECT_EQ(game->attributes(),

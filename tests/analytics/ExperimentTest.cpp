@@ -37,19 +37,7 @@ TEST(Experiments, WeightedGroupWithTheTestAppliedStoresThePolicy) {
     EXPECT_EQ(Config::configureWithKey("uaExperimentGroupInfo"), Value::dictionary({{"RPT", 2}}));
 }
 
-TEST(Experiments, FixedGroupBeyondTheValuesRemovesThePolicySilently) {
-    Seams seams;
-    seams.settings->log = true;
-    storeSignature();
-    Config::setConfigure(Value(6), "uaExperimentRPT");
-    Config::setConfigure(Value::dictionary({{"RPT", 1}, {"OTHER", 3}}), "uaExperimentGroupInfo");
-    UAHelper::configureExperimentWithString("FIXED|3|SIG13|0|RPT|6,8");
-    EXPECT_TRUE(Config::configureWithKey("uaExperimentRPT").isNil());
-    EXPECT_EQ(Config::configureWithKey("uaExperimentGroupInfo"), Value::dictionary({{"OTHER", 3}}));
-    EXPECT_TRUE(seams.lines().empty());
-}
-
-TEST(Experiments, MalformedDescriptionsAreLoggedAndLeaveSettingsAlone) {
+TEST(Experiments, MalformedDescriptionsAreLoggedAndOnlyRPTExperimentsTouchThePolicy) {
     Seams seams;
     seams.settings->log = true;
     storeSignature();
@@ -69,4 +57,13 @@ TEST(Experiments, MalformedDescriptionsAreLoggedAndLeaveSettingsAlone) {
     EXPECT_EQ(Config::integerWithKey("uaExperimentRPT"), 6);
     UAHelper::configureExperimentWithString("SIG7|0.5,0.5|SIG13|0.1|RPT|6,8"); // 0.25 is not below 0.1
     EXPECT_TRUE(Config::configureWithKey("uaExperimentRPT").isNil());
+
+    // A fixed group beyond the values removes the policy silently.
+    seams.clearLines();
+    Config::setConfigure(Value(6), "uaExperimentRPT");
+    Config::setConfigure(Value::dictionary({{"RPT", 1}, {"OTHER", 3}}), "uaExperimentGroupInfo");
+    UAHelper::configureExperimentWithString("FIXED|3|SIG13|0|RPT|6,8");
+    EXPECT_TRUE(Config::configureWithKey("uaExperimentRPT").isNil());
+    EXPECT_EQ(Config::configureWithKey("uaExperimentGroupInfo"), Value::dictionary({{"OTHER", 3}}));
+    EXPECT_TRUE(seams.lines().empty());
 }

@@ -33,7 +33,7 @@ std::string fileNames(const std::vector<std::string>& paths) {
 
 } // namespace
 
-TEST(AnalyticsFiles, EveryFileHasItsPlaceInTheCaches) {
+TEST(AnalyticsFiles, EveryFileHasItsPlaceInTheCachesAndSavingNeverReplacesOne) {
     auto caches = platform::Paths::caches();
     EXPECT_EQ(Utility::halvekDirectory(), (caches / ".halvek").string());
     EXPECT_TRUE(fs::is_directory(caches / ".halvek"));
@@ -45,6 +45,18 @@ TEST(AnalyticsFiles, EveryFileHasItsPlaceInTheCaches) {
     EXPECT_EQ(Utility::cacheFilePath(), (caches / ".com.marvane.live_halvekCache.plist").string());
     EXPECT_EQ(Utility::bgCacheFilePath(), (caches / ".com.marvane.live_halvekbgCache.plist").string());
     EXPECT_EQ(Utility::envelopeFilePath(), (caches / ".com.marvane.live_halvek_envelope.log").string());
+
+    // Saving never replaces a file.
+    auto path = (fs::path(Utility::halvekDirectory()) / "kept").string();
+    Utility::saveData(std::nullopt, path);
+    EXPECT_FALSE(Utility::isExistAtPath(path));
+    Utility::saveData(Data(std::string_view("old")), path);
+    Utility::saveData(Data(std::string_view("new")), path);
+    EXPECT_EQ(platform::AtomicFile::read(path)->toString(), "old");
+    Utility::removeFile(path);
+    Utility::removeFile(path); // a second time is no error
+    EXPECT_FALSE(Utility::isExistAtPath(path));
+    EXPECT_FALSE(Utility::makeAbsDir((fs::path(Utility::halvekDirectory()) / "a/b").string()));
 }
 
 TEST(AnalyticsFiles, ListingSkipsHiddenEntriesAndEnvelopesAreTheOnlyEnvelopeFiles) {
@@ -58,19 +70,6 @@ TEST(AnalyticsFiles, ListingSkipsHiddenEntriesAndEnvelopesAreTheOnlyEnvelopeFile
     auto envelopes = Utility::envelopeFiles();
     std::sort(envelopes.begin(), envelopes.end());
     EXPECT_EQ(fileNames(envelopes), "1_envelope.log 2_envelope.log");
-}
-
-TEST(AnalyticsFiles, SavingNeverReplacesAFile) {
-    auto path = (fs::path(Utility::halvekDirectory()) / "kept").string();
-    Utility::saveData(std::nullopt, path);
-    EXPECT_FALSE(Utility::isExistAtPath(path));
-    Utility::saveData(Data(std::string_view("old")), path);
-    Utility::saveData(Data(std::string_view("new")), path);
-    EXPECT_EQ(platform::AtomicFile::read(path)->toString(), "old");
-    Utility::removeFile(path);
-    Utility::removeFile(path); // a second time is no error
-    EXPECT_FALSE(Utility::isExistAtPath(path));
-    EXPECT_FALSE(Utility::makeAbsDir((fs::path(Utility::halvekDirectory()) / "a/b").string()));
 }
 
 TEST(AnalyticsFiles, FilesOfOneAgeAreOrderedByTheirMillisecondStamp) {

@@ -34,7 +34,7 @@ TEST(AnalyticsHelpers, CutsNeverSplitACharacterOrPassTheByteLimit) {
     }
 }
 
-TEST(AnalyticsHelpers, TextChecks) {
+TEST(AnalyticsHelpers, TextChecksAndJsonBothWays) {
     EXPECT_TRUE(UANUtil::isEmptyString(Value(" \n")));
     EXPECT_TRUE(UANUtil::isEmptyString(Value()));
     EXPECT_TRUE(UANUtil::isEmptyString(Value::null()));
@@ -54,6 +54,13 @@ TEST(AnalyticsHelpers, TextChecks) {
     EXPECT_EQ(UANUtil::bytesToHexString(reinterpret_cast<const uint8_t*>("x"), 0), "");
     EXPECT_EQ(UANUtil::returnCheck(Value()), Value(""));
     EXPECT_EQ(UAHelper::encodeBase64(platform::Data(std::string_view("ab?"))), "YWI/");
+
+    // JSON both ways.
+    EXPECT_EQ(UANUtil::JSONFragment(Value::dictionary({{"a", 1}, {"b", Value::array({"x"})}})),
+              R"({"a":1,"b":["x"]})");
+    EXPECT_FALSE(UANUtil::JSONFragment(Value(platform::Data())));
+    EXPECT_EQ(UANUtil::JSONValue(R"({"a":[1]})")["a"][0], Value(1));
+    EXPECT_TRUE(UANUtil::JSONValue("{broken").isNil());
 }
 
 TEST(AnalyticsHelpers, DigestsAgreeWithMd5sumAndSessionIdsAreFresh) {
@@ -70,14 +77,6 @@ TEST(AnalyticsHelpers, DigestsAgreeWithMd5sumAndSessionIdsAreFresh) {
     EXPECT_NE(UANUtil::sessionId(), first);
 }
 
-TEST(AnalyticsHelpers, JsonBothWays) {
-    EXPECT_EQ(UANUtil::JSONFragment(Value::dictionary({{"a", 1}, {"b", Value::array({"x"})}})),
-              R"({"a":1,"b":["x"]})");
-    EXPECT_FALSE(UANUtil::JSONFragment(Value(platform::Data())));
-    EXPECT_EQ(UANUtil::JSONValue(R"({"a":[1]})")["a"][0], Value(1));
-    EXPECT_TRUE(UANUtil::JSONValue("{broken").isNil());
-}
-
 TEST(AnalyticsHelpers, OverseasFromTheImprintCountryFirst) {
     Seams seams;
     setenv("LANG", "zh_CN.UTF-8", 1);
@@ -87,12 +86,4 @@ TEST(AnalyticsHelpers, OverseasFromTheImprintCountryFirst) {
     EXPECT_TRUE(UAHelper::checkIsOverseas());
     seams.imprint->values["country"] = "cn";
     EXPECT_FALSE(UAHelper::checkIsOverseas());
-}
-
-TEST(AnalyticsHelpers, ArrayDescriptionListsEveryElement) {
-    platform::ValueArray array{Value("a"), Value(2)};
-    auto text = description(array);
-    EXPECT_TRUE(
-        std::regex_match(text, std::regex(R"(<1,2,0x[0-9a-f]+>,\[0x[0-9a-f]+--\d+\] \[0x[0-9a-f]+--\d+\] )")))
-        << text;
 }

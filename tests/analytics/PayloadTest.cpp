@@ -76,7 +76,7 @@ TEST_F(LibraryTest, EventsAreGroupedByAnalyticsSession) {
     EXPECT_EQ(entries[0]["du"], Value(1500));
     EXPECT_EQ(entries[1]["k"], Value("v"));
 
-    std::dynamic_pointer_cast<UANEvent>(internal()->events[0])->session_id = "an earlier session";
+    eventAt(0)->session_id = "an earlier session";
     ekv = payload()["body"]["ekv"];
     ASSERT_EQ(ekv.count(), 2u);
     EXPECT_EQ(ekv[0]["an earlier session"].count(), 1u);
@@ -117,7 +117,7 @@ TEST_F(LibraryTest, StoredAndReceivedBytesThatDoNotReadNeverCrash) {
     Config::setConfigure(garbage, "uaIDTracking");
     UAPayloadBuild::sharedInstance()->buildIdTracking();
     EXPECT_TRUE(UAPayloadBuild::sharedInstance()->idTracking()->snapshots()->count("oid"));
-    EXPECT_TRUE(seams.printedStartingWith("Exception occurred: UATTransportException: "));
+    EXPECT_TRUE(seams.printed("Exception occurred: UATTransportException: ", true));
 }
 
 TEST_F(LibraryTest, IdentifierChangesAreJournalledUpTo19Times) {

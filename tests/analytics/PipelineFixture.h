@@ -74,6 +74,12 @@ protected:
     std::shared_ptr<UsageAnalyticsSession> session() const { return UsageAnalyticsSession::sharedInstance(); }
     std::shared_ptr<UsageAnalyticsApp> app() const { return UsageAnalyticsApp::sharedInstance(); }
 
+    std::shared_ptr<UANEvent> eventAt(size_t i) const {
+        return std::dynamic_pointer_cast<UANEvent>(internal()->events.at(i));
+    }
+    std::shared_ptr<UANEkv> ekvAt(size_t i) const {
+        return std::dynamic_pointer_cast<UANEkv>(internal()->ekv.at(i));
+    }
     template <class T> std::shared_ptr<T> last(const UsageAnalyticsInternal::Records& records) const {
         return records.empty() ? nullptr : std::dynamic_pointer_cast<T>(records.back());
     }

@@ -5,7 +5,7 @@ using analyticstest::PipelineTest;
 using platform::Value;
 using Config = UsageAnalyticsConfig;
 
-TEST_F(PipelineTest, RecordsBeforeTheFirstSessionWaitInTheTemporaryContainer) {
+TEST_F(PipelineTest, RecordsBeforeTheFirstSessionWaitAndTheQuotaIs5000Per8HoursAnd10000ForGames) {
     UsageAnalytics::event("early");
     drain();
     EXPECT_EQ(internal()->tmpContainer.size(), 1u);
@@ -13,11 +13,8 @@ TEST_F(PipelineTest, RecordsBeforeTheFirstSessionWaitInTheTemporaryContainer) {
     start();
     EXPECT_TRUE(internal()->tmpContainer.empty());
     ASSERT_EQ(internal()->events.size(), 1u);
-    EXPECT_EQ(std::dynamic_pointer_cast<UANEvent>(internal()->events[0])->event_id, "early");
-}
-
-TEST_F(PipelineTest, QuotaOf5000RecordsPer8HoursAnd10000ForGames) {
-    start();
+    EXPECT_EQ(eventAt(0)->event_id, "early");
+    internal()->removeCacheData();
     Config::setConfigure(Value(4999), "uaPeriodEvtCount");
     UsageAnalytics::event("accepted");
     UsageAnalytics::event("refused");
@@ -49,7 +46,7 @@ TEST_F(PipelineTest, TimedEventsPairWithTheLatestBeginAndStayUnderTwoHours) {
     UsageAnalytics::endEventLabel("t", "l");
     drain();
     ASSERT_EQ(internal()->events.size(), 1u);
-    EXPECT_EQ(std::dynamic_pointer_cast<UANEvent>(internal()->events[0])->du, 3000);
+    EXPECT_EQ(eventAt(0)->du, 3000);
     EXPECT_EQ(internal()->eventBeginTimes.at("tl").size(), 1u);
 
     UsageAnalytics::beginEvent("keyed", "order", {{"a", "b"}});
@@ -94,10 +91,8 @@ TEST_F(PipelineTest, ASessionEndsWithItsDurationAndTheNextGetsANewId) {
     application->simulateBackgroundTaskExpiry();
     drain();
     EXPECT_EQ(application->backgroundTaskCount(), 0u);
-}
 
-TEST_F(PipelineTest, LongSessionsCountAsOneHour) {
-    start();
+    // Long sessions count as one hour.
     advance(7200);
     EXPECT_EQ(session()->endSessionTime(), 7200);
     advance(0.001);
@@ -150,7 +145,7 @@ TEST_F(PipelineTest, ProfileSignInChecksAndIdentityChanges) {
     EXPECT_EQ(seams.envelope->calls, envelopes + 2);
 }
 
-TEST_F(PipelineTest, TheCacheFileKeepsRecordsAndCrashRecordsOnlyForTheSameVersion) {
+TEST_F(PipelineTest, TheCacheFileKeepsRecordsCrashRecordsOnlyForTheSameVersionAndSkipsWhatDoesNotRead) {
     start();
     UsageAnalytics::event("e");
     UsageAnalytics::event("x", {{"a", "b"}});
@@ -169,17 +164,15 @@ TEST_F(PipelineTest, TheCacheFileKeepsRecordsAndCrashRecordsOnlyForTheSameVersio
     EXPECT_EQ(internal()->terminates.size(), 1u);
     ASSERT_EQ(internal()->errors.size(), 1u);
     EXPECT_EQ(std::dynamic_pointer_cast<UANError>(internal()->errors[0])->context, "reason\n(frames)");
-    EXPECT_EQ(std::dynamic_pointer_cast<UANEkv>(internal()->ekv[0])->values.get("a"), Value("b"));
+    EXPECT_EQ(ekvAt(0)->values.get("a"), Value("b"));
 
     internal()->saveAndCleanCache();
     UsageAnalytics::setAppVersion("1.1"); // an update: the old version's crash is dropped
     internal()->loadCache();
     EXPECT_TRUE(internal()->errors.empty());
     EXPECT_EQ(internal()->events.size(), 1u);
-}
 
-TEST_F(PipelineTest, CacheEntriesThatDoNotReadAreSkippedAlone) {
-    start();
+    // Entries that do not read are skipped alone.
     internal()->removeCacheData();
     auto event = std::make_shared<UANEvent>();
     event->event_id = "good";
@@ -204,12 +197,14 @@ TEST_F(PipelineTest, CacheEntriesThatDoNotReadAreSkippedAlone) {
 TEST_F(PipelineTest, TheHeaderDescribesDeviceApplicationAndSettings) {
     start();
     auto header = internal()->header();
-    EXPECT_EQ(header.get("appkey"), Value(analyticstest::kAppKey));
-    EXPECT_EQ(header.get("channel"), Value("App Store"));
-    EXPECT_EQ(header.get("sdk_type"), Value("iOS"));
-    EXPECT_EQ(header.get("sdk_version"), Value("4.0.1"));
-    EXPECT_EQ(header.get("app_version"), Value("1.0"));
-    EXPECT_EQ(header.get("mc"), Value("02:00:00:00:00:00"));
+    for (const auto& [key, value] :
+         std::vector<std::pair<std::string, std::string>>{{"appkey", analyticstest::kAppKey},
+                                                          {"channel", "App Store"},
+                                                          {"sdk_type", "iOS"},
+                                                          {"sdk_version", "4.0.1"},
+                                                          {"app_version", "1.0"},
+                                                          {"mc", "02:00:00:00:00:00"}})
+        EXPECT_EQ(header.get(key), Value(value)) << key;
     EXPECT_EQ(header.get("device_id").stringOr().size(), 40u);
     EXPECT_FALSE(header.contains("idfa"));
     EXPECT_FALSE(header.contains("vertical_type"));

@@ -66,7 +66,7 @@ TEST_F(ReportRulesTest, ThePolicyInForceDecidesWhichOffersStartAJob) {
     EXPECT_EQ(uploads(), 5u);
 }
 
-TEST_F(ReportRulesTest, BackOffLevelsHoldJobsBackToTheirLastSecond) {
+TEST_F(ReportRulesTest, BackOffLevelsHoldJobsBackToTheirLastSecondAndTheRareDrawStaysInBounds) {
     Config::setConfigure(Value("3"), "uaDefcon");
     EXPECT_TRUE(UsageAnalyticsJob::defconPass()); // never posted
     for (const auto& [level, quiet] : {std::pair{"1", 14400.0}, {"2", 28800.0}, {"3", 86400.0}}) {
@@ -79,9 +79,20 @@ TEST_F(ReportRulesTest, BackOffLevelsHoldJobsBackToTheirLastSecond) {
     Config::setConfigure(Value("4"), "uaDefcon");
     lastPostedAgo(1);
     EXPECT_TRUE(UsageAnalyticsJob::defconPass());
+
+    // The rare draw stays within its bounds with or without a signature.
+    UsageAnalyticsJob::setRandomSource([] { return 1000u; }); // the rare draw, then the top of any span
+    EXPECT_EQ(job()->latencySeed(), 0);
+    EXPECT_EQ(job()->calculateLatency(), 128);
+    std::string signature(32, '\0');
+    signature[4] = '\x3c';
+    signature[5] = '\x5a';
+    Config::setConfigure(Value(platform::Data(std::string_view(signature))), "uaSignature");
+    EXPECT_EQ(job()->latencySeed(), 0xc5);
+    EXPECT_EQ(job()->calculateLatency(), 148); // 128 to 197
 }
 
-TEST_F(ReportRulesTest, AfterALongSilenceTheUploadWaitsARandomDelay) {
+TEST_F(ReportRulesTest, AfterALongSilenceTheUploadWaitsARandomDelayAndAfterTwoDaysNone) {
     start();
     EXPECT_EQ(uploads(), 1u);
     std::vector<uint32_t> draws = {5, 7}; // not the rare draw; then 7 of 0 to 9 seconds
@@ -105,17 +116,14 @@ TEST_F(ReportRulesTest, AfterALongSilenceTheUploadWaitsARandomDelay) {
     EXPECT_EQ(latent["latency"], Value(7));
     EXPECT_EQ(latent["interval"], Value(int64_t(16 * kDay * 1000)));
     EXPECT_FALSE(job()->bLatencyJob());
-}
 
-TEST_F(ReportRulesTest, AfterTwoDaysTheUploadGoesAtOnceAndSaysSo) {
-    start();
-    EXPECT_EQ(uploads(), 1u);
+    // After two days the upload goes at once and says so.
     lastPostedAgo(2 * kDay);
     UsageAnalytics::event("recorded");
     drain();
     UsageAnalyticsJob::preparePerformJob(0);
-    EXPECT_EQ(uploads(), 2u);
-    auto latent = primary.uploads()[1].payload["body"]["control_policy"]["latent"];
+    EXPECT_EQ(uploads(), 3u);
+    latent = primary.uploads()[2].payload["body"]["control_policy"]["latent"];
     EXPECT_EQ(latent["latency"], Value(0));
     EXPECT_EQ(latent["interval"], Value(int64_t(2 * kDay * 1000)));
 }
@@ -135,16 +143,4 @@ TEST_F(ReportRulesTest, LatentHoursFrom48OnMoveTheThreshold) {
     UsageAnalyticsEnvelope::sharedInstance()->makeEnvelopeData();
     lastPostedAgo(20 * kDay);
     EXPECT_FALSE(UsageAnalyticsJob::checkLatentCondition()); // an envelope is waiting
-}
-
-TEST_F(ReportRulesTest, TheRareDrawStaysWithinItsBoundsWithOrWithoutASignature) {
-    UsageAnalyticsJob::setRandomSource([] { return 1000u; }); // the rare draw, then the top of any span
-    EXPECT_EQ(job()->latencySeed(), 0);
-    EXPECT_EQ(job()->calculateLatency(), 128);
-    std::string signature(32, '\0');
-    signature[4] = '\x3c';
-    signature[5] = '\x5a';
-    Config::setConfigure(Value(platform::Data(std::string_view(signature))), "uaSignature");
-    EXPECT_EQ(job()->latencySeed(), 0xc5);
-    EXPECT_EQ(job()->calculateLatency(), 148); // 128 to 197
 }

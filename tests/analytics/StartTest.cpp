@@ -48,7 +48,7 @@ TEST_F(PipelineTest, AnEmptyKeyStartsNothing) {
     EXPECT_EQ(session()->sessionStatus(), 1);
 }
 
-TEST_F(PipelineTest, SendIntervalIsAtLeast90SecondsAndAtMostADay) {
+TEST_F(PipelineTest, SendIntervalIsAtLeast90SecondsAndAtMostADayAndLatencyAtMost1800) {
     UsageAnalytics::setLogSendInterval(89.9);
     EXPECT_TRUE(seams.printed("ERROR: can't less 90s for log send interval."));
     EXPECT_TRUE(Config::configureWithKey("uacReportInterval").isNil());
@@ -59,9 +59,13 @@ TEST_F(PipelineTest, SendIntervalIsAtLeast90SecondsAndAtMostADay) {
     UsageAnalytics::setLogSendInterval(86401);
     EXPECT_EQ(Config::doubleWithKey("uacReportInterval"), 86401);
     EXPECT_EQ(app()->logSendInterval(), 90);
+
+    for (int32_t latency : {5000, -1, 10})
+        UsageAnalytics::setLatency(latency);
+    EXPECT_EQ(seams.job->latencies, (std::vector<int32_t>{1800, 1800, 10}));
 }
 
-TEST_F(PipelineTest, ImprintAndExperimentDecidePolicyAndInterval) {
+TEST_F(PipelineTest, ImprintAndExperimentDecidePolicyAndIntervalAndCrashCaptureIsInstalledOnce) {
     Config::setConfigure(Value(6), "uaExperimentRPT");
     seams.imprint->values["test_report_interval"] = "30";
     EXPECT_EQ(UsageAnalyticsApp::minReportInterval(), 90);
@@ -75,15 +79,8 @@ TEST_F(PipelineTest, ImprintAndExperimentDecidePolicyAndInterval) {
     EXPECT_EQ(app()->reportPolicy(), 1);
     for (int policy : {-1, 2, 5, 7, 9})
         EXPECT_EQ(UsageAnalyticsApp::verifyReportPolicy(policy), 1) << policy;
-}
 
-TEST_F(PipelineTest, LatencyIsCappedAt1800Seconds) {
-    for (int32_t latency : {5000, -1, 10})
-        UsageAnalytics::setLatency(latency);
-    EXPECT_EQ(seams.job->latencies, (std::vector<int32_t>{1800, 1800, 10}));
-}
-
-TEST_F(PipelineTest, CrashCaptureIsInstalledOnceAndOnlyObservedWhileOn) {
+    // Crash capture is installed once and only observed while on.
     auto& center = platform::NotificationCenter::defaultCenter();
     UsageAnalytics::setCrashReportEnabled(true);
     UsageAnalytics::setCrashReportEnabled(true);

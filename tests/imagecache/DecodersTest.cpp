@@ -37,38 +37,20 @@ UIImagePtr bandedFrame() {
 }
 
 TEST(ImageContentType, TheLeadingBytesNameTheType) {
-    struct Case {
-        std::string bytes;
-        std::optional<std::string> type;
-    };
-    for (const Case& c : {
-             Case{"\xFF\xD8\xFF", "image/jpeg"},
-             Case{"\x89PNG", "image/png"},
-             Case{"GIF89a", "image/gif"},
-             Case{"II*\0", "image/tiff"},
-             Case{"MM\0*", "image/tiff"},
-             Case{"RIFF1234WEBP", "image/webp"},
-             Case{"RIFF1234WEBPVP8 ", "image/webp"},
-             Case{"RIFF1234WAVE", std::nullopt},
-             Case{"RIFF1234WEB", std::nullopt},
-             Case{"BM", std::nullopt},
-             Case{"", std::nullopt},
-         }) {
-        EXPECT_EQ(wi_contentTypeForImageData(Data(std::string_view(c.bytes))), c.type) << c.bytes;
-    }
+    for (const auto& [bytes, type] : std::vector<std::pair<std::string, std::optional<std::string>>>{
+             {"\xFF\xD8\xFF", "image/jpeg"},
+             {"\x89PNG", "image/png"},
+             {"GIF89a", "image/gif"},
+             {std::string("II*\0", 4), "image/tiff"},
+             {std::string("MM\0*", 4), "image/tiff"},
+             {"RIFF1234WEBP", "image/webp"},
+             {"RIFF1234WEBPVP8 ", "image/webp"},
+             {"RIFF1234WAVE", std::nullopt},
+             {"RIFF1234WEB", std::nullopt},
+             {"BM", std::nullopt},
+             {"", std::nullopt}})
+        EXPECT_EQ(wi_contentTypeForImageData(Data(std::string_view(bytes))), type) << bytes;
     EXPECT_EQ(contentTypeForImageData(Data(std::string_view("\x89PNG"))), "image/png");
-}
-
-TEST(ImageDecoding, ExifOrientationsMapToThePlatformsOrientations) {
-    const std::vector<UIImageOrientation> expected = {
-        UIImageOrientationUp,           UIImageOrientationUp,
-        UIImageOrientationUpMirrored,   UIImageOrientationDown,
-        UIImageOrientationDownMirrored, UIImageOrientationLeftMirrored,
-        UIImageOrientationRight,        UIImageOrientationRightMirrored,
-        UIImageOrientationLeft,         UIImageOrientationUp};
-    for (int32_t exif = 0; exif <= 9; ++exif)
-        EXPECT_EQ(wi_exifOrientationToiOSOrientation(exif), expected[size_t(exif)]) << exif;
-    EXPECT_EQ(WebImageDownloaderOperation::orientationFromPropertyValue(8), UIImageOrientationLeft);
 }
 
 TEST(ImageDecoding, StillImagesCarryTheirExifOrientation) {
@@ -82,6 +64,7 @@ Image.new('RGB', (8, 4), (10, 20, 30)).save(out, 'JPEG', exif=exif.tobytes())
     EXPECT_EQ(image->imageOrientation(), UIImageOrientationRight);
     EXPECT_EQ(image->size(), CGSizeMake(4, 8));
     EXPECT_EQ(wi_imageOrientationFromImageData(rotated), UIImageOrientationRight);
+    EXPECT_EQ(WebImageDownloaderOperation::orientationFromPropertyValue(8), UIImageOrientationLeft);
 
     auto upright = wi_imageWithData(imagetest::jpeg(6, 3));
     ASSERT_TRUE(upright);
@@ -102,22 +85,17 @@ TEST(ImageDecoding, BrokenDataGivesNoImageOrWhatWasReceived) {
 }
 
 TEST(ImageDecoding, GifFramesPlayForTheirOwnDelays) {
-    struct Case {
-        const char* what;
-        std::vector<std::optional<int>> delays; // centiseconds; none: no delay entry
-        size_t frames;
-        double duration;
-    };
-    for (const Case& c : {
-             Case{"one frame", {5}, 0, 0},
-             Case{"no delay entries", {std::nullopt, std::nullopt, std::nullopt}, 3, 0.3},
-             Case{"delays below 0.011 s", {1, 0}, 2, 0.2},
-             Case{"delays as stored", {5, 20}, 2, 0.25},
-         }) {
-        auto image = wi_imageWithData(gif(c.delays));
-        ASSERT_TRUE(image) << c.what;
-        EXPECT_EQ(image->images().size(), c.frames) << c.what;
-        EXPECT_NEAR(image->duration(), c.duration, 1e-6) << c.what;
+    // Delays in centiseconds (none: no delay entry); frames and duration expected.
+    for (const auto& [delays, frames, duration] :
+         std::vector<std::tuple<std::vector<std::optional<int>>, size_t, double>>{
+             {{5}, 0, 0},
+             {{std::nullopt, std::nullopt, std::nullopt}, 3, 0.3},
+             {{1, 0}, 2, 0.2},
+             {{5, 20}, 2, 0.25}}) {
+        auto image = wi_imageWithData(gif(delays));
+        ASSERT_TRUE(image) << frames;
+        EXPECT_EQ(image->images().size(), frames);
+        EXPECT_NEAR(image->duration(), duration, 1e-6) << frames;
         for (const auto& frame : image->images())
             EXPECT_EQ(frame->scale(), UIImage::screenScale());
     }
@@ -144,16 +122,16 @@ TEST(ImageScaling, AnimatedImagesAreScaledToFillAndCroppedFromTheMiddle) {
 
 TEST(ImageScaling, TheKeyNamesTheScale) {
     auto cache = ImageCache::initWithNamespace("scale");
-    struct Case {
-        ImageCache::Key key;
-        double scale;
-    };
-    for (const Case& c : {Case{"http://a.com/b@2x.png", 2}, Case{"http://a.com/b@3x.png", 3},
-                          Case{"http://a.com/b@3x.@2x.png", 3}, Case{"a@2x.png", 2}, Case{"@2x.png", 1},
-                          Case{"http://a.com/b2x.png", 1}, Case{std::nullopt, 1}}) {
-        auto scaled = cache->scaledImageForKey(c.key, imagetest::image(4, 4));
-        EXPECT_EQ(scaled->scale(), c.scale) << c.key.value_or("nil");
-    }
+    for (const auto& [key, scale] :
+         std::vector<std::pair<ImageCache::Key, double>>{{"http://a.com/b@2x.png", 2},
+                                                         {"http://a.com/b@3x.png", 3},
+                                                         {"http://a.com/b@3x.@2x.png", 3},
+                                                         {"a@2x.png", 2},
+                                                         {"@2x.png", 1},
+                                                         {"http://a.com/b2x.png", 1},
+                                                         {std::nullopt, 1}})
+        EXPECT_EQ(cache->scaledImageForKey(key, imagetest::image(4, 4))->scale(), scale)
+            << key.value_or("nil");
     auto animated = UIImage::animatedImageWithImages({imagetest::image(4, 4), imagetest::image(4, 4)}, 0.7);
     auto scaled = cache->scaledImageForKey(std::string("http://a.com/b@2x.gif"), animated);
     ASSERT_EQ(scaled->images().size(), 2u);

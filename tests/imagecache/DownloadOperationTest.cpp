@@ -16,28 +16,25 @@ using liveapp::test::pumpMainLoopUntil;
 namespace {
 
 // The downloader's notifications about one operation, by name, in the order posted.
-class NotificationLog {
-public:
+struct NotificationLog {
     NotificationLog() {
         m_token = NotificationCenter::defaultCenter().addObserverForName(
             "", nullptr, [this](const Notification& n) {
                 if (n.name().starts_with("WebImageDownload"))
-                    m_seen.emplace_back(n.name(), n.object().get());
+                    seen.emplace_back(n.name(), n.object().get());
             });
     }
     ~NotificationLog() { NotificationCenter::defaultCenter().removeObserver(m_token.get()); }
 
     std::vector<std::string> about(const std::shared_ptr<WebImageDownloaderOperation>& operation) const {
         std::vector<std::string> names;
-        for (const auto& [name, object] : m_seen)
+        for (const auto& [name, object] : seen)
             if (object == static_cast<const Object*>(operation.get()))
                 names.push_back(name);
         return names;
     }
-
-private:
     NotificationObserver m_token;
-    std::vector<std::pair<std::string, const Object*>> m_seen;
+    std::vector<std::pair<std::string, const Object*>> seen;
 };
 
 // A picture that compresses badly, so that half of its PNG holds about half of its rows.
@@ -87,27 +84,37 @@ TEST_F(DownloadOperationTest, ADownloadAnnouncesItsLifeAndARejectedStatusFailsWi
     }
 }
 
-TEST_F(DownloadOperationTest, NotModifiedCancelsWithoutACompletionAndAnnouncesTheStopTwice) {
+// Not modified, or cancelled before it starts (never connecting): cancelled, never completed.
+TEST_F(DownloadOperationTest, NotModifiedOrCancelledEarlyEndsWithoutACompletion) {
     server.route("GET", "/a.png", liveapp::test::replyConditionally(imageReply(png(2, 2)), "\"v1\""));
     MutableURLRequest request(url("/a.png"), NSURLRequestReloadIgnoringLocalCacheData, 15);
     request.setValue("\"v1\"", "If-None-Match");
-    bool cancelled = false, completed = false;
-    auto notModified = WebImageDownloaderOperation::initWithRequest(
-        request, 0, nullptr, [&](UIImagePtr, std::optional<Data>, ErrorPtr, bool) { completed = true; },
-        [&] { cancelled = true; });
+    int cancelled = 0, completed = 0;
+    auto make = [&](const URLRequest& made) {
+        return WebImageDownloaderOperation::initWithRequest(
+            made, 0, nullptr, [&](UIImagePtr, std::optional<Data>, ErrorPtr, bool) { ++completed; },
+            [&] { ++cancelled; });
+    };
+    auto early = make(URLRequest(url("/a.png")));
+    early->cancel();
+    EXPECT_EQ(cancelled, 1);
     auto queue = OperationQueue::create();
-    queue->addOperation(notModified);
+    queue->addOperation(early);
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return early->isFinished(); }));
+    EXPECT_EQ(server.requestCount(), 0u);
 
+    auto notModified = make(request);
+    queue->addOperation(notModified);
     ASSERT_TRUE(pumpMainLoopUntil([&] { return log.about(notModified).size() == 3; }));
     EXPECT_EQ(log.about(notModified), (std::vector<std::string>{"WebImageDownloadStartNotification",
                                                                 "WebImageDownloadStopNotification",
                                                                 "WebImageDownloadStopNotification"}));
-    EXPECT_TRUE(cancelled);
-    EXPECT_FALSE(completed);
+    EXPECT_EQ(cancelled, 2);
+    EXPECT_EQ(completed, 0);
     EXPECT_TRUE(notModified->isFinished());
 }
 
-TEST_F(DownloadOperationTest, BytesThatAreNoImageGiveZeroPixels) {
+TEST_F(DownloadOperationTest, BytesThatAreNoImageGiveZeroPixelsAndALyingLengthDoesNotSizeTheBuffer) {
     std::string truncatedHeader = png(8, 8).toString().substr(0, 20);
     server.route("GET", "/text", HttpResponse::text(200, "not an image"));
     server.route("GET", "/empty", HttpResponse::text(200, ""));
@@ -118,60 +125,8 @@ TEST_F(DownloadOperationTest, BytesThatAreNoImageGiveZeroPixels) {
         EXPECT_EQ(describe(report.error) + ": " + report.error->localizedDescription(),
                   "WebImageErrorDomain 0: Downloaded image has 0 pixels");
     }
-}
 
-TEST_F(DownloadOperationTest, PartialImagesComeOnlyWithTheOptionAndAKnownLength) {
-    std::string body = noisyPNG(64, 64).toString();
-    struct Case {
-        const char* path;
-        WebImageFetchOptions options;
-        bool chunked;
-        bool partial;
-    };
-    for (Case c :
-         {Case{"/progressive", WebImageFetchProgressive, false, true}, Case{"/plain", 0, false, false},
-          Case{"/chunked", WebImageFetchProgressive, true, false}}) {
-        auto gate = server.makeGate();
-        server.route("GET", c.path,
-                     liveapp::test::bodyHeldAt(gate, body, body.size() / 2, c.chunked, "image/png"));
-        Reports reports;
-        downloader->downloadImageWithURL(url(c.path), c.options, nullptr, reports.downloadBlock());
-        ASSERT_TRUE(gate->waitForArrivals(1));
-        if (c.partial) {
-            ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0; })); // while the rest is held
-        }
-        gate->open();
-        ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0 && reports.last().finished; }));
-
-        auto all = reports.all();
-        EXPECT_EQ(all.size() > 1, c.partial) << c.path;
-        for (size_t i = 0; i + 1 < all.size(); ++i) {
-            EXPECT_FALSE(all[i].finished);
-            EXPECT_TRUE(all[i].onMainThread);
-            ASSERT_TRUE(all[i].image);
-            EXPECT_EQ(all[i].image->size(), CGSizeMake(64, 64));
-        }
-        EXPECT_EQ(all.back().image->size(), CGSizeMake(64, 64));
-    }
-}
-
-TEST_F(DownloadOperationTest, AnOperationCancelledBeforeItStartsNeverConnects) {
-    server.route("GET", "/a.png", imageReply(png(1, 1)));
-    bool cancelled = false, completed = false;
-    auto early = WebImageDownloaderOperation::initWithRequest(
-        URLRequest(url("/a.png")), 0, nullptr,
-        [&](UIImagePtr, std::optional<Data>, ErrorPtr, bool) { completed = true; },
-        [&] { cancelled = true; });
-    early->cancel();
-    EXPECT_TRUE(cancelled);
-    auto queue = OperationQueue::create();
-    queue->addOperation(early);
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return early->isFinished(); }));
-    EXPECT_FALSE(completed);
-    EXPECT_EQ(server.requestCount(), 0u);
-}
-
-TEST_F(DownloadOperationTest, ALyingContentLengthDoesNotSizeTheBuffer) {
+    // A lying content length does not size the buffer.
     server.route("GET", "/huge.png", [](const HttpRequest&, HttpResponse& out) {
         out.headers.set("Content-Type", "image/png");
         out.contentLength = uint64_t(1) << 50;
@@ -190,6 +145,36 @@ TEST_F(DownloadOperationTest, ALyingContentLengthDoesNotSizeTheBuffer) {
     EXPECT_EQ(describe(reports.last().error).substr(0, 16), "NSURLErrorDomain");
     ASSERT_TRUE(pumpMainLoopUntil([&] { return expected.size() >= 2; }));
     EXPECT_EQ(expected[1], int64_t(1) << 50);
+}
+
+TEST_F(DownloadOperationTest, PartialImagesComeOnlyWithTheOptionAndAKnownLength) {
+    std::string body = noisyPNG(64, 64).toString();
+    const std::tuple<const char*, WebImageFetchOptions, bool, bool> cases[] = {
+        {"/progressive", WebImageFetchProgressive, false, true},
+        {"/plain", 0, false, false},
+        {"/chunked", WebImageFetchProgressive, true, false}};
+    for (const auto& [path, options, chunked, partial] : cases) {
+        auto gate = server.makeGate();
+        server.route("GET", path,
+                     liveapp::test::bodyHeldAt(gate, body, body.size() / 2, chunked, "image/png"));
+        Reports reports;
+        downloader->downloadImageWithURL(url(path), options, nullptr, reports.downloadBlock());
+        ASSERT_TRUE(gate->waitForArrivals(1));
+        if (partial) {
+            ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0; })); // while the rest is held
+        }
+        gate->open();
+        ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0 && reports.last().finished; }));
+
+        auto all = reports.all();
+        EXPECT_EQ(all.size() > 1, partial) << path;
+        for (size_t i = 0; i + 1 < all.size(); ++i) {
+            EXPECT_TRUE(!all[i].finished && all[i].onMainThread);
+            ASSERT_TRUE(all[i].image);
+            EXPECT_EQ(all[i].image->size(), CGSizeMake(64, 64));
+        }
+        EXPECT_EQ(all.back().image->size(), CGSizeMake(64, 64));
+    }
 }
 
 TEST_F(DownloadOperationTest, AResponseServedByTheURLCacheCompletesEmptyWhenAskedTo) {

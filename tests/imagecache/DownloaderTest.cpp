@@ -20,13 +20,11 @@ TEST_F(DownloaderTest, CallersOfOneURLShareOneRequestAndCancellingItForgetsThemA
     gate->open();
     ASSERT_TRUE(pumpMainLoopUntil([&] { return first.size() == 1 && second.size() == 1; }));
     EXPECT_EQ(server.requestCount(), 1u);
-    for (const Reports* reports : {&first, &second}) {
-        ASSERT_TRUE(reports->last().image);
-        EXPECT_EQ(reports->last().image->size(), CGSizeMake(4, 2));
-        EXPECT_TRUE(reports->last().finished);
-        EXPECT_FALSE(reports->last().onMainThread);
-    }
+    ASSERT_TRUE(first.last().image);
+    EXPECT_EQ(first.last().image->size(), CGSizeMake(4, 2));
     EXPECT_EQ(first.last().image, second.last().image);
+    EXPECT_TRUE(first.last().finished && second.last().finished);
+    EXPECT_FALSE(first.last().onMainThread || second.last().onMainThread);
 
     auto held = server.makeGate();
     server.route("GET", "/b.png", liveapp::test::replyAfter(held, imageReply(png(4, 2))));
@@ -59,10 +57,7 @@ TEST_F(DownloaderTest, LastInFirstOutWithOneDownloadAtATimeRunsTheNewestFirst) {
     gate->open();
 
     ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() == 3; }));
-    std::vector<std::string> order;
-    for (const auto& request : server.requests())
-        order.push_back(request.path);
-    EXPECT_EQ(order, (std::vector<std::string>{"/a.png", "/c.png", "/b.png"}));
+    EXPECT_EQ(requestPaths(), (std::vector<std::string>{"/a.png", "/c.png", "/b.png"}));
 }
 
 TEST_F(DownloaderTest, RequestsCarryTheDownloadersSettings) {
@@ -70,9 +65,9 @@ TEST_F(DownloaderTest, RequestsCarryTheDownloadersSettings) {
     downloader->setSuspended(true); // the operations are looked at, not run
     downloader->setDownloadTimeout(0);
     auto plain = downloader->downloadImageWithURL(url("/a.png?1"), 0, nullptr, nullptr);
-    EXPECT_EQ(plain->request().timeoutInterval(), 15.0);
-    EXPECT_EQ(plain->request().cachePolicy(), NSURLRequestReloadIgnoringLocalCacheData);
-    EXPECT_FALSE(plain->request().HTTPShouldHandleCookies());
+    EXPECT_EQ(std::tuple(plain->request().timeoutInterval(), plain->request().cachePolicy(),
+                         plain->request().HTTPShouldHandleCookies()),
+              std::tuple(15.0, NSURLRequestReloadIgnoringLocalCacheData, false));
     EXPECT_EQ(plain->request().valueForHTTPHeaderField("Accept"), "image/*;q=0.8");
 
     downloader->setValue(std::nullopt, "Accept");
@@ -89,16 +84,13 @@ TEST_F(DownloaderTest, RequestsCarryTheDownloadersSettings) {
     EXPECT_EQ(cached->request().valueForHTTPHeaderField("X-Filter"), "filtered");
     EXPECT_FALSE(downloader->valueForHTTPHeaderField("X-Filter").has_value()); // the filter had a copy
 
-    struct Case {
-        WebImageFetchOptions options;
-        OperationQueuePriority priority;
-    };
     int n = 0;
-    for (Case c : {Case{0, OperationQueuePriority::Normal}, Case{1, OperationQueuePriority::Low},
-                   Case{128, OperationQueuePriority::High}, Case{129, OperationQueuePriority::High}}) {
-        auto operation =
-            downloader->downloadImageWithURL(url("/p" + std::to_string(n++)), c.options, nullptr, nullptr);
-        EXPECT_EQ(operation->queuePriority(), c.priority) << c.options;
+    for (auto [options, priority] :
+         {std::pair{0, OperationQueuePriority::Normal}, std::pair{1, OperationQueuePriority::Low},
+          std::pair{128, OperationQueuePriority::High}, std::pair{129, OperationQueuePriority::High}}) {
+        auto operation = downloader->downloadImageWithURL(url("/p" + std::to_string(n++)),
+                                                          WebImageFetchOptions(options), nullptr, nullptr);
+        EXPECT_EQ(operation->queuePriority(), priority) << options;
     }
 }
 
@@ -123,11 +115,9 @@ TEST_F(DownloaderTest, ProgressStartsUnknownThenExpectedThenFollowsTheBytes) {
     }));
 
     const int64_t size = int64_t(body.size());
-    ASSERT_GE(progress.size(), 3u);
     EXPECT_EQ(progress[0], std::make_pair(int64_t(0), int64_t(-1)));
-    EXPECT_EQ(progress[1], std::make_pair(int64_t(0), size));
-    for (size_t i = 2; i < progress.size(); ++i) {
-        EXPECT_GT(progress[i].first, progress[i - 1].first);
+    for (size_t i = 1; i < progress.size(); ++i) {
+        EXPECT_EQ(progress[i].first > progress[i - 1].first, i > 1) << i;
         EXPECT_EQ(progress[i].second, size);
     }
     EXPECT_TRUE(mainOnly);

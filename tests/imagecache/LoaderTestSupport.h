@@ -6,6 +6,7 @@
 // write still under way when the process ends would race with the end of the file helpers.
 
 #include "imagecache/ImageCache.h"
+#include "imagecache/UIImageView+WebCache.h"
 #include "imagecache/WebImageDownloader.h"
 #include "imagecache/WebImageManager.h"
 #include "platform/foundation/URL.h"
@@ -13,8 +14,8 @@
 #include "platform/graphics/Image.h"
 #include "platform/graphics/ImageEncoder.h"
 #include "platform/runloop/RunLoop.h"
-#include "tests/support/HttpReplies.h"
 #include "tests/peers/HttpServer.h"
+#include "tests/support/HttpReplies.h"
 #include "tests/support/MainLoop.h"
 
 #include <gtest/gtest.h>
@@ -68,6 +69,7 @@ struct Report {
     bool finished{false};
     bool onMainThread{false};
     ImageCacheSource source{ImageCacheSourceNone};
+    platform::URLPtr url;
 };
 
 class Reports {
@@ -75,13 +77,19 @@ public:
     WebImageDownloaderCompletedBlock downloadBlock() {
         return [this](platform::UIImagePtr image, std::optional<platform::Data>, platform::ErrorPtr error,
                       bool finished) {
-            add({image, error, finished, platform::RunLoop::isMainThread()});
+            add({image, error, finished, platform::RunLoop::isMainThread(), ImageCacheSourceNone, nullptr});
         };
     }
     WebImageCompletionWithFinishedBlock loadBlock() {
         return [this](platform::UIImagePtr image, platform::ErrorPtr error, ImageCacheSource source,
-                      bool finished, platform::URLPtr) {
-            add({image, error, finished, platform::RunLoop::isMainThread(), source});
+                      bool finished, platform::URLPtr url) {
+            add({image, error, finished, platform::RunLoop::isMainThread(), source, url});
+        };
+    }
+    WebImageCompletionBlock viewBlock() {
+        return [this](platform::UIImagePtr image, platform::ErrorPtr error, ImageCacheSource source,
+                      platform::URLPtr url) {
+            add({image, error, true, platform::RunLoop::isMainThread(), source, url});
         };
     }
     std::vector<Report> all() const {
@@ -111,6 +119,12 @@ protected:
     }
 
     platform::URLPtr url(const std::string& path) const { return platform::URL::create(server.url(path)); }
+    std::vector<std::string> requestPaths() const {
+        std::vector<std::string> paths;
+        for (const auto& request : server.requests())
+            paths.push_back(request.path);
+        return paths;
+    }
     // Pumps until a block queued on the IO queue now has run and answered on the main queue, so that
     // every disk task submitted before has finished.
     void flushCache() {

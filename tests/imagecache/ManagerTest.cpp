@@ -41,55 +41,52 @@ public:
     bool transformedOnMain{true};
 };
 
-TEST_F(ManagerTest, AMemoryHitAnswersBeforeTheCallReturnsAndMemoryOnlyLoadsLeaveTheDiskAlone) {
-    auto cached = image(3, 3);
-    cache->storeImage(cached, url("/a.png")->absoluteString(), false);
-    Reports reports;
-    manager->downloadImageWithURL(url("/a.png"), 0, nullptr, reports.loadBlock());
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports.last().image, cached);
-    EXPECT_EQ(reports.last().source, ImageCacheSourceMemory);
-    EXPECT_FALSE(manager->isRunning());
-
-    server.route("GET", "/b.png", imageReply(png(1, 1))); // memory-only loads leave the disk alone
-    ASSERT_TRUE(load(url("/b.png"), WebImageLoadCacheMemoryOnly).image);
-    flushCache();
-    EXPECT_TRUE(manager->cachedImageExistsForURL(url("/b.png")));
-    EXPECT_FALSE(manager->diskImageExistsForURL(url("/b.png")));
-}
-
-TEST_F(ManagerTest, AMissIsDownloadedStoredAndThenFoundOnDisk) {
+// A miss is downloaded, stored and then found on disk; a memory hit answers before the call returns;
+// memory-only loads leave the disk alone; a key filter lets URLs share an entry.
+TEST_F(ManagerTest, LoadsGoThroughTheCacheTiers) {
     server.route("GET", "/a.png", imageReply(png(4, 4)));
+    server.route("GET", "/b.png", imageReply(png(1, 1)));
     Report downloaded = load(url("/a.png"));
     ASSERT_TRUE(downloaded.image);
     EXPECT_EQ(downloaded.source, ImageCacheSourceNone);
     EXPECT_TRUE(downloaded.onMainThread);
     EXPECT_TRUE(pumpMainLoopUntil([&] { return !manager->isRunning(); }));
-
     flushCache();
-    cache->clearMemory();
-    Report fromDisk = load(url("/a.png"));
-    ASSERT_TRUE(fromDisk.image);
-    EXPECT_EQ(fromDisk.source, ImageCacheSourceDisk);
-    EXPECT_EQ(server.requestCount(), 1u);
     EXPECT_EQ(cache->diskImageDataBySearchingAllPathsForKey(url("/a.png")->absoluteString()), png(4, 4));
+    cache->clearMemory();
+    EXPECT_EQ(load(url("/a.png")).source, ImageCacheSourceDisk);
+
+    Reports reports;
+    manager->downloadImageWithURL(url("/a.png"), 0, nullptr, reports.loadBlock());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports.last().source, ImageCacheSourceMemory);
+    EXPECT_FALSE(manager->isRunning());
+    EXPECT_EQ(server.requestCount(), 1u);
+
+    ASSERT_TRUE(load(url("/b.png"), WebImageLoadCacheMemoryOnly).image);
+    flushCache();
+    EXPECT_TRUE(manager->cachedImageExistsForURL(url("/b.png")));
+    EXPECT_FALSE(manager->diskImageExistsForURL(url("/b.png")));
+
+    manager->setCacheKeyFilter([](const URLPtr& imageURL) {
+        std::string text = imageURL->absoluteString();
+        return text.substr(0, text.find('?'));
+    });
+    EXPECT_EQ(load(url("/a.png?token=1")).source, ImageCacheSourceMemory);
+    EXPECT_EQ(server.requestCount(), 2u);
 }
 
-TEST_F(ManagerTest, AFailedURLIsRefusedUntilARetrySucceeds) {
+TEST_F(ManagerTest, FailedURLsAreRefusedUntilARetrySucceedsUnlessTheFailureWasTransient) {
     server.route("GET", "/a.png",
                  liveapp::test::replyInTurn({HttpResponse::notFound(), imageReply(png(1, 1))}));
     EXPECT_EQ(describe(load(url("/a.png")).error), "NSURLErrorDomain 404");
     // Remembered by the download's thread once the failure has been reported.
     ASSERT_TRUE(pumpMainLoopUntil([&] { return manager->isFailedURL(url("/a.png")); }));
-
     EXPECT_EQ(describe(load(url("/a.png")).error), "NSURLErrorDomain -1100");
     EXPECT_EQ(server.requestCount(), 1u);
-
     EXPECT_TRUE(load(url("/a.png"), WebImageLoadRetryFailed).image);
     EXPECT_FALSE(manager->isFailedURL(url("/a.png")));
-}
 
-TEST_F(ManagerTest, ATransientFailureLeavesTheURLWorthRetrying) {
     auto resolver = std::make_shared<liveapp::test::FakeResolver>();
     resolver->fail("offline.example.test", EAI_AGAIN);
     liveapp::test::ScopedResolver installed(resolver);
@@ -99,7 +96,7 @@ TEST_F(ManagerTest, ATransientFailureLeavesTheURLWorthRetrying) {
     EXPECT_EQ(resolver->lookupCount("offline.example.test"), 2u);
 }
 
-TEST_F(ManagerTest, EmptyAndUnparsableURLsAreRefusedAtOnce) {
+TEST_F(ManagerTest, EmptyAndUnparsableURLsAreRefusedAtOnceAndTextsAreURLs) {
     for (const std::string& text : {std::string(), std::string("not a url")}) {
         Reports reports;
         manager->downloadImageWithURL(text, 0, nullptr, reports.loadBlock());
@@ -115,6 +112,17 @@ TEST_F(ManagerTest, EmptyAndUnparsableURLsAreRefusedAtOnce) {
 }
 
 TEST_F(ManagerTest, CancellingTheSecondOfTwoLoadsKeepsTheFirstAndTheFirstStopsBoth) {
+    // Cancelled before its cache query runs, a load stops running at once and never reports.
+    cache->ioQueue()->suspend();
+    Reports never;
+    auto early = manager->downloadImageWithURL(url("/a.png"), 0, nullptr, never.loadBlock());
+    EXPECT_TRUE(manager->isRunning());
+    early->cancel();
+    EXPECT_FALSE(manager->isRunning());
+    cache->ioQueue()->resume();
+    flushCache();
+    EXPECT_EQ(never.size(), 0u);
+
     auto gate = server.makeGate();
     server.route("GET", "/a.png", liveapp::test::replyAfter(gate, imageReply(png(1, 1))));
     server.route("GET", "/b.png", liveapp::test::replyAfter(gate, imageReply(png(1, 1))));
@@ -131,32 +139,8 @@ TEST_F(ManagerTest, CancellingTheSecondOfTwoLoadsKeepsTheFirstAndTheFirstStopsBo
     ASSERT_TRUE(pumpMainLoopUntil([&] { return keptFirst.size() == 1; }));
     ASSERT_TRUE(pumpMainLoopUntil([&] { return downloader->currentDownloadCount() == 0; }));
     EXPECT_TRUE(keptFirst.last().image);
-    EXPECT_EQ(cancelledSecond.size() + stoppedFirst.size() + stoppedSecond.size(), 0u);
+    EXPECT_EQ(never.size() + cancelledSecond.size() + stoppedFirst.size() + stoppedSecond.size(), 0u);
     EXPECT_EQ(server.requestCount(), 2u);
-}
-
-TEST_F(ManagerTest, ALoadCancelledBeforeItsCacheQueryRunsStopsRunningAtOnce) {
-    cache->ioQueue()->suspend();
-    Reports reports;
-    auto operation = manager->downloadImageWithURL(url("/a.png"), 0, nullptr, reports.loadBlock());
-    EXPECT_TRUE(manager->isRunning());
-    operation->cancel();
-    EXPECT_FALSE(manager->isRunning());
-    cache->ioQueue()->resume();
-    flushCache();
-    EXPECT_EQ(reports.size(), 0u);
-    EXPECT_EQ(server.requestCount(), 0u);
-}
-
-TEST_F(ManagerTest, AKeyFilterLetsURLsShareAnEntry) {
-    server.route("GET", "/a.png", imageReply(png(2, 2)));
-    manager->setCacheKeyFilter([](const URLPtr& imageURL) {
-        std::string text = imageURL->absoluteString();
-        return text.substr(0, text.find('?'));
-    });
-    EXPECT_EQ(load(url("/a.png?token=1")).source, ImageCacheSourceNone);
-    EXPECT_EQ(load(url("/a.png?token=2")).source, ImageCacheSourceMemory);
-    EXPECT_EQ(server.requestCount(), 1u);
 }
 
 TEST_F(ManagerTest, TheDelegateMayForbidDownloadsOrTransformWhatIsDownloaded) {

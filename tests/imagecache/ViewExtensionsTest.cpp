@@ -14,13 +14,6 @@ using liveapp::test::pumpMainLoopUntil;
 
 namespace {
 
-struct ViewReport {
-    UIImagePtr image;
-    ErrorPtr error;
-    ImageCacheSource source{ImageCacheSourceMemory};
-    URLPtr url;
-};
-
 class ViewExtensionsTest : public testing::Test {
 protected:
     void TearDown() override {
@@ -30,17 +23,13 @@ protected:
     }
 
     URLPtr url(const std::string& path) const { return URL::create(server.url(path)); }
-    WebImageCompletionBlock record() {
-        return [this](UIImagePtr image, ErrorPtr error, ImageCacheSource source, URLPtr imageURL) {
-            reports.push_back({image, error, source, imageURL});
-        };
-    }
+    WebImageCompletionBlock record() { return reports.viewBlock(); }
     static double widthOf(const UIImagePtr& image) { return image ? image->size().width : 0; }
 
     liveapp::test::HttpServer server;
     UIImageViewPtr view = UIImageView::create();
     UIImagePtr placeholder = image(1, 1);
-    std::vector<ViewReport> reports;
+    Reports reports;
 };
 
 TEST_F(ViewExtensionsTest, ASecondLoadForTheSlotCancelsTheFirst) {
@@ -51,14 +40,14 @@ TEST_F(ViewExtensionsTest, ASecondLoadForTheSlotCancelsTheFirst) {
     // The manager looks in the cache first and answers on the main thread: pump while waiting.
     ASSERT_TRUE(pumpMainLoopUntil([&] { return gate->arrivals() == 1; }));
     wi_setImageWithURL(view, url("/b.png"), placeholder, 0, {}, record());
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return !reports.empty(); }));
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0; }));
     gate->open();
     const auto& downloader = WebImageDownloader::sharedDownloader();
     ASSERT_TRUE(pumpMainLoopUntil([&] { return downloader->currentDownloadCount() == 0; }));
     liveapp::test::pumpMainLoopOnce();
 
     ASSERT_EQ(reports.size(), 1u) << "the first load reports nothing once cancelled";
-    EXPECT_EQ(widthOf(reports[0].image), 3);
+    EXPECT_EQ(widthOf(reports.all()[0].image), 3);
     EXPECT_EQ(widthOf(view->image()), 3);
     EXPECT_EQ(wi_imageURL(*view)->absoluteString(), server.url("/b.png"));
     EXPECT_EQ(operationDictionary(*view).count(kImageViewImageLoadKey), 1u);
@@ -78,14 +67,10 @@ TEST_F(ViewExtensionsTest, ANilURLReportsItsErrorInEverySlotAndLoadsNothing) {
     for (const auto& load : loads)
         load();
     ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() == 4; }));
-    for (const auto& report : reports) {
-        EXPECT_EQ(report.image, nullptr);
-        ASSERT_TRUE(report.error);
-        EXPECT_EQ(report.error->domain(), "WebImageErrorDomain");
-        EXPECT_EQ(report.error->code(), -1);
-        EXPECT_EQ(report.error->localizedDescription(), "Trying to load a nil url");
-        EXPECT_EQ(report.source, ImageCacheSourceNone);
-        EXPECT_EQ(report.url, nullptr);
+    for (const auto& report : reports.all()) {
+        EXPECT_EQ(describe(report.error) + ": " + report.error->localizedDescription(),
+                  "WebImageErrorDomain -1: Trying to load a nil url");
+        EXPECT_TRUE(!report.image && !report.url && report.source == ImageCacheSourceNone);
     }
     EXPECT_EQ(view->image(), placeholder);
     EXPECT_EQ(wi_imageURL(*view), nullptr);
@@ -95,27 +80,26 @@ TEST_F(ViewExtensionsTest, ANilURLReportsItsErrorInEverySlotAndLoadsNothing) {
     EXPECT_EQ(server.requestCount(), 0u);
 }
 
-TEST_F(ViewExtensionsTest, AvoidAutoSetImageHandsTheImageToTheCompletionAlone) {
+TEST_F(ViewExtensionsTest, AvoidAutoSetImageHandsTheImageToTheCompletionAndDelayPlaceholderWaitsForTheEnd) {
     server.route("GET", "/a.png", imageReply(png(2, 2)));
     wi_setImageWithURL(view, url("/a.png"), placeholder, WebImageLoadAvoidAutoSetImage, {}, record());
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return !reports.empty(); }));
-    EXPECT_EQ(widthOf(reports[0].image), 2);
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0; }));
+    EXPECT_EQ(widthOf(reports.all()[0].image), 2);
     EXPECT_EQ(view->image(), placeholder);
 
     // Without a completion there is no one to hand it to: the view takes it (from the memory cache now).
     wi_setImageWithURL(view, url("/a.png"), placeholder, WebImageLoadAvoidAutoSetImage);
     EXPECT_TRUE(pumpMainLoopUntil([&] { return widthOf(view->image()) == 2; }));
-}
 
-TEST_F(ViewExtensionsTest, DelayPlaceholderShowsItOnlyWhenNoImageCame) {
+    // Delaying the placeholder shows it only when no image came.
     server.route("GET", "/missing.png", HttpResponse::notFound());
     auto shown = image(5, 5);
     view->setImage(shown);
     wi_setImageWithURL(view, url("/missing.png"), placeholder, WebImageLoadDelayPlaceholder, {}, record());
     liveapp::test::pumpMainLoopOnce();
     EXPECT_EQ(view->image(), shown);
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return !reports.empty(); }));
-    ASSERT_TRUE(reports[0].error);
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() == 2; }));
+    ASSERT_TRUE(reports.all()[1].error);
     EXPECT_EQ(view->image(), placeholder);
 }
 
