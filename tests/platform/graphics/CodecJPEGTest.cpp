@@ -38,10 +38,18 @@ TEST(CodecJPEG, EncodeThenDecodeStaysWithinCompressionLoss) {
     ASSERT_TRUE(decoded);
     ASSERT_EQ(decoded->width(), 64);
     ASSERT_EQ(decoded->height(), 48);
-    EXPECT_FALSE(decoded->hasAlpha());
     EXPECT_EQ(decoded->alphaInfo(), platform::kCGImageAlphaNoneSkipFirst);
     EXPECT_LE(maxDifference(*decoded, *original), 8);
-    EXPECT_EQ(decoded->colorAt(10, 10).a, 255);
+
+    // Transparent pixels are flattened onto black.
+    auto bitmap = Bitmap::create(16, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            bitmap->mutableRow(y)[x] = Bitmap::premultiply(255, 255, 255, x < 8 ? 0 : 255);
+    auto flattened = ImageSource::create(*platform::encodeJPEG(*bitmap, 1.0))->createImageAtIndex(0);
+    ASSERT_TRUE(flattened);
+    EXPECT_LE(flattened->colorAt(2, 8).r, 8);
+    EXPECT_GE(flattened->colorAt(13, 8).r, 247);
 }
 
 TEST(CodecJPEG, LowerQualityMakesSmallerFilesAndQualityIsClamped) {
@@ -51,17 +59,6 @@ TEST(CodecJPEG, LowerQualityMakesSmallerFilesAndQualityIsClamped) {
     EXPECT_LT(low.length(), high.length());
     EXPECT_EQ(*platform::encodeJPEG(*original, 7.0), *platform::encodeJPEG(*original, 1.0));
     EXPECT_EQ(*platform::encodeJPEG(*original, -1.0), *platform::encodeJPEG(*original, 0.0));
-}
-
-TEST(CodecJPEG, TransparentPixelsAreFlattenedOntoBlack) {
-    auto bitmap = Bitmap::create(16, 16);
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x)
-            bitmap->mutableRow(y)[x] = Bitmap::premultiply(255, 255, 255, x < 8 ? 0 : 255);
-    auto decoded = ImageSource::create(*platform::encodeJPEG(*bitmap, 1.0))->createImageAtIndex(0);
-    ASSERT_TRUE(decoded);
-    EXPECT_LE(decoded->colorAt(2, 8).r, 8);
-    EXPECT_GE(decoded->colorAt(13, 8).r, 247);
 }
 
 TEST(CodecJPEG, GreyAndCMYKDecodeToRGB) {
@@ -78,8 +75,7 @@ im.save(out, 'JPEG', quality=100)
     ASSERT_TRUE(greyBitmap);
     EXPECT_EQ(greyBitmap->colorSpaceModel(), platform::kCGColorSpaceModelMonochrome);
     RGBA g = greyBitmap->colorAt(8, 3);
-    EXPECT_EQ(g.r, g.g);
-    EXPECT_EQ(g.g, g.b);
+    EXPECT_TRUE(g.r == g.g && g.g == g.b);
     EXPECT_NEAR(g.r, 128, 4);
 
     // Pillow writes CMYK with Adobe's marker and inverted components; this colour is (200, 100, 50).
@@ -91,10 +87,8 @@ Image.new('RGB', (16, 16), (200, 100, 50)).convert('CMYK').save(out, 'JPEG', qua
     auto cmykBitmap = cmykSource->createImageAtIndex(0);
     ASSERT_TRUE(cmykBitmap);
     RGBA c = cmykBitmap->colorAt(8, 8);
-    EXPECT_NEAR(c.r, 200, 4);
-    EXPECT_NEAR(c.g, 100, 4);
-    EXPECT_NEAR(c.b, 50, 4);
-    EXPECT_EQ(c.a, 255);
+    EXPECT_TRUE(std::abs(c.r - 200) <= 4 && std::abs(c.g - 100) <= 4 && std::abs(c.b - 50) <= 4 && c.a == 255)
+        << int(c.r) << " " << int(c.g) << " " << int(c.b) << " " << int(c.a);
 }
 
 TEST(CodecJPEG, ProgressiveDecodesAndATruncatedOneKeepsItsFullHeight) {
@@ -108,9 +102,8 @@ im.save(out, 'JPEG', quality=95, progressive=True)
     auto full = ImageSource::create(progressive)->createImageAtIndex(0);
     ASSERT_TRUE(full);
     RGBA p = full->colorAt(32, 16);
-    EXPECT_NEAR(p.r, 128, 6);
-    EXPECT_NEAR(p.g, 64, 6);
-    EXPECT_NEAR(p.b, 128, 6);
+    EXPECT_TRUE(std::abs(p.r - 128) <= 6 && std::abs(p.g - 64) <= 6 && std::abs(p.b - 128) <= 6)
+        << int(p.r) << " " << int(p.g) << " " << int(p.b);
 
     auto partial =
         ImageSource::create(progressive.subdata(0, progressive.length() * 2 / 3))->createImageAtIndex(0);
@@ -136,24 +129,16 @@ TEST(CodecJPEG, TruncatedBaselineStopsAtTheLastRowsFromRealData) {
 }
 
 TEST(CodecJPEG, ExifOrientationIsReadRawFromTheHeader) {
-    PILLOW_OR_SKIP(rotated, R"(
-exif = Image.Exif()
-exif[0x0112] = 6
-Image.new('RGB', (8, 4), (10, 20, 30)).save(out, 'JPEG', exif=exif.tobytes())
-)");
-    auto properties = ImageSource::create(rotated)->propertiesAtIndex(0);
-    ASSERT_TRUE(properties);
-    EXPECT_EQ(properties->orientation, 6);
-    EXPECT_EQ(properties->pixelWidth, 8);
-    EXPECT_EQ(properties->pixelHeight, 4);
-
-    PILLOW_OR_SKIP(odd, R"(
-exif = Image.Exif()
-exif[0x0112] = 9
-Image.new('RGB', (8, 4)).save(out, 'JPEG', exif=exif.tobytes())
-)");
-    EXPECT_EQ(ImageSource::create(odd)->propertiesAtIndex(0)->orientation, 9);
-
+    for (int stored : {6, 9}) {
+        SCOPED_TRACE(stored);
+        PILLOW_OR_SKIP(rotated, "exif = Image.Exif()\nexif[0x0112] = " + std::to_string(stored) +
+                                    "\nImage.new('RGB', (8, 4)).save(out, 'JPEG', exif=exif.tobytes())");
+        auto properties = ImageSource::create(rotated)->propertiesAtIndex(0);
+        ASSERT_TRUE(properties);
+        EXPECT_EQ(properties->orientation, stored);
+        EXPECT_EQ(properties->pixelWidth, 8);
+        EXPECT_EQ(properties->pixelHeight, 4);
+    }
     Data plain = *platform::encodeJPEG(*codectest::smoothBitmap(8, 8), 0.5);
     EXPECT_EQ(ImageSource::create(plain)->propertiesAtIndex(0)->orientation, std::nullopt);
 }
@@ -176,10 +161,8 @@ TEST(CodecJPEG, HostileInputFailsCleanly) {
     // Rewrite the frame header's size to 65000 x 65000: the header reads, the pixels are refused.
     for (size_t i = 2; i + 8 < bytes.size(); ++i) {
         if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
-            bytes[i + 5] = 0xFD;
-            bytes[i + 6] = 0xE8;
-            bytes[i + 7] = 0xFD;
-            bytes[i + 8] = 0xE8;
+            bytes[i + 5] = bytes[i + 7] = 0xFD;
+            bytes[i + 6] = bytes[i + 8] = 0xE8;
             break;
         }
     }

@@ -22,22 +22,15 @@ a.save(out, 'TIFF', save_all=True, append_images=[b], compression='tiff_lzw')
     EXPECT_EQ(source->type(), "public.tiff");
     ASSERT_EQ(source->count(), 2u);
 
-    auto first = source->createImageAtIndex(0);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->width(), 3);
+    auto first = source->createImageAtIndex(0), second = source->createImageAtIndex(1);
+    ASSERT_TRUE(first && second);
     EXPECT_FALSE(first->hasAlpha());
     EXPECT_EQ(first->colorAt(0, 0), (RGBA{10, 20, 30, 255}));
     EXPECT_EQ(first->colorAt(2, 1), (RGBA{255, 0, 128, 255}));
-
-    auto properties = source->propertiesAtIndex(1);
-    ASSERT_TRUE(properties);
-    EXPECT_TRUE(properties->hasAlpha);
-    auto second = source->createImageAtIndex(1);
-    ASSERT_TRUE(second);
+    EXPECT_TRUE(source->propertiesAtIndex(1)->hasAlpha);
     EXPECT_EQ(second->colorAt(0, 0), (RGBA{0, 0, 255, 255}));
-    RGBA half = second->colorAt(1, 1);
-    EXPECT_EQ(half.a, 128);
-    EXPECT_NEAR(half.g, 255, 2);
+    EXPECT_EQ(second->colorAt(1, 1).a, 128);
+    EXPECT_NEAR(second->colorAt(1, 1).g, 255, 2);
     EXPECT_EQ(source->createImageAtIndex(2), nullptr);
 }
 
@@ -50,7 +43,6 @@ Image.new('L', (4, 3), 77).save(out, 'TIFF', tiffinfo={274: 6})
     ASSERT_TRUE(properties);
     EXPECT_EQ(properties->orientation, 6);
     EXPECT_EQ(properties->colorModel, platform::kCGColorSpaceModelMonochrome);
-    EXPECT_EQ(properties->pixelWidth, 4);
     // Pixels stay as stored: the orientation is for the caller to apply.
     auto bitmap = source->createImageAtIndex(0);
     ASSERT_TRUE(bitmap);
@@ -62,11 +54,9 @@ TEST(CodecTIFF, TruncatedAndHostileDataFailCleanly) {
     PILLOW_OR_SKIP(tiff, R"(
 Image.new('RGB', (40, 40), (1, 2, 3)).save(out, 'TIFF')
 )");
-    for (size_t cut : {size_t(4), size_t(8), size_t(100), tiff.length() / 2, tiff.length() - 10}) {
-        auto source = ImageSource::create(tiff.subdata(0, cut));
-        if (source)
+    for (size_t cut : {size_t(4), size_t(8), size_t(100), tiff.length() / 2, tiff.length() - 10})
+        if (auto source = ImageSource::create(tiff.subdata(0, cut)))
             source->createImageAtIndex(0);
-    }
 
     ImageDecodeOptions small;
     small.maxPixelCount = 100;

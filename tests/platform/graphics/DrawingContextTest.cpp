@@ -9,14 +9,6 @@
 using namespace platform;
 using namespace graphics_test;
 
-namespace {
-
-CGContextRef canvas(int width, int height) {
-    return CGContext::createImageContext(CGSizeMake(width, height), false, 1);
-}
-
-} // namespace
-
 TEST(DrawingImageContext, PixelSizeFollowsScaleAndTheImageKeepsPoints) {
     UIGraphicsBeginImageContextWithOptions(CGSizeMake(10.5, 4), false, 2);
     CGContextRef context = UIGraphicsGetCurrentContext();
@@ -57,28 +49,19 @@ TEST(DrawingImageContext, OpaqueContextsStartBlackAndGiveOpaqueImages) {
     context->fillRect(CGRectMake(0, 0, 1, 1));
     CGImageRef image = context->makeImage();
     EXPECT_FALSE(image->hasAlpha());
-    EXPECT_TRUE(near(pixelAt(image, 1, 1), {0, 0, 0, 1}));
-    EXPECT_TRUE(near(pixelAt(image, 0, 0), {0, 0.5, 0, 1}));
+    expectPixels(image, {{1, 1, {0, 0, 0, 1}}, {0, 0, {0, 0.5, 0, 1}}});
 }
 
 TEST(DrawingFill, RectanglesCoverExactlyTheirPixelsAtEveryScale) {
     auto context = canvas(4, 4);
     CGContextSetFillColorWithColor(context, UIColor::redColor()->CGColor());
     CGContextFillRect(context, CGRectMake(1, 1, 2, 2));
-    CGImageRef image = context->makeImage();
-    EXPECT_TRUE(near(pixelAt(image, 1, 1), kRed));
-    EXPECT_TRUE(near(pixelAt(image, 2, 2), kRed));
-    EXPECT_TRUE(near(pixelAt(image, 0, 0), kClear));
-    EXPECT_TRUE(near(pixelAt(image, 3, 3), kClear));
+    expectPixels(context->makeImage(), {{1, 1, kRed}, {2, 2, kRed}, {0, 0, kClear}, {3, 3, kClear}});
 
-    auto doubled = CGContext::createImageContext(CGSizeMake(2, 2), false, 2);
+    auto doubled = canvas(2, 2, 2);
     doubled->setFillColorWithColor(UIColor::blueColor()->CGColor());
     doubled->fillRect(CGRectMake(1, 0, 1, 1));
-    CGImageRef big = doubled->makeImage();
-    EXPECT_TRUE(near(pixelAt(big, 2, 0), kBlue));
-    EXPECT_TRUE(near(pixelAt(big, 3, 1), kBlue));
-    EXPECT_TRUE(near(pixelAt(big, 1, 1), kClear));
-    EXPECT_TRUE(near(pixelAt(big, 2, 2), kClear));
+    expectPixels(doubled->makeImage(), {{2, 0, kBlue}, {3, 1, kBlue}, {1, 1, kClear}, {2, 2, kClear}});
 }
 
 TEST(DrawingFill, FillingARectLeavesTheCurrentPathAlone) {
@@ -104,9 +87,7 @@ TEST(DrawingState, SaveAndRestoreKeepColourTransformClipAndBlendMode) {
     context->restoreGState(); // unbalanced: ignored
     EXPECT_EQ(context->blendMode(), kCGBlendModeNormal);
     context->fillRect(CGRectMake(0, 0, 2, 2));
-    CGImageRef image = context->makeImage();
-    EXPECT_TRUE(near(pixelAt(image, 1, 1), kRed));
-    EXPECT_TRUE(near(pixelAt(image, 4, 4), kClear));
+    expectPixels(context->makeImage(), {{1, 1, kRed}, {4, 4, kClear}});
 }
 
 TEST(DrawingState, SingularTransformDrawsNothingUntilRestored) {
@@ -130,7 +111,7 @@ TEST(DrawingState, ContextAlphaScalesEverythingDrawn) {
 }
 
 TEST(DrawingState, CTMReportsUserToDevicePixels) {
-    auto context = CGContext::createImageContext(CGSizeMake(10, 10), false, 3);
+    auto context = canvas(10, 10, 3);
     context->translateCTM(1, 2);
     CGPoint p = CGPointApplyAffineTransform(CGPointMake(1, 1), context->getCTM());
     EXPECT_DOUBLE_EQ(p.x, 6);

@@ -2,8 +2,11 @@
 // Reading drawn pixels back in tests: unpremultiplied components in 0...1 and a tolerant comparison.
 
 #include "platform/graphics/Bitmap.h"
+#include "platform/graphics/GraphicsContext.h"
+#include "platform/graphics/GraphicsContextStack.h"
 
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 #include <initializer_list>
 
@@ -44,6 +47,30 @@ inline platform::CGImageRef bitmapOf(int width, int height, std::initializer_lis
             bitmap->mutableRow(y)[x] = platform::Bitmap::premultiply(uint8_t(*it >> 24), uint8_t(*it >> 16),
                                                                      uint8_t(*it >> 8), uint8_t(*it));
     return bitmap;
+}
+
+struct PixelAt {
+    int x, y;
+    Pixel expected;
+};
+
+inline void expectPixels(const platform::CGImageRef& image, std::initializer_list<PixelAt> table) {
+    for (const PixelAt& at : table)
+        EXPECT_TRUE(near(pixelAt(image, at.x, at.y), at.expected)) << "at " << at.x << ", " << at.y;
+}
+
+inline platform::CGContextRef canvas(int width, int height, double scale = 1) {
+    return platform::CGContext::createImageContext(platform::CGSizeMake(width, height), false, scale);
+}
+
+// Draws into the current image context of the given size and returns what it holds.
+inline platform::CGImageRef drawnImage(platform::CGSize size,
+                                       const std::function<void(platform::CGContextRef)>& draw) {
+    platform::UIGraphicsBeginImageContext(size);
+    draw(platform::UIGraphicsGetCurrentContext());
+    platform::CGImageRef image = platform::UIGraphicsGetCurrentContext()->makeImage();
+    platform::UIGraphicsEndImageContext();
+    return image;
 }
 
 } // namespace graphics_test
