@@ -3,12 +3,8 @@
 
 #include <gtest/gtest.h>
 
-using codectest::GifWriter;
-using codectest::solidFrame;
-using platform::Bitmap;
-using platform::Data;
-using platform::ImageDecodeOptions;
-using platform::ImageSource;
+using namespace platform;
+using namespace codectest;
 
 namespace {
 
@@ -17,7 +13,7 @@ constexpr uint32_t red = 0xFFFF0000, green = 0xFF00FF00, blue = 0xFF0000FF, blac
 using Rows = std::vector<std::vector<uint32_t>>;
 
 // The screen as rows of pixels, for comparing whole frames at once.
-Rows pixelsOf(const platform::CGImageRef& bitmap) {
+Rows pixelsOf(const CGImageRef& bitmap) {
     Rows rows(size_t(bitmap->height()));
     for (int y = 0; y < bitmap->height(); ++y)
         rows[size_t(y)].assign(bitmap->row(y), bitmap->row(y) + bitmap->width());

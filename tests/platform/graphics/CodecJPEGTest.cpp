@@ -5,10 +5,7 @@
 
 #include <gtest/gtest.h>
 
-using platform::Bitmap;
-using platform::Data;
-using platform::ImageDecodeOptions;
-using platform::ImageSource;
+using namespace platform;
 using RGBA = Bitmap::RGBA;
 
 namespace {
@@ -29,7 +26,7 @@ int maxDifference(const Bitmap& a, const Bitmap& b) {
 
 TEST(CodecJPEG, EncodeThenDecodeStaysWithinCompressionLoss) {
     auto original = codectest::smoothBitmap(64, 48);
-    std::optional<Data> jpeg = platform::encodeJPEG(*original, 0.95);
+    std::optional<Data> jpeg = encodeJPEG(*original, 0.95);
     ASSERT_TRUE(jpeg);
     auto source = ImageSource::create(*jpeg);
     ASSERT_TRUE(source);
@@ -38,7 +35,7 @@ TEST(CodecJPEG, EncodeThenDecodeStaysWithinCompressionLoss) {
     ASSERT_TRUE(decoded);
     ASSERT_EQ(decoded->width(), 64);
     ASSERT_EQ(decoded->height(), 48);
-    EXPECT_EQ(decoded->alphaInfo(), platform::kCGImageAlphaNoneSkipFirst);
+    EXPECT_EQ(decoded->alphaInfo(), kCGImageAlphaNoneSkipFirst);
     EXPECT_LE(maxDifference(*decoded, *original), 8);
 
     // Transparent pixels are flattened onto black.
@@ -46,7 +43,7 @@ TEST(CodecJPEG, EncodeThenDecodeStaysWithinCompressionLoss) {
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
             bitmap->mutableRow(y)[x] = Bitmap::premultiply(255, 255, 255, x < 8 ? 0 : 255);
-    auto flattened = ImageSource::create(*platform::encodeJPEG(*bitmap, 1.0))->createImageAtIndex(0);
+    auto flattened = ImageSource::create(*encodeJPEG(*bitmap, 1.0))->createImageAtIndex(0);
     ASSERT_TRUE(flattened);
     EXPECT_LE(flattened->colorAt(2, 8).r, 8);
     EXPECT_GE(flattened->colorAt(13, 8).r, 247);
@@ -54,11 +51,11 @@ TEST(CodecJPEG, EncodeThenDecodeStaysWithinCompressionLoss) {
 
 TEST(CodecJPEG, LowerQualityMakesSmallerFilesAndQualityIsClamped) {
     auto original = codectest::patternBitmap(64, 64, false);
-    Data low = *platform::encodeJPEG(*original, 0.2);
-    Data high = *platform::encodeJPEG(*original, 0.9);
+    Data low = *encodeJPEG(*original, 0.2);
+    Data high = *encodeJPEG(*original, 0.9);
     EXPECT_LT(low.length(), high.length());
-    EXPECT_EQ(*platform::encodeJPEG(*original, 7.0), *platform::encodeJPEG(*original, 1.0));
-    EXPECT_EQ(*platform::encodeJPEG(*original, -1.0), *platform::encodeJPEG(*original, 0.0));
+    EXPECT_EQ(*encodeJPEG(*original, 7.0), *encodeJPEG(*original, 1.0));
+    EXPECT_EQ(*encodeJPEG(*original, -1.0), *encodeJPEG(*original, 0.0));
 }
 
 TEST(CodecJPEG, GreyAndCMYKDecodeToRGB) {
@@ -70,10 +67,10 @@ for x in range(16):
 im.save(out, 'JPEG', quality=100)
 )");
     auto greySource = ImageSource::create(grey);
-    EXPECT_EQ(greySource->propertiesAtIndex(0)->colorModel, platform::kCGColorSpaceModelMonochrome);
+    EXPECT_EQ(greySource->propertiesAtIndex(0)->colorModel, kCGColorSpaceModelMonochrome);
     auto greyBitmap = greySource->createImageAtIndex(0);
     ASSERT_TRUE(greyBitmap);
-    EXPECT_EQ(greyBitmap->colorSpaceModel(), platform::kCGColorSpaceModelMonochrome);
+    EXPECT_EQ(greyBitmap->colorSpaceModel(), kCGColorSpaceModelMonochrome);
     RGBA g = greyBitmap->colorAt(8, 3);
     EXPECT_TRUE(g.r == g.g && g.g == g.b);
     EXPECT_NEAR(g.r, 128, 4);
@@ -83,7 +80,7 @@ im.save(out, 'JPEG', quality=100)
 Image.new('RGB', (16, 16), (200, 100, 50)).convert('CMYK').save(out, 'JPEG', quality=100)
 )");
     auto cmykSource = ImageSource::create(cmyk);
-    EXPECT_EQ(cmykSource->propertiesAtIndex(0)->colorModel, platform::kCGColorSpaceModelCMYK);
+    EXPECT_EQ(cmykSource->propertiesAtIndex(0)->colorModel, kCGColorSpaceModelCMYK);
     auto cmykBitmap = cmykSource->createImageAtIndex(0);
     ASSERT_TRUE(cmykBitmap);
     RGBA c = cmykBitmap->colorAt(8, 8);
@@ -113,7 +110,7 @@ im.save(out, 'JPEG', quality=95, progressive=True)
 
 TEST(CodecJPEG, TruncatedBaselineStopsAtTheLastRowsFromRealData) {
     auto original = codectest::patternBitmap(64, 256, false);
-    Data jpeg = *platform::encodeJPEG(*original, 0.9);
+    Data jpeg = *encodeJPEG(*original, 0.9);
     auto full = ImageSource::create(jpeg)->createImageAtIndex(0);
     ASSERT_TRUE(full);
     auto partial = ImageSource::create(jpeg.subdata(0, jpeg.length() / 2))->createImageAtIndex(0);
@@ -139,7 +136,7 @@ TEST(CodecJPEG, ExifOrientationIsReadRawFromTheHeader) {
         EXPECT_EQ(properties->pixelWidth, 8);
         EXPECT_EQ(properties->pixelHeight, 4);
     }
-    Data plain = *platform::encodeJPEG(*codectest::smoothBitmap(8, 8), 0.5);
+    Data plain = *encodeJPEG(*codectest::smoothBitmap(8, 8), 0.5);
     EXPECT_EQ(ImageSource::create(plain)->propertiesAtIndex(0)->orientation, std::nullopt);
 }
 
@@ -147,17 +144,17 @@ TEST(CodecJPEG, ExifBlocksOfEitherByteOrderAreRead) {
     const uint8_t motorola[] = {'E',  'x',  'i',  'f',  0, 0, 'M', 'M', 0, 42, 0,   0,   0,   8,
                                 0,    2,    0x01, 0x0F, 0, 2, 0,   0,   0, 4,  'C', 'a', 'm', 0,
                                 0x01, 0x12, 0,    3,    0, 0, 0,   1,   0, 8,  0,   0};
-    EXPECT_EQ(platform::detail::exifOrientation(motorola, sizeof motorola), 8);
+    EXPECT_EQ(detail::exifOrientation(motorola, sizeof motorola), 8);
     const uint8_t intel[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 3, 0, 0, 0};
-    EXPECT_EQ(platform::detail::exifOrientation(intel, sizeof intel), 3);
+    EXPECT_EQ(detail::exifOrientation(intel, sizeof intel), 3);
     // A directory offset past the end, and an entry cut short.
     const uint8_t lying[] = {'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0};
-    EXPECT_EQ(platform::detail::exifOrientation(lying, sizeof lying), std::nullopt);
-    EXPECT_EQ(platform::detail::exifOrientation(intel, sizeof intel - 6), std::nullopt);
+    EXPECT_EQ(detail::exifOrientation(lying, sizeof lying), std::nullopt);
+    EXPECT_EQ(detail::exifOrientation(intel, sizeof intel - 6), std::nullopt);
 }
 
 TEST(CodecJPEG, HostileInputFailsCleanly) {
-    std::vector<uint8_t> bytes = platform::encodeJPEG(*codectest::smoothBitmap(16, 16), 0.8)->toVector();
+    std::vector<uint8_t> bytes = encodeJPEG(*codectest::smoothBitmap(16, 16), 0.8)->toVector();
     // Rewrite the frame header's size to 65000 x 65000: the header reads, the pixels are refused.
     for (size_t i = 2; i + 8 < bytes.size(); ++i) {
         if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
@@ -180,7 +177,7 @@ TEST(CodecJPEG, HostileInputFailsCleanly) {
 
     ImageDecodeOptions small;
     small.maxPixelCount = 100;
-    EXPECT_EQ(ImageSource::create(*platform::encodeJPEG(*codectest::smoothBitmap(16, 16), 0.8), small)
-                  ->createImageAtIndex(0),
-              nullptr);
+    EXPECT_EQ(
+        ImageSource::create(*encodeJPEG(*codectest::smoothBitmap(16, 16), 0.8), small)->createImageAtIndex(0),
+        nullptr);
 }

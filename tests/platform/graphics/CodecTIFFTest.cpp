@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-using platform::Bitmap;
-using platform::Data;
-using platform::ImageDecodeOptions;
-using platform::ImageSource;
+using namespace platform;
 using RGBA = Bitmap::RGBA;
 
 TEST(CodecTIFF, RGBAndRGBAPagesDecodeExactly) {
@@ -42,7 +39,7 @@ Image.new('L', (4, 3), 77).save(out, 'TIFF', tiffinfo={274: 6})
     auto properties = source->propertiesAtIndex(0);
     ASSERT_TRUE(properties);
     EXPECT_EQ(properties->orientation, 6);
-    EXPECT_EQ(properties->colorModel, platform::kCGColorSpaceModelMonochrome);
+    EXPECT_EQ(properties->colorModel, kCGColorSpaceModelMonochrome);
     // Pixels stay as stored: the orientation is for the caller to apply.
     auto bitmap = source->createImageAtIndex(0);
     ASSERT_TRUE(bitmap);

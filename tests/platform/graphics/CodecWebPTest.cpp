@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-using platform::Bitmap;
-using platform::Data;
-using platform::ImageDecodeOptions;
-using platform::ImageSource;
+using namespace platform;
 using RGBA = Bitmap::RGBA;
 
 TEST(CodecWebP, LosslessStillKeepsColourAndAlpha) {

@@ -52,11 +52,9 @@ TEST(ColorNamed, HuesHaveThePlatformsRGBComponents) {
         {UIColor::brownColor(), 0.6, 0.4, 0.2},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.color->description());
         Components k = rgba(c.color);
-        EXPECT_DOUBLE_EQ(k.r, c.r) << c.color->description();
-        EXPECT_DOUBLE_EQ(k.g, c.g) << c.color->description();
-        EXPECT_DOUBLE_EQ(k.b, c.b) << c.color->description();
-        EXPECT_DOUBLE_EQ(k.a, 1);
+        EXPECT_TRUE(k.r == c.r && k.g == c.g && k.b == c.b && k.a == 1);
         double w = 7;
         EXPECT_FALSE(c.color->getWhite(&w, nullptr));
         EXPECT_EQ(w, 7) << "a failed getWhite leaves its outputs alone";
@@ -64,11 +62,7 @@ TEST(ColorNamed, HuesHaveThePlatformsRGBComponents) {
 }
 
 TEST(ColorComponents, FactoriesClampAndAlphaCopiesKeepTheSpace) {
-    Components k = rgba(UIColor::colorWithRed(1.5, -0.2, 0.25, 2));
-    EXPECT_DOUBLE_EQ(k.r, 1);
-    EXPECT_DOUBLE_EQ(k.g, 0);
-    EXPECT_DOUBLE_EQ(k.b, 0.25);
-    EXPECT_DOUBLE_EQ(k.a, 1);
+    EXPECT_TRUE(UIColor::colorWithRed(1.5, -0.2, 0.25, 2)->isEqual(*UIColor::colorWithRed(1, 0, 0.25, 1)));
 
     auto faded = UIColor::grayColor()->colorWithAlphaComponent(0.3);
     double w = 0, a = 0;
@@ -87,10 +81,7 @@ TEST(ColorComponents, HueSaturationBrightnessRoundTrip) {
     ASSERT_TRUE(c->getHue(&h, &s, &b, &a));
     auto back = UIColor::colorWithHue(h, s, b, a);
     EXPECT_TRUE(back->isEqual(*c)) << back->description() << " vs " << c->description();
-    Components orange = rgba(UIColor::colorWithHue(30.0 / 360, 1, 1, 1));
-    EXPECT_DOUBLE_EQ(orange.r, 1);
-    EXPECT_DOUBLE_EQ(orange.g, 0.5);
-    EXPECT_DOUBLE_EQ(orange.b, 0);
+    EXPECT_TRUE(UIColor::colorWithHue(30.0 / 360, 1, 1, 1)->isEqual(*UIColor::colorWithRed(1, 0.5, 0, 1)));
 }
 
 TEST(ColorEquality, SameSpaceAndComponentsAreEqualGreyAndRGBAreNot) {
@@ -111,12 +102,4 @@ TEST(ColorObjects, CGColorIsTheSameObjectAndColoursTravelInValues) {
     EXPECT_NE(UIColor::blackColor(), UIColor::clearColor());
     EXPECT_EQ(red->description(), "UIExtendedSRGBColorSpace 1 0 0 1");
     EXPECT_EQ(UIColor::grayColor()->description(), "UIExtendedGrayColorSpace 0.5 1");
-}
-
-TEST(ColorSpaces, ModelsAndComponentCounts) {
-    EXPECT_EQ(CGColorSpaceGetModel(CGColorSpaceCreateDeviceRGB()), kCGColorSpaceModelRGB);
-    EXPECT_EQ(CGColorSpaceGetModel(CGColorSpaceCreateDeviceGray()), kCGColorSpaceModelMonochrome);
-    EXPECT_EQ(CGColorSpaceGetModel(nullptr), kCGColorSpaceModelUnknown);
-    EXPECT_EQ(CGColorSpaceGetNumberOfComponents(CGColorSpaceCreateDeviceRGB()), 3u);
-    EXPECT_EQ(CGColorSpaceGetNumberOfComponents(CGColorSpaceCreateDeviceGray()), 1u);
 }

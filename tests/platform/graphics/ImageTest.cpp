@@ -9,11 +9,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
-using platform::Bitmap;
-using platform::CGSize;
-using platform::Data;
-using platform::UIImage;
-using platform::UIImagePtr;
+using namespace platform;
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,7 +21,7 @@ void writeFile(const fs::path& path, const Data& data) {
 }
 
 Data pngOfSize(int width, int height) {
-    return *platform::encodePNG(*codectest::patternBitmap(width, height, true));
+    return *encodePNG(*codectest::patternBitmap(width, height, true));
 }
 
 // Resources in a temporary folder for one test; the default folder comes back afterwards.
@@ -34,11 +30,11 @@ protected:
     void SetUp() override { reset(m_folder); }
     void TearDown() override { reset({}); }
     static void reset(const fs::path& resources) {
-        platform::Paths::setResources(resources);
+        Paths::setResources(resources);
         UIImage::clearNamedImageCache();
         UIImage::setScreenScale(2);
     }
-    fs::path m_folder = platform::Paths::temporary() / "resources";
+    fs::path m_folder = Paths::temporary() / "resources";
 };
 
 } // namespace
@@ -73,10 +69,10 @@ TEST(Bitmap, TopRowsAndCopiesKeepPixelsAndDescriptions) {
     ASSERT_EQ(top->height(), 2);
     EXPECT_EQ(top->pixelAt(4, 1), bitmap->pixelAt(4, 1));
     EXPECT_EQ(bitmap->topRows(99)->height(), 6);
-    auto redrawn = bitmap->copy(platform::kCGImageAlphaNoneSkipLast, platform::kCGColorSpaceModelRGB);
+    auto redrawn = bitmap->copy(kCGImageAlphaNoneSkipLast, kCGColorSpaceModelRGB);
     EXPECT_FALSE(redrawn->hasAlpha());
     EXPECT_EQ(redrawn->pixelAt(3, 3), bitmap->pixelAt(3, 3));
-    EXPECT_TRUE(platform::CGImageAlphaInfoHasAlpha(platform::kCGImageAlphaFirst));
+    EXPECT_TRUE(CGImageAlphaInfoHasAlpha(kCGImageAlphaFirst));
 }
 
 TEST(UIImage, SizeIsInPointsAndTurnsWithTheOrientation) {
@@ -84,23 +80,23 @@ TEST(UIImage, SizeIsInPointsAndTurnsWithTheOrientation) {
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), (CGSize{30, 15}));
     EXPECT_EQ(image->scale(), 2);
-    EXPECT_EQ(image->imageOrientation(), platform::UIImageOrientationUp);
+    EXPECT_EQ(image->imageOrientation(), UIImageOrientationUp);
 
-    auto turned = UIImage::imageWithCGImage(image->CGImage(), 3, platform::UIImageOrientationRight);
+    auto turned = UIImage::imageWithCGImage(image->CGImage(), 3, UIImageOrientationRight);
     EXPECT_EQ(turned->size(), (CGSize{10, 20}));
     EXPECT_EQ(turned->CGImage(), image->CGImage());
-    auto mirrored = UIImage::imageWithCGImage(image->CGImage(), 1, platform::UIImageOrientationDownMirrored);
+    auto mirrored = UIImage::imageWithCGImage(image->CGImage(), 1, UIImageOrientationDownMirrored);
     EXPECT_EQ(mirrored->size(), (CGSize{60, 30}));
 
     EXPECT_EQ(UIImage::imageWithCGImage(nullptr), nullptr);
-    EXPECT_EQ(UIImage::imageWithCGImage(image->CGImage(), 0, platform::UIImageOrientationUp)->scale(), 1);
+    EXPECT_EQ(UIImage::imageWithCGImage(image->CGImage(), 0, UIImageOrientationUp)->scale(), 1);
 }
 
 TEST(UIImage, DataGivesAStillOfItsFirstFrameOrNil) {
     for (const Data& junk :
          {Data(), Data(std::string_view("not an image at all")), pngOfSize(4, 4).subdata(0, 20)})
         EXPECT_EQ(UIImage::imageWithData(junk), nullptr);
-    EXPECT_EQ(platform::ImageSource::create(Data(std::string_view("RIFF1234WEBX"))), nullptr);
+    EXPECT_EQ(ImageSource::create(Data(std::string_view("RIFF1234WEBX"))), nullptr);
 
     codectest::GifWriter gif(2, 2, {0xFF0000, 0x00FF00});
     gif.add(codectest::solidFrame(0, 0, 2, 2, 0));
@@ -112,8 +108,7 @@ TEST(UIImage, DataGivesAStillOfItsFirstFrameOrNil) {
 }
 
 TEST(UIImage, AnimatedImagesTakeTheFirstFramesLooks) {
-    auto a =
-        UIImage::imageWithCGImage(codectest::patternBitmap(8, 4, false), 2, platform::UIImageOrientationUp);
+    auto a = UIImage::imageWithCGImage(codectest::patternBitmap(8, 4, false), 2, UIImageOrientationUp);
     auto b = UIImage::imageWithCGImage(codectest::patternBitmap(6, 6, false));
     auto animated = UIImage::animatedImageWithImages({a, b}, 0.3);
     ASSERT_TRUE(animated);
@@ -128,22 +123,18 @@ TEST(UIImage, AnimatedImagesTakeTheFirstFramesLooks) {
 
 TEST(UIImage, RenderingModeMakesANewImageOverTheSameBitmap) {
     auto image = UIImage::imageWithData(pngOfSize(4, 4));
-    auto original = image->imageWithRenderingMode(platform::UIImageRenderingModeAlwaysOriginal);
-    EXPECT_EQ(original->renderingMode(), platform::UIImageRenderingModeAlwaysOriginal);
+    auto original = image->imageWithRenderingMode(UIImageRenderingModeAlwaysOriginal);
+    EXPECT_EQ(original->renderingMode(), UIImageRenderingModeAlwaysOriginal);
     EXPECT_EQ(original->CGImage(), image->CGImage());
-    EXPECT_EQ(image->renderingMode(), platform::UIImageRenderingModeAutomatic);
+    EXPECT_EQ(image->renderingMode(), UIImageRenderingModeAutomatic);
 }
 
 TEST(UIImage, RepresentationsEncodeTheBitmap) {
     auto image = UIImage::imageWithCGImage(codectest::patternBitmap(9, 7, true));
-    auto png = platform::UIImagePNGRepresentation(image);
-    ASSERT_TRUE(png);
-    EXPECT_EQ(UIImage::imageWithData(*png)->CGImage()->pixelAt(8, 6), image->CGImage()->pixelAt(8, 6));
-    auto jpeg = platform::UIImageJPEGRepresentation(image, 0.8);
-    ASSERT_TRUE(jpeg);
-    EXPECT_EQ(platform::ImageSource::formatOfData(*jpeg), platform::ImageFormat::JPEG);
-    EXPECT_EQ(platform::UIImagePNGRepresentation(nullptr), std::nullopt);
-    EXPECT_EQ(platform::UIImageJPEGRepresentation(nullptr, 1), std::nullopt);
+    EXPECT_EQ(ImageSource::formatOfData(*UIImagePNGRepresentation(image)), ImageFormat::PNG);
+    EXPECT_EQ(ImageSource::formatOfData(*UIImageJPEGRepresentation(image, 0.8)), ImageFormat::JPEG);
+    EXPECT_EQ(UIImagePNGRepresentation(nullptr), std::nullopt);
+    EXPECT_EQ(UIImageJPEGRepresentation(nullptr, 1), std::nullopt);
 }
 
 TEST_F(ImageNamed, PrefersTheScreenScaleVariantAndTakesItsScale) {
@@ -164,7 +155,7 @@ TEST_F(ImageNamed, PrefersTheScreenScaleVariantAndTakesItsScale) {
 
 TEST_F(ImageNamed, FallsBackToOtherScalesAndFormatsAndCachesWhatItLoads) {
     writeFile(m_folder / "only@3x.png", pngOfSize(9, 9));
-    writeFile(m_folder / "photo.jpg", *platform::encodeJPEG(*codectest::smoothBitmap(8, 8), 0.5));
+    writeFile(m_folder / "photo.jpg", *encodeJPEG(*codectest::smoothBitmap(8, 8), 0.5));
     writeFile(m_folder / "art" / "badge.png", pngOfSize(4, 4));
     auto only = UIImage::imageNamed("only");
     ASSERT_TRUE(only);
