@@ -59,13 +59,9 @@ TEST(CodecJPEG, LowerQualityMakesSmallerFilesAndQualityIsClamped) {
 }
 
 TEST(CodecJPEG, GreyAndCMYKDecodeToRGB) {
-    PILLOW_OR_SKIP(grey, R"(
-im = Image.new('L', (16, 16))
-for x in range(16):
-    for y in range(16):
-        im.putpixel((x, y), x * 16)
-im.save(out, 'JPEG', quality=100)
-)");
+    PILLOW_OR_SKIP(
+        grey, "im = Image.new('L', (16, 16)); im.putdata([x * 16 for y in range(16) for x in range(16)]); "
+              "im.save(out, 'JPEG', quality=100)");
     auto greySource = ImageSource::create(grey);
     EXPECT_EQ(greySource->propertiesAtIndex(0)->colorModel, kCGColorSpaceModelMonochrome);
     auto greyBitmap = greySource->createImageAtIndex(0);
@@ -76,9 +72,8 @@ im.save(out, 'JPEG', quality=100)
     EXPECT_NEAR(g.r, 128, 4);
 
     // Pillow writes CMYK with Adobe's marker and inverted components; this colour is (200, 100, 50).
-    PILLOW_OR_SKIP(cmyk, R"(
-Image.new('RGB', (16, 16), (200, 100, 50)).convert('CMYK').save(out, 'JPEG', quality=100)
-)");
+    PILLOW_OR_SKIP(
+        cmyk, "Image.new('RGB', (16, 16), (200, 100, 50)).convert('CMYK').save(out, 'JPEG', quality=100)");
     auto cmykSource = ImageSource::create(cmyk);
     EXPECT_EQ(cmykSource->propertiesAtIndex(0)->colorModel, kCGColorSpaceModelCMYK);
     auto cmykBitmap = cmykSource->createImageAtIndex(0);
@@ -89,13 +84,9 @@ Image.new('RGB', (16, 16), (200, 100, 50)).convert('CMYK').save(out, 'JPEG', qua
 }
 
 TEST(CodecJPEG, ProgressiveDecodesAndATruncatedOneKeepsItsFullHeight) {
-    PILLOW_OR_SKIP(progressive, R"(
-im = Image.new('RGB', (64, 64))
-for x in range(64):
-    for y in range(64):
-        im.putpixel((x, y), (x * 4, y * 4, 128))
-im.save(out, 'JPEG', quality=95, progressive=True)
-)");
+    PILLOW_OR_SKIP(progressive, "im = Image.new('RGB', (64, 64)); "
+                                "im.putdata([(x * 4, y * 4, 128) for y in range(64) for x in range(64)]); "
+                                "im.save(out, 'JPEG', quality=95, progressive=True)");
     auto full = ImageSource::create(progressive)->createImageAtIndex(0);
     ASSERT_TRUE(full);
     RGBA p = full->colorAt(32, 16);
@@ -128,8 +119,8 @@ TEST(CodecJPEG, TruncatedBaselineStopsAtTheLastRowsFromRealData) {
 TEST(CodecJPEG, ExifOrientationIsReadRawFromTheHeader) {
     for (int stored : {6, 9}) {
         SCOPED_TRACE(stored);
-        PILLOW_OR_SKIP(rotated, "exif = Image.Exif()\nexif[0x0112] = " + std::to_string(stored) +
-                                    "\nImage.new('RGB', (8, 4)).save(out, 'JPEG', exif=exif.tobytes())");
+        PILLOW_OR_SKIP(rotated, "exif = Image.Exif(); exif[0x0112] = " + std::to_string(stored) +
+                                    "; Image.new('RGB', (8, 4)).save(out, 'JPEG', exif=exif.tobytes())");
         auto properties = ImageSource::create(rotated)->propertiesAtIndex(0);
         ASSERT_TRUE(properties);
         EXPECT_EQ(properties->orientation, stored);

@@ -139,11 +139,8 @@ emit(rawpng(4, 1, 8, 6, [[(255, 0, 0, 255), (0, 255, 0, 128), (0, 0, 255, 1), (9
 }
 
 TEST(CodecPNG, ExifOrientationIsReadFromTheHeaderAsStored) {
-    PILLOW_OR_SKIP(png, R"(
-exif = Image.Exif()
-exif[0x0112] = 6
-Image.new('RGB', (3, 2), (1, 2, 3)).save(out, 'PNG', exif=exif.tobytes())
-)");
+    PILLOW_OR_SKIP(png, "exif = Image.Exif(); exif[0x0112] = 6; "
+                        "Image.new('RGB', (3, 2), (1, 2, 3)).save(out, 'PNG', exif=exif.tobytes())");
     auto properties = ImageSource::create(png)->propertiesAtIndex(0);
     ASSERT_TRUE(properties);
     EXPECT_EQ(properties->orientation, 6);

@@ -7,13 +7,10 @@ using namespace platform;
 using RGBA = Bitmap::RGBA;
 
 TEST(CodecTIFF, RGBAndRGBAPagesDecodeExactly) {
-    PILLOW_OR_SKIP(tiff, R"(
-a = Image.new('RGB', (3, 2), (10, 20, 30))
-a.putpixel((2, 1), (255, 0, 128))
-b = Image.new('RGBA', (2, 2), (0, 255, 0, 128))
-b.putpixel((0, 0), (0, 0, 255, 255))
-a.save(out, 'TIFF', save_all=True, append_images=[b], compression='tiff_lzw')
-)");
+    PILLOW_OR_SKIP(tiff,
+                   "a = Image.new('RGB', (3, 2), (10, 20, 30)); a.putpixel((2, 1), (255, 0, 128)); "
+                   "b = Image.new('RGBA', (2, 2), (0, 255, 0, 128)); b.putpixel((0, 0), (0, 0, 255, 255)); "
+                   "a.save(out, 'TIFF', save_all=True, append_images=[b], compression='tiff_lzw')");
     auto source = ImageSource::create(tiff);
     ASSERT_TRUE(source);
     EXPECT_EQ(source->type(), "public.tiff");
@@ -32,9 +29,7 @@ a.save(out, 'TIFF', save_all=True, append_images=[b], compression='tiff_lzw')
 }
 
 TEST(CodecTIFF, OrientationAndGreyAreReportedFromTheHeader) {
-    PILLOW_OR_SKIP(tiff, R"(
-Image.new('L', (4, 3), 77).save(out, 'TIFF', tiffinfo={274: 6})
-)");
+    PILLOW_OR_SKIP(tiff, "Image.new('L', (4, 3), 77).save(out, 'TIFF', tiffinfo={274: 6})");
     auto source = ImageSource::create(tiff);
     auto properties = source->propertiesAtIndex(0);
     ASSERT_TRUE(properties);
@@ -48,9 +43,7 @@ Image.new('L', (4, 3), 77).save(out, 'TIFF', tiffinfo={274: 6})
 }
 
 TEST(CodecTIFF, TruncatedAndHostileDataFailCleanly) {
-    PILLOW_OR_SKIP(tiff, R"(
-Image.new('RGB', (40, 40), (1, 2, 3)).save(out, 'TIFF')
-)");
+    PILLOW_OR_SKIP(tiff, "Image.new('RGB', (40, 40), (1, 2, 3)).save(out, 'TIFF')");
     for (size_t cut : {size_t(4), size_t(8), size_t(100), tiff.length() / 2, tiff.length() - 10})
         if (auto source = ImageSource::create(tiff.subdata(0, cut)))
             source->createImageAtIndex(0);

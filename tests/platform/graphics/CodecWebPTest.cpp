@@ -7,13 +7,10 @@ using namespace platform;
 using RGBA = Bitmap::RGBA;
 
 TEST(CodecWebP, LosslessStillKeepsColourAndAlpha) {
-    PILLOW_OR_SKIP(webp, R"(
-im = Image.new('RGBA', (5, 3), (0, 0, 0, 0))
-im.putpixel((0, 0), (255, 0, 0, 255))
-im.putpixel((1, 0), (0, 255, 0, 128))
-im.putpixel((2, 1), (10, 20, 30, 255))
-im.save(out, 'WEBP', lossless=True, exact=True)
-)");
+    PILLOW_OR_SKIP(webp,
+                   "im = Image.new('RGBA', (5, 3), (0, 0, 0, 0)); im.putpixel((0, 0), (255, 0, 0, 255)); "
+                   "im.putpixel((1, 0), (0, 255, 0, 128)); im.putpixel((2, 1), (10, 20, 30, 255)); "
+                   "im.save(out, 'WEBP', lossless=True, exact=True)");
     auto source = ImageSource::create(webp);
     ASSERT_TRUE(source);
     EXPECT_EQ(source->type(), "org.webmproject.webp");
@@ -30,14 +27,9 @@ im.save(out, 'WEBP', lossless=True, exact=True)
 }
 
 TEST(CodecWebP, LossyStillStaysWithinCompressionLossAndTheContainerKeepsItsOrientation) {
-    PILLOW_OR_SKIP(webp, R"(
-Image.new('RGB', (32, 32), (200, 100, 50)).save(out, 'WEBP', quality=95)
-)");
-    PILLOW_OR_SKIP(rotated, R"(
-exif = Image.Exif()
-exif[0x0112] = 8
-Image.new('RGB', (4, 4)).save(out, 'WEBP', exif=exif.tobytes())
-)");
+    PILLOW_OR_SKIP(webp, "Image.new('RGB', (32, 32), (200, 100, 50)).save(out, 'WEBP', quality=95)");
+    PILLOW_OR_SKIP(rotated, "exif = Image.Exif(); exif[0x0112] = 8; "
+                            "Image.new('RGB', (4, 4)).save(out, 'WEBP', exif=exif.tobytes())");
     EXPECT_EQ(ImageSource::create(rotated)->propertiesAtIndex(0)->orientation, 8);
     auto bitmap = ImageSource::create(webp)->createImageAtIndex(0);
     ASSERT_TRUE(bitmap);
@@ -48,10 +40,11 @@ Image.new('RGB', (4, 4)).save(out, 'WEBP', exif=exif.tobytes())
 }
 
 TEST(CodecWebP, AnimationFramesAreCompositedOnTheCanvas) {
-    PILLOW_OR_SKIP(webp, R"(
-frames = [Image.new('RGBA', (6, 4), c) for c in [(255, 0, 0, 255), (0, 255, 0, 255), (0, 0, 255, 255)]]
-frames[0].save(out, 'WEBP', save_all=True, append_images=frames[1:], duration=[100, 200, 300], lossless=True, loop=3)
-)");
+    PILLOW_OR_SKIP(
+        webp,
+        "f = [Image.new('RGBA', (6, 4), c) for c in [(255, 0, 0, 255), (0, 255, 0, 255), (0, 0, 255, 255)]]; "
+        "f[0].save(out, 'WEBP', save_all=True, append_images=f[1:], duration=[100, 200, 300], "
+        "lossless=True, loop=3)");
     auto source = ImageSource::create(webp);
     ASSERT_TRUE(source);
     ASSERT_EQ(source->count(), 3u);
@@ -65,13 +58,9 @@ frames[0].save(out, 'WEBP', save_all=True, append_images=frames[1:], duration=[1
 }
 
 TEST(CodecWebP, TruncatedAndHostileDataFailCleanly) {
-    PILLOW_OR_SKIP(webp, R"(
-im = Image.new('RGB', (64, 64))
-for x in range(64):
-    for y in range(64):
-        im.putpixel((x, y), ((x * 97) % 256, (y * 89) % 256, (x * y) % 256))
-im.save(out, 'WEBP', lossless=True)
-)");
+    PILLOW_OR_SKIP(
+        webp, "im = Image.new('RGB', (64, 64)); im.putdata([((x * 97) % 256, (y * 89) % 256, (x * y) % 256) "
+              "for y in range(64) for x in range(64)]); im.save(out, 'WEBP', lossless=True)");
     auto full = ImageSource::create(webp)->createImageAtIndex(0);
     ASSERT_TRUE(full);
     for (size_t cut : {size_t(12), size_t(30), webp.length() / 2, webp.length() - 1}) {

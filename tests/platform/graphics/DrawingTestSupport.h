@@ -64,9 +64,9 @@ inline platform::CGContextRef canvas(int width, int height, double scale = 1) {
 }
 
 // Draws into the current image context of the given size and returns what it holds.
-inline platform::CGImageRef drawnImage(platform::CGSize size,
-                                       const std::function<void(platform::CGContextRef)>& draw) {
-    platform::UIGraphicsBeginImageContext(size);
+inline platform::CGImageRef
+drawnImage(platform::CGSize size, const std::function<void(platform::CGContextRef)>& draw, double scale = 1) {
+    platform::UIGraphicsBeginImageContextWithOptions(size, false, scale);
     draw(platform::UIGraphicsGetCurrentContext());
     platform::CGImageRef image = platform::UIGraphicsGetCurrentContext()->makeImage();
     platform::UIGraphicsEndImageContext();

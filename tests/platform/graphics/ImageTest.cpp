@@ -121,16 +121,12 @@ TEST(UIImage, AnimatedImagesTakeTheFirstFramesLooks) {
     EXPECT_EQ(UIImage::animatedImageWithImages({}, 1), nullptr);
 }
 
-TEST(UIImage, RenderingModeMakesANewImageOverTheSameBitmap) {
-    auto image = UIImage::imageWithData(pngOfSize(4, 4));
+TEST(UIImage, RenderingModesMakeNewImagesOverTheSameBitmapAndRepresentationsEncodeIt) {
+    auto image = UIImage::imageWithCGImage(codectest::patternBitmap(9, 7, true));
     auto original = image->imageWithRenderingMode(UIImageRenderingModeAlwaysOriginal);
     EXPECT_EQ(original->renderingMode(), UIImageRenderingModeAlwaysOriginal);
     EXPECT_EQ(original->CGImage(), image->CGImage());
     EXPECT_EQ(image->renderingMode(), UIImageRenderingModeAutomatic);
-}
-
-TEST(UIImage, RepresentationsEncodeTheBitmap) {
-    auto image = UIImage::imageWithCGImage(codectest::patternBitmap(9, 7, true));
     EXPECT_EQ(ImageSource::formatOfData(*UIImagePNGRepresentation(image)), ImageFormat::PNG);
     EXPECT_EQ(ImageSource::formatOfData(*UIImageJPEGRepresentation(image, 0.8)), ImageFormat::JPEG);
     EXPECT_EQ(UIImagePNGRepresentation(nullptr), std::nullopt);
@@ -151,6 +147,9 @@ TEST_F(ImageNamed, PrefersTheScreenScaleVariantAndTakesItsScale) {
         EXPECT_EQ(UIImage::imageNamed(scale == 3 ? "icon" : "icon.png")->scale(), scale);
     }
     EXPECT_EQ(UIImage::imageNamed("icon@3x")->CGImage()->width(), 30);
+    // Files opened by path take the scale from their name.
+    EXPECT_EQ(UIImage::imageWithContentsOfFile(m_folder / "icon@2x.png")->size(), (CGSize{10, 10}));
+    EXPECT_EQ(UIImage::imageWithContentsOfFile(m_folder / "none.png"), nullptr);
 }
 
 TEST_F(ImageNamed, FallsBackToOtherScalesAndFormatsAndCachesWhatItLoads) {
@@ -169,11 +168,4 @@ TEST_F(ImageNamed, FallsBackToOtherScalesAndFormatsAndCachesWhatItLoads) {
     EXPECT_EQ(UIImage::imageNamed("only"), only);
     UIImage::clearNamedImageCache();
     EXPECT_EQ(UIImage::imageNamed("only"), nullptr);
-}
-
-TEST_F(ImageNamed, ContentsOfFileTakesTheScaleFromTheName) {
-    writeFile(m_folder / "card@2x.png", pngOfSize(8, 6));
-    ASSERT_TRUE(UIImage::imageWithContentsOfFile(m_folder / "card@2x.png"));
-    EXPECT_EQ(UIImage::imageWithContentsOfFile(m_folder / "card@2x.png")->size(), (CGSize{4, 3}));
-    EXPECT_EQ(UIImage::imageWithContentsOfFile(m_folder / "none.png"), nullptr);
 }
