@@ -40,7 +40,7 @@ TEST(DrawingBitmapContext, SkipLastLittleEndianBytesAreSkipBlueGreenRed) {
     EXPECT_NEAR(pixelAt(result, 2, 0).a, 1, 0.01) << "the drawn image was opaque once in the context";
 }
 
-TEST(DrawingBitmapContext, DrawingLandsInTheCallersBufferInItsByteOrder) {
+TEST(DrawingBitmapContext, DrawingLandsInTheCallersBufferAndForcedDecodeRedrawsOpaque) {
     std::vector<uint8_t> rgba(16, 0);
     auto bigEndian = CGBitmapContextCreate(rgba.data(), 2, 2, 8, 8, CGColorSpaceCreateDeviceRGB(),
                                            kCGImageAlphaPremultipliedLast);
@@ -58,9 +58,7 @@ TEST(DrawingBitmapContext, DrawingLandsInTheCallersBufferInItsByteOrder) {
     EXPECT_NEAR(double(native[0] & 0xFF), 0x80, 1);
     EXPECT_EQ(CGBitmapContextGetData(host), native.data());
     EXPECT_EQ(CGBitmapContextGetWidth(host), 2u);
-}
-
-TEST(DrawingBitmapContext, ForcedDecodeRedrawsIntoAnOpaqueContext) {
+    // The cache's forced decode: width x 4 rows, alpha info 5 (none, skip last), the picture drawn whole.
     // The cache's forced decode: width x 4 rows, alpha info 5 (none, skip last), the picture drawn whole.
     CGImageRef picture = bitmapOf(2, 2, {0xFF0000FF, 0x00FF00FF, 0x0000FFFF, 0xFFFFFFFF});
     auto context =

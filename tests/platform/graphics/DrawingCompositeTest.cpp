@@ -126,19 +126,17 @@ TEST(DrawingImages, TintAndFadeHelpersBlendOnlyTheirOwnDrawing) {
 
     // The alpha helper: flip the context (so the platform call comes out upright), multiply blend, context
     // alpha, CGContextDrawImage.
-    UIGraphicsBeginImageContextWithOptions(CGSizeMake(1, 2), false, 0);
-    CGContextRef context = UIGraphicsGetCurrentContext();
-    CGContextScaleCTM(context, 1, -1);
-    CGContextTranslateCTM(context, 0, -2);
-    CGContextSetBlendMode(context, kCGBlendModeMultiply);
-    CGContextSetAlpha(context, 0.5);
-    CGContextDrawImage(context, CGRectMake(0, 0, 1, 2), bitmapOf(1, 2, {0xFF0000FF, 0x0000FFFF}));
-    UIImagePtr faded = UIGraphicsGetImageFromCurrentImageContext();
-    UIGraphicsEndImageContext();
-    ASSERT_NE(faded, nullptr);
-    EXPECT_EQ(faded->size(), CGSizeMake(1, 2));
-    expectPixels(faded->CGImage(),
-                 {{0, 0, {1, 0, 0, 0.5}}, {0, 2 * int(faded->scale()) - 1, {0, 0, 1, 0.5}}});
+    CGImageRef faded = drawnImage(
+        CGSizeMake(1, 2),
+        [&](CGContextRef c) {
+            CGContextScaleCTM(c, 1, -1);
+            CGContextTranslateCTM(c, 0, -2);
+            CGContextSetBlendMode(c, kCGBlendModeMultiply);
+            CGContextSetAlpha(c, 0.5);
+            CGContextDrawImage(c, CGRectMake(0, 0, 1, 2), bitmapOf(1, 2, {0xFF0000FF, 0x0000FFFF}));
+        },
+        0);
+    expectPixels(faded, {{0, 0, {1, 0, 0, 0.5}}, {0, faded->height() - 1, {0, 0, 1, 0.5}}});
 }
 
 TEST(DrawingMask, ClipToMaskUsesAlphaAndIsFlippedLikeDrawImage) {
@@ -201,9 +199,7 @@ TEST(DrawingPaths, ArcsRoundBoxesAndCorners) {
     auto corner = canvas(20, 20);
     corner->moveToPoint(0, 20);
     corner->addArcToPoint(0, 0, 20, 0, 10);
-    CGPoint end = corner->getPathCurrentPoint();
-    EXPECT_NEAR(end.x, 10, 1e-9);
-    EXPECT_NEAR(end.y, 0, 1e-9);
+    EXPECT_LT(std::hypot(corner->getPathCurrentPoint().x - 10, corner->getPathCurrentPoint().y), 1e-9);
     corner->addLineToPoint(20, 0);
     corner->addLineToPoint(20, 20);
     corner->closePath();

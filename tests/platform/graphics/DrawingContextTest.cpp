@@ -29,7 +29,7 @@ TEST(DrawingImageContext, PixelSizeFollowsScaleAndTheImageKeepsPoints) {
     UIGraphicsEndImageContext();
 }
 
-TEST(DrawingImageContext, UnusableSizesStillBalanceBeginAndEnd) {
+TEST(DrawingImageContext, UnusableSizesStillBalanceBeginAndEndAndOpaqueContextsStartBlack) {
     UIGraphicsBeginImageContext(CGSizeMake(5, 5));
     CGContextRef outer = UIGraphicsGetCurrentContext();
     UIGraphicsBeginImageContext(CGSizeMake(0, 5));
@@ -41,17 +41,16 @@ TEST(DrawingImageContext, UnusableSizesStillBalanceBeginAndEnd) {
     UIGraphicsEndImageContext();
     EXPECT_EQ(CGContext::createImageContext(CGSizeMake(1e6, 1e6), false, 1), nullptr);
     EXPECT_EQ(CGContext::createImageContext(CGSizeMake(NAN, 4), false, 1), nullptr);
+
+    // Opaque contexts start black and give opaque images.
+    auto opaque = CGContext::createImageContext(CGSizeMake(2, 2), true, 1);
+    opaque->setRGBFillColor(0, 1, 0, 0.5);
+    opaque->fillRect(CGRectMake(0, 0, 1, 1));
+    EXPECT_FALSE(opaque->makeImage()->hasAlpha());
+    expectPixels(opaque->makeImage(), {{1, 1, {0, 0, 0, 1}}, {0, 0, {0, 0.5, 0, 1}}});
 }
 
-TEST(DrawingImageContext, OpaqueContextsStartBlackAndGiveOpaqueImages) {
-    auto context = CGContext::createImageContext(CGSizeMake(2, 2), true, 1);
-    context->setRGBFillColor(0, 1, 0, 0.5);
-    context->fillRect(CGRectMake(0, 0, 1, 1));
-    EXPECT_FALSE(context->makeImage()->hasAlpha());
-    expectPixels(context->makeImage(), {{1, 1, {0, 0, 0, 1}}, {0, 0, {0, 0.5, 0, 1}}});
-}
-
-TEST(DrawingFill, RectanglesCoverExactlyTheirPixelsAtEveryScale) {
+TEST(DrawingFill, RectanglesCoverExactlyTheirPixelsAndLeaveThePathAlone) {
     auto context = canvas(4, 4);
     CGContextSetFillColorWithColor(context, UIColor::redColor()->CGColor());
     CGContextFillRect(context, CGRectMake(1, 1, 2, 2));
@@ -61,17 +60,16 @@ TEST(DrawingFill, RectanglesCoverExactlyTheirPixelsAtEveryScale) {
     doubled->setFillColorWithColor(UIColor::blueColor()->CGColor());
     doubled->fillRect(CGRectMake(1, 0, 1, 1));
     expectPixels(doubled->makeImage(), {{2, 0, kBlue}, {3, 1, kBlue}, {1, 1, kClear}, {2, 2, kClear}});
-}
 
-TEST(DrawingFill, FillingARectLeavesTheCurrentPathAlone) {
-    auto context = canvas(4, 4);
-    context->moveToPoint(0, 0);
-    context->addLineToPoint(4, 0);
-    context->fillRect(CGRectMake(0, 0, 1, 1));
-    EXPECT_FALSE(context->isPathEmpty());
-    EXPECT_EQ(context->getPathCurrentPoint(), CGPointMake(4, 0));
-    context->strokePath();
-    EXPECT_TRUE(context->isPathEmpty()) << "stroking consumes the path";
+    // Filling a rectangle leaves the current path alone; stroking consumes it.
+    auto path = canvas(4, 4);
+    path->moveToPoint(0, 0);
+    path->addLineToPoint(4, 0);
+    path->fillRect(CGRectMake(0, 0, 1, 1));
+    EXPECT_FALSE(path->isPathEmpty());
+    EXPECT_EQ(path->getPathCurrentPoint(), CGPointMake(4, 0));
+    path->strokePath();
+    EXPECT_TRUE(path->isPathEmpty());
 }
 
 TEST(DrawingState, SaveAndRestoreKeepColourTransformClipAndBlendMode) {

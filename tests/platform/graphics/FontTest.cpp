@@ -19,7 +19,7 @@ bool installed(const std::string& family) {
 
 } // namespace
 
-TEST(FontSystem, SystemFontIsTheCJKFaceSoChineseAndLatinShareMetrics) {
+TEST(FontSystem, SystemFontIsTheCJKFaceAndUnusableSizesMeanTwelvePoints) {
     ASSERT_TRUE(installed("Noto Sans CJK SC")) << "fonts-noto-cjk must be installed and found by fontconfig";
     auto font = UIFont::systemFontOfSize(17);
     EXPECT_EQ(font->familyName(), "Noto Sans CJK SC");
@@ -28,9 +28,6 @@ TEST(FontSystem, SystemFontIsTheCJKFaceSoChineseAndLatinShareMetrics) {
     EXPECT_EQ(UIFont::boldSystemFontOfSize(16)->weight(), 700);
     EXPECT_TRUE(UIFont::italicSystemFontOfSize(16)->isItalic());
     EXPECT_EQ(UIFont::systemFontOfSize(12, UIFontWeightMedium)->weight(), 500);
-}
-
-TEST(FontSystem, UnusableSizesMeanTwelvePoints) {
     for (double size : {0.0, -3.0, double(NAN)})
         EXPECT_DOUBLE_EQ(UIFont::systemFontOfSize(size)->pointSize(), 12) << size;
     EXPECT_DOUBLE_EQ(UIFont::systemFontOfSize(10)->fontWithSize(0)->pointSize(), 12);
@@ -64,7 +61,7 @@ TEST(FontNames, PlatformFaceNamesMapToInstalledFamiliesAndUnknownNamesAreNil) {
     EXPECT_EQ(UIFont::fontWithName("", 12), nullptr);
 }
 
-TEST(FontMetrics, LineHeightMatchesPangosOwnLayoutOfTheFont) {
+TEST(FontMetrics, LineHeightMatchesPangosOwnLayoutAndEqualityIsByValue) {
     for (double size : {10.0, 14.0, 17.0}) {
         auto font = UIFont::systemFontOfSize(size);
         auto reference = pangoReference("Hg", font->pangoDescription(), 0);
@@ -77,9 +74,6 @@ TEST(FontMetrics, LineHeightMatchesPangosOwnLayoutOfTheFont) {
         EXPECT_LT(font->xHeight(), font->capHeight());
         EXPECT_NEAR(font->lineHeight(), size / 10 * UIFont::systemFontOfSize(10)->lineHeight(), 0.05);
     }
-}
-
-TEST(FontObjects, EqualityIsByValueAndFontsTravelInValues) {
     EXPECT_TRUE(UIFont::systemFontOfSize(10)->isEqual(*UIFont::systemFontOfSize(10)));
     EXPECT_FALSE(UIFont::systemFontOfSize(10)->isEqual(*UIFont::systemFontOfSize(11)));
     EXPECT_FALSE(UIFont::systemFontOfSize(10)->isEqual(*UIFont::boldSystemFontOfSize(10)));

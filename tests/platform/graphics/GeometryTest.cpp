@@ -105,7 +105,7 @@ TEST(GeometryStrings, TextFormsRoundTripAndForgiveJunk) {
     EXPECT_EQ(CGPointFromString("{1e2, -.5}"), CGPointMake(100, -0.5));
 }
 
-TEST(GeometryTransform, ConcatRotateInvertAndApply) {
+TEST(GeometryTransform, ConcatRotateInvertApplyAndEdgeInsets) {
     CGAffineTransform scale = CGAffineTransformMakeScale(2, 3);
     CGAffineTransform move = CGAffineTransformMakeTranslation(10, 20);
     CGPoint p = CGPointMake(1, 1);
@@ -136,9 +136,8 @@ TEST(GeometryTransform, ConcatRotateInvertAndApply) {
     expectRects(
         {{"flipped", CGRectApplyAffineTransform(CGRectMake(0, 0, 3, 4), flip), CGRectMake(-103, 200, 3, 8)}});
     EXPECT_TRUE(CGRectIsNull(CGRectApplyAffineTransform(CGRectNull, flip)));
-}
 
-TEST(GeometryInsets, InsetRectMovesEachEdgeWithoutStandardising) {
+    // Edge insets move each edge without standardising.
     UIEdgeInsets insets = UIEdgeInsetsMake(1, 2, 3, 4);
     expectRects({
         {"inset", UIEdgeInsetsInsetRect(CGRectMake(0, 0, 100, 50), insets), CGRectMake(2, 1, 94, 46)},

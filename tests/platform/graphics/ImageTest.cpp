@@ -92,7 +92,7 @@ TEST(UIImage, SizeIsInPointsAndTurnsWithTheOrientation) {
     EXPECT_EQ(UIImage::imageWithCGImage(image->CGImage(), 0, UIImageOrientationUp)->scale(), 1);
 }
 
-TEST(UIImage, DataGivesAStillOfItsFirstFrameOrNil) {
+TEST(UIImage, StillsAnimationsRenderingModesAndRepresentations) {
     for (const Data& junk :
          {Data(), Data(std::string_view("not an image at all")), pngOfSize(4, 4).subdata(0, 20)})
         EXPECT_EQ(UIImage::imageWithData(junk), nullptr);
@@ -101,13 +101,12 @@ TEST(UIImage, DataGivesAStillOfItsFirstFrameOrNil) {
     codectest::GifWriter gif(2, 2, {0xFF0000, 0x00FF00});
     gif.add(codectest::solidFrame(0, 0, 2, 2, 0));
     gif.add(codectest::solidFrame(0, 0, 2, 2, 1));
-    auto image = UIImage::imageWithData(gif.finish());
-    ASSERT_TRUE(image);
-    EXPECT_FALSE(image->isAnimated());
-    EXPECT_EQ(image->CGImage()->pixelAt(0, 0), 0xFFFF0000u);
-}
+    auto still = UIImage::imageWithData(gif.finish()); // animated data gives its first frame
+    ASSERT_TRUE(still);
+    EXPECT_FALSE(still->isAnimated());
+    EXPECT_EQ(still->CGImage()->pixelAt(0, 0), 0xFFFF0000u);
 
-TEST(UIImage, AnimatedImagesTakeTheFirstFramesLooks) {
+    // Animated images take the first frame's looks.
     auto a = UIImage::imageWithCGImage(codectest::patternBitmap(8, 4, false), 2, UIImageOrientationUp);
     auto b = UIImage::imageWithCGImage(codectest::patternBitmap(6, 6, false));
     auto animated = UIImage::animatedImageWithImages({a, b}, 0.3);
@@ -119,16 +118,14 @@ TEST(UIImage, AnimatedImagesTakeTheFirstFramesLooks) {
     EXPECT_EQ(animated->scale(), 2);
     EXPECT_EQ(animated->CGImage(), a->CGImage());
     EXPECT_EQ(UIImage::animatedImageWithImages({}, 1), nullptr);
-}
 
-TEST(UIImage, RenderingModesMakeNewImagesOverTheSameBitmapAndRepresentationsEncodeIt) {
-    auto image = UIImage::imageWithCGImage(codectest::patternBitmap(9, 7, true));
-    auto original = image->imageWithRenderingMode(UIImageRenderingModeAlwaysOriginal);
+    // Rendering modes make new images over the same bitmap; representations encode it.
+    auto original = a->imageWithRenderingMode(UIImageRenderingModeAlwaysOriginal);
     EXPECT_EQ(original->renderingMode(), UIImageRenderingModeAlwaysOriginal);
-    EXPECT_EQ(original->CGImage(), image->CGImage());
-    EXPECT_EQ(image->renderingMode(), UIImageRenderingModeAutomatic);
-    EXPECT_EQ(ImageSource::formatOfData(*UIImagePNGRepresentation(image)), ImageFormat::PNG);
-    EXPECT_EQ(ImageSource::formatOfData(*UIImageJPEGRepresentation(image, 0.8)), ImageFormat::JPEG);
+    EXPECT_EQ(original->CGImage(), a->CGImage());
+    EXPECT_EQ(a->renderingMode(), UIImageRenderingModeAutomatic);
+    EXPECT_EQ(ImageSource::formatOfData(*UIImagePNGRepresentation(a)), ImageFormat::PNG);
+    EXPECT_EQ(ImageSource::formatOfData(*UIImageJPEGRepresentation(a, 0.8)), ImageFormat::JPEG);
     EXPECT_EQ(UIImagePNGRepresentation(nullptr), std::nullopt);
     EXPECT_EQ(UIImageJPEGRepresentation(nullptr, 1), std::nullopt);
 }

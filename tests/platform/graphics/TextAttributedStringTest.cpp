@@ -20,32 +20,27 @@ UIColorPtr colourAt(const NSAttributedString& s, uint64_t index, Range* range = 
 
 } // namespace
 
-TEST(TextAttributedString, RunsSplitOnEditAndMergeWhenEqualAgain) {
-    NSMutableAttributedString s("hello world", colour(UIColor::whiteColor()));
+TEST(TextAttributedString, RunsSplitOnEditAndMergeWhenEqualAgainAndRangesSpanEqualValues) {
+    auto font = UIFont::systemFontOfSize(10);
+    NSMutableAttributedString s(
+        "hello world",
+        {{NSFontAttributeName, Value(font)}, {NSForegroundColorAttributeName, Value(UIColor::whiteColor())}});
     s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::redColor()), {6, 5});
     ASSERT_EQ(s.runs().size(), 2u);
     Range range;
     EXPECT_TRUE(colourAt(s, 7, &range)->isEqual(*UIColor::redColor()));
     EXPECT_EQ(range, (Range{6, 5}));
+    EXPECT_EQ(s.attribute(NSFontAttributeName, 7, &range).objectAs<UIFont>(), font);
+    EXPECT_EQ(range, (Range{0, 11})) << "the font's range spans both runs";
     // A distinct but equal colour object makes the runs equal, so they merge back.
     s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::colorWithWhite(1, 1)), {6, 5});
     EXPECT_EQ(s.runs().size(), 1u);
-    s.attributesAtIndex(3, &range);
-    EXPECT_EQ(range, (Range{0, 11}));
-}
-
-TEST(TextAttributedString, AttributeEffectiveRangeSpansRunsWithTheSameValue) {
-    auto font = UIFont::systemFontOfSize(10);
-    NSMutableAttributedString s("abcdef", NSAttributes{{NSFontAttributeName, Value(font)}});
-    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::redColor()), {2, 2});
-    Range range;
-    EXPECT_EQ(s.attribute(NSFontAttributeName, 3, &range).objectAs<UIFont>(), font);
-    EXPECT_EQ(range, (Range{0, 6}));
+    s.removeAttribute(NSForegroundColorAttributeName, {0, 2});
     EXPECT_TRUE(s.attribute(NSForegroundColorAttributeName, 0, &range).isNil());
     EXPECT_EQ(range, (Range{0, 2}));
 }
 
-TEST(TextAttributedString, OutOfRangeAccessRaisesRangeException) {
+TEST(TextAttributedString, OutOfRangeAccessRaisesAndReplacedTextInheritsThePlatformsPick) {
     NSMutableAttributedString s("abc");
     EXPECT_THROW(s.attributesAtIndex(3, nullptr), Exception);
     EXPECT_THROW(s.attributedSubstringFromRange({2, 2}), Exception);
@@ -59,22 +54,21 @@ TEST(TextAttributedString, OutOfRangeAccessRaisesRangeException) {
         EXPECT_EQ(e.name(), NSRangeException);
     }
     EXPECT_NO_THROW(s.attributedSubstringFromRange({3, 0}));
-}
 
-TEST(TextAttributedString, ReplacedTextInheritsTheAttributesThePlatformPicks) {
-    NSMutableAttributedString s("ab", colour(UIColor::redColor()));
-    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::blueColor()), {1, 1});
-    s.replaceCharactersInRange({1, 1}, "XY"); // first replaced character's attributes
-    EXPECT_EQ(s.string(), "aXY");
-    EXPECT_TRUE(colourAt(s, 2)->isEqual(*UIColor::blueColor()));
-    s.replaceCharactersInRange({1, 0}, "-"); // the character before
-    EXPECT_TRUE(colourAt(s, 1)->isEqual(*UIColor::redColor()));
-    s.replaceCharactersInRange({0, 0}, ">"); // at the start: the character after
-    EXPECT_TRUE(colourAt(s, 0)->isEqual(*UIColor::redColor()));
-    EXPECT_EQ(s.string(), ">a-XY");
-    s.deleteCharactersInRange({1, 3});
-    EXPECT_EQ(s.string(), ">Y");
-    EXPECT_EQ(s.length(), 2u);
+    // Replaced text inherits the attributes the platform picks.
+    NSMutableAttributedString t("ab", colour(UIColor::redColor()));
+    t.addAttribute(NSForegroundColorAttributeName, Value(UIColor::blueColor()), {1, 1});
+    t.replaceCharactersInRange({1, 1}, "XY"); // first replaced character's attributes
+    EXPECT_EQ(t.string(), "aXY");
+    EXPECT_TRUE(colourAt(t, 2)->isEqual(*UIColor::blueColor()));
+    t.replaceCharactersInRange({1, 0}, "-"); // the character before
+    EXPECT_TRUE(colourAt(t, 1)->isEqual(*UIColor::redColor()));
+    t.replaceCharactersInRange({0, 0}, ">"); // at the start: the character after
+    EXPECT_TRUE(colourAt(t, 0)->isEqual(*UIColor::redColor()));
+    EXPECT_EQ(t.string(), ">a-XY");
+    t.deleteCharactersInRange({1, 3});
+    EXPECT_EQ(t.string(), ">Y");
+    EXPECT_EQ(t.length(), 2u);
 }
 
 TEST(TextAttributedString, AppendingBuildsAChatLineAndLengthsCountUTF16Units) {
@@ -95,7 +89,7 @@ TEST(TextAttributedString, AppendingBuildsAChatLineAndLengthsCountUTF16Units) {
     EXPECT_EQ(line.runs().size(), 4u);
 }
 
-TEST(TextAttributedString, EqualityCopiesAndEnumeration) {
+TEST(TextAttributedString, CopiesAreIndependentAndEnumerationRunsBackwardsAndStops) {
     NSMutableAttributedString a("abc", colour(UIColor::redColor()));
     auto copy = a.copy();
     auto mutableCopy = a.mutableCopy();
@@ -111,9 +105,7 @@ TEST(TextAttributedString, EqualityCopiesAndEnumeration) {
     mutableCopy->enumerateAttribute(NSForegroundColorAttributeName, {0, 3}, 0,
                                     [&](const Value&, Range, bool* stop) { *stop = ++calls > 0; });
     EXPECT_EQ(calls, 1);
-}
-
-TEST(TextParagraphStyle, MutableCopiesAreIndependentAndClampNegatives) {
+    // Paragraph styles: mutable copies are independent and clamp negatives.
     auto style = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
     style->setAlignment(NSTextAlignmentCenter);
     style->setLineSpacing(-4);

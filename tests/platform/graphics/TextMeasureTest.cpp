@@ -89,16 +89,12 @@ TEST(TextMeasure, WordsLongerThanTheLineAndChineseTextBreakBetweenCharacters) {
     EXPECT_NEAR(r.size.height, 4 * chinese->lineHeight(), 1e-3) << "three characters per 50-point line";
 }
 
-TEST(TextMeasure, WithoutLineFragmentOriginTheRectSitsOnTheBaseline) {
+TEST(TextMeasure, BaselineRectsHardLineBreaksEmptyAndMalformedText) {
     auto font = UIFont::systemFontOfSize(17);
     CGRect r = boundingRectWithSize(kSentence, CGSizeMake(50, 10), 0, withFont(font));
     EXPECT_NEAR(r.origin.y, -font->ascender(), 1e-6);
     EXPECT_NEAR(r.size.height, font->lineHeight(), 1e-6) << "one line, the size does not wrap it";
     EXPECT_GT(r.size.width, 50);
-}
-
-TEST(TextMeasure, HardLineBreaksEmptyAndMalformedText) {
-    auto font = UIFont::systemFontOfSize(12);
     EXPECT_NEAR(sizeWithAttributes("a\nb\nc", withFont(font)).height, 3 * font->lineHeight(), 1e-3);
     EXPECT_EQ(sizeWithAttributes("", withFont(font)), CGSizeZero);
     EXPECT_EQ(wrapped("", font, 100).size, CGSizeZero);
