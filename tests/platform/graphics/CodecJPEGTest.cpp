@@ -75,7 +75,7 @@ TEST(CodecJPEG, GreyAndCMYKDecodeToRGB) {
         << int(c.r) << " " << int(c.g) << " " << int(c.b) << " " << int(c.a);
 }
 
-TEST(CodecJPEG, ProgressiveDecodesAndATruncatedOneKeepsItsFullHeight) {
+TEST(CodecJPEG, ProgressiveKeepsItsFullHeightAndBaselineStopsAtTheLastRowsWhenCut) {
     PILLOW_OR_SKIP(progressive, "im = Image.new('RGB', (64, 64)); "
                                 "im.putdata([(x * 4, y * 4, 128) for y in range(64) for x in range(64)]); "
                                 "im.save(out, 'JPEG', quality=95, progressive=True)");
@@ -89,25 +89,24 @@ TEST(CodecJPEG, ProgressiveDecodesAndATruncatedOneKeepsItsFullHeight) {
         ImageSource::create(progressive.subdata(0, progressive.length() * 2 / 3))->createImageAtIndex(0);
     ASSERT_TRUE(partial);
     EXPECT_EQ(partial->height(), 64);
-}
 
-TEST(CodecJPEG, TruncatedBaselineStopsAtTheLastRowsFromRealData) {
+    // Cut short, baseline data stops at the last rows that really arrived.
     auto original = codectest::patternBitmap(64, 256, false);
     Data jpeg = *encodeJPEG(*original, 0.9);
-    auto full = ImageSource::create(jpeg)->createImageAtIndex(0);
-    ASSERT_TRUE(full);
-    auto partial = ImageSource::create(jpeg.subdata(0, jpeg.length() / 2))->createImageAtIndex(0);
-    ASSERT_TRUE(partial);
-    EXPECT_TRUE(partial->height() > 0 && partial->height() < 256) << partial->height();
-    for (int y = 0; y < partial->height(); ++y)
+    auto baseline = ImageSource::create(jpeg)->createImageAtIndex(0);
+    ASSERT_TRUE(baseline);
+    auto cut = ImageSource::create(jpeg.subdata(0, jpeg.length() / 2))->createImageAtIndex(0);
+    ASSERT_TRUE(cut);
+    EXPECT_TRUE(cut->height() > 0 && cut->height() < 256) << cut->height();
+    for (int y = 0; y < cut->height(); ++y)
         for (int x = 0; x < 64; ++x)
-            ASSERT_EQ(partial->pixelAt(x, y), full->pixelAt(x, y)) << x << "," << y;
+            ASSERT_EQ(cut->pixelAt(x, y), baseline->pixelAt(x, y)) << x << "," << y;
 
     // Cut inside the header: nothing to show, nothing to crash on.
     EXPECT_EQ(ImageSource::create(jpeg.subdata(0, 40))->createImageAtIndex(0), nullptr);
 }
 
-TEST(CodecJPEG, ExifOrientationIsReadRawFromTheHeader) {
+TEST(CodecJPEG, ExifOrientationIsReadRawFromTheHeaderInEitherByteOrder) {
     for (int stored : {6, 9}) {
         SCOPED_TRACE(stored);
         PILLOW_OR_SKIP(rotated, "exif = Image.Exif(); exif[0x0112] = " + std::to_string(stored) +
@@ -120,9 +119,7 @@ TEST(CodecJPEG, ExifOrientationIsReadRawFromTheHeader) {
     }
     Data plain = *encodeJPEG(*codectest::smoothBitmap(8, 8), 0.5);
     EXPECT_EQ(ImageSource::create(plain)->propertiesAtIndex(0)->orientation, std::nullopt);
-}
 
-TEST(CodecJPEG, ExifBlocksOfEitherByteOrderAreRead) {
     const uint8_t motorola[] = {'E',  'x',  'i',  'f',  0, 0, 'M', 'M', 0, 42, 0,   0,   0,   8,
                                 0,    2,    0x01, 0x0F, 0, 2, 0,   0,   0, 4,  'C', 'a', 'm', 0,
                                 0x01, 0x12, 0,    3,    0, 0, 0,   1,   0, 8,  0,   0};

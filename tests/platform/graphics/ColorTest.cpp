@@ -6,7 +6,7 @@
 
 using namespace platform;
 
-TEST(ColorNamed, NamedColoursHaveThePlatformsComponents) {
+TEST(ColorNamed, NamedColoursFactoriesCopiesAndEquality) {
     struct Case {
         UIColorPtr color;
         double r, g, b, a;
@@ -37,9 +37,7 @@ TEST(ColorNamed, NamedColoursHaveThePlatformsComponents) {
         EXPECT_EQ(c.color->getWhite(&w, &a), c.grey);
         EXPECT_EQ(w, c.grey ? c.r : 7);
     }
-}
 
-TEST(ColorComponents, FactoriesClampCopiesKeepTheSpaceAndEqualityNeedsTheSameSpace) {
     EXPECT_TRUE(UIColor::colorWithRed(1.5, -0.2, 0.25, 2)->isEqual(*UIColor::colorWithRed(1, 0, 0.25, 1)));
     double w = 0, a = 0;
     ASSERT_TRUE(UIColor::grayColor()->colorWithAlphaComponent(0.3)->getWhite(&w, &a));

@@ -68,7 +68,7 @@ TEST(DrawingBlend, ModesFollowTheirFormulasAndStayInsideTheDrawnShape) {
     }
 }
 
-TEST(DrawingImages, CGDrawImageIsFlippedWhileUIImageDrawingIsUpright) {
+TEST(DrawingImages, CGDrawImageIsFlippedWhileUIImageDrawingIsUprightAndTurned) {
     CGImageRef redOverBlue = bitmapOf(1, 2, {0xFF0000FF, 0x0000FFFF});
     CGRect box = CGRectMake(0, 0, 1, 2);
     expectPixels(drawnImage(box.size, [&](CGContextRef c) { CGContextDrawImage(c, box, redOverBlue); }),
@@ -81,9 +81,8 @@ TEST(DrawingImages, CGDrawImageIsFlippedWhileUIImageDrawingIsUpright) {
                                         kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little);
     CGContextDrawImage(bitmap, box, redOverBlue);
     expectPixels(CGBitmapContextCreateImage(bitmap), {{0, 0, kRed}});
-}
 
-TEST(DrawingImages, OrientationTurnsThePictureWhenDrawn) {
+    // Orientation turns the picture when drawn.
     CGImageRef redThenBlue = bitmapOf(2, 1, {0xFF0000FF, 0x0000FFFF}); // red on the left
     struct Case {
         UIImageOrientation orientation;
@@ -139,7 +138,7 @@ TEST(DrawingImages, TintAndFadeHelpersBlendOnlyTheirOwnDrawing) {
     expectPixels(faded, {{0, 0, {1, 0, 0, 0.5}}, {0, faded->height() - 1, {0, 0, 1, 0.5}}});
 }
 
-TEST(DrawingMask, ClipToMaskUsesAlphaAndIsFlippedLikeDrawImage) {
+TEST(DrawingMask, ClipToMaskUsesAlphaAndGreyMasksShowWhite) {
     CGImageRef topHalf = bitmapOf(1, 2, {0xFFFFFFFF, 0x00000000}); // opaque top row, clear bottom row
     for (bool flip : {false, true}) {
         SCOPED_TRACE(flip);
@@ -153,9 +152,8 @@ TEST(DrawingMask, ClipToMaskUsesAlphaAndIsFlippedLikeDrawImage) {
         context->fillRect(CGRectMake(0, 0, 1, 2));
         expectPixels(context->makeImage(), {{0, flip ? 0 : 1, kRed}, {0, flip ? 1 : 0, kClear}});
     }
-}
 
-TEST(DrawingMask, GreyMasksShowWhiteAndHideBlack) {
+    // Grey masks show white and hide black.
     auto grey = CGBitmapContextCreate(nullptr, 1, 4, 8, 0, CGColorSpaceCreateDeviceGray(), kCGImageAlphaNone);
     ASSERT_NE(grey, nullptr);
     const double components[] = {0, 1, 1, 1};
@@ -180,7 +178,7 @@ TEST(DrawingMask, GreyMasksShowWhiteAndHideBlack) {
     EXPECT_EQ(CGImageCreateWithMask(white, white), nullptr) << "a mask with alpha is refused";
 }
 
-TEST(DrawingPaths, ArcsRoundBoxesAndCorners) {
+TEST(DrawingPaths, ArcsRoundCornersAndCapsDecideWhatAStrokeCovers) {
     // The overlay's box: four quarter arcs in direction 0 around a 40 x 30 rectangle with radius 10.
     auto context = canvas(40, 30);
     context->moveToPoint(10, 0);
@@ -206,9 +204,8 @@ TEST(DrawingPaths, ArcsRoundBoxesAndCorners) {
     corner->setFillColorWithColor(UIColor::redColor()->CGColor());
     corner->fillPath();
     expectPixels(corner->makeImage(), {{0, 0, kClear}, {10, 10, kRed}, {19, 0, kRed}});
-}
 
-TEST(DrawingPaths, LineWidthAndCapsDecideWhatAStrokeCovers) {
+    // Line width and caps decide what a stroke covers.
     for (CGLineCap cap : {kCGLineCapButt, kCGLineCapSquare, kCGLineCapRound}) {
         SCOPED_TRACE(cap);
         auto context = canvas(12, 10);

@@ -72,7 +72,7 @@ TEST(DrawingFill, RectanglesCoverExactlyTheirPixelsAndLeaveThePathAlone) {
     EXPECT_TRUE(path->isPathEmpty());
 }
 
-TEST(DrawingState, SaveAndRestoreKeepColourTransformClipAndBlendMode) {
+TEST(DrawingState, SaveAndRestoreKeepTheStateAndTheCTMReportsDevicePixels) {
     auto context = canvas(6, 6);
     context->setFillColorWithColor(UIColor::redColor()->CGColor());
     context->saveGState();
@@ -88,12 +88,10 @@ TEST(DrawingState, SaveAndRestoreKeepColourTransformClipAndBlendMode) {
     EXPECT_EQ(context->blendMode(), kCGBlendModeNormal);
     context->fillRect(CGRectMake(0, 0, 2, 2));
     expectPixels(context->makeImage(), {{1, 1, kRed}, {4, 4, kClear}});
-}
 
-TEST(DrawingState, CTMReportsUserToDevicePixels) {
-    auto context = canvas(10, 10, 3);
-    context->translateCTM(1, 2);
-    EXPECT_EQ(CGPointApplyAffineTransform(CGPointMake(1, 1), context->getCTM()), CGPointMake(6, 9));
+    auto scaled = canvas(10, 10, 3);
+    scaled->translateCTM(1, 2);
+    EXPECT_EQ(CGPointApplyAffineTransform(CGPointMake(1, 1), scaled->getCTM()), CGPointMake(6, 9));
     auto bitmap = CGBitmapContextCreate(nullptr, 10, 10, 8, 0, CGColorSpaceCreateDeviceRGB(),
                                         kCGImageAlphaPremultipliedFirst);
     EXPECT_DOUBLE_EQ(CGPointApplyAffineTransform(CGPointMake(0, 0), bitmap->getCTM()).y, 10)

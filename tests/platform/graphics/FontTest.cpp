@@ -33,7 +33,7 @@ TEST(FontSystem, SystemFontIsTheCJKFaceAndUnusableSizesMeanTwelvePoints) {
     EXPECT_DOUBLE_EQ(UIFont::systemFontOfSize(10)->fontWithSize(0)->pointSize(), 12);
 }
 
-TEST(FontNames, PlatformFaceNamesMapToInstalledFamiliesAndUnknownNamesAreNil) {
+TEST(FontNames, FaceNamesMetricsAndEquality) {
     struct Case {
         const char* name;
         int weight;
@@ -59,9 +59,7 @@ TEST(FontNames, PlatformFaceNamesMapToInstalledFamiliesAndUnknownNamesAreNil) {
     }
     EXPECT_EQ(UIFont::fontWithName("NoSuchFace-Bold", 12), nullptr);
     EXPECT_EQ(UIFont::fontWithName("", 12), nullptr);
-}
 
-TEST(FontMetrics, LineHeightMatchesPangosOwnLayoutAndEqualityIsByValue) {
     for (double size : {10.0, 14.0, 17.0}) {
         auto font = UIFont::systemFontOfSize(size);
         auto reference = pangoReference("Hg", font->pangoDescription(), 0);

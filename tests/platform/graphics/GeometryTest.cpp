@@ -92,7 +92,7 @@ TEST(GeometryRect, HelpersStandardiseNegativeSizesAndHandleNull) {
     }
 }
 
-TEST(GeometryStrings, TextFormsRoundTripAndForgiveJunk) {
+TEST(GeometryStrings, TextFormsTransformsAndEdgeInsets) {
     CGRect r = CGRectMake(1.5, -2, 320, 480);
     EXPECT_EQ(NSStringFromCGRect(r), "{{1.5, -2}, {320, 480}}");
     EXPECT_EQ(CGRectFromString(NSStringFromCGRect(r)), r);
@@ -103,9 +103,9 @@ TEST(GeometryStrings, TextFormsRoundTripAndForgiveJunk) {
     EXPECT_EQ(CGRectFromString("nonsense"), CGRectZero);
     EXPECT_EQ(CGRectFromString(""), CGRectZero);
     EXPECT_EQ(CGPointFromString("{1e2, -.5}"), CGPointMake(100, -0.5));
-}
 
-TEST(GeometryTransform, ConcatRotateInvertApplyAndEdgeInsets) {
+    // Transforms: the first of a concatenation applies first; the modifying forms put the new operation
+    // before the existing one.
     CGAffineTransform scale = CGAffineTransformMakeScale(2, 3);
     CGAffineTransform move = CGAffineTransformMakeTranslation(10, 20);
     CGPoint p = CGPointMake(1, 1);

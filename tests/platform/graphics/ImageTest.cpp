@@ -39,7 +39,7 @@ protected:
 
 } // namespace
 
-TEST(Bitmap, PremultipliesAndUndoesItPerPixel) {
+TEST(Bitmap, PremultipliesPerPixelAndRefusesSizesItCannotHold) {
     EXPECT_EQ(Bitmap::premultiply(255, 128, 0, 255), 0xFFFF8000u);
     EXPECT_EQ(Bitmap::premultiply(255, 255, 255, 0), 0u);
     EXPECT_EQ(Bitmap::premultiply(255, 0, 100, 128), 0x80800032u);
@@ -49,9 +49,7 @@ TEST(Bitmap, PremultipliesAndUndoesItPerPixel) {
     uint32_t word; // the documented byte order: native-endian ARGB32
     std::memcpy(&word, bitmap->pixels(), 4);
     EXPECT_EQ(word, 0x80800032u);
-}
 
-TEST(Bitmap, RefusesSizesItCannotHold) {
     EXPECT_EQ(Bitmap::create(0, 5), nullptr);
     EXPECT_EQ(Bitmap::create(-1, 5), nullptr);
     EXPECT_EQ(Bitmap::create(100000, 100000), nullptr);
@@ -130,7 +128,7 @@ TEST(UIImage, StillsAnimationsRenderingModesAndRepresentations) {
     EXPECT_EQ(UIImageJPEGRepresentation(nullptr, 1), std::nullopt);
 }
 
-TEST_F(ImageNamed, PrefersTheScreenScaleVariantAndTakesItsScale) {
+TEST_F(ImageNamed, PrefersTheScreenScaleFallsBackAndCachesWhatItLoads) {
     writeFile(m_folder / "icon.png", pngOfSize(10, 10));
     writeFile(m_folder / "icon@2x.png", pngOfSize(20, 20));
     writeFile(m_folder / "icon@3x.png", pngOfSize(30, 30));
@@ -147,9 +145,8 @@ TEST_F(ImageNamed, PrefersTheScreenScaleVariantAndTakesItsScale) {
     // Files opened by path take the scale from their name.
     EXPECT_EQ(UIImage::imageWithContentsOfFile(m_folder / "icon@2x.png")->size(), (CGSize{10, 10}));
     EXPECT_EQ(UIImage::imageWithContentsOfFile(m_folder / "none.png"), nullptr);
-}
 
-TEST_F(ImageNamed, FallsBackToOtherScalesAndFormatsAndCachesWhatItLoads) {
+    // Other scales and formats are fallen back on, and what is loaded is cached.
     writeFile(m_folder / "only@3x.png", pngOfSize(9, 9));
     writeFile(m_folder / "photo.jpg", *encodeJPEG(*codectest::smoothBitmap(8, 8), 0.5));
     writeFile(m_folder / "art" / "badge.png", pngOfSize(4, 4));

@@ -71,7 +71,7 @@ TEST(TextAttributedString, OutOfRangeAccessRaisesAndReplacedTextInheritsThePlatf
     EXPECT_EQ(t.length(), 2u);
 }
 
-TEST(TextAttributedString, AppendingBuildsAChatLineAndLengthsCountUTF16Units) {
+TEST(TextAttributedString, AppendingLengthsCopiesAndEnumeration) {
     NSMutableAttributedString line;
     line.appendAttributedString(NSAttributedString("主播：", colour(UIColor::colorWithRed(0, 1, 0.9, 1))));
     line.appendAttributedString(NSAttributedString("hello", colour(UIColor::whiteColor())));
@@ -87,9 +87,7 @@ TEST(TextAttributedString, AppendingBuildsAChatLineAndLengthsCountUTF16Units) {
     line.appendAttributedString(line); // appending itself doubles it
     EXPECT_EQ(line.length(), 16u);
     EXPECT_EQ(line.runs().size(), 4u);
-}
 
-TEST(TextAttributedString, CopiesAreIndependentAndEnumerationRunsBackwardsAndStops) {
     NSMutableAttributedString a("abc", colour(UIColor::redColor()));
     auto copy = a.copy();
     auto mutableCopy = a.mutableCopy();

@@ -105,7 +105,7 @@ TEST(TextMeasure, BaselineRectsHardLineBreaksEmptyAndMalformedText) {
               sizeWithAttributes("okend", withFont(font)).width);
 }
 
-TEST(TextMeasure, RunsInALargerFontMakeTheLineTaller) {
+TEST(TextMeasure, LargerRunsAndParagraphStylesShapeTheBox) {
     auto small = UIFont::systemFontOfSize(10);
     auto large = UIFont::systemFontOfSize(30);
     NSMutableAttributedString text("small LARGE", withFont(small));
@@ -113,9 +113,7 @@ TEST(TextMeasure, RunsInALargerFontMakeTheLineTaller) {
     text.addAttribute(NSFontAttributeName, Value(large), {6, 5});
     EXPECT_NEAR(before, small->lineHeight(), 1e-6);
     EXPECT_NEAR(text.size().height, large->lineHeight(), 0.5);
-}
 
-TEST(TextMeasure, ParagraphStylesShapeTheBox) {
     auto font = UIFont::systemFontOfSize(10);
     double line = font->lineHeight(), word = sizeWithAttributes("line", withFont(font)).width;
     CGRect plain = wrapped(kSentence, font, 80);
