@@ -33,7 +33,7 @@ const std::vector<uint32_t> kPalette = {0xFF0000, 0x00FF00, 0x0000FF, 0x000000};
 
 } // namespace
 
-TEST(CodecGIF, FramesAreCompositedWithOffsetsTransparencyAndLocalPalettes) {
+TEST(CodecGIF, FramesAreCompositedAndDisposedOf) {
     GifWriter gif(4, 3, kPalette);
     gif.add(solidFrame(0, 0, 4, 3, 0));
     GifWriter::Frame second = solidFrame(1, 1, 2, 2, 1);
@@ -48,19 +48,18 @@ TEST(CodecGIF, FramesAreCompositedWithOffsetsTransparencyAndLocalPalettes) {
               (std::vector<Rows>{{{red, red, red, red}, {red, red, red, red}, {red, red, red, red}},
                                  {{red, red, red, red}, {red, red, green, red}, {red, green, green, red}},
                                  {{red, red, red, blue}, {red, red, green, red}, {red, green, green, red}}}));
-}
 
-TEST(CodecGIF, DisposalClearsOrRestoresBeforeTheNextFrame) {
-    GifWriter gif(3, 1, kPalette);
-    gif.add(solidFrame(0, 0, 3, 1, 0));
+    // Disposal clears to transparent or restores the previous screen before the next frame.
+    GifWriter disposing(3, 1, kPalette);
+    disposing.add(solidFrame(0, 0, 3, 1, 0));
     for (int disposal : {2, 3}) {
         GifWriter::Frame frame = disposal == 2 ? solidFrame(0, 0, 2, 1, 1) : solidFrame(2, 0, 1, 1, 2);
         frame.disposal = disposal; // to the background, then back to the previous screen
-        gif.add(frame);
+        disposing.add(frame);
     }
-    gif.add(solidFrame(1, 0, 1, 1, 3));
+    disposing.add(solidFrame(1, 0, 1, 1, 3));
     // The second frame's area is cleared to transparent before the third is drawn; the third is undone.
-    EXPECT_EQ(screensOf(gif.finish()),
+    EXPECT_EQ(screensOf(disposing.finish()),
               (std::vector<Rows>{
                   {{red, red, red}}, {{green, green, red}}, {{clear, clear, blue}}, {{clear, black, red}}}));
 }

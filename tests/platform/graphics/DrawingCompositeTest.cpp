@@ -225,7 +225,7 @@ TEST(DrawingPaths, ArcsRoundCornersAndCapsDecideWhatAStrokeCovers) {
     }
 }
 
-TEST(DrawingGradients, LinearGradientRunsBetweenItsEndsAndExtendsOnlyWhereAsked) {
+TEST(DrawingGradients, LinearGradientsExtendOnlyWhereAskedAndRadialDimmingDarkensTheEdges) {
     const double components[] = {0, 0, 0, 1, 1, 1, 1, 1};
     auto gradient =
         CGGradientCreateWithColorComponents(CGColorSpaceCreateDeviceRGB(), components, nullptr, 2);
@@ -243,18 +243,15 @@ TEST(DrawingGradients, LinearGradientRunsBetweenItsEndsAndExtendsOnlyWhereAsked)
         }
         expectPixels(image, {{2, 0, kClear}, {27, 0, options ? Pixel{1, 1, 1, 1} : kClear}});
     }
-}
 
-TEST(DrawingGradients, RadialDimmingDarkensTowardsTheEdges) {
     // The overlay's dimming: transparent at the centre to 75 % black at the radius, extended past it.
-    const double components[] = {0, 0, 0, 0, 0, 0, 0, 0.75};
+    const double dimming[] = {0, 0, 0, 0, 0, 0, 0, 0.75};
     const double locations[] = {0, 1};
-    auto gradient =
-        CGGradientCreateWithColorComponents(CGColorSpaceCreateDeviceRGB(), components, locations, 2);
-    auto context = canvas(40, 20);
-    context->drawRadialGradient(gradient, CGPointMake(20, 10), 0, CGPointMake(20, 10), 10,
-                                kCGGradientDrawsAfterEndLocation);
-    CGImageRef image = context->makeImage();
+    auto radial = CGGradientCreateWithColorComponents(CGColorSpaceCreateDeviceRGB(), dimming, locations, 2);
+    auto dimmed = canvas(40, 20);
+    dimmed->drawRadialGradient(radial, CGPointMake(20, 10), 0, CGPointMake(20, 10), 10,
+                               kCGGradientDrawsAfterEndLocation);
+    CGImageRef image = dimmed->makeImage();
     EXPECT_LT(pixelAt(image, 20, 10).a, 0.1);
     EXPECT_NEAR(pixelAt(image, 20, 4).a, 0.75 * 0.55, 0.06);
     EXPECT_NEAR(pixelAt(image, 1, 1).a, 0.75, 0.01) << "continued beyond the end circle";

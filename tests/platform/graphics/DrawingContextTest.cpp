@@ -9,7 +9,7 @@
 using namespace platform;
 using namespace graphics_test;
 
-TEST(DrawingImageContext, PixelSizeFollowsScaleAndTheImageKeepsPoints) {
+TEST(DrawingImageContext, PixelSizeFollowsScaleUnusableSizesBalanceAndOpaqueStartsBlack) {
     UIGraphicsBeginImageContextWithOptions(CGSizeMake(10.5, 4), false, 2);
     CGContextRef context = UIGraphicsGetCurrentContext();
     ASSERT_NE(context, nullptr);
@@ -27,9 +27,8 @@ TEST(DrawingImageContext, PixelSizeFollowsScaleAndTheImageKeepsPoints) {
     EXPECT_DOUBLE_EQ(UIGraphicsGetCurrentContext()->scale(), UIImage::screenScale())
         << "scale 0 is the screen's";
     UIGraphicsEndImageContext();
-}
 
-TEST(DrawingImageContext, UnusableSizesStillBalanceBeginAndEndAndOpaqueContextsStartBlack) {
+    // Unusable sizes still balance begin and end.
     UIGraphicsBeginImageContext(CGSizeMake(5, 5));
     CGContextRef outer = UIGraphicsGetCurrentContext();
     UIGraphicsBeginImageContext(CGSizeMake(0, 5));

@@ -34,7 +34,7 @@ Ink inkOf(const CGImageRef& image, Pixel colour = {0, 0, 0, 1}) {
 
 } // namespace
 
-TEST(DrawingText, ChineseTextRendersInItsColourWithinItsMeasuredBox) {
+TEST(DrawingText, TextRendersInItsColourWithinItsBoxBlackByDefaultAndScales) {
     auto font = UIFont::systemFontOfSize(20);
     NSAttributes attributes{{NSFontAttributeName, Value(font)},
                             {NSForegroundColorAttributeName, Value(UIColor::redColor())}};
@@ -47,11 +47,12 @@ TEST(DrawingText, ChineseTextRendersInItsColourWithinItsMeasuredBox) {
                 ink.maxY <= 5 + size.height + 1)
         << ink.minX << "," << ink.minY << " " << ink.maxX << "," << ink.maxY;
     EXPECT_GT(ink.inColour, 10) << "solid parts of the glyphs carry the colour";
-}
 
-TEST(DrawingText, TextWithoutAColourIsBlackAndScalesWithTheContext) {
-    auto font = UIFont::systemFontOfSize(12);
-    auto draw = [&](CGContextRef) { drawAtPoint("Live", CGPointZero, {{NSFontAttributeName, Value(font)}}); };
+    // Text without a colour is black and scales with the context.
+    auto latin = UIFont::systemFontOfSize(12);
+    auto draw = [&](CGContextRef) {
+        drawAtPoint("Live", CGPointZero, {{NSFontAttributeName, Value(latin)}});
+    };
     auto once = drawnImage(CGSizeMake(60, 20), draw), twice = drawnImage(CGSizeMake(60, 20), draw, 2);
     Ink a = inkOf(once), b = inkOf(twice);
     ASSERT_GT(a.count, 0);
@@ -60,7 +61,7 @@ TEST(DrawingText, TextWithoutAColourIsBlackAndScalesWithTheContext) {
     EXPECT_GT(b.inColour, 0) << "solid parts are black";
 }
 
-TEST(DrawingText, DrawInRectWrapsAlignsAndStopsAtTheLastWholeLine) {
+TEST(DrawingText, DrawInRectWrapsAlignsAndStopsAtTheLastWholeLineAndRunsKeepTheirColours) {
     auto font = UIFont::systemFontOfSize(10);
     auto centred = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
     centred->setAlignment(NSTextAlignmentCenter);
@@ -80,14 +81,13 @@ TEST(DrawingText, DrawInRectWrapsAlignsAndStopsAtTheLastWholeLine) {
     Ink lines = inkOf(clipped);
     EXPECT_TRUE(lines.maxY > line && lines.maxY <= 2 * line + 1) << "two of three lines fit: " << lines.maxY;
     EXPECT_LE(lines.maxX, 60);
-}
 
-TEST(DrawingText, AttributedRunsDrawInTheirOwnColours) {
-    auto font = UIFont::systemFontOfSize(16);
-    NSMutableAttributedString text("■■", {{NSFontAttributeName, Value(font)},
+    // Attributed runs draw in their own colours.
+    auto squares = UIFont::systemFontOfSize(16);
+    NSMutableAttributedString text("■■", {{NSFontAttributeName, Value(squares)},
                                           {NSForegroundColorAttributeName, Value(UIColor::redColor())}});
     text.addAttribute(NSForegroundColorAttributeName, Value(UIColor::blueColor()), {1, 1});
-    auto image = drawnImage(CGSizeMake(60, 30), [&](CGContextRef) { text.drawAtPoint(CGPointZero); });
-    EXPECT_GT(inkOf(image, kRed).inColour, 0);
-    EXPECT_GT(inkOf(image, kBlue).inColour, 0);
+    auto runs = drawnImage(CGSizeMake(60, 30), [&](CGContextRef) { text.drawAtPoint(CGPointZero); });
+    EXPECT_GT(inkOf(runs, kRed).inColour, 0);
+    EXPECT_GT(inkOf(runs, kBlue).inColour, 0);
 }

@@ -19,21 +19,19 @@ bool installed(const std::string& family) {
 
 } // namespace
 
-TEST(FontSystem, SystemFontIsTheCJKFaceAndUnusableSizesMeanTwelvePoints) {
+TEST(FontSystem, SystemFaceNamesMetricsAndEquality) {
     ASSERT_TRUE(installed("Noto Sans CJK SC")) << "fonts-noto-cjk must be installed and found by fontconfig";
-    auto font = UIFont::systemFontOfSize(17);
-    EXPECT_EQ(font->familyName(), "Noto Sans CJK SC");
-    EXPECT_DOUBLE_EQ(font->pointSize(), 17);
-    EXPECT_EQ(font->weight(), 400);
+    auto system = UIFont::systemFontOfSize(17);
+    EXPECT_EQ(system->familyName(), "Noto Sans CJK SC");
+    EXPECT_DOUBLE_EQ(system->pointSize(), 17);
+    EXPECT_EQ(system->weight(), 400);
     EXPECT_EQ(UIFont::boldSystemFontOfSize(16)->weight(), 700);
     EXPECT_TRUE(UIFont::italicSystemFontOfSize(16)->isItalic());
     EXPECT_EQ(UIFont::systemFontOfSize(12, UIFontWeightMedium)->weight(), 500);
     for (double size : {0.0, -3.0, double(NAN)})
         EXPECT_DOUBLE_EQ(UIFont::systemFontOfSize(size)->pointSize(), 12) << size;
     EXPECT_DOUBLE_EQ(UIFont::systemFontOfSize(10)->fontWithSize(0)->pointSize(), 12);
-}
 
-TEST(FontNames, FaceNamesMetricsAndEquality) {
     struct Case {
         const char* name;
         int weight;

@@ -39,7 +39,7 @@ protected:
 
 } // namespace
 
-TEST(Bitmap, PremultipliesPerPixelAndRefusesSizesItCannotHold) {
+TEST(Bitmap, PremultipliesRefusesSizesItCannotHoldAndCopies) {
     EXPECT_EQ(Bitmap::premultiply(255, 128, 0, 255), 0xFFFF8000u);
     EXPECT_EQ(Bitmap::premultiply(255, 255, 255, 0), 0u);
     EXPECT_EQ(Bitmap::premultiply(255, 0, 100, 128), 0x80800032u);
@@ -59,21 +59,19 @@ TEST(Bitmap, PremultipliesPerPixelAndRefusesSizesItCannotHold) {
     ASSERT_TRUE(wide);
     EXPECT_EQ(wide->bytesPerRow(), 12u);
     EXPECT_EQ(wide->pixelAt(1, 1), 0xFFFFFFFFu);
-}
 
-TEST(Bitmap, TopRowsAndCopiesKeepPixelsAndDescriptions) {
-    auto bitmap = codectest::patternBitmap(5, 6, true);
-    auto top = bitmap->topRows(2);
+    auto pattern = codectest::patternBitmap(5, 6, true);
+    auto top = pattern->topRows(2);
     ASSERT_EQ(top->height(), 2);
-    EXPECT_EQ(top->pixelAt(4, 1), bitmap->pixelAt(4, 1));
-    EXPECT_EQ(bitmap->topRows(99)->height(), 6);
-    auto redrawn = bitmap->copy(kCGImageAlphaNoneSkipLast, kCGColorSpaceModelRGB);
+    EXPECT_EQ(top->pixelAt(4, 1), pattern->pixelAt(4, 1));
+    EXPECT_EQ(pattern->topRows(99)->height(), 6);
+    auto redrawn = pattern->copy(kCGImageAlphaNoneSkipLast, kCGColorSpaceModelRGB);
     EXPECT_FALSE(redrawn->hasAlpha());
-    EXPECT_EQ(redrawn->pixelAt(3, 3), bitmap->pixelAt(3, 3));
+    EXPECT_EQ(redrawn->pixelAt(3, 3), pattern->pixelAt(3, 3));
     EXPECT_TRUE(CGImageAlphaInfoHasAlpha(kCGImageAlphaFirst));
 }
 
-TEST(UIImage, SizeIsInPointsAndTurnsWithTheOrientation) {
+TEST(UIImage, SizesStillsAnimationsRenderingModesAndRepresentations) {
     auto image = UIImage::imageWithData(pngOfSize(60, 30), 2);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), (CGSize{30, 15}));
@@ -88,9 +86,8 @@ TEST(UIImage, SizeIsInPointsAndTurnsWithTheOrientation) {
 
     EXPECT_EQ(UIImage::imageWithCGImage(nullptr), nullptr);
     EXPECT_EQ(UIImage::imageWithCGImage(image->CGImage(), 0, UIImageOrientationUp)->scale(), 1);
-}
 
-TEST(UIImage, StillsAnimationsRenderingModesAndRepresentations) {
+    // Data that is no image gives nil; animated data gives a still of its first frame.
     for (const Data& junk :
          {Data(), Data(std::string_view("not an image at all")), pngOfSize(4, 4).subdata(0, 20)})
         EXPECT_EQ(UIImage::imageWithData(junk), nullptr);

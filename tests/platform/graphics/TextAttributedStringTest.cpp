@@ -40,7 +40,7 @@ TEST(TextAttributedString, RunsSplitOnEditAndMergeWhenEqualAgainAndRangesSpanEqu
     EXPECT_EQ(range, (Range{0, 2}));
 }
 
-TEST(TextAttributedString, OutOfRangeAccessRaisesAndReplacedTextInheritsThePlatformsPick) {
+TEST(TextAttributedString, EditingAppendingCopyingAndEnumerating) {
     NSMutableAttributedString s("abc");
     EXPECT_THROW(s.attributesAtIndex(3, nullptr), Exception);
     EXPECT_THROW(s.attributedSubstringFromRange({2, 2}), Exception);
@@ -69,9 +69,7 @@ TEST(TextAttributedString, OutOfRangeAccessRaisesAndReplacedTextInheritsThePlatf
     t.deleteCharactersInRange({1, 3});
     EXPECT_EQ(t.string(), ">Y");
     EXPECT_EQ(t.length(), 2u);
-}
 
-TEST(TextAttributedString, AppendingLengthsCopiesAndEnumeration) {
     NSMutableAttributedString line;
     line.appendAttributedString(NSAttributedString("主播：", colour(UIColor::colorWithRed(0, 1, 0.9, 1))));
     line.appendAttributedString(NSAttributedString("hello", colour(UIColor::whiteColor())));

@@ -75,7 +75,7 @@ TEST(TextMeasure, WrapsAtTheMaximumWidthLikePango) {
     EXPECT_EQ(wrapped(kSentence, font, 60, 0).size, wrapped(kSentence, font, 60).size);
 }
 
-TEST(TextMeasure, WordsLongerThanTheLineAndChineseTextBreakBetweenCharacters) {
+TEST(TextMeasure, CharacterBreaksBaselineRectsHardBreaksEmptyAndMalformedText) {
     auto font = UIFont::systemFontOfSize(12);
     CGRect r = wrapped(std::string(40, 'w'), font, 50);
     EXPECT_LE(r.size.width, 50);
@@ -87,22 +87,21 @@ TEST(TextMeasure, WordsLongerThanTheLineAndChineseTextBreakBetweenCharacters) {
     r = wrapped(text, chinese, 50);
     EXPECT_LE(r.size.width, 50);
     EXPECT_NEAR(r.size.height, 4 * chinese->lineHeight(), 1e-3) << "three characters per 50-point line";
-}
 
-TEST(TextMeasure, BaselineRectsHardLineBreaksEmptyAndMalformedText) {
-    auto font = UIFont::systemFontOfSize(17);
-    CGRect r = boundingRectWithSize(kSentence, CGSizeMake(50, 10), 0, withFont(font));
-    EXPECT_NEAR(r.origin.y, -font->ascender(), 1e-6);
-    EXPECT_NEAR(r.size.height, font->lineHeight(), 1e-6) << "one line, the size does not wrap it";
+    // Without the line-fragment origin the rect sits on the baseline.
+    auto large = UIFont::systemFontOfSize(17);
+    r = boundingRectWithSize(kSentence, CGSizeMake(50, 10), 0, withFont(large));
+    EXPECT_NEAR(r.origin.y, -large->ascender(), 1e-6);
+    EXPECT_NEAR(r.size.height, large->lineHeight(), 1e-6) << "one line, the size does not wrap it";
     EXPECT_GT(r.size.width, 50);
-    EXPECT_NEAR(sizeWithAttributes("a\nb\nc", withFont(font)).height, 3 * font->lineHeight(), 1e-3);
-    EXPECT_EQ(sizeWithAttributes("", withFont(font)), CGSizeZero);
-    EXPECT_EQ(wrapped("", font, 100).size, CGSizeZero);
+    EXPECT_NEAR(sizeWithAttributes("a\nb\nc", withFont(large)).height, 3 * large->lineHeight(), 1e-3);
+    EXPECT_EQ(sizeWithAttributes("", withFont(large)), CGSizeZero);
+    EXPECT_EQ(wrapped("", large, 100).size, CGSizeZero);
     std::string bad = "ok\xff\xfe";
     bad.push_back('\0');
     bad += "end";
-    EXPECT_GT(sizeWithAttributes(bad, withFont(font)).width,
-              sizeWithAttributes("okend", withFont(font)).width);
+    EXPECT_GT(sizeWithAttributes(bad, withFont(large)).width,
+              sizeWithAttributes("okend", withFont(large)).width);
 }
 
 TEST(TextMeasure, LargerRunsAndParagraphStylesShapeTheBox) {
