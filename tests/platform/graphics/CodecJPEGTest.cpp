@@ -52,7 +52,7 @@ TEST(CodecJPEG, EncodeThenDecodeStaysWithinCompressionLossAndQualityIsClamped) {
     EXPECT_EQ(*encodeJPEG(*pattern, -1.0), *encodeJPEG(*pattern, 0.0));
 }
 
-TEST(CodecJPEG, GreyAndCMYKDecodeToRGB) {
+TEST(CodecJPEG, GreyCMYKAndProgressiveDecodeAndCutsKeepWhatArrived) {
     PILLOW_OR_SKIP(
         grey, "im = Image.new('L', (16, 16)); im.putdata([x * 16 for y in range(16) for x in range(16)]); "
               "im.save(out, 'JPEG', quality=100)");
@@ -73,9 +73,8 @@ TEST(CodecJPEG, GreyAndCMYKDecodeToRGB) {
     RGBA c = cmykBitmap->colorAt(8, 8);
     EXPECT_TRUE(std::abs(c.r - 200) <= 4 && std::abs(c.g - 100) <= 4 && std::abs(c.b - 50) <= 4 && c.a == 255)
         << int(c.r) << " " << int(c.g) << " " << int(c.b) << " " << int(c.a);
-}
 
-TEST(CodecJPEG, ProgressiveKeepsItsFullHeightAndBaselineStopsAtTheLastRowsWhenCut) {
+    // Progressive data decodes, and cut short keeps its full height.
     PILLOW_OR_SKIP(progressive, "im = Image.new('RGB', (64, 64)); "
                                 "im.putdata([(x * 4, y * 4, 128) for y in range(64) for x in range(64)]); "
                                 "im.save(out, 'JPEG', quality=95, progressive=True)");
@@ -106,7 +105,7 @@ TEST(CodecJPEG, ProgressiveKeepsItsFullHeightAndBaselineStopsAtTheLastRowsWhenCu
     EXPECT_EQ(ImageSource::create(jpeg.subdata(0, 40))->createImageAtIndex(0), nullptr);
 }
 
-TEST(CodecJPEG, ExifOrientationIsReadRawFromTheHeaderInEitherByteOrder) {
+TEST(CodecJPEG, ExifOrientationIsReadRawInEitherByteOrderAndHostileInputFailsCleanly) {
     for (int stored : {6, 9}) {
         SCOPED_TRACE(stored);
         PILLOW_OR_SKIP(rotated, "exif = Image.Exif(); exif[0x0112] = " + std::to_string(stored) +
@@ -130,9 +129,8 @@ TEST(CodecJPEG, ExifOrientationIsReadRawFromTheHeaderInEitherByteOrder) {
     const uint8_t lying[] = {'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0};
     EXPECT_EQ(detail::exifOrientation(lying, sizeof lying), std::nullopt);
     EXPECT_EQ(detail::exifOrientation(intel, sizeof intel - 6), std::nullopt);
-}
 
-TEST(CodecJPEG, HostileInputFailsCleanly) {
+    // Hostile input fails cleanly.
     std::vector<uint8_t> bytes = encodeJPEG(*codectest::smoothBitmap(16, 16), 0.8)->toVector();
     // Rewrite the frame header's size to 65000 x 65000: the header reads, the pixels are refused.
     for (size_t i = 2; i + 8 < bytes.size(); ++i) {

@@ -6,29 +6,28 @@
 using namespace platform;
 using RGBA = Bitmap::RGBA;
 
-TEST(CodecTIFF, RGBAndRGBAPagesDecodeExactly) {
-    PILLOW_OR_SKIP(tiff,
+TEST(CodecTIFF, PagesDecodeExactlyGreyAndOrientationAreReportedAndHostileDataFails) {
+    PILLOW_OR_SKIP(pages,
                    "a = Image.new('RGB', (3, 2), (10, 20, 30)); a.putpixel((2, 1), (255, 0, 128)); "
                    "b = Image.new('RGBA', (2, 2), (0, 255, 0, 128)); b.putpixel((0, 0), (0, 0, 255, 255)); "
                    "a.save(out, 'TIFF', save_all=True, append_images=[b], compression='tiff_lzw')");
-    auto source = ImageSource::create(tiff);
-    ASSERT_TRUE(source);
-    EXPECT_EQ(source->type(), "public.tiff");
-    ASSERT_EQ(source->count(), 2u);
+    auto paged = ImageSource::create(pages);
+    ASSERT_TRUE(paged);
+    EXPECT_EQ(paged->type(), "public.tiff");
+    ASSERT_EQ(paged->count(), 2u);
 
-    auto first = source->createImageAtIndex(0), second = source->createImageAtIndex(1);
+    auto first = paged->createImageAtIndex(0), second = paged->createImageAtIndex(1);
     ASSERT_TRUE(first && second);
     EXPECT_FALSE(first->hasAlpha());
     EXPECT_EQ(first->colorAt(0, 0), (RGBA{10, 20, 30, 255}));
     EXPECT_EQ(first->colorAt(2, 1), (RGBA{255, 0, 128, 255}));
-    EXPECT_TRUE(source->propertiesAtIndex(1)->hasAlpha);
+    EXPECT_TRUE(paged->propertiesAtIndex(1)->hasAlpha);
     EXPECT_EQ(second->colorAt(0, 0), (RGBA{0, 0, 255, 255}));
     EXPECT_EQ(second->colorAt(1, 1).a, 128);
     EXPECT_NEAR(second->colorAt(1, 1).g, 255, 2);
-    EXPECT_EQ(source->createImageAtIndex(2), nullptr);
-}
+    EXPECT_EQ(paged->createImageAtIndex(2), nullptr);
 
-TEST(CodecTIFF, GreyAndOrientationAreReportedAndHostileDataFailsCleanly) {
+    // Grey and the orientation are reported from the header.
     PILLOW_OR_SKIP(grey, "Image.new('L', (4, 3), 77).save(out, 'TIFF', tiffinfo={274: 6})");
     auto source = ImageSource::create(grey);
     auto properties = source->propertiesAtIndex(0);

@@ -11,7 +11,7 @@
 using namespace platform;
 using namespace graphics_test;
 
-TEST(DrawingBitmapContext, SkipLastLittleEndianBytesAreSkipBlueGreenRed) {
+TEST(DrawingBitmapContext, DrawingLandsInTheCallersBufferInItsByteOrder) {
     // The black-to-transparent helper's layout: 0x2005, so each pixel is skip, blue, green, red in memory.
     const int w = 3, h = 1;
     std::vector<uint8_t> buffer(size_t(w * h * 4), 0);
@@ -38,9 +38,8 @@ TEST(DrawingBitmapContext, SkipLastLittleEndianBytesAreSkipBlueGreenRed) {
     ASSERT_NE(result, nullptr);
     expectPixels(result, {{0, 0, kClear}, {1, 0, {0, 0, 0, 1}}});
     EXPECT_NEAR(pixelAt(result, 2, 0).a, 1, 0.01) << "the drawn image was opaque once in the context";
-}
 
-TEST(DrawingBitmapContext, DrawingLandsInTheCallersBufferAndForcedDecodeRedrawsOpaque) {
+    // Other layouts: memory rows run top down, bytes in the layout's order.
     std::vector<uint8_t> rgba(16, 0);
     auto bigEndian = CGBitmapContextCreate(rgba.data(), 2, 2, 8, 8, CGColorSpaceCreateDeviceRGB(),
                                            kCGImageAlphaPremultipliedLast);
@@ -58,14 +57,14 @@ TEST(DrawingBitmapContext, DrawingLandsInTheCallersBufferAndForcedDecodeRedrawsO
     EXPECT_NEAR(double(native[0] & 0xFF), 0x80, 1);
     EXPECT_EQ(CGBitmapContextGetData(host), native.data());
     EXPECT_EQ(CGBitmapContextGetWidth(host), 2u);
+
     // The cache's forced decode: width x 4 rows, alpha info 5 (none, skip last), the picture drawn whole.
-    // The cache's forced decode: width x 4 rows, alpha info 5 (none, skip last), the picture drawn whole.
-    CGImageRef picture = bitmapOf(2, 2, {0xFF0000FF, 0x00FF00FF, 0x0000FFFF, 0xFFFFFFFF});
-    auto context =
+    CGImageRef quad = bitmapOf(2, 2, {0xFF0000FF, 0x00FF00FF, 0x0000FFFF, 0xFFFFFFFF});
+    auto opaque =
         CGBitmapContextCreate(nullptr, 2, 2, 8, 8, CGColorSpaceCreateDeviceRGB(), kCGImageAlphaNoneSkipLast);
-    ASSERT_NE(context, nullptr);
-    CGContextDrawImage(context, CGRectMake(0, 0, 2, 2), picture);
-    CGImageRef decoded = CGBitmapContextCreateImage(context);
+    ASSERT_NE(opaque, nullptr);
+    CGContextDrawImage(opaque, CGRectMake(0, 0, 2, 2), quad);
+    CGImageRef decoded = CGBitmapContextCreateImage(opaque);
     EXPECT_EQ(decoded->alphaInfo(), kCGImageAlphaNoneSkipLast);
     expectPixels(decoded, {{0, 0, kRed}, {0, 1, kBlue}});
 }

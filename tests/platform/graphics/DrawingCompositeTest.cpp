@@ -68,7 +68,7 @@ TEST(DrawingBlend, ModesFollowTheirFormulasAndStayInsideTheDrawnShape) {
     }
 }
 
-TEST(DrawingImages, CGDrawImageIsFlippedWhileUIImageDrawingIsUprightAndTurned) {
+TEST(DrawingImages, DrawnImagesAreFlippedTurnedTintedAndFaded) {
     CGImageRef redOverBlue = bitmapOf(1, 2, {0xFF0000FF, 0x0000FFFF});
     CGRect box = CGRectMake(0, 0, 1, 2);
     expectPixels(drawnImage(box.size, [&](CGContextRef c) { CGContextDrawImage(c, box, redOverBlue); }),
@@ -100,9 +100,7 @@ TEST(DrawingImages, CGDrawImageIsFlippedWhileUIImageDrawingIsUprightAndTurned) {
         CGImageRef drawn = drawnImage(image->size(), [&](CGContextRef) { drawAtPoint(image, CGPointZero); });
         expectPixels(drawn, {{0, 0, c.first}, {turned ? 0 : 1, turned ? 1 : 0, c.second}});
     }
-}
 
-TEST(DrawingImages, TintAndFadeHelpersBlendOnlyTheirOwnDrawing) {
     // The tint helper: fill with the colour, then draw the image in destination-in.
     CGImageRef shape = bitmapOf(2, 1, {0x00FF00FF, 0x00000000}); // opaque green, then transparent
     CGImageRef tinted = drawnImage(CGSizeMake(2, 1), [&](CGContextRef) {
@@ -138,7 +136,7 @@ TEST(DrawingImages, TintAndFadeHelpersBlendOnlyTheirOwnDrawing) {
     expectPixels(faded, {{0, 0, {1, 0, 0, 0.5}}, {0, faded->height() - 1, {0, 0, 1, 0.5}}});
 }
 
-TEST(DrawingMask, ClipToMaskUsesAlphaAndGreyMasksShowWhite) {
+TEST(DrawingMask, ClipAndGreyMasksArcsAndCaps) {
     CGImageRef topHalf = bitmapOf(1, 2, {0xFFFFFFFF, 0x00000000}); // opaque top row, clear bottom row
     for (bool flip : {false, true}) {
         SCOPED_TRACE(flip);
@@ -176,9 +174,7 @@ TEST(DrawingMask, ClipToMaskUsesAlphaAndGreyMasksShowWhite) {
         alphas[y] = pixelAt(masked, 1, y).a;
     EXPECT_TRUE(alphas[0] < 0.2 && alphas[0] < alphas[1] && alphas[1] < alphas[2] && alphas[3] > 0.8);
     EXPECT_EQ(CGImageCreateWithMask(white, white), nullptr) << "a mask with alpha is refused";
-}
 
-TEST(DrawingPaths, ArcsRoundCornersAndCapsDecideWhatAStrokeCovers) {
     // The overlay's box: four quarter arcs in direction 0 around a 40 x 30 rectangle with radius 10.
     auto context = canvas(40, 30);
     context->moveToPoint(10, 0);

@@ -49,7 +49,7 @@ TEST(DrawingImageContext, PixelSizeFollowsScaleUnusableSizesBalanceAndOpaqueStar
     expectPixels(opaque->makeImage(), {{1, 1, {0, 0, 0, 1}}, {0, 0, {0, 0.5, 0, 1}}});
 }
 
-TEST(DrawingFill, RectanglesCoverExactlyTheirPixelsAndLeaveThePathAlone) {
+TEST(DrawingFill, RectanglesPathsStateAndTheCTM) {
     auto context = canvas(4, 4);
     CGContextSetFillColorWithColor(context, UIColor::redColor()->CGColor());
     CGContextFillRect(context, CGRectMake(1, 1, 2, 2));
@@ -69,24 +69,23 @@ TEST(DrawingFill, RectanglesCoverExactlyTheirPixelsAndLeaveThePathAlone) {
     EXPECT_EQ(path->getPathCurrentPoint(), CGPointMake(4, 0));
     path->strokePath();
     EXPECT_TRUE(path->isPathEmpty());
-}
 
-TEST(DrawingState, SaveAndRestoreKeepTheStateAndTheCTMReportsDevicePixels) {
-    auto context = canvas(6, 6);
-    context->setFillColorWithColor(UIColor::redColor()->CGColor());
-    context->saveGState();
-    context->setFillColorWithColor(UIColor::blueColor()->CGColor());
-    context->translateCTM(3, 3);
-    context->clipToRect(CGRectMake(0, 0, 1, 1));
-    context->scaleCTM(0, 1);
-    context->fillRect(CGRectMake(0, 0, 2, 2));
-    expectPixels(context->makeImage(), {{3, 3, kClear}}); // a singular transform draws nothing
-    context->setBlendMode(kCGBlendModeClear);
-    context->restoreGState();
-    context->restoreGState(); // unbalanced: ignored
-    EXPECT_EQ(context->blendMode(), kCGBlendModeNormal);
-    context->fillRect(CGRectMake(0, 0, 2, 2));
-    expectPixels(context->makeImage(), {{1, 1, kRed}, {4, 4, kClear}});
+    // Save and restore keep colour, transform, clip and blend mode.
+    auto state = canvas(6, 6);
+    state->setFillColorWithColor(UIColor::redColor()->CGColor());
+    state->saveGState();
+    state->setFillColorWithColor(UIColor::blueColor()->CGColor());
+    state->translateCTM(3, 3);
+    state->clipToRect(CGRectMake(0, 0, 1, 1));
+    state->scaleCTM(0, 1);
+    state->fillRect(CGRectMake(0, 0, 2, 2));
+    expectPixels(state->makeImage(), {{3, 3, kClear}}); // a singular transform draws nothing
+    state->setBlendMode(kCGBlendModeClear);
+    state->restoreGState();
+    state->restoreGState(); // unbalanced: ignored
+    EXPECT_EQ(state->blendMode(), kCGBlendModeNormal);
+    state->fillRect(CGRectMake(0, 0, 2, 2));
+    expectPixels(state->makeImage(), {{1, 1, kRed}, {4, 4, kClear}});
 
     auto scaled = canvas(10, 10, 3);
     scaled->translateCTM(1, 2);

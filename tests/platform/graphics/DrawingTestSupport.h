@@ -6,6 +6,7 @@
 #include "platform/graphics/GraphicsContextStack.h"
 
 #include <cmath>
+#include <fmt/format.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <initializer_list>
@@ -16,9 +17,7 @@ struct Pixel {
     double r, g, b, a;
 };
 
-inline constexpr Pixel kRed{1, 0, 0, 1};
-inline constexpr Pixel kBlue{0, 0, 1, 1};
-inline constexpr Pixel kClear{0, 0, 0, 0};
+inline constexpr Pixel kRed{1, 0, 0, 1}, kBlue{0, 0, 1, 1}, kClear{0, 0, 0, 0};
 
 inline Pixel pixelAt(const platform::CGImageRef& image, int x, int y) {
     platform::Bitmap::RGBA p = image->colorAt(x, y);
@@ -31,11 +30,10 @@ inline ::testing::AssertionResult near(Pixel actual, Pixel expected, double tole
     if (expected.a > 0.05)
         ok = ok && std::fabs(actual.r - expected.r) <= tolerance &&
              std::fabs(actual.g - expected.g) <= tolerance && std::fabs(actual.b - expected.b) <= tolerance;
-    if (ok)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "pixel (" << actual.r << ", " << actual.g << ", " << actual.b
-                                         << ", " << actual.a << ") expected (" << expected.r << ", "
-                                         << expected.g << ", " << expected.b << ", " << expected.a << ")";
+    return ok ? ::testing::AssertionSuccess()
+              : ::testing::AssertionFailure()
+                    << fmt::format("pixel ({}, {}, {}, {}) expected ({}, {}, {}, {})", actual.r, actual.g,
+                                   actual.b, actual.a, expected.r, expected.g, expected.b, expected.a);
 }
 
 // A bitmap from straight 0xRRGGBBAA pixels, row by row.

@@ -20,27 +20,26 @@ UIColorPtr colourAt(const NSAttributedString& s, uint64_t index, Range* range = 
 
 } // namespace
 
-TEST(TextAttributedString, RunsSplitOnEditAndMergeWhenEqualAgainAndRangesSpanEqualValues) {
+TEST(TextAttributedString, RunsRangesEditsAppendsCopiesAndEnumeration) {
     auto font = UIFont::systemFontOfSize(10);
-    NSMutableAttributedString s(
+    NSMutableAttributedString hello(
         "hello world",
         {{NSFontAttributeName, Value(font)}, {NSForegroundColorAttributeName, Value(UIColor::whiteColor())}});
-    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::redColor()), {6, 5});
-    ASSERT_EQ(s.runs().size(), 2u);
-    Range range;
-    EXPECT_TRUE(colourAt(s, 7, &range)->isEqual(*UIColor::redColor()));
-    EXPECT_EQ(range, (Range{6, 5}));
-    EXPECT_EQ(s.attribute(NSFontAttributeName, 7, &range).objectAs<UIFont>(), font);
-    EXPECT_EQ(range, (Range{0, 11})) << "the font's range spans both runs";
+    hello.addAttribute(NSForegroundColorAttributeName, Value(UIColor::redColor()), {6, 5});
+    ASSERT_EQ(hello.runs().size(), 2u);
+    Range span;
+    EXPECT_TRUE(colourAt(hello, 7, &span)->isEqual(*UIColor::redColor()));
+    EXPECT_EQ(span, (Range{6, 5}));
+    EXPECT_EQ(hello.attribute(NSFontAttributeName, 7, &span).objectAs<UIFont>(), font);
+    EXPECT_EQ(span, (Range{0, 11})) << "the font's span covers both runs";
     // A distinct but equal colour object makes the runs equal, so they merge back.
-    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::colorWithWhite(1, 1)), {6, 5});
-    EXPECT_EQ(s.runs().size(), 1u);
-    s.removeAttribute(NSForegroundColorAttributeName, {0, 2});
-    EXPECT_TRUE(s.attribute(NSForegroundColorAttributeName, 0, &range).isNil());
-    EXPECT_EQ(range, (Range{0, 2}));
-}
+    hello.addAttribute(NSForegroundColorAttributeName, Value(UIColor::colorWithWhite(1, 1)), {6, 5});
+    EXPECT_EQ(hello.runs().size(), 1u);
+    hello.removeAttribute(NSForegroundColorAttributeName, {0, 2});
+    EXPECT_TRUE(hello.attribute(NSForegroundColorAttributeName, 0, &span).isNil());
+    EXPECT_EQ(span, (Range{0, 2}));
 
-TEST(TextAttributedString, EditingAppendingCopyingAndEnumerating) {
+    // Out-of-range access raises a range exception.
     NSMutableAttributedString s("abc");
     EXPECT_THROW(s.attributesAtIndex(3, nullptr), Exception);
     EXPECT_THROW(s.attributedSubstringFromRange({2, 2}), Exception);
