@@ -51,25 +51,17 @@ TEST(CodecTIFF, PagesDecodeExactlyGreyAndOrientationAreReportedAndHostileDataFai
     EXPECT_EQ(capped->propertiesAtIndex(0)->pixelWidth, 40);
     EXPECT_EQ(capped->createImageAtIndex(0), nullptr);
 
-    // A directory claiming 100000 x 100000 over a few bytes of strip.
-    PILLOW_OR_SKIP(huge, R"(
-im = Image.new('L', (2, 2))
-im.save(out, 'TIFF')
-data = bytearray(out.getvalue())
-out = io.BytesIO()
-# Rewrite ImageWidth and ImageLength (tags 256, 257) wherever they sit in the first directory.
-ifd = struct.unpack('<I', data[4:8])[0]
-n = struct.unpack('<H', data[ifd:ifd + 2])[0]
-for i in range(n):
-    e = ifd + 2 + 12 * i
-    tag, typ = struct.unpack('<HH', data[e:e + 4])
-    if tag in (256, 257):
-        if typ == 3:
-            data[e + 2:e + 4] = struct.pack('<H', 4)
-        data[e + 8:e + 12] = struct.pack('<I', 100000)
-out.write(bytes(data))
-)");
-    auto hostile = ImageSource::create(huge);
+    // A directory rewritten to claim 100000 x 100000 over the same few strips.
+    std::vector<uint8_t> huge = tiff.toVector();
+    auto u16 = [&](size_t at) { return size_t(huge[at] | huge[at + 1] << 8); };
+    size_t ifd = u16(4) | u16(6) << 16;
+    for (size_t e = ifd + 2; e < ifd + 2 + 12 * u16(ifd); e += 12) {
+        if (u16(e) == 256 || u16(e) == 257) {
+            huge[e + 2] = 4; // a long, whatever it was: 100000 needs it
+            huge[e + 8] = 0xA0, huge[e + 9] = 0x86, huge[e + 10] = 0x01, huge[e + 11] = 0;
+        }
+    }
+    auto hostile = ImageSource::create(Data(huge));
     ASSERT_TRUE(hostile);
     EXPECT_EQ(hostile->createImageAtIndex(0), nullptr);
 }

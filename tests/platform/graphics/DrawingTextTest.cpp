@@ -57,7 +57,6 @@ TEST(DrawingText, TextRendersInItsColourWithinItsBoxBlackByDefaultAndScales) {
     Ink a = inkOf(once), b = inkOf(twice);
     ASSERT_GT(a.count, 0);
     EXPECT_NEAR(double(b.count) / a.count, 4, 1.2) << "twice the scale, four times the pixels";
-    EXPECT_NEAR(b.maxX - b.minX, 2 * (a.maxX - a.minX), 3);
     EXPECT_GT(b.inColour, 0) << "solid parts are black";
 }
 

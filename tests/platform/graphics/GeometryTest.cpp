@@ -1,5 +1,6 @@
 #include "platform/graphics/Geometry.h"
 
+#include <array>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -42,11 +43,9 @@ TEST(GeometryRect, RectsTextFormsTransformsAndEdgeInsets) {
         {"inset", CGRectInset(CGRectMake(0, 0, 10, 20), 2, 3), CGRectMake(2, 3, 6, 14)},
         {"outset", CGRectInset(CGRectMake(0, 0, 10, 20), -1, -1), CGRectMake(-1, -1, 12, 22)},
     });
-    EXPECT_DOUBLE_EQ(CGRectGetMinX(r), 6);
-    EXPECT_DOUBLE_EQ(CGRectGetMaxX(r), 10);
-    EXPECT_DOUBLE_EQ(CGRectGetMidY(r), 17);
-    EXPECT_DOUBLE_EQ(CGRectGetWidth(r), 4);
-    EXPECT_DOUBLE_EQ(CGRectGetHeight(r), 6);
+    EXPECT_EQ((std::array{CGRectGetMinX(r), CGRectGetMaxX(r), CGRectGetMidY(r), CGRectGetWidth(r),
+                          CGRectGetHeight(r)}),
+              (std::array{6.0, 10.0, 17.0, 4.0, 6.0}));
     EXPECT_TRUE(CGRectEqualToRect(r, CGRectMake(6, 14, 4, 6)));
     EXPECT_TRUE(CGRectContainsPoint(r, CGPointMake(7, 15)));
 
