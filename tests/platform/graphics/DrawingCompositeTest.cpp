@@ -177,6 +177,7 @@ TEST(DrawingMask, ClipAndGreyMasksArcsAndCaps) {
 
     // The overlay's box: four quarter arcs in direction 0 around a 40 x 30 rectangle with radius 10.
     auto context = canvas(40, 30);
+    context->beginPath();
     context->moveToPoint(10, 0);
     context->addArc(30, 10, 10, 3 * M_PI / 2, 0, 0);
     context->addArc(30, 20, 10, 0, M_PI / 2, 0);

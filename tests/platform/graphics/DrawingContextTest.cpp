@@ -53,7 +53,9 @@ TEST(DrawingFill, RectanglesPathsStateAndTheCTM) {
     auto context = canvas(4, 4);
     CGContextSetFillColorWithColor(context, UIColor::redColor()->CGColor());
     CGContextFillRect(context, CGRectMake(1, 1, 2, 2));
-    expectPixels(context->makeImage(), {{1, 1, kRed}, {2, 2, kRed}, {0, 0, kClear}, {3, 3, kClear}});
+    CGContextClearRect(context, CGRectMake(2, 1, 1, 1));
+    expectPixels(context->makeImage(),
+                 {{1, 1, kRed}, {2, 2, kRed}, {2, 1, kClear}, {0, 0, kClear}, {3, 3, kClear}});
 
     auto doubled = canvas(2, 2, 2);
     doubled->setFillColorWithColor(UIColor::blueColor()->CGColor());
