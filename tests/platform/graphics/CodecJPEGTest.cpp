@@ -5,181 +5,127 @@
 
 #include <gtest/gtest.h>
 
-using platform::Bitmap;
-using platform::Data;
-using platform::ImageDecodeOptions;
-using platform::ImageSource;
+using namespace platform;
 using RGBA = Bitmap::RGBA;
 
-namespace {
-
-// The largest difference of any component between two bitmaps of the same size.
-int maxDifference(const Bitmap& a, const Bitmap& b) {
-    int worst = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            RGBA p = a.colorAt(x, y), q = b.colorAt(x, y);
-            worst = std::max({worst, std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)});
-        }
-    }
-    return worst;
-}
-
-} // namespace
-
-TEST(CodecJPEG, EncodeThenDecodeStaysWithinCompressionLoss) {
+TEST(CodecJPEG, EncodeThenDecodeStaysWithinCompressionLossAndQualityIsClamped) {
     auto original = codectest::smoothBitmap(64, 48);
-    std::optional<Data> jpeg = platform::encodeJPEG(*original, 0.95);
-    ASSERT_TRUE(jpeg);
-    auto source = ImageSource::create(*jpeg);
+    auto source = ImageSource::create(*encodeJPEG(*original, 0.95));
     ASSERT_TRUE(source);
     EXPECT_EQ(source->type(), "public.jpeg");
     auto decoded = source->createImageAtIndex(0);
     ASSERT_TRUE(decoded);
-    ASSERT_EQ(decoded->width(), 64);
     ASSERT_EQ(decoded->height(), 48);
-    EXPECT_FALSE(decoded->hasAlpha());
-    EXPECT_EQ(decoded->alphaInfo(), platform::kCGImageAlphaNoneSkipFirst);
-    EXPECT_LE(maxDifference(*decoded, *original), 8);
-    EXPECT_EQ(decoded->colorAt(10, 10).a, 255);
-}
+    EXPECT_EQ(decoded->alphaInfo(), kCGImageAlphaNoneSkipFirst);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) {
+            RGBA p = decoded->colorAt(x, y), q = original->colorAt(x, y);
+            ASSERT_LE(std::max({std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)}), 8)
+                << x << "," << y;
+        }
 
-TEST(CodecJPEG, LowerQualityMakesSmallerFilesAndQualityIsClamped) {
-    auto original = codectest::patternBitmap(64, 64, false);
-    Data low = *platform::encodeJPEG(*original, 0.2);
-    Data high = *platform::encodeJPEG(*original, 0.9);
-    EXPECT_LT(low.length(), high.length());
-    EXPECT_EQ(*platform::encodeJPEG(*original, 7.0), *platform::encodeJPEG(*original, 1.0));
-    EXPECT_EQ(*platform::encodeJPEG(*original, -1.0), *platform::encodeJPEG(*original, 0.0));
-}
-
-TEST(CodecJPEG, TransparentPixelsAreFlattenedOntoBlack) {
+    // Transparent pixels are flattened onto black.
     auto bitmap = Bitmap::create(16, 16);
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
             bitmap->mutableRow(y)[x] = Bitmap::premultiply(255, 255, 255, x < 8 ? 0 : 255);
-    auto decoded = ImageSource::create(*platform::encodeJPEG(*bitmap, 1.0))->createImageAtIndex(0);
-    ASSERT_TRUE(decoded);
-    EXPECT_LE(decoded->colorAt(2, 8).r, 8);
-    EXPECT_GE(decoded->colorAt(13, 8).r, 247);
+    auto flattened = ImageSource::create(*encodeJPEG(*bitmap, 1.0))->createImageAtIndex(0);
+    ASSERT_TRUE(flattened);
+    EXPECT_LE(flattened->colorAt(2, 8).r, 8);
+    EXPECT_GE(flattened->colorAt(13, 8).r, 247);
+
+    // Lower quality makes smaller files; the quality is clamped.
+    auto pattern = codectest::patternBitmap(64, 64, false);
+    EXPECT_LT(encodeJPEG(*pattern, 0.2)->length(), encodeJPEG(*pattern, 0.9)->length());
+    EXPECT_EQ(*encodeJPEG(*pattern, 7.0), *encodeJPEG(*pattern, 1.0));
+    EXPECT_EQ(*encodeJPEG(*pattern, -1.0), *encodeJPEG(*pattern, 0.0));
 }
 
-TEST(CodecJPEG, GreyAndCMYKDecodeToRGB) {
-    PILLOW_OR_SKIP(grey, R"(
-im = Image.new('L', (16, 16))
-for x in range(16):
-    for y in range(16):
-        im.putpixel((x, y), x * 16)
-im.save(out, 'JPEG', quality=100)
-)");
-    auto greySource = ImageSource::create(grey);
-    EXPECT_EQ(greySource->propertiesAtIndex(0)->colorModel, platform::kCGColorSpaceModelMonochrome);
-    auto greyBitmap = greySource->createImageAtIndex(0);
+TEST(CodecJPEG, GreyCMYKAndProgressiveDecodeAndCutsKeepWhatArrived) {
+    PILLOW_OR_SKIP(
+        grey, "im = Image.new('L', (16, 16)); im.putdata([x * 16 for y in range(16) for x in range(16)]); "
+              "im.save(out, 'JPEG', quality=100)");
+    EXPECT_EQ(ImageSource::create(grey)->propertiesAtIndex(0)->colorModel, kCGColorSpaceModelMonochrome);
+    auto greyBitmap = ImageSource::create(grey)->createImageAtIndex(0);
     ASSERT_TRUE(greyBitmap);
-    EXPECT_EQ(greyBitmap->colorSpaceModel(), platform::kCGColorSpaceModelMonochrome);
+    EXPECT_EQ(greyBitmap->colorSpaceModel(), kCGColorSpaceModelMonochrome);
     RGBA g = greyBitmap->colorAt(8, 3);
-    EXPECT_EQ(g.r, g.g);
-    EXPECT_EQ(g.g, g.b);
+    EXPECT_TRUE(g.r == g.g && g.g == g.b);
     EXPECT_NEAR(g.r, 128, 4);
 
     // Pillow writes CMYK with Adobe's marker and inverted components; this colour is (200, 100, 50).
-    PILLOW_OR_SKIP(cmyk, R"(
-Image.new('RGB', (16, 16), (200, 100, 50)).convert('CMYK').save(out, 'JPEG', quality=100)
-)");
-    auto cmykSource = ImageSource::create(cmyk);
-    EXPECT_EQ(cmykSource->propertiesAtIndex(0)->colorModel, platform::kCGColorSpaceModelCMYK);
-    auto cmykBitmap = cmykSource->createImageAtIndex(0);
+    PILLOW_OR_SKIP(
+        cmyk, "Image.new('RGB', (16, 16), (200, 100, 50)).convert('CMYK').save(out, 'JPEG', quality=100)");
+    EXPECT_EQ(ImageSource::create(cmyk)->propertiesAtIndex(0)->colorModel, kCGColorSpaceModelCMYK);
+    auto cmykBitmap = ImageSource::create(cmyk)->createImageAtIndex(0);
     ASSERT_TRUE(cmykBitmap);
     RGBA c = cmykBitmap->colorAt(8, 8);
-    EXPECT_NEAR(c.r, 200, 4);
-    EXPECT_NEAR(c.g, 100, 4);
-    EXPECT_NEAR(c.b, 50, 4);
-    EXPECT_EQ(c.a, 255);
-}
+    EXPECT_TRUE(std::abs(c.r - 200) <= 4 && std::abs(c.g - 100) <= 4 && std::abs(c.b - 50) <= 4 && c.a == 255)
+        << int(c.r) << " " << int(c.g) << " " << int(c.b) << " " << int(c.a);
 
-TEST(CodecJPEG, ProgressiveDecodesAndATruncatedOneKeepsItsFullHeight) {
-    PILLOW_OR_SKIP(progressive, R"(
-im = Image.new('RGB', (64, 64))
-for x in range(64):
-    for y in range(64):
-        im.putpixel((x, y), (x * 4, y * 4, 128))
-im.save(out, 'JPEG', quality=95, progressive=True)
-)");
+    // Progressive data decodes, and cut short keeps its full height.
+    PILLOW_OR_SKIP(progressive, "im = Image.new('RGB', (64, 64)); "
+                                "im.putdata([(x * 4, y * 4, 128) for y in range(64) for x in range(64)]); "
+                                "im.save(out, 'JPEG', quality=95, progressive=True)");
     auto full = ImageSource::create(progressive)->createImageAtIndex(0);
     ASSERT_TRUE(full);
     RGBA p = full->colorAt(32, 16);
-    EXPECT_NEAR(p.r, 128, 6);
-    EXPECT_NEAR(p.g, 64, 6);
-    EXPECT_NEAR(p.b, 128, 6);
+    EXPECT_TRUE(std::abs(p.r - 128) <= 6 && std::abs(p.g - 64) <= 6 && std::abs(p.b - 128) <= 6)
+        << int(p.r) << " " << int(p.g) << " " << int(p.b);
 
     auto partial =
         ImageSource::create(progressive.subdata(0, progressive.length() * 2 / 3))->createImageAtIndex(0);
     ASSERT_TRUE(partial);
     EXPECT_EQ(partial->height(), 64);
-}
 
-TEST(CodecJPEG, TruncatedBaselineStopsAtTheLastRowsFromRealData) {
+    // Cut short, baseline data stops at the last rows that really arrived.
     auto original = codectest::patternBitmap(64, 256, false);
-    Data jpeg = *platform::encodeJPEG(*original, 0.9);
-    auto full = ImageSource::create(jpeg)->createImageAtIndex(0);
-    ASSERT_TRUE(full);
-    auto partial = ImageSource::create(jpeg.subdata(0, jpeg.length() / 2))->createImageAtIndex(0);
-    ASSERT_TRUE(partial);
-    EXPECT_GT(partial->height(), 0);
-    EXPECT_LT(partial->height(), 256);
-    for (int y = 0; y < partial->height(); ++y)
+    Data jpeg = *encodeJPEG(*original, 0.9);
+    auto baseline = ImageSource::create(jpeg)->createImageAtIndex(0);
+    ASSERT_TRUE(baseline);
+    auto cut = ImageSource::create(jpeg.subdata(0, jpeg.length() / 2))->createImageAtIndex(0);
+    ASSERT_TRUE(cut);
+    EXPECT_TRUE(cut->height() > 0 && cut->height() < 256) << cut->height();
+    for (int y = 0; y < cut->height(); ++y)
         for (int x = 0; x < 64; ++x)
-            ASSERT_EQ(partial->pixelAt(x, y), full->pixelAt(x, y)) << x << "," << y;
+            ASSERT_EQ(cut->pixelAt(x, y), baseline->pixelAt(x, y)) << x << "," << y;
 
     // Cut inside the header: nothing to show, nothing to crash on.
     EXPECT_EQ(ImageSource::create(jpeg.subdata(0, 40))->createImageAtIndex(0), nullptr);
 }
 
-TEST(CodecJPEG, ExifOrientationIsReadRawFromTheHeader) {
-    PILLOW_OR_SKIP(rotated, R"(
-exif = Image.Exif()
-exif[0x0112] = 6
-Image.new('RGB', (8, 4), (10, 20, 30)).save(out, 'JPEG', exif=exif.tobytes())
-)");
-    auto properties = ImageSource::create(rotated)->propertiesAtIndex(0);
-    ASSERT_TRUE(properties);
-    EXPECT_EQ(properties->orientation, 6);
-    EXPECT_EQ(properties->pixelWidth, 8);
-    EXPECT_EQ(properties->pixelHeight, 4);
-
-    PILLOW_OR_SKIP(odd, R"(
-exif = Image.Exif()
-exif[0x0112] = 9
-Image.new('RGB', (8, 4)).save(out, 'JPEG', exif=exif.tobytes())
-)");
-    EXPECT_EQ(ImageSource::create(odd)->propertiesAtIndex(0)->orientation, 9);
-
-    Data plain = *platform::encodeJPEG(*codectest::smoothBitmap(8, 8), 0.5);
+TEST(CodecJPEG, ExifOrientationIsReadRawInEitherByteOrderAndHostileInputFailsCleanly) {
+    for (int stored : {6, 9}) {
+        SCOPED_TRACE(stored);
+        PILLOW_OR_SKIP(rotated, "exif = Image.Exif(); exif[0x0112] = " + std::to_string(stored) +
+                                    "; Image.new('RGB', (8, 4)).save(out, 'JPEG', exif=exif.tobytes())");
+        auto properties = ImageSource::create(rotated)->propertiesAtIndex(0);
+        ASSERT_TRUE(properties);
+        EXPECT_EQ(properties->orientation, stored);
+        EXPECT_EQ(properties->pixelWidth, 8);
+        EXPECT_EQ(properties->pixelHeight, 4);
+    }
+    Data plain = *encodeJPEG(*codectest::smoothBitmap(8, 8), 0.5);
     EXPECT_EQ(ImageSource::create(plain)->propertiesAtIndex(0)->orientation, std::nullopt);
-}
 
-TEST(CodecJPEG, ExifBlocksOfEitherByteOrderAreRead) {
     const uint8_t motorola[] = {'E',  'x',  'i',  'f',  0, 0, 'M', 'M', 0, 42, 0,   0,   0,   8,
                                 0,    2,    0x01, 0x0F, 0, 2, 0,   0,   0, 4,  'C', 'a', 'm', 0,
                                 0x01, 0x12, 0,    3,    0, 0, 0,   1,   0, 8,  0,   0};
-    EXPECT_EQ(platform::detail::exifOrientation(motorola, sizeof motorola), 8);
+    EXPECT_EQ(detail::exifOrientation(motorola, sizeof motorola), 8);
     const uint8_t intel[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 3, 0, 0, 0};
-    EXPECT_EQ(platform::detail::exifOrientation(intel, sizeof intel), 3);
+    EXPECT_EQ(detail::exifOrientation(intel, sizeof intel), 3);
     // A directory offset past the end, and an entry cut short.
     const uint8_t lying[] = {'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0};
-    EXPECT_EQ(platform::detail::exifOrientation(lying, sizeof lying), std::nullopt);
-    EXPECT_EQ(platform::detail::exifOrientation(intel, sizeof intel - 6), std::nullopt);
-}
+    EXPECT_EQ(detail::exifOrientation(lying, sizeof lying), std::nullopt);
+    EXPECT_EQ(detail::exifOrientation(intel, sizeof intel - 6), std::nullopt);
 
-TEST(CodecJPEG, HostileInputFailsCleanly) {
-    std::vector<uint8_t> bytes = platform::encodeJPEG(*codectest::smoothBitmap(16, 16), 0.8)->toVector();
+    // Hostile input fails cleanly.
+    std::vector<uint8_t> bytes = encodeJPEG(*codectest::smoothBitmap(16, 16), 0.8)->toVector();
     // Rewrite the frame header's size to 65000 x 65000: the header reads, the pixels are refused.
     for (size_t i = 2; i + 8 < bytes.size(); ++i) {
         if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
-            bytes[i + 5] = 0xFD;
-            bytes[i + 6] = 0xE8;
-            bytes[i + 7] = 0xFD;
-            bytes[i + 8] = 0xE8;
+            bytes[i + 5] = bytes[i + 7] = 0xFD;
+            bytes[i + 6] = bytes[i + 8] = 0xE8;
             break;
         }
     }
@@ -197,7 +143,7 @@ TEST(CodecJPEG, HostileInputFailsCleanly) {
 
     ImageDecodeOptions small;
     small.maxPixelCount = 100;
-    EXPECT_EQ(ImageSource::create(*platform::encodeJPEG(*codectest::smoothBitmap(16, 16), 0.8), small)
-                  ->createImageAtIndex(0),
-              nullptr);
+    EXPECT_EQ(
+        ImageSource::create(*encodeJPEG(*codectest::smoothBitmap(16, 16), 0.8), small)->createImageAtIndex(0),
+        nullptr);
 }

@@ -6,117 +6,61 @@
 
 using namespace platform;
 
-namespace {
-
-struct Components {
-    double r{-1}, g{-1}, b{-1}, a{-1};
-};
-
-Components rgba(const UIColorPtr& c) {
-    Components out;
-    EXPECT_TRUE(c->getRed(&out.r, &out.g, &out.b, &out.a));
-    return out;
-}
-
-} // namespace
-
-TEST(ColorNamed, GreysHaveThePlatformsWhiteLevels) {
+TEST(ColorNamed, NamedColoursFactoriesCopiesAndEquality) {
     struct Case {
         UIColorPtr color;
-        double white, alpha;
+        double r, g, b, a;
+        bool grey;
     } cases[] = {
-        {UIColor::blackColor(), 0, 1},  {UIColor::darkGrayColor(), 1.0 / 3, 1},
-        {UIColor::grayColor(), 0.5, 1}, {UIColor::lightGrayColor(), 2.0 / 3, 1},
-        {UIColor::whiteColor(), 1, 1},  {UIColor::clearColor(), 0, 0},
+        {UIColor::blackColor(), 0, 0, 0, 1, true},
+        {UIColor::darkGrayColor(), 1.0 / 3, 1.0 / 3, 1.0 / 3, 1, true},
+        {UIColor::grayColor(), 0.5, 0.5, 0.5, 1, true},
+        {UIColor::lightGrayColor(), 2.0 / 3, 2.0 / 3, 2.0 / 3, 1, true},
+        {UIColor::whiteColor(), 1, 1, 1, 1, true},
+        {UIColor::clearColor(), 0, 0, 0, 0, true},
+        {UIColor::redColor(), 1, 0, 0, 1, false},
+        {UIColor::greenColor(), 0, 1, 0, 1, false},
+        {UIColor::blueColor(), 0, 0, 1, 1, false},
+        {UIColor::cyanColor(), 0, 1, 1, 1, false},
+        {UIColor::yellowColor(), 1, 1, 0, 1, false},
+        {UIColor::magentaColor(), 1, 0, 1, 1, false},
+        {UIColor::orangeColor(), 1, 0.5, 0, 1, false},
+        {UIColor::purpleColor(), 0.5, 0, 0.5, 1, false},
+        {UIColor::brownColor(), 0.6, 0.4, 0.2, 1, false},
     };
     for (const auto& c : cases) {
-        double w = -1, a = -1;
-        ASSERT_TRUE(c.color->getWhite(&w, &a)) << c.color->description();
-        EXPECT_DOUBLE_EQ(w, c.white);
-        EXPECT_DOUBLE_EQ(a, c.alpha);
-        Components k = rgba(c.color);
-        EXPECT_DOUBLE_EQ(k.r, c.white);
-        EXPECT_DOUBLE_EQ(k.b, c.white);
+        SCOPED_TRACE(c.color->description());
+        double r = -1, g = -1, b = -1, a = -1, w = 7;
+        ASSERT_TRUE(c.color->getRed(&r, &g, &b, &a));
+        EXPECT_TRUE(r == c.r && g == c.g && b == c.b && a == c.a) << r << " " << g << " " << b << " " << a;
+        // A failed getWhite leaves its outputs alone.
+        EXPECT_EQ(c.color->getWhite(&w, &a), c.grey);
+        EXPECT_EQ(w, c.grey ? c.r : 7);
     }
-}
 
-TEST(ColorNamed, HuesHaveThePlatformsRGBComponents) {
-    struct Case {
-        UIColorPtr color;
-        double r, g, b;
-    } cases[] = {
-        {UIColor::redColor(), 1, 0, 0},         {UIColor::greenColor(), 0, 1, 0},
-        {UIColor::blueColor(), 0, 0, 1},        {UIColor::cyanColor(), 0, 1, 1},
-        {UIColor::yellowColor(), 1, 1, 0},      {UIColor::magentaColor(), 1, 0, 1},
-        {UIColor::orangeColor(), 1, 0.5, 0},    {UIColor::purpleColor(), 0.5, 0, 0.5},
-        {UIColor::brownColor(), 0.6, 0.4, 0.2},
-    };
-    for (const auto& c : cases) {
-        Components k = rgba(c.color);
-        EXPECT_DOUBLE_EQ(k.r, c.r) << c.color->description();
-        EXPECT_DOUBLE_EQ(k.g, c.g) << c.color->description();
-        EXPECT_DOUBLE_EQ(k.b, c.b) << c.color->description();
-        EXPECT_DOUBLE_EQ(k.a, 1);
-        double w = 7;
-        EXPECT_FALSE(c.color->getWhite(&w, nullptr));
-        EXPECT_EQ(w, 7) << "a failed getWhite leaves its outputs alone";
-    }
-}
-
-TEST(ColorComponents, FactoriesClampAndAlphaCopiesKeepTheSpace) {
-    Components k = rgba(UIColor::colorWithRed(1.5, -0.2, 0.25, 2));
-    EXPECT_DOUBLE_EQ(k.r, 1);
-    EXPECT_DOUBLE_EQ(k.g, 0);
-    EXPECT_DOUBLE_EQ(k.b, 0.25);
-    EXPECT_DOUBLE_EQ(k.a, 1);
-
-    auto faded = UIColor::grayColor()->colorWithAlphaComponent(0.3);
+    EXPECT_TRUE(UIColor::colorWithRed(1.5, -0.2, 0.25, 2)->isEqual(*UIColor::colorWithRed(1, 0, 0.25, 1)));
     double w = 0, a = 0;
-    ASSERT_TRUE(faded->getWhite(&w, &a));
-    EXPECT_DOUBLE_EQ(w, 0.5);
-    EXPECT_DOUBLE_EQ(a, 0.3);
+    ASSERT_TRUE(UIColor::grayColor()->colorWithAlphaComponent(0.3)->getWhite(&w, &a));
+    EXPECT_TRUE(w == 0.5 && a == 0.3);
     auto fadedRed = UIColor::redColor()->colorWithAlphaComponent(0.5);
     EXPECT_EQ(fadedRed->space(), UIColor::Space::RGB);
-    EXPECT_DOUBLE_EQ(rgba(fadedRed).a, 0.5);
-    EXPECT_DOUBLE_EQ(rgba(UIColor::redColor()).a, 1) << "the original does not change";
-}
+    EXPECT_EQ(fadedRed->description(), "UIExtendedSRGBColorSpace 1 0 0 0.5");
+    EXPECT_EQ(UIColor::redColor()->description(), "UIExtendedSRGBColorSpace 1 0 0 1") << "the original stays";
+    EXPECT_EQ(UIColor::grayColor()->description(), "UIExtendedGrayColorSpace 0.5 1");
 
-TEST(ColorComponents, HueSaturationBrightnessRoundTrip) {
     auto c = UIColor::colorWithRed(0.2, 0.6, 0.4, 0.9);
-    double h, s, b, a;
+    double h, s, b;
     ASSERT_TRUE(c->getHue(&h, &s, &b, &a));
     auto back = UIColor::colorWithHue(h, s, b, a);
     EXPECT_TRUE(back->isEqual(*c)) << back->description() << " vs " << c->description();
-    Components orange = rgba(UIColor::colorWithHue(30.0 / 360, 1, 1, 1));
-    EXPECT_DOUBLE_EQ(orange.r, 1);
-    EXPECT_DOUBLE_EQ(orange.g, 0.5);
-    EXPECT_DOUBLE_EQ(orange.b, 0);
-}
-
-TEST(ColorEquality, SameSpaceAndComponentsAreEqualGreyAndRGBAreNot) {
+    EXPECT_TRUE(UIColor::colorWithHue(30.0 / 360, 1, 1, 1)->isEqual(*UIColor::colorWithRed(1, 0.5, 0, 1)));
     EXPECT_TRUE(UIColor::colorWithWhite(0.5, 1)->isEqual(*UIColor::grayColor()));
     EXPECT_TRUE(UIColor::colorWithRed(1, 0, 0, 1)->isEqual(*UIColor::redColor()));
     EXPECT_FALSE(UIColor::colorWithRed(0, 0, 0, 1)->isEqual(*UIColor::blackColor()));
     EXPECT_FALSE(UIColor::colorWithWhite(0.5, 0.99)->isEqual(*UIColor::grayColor()));
     EXPECT_TRUE(UIColor::isEqual(nullptr, nullptr));
     EXPECT_FALSE(UIColor::isEqual(UIColor::redColor(), nullptr));
-}
-
-TEST(ColorObjects, CGColorIsTheSameObjectAndColoursTravelInValues) {
     auto red = UIColor::redColor();
     EXPECT_EQ(red->CGColor().get(), red.get());
-    Value v(red);
-    EXPECT_EQ(v.objectAs<UIColor>(), red);
-    EXPECT_EQ(UIColor::blackColor(), UIColor::blackColor()) << "named colours are shared";
-    EXPECT_NE(UIColor::blackColor(), UIColor::clearColor());
-    EXPECT_EQ(red->description(), "UIExtendedSRGBColorSpace 1 0 0 1");
-    EXPECT_EQ(UIColor::grayColor()->description(), "UIExtendedGrayColorSpace 0.5 1");
-}
-
-TEST(ColorSpaces, ModelsAndComponentCounts) {
-    EXPECT_EQ(CGColorSpaceGetModel(CGColorSpaceCreateDeviceRGB()), kCGColorSpaceModelRGB);
-    EXPECT_EQ(CGColorSpaceGetModel(CGColorSpaceCreateDeviceGray()), kCGColorSpaceModelMonochrome);
-    EXPECT_EQ(CGColorSpaceGetModel(nullptr), kCGColorSpaceModelUnknown);
-    EXPECT_EQ(CGColorSpaceGetNumberOfComponents(CGColorSpaceCreateDeviceRGB()), 3u);
-    EXPECT_EQ(CGColorSpaceGetNumberOfComponents(CGColorSpaceCreateDeviceGray()), 1u);
+    EXPECT_EQ(Value(red).objectAs<UIColor>(), red);
 }

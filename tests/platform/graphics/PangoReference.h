@@ -9,9 +9,7 @@
 namespace graphics_test {
 
 struct PangoExtents {
-    double width{0};
-    double height{0};
-    double baseline{0};
+    double width{0}, height{0}, baseline{0};
     int lines{0};
 };
 
@@ -37,11 +35,9 @@ inline PangoExtents pangoReference(const std::string& text, const std::string& f
     }
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
-    PangoExtents out;
-    out.width = double(logical.width) / PANGO_SCALE;
-    out.height = double(logical.height) / PANGO_SCALE;
-    out.baseline = double(pango_layout_get_baseline(layout)) / PANGO_SCALE;
-    out.lines = pango_layout_get_line_count(layout);
+    PangoExtents out{double(logical.width) / PANGO_SCALE, double(logical.height) / PANGO_SCALE,
+                     double(pango_layout_get_baseline(layout)) / PANGO_SCALE,
+                     pango_layout_get_line_count(layout)};
     pango_font_description_free(description);
     g_object_unref(layout);
     g_object_unref(context);

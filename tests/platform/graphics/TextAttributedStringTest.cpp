@@ -20,42 +20,26 @@ UIColorPtr colourAt(const NSAttributedString& s, uint64_t index, Range* range = 
 
 } // namespace
 
-TEST(TextAttributedString, LengthAndRangesCountUTF16Units) {
-    NSAttributedString s("直播😀a"); // two BMP ideographs, one surrogate pair, one ASCII letter
-    EXPECT_EQ(s.length(), 5u);
-    auto sub = s.attributedSubstringFromRange({2, 2});
-    EXPECT_EQ(sub->string(), "😀");
-    EXPECT_EQ(sub->length(), 2u);
-    EXPECT_EQ(s.attributedSubstringFromRange({4, 1})->string(), "a");
-}
-
-TEST(TextAttributedString, RunsSplitOnEditAndMergeWhenEqualAgain) {
-    NSMutableAttributedString s("hello world", colour(UIColor::whiteColor()));
-    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::redColor()), {6, 5});
-    ASSERT_EQ(s.runs().size(), 2u);
-    Range range;
-    EXPECT_TRUE(colourAt(s, 7, &range)->isEqual(*UIColor::redColor()));
-    EXPECT_EQ(range, (Range{6, 5}));
-    // A distinct but equal colour object makes the runs equal, so they merge back.
-    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::colorWithWhite(1, 1)), {6, 5});
-    EXPECT_EQ(s.runs().size(), 1u);
-    s.attributesAtIndex(3, &range);
-    EXPECT_EQ(range, (Range{0, 11}));
-}
-
-TEST(TextAttributedString, AttributeEffectiveRangeSpansRunsWithTheSameValue) {
+TEST(TextAttributedString, RunsRangesEditsAppendsCopiesAndEnumeration) {
     auto font = UIFont::systemFontOfSize(10);
-    NSMutableAttributedString s("abcdef", NSAttributes{{NSFontAttributeName, Value(font)}});
-    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::redColor()), {2, 2});
-    Range range;
-    Value v = s.attribute(NSFontAttributeName, 3, &range);
-    EXPECT_EQ(v.objectAs<UIFont>(), font);
-    EXPECT_EQ(range, (Range{0, 6}));
-    EXPECT_TRUE(s.attribute(NSForegroundColorAttributeName, 0, &range).isNil());
-    EXPECT_EQ(range, (Range{0, 2}));
-}
+    NSMutableAttributedString hello(
+        "hello world",
+        {{NSFontAttributeName, Value(font)}, {NSForegroundColorAttributeName, Value(UIColor::whiteColor())}});
+    hello.addAttribute(NSForegroundColorAttributeName, Value(UIColor::redColor()), {6, 5});
+    ASSERT_EQ(hello.runs().size(), 2u);
+    Range span;
+    EXPECT_TRUE(colourAt(hello, 7, &span)->isEqual(*UIColor::redColor()));
+    EXPECT_EQ(span, (Range{6, 5}));
+    EXPECT_EQ(hello.attribute(NSFontAttributeName, 7, &span).objectAs<UIFont>(), font);
+    EXPECT_EQ(span, (Range{0, 11})) << "the font's span covers both runs";
+    // A distinct but equal colour object makes the runs equal, so they merge back.
+    hello.addAttribute(NSForegroundColorAttributeName, Value(UIColor::colorWithWhite(1, 1)), {6, 5});
+    EXPECT_EQ(hello.runs().size(), 1u);
+    hello.removeAttribute(NSForegroundColorAttributeName, {0, 2});
+    EXPECT_TRUE(hello.attribute(NSForegroundColorAttributeName, 0, &span).isNil());
+    EXPECT_EQ(span, (Range{0, 2}));
 
-TEST(TextAttributedString, OutOfRangeAccessRaisesRangeException) {
+    // Out-of-range access raises a range exception.
     NSMutableAttributedString s("abc");
     EXPECT_THROW(s.attributesAtIndex(3, nullptr), Exception);
     EXPECT_THROW(s.attributedSubstringFromRange({2, 2}), Exception);
@@ -64,54 +48,46 @@ TEST(TextAttributedString, OutOfRangeAccessRaisesRangeException) {
     EXPECT_THROW(s.deleteCharactersInRange({UINT64_MAX, 2}), Exception) << "no wrap-around in range checks";
     try {
         s.attributedSubstringFromRange({1, 5});
-        FAIL();
+        ADD_FAILURE();
     } catch (const Exception& e) {
         EXPECT_EQ(e.name(), NSRangeException);
     }
     EXPECT_NO_THROW(s.attributedSubstringFromRange({3, 0}));
-}
 
-TEST(TextAttributedString, ReplacedTextInheritsTheAttributesThePlatformPicks) {
-    NSMutableAttributedString s("ab", colour(UIColor::redColor()));
-    s.addAttribute(NSForegroundColorAttributeName, Value(UIColor::blueColor()), {1, 1});
-    s.replaceCharactersInRange({1, 1}, "XY"); // first replaced character's attributes
-    EXPECT_EQ(s.string(), "aXY");
-    EXPECT_TRUE(colourAt(s, 2)->isEqual(*UIColor::blueColor()));
-    s.replaceCharactersInRange({1, 0}, "-"); // the character before
-    EXPECT_TRUE(colourAt(s, 1)->isEqual(*UIColor::redColor()));
-    s.replaceCharactersInRange({0, 0}, ">"); // at the start: the character after
-    EXPECT_TRUE(colourAt(s, 0)->isEqual(*UIColor::redColor()));
-    EXPECT_EQ(s.string(), ">a-XY");
-    s.deleteCharactersInRange({1, 3});
-    EXPECT_EQ(s.string(), ">Y");
-    EXPECT_EQ(s.length(), 2u);
-}
+    // Replaced text inherits the attributes the platform picks.
+    NSMutableAttributedString t("ab", colour(UIColor::redColor()));
+    t.addAttribute(NSForegroundColorAttributeName, Value(UIColor::blueColor()), {1, 1});
+    t.replaceCharactersInRange({1, 1}, "XY"); // first replaced character's attributes
+    EXPECT_EQ(t.string(), "aXY");
+    EXPECT_TRUE(colourAt(t, 2)->isEqual(*UIColor::blueColor()));
+    t.replaceCharactersInRange({1, 0}, "-"); // the character before
+    EXPECT_TRUE(colourAt(t, 1)->isEqual(*UIColor::redColor()));
+    t.replaceCharactersInRange({0, 0}, ">"); // at the start: the character after
+    EXPECT_TRUE(colourAt(t, 0)->isEqual(*UIColor::redColor()));
+    EXPECT_EQ(t.string(), ">a-XY");
+    t.deleteCharactersInRange({1, 3});
+    EXPECT_EQ(t.string(), ">Y");
+    EXPECT_EQ(t.length(), 2u);
 
-TEST(TextAttributedString, AppendingBuildsAChatLineWithColouredParts) {
-    auto font = UIFont::systemFontOfSize(10);
     NSMutableAttributedString line;
-    line.appendAttributedString(NSAttributedString(
-        "主播：", NSAttributes{{NSFontAttributeName, Value(font)},
-                               {NSForegroundColorAttributeName,
-                                Value(UIColor::colorWithRed(2 / 255.0, 252 / 255.0, 237 / 255.0, 1))}}));
-    line.appendAttributedString(NSAttributedString(
-        "hello", NSAttributes{{NSFontAttributeName, Value(font)},
-                              {NSForegroundColorAttributeName, Value(UIColor::whiteColor())}}));
+    line.appendAttributedString(NSAttributedString("主播：", colour(UIColor::colorWithRed(0, 1, 0.9, 1))));
+    line.appendAttributedString(NSAttributedString("hello", colour(UIColor::whiteColor())));
     EXPECT_EQ(line.string(), "主播：hello");
     EXPECT_EQ(line.length(), 8u);
+    NSAttributedString emoji("直播😀a"); // lengths and ranges count UTF-16 units: the emoji is a pair
+    EXPECT_EQ(emoji.length(), 5u);
+    EXPECT_EQ(emoji.attributedSubstringFromRange({2, 2})->string(), "😀");
+    EXPECT_EQ(emoji.attributedSubstringFromRange({4, 1})->string(), "a");
     Range range;
     colourAt(line, 4, &range);
     EXPECT_EQ(range, (Range{3, 5}));
     line.appendAttributedString(line); // appending itself doubles it
     EXPECT_EQ(line.length(), 16u);
     EXPECT_EQ(line.runs().size(), 4u);
-}
 
-TEST(TextAttributedString, EqualityCopiesAndEnumeration) {
     NSMutableAttributedString a("abc", colour(UIColor::redColor()));
     auto copy = a.copy();
     auto mutableCopy = a.mutableCopy();
-    EXPECT_TRUE(a.isEqualToAttributedString(*copy));
     mutableCopy->removeAttribute(NSForegroundColorAttributeName, {0, 1});
     EXPECT_FALSE(a.isEqualToAttributedString(*mutableCopy));
     EXPECT_TRUE(a.isEqualToAttributedString(*copy)) << "copies are independent";
@@ -119,19 +95,12 @@ TEST(TextAttributedString, EqualityCopiesAndEnumeration) {
     std::vector<Range> seen;
     mutableCopy->enumerateAttributesInRange({0, 3}, NSAttributedStringEnumerationReverse,
                                             [&](const NSAttributes&, Range r, bool*) { seen.push_back(r); });
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0], (Range{1, 2}));
-    EXPECT_EQ(seen[1], (Range{0, 1}));
+    EXPECT_EQ(seen, (std::vector<Range>{{1, 2}, {0, 1}}));
     int calls = 0;
     mutableCopy->enumerateAttribute(NSForegroundColorAttributeName, {0, 3}, 0,
-                                    [&](const Value&, Range, bool* stop) {
-                                        ++calls;
-                                        *stop = true;
-                                    });
+                                    [&](const Value&, Range, bool* stop) { *stop = ++calls > 0; });
     EXPECT_EQ(calls, 1);
-}
-
-TEST(TextParagraphStyle, MutableCopiesAreIndependentAndClampNegatives) {
+    // Paragraph styles: mutable copies are independent and clamp negatives.
     auto style = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
     style->setAlignment(NSTextAlignmentCenter);
     style->setLineSpacing(-4);

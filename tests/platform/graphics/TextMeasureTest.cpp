@@ -8,6 +8,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -20,29 +21,22 @@ NSAttributes withFont(const UIFontPtr& font) {
     return NSAttributes{{NSFontAttributeName, Value(font)}};
 }
 
-NSAttributes withStyle(const UIFontPtr& font, const NSParagraphStylePtr& style) {
-    return NSAttributes{{NSFontAttributeName, Value(font)}, {NSParagraphStyleAttributeName, Value(style)}};
-}
-
-CGRect wrapped(const std::string& text, const UIFontPtr& font, double width, double height = DBL_MAX) {
+CGRect wrapped(const std::string& text, const UIFontPtr& font, double width, double height = DBL_MAX,
+               const std::function<void(NSMutableParagraphStyle&)>& style = nullptr) {
+    NSAttributes attributes = withFont(font);
+    if (style) {
+        auto paragraph = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
+        style(*paragraph);
+        attributes = {{NSFontAttributeName, Value(font)},
+                      {NSParagraphStyleAttributeName, Value(NSParagraphStylePtr(paragraph))}};
+    }
     return boundingRectWithSize(text, CGSizeMake(width, height), NSStringDrawingUsesLineFragmentOrigin,
-                                withFont(font));
+                                attributes);
 }
 
 const std::string kSentence = "The quick brown fox jumps over the lazy dog while the barrage keeps scrolling";
 
 } // namespace
-
-TEST(TextMeasure, WidthGrowsWithTheTextAndHeightStaysOneLine) {
-    auto font = UIFont::systemFontOfSize(14);
-    double previous = 0;
-    for (std::string text : {"a", "ab", "abc", "abc def", "abc defghij"}) {
-        CGSize size = sizeWithAttributes(text, withFont(font));
-        EXPECT_GT(size.width, previous) << text;
-        EXPECT_NEAR(size.height, font->lineHeight(), 1e-6) << text;
-        previous = size.width;
-    }
-}
 
 TEST(TextMeasure, SingleLineSizesMatchPangosOwnLayout) {
     for (double points : {10.0, 16.0}) {
@@ -55,6 +49,10 @@ TEST(TextMeasure, SingleLineSizesMatchPangosOwnLayout) {
             EXPECT_NEAR(size.height, reference.height, 1e-6) << text;
         }
     }
+    // The largest size is no limit.
+    auto font = UIFont::systemFontOfSize(14);
+    CGRect r = wrapped(kSentence, font, DBL_MAX, DBL_MAX);
+    EXPECT_EQ(r.size, sizeWithAttributes(kSentence, withFont(font)));
 }
 
 TEST(TextMeasure, WrapsAtTheMaximumWidthLikePango) {
@@ -70,81 +68,43 @@ TEST(TextMeasure, WrapsAtTheMaximumWidthLikePango) {
         EXPECT_NEAR(r.size.height, reference.height, 1e-6) << width;
         EXPECT_NEAR(r.size.height, reference.lines * font->lineHeight(), 1e-3) << width;
     }
-    // Narrower boxes never give fewer lines.
-    EXPECT_GE(wrapped(kSentence, font, 60).size.height, wrapped(kSentence, font, 150).size.height);
-}
-
-TEST(TextMeasure, TheLargestSizeIsNoLimit) {
-    auto font = UIFont::systemFontOfSize(14);
-    CGSize single = sizeWithAttributes(kSentence, withFont(font));
-    CGRect r = wrapped(kSentence, font, DBL_MAX, DBL_MAX);
-    EXPECT_NEAR(r.size.width, single.width, 1e-6);
-    EXPECT_NEAR(r.size.height, single.height, 1e-6);
-}
-
-TEST(TextMeasure, AWordLongerThanTheLineIsBrokenBetweenCharacters) {
-    auto font = UIFont::systemFontOfSize(12);
-    std::string word(40, 'w');
-    CGRect r = wrapped(word, font, 50);
-    EXPECT_LE(r.size.width, 50);
-    EXPECT_GT(r.size.height, 2 * font->lineHeight());
-}
-
-TEST(TextMeasure, ChineseTextMeasuresAFullEmPerCharacterAndWraps) {
-    auto font = UIFont::systemFontOfSize(15);
-    std::string text = "直播分类请选择房间类别";
-    CGSize size = sizeWithAttributes(text, withFont(font));
-    EXPECT_NEAR(size.width, 11 * 15, 0.5);
-    EXPECT_GT(size.height, 0);
-    CGRect r = wrapped(text, font, 50);
-    EXPECT_LE(r.size.width, 50);
-    EXPECT_NEAR(r.size.height, 4 * font->lineHeight(), 1e-3) << "three characters per 50-point line";
-}
-
-TEST(TextMeasure, WithoutLineFragmentOriginTheRectSitsOnTheBaseline) {
-    auto font = UIFont::systemFontOfSize(17);
-    CGRect r = boundingRectWithSize(kSentence, CGSizeMake(50, 10), 0, withFont(font));
-    EXPECT_NEAR(r.origin.y, -font->ascender(), 1e-6);
-    EXPECT_NEAR(r.size.height, font->lineHeight(), 1e-6) << "one line, the size does not wrap it";
-    EXPECT_GT(r.size.width, 50);
-}
-
-TEST(TextMeasure, OnlyWholeLinesThatFitTheHeightAreCounted) {
-    auto font = UIFont::systemFontOfSize(10);
+    // Only whole lines that fit the height are counted, at least the first; zero height means unlimited.
     double line = font->lineHeight();
     EXPECT_NEAR(wrapped(kSentence, font, 60, 2.5 * line).size.height, 2 * line, 1e-3);
-    EXPECT_NEAR(wrapped(kSentence, font, 60, 0.5 * line).size.height, line, 1e-3)
-        << "at least the first line";
-    EXPECT_GT(wrapped(kSentence, font, 60, 0).size.height, 2 * line) << "zero height means unlimited";
+    EXPECT_NEAR(wrapped(kSentence, font, 60, 0.5 * line).size.height, line, 1e-3);
+    EXPECT_EQ(wrapped(kSentence, font, 60, 0).size, wrapped(kSentence, font, 60).size);
 }
 
-TEST(TextMeasure, HardLineBreaksAndEmptyText) {
+TEST(TextMeasure, CharacterBreaksBaselineRectsHardBreaksEmptyAndMalformedText) {
     auto font = UIFont::systemFontOfSize(12);
-    EXPECT_NEAR(sizeWithAttributes("a\nb\nc", withFont(font)).height, 3 * font->lineHeight(), 1e-3);
-    EXPECT_EQ(sizeWithAttributes("", withFont(font)), CGSizeZero);
-    EXPECT_EQ(wrapped("", font, 100).size, CGSizeZero);
+    CGRect r = wrapped(std::string(40, 'w'), font, 50);
+    EXPECT_LE(r.size.width, 50);
+    EXPECT_GT(r.size.height, 2 * font->lineHeight());
+
+    auto chinese = UIFont::systemFontOfSize(15);
+    std::string text = "直播分类请选择房间类别";
+    EXPECT_NEAR(sizeWithAttributes(text, withFont(chinese)).width, 11 * 15, 0.5) << "a full em per character";
+    r = wrapped(text, chinese, 50);
+    EXPECT_LE(r.size.width, 50);
+    EXPECT_NEAR(r.size.height, 4 * chinese->lineHeight(), 1e-3) << "three characters per 50-point line";
+
+    // Without the line-fragment origin the rect sits on the baseline.
+    auto large = UIFont::systemFontOfSize(17);
+    r = boundingRectWithSize(kSentence, CGSizeMake(50, 10), 0, withFont(large));
+    EXPECT_NEAR(r.origin.y, -large->ascender(), 1e-6);
+    EXPECT_NEAR(r.size.height, large->lineHeight(), 1e-6) << "one line, the size does not wrap it";
+    EXPECT_GT(r.size.width, 50);
+    EXPECT_NEAR(sizeWithAttributes("a\nb\nc", withFont(large)).height, 3 * large->lineHeight(), 1e-3);
+    EXPECT_EQ(sizeWithAttributes("", withFont(large)), CGSizeZero);
+    EXPECT_EQ(wrapped("", large, 100).size, CGSizeZero);
+    std::string bad = "ok\xff\xfe";
+    bad.push_back('\0');
+    bad += "end";
+    EXPECT_GT(sizeWithAttributes(bad, withFont(large)).width,
+              sizeWithAttributes("okend", withFont(large)).width);
 }
 
-TEST(TextMeasure, ParagraphStyleSpacingAndTruncation) {
-    auto font = UIFont::systemFontOfSize(10);
-    auto spaced = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
-    spaced->setLineSpacing(5);
-    CGRect plain = wrapped(kSentence, font, 80);
-    CGRect withSpacing = boundingRectWithSize(kSentence, CGSizeMake(80, DBL_MAX),
-                                              NSStringDrawingUsesLineFragmentOrigin, withStyle(font, spaced));
-    int lines = int(std::lround(plain.size.height / font->lineHeight()));
-    EXPECT_NEAR(withSpacing.size.height, plain.size.height + 5 * (lines - 1), 1e-3)
-        << "spacing goes between lines";
-
-    auto truncating = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
-    truncating->setLineBreakMode(NSLineBreakByTruncatingTail);
-    CGRect cut = boundingRectWithSize(kSentence, CGSizeMake(80, DBL_MAX),
-                                      NSStringDrawingUsesLineFragmentOrigin, withStyle(font, truncating));
-    EXPECT_NEAR(cut.size.height, font->lineHeight(), 1e-3) << "truncating modes keep one line";
-    EXPECT_LE(cut.size.width, 80);
-}
-
-TEST(TextMeasure, RunsInALargerFontMakeTheLineTaller) {
+TEST(TextMeasure, LargerRunsAndParagraphStylesShapeTheBox) {
     auto small = UIFont::systemFontOfSize(10);
     auto large = UIFont::systemFontOfSize(30);
     NSMutableAttributedString text("small LARGE", withFont(small));
@@ -152,44 +112,32 @@ TEST(TextMeasure, RunsInALargerFontMakeTheLineTaller) {
     text.addAttribute(NSFontAttributeName, Value(large), {6, 5});
     EXPECT_NEAR(before, small->lineHeight(), 1e-6);
     EXPECT_NEAR(text.size().height, large->lineHeight(), 0.5);
-}
 
-TEST(TextMeasure, MalformedUTF8StillMeasures) {
-    auto font = UIFont::systemFontOfSize(12);
-    std::string bad = "ok\xff\xfe";
-    bad.push_back('\0');
-    bad += "end";
-    CGSize size = sizeWithAttributes(bad, withFont(font));
-    EXPECT_GT(size.width, sizeWithAttributes("okend", withFont(font)).width);
-}
-
-TEST(TextMeasure, LineHeightLimitsAndIndentsShapeTheBox) {
     auto font = UIFont::systemFontOfSize(10);
-    auto tall = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
-    tall->setMinimumLineHeight(30);
-    CGRect r = boundingRectWithSize("line", CGSizeMake(200, DBL_MAX), NSStringDrawingUsesLineFragmentOrigin,
-                                    withStyle(font, tall));
-    EXPECT_NEAR(r.size.height, 30, 1e-3);
-    auto tight = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
-    tight->setMaximumLineHeight(8);
-    r = boundingRectWithSize("line", CGSizeMake(200, DBL_MAX), NSStringDrawingUsesLineFragmentOrigin,
-                             withStyle(font, tight));
-    EXPECT_NEAR(r.size.height, 8, 1e-3);
-
-    auto indented = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
-    indented->setFirstLineHeadIndent(20);
-    double plain = sizeWithAttributes("line", withFont(font)).width;
-    r = boundingRectWithSize("line", CGSizeMake(200, DBL_MAX), NSStringDrawingUsesLineFragmentOrigin,
-                             withStyle(font, indented));
-    EXPECT_NEAR(r.size.width, plain + 20, 1e-3);
-}
-
-TEST(TextMeasure, ClippingKeepsOneLineNoWiderThanTheBox) {
-    auto font = UIFont::systemFontOfSize(10);
-    auto clipping = NSParagraphStyle::defaultParagraphStyle()->mutableCopy();
-    clipping->setLineBreakMode(NSLineBreakByClipping);
-    CGRect r = boundingRectWithSize(kSentence, CGSizeMake(80, DBL_MAX), NSStringDrawingUsesLineFragmentOrigin,
-                                    withStyle(font, clipping));
-    EXPECT_NEAR(r.size.height, font->lineHeight(), 1e-3);
-    EXPECT_LE(r.size.width, 80);
+    double line = font->lineHeight(), word = sizeWithAttributes("line", withFont(font)).width;
+    CGRect plain = wrapped(kSentence, font, 80);
+    int lines = int(std::lround(plain.size.height / line));
+    struct Case {
+        const char* name;
+        std::function<void(NSMutableParagraphStyle&)> style;
+        std::string text;
+        double height, width; // width < 0: no wider than the 80-point box
+    } cases[] = {
+        {"spacing between lines", [](auto& s) { s.setLineSpacing(5); }, kSentence,
+         plain.size.height + 5 * (lines - 1), -1},
+        {"truncating", [](auto& s) { s.setLineBreakMode(NSLineBreakByTruncatingTail); }, kSentence, line, -1},
+        {"clipping", [](auto& s) { s.setLineBreakMode(NSLineBreakByClipping); }, kSentence, line, -1},
+        {"minimum height", [](auto& s) { s.setMinimumLineHeight(30); }, "line", 30, word},
+        {"maximum height", [](auto& s) { s.setMaximumLineHeight(8); }, "line", 8, word},
+        {"first line indent", [](auto& s) { s.setFirstLineHeadIndent(20); }, "line", line, word + 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CGRect r = wrapped(c.text, font, 80, DBL_MAX, c.style);
+        EXPECT_NEAR(r.size.height, c.height, 1e-3);
+        if (c.width < 0)
+            EXPECT_LE(r.size.width, 80);
+        else
+            EXPECT_NEAR(r.size.width, c.width, 1e-3);
+    }
 }
