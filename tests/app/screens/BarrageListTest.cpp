@@ -42,6 +42,11 @@ protected:
                                                          NSIndexPath::indexPathForItem(row, 0)));
         return cell ? cell->titleLabel()->text() : "(no cell)";
     }
+    // The redraw timer, then its scrolling animation.
+    void redraw() {
+        advance(0.5);
+        advance(0.5);
+    }
     double bottomGap() {
         return collection->contentSize().height -
                (collection->contentOffset().y + collection->bounds().size.height);
@@ -63,8 +68,7 @@ TEST_F(BarrageListTest, HoldsAtMostAHundredLinesAndARedrawThatFindsAHundredShows
 
 TEST_F(BarrageListTest, RedrawFollowsTheNewestLineButNotWhileTheUserHoldsTheList) {
     addLines(1, 40);
-    advance(0.5); // the redraw timer, then its scrolling animation
-    advance(0.5);
+    redraw();
     ASSERT_GT(collection->contentSize().height, collection->bounds().size.height);
     EXPECT_NEAR(bottomGap(), 0, 1);
 
@@ -75,14 +79,11 @@ TEST_F(BarrageListTest, RedrawFollowsTheNewestLineButNotWhileTheUserHoldsTheList
     ASSERT_TRUE(collection->isTracking() || collection->isDragging());
     const double held = collection->contentOffset().y;
     addLines(41, 60);
-    advance(0.5);
-    advance(0.5);
+    redraw();
     EXPECT_EQ(screen->collectionViewNumberOfItemsInSection(collection.get(), 0), 60) << "still reloaded";
     EXPECT_EQ(collection->contentOffset().y, held);
     finger.end();
-
-    advance(0.5);
-    advance(0.5);
+    redraw();
     EXPECT_NEAR(bottomGap(), 0, 1);
 }
 
@@ -136,16 +137,14 @@ TEST_F(BarrageListTest, CollapsingLeavesOnlyTheButtonAndTheToggleHidesTheWholeBa
 // The screen as it is seen: viewers' lines played by the chat server, the viewer badge, the test card
 // where the camera picture would be. The picture goes to artifacts/ of the build folder for a person to
 // look at, and is checked at key pixels.
-TEST_F(LiveScreenFixture, RenderedLiveScreenWithBarrageLines) {
-    presentAndJoin();
+TEST_F(BarrageListTest, RenderedLiveScreenWithBarrageLines) {
     chat->playViewers(std::chrono::milliseconds(1));
     ASSERT_TRUE(
         pumpUntil([&] { return countOf("阿花：画面好清楚") >= 1 && countOf("小明：主播晚上好！") >= 2; }));
     chat->stopPlaying();
     EXPECT_GE(countOf("感谢 老王 送给主播 玫瑰 ！"), 1u);
     ASSERT_TRUE(pumpUntil([&] { return panel()->personsView()->personsAmount() == 12; }));
-    advance(0.5); // the redraw, then its scroll
-    advance(0.5);
+    redraw();
 
     const auto folder = std::filesystem::path(LIVEAPP_TEST_ARTIFACTS_DIR) / "app_screens";
     std::filesystem::create_directories(folder);

@@ -3,13 +3,11 @@
 // routes, and the viewer-count poll. How frames are cut is pinned with the wire rules on their own.
 
 #include "app/core/CommonData.h"
-#include "platform/foundation/Paths.h"
-#include "platform/foundation/PropertyList.h"
 #include "tests/app/screens/LiveScreenFixture.h"
 #include "tests/peers/HttpGate.h"
+#include "tests/support/EditedResources.h"
 
 #include <atomic>
-#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace liveapp::test;
@@ -42,16 +40,7 @@ private:
     std::shared_ptr<HttpGate> m_gate;
 };
 
-class ChatClientTest : public LiveScreenFixture {
-protected:
-    std::vector<std::string> chatLines() {
-        std::vector<std::string> result;
-        for (auto& text : lines())
-            if (text.starts_with("ann"))
-                result.push_back(text);
-        return result;
-    }
-};
+using ChatClientTest = LiveScreenFixture;
 
 TEST_F(ChatClientTest, JoinsWithTheEnterRoomMessageAfterEveryConnect) {
     presentAndJoin();
@@ -84,7 +73,10 @@ TEST_F(ChatClientTest, HostileFramesAreDroppedAndAnOversizedOneClosesTheConnecti
     ASSERT_TRUE(waitForEnterRooms(*chat, 2)); // the first reconnect goes at once
     ASSERT_TRUE(chat->sendFrame(line("again")));
     ASSERT_TRUE(waitForCount("ann：again", 1));
-    EXPECT_EQ(chatLines(), (std::vector<std::string>{"ann：kept", "ann：again"}));
+    EXPECT_EQ(lines(),
+              (std::vector<std::string>{std::string(kConnecting), std::string(kConnected), "ann：kept",
+                                        std::string(kDisconnected), std::string(kConnecting),
+                                        std::string(kConnected), "ann：again"}));
 }
 
 TEST_F(ChatClientTest, AfterTheBackButtonADropAddsItsLineButNoReconnect) {
@@ -194,36 +186,31 @@ TEST_F(ChatClientTest, ViewerCountPollsAtTheConfiguredIntervalAndShowsOnlyCounts
     ASSERT_TRUE(pumpUntil([&] { return panel()->personsView()->personsAmount() == 12; }));
     ASSERT_TRUE(screen->roomInfoRequestTimer());
     EXPECT_EQ(screen->roomInfoRequestTimer()->timeInterval(), std::chrono::seconds(5));
-    struct Case {
-        const char* view;
-        uint64_t shown;
-        std::string text;
-    } cases[] = {{"30", 30, "30"}, {"-3", 0, "0"}, {"many", 0, "0"}, {"7", 7, "7"}};
-    for (const auto& test : cases) {
-        stub.setRoom("42", Value::dictionary({{"view", test.view}}));
+    // The count the service sends and the count shown.
+    for (auto [view, shown] :
+         {std::pair{"30", 30}, std::pair{"-3", 0}, std::pair{"many", 0}, std::pair{"7", 7}}) {
+        SCOPED_TRACE(view);
+        stub.setRoom("42", Value::dictionary({{"view", view}}));
         const size_t before = stub.requestsTo(ServiceStub::kRoomInfoEndpoint).size();
         advance(5);
         ASSERT_TRUE(
             pumpUntil([&] { return stub.requestsTo(ServiceStub::kRoomInfoEndpoint).size() > before; }));
-        EXPECT_TRUE(pumpUntil([&] { return panel()->personsView()->titleLabel()->text() == test.text; }))
-            << test.view << " shows " << panel()->personsView()->titleLabel()->text();
-        EXPECT_EQ(panel()->personsView()->personsAmount(), test.shown);
+        EXPECT_TRUE(pumpUntil([&] {
+            return panel()->personsView()->titleLabel()->text() == std::to_string(shown);
+        })) << "shows "
+            << panel()->personsView()->titleLabel()->text();
+        EXPECT_EQ(panel()->personsView()->personsAmount(), uint64_t(shown));
     }
 }
 
 TEST_F(ChatClientTest, APollIntervalOfZeroIsTakenAsOneSecond) {
-    // The live parameters with their interval at 0, beside copies of the other resources.
-    const auto folder = std::filesystem::path(::testing::TempDir()) / "live-zero-interval";
-    std::filesystem::create_directories(folder);
-    auto parameters =
-        platform::PropertyList::readFile(platform::Paths::resources() / "LiveParameters_new.plist");
-    ASSERT_TRUE(parameters.isDictionary());
-    auto changed = *parameters.dictionary();
-    changed.set("LiveRoomRefreshingInterval", Value(0));
-    ASSERT_TRUE(platform::PropertyList::writeFile(Value(changed), folder / "LiveParameters_new.plist"));
-    platform::Paths::setResources(folder);
-    present();
-    platform::Paths::setResources({});
+    {
+        EditedResources zero("LiveParameters_new.plist", [](std::string& text) {
+            const auto at = text.find("<integer>", text.find("LiveRoomRefreshingInterval"));
+            text.replace(at, text.find("</integer>", at) - at, "<integer>0");
+        });
+        present();
+    }
     ASSERT_TRUE(screen->roomInfoRequestTimer());
     EXPECT_EQ(screen->roomInfoRequestTimer()->timeInterval(), std::chrono::seconds(1));
 }

@@ -6,6 +6,7 @@
 #include "platform/ui/UIApplication.h"
 #include "tests/app/screens/LiveScreenFixture.h"
 
+#include <array>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -29,18 +30,14 @@ protected:
     std::shared_ptr<LiveSimpleSession> session;
 };
 
-TEST_F(ControlsTest, TheScreenIsLandscapeOnlyAndTurnsTheInterface) {
+TEST_F(ControlsTest, TheTorchIsOnlyForTheBackCamera) {
+    // The screen is landscape only and turns the interface.
     EXPECT_EQ(screen->supportedInterfaceOrientations(), 24u);
-    EXPECT_EQ(UIApplication::sharedApplication()->statusBarOrientation(),
-              UIInterfaceOrientationLandscapeRight);
-    EXPECT_EQ(screen->view()->bounds(), CGRectMake(0, 0, 667, 375));
     EXPECT_FALSE(screen->shouldAutorotate());
     EXPECT_TRUE(UIApplication::sharedApplication()->isStatusBarHidden());
     EXPECT_TRUE(UIApplication::sharedApplication()->isIdleTimerDisabled());
     EXPECT_EQ(session->previewView()->frame(), CGRectMake(0, 0, 667, 375));
-}
 
-TEST_F(ControlsTest, TheTorchIsOnlyForTheBackCamera) {
     const auto& flash = panel()->flashButton();
     tap(centreOf(flash));
     EXPECT_TRUE(session->torch());
@@ -77,6 +74,16 @@ TEST_F(ControlsTest, TheBeautyToggleSendsFixedLevelsAndTheSlidersTheirOwn) {
     auto alone = FacialSettingView::create(CGRectMake(0, 0, 200, 100));
     alone->setBright(0.5, 0.5, 0.5);
     EXPECT_EQ(alone->brightLabel()->text(), "美白") << "without a delegate nothing is reported or shown";
+
+    // Without a push address the capture button asks for the key and stays usable.
+    const auto& capture = panel()->captureButton();
+    EXPECT_EQ(capture->currentTitle(), "开始直播");
+    tap(centreOf(capture));
+    EXPECT_TRUE(waitForPrompt("正在请求流服务器，请稍后重试"));
+    EXPECT_TRUE(pumpUntil([&] { return !stub.requestsTo("room.viewSecretKey").empty(); }));
+    EXPECT_EQ(capture->captureState(), 4);
+    EXPECT_TRUE(capture->isUserInteractionEnabled());
+    EXPECT_FALSE(screen->isCapturing());
 }
 
 TEST_F(ControlsTest, ATapFocusesWhereItLandsAndShowsTheMarkerForASecond) {
@@ -116,21 +123,15 @@ TEST_F(ControlsTest, PinchesStayWithinOneToEightAndReportNothingPastTheEnds) {
     window->addSubview(view);
     std::vector<double> reported;
     view->setZoomTouchesHandler([&](ZoomTouchesView*, double zoom, CGPoint) { reported.push_back(zoom); });
-    struct Case {
-        double base, scale;
-        std::optional<double> last; // the last zoom reported, none when the pinch reports nothing
-    } cases[] = {{2, 3, 6}, {2, 5, 8}, {2, 0.25, 1}, {8, 1.5, std::nullopt}, {1, 0.5, std::nullopt}};
-    for (const auto& test : cases) {
-        view->setBaseZoomScale(test.base);
+    // Base, pinch scale, the last zoom reported (0: the pinch reports nothing).
+    const std::array<double, 3> cases[] = {{2, 3, 6}, {2, 5, 8}, {2, 0.25, 1}, {8, 1.5, 0}, {1, 0.5, 0}};
+    for (auto [base, scale, last] : cases) {
+        SCOPED_TRACE(testing::Message() << base << " x " << scale);
+        view->setBaseZoomScale(base);
         reported.clear();
-        pinch(CGPointMake(150, 150), 100, test.scale);
-        if (test.last) {
-            ASSERT_FALSE(reported.empty()) << test.base << " x " << test.scale;
-            EXPECT_DOUBLE_EQ(reported.back(), *test.last) << test.base << " x " << test.scale;
-            EXPECT_DOUBLE_EQ(view->baseZoomScale(), *test.last);
-        } else {
-            EXPECT_TRUE(reported.empty()) << test.base << " x " << test.scale;
-        }
+        pinch(CGPointMake(150, 150), 100, scale);
+        EXPECT_DOUBLE_EQ(reported.empty() ? 0 : reported.back(), last);
+        EXPECT_DOUBLE_EQ(view->baseZoomScale(), last ? last : base);
     }
 }
 
@@ -145,21 +146,8 @@ TEST_F(ControlsTest, LeavingKeepsTheBeautyLevelsAndHandsOverTheLiveSeconds) {
     EXPECT_TRUE(screen->hasPressedBackButton());
     EXPECT_FALSE(screen->presentingViewController());
     auto data = CommonData::sharedInstance();
-    EXPECT_EQ(data->bright(), 0.5);
-    EXPECT_EQ(data->smooth(), 0.25);
-    EXPECT_EQ(data->pink(), 0.75);
+    EXPECT_EQ((std::array{data->bright(), data->smooth(), data->pink()}), (std::array{0.5, 0.25, 0.75}));
     EXPECT_FALSE(UIApplication::sharedApplication()->isIdleTimerDisabled());
-}
-
-TEST_F(ControlsTest, WithoutAPushAddressTheCaptureButtonAsksForTheKeyAndStaysUsable) {
-    const auto& capture = panel()->captureButton();
-    EXPECT_EQ(capture->currentTitle(), "开始直播");
-    tap(centreOf(capture));
-    EXPECT_TRUE(waitForPrompt("正在请求流服务器，请稍后重试"));
-    EXPECT_TRUE(pumpUntil([&] { return !stub.requestsTo("room.viewSecretKey").empty(); }));
-    EXPECT_EQ(capture->captureState(), 4);
-    EXPECT_TRUE(capture->isUserInteractionEnabled());
-    EXPECT_FALSE(screen->isCapturing());
 }
 
 TEST_F(ControlsTest, LeavingTheForegroundDropsTheChatSilentlyAndComingBackJoinsAgain) {

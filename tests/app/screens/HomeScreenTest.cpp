@@ -50,10 +50,8 @@ protected:
         ASSERT_TRUE(pumpUntil([&] { return nameShown() == "主播小王" && categoriesLoaded(); }));
     }
     void TearDown() override {
-        if (auto live = std::dynamic_pointer_cast<LiveViewController>(screen->presentedViewController())) {
-            live->setBackButtonPressed(true);
-            live->dismissViewControllerAnimated(false);
-        }
+        if (screen->presentedViewController())
+            dismissLiveScreen();
         if (auto responder = UIResponder::currentFirstResponder())
             responder->resignFirstResponder();
         UIKeyboard::reset();
@@ -123,16 +121,14 @@ TEST_F(HomeScreenTest, TheTitleDialogChecksTheTextAndACancelSendsNothing) {
     EXPECT_EQ(dialogShown()->textFieldAtIndex(0)->text(), "周末户外直播");
     tapView(dialogShown()->buttonAtIndex(0));
 
-    struct Case {
-        const char* typed;
-        int64_t button;
-        const char* prompt;
-    };
-    const Case refused[] = {{"", 1, "标题不能为空"}, {"©", 1, "标题不能含emoj表情符号"}, {"新的标题", 0, ""}};
-    for (const auto& c : refused) {
-        answerDialog(titleRow, c.typed, c.button);
+    // Typed, the button pressed (0 cancels), the prompt.
+    for (auto [typed, button, prompt] :
+         {std::tuple{"", 1, "标题不能为空"}, std::tuple{"©", 1, "标题不能含emoj表情符号"},
+          std::tuple{"新的标题", 0, ""}}) {
+        SCOPED_TRACE(typed);
+        answerDialog(titleRow, typed, button);
         pump();
-        EXPECT_EQ(promptShown(*screen), c.prompt) << c.typed;
+        EXPECT_EQ(promptShown(*screen), prompt);
         clearPrompt();
     }
     EXPECT_EQ(requestsTo("room.update"), 0u);
@@ -229,15 +225,6 @@ TEST_F(HomeScreenTest, TheAvatarIsSquaredShownAndCachedAndABrokenOneLeavesThePic
     EXPECT_EQ(avatar->imageForState(UIControlStateNormal), shown);
 }
 
-TEST_F(HomeScreenTest, PressingAResolutionChoosesAndArchivesItsPreset) {
-    const auto& chooser = screen->resolutionSettingView();
-    EXPECT_TRUE(chooser->lowResolutionButton()->isSelected()) << "the first preset until one is chosen";
-    tapView(chooser->mediumResolutionButton());
-    EXPECT_EQ(CommonData::sharedInstance()->resolutionData()->title, "高清");
-    EXPECT_EQ(CommonData::sharedInstance()->readResolutionData()->title, "高清");
-    EXPECT_TRUE(chooser->mediumResolutionButton()->isSelected());
-}
-
 TEST_F(HomeScreenTest, WithTwoPresetsTheButtonsStayEmptyAndAPressPastTheListChoosesNothing) {
     EditedResources twoPresets("LiveParameters_new.plist", [](std::string& text) {
         const auto third = text.find("<dict>", text.find("<string>高清</string>"));
@@ -260,6 +247,14 @@ TEST_F(HomeScreenTest, WithTwoPresetsTheButtonsStayEmptyAndAPressPastTheListChoo
 }
 
 TEST_F(HomeScreenTest, FailedRepliesShowTheServiceTextAndKeepWhatTheScreenShows) {
+    // Pressing a resolution chooses and archives its preset.
+    const auto& chooser = screen->resolutionSettingView();
+    EXPECT_TRUE(chooser->lowResolutionButton()->isSelected()) << "the first preset until one is chosen";
+    tapView(chooser->mediumResolutionButton());
+    EXPECT_EQ(CommonData::sharedInstance()->resolutionData()->title, "高清");
+    EXPECT_EQ(CommonData::sharedInstance()->readResolutionData()->title, "高清");
+    EXPECT_TRUE(chooser->mediumResolutionButton()->isSelected());
+
     stub.scriptOnce("room.view", ServiceStub::failure(500, "维护中"));
     screen->requestUserInfo();
     ASSERT_TRUE(waitForPrompt(*screen, "暂无房间信息"));

@@ -17,20 +17,14 @@ namespace {
 class HomeWidgetsTest : public liveapp::test::UIFixture {
 protected:
     CGRect frameInWindow(const UIViewPtr& view) { return view->convertRectToView(view->bounds(), window); }
-    static bool colourIs(const UIColorPtr& colour, int red, int green, int blue) {
-        return UIColor::isEqual(colour, UIColor::colorWithRed(red / 255.0, green / 255.0, blue / 255.0, 1));
-    }
-    static bool looksSelected(ResolutionButton& button) {
-        return button.isSelected() &&
-               colourIs(button.titleColorForState(UIControlStateNormal), 255, 76, 52) &&
-               UIColor::isEqual(std::const_pointer_cast<UIColor>(button.layer()->borderColor()),
-                                UIColor::colorWithRed(1, 76 / 255.0, 52 / 255.0, 1));
-    }
-    static bool looksUnselected(ResolutionButton& button) {
-        return !button.isSelected() &&
-               colourIs(button.titleColorForState(UIControlStateNormal), 102, 102, 102) &&
-               UIColor::isEqual(std::const_pointer_cast<UIColor>(button.layer()->borderColor()),
-                                UIColor::colorWithRed(204 / 255.0, 204 / 255.0, 204 / 255.0, 1));
+    // Selected: title and border in 255,76,52; otherwise title 102 grey and border 204 grey.
+    static bool looks(ResolutionButton& button, bool selected) {
+        auto grey = [](double v) { return UIColor::colorWithRed(v / 255, v / 255, v / 255, 1); };
+        auto title = selected ? UIColor::colorWithRed(1, 76 / 255.0, 52 / 255.0, 1) : grey(102);
+        auto border = selected ? title : grey(204);
+        return button.isSelected() == selected &&
+               UIColor::isEqual(button.titleColorForState(UIControlStateNormal), title) &&
+               UIColor::isEqual(std::const_pointer_cast<UIColor>(button.layer()->borderColor()), border);
     }
 };
 
@@ -42,9 +36,9 @@ TEST_F(HomeWidgetsTest, ResolutionChooserTakesThreeTitlesAndMarksTheLeftmostMatc
     chooser->updateResolutionButtonTitles({"标清", "高清", "高清", "超清"});
     EXPECT_EQ(chooser->highResolutionButton()->currentTitle(), "高清") << "the fourth is not used";
     chooser->setResolutionSelected("高清");
-    EXPECT_TRUE(looksUnselected(*chooser->lowResolutionButton()));
-    EXPECT_TRUE(looksSelected(*chooser->mediumResolutionButton())) << "same title: the one further left";
-    EXPECT_TRUE(looksUnselected(*chooser->highResolutionButton()));
+    EXPECT_TRUE(looks(*chooser->lowResolutionButton(), false));
+    EXPECT_TRUE(looks(*chooser->mediumResolutionButton(), true)) << "same title: the one further left";
+    EXPECT_TRUE(looks(*chooser->highResolutionButton(), false));
 
     for (const std::optional<std::string>& title :
          {std::optional<std::string>("超清"), std::optional<std::string>()})
@@ -64,8 +58,8 @@ TEST_F(HomeWidgetsTest, PressingAButtonMarksItAndReportsItsIndexEveryTime) {
     tapView(chooser->mediumResolutionButton());
     tapView(chooser->highResolutionButton());
     EXPECT_EQ(reported, (std::vector<int64_t>{1, 1, 2}));
-    EXPECT_TRUE(looksUnselected(*chooser->mediumResolutionButton()));
-    EXPECT_TRUE(looksSelected(*chooser->highResolutionButton()));
+    EXPECT_TRUE(looks(*chooser->mediumResolutionButton(), false));
+    EXPECT_TRUE(looks(*chooser->highResolutionButton(), true));
     // Equal thirds with 12-point margins and gaps, under the 45-point title.
     EXPECT_EQ(chooser->lowResolutionButton()->frame(), CGRectMake(12, 45, 104, 53));
     EXPECT_EQ(chooser->highResolutionButton()->frame(), CGRectMake(244, 45, 104, 53));
@@ -78,9 +72,8 @@ TEST_F(HomeWidgetsTest, CategoryButtonLaysTitleAndArrowFromTheContentSizeOnly) {
         EXPECT_EQ(button->titleRectForContentRect(content), CGRectMake(0, 0, 94, 20));
         EXPECT_EQ(button->imageRectForContentRect(content), CGRectMake(94, 8.5, 6, 3));
     }
-}
 
-TEST_F(HomeWidgetsTest, CategoryRowShowsTheModelsNameOrNothing) {
+    // The category row shows the model's name or nothing.
     auto cell = CategoryCell::create();
     auto model = std::make_shared<CategoryListModel>();
     model->name = "户外";

@@ -10,6 +10,7 @@
 #include "platform/ui/UIKeyboard.h"
 #include "tests/app/support/ServiceScreenFixture.h"
 
+#include <array>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -67,22 +68,16 @@ protected:
 };
 
 TEST_F(LoginScreenTest, FieldChecksReportOnlyTheFirstEmptyFieldAndSendNothing) {
-    struct Case {
-        const char* name;
-        const char* password;
-        const char* code;
-        const char* prompt;
-    };
-    const Case cases[] = {
-        {"", "", "", "用户名不能为空"},
-        {"", "secret", "8888", "用户名不能为空"},
-        {"anchor", "", "", "密码不能为空"},
-        {"anchor", "secret", "", "验证码不能为空"},
-    };
-    for (const auto& c : cases) {
-        fill(c.name, c.password, c.code);
+    // Name, password, captcha, the prompt.
+    const std::array<const char*, 4> cases[] = {{"", "", "", "用户名不能为空"},
+                                                {"", "secret", "8888", "用户名不能为空"},
+                                                {"anchor", "", "", "密码不能为空"},
+                                                {"anchor", "secret", "", "验证码不能为空"}};
+    for (auto [name, password, code, prompt] : cases) {
+        SCOPED_TRACE(prompt);
+        fill(name, password, code);
         tapView(form().loginButton());
-        EXPECT_TRUE(waitForPrompt(*screen, c.prompt)) << c.prompt << " got " << promptShown(*screen);
+        EXPECT_TRUE(waitForPrompt(*screen, prompt)) << "got " << promptShown(*screen);
         EXPECT_FALSE(screen->loginLoading());
         clearPrompt();
     }
@@ -132,22 +127,30 @@ TEST_F(LoginScreenTest, DoublePressSendsOneRequestAndTheHandOverComesHalfASecond
 }
 
 TEST_F(LoginScreenTest, OnlyTheWrongCaptchaTextBringsANewPicture) {
-    struct Case {
-        const char* message;
-        bool refreshes;
-    };
-    for (const auto& c :
-         {Case{"验证码不正确.", true}, Case{"验证码不正确", false}, Case{"用户名或密码错误", false}}) {
+    // A captcha that does not decode leaves the old picture.
+    const auto before = captchaPicture();
+    for (const char* body : {"GIF89a broken", ""}) {
+        stub.scriptOnce(std::string(ServiceStub::kCaptchaEndpoint), HttpResponse::text(200, body));
+        captchaField()->setText("12");
+        tapView(form().identifyingCodeTextField()->identifyingCodeButton());
+        EXPECT_EQ(captchaField()->text(), "");
+        EXPECT_TRUE(waitForPrompt(*screen, "验证码获取失败，请检查网络")) << body;
+        EXPECT_EQ(captchaPicture(), before);
+        clearPrompt();
+    }
+
+    for (auto [message, refreshes] : {std::pair{"验证码不正确.", true}, std::pair{"验证码不正确", false},
+                                      std::pair{"用户名或密码错误", false}}) {
+        SCOPED_TRACE(message);
         const size_t captchas = requestsTo(ServiceStub::kCaptchaEndpoint);
-        stub.scriptOnce("login", ServiceStub::failure(400, c.message));
+        stub.scriptOnce("login", ServiceStub::failure(400, message));
         fill("anchor", "secret", "1234");
         tapView(form().loginButton());
-        ASSERT_TRUE(waitForPrompt(*screen, c.message)) << c.message;
+        ASSERT_TRUE(waitForPrompt(*screen, message));
         EXPECT_FALSE(screen->loginLoading());
-        EXPECT_EQ(captchaField()->text(), c.refreshes ? "" : "1234") << c.message;
-        if (c.refreshes) {
-            EXPECT_TRUE(pumpUntil([&] { return requestsTo(ServiceStub::kCaptchaEndpoint) == captchas + 1; }));
-        }
+        EXPECT_EQ(captchaField()->text(), refreshes ? "" : "1234");
+        EXPECT_TRUE(
+            pumpUntil([&] { return requestsTo(ServiceStub::kCaptchaEndpoint) == captchas + refreshes; }));
         clearPrompt();
     }
 }
@@ -185,19 +188,6 @@ TEST_F(LoginScreenTest, KeyboardRaisesTheScreenUntilItsTopMeetsTheLoginButton) {
     EXPECT_EQ(constraint->constant(), 0);
     screen->shiftSubviewsWithKeyboardFrame(CGRectMake(0, 600, 375, 216), 0.25f); // below the button
     EXPECT_EQ(constraint->constant(), 0);
-}
-
-TEST_F(LoginScreenTest, ACaptchaThatDoesNotDecodeLeavesTheOldPicture) {
-    const auto before = captchaPicture();
-    for (const char* body : {"GIF89a broken", ""}) {
-        stub.scriptOnce(std::string(ServiceStub::kCaptchaEndpoint), HttpResponse::text(200, body));
-        captchaField()->setText("12");
-        tapView(form().identifyingCodeTextField()->identifyingCodeButton());
-        EXPECT_EQ(captchaField()->text(), "");
-        EXPECT_TRUE(waitForPrompt(*screen, "验证码获取失败，请检查网络")) << body;
-        EXPECT_EQ(captchaPicture(), before);
-        clearPrompt();
-    }
 }
 
 } // namespace

@@ -34,6 +34,14 @@ RGBA at(const UIImagePtr& image, int x, int y) {
     return image->CGImage()->colorAt(x, y);
 }
 
+// Pixels (in pixels, not points) of the image near their colours.
+void expectPixels(const UIImagePtr& image, std::initializer_list<std::tuple<int, int, RGBA>> checks) {
+    for (auto [x, y, colour] : checks) {
+        SCOPED_TRACE(testing::Message() << "pixel " << x << "," << y);
+        EXPECT_TRUE(colorNear(at(image, x, y), colour));
+    }
+}
+
 TEST(ImageHelpersTest, SquareCropIsCentredAndSquareImagesComeBackUnchanged) {
     auto square = bands(CGSizeMake(100, 100), 1, {UIColor::redColor()});
     EXPECT_EQ(squareImage(square), square);
@@ -45,29 +53,22 @@ TEST(ImageHelpersTest, SquareCropIsCentredAndSquareImagesComeBackUnchanged) {
     ASSERT_TRUE(cropped);
     EXPECT_EQ(cropped->size(), CGSizeMake(80, 80));
     EXPECT_EQ(cropped->scale(), 1);
-    EXPECT_TRUE(colorNear(at(cropped, 40, 40), kGreen));
-    EXPECT_TRUE(colorNear(at(cropped, 2, 40), kRed));
-    EXPECT_TRUE(colorNear(at(cropped, 77, 40), kBlue));
+    expectPixels(cropped, {{40, 40, kGreen}, {2, 40, kRed}, {77, 40, kBlue}});
 }
 
 TEST(ImageHelpersTest, CroppingKeepsTheTopUnlessCentredFitLeavesMarginsAndFillCutsTheOverflow) {
     auto tall = bands(CGSizeMake(100, 200), 1, {UIColor::redColor(), UIColor::blueColor()});
     auto top = imageByScalingAndCroppingForSize(tall, CGSizeMake(100, 100));
-    EXPECT_TRUE(colorNear(at(top, 50, 5), kRed));
-    EXPECT_TRUE(colorNear(at(top, 50, 95), kRed));
+    expectPixels(top, {{50, 5, kRed}, {50, 95, kRed}});
     auto middle = imageByScalingAndCroppingForSize(tall, CGSizeMake(100, 100), true);
-    EXPECT_TRUE(colorNear(at(middle, 50, 25), kRed));
-    EXPECT_TRUE(colorNear(at(middle, 50, 75), kBlue));
+    expectPixels(middle, {{50, 25, kRed}, {50, 75, kBlue}});
 
     auto wide = bands(CGSizeMake(200, 100), 1, {UIColor::redColor(), UIColor::blueColor()}, true);
     auto fit = scaleToFit(wide, CGSizeMake(100, 100));
     EXPECT_EQ(at(fit, 50, 10).a, 0);
-    EXPECT_TRUE(colorNear(at(fit, 25, 50), kRed));
-    EXPECT_TRUE(colorNear(at(fit, 75, 50), kBlue));
+    expectPixels(fit, {{25, 50, kRed}, {75, 50, kBlue}});
     auto fill = scaleToFill(wide, CGSizeMake(100, 100));
-    EXPECT_TRUE(colorNear(at(fill, 5, 50), kRed));   // x 55 of the original
-    EXPECT_TRUE(colorNear(at(fill, 95, 50), kBlue)); // x 145 of the original
-    EXPECT_TRUE(colorNear(at(fill, 50, 2), kBlue));
+    expectPixels(fill, {{5, 50, kRed}, {95, 50, kBlue}, {50, 2, kBlue}}); // x 55 and 145 of the original
     EXPECT_FALSE(scaleToFit(wide, CGSizeMake(0, 100)));
     EXPECT_FALSE(squareImage(nullptr));
 }
@@ -101,8 +102,7 @@ TEST(ImageHelpersTest, ColourHelpersOnKnownPixels) {
     auto pair = bands(CGSizeMake(2, 1), 1,
                       {UIColor::whiteColor(), UIColor::colorWithRed(1, 1, 254 / 255.0, 1)}, true);
     auto cutOut = imageBlackToTransparent(pair);
-    EXPECT_EQ(at(cutOut, 0, 0).a, 0);
-    EXPECT_EQ(at(cutOut, 1, 0), kBlack);
+    expectPixels(cutOut, {{0, 0, {0, 0, 0, 0}}, {1, 0, kBlack}});
 
     auto faded =
         imageByApplyingAlpha(0.5, bands(CGSizeMake(10, 10), 1, {UIColor::redColor(), UIColor::blueColor()}));
@@ -132,8 +132,7 @@ TEST(ImageHelpersTest, CompositesDrawInTheBackgroundsPixels) {
     auto mark = bands(CGSizeMake(20, 20), 1, {UIColor::redColor()});
     auto centred = addImage(mark, background, true);
     EXPECT_EQ(centred->size(), CGSizeMake(100, 100));
-    EXPECT_EQ(at(centred, 50, 50), kRed);
-    EXPECT_EQ(at(centred, 35, 35), kWhite);
+    expectPixels(centred, {{50, 50, kRed}, {35, 35, kWhite}});
     auto corner = addImage(mark, background);
     EXPECT_EQ(at(corner, 5, 5), kRed);
     EXPECT_EQ(at(addImage(mark, background, CGRectMake(80, 0, 20, 20)), 90, 5), kRed);
@@ -147,8 +146,7 @@ TEST(ImageHelpersTest, CompositesDrawInTheBackgroundsPixels) {
                                    {TextRssColor, Value(UIColor::blueColor())}});
     auto composite = addResources(Value::array({Value(mark), text, Value(7)}), rects, background);
     ASSERT_TRUE(composite);
-    EXPECT_EQ(at(composite, 5, 5), kRed);
-    EXPECT_EQ(at(composite, 5, 95), kWhite); // the number is skipped
+    expectPixels(composite, {{5, 5, kRed}, {5, 95, kWhite}}); // the number is skipped
     int blue = 0;
     for (int y = 10; y < 50; ++y)
         for (int x = 10; x < 90; ++x)
@@ -172,8 +170,7 @@ TEST(ImageHelpersTest, ReflectionMirrorsAndFadesBelowThePicture) {
     auto reflected = addReflection(picture, 0.5);
     ASSERT_TRUE(reflected);
     EXPECT_EQ(reflected->size(), CGSizeMake(10, 30));
-    EXPECT_EQ(at(reflected, 5, 0), kRed);
-    EXPECT_EQ(at(reflected, 5, 19), kBlue);
+    expectPixels(reflected, {{5, 0, kRed}, {5, 19, kBlue}});
     // The seam shows the picture's bottom (blue) half opaque; the bottom edge its top (red), nearly gone.
     const RGBA seam = at(reflected, 5, 20);
     EXPECT_GT(seam.b, 200);

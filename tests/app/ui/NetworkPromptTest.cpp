@@ -87,9 +87,8 @@ TEST_F(NetworkPromptTest, ScreenOffDisplayStaysSilentAlsoWhenItComesBack) {
     navigation->popViewControllerAnimated(false);
     pump();
     EXPECT_EQ(promptShown(), "");
-}
 
-TEST_F(NetworkPromptTest, RemovingTheSubscriptionEndsThePrompts) {
+    // Removing the subscription ends the prompts.
     removeNetworkMonitoring(*screen);
     removeNetworkMonitoring(*UIViewController::create()); // never subscribed: nothing happens
     switchTo(FakeReachability::Network::Cellular, ReachabilityStatusViaWWAN);

@@ -60,6 +60,20 @@ TEST_F(OverlayTest, ShowThenHideAtOnceLeavesNoOverlay) {
     showNoNetworkViewInView(*screen, screen->view());
     pump();
     EXPECT_EQ(screen->view()->subviews().size(), before);
+
+    // Hiding removes the overlay from the view of the last loading call.
+    auto other = UIView::create(CGRectMake(0, 0, 200, 200));
+    screen->view()->addSubview(other);
+    showLoadingInView(*screen, other);
+    pump();
+    ASSERT_TRUE(onScreen(hud = loadingViewProperty(*other)));
+    EXPECT_EQ(hud->mode(), HUDModeSpinner);
+    EXPECT_TRUE(hud->labelFont()->isEqual(*UIFont::systemFontOfSize(14)));
+    EXPECT_TRUE(UIColor::isEqual(hud->labelColor(), UIColor::whiteColor()));
+    hideLoading(*screen);
+    pump();
+    EXPECT_FALSE(hud->superview());
+    EXPECT_EQ(loadingViewProperty(*other), hud); // kept for the next time
 }
 
 TEST_F(OverlayTest, CallsFromAnotherThreadLandOnTheMainQueueInOrder) {
@@ -82,23 +96,6 @@ TEST_F(OverlayTest, CallsFromAnotherThreadLandOnTheMainQueueInOrder) {
     ASSERT_TRUE(loading);
     EXPECT_TRUE(onScreen(loading));
     EXPECT_EQ(labelText(loading), "step 9");
-}
-
-TEST_F(OverlayTest, HideLoadingRemovesTheOverlayFromTheViewOfTheLastLoadingCall) {
-    showScreen();
-    auto other = UIView::create(CGRectMake(0, 0, 200, 200));
-    screen->view()->addSubview(other);
-    showLoadingInView(*screen, other);
-    pump();
-    auto hud = loadingViewProperty(*other);
-    ASSERT_TRUE(onScreen(hud));
-    EXPECT_EQ(hud->mode(), HUDModeSpinner);
-    EXPECT_TRUE(hud->labelFont()->isEqual(*UIFont::systemFontOfSize(14)));
-    EXPECT_TRUE(UIColor::isEqual(hud->labelColor(), UIColor::whiteColor()));
-    hideLoading(*screen);
-    pump();
-    EXPECT_FALSE(hud->superview());
-    EXPECT_EQ(loadingViewProperty(*other), hud); // kept for the next time
 }
 
 TEST_F(OverlayTest, SecondPromptWithinTwoSecondsReusesTheOverlayAndTheFirstWaitEndsIt) {

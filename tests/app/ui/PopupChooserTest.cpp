@@ -80,9 +80,8 @@ TEST_F(PopupChooserTest, TappingTheDimmedLayerClosesWithoutAChoiceThreeTenthsOfA
     advance(0.02);
     EXPECT_EQ(popup->superview(), nullptr);
     EXPECT_TRUE(chosen.empty());
-}
 
-TEST_F(PopupChooserTest, ANewPopupReplacesThePreviousAtOnce) {
+    // A new popup replaces the previous at once.
     auto first = showPopup();
     first->dismiss();
     auto second = CustomPopupView::create("Again", Value(), 0);

