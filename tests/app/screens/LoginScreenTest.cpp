@@ -52,6 +52,8 @@ protected:
     void clearPrompt() {
         advance(2.5);
         advance(1);
+        // The hide runs from the timer thread: the next prompt must not meet this one still shown.
+        EXPECT_TRUE(pumpUntil([&] { return promptShown(*screen).empty(); }));
     }
     void settleAfter(double seconds) {
         advance(seconds);
