@@ -87,10 +87,3 @@ TEST(Device, VendorIdentifierIsOnePerVendorAcrossProcesses) {
     });
     EXPECT_TRUE(std::filesystem::exists(platform::Paths::shared() / "vendors" / "com.marvane.uuid"));
 }
-
-TEST(Device, FactsOfThePhoneWeStandIn) {
-    auto device = platform::UIDevice::currentDevice();
-    EXPECT_EQ(device->userInterfaceIdiom(), platform::UIUserInterfaceIdiomPhone);
-    EXPECT_FALSE(device->systemVersion().empty());
-    EXPECT_EQ(device->orientation(), platform::UIDeviceOrientationPortrait);
-}
