@@ -58,15 +58,12 @@ protected:
     UIPickerViewPtr picker;
 };
 
-TEST_F(PickerTest, RowsComeFromTheDataSourceAndTitlesFromTheDelegate) {
+TEST_F(PickerTest, RowsComeFromTheDataSourceAndSelectingInCodeMovesTheWheelSilently) {
     EXPECT_EQ(picker->numberOfComponents(), 1);
     EXPECT_EQ(picker->numberOfRowsInComponent(0), 5);
     EXPECT_EQ(picker->selectedRowInComponent(0), 0);
     EXPECT_EQ(titleOf(1), "540p");
     EXPECT_EQ(picker->viewForRow(0, 0)->frame(), CGRectMake(0, 80, 320, 40));
-}
-
-TEST_F(PickerTest, SelectRowInCodeMovesTheWheelWithoutTellingTheDelegate) {
     picker->selectRow(3, 0, false);
     picker->layoutIfNeeded();
     EXPECT_EQ(picker->selectedRowInComponent(0), 3);

@@ -38,12 +38,9 @@ protected:
     }
 };
 
-TEST_F(RenderTest, WindowWithColouredViewImageAndChineseLabel) {
+TEST_F(RenderTest, WindowWithColouredViewAndChineseLabel) {
     window->setBackgroundColor(UIColor::whiteColor());
     addColoured(CGRectMake(10, 10, 100, 50), UIColor::redColor());
-    auto imageView = UIImageView::create(halfAndHalf());
-    imageView->setFrame(CGRectMake(10, 100, 40, 20));
-    window->addSubview(imageView);
     auto label = UILabel::create(CGRectMake(10, 200, 300, 60));
     label->setText("直播间标题");
     label->setFont(UIFont::systemFontOfSize(40));
@@ -56,8 +53,6 @@ TEST_F(RenderTest, WindowWithColouredViewImageAndChineseLabel) {
     EXPECT_EQ(image->CGImage()->height(), 1334);
     EXPECT_EQ(pixelAt(image, 50, 30), kRed);
     EXPECT_EQ(pixelAt(image, 5, 5), kWhite);
-    EXPECT_EQ(pixelAt(image, 15, 110), kRed);
-    EXPECT_EQ(pixelAt(image, 45, 110), kBlue);
     // The label put dark glyph pixels inside its text box and nothing outside the label.
     int dark = 0;
     auto bitmap = image->CGImage();
@@ -67,12 +62,6 @@ TEST_F(RenderTest, WindowWithColouredViewImageAndChineseLabel) {
                 ++dark;
     EXPECT_GT(dark, 500);
     EXPECT_EQ(pixelAt(image, 340, 230), kWhite);
-
-    auto png = window->renderPNG();
-    ASSERT_TRUE(png.has_value());
-    auto decoded = UIImage::imageWithData(*png);
-    ASSERT_NE(decoded, nullptr);
-    EXPECT_EQ(decoded->CGImage()->colorAt(100, 60), kRed);
 }
 
 TEST_F(RenderTest, WritesAPngFile) {
@@ -208,15 +197,7 @@ UIImagePtr solid(UIColorPtr colour, CGSize size = {4, 4}, double scale = 1) {
 
 class ImageViewTest : public liveapp::test::UIFixture {};
 
-TEST_F(ImageViewTest, InitialisingWithAnImageSizesTheViewToItInPoints) {
-    auto view = UIImageView::create(solid(UIColor::redColor(), {30, 20}, 2));
-    EXPECT_EQ(view->frame(), CGRectMake(0, 0, 30, 20));
-    EXPECT_EQ(view->sizeThatFits(CGSizeZero), CGSizeMake(30, 20));
-    EXPECT_FALSE(view->isUserInteractionEnabled());
-    EXPECT_EQ(view->layer()->contentsScale(), 2);
-}
-
-TEST_F(ImageViewTest, HighlightedImageShowsWhileHighlighted) {
+TEST_F(ImageViewTest, AnImageSizesTheViewInPointsAndTheHighlightedImageShowsWhileHighlighted) {
     auto normal = solid(UIColor::redColor()), lit = solid(UIColor::greenColor());
     auto view = UIImageView::create(normal);
     view->setHighlightedImage(lit);
@@ -225,6 +206,11 @@ TEST_F(ImageViewTest, HighlightedImageShowsWhileHighlighted) {
     EXPECT_EQ(view->layer()->contents(), lit->CGImage());
     view->setHighlighted(false);
     EXPECT_EQ(view->layer()->contents(), normal->CGImage());
+    auto sized = UIImageView::create(solid(UIColor::redColor(), {30, 20}, 2));
+    EXPECT_EQ(sized->frame(), CGRectMake(0, 0, 30, 20));
+    EXPECT_EQ(sized->sizeThatFits(CGSizeZero), CGSizeMake(30, 20));
+    EXPECT_FALSE(sized->isUserInteractionEnabled());
+    EXPECT_EQ(sized->layer()->contentsScale(), 2);
 }
 
 TEST_F(ImageViewTest, AnimationImagesPlayInVirtualTimeAndStop) {
@@ -303,17 +289,14 @@ TEST_F(LabelTest, MultilineWrapsAtTheOfferedWidthAndCapsTheLines) {
     EXPECT_GT(twoLines.height, 1.5 * oneLine.height);
 }
 
-TEST_F(LabelTest, SizeToFitTakesTheTextsSize) {
+TEST_F(LabelTest, SizeToFitTakesTheTextsSizeAndEmptyTextHasNone) {
     auto label = UILabel::create(CGRectMake(5, 5, 0, 0));
     label->setText("Hello 你好");
     label->sizeToFit();
     EXPECT_EQ(label->frame().origin, CGPointMake(5, 5));
     EXPECT_EQ(label->frame().size, label->sizeThatFits(CGSizeZero));
     EXPECT_GT(label->frame().size.width, 0);
-}
-
-TEST_F(LabelTest, EmptyTextHasNoSize) {
-    auto label = UILabel::create();
+    label->setText("");
     EXPECT_EQ(label->sizeThatFits(CGSizeMake(100, 100)), CGSizeZero);
 }
 

@@ -117,7 +117,12 @@ TEST_F(TableViewTest, RowsAreAskedForOnlyWhenVisibleAndCellsAreReusedByIdentifie
     EXPECT_EQ(source->made.size(), 10u);
 }
 
-TEST_F(TableViewTest, RowHeightsComeFromTheDelegateOnlyWhenItSaysItAnswers) {
+TEST_F(TableViewTest, ScrollingToARowPutsItOnTopAndRowHeightsComeFromTheDelegateOnlyWhenItAnswers) {
+    table->reloadData();
+    table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(20, 0), UITableViewScrollPositionTop, false);
+    EXPECT_EQ(table->contentOffset().y, 880);
+    table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(99, 0), UITableViewScrollPositionTop, false);
+    EXPECT_EQ(table->contentOffset().y, 4400 - 440);
     source->rows.resize(3);
     table->reloadData();
     EXPECT_EQ(table->contentSize().height, 132);
@@ -235,14 +240,6 @@ TEST_F(TableViewTest, MisuseThrowsAndRegisteredClassesAreDequeuedInPlace) {
     auto cell = table->dequeueReusableCellWithIdentifier("Registered", NSIndexPath::indexPathForRow(2, 0));
     ASSERT_TRUE(std::dynamic_pointer_cast<CountingCell>(cell));
     EXPECT_EQ(cell->frame(), CGRectMake(0, 88, 320, 44));
-}
-
-TEST_F(TableViewTest, ScrollToRowPutsItAtTheRequestedPosition) {
-    table->reloadData();
-    table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(20, 0), UITableViewScrollPositionTop, false);
-    EXPECT_EQ(table->contentOffset().y, 880);
-    table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(99, 0), UITableViewScrollPositionTop, false);
-    EXPECT_EQ(table->contentOffset().y, 4400 - 440);
 }
 
 TEST(IndexPathTest, ComparesBySectionThenRow) {

@@ -180,31 +180,6 @@ TEST_F(TouchDeliveryTest, DisabledOrRemovedRecognizersGetNothing) {
         EXPECT_EQ(line.rfind("gr.", 0), std::string::npos) << line;
 }
 
-TEST_F(TouchDeliveryTest, PinchMovesTwoFingersApartAroundTheCentre) {
-    class Fingers : public UIView {
-    public:
-        using UIView::UIView;
-        void touchesBegan(const UITouchSet& touches, const UIEventPtr&) override {
-            start = distance(touches);
-        }
-        void touchesMoved(const UITouchSet&, const UIEventPtr& event) override {
-            last = distance(event->allTouches());
-        }
-        static double distance(const UITouchSet& t) {
-            if (t.size() < 2)
-                return 0;
-            auto a = t[0]->locationInView(nullptr), b = t[1]->locationInView(nullptr);
-            return std::hypot(a.x - b.x, a.y - b.y);
-        }
-        double start{0}, last{0};
-    };
-    auto view = std::make_shared<Fingers>(CGRectMake(0, 300, 375, 300));
-    window->addSubview(view);
-    pinch(CGPointMake(187, 450), 100, 2);
-    EXPECT_DOUBLE_EQ(view->start, 100);
-    EXPECT_DOUBLE_EQ(view->last, 200);
-}
-
 TEST_F(TouchDeliveryTest, TapCountAndTimestampsComeWithTheTouches) {
     useManualClock();
     class Counter : public UIView {

@@ -104,12 +104,37 @@ TEST_F(ViewControllerTest, ViewIsLoadedLazilyOnceWithLoadViewThenViewDidLoad) {
     EXPECT_EQ(custom->view()->nextResponder(), custom);
 }
 
+TEST_F(ViewControllerTest, AHiddenWindowsRootAppearsWhenTheWindowIsShownAndKeyChangesArePosted) {
+    std::vector<std::string> names;
+    auto token =
+        NotificationCenter::defaultCenter().addObserverForName("", nullptr, [&](const Notification& note) {
+            if (note.name().rfind("UIWindow", 0) == 0)
+                names.push_back(note.name());
+        });
+    auto log = makeLog();
+    auto other = UIWindow::create();
+    other->setRootViewController(recording("w", log));
+    EXPECT_TRUE(RecordingController::appearanceLog(log).empty());
+    other->makeKeyAndVisible();
+    NotificationCenter::defaultCenter().removeObserver(token.get());
+    EXPECT_EQ(names,
+              (std::vector<std::string>{UIWindowDidResignKeyNotification, UIWindowDidBecomeKeyNotification,
+                                        UIWindowDidBecomeVisibleNotification}));
+    EXPECT_EQ(RecordingController::appearanceLog(log), (Strings{"w.viewWillAppear", "w.viewDidAppear"}));
+    EXPECT_TRUE(other->isKeyWindow());
+    EXPECT_FALSE(window->isKeyWindow());
+    other->setHidden(true);
+    EXPECT_EQ(log->back(), "w.viewDidDisappear");
+}
+
 TEST_F(ViewControllerTest, WindowRootAppearsAndDisappearsWithTheWindow) {
     auto log = makeLog();
     auto first = recording("a", log);
     window->setRootViewController(first);
     EXPECT_EQ(RecordingController::appearanceLog(log), (Strings{"a.viewWillAppear", "a.viewDidAppear"}));
     EXPECT_EQ(first->appearance(), UIViewController::Appearance::Appeared);
+    EXPECT_EQ(first->view()->superview(), window);
+    EXPECT_EQ(first->view()->frame(), window->bounds());
 
     log->clear();
     auto second = recording("b", log);
@@ -193,7 +218,8 @@ public:
     bool hidden{false};
 };
 
-TEST_F(ViewControllerTest, ControllerBasedStatusBarAppearanceFollowsTheTopController) {
+TEST_F(ViewControllerTest,
+       ControllerBasedStatusBarFollowsTheTopControllerAndContentBelowTheBarsHasNoTopGuide) {
     UIViewController::setViewControllerBasedStatusBarAppearance(true);
     auto top = std::make_shared<LightController>();
     window->setRootViewController(UINavigationController::create(top));
@@ -203,6 +229,10 @@ TEST_F(ViewControllerTest, ControllerBasedStatusBarAppearanceFollowsTheTopContro
     top->setNeedsStatusBarAppearanceUpdate();
     EXPECT_TRUE(app->isStatusBarHidden());
     UIViewController::setViewControllerBasedStatusBarAppearance(false);
+    auto below = UIViewController::create();
+    below->setEdgesForExtendedLayout(UIRectEdgeNone);
+    window->setRootViewController(UINavigationController::create(below));
+    EXPECT_DOUBLE_EQ(below->topLayoutGuide()->length(), 0);
 }
 
 TEST_F(ViewControllerTest, MemoryWarningReachesEveryControllerUnderAVisibleWindow) {
@@ -227,13 +257,6 @@ TEST_F(ViewControllerTest, MemoryWarningReachesEveryControllerUnderAVisibleWindo
     std::sort(warned.begin(), warned.end());
     EXPECT_EQ(warned, (Strings{"presented.didReceiveMemoryWarning", "pushed.didReceiveMemoryWarning",
                                "root.didReceiveMemoryWarning"}));
-}
-
-TEST_F(ViewControllerTest, ContentBelowTheBarsHasAnEmptyTopGuide) {
-    auto below = UIViewController::create();
-    below->setEdgesForExtendedLayout(UIRectEdgeNone);
-    window->setRootViewController(UINavigationController::create(below));
-    EXPECT_DOUBLE_EQ(below->topLayoutGuide()->length(), 0);
 }
 
 TEST_F(ViewControllerTest, TabBarShowsOnlyTheSelectedChild) {

@@ -294,7 +294,7 @@ TEST(LayerTreeTest, IndexPastTheEndAppendsRemovalDetachesAndSiblingsPlace) {
     EXPECT_EQ(root->sublayers(), (std::vector<CALayerPtr>{b, a, c}));
 }
 
-TEST(LayerGeometryTest, FrameFollowsAnchorPointPositionAndTransform) {
+TEST(LayerGeometryTest, FrameFollowsAnchorPointPositionAndTransformAndPointsConvert) {
     auto layer = CALayer::layer();
     layer->setFrame(CGRectMake(0, -20, 320, 64));
     EXPECT_EQ(layer->position(), CGPointMake(160, 12));
@@ -303,9 +303,6 @@ TEST(LayerGeometryTest, FrameFollowsAnchorPointPositionAndTransform) {
     EXPECT_EQ(layer->frame(), CGRectMake(160, 12, 320, 64));
     layer->setAffineTransform(CGAffineTransformMakeScale(0.5, 2));
     EXPECT_EQ(layer->frame(), CGRectMake(160, 12, 160, 128));
-}
-
-TEST(LayerGeometryTest, ConvertsBetweenLayers) {
     auto root = CALayer::layer(), child = CALayer::layer();
     root->setFrame(CGRectMake(0, 0, 100, 100));
     child->setFrame(CGRectMake(10, 20, 30, 30));
