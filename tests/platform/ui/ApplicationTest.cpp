@@ -208,17 +208,7 @@ TEST_F(ApplicationTest, ExpiryHandlerOfATaskBegunElsewhereRunsOnTheMainThreadOnl
 
 class WindowTest : public liveapp::test::UIFixture {};
 
-TEST_F(WindowTest, ViewsInTheWindowFindIt) {
-    auto view = UIView::create(), inner = UIView::create();
-    view->addSubview(inner);
-    EXPECT_EQ(inner->window(), nullptr);
-    window->addSubview(view);
-    EXPECT_EQ(inner->window(), window);
-    EXPECT_EQ(window->window(), window);
-    EXPECT_EQ(window->nextResponder(), UIApplication::sharedApplication());
-}
-
-TEST_F(WindowTest, ScreenIsConfigurable) {
+TEST_F(WindowTest, ScreenIsConfigurableAndViewsInTheWindowFindIt) {
     auto screen = UIScreen::mainScreen();
     screen->setBounds(CGRectMake(0, 0, 414, 736));
     screen->setScale(3);
@@ -228,6 +218,13 @@ TEST_F(WindowTest, ScreenIsConfigurable) {
     EXPECT_EQ(big->frame(), CGRectMake(0, 0, 414, 736));
     screen->reset();
     EXPECT_EQ(screen->bounds(), CGRectMake(0, 0, 375, 667));
+    auto view = UIView::create(), inner = UIView::create();
+    view->addSubview(inner);
+    EXPECT_EQ(inner->window(), nullptr);
+    window->addSubview(view);
+    EXPECT_EQ(inner->window(), window);
+    EXPECT_EQ(window->window(), window);
+    EXPECT_EQ(window->nextResponder(), UIApplication::sharedApplication());
 }
 
 // A controller with the orientations it is given, noting the rotation callbacks it hears.

@@ -19,41 +19,41 @@ namespace {
 
 using C = NSLayoutConstraint;
 
+UIViewPtr addAutoLayoutView(const UIViewPtr& parent) {
+    auto view = UIView::create();
+    view->setTranslatesAutoresizingMaskIntoConstraints(false);
+    parent->addSubview(view);
+    return view;
+}
+
+// Active constraints: `a.attr relation b.attr2 + constant`, and `a.attr relation constant`.
+NSLayoutConstraintPtr pin(const UIViewPtr& a, NSLayoutAttribute attr, const UIViewPtr& b,
+                          NSLayoutAttribute attr2, double constant = 0,
+                          NSLayoutRelation relation = NSLayoutRelationEqual) {
+    auto c = C::constraintWithItem(a, attr, relation, b, attr2, 1, constant);
+    c->setActive(true);
+    return c;
+}
+struct Pin {
+    NSLayoutAttribute attr, attr2;
+    double constant{0};
+};
+void pins(const UIViewPtr& a, const UIViewPtr& b, std::initializer_list<Pin> list) {
+    for (const auto& p : list)
+        pin(a, p.attr, b, p.attr2, p.constant);
+}
+NSLayoutConstraintPtr size(const UIViewPtr& a, NSLayoutAttribute attr, double constant,
+                           NSLayoutRelation relation = NSLayoutRelationEqual,
+                           UILayoutPriority priority = UILayoutPriorityRequired) {
+    auto c = C::constraintWithItem(a, attr, relation, nullptr, NSLayoutAttributeNotAnAttribute, 0, constant);
+    c->setPriority(priority);
+    c->setActive(true);
+    return c;
+}
+
 class LayoutConstraintTest : public testing::Test {
 protected:
     void SetUp() override { root = UIView::create(CGRectMake(0, 0, 400, 300)); }
-
-    UIViewPtr addAutoLayoutView(const UIViewPtr& parent) {
-        auto view = UIView::create();
-        view->setTranslatesAutoresizingMaskIntoConstraints(false);
-        parent->addSubview(view);
-        return view;
-    }
-
-    static NSLayoutConstraintPtr pin(const UIViewPtr& a, NSLayoutAttribute attr, const UIViewPtr& b,
-                                     NSLayoutAttribute attr2, double constant = 0,
-                                     NSLayoutRelation relation = NSLayoutRelationEqual) {
-        auto c = C::constraintWithItem(a, attr, relation, b, attr2, 1, constant);
-        c->setActive(true);
-        return c;
-    }
-    struct Pin {
-        NSLayoutAttribute attr, attr2;
-        double constant{0};
-    };
-    static void pins(const UIViewPtr& a, const UIViewPtr& b, std::initializer_list<Pin> list) {
-        for (const auto& p : list)
-            pin(a, p.attr, b, p.attr2, p.constant);
-    }
-    static NSLayoutConstraintPtr size(const UIViewPtr& a, NSLayoutAttribute attr, double constant,
-                                      NSLayoutRelation relation = NSLayoutRelationEqual,
-                                      UILayoutPriority priority = UILayoutPriorityRequired) {
-        auto c =
-            C::constraintWithItem(a, attr, relation, nullptr, NSLayoutAttributeNotAnAttribute, 0, constant);
-        c->setPriority(priority);
-        c->setActive(true);
-        return c;
-    }
 
     UIViewPtr root;
 };
@@ -334,22 +334,13 @@ TEST_F(LayoutConstraintTest, TranslatingViewsKeepTheirFramesAndAnchorOthers) {
 
 namespace {
 
-using C = NSLayoutConstraint;
-
 class LayoutGuideTest : public UIFixture {
 protected:
     // A view in the controller's view, 100 wide at the left edge; the test places it vertically.
     UIViewPtr addPlacedView(const UIViewControllerPtr& controller) {
-        auto v = UIView::create();
-        v->setTranslatesAutoresizingMaskIntoConstraints(false);
-        auto host = controller->view();
-        host->addSubview(v);
-        C::activateConstraints({
-            C::constraintWithItem(v, NSLayoutAttributeLeft, NSLayoutRelationEqual, host,
-                                  NSLayoutAttributeLeft, 1, 0),
-            C::constraintWithItem(v, NSLayoutAttributeWidth, NSLayoutRelationEqual, nullptr,
-                                  NSLayoutAttributeNotAnAttribute, 0, 100),
-        });
+        auto v = addAutoLayoutView(controller->view());
+        pin(v, NSLayoutAttributeLeft, controller->view(), NSLayoutAttributeLeft);
+        size(v, NSLayoutAttributeWidth, 100);
         return v;
     }
 };
@@ -385,12 +376,10 @@ TEST_F(LayoutGuideTest, BottomGuideTopSitsOnTheTabBar) {
     window->setRootViewController(tabs);
     auto v = addPlacedView(content);
     auto host = content->view();
-    C::activateConstraints({
-        C::constraintWithItem(v, NSLayoutAttributeBottom, NSLayoutRelationEqual, content->bottomLayoutGuide(),
-                              NSLayoutAttributeTop, 1, -5),
-        C::constraintWithItem(v, NSLayoutAttributeHeight, NSLayoutRelationEqual, nullptr,
-                              NSLayoutAttributeNotAnAttribute, 0, 30),
-    });
+    C::constraintWithItem(v, NSLayoutAttributeBottom, NSLayoutRelationEqual, content->bottomLayoutGuide(),
+                          NSLayoutAttributeTop, 1, -5)
+        ->setActive(true);
+    size(v, NSLayoutAttributeHeight, 30);
     window->layoutIfNeeded();
     double hostBottom = CGRectGetMaxY(host->bounds());
     EXPECT_DOUBLE_EQ(CGRectGetMaxY(v->frame()), hostBottom - 49 - 5);
@@ -486,25 +475,12 @@ TEST(LayoutSolverTest, EditVariablesFollowSuggestionsWithinRequiredBounds) {
 
 namespace {
 
-using C = NSLayoutConstraint;
-
-class AutoLayoutRenderTest : public liveapp::test::UIFixture {
+class AutoLayoutRenderTest : public UIFixture {
 protected:
     UIViewPtr addBox(UIColorPtr colour, const UIViewPtr& parent) {
-        auto view = UIView::create();
+        auto view = addAutoLayoutView(parent);
         view->setBackgroundColor(std::move(colour));
-        view->setTranslatesAutoresizingMaskIntoConstraints(false);
-        parent->addSubview(view);
         return view;
-    }
-
-    static NSLayoutConstraintPtr make(const UIViewPtr& a, NSLayoutAttribute attr, const UIViewPtr& b,
-                                      NSLayoutAttribute attr2, double multiplier, double constant) {
-        return C::constraintWithItem(a, attr, NSLayoutRelationEqual, b, attr2, multiplier, constant);
-    }
-    static NSLayoutConstraintPtr fixed(const UIViewPtr& a, NSLayoutAttribute attr, double constant) {
-        return C::constraintWithItem(a, attr, NSLayoutRelationEqual, nullptr, NSLayoutAttributeNotAnAttribute,
-                                     0, constant);
     }
 };
 
@@ -520,15 +496,13 @@ TEST_F(AutoLayoutRenderTest, LabelDrawnAtItsIntrinsicSizeBelowAHeaderFollowsNewT
     label->setBackgroundColor(UIColor::redColor());
     label->setTranslatesAutoresizingMaskIntoConstraints(false);
     window->addSubview(label);
-    auto belowHeader = make(label, NSLayoutAttributeTop, header, NSLayoutAttributeBottom, 1, 12);
-    C::activateConstraints({
-        make(header, NSLayoutAttributeTop, window, NSLayoutAttributeTop, 1, 0),
-        make(header, NSLayoutAttributeLeft, window, NSLayoutAttributeLeft, 1, 0),
-        make(header, NSLayoutAttributeRight, window, NSLayoutAttributeRight, 1, 0),
-        fixed(header, NSLayoutAttributeHeight, 80),
-        belowHeader,
-        make(label, NSLayoutAttributeCenterX, window, NSLayoutAttributeCenterX, 1, 0),
-    });
+    auto belowHeader = pin(label, NSLayoutAttributeTop, header, NSLayoutAttributeBottom, 12);
+    pins(header, window,
+         {{NSLayoutAttributeTop, NSLayoutAttributeTop},
+          {NSLayoutAttributeLeft, NSLayoutAttributeLeft},
+          {NSLayoutAttributeRight, NSLayoutAttributeRight}});
+    size(header, NSLayoutAttributeHeight, 80);
+    pin(label, NSLayoutAttributeCenterX, window, NSLayoutAttributeCenterX);
     pump();
     CGSize intrinsic = label->intrinsicContentSize();
     CGRect frame = label->frame();

@@ -73,7 +73,7 @@ TEST_F(PickerTest, RowsComeFromTheDataSourceAndSelectingInCodeMovesTheWheelSilen
     EXPECT_TRUE(source->selections.empty());
 }
 
-TEST_F(PickerTest, DraggingOrTappingARowSelectsItAndTellsTheDelegateOnce) {
+TEST_F(PickerTest, DraggingOrTappingARowSelectsItOnceAndReloadKeepsSelectionWithinTheNewRows) {
     tap(CGPointMake(160, 340));
     EXPECT_EQ(picker->selectedRowInComponent(0), 1);
     tap(CGPointMake(160, 300));
@@ -82,9 +82,6 @@ TEST_F(PickerTest, DraggingOrTappingARowSelectsItAndTellsTheDelegateOnce) {
     EXPECT_EQ(picker->selectedRowInComponent(0), 3);
     ASSERT_EQ(source->selections.size(), 2u);
     EXPECT_EQ(source->selections[1], (std::pair<int64_t, int64_t>{3, 0}));
-}
-
-TEST_F(PickerTest, ReloadKeepsSelectionWithinTheNewRows) {
     picker->selectRow(4, 0, false);
     source->items = {{"a", "b"}, {"x", "y", "z"}};
     picker->reloadAllComponents();

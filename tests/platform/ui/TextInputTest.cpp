@@ -151,7 +151,7 @@ TEST_F(TextFieldTest, EditingSendsControlEventsAndPostsNotificationsInOrder) {
     EXPECT_EQ(notes.back(), UITextFieldTextDidEndEditingNotification);
 }
 
-TEST_F(TextFieldTest, ReturnAsksTheDelegateWhichCanMoveFocusToTheNextField) {
+TEST_F(TextFieldTest, ReturnAsksTheDelegateWhichCanMoveFocusAndResignsOnlyForEndOnExitListeners) {
     auto next = UITextField::create(CGRectMake(20, 160, 200, 40));
     window->addSubview(next);
     delegate->onReturn = [&] { next->becomeFirstResponder(); };
@@ -161,10 +161,8 @@ TEST_F(TextFieldTest, ReturnAsksTheDelegateWhichCanMoveFocusToTheNextField) {
     EXPECT_EQ(next->text(), "pass");
     EXPECT_TRUE(next->isFirstResponder());
     EXPECT_FALSE(field->isEditing());
-}
-
-TEST_F(TextFieldTest, ReturnResignsOnlyWhenSomeoneListensForEndOnExit) {
-    field->becomeFirstResponder();
+    delegate->onReturn = nullptr;
+    field->becomeFirstResponder(); // return resigns only when someone listens for the end on exit
     TouchSimulator::pressReturn();
     EXPECT_TRUE(field->isFirstResponder());
     int exits = 0;
@@ -330,16 +328,13 @@ TEST_F(TextViewTest, TapBeginsEditingOnlyWhenEditableAndAllowed) {
     EXPECT_TRUE(UIKeyboard::isVisible());
 }
 
-TEST_F(TextViewTest, TypingAsksTheDelegateWhichCanCatchReturn) {
+TEST_F(TextViewTest, TypingAsksTheDelegateWhichCanCatchReturnAndTheContentSizeGrowsWithTheText) {
     textView->becomeFirstResponder();
     TouchSimulator::typeText("ab\n");
     EXPECT_EQ(textView->text(), "ab");
     EXPECT_EQ(delegate->returns, 1);
     EXPECT_EQ(delegate->events,
               (Strings{"change 0+0 'a'", "did a", "change 1+0 'b'", "did ab", "change 2+0 '\n'"}));
-}
-
-TEST_F(TextViewTest, ContentSizeGrowsWithTheText) {
     textView->setFont(UIFont::systemFontOfSize(14));
     double oneLine = textView->contentSize().height;
     textView->setText("one\ntwo\nthree\nfour\nfive\nsix");
@@ -514,22 +509,7 @@ protected:
     std::shared_ptr<RecordingAlertDelegate> delegate{std::make_shared<RecordingAlertDelegate>()};
 };
 
-TEST_F(AlertTest, CancelButtonComesFirstAndOthersFollowInOrder) {
-    auto alert = UIAlertView::create("Title", "Message", delegate, "Cancel", {"OK", "More"});
-    EXPECT_EQ(alert->numberOfButtons(), 3);
-    EXPECT_EQ(alert->cancelButtonIndex(), 0);
-    EXPECT_EQ(alert->firstOtherButtonIndex(), 1);
-    EXPECT_EQ(alert->buttonTitleAtIndex(2), "More");
-    EXPECT_EQ(alert->addButtonWithTitle("Last"), 3);
-    auto noCancel = UIAlertView::create("T", "", delegate, std::nullopt, {"Only"});
-    EXPECT_EQ(noCancel->cancelButtonIndex(), -1);
-    EXPECT_EQ(noCancel->firstOtherButtonIndex(), 0);
-    noCancel->setAlertViewStyle(UIAlertViewStyleLoginAndPasswordInput);
-    EXPECT_FALSE(noCancel->textFieldAtIndex(0)->isSecureTextEntry());
-    EXPECT_TRUE(noCancel->textFieldAtIndex(1)->isSecureTextEntry());
-}
-
-TEST_F(AlertTest, TappingAButtonTellsTheDelegateClickedThenDismissesWithTheTag) {
+TEST_F(AlertTest, ButtonsComeInOrderATappedOneIsReportedAndTheBackdropSwallowsTouches) {
     auto alert = UIAlertView::create("Title", "Message", delegate, "Cancel", {"OK"});
     alert->setTag(520);
     alert->show();
@@ -539,6 +519,31 @@ TEST_F(AlertTest, TappingAButtonTellsTheDelegateClickedThenDismissesWithTheTag) 
     EXPECT_EQ(delegate->events, (Strings{"clicked 1 tag 520", "willDismiss 1", "didDismiss 1"}));
     EXPECT_FALSE(alert->isVisible());
     EXPECT_EQ(alert->superview(), nullptr);
+    delegate->events.clear();
+    int taps = 0; // the backdrop swallows touches; dismissing in code skips clicked
+    auto button = UIButton::create(CGRectMake(0, 0, 100, 100));
+    button->addTarget(nullptr, selector("t", [&](Object*, Object*, UIEvent*) { ++taps; }),
+                      UIControlEventTouchUpInside);
+    window->addSubview(button);
+    auto modal = UIAlertView::create("Title", "", delegate, "Cancel");
+    modal->show();
+    tap(CGPointMake(50, 50));
+    EXPECT_EQ(taps, 0);
+    EXPECT_TRUE(modal->isVisible());
+    modal->dismissWithClickedButtonIndex(0, false);
+    EXPECT_EQ(delegate->events, (Strings{"willDismiss 0", "didDismiss 0"}));
+    auto ordered = UIAlertView::create("Title", "Message", delegate, "Cancel", {"OK", "More"});
+    EXPECT_EQ(ordered->numberOfButtons(), 3);
+    EXPECT_EQ(ordered->cancelButtonIndex(), 0);
+    EXPECT_EQ(ordered->firstOtherButtonIndex(), 1);
+    EXPECT_EQ(ordered->buttonTitleAtIndex(2), "More");
+    EXPECT_EQ(ordered->addButtonWithTitle("Last"), 3);
+    auto noCancel = UIAlertView::create("T", "", delegate, std::nullopt, {"Only"});
+    EXPECT_EQ(noCancel->cancelButtonIndex(), -1);
+    EXPECT_EQ(noCancel->firstOtherButtonIndex(), 0);
+    noCancel->setAlertViewStyle(UIAlertViewStyleLoginAndPasswordInput);
+    EXPECT_FALSE(noCancel->textFieldAtIndex(0)->isSecureTextEntry());
+    EXPECT_TRUE(noCancel->textFieldAtIndex(1)->isSecureTextEntry());
 }
 
 TEST_F(AlertTest, PlainTextInputFieldTakesTypingAndIsReadableOnDismiss) {
@@ -554,21 +559,6 @@ TEST_F(AlertTest, PlainTextInputFieldTakesTypingAndIsReadableOnDismiss) {
     EXPECT_EQ(delegate->events[1], "willDismiss 1 text My room");
     EXPECT_FALSE(alert->textFieldAtIndex(0)->isFirstResponder());
     EXPECT_FALSE(UIKeyboard::isVisible());
-}
-
-TEST_F(AlertTest, BackdropSwallowsTouchesAndDismissingInCodeSkipsClicked) {
-    int taps = 0;
-    auto button = UIButton::create(CGRectMake(0, 0, 100, 100));
-    button->addTarget(nullptr, selector("t", [&](Object*, Object*, UIEvent*) { ++taps; }),
-                      UIControlEventTouchUpInside);
-    window->addSubview(button);
-    auto alert = UIAlertView::create("Title", "", delegate, "Cancel");
-    alert->show();
-    tap(CGPointMake(50, 50));
-    EXPECT_EQ(taps, 0);
-    EXPECT_TRUE(alert->isVisible());
-    alert->dismissWithClickedButtonIndex(0, false);
-    EXPECT_EQ(delegate->events, (Strings{"willDismiss 0", "didDismiss 0"}));
 }
 
 } // namespace

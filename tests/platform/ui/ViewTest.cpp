@@ -228,20 +228,7 @@ TEST_F(HitTestTest, FindsTheFrontMostDeepestViewWithinBoundsThroughTransforms) {
     EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(80, 80)), front);
 }
 
-TEST_F(HitTestTest, SkipsHiddenTransparentAndNonInteractiveViews) {
-    front->setHidden(true);
-    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), back);
-    front->setHidden(false);
-    front->setAlpha(0.005);
-    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), back);
-    front->setAlpha(0.02);
-    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), front);
-    back->setUserInteractionEnabled(false);
-    // Interaction off hides the whole subtree from touches.
-    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), window);
-}
-
-TEST_F(HitTestTest, PointInsideCanBeOverridden) {
+TEST_F(HitTestTest, PointInsideCanBeOverriddenAndHiddenTransparentOrNonInteractiveViewsAreSkipped) {
     class Round : public UIView {
     public:
         using UIView::UIView;
@@ -254,9 +241,19 @@ TEST_F(HitTestTest, PointInsideCanBeOverridden) {
     front->addSubview(round);
     EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(100, 100)), round);
     EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(52, 52)), front);
+    front->setHidden(true);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), back);
+    front->setHidden(false);
+    front->setAlpha(0.005);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), back);
+    front->setAlpha(0.02);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), front);
+    back->setUserInteractionEnabled(false);
+    // Interaction off hides the whole subtree from touches.
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), window);
 }
 
-TEST(LayerTreeTest, InsertAtIndexPlacesBetweenSubviewLayers) {
+TEST(LayerTreeTest, InsertingPlacesBetweenSubviewLayersPastTheEndAppendsAndRemovalDetaches) {
     auto bar = UIView::create();
     auto background = UIView::create(), title = UIView::create();
     bar->addSubview(background);
@@ -272,9 +269,6 @@ TEST(LayerTreeTest, InsertAtIndexPlacesBetweenSubviewLayers) {
     auto badge = UIView::create();
     bar->addSubview(badge);
     EXPECT_EQ(bar->layer()->sublayers().back(), badge->layer());
-}
-
-TEST(LayerTreeTest, IndexPastTheEndAppendsRemovalDetachesAndSiblingsPlace) {
     auto root = CALayer::layer(), a = CALayer::layer(), b = CALayer::layer();
     root->insertSublayer(a, 10);
     root->insertSublayer(b, 0);
