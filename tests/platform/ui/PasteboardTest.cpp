@@ -32,14 +32,6 @@ void inAnotherProcess(const std::function<void()>& work) {
 
 } // namespace
 
-TEST(Pasteboard, LookupWithoutCreateFindsNothingNew) {
-    EXPECT_FALSE(UIPasteboard::pasteboardWithName("org.example.none", false));
-    auto made = UIPasteboard::pasteboardWithName("org.example.made", true);
-    ASSERT_TRUE(made);
-    EXPECT_FALSE(made->isPersistent());
-    EXPECT_EQ(UIPasteboard::pasteboardWithName("org.example.made", false), made);
-}
-
 TEST(Pasteboard, PersistentOnesAreSharedWithOtherProcessesAndOutliveTheirMaker) {
     inAnotherProcess([] {
         auto board = UIPasteboard::pasteboardWithName("org.example.slot.0", true);
@@ -63,7 +55,7 @@ TEST(Pasteboard, PersistentOnesAreSharedWithOtherProcessesAndOutliveTheirMaker) 
     EXPECT_EQ(board->dataForPasteboardType("org.example"), bytes("changed"));
 }
 
-TEST(Pasteboard, ClearingPersistenceKeepsTheDataInTheProcessOnly) {
+TEST(Pasteboard, ClearingPersistenceKeepsTheDataInTheProcessOnlyAndLookupsCreateOnlyWhenAsked) {
     auto board = UIPasteboard::pasteboardWithName("weird/name with spaces", true);
     board->setPersistent(true);
     board->setData(bytes("kept"), "a/type");
@@ -74,6 +66,11 @@ TEST(Pasteboard, ClearingPersistenceKeepsTheDataInTheProcessOnly) {
     EXPECT_EQ(board->dataForPasteboardType("a/type"), bytes("kept"));
     UIPasteboard::removePasteboardWithName("weird/name with spaces");
     EXPECT_FALSE(UIPasteboard::pasteboardWithName("weird/name with spaces", false));
+    EXPECT_FALSE(UIPasteboard::pasteboardWithName("org.example.none", false));
+    auto made = UIPasteboard::pasteboardWithName("org.example.made", true);
+    ASSERT_TRUE(made);
+    EXPECT_FALSE(made->isPersistent());
+    EXPECT_EQ(UIPasteboard::pasteboardWithName("org.example.made", false), made);
 }
 
 TEST(Device, VendorIdentifierIsOnePerVendorAcrossProcesses) {
@@ -86,11 +83,4 @@ TEST(Device, VendorIdentifierIsOnePerVendorAcrossProcesses) {
             _exit(1);
     });
     EXPECT_TRUE(std::filesystem::exists(platform::Paths::shared() / "vendors" / "com.marvane.uuid"));
-}
-
-TEST(Device, FactsOfThePhoneWeStandIn) {
-    auto device = platform::UIDevice::currentDevice();
-    EXPECT_EQ(device->userInterfaceIdiom(), platform::UIUserInterfaceIdiomPhone);
-    EXPECT_FALSE(device->systemVersion().empty());
-    EXPECT_EQ(device->orientation(), platform::UIDeviceOrientationPortrait);
 }

@@ -58,15 +58,12 @@ protected:
     UIPickerViewPtr picker;
 };
 
-TEST_F(PickerTest, RowsComeFromTheDataSourceAndTitlesFromTheDelegate) {
+TEST_F(PickerTest, RowsComeFromTheDataSourceAndSelectingInCodeMovesTheWheelSilently) {
     EXPECT_EQ(picker->numberOfComponents(), 1);
     EXPECT_EQ(picker->numberOfRowsInComponent(0), 5);
     EXPECT_EQ(picker->selectedRowInComponent(0), 0);
     EXPECT_EQ(titleOf(1), "540p");
     EXPECT_EQ(picker->viewForRow(0, 0)->frame(), CGRectMake(0, 80, 320, 40));
-}
-
-TEST_F(PickerTest, SelectRowInCodeMovesTheWheelWithoutTellingTheDelegate) {
     picker->selectRow(3, 0, false);
     picker->layoutIfNeeded();
     EXPECT_EQ(picker->selectedRowInComponent(0), 3);
@@ -76,7 +73,7 @@ TEST_F(PickerTest, SelectRowInCodeMovesTheWheelWithoutTellingTheDelegate) {
     EXPECT_TRUE(source->selections.empty());
 }
 
-TEST_F(PickerTest, DraggingOrTappingARowSelectsItAndTellsTheDelegateOnce) {
+TEST_F(PickerTest, DraggingOrTappingARowSelectsItOnceAndReloadKeepsSelectionWithinTheNewRows) {
     tap(CGPointMake(160, 340));
     EXPECT_EQ(picker->selectedRowInComponent(0), 1);
     tap(CGPointMake(160, 300));
@@ -85,9 +82,6 @@ TEST_F(PickerTest, DraggingOrTappingARowSelectsItAndTellsTheDelegateOnce) {
     EXPECT_EQ(picker->selectedRowInComponent(0), 3);
     ASSERT_EQ(source->selections.size(), 2u);
     EXPECT_EQ(source->selections[1], (std::pair<int64_t, int64_t>{3, 0}));
-}
-
-TEST_F(PickerTest, ReloadKeepsSelectionWithinTheNewRows) {
     picker->selectRow(4, 0, false);
     source->items = {{"a", "b"}, {"x", "y", "z"}};
     picker->reloadAllComponents();

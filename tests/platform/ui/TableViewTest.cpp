@@ -1,13 +1,16 @@
 #include "platform/foundation/Exception.h"
 #include "platform/ui/UITableView.h"
+#include "platform/ui/UITableViewController.h"
 #include "tests/support/UIFixture.h"
 
+#include <gtest/gtest.h>
 #include <set>
 #include <string>
 #include <vector>
 
 using namespace platform;
 using liveapp::test::colorNear;
+using namespace liveapp::test;
 
 namespace {
 
@@ -114,7 +117,12 @@ TEST_F(TableViewTest, RowsAreAskedForOnlyWhenVisibleAndCellsAreReusedByIdentifie
     EXPECT_EQ(source->made.size(), 10u);
 }
 
-TEST_F(TableViewTest, RowHeightsComeFromTheDelegateOnlyWhenItSaysItAnswers) {
+TEST_F(TableViewTest, ScrollingToARowPutsItOnTopAndRowHeightsComeFromTheDelegateOnlyWhenItAnswers) {
+    table->reloadData();
+    table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(20, 0), UITableViewScrollPositionTop, false);
+    EXPECT_EQ(table->contentOffset().y, 880);
+    table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(99, 0), UITableViewScrollPositionTop, false);
+    EXPECT_EQ(table->contentOffset().y, 4400 - 440);
     source->rows.resize(3);
     table->reloadData();
     EXPECT_EQ(table->contentSize().height, 132);
@@ -234,14 +242,6 @@ TEST_F(TableViewTest, MisuseThrowsAndRegisteredClassesAreDequeuedInPlace) {
     EXPECT_EQ(cell->frame(), CGRectMake(0, 88, 320, 44));
 }
 
-TEST_F(TableViewTest, ScrollToRowPutsItAtTheRequestedPosition) {
-    table->reloadData();
-    table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(20, 0), UITableViewScrollPositionTop, false);
-    EXPECT_EQ(table->contentOffset().y, 880);
-    table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(99, 0), UITableViewScrollPositionTop, false);
-    EXPECT_EQ(table->contentOffset().y, 4400 - 440);
-}
-
 TEST(IndexPathTest, ComparesBySectionThenRow) {
     auto a = NSIndexPath::indexPathForRow(5, 0);
     auto b = NSIndexPath::indexPathForRow(0, 1);
@@ -285,6 +285,41 @@ TEST(TableViewCellTest, LabelsLaidOutByConstraintsKeepTheirSolvedFrames) {
     cell->setNeedsLayout();
     cell->layoutIfNeeded();
     EXPECT_EQ(label->frame(), CGRectMake(0, 0, 300, 40)) << "not the cell's own 15-point inset";
+}
+
+class TableViewControllerTest : public UIFixture {};
+
+class RowsController : public UITableViewController {
+public:
+    using UITableViewController::UITableViewController;
+    int64_t tableViewNumberOfRowsInSection(UITableView*, int64_t) override { return int64_t(rows.size()); }
+    UITableViewCellPtr tableViewCellForRowAtIndexPath(UITableView*, const NSIndexPathPtr& path) override {
+        auto cell = UITableViewCell::create(UITableViewCellStyleDefault, "");
+        cell->textLabel()->setText(rows[size_t(path->row())]);
+        return cell;
+    }
+    void tableViewDidSelectRowAtIndexPath(UITableView*, const NSIndexPathPtr& path) override {
+        selected.push_back(path->row());
+    }
+
+    std::vector<std::string> rows{"one", "two"};
+    std::vector<int64_t> selected;
+};
+
+TEST_F(TableViewControllerTest, TableIsTheViewAndServesItsRowsAndTaps) {
+    auto controller = std::make_shared<RowsController>(UITableViewStyleGrouped);
+    window->setRootViewController(controller);
+    auto table = controller->tableView();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(controller->view(), table);
+    EXPECT_EQ(table->style(), UITableViewStyleGrouped);
+    EXPECT_EQ(table->frame(), CGRectMake(0, 0, 375, 667));
+    window->layoutIfNeeded();
+    ASSERT_EQ(table->visibleCells().size(), 2u);
+    EXPECT_EQ(table->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(1, 0))->textLabel()->text(), "two");
+
+    tap(CGPointMake(100, CGRectGetMidY(table->rectForRowAtIndexPath(NSIndexPath::indexPathForRow(1, 0)))));
+    EXPECT_EQ(controller->selected, std::vector<int64_t>{1});
 }
 
 } // namespace

@@ -1,19 +1,77 @@
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIButton.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UITabBarController.h"
+#include "platform/ui/UIViewAnimation.h"
 #include "platform/ui/UIViewController.h"
-#include "tests/platform/ui/RecordingController.h"
 #include "tests/support/UIFixture.h"
 
 #include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
 
 using namespace platform;
 using namespace liveapp::test;
 using Strings = std::vector<std::string>;
 
 namespace {
+
+using CallbackLog = std::shared_ptr<std::vector<std::string>>;
+
+inline CallbackLog makeLog() {
+    return std::make_shared<std::vector<std::string>>();
+}
+
+class RecordingController : public platform::UIViewController {
+public:
+    RecordingController(std::string name, CallbackLog log)
+        : m_name(std::move(name))
+        , m_log(std::move(log)) {}
+    void loadView() override {
+        record("loadView");
+        UIViewController::loadView();
+    }
+    void viewDidLoad() override { record("viewDidLoad"); }
+    void viewWillAppear(bool) override { record("viewWillAppear"); }
+    void viewDidAppear(bool) override { record("viewDidAppear"); }
+    void viewWillDisappear(bool) override { record("viewWillDisappear"); }
+    void viewDidDisappear(bool) override { record("viewDidDisappear"); }
+    void didReceiveMemoryWarning() override { record("didReceiveMemoryWarning"); }
+    void viewWillLayoutSubviews() override { record("viewWillLayoutSubviews"); }
+    void viewDidLayoutSubviews() override { record("viewDidLayoutSubviews"); }
+
+    // Only the appearance callbacks, for order checks.
+    static std::vector<std::string> appearanceLog(const CallbackLog& log) {
+        std::vector<std::string> out;
+        for (const auto& entry : *log) {
+            if (entry.find("Appear") != std::string::npos || entry.find("Disappear") != std::string::npos)
+                out.push_back(entry);
+        }
+        return out;
+    }
+
+private:
+    void record(const std::string& what) { m_log->push_back(m_name + "." + what); }
+
+    std::string m_name;
+    CallbackLog m_log;
+};
+
+// The appearance callbacks of a change from the controller named `from` to the one named `to`, in order.
+inline std::vector<std::string> swapped(const std::string& from, const std::string& to) {
+    return {from + ".viewWillDisappear", to + ".viewWillAppear", from + ".viewDidDisappear",
+            to + ".viewDidAppear"};
+}
+
+inline std::shared_ptr<RecordingController> recording(std::string name, const CallbackLog& log) {
+    return std::make_shared<RecordingController>(std::move(name), log);
+}
 
 class ViewControllerTest : public UIFixture {};
 
@@ -46,12 +104,36 @@ TEST_F(ViewControllerTest, ViewIsLoadedLazilyOnceWithLoadViewThenViewDidLoad) {
     EXPECT_EQ(custom->view()->nextResponder(), custom);
 }
 
+TEST_F(ViewControllerTest, AHiddenWindowsRootAppearsWhenTheWindowIsShownAndKeyChangesArePosted) {
+    std::vector<std::string> names;
+    auto token =
+        NotificationCenter::defaultCenter().addObserverForName("", nullptr, [&](const Notification& note) {
+            if (note.name().rfind("UIWindow", 0) == 0)
+                names.push_back(note.name());
+        });
+    auto log = makeLog();
+    auto other = UIWindow::create();
+    other->setRootViewController(recording("w", log));
+    EXPECT_TRUE(RecordingController::appearanceLog(log).empty());
+    other->makeKeyAndVisible();
+    NotificationCenter::defaultCenter().removeObserver(token.get());
+    EXPECT_EQ(names,
+              (std::vector<std::string>{UIWindowDidResignKeyNotification, UIWindowDidBecomeKeyNotification,
+                                        UIWindowDidBecomeVisibleNotification}));
+    EXPECT_EQ(RecordingController::appearanceLog(log), (Strings{"w.viewWillAppear", "w.viewDidAppear"}));
+    EXPECT_TRUE(other->isKeyWindow());
+    EXPECT_FALSE(window->isKeyWindow());
+    other->setHidden(true);
+    EXPECT_EQ(log->back(), "w.viewDidDisappear");
+}
+
 TEST_F(ViewControllerTest, WindowRootAppearsAndDisappearsWithTheWindow) {
     auto log = makeLog();
     auto first = recording("a", log);
     window->setRootViewController(first);
     EXPECT_EQ(RecordingController::appearanceLog(log), (Strings{"a.viewWillAppear", "a.viewDidAppear"}));
-    EXPECT_EQ(first->appearance(), UIViewController::Appearance::Appeared);
+    EXPECT_EQ(first->view()->superview(), window);
+    EXPECT_EQ(first->view()->frame(), window->bounds());
 
     log->clear();
     auto second = recording("b", log);
@@ -135,7 +217,8 @@ public:
     bool hidden{false};
 };
 
-TEST_F(ViewControllerTest, ControllerBasedStatusBarAppearanceFollowsTheTopController) {
+TEST_F(ViewControllerTest,
+       ControllerBasedStatusBarFollowsTheTopControllerAndContentBelowTheBarsHasNoTopGuide) {
     UIViewController::setViewControllerBasedStatusBarAppearance(true);
     auto top = std::make_shared<LightController>();
     window->setRootViewController(UINavigationController::create(top));
@@ -145,6 +228,10 @@ TEST_F(ViewControllerTest, ControllerBasedStatusBarAppearanceFollowsTheTopContro
     top->setNeedsStatusBarAppearanceUpdate();
     EXPECT_TRUE(app->isStatusBarHidden());
     UIViewController::setViewControllerBasedStatusBarAppearance(false);
+    auto below = UIViewController::create();
+    below->setEdgesForExtendedLayout(UIRectEdgeNone);
+    window->setRootViewController(UINavigationController::create(below));
+    EXPECT_DOUBLE_EQ(below->topLayoutGuide()->length(), 0);
 }
 
 TEST_F(ViewControllerTest, MemoryWarningReachesEveryControllerUnderAVisibleWindow) {
@@ -171,13 +258,6 @@ TEST_F(ViewControllerTest, MemoryWarningReachesEveryControllerUnderAVisibleWindo
                                "root.didReceiveMemoryWarning"}));
 }
 
-TEST_F(ViewControllerTest, ContentBelowTheBarsHasAnEmptyTopGuide) {
-    auto below = UIViewController::create();
-    below->setEdgesForExtendedLayout(UIRectEdgeNone);
-    window->setRootViewController(UINavigationController::create(below));
-    EXPECT_DOUBLE_EQ(below->topLayoutGuide()->length(), 0);
-}
-
 TEST_F(ViewControllerTest, TabBarShowsOnlyTheSelectedChild) {
     auto log = makeLog();
     auto first = recording("first", log);
@@ -191,11 +271,355 @@ TEST_F(ViewControllerTest, TabBarShowsOnlyTheSelectedChild) {
 
     log->clear();
     tabs->setSelectedIndex(1);
-    EXPECT_EQ(RecordingController::appearanceLog(log),
-              (Strings{"first.viewWillDisappear", "second.viewWillAppear", "first.viewDidDisappear",
-                       "second.viewDidAppear"}));
+    EXPECT_EQ(RecordingController::appearanceLog(log), swapped("first", "second"));
     EXPECT_EQ(tabs->selectedViewController(), second);
     EXPECT_FALSE(first->view()->superview());
+}
+
+class NavigationTest : public UIFixture {
+protected:
+    void SetUp() override {
+        UIFixture::SetUp();
+        log = makeLog();
+        root = recording("root", log);
+        navigation = UINavigationController::create(root);
+        window->setRootViewController(navigation);
+        log->clear();
+    }
+
+    CallbackLog log;
+    std::shared_ptr<RecordingController> root;
+    UINavigationControllerPtr navigation;
+};
+
+TEST_F(NavigationTest, UnanimatedPushAndPopRunTheAppearanceCallbacksInOrderAtOnce) {
+    navigation->pushViewController(root, false);
+    EXPECT_TRUE(log->empty()) << "a controller already in the stack is not pushed again";
+    auto next = recording("next", log);
+    navigation->pushViewController(next, false);
+    EXPECT_EQ(RecordingController::appearanceLog(log), swapped("root", "next"));
+    EXPECT_EQ(next->navigationController(), navigation);
+    EXPECT_EQ(next->view()->superview(), navigation->view());
+    EXPECT_EQ(root->view()->superview(), nullptr);
+
+    log->clear();
+    EXPECT_EQ(navigation->popViewControllerAnimated(false), next);
+    EXPECT_EQ(RecordingController::appearanceLog(log), swapped("next", "root"));
+    EXPECT_EQ(next->parentViewController(), nullptr);
+    EXPECT_EQ(navigation->popViewControllerAnimated(false), nullptr);
+    EXPECT_EQ(navigation->viewControllers().size(), 1u);
+}
+
+TEST_F(NavigationTest, AnimatedPushEndsAfterTheTransitionInVirtualTime) {
+    useManualClock();
+    auto next = recording("next", log);
+    navigation->pushViewController(next, true);
+    EXPECT_EQ(RecordingController::appearanceLog(log),
+              (Strings{"root.viewWillDisappear", "next.viewWillAppear"}));
+    pump();
+    EXPECT_EQ(RecordingController::appearanceLog(log).size(), 2u);
+    advance(0.5);
+    EXPECT_EQ(RecordingController::appearanceLog(log), swapped("root", "next"));
+}
+
+TEST_F(NavigationTest, StartingATransitionFinishesThePendingOneFirst) {
+    useManualClock();
+    auto second = recording("second", log);
+    auto third = recording("third", log);
+    navigation->pushViewController(second, true);
+    navigation->pushViewController(third, true);
+    advance(1);
+    EXPECT_EQ(RecordingController::appearanceLog(log),
+              (Strings{"root.viewWillDisappear", "second.viewWillAppear", "root.viewDidDisappear",
+                       "second.viewDidAppear", "second.viewWillDisappear", "third.viewWillAppear",
+                       "second.viewDidDisappear", "third.viewDidAppear"}));
+}
+
+TEST_F(NavigationTest, PopToRootRemovesEveryControllerAboveIt) {
+    auto second = recording("second", log);
+    auto third = recording("third", log);
+    navigation->pushViewController(second, false);
+    navigation->pushViewController(third, false);
+    log->clear();
+    auto popped = navigation->popToRootViewControllerAnimated(false);
+    EXPECT_EQ(popped, (std::vector<UIViewControllerPtr>{second, third}));
+    EXPECT_EQ(RecordingController::appearanceLog(log), swapped("third", "root"));
+    EXPECT_EQ(navigation->viewControllers(), (std::vector<UIViewControllerPtr>{root}));
+    EXPECT_EQ(second->parentViewController(), nullptr);
+}
+
+TEST_F(NavigationTest, StackBuiltOffScreenAppearsWithOnlyItsTop) {
+    auto log2 = makeLog();
+    auto bottom = recording("bottom", log2);
+    auto top = recording("top", log2);
+    auto offscreen = UINavigationController::create(bottom);
+    offscreen->pushViewController(top, false);
+    EXPECT_TRUE(RecordingController::appearanceLog(log2).empty());
+    window->setRootViewController(offscreen);
+    EXPECT_EQ(RecordingController::appearanceLog(log2), (Strings{"top.viewWillAppear", "top.viewDidAppear"}));
+}
+
+class RecordingDelegate : public UINavigationControllerDelegate {
+public:
+    void navigationControllerWillShowViewController(UINavigationController*, const UIViewControllerPtr& c,
+                                                    bool) override {
+        events.push_back(c == shown ? "will" : "will?");
+    }
+    void navigationControllerDidShowViewController(UINavigationController*, const UIViewControllerPtr& c,
+                                                   bool) override {
+        events.push_back(c == shown ? "did" : "did?");
+    }
+    UIViewControllerPtr shown;
+    Strings events;
+};
+
+TEST_F(NavigationTest, DelegateHearsBeforeAndAfterTheShownController) {
+    auto delegate = std::make_shared<RecordingDelegate>();
+    navigation->setDelegate(delegate);
+    auto next = recording("next", log);
+    delegate->shown = next;
+    navigation->pushViewController(next, false);
+    EXPECT_EQ(delegate->events, (Strings{"will", "did"}));
+}
+
+TEST_F(NavigationTest, ContentGoesUnderTheTranslucentBarAndBelowAnOpaqueOne) {
+    window->layoutIfNeeded();
+    auto bar = navigation->navigationBar();
+    EXPECT_TRUE(CGRectEqualToRect(bar->frame(), CGRectMake(0, 20, 375, 44)));
+    EXPECT_DOUBLE_EQ(root->view()->frame().origin.y, 0);
+
+    bar->setTranslucent(false);
+    auto next = UIViewController::create();
+    navigation->pushViewController(next, false);
+    EXPECT_TRUE(CGRectEqualToRect(next->view()->frame(), CGRectMake(0, 64, 375, 667 - 64)));
+}
+
+TEST_F(NavigationTest, HidingTheBarAnimatedRecordsAnAnimationAndHidesIt) {
+    UIViewAnimations::clearRecorded();
+    navigation->setNavigationBarHidden(true, true);
+    EXPECT_TRUE(navigation->isNavigationBarHidden());
+    EXPECT_TRUE(navigation->navigationBar()->isHidden());
+    ASSERT_EQ(UIViewAnimations::recorded().size(), 1u);
+    EXPECT_DOUBLE_EQ(UIViewAnimations::recorded()[0].duration, 0.2);
+    navigation->setNavigationBarHidden(false, false);
+    EXPECT_FALSE(navigation->navigationBar()->isHidden());
+}
+
+TEST_F(NavigationTest, BarShowsTheTopItemsTitleAndItsItems) {
+    root->setTitle("Root");
+    auto next = UIViewController::create();
+    next->setTitle("Next");
+    auto custom = UIView::create(CGRectMake(0, 0, 30, 30));
+    next->navigationItem()->setRightBarButtonItem(UIBarButtonItem::create(custom));
+    navigation->pushViewController(next, false);
+    window->layoutIfNeeded();
+    auto bar = navigation->navigationBar();
+    EXPECT_EQ(bar->topItem(), next->navigationItem());
+    EXPECT_EQ(bar->backItem(), root->navigationItem());
+    EXPECT_EQ(bar->titleLabel()->text(), "Next");
+    EXPECT_EQ(custom->superview(), bar);
+    EXPECT_DOUBLE_EQ(CGRectGetMaxX(custom->frame()), 375 - 8);
+}
+
+TEST_F(NavigationTest, BackButtonOfTheBarPops) {
+    auto next = UIViewController::create();
+    navigation->pushViewController(next, false);
+    window->layoutIfNeeded();
+    auto bar = navigation->navigationBar();
+    std::shared_ptr<UIButton> back;
+    for (const auto& view : bar->subviews()) {
+        if (auto button = std::dynamic_pointer_cast<UIButton>(view))
+            back = button;
+    }
+    ASSERT_TRUE(back);
+    back->sendActionsForControlEvents(UIControlEventTouchUpInside);
+    advance(1);
+    EXPECT_EQ(navigation->topViewController(), root);
+}
+
+TEST_F(NavigationTest, BackItemProviderAnswersForItemsWithoutTheirOwn) {
+    auto empty =
+        UIBarButtonItem::create(std::optional<std::string>(""), UIBarButtonItemStyleBordered, nullptr, {});
+    UINavigationItem::setBackBarButtonItemProvider([empty](UINavigationItem&) { return empty; });
+    auto item = UINavigationItem::create("x");
+    EXPECT_EQ(item->backBarButtonItem(), empty);
+    UINavigationItem::setBackBarButtonItemProvider({});
+    EXPECT_EQ(UINavigationItem::create()->backBarButtonItem(), nullptr);
+}
+
+TEST_F(NavigationTest, InteractivePopGestureFromTheLeftEdgePops) {
+    auto next = recording("next", log);
+    navigation->pushViewController(next, false);
+    log->clear();
+    drag(CGPointMake(5, 300), CGPointMake(300, 300));
+    EXPECT_EQ(navigation->topViewController(), root);
+    EXPECT_EQ(RecordingController::appearanceLog(log), swapped("next", "root"));
+}
+
+TEST_F(NavigationTest, InteractivePopGestureReleasedEarlyStaysAndRestoresAppearance) {
+    useManualClock(); // no time passes between moves, so the release has no speed
+    auto next = recording("next", log);
+    navigation->pushViewController(next, false);
+    log->clear();
+    TouchSimulator sim(window);
+    sim.begin({CGPointMake(5, 300)});
+    sim.move({CGPointMake(40, 300)});
+    sim.move({CGPointMake(60, 300)});
+    sim.end();
+    EXPECT_EQ(navigation->topViewController(), next);
+    EXPECT_EQ(RecordingController::appearanceLog(log),
+              (Strings{"next.viewWillDisappear", "root.viewWillAppear", "next.viewWillAppear",
+                       "root.viewWillDisappear", "next.viewDidAppear", "root.viewDidDisappear"}));
+}
+
+TEST_F(NavigationTest, InteractivePopNeverBeginsOnTheRootAwayFromTheEdgeOrWhenRefused) {
+    drag(CGPointMake(5, 300), CGPointMake(300, 300));
+    EXPECT_EQ(navigation->viewControllers().size(), 1u);
+
+    class Refuse : public UIGestureRecognizerDelegate {
+    public:
+        bool gestureRecognizerShouldBegin(UIGestureRecognizer*) override { return false; }
+    };
+    auto refuse = std::make_shared<Refuse>();
+    navigation->pushViewController(UIViewController::create(), false);
+    drag(CGPointMake(100, 300), CGPointMake(350, 300));
+    navigation->interactivePopGestureRecognizer()->setDelegate(refuse);
+    drag(CGPointMake(5, 300), CGPointMake(300, 300));
+    navigation->interactivePopGestureRecognizer()->setDelegate(nullptr);
+    navigation->interactivePopGestureRecognizer()->setEnabled(false);
+    drag(CGPointMake(5, 300), CGPointMake(300, 300));
+    EXPECT_EQ(navigation->viewControllers().size(), 2u);
+}
+
+class PresentationTest : public UIFixture {
+protected:
+    void SetUp() override {
+        UIFixture::SetUp();
+        log = makeLog();
+        presenter = recording("A", log);
+        window->setRootViewController(presenter);
+        log->clear();
+    }
+
+    CallbackLog log;
+    std::shared_ptr<RecordingController> presenter;
+};
+
+TEST_F(PresentationTest, AnimatedPresentFinishesAfterTheTransitionThenRunsTheCompletion) {
+    useManualClock();
+    auto presented = recording("B", log);
+    bool completed = false;
+    presenter->presentViewController(presented, true, [&] {
+        log->push_back("completion");
+        completed = true;
+    });
+    EXPECT_EQ(presenter->presentedViewController(), presented);
+    EXPECT_EQ(presented->presentingViewController(), presenter);
+    EXPECT_TRUE(presented->isBeingPresented());
+    EXPECT_EQ(RecordingController::appearanceLog(log), (Strings{"A.viewWillDisappear", "B.viewWillAppear"}));
+    advance(0.1);
+    EXPECT_FALSE(completed);
+    advance(0.5);
+    EXPECT_TRUE(completed);
+    EXPECT_FALSE(presented->isBeingPresented());
+    Strings expected{"A.viewWillDisappear", "B.viewWillAppear", "B.viewDidAppear", "A.viewDidDisappear"};
+    EXPECT_EQ(RecordingController::appearanceLog(log), expected);
+    EXPECT_EQ(log->back(), "completion");
+    EXPECT_EQ(presented->view()->superview(), window);
+}
+
+TEST_F(PresentationTest, UnanimatedPresentAndDismissCompleteOnTheMainLoopNotInsideTheCall) {
+    auto presented = recording("B", log);
+    bool completed = false;
+    presenter->presentViewController(presented, false, [&] { completed = true; });
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(RecordingController::appearanceLog(log).size(), 4u);
+    EXPECT_TRUE(pumpUntil([&] { return completed; }));
+    log->clear();
+    completed = false;
+    presented->dismissViewControllerAnimated(false, [&] { completed = true; });
+    EXPECT_EQ(RecordingController::appearanceLog(log), swapped("B", "A"));
+    EXPECT_EQ(presenter->presentedViewController(), nullptr);
+    EXPECT_EQ(presented->presentingViewController(), nullptr);
+    EXPECT_EQ(presented->view()->superview(), nullptr);
+    EXPECT_FALSE(completed);
+    EXPECT_TRUE(pumpUntil([&] { return completed; }));
+
+    presenter->presentViewController(presented, false);
+    presenter->dismissViewControllerAnimated(false);
+    EXPECT_EQ(presenter->presentedViewController(), nullptr) << "the presenter dismisses what it presents";
+    EXPECT_EQ(presenter->appearance(), UIViewController::Appearance::Appeared);
+}
+
+TEST_F(PresentationTest, ChildOfAPresentedNavigationControllerDismissesTheWholeStack) {
+    auto inner = recording("inner", log);
+    auto navigation = UINavigationController::create(inner);
+    presenter->presentViewController(navigation, false);
+    EXPECT_EQ(inner->presentingViewController(), presenter);
+    EXPECT_EQ(RecordingController::appearanceLog(log),
+              (Strings{"A.viewWillDisappear", "inner.viewWillAppear", "inner.viewDidAppear",
+                       "A.viewDidDisappear"}));
+    log->clear();
+    inner->dismissViewControllerAnimated(false);
+    EXPECT_EQ(presenter->presentedViewController(), nullptr);
+    EXPECT_EQ(RecordingController::appearanceLog(log), swapped("inner", "A"));
+}
+
+TEST_F(PresentationTest, AControllerInsideANavigationStackPresentsFromTheStack) {
+    auto inner = recording("inner", log);
+    auto navigation = UINavigationController::create(inner);
+    window->setRootViewController(navigation);
+    auto presented = recording("B", log);
+    inner->presentViewController(presented, false);
+    EXPECT_EQ(navigation->presentedViewController(), presented);
+    EXPECT_EQ(inner->presentedViewController(), presented);
+    EXPECT_EQ(presented->presentingViewController(), navigation);
+}
+
+TEST_F(PresentationTest, PresentingTwiceOrDismissingNothingIsRefused) {
+    bool completed = false;
+    presenter->dismissViewControllerAnimated(false, [&] { completed = true; });
+    pump();
+    EXPECT_TRUE(log->empty());
+    auto first = recording("B", log);
+    auto second = recording("C", log);
+    presenter->presentViewController(first, false);
+    presenter->presentViewController(second, false, [&] { completed = true; });
+    pump();
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(presenter->presentedViewController(), first);
+    EXPECT_EQ(second->appearance(), UIViewController::Appearance::Disappeared);
+}
+
+TEST_F(PresentationTest, DismissingTheBottomOfAChainRemovesEveryPresentedController) {
+    auto first = recording("B", log);
+    auto second = recording("C", log);
+    presenter->presentViewController(first, false);
+    first->presentViewController(second, false);
+    log->clear();
+    presenter->dismissViewControllerAnimated(false);
+    EXPECT_EQ(presenter->presentedViewController(), nullptr);
+    EXPECT_EQ(first->presentedViewController(), nullptr);
+    EXPECT_EQ(RecordingController::appearanceLog(log), swapped("C", "A"));
+}
+
+TEST_F(PresentationTest, OverFullScreenKeepsThePresenterOnScreen) {
+    auto overlay = recording("B", log);
+    overlay->setModalPresentationStyle(UIModalPresentationOverFullScreen);
+    presenter->presentViewController(overlay, false);
+    EXPECT_EQ(RecordingController::appearanceLog(log), (Strings{"B.viewWillAppear", "B.viewDidAppear"}));
+    EXPECT_EQ(presenter->appearance(), UIViewController::Appearance::Appeared);
+}
+
+TEST_F(PresentationTest, DismissingAgainDuringAnAnimatedDismissalEndsItOnce) {
+    useManualClock();
+    auto presented = recording("B", log);
+    presenter->presentViewController(presented, false);
+    presented->dismissViewControllerAnimated(true);
+    log->clear();
+    presented->dismissViewControllerAnimated(false); // finishes the first, then finds nothing left
+    EXPECT_FALSE(presenter->presentedViewController());
+    EXPECT_EQ(RecordingController::appearanceLog(log), (Strings{"B.viewDidDisappear", "A.viewDidAppear"}));
 }
 
 } // namespace

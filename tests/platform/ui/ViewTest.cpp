@@ -1,4 +1,6 @@
 #include "platform/foundation/Value.h"
+#include "platform/ui/CALayer.h"
+#include "platform/ui/TouchSimulator.h"
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/support/UIFixture.h"
@@ -199,6 +201,108 @@ TEST_F(ViewTreeTest, AlphaIsClampedAndSharedWithTheLayerAndTintIsInheritedUntilS
     view->setTintColor(UIColor::greenColor());
     parent->setTintColor(UIColor::blueColor());
     EXPECT_TRUE(UIColor::isEqual(view->tintColor(), UIColor::greenColor())) << "its own colour wins";
+}
+
+class HitTestTest : public liveapp::test::UIFixture {
+protected:
+    void SetUp() override {
+        UIFixture::SetUp();
+        back = UIView::create(CGRectMake(0, 0, 200, 200));
+        front = UIView::create(CGRectMake(50, 50, 100, 100));
+        window->addSubview(back);
+        back->addSubview(front);
+    }
+    UIViewPtr back, front;
+};
+
+TEST_F(HitTestTest, FindsTheFrontMostDeepestViewWithinBoundsThroughTransforms) {
+    auto outside = UIView::create(CGRectMake(190, 0, 50, 50));
+    back->addSubview(outside);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), front);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(10, 10)), back);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(300, 300)), window);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(195, 10)), outside);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(220, 10)), window) << "outside its superview";
+    front->setTransform(CGAffineTransformMakeScale(0.5, 0.5)); // now 75...125
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), back);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(80, 80)), front);
+}
+
+TEST_F(HitTestTest, PointInsideCanBeOverriddenAndHiddenTransparentOrNonInteractiveViewsAreSkipped) {
+    class Round : public UIView {
+    public:
+        using UIView::UIView;
+        bool pointInside(CGPoint p, const UIEventPtr&) override {
+            double dx = p.x - 50, dy = p.y - 50;
+            return dx * dx + dy * dy <= 50 * 50;
+        }
+    };
+    auto round = std::make_shared<Round>(CGRectMake(0, 0, 100, 100));
+    front->addSubview(round);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(100, 100)), round);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(52, 52)), front);
+    front->setHidden(true);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), back);
+    front->setHidden(false);
+    front->setAlpha(0.005);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), back);
+    front->setAlpha(0.02);
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), front);
+    back->setUserInteractionEnabled(false);
+    // Interaction off hides the whole subtree from touches.
+    EXPECT_EQ(TouchSimulator::viewAt(window, CGPointMake(60, 60)), window);
+}
+
+TEST(LayerTreeTest, InsertingPlacesBetweenSubviewLayersPastTheEndAppendsAndRemovalDetaches) {
+    auto bar = UIView::create();
+    auto background = UIView::create(), title = UIView::create();
+    bar->addSubview(background);
+    bar->addSubview(title);
+    auto colour = CALayer::layer();
+    bar->layer()->insertSublayer(colour, 1);
+    EXPECT_EQ(bar->layer()->sublayers(),
+              (std::vector<CALayerPtr>{background->layer(), colour, title->layer()}));
+    // Inserting again at 1 moves it, not duplicates it.
+    bar->layer()->insertSublayer(colour, 1);
+    EXPECT_EQ(bar->layer()->sublayers().size(), 3u);
+    // A later subview goes on top of the extra layer.
+    auto badge = UIView::create();
+    bar->addSubview(badge);
+    EXPECT_EQ(bar->layer()->sublayers().back(), badge->layer());
+    auto root = CALayer::layer(), a = CALayer::layer(), b = CALayer::layer();
+    root->insertSublayer(a, 10);
+    root->insertSublayer(b, 0);
+    EXPECT_EQ(root->sublayers(), (std::vector<CALayerPtr>{b, a}));
+    EXPECT_EQ(a->superlayer(), root);
+    a->removeFromSuperlayer();
+    EXPECT_EQ(root->sublayers(), (std::vector<CALayerPtr>{b}));
+    EXPECT_EQ(a->superlayer(), nullptr);
+    auto c = CALayer::layer();
+    root->replaceSublayer(b, c);
+    EXPECT_EQ(root->sublayers(), (std::vector<CALayerPtr>{c}));
+    EXPECT_EQ(b->superlayer(), nullptr);
+    root->addSublayer(a);
+    root->insertSublayerBelow(b, a);
+    EXPECT_EQ(root->sublayers(), (std::vector<CALayerPtr>{c, b, a}));
+    root->insertSublayerAbove(c, a);
+    EXPECT_EQ(root->sublayers(), (std::vector<CALayerPtr>{b, a, c}));
+}
+
+TEST(LayerGeometryTest, FrameFollowsAnchorPointPositionAndTransformAndPointsConvert) {
+    auto layer = CALayer::layer();
+    layer->setFrame(CGRectMake(0, -20, 320, 64));
+    EXPECT_EQ(layer->position(), CGPointMake(160, 12));
+    EXPECT_EQ(layer->bounds(), CGRectMake(0, 0, 320, 64));
+    layer->setAnchorPoint(CGPointMake(0, 0));
+    EXPECT_EQ(layer->frame(), CGRectMake(160, 12, 320, 64));
+    layer->setAffineTransform(CGAffineTransformMakeScale(0.5, 2));
+    EXPECT_EQ(layer->frame(), CGRectMake(160, 12, 160, 128));
+    auto root = CALayer::layer(), child = CALayer::layer();
+    root->setFrame(CGRectMake(0, 0, 100, 100));
+    child->setFrame(CGRectMake(10, 20, 30, 30));
+    root->addSublayer(child);
+    EXPECT_EQ(child->convertPointToLayer(CGPointMake(1, 1), root), CGPointMake(11, 21));
+    EXPECT_EQ(child->convertPointFromLayer(CGPointMake(11, 21), root), CGPointMake(1, 1));
 }
 
 } // namespace

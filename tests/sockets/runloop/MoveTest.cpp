@@ -1,12 +1,8 @@
 #include "platform/runloop/Thread.h"
 #include "tests/sockets/runloop/RunLoopTestSupport.h"
-#include "tests/support/FakeResolver.h"
 
 using namespace runloopsockettest;
-using liveapp::test::FakeResolver;
-using liveapp::test::HttpGate;
 using liveapp::test::pumpMainLoopFor;
-using liveapp::test::ScopedResolver;
 
 namespace {
 
@@ -14,6 +10,9 @@ namespace {
 // test ends.
 class RunLoopSocketMove : public testing::Test {
 protected:
+    void SetUp() override {
+        onWorker([&] { workerId = std::this_thread::get_id(); });
+    }
     void TearDown() override {
         worker->perform([] {}, true);
         worker->cancel();
@@ -23,54 +22,71 @@ protected:
     void onWorker(const std::function<void()>& block) { ASSERT_TRUE(worker->perform(block, true)); }
 
     std::shared_ptr<platform::Thread> worker{platform::Thread::detachNewThread("socket worker")};
-    std::thread::id workerId() { return worker->runLoop() ? threadOf(worker) : std::thread::id(); }
-    static std::thread::id threadOf(const std::shared_ptr<platform::Thread>& thread) {
-        std::thread::id id;
-        thread->perform([&] { id = std::this_thread::get_id(); }, true);
-        return id;
-    }
+    std::thread::id workerId;
 };
 
 } // namespace
 
-TEST_F(RunLoopSocketMove, AMovedSocketIsServedOnTheNewThread) {
+TEST_F(RunLoopSocketMove, MovedAndAcceptedSocketsAreServedOnTheThreadTheyGoTo) {
     auto connected = connectToPeer();
     ASSERT_TRUE(connected.peer);
     ASSERT_TRUE(connected.socket->moveToRunLoop(worker->runLoop()));
     onWorker([&] { connected.socket->readDataToLength(3, -1, 1); });
     ASSERT_TRUE(connected.peer->sendAll("abc"));
     ASSERT_TRUE(connected.recorder->waitFor(Ev::Read));
-    EXPECT_EQ(connected.recorder->last(Ev::Read)->thread, workerId());
-    onWorker([&] { connected.socket.reset(); });
+    EXPECT_EQ(connected.recorder->last(Ev::Read)->thread, workerId);
+    auto recorder = std::make_shared<UdpRecorder>();
+    auto udp = RunLoopUdpSocket::create(recorder);
+    ASSERT_TRUE(udp->bindToAddress("127.0.0.1", 0));
+    ASSERT_TRUE(udp->moveToRunLoop(worker->runLoop()));
+    uint16_t port = 0;
+    onWorker([&] {
+        port = udp->localPort();
+        udp->receiveWithTimeout(-1, 1);
+    });
+    UdpPeer peer;
+    ASSERT_TRUE(peer.sendTo(port, "datagram"));
+    ASSERT_TRUE(recorder->waitFor(Ev::Received));
+    EXPECT_EQ(recorder->last(Ev::Received)->thread, workerId);
+    auto listenerLog = std::make_shared<Recorder>(); // an accepted socket goes where the delegate says
+    listenerLog->runLoopForNewSocket = worker->runLoop();
+    auto listening = RunLoopSocket::create(listenerLog);
+    ASSERT_TRUE(listening->acceptOnInterface("127.0.0.1", 0));
+    auto client = RawPeer::connectTo(AF_INET, listening->localPort());
+    ASSERT_TRUE(listenerLog->waitFor(Ev::Connect));
+    EXPECT_EQ(listenerLog->last(Ev::Accept)->thread, std::this_thread::get_id());
+    EXPECT_EQ(listenerLog->last(Ev::Connect)->thread, workerId);
+    onWorker([&] {
+        connected.socket.reset();
+        udp.reset();
+        listenerLog->accepted.clear();
+    });
 }
 
 TEST_F(RunLoopSocketMove, TheConnectTimerMovesWithTheSocket) {
-    auto resolver = std::make_shared<FakeResolver>();
-    auto gate = std::make_shared<HttpGate>();
-    std::shared_ptr<void> opensTheGate(nullptr, [gate](void*) { gate->open(); });
-    resolver->holdLookups(gate);
-    resolver->add("slow.test", {"127.0.0.1"});
-    ScopedResolver installed(resolver);
+    HeldResolver held;
+    held.resolver->add("slow.test", {"127.0.0.1"});
     ManualClockScope clock;
     auto recorder = std::make_shared<Recorder>();
     auto socket = RunLoopSocket::create(recorder);
     ASSERT_TRUE(socket->connectToHost("slow.test", 9, 5.0));
     ASSERT_TRUE(socket->moveToRunLoop(worker->runLoop()));
-    ASSERT_TRUE(gate->waitForArrivals(1)); // the lookup is under way, on the fake
+    ASSERT_TRUE(held.gate->waitForArrivals(1)); // the lookup is under way, on the fake
     clock.advance(5);
     ASSERT_TRUE(recorder->waitFor(Ev::Disconnect));
-    EXPECT_EQ(recorder->last(Ev::WillDisconnect)->thread, workerId());
+    EXPECT_EQ(recorder->last(Ev::WillDisconnect)->thread, workerId);
     EXPECT_EQ(recorder->last(Ev::WillDisconnect)->error->code(), RunLoopSocketConnectTimeoutError);
     onWorker([&] { socket.reset(); });
-    gate->open();
-    EXPECT_TRUE(resolver->waitUntilIdle());
 }
 
 TEST_F(RunLoopSocketMove, ASocketIsServedOnlyInItsModes) {
     const platform::RunLoopMode custom{"SocketTestMode"};
     auto connected = connectToPeer();
     ASSERT_TRUE(connected.peer);
+    EXPECT_FALSE(connected.socket->setRunLoopModes({})); // the list never empties
     ASSERT_TRUE(connected.socket->setRunLoopModes({custom}));
+    EXPECT_FALSE(connected.socket->removeRunLoopMode(custom));
+    EXPECT_FALSE(connected.socket->addRunLoopMode(std::nullopt));
     connected.socket->readDataToLength(3, -1, 1);
     ASSERT_TRUE(connected.peer->sendAll("abc"));
     pumpMainLoopFor(std::chrono::milliseconds(100)); // the default mode
@@ -79,33 +95,4 @@ TEST_F(RunLoopSocketMove, ASocketIsServedOnlyInItsModes) {
     for (int pass = 0; pass < 500 && !connected.recorder->count(Ev::Read); ++pass)
         loop->runModeForRealTime(custom, std::chrono::milliseconds(20), true);
     EXPECT_EQ(connected.recorder->last(Ev::Read)->data, "abc");
-}
-
-TEST_F(RunLoopSocketMove, AnAcceptedSocketGoesToTheRunLoopItsDelegateNames) {
-    auto recorder = std::make_shared<Recorder>();
-    recorder->runLoopForNewSocket = worker->runLoop();
-    auto listening = RunLoopSocket::create(recorder);
-    ASSERT_TRUE(listening->acceptOnInterface("127.0.0.1", 0));
-    auto peer = RawPeer::connectTo(AF_INET, listening->localPort());
-    ASSERT_TRUE(recorder->waitFor(Ev::Connect));
-    EXPECT_EQ(recorder->last(Ev::Accept)->thread, std::this_thread::get_id());
-    EXPECT_EQ(recorder->last(Ev::Connect)->thread, workerId());
-    onWorker([&] { recorder->accepted.clear(); });
-}
-
-TEST_F(RunLoopSocketMove, AMovedUdpSocketReceivesOnTheNewThread) {
-    auto recorder = std::make_shared<UdpRecorder>();
-    auto socket = RunLoopUdpSocket::create(recorder);
-    ASSERT_TRUE(socket->bindToAddress("127.0.0.1", 0));
-    ASSERT_TRUE(socket->moveToRunLoop(worker->runLoop()));
-    uint16_t port = 0;
-    onWorker([&] {
-        port = socket->localPort();
-        socket->receiveWithTimeout(-1, 1);
-    });
-    UdpPeer peer;
-    ASSERT_TRUE(peer.sendTo(port, "datagram"));
-    ASSERT_TRUE(recorder->waitFor(Ev::Received));
-    EXPECT_EQ(recorder->last(Ev::Received)->thread, workerId());
-    onWorker([&] { socket.reset(); });
 }

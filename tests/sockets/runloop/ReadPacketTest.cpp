@@ -13,84 +13,55 @@ std::shared_ptr<RunLoopReadPacket> termRead(std::string term, std::string done, 
     return packet;
 }
 
-platform::MutableData bytes(std::string text) {
-    platform::MutableData data;
-    data.appendString(text);
-    return data;
-}
-
 } // namespace
 
 // Without reading ahead a pass never takes a byte past a terminator that may have begun.
 TEST(RunLoopReadPacket, APlainTerminatorPassStopsWhereTheTerminatorCouldEnd) {
-    struct Case {
-        std::string term, done;
-        uint64_t maxLength, chunk;
-    };
-    for (auto [term, done, maxLength, chunk] : {
-             Case{"\r\n", "", 0, 2},          // nothing read yet
-             Case{"\r\n", "ab", 0, 2},        // no start of it at the end
-             Case{"\r\n", "ab\r", 0, 1},      // "\r" may start it
-             Case{"\n", "ab", 0, 1},          // one byte at a time
-             Case{"abcab", "xxxab", 0, 3},    // "ab" may start it
-             Case{"abcab", "xabca", 0, 1},    // the longest start counts: "abca", not "a"
-             Case{"\r\n\r\n", "x\r\n", 0, 2}, // "\r\n" needs the other half
-             Case{"\r\n\r\n", "x\r\n", 4, 1}, // the maximum cuts the pass
-             Case{"\r\n\r\n", "xyz", 5, 2},   // no start of it, and room for two
-         }) {
-        EXPECT_EQ(termRead(term, done, maxLength)->readLengthForTerm(), chunk) << done;
-    }
+    EXPECT_EQ(termRead("\r\n", "")->readLengthForTerm(), 2u);             // nothing read yet
+    EXPECT_EQ(termRead("\r\n", "ab")->readLengthForTerm(), 2u);           // no start of it at the end
+    EXPECT_EQ(termRead("\r\n", "ab\r")->readLengthForTerm(), 1u);         // "\r" may start it
+    EXPECT_EQ(termRead("\n", "ab")->readLengthForTerm(), 1u);             // one byte at a time
+    EXPECT_EQ(termRead("abcab", "xxxab")->readLengthForTerm(), 3u);       // "ab" may start it
+    EXPECT_EQ(termRead("abcab", "xabca")->readLengthForTerm(), 1u);       // the longest start counts
+    EXPECT_EQ(termRead("\r\n\r\n", "x\r\n")->readLengthForTerm(), 2u);    // "\r\n" needs the other half
+    EXPECT_EQ(termRead("\r\n\r\n", "x\r\n", 4)->readLengthForTerm(), 1u); // the maximum cuts the pass
+    EXPECT_EQ(termRead("\r\n\r\n", "xyz", 5)->readLengthForTerm(), 2u);   // no start of it, room for two
 }
 
 TEST(RunLoopReadPacket, APreBufferedTerminatorIsFoundAcrossTheBytesAlreadyRead) {
-    struct Case {
-        std::string term, done, pre;
-        uint64_t maxLength;
-        bool found;
-        uint64_t chunk;
+    // The chunk taken from the pre-buffer, and whether the terminator was found.
+    auto scan = [](std::string term, std::string done, std::string pre, uint64_t maxLength = 0) {
+        bool found = false;
+        uint64_t chunk =
+            termRead(term, done, maxLength)
+                ->readLengthForTermWithPreBuffer(platform::MutableData(platform::Data(pre)), &found);
+        return std::pair(chunk, found);
     };
-    for (auto [term, done, pre, maxLength, found, chunk] : {
-             Case{"\r\n", "ab\r", "\ncd", 0, true, 1}, // split between the read bytes and the pre-buffer
-             Case{"\r\n", "", "ab\r\ncd", 0, true, 4}, // all in the pre-buffer
-             Case{"\r\n", "", "abcd", 0, false, 4},    // not there: the whole pre-buffer
-             Case{"\r\n", "", "abcd", 2, false, 4},    // the window is cut, the chunk is not
-             Case{"\r\n", "", "\r", 0, false, 1},      // too short to hold it
-             Case{"ABCD", "", "xABCD", 2, false, 5},   // a window shorter than the terminator: no candidate
-         }) {
-        bool isFound = !found;
-        EXPECT_EQ(termRead(term, done, maxLength)->readLengthForTermWithPreBuffer(bytes(pre), &isFound),
-                  chunk)
-            << pre;
-        EXPECT_EQ(isFound, found) << pre;
-    }
+    EXPECT_EQ(scan("\r\n", "ab\r", "\ncd"), std::pair(uint64_t(1), true)); // split across read and pre-buffer
+    EXPECT_EQ(scan("\r\n", "", "ab\r\ncd"), std::pair(uint64_t(4), true)); // all in the pre-buffer
+    EXPECT_EQ(scan("\r\n", "", "abcd"), std::pair(uint64_t(4), false));    // not there: the whole pre-buffer
+    EXPECT_EQ(scan("\r\n", "", "abcd", 2), std::pair(uint64_t(4), false)); // the window is cut, not the chunk
+    EXPECT_EQ(scan("\r\n", "", "\r"), std::pair(uint64_t(1), false));      // too short to hold it
+    EXPECT_EQ(scan("ABCD", "", "xABCD", 2), std::pair(uint64_t(5), false)); // window shorter than it
 }
 
 TEST(RunLoopReadPacket, ReadingAheadGivesBackTheBytesPastTheTerminator) {
-    struct Case {
-        std::string done;
-        uint64_t justRead;
-        int64_t overflow;
+    auto overflow = [](std::string done, uint64_t justRead) {
+        return termRead("\r\n", done)->searchForTermAfterPreBuffering(justRead);
     };
-    for (auto [done, justRead, overflow] : {
-             Case{"ab\r\ncd", 6, 2},     // in the pass
-             Case{"ab\r\ncd", 3, 2},     // begun before the pass
-             Case{"ab\r\n", 4, 0},       // at the end
-             Case{"ab\r\n\r\nx", 1, -1}, // only bytes already searched hold it: not looked at again
-             Case{"abcd", 4, -1},
-         }) {
-        EXPECT_EQ(termRead("\r\n", done)->searchForTermAfterPreBuffering(justRead), overflow) << done;
-    }
+    EXPECT_EQ(overflow("ab\r\ncd", 6), 2);     // in the pass
+    EXPECT_EQ(overflow("ab\r\ncd", 3), 2);     // begun before the pass
+    EXPECT_EQ(overflow("ab\r\n", 4), 0);       // at the end
+    EXPECT_EQ(overflow("ab\r\n\r\nx", 1), -1); // only bytes already searched hold it: not looked at again
+    EXPECT_EQ(overflow("abcd", 4), -1);
 }
 
 TEST(RunLoopReadPacket, PassesThatMayReadAheadTake256BytesWithinTheLimits) {
     auto caller = std::make_shared<platform::MutableData>(100);
-    RunLoopReadPacket available(nullptr, 0, 0, -1, 0, std::nullopt, 0);
-    RunLoopReadPacket capped(nullptr, 0, 10, -1, 0, std::nullopt, 0);
-    RunLoopReadPacket exact(nullptr, 0, 0, -1, 1000, std::nullopt, 0);
     RunLoopReadPacket atOffset(caller, 90, 0, -1, 0, std::nullopt, 0);
-    EXPECT_EQ(available.readLengthForNonTerm(), 256u);
-    EXPECT_EQ(capped.readLengthForNonTerm(), 10u);
-    EXPECT_EQ(exact.readLengthForNonTerm(), 1000u);
+    EXPECT_EQ(RunLoopReadPacket(nullptr, 0, 0, -1, 0, std::nullopt, 0).readLengthForNonTerm(), 256u);
+    EXPECT_EQ(RunLoopReadPacket(nullptr, 0, 10, -1, 0, std::nullopt, 0).readLengthForNonTerm(), 10u);
+    EXPECT_EQ(RunLoopReadPacket(nullptr, 0, 0, -1, 1000, std::nullopt, 0).readLengthForNonTerm(), 1000u);
     EXPECT_EQ(atOffset.readLengthForNonTerm(), 10u); // fills the caller's buffer first
     atOffset.bytesDone = 10;
     EXPECT_EQ(atOffset.readLengthForNonTerm(), 256u); // then grows it
