@@ -258,16 +258,28 @@ void BM_QueueSocketTransfer(benchmark::State& state) {
 }
 BENCHMARK(BM_QueueSocketTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-// The same bytes through one thread, one epoll set and two non-blocking descriptors.
-void BM_PlainEpollTransfer(benchmark::State& state) {
+// A plain listening descriptor on an ephemeral loopback port, with its address; -1 when it fails.
+int listenOnLoopback(int backlog, sockaddr_in& address) {
     int listenFD = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
+    address = sockaddr_in{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof(address);
-    if (::bind(listenFD, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(listenFD, 1) != 0 ||
+    if (listenFD < 0 || ::bind(listenFD, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(listenFD, backlog) != 0 ||
         ::getsockname(listenFD, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (listenFD >= 0)
+            ::close(listenFD);
+        return -1;
+    }
+    return listenFD;
+}
+
+// The same bytes through one thread, one epoll set and two non-blocking descriptors.
+void BM_PlainEpollTransfer(benchmark::State& state) {
+    sockaddr_in address{};
+    int listenFD = listenOnLoopback(1, address);
+    if (listenFD < 0) {
         state.SkipWithError("cannot listen");
         return;
     }
@@ -478,16 +490,10 @@ BENCHMARK(BM_QueueSocketTransferAfterCycles)->Unit(benchmark::kMillisecond)->Use
 // Connect and close in a blocking loop, with a thread that accepts each connection, reads to its end
 // and closes it.
 void BM_PlainConnectDisconnect(benchmark::State& state) {
-    int listenFD = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (::bind(listenFD, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(listenFD, SOMAXCONN) != 0 ||
-        ::getsockname(listenFD, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    int listenFD = listenOnLoopback(SOMAXCONN, address);
+    if (listenFD < 0) {
         state.SkipWithError("cannot listen");
-        ::close(listenFD);
         return;
     }
     std::thread server([listenFD] {
