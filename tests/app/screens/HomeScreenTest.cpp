@@ -217,8 +217,9 @@ TEST_F(HomeScreenTest, TheAvatarIsSquaredShownAndCachedAndABrokenOneLeavesThePic
     const auto shown = avatar->imageForState(UIControlStateNormal);
     stub.server().route("GET", "/broken.png", HttpResponse::text(200, "not a picture", "image/png"));
     useAvatar(stub.baseURL() + "/broken.png");
+    const size_t before = stub.requests().size();
     screen->requestUserInfo();
-    ASSERT_TRUE(stub.server().waitForRequests(stub.requests().size() + 1));
+    ASSERT_TRUE(stub.server().waitForRequests(before + 1));
     ASSERT_TRUE(pumpUntil([&] { return stub.server().requests().back().path == "/broken.png"; }));
     for (int pass = 0; pass < 20; ++pass)
         pump();
