@@ -12,6 +12,9 @@ pkg_check_modules(PANGO REQUIRED IMPORTED_TARGET pangocairo pangoft2 fontconfig)
 pkg_check_modules(GRAPHICS_CODECS REQUIRED IMPORTED_TARGET libpng libwebp libwebpdemux libtiff-4)
 find_package(JPEG REQUIRED)
 pkg_check_modules(LIBRTMP REQUIRED IMPORTED_TARGET librtmp)
+# The software H.264 and AAC encoders and the pixel conversion behind platform/media (also the tests'
+# decoders).
+pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavcodec libavutil libswscale)
 find_package(GIF REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_package(ZLIB REQUIRED)
@@ -28,10 +31,6 @@ if(LIVEAPP_BENCH)
     # The JSON libraries the JSON benchmark compares with (header-only).
     find_package(RapidJSON CONFIG REQUIRED)
     find_package(nlohmann_json CONFIG REQUIRED)
-endif()
-# The socket benchmarks' asio peer: header-only, standalone (no Boost).
-if(LIVEAPP_BENCH)
-    find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
 endif()
 # The socket benchmarks' asio peer: header-only, standalone (no Boost).
 if(LIVEAPP_BENCH)
