@@ -48,29 +48,6 @@ template <typename F> void change(F&& apply) {
     apply(settings());
 }
 
-std::optional<std::string> textFromData(const Data& data, NSStringEncoding encoding) {
-    auto bytes = data.view();
-    switch (encoding) {
-    case NSUTF8StringEncoding:
-        if (!platform::text::isValidUTF8(bytes))
-            return std::nullopt;
-        return std::string(bytes);
-    case NSASCIIStringEncoding:
-        if (std::any_of(bytes.begin(), bytes.end(),
-                        [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-            return std::nullopt;
-        return std::string(bytes);
-    case NSISOLatin1StringEncoding: {
-        std::string text;
-        for (char c : bytes)
-            platform::text::appendUTF8(text, static_cast<unsigned char>(c));
-        return text;
-    }
-    default:
-        return std::nullopt;
-    }
-}
-
 // compare: on texts orders by UTF-16 code units.
 bool precedes(const std::string& a, const std::string& b) {
     return platform::text::toUTF16(a) < platform::text::toUTF16(b);
@@ -190,7 +167,7 @@ void JsonHttpClient::requestDataFromURL(const platform::URLPtr& url, std::string
     if (current.requestContentType != kContentTypeAutomatic) {
         request.setValue(current.requestContentType, "Content-type");
     } else if (requestBody) {
-        auto text = textFromData(*requestBody, NSUTF8StringEncoding);
+        auto text = stringWithData(*requestBody, NSUTF8StringEncoding);
         request.setValue(contentTypeForRequestString(text.value_or(std::string())), "Content-type");
     }
     for (auto& [name, value] : current.requestHeaders)
@@ -308,6 +285,6 @@ void JsonHttpClient::postJSONFromURLWithStringBodyData(std::string_view urlStrin
                                                        JSONObjectBlock completion) {
     std::optional<std::string> text;
     if (bodyData)
-        text = textFromData(*bodyData, defaultTextEncoding());
+        text = stringWithData(*bodyData, defaultTextEncoding());
     postJSONFromURLWithStringBodyString(urlString, text, std::move(completion));
 }

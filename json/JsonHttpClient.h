@@ -21,17 +21,12 @@
 #include "platform/net/HTTPHeaderFields.h"
 #include "platform/net/URLRequest.h"
 
+#include "json/TextEncoding.h"
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-
-// The platform's text encodings that a request body may be read in.
-using NSStringEncoding = uint64_t;
-inline constexpr NSStringEncoding NSASCIIStringEncoding = 1;
-inline constexpr NSStringEncoding NSUTF8StringEncoding = 4;
-inline constexpr NSStringEncoding NSISOLatin1StringEncoding = 5;
 
 inline constexpr const char* kHTTPMethodGET = "GET";
 inline constexpr const char* kHTTPMethodPOST = "POST";

@@ -544,11 +544,16 @@ bool MappedModel::loadFromData(const std::optional<platform::Data>& data, ErrorP
 }
 
 bool MappedModel::loadFromString(std::optional<std::string_view> string, ErrorPtr* error) {
+    return loadFromStringUsingEncoding(string, NSUTF8StringEncoding, error);
+}
+
+bool MappedModel::loadFromStringUsingEncoding(std::optional<std::string_view> string,
+                                              NSStringEncoding encoding, ErrorPtr* error) {
     if (!string) {
         platform::setError(error, MappedModelError::errorInputIsNil());
         return false;
     }
-    return loadFromData(platform::Data(*string), error);
+    return loadFromData(dataUsingEncoding(*string, encoding), error);
 }
 
 bool MappedModel::mergeFromDictionary(const Value& dictionary, bool useKeyMapping, ErrorPtr* error) {
@@ -599,11 +604,18 @@ std::shared_ptr<MappedModel> MappedModel::initWithData(std::string_view classNam
 std::shared_ptr<MappedModel> MappedModel::initWithString(std::string_view className,
                                                          std::optional<std::string_view> string,
                                                          ErrorPtr* error) {
+    return initWithStringUsingEncoding(className, string, NSUTF8StringEncoding, error);
+}
+
+std::shared_ptr<MappedModel> MappedModel::initWithStringUsingEncoding(std::string_view className,
+                                                                      std::optional<std::string_view> string,
+                                                                      NSStringEncoding encoding,
+                                                                      ErrorPtr* error) {
     if (!string) {
         platform::setError(error, MappedModelError::errorInputIsNil());
         return nullptr;
     }
-    return initWithData(className, platform::Data(*string), error);
+    return initWithData(className, dataUsingEncoding(*string, encoding), error);
 }
 
 // ---- arrays ----

@@ -37,6 +37,7 @@
 #include "json/MappedModelClassProperty.h"
 #include "json/MappedModelError.h"
 #include "json/ModelPropertyValue.h"
+#include "json/TextEncoding.h"
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -89,9 +90,15 @@ public:
     static std::shared_ptr<MappedModel> initWithData(std::string_view className,
                                                      const std::optional<platform::Data>& data,
                                                      platform::ErrorPtr* error = nullptr);
+    // initWithString is this with UTF-8. A text the encoding cannot carry gives no bytes, hence
+    // MappedModelErrorInputIsNil, as an absent one does.
     static std::shared_ptr<MappedModel> initWithString(std::string_view className,
                                                        std::optional<std::string_view> string,
                                                        platform::ErrorPtr* error = nullptr);
+    static std::shared_ptr<MappedModel> initWithStringUsingEncoding(std::string_view className,
+                                                                    std::optional<std::string_view> string,
+                                                                    NSStringEncoding encoding,
+                                                                    platform::ErrorPtr* error = nullptr);
     // An array of models of the named class (Value objects), nil on failure.
     static platform::Value arrayOfModelsFromDictionaries(std::string_view className,
                                                          const platform::Value& array,
@@ -108,6 +115,8 @@ public:
     bool loadFromDictionary(const platform::Value& dictionary, platform::ErrorPtr* error = nullptr);
     bool loadFromData(const std::optional<platform::Data>& data, platform::ErrorPtr* error = nullptr);
     bool loadFromString(std::optional<std::string_view> string, platform::ErrorPtr* error = nullptr);
+    bool loadFromStringUsingEncoding(std::optional<std::string_view> string, NSStringEncoding encoding,
+                                     platform::ErrorPtr* error = nullptr);
 
     // mergeFromDictionary:useKeyMapping:error: imports without validation or the required-key
     // check: absent and null values, values of the wrong kind and failing nested models are skipped.
@@ -228,6 +237,12 @@ public:                                                                         
                                                  platform::ErrorPtr* error = nullptr) {                      \
         auto model = std::make_shared<Class>();                                                              \
         return model->loadFromString(string, error) ? model : nullptr;                                       \
+    }                                                                                                        \
+    static std::shared_ptr<Class> initWithStringUsingEncoding(std::optional<std::string_view> string,        \
+                                                              NSStringEncoding encoding,                     \
+                                                              platform::ErrorPtr* error = nullptr) {         \
+        auto model = std::make_shared<Class>();                                                              \
+        return model->loadFromStringUsingEncoding(string, encoding, error) ? model : nullptr;                \
     }                                                                                                        \
     static std::optional<std::vector<std::shared_ptr<Class>>> arrayOfModelsFromDictionaries(                 \
         const platform::Value& array, platform::ErrorPtr* error = nullptr) {                                 \

@@ -11,6 +11,13 @@ std::shared_ptr<UserModel> UserModel::initWithString(std::optional<std::string_v
     return model->loadFromString(string, error) ? model : nullptr;
 }
 
+std::shared_ptr<UserModel> UserModel::initWithStringUsingEncoding(std::optional<std::string_view> string,
+                                                                  NSStringEncoding encoding,
+                                                                  platform::ErrorPtr* error) {
+    auto model = std::make_shared<UserModel>();
+    return model->loadFromStringUsingEncoding(string, encoding, error) ? model : nullptr;
+}
+
 std::shared_ptr<UserModel> UserModel::initWithData(const std::optional<platform::Data>& data,
                                                    platform::ErrorPtr* error) {
     auto model = std::make_shared<UserModel>();

@@ -16,6 +16,9 @@ public:
                                                          platform::ErrorPtr* error = nullptr);
     static std::shared_ptr<UserModel> initWithString(std::optional<std::string_view> string,
                                                      platform::ErrorPtr* error = nullptr);
+    static std::shared_ptr<UserModel> initWithStringUsingEncoding(std::optional<std::string_view> string,
+                                                                  NSStringEncoding encoding,
+                                                                  platform::ErrorPtr* error = nullptr);
     static std::shared_ptr<UserModel> initWithData(const std::optional<platform::Data>& data,
                                                    platform::ErrorPtr* error = nullptr);
 

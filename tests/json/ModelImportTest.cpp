@@ -138,6 +138,53 @@ TEST_F(ModelImport, BadInputsGiveTheirCodeAndText) {
     EXPECT_TRUE(chat->type.isNil());
 }
 
+// The text is written in the encoding before the JSON reader sees it: a character the encoding lacks
+// leaves nothing to read (code 5); Latin-1 bytes above 0x7F are no JSON text (code 3).
+TEST_F(ModelImport, StringInAnEncodingImportsOnlyWhatTheEncodingCarries) {
+    constexpr NSStringEncoding utf16 = 10; // the platform has it; this layer does not
+    const struct {
+        NSStringEncoding encoding;
+        std::optional<std::string_view> json;
+        int code; // 0: imported, with `content` equal to the text's
+        const char* content;
+    } cases[] = {
+        {NSUTF8StringEncoding, R"({"content": "晚安 café"})", 0, "晚安 café"},
+        {NSASCIIStringEncoding, R"({"content": "night"})", 0, "night"},
+        {NSISOLatin1StringEncoding, R"({"content": "night"})", 0, "night"},
+        {NSASCIIStringEncoding, R"({"content": "café"})", MappedModelErrorInputIsNil, nullptr},
+        {NSISOLatin1StringEncoding, R"({"content": "晚安"})", MappedModelErrorInputIsNil, nullptr},
+        {NSISOLatin1StringEncoding, R"({"content": "🌙"})", MappedModelErrorInputIsNil, nullptr},
+        {NSISOLatin1StringEncoding, R"({"content": "café"})", MappedModelErrorBadJSON, nullptr},
+        {NSISOLatin1StringEncoding, "{\"content\": \"caf\xE9\"}", MappedModelErrorInputIsNil, nullptr},
+        {NSUTF8StringEncoding, "{\"content\": \"caf\xE9\"}", MappedModelErrorBadJSON, nullptr},
+        {utf16, R"({"content": "night"})", MappedModelErrorInputIsNil, nullptr},
+        {NSASCIIStringEncoding, std::nullopt, MappedModelErrorInputIsNil, nullptr},
+        {NSUTF8StringEncoding, R"({"content": )", MappedModelErrorBadJSON, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(fmt::format("{} {}", c.encoding, c.json.value_or("(absent)")));
+        ErrorPtr typedError;
+        auto typed = MTChat::initWithStringUsingEncoding(c.json, c.encoding, &typedError);
+        ErrorPtr namedError;
+        auto named = MappedModel::initWithStringUsingEncoding("MTChat", c.json, c.encoding, &namedError);
+        if (c.code == 0) {
+            ASSERT_TRUE(typed && named);
+            EXPECT_EQ(typed->content, c.content);
+            EXPECT_EQ(std::dynamic_pointer_cast<MTChat>(named)->content, c.content);
+            continue;
+        }
+        EXPECT_FALSE(typed);
+        EXPECT_FALSE(named);
+        for (const ErrorPtr& error : {typedError, namedError}) {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->domain(), MappedModelErrorDomain);
+            EXPECT_EQ(error->code(), c.code);
+        }
+    }
+    // The plain form is the UTF-8 one.
+    EXPECT_TRUE(MTChat::initWithString(R"({"content": "晚安"})"));
+}
+
 class PickyModel : public MappedModel {
     MAPPED_MODEL(PickyModel)
 public:
