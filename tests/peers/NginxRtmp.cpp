@@ -1,5 +1,6 @@
 #include "tests/peers/NginxRtmp.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -40,6 +41,10 @@ NginxRtmp::NginxRtmp(NginxRtmpOptions options)
     , m_host(options.host)
     , m_port(NginxProcess::freePort(m_host))
     , m_statisticsPort(NginxProcess::freePort("127.0.0.1")) {
+    if (!options.recordFolder.empty()) {
+        m_recordFolder = std::filesystem::absolute(options.recordFolder);
+        std::filesystem::create_directories(m_recordFolder);
+    }
     // Every listening socket is open before nginx serves any, so the RTMP port is ready with the
     // statistics one.
     m_process.start(configuration(options), "127.0.0.1", m_statisticsPort);
@@ -61,6 +66,11 @@ std::string NginxRtmp::configuration(const NginxRtmpOptions& options) const {
         hooks += fmt::format("            on_publish {};\n", options.onPublishURL);
     if (!options.onPublishDoneURL.empty())
         hooks += fmt::format("            on_publish_done {};\n", options.onPublishDoneURL);
+    // Unique names, so a second publish of one stream never overwrites the first one's recording.
+    if (!m_recordFolder.empty())
+        hooks += fmt::format(
+            "            record all;\n            record_path {};\n            record_unique on;\n",
+            m_recordFolder.string());
     return fmt::format(R"(load_module {module};
 events {{ worker_connections 128; }}
 rtmp {{
@@ -99,6 +109,18 @@ uint64_t NginxRtmp::bytesSent() const {
     std::string page = statistics();
     auto start = page.find("<bytes_out>");
     return start == std::string::npos ? 0 : std::strtoull(page.c_str() + start + 11, nullptr, 10);
+}
+
+std::vector<std::filesystem::path> NginxRtmp::recordings() const {
+    std::vector<std::filesystem::path> found;
+    std::error_code error;
+    if (m_recordFolder.empty())
+        return found;
+    for (const auto& entry : std::filesystem::directory_iterator(m_recordFolder, error))
+        if (entry.is_regular_file() && entry.path().extension() == ".flv")
+            found.push_back(entry.path());
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 std::string NginxRtmp::errorLog() const {

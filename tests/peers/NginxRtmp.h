@@ -4,7 +4,9 @@
 // application "live" accepts publishing; its on_publish and on_publish_done hooks call the HTTP URLs
 // the test gives (an in-process HttpServer), so the test sees the app, the stream name and the key and
 // decides whether the publish is allowed. The statistics page (/stat on its own HTTP port) shows the
-// streams and the metadata they sent.
+// streams and the metadata they sent. With a recording folder, the application also records every
+// stream published to it there, whole, as <name>-<unix time>.flv: a recording is complete once its
+// on_publish_done hook was called (or the server stopped), as the file is closed before the hook goes.
 //
 // Promises: the constructor returns once the server accepts connections, or throws
 // std::runtime_error with the error log. The destructor always kills and reaps the server and
@@ -17,6 +19,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace liveapp::test {
 
@@ -24,6 +27,7 @@ struct NginxRtmpOptions {
     std::string host{"127.0.0.1"}; // or "::1" (see HttpServer::ipv6LoopbackAvailable)
     std::string onPublishURL;      // "http://127.0.0.1:PORT/on_publish"; empty: no hook
     std::string onPublishDoneURL;
+    std::string recordFolder; // made if missing; empty: no recording
 };
 
 class NginxRtmp {
@@ -48,6 +52,9 @@ public:
     // What the server has sent to all its RTMP clients so far (from the statistics page; 0 when it
     // does not answer).
     uint64_t bytesSent() const;
+    // The recordings (*.flv) in the recording folder, oldest first (by name: one stream's names sort by
+    // time); empty without a folder.
+    std::vector<std::filesystem::path> recordings() const;
 
     bool isRunning();
     // Kills the server at once (SIGKILL) and reaps it, as a crashed ingest would vanish.
@@ -64,6 +71,7 @@ private:
     std::string m_host;
     uint16_t m_port{0};
     uint16_t m_statisticsPort{0};
+    std::filesystem::path m_recordFolder;
 };
 
 // The fields of an on_publish / on_publish_done call (an application/x-www-form-urlencoded body).
