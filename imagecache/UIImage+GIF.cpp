@@ -31,18 +31,21 @@ UIImagePtr scaledFrame(const UIImagePtr& frame, CGSize size, CGRect drawn) {
 
 } // namespace
 
-UIImagePtr wi_animatedGIFWithData(const Data& data) {
+UIImagePtr wi_animatedGIFWithData(const Data& data, const ImageDecodeOptions& options) {
     if (data.empty())
         return nullptr;
-    auto source = ImageSource::create(data);
+    auto source = ImageSource::create(data, options);
     size_t count = source ? source->count() : 0;
     if (count <= 1)
-        return UIImage::imageWithData(data);
+        return source ? UIImage::imageWithCGImage(source->createImageAtIndex(0), 1, UIImageOrientationUp)
+                      : nullptr;
 
     std::vector<UIImagePtr> frames;
     double duration = 0;
     for (size_t index = 0; index < count; ++index) {
         CGImageRef bitmap = source->createImageAtIndex(index);
+        if (!bitmap && options.requireComplete)
+            return nullptr;
         if (!bitmap)
             continue;
         duration += wi_frameDurationAtIndex(index, *source);

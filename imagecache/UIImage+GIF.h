@@ -13,8 +13,10 @@
 
 // An animated image of every frame at the screen's scale, playing for the sum of the frames' delays
 // (0.1 s per frame when that sum is 0); data of one image (or none) gives the still image. A GIF
-// whose frames all fail to decode gives null, not an animation without frames.
-platform::UIImagePtr wi_animatedGIFWithData(const platform::Data& data);
+// whose frames all fail to decode gives null, not an animation without frames; when the options require
+// complete images, so does one whose data breaks off inside any frame.
+platform::UIImagePtr wi_animatedGIFWithData(const platform::Data& data,
+                                            const platform::ImageDecodeOptions& options = {});
 // The frame's delay in seconds; a missing delay, and any below 0.011 s, count as 0.1 s.
 float wi_frameDurationAtIndex(size_t index, platform::ImageSource& source);
 // The resource "name@2x.gif" on screens with a scale above 1, else (or when missing) "name.gif", else

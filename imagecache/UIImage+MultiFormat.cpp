@@ -16,13 +16,13 @@ UIImageOrientation orientationOf(ImageSource& source) {
 
 } // namespace
 
-UIImagePtr wi_imageWithData(const Data& data) {
+UIImagePtr wi_imageWithData(const Data& data, const ImageDecodeOptions& options) {
     if (data.empty())
         return nullptr;
     if (wi_contentTypeForImageData(data) == "image/gif")
-        return wi_animatedGIFWithData(data);
+        return wi_animatedGIFWithData(data, options);
     // One source serves the pixels and the orientation, so the header is parsed once.
-    auto source = ImageSource::create(data);
+    auto source = ImageSource::create(data, options);
     if (!source)
         return nullptr;
     return UIImage::imageWithCGImage(source->createImageAtIndex(0), 1, orientationOf(*source));

@@ -183,8 +183,12 @@ void WebImageDownloaderOperation::completeWithData(const WebImageDownloaderCompl
         completion(nullptr, std::nullopt, imageError("Image data is nil"), true);
         return;
     }
+    // Unlike a partial image, the finished download is all there is: bytes that stop short of the
+    // whole picture are a failed download, not a picture to keep.
+    ImageDecodeOptions whole;
+    whole.requireComplete = true;
     auto key = WebImageManager::sharedManager()->cacheKeyForURL(m_request.URL());
-    UIImagePtr image = scaledImageForKey(key, wi_imageWithData(*data));
+    UIImagePtr image = scaledImageForKey(key, wi_imageWithData(*data, whole));
     if (image && !image->isAnimated() && m_shouldDecompressImages)
         image = decodedImageWithImage(image);
     if (!image || image->size() == CGSizeZero)

@@ -87,7 +87,8 @@ class GIFDecoder final : public ImageDecoder {
 public:
     GIFDecoder(Data data, const ImageDecodeOptions& options)
         : m_data(std::move(data))
-        , m_budget(options) {}
+        , m_budget(options)
+        , m_requireComplete(options.requireComplete) {}
 
     size_t count() override {
         scan();
@@ -119,7 +120,7 @@ public:
             if (!compositeNext())
                 m_cursor.reset(); // the data ends inside this frame: what was drawn stays, nothing follows
         }
-        if (m_next <= index)
+        if (m_next <= index || (m_requireComplete && m_cutFrame && *m_cutFrame <= index))
             return nullptr;
         if (!m_budget.spend(m_width, m_height))
             return nullptr;
@@ -260,6 +261,14 @@ private:
         if (frame.disposal == 3)
             m_saved = m_canvas;
         ++m_next;
+        if (!drawFrame(gif, frame)) {
+            m_cutFrame = m_next - 1;
+            return false;
+        }
+        return true;
+    }
+
+    bool drawFrame(GifFileType* gif, const Frame& frame) {
         if (frame.width <= 0 || frame.height <= 0)
             return skipImageData(gif);
         m_line.resize(size_t(frame.width));
@@ -329,6 +338,8 @@ private:
     int m_globalSize{0};
     std::optional<int32_t> m_loopCount;
     std::vector<Frame> m_frames;
+    bool m_requireComplete{false};
+    std::optional<size_t> m_cutFrame; // the first frame whose data breaks off
 
     Reader m_cursorReader;
     GifHandle m_cursor;

@@ -80,6 +80,7 @@ struct JPEGRead {
     bool adobe{false};
     std::shared_ptr<Bitmap> bitmap;
     int rowsGood{0};
+    bool complete{false}; // every row decoded from real data, none after the fake end marker
 };
 
 void prepare(JPEGRead& read, const Data& data) {
@@ -179,13 +180,16 @@ void decodeRows(JPEGRead& read, PixelBudget& budget) {
             convertCMYKRow(read.bitmap->mutableRow(y), int(c.output_width), read.adobe);
         read.rowsGood = y + 1;
     }
+    // A progressive image's missing scans leave every row blurred rather than short.
+    read.complete = !read.source.exhausted;
 }
 
 class JPEGDecoder final : public ImageDecoder {
 public:
     JPEGDecoder(Data data, const ImageDecodeOptions& options)
         : m_data(std::move(data))
-        , m_budget(options) {}
+        , m_budget(options)
+        , m_requireComplete(options.requireComplete) {}
 
     size_t count() override { return header() ? 1 : 0; }
 
@@ -201,7 +205,7 @@ public:
         auto read = std::make_unique<JPEGRead>();
         prepare(*read, m_data);
         run(*read, true);
-        if (!read->bitmap || read->rowsGood <= 0)
+        if (!read->bitmap || read->rowsGood <= 0 || (m_requireComplete && !read->complete))
             return nullptr;
         if (read->rowsGood < read->bitmap->height())
             return read->bitmap->topRows(read->rowsGood);
@@ -240,6 +244,7 @@ private:
 
     Data m_data;
     PixelBudget m_budget;
+    bool m_requireComplete{false};
     std::optional<std::optional<ImageProperties>> m_header;
 };
 

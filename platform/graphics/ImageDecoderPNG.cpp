@@ -22,6 +22,7 @@ struct PNGRead {
     bool interlaced{false};
     int64_t rowsReceived{0};
     bool anyRow{false};
+    bool complete{false}; // the last row of the last pass came
 };
 
 void onError(png_structp png, png_const_charp) {
@@ -103,8 +104,11 @@ void onInfo(png_structp png, png_infop info) {
         png_error(png, "unexpected row layout");
 }
 
-void onRow(png_structp png, png_bytep row, png_uint_32 rowNumber, int) {
+void onRow(png_structp png, png_bytep row, png_uint_32 rowNumber, int pass) {
     auto& read = *static_cast<PNGRead*>(png_get_progressive_ptr(png));
+    // Counted before a row without data is passed over: Adam7's last pass has none for even rows.
+    if (read.bitmap && int64_t(rowNumber) + 1 == read.bitmap->height() && pass == (read.interlaced ? 6 : 0))
+        read.complete = true;
     if (!row || !read.bitmap || rowNumber >= png_uint_32(read.bitmap->height()))
         return;
     png_progressive_combine_row(png, reinterpret_cast<png_bytep>(read.bitmap->mutableRow(int(rowNumber))),
@@ -147,7 +151,8 @@ class PNGDecoder final : public ImageDecoder {
 public:
     PNGDecoder(Data data, const ImageDecodeOptions& options)
         : m_data(std::move(data))
-        , m_budget(options) {}
+        , m_budget(options)
+        , m_requireComplete(options.requireComplete) {}
 
     size_t count() override { return header() ? 1 : 0; }
 
@@ -163,7 +168,7 @@ public:
         PNGRead read;
         read.budget = &m_budget;
         run(m_data, read);
-        if (!read.bitmap || !read.anyRow)
+        if (!read.bitmap || !read.anyRow || (m_requireComplete && !read.complete))
             return nullptr;
         Bitmap& bitmap = *read.bitmap;
         // Interlaced rows arrive a pass at a time over the whole height, so a partial one keeps it all.
@@ -210,6 +215,7 @@ private:
 
     Data m_data;
     PixelBudget m_budget;
+    bool m_requireComplete{false};
     std::optional<std::optional<ImageProperties>> m_header;
 };
 

@@ -41,7 +41,8 @@ class WebPImageDecoder final : public ImageDecoder {
 public:
     WebPImageDecoder(Data data, const ImageDecodeOptions& options)
         : m_data(std::move(data))
-        , m_budget(options) {}
+        , m_budget(options)
+        , m_requireComplete(options.requireComplete) {}
 
     size_t count() override {
         readHeader();
@@ -116,7 +117,7 @@ private:
         if (!decoder)
             return nullptr;
         VP8StatusCode status = WebPIUpdate(decoder.get(), m_data.bytes(), m_data.length());
-        if (status != VP8_STATUS_OK && status != VP8_STATUS_SUSPENDED)
+        if (status != VP8_STATUS_OK && (status != VP8_STATUS_SUSPENDED || m_requireComplete))
             return nullptr;
         int rows = 0, width = 0, height = 0;
         if (!WebPIDecGetRGB(decoder.get(), &rows, &width, &height, nullptr) || width != bitmap->width() ||
@@ -177,6 +178,7 @@ private:
 
     Data m_data;
     PixelBudget m_budget;
+    bool m_requireComplete{false};
     bool m_headerRead{false};
     std::optional<ImageProperties> m_header;
     bool m_animated{false};

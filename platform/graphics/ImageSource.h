@@ -8,7 +8,8 @@
 // is allocated. Properties are reported raw, as stored: the EXIF orientation value (1 to 8 when sane, any
 // stored number otherwise) and GIF delays in seconds (centiseconds / 100, 0 included), absent when the file
 // has none. A truncated buffer decodes to the rows received so far (the bitmap is that many rows tall;
-// interlaced PNG and progressive JPEG give the full height at the detail received). GIF frames come
+// interlaced PNG and progressive JPEG give the full height at the detail received), unless the options
+// ask for complete images: then an image whose data stops short is null. GIF frames come
 // composited on the logical screen (offsets, local palettes, transparency and disposal applied).
 // Thread-safe; decoding frames in order is cheapest (GIF composition continues from the last frame).
 
@@ -30,6 +31,9 @@ struct ImageDecodeOptions {
     uint64_t maxPixelCount{uint64_t(64) << 20};
     // The most pixels one source decodes over its life (every frame of an animation counts).
     uint64_t maxTotalPixelCount{uint64_t(512) << 20};
+    // Bytes that are meant to be whole (a finished download, not one still arriving): an image whose
+    // data stops before its last row, scan or frame line is refused rather than decoded to what came.
+    bool requireComplete{false};
 };
 
 struct ImageProperties {

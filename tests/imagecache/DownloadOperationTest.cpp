@@ -1,3 +1,4 @@
+#include "imagecache/UIImage+MultiFormat.h"
 #include "imagecache/WebImageOperation.h"
 #include "platform/dispatch/OperationQueue.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -37,14 +38,18 @@ struct NotificationLog {
     std::vector<std::pair<std::string, const Object*>> seen;
 };
 
-// A picture that compresses badly, so that half of its PNG holds about half of its rows.
-Data noisyPNG(int width, int height) {
+// A picture that compresses badly, so that half of its encoding holds about half of its rows.
+CGImageRef noisyBitmap(int width, int height) {
     auto bitmap = Bitmap::create(width, height, kCGImageAlphaNoneSkipFirst);
     std::mt19937 random(7);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             bitmap->mutableRow(y)[x] = 0xFF000000u | (random() & 0xFFFFFFu);
-    return *encodePNG(*bitmap);
+    return bitmap;
+}
+
+Data noisyPNG(int width, int height) {
+    return *encodePNG(*noisyBitmap(width, height));
 }
 
 class DownloadOperationTest : public LoaderTest {
@@ -145,6 +150,31 @@ TEST_F(DownloadOperationTest, BytesThatAreNoImageGiveZeroPixelsAndALyingLengthDo
     EXPECT_EQ(describe(reports.last().error).substr(0, 16), "NSURLErrorDomain");
     ASSERT_TRUE(pumpMainLoopUntil([&] { return expected.size() >= 2; }));
     EXPECT_EQ(expected[1], int64_t(1) << 50);
+}
+
+// The server holds a file cut short and says so honestly in its Content-Length: the transfer succeeds,
+// the picture does not, and nothing of it reaches the cache.
+TEST_F(DownloadOperationTest, AnImageCutShortOnTheServerFailsAndIsNotCached) {
+    std::string plain = noisyPNG(512, 510).toString();
+    std::string photo = encodeJPEG(*noisyBitmap(96, 96), 0.9)->toString();
+    const std::pair<const char*, std::string> cases[] = {{"/cut.png", plain.substr(0, plain.size() / 2)},
+                                                         {"/cut.jpg", photo.substr(0, photo.size() / 2)}};
+    for (const auto& [path, bytes] : cases) {
+        SCOPED_TRACE(path);
+        ASSERT_TRUE(wi_imageWithData(Data(std::string_view(bytes)))); // what a partial image shows
+        server.route("GET", path, imageReply(Data(std::string_view(bytes))));
+        Reports reports;
+        manager->downloadImageWithURL(url(path), 0, nullptr, reports.loadBlock());
+        ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0 && reports.last().finished; }));
+        Report report = reports.last();
+        EXPECT_FALSE(report.image);
+        ASSERT_TRUE(report.error);
+        EXPECT_EQ(describe(report.error) + ": " + report.error->localizedDescription(),
+                  "WebImageErrorDomain 0: Downloaded image has 0 pixels");
+        flushCache();
+        EXPECT_FALSE(cache->diskImageExistsWithKey(url(path)->absoluteString()));
+        EXPECT_FALSE(cache->imageFromMemoryCacheForKey(url(path)->absoluteString()));
+    }
 }
 
 TEST_F(DownloadOperationTest, PartialImagesComeOnlyWithTheOptionAndAKnownLength) {

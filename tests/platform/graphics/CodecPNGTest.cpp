@@ -6,53 +6,8 @@
 
 using namespace platform;
 using RGBA = Bitmap::RGBA;
-
-namespace {
-
-// A PNG writer in Python that covers what Pillow cannot write: every depth, tRNS on any type, Adam7.
-// Each case is printed as a 4-byte length and the file.
-constexpr const char* rawPNGWriter = R"(
-def chunk(t, d):
-    return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d) & 0xffffffff)
-
-def rawpng(w, h, depth, ctype, pixels, interlace=0, extra=b''):
-    spp = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[ctype]
-    def pack_row(row):
-        if depth >= 8:
-            return struct.pack('>' + ('B' if depth == 8 else 'H') * (len(row) * spp), *[s for px in row for s in px])
-        bits = ''.join(format(px[0], '0%db' % depth) for px in row)
-        bits += '0' * (-len(bits) % 8)
-        return bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
-    raw = b''
-    if interlace:
-        for (x0, y0, dx, dy) in [(0,0,8,8), (4,0,8,8), (0,4,4,8), (2,0,4,4), (0,2,2,4), (1,0,2,2), (0,1,1,2)]:
-            for y in range(y0, h, dy):
-                row = [pixels[y][x] for x in range(x0, w, dx)]
-                if row:
-                    raw += b'\0' + pack_row(row)
-    else:
-        for y in range(h):
-            raw += b'\0' + pack_row(pixels[y])
-    ihdr = struct.pack('>IIBBBBB', w, h, depth, ctype, 0, 0, interlace)
-    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', ihdr) + extra + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b'')
-
-def emit(png):
-    out.write(struct.pack('>I', len(png)) + png)
-)";
-
-std::vector<Data> splitCases(const Data& all) {
-    std::vector<Data> cases;
-    size_t at = 0;
-    while (at + 4 <= all.length()) {
-        const uint8_t* b = all.bytes() + at;
-        size_t n = (size_t(b[0]) << 24) | (size_t(b[1]) << 16) | (size_t(b[2]) << 8) | b[3];
-        cases.push_back(all.subdata(at + 4, n));
-        at += 4 + n;
-    }
-    return cases;
-}
-
-} // namespace
+using codectest::rawPNGWriter;
+using codectest::splitCases;
 
 TEST(CodecPNG, OursAndEveryColourTypeDepthAndTransparencyDecodeToStraightColours) {
     for (bool alpha : {false, true}) {

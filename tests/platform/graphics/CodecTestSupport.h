@@ -85,6 +85,50 @@ inline std::vector<uint8_t> pngHeader(uint32_t width, uint32_t height, uint8_t d
     return out;
 }
 
+// A PNG writer in Python that covers what Pillow cannot write: every depth, tRNS on any type, Adam7.
+// Each case is printed as a 4-byte length and the file.
+inline constexpr const char* rawPNGWriter = R"(
+def chunk(t, d):
+    return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d) & 0xffffffff)
+
+def rawpng(w, h, depth, ctype, pixels, interlace=0, extra=b''):
+    spp = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[ctype]
+    def pack_row(row):
+        if depth >= 8:
+            return struct.pack('>' + ('B' if depth == 8 else 'H') * (len(row) * spp), *[s for px in row for s in px])
+        bits = ''.join(format(px[0], '0%db' % depth) for px in row)
+        bits += '0' * (-len(bits) % 8)
+        return bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+    raw = b''
+    if interlace:
+        for (x0, y0, dx, dy) in [(0,0,8,8), (4,0,8,8), (0,4,4,8), (2,0,4,4), (0,2,2,4), (1,0,2,2), (0,1,1,2)]:
+            for y in range(y0, h, dy):
+                row = [pixels[y][x] for x in range(x0, w, dx)]
+                if row:
+                    raw += b'\0' + pack_row(row)
+    else:
+        for y in range(h):
+            raw += b'\0' + pack_row(pixels[y])
+    ihdr = struct.pack('>IIBBBBB', w, h, depth, ctype, 0, 0, interlace)
+    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', ihdr) + extra + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b'')
+
+def emit(png):
+    out.write(struct.pack('>I', len(png)) + png)
+)";
+
+// Splits what a fixture script emitted (each case a 4-byte big-endian length and the bytes).
+inline std::vector<Data> splitCases(const Data& all) {
+    std::vector<Data> cases;
+    size_t at = 0;
+    while (at + 4 <= all.length()) {
+        const uint8_t* b = all.bytes() + at;
+        size_t n = (size_t(b[0]) << 24) | (size_t(b[1]) << 16) | (size_t(b[2]) << 8) | b[3];
+        cases.push_back(all.subdata(at + 4, n));
+        at += 4 + n;
+    }
+    return cases;
+}
+
 // Straight RGBA for pattern making; packed into the bitmap's premultiplied words.
 inline std::shared_ptr<Bitmap> patternBitmap(int width, int height, bool alpha) {
     auto bitmap = Bitmap::create(width, height,
