@@ -3,6 +3,7 @@
 #include "imagecache/UIImage+ForceDecode.h"
 #include "imagecache/UIImage+MultiFormat.h"
 #include "platform/foundation/AtomicFile.h"
+#include "platform/foundation/BackupExclusion.h"
 
 #include <filesystem>
 
@@ -73,9 +74,13 @@ void ImageCache::storeImageDataToDisk(const std::optional<Data>& data, const Key
         return;
     std::error_code ignored;
     fs::create_directories(m_diskCachePath, ignored);
-    // Through a temporary and a rename, so a reader on another thread never decodes half a file. The
-    // exclusion from backups (shouldDisableiCloud) has no counterpart on this platform.
-    AtomicFile::write(defaultCachePathForKey(key), *data, nullptr, 0644, AtomicFile::Durability::CacheOnly);
+    // Through a temporary and a rename, so a reader on another thread never decodes half a file.
+    std::string path = defaultCachePathForKey(key);
+    if (!AtomicFile::write(path, *data, nullptr, 0644, AtomicFile::Durability::CacheOnly))
+        return;
+    // The rename brought a new file, which carries no flag of the one it replaced.
+    if (m_shouldDisableiCloud)
+        setExcludedFromBackup(path, true);
 }
 
 std::shared_ptr<Operation> ImageCache::queryDiskCacheForKey(const Key& key, QueryCompletedBlock done) {

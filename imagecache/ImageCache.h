@@ -107,7 +107,8 @@ public:
 
     bool shouldDecompressImages() const { return m_shouldDecompressImages; }
     void setShouldDecompressImages(bool value) { m_shouldDecompressImages = value; }
-    // Files are excluded from backups; the flag has no meaning on this platform and is kept for callers.
+    // Each file written while this is set is marked as excluded from backups (BackupExclusion.h); a
+    // file system that refuses the mark leaves the file unmarked, silently.
     bool shouldDisableiCloud() const { return m_shouldDisableiCloud; }
     void setShouldDisableiCloud(bool value) { m_shouldDisableiCloud = value; }
     bool shouldCacheImagesInMemory() const { return m_shouldCacheImagesInMemory; }

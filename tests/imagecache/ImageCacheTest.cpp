@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 using namespace platform;
 using namespace imagetest;
@@ -136,6 +137,36 @@ TEST_F(ImageCacheTest, StoringWritesPNGOrJPEGAsTheImageAndDataSayAndNothingWitho
         auto file = AtomicFile::read(cache->defaultCachePathForKey(key)).value_or(Data());
         EXPECT_EQ(file.toString().substr(0, start.size()), start) << key;
     }
+}
+
+// The value of the attribute that backup tools read, "(none)" when the file has none.
+std::string backupAttribute(const std::string& path) {
+    char value[64];
+    ssize_t length = getxattr(path.c_str(), "user.xdg.robots.backup", value, sizeof value);
+    return length < 0 ? "(none)" : std::string(value, size_t(length));
+}
+
+TEST_F(ImageCacheTest, FilesWrittenWhileBackupsAreDisabledAreMarkedForBackupToolsToSkip) {
+    fs::create_directories(cache->diskCachePath());
+    std::string probe = diskPath("probe").string();
+    writeFile(probe, "x");
+    if (setxattr(probe.c_str(), "user.probe", "1", 1, 0) != 0)
+        GTEST_SKIP() << "the test folder's file system refuses user attributes";
+    fs::remove(probe);
+
+    EXPECT_TRUE(cache->shouldDisableiCloud());
+    cache->storeImage(image(2, 2), "first");
+    flushCache();
+    EXPECT_EQ(backupAttribute(cache->defaultCachePathForKey("first")), "false");
+    cache->storeImageDataToDisk(png(1, 1), "first"); // a new file replaces the marked one
+    EXPECT_EQ(backupAttribute(cache->defaultCachePathForKey("first")), "false");
+
+    cache->setShouldDisableiCloud(false);
+    cache->storeImage(image(2, 2), "second");
+    cache->storeImage(image(2, 2), "first");
+    flushCache();
+    EXPECT_EQ(backupAttribute(cache->defaultCachePathForKey("second")), "(none)");
+    EXPECT_EQ(backupAttribute(cache->defaultCachePathForKey("first")), "(none)");
 }
 
 TEST_F(ImageCacheTest, CleaningRemovesFilesModifiedAtOrBeforeTheMaximumAge) {
