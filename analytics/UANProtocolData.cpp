@@ -141,18 +141,17 @@ bool UANProtocolData::isPad() {
     return platform::UIDevice::currentDevice()->userInterfaceIdiom() == platform::UIUserInterfaceIdiomPad;
 }
 
+// There is no simulator here, and the machine's name says nothing about its network: the answer comes
+// from the interfaces alone. A wired link counts as Wi-Fi (a network that is not metered).
 std::string UANProtocolData::accessString() {
-    auto model = deviceModelString();
-    if (model == "iPhone Simulator" || model == "x86_64" || model == "i386")
-        return "WiFi";
-    auto entries = platform::NetworkInterfaces::list();
-    bool wifi = false, other = false;
-    for (const auto& entry : entries.value_or(std::vector<platform::InterfaceAddress>{})) {
-        if (entry.family != AF_INET || entry.isLoopback())
+    bool wifi = false, cellular = false;
+    for (const auto& entry :
+         platform::NetworkInterfaces::list().value_or(std::vector<platform::InterfaceAddress>{})) {
+        if (entry.family != AF_INET || entry.isLoopback() || !entry.isUp())
             continue;
-        (entry.name == "en0" ? wifi : other) = true;
+        (platform::NetworkInterfaces::isCellular(entry.systemName) ? cellular : wifi) = true;
     }
-    return wifi ? "WiFi" : other ? "CellNetwork" : "";
+    return wifi ? "WiFi" : cellular ? "CellNetwork" : "";
 }
 
 std::string UANProtocolData::carrierString() {

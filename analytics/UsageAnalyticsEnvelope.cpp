@@ -17,6 +17,7 @@
 #include "platform/security/MD5.h"
 
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -44,6 +45,18 @@ void countOversize(size_t length, const char* label) {
                                                       UAHelper::UTCTimeIntervalMS(), label);
 }
 
+std::mutex g_cipherMutex;
+UsageAnalyticsEnvelope::Cipher g_cipher;
+
+std::optional<platform::Data> encrypted(const platform::Data& entity, const uint8_t* key) {
+    UsageAnalyticsEnvelope::Cipher cipher;
+    {
+        std::lock_guard lock(g_cipherMutex);
+        cipher = g_cipher;
+    }
+    return cipher ? cipher(entity, key) : UsageAnalyticsUtility::AES128EncryptData(entity, key);
+}
+
 std::string hex(const platform::Data& data) {
     return UANUtil::bytesToHexString(data.bytes(), static_cast<int64_t>(data.length()));
 }
@@ -53,6 +66,11 @@ std::string hex(const platform::Data& data) {
 std::shared_ptr<UsageAnalyticsEnvelope> UsageAnalyticsEnvelope::sharedInstance() {
     static const auto envelope = std::make_shared<UsageAnalyticsEnvelope>(PrivateTag{});
     return envelope;
+}
+
+void UsageAnalyticsEnvelope::setCipher(Cipher cipher) {
+    std::lock_guard lock(g_cipherMutex);
+    g_cipher = std::move(cipher);
 }
 
 UsageAnalyticsEnvelope::UsageAnalyticsEnvelope(PrivateTag)
@@ -125,16 +143,20 @@ UsageAnalyticsEnvelope::toEnvelopeWithEntity(const std::optional<platform::Data>
         setSignatureWithData(m_guid);
         buildGUIDWithData(m_signature->bytes());
     }
-    bool encrypted = false;
-    if (shouldEncrypt()) {
-        if (auto cipher = UsageAnalyticsUtility::AES128EncryptData(body, m_signature->bytes() + 1)) {
-            body = *cipher;
-            m_entityMD5 = platform::md5(body);
-            buildGUIDWithData(m_signature->bytes());
-            encrypted = true;
+    bool encrypt = shouldEncrypt();
+    if (encrypt) {
+        // Sending in the clear what was meant to be encrypted would leak it: no envelope this time,
+        // and the records stay for a later one.
+        auto cipher = encrypted(body, m_signature->bytes() + 1);
+        if (!cipher) {
+            UANLog("ERROR: the envelope could not be encrypted; its records wait for the next one.");
+            return std::nullopt;
         }
+        body = *cipher;
+        m_entityMD5 = platform::md5(body);
+        buildGUIDWithData(m_signature->bytes());
     }
-    envelope->setCodex(encrypted ? 1 : 0);
+    envelope->setCodex(encrypt ? 1 : 0);
     buildSerialNum();
     envelope->setSerial_num(m_serialNum);
     envelope->setEntity(body);

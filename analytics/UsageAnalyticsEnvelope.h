@@ -6,15 +6,17 @@
 // the upload worker. The first envelope of an installation makes the signature ("uaSignature"), which
 // never changes afterwards; the identity file "exchangeIdentity.json" follows it.
 //
-// An envelope that would lack a required field is not written (the recorded data stays for the next
-// attempt); a file name already taken moves to the next free millisecond. makeEnvelopeData answers
-// whether a file was written. Main thread; the fields describe the last envelope built.
+// An envelope that would lack a required field, or that should be encrypted and cannot be, is not
+// written (the recorded data stays for the next attempt); a file name already taken moves to the next free
+// millisecond. makeEnvelopeData answers whether a file was written. Main thread; the fields describe the last
+// envelope built.
 
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Object.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,7 +27,13 @@ class UsageAnalyticsEnvelope final : public platform::Object {
     };
 
 public:
+    // Encrypts an entity with the 16 key bytes given; nothing on failure.
+    using Cipher =
+        std::function<std::optional<platform::Data>(const platform::Data& entity, const uint8_t* key)>;
+
     static std::shared_ptr<UsageAnalyticsEnvelope> sharedInstance();
+    // An empty cipher restores the library's AES-128-CBC (tests make it fail).
+    static void setCipher(Cipher cipher);
     explicit UsageAnalyticsEnvelope(PrivateTag);
 
     bool makeEnvelopeData();

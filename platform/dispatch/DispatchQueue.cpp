@@ -250,12 +250,14 @@ void DispatchQueue::run(Work& work) {
         work.waiter->signal();
         return;
     }
+    // Nothing can take what an async block throws: the process ends, through its terminate handler
+    // with the exception still current, so crash capture records what was thrown and why.
     try {
         work.block();
     } catch (const std::exception& error) {
-        fatalError("dispatch: a block on queue '" + m_label + "' threw: " + error.what());
+        fatalErrorRethrowing("dispatch: a block on queue '" + m_label + "' threw: " + error.what());
     } catch (...) {
-        fatalError("dispatch: a block on queue '" + m_label + "' threw");
+        fatalErrorRethrowing("dispatch: a block on queue '" + m_label + "' threw");
     }
     detail::t_frame = frame.outer;
 }

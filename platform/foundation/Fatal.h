@@ -11,6 +11,11 @@ namespace platform {
 
 [[noreturn]] void fatalError(std::string_view message);
 
+// The same for a fault found while an exception is being handled (inside a catch block): the message,
+// then std::terminate with the exception still current, so the terminate handler can report what was
+// thrown.
+[[noreturn]] void fatalErrorRethrowing(std::string_view message);
+
 // fatalError(message) unless `condition` holds.
 inline void fatalUnless(bool condition, std::string_view message) {
     if (!condition)

@@ -45,13 +45,17 @@ protected:
 
 } // namespace
 
-TEST_F(DeviceFacts, AccessTypeFromTheIPv4InterfacesUnlessOnASimulatorAndMacOfEn0) {
+TEST_F(DeviceFacts, AccessTypeFromTheUsableIPv4InterfacesWhateverTheMachineAndMacOfEn0) {
     using Interfaces = std::vector<std::pair<std::string, std::string>>;
     const std::vector<std::tuple<std::string, Interfaces, std::string>> cases = {
-        {"x86_64", {}, "WiFi"},
-        {"iPhone Simulator", {}, "WiFi"},
+        {"x86_64", {}, ""}, // no network, whatever the machine is called
+        {"x86_64", {{"lo", "127.0.0.1"}}, ""},
+        {"iPhone Simulator", {{"lo", "127.0.0.1"}}, ""},
+        {"x86_64", {{"lo", "127.0.0.1"}, {"eth0", "192.168.1.5"}}, "WiFi"},
+        {"x86_64", {{"lo", "127.0.0.1"}, {"enp3s0", "192.168.1.5"}, {"docker0", "172.17.0.1"}}, "WiFi"},
         {"arm64", {{"lo", "127.0.0.1"}, {"wlan0", "192.168.1.5"}, {"wwan0", "10.1.1.1"}}, "WiFi"},
         {"arm64", {{"lo", "127.0.0.1"}, {"wwan0", "10.1.1.1"}}, "CellNetwork"},
+        {"x86_64", {{"lo", "127.0.0.1"}, {"rmnet_data0", "10.1.1.1"}}, "CellNetwork"},
         {"arm64", {{"lo", "127.0.0.1"}, {"wlan0", "fe80::1"}}, ""},
         {"arm64", {}, ""},
     };
@@ -60,6 +64,12 @@ TEST_F(DeviceFacts, AccessTypeFromTheIPv4InterfacesUnlessOnASimulatorAndMacOfEn0
         installInterfaces(interfaces);
         EXPECT_EQ(UANUtil::accessString(), access) << machine << " " << interfaces.size();
     }
+    // An interface that is down carries nothing.
+    NetworkInterfaces::installListing([] {
+        return std::optional(std::vector<InterfaceAddress>{
+            *InterfaceAddress::make("eth0", "192.168.1.5", "255.255.255.0", 0)});
+    });
+    EXPECT_EQ(UANUtil::accessString(), "");
     EXPECT_EQ(UANUtil::deviceModelString(), "arm64");
 
     // The MAC of en0, or the failure it prints.

@@ -91,6 +91,30 @@ TEST_F(LibraryTest, TheCollectorsCodexOrTheSettingDecideEncryption) {
     }
 }
 
+TEST_F(LibraryTest, AnEnvelopeThatCannotBeEncryptedIsNotMadeAndItsRecordsWait) {
+    start();
+    finishUploads();
+    auto before = envelopeFiles().size();
+    UsageAnalytics::setEncryptEnabled(true);
+    UsageAnalyticsEnvelope::setCipher([](const Data&, const uint8_t*) { return std::optional<Data>(); });
+    UsageAnalytics::event("secret");
+    drain();
+    auto recorded = internal()->events.size();
+    ASSERT_GE(recorded, 1u);
+    internal()->generateEnvelopeFile();
+    EXPECT_EQ(envelopeFiles().size(), before); // nothing in the clear
+    EXPECT_EQ(internal()->events.size(), recorded);
+
+    UsageAnalyticsEnvelope::setCipher({});
+    internal()->generateEnvelopeFile();
+    EXPECT_TRUE(internal()->events.empty());
+    std::make_shared<UANWorker>(envelopeFiles())->main();
+    auto upload = primary.uploads().back();
+    EXPECT_EQ(upload.codex, 1);
+    EXPECT_EQ(upload.problem, "");
+    EXPECT_EQ(upload.payload["body"]["ekv"].count(), 1u); // the event waited, and went out encrypted
+}
+
 TEST_F(LibraryTest, PayloadsAtTheSizeLimitsAreRefusedWithTheirRecords) {
     start();
     finishUploads();

@@ -1,15 +1,17 @@
 #pragma once
 // The started library with its own parts (envelope builder, report rules, upload worker, imprint,
 // crash capture) posting to two collectors on loopback, the primary and the fallback, on a manual
-// clock. The machine counts as on Wi-Fi, so the report rules see a network.
+// clock. The machine has one Wi-Fi interface, so the report rules see a network.
 
 #include "PipelineFixture.h"
 #include "analytics/UAEndpoints.h"
 #include "analytics/UsageAnalyticsJob.h"
 #include "analytics/UsageAnalyticsUtility.h"
+#include "platform/net/NetworkInterfaces.h"
 #include "tests/peers/AnalyticsCollector.h"
 
 #include <cstdlib>
+#include <net/if.h>
 
 namespace analyticstest {
 
@@ -22,16 +24,16 @@ protected:
         PipelineTest::SetUp();
         ::setenv(UAEndpoints::kCollectorURLVariable, primary.baseURL().c_str(), 1);
         ::setenv(UAEndpoints::kCollectorFallbackURLVariable, fallback.baseURL().c_str(), 1);
-        UANPlatformFacts facts;
-        facts.sysctl = [](std::string_view name) -> std::optional<std::string> {
-            return name == "hw.machine" ? std::optional<std::string>("x86_64") : std::nullopt;
-        };
-        UANProtocolData::setPlatformFacts(facts);
+        platform::NetworkInterfaces::installListing([] {
+            return std::optional(std::vector<platform::InterfaceAddress>{*platform::InterfaceAddress::make(
+                "wlan0", "192.168.1.20", "255.255.255.0", IFF_UP | IFF_RUNNING)});
+        });
     }
     void TearDown() override {
         finishUploads();
         PipelineTest::TearDown();
         UsageAnalyticsJob::setRandomSource({});
+        platform::NetworkInterfaces::installListing({});
         ::unsetenv(UAEndpoints::kCollectorURLVariable);
         ::unsetenv(UAEndpoints::kCollectorFallbackURLVariable);
     }

@@ -4,8 +4,13 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSource.h"
 #include "platform/dispatch/OperationQueue.h"
+#include "platform/runloop/RunLoop.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 using namespace platform;
 
@@ -53,6 +58,34 @@ TEST_F(DispatchMisuseDeathTest, AddingAnOperationTwiceAborts) {
     auto operation = BlockOperation::blockOperationWithBlock([] {});
     queue->addOperation(operation);
     EXPECT_DEATH(OperationQueue::create()->addOperation(operation), "added twice");
+}
+
+// A crash handler learns what was thrown only while the exception is still current in the terminate
+// handler: the queue must not swallow it into a plain abort.
+TEST_F(DispatchMisuseDeathTest, AnExceptionThrownByAnAsyncBlockReachesTheTerminateHandlerStillCurrent) {
+    const std::pair<const char*, std::shared_ptr<DispatchQueue>> cases[] = {
+        {"com.example.worker", DispatchQueue::create("com.example.worker")},
+        {"main", DispatchQueue::main()},
+    };
+    for (const auto& [label, queue] : cases) {
+        SCOPED_TRACE(label);
+        EXPECT_DEATH(
+            {
+                std::set_terminate([] {
+                    try {
+                        std::rethrow_exception(std::current_exception());
+                    } catch (const std::exception& e) {
+                        std::fprintf(stderr, "terminate handler sees: %s\n", e.what());
+                    } catch (...) {
+                    }
+                    std::abort();
+                });
+                queue->async([] { throw std::out_of_range("index 3 beyond bounds"); });
+                RunLoop::main()->runModeForRealTime(RunLoop::defaultMode, std::chrono::seconds(30));
+            },
+            std::string("a block on queue '") + label +
+                "' threw: index 3 beyond bounds\n(.|\n)*terminate handler sees: index 3 beyond bounds");
+    }
 }
 
 } // namespace
