@@ -32,6 +32,11 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr int metadataChannel = 0x04;
+constexpr int audioChannel = 0x05;
+constexpr int videoChannel = 0x06;
+constexpr int controlChannel = 0x02;
+// Larger chunks than the protocol's 128 bytes: a keyframe goes out in a few writes, not hundreds.
+constexpr uint32_t outgoingChunkSize = 4096;
 constexpr short pingRequestEvent = 6;
 constexpr int pingResponseEvent = 7;
 
@@ -67,12 +72,13 @@ timeval toTimeval(std::chrono::milliseconds duration) {
 struct RTMPSession::Core {
     enum class Handshake { Pending, Done, Failed };
 
-    enum class Wait { Readable, Due, Aborted, Failed };
+    enum class Wait { Readable, Queued, Due, Aborted, Failed };
 
     std::string url;
     rtmp::StreamParameters parameters;
     rtmp::Liveness liveness;
     StateCallback callback;
+    rtmp::RTMPPacketQueue queue;
 
     // Only the connect thread, then (once the handshake is settled) only the send thread, uses these.
     std::vector<char> urlCopy; // the library keeps pointers into the address it was given
@@ -99,11 +105,13 @@ struct RTMPSession::Core {
         if (failed || aborted.load())
             return;
         failed = true;
+        queue.close();
         report(State::Error, reason);
     }
 
     void abort() {
         aborted = true;
+        queue.close();
         uint64_t one = 1;
         [[maybe_unused]] auto written = ::write(wake.get(), &one, sizeof(one));
         std::lock_guard lock(mutex);
@@ -116,6 +124,8 @@ struct RTMPSession::Core {
     bool connect(std::string& reason);
     void publishAndServe();
     bool sendMetadata();
+    bool sendMessage(uint8_t type, int channel, int32_t timestamp, const std::vector<uint8_t>& body);
+    bool sendQueued();
     void serve();
     Wait waitForServer(SteadyClock::time_point until);
     void closeConnection();
@@ -194,22 +204,49 @@ void RTMPSession::Core::publishAndServe() {
 }
 
 bool RTMPSession::Core::sendMetadata() {
-    auto body = rtmp::streamMetadataMessage(parameters);
+    const std::vector<uint8_t> chunkSize = {uint8_t(outgoingChunkSize >> 24),
+                                            uint8_t(outgoingChunkSize >> 16), uint8_t(outgoingChunkSize >> 8),
+                                            uint8_t(outgoingChunkSize)};
+    if (!sendMessage(RTMP_PACKET_TYPE_CHUNK_SIZE, controlChannel, 0, chunkSize))
+        return false;
+    rtmp->m_outChunkSize = outgoingChunkSize;
+    return sendMessage(RTMP_PACKET_TYPE_INFO, metadataChannel, 0, rtmp::streamMetadataMessage(parameters));
+}
+
+bool RTMPSession::Core::sendMessage(uint8_t type, int channel, int32_t timestamp,
+                                    const std::vector<uint8_t>& body) {
     RTMPPacket packet;
     std::memset(&packet, 0, sizeof(packet));
     if (!RTMPPacket_Alloc(&packet, static_cast<uint32_t>(body.size())))
         return false;
-    packet.m_packetType = RTMP_PACKET_TYPE_INFO;
-    packet.m_nChannel = metadataChannel;
+    packet.m_packetType = type;
+    packet.m_nChannel = channel;
     packet.m_headerType = RTMP_PACKET_SIZE_LARGE;
-    packet.m_nTimeStamp = 0;
+    packet.m_nTimeStamp = static_cast<uint32_t>(timestamp);
     packet.m_hasAbsTimestamp = 0;
-    packet.m_nInfoField2 = rtmp->m_stream_id;
+    packet.m_nInfoField2 = type == RTMP_PACKET_TYPE_CHUNK_SIZE ? 0 : rtmp->m_stream_id;
     packet.m_nBodySize = static_cast<uint32_t>(body.size());
     std::memcpy(packet.m_body, body.data(), body.size());
     bool sent = RTMP_SendPacket(rtmp.get(), &packet, 0) != 0;
     RTMPPacket_Free(&packet);
     return sent;
+}
+
+// Sends every message waiting in the queue, in order. The queue counts a message as being sent from
+// the moment it is taken until the send returns.
+bool RTMPSession::Core::sendQueued() {
+    queue.clearReady();
+    while (!aborted) {
+        auto packet = queue.takeForSending();
+        if (!packet)
+            return true;
+        const int channel = packet->messageType == RTMP_PACKET_TYPE_AUDIO ? audioChannel : videoChannel;
+        const bool sent = sendMessage(packet->messageType, channel, packet->timestamp, packet->body);
+        queue.finishedSending();
+        if (!sent)
+            return false;
+    }
+    return true;
 }
 
 // Reads whatever the server sends while we publish, so that acknowledgements and pings are answered and
@@ -233,10 +270,14 @@ void RTMPSession::Core::serve() {
             fail("sending a ping to the server failed");
             break;
         }
+        if (!sendQueued()) {
+            fail("sending to the server failed");
+            break;
+        }
         auto waited = waitForServer(watch.nextDue());
         if (waited == Wait::Aborted || waited == Wait::Failed)
             break;
-        if (waited == Wait::Due)
+        if (waited == Wait::Due || waited == Wait::Queued)
             continue;
         if (!RTMP_ReadPacket(rtmp.get(), &packet)) {
             fail(RTMP_IsTimedout(rtmp.get()) ? "the server stopped in the middle of a message"
@@ -263,8 +304,9 @@ RTMPSession::Core::Wait RTMPSession::Core::waitForServer(SteadyClock::time_point
         return Wait::Readable; // the library has bytes of its own buffered
     for (;;) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now());
-        pollfd watched[2] = {{abortHandle.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
-        int ready = ::poll(watched, 2, static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX)));
+        pollfd watched[3] = {
+            {abortHandle.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}, {queue.readyDescriptor(), POLLIN, 0}};
+        int ready = ::poll(watched, 3, static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX)));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0) {
@@ -275,6 +317,8 @@ RTMPSession::Core::Wait RTMPSession::Core::waitForServer(SteadyClock::time_point
             return Wait::Aborted;
         if (watched[0].revents & (POLLIN | POLLHUP | POLLERR))
             return Wait::Readable;
+        if (watched[2].revents & POLLIN)
+            return Wait::Queued;
         if (ready == 0)
             return Wait::Due;
     }
@@ -307,6 +351,29 @@ RTMPSession::~RTMPSession() {
 
 const std::string& RTMPSession::url() const {
     return m_core->url;
+}
+
+void RTMPSession::pushBuffer(const uint8_t* data, size_t size, IMetadata& metadata) {
+    if (metadata.type() != RTMPMetadata().type())
+        return;
+    const auto& message = static_cast<RTMPMetadata&>(metadata);
+    rtmp::QueuedPacket packet;
+    packet.messageType = message.getData<kRTMPMetadataMessageType>();
+    packet.timestamp = message.getData<kRTMPMetadataTimestamp>();
+    packet.body.assign(data, data + size);
+    m_core->queue.push(std::move(packet));
+}
+
+void RTMPSession::closeQueue() {
+    m_core->queue.close();
+}
+
+bool RTMPSession::isSending() const {
+    return m_core->queue.isSending();
+}
+
+const rtmp::RTMPPacketQueue& RTMPSession::packetQueue() const {
+    return m_core->queue;
 }
 
 void RTMPSession::start() {

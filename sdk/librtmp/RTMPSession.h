@@ -1,20 +1,24 @@
 #pragma once
 // The RTMP output: publishes one stream to an ingest server through the RTMP client library. The
 // connect thread resolves the ingest host, connects over IPv4 or IPv6 (DualStackConnect.h) and runs
-// the handshake; the send thread then connects the stream (publish), sends the stream metadata once
-// and keeps servicing the connection (acknowledgements, pings) so that a server that goes away is
-// noticed at once. It also pings the server, and fails once a server that answers pings falls silent
-// (LivenessWatch.h; the same limit bounds connecting and every blocking read and write).
+// the handshake; the send thread then connects the stream (publish), sends the stream metadata once,
+// then sends the media messages pushed into its queue (RTMPPacketQueue.h: at most 32 wait, producers
+// block beyond that) and keeps servicing the connection (acknowledgements, pings) so that a server
+// that goes away is noticed at once. It also pings the server, and fails once a server that answers pings
+// falls silent (LivenessWatch.h; the same limit bounds connecting and every blocking read and write).
 //
 // Promises: the state callback runs on those threads, in order: Connecting, Connected,
 // SessionStarted, or Error once at the first failure (address, lookup, connect, handshake, publish
 // refused or unanswered, send, server gone or silent), each with its own reason, after which both
 // threads end. It never reconnects. stop() aborts
 // whatever is under way, a connect or handshake too, and waits for both threads: nothing is
-// reported for what the stop itself interrupted, and no callback runs once stop() has returned. The
-// destructor stops. Must not be stopped or destroyed from its own callback.
+// reported for what the stop itself interrupted, and no callback runs once stop() has returned. A
+// stop or a failure closes the queue, so producers waiting on it return at once. The destructor
+// stops. Must not be stopped or destroyed from its own callback.
 
+#include "sdk/engine/IOutputSession.h"
 #include "sdk/librtmp/LivenessWatch.h"
+#include "sdk/librtmp/RTMPPacketQueue.h"
 #include "sdk/librtmp/StreamMetadata.h"
 
 #include <functional>
@@ -28,7 +32,7 @@ class Thread;
 
 namespace livecore {
 
-class RTMPSession {
+class RTMPSession final : public IOutputSession {
     struct PrivateTag {
         explicit PrivateTag() = default;
     };
@@ -46,6 +50,15 @@ public:
     const std::string& url() const;
     void start(); // once; later calls and calls after stop() do nothing
     void stop();  // idempotent
+
+    // An 'rtmp' record's message (audio 8 or video 9): queued for the send thread once the stream is
+    // published; waits while the queue is full.
+    void pushBuffer(const uint8_t* data, size_t size, IMetadata& metadata) override;
+    bool isSending() const override;
+    // Closes the queue at once (producers waiting on it return), without waiting for anything; stop()
+    // does this too. Safe from any thread, the callback included.
+    void closeQueue();
+    const rtmp::RTMPPacketQueue& packetQueue() const;
 
     struct Core;
     RTMPSession(PrivateTag, std::shared_ptr<Core> core);

@@ -61,12 +61,13 @@ TEST(StreamMetadata, IsOneSetDataFrameOnMetaDataMessageWithTheStreamsShape) {
     parameters.height = 360;
     parameters.frameRate = 15;
     parameters.videoBitrate = 800000;
+    parameters.audioBitrate = 128000;
 
     std::vector<uint8_t> expected = bytesOf({0x02, 0x00, 13});
     append(expected, "@setDataFrame");
     expected.insert(expected.end(), {0x02, 0x00, 10});
     append(expected, "onMetaData");
-    expected.insert(expected.end(), {0x08, 0, 0, 0, 4});
+    expected.insert(expected.end(), {0x08, 0, 0, 0, 10});
     auto pair = [&](std::string_view name, std::initializer_list<int> number) {
         expected.push_back(0);
         expected.push_back(static_cast<uint8_t>(name.size()));
@@ -75,10 +76,18 @@ TEST(StreamMetadata, IsOneSetDataFrameOnMetaDataMessageWithTheStreamsShape) {
         for (int byte : number)
             expected.push_back(static_cast<uint8_t>(byte));
     };
-    pair("width", {0x40, 0x84, 0, 0, 0, 0, 0, 0});         // 640
-    pair("height", {0x40, 0x76, 0x80, 0, 0, 0, 0, 0});     // 360
-    pair("framerate", {0x40, 0x2e, 0, 0, 0, 0, 0, 0});     // 15
-    pair("videodatarate", {0x40, 0x89, 0, 0, 0, 0, 0, 0}); // 800 kbit/s
+    pair("width", {0x40, 0x84, 0, 0, 0, 0, 0, 0});                 // 640
+    pair("height", {0x40, 0x76, 0x80, 0, 0, 0, 0, 0});             // 360
+    pair("framerate", {0x40, 0x2e, 0, 0, 0, 0, 0, 0});             // 15
+    pair("videodatarate", {0x40, 0x89, 0, 0, 0, 0, 0, 0});         // 800 kbit/s
+    pair("videocodecid", {0x40, 0x1c, 0, 0, 0, 0, 0, 0});          // 7, AVC
+    pair("audiodatarate", {0x40, 0x60, 0, 0, 0, 0, 0, 0});         // 128 kbit/s
+    pair("audiosamplerate", {0x40, 0xe5, 0x88, 0x80, 0, 0, 0, 0}); // 44100
+    pair("audiosamplesize", {0x40, 0x30, 0, 0, 0, 0, 0, 0});       // 16
+    expected.insert(expected.end(), {0, 6});
+    append(expected, "stereo");
+    expected.insert(expected.end(), {0x01, 0x01});
+    pair("audiocodecid", {0x40, 0x24, 0, 0, 0, 0, 0, 0}); // 10, AAC
     expected.insert(expected.end(), {0, 0, 0x09});
 
     EXPECT_EQ(livecore::rtmp::streamMetadataMessage(parameters), expected);

@@ -1,8 +1,11 @@
 #include "sdk/api/iOS/LivePreviewView.h"
 
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/graphics/Color.h"
 #include "platform/graphics/GraphicsContextFunctions.h"
 #include "platform/graphics/GraphicsContextStack.h"
+
+#include <algorithm>
 
 LivePreviewView::LivePreviewView() {
     setBackgroundColor(platform::UIColor::blackColor());
@@ -15,12 +18,44 @@ void LivePreviewView::setMirrored(bool mirrored) {
                                          : platform::CGAffineTransformIdentity);
 }
 
+void LivePreviewView::showFrame(platform::CVPixelBufferRef frame) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_frame = std::move(frame);
+    }
+    // One redraw pending at a time: frames that come before it runs only replace the picture.
+    if (m_redrawAsked.exchange(true))
+        return;
+    platform::DispatchQueue::main()->async(
+        [weak = std::weak_ptr(std::static_pointer_cast<LivePreviewView>(shared_from_this()))] {
+            if (auto view = weak.lock()) {
+                view->m_redrawAsked = false;
+                view->setNeedsDisplay();
+            }
+        });
+}
+
+platform::CVPixelBufferRef LivePreviewView::currentFrame() const {
+    std::lock_guard lock(m_mutex);
+    return m_frame;
+}
+
 void LivePreviewView::drawRect(platform::CGRect) {
+    const platform::CGRect area = bounds();
+    if (auto frame = currentFrame()) {
+        const double scale = std::max(area.size.width / frame->width(), area.size.height / frame->height());
+        const double width = frame->width() * scale;
+        const double height = frame->height() * scale;
+        platform::drawInRect(platform::UIImage::imageWithCGImage(frame),
+                             platform::CGRectMake(area.origin.x + (area.size.width - width) / 2,
+                                                  area.origin.y + (area.size.height - height) / 2, width,
+                                                  height));
+        return;
+    }
     // Seven bars at three quarters' intensity: grey, yellow, cyan, green, magenta, red, blue.
     static constexpr double bars[7][3] = {{0.75, 0.75, 0.75}, {0.75, 0.75, 0}, {0, 0.75, 0.75}, {0, 0.75, 0},
                                           {0.75, 0, 0.75},    {0.75, 0, 0},    {0, 0, 0.75}};
     auto context = platform::UIGraphicsGetCurrentContext();
-    const platform::CGRect area = bounds();
     const double width = area.size.width / 7;
     for (int bar = 0; bar < 7; ++bar) {
         platform::CGContextSetRGBFillColor(context, bars[bar][0], bars[bar][1], bars[bar][2], 1);

@@ -3,6 +3,14 @@
 // focus, zoom, beauty levels), the preview view, and publishing to an RTMP push address with its
 // states (LiveTypes.h) reported to a delegate and as the notifications "rtmpStarted" and "rtmpError".
 //
+// The capture graph is made with the session and runs for its life: the video road takes each camera
+// frame through the aspect transform to the video size and a split to the preview and, while
+// publishing, the H.264 encoder and its packetiser; the audio road takes the microphone's samples to
+// the AAC encoder and its packetiser. The encoders are added when the output reports the stream
+// published (after its metadata) and released when publishing ends or fails; audio and video share
+// one clock, whose time 0 is that moment. Frames come upright for the interface orientation the
+// status bar has when publishing starts; while the orientation is not locked they follow it.
+//
 // Threads: the view and camera controls belong to the main thread. Publishing runs on the session's
 // serial graph queue "com.marvane.session.graph" and on the RTMP output's own threads; the state can
 // be read from any thread. Every state change reaches the delegate once, in the order of the changes,
@@ -32,9 +40,17 @@
 
 namespace livecore {
 class RTMPSession;
+class IOutput;
+class AspectTransform;
+class Split;
+class H264Encode;
+class H264Packetizer;
+class AACEncode;
+class AACPacketizer;
 namespace iOS {
 class CameraSource;
-}
+class MicSource;
+} // namespace iOS
 } // namespace livecore
 
 inline constexpr const char* kLiveSessionGraphQueueLabel = "com.marvane.session.graph";
@@ -64,7 +80,8 @@ public:
     bool orientationLocked() const { return m_orientationLocked; }
     void setOrientationLocked(bool orientationLocked) { m_orientationLocked = orientationLocked; }
     LiveAspectMode aspectMode() const { return m_aspectMode; }
-    void setAspectMode(LiveAspectMode aspectMode) { m_aspectMode = aspectMode; }
+    // Applies from the next frame.
+    void setAspectMode(LiveAspectMode aspectMode);
 
     std::shared_ptr<LiveSessionDelegate> delegate() const;
     void setDelegate(const std::shared_ptr<LiveSessionDelegate>& delegate);
@@ -100,10 +117,32 @@ public:
     // Applied only with a camera source and 1 <= factor <= getMaxZoomLevel().
     void zoomVideo(float factor, platform::CGPoint center);
 
+    // For tests that pace capture with a ManualClock: when the camera or the microphone captures next,
+    // and whether everything captured so far has been encoded and has reached the network (or was
+    // not kept, when not publishing). framesDropped counts frames a busy road or a busy sender kept
+    // from the stream.
+    platform::MonoTime nextCaptureTime() const;
+    bool isMediaRoadIdle() const;
+    uint64_t framesDropped() const;
+    // The output while publishing (null otherwise).
+    std::shared_ptr<livecore::RTMPSession> outputSession() const;
+
     LiveSimpleSession(PrivateTag, platform::CGSize videoSize, int32_t frameRate, int32_t bitrate,
                       bool useInterfaceOrientation, LiveCameraState cameraState);
 
 private:
+    struct Encoders {
+        std::shared_ptr<livecore::H264Encode> video;
+        std::shared_ptr<livecore::H264Packetizer> videoPacketizer;
+        std::shared_ptr<livecore::AACEncode> audio;
+        std::shared_ptr<livecore::AACPacketizer> audioPacketizer;
+    };
+
+    void buildCaptureGraph();
+    void addEncoders(uint64_t generation);
+    // Takes the encoders out of the graph; they are released with the last buffer they are working on.
+    void removeEncoders();
+    void followInterfaceOrientation(bool publishingStarts);
     void startPublishing(const std::string& url, uint64_t generation);
     void outputStateChanged(uint64_t generation, int outputState, const std::string& reason);
     void finishAfterFailure(uint64_t generation);
@@ -121,6 +160,10 @@ private:
 
     std::shared_ptr<LivePreviewView> m_previewView;
     std::shared_ptr<livecore::iOS::CameraSource> m_cameraSource;
+    std::shared_ptr<livecore::iOS::MicSource> m_micSource;
+    std::shared_ptr<livecore::AspectTransform> m_aspectTransform;
+    std::shared_ptr<livecore::Split> m_videoSplit;
+    std::shared_ptr<livecore::IOutput> m_previewOutput;
     LiveCameraState m_cameraState;
     bool m_orientationLocked{false};
     LiveAspectMode m_aspectMode{LiveAspectModeFit};
@@ -135,5 +178,7 @@ private:
     // Bumped by every start and end, so that work queued or reported for an earlier one is dropped.
     uint64_t m_generation{0};
     std::shared_ptr<livecore::RTMPSession> m_outputSession;
+    std::optional<Encoders> m_encoders;
+    uint64_t m_encoderSkips{0}; // frames the encoders of earlier publishing sessions skipped
     std::deque<LiveSessionState> m_undelivered;
 };
