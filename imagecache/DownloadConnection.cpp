@@ -8,10 +8,12 @@ using namespace platform;
 namespace imagecache::detail {
 
 std::shared_ptr<DownloadConnection>
-DownloadConnection::create(const URLRequest& request, std::weak_ptr<WebImageDownloaderOperation> operation) {
+DownloadConnection::create(const URLRequest& request, std::weak_ptr<WebImageDownloaderOperation> operation,
+                           double resourceTimeout) {
     auto connection = std::make_shared<DownloadConnection>(PrivateTag{}, std::move(operation));
-    connection->m_session = URLSession::sessionOnStartingRunLoop(
-        URLSessionConfiguration::defaultSessionConfiguration(), connection);
+    auto configuration = URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.setTimeoutIntervalForResource(resourceTimeout);
+    connection->m_session = URLSession::sessionOnStartingRunLoop(configuration, connection);
     connection->m_task = connection->m_session->dataTaskWithRequest(request);
     return connection;
 }

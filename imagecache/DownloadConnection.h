@@ -1,6 +1,8 @@
 #pragma once
 // The connection of one download operation: a data task of a session of its own whose reports come on
-// the run loop of the thread that starts it, handed to the operation while it lives. The session lets go
+// the run loop of the thread that starts it, handed to the operation while it lives. The task fails with
+// NSURLErrorTimedOut once the whole exchange has taken resourceTimeout seconds, however steadily the
+// bytes come (the request's own time-out measures only silence). The session lets go
 // of the connection once the task has ended, so the two never keep each other alive after that.
 // start(), waitUntilEnded() and every report: the starting thread only; cancel(): any thread.
 
@@ -21,7 +23,8 @@ class DownloadConnection final : public platform::URLSessionDataDelegate {
 
 public:
     static std::shared_ptr<DownloadConnection> create(const platform::URLRequest& request,
-                                                      std::weak_ptr<WebImageDownloaderOperation> operation);
+                                                      std::weak_ptr<WebImageDownloaderOperation> operation,
+                                                      double resourceTimeout);
     DownloadConnection(PrivateTag, std::weak_ptr<WebImageDownloaderOperation> operation);
 
     const platform::URLSessionDataTaskPtr& task() const { return m_task; }

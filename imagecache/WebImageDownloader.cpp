@@ -7,6 +7,7 @@ using namespace platform;
 namespace {
 
 constexpr double kDefaultTimeout = 15.0;
+constexpr double kDefaultResourceTimeout = 60.0;
 
 } // namespace
 
@@ -83,6 +84,8 @@ std::shared_ptr<WebImageDownloaderOperation> WebImageDownloader::makeOperation(c
     if (!operation)
         return nullptr;
     operation->setShouldDecompressImages(m_shouldDecompressImages);
+    double resourceTimeout = m_downloadResourceTimeout;
+    operation->setResourceTimeout(resourceTimeout > 0 ? resourceTimeout : kDefaultResourceTimeout);
     operation->setCredential(credentialForDownload());
     return operation;
 }

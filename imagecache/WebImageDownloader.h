@@ -80,6 +80,10 @@ public:
     void setShouldDecompressImages(bool value) { m_shouldDecompressImages = value; }
     double downloadTimeout() const { return m_downloadTimeout; } // seconds; 0 means 15
     void setDownloadTimeout(double seconds) { m_downloadTimeout = seconds; }
+    // Seconds a download may take in all, however steadily its bytes come, so a server that trickles
+    // cannot hold one of the download slots for long; 0 means 60.
+    double downloadResourceTimeout() const { return m_downloadResourceTimeout; }
+    void setDownloadResourceTimeout(double seconds) { m_downloadResourceTimeout = seconds; }
     WebImageDownloaderExecutionOrder executionOrder() const { return m_executionOrder; }
     void setExecutionOrder(WebImageDownloaderExecutionOrder order) { m_executionOrder = order; }
     platform::URLCredentialPtr urlCredential() const { return m_urlCredential.get(); }
@@ -119,6 +123,7 @@ private:
 
     std::atomic<bool> m_shouldDecompressImages{true};
     std::atomic<double> m_downloadTimeout{15.0};
+    std::atomic<double> m_downloadResourceTimeout{60.0};
     std::atomic<WebImageDownloaderExecutionOrder> m_executionOrder{WebImageDownloaderFIFOExecutionOrder};
     std::shared_ptr<platform::OperationQueue> m_downloadQueue{platform::OperationQueue::create()};
     std::shared_ptr<platform::DispatchQueue> m_barrierQueue{platform::DispatchQueue::create(

@@ -43,7 +43,7 @@ void WebImageDownloaderOperation::start() {
             beginBackgroundTask();
         setExecuting(true);
         if (m_request.URL())
-            m_connection = connection = DownloadConnection::create(m_request, self());
+            m_connection = connection = DownloadConnection::create(m_request, self(), m_resourceTimeout);
         m_thread = RunLoop::current();
     }
     if (connection) {

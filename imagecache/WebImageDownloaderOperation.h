@@ -5,6 +5,9 @@
 // partial images come before it on the main thread, the download thread waiting. Each of the four
 // notifications is posted asynchronously on the main queue with the operation as its object.
 //
+// The request's time-out ends a download that falls silent; resourceTimeout (60 s unless set) ends one
+// that takes too long in all, however steadily its bytes come: both fail with NSURLErrorDomain -1001.
+//
 // Outcomes (finished true): (image, data, null); (null, null, error) for a failed connection, a status of
 // 400 and above (the status is the NSURLErrorDomain code), "Downloaded image has 0 pixels" or "Image data is
 // nil" (WebImageErrorDomain 0); (null, null, null) for a response the URL cache served under
@@ -88,6 +91,9 @@ public:
     void setCredential(platform::URLCredentialPtr credential);
     bool shouldDecompressImages() const { return m_shouldDecompressImages; }
     void setShouldDecompressImages(bool value) { m_shouldDecompressImages = value; }
+    // Seconds the whole exchange may take; set before the operation starts.
+    double resourceTimeout() const { return m_resourceTimeout; }
+    void setResourceTimeout(double seconds) { m_resourceTimeout = seconds; }
     bool shouldUseCredentialStorage() const { return m_shouldUseCredentialStorage; }
     void setShouldUseCredentialStorage(bool value) { m_shouldUseCredentialStorage = value; }
     bool responseFromCached() const { return m_responseFromCached; }
@@ -119,6 +125,7 @@ private:
     const WebImageFetchOptions m_options;
     std::atomic<bool> m_shouldDecompressImages{true};
     std::atomic<bool> m_shouldUseCredentialStorage{true};
+    std::atomic<double> m_resourceTimeout{60.0};
     std::atomic<bool> m_responseFromCached{true};
     std::atomic<platform::UIBackgroundTaskIdentifier> m_backgroundTaskId{platform::UIBackgroundTaskInvalid};
 

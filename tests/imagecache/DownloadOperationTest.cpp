@@ -177,6 +177,27 @@ TEST_F(DownloadOperationTest, AnImageCutShortOnTheServerFailsAndIsNotCached) {
     }
 }
 
+// A byte now and then keeps the request's own time-out from ever firing; only the limit on the whole
+// exchange frees the download slot.
+TEST_F(DownloadOperationTest, ADownloadThatTricklesPastTheWholeExchangeLimitTimesOut) {
+    EXPECT_EQ(downloader->downloadResourceTimeout(), 60);
+    server.route("GET", "/trickle.png", [](const HttpRequest&, HttpResponse& out) {
+        out.headers.set("Content-Type", "image/png");
+        out.bodyWriter = [](liveapp::test::HttpBodySink& sink) {
+            std::string body = png(8, 8).toString();
+            for (size_t at = 0; sink.write(body.substr(at % body.size(), 1)); ++at)
+                if (!sink.pause(std::chrono::milliseconds(20)))
+                    break;
+            return false;
+        };
+    });
+    downloader->setDownloadResourceTimeout(0.3);
+    Report report = download("/trickle.png");
+    EXPECT_FALSE(report.image);
+    EXPECT_EQ(describe(report.error), "NSURLErrorDomain -1001");
+    EXPECT_TRUE(report.finished);
+}
+
 TEST_F(DownloadOperationTest, PartialImagesComeOnlyWithTheOptionAndAKnownLength) {
     std::string body = noisyPNG(64, 64).toString();
     const std::tuple<const char*, WebImageFetchOptions, bool, bool> cases[] = {
