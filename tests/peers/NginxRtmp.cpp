@@ -112,11 +112,13 @@ uint64_t NginxRtmp::bytesSent() const {
 }
 
 std::vector<std::filesystem::path> NginxRtmp::recordings() const {
+    return m_recordFolder.empty() ? std::vector<std::filesystem::path>() : recordingsIn(m_recordFolder);
+}
+
+std::vector<std::filesystem::path> recordingsIn(const std::filesystem::path& folder) {
     std::vector<std::filesystem::path> found;
     std::error_code error;
-    if (m_recordFolder.empty())
-        return found;
-    for (const auto& entry : std::filesystem::directory_iterator(m_recordFolder, error))
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
         if (entry.is_regular_file() && entry.path().extension() == ".flv")
             found.push_back(entry.path());
     std::sort(found.begin(), found.end());

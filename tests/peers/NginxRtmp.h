@@ -52,8 +52,7 @@ public:
     // What the server has sent to all its RTMP clients so far (from the statistics page; 0 when it
     // does not answer).
     uint64_t bytesSent() const;
-    // The recordings (*.flv) in the recording folder, oldest first (by name: one stream's names sort by
-    // time); empty without a folder.
+    // recordingsIn() the recording folder; empty without one.
     std::vector<std::filesystem::path> recordings() const;
 
     bool isRunning();
@@ -73,6 +72,9 @@ private:
     uint16_t m_statisticsPort{0};
     std::filesystem::path m_recordFolder;
 };
+
+// The recordings (*.flv) in `folder`, oldest first (by name: one stream's names sort by time).
+std::vector<std::filesystem::path> recordingsIn(const std::filesystem::path& folder);
 
 // The fields of an on_publish / on_publish_done call (an application/x-www-form-urlencoded body).
 std::map<std::string, std::string> parseHookForm(std::string_view body);

@@ -32,7 +32,7 @@ HttpResponse png(std::string bytes) {
 
 } // namespace
 
-DevService::DevService(std::FILE* log)
+DevService::DevService(std::FILE* log, std::string recordFolder)
     : m_log(log)
     , m_captcha(randomCaptcha())
     , m_collector(collectorOptions())
@@ -40,6 +40,8 @@ DevService::DevService(std::FILE* log)
     playTheWorld();
     liveapp::test::NginxRtmpOptions ingest;
     ingest.onPublishURL = m_service.server().url("/on_publish");
+    ingest.onPublishDoneURL = m_service.server().url("/on_publish_done");
+    ingest.recordFolder = std::move(recordFolder);
     m_ingest = std::make_unique<liveapp::test::NginxRtmp>(ingest);
     m_chat.playViewers(kViewerLinesInterval);
     m_viewers = std::thread([this] { moveViewerCount(); });
@@ -77,17 +79,26 @@ void DevService::playTheWorld() {
     server.route("POST", "/on_publish", [this](const HttpRequest& request, HttpResponse& response) {
         answerPublish(request, response);
     });
+    server.route("POST", "/on_publish_done", [this](const HttpRequest& request, HttpResponse& response) {
+        auto fields = liveapp::test::parseHookForm(request.body);
+        tell(fmt::format("publish {}/{} done", fields["app"], fields["name"]));
+        response = HttpResponse::text(200, "ok");
+    });
 }
 
 void DevService::answerPublish(const HttpRequest& request, HttpResponse& response) {
     auto fields = liveapp::test::parseHookForm(request.body);
     const bool accepted = fields["name"] == m_account.uid && fields["key"] == m_account.streamKey;
     response = HttpResponse::text(accepted ? 200 : 403, accepted ? "ok" : "refused");
-    if (m_log) {
-        std::fprintf(m_log, "devservice: publish %s/%s %s\n", fields["app"].c_str(), fields["name"].c_str(),
-                     accepted ? "accepted" : "refused (wrong stream key)");
-        std::fflush(m_log);
-    }
+    tell(fmt::format("publish {}/{} {}", fields["app"], fields["name"],
+                     accepted ? "accepted" : "refused (wrong stream key)"));
+}
+
+void DevService::tell(const std::string& line) {
+    if (!m_log)
+        return;
+    std::fprintf(m_log, "devservice: %s\n", line.c_str());
+    std::fflush(m_log);
 }
 
 liveapp::test::AnalyticsCollector::Options DevService::collectorOptions() {

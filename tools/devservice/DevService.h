@@ -4,8 +4,9 @@
 // stream key, a captcha picture that shows its code, the avatar at the service's own address, and a
 // viewer count that grows while it runs), the chat server the route points to (playing a few viewers'
 // lines), an RTMP ingest (nginx with its RTMP module) whose publish hook accepts only the account's
-// stream name and key, and the analytics collector's primary and fallback endpoints (each upload it
-// takes is logged). describe() is what the main job passes on to the application.
+// stream name and key (recording what is published when given a folder), and the analytics collector's
+// primary and fallback endpoints (each upload it takes is logged). describe() is what the main job passes on
+// to the application.
 //
 // Promises: construction returns once every peer accepts connections, or throws std::runtime_error
 // naming the one that could not start; destruction stops them all (nginx too). Not thread-safe.
@@ -37,8 +38,9 @@ struct Account {
 
 class DevService {
 public:
-    // `log` receives one line per event worth telling (a publish accepted or refused); may be null.
-    explicit DevService(std::FILE* log);
+    // `log` receives one line per event worth telling (a publish accepted, refused or done); may be null.
+    // With a `recordFolder`, the ingest records each published stream there (see NginxRtmp).
+    explicit DevService(std::FILE* log, std::string recordFolder = {});
     ~DevService();
     DevService(const DevService&) = delete;
     DevService& operator=(const DevService&) = delete;
@@ -50,6 +52,7 @@ public:
 private:
     void playTheWorld();
     void answerPublish(const liveapp::test::HttpRequest& request, liveapp::test::HttpResponse& response);
+    void tell(const std::string& line);
     void moveViewerCount();
     liveapp::test::AnalyticsCollector::Options collectorOptions();
 
