@@ -1,5 +1,6 @@
 // The application's entry. It registers the classes the runtime must know before anything is read, then
-// runs the application loop with AppDelegate until the application is terminated (SIGINT or SIGTERM).
+// runs the application loop with AppDelegate until the application is terminated (SIGINT or SIGTERM) and
+// the work that holds background tasks, such as the image cache's clean, has finished or run out of time.
 // With "--walk-through <folder>" the walk-through drives the application once it has launched, and the
 // process ends with the walk-through's result.
 //

@@ -68,7 +68,9 @@ void ImageCache::cleanDiskWithCompletionBlock(NoParamsBlock completion) {
 }
 
 void ImageCache::cleanDisk() {
-    cleanDiskWithCompletionBlock(nullptr);
+    // Asked for when the application terminates: the process ends once termination has stopped waiting
+    // for background tasks, so a clean that held none would never run.
+    backgroundCleanDisk();
 }
 
 void ImageCache::cleanDiskNow() const {

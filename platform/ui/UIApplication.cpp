@@ -5,6 +5,7 @@
 #include "platform/graphics/Image.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopFdSource.h"
+#include "platform/ui/MemoryPressureSource.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
 
@@ -226,12 +227,16 @@ private:
 
 } // namespace
 
-int UIApplicationMain(std::shared_ptr<UIApplicationDelegate> delegate) {
+int UIApplicationMain(std::shared_ptr<UIApplicationDelegate> delegate, Duration terminationLimit) {
     auto application = UIApplication::sharedApplication();
     TerminationSignals signals([application] { application->simulateTerminate(); });
     application->setDelegate(std::move(delegate));
     application->simulateLaunch();
+    auto memoryPressure = MemoryPressureSource::current();
+    memoryPressure->start([application] { application->simulateMemoryWarning(); });
     RunLoop::main()->run();
+    memoryPressure->stop();
+    application->finishBackgroundTasks(terminationLimit);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 // image cache. Background tasks may be begun and ended from any thread; everything else is main thread
 // only.
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Value.h"
 #include "platform/graphics/Geometry.h"
 #include "platform/ui/UIResponder.h"
@@ -162,6 +163,10 @@ public:
     void endBackgroundTask(UIBackgroundTaskIdentifier identifier);
     // Tasks begun and not yet ended.
     size_t backgroundTaskCount() const;
+    // What termination waits for (main thread): runs the main loop until every background task has
+    // ended or `limit` has passed by Clock, then calls the expiration handler of each task still
+    // running, as the system does before it ends the process.
+    void finishBackgroundTasks(Duration limit);
 
     // Simulation of the system's transitions. Launch: didFinishLaunching (delegate, then notification),
     // then becoming active. Resign: active -> inactive. Background: resigns first when active, then
@@ -211,6 +216,7 @@ private:
     void resignActive();
     void rotateInterface(UIInterfaceOrientation orientation, double duration);
     std::function<void()> takeExpirationHandler(UIBackgroundTaskIdentifier identifier);
+    void expireBackgroundTasks();
 
     struct BackgroundTask {
         UIBackgroundTaskIdentifier identifier{UIBackgroundTaskInvalid};
@@ -231,13 +237,18 @@ private:
     mutable std::mutex m_backgroundTasksMutex;
     std::vector<BackgroundTask> m_backgroundTasks;
     UIBackgroundTaskIdentifier m_lastBackgroundTask{UIBackgroundTaskInvalid};
+    bool m_finishingBackgroundTasks{false}; // guarded by m_backgroundTasksMutex
 };
 
 // Runs the application: sets the delegate, launches, and runs the main run loop until terminate is
-// simulated or the main run loop is stopped. Returns 0. SIGINT and SIGTERM end it as the system's
-// terminate does (applicationWillTerminate, then the loop stops): they are blocked for the calling thread
-// and read on the main loop, so threads started before the call must block them too (threads inherit
-// the mask of the thread that starts them).
-int UIApplicationMain(std::shared_ptr<UIApplicationDelegate> delegate);
+// simulated or the main run loop is stopped. Meanwhile each report of the installed memory-pressure source
+// (MemoryPressureSource.h) is a memory warning, delivered on the main queue. Work that holds a background
+// task then has up to `terminationLimit` to finish (finishBackgroundTasks), since the caller may end the
+// process as soon as this returns. Returns 0. SIGINT and SIGTERM end it as the system's terminate does
+// (applicationWillTerminate, then the loop stops): they are blocked for the calling thread and read on
+// the main loop, so threads started before the call must block them too (threads inherit the mask of the
+// thread that starts them).
+int UIApplicationMain(std::shared_ptr<UIApplicationDelegate> delegate,
+                      Duration terminationLimit = std::chrono::seconds(5));
 
 } // namespace platform

@@ -1,6 +1,7 @@
 // The entry of every test program: each test gets a fresh temporary app home and shared folder (the
 // per-user folder that cooperating applications use), removed with all they hold afterwards.
 #include "platform/foundation/Paths.h"
+#include "platform/ui/MemoryPressureSource.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -59,6 +60,9 @@ private:
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // A warning ends broadcasts and empties caches: tests that run the application hear the machine's
+    // memory pressure only when they install a source of their own.
+    platform::MemoryPressureSource::install(platform::MemoryPressureSource::silent());
     testing::UnitTest::GetInstance()->listeners().Append(new FoldersPerTest);
     return RUN_ALL_TESTS();
 }

@@ -9,8 +9,10 @@
 #include "platform/ui/UIWindow.h"
 #include "tests/support/UIFixture.h"
 
+#include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <optional>
 #include <pthread.h>
 #include <string>
 #include <thread>
@@ -159,6 +161,86 @@ TEST_F(ApplicationTest, ATerminationSignalEndsUIApplicationMainAsTerminateDoes) 
     sigset_t blocked;
     pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
     EXPECT_FALSE(sigismember(&blocked, SIGTERM)) << "the mask is given back";
+}
+
+// A background task begun at termination. Work on another queue ends it, unless `abandoned`; that queue
+// is held back until the main loop turns again, which after termination it does only while
+// UIApplicationMain waits for tasks.
+class TerminationWork {
+public:
+    TerminationWork(UIApplicationPtr app, bool abandoned)
+        : m_app(std::move(app))
+        , m_abandoned(abandoned) {
+        m_observer = NotificationCenter::defaultCenter().addObserverForName(
+            UIApplicationWillTerminateNotification, nullptr, [this](const Notification&) { begin(); });
+    }
+    ~TerminationWork() {
+        NotificationCenter::defaultCenter().removeObserver(m_observer.get());
+        if (m_suspended)
+            m_queue->resume();
+        m_queue->sync([] {});
+    }
+    bool done() const { return m_done; }
+    bool expired() const { return m_expired; }
+
+private:
+    void begin() {
+        m_task = m_app->beginBackgroundTaskWithExpirationHandler([this] {
+            m_expired = true;
+            m_app->endBackgroundTask(m_task);
+        });
+        if (m_abandoned)
+            return;
+        m_queue->suspend();
+        m_suspended = true;
+        m_queue->async([this] {
+            m_done = true;
+            m_app->endBackgroundTask(m_task);
+        });
+        DispatchQueue::main()->async([this] {
+            m_suspended = false;
+            m_queue->resume();
+        });
+    }
+
+    UIApplicationPtr m_app;
+    const bool m_abandoned;
+    NotificationObserver m_observer;
+    std::shared_ptr<DispatchQueue> m_queue{DispatchQueue::create("termination work")};
+    UIBackgroundTaskIdentifier m_task{UIBackgroundTaskInvalid};
+    std::atomic<bool> m_done{false};
+    bool m_suspended{false};
+    bool m_expired{false};
+};
+
+TEST_F(ApplicationTest, TerminationWaitsForWorkHoldingABackgroundTask) {
+    useManualClock(); // the limit never passes: only the task's end lets UIApplicationMain return
+    TerminationWork work(app, false);
+    DispatchQueue::main()->async([this] { app->simulateTerminate(); });
+    EXPECT_EQ(UIApplicationMain(delegate), 0);
+    EXPECT_TRUE(work.done());
+    EXPECT_FALSE(work.expired());
+    EXPECT_EQ(app->backgroundTaskCount(), 0u);
+}
+
+TEST_F(ApplicationTest, TerminationGivesUpAtTheLimitAndExpiresTheTasksStillRunning) {
+    auto& clock = useManualClock();
+    TerminationWork work(app, true);
+    std::optional<size_t> tasksJustBeforeTheLimit;
+    DispatchQueue::main()->async([&] {
+        app->simulateTerminate();
+        DispatchQueue::main()->async([&] {
+            clock.advance(std::chrono::milliseconds(1999));
+            DispatchQueue::main()->async([&] {
+                tasksJustBeforeTheLimit = app->backgroundTaskCount();
+                clock.advance(std::chrono::milliseconds(1));
+            });
+        });
+    });
+    EXPECT_EQ(UIApplicationMain(delegate, std::chrono::seconds(2)), 0);
+    EXPECT_EQ(tasksJustBeforeTheLimit, 1u);
+    EXPECT_TRUE(work.expired());
+    EXPECT_EQ(app->backgroundTaskCount(), 0u);
 }
 
 TEST_F(ApplicationTest, ExpiryRunsEachUnendedTaskHandlerOnceInTheOrderBegun) {
