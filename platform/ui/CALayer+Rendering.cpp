@@ -1,6 +1,7 @@
 #include "platform/graphics/GraphicsContextStack.h"
 #include "platform/graphics/Image.h"
 #include "platform/ui/CALayer.h"
+#include "platform/ui/RoundedRectPath.h"
 #include "platform/ui/UIView.h"
 
 #include <algorithm>
@@ -9,7 +10,7 @@
 
 namespace platform {
 
-namespace {
+namespace detail {
 
 void addRoundedRect(const CGContextRef& context, CGRect rect, double radius) {
     radius = std::clamp(radius, 0.0, std::min(rect.size.width, rect.size.height) / 2);
@@ -26,6 +27,12 @@ void addRoundedRect(const CGContextRef& context, CGRect rect, double radius) {
     context->addArcToPoint(minX, minY, maxX, minY, radius);
     context->closePath();
 }
+
+} // namespace detail
+
+namespace {
+
+using detail::addRoundedRect;
 
 // Where an image of `size` goes inside `bounds` for a contents gravity.
 CGRect placeContents(CGRect bounds, CGSize size, std::string_view gravity) {

@@ -39,7 +39,7 @@ void UIAlertView::setAlertViewStyle(int64_t style) {
     m_textFields.clear();
     for (size_t i = 0; i < count; ++i) {
         auto field = UITextField::create();
-        field->setBorderStyle(UITextBorderStyleLine);
+        field->setBorderStyle(UITextBorderStyleRoundedRect);
         field->setFont(UIFont::systemFontOfSize(13));
         bool secure = m_style == UIAlertViewStyleSecureTextInput || (count == 2 && i == 1);
         field->setSecureTextEntry(secure);

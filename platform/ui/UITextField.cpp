@@ -3,6 +3,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/graphics/Color.h"
 #include "platform/graphics/GraphicsContextStack.h"
+#include "platform/ui/RoundedRectPath.h"
 
 #include <algorithm>
 
@@ -13,6 +14,29 @@ namespace {
 constexpr double clearButtonSize = 19;
 constexpr double clearButtonInset = 5;
 constexpr double textInset = 7;
+constexpr double roundedRectRadius = 5;
+
+// The frame a border style draws around the text: a thin line just inside the bounds (black for a line,
+// grey for a bezel); the rounded style also fills its shape white, as the platform's field looks
+// wherever it sits.
+void drawBorder(UITextBorderStyle style, CGRect bounds) {
+    auto context = UIGraphicsGetCurrentContext();
+    if (!context || style == UITextBorderStyleNone)
+        return;
+    const CGRect line = CGRectInset(bounds, 0.5, 0.5);
+    context->beginPath();
+    detail::addRoundedRect(context, line, style == UITextBorderStyleRoundedRect ? roundedRectRadius : 0);
+    if (style == UITextBorderStyleRoundedRect) {
+        context->setFillColorWithColor(UIColor::whiteColor()->CGColor());
+        context->fillPath();
+        context->beginPath();
+        detail::addRoundedRect(context, line, roundedRectRadius);
+    }
+    double grey = style == UITextBorderStyleLine ? 0 : style == UITextBorderStyleBezel ? 0.5 : 0.8;
+    context->setStrokeColorWithColor(UIColor::colorWithWhite(grey, 1)->CGColor());
+    context->setLineWidth(1);
+    context->strokePath();
+}
 } // namespace
 
 UITextField::UITextField() = default;
@@ -297,8 +321,11 @@ void UITextField::layoutSubviews() {
 }
 
 void UITextField::drawRect(CGRect) {
+    // A background image replaces whatever the border style would draw, as on the platform.
     if (m_background)
         drawInRect(m_background, bounds());
+    else
+        drawBorder(m_borderStyle, bounds());
     bool placeholderShown = m_text.empty();
     NSAttributedStringPtr text;
     if (placeholderShown && m_attributedPlaceholder) {

@@ -6,9 +6,10 @@
 // UITextField notifications, in that order; typed changes send EditingChanged and post TextDidChange,
 // while setText sends and posts nothing, as on the platform. Return asks textFieldShouldReturn and, when
 // allowed, sends EditingDidEndOnExit (and resigns if anyone listens for it). The delegate is held weakly.
-// Drawing puts the background image across the bounds, then the placeholder (in its colour) in
-// placeholderRectForBounds, or the text in editingRectForBounds while editing and textRectForBounds
-// otherwise; subclasses move them by overriding those hooks. Main thread only.
+// Drawing puts the background image across the bounds (or, without one, the border style's frame: a
+// black line, a grey bezel, or a white rounded field with a light grey edge), then the placeholder (in its
+// colour) in placeholderRectForBounds, or the text in editingRectForBounds while editing and
+// textRectForBounds otherwise; subclasses move them by overriding those hooks. Main thread only.
 
 #include "platform/foundation/Text.h"
 #include "platform/graphics/AttributedString.h"

@@ -13,6 +13,7 @@
 #include "platform/ui/UITextView.h"
 #include "tests/support/UIFixture.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -559,6 +560,45 @@ TEST_F(AlertTest, PlainTextInputFieldTakesTypingAndIsReadableOnDismiss) {
     EXPECT_EQ(delegate->events[1], "willDismiss 1 text My room");
     EXPECT_FALSE(alert->textFieldAtIndex(0)->isFirstResponder());
     EXPECT_FALSE(UIKeyboard::isVisible());
+}
+
+// Pixels of the window's render inside a rectangle (in points) whose red channel lies in [low, high).
+int pixelsWithRedIn(const UIImagePtr& image, CGRect rect, int low, int high) {
+    auto bitmap = image->CGImage();
+    int count = 0;
+    for (int y = int(rect.origin.y * 2); y < int(CGRectGetMaxY(rect) * 2); ++y)
+        for (int x = int(rect.origin.x * 2); x < int(CGRectGetMaxX(rect) * 2); ++x)
+            if (int red = bitmap->colorAt(x, y).r; red >= low && red < high)
+                ++count;
+    return count;
+}
+
+TEST_F(AlertTest, TextInputIsAWhiteRoundedFieldShowingItsGreyPlaceholderThenTheTypedText) {
+    auto alert = UIAlertView::create("Mobile number", "", delegate, "Cancel", {"OK"});
+    alert->setAlertViewStyle(UIAlertViewStylePlainTextInput);
+    auto field = alert->textFieldAtIndex(0);
+    field->setPlaceholder("Number");
+    alert->show();
+    const CGRect frame = field->convertRectToView(field->bounds(), nullptr);
+    const double midY = CGRectGetMidY(frame);
+    const CGRect inside = CGRectInset(frame, 3, 3);
+
+    auto image = render();
+    EXPECT_TRUE(colorNear(pixelAt(image, frame.origin.x + 0.5, midY), {204, 204, 204, 255}, 8))
+        << "a thin grey edge";
+    EXPECT_EQ(pixelAt(image, CGRectGetMaxX(frame) - 3, midY), (Bitmap::RGBA{255, 255, 255, 255}))
+        << "a white field on the alert's lighter grey";
+    EXPECT_TRUE(colorNear(pixelAt(image, frame.origin.x - 3, midY), {247, 247, 247, 255}, 2));
+    EXPECT_GT(pixelsWithRedIn(image, inside, 128, 235), 20) << "the placeholder's grey ink";
+    EXPECT_EQ(pixelsWithRedIn(image, inside, 0, 128), 0) << "nothing dark while empty";
+
+    const auto folder = std::filesystem::path(LIVEAPP_TEST_ARTIFACTS_DIR) / "platform_ui";
+    std::filesystem::create_directories(folder);
+    EXPECT_TRUE(window->writePNG(folder / "alert_text_input.png"));
+    TouchSimulator::typeText("13800138000");
+    image = render();
+    EXPECT_GT(pixelsWithRedIn(image, inside, 0, 128), 20) << "the typed text's dark ink";
+    EXPECT_TRUE(colorNear(pixelAt(image, frame.origin.x + 0.5, midY), {204, 204, 204, 255}, 8));
 }
 
 } // namespace
