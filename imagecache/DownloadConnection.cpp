@@ -1,6 +1,7 @@
 #include "imagecache/DownloadConnection.h"
 
 #include "imagecache/WebImageDownloaderOperation.h"
+#include "platform/net/URLCredentialStorage.h"
 #include "platform/runloop/RunLoop.h"
 
 using namespace platform;
@@ -68,10 +69,25 @@ void DownloadConnection::URLSessionTaskDidReceiveChallenge(const URLSessionPtr&,
                                                            const URLAuthenticationChallengePtr& challenge,
                                                            URLSessionChallengeHandler completionHandler) {
     if (auto operation = m_operation.lock())
-        operation->connectionWillSendRequestForAuthenticationChallenge(m_task, challenge,
-                                                                       std::move(completionHandler));
+        operation->connectionWillSendRequestForAuthenticationChallenge(
+            m_task, withStoredCredential(*operation, challenge), std::move(completionHandler));
     else
         completionHandler(NSURLSessionAuthChallengeCancelAuthenticationChallenge, nullptr);
+}
+
+URLAuthenticationChallengePtr
+DownloadConnection::withStoredCredential(const WebImageDownloaderOperation& operation,
+                                         const URLAuthenticationChallengePtr& challenge) const {
+    const URLProtectionSpacePtr& space = challenge->protectionSpace();
+    if (space->authenticationMethod() == NSURLAuthenticationMethodServerTrust ||
+        !operation.connectionShouldUseCredentialStorage(m_task))
+        return challenge;
+    auto stored =
+        URLCredentialStorage::sharedCredentialStorage()->defaultCredentialForProtectionSpace(*space);
+    if (!stored)
+        return challenge;
+    return std::make_shared<const URLAuthenticationChallenge>(
+        space, stored, challenge->previousFailureCount(), challenge->failureResponse(), challenge->error());
 }
 
 void DownloadConnection::URLSessionTaskDidCompleteWithError(const URLSessionPtr&, const URLSessionTaskPtr&,

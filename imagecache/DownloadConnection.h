@@ -55,6 +55,12 @@ public:
                                             const platform::ErrorPtr& error) override;
 
 private:
+    // The challenge as the operation sees it: when it lets the connection use the credential storage,
+    // the storage's default credential for the space is the one proposed.
+    platform::URLAuthenticationChallengePtr
+    withStoredCredential(const WebImageDownloaderOperation& operation,
+                         const platform::URLAuthenticationChallengePtr& challenge) const;
+
     const std::weak_ptr<WebImageDownloaderOperation> m_operation;
     platform::URLSessionPtr m_session;
     platform::URLSessionDataTaskPtr m_task;

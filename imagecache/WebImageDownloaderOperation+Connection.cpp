@@ -228,7 +228,10 @@ void WebImageDownloaderOperation::connectionWillSendRequestForAuthenticationChal
                    URLCredential::credentialForTrust(space->serverTrust()));
         return;
     }
-    // A credential is offered once; after a failure the server's own answer is what the caller gets.
-    URLCredentialPtr offered = challenge->previousFailureCount() == 0 ? credential() : nullptr;
+    // A credential is offered once: the operation's own, else the one the connection proposes from the
+    // credential storage. After a failure the server's own answer is what the caller gets.
+    URLCredentialPtr offered;
+    if (challenge->previousFailureCount() == 0)
+        offered = credential() ? credential() : challenge->proposedCredential();
     answer(NSURLSessionAuthChallengeUseCredential, offered);
 }

@@ -94,6 +94,8 @@ public:
     // Seconds the whole exchange may take; set before the operation starts.
     double resourceTimeout() const { return m_resourceTimeout; }
     void setResourceTimeout(double seconds) { m_resourceTimeout = seconds; }
+    // Whether the connection proposes the credential storage's default credential for a server's
+    // protection space (URLCredentialStorage); the operation's own credential comes first.
     bool shouldUseCredentialStorage() const { return m_shouldUseCredentialStorage; }
     void setShouldUseCredentialStorage(bool value) { m_shouldUseCredentialStorage = value; }
     bool responseFromCached() const { return m_responseFromCached; }

@@ -2,6 +2,7 @@
 #include "imagecache/WebImageOperation.h"
 #include "platform/dispatch/OperationQueue.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/net/URLCredentialStorage.h"
 #include "platform/net/URLError.h"
 #include "platform/ui/UIApplication.h"
 #include "tests/imagecache/LoaderTestSupport.h"
@@ -196,6 +197,38 @@ TEST_F(DownloadOperationTest, ADownloadThatTricklesPastTheWholeExchangeLimitTime
     EXPECT_FALSE(report.image);
     EXPECT_EQ(describe(report.error), "NSURLErrorDomain -1001");
     EXPECT_TRUE(report.finished);
+}
+
+// The server asks for Basic authentication in the realm "images"; the credential the test stored for that
+// protection space answers only when the operation lets its connection use the storage.
+TEST_F(DownloadOperationTest, TheCredentialStorageAnswersAChallengeOnlyWhenTheOperationAllowsIt) {
+    server.route("GET", "/private.png", [](const HttpRequest& request, HttpResponse& response) {
+        if (request.header("Authorization") == "Basic dXNlcjpzZWNyZXQ=") // user:secret
+            response = imageReply(png(3, 3));
+        else
+            response =
+                HttpResponse::text(401, "who are you?").header("WWW-Authenticate", "Basic realm=\"images\"");
+    });
+    URLCredentialStorage::sharedCredentialStorage()->setDefaultCredential(
+        URLCredential::credentialWithUser("user", "secret", NSURLCredentialPersistenceForSession),
+        std::make_shared<const URLProtectionSpace>("127.0.0.1", server.port(), "http", "images",
+                                                   NSURLAuthenticationMethodHTTPBasic));
+    auto queue = OperationQueue::create();
+    for (bool useStorage : {false, true}) {
+        SCOPED_TRACE(useStorage ? "with the storage" : "without the storage");
+        Reports reports;
+        auto operation = WebImageDownloaderOperation::initWithRequest(
+            MutableURLRequest(url("/private.png"), NSURLRequestReloadIgnoringLocalCacheData, 15), 0, nullptr,
+            reports.downloadBlock(), nullptr);
+        EXPECT_TRUE(operation->shouldUseCredentialStorage());
+        operation->setShouldUseCredentialStorage(useStorage);
+        queue->addOperation(operation);
+        ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() == 1 && operation->isFinished(); }));
+        Report report = reports.last();
+        EXPECT_EQ(describe(report.error), useStorage ? "none" : "NSURLErrorDomain 401");
+        EXPECT_EQ(report.image ? report.image->size() : CGSizeZero,
+                  useStorage ? CGSizeMake(3, 3) : CGSizeZero);
+    }
 }
 
 TEST_F(DownloadOperationTest, PartialImagesComeOnlyWithTheOptionAndAKnownLength) {
