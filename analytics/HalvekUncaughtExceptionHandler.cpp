@@ -3,8 +3,10 @@
 #include "analytics/UAPendingCrash.h"
 #include "analytics/UsageAnalyticsApp.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Immortal.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopFdSource.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -13,7 +15,10 @@
 #include <cxxabi.h>
 #include <execinfo.h>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <thread>
+#include <time.h>
 #include <typeinfo>
 #include <unistd.h>
 
@@ -68,11 +73,101 @@ void restoreDefaults() {
     restoreDefaultSignals();
 }
 
+// A fatal signal off the main thread is handed to the main thread, which can record the crash in full
+// (the records in memory with it) while the faulting thread waits; the faulting thread then dies by
+// its signal as before. The main run loop watches `request`; `recorded` tells the waiting threads.
+struct SignalHandover {
+    int request{-1};
+    int recorded{-1};
+    std::atomic<int> signo{0};
+    std::shared_ptr<platform::RunLoopFdSource> source;
+};
+
+SignalHandover& signalHandover() {
+    static platform::detail::Immortal<SignalHandover> handover; // a crash may come during exit
+    return handover.get();
+}
+
+int64_t monotonicMilliseconds() {
+    timespec now = {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Async-signal-safe: eventfd writes and poll only. Returns when the main thread has recorded the
+// crash or the wait is over.
+void waitForMainThread(int signo) {
+    auto& handover = signalHandover();
+    if (handover.request < 0 || handover.recorded < 0)
+        return;
+    int none = 0;
+    if (handover.signo.compare_exchange_strong(none, signo)) {
+        uint64_t one = 1;
+        if (::write(handover.request, &one, sizeof one) != sizeof one)
+            return;
+    }
+    const int64_t deadline =
+        monotonicMilliseconds() +
+        std::chrono::milliseconds(HalvekUncaughtExceptionHandler::kMainThreadWait).count();
+    for (int64_t left; (left = deadline - monotonicMilliseconds()) > 0;) {
+        pollfd recorded = {handover.recorded, POLLIN, 0};
+        if (::poll(&recorded, 1, static_cast<int>(left)) != -1 || errno != EINTR)
+            return;
+    }
+}
+
 void onSignal(int signo, siginfo_t*, void*) {
-    if (recording())
+    if (recording()) {
         uadetail::PendingCrash::recordSignal(signalName(signo));
+        // On the main thread itself nothing more can be done safely: what the records in memory held
+        // since the last save is lost, and the pending file is all the next launch gets.
+        if (!platform::RunLoop::isMainThread())
+            waitForMainThread(signo);
+    }
     restoreDefaultSignals();
     raise(signo);
+}
+
+// The main thread's part of the crash, for an exception or a handed-over signal: the loop runs
+// briefly, the default handlers come back, and the crash notification makes the record and saves.
+void settleCrash(HalvekUncaughtExceptionHandler& handler, const std::shared_ptr<CaughtException>& exception) {
+    platform::RunLoop::current()->runModeForRealTime(platform::RunLoop::defaultMode,
+                                                     std::chrono::milliseconds(1));
+    restoreDefaults();
+    handler.validateAndSaveCriticalApplicationData(exception);
+}
+
+// On the main thread, called out by the run loop for a signal another thread took.
+[[noreturn]] void recordHandedOverSignal() {
+    auto& handover = signalHandover();
+    uint64_t count = 0;
+    if (::read(handover.request, &count, sizeof count) < 0)
+        count = 0;
+    int signo = handover.signo.load();
+    auto exception = std::make_shared<CaughtException>();
+    exception->name = "signalRaisedException";
+    exception->reason = std::string("Application received signal ") + signalName(signo);
+    exception->userInfo = platform::Value::dictionary({{"UncaughtExceptionHandlerSignalKey", signo}});
+    exception->callStackReturnAddresses = uadetail::PendingCrash::signalFrames();
+    HalvekUncaughtExceptionHandler handler;
+    settleCrash(handler, exception);
+    uadetail::PendingCrash::discard(); // recorded in full: the next launch must not record it twice
+    uint64_t one = 1;
+    if (::write(handover.recorded, &one, sizeof one) != sizeof one)
+        std::abort();
+    for (;;)
+        ::pause(); // the faulting thread ends the process with its signal
+}
+
+void watchForHandedOverSignals() {
+    auto& handover = signalHandover();
+    handover.request = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    handover.recorded = ::eventfd(0, EFD_CLOEXEC);
+    if (handover.request < 0 || handover.recorded < 0)
+        return;
+    handover.source = platform::RunLoopFdSource::create(
+        handover.request, [](platform::RunLoopFdSource&, uint32_t) { recordHandedOverSignal(); });
+    platform::RunLoop::main()->addSource(handover.source, platform::RunLoop::commonModes);
 }
 
 std::string demangled(const char* name) {
@@ -174,10 +269,7 @@ std::map<int, std::string> HalvekUncaughtExceptionHandler::signals() {
 }
 
 void HalvekUncaughtExceptionHandler::handleException(const std::shared_ptr<CaughtException>& exception) {
-    platform::RunLoop::current()->runModeForRealTime(platform::RunLoop::defaultMode,
-                                                     std::chrono::milliseconds(1));
-    restoreDefaults();
-    validateAndSaveCriticalApplicationData(exception);
+    settleCrash(*this, exception);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     // The platform's default crash handling of an exception raised again: the process aborts.
     std::abort();
@@ -201,4 +293,5 @@ void HalvekUncaughtExceptionHandler::installHandlers() {
     sigemptyset(&action.sa_mask);
     for (int signo : kCaughtSignals)
         sigaction(signo, &action, nullptr);
+    watchForHandedOverSignals();
 }

@@ -14,6 +14,7 @@
 #include <fmt/format.h>
 #include <list>
 #include <mutex>
+#include <time.h>
 #include <unistd.h>
 
 namespace uadetail {
@@ -25,12 +26,19 @@ constexpr std::string_view kFramesLine = "frames:";
 constexpr const char* kFactKeys[] = {"image_name", "image_base_address", "slide_address", "binary_uuid",
                                      "cpu_arch"};
 constexpr int kMaximumFrames = 128;
+// Room for "session_id=<id>\nsession_start_ms=<digits>\n"; an id that does not fit is cut.
+constexpr size_t kSessionText = 256;
+// Session texts rotate through these so a handler reading one is not written under: it would take
+// this many new sessions while one handler runs.
+constexpr size_t kSessionSlots = 4;
 
 struct State {
     std::mutex mutex;
     std::string ownPath;
     std::list<std::string> versions; // kept for the process: the handler may hold any of them
     std::string factLines;
+    char sessions[kSessionSlots][kSessionText]{};
+    size_t nextSession{0};
 };
 
 State& state() {
@@ -42,6 +50,9 @@ std::atomic<int> g_fd{-1};
 std::atomic<const char*> g_version{""};
 std::atomic<const char*> g_facts{""};
 std::atomic<bool> g_written{false};
+std::atomic<const char*> g_session{""};
+void* g_signalFrames[kMaximumFrames];
+std::atomic<int> g_signalFrameCount{0};
 
 // write(2) until everything is out; only async-signal-safe calls.
 void writeAll(int fd, const char* text, size_t length) {
@@ -71,15 +82,41 @@ int claimFile() {
     return fd;
 }
 
+// The system's real-time clock in milliseconds as decimal digits, without formatting functions that
+// may allocate or lock.
+void writeNowMilliseconds(int fd) {
+    timespec now = {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    auto milliseconds =
+        static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+    char digits[24];
+    size_t at = sizeof digits;
+    do {
+        digits[--at] = static_cast<char>('0' + milliseconds % 10);
+        milliseconds /= 10;
+    } while (milliseconds > 0 && at > 0);
+    writeAll(fd, digits + at, sizeof digits - at);
+}
+
 void writeHeader(int fd, const char* reasonStart, const char* reasonEnd) {
     writeText(fd, "version=");
     writeText(fd, g_version.load());
     writeText(fd, "\nreason=");
     writeText(fd, reasonStart);
     writeText(fd, reasonEnd);
+    writeText(fd, "\ntime_ms=");
+    writeNowMilliseconds(fd);
     writeText(fd, "\n");
+    writeText(fd, g_session.load(std::memory_order_acquire));
     writeText(fd, g_facts.load());
     writeText(fd, "frames:\n");
+}
+
+std::optional<double> seconds(const std::string& milliseconds) {
+    if (milliseconds.empty() || milliseconds.size() > 19 ||
+        !std::all_of(milliseconds.begin(), milliseconds.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return static_cast<double>(std::stoull(milliseconds)) / 1000;
 }
 
 std::string oneLine(std::string_view text) {
@@ -102,6 +139,12 @@ std::optional<PendingCrash::Crash> parsed(const std::string& text) {
             crash.version = value;
         else if (key == "reason")
             crash.reason = value;
+        else if (key == "time_ms")
+            crash.time = seconds(value);
+        else if (key == "session_id" && !value.empty())
+            crash.sessionID = value;
+        else if (key == "session_start_ms")
+            crash.sessionStart = seconds(value);
         else if (std::find(std::begin(kFactKeys), std::end(kFactKeys), key) != std::end(kFactKeys))
             facts.set(key, value);
     }
@@ -153,15 +196,42 @@ void PendingCrash::setAppVersion(const std::string& version) {
     g_version = shared.versions.back().c_str();
 }
 
+void PendingCrash::setSession(const std::string& sessionID, std::optional<double> start) {
+    auto& shared = state();
+    std::lock_guard lock(shared.mutex);
+    auto text = "session_id=" + oneLine(sessionID).substr(0, kSessionText / 2) + "\n";
+    if (start)
+        text += fmt::format("session_start_ms={}\n", static_cast<int64_t>(std::max(0.0, *start) * 1000));
+    char* slot = shared.sessions[shared.nextSession];
+    shared.nextSession = (shared.nextSession + 1) % kSessionSlots;
+    text.copy(slot, kSessionText - 1);
+    slot[std::min(text.size(), kSessionText - 1)] = '\0';
+    g_session.store(slot, std::memory_order_release);
+}
+
 void PendingCrash::recordSignal(const char* signalName) {
     int fd = claimFile();
     if (fd < 0)
         return;
     writeHeader(fd, "Application received signal ", signalName);
-    void* frames[kMaximumFrames];
-    int count = ::backtrace(frames, kMaximumFrames);
-    ::backtrace_symbols_fd(frames, count, fd);
+    int count = ::backtrace(g_signalFrames, kMaximumFrames);
+    g_signalFrameCount.store(count, std::memory_order_release);
+    ::backtrace_symbols_fd(g_signalFrames, count, fd);
     ::fsync(fd);
+}
+
+std::vector<uintptr_t> PendingCrash::signalFrames() {
+    int count = g_signalFrameCount.load(std::memory_order_acquire);
+    std::vector<uintptr_t> frames;
+    for (int i = 0; i < count; ++i)
+        frames.push_back(reinterpret_cast<uintptr_t>(g_signalFrames[i]));
+    return frames;
+}
+
+void PendingCrash::discard() {
+    int fd = g_fd.load();
+    if (fd >= 0 && ::ftruncate(fd, 0) == 0)
+        ::fsync(fd);
 }
 
 void PendingCrash::recordException(const std::string& reason, const std::vector<std::string>& frames) {

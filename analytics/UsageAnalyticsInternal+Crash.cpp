@@ -2,12 +2,16 @@
 #include "analytics/UABinaryImage.h"
 #include "analytics/UANError.h"
 #include "analytics/UANLog.h"
+#include "analytics/UANTerminate.h"
 #include "analytics/UANUtil.h"
 #include "analytics/UAPendingCrash.h"
 #include "analytics/UsageAnalyticsApp.h"
 #include "analytics/UsageAnalyticsInternal.h"
 #include "analytics/UsageAnalyticsSession.h"
+#include "platform/foundation/DateFormatter.h"
 #include "platform/foundation/Text.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -33,6 +37,27 @@ std::shared_ptr<UANError> errorRecord(const std::string& text, const platform::V
     return record;
 }
 
+// A record made at a later launch carries the time of what it records.
+void stampAt(UANBaseEvent& record, double seconds) {
+    record.ts = seconds;
+    record.date = platform::DateFormatter("yyyy-MM-dd").stringFromDate(platform::Date(seconds));
+    record.time = platform::DateFormatter("HH:mm:ss").stringFromDate(platform::Date(seconds));
+}
+
+bool holdsSession(const UsageAnalyticsInternal::Records& records, const std::string& sessionID) {
+    return std::any_of(records.begin(), records.end(),
+                       [&](const auto& record) { return record->session_id == sessionID; });
+}
+
+// The session the crash cut short, ended at the crash (its duration counted as a resignation would).
+std::shared_ptr<UANTerminate> cutShortSession(const uadetail::PendingCrash::Crash& crash) {
+    double duration = std::max(0.0, *crash.time - *crash.sessionStart);
+    auto record = std::make_shared<UANTerminate>(duration > 7200 ? 3600 : duration);
+    record->session_id = crash.sessionID;
+    stampAt(*record, *crash.time);
+    return record;
+}
+
 } // namespace
 
 void UsageAnalyticsInternal::installUncaughtExceptionHandler() {
@@ -41,6 +66,7 @@ void UsageAnalyticsInternal::installUncaughtExceptionHandler() {
     setErrorSupportInfo(uadetail::mainImageFacts());
     uadetail::PendingCrash::setAppVersion(UANUtil::appVersionString());
     uadetail::PendingCrash::prepare(sharedInstance()->error_support_info);
+    UsageAnalyticsSession::sharedInstance()->keepForCrash();
 }
 
 void UsageAnalyticsInternal::setErrorSupportInfo(const std::optional<platform::ValueDictionary>& info) {
@@ -76,6 +102,11 @@ void UsageAnalyticsInternal::error(const std::string& text) {
 void UsageAnalyticsInternal::restorePendingCrashes() {
     auto version = UANUtil::appVersionString();
     for (const auto& crash : uadetail::PendingCrash::takeEarlier()) {
+        // A crash the crashed process recorded in full (and whose file it could not empty in time) is
+        // in the cache already, with its session's record.
+        bool timed = crash.time && crash.sessionID;
+        if (timed && crash.sessionStart && !holdsSession(terminates, *crash.sessionID))
+            terminates.push_back(cutShortSession(crash));
         // As with cached crash records: only the version that crashed reports its crashes.
         if (!platform::text::equalsIgnoringASCIICase(crash.version, version))
             continue;
@@ -83,8 +114,12 @@ void UsageAnalyticsInternal::restorePendingCrashes() {
             UANLog("Read binary image info failed!");
             continue;
         }
-        auto record =
-            errorRecord(crashText(crash.reason, platform::Value(), crash.frames), *crash.facts, m_sessionID);
+        if (timed && holdsSession(errors, *crash.sessionID))
+            continue;
+        auto record = errorRecord(crashText(crash.reason, platform::Value(), crash.frames), *crash.facts,
+                                  crash.sessionID.value_or(m_sessionID));
+        if (crash.time)
+            stampAt(*record, *crash.time);
         errors.push_back(record);
         record->outputUALog();
     }

@@ -2,6 +2,7 @@
 
 #include "analytics/UANLog.h"
 #include "analytics/UANUtil.h"
+#include "analytics/UAPendingCrash.h"
 #include "analytics/UAWorkDispatch.h"
 #include "analytics/UsageAnalyticsApp.h"
 #include "analytics/UsageAnalyticsConfig.h"
@@ -98,6 +99,14 @@ void UsageAnalyticsSession::beginSessionTime() {
         UsageAnalyticsInternal::sharedInstance()->setSessionID(UANUtil::sessionId());
     m_sessionStatus = 1;
     m_lastLaunchTime = platform::Clock::timeIntervalSince1970();
+    keepForCrash();
+}
+
+// A fatal signal can only write what is ready beforehand: the session it would cut short.
+void UsageAnalyticsSession::keepForCrash() const {
+    uadetail::PendingCrash::setSession(UsageAnalyticsInternal::sharedInstance()->sessionID(),
+                                       m_sessionStatus == 1 ? std::optional<double>(m_lastLaunchTime)
+                                                            : std::nullopt);
 }
 
 double UsageAnalyticsSession::endSessionTime() const {
@@ -108,6 +117,7 @@ double UsageAnalyticsSession::endSessionTime() const {
 void UsageAnalyticsSession::appInactivate(const platform::Notification* notification) {
     m_appInBackGround = true;
     m_sessionStatus = 2;
+    keepForCrash();
     if (notification && notification->name() == platform::UIApplicationWillTerminateNotification)
         m_appBeKilling = true;
     double duration = endSessionTime();

@@ -37,6 +37,8 @@ public:
     // Seconds since the session began; above 7200 counts as 3600.
     double endSessionTime() const;
     void ensureSessionLaunch();
+    // Hands the running session (id, and start while it runs) to crash capture.
+    void keepForCrash() const;
 
     // Checks (in this order) a non-empty PUID of at most 64 and a provider of at most 32 UTF-16 units.
     static void signInPUID(const std::string& puid, const std::string& provider);

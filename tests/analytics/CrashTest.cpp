@@ -2,7 +2,9 @@
 #include "analytics/HalvekUncaughtExceptionHandler.h"
 #include "analytics/UABinaryImage.h"
 #include "analytics/UAEndpoints.h"
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/peers/AnalyticsCollector.h"
 
@@ -103,8 +105,10 @@ TEST_F(CrashTest, AnUncaughtExceptionIsRecordedAtOnceAndSentByTheSameVersion) {
 }
 
 TEST_F(CrashTest, AFatalSignalIsRecordedForTheNextLaunchOfTheSameVersion) {
-    int status = statusOfChild([this] {
+    auto sessionFile = platform::Paths::temporary() / "crashed-session";
+    int status = statusOfChild([this, sessionFile] {
         startAndRecord();
+        platform::AtomicFile::write(sessionFile, platform::Data(std::string_view(internal()->sessionID())));
         std::raise(SIGILL);
     });
     EXPECT_TRUE(killedBy(status, SIGILL)) << status;
@@ -112,6 +116,34 @@ TEST_F(CrashTest, AFatalSignalIsRecordedForTheNextLaunchOfTheSameVersion) {
     ASSERT_EQ(contexts.size(), 1u);
     EXPECT_TRUE(contexts[0].starts_with("Application received signal SIGILL\n(null)\n((\n\t")) << contexts[0];
     EXPECT_NE(contexts[0].find("\nCPU Type: "), std::string::npos);
+    // Recorded under the session it cut short, which is ended by the next launch.
+    auto crashedSession = platform::AtomicFile::read(sessionFile)->toString();
+    EXPECT_EQ(internal()->errors[0]->session_id, crashedSession);
+    ASSERT_EQ(internal()->terminates.size(), 1u);
+    EXPECT_EQ(internal()->terminates[0]->session_id, crashedSession);
+    EXPECT_NE(crashedSession, internal()->sessionID());
+}
+
+TEST_F(CrashTest, APendingCrashWrittenWithoutTimeOrSessionStillReads) {
+    statusOfChild([this] { startAndRecord(); }); // an earlier launch, which ends without a crash
+    auto path = UsageAnalyticsUtility::halvekDirectory() + "/1700000000000_4242.crash";
+    platform::AtomicFile::write(
+        path, platform::Data(std::string_view("version=1.0\n"
+                                              "reason=Application received signal SIGBUS\n"
+                                              "image_name=liveapp\n"
+                                              "binary_uuid=00010203-0405-0607-0809-0A0B0C0D0E0F\n"
+                                              "cpu_arch=x86_64\n"
+                                              "frames:\n"
+                                              "liveapp(main+0x10) [0x401000]\n")));
+    auto contexts = crashContextsAtNextLaunch("1.0");
+    ASSERT_EQ(contexts.size(), 1u);
+    EXPECT_TRUE(
+        contexts[0].starts_with("Application received signal SIGBUS\n(null)\n((\n\tliveapp(main+0x10) "
+                                "[0x401000]\n)\n\ndSYM UUID: 00010203-0405-0607-0809-0A0B0C0D0E0F\n"))
+        << contexts[0];
+    EXPECT_EQ(internal()->errors[0]->session_id, internal()->sessionID()); // the only one it can know
+    EXPECT_TRUE(internal()->terminates.empty());                           // and no session to end
+    EXPECT_FALSE(UsageAnalyticsUtility::isExistAtPath(path));
 }
 
 TEST_F(CrashTest, ACrashOnAnotherThreadIsHandledByTheMainThread) {
