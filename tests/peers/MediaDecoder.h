@@ -7,8 +7,8 @@
 // Promises: each decoded picture goes to onPicture, in presentation order, as an opaque bitmap (the
 // platform's pixel format) with its presentation time; audio accumulates as float samples per channel.
 // A packet that does not decode (or decodes damaged, or comes before its sequence header) is counted
-// and decoding goes on with the next; finish() drains the pictures the decoder still holds. Nothing here
-// waits on time. Not thread-safe.
+// and decoding goes on with the next; finish() drains the pictures the decoder still holds and ends the
+// video (frames after it need a new sequence header). Nothing here waits on time. Not thread-safe.
 
 #include "platform/graphics/Bitmap.h"
 #include "tests/peers/FlvReader.h"
