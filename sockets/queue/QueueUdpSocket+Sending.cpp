@@ -90,7 +90,9 @@ void QueueUdpSocket::maybeDequeueSend() {
 void QueueUdpSocket::dequeueSendOnce() {
     if (m_currentSend)
         return;
-    if (!(m_flags & UdpFlagSocketsOpen)) {
+    // With nothing to send no sockets are made: a close just before (after sending, or a failed send)
+    // must leave the socket closed.
+    if (!m_sendQueue.empty() && !(m_flags & UdpFlagSocketsOpen)) {
         ErrorPtr error;
         if (!createSockets(&error)) {
             closeWithError(error);
@@ -113,7 +115,9 @@ void QueueUdpSocket::dequeueSendOnce() {
         doPreSend();
         break;
     }
-    if (!m_currentSend && (m_flags & UdpFlagCloseWhenSent))
+    // A datagram sent at once inside the loop leaves no current send while others still wait; only an
+    // empty queue means everything is out.
+    if (!m_currentSend && m_sendQueue.empty() && (m_flags & UdpFlagCloseWhenSent))
         closeWithError(nullptr);
 }
 

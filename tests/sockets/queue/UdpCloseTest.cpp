@@ -2,6 +2,7 @@
 // queued datagrams, destruction and the foreground notification.
 #include "platform/foundation/NotificationCenter.h"
 #include "tests/sockets/queue/UdpTestSupport.h"
+#include "tests/support/FakeResolver.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,53 @@ TEST(QueueUdpSocketClose, CloseAfterSendingSendsEverythingFirst) {
     f.socket->closeAfterSending();
     ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Close, 2));
     EXPECT_TRUE(f.socket->isClosed());
+}
+
+// The first datagram waits on a name lookup while the others queue up behind it; once it goes, the
+// rest leave one after another inside a single pass of the queue, and the close waits for the last.
+TEST(QueueUdpSocketClose, CloseAfterSendingWaitsForDatagramsQueuedBehindALookup) {
+    using liveapp::test::FakeResolver;
+    using liveapp::test::HttpGate;
+    using liveapp::test::ScopedResolver;
+    const std::pair<const char*, bool> cases[] = {{"first datagram to a host text", false},
+                                                  {"datagrams behind a connect to a host text", true}};
+    for (const auto& [name, connects] : cases) {
+        SCOPED_TRACE(name);
+        auto resolver = std::make_shared<FakeResolver>();
+        ScopedResolver installed(resolver);
+        auto gate = std::make_shared<HttpGate>();
+        resolver->holdLookups(gate);
+        auto peer = RawUdpPeer::create(AF_INET);
+        ASSERT_TRUE(peer);
+        UdpFixture f;
+        if (connects) {
+            ASSERT_TRUE(f.socket->connectToHost("127.0.0.1", peer->port()));
+            for (int64_t tag = 1; tag <= 3; ++tag)
+                f.socket->sendData(bytes("d" + std::to_string(tag)), tag);
+        } else {
+            f.socket->sendData(bytes("d1"), std::string("127.0.0.1"), peer->port(), -1, 1);
+            f.socket->sendData(bytes("d2"), peer->address(), -1, 2);
+            f.socket->sendData(bytes("d3"), peer->address(), -1, 3);
+        }
+        f.socket->closeAfterSending();
+        ASSERT_TRUE(gate->waitForArrivals(1));
+        f.drain();
+        gate->open();
+
+        auto closed = f.delegate->await(UdpEventKind::Close);
+        EXPECT_FALSE(closed.error);
+        EXPECT_TRUE(resolver->waitUntilIdle());
+        f.drain();
+        EXPECT_TRUE(f.socket->isClosed());
+        std::vector<int64_t> sent;
+        for (const auto& event : f.delegate->events())
+            if (event.kind == UdpEventKind::Send)
+                sent.push_back(event.tag);
+        EXPECT_EQ(sent, (std::vector<int64_t>{1, 2, 3}));
+        EXPECT_EQ(f.delegate->events().back().kind, UdpEventKind::Close);
+        for (int tag = 1; tag <= 3; ++tag)
+            EXPECT_EQ(peer->receive(), "d" + std::to_string(tag));
+    }
 }
 
 TEST(QueueUdpSocketClose, ClosedSocketCanBeUsedAgainAndRemembersItsPeer) {
