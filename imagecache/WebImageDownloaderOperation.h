@@ -9,8 +9,9 @@
 // that takes too long in all, however steadily its bytes come: both fail with NSURLErrorDomain -1001.
 //
 // Outcomes (finished true): (image, data, null); (null, null, error) for a failed connection, a status of
-// 400 and above (the status is the NSURLErrorDomain code), "Downloaded image has 0 pixels" or "Image data is
-// nil" (WebImageErrorDomain 0); (null, null, null) for a response the URL cache served under
+// 400 and above (the status is the NSURLErrorDomain code), "Downloaded image has 0 pixels" (also for bytes
+// that stop short of the whole image, which partial images still show) or "Image data is nil"
+// (WebImageErrorDomain 0); (null, null, null) for a response the URL cache served under
 // WebImageFetchIgnoreCachedResponse. A 304 reaches no completion: it cancels the operation.
 // cancel() is safe from any thread: the cancel callback runs, the connection stops on its own thread, and
 // nothing is reported after that. Every callback is dropped once the operation has finished.
