@@ -90,13 +90,9 @@ int64_t SocketStreamCore::read(uint8_t* buffer, int64_t maxLength) {
                 updateInterestLocked();
                 return int64_t(count);
             }
-            if (m_tlsInputEnded) {
-                endReadLocked();
-                return 0;
-            }
-            if (m_tlsInputFailure != noErr) {
-                failSideLocked(kRead, {kCFStreamErrorDomainSSL, m_tlsInputFailure});
-                return -1;
+            if (m_tlsInputEnded || m_tlsInputFailure != noErr) {
+                reportTlsInputEndLocked();
+                return m_tlsInputEnded ? 0 : -1;
             }
             pullTlsLocked();
             if (m_plaintext.empty() && !m_tlsInputEnded && m_tlsInputFailure == noErr) {
@@ -150,7 +146,12 @@ bool SocketStreamCore::hasBytesLocked() {
         if (m_plaintextOffset < m_plaintext.size())
             return true;
         pullTlsLocked();
-        return m_plaintextOffset < m_plaintext.size();
+        if (m_plaintextOffset < m_plaintext.size())
+            return true;
+        // The pull may have taken the peer's close from the descriptor, which then never wakes for it:
+        // the end is told from here.
+        reportTlsInputEndLocked();
+        return false;
     }
     int count = 0;
     return ::ioctl(m_fd, FIONREAD, &count) == 0 && count > 0;
@@ -167,10 +168,8 @@ void SocketStreamCore::examineReadableLocked() {
             state.armed = false;
             if (wantsBytes)
                 signalLocked(kRead, kCFStreamEventHasBytesAvailable);
-        } else if (m_tlsInputEnded) {
-            endReadLocked();
-        } else if (m_tlsInputFailure != noErr) {
-            failSideLocked(kRead, {kCFStreamErrorDomainSSL, m_tlsInputFailure});
+        } else {
+            reportTlsInputEndLocked();
         }
         return;
     }
@@ -185,6 +184,14 @@ void SocketStreamCore::examineReadableLocked() {
     } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
         failSideLocked(kRead, {kCFStreamErrorDomainPOSIX, errno});
     }
+}
+
+// After a pull that brought no plaintext: the session's end or failure, if it came, ends the read side.
+void SocketStreamCore::reportTlsInputEndLocked() {
+    if (m_tlsInputEnded)
+        endReadLocked();
+    else if (m_tlsInputFailure != noErr)
+        failSideLocked(kRead, {kCFStreamErrorDomainSSL, m_tlsInputFailure});
 }
 
 // ---- Writing ----

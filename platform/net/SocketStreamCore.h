@@ -101,6 +101,7 @@ private:
     bool hasBytesLocked();
     bool canAcceptLocked();
     void examineReadableLocked();
+    void reportTlsInputEndLocked();
 
     // Connecting to a host (SocketStream+Connect.cpp).
     void startResolvingLocked();

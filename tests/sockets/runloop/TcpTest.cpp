@@ -271,3 +271,43 @@ TEST_F(RunLoopSocketTls, AnUntrustedServerEndsTheConnectionWithTheTlsError) {
     EXPECT_THAT(describe(clientSide->last(Ev::WillDisconnect)->error),
                 testing::StartsWith("kCFStreamErrorDomainSSL "));
 }
+
+// A peer that answers and closes the session at once, keeping the connection itself open: its TLS
+// close, right behind the reply, ends the connection once the reply is read, with no time-out needed.
+TEST_F(RunLoopSocketTcp, ATlsCloseRightBehindTheReplyEndsTheConnection) {
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    std::unique_ptr<RawPeer> peer; // open until the test ends
+    std::atomic<bool> replied{false};
+    std::thread server([&] {
+        peer = listener->accept();
+        if (!peer)
+            return;
+        auto pair = platform::SocketStreamPair::createWithSocket(peer->fd());
+        auto settings = serverTlsSettings(testPki().server);
+        const std::string_view reply = "reply";
+        if (pair.readStream->setProperty(platform::kCFStreamPropertySSLSettings, settings) &&
+            pair.writeStream->setProperty(platform::kCFStreamPropertySSLSettings, settings) &&
+            pair.readStream->open() && pair.writeStream->open())
+            pair.writeStream->write(reinterpret_cast<const uint8_t*>(reply.data()), int64_t(reply.size()));
+        pair.readStream->close();
+        pair.writeStream->close(); // sends the TLS close
+        replied = true;
+    });
+    bool connecting = socket->connectToHost("127.0.0.1", listener->port());
+    socket->startTLS(platform::Value::dictionary({{platform::kCFStreamSSLPeerName, "localhost"},
+                                                  {platform::kCFStreamSSLValidatesCertificateChain, false}}));
+    bool answered =
+        connecting && pumpMainLoopUntil([&] { return replied && recorder->count(Ev::Secure) == 1; });
+    if (!answered)
+        socket->disconnect(); // lets the peer's handshake fail rather than wait for ever
+    server.join();
+    ASSERT_TRUE(answered);
+
+    // Both records wait in the socket before the read begins, so one read step meets them both.
+    socket->readDataWithTimeout(-1, 1);
+    ASSERT_TRUE(recorder->waitFor(Ev::Disconnect));
+    EXPECT_EQ(recorder->all(&Event::data, Ev::Read), std::vector<std::string>{"reply"});
+    auto will = recorder->last(Ev::WillDisconnect);
+    EXPECT_FALSE(will && will->error) << describe(will->error);
+}
