@@ -118,7 +118,7 @@ struct UATCodec<std::optional<std::string>>
     }
     static std::optional<std::string> read(UATProtocol& protocol) { return protocol.readString(); }
     static std::string describe(const std::optional<std::string>& value) {
-        return "\"" + value.value_or("(null)") + "\"";
+        return fmt::format("\"{}\"", value ? std::string_view(*value) : std::string_view("(null)"));
     }
     static platform::Value toValue(const std::optional<std::string>& value) {
         return value ? platform::Value(*value) : platform::Value();
@@ -139,7 +139,7 @@ struct UATCodec<std::optional<platform::Data>>
     }
     static std::optional<platform::Data> read(UATProtocol& protocol) { return protocol.readBinary(); }
     static std::string describe(const std::optional<platform::Data>& value) {
-        return "\"" + (value ? platform::Value(*value).description() : std::string("(null)")) + "\"";
+        return fmt::format("\"{}\"", value ? platform::Value(*value).description() : std::string("(null)"));
     }
     static platform::Value toValue(const std::optional<platform::Data>& value) {
         return value ? platform::Value(*value) : platform::Value();

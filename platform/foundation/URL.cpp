@@ -324,6 +324,18 @@ std::string decodedOr(std::string_view text) {
     return decoded ? std::move(*decoded) : std::string(text);
 }
 
+// The path up to its last component (trailing slashes aside), built whole: assigned piecewise over the
+// path it reads from, g++ 12 takes the copies for overlapping ones (-Wrestrict).
+std::string pathWithoutLastComponent(std::string_view path, bool hasAuthority) {
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    if (path == "/" || (path.empty() && hasAuthority))
+        return "/";
+    if (size_t slash = path.rfind('/'); slash != std::string_view::npos)
+        return std::string(path.substr(0, slash + 1));
+    return path.empty() ? "../" : "./";
+}
+
 } // namespace
 
 URL::URL(std::string absolute)
@@ -464,16 +476,7 @@ URLPtr URL::URLByAppendingPathComponent(std::string_view component) const {
 
 URLPtr URL::URLByDeletingLastPathComponent() const {
     Parts parts = *m_parts;
-    std::string_view path = parts.path;
-    while (path.size() > 1 && path.back() == '/')
-        path.remove_suffix(1);
-    if (path == "/" || (path.empty() && parts.authority)) {
-        parts.path = "/";
-    } else if (size_t slash = path.rfind('/'); slash != std::string_view::npos) {
-        parts.path = std::string(path.substr(0, slash + 1));
-    } else {
-        parts.path = path.empty() ? "../" : "./";
-    }
+    parts.path = pathWithoutLastComponent(m_parts->path, parts.authority.has_value());
     return make(std::move(parts));
 }
 

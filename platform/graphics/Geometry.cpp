@@ -225,14 +225,27 @@ void CGRectDivide(CGRect r, CGRect* slice, CGRect* remainder, double amount, CGR
         *remainder = rest;
 }
 
+namespace {
+// "{first, second}", appended in order: prepending to a temporary string trips g++ 12's overlap check
+// (-Wrestrict) once inlined.
+std::string braced(const std::string& first, const std::string& second) {
+    std::string text = "{";
+    text += first;
+    text += ", ";
+    text += second;
+    text += '}';
+    return text;
+}
+} // namespace
+
 std::string NSStringFromCGPoint(CGPoint p) {
-    return "{" + number(p.x) + ", " + number(p.y) + "}";
+    return braced(number(p.x), number(p.y));
 }
 std::string NSStringFromCGSize(CGSize s) {
-    return "{" + number(s.width) + ", " + number(s.height) + "}";
+    return braced(number(s.width), number(s.height));
 }
 std::string NSStringFromCGRect(CGRect r) {
-    return "{" + NSStringFromCGPoint(r.origin) + ", " + NSStringFromCGSize(r.size) + "}";
+    return braced(NSStringFromCGPoint(r.origin), NSStringFromCGSize(r.size));
 }
 
 CGPoint CGPointFromString(const std::string& text) {
