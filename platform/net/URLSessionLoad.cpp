@@ -114,8 +114,12 @@ int64_t errorForLookup(int code) {
     }
 }
 
-// `inHead`: a status line was read and its header fields had not ended.
-int64_t errorForTransfer(CURLcode result, long osErrno, bool inHead) {
+// The most header bytes a transfer takes in all (its own limit, which it does not let us change).
+constexpr uint64_t kTransferHeaderLimit = 300 * 1024;
+
+// `inHead`: a status line was read and its header fields had not ended; `headerBytes`: the header
+// lines the transfer handed over so far.
+int64_t errorForTransfer(CURLcode result, long osErrno, bool inHead, uint64_t headerBytes) {
     switch (result) {
     case CURLE_OUT_OF_MEMORY:
         // A header line longer than curl accepts is reported as out of memory mid-head: the server's
@@ -149,8 +153,13 @@ int64_t errorForTransfer(CURLcode result, long osErrno, bool inHead) {
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_USE_SSL_FAILED:
         return NSURLErrorSecureConnectionFailed;
-    case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
+        // Too many header bytes in all are refused as a receive failure, after the line that went over
+        // was handed to us: the count tells it from a connection that broke.
+        if (inHead && headerBytes > kTransferHeaderLimit)
+            return NSURLErrorBadServerResponse;
+        return NSURLErrorNetworkConnectionLost;
+    case CURLE_GOT_NOTHING:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
         return NSURLErrorNetworkConnectionLost;
@@ -243,6 +252,7 @@ struct URLSessionLoad::Hop {
     std::string password;
     char errorText[CURL_ERROR_SIZE]{};
     HTTPHeaderParser head;
+    uint64_t headerBytes{0}; // every head of the transfer, interim ones included
     HTTPURLResponsePtr response;
     Outcome outcome{Outcome::Deliver};
     MutableData held;
@@ -654,6 +664,7 @@ size_t URLSessionLoad::onHeaderLine(std::string_view line) {
         return consumed;
     touch();
     Hop& hop = *m_hop;
+    hop.headerBytes += line.size();
     switch (hop.head.feed(line)) {
     case HTTPHeaderParser::Line::Status:
         // A new reply on this transfer: after a 1xx, or the second leg of an authentication.
@@ -832,7 +843,7 @@ void URLSessionLoad::transferDone(CURLcode result) {
             askTrust(hop->errorText);
             return;
         }
-        fail(errorForTransfer(result, osErrno, hop->head.inHead()), hop->errorText);
+        fail(errorForTransfer(result, osErrno, hop->head.inHead(), hop->headerBytes), hop->errorText);
         return;
     }
     if (!hop->response) {

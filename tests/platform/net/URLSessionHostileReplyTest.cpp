@@ -68,6 +68,9 @@ int64_t errorFor(URLSessionPtr session, const std::string& reply, int64_t* statu
 TEST(URLSessionHostileReply, BrokenHeadsAndBodiesAreErrors) {
     auto session = URLSession::sessionWithConfiguration(isolatedConfiguration());
     const std::string longLine = "HTTP/1.1 200 OK\r\nX-Long: " + std::string(200 * 1024, 'v') + "\r\n";
+    std::string manyLines = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 310; ++i)
+        manyLines += "X-Field-" + std::to_string(i) + ": " + std::string(1000, 'v') + "\r\n";
     const std::pair<std::string, int64_t> exact[] = {
         {"garbage\r\n\r\n", NSURLErrorBadServerResponse},
         {"", NSURLErrorNetworkConnectionLost},
@@ -75,6 +78,8 @@ TEST(URLSessionHostileReply, BrokenHeadsAndBodiesAreErrors) {
         {"HTTP/1.1 200 OK\r\nno colon here\r\nContent-Length: 0\r\n\r\n", NSURLErrorBadServerResponse},
         // longer than the transfer accepts
         {longLine + "Content-Length: 0\r\n\r\n", NSURLErrorBadServerResponse},
+        // short lines, but more of them in all than the transfer accepts
+        {manyLines + "Content-Length: 0\r\n\r\n", NSURLErrorBadServerResponse},
         // impossible statuses and wrong framing: some error
         {"HTTP/1.1 999 Odd\r\nContent-Length: 0\r\n\r\n", -1},
         {"HTTP/1.1 abc Odd\r\nContent-Length: 0\r\n\r\n", -1},
