@@ -5,7 +5,14 @@
 namespace platform {
 
 CVPixelBufferRef CVPixelBufferCreate(int width, int height) {
-    auto buffer = Bitmap::create(width, height, kCGImageAlphaNoneSkipFirst);
+    if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) > Bitmap::maxPixelCount())
+        return nullptr;
+    // Rows start 64-byte aligned and the buffer ends with room to spare, as the platform's pixel
+    // buffers do: vector code that converts or encodes frames reads and writes whole blocks.
+    const size_t bytesPerRow = (size_t(width) * 4 + 63) / 64 * 64;
+    auto buffer = Bitmap::createWithPixels(width, height, bytesPerRow,
+                                           std::vector<uint8_t>(bytesPerRow * size_t(height) + 64),
+                                           kCGImageAlphaNoneSkipFirst);
     if (buffer) {
         // Opaque black: alpha 0xFF in every pixel, as the layout promises for opaque pictures.
         for (int y = 0; y < height; ++y) {

@@ -120,9 +120,10 @@ CVPixelBufferRef TestCard::draw(int width, int height, MonoTime time, int frameR
     auto frame = CVPixelBufferCreate(width, height);
     if (!frame)
         return nullptr;
-    if (auto card = background(width, height, look.front);
-        card && card->bytesPerRow() == frame->bytesPerRow())
-        std::memcpy(frame->mutablePixels(), card->pixels(), card->byteCount());
+    if (auto card = background(width, height, look.front)) {
+        for (int y = 0; y < height; ++y)
+            std::memcpy(frame->mutableRow(y), card->row(y), size_t(width) * 4);
+    }
     Painter painter(frame);
 
     const double seconds = secondsOf(time);

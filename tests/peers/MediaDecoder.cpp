@@ -110,8 +110,12 @@ void MediaDecoder::finish() {
 void MediaDecoder::receivePictures() {
     AVFrame* frame = m_codecs->frame.get();
     while (avcodec_receive_frame(m_codecs->video.get(), frame) >= 0) {
-        auto bitmap =
-            platform::Bitmap::create(frame->width, frame->height, platform::kCGImageAlphaNoneSkipFirst);
+        // The converter writes whole vector blocks: rows 64-byte aligned, room to spare after the last.
+        const size_t bytesPerRow = (size_t(std::max(frame->width, 1)) * 4 + 63) / 64 * 64;
+        auto bitmap = platform::Bitmap::createWithPixels(
+            frame->width, frame->height, bytesPerRow,
+            std::vector<uint8_t>(bytesPerRow * size_t(std::max(frame->height, 1)) + 64),
+            platform::kCGImageAlphaNoneSkipFirst);
         m_codecs->scale.reset(sws_getCachedContext(
             m_codecs->scale.release(), frame->width, frame->height, AVPixelFormat(frame->format),
             frame->width, frame->height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr));

@@ -43,7 +43,7 @@ platform::CVPixelBufferRef LivePreviewView::currentFrame() const {
 void LivePreviewView::drawRect(platform::CGRect) {
     const platform::CGRect area = bounds();
     if (auto frame = currentFrame()) {
-        const double scale = std::max(area.size.width / frame->width(), area.size.height / frame->height());
+        const double scale = std::min(area.size.width / frame->width(), area.size.height / frame->height());
         const double width = frame->width() * scale;
         const double height = frame->height() * scale;
         platform::drawInRect(platform::UIImage::imageWithCGImage(frame),

@@ -1,6 +1,6 @@
 #pragma once
-// The view that shows the session's processed camera picture: the latest frame of the video road,
-// scaled to cover the view with its proportions kept. The caller places it in its own view hierarchy
+// The view that shows the session's processed camera picture: the latest frame of the video road, as
+// the stream carries it, scaled to fit the view with its proportions kept (black around it). The caller places it in its own view hierarchy
 // and sizes it. The front camera's picture is shown mirrored, as a mirror would show the streamer,
 // through the view's layer transform; the stream itself is never mirrored. Before the first frame (or
 // on a machine without a camera) it shows colour bars.

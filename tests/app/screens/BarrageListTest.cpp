@@ -134,9 +134,9 @@ TEST_F(BarrageListTest, CollapsingLeavesOnlyTheButtonAndTheToggleHidesTheWholeBa
     EXPECT_FALSE(barrage->isHidden());
 }
 
-// The screen as it is seen: viewers' lines played by the chat server, the viewer badge, the test card
-// where the camera picture would be. The picture goes to artifacts/ of the build folder for a person to
-// look at, and is checked at key pixels.
+// The screen as it is seen: viewers' lines played by the chat server, the viewer badge, and the
+// camera's picture as the stream carries it (the portrait preset cut from the landscape camera). The picture
+// goes to artifacts/ of the build folder for a person to look at, and is checked at key pixels.
 TEST_F(BarrageListTest, RenderedLiveScreenWithBarrageLines) {
     chat->playViewers(std::chrono::milliseconds(1));
     ASSERT_TRUE(
@@ -152,10 +152,11 @@ TEST_F(BarrageListTest, RenderedLiveScreenWithBarrageLines) {
     auto picture = render();
     const Bitmap::RGBA startGreen{0, 186, 17, 255};
     EXPECT_TRUE(colorNear(pixelAt(picture, 561, 28), startGreen, 4)) << "the capture button's start look";
-    const Bitmap::RGBA cardBlue{0, 0, 191, 255};
-    EXPECT_TRUE(colorNear(pixelAt(picture, 640, 200), cardBlue, 4)) << "the test card's last bar";
-    const auto strip = pixelAt(picture, 15, 358); // the barrage strip: half black over the card's grey bar
-    EXPECT_TRUE(colorNear(strip, {96, 96, 96, 255}, 6)) << int(strip.r) << "," << int(strip.g);
+    // The picture fits the screen's height in its middle, upright: the test card's green bar at the top,
+    // its grey at the bottom, the preview's black beside it.
+    EXPECT_TRUE(colorNear(pixelAt(picture, 333, 30), {0, 191, 0, 255}, 12)) << "the test card's middle bar";
+    EXPECT_TRUE(colorNear(pixelAt(picture, 333, 370), {82, 82, 82, 255}, 6)) << "the test card's ground";
+    EXPECT_TRUE(colorNear(pixelAt(picture, 600, 200), {0, 0, 0, 255}, 4)) << "beside the picture";
 }
 
 } // namespace
