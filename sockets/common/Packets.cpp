@@ -16,6 +16,10 @@ uint64_t saturatingSub(uint64_t a, uint64_t b) {
 
 } // namespace
 
+uint64_t grownLengthForLengthRead(uint64_t have, uint64_t needed, uint64_t end) {
+    return std::min(std::max({needed, have * 2, kFirstOwnedStep}), std::max(needed, end));
+}
+
 ReadPacket::ReadPacket(std::shared_ptr<platform::MutableData> callerBuffer, uint64_t startOffset,
                        uint64_t maxLength, double timeout, uint64_t readLength,
                        std::optional<platform::Data> terminator, int64_t tag)
@@ -43,12 +47,8 @@ void ReadPacket::ensureCapacityForAdditionalDataOfLength(uint64_t length) {
     uint64_t have = buffer->length();
     if (have >= needed)
         return;
-    if (bufferOwner && readLength > 0) {
-        // A read to length grows ahead of its bytes, doubling, so a long read reallocates a few times
-        // rather than at every step; never past its length, and never more than twice what arrived
-        // beyond the first step, so a peer's claim costs only what it actually sends.
-        needed = std::min(std::max({needed, have * 2, kFirstOwnedStep}), std::max(needed, readLength));
-    }
+    if (bufferOwner && readLength > 0)
+        needed = grownLengthForLengthRead(have, needed, readLength);
     buffer->setLength(static_cast<size_t>(needed));
 }
 

@@ -13,6 +13,12 @@
 
 namespace sockets {
 
+// The length a read to length grows its buffer to, from `have`, so that `needed` bytes fit: ahead of
+// its bytes, doubling from a first step of 64 KiB, so a long read reallocates a few times rather than at
+// every step; never past `end` (where its last byte lands), and never to more than twice what it holds
+// beyond the first step, so a length a peer claims costs only what the peer actually sends.
+uint64_t grownLengthForLengthRead(uint64_t have, uint64_t needed, uint64_t end);
+
 // What a read or write queue holds: a request or the TLS marker (tell them apart by dynamic cast).
 class Packet {
 public:

@@ -1,5 +1,6 @@
 #include "sockets/runloop/RunLoopPackets.h"
 
+#include "sockets/common/Packets.h"
 #include "sockets/common/TermSearch.h"
 
 #include <algorithm>
@@ -52,9 +53,15 @@ uint64_t RunLoopReadPacket::readAheadChunk() const {
 }
 
 uint64_t RunLoopReadPacket::readLengthForNonTerm() const {
-    if (isLengthRead())
-        return saturatingSub(readLength, bytesDone);
-    return readAheadChunk();
+    if (!isLengthRead())
+        return readAheadChunk();
+    // The length may be a peer's claim: the pass takes the room the buffer has, and the buffer grows only
+    // as the bytes come, never by the whole length up front.
+    const uint64_t next = startOffset + bytesDone;
+    uint64_t room = saturatingSub(buffer->length(), next);
+    if (room == 0)
+        room = sockets::grownLengthForLengthRead(buffer->length(), next + 1, startOffset + readLength) - next;
+    return std::min(saturatingSub(readLength, bytesDone), room);
 }
 
 uint64_t RunLoopReadPacket::prebufferReadLengthForTerm() const {

@@ -54,7 +54,8 @@ public:
     bool isLengthRead() const { return readLength > 0; }
     bool isTermRead() const { return readLength == 0 && term.has_value(); }
 
-    // Pass sizes: a length or available read; a terminator read reading ahead; one that may not.
+    // Pass sizes: a length or available read (a length read takes the room its buffer has, which grows
+    // with the bytes that come); a terminator read reading ahead; one that may not.
     uint64_t readLengthForNonTerm() const;
     uint64_t prebufferReadLengthForTerm() const;
     uint64_t readLengthForTerm() const;

@@ -1,5 +1,7 @@
 #include "sockets/runloop/RunLoopPackets.h"
 
+#include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -66,4 +68,32 @@ TEST(RunLoopReadPacket, PassesThatMayReadAheadTake256BytesWithinTheLimits) {
     atOffset.bytesDone = 10;
     EXPECT_EQ(atOffset.readLengthForNonTerm(), 256u); // then grows it
     EXPECT_EQ(termRead("\r\n", "", 100)->prebufferReadLengthForTerm(), 100u);
+}
+
+// A length read of a length a peer claims (four bytes of 0xFF) holds only about what has arrived, in its
+// own buffer or behind the bytes of a caller's; each pass still reads toward the whole length.
+TEST(RunLoopReadPacket, ALengthReadGrowsItsBufferOnlyAsBytesArrive) {
+    const uint64_t claim = 0xFFFFFFFFu;
+    auto prefix = std::make_shared<platform::MutableData>(platform::Data("head"));
+    for (auto caller : {std::shared_ptr<platform::MutableData>(), prefix}) {
+        SCOPED_TRACE(caller ? "caller's buffer" : "own buffer");
+        const uint64_t offset = caller ? 4 : 0;
+        RunLoopReadPacket packet(caller, offset, 0, -1, claim, std::nullopt, 0);
+        while (packet.bytesDone < 300'000) {
+            uint64_t chunk = packet.readLengthForNonTerm();
+            ASSERT_GT(chunk, 0u);
+            uint8_t* space = packet.spaceFor(chunk);
+            ASSERT_LE(packet.buffer->length(),
+                      std::max<uint64_t>(2 * (offset + packet.bytesDone), 64 * 1024));
+            // A pass brings 1000 bytes, or fewer when that is all the room.
+            uint64_t arrived = std::min<uint64_t>(chunk, 1000);
+            std::memset(space, 'x', arrived);
+            packet.bytesDone += arrived;
+        }
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(packet.buffer->bytes()), 4),
+                  caller ? "head" : "xxxx");
+    }
+    // A length that fits is taken whole in one pass.
+    RunLoopReadPacket small(nullptr, 0, 0, -1, 10, std::nullopt, 0);
+    EXPECT_EQ(small.readLengthForNonTerm(), 10u);
 }

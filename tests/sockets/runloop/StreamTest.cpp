@@ -85,6 +85,19 @@ TEST_F(RunLoopSocketStream, EachReadTakesItsShareOfTheStreamInOrderWithProgress)
     EXPECT_EQ(reads().back(), "0123456789");
 }
 
+// A length read longer than its buffer's first step grows over many passes and still hands over exactly
+// its bytes, in its own buffer or behind what a caller's buffer already held.
+TEST_F(RunLoopSocketStream, ALongLengthReadCompletesWithEveryByteOverManyPasses) {
+    const std::string text = pattern(300'000);
+    auto caller = std::make_shared<platform::MutableData>(platform::Data("head"));
+    socket->readDataToLength(text.size(), -1, 1);
+    socket->readDataToLength(text.size(), -1, caller, 4, 2);
+    ASSERT_TRUE(connected.peer->sendAll(text + text));
+    ASSERT_TRUE(connected.recorder->waitFor(Ev::Read, 2));
+    EXPECT_TRUE(reads() == (std::vector<std::string>{text, text}));
+    EXPECT_TRUE(std::string(caller->view()) == "head" + text);
+}
+
 TEST_F(RunLoopSocketStream, RefusedRequestsAreDroppedAndAReadPastItsMaximumClosesWithoutLosingBytes) {
     auto small = std::make_shared<platform::MutableData>(4);
     socket->readDataToData(platform::Data(), -1, 1);                   // empty terminator
