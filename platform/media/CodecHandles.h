@@ -1,28 +1,28 @@
 #pragma once
-// What the software encoders share of the codec library: owning handles on its contexts, frames and
-// packets, and its logging kept to errors (it reports statistics and settings on standard error).
+// What the software encoders share of the codec library: owning handles on its contexts, frames,
+// packets and pixel converters, each freed by the library's own function, and its logging kept to
+// errors (it reports statistics and settings on standard error).
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
+#include <libswscale/swscale.h>
 }
 
 #include <memory>
 
 namespace platform::detail {
 
-struct CodecContextDeleter {
+struct CodecDeleter {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct CodecFrameDeleter {
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct CodecPacketDeleter {
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
 };
-using CodecContextHandle = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using CodecFrameHandle = std::unique_ptr<AVFrame, CodecFrameDeleter>;
-using CodecPacketHandle = std::unique_ptr<AVPacket, CodecPacketDeleter>;
+using CodecContextHandle = std::unique_ptr<AVCodecContext, CodecDeleter>;
+using CodecFrameHandle = std::unique_ptr<AVFrame, CodecDeleter>;
+using CodecPacketHandle = std::unique_ptr<AVPacket, CodecDeleter>;
+using PixelConverterHandle = std::unique_ptr<SwsContext, CodecDeleter>;
 
 inline void quietCodecLogging() {
     static const bool quiet = [] {

@@ -14,10 +14,6 @@ namespace platform {
 
 namespace {
 
-struct ScaleDeleter {
-    void operator()(SwsContext* context) const { sws_freeContext(context); }
-};
-
 void appendWithLength(std::vector<uint8_t>& out, const uint8_t* unit, size_t size) {
     const uint32_t length = static_cast<uint32_t>(size);
     const uint8_t prefix[4] = {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8),
@@ -56,7 +52,7 @@ struct VideoCompressionSession::Codec {
     detail::CodecContextHandle context;
     detail::CodecFrameHandle frame;
     detail::CodecPacketHandle packet;
-    std::unique_ptr<SwsContext, ScaleDeleter> convert;
+    detail::PixelConverterHandle convert;
     Settings settings;
     int bitrate{0};
     int appliedBitrate{0};
