@@ -1,5 +1,6 @@
 #include "app/core/RequestCore.h"
 
+#include "app/core/AppConfiguration.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/URL.h"
@@ -7,6 +8,7 @@
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLSession.h"
 
+#include "json/TextEncoding.h"
 #include <fmt/format.h>
 
 using platform::Data;
@@ -61,20 +63,53 @@ platform::URLPtr parseURL(std::optional<std::string_view> text, const Blocks& bl
     return url;
 }
 
+// Fills in the method, headers and body; an error it returns is delivered instead of sending.
+using Prepare = std::function<ErrorPtr(platform::MutableURLRequest& request)>;
+
+void start(std::optional<std::string_view> urlText, Blocks blocks, Prepare prepare) {
+    auto url = parseURL(urlText, blocks);
+    if (!url)
+        return;
+    DispatchQueue::global()->async([url, blocks = std::move(blocks), prepare = std::move(prepare)] {
+        platform::MutableURLRequest request(url, platform::NSURLRequestUseProtocolCachePolicy,
+                                            RequestCore::kTimeoutInterval);
+        if (auto error = prepare(request)) {
+            deliver(blocks, std::nullopt, std::move(error));
+            return;
+        }
+        send(request, blocks);
+    });
+}
+
+void setJSONHeaders(platform::MutableURLRequest& request, size_t bodyLength) {
+    request.setValue(fmt::format("{}", bodyLength), "Content-Length");
+    request.setValue("application/json", "Content-Type");
+    request.setValue("application/json", "Accept");
+}
+
+Blocks sampleBlocks(RequestCore::SampleReplyBlock done) {
+    if (!done)
+        return {};
+    return {[done](const Data& data) { done(stringWithData(data, NSASCIIStringEncoding)); },
+            [done](const ErrorPtr&) { done(std::nullopt); }};
+}
+
+std::optional<std::string> sampleURL() {
+    std::string service = AppConfiguration::serviceURL();
+    if (service.empty())
+        return std::nullopt;
+    return service + std::string(RequestCore::kSamplePath);
+}
+
 } // namespace
 
 void RequestCore::GET(std::optional<std::string_view> urlText, const Value&, SuccessBlock success,
                       FailureBlock failure, double resourceTimeout) {
-    Blocks blocks{std::move(success), std::move(failure), resourceTimeout};
-    auto url = parseURL(urlText, blocks);
-    if (!url)
-        return;
-    DispatchQueue::global()->async([url, blocks = std::move(blocks)] {
-        platform::MutableURLRequest request(url, platform::NSURLRequestUseProtocolCachePolicy,
-                                            kTimeoutInterval);
-        request.setHTTPMethod("GET");
-        send(request, blocks);
-    });
+    start(urlText, {std::move(success), std::move(failure), resourceTimeout},
+          [](platform::MutableURLRequest& request) -> ErrorPtr {
+              request.setHTTPMethod("GET");
+              return nullptr;
+          });
 }
 
 std::optional<Data> RequestCore::envelope(std::string_view interface, const Value& params) {
@@ -88,29 +123,35 @@ std::optional<Data> RequestCore::envelope(std::string_view interface, const Valu
 void RequestCore::POST(std::optional<std::string_view> urlText, std::string_view interface,
                        const Value& params, SuccessBlock success, FailureBlock failure,
                        double resourceTimeout) {
-    Blocks blocks{std::move(success), std::move(failure), resourceTimeout};
-    auto url = parseURL(urlText, blocks);
-    if (!url)
-        return;
-    DispatchQueue::global()->async([url, interface = std::string(interface), params,
-                                    blocks = std::move(blocks)] {
-        auto body = envelope(interface, params);
-        if (!body) {
-            // Parameters that JSON cannot carry (a date, a model object): nothing sensible to send.
-            deliver(blocks, std::nullopt,
-                    platform::Error::withDescription(platform::NSCocoaErrorDomain,
-                                                     platform::JSONSerialization::writeInvalidErrorCode,
-                                                     "The request parameters cannot be written as JSON."));
-            return;
-        }
-        platform::MutableURLRequest request(url, platform::NSURLRequestUseProtocolCachePolicy,
-                                            kTimeoutInterval);
+    start(urlText, {std::move(success), std::move(failure), resourceTimeout},
+          [interface = std::string(interface), params](platform::MutableURLRequest& request) -> ErrorPtr {
+              auto body = envelope(interface, params);
+              if (!body) {
+                  // Parameters that JSON cannot carry (a date, a model object): nothing sensible to send.
+                  return platform::Error::withDescription(
+                      platform::NSCocoaErrorDomain, platform::JSONSerialization::writeInvalidErrorCode,
+                      "The request parameters cannot be written as JSON.");
+              }
+              request.setHTTPMethod("POST");
+              setJSONHeaders(request, body->length());
+              request.setHTTPBody(body);
+              request.setHTTPShouldHandleCookies(true);
+              return nullptr;
+          });
+}
+
+void RequestCore::postRequest(SampleReplyBlock done) const {
+    start(sampleURL(), sampleBlocks(std::move(done)), [](platform::MutableURLRequest& request) -> ErrorPtr {
         request.setHTTPMethod("POST");
-        request.setValue(fmt::format("{}", body->length()), "Content-Length");
-        request.setValue("application/json", "Content-Type");
-        request.setValue("application/json", "Accept");
-        request.setHTTPBody(body);
-        request.setHTTPShouldHandleCookies(true);
-        send(request, blocks);
+        setJSONHeaders(request, kSamplePostBody.size());
+        request.setHTTPBody(Data(kSamplePostBody));
+        return nullptr;
+    });
+}
+
+void RequestCore::getRequest(SampleReplyBlock done) const {
+    start(sampleURL(), sampleBlocks(std::move(done)), [](platform::MutableURLRequest& request) -> ErrorPtr {
+        request.setHTTPMethod("GET");
+        return nullptr;
     });
 }

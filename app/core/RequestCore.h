@@ -14,6 +14,11 @@
 //
 // requestResult turns raw reply bytes into models of a MappedModel class; no service operation uses
 // it (they decode their replies themselves).
+//
+// postRequest and getRequest send a fixed sample request to the service's sample address (the
+// configured service URL and kSamplePath), with the same time-outs, and read the reply as ASCII text:
+// `done`, when given, gets it on the main queue (nullopt for a failure, an empty reply or bytes that
+// are not ASCII); otherwise the text is dropped. Nothing in the application calls them.
 
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
@@ -33,6 +38,10 @@ public:
     static constexpr double kTimeoutInterval = 15.0;
     static constexpr double kResourceTimeoutInterval = 60.0;
     static constexpr std::string_view kAPIPath = "/api/v1";
+    static constexpr std::string_view kSamplePath = "/sample";
+    static constexpr std::string_view kSamplePostBody = "test=Message&this=isNotReal";
+
+    using SampleReplyBlock = std::function<void(const std::optional<std::string>& text)>;
 
     // `params` are not sent: callers put everything into the URL.
     // `resourceTimeout`: the limit on the whole exchange, in seconds.
@@ -53,4 +62,7 @@ public:
     static void requestResult(const std::optional<platform::Data>& data,
                               const std::function<void(const platform::Value& result)>& success,
                               std::optional<std::string_view> modelClass);
+
+    void postRequest(SampleReplyBlock done = {}) const;
+    void getRequest(SampleReplyBlock done = {}) const;
 };

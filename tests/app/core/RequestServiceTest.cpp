@@ -11,6 +11,7 @@
 #include "app/core/RequestCore.h"
 #include "app/core/ServiceModels.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Paths.h"
 #include "platform/net/URLError.h"
 #include "platform/runloop/Thread.h"
 #include "tests/peers/HttpServer.h"
@@ -85,7 +86,10 @@ bool advanceUntil(platform::ManualClock& clock, platform::Duration step, const s
 
 class RequestCoreTest : public testing::Test {
 protected:
-    void TearDown() override { platform::Clock::install(nullptr); }
+    void TearDown() override {
+        platform::Clock::install(nullptr);
+        unsetenv(AppConfiguration::kServiceURLVariable);
+    }
 
     std::string api() const { return server.url("/api/v1"); }
 
@@ -233,6 +237,66 @@ TEST_F(RequestCoreTest, AbsentBlocksAreSkipped) {
     RequestCore::GET(server.url("/full"), Value(), last.success(), last.failure());
     ASSERT_TRUE(last.wait());
     EXPECT_EQ(last.successes, 1);
+}
+
+// The sample requests go to the configured service with a fixed path and read the reply as ASCII.
+TEST_F(RequestCoreTest, SampleRequestsSendTheirFixedRequestToTheServiceAndReadTheReplyAsASCII) {
+    setenv(AppConfiguration::kServiceURLVariable, server.baseURL().c_str(), 1);
+    const struct {
+        bool post;
+        HttpResponse reply;
+        std::optional<std::string> text;
+    } cases[] = {
+        {true, HttpResponse::text(200, "posted"), "posted"},
+        {false, HttpResponse::text(200, "got"), "got"},
+        {false, HttpResponse::text(500, "trouble"), "trouble"}, // the status is not looked at
+        {true, HttpResponse::text(200, "晚安"), std::nullopt},
+        {false, HttpResponse::text(200, ""), std::nullopt},
+    };
+    auto core = std::make_shared<RequestCore>();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply.body);
+        server.clearRequests();
+        server.route(c.post ? "POST" : "GET", "/sample", c.reply);
+        int calls = 0;
+        std::optional<std::string> text;
+        bool onMain = false;
+        auto done = [&](const std::optional<std::string>& reply) {
+            ++calls, text = reply, onMain = platform::Thread::isMainThread();
+        };
+        c.post ? core->postRequest(done) : core->getRequest(done);
+        ASSERT_TRUE(pumpMainLoopUntil([&] { return calls > 0; }));
+        pumpMainLoopOnce();
+        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(text, c.text);
+        EXPECT_TRUE(onMain);
+        auto request = server.requests().at(0);
+        if (c.post) {
+            EXPECT_EQ(request.method + " " + request.target, "POST /sample");
+            EXPECT_EQ(request.body, "test=Message&this=isNotReal");
+            EXPECT_EQ(request.header("Content-Length"), "27");
+            EXPECT_EQ(request.header("Content-Type"), "application/json");
+            EXPECT_EQ(request.header("Accept"), "application/json");
+        } else {
+            EXPECT_EQ(request.method + " " + request.target + request.body, "GET /sample");
+        }
+    }
+    // Without a block the reply is dropped, but the request still goes out.
+    server.clearRequests();
+    core->getRequest();
+    EXPECT_TRUE(server.waitForRequests(1));
+    // Without a service address nothing is sent.
+    unsetenv(AppConfiguration::kServiceURLVariable);
+    auto folder = platform::Paths::home() / "no-configuration";
+    std::filesystem::create_directories(folder);
+    platform::Paths::setResources(folder);
+    int calls = 0;
+    std::optional<std::string> text = "unset";
+    core->postRequest([&](const std::optional<std::string>& reply) { ++calls, text = reply; });
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return calls > 0; }));
+    EXPECT_EQ(text, std::nullopt);
+    platform::Paths::setResources({});
+    EXPECT_EQ(server.requestCount(), 1u);
 }
 
 // The generic reply decoder: raw reply bytes to a model, a list of models, the parsed value or the
