@@ -5,8 +5,10 @@
 //     key            variable               example
 //     ServiceURL     LIVEAPP_SERVICE_URL    http://127.0.0.1:8080   the service's web host (HTTP API)
 //     RTMPHost       LIVEAPP_RTMP_HOST      127.0.0.1:1935          the RTMP ingest host
-//     ProbeHost1     LIVEAPP_PROBE_HOST_1   localhost               the network monitor's first probe
-//     ProbeHost2     LIVEAPP_PROBE_HOST_2   127.0.0.1               its second probe
+//     ProbeHost1     LIVEAPP_PROBE_HOST_1   probe.example.net       the network monitor's first probe
+//     ProbeHost2     LIVEAPP_PROBE_HOST_2   probe2.example.net      its second probe
+//
+// The shipped file names no probe hosts (see AppNetworkMonitoring for what is probed then).
 //
 // Values are read at every call (tests change the environment or the resources between calls).
 // A service URL without a scheme gets "http://"; trailing slashes are dropped, so callers append

@@ -4,11 +4,16 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchTime.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/URL.h"
 #include "platform/net/NetworkInterfaces.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Timer.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
 #include <chrono>
+#include <netinet/in.h>
 
 namespace {
 
@@ -29,6 +34,49 @@ std::shared_ptr<AppNetworkMonitoring>& sharedSlot() {
 
 std::shared_ptr<Reachability> probeFor(const std::string& host) {
     return host.empty() ? nullptr : Reachability::reachabilityWithHostname(host);
+}
+
+// Judged by the name alone: resolving it here would wait on the network the monitor is probing.
+bool isLoopbackHost(std::string host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (!host.empty() && host.back() == '.')
+        host.pop_back();
+    constexpr std::string_view localhost = "localhost";
+    if (host == localhost || (host.size() > localhost.size() && host.ends_with(".localhost")))
+        return true;
+    in_addr ipv4{};
+    if (inet_pton(AF_INET, host.c_str(), &ipv4) == 1)
+        return (ntohl(ipv4.s_addr) >> 24) == 127;
+    in6_addr ipv6{};
+    if (inet_pton(AF_INET6, host.c_str(), &ipv6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&ipv6) || (IN6_IS_ADDR_V4MAPPED(&ipv6) && ipv6.s6_addr[12] == 127);
+    return false;
+}
+
+// Without configured probe hosts: the service's own host tells whether the service can be reached,
+// but a loopback one is reachable whatever the network does, so then any route to the internet is
+// watched instead.
+std::shared_ptr<Reachability> unconfiguredProbe() {
+    auto service = platform::URL::create(AppConfiguration::serviceURL());
+    auto host = service ? service->host() : std::nullopt;
+    if (host && !host->empty() && !isLoopbackHost(*host))
+        return Reachability::reachabilityWithHostname(*host);
+    return Reachability::reachabilityForInternetConnection();
+}
+
+std::shared_ptr<Reachability> makeProbe() {
+    std::string first = AppConfiguration::probeHost1();
+    std::string second = AppConfiguration::probeHost2();
+    if (first.empty() && second.empty())
+        return unconfiguredProbe();
+    auto probe = probeFor(first);
+    // A lone host stays watched while out of reach, so its return shows at once, not a cycle later.
+    if (!second.empty() && (!probe || probe->currentReachabilityStatus() == ReachabilityStatusNotReachable))
+        probe = probeFor(second);
+    return probe;
 }
 
 } // namespace
@@ -106,11 +154,7 @@ void AppNetworkMonitoring::releaseProbe() {
 void AppNetworkMonitoring::networkMonitoringTimer() {
     releaseProbe();
 
-    auto probe = probeFor(AppConfiguration::probeHost1());
-    if (!probe || probe->currentReachabilityStatus() == ReachabilityStatusNotReachable)
-        probe = probeFor(AppConfiguration::probeHost2());
-
-    if (probe) {
+    if (auto probe = makeProbe()) {
         m_curReachability = probe;
         auto self = std::static_pointer_cast<AppNetworkMonitoring>(shared_from_this());
         std::weak_ptr<AppNetworkMonitoring> weak = self;

@@ -1,7 +1,10 @@
 #pragma once
 // AppNetworkMonitoring: the application's network monitor. A thread of its own probes the network
 // every 10 seconds (and once at start) through a fresh Reachability on the configured probe hosts
-// (AppConfiguration::probeHost1, then probeHost2 when the first is unusable) and keeps the status.
+// (AppConfiguration::probeHost1, then probeHost2 when the first is unusable; a lone host is watched
+// even while out of reach) and keeps the status.
+// With neither configured it probes the service's host, or any route to the internet when that host
+// is a loopback one (always reachable, so it would never show the network gone).
 // It tells the screens, always on the main thread with the monitor as the object:
 //   "_notifyNetworkStatusChanged_"  the first change at once; later changes 2 seconds after they
 //                                   happen, and only if the status then still differs from the one

@@ -154,6 +154,7 @@ protected:
         platform::NotificationCenter::defaultCenter().removeObserver(addressToken.get());
         unsetenv(AppConfiguration::kProbeHost1Variable);
         unsetenv(AppConfiguration::kProbeHost2Variable);
+        unsetenv(AppConfiguration::kServiceURLVariable);
         platform::Paths::setResources({});
         platform::Clock::install(nullptr);
     }
@@ -238,19 +239,62 @@ TEST_F(NetworkMonitorTest, SecondProbeHostStandsInAndEachCycleProbesAfresh) {
     EXPECT_EQ(statusPosts[1], ReachabilityStatusViaWiFi);
 }
 
-TEST_F(NetworkMonitorTest, WithoutAnyProbeTheStatusDropsToNotReachable) {
-    unsetenv(AppConfiguration::kProbeHost1Variable);
+// One configured host out of reach and no second to stand in: the status drops to not reachable,
+// and the host stays watched, so its return shows before the next cycle.
+TEST_F(NetworkMonitorTest, LoneProbeHostOutOfReachDropsTheStatusAndItsReturnShowsWithinTheCycle) {
+    network.setTargetFlags("probe-one.test", 0);
     unsetenv(AppConfiguration::kProbeHost2Variable);
     auto folder = platform::Paths::home() / "no-configuration";
     std::filesystem::create_directories(folder);
     platform::Paths::setResources(folder);
 
-    auto monitor = AppNetworkMonitoring::sharedInstance();
-    waitForStatus(monitor, ReachabilityStatusNotReachable);
-    EXPECT_TRUE(statusPosts.empty());
-    clock->advance(2s);
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return statusPosts.size() == 1; }));
+    auto monitor = startMonitor();
     EXPECT_EQ(statusPosts[0], ReachabilityStatusNotReachable);
+    advance(3s);
+    network.clearTargetFlags("probe-one.test");
+    waitForStatus(monitor, ReachabilityStatusViaWiFi);
+    clock->advance(2s);
+    ASSERT_TRUE(pumpMainLoopUntil([&] { return statusPosts.size() == 2; }));
+    EXPECT_EQ(statusPosts[1], ReachabilityStatusViaWiFi);
+}
+
+// Without configured probe hosts the service's host is probed, unless it is a loopback one: that
+// would always be reachable, so the route to the internet is watched instead and a lost network shows.
+TEST_F(NetworkMonitorTest, WithoutProbeHostsTheServiceHostOrElseTheInternetRouteIsProbed) {
+    unsetenv(AppConfiguration::kProbeHost1Variable);
+    unsetenv(AppConfiguration::kProbeHost2Variable);
+    auto folder = platform::Paths::home() / "no-probe-hosts";
+    std::filesystem::create_directories(folder);
+    platform::Paths::setResources(folder);
+    network.setTargetFlags("live.service.test", R | W);
+    const struct {
+        const char* serviceURL; // LIVEAPP_SERVICE_URL; empty: none
+        FakeReachability::Network network;
+        ReachabilityStatus status;
+    } cases[] = {
+        {"http://live.service.test:8080", FakeReachability::Network::WiFi, ReachabilityStatusViaWWAN},
+        {"http://127.0.0.1:8080", FakeReachability::Network::None, ReachabilityStatusNotReachable},
+        {"http://127.8.9.10", FakeReachability::Network::None, ReachabilityStatusNotReachable},
+        {"http://LocalHost.:8080", FakeReachability::Network::None, ReachabilityStatusNotReachable},
+        {"http://api.localhost", FakeReachability::Network::None, ReachabilityStatusNotReachable},
+        {"http://[::1]:8080", FakeReachability::Network::None, ReachabilityStatusNotReachable},
+        {"http://[::ffff:127.0.0.1]:8080", FakeReachability::Network::None, ReachabilityStatusNotReachable},
+        {"", FakeReachability::Network::None, ReachabilityStatusNotReachable},
+        {"", FakeReachability::Network::Cellular, ReachabilityStatusViaWWAN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.serviceURL);
+        network.setNetwork(c.network);
+        if (*c.serviceURL)
+            setenv(AppConfiguration::kServiceURLVariable, c.serviceURL, 1);
+        else
+            unsetenv(AppConfiguration::kServiceURLVariable);
+        statusPosts.clear();
+        auto monitor = startMonitor(); // the probe's first status is posted at once
+        ASSERT_EQ(statusPosts.size(), 1u);
+        EXPECT_EQ(statusPosts[0], c.status);
+        AppNetworkMonitoring::resetSharedInstanceForTesting();
+    }
 }
 
 TEST_F(NetworkMonitorTest, AddressPrefersWiFiThenCellular) {
