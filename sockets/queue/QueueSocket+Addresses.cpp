@@ -85,11 +85,23 @@ std::optional<platform::Data> QueueSocket::getInterfaceAddressFromUrl(const plat
     return sockets::unixAddressForPath(url->path());
 }
 
-// No background network service type exists here: nothing is marked, so nothing is promised.
 bool QueueSocket::enableBackgroundingOnSocket() {
-    return false;
+    return isOnSocketQueue() && enableBackgroundingOnSocketWithCaveat(false);
 }
 
 bool QueueSocket::enableBackgroundingOnSocketWithCaveat() {
-    return false;
+    return isOnSocketQueue() && enableBackgroundingOnSocketWithCaveat(true);
+}
+
+// The mark is the streams' voice service type; with the caveat the pair is left for the connect path (or
+// the caller) to open.
+bool QueueSocket::enableBackgroundingOnSocketWithCaveat(bool caveat) {
+    if (!createReadAndWriteStream())
+        return false;
+    platform::Value voice(platform::kCFStreamNetworkServiceTypeVoIP);
+    bool readMarked = m_readStream->setProperty(platform::kCFStreamNetworkServiceType, voice);
+    bool writeMarked = m_writeStream->setProperty(platform::kCFStreamNetworkServiceType, voice);
+    if (!readMarked || !writeMarked)
+        return false;
+    return caveat || openStreams();
 }

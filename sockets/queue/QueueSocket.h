@@ -137,7 +137,8 @@ public:
     std::shared_ptr<platform::ReadStream> readStream();
     std::shared_ptr<platform::WriteStream> writeStream();
     platform::TlsContextPtr sslContext() const;
-    // Background (voice-over-IP) service has no counterpart on this platform: always false.
+    // Only from the socket queue (elsewhere false, nothing changed), on a connected socket: marks both
+    // streams of the pair (made if need be) for the voice service; the first form also opens them.
     bool enableBackgroundingOnSocket();
     bool enableBackgroundingOnSocketWithCaveat();
 
@@ -455,6 +456,7 @@ private:
     bool addStreamsToRunLoop();
     void removeStreamsFromRunLoop();
     bool openStreams();
+    bool enableBackgroundingOnSocketWithCaveat(bool caveat);
 
     // ---- State: every field belongs to the socket queue ----
     uint32_t m_flags{0};

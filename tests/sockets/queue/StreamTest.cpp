@@ -115,6 +115,77 @@ TEST(StreamPairTest, TheStreamsAreHandedOutOnlyOnTheSocketQueue) {
     EXPECT_EQ(readStream->status(), platform::kCFStreamStatusClosed);
 }
 
+// Background mode marks both streams of a connected socket for the voice service, only on the socket
+// queue. The plain form opens the pair; with the caveat it is left as it was, which inside the connect
+// callback means made but not yet open (the connect path opens it afterwards).
+TEST(StreamPairTest, BackgroundModeMarksBothStreamsForTheVoiceServiceOnTheSocketQueueOnly) {
+    using platform::kCFStreamNetworkServiceType;
+    struct Seen {
+        bool enabled{false};
+        Value readType, writeType;
+        platform::StreamStatus readStatus{platform::kCFStreamStatusError};
+    };
+    auto enable = [](const QueueSocketPtr& socket, bool caveat) {
+        Seen seen;
+        socket->performBlock([&] {
+            seen.enabled = caveat ? socket->enableBackgroundingOnSocketWithCaveat()
+                                  : socket->enableBackgroundingOnSocket();
+            if (auto readStream = socket->readStream()) {
+                seen.readType = readStream->copyProperty(kCFStreamNetworkServiceType);
+                seen.writeType = socket->writeStream()->copyProperty(kCFStreamNetworkServiceType);
+                seen.readStatus = readStream->status();
+            }
+        });
+        return seen;
+    };
+    const Value voice("kCFStreamNetworkServiceTypeVoIP");
+
+    auto unconnected = QueueSocket::create(RecordingDelegate::create(), platform::DispatchQueue::create("t"));
+    EXPECT_FALSE(enable(unconnected, false).enabled);
+
+    auto pair = connectPair(AF_INET);
+    ASSERT_TRUE(pair.peer);
+    pair.drain();
+    EXPECT_FALSE(pair.socket->enableBackgroundingOnSocket());
+    EXPECT_FALSE(pair.socket->enableBackgroundingOnSocketWithCaveat());
+    Value untouched;
+    pair.socket->performBlock(
+        [&] { untouched = pair.socket->readStream()->copyProperty(kCFStreamNetworkServiceType); });
+    EXPECT_TRUE(untouched.isNil());
+    Seen plain = enable(pair.socket, false);
+    EXPECT_TRUE(plain.enabled);
+    EXPECT_EQ(plain.readType, voice);
+    EXPECT_EQ(plain.writeType, voice);
+    EXPECT_EQ(plain.readStatus, platform::kCFStreamStatusOpen);
+    // The connection carries on as before.
+    pair.socket->readDataToLength(4, -1, 1);
+    ASSERT_TRUE(pair.peer->sendAll("ping"));
+    EXPECT_EQ(pair.delegate->readText(), "ping");
+
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    auto delegate = RecordingDelegate::create();
+    auto delegateQueue = platform::DispatchQueue::create("test.delegate");
+    Seen inCallback;
+    delegate->onEvent = [&](const Event& event) {
+        if (event.kind == EventKind::ConnectToHost)
+            inCallback = enable(event.sock, true);
+    };
+    auto socket = QueueSocket::create(delegate, delegateQueue);
+    ASSERT_TRUE(socket->connectToAddress(loopbackAddress(AF_INET, listener->port())));
+    auto peer = listener->accept();
+    ASSERT_TRUE(peer && delegate->waitFor(EventKind::ConnectToHost));
+    drain(socket, delegateQueue);
+    EXPECT_TRUE(inCallback.enabled);
+    EXPECT_EQ(inCallback.readType, voice);
+    EXPECT_EQ(inCallback.writeType, voice);
+    EXPECT_EQ(inCallback.readStatus, platform::kCFStreamStatusNotOpen);
+    Seen after = enable(socket, true);
+    EXPECT_EQ(after.readType, voice);
+    EXPECT_EQ(after.readStatus, platform::kCFStreamStatusOpen);
+    settle(socket, delegateQueue);
+}
+
 // ---- TLS inside the stream pair ----
 namespace {
 
