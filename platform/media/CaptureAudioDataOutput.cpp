@@ -1,5 +1,7 @@
 #include "platform/media/CaptureAudioDataOutput.h"
 
+#include "platform/media/TestCard.h"
+
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -32,12 +34,12 @@ void CaptureAudioDataOutput::deliver(MonoTime due) {
     const auto bufferDuration =
         std::chrono::nanoseconds(int64_t(samplesPerBuffer) * 1'000'000'000 / sampleRate);
     const MonoTime first = due - bufferDuration;
-    const double firstSeconds = std::chrono::duration<double>(first.time_since_epoch()).count();
+    const double firstSeconds = TestCard::secondsOf(first);
     std::array<int16_t, samplesPerBuffer> samples{};
     for (int i = 0; i < samplesPerBuffer; ++i) {
         const double t = firstSeconds + double(i) / sampleRate;
         const double intoSecond = t - std::floor(t);
-        if (intoSecond < 0.1)
+        if (intoSecond < TestCard::markerSeconds)
             samples[i] =
                 static_cast<int16_t>(16000 * std::sin(2 * std::numbers::pi * beepFrequency * intoSecond));
     }

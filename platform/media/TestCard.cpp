@@ -17,13 +17,6 @@ namespace platform {
 
 namespace {
 
-constexpr double flashSeconds = 0.1;
-
-double secondsOf(MonoTime time) {
-    return std::chrono::duration<double>(time.time_since_epoch()).count();
-}
-
-// Seven bars at three quarters' intensity: grey, yellow, cyan, green, magenta, red, blue.
 constexpr std::array<std::array<double, 3>, 7> barColours = {{{0.75, 0.75, 0.75},
                                                               {0.75, 0.75, 0},
                                                               {0, 0.75, 0.75},
@@ -78,9 +71,23 @@ private:
 
 } // namespace
 
+double TestCard::secondsOf(MonoTime time) {
+    return std::chrono::duration<double>(time.time_since_epoch()).count();
+}
+
 bool TestCard::isFlashTime(MonoTime time) {
     const double seconds = secondsOf(time);
-    return seconds - std::floor(seconds) < flashSeconds;
+    return seconds - std::floor(seconds) < markerSeconds;
+}
+
+void TestCard::drawColourBars(const CGContextRef& context, CGRect rect) {
+    const double barWidth = rect.size.width / barColours.size();
+    for (size_t bar = 0; bar < barColours.size(); ++bar) {
+        const auto& [r, g, b] = barColours[bar];
+        CGContextSetRGBFillColor(context, r, g, b, 1);
+        CGContextFillRect(context, CGRectMake(rect.origin.x + bar * barWidth, rect.origin.y, barWidth + 1,
+                                              rect.size.height));
+    }
 }
 
 CGRect TestCard::flashRect(int width, int height) {
@@ -99,12 +106,7 @@ CGImageRef TestCard::background(int width, int height, bool front) {
             else
                 CGContextSetRGBFillColor(context, 0.32, 0.32, 0.32, 1);
             CGContextFillRect(context, CGRectMake(0, 0, width, height));
-            const double barWidth = width / 7.0;
-            for (size_t bar = 0; bar < barColours.size(); ++bar) {
-                const auto& [r, g, b] = barColours[bar];
-                CGContextSetRGBFillColor(context, r, g, b, 1);
-                CGContextFillRect(context, CGRectMake(bar * barWidth, 0, barWidth + 1, barsHeight(height)));
-            }
+            drawColourBars(context, CGRectMake(0, 0, width, barsHeight(height)));
             NSAttributes attributes;
             attributes.set(NSFontAttributeName, Value(UIFont::boldSystemFontOfSize(height / 12.0)));
             attributes.set(NSForegroundColorAttributeName, Value(UIColor::whiteColor()));

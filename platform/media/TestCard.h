@@ -10,6 +10,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/graphics/Geometry.h"
+#include "platform/graphics/GraphicsContext.h"
 #include "platform/media/PixelBuffer.h"
 
 #include <map>
@@ -25,12 +26,18 @@ public:
         double zoom{1.0};
     };
 
-    // Whether the marker is lit at `time`: the first 100 ms of each whole second of the clock.
+    // The marker lights for the first `markerSeconds` of each whole second of the clock (the moments
+    // the microphone beeps).
+    static constexpr double markerSeconds = 0.1;
+    static double secondsOf(MonoTime time);
     static bool isFlashTime(MonoTime time);
     // The marker's square within a card of this size (top-left origin).
     static CGRect flashRect(int width, int height);
     // The height of the colour-bar band along the top edge.
     static int barsHeight(int height) { return height / 6; }
+    // Seven bars of three quarters' intensity across the rectangle (top-left origin): grey, yellow,
+    // cyan, green, magenta, red, blue.
+    static void drawColourBars(const CGContextRef& context, CGRect rect);
 
     // A new frame of width x height for the capture `time`; `frameRate` numbers the frames of a second.
     CVPixelBufferRef draw(int width, int height, MonoTime time, int frameRate, Look look);

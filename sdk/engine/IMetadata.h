@@ -4,6 +4,8 @@
 // and whose fields say how to read them. `timestampDelta` is the buffer's presentation time in
 // milliseconds since the stream began.
 
+#include "platform/foundation/Clock.h"
+
 #include <cstdint>
 #include <memory>
 #include <tuple>
@@ -16,6 +18,11 @@ class IPixelBuffer;
 constexpr int32_t fourCC(const char (&code)[5]) {
     return static_cast<int32_t>(uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 |
                                 uint32_t(uint8_t(code[2])) << 8 | uint32_t(uint8_t(code[3])));
+}
+
+// A time of the platform clock as the graph counts it: milliseconds on that clock.
+inline double millisecondsOf(platform::MonoTime time) {
+    return std::chrono::duration<double, std::milli>(time.time_since_epoch()).count();
 }
 
 class IMetadata {

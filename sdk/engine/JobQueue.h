@@ -1,15 +1,15 @@
 #pragma once
-// A serial queue of jobs on a thread of its own: jobs run one at a time in the order they were
-// enqueued. enqueue() returns at once; enqueueSync() returns once its job has run (run directly when
-// called from the queue's own thread). The destructor runs the jobs already queued, then ends the
-// thread; it must not run on the queue's own thread.
+// A serial queue of jobs (a serial dispatch queue of the platform under the given label): jobs run one
+// at a time in the order they were enqueued. enqueue() returns at once; enqueueSync() returns once its
+// job has run (run directly when called from a job of this queue). The destructor waits for the jobs
+// already queued; it must not run on the queue itself.
 
-#include <condition_variable>
-#include <deque>
+#include "platform/dispatch/DispatchQueue.h"
+
+#include <atomic>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 namespace livecore {
 
@@ -23,18 +23,11 @@ public:
     void enqueue(std::function<void()> job);
     void enqueueSync(const std::function<void()>& job);
     // No job waiting and none running.
-    bool isIdle() const;
+    bool isIdle() const { return m_pending == 0; }
 
 private:
-    void run();
-
-    const std::string m_name;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<std::function<void()>> m_jobs;
-    bool m_running{false};
-    bool m_stopping{false};
-    std::thread m_thread;
+    const std::shared_ptr<platform::DispatchQueue> m_queue;
+    std::atomic<int> m_pending{0};
 };
 
 } // namespace livecore

@@ -5,6 +5,7 @@
 #include "platform/ui/UIApplication.h"
 #include "sdk/api/iOS/LiveSimpleSession.h"
 #include "tests/peers/NginxRtmp.h"
+#include "tests/sdk/SessionProbes.h"
 #include "tests/support/MainLoop.h"
 
 #include <gtest/gtest.h>
@@ -64,16 +65,9 @@ protected:
     // Moves the clock to the camera's next frame and answers the frame the preview got.
     platform::CVPixelBufferRef nextFrame() {
         const auto before = m_session->previewView()->currentFrame();
-        const auto limit = std::chrono::steady_clock::now() + generous;
         for (;;) {
-            const auto next = m_session->nextCaptureTime();
-            if (next > m_clock->monotonic())
-                m_clock->advance(next - m_clock->monotonic());
-            while (!(m_session->nextCaptureTime() > next && m_session->isMediaRoadIdle())) {
-                if (std::chrono::steady_clock::now() > limit)
-                    return nullptr;
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-            }
+            if (!sdktest::captureNext(*m_session, *m_clock, generous))
+                return nullptr;
             auto frame = m_session->previewView()->currentFrame();
             if (frame && frame != before)
                 return frame;

@@ -150,16 +150,9 @@ protected:
     // captured has reached the network.
     void capture(LiveSimpleSession& session, std::chrono::milliseconds duration) {
         const auto end = m_clock->monotonic() + duration;
-        while (session.nextCaptureTime() <= end) {
-            const auto next = session.nextCaptureTime();
-            if (next > m_clock->monotonic())
-                m_clock->advance(next - m_clock->monotonic());
-            const auto limit = std::chrono::steady_clock::now() + generous;
-            while (!(session.nextCaptureTime() > next && session.isMediaRoadIdle())) {
-                ASSERT_LT(std::chrono::steady_clock::now(), limit) << "the media road did not go idle";
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-            }
-        }
+        while (session.nextCaptureTime() <= end)
+            ASSERT_TRUE(sdktest::captureNext(session, *m_clock, generous))
+                << "the media road did not go idle";
     }
 
     // Ends publishing and reads what the ingest recorded of it.

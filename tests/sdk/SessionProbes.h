@@ -2,9 +2,11 @@
 // What the session tests watch: the states a delegate receives (and on which thread), the session's
 // notifications, and the process's RTMP threads and open descriptors.
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/Thread.h"
 #include "sdk/api/iOS/LiveSessionDelegate.h"
+#include "sdk/api/iOS/LiveSimpleSession.h"
 
 #include <atomic>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sdktest {
@@ -97,6 +100,23 @@ inline int rtmpThreadCount() {
             count++;
     }
     return count;
+}
+
+// Moves a ManualClock to the session's next capture (the camera's or the microphone's) and waits until
+// that capture has been delivered and everything captured so far has been encoded and sent. False when
+// that did not happen within `limit` (real time).
+inline bool captureNext(LiveSimpleSession& session, platform::ManualClock& clock,
+                        std::chrono::steady_clock::duration limit) {
+    const auto next = session.nextCaptureTime();
+    if (next > clock.monotonic())
+        clock.advance(next - clock.monotonic());
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!(session.nextCaptureTime() > next && session.isMediaRoadIdle())) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
 }
 
 inline int openDescriptorCount() {

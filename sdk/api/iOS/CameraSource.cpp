@@ -13,10 +13,6 @@ CaptureDevicePosition positionFor(bool front) {
     return front ? CaptureDevicePosition::Front : CaptureDevicePosition::Back;
 }
 
-double millisecondsOf(platform::MonoTime time) {
-    return std::chrono::duration<double, std::milli>(time.time_since_epoch()).count();
-}
-
 } // namespace
 
 std::shared_ptr<CameraSource> CameraSource::create(bool front, int frameRate) {

@@ -2,8 +2,8 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/graphics/Color.h"
-#include "platform/graphics/GraphicsContextFunctions.h"
 #include "platform/graphics/GraphicsContextStack.h"
+#include "platform/media/TestCard.h"
 
 #include <algorithm>
 
@@ -52,14 +52,5 @@ void LivePreviewView::drawRect(platform::CGRect) {
                                                   height));
         return;
     }
-    // Seven bars at three quarters' intensity: grey, yellow, cyan, green, magenta, red, blue.
-    static constexpr double bars[7][3] = {{0.75, 0.75, 0.75}, {0.75, 0.75, 0}, {0, 0.75, 0.75}, {0, 0.75, 0},
-                                          {0.75, 0, 0.75},    {0.75, 0, 0},    {0, 0, 0.75}};
-    auto context = platform::UIGraphicsGetCurrentContext();
-    const double width = area.size.width / 7;
-    for (int bar = 0; bar < 7; ++bar) {
-        platform::CGContextSetRGBFillColor(context, bars[bar][0], bars[bar][1], bars[bar][2], 1);
-        platform::CGContextFillRect(context, platform::CGRectMake(area.origin.x + bar * width, area.origin.y,
-                                                                  width, area.size.height));
-    }
+    platform::TestCard::drawColourBars(platform::UIGraphicsGetCurrentContext(), area);
 }

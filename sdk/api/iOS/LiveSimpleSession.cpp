@@ -50,10 +50,6 @@ livecore::AspectTransform::AspectMode transformMode(LiveAspectMode mode) {
     }
 }
 
-double clockMilliseconds() {
-    return std::chrono::duration<double, std::milli>(platform::Clock::now().time_since_epoch()).count();
-}
-
 } // namespace
 
 std::shared_ptr<LiveSimpleSession> LiveSimpleSession::create(platform::CGSize videoSize, int32_t frameRate,
@@ -261,7 +257,7 @@ void LiveSimpleSession::addEncoders(uint64_t generation) {
             return;
         output = m_outputSession;
     }
-    const double origin = clockMilliseconds();
+    const double origin = livecore::millisecondsOf(platform::Clock::now());
     livecore::H264Encode::Settings settings;
     settings.width = static_cast<int>(m_videoSize.width);
     settings.height = static_cast<int>(m_videoSize.height);

@@ -37,8 +37,7 @@ void MicSource::captured(const int16_t* samples, size_t count, platform::MonoTim
     std::vector<int16_t> stereo(count * channelCount);
     for (size_t i = 0; i < count; ++i)
         stereo[2 * i] = stereo[2 * i + 1] = samples[i];
-    const double milliseconds = std::chrono::duration<double, std::milli>(time.time_since_epoch()).count();
-    m_road.enqueue([this, stereo = std::move(stereo), milliseconds] {
+    m_road.enqueue([this, stereo = std::move(stereo), milliseconds = millisecondsOf(time)] {
         AudioBufferMetadata metadata(milliseconds);
         metadata.setData(platform::CaptureAudioDataOutput::sampleRate, channelCount);
         m_output.push(reinterpret_cast<const uint8_t*>(stereo.data()), stereo.size() * sizeof(int16_t),
