@@ -5,12 +5,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <pthread.h>
 #include <system_error>
 #include <thread>
 
 namespace platform::detail {
 
 namespace {
+
+// A new thread takes the name of the thread that made it, and pool threads are made by whoever
+// enqueues: without a name of their own they would pass for that thread (an RTMP thread, say) for life.
+void nameThread(const char* name) {
+    ::pthread_setname_np(::pthread_self(), name);
+}
+
 // Room for many blocked workers (lookups, synchronous calls) while still bounding a runaway.
 constexpr size_t maxThreads = 512;
 // The watchdog's notion of "stuck": no job started for this long while jobs wait.
@@ -103,6 +111,7 @@ void WorkerPool::spawnLocked() {
 }
 
 void WorkerPool::workerMain() {
+    nameThread("dispatch.worker");
     t_isWorker = true;
     std::unique_lock lock(m_mutex);
     for (;;) {
@@ -153,6 +162,7 @@ void WorkerPool::workerMain() {
 }
 
 void WorkerPool::watchdogMain() {
+    nameThread("dispatch.watch");
     std::unique_lock lock(m_mutex);
     int quietChecks = 0;
     for (;;) {

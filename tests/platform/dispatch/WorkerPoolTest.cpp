@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <string>
+#include <thread>
 
 using namespace platform;
 using dispatchtest::Counter;
@@ -30,6 +33,30 @@ TEST(WorkerPool, SurvivesSixtyFourTasksBlockedWhereDispatchCannotSee) {
 
     gate.notify();
     EXPECT_TRUE(finished.waitFor(blockedTasks));
+}
+
+TEST(WorkerPool, WorkersStartedForANamedThreadDoNotTakeItsName) {
+    // Threads inherit the name of the thread that starts them; the pool starts workers from whoever
+    // enqueues. Blocks that stay blocked make it start new ones for this enqueuer.
+    Counter gate, started, finished, borrowed;
+    std::thread enqueuer([&] {
+        ::pthread_setname_np(::pthread_self(), "origin.thread");
+        for (int i = 0; i < blockedTasks; ++i)
+            DispatchQueue::global()->async([&] {
+                char name[16] = {};
+                ::pthread_getname_np(::pthread_self(), name, sizeof(name));
+                if (std::string(name) == "origin.thread")
+                    borrowed.notify();
+                started.notify();
+                gate.waitFor(1);
+                finished.notify();
+            });
+    });
+    enqueuer.join();
+    ASSERT_TRUE(started.waitFor(blockedTasks));
+    gate.notify();
+    ASSERT_TRUE(finished.waitFor(blockedTasks));
+    EXPECT_EQ(borrowed.count(), 0);
 }
 
 TEST(WorkerPool, SurvivesSixtyFourTasksBlockedOnSemaphoresSignalledByLaterWork) {
