@@ -1,5 +1,6 @@
 #include "platform/graphics/Color.h"
 
+#include "platform/foundation/Immortal.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/graphics/GraphicsContextStack.h"
 #include "platform/graphics/Image.h"
@@ -257,16 +258,18 @@ void UIColor::set() const {
     setStroke();
 }
 
+// Never destroyed: threads of their own (a camera drawing its frames) may still draw while static
+// destructors run at exit.
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB() {
-    static const CGColorSpaceRef space =
-        std::make_shared<const CGColorSpace>(CGColorSpace{kCGColorSpaceModelRGB});
-    return space;
+    static detail::Immortal<const CGColorSpaceRef> space(
+        std::make_shared<const CGColorSpace>(CGColorSpace{kCGColorSpaceModelRGB}));
+    return space.get();
 }
 
 CGColorSpaceRef CGColorSpaceCreateDeviceGray() {
-    static const CGColorSpaceRef space =
-        std::make_shared<const CGColorSpace>(CGColorSpace{kCGColorSpaceModelMonochrome});
-    return space;
+    static detail::Immortal<const CGColorSpaceRef> space(
+        std::make_shared<const CGColorSpace>(CGColorSpace{kCGColorSpaceModelMonochrome}));
+    return space.get();
 }
 
 CGColorSpaceModel CGColorSpaceGetModel(const CGColorSpaceRef& space) {
