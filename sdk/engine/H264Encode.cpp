@@ -6,7 +6,8 @@
 
 namespace livecore {
 
-std::shared_ptr<H264Encode> H264Encode::create(const Settings& settings, std::function<bool()> skipFrame) {
+std::shared_ptr<H264Encode> H264Encode::create(const Settings& settings, std::function<bool()> skipFrame,
+                                               std::function<std::optional<int>()> nextBitrate) {
     platform::VideoCompressionSession::Settings compression;
     compression.width = settings.width;
     compression.height = settings.height;
@@ -17,14 +18,15 @@ std::shared_ptr<H264Encode> H264Encode::create(const Settings& settings, std::fu
     if (!session)
         return nullptr;
     return std::make_shared<H264Encode>(PrivateTag{}, std::move(session), settings.origin,
-                                        std::move(skipFrame));
+                                        std::move(skipFrame), std::move(nextBitrate));
 }
 
 H264Encode::H264Encode(PrivateTag, std::unique_ptr<platform::VideoCompressionSession> session, double origin,
-                       std::function<bool()> skipFrame)
+                       std::function<bool()> skipFrame, std::function<std::optional<int>()> nextBitrate)
     : m_session(std::move(session))
     , m_origin(origin)
-    , m_skipFrame(std::move(skipFrame)) {}
+    , m_skipFrame(std::move(skipFrame))
+    , m_nextBitrate(std::move(nextBitrate)) {}
 
 void H264Encode::pushBuffer(const uint8_t*, size_t, IMetadata& metadata) {
     if (metadata.type() != VideoBufferMetadata().type())
@@ -37,9 +39,12 @@ void H264Encode::pushBuffer(const uint8_t*, size_t, IMetadata& metadata) {
         ++m_skipped;
         return;
     }
+    const auto bitrate = m_nextBitrate ? m_nextBitrate() : std::nullopt;
     std::optional<platform::CompressedVideoFrame> encoded;
     {
         std::lock_guard lock(m_mutex);
+        if (bitrate)
+            m_session->setBitrate(*bitrate);
         encoded = m_session->encode(frame->cvBuffer(), std::llround(time));
     }
     if (!encoded)

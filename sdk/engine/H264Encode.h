@@ -4,7 +4,8 @@
 // AVC sample ('vide' with the keyframe flag, no pixel buffer, its time in ms since the stream's
 // origin). Frames captured before the origin belong to no stream and are not encoded. A keyframe comes first
 // and then every two seconds. While `skipFrame` answers true (the sender is inside a network send) a frame is
-// skipped before it is encoded; a frame that was encoded is always passed on.
+// skipped before it is encoded; a frame that was encoded is always passed on. Before each frame it
+// encodes it asks `nextBitrate` whether the bitrate changes from that frame on.
 
 #include "platform/media/VideoCompressionSession.h"
 #include "sdk/engine/IEncoder.h"
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 namespace livecore {
 
@@ -31,9 +33,10 @@ public:
     };
 
     // Null when the encoder cannot be made for these settings.
-    static std::shared_ptr<H264Encode> create(const Settings& settings, std::function<bool()> skipFrame);
+    static std::shared_ptr<H264Encode> create(const Settings& settings, std::function<bool()> skipFrame,
+                                              std::function<std::optional<int>()> nextBitrate = {});
     H264Encode(PrivateTag, std::unique_ptr<platform::VideoCompressionSession> session, double origin,
-               std::function<bool()> skipFrame);
+               std::function<bool()> skipFrame, std::function<std::optional<int>()> nextBitrate);
 
     const std::vector<uint8_t>& sequenceParameterSet() const { return m_session->sequenceParameterSet(); }
     const std::vector<uint8_t>& pictureParameterSet() const { return m_session->pictureParameterSet(); }
@@ -51,6 +54,7 @@ private:
     std::unique_ptr<platform::VideoCompressionSession> m_session;
     const double m_origin;
     const std::function<bool()> m_skipFrame;
+    const std::function<std::optional<int>()> m_nextBitrate;
     OutputLink m_output;
     std::atomic<uint64_t> m_encoded{0};
     std::atomic<uint64_t> m_skipped{0};

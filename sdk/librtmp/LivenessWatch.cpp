@@ -25,8 +25,29 @@ bool LivenessWatch::isSilentTooLong(TimePoint now) const {
     return m_answersPings && now - m_lastHeard >= m_liveness.silenceLimit;
 }
 
+void LivenessWatch::sending(TimePoint now, SendBacklog backlog) {
+    if (backlog.unacknowledged == 0)
+        m_waitingSince.reset();
+    else if (!m_waitingSince || backlog.acknowledged != m_acknowledged)
+        m_waitingSince = now;
+    m_acknowledged = backlog.acknowledged;
+}
+
+bool LivenessWatch::isStalled(TimePoint now) const {
+    return m_waitingSince && now - *m_waitingSince >= m_liveness.silenceLimit;
+}
+
+std::optional<LivenessWatch::TimePoint> LivenessWatch::stallDeadline() const {
+    if (!m_waitingSince)
+        return std::nullopt;
+    return *m_waitingSince + m_liveness.silenceLimit;
+}
+
 LivenessWatch::TimePoint LivenessWatch::nextDue() const {
-    return m_answersPings ? std::min(m_nextPing, m_lastHeard + m_liveness.silenceLimit) : m_nextPing;
+    auto due = m_answersPings ? std::min(m_nextPing, m_lastHeard + m_liveness.silenceLimit) : m_nextPing;
+    if (auto deadline = stallDeadline())
+        due = std::min(due, *deadline);
+    return due;
 }
 
 } // namespace livecore::rtmp

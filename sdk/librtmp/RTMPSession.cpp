@@ -6,6 +6,7 @@
 #include "sdk/librtmp/LivenessWatch.h"
 #include "sdk/librtmp/RTMPEndpoint.h"
 #include "sdk/librtmp/RTMPLog.h"
+#include "sdk/librtmp/SendBacklog.h"
 
 #include <algorithm>
 #include <atomic>
@@ -73,17 +74,22 @@ struct RTMPSession::Core {
     enum class Handshake { Pending, Done, Failed };
 
     enum class Wait { Readable, Queued, Due, Aborted, Failed };
+    enum class Sent { All, Stalled, Aborted, Failed };
 
     std::string url;
     rtmp::StreamParameters parameters;
     rtmp::Liveness liveness;
     StateCallback callback;
+    std::function<void(const rtmp::QueuedPacket&)> written;
     rtmp::RTMPPacketQueue queue;
 
     // Only the connect thread, then (once the handshake is settled) only the send thread, uses these.
     std::vector<char> urlCopy; // the library keeps pointers into the address it was given
     std::unique_ptr<RTMP, RTMPDeleter> rtmp;
     bool failed{false};
+    // How long one blocking write may take: the whole limit, or less while the ingest takes nothing.
+    std::chrono::milliseconds writeTimeout{0};
+    std::chrono::milliseconds currentWriteTimeout{0};
 
     platform::FileDescriptor wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::atomic<bool> aborted{false};
@@ -125,8 +131,12 @@ struct RTMPSession::Core {
     void publishAndServe();
     bool sendMetadata();
     bool sendMessage(uint8_t type, int channel, int32_t timestamp, const std::vector<uint8_t>& body);
-    bool sendQueued();
+    Sent sendQueued(rtmp::LivenessWatch& watch);
     void serve();
+    void observeBacklog(rtmp::LivenessWatch& watch, SteadyClock::time_point now);
+    Sent waitWritable(rtmp::LivenessWatch& watch);
+    void limitWrite(const rtmp::LivenessWatch& watch);
+    void failStalled();
     Wait waitForServer(SteadyClock::time_point until);
     void closeConnection();
 };
@@ -174,6 +184,7 @@ bool RTMPSession::Core::connect(std::string& reason) {
     ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &socketTimeout, sizeof(socketTimeout));
     int on = 1;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    writeTimeout = currentWriteTimeout = timeout;
 
     rtmp->m_sb.sb_socket = connection.socket.release();
     if (!RTMP_Connect1(rtmp.get(), nullptr)) {
@@ -233,20 +244,87 @@ bool RTMPSession::Core::sendMessage(uint8_t type, int channel, int32_t timestamp
 }
 
 // Sends every message waiting in the queue, in order. The queue counts a message as being sent from
-// the moment it is taken until the send returns.
-bool RTMPSession::Core::sendQueued() {
+// the moment it is taken (waiting for room in the socket included) until the send returns.
+RTMPSession::Core::Sent RTMPSession::Core::sendQueued(rtmp::LivenessWatch& watch) {
     queue.clearReady();
     while (!aborted) {
         auto packet = queue.takeForSending();
         if (!packet)
-            return true;
+            return Sent::All;
+        auto writable = waitWritable(watch);
+        if (writable != Sent::All) {
+            queue.finishedSending();
+            return writable;
+        }
+        limitWrite(watch);
         const int channel = packet->messageType == RTMP_PACKET_TYPE_AUDIO ? audioChannel : videoChannel;
         const bool sent = sendMessage(packet->messageType, channel, packet->timestamp, packet->body);
         queue.finishedSending();
-        if (!sent)
-            return false;
+        if (!sent) {
+            auto now = SteadyClock::now();
+            observeBacklog(watch, now);
+            return watch.isStalled(now) ? Sent::Stalled : Sent::Failed;
+        }
+        if (written)
+            written(*packet);
     }
-    return true;
+    return Sent::Aborted;
+}
+
+void RTMPSession::Core::observeBacklog(rtmp::LivenessWatch& watch, SteadyClock::time_point now) {
+    if (auto backlog = rtmp::readSendBacklog(abortHandle.get()))
+        watch.sending(now, *backlog);
+}
+
+// Waits until the socket has room, so that a write blocks only when a message is larger than the room
+// there is. The socket keeps room while the ingest takes data; when it stops, the wait ends with the
+// stall deadline instead of a write blocked for the whole limit.
+RTMPSession::Core::Sent RTMPSession::Core::waitWritable(rtmp::LivenessWatch& watch) {
+    for (;;) {
+        auto now = SteadyClock::now();
+        observeBacklog(watch, now);
+        if (watch.isStalled(now))
+            return Sent::Stalled;
+        auto until = watch.stallDeadline().value_or(now + liveness.silenceLimit);
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+        pollfd watched[2] = {{abortHandle.get(), POLLOUT, 0}, {wake.get(), POLLIN, 0}};
+        int ready = ::poll(watched, 2, static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX)));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0) {
+            fail(std::string("poll: ") + std::strerror(errno));
+            return Sent::Aborted;
+        }
+        if (watched[1].revents & POLLIN)
+            return Sent::Aborted;
+        if (watched[0].revents) // room, or an error the write itself reports
+            return Sent::All;
+    }
+}
+
+// A write that blocks must not outlast the stall deadline.
+void RTMPSession::Core::limitWrite(const rtmp::LivenessWatch& watch) {
+    auto allowance = writeTimeout;
+    if (auto deadline = watch.stallDeadline()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - SteadyClock::now());
+        allowance = std::clamp(left, std::chrono::milliseconds(1), writeTimeout);
+    }
+    if (allowance == currentWriteTimeout)
+        return;
+    timeval socketTimeout = toTimeval(allowance);
+    ::setsockopt(abortHandle.get(), SOL_SOCKET, SO_SNDTIMEO, &socketTimeout, sizeof(socketTimeout));
+    currentWriteTimeout = allowance;
+}
+
+// The library's close still writes (unpublish, delete stream); into a full socket each of those would
+// block for the write time-out. Shut down first, they fail at once.
+void RTMPSession::Core::failStalled() {
+    {
+        std::lock_guard lock(mutex);
+        if (abortHandle)
+            ::shutdown(abortHandle.get(), SHUT_RDWR);
+    }
+    fail("the server stopped taking data");
 }
 
 // Reads whatever the server sends while we publish, so that acknowledgements and pings are answered and
@@ -260,6 +338,11 @@ void RTMPSession::Core::serve() {
     rtmp::LivenessWatch watch(liveness, started);
     while (!aborted) {
         auto now = SteadyClock::now();
+        observeBacklog(watch, now);
+        if (watch.isStalled(now)) {
+            failStalled();
+            break;
+        }
         if (watch.isSilentTooLong(now)) {
             fail("the server stopped answering");
             break;
@@ -270,10 +353,17 @@ void RTMPSession::Core::serve() {
             fail("sending a ping to the server failed");
             break;
         }
-        if (!sendQueued()) {
+        auto sent = sendQueued(watch);
+        if (sent == Sent::Stalled) {
+            failStalled();
+            break;
+        }
+        if (sent == Sent::Failed) {
             fail("sending to the server failed");
             break;
         }
+        if (sent == Sent::Aborted)
+            break;
         auto waited = waitForServer(watch.nextDue());
         if (waited == Wait::Aborted || waited == Wait::Failed)
             break;
@@ -362,6 +452,10 @@ void RTMPSession::pushBuffer(const uint8_t* data, size_t size, IMetadata& metada
     packet.timestamp = message.getData<kRTMPMetadataTimestamp>();
     packet.body.assign(data, data + size);
     m_core->queue.push(std::move(packet));
+}
+
+void RTMPSession::observeWrites(std::function<void(const rtmp::QueuedPacket&)> observer) {
+    m_core->written = std::move(observer);
 }
 
 void RTMPSession::closeQueue() {

@@ -5,11 +5,13 @@
 // then sends the media messages pushed into its queue (RTMPPacketQueue.h: at most 32 wait, producers
 // block beyond that) and keeps servicing the connection (acknowledgements, pings) so that a server
 // that goes away is noticed at once. It also pings the server, and fails once a server that answers pings
-// falls silent (LivenessWatch.h; the same limit bounds connecting and every blocking read and write).
+// falls silent, or once the bytes waiting in its socket stop being taken for as long (LivenessWatch.h;
+// the same limit bounds connecting and every blocking read and write).
 //
 // Promises: the state callback runs on those threads, in order: Connecting, Connected,
 // SessionStarted, or Error once at the first failure (address, lookup, connect, handshake, publish
-// refused or unanswered, send, server gone or silent), each with its own reason, after which both
+// refused or unanswered, send, server gone, silent or not taking data), each with its own reason,
+// after which both
 // threads end. It never reconnects. stop() aborts
 // whatever is under way, a connect or handshake too, and waits for both threads: nothing is
 // reported for what the stop itself interrupted, and no callback runs once stop() has returned. A
@@ -59,6 +61,9 @@ public:
     // does this too. Safe from any thread, the callback included.
     void closeQueue();
     const rtmp::RTMPPacketQueue& packetQueue() const;
+    // Called on the send thread after each queued message has been written to the socket (for
+    // measurements). Set before start().
+    void observeWrites(std::function<void(const rtmp::QueuedPacket&)> observer);
 
     struct Core;
     RTMPSession(PrivateTag, std::shared_ptr<Core> core);

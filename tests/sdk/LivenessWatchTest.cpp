@@ -3,6 +3,8 @@
 #include "sdk/librtmp/LivenessWatch.h"
 
 #include <gtest/gtest.h>
+#include <optional>
+#include <vector>
 
 using livecore::rtmp::Liveness;
 using livecore::rtmp::LivenessWatch;
@@ -60,4 +62,41 @@ TEST(LivenessWatch, TheLoopWakesForTheEndOfTheSilenceWhenItComesBeforeTheNextPin
     EXPECT_EQ(watch.nextDue(), start + 5s);
     watch.heard(start + 8s, false);
     EXPECT_EQ(watch.nextDue(), start + 10s);
+}
+
+// The stall rule judges the socket's backlog from the start, answered pings or not: bytes waiting
+// must keep being acknowledged. Readings are (time, unacknowledged, acknowledged in all).
+TEST(LivenessWatch, WaitingBytesThatNobodyTakesForTheLimitAreAStall) {
+    struct Reading {
+        std::chrono::milliseconds at;
+        uint64_t unacknowledged;
+        uint64_t acknowledged;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Reading> readings;
+        std::optional<std::chrono::milliseconds> deadline; // from the start, after the readings
+    };
+    const Case cases[] = {
+        {"nothing ever waits", {{1s, 0, 0}, {40s, 0, 9000}}, std::nullopt},
+        {"bytes wait from the first second", {{1s, 500, 0}, {20s, 900, 0}}, 31s},
+        {"each acknowledgement starts the wait over", {{1s, 500, 0}, {20s, 900, 100}, {45s, 900, 100}}, 50s},
+        {"an emptied socket ends the wait", {{1s, 500, 0}, {20s, 0, 500}, {25s, 64, 500}}, 55s},
+        {"a growing backlog alone is no progress", {{1s, 100, 7}, {2s, 5000, 7}, {3s, 90000, 7}}, 31s},
+    };
+    for (const auto& [name, readings, deadline] : cases) {
+        SCOPED_TRACE(name);
+        LivenessWatch watch(defaults, start);
+        for (const auto& [at, unacknowledged, acknowledged] : readings)
+            watch.sending(start + at, {unacknowledged, acknowledged});
+        ASSERT_EQ(watch.stallDeadline().has_value(), deadline.has_value());
+        if (!deadline) {
+            EXPECT_FALSE(watch.isStalled(start + 3600s));
+            continue;
+        }
+        EXPECT_EQ(*watch.stallDeadline(), start + *deadline);
+        EXPECT_FALSE(watch.isStalled(start + *deadline - 1ms));
+        EXPECT_TRUE(watch.isStalled(start + *deadline));
+        EXPECT_EQ(watch.nextDue(), std::min(start + 10s, start + *deadline));
+    }
 }

@@ -11,6 +11,8 @@
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 using liveapp::test::HttpRequest;
 using liveapp::test::HttpResponse;
@@ -82,9 +84,9 @@ protected:
             m_session->stop();
     }
 
-    void publish() {
+    void publish(livecore::rtmp::Liveness liveness = shortLiveness) {
         m_session = RTMPSession::create(m_nginx->url("/live/1?key=k"), {640, 360, 15, 800000},
-                                        m_reports.callback(), shortLiveness);
+                                        m_reports.callback(), liveness);
         m_session->start();
     }
 
@@ -110,6 +112,33 @@ TEST_F(RTMPSessionTest, AnIngestThatStopsWhileLiveFailsTheSessionAsSilent) {
     m_nginx->pause();
     ASSERT_TRUE(m_reports.waitFor(State::Error));
     EXPECT_EQ(m_reports.reason(), "the server stopped answering");
+    m_nginx->resume();
+}
+
+// Stopped before it ever answered a ping, the ingest is judged by what it takes: once its receive
+// window is full, the bytes in our socket stop being acknowledged, while our own send buffer still has
+// room for megabytes.
+TEST_F(RTMPSessionTest, AnIngestStoppedAtOnceFailsAsNotTakingDataWithoutWaitingForAPing) {
+    publish({10s, 400ms});
+    ASSERT_TRUE(m_reports.waitFor(State::SessionStarted));
+    m_nginx->pause();
+    std::atomic<bool> done{false};
+    std::thread producer([&] {
+        std::vector<uint8_t> body(64 * 1024);
+        body[0] = 0x27;
+        body[1] = 0x01;
+        for (int32_t timestamp = 0; !done; timestamp += 40) {
+            livecore::RTMPMetadata message(timestamp);
+            message.setData(uint8_t{9}, timestamp);
+            m_session->pushBuffer(body.data(), body.size(), message);
+        }
+    });
+    const bool failed = m_reports.waitFor(State::Error);
+    done = true;
+    m_session->closeQueue();
+    producer.join();
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(m_reports.reason(), "the server stopped taking data");
     m_nginx->resume();
 }
 

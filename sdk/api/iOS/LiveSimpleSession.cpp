@@ -8,6 +8,7 @@
 #include "sdk/engine/AACEncode.h"
 #include "sdk/engine/AACPacketizer.h"
 #include "sdk/engine/AspectTransform.h"
+#include "sdk/engine/BitrateAdaptation.h"
 #include "sdk/engine/H264Encode.h"
 #include "sdk/engine/H264Packetizer.h"
 #include "sdk/engine/IPixelBuffer.h"
@@ -187,11 +188,14 @@ void LiveSimpleSession::startRtmpSessionWithURL(const std::optional<std::string>
 
 void LiveSimpleSession::startPublishing(const std::string& url, uint64_t generation) {
     std::shared_ptr<livecore::RTMPSession> previous;
+    OutputOptions options;
     {
         std::lock_guard lock(m_mutex);
         if (generation != m_generation)
             return;
         previous = std::move(m_outputSession);
+        m_bitrate = m_maxBitrate; // each stream starts at the ceiling and finds its own level
+        options = m_outputOptions;
     }
     removeEncoders();
     if (previous)
@@ -211,7 +215,10 @@ void LiveSimpleSession::startPublishing(const std::string& url, uint64_t generat
          generation](livecore::RTMPSession::State state, const std::string& reason) {
             if (auto self = weak.lock())
                 self->outputStateChanged(generation, static_cast<int>(state), reason);
-        });
+        },
+        options.liveness);
+    if (options.written)
+        output->observeWrites(std::move(options.written));
     {
         std::lock_guard lock(m_mutex);
         if (generation != m_generation)
@@ -264,12 +271,31 @@ void LiveSimpleSession::addEncoders(uint64_t generation) {
     settings.frameRate = m_frameRate;
     settings.bitrate = bitrate();
     settings.origin = origin;
+    livecore::BitrateSteps steps;
+    {
+        std::lock_guard lock(m_mutex);
+        steps = m_outputOptions.bitrateSteps;
+    }
     Encoders encoders;
     std::weak_ptr<livecore::RTMPSession> sender = output;
-    encoders.video = livecore::H264Encode::create(settings, [sender] {
+    auto adaptation = std::make_shared<livecore::BitrateAdaptation>(settings.bitrate, steps);
+    auto nextBitrate = [weak = weak_from_this(), sender, adaptation, generation]() -> std::optional<int> {
         auto held = sender.lock();
-        return held && held->isSending();
-    });
+        if (!held)
+            return std::nullopt;
+        const auto& queue = held->packetQueue();
+        auto changed = adaptation->observe(platform::Clock::now(), queue.size(), queue.capacity());
+        if (auto self = std::static_pointer_cast<LiveSimpleSession>(weak.lock()); self && changed)
+            self->bitrateChanged(generation, *changed);
+        return changed;
+    };
+    encoders.video = livecore::H264Encode::create(
+        settings,
+        [sender] {
+            auto held = sender.lock();
+            return held && held->isSending();
+        },
+        nextBitrate);
     encoders.audio = livecore::AACEncode::create(
         m_micSource->sampleRate(), livecore::iOS::MicSource::channelCount, audioBitrate, origin);
     if (!encoders.video || !encoders.audio) {
@@ -353,6 +379,17 @@ void LiveSimpleSession::finishAfterFailure(uint64_t generation) {
     changeState(LiveSessionStateEnded, generation);
     if (output)
         output->stop();
+}
+
+void LiveSimpleSession::bitrateChanged(uint64_t generation, int32_t bitrate) {
+    std::lock_guard lock(m_mutex);
+    if (generation == m_generation && m_encoders)
+        m_bitrate = bitrate;
+}
+
+void LiveSimpleSession::setOutputOptions(OutputOptions options) {
+    std::lock_guard lock(m_mutex);
+    m_outputOptions = std::move(options);
 }
 
 void LiveSimpleSession::endRtmpSession() {

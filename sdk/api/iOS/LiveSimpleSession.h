@@ -16,7 +16,10 @@
 // be read from any thread. Every state change reaches the delegate once, in the order of the changes,
 // on the main queue: directly when the change is made on the main thread, else by an asynchronous
 // dispatch (the notifications go out right after the delegate call). A failure to connect, publish
-// or send reports 5 and then 4; the session never reconnects by itself.
+// or send, or an ingest that stops taking data, reports 5 and then 4; the session never reconnects
+// by itself. While publishing, the video bitrate steps down when the output's queue stays over half
+// full and back up when it stays nearly empty (BitrateAdaptation.h), never above the ceiling given
+// at creation.
 //
 //     auto session = LiveSimpleSession::create({720, 1280}, 20, 1200000, false, LiveCameraStateFront);
 //     session->setDelegate(screen);          // held weakly
@@ -29,10 +32,13 @@
 #include "sdk/api/iOS/LivePreviewView.h"
 #include "sdk/api/iOS/LiveSessionDelegate.h"
 #include "sdk/api/iOS/LiveTypes.h"
+#include "sdk/engine/BitrateAdaptation.h"
+#include "sdk/librtmp/LivenessWatch.h"
 
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,6 +46,9 @@
 
 namespace livecore {
 class RTMPSession;
+namespace rtmp {
+struct QueuedPacket;
+}
 class IOutput;
 class AspectTransform;
 class Split;
@@ -127,6 +136,15 @@ public:
     // The output while publishing (null otherwise).
     std::shared_ptr<livecore::RTMPSession> outputSession() const;
 
+    // How each output started from now on judges its ingest and steps the bitrate, and who hears of
+    // each message it writes (for tests and measurements; the defaults are the product's).
+    struct OutputOptions {
+        livecore::rtmp::Liveness liveness;
+        livecore::BitrateSteps bitrateSteps;
+        std::function<void(const livecore::rtmp::QueuedPacket&)> written;
+    };
+    void setOutputOptions(OutputOptions options);
+
     LiveSimpleSession(PrivateTag, platform::CGSize videoSize, int32_t frameRate, int32_t bitrate,
                       bool useInterfaceOrientation, LiveCameraState cameraState);
 
@@ -146,6 +164,7 @@ private:
     void startPublishing(const std::string& url, uint64_t generation);
     void outputStateChanged(uint64_t generation, int outputState, const std::string& reason);
     void finishAfterFailure(uint64_t generation);
+    void bitrateChanged(uint64_t generation, int32_t bitrate);
     // Records a state change (only while `generation` is current when one is given) and delivers it.
     bool changeState(LiveSessionState state, std::optional<uint64_t> generation = std::nullopt);
     void scheduleDelivery();
@@ -175,6 +194,7 @@ private:
     std::weak_ptr<LiveSessionDelegate> m_delegate;
     LiveSessionState m_state{LiveSessionStateNone};
     int32_t m_bitrate;
+    OutputOptions m_outputOptions;
     // Bumped by every start and end, so that work queued or reported for an earlier one is dropped.
     uint64_t m_generation{0};
     std::shared_ptr<livecore::RTMPSession> m_outputSession;

@@ -1,0 +1,14 @@
+#pragma once
+// Reads a connected TCP socket's send backlog (LivenessWatch.h): the bytes written and not yet
+// acknowledged, and the bytes acknowledged in all. Nothing when the socket cannot tell (closed, not TCP).
+
+#include "sdk/librtmp/LivenessWatch.h"
+
+#include <cstddef>
+#include <optional>
+
+namespace livecore::rtmp {
+
+std::optional<SendBacklog> readSendBacklog(int socket);
+
+} // namespace livecore::rtmp
