@@ -264,7 +264,8 @@ void LiveSimpleSession::addEncoders(uint64_t generation) {
             return;
         output = m_outputSession;
     }
-    const double origin = livecore::millisecondsOf(platform::Clock::now());
+    const auto originTime = platform::Clock::now();
+    const double origin = livecore::millisecondsOf(originTime);
     livecore::H264Encode::Settings settings;
     settings.width = static_cast<int>(m_videoSize.width);
     settings.height = static_cast<int>(m_videoSize.height);
@@ -318,6 +319,7 @@ void LiveSimpleSession::addEncoders(uint64_t generation) {
         if (generation != m_generation)
             return;
         m_encoders = encoders;
+        m_streamOrigin = originTime;
     }
     m_videoSplit->addOutput(encoders.video);
     m_micSource->setOutput(encoders.audio);
@@ -385,6 +387,11 @@ void LiveSimpleSession::bitrateChanged(uint64_t generation, int32_t bitrate) {
     std::lock_guard lock(m_mutex);
     if (generation == m_generation && m_encoders)
         m_bitrate = bitrate;
+}
+
+std::optional<platform::MonoTime> LiveSimpleSession::streamOrigin() const {
+    std::lock_guard lock(m_mutex);
+    return m_encoders ? m_streamOrigin : std::nullopt;
 }
 
 void LiveSimpleSession::setOutputOptions(OutputOptions options) {

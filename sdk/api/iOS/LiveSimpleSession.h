@@ -144,6 +144,9 @@ public:
         std::function<void(const livecore::rtmp::QueuedPacket&)> written;
     };
     void setOutputOptions(OutputOptions options);
+    // The platform clock's time at the stream's time 0 (the timestamps of the messages written are
+    // milliseconds since then), once the encoders have been added.
+    std::optional<platform::MonoTime> streamOrigin() const;
 
     LiveSimpleSession(PrivateTag, platform::CGSize videoSize, int32_t frameRate, int32_t bitrate,
                       bool useInterfaceOrientation, LiveCameraState cameraState);
@@ -199,6 +202,7 @@ private:
     uint64_t m_generation{0};
     std::shared_ptr<livecore::RTMPSession> m_outputSession;
     std::optional<Encoders> m_encoders;
+    std::optional<platform::MonoTime> m_streamOrigin;
     uint64_t m_encoderSkips{0}; // frames the encoders of earlier publishing sessions skipped
     std::deque<LiveSessionState> m_undelivered;
 };
