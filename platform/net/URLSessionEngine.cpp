@@ -23,8 +23,9 @@ namespace {
 std::once_flag g_once;
 Immortal<URLSessionEngine>* g_engine = nullptr;
 
-// Reset handles kept for later transfers; more than this many idle ones are let go.
-constexpr size_t kIdleEasyHandles = 64;
+// Reset handles kept for later transfers (as many as the connections kept, so a burst that filled
+// the pool finds them all again); more than this many idle ones are let go.
+constexpr size_t kIdleEasyHandles = 128;
 // Immediate time-outs run within one callout before the rest waits for the run loop, so curl asking
 // for "now" again and again cannot starve the sockets.
 constexpr int kImmediateTimeoutsPerCallout = 8;
@@ -39,11 +40,18 @@ URLSessionEngine& URLSessionEngine::shared() {
     return g_engine->get();
 }
 
+URLSessionEngine::Counts URLSessionEngine::counts() const {
+    return Counts{m_startPasses.load(std::memory_order_relaxed),
+                  m_socketsWatched.load(std::memory_order_relaxed),
+                  m_watchChanges.load(std::memory_order_relaxed)};
+}
+
 class URLSessionEngine::Callout {
 public:
     explicit Callout(URLSessionEngine& engine)
         : m_engine(engine) {
-        ++m_engine.m_callouts;
+        if (m_engine.m_callouts++ == 0)
+            m_engine.m_calloutTime.reset();
     }
     ~Callout() {
         if (--m_engine.m_callouts == 0)
@@ -112,8 +120,8 @@ void URLSessionEngine::tearDown() {
             for (CURL* easy : m_idleEasy)
                 curl_easy_cleanup(easy);
             m_idleEasy.clear();
-            for (auto& [fd, source] : m_sockets)
-                source->invalidate();
+            for (auto& [fd, watch] : m_sockets)
+                watch.source->invalidate();
             m_sockets.clear();
             m_timerSource->invalidate();
             curl_multi_cleanup(m_multi);
@@ -135,15 +143,40 @@ bool URLSessionEngine::post(std::function<void()> work) {
 }
 
 void URLSessionEngine::start(const URLSessionTaskPtr& task) {
-    bool posted = post([this, task] {
-        uint64_t id = task->taskIdentifier();
-        if (m_loads.count(id))
-            return;
-        auto [slot, inserted] = m_loads.emplace(id, std::make_unique<URLSessionLoad>(*this, task));
-        slot->second->begin();
-    });
-    if (!posted)
-        task->m_session->taskEnded(*task);
+    {
+        std::lock_guard lock(m_startMutex);
+        m_starting.push_back(task);
+        if (m_starting.size() > 1)
+            return; // the pass already asked for takes this one too
+    }
+    if (post([this] { startWaiting(); }))
+        return;
+    std::vector<URLSessionTaskPtr> orphans;
+    {
+        std::lock_guard lock(m_startMutex);
+        orphans.swap(m_starting);
+    }
+    for (const auto& orphan : orphans)
+        orphan->m_session->taskEnded(*orphan);
+}
+
+void URLSessionEngine::startWaiting() {
+    std::vector<URLSessionTaskPtr> tasks;
+    {
+        std::lock_guard lock(m_startMutex);
+        tasks.swap(m_starting);
+    }
+    m_startPasses.fetch_add(1, std::memory_order_relaxed);
+    for (const auto& task : tasks)
+        begin(task);
+}
+
+void URLSessionEngine::begin(const URLSessionTaskPtr& task) {
+    uint64_t id = task->taskIdentifier();
+    if (m_loads.count(id))
+        return;
+    auto [slot, inserted] = m_loads.emplace(id, std::make_unique<URLSessionLoad>(*this, task));
+    slot->second->begin();
 }
 
 void URLSessionEngine::cancel(uint64_t taskIdentifier) {
@@ -161,6 +194,9 @@ void URLSessionEngine::withLoad(uint64_t taskIdentifier, std::function<void(URLS
 }
 
 bool URLSessionEngine::addTransfer(CURL* easy) {
+    // Connections copy this when they are made, so the engine hears of every socket curl closes.
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &URLSessionEngine::closeSocketCallback);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
     return curl_multi_add_handle(m_multi, easy) == CURLM_OK;
 }
 
@@ -194,6 +230,14 @@ void URLSessionEngine::recycleEasy(CURL* easy) {
     m_idleEasy.push_back(easy);
 }
 
+MonoTime URLSessionEngine::now() {
+    if (m_callouts == 0)
+        return Clock::now();
+    if (!m_calloutTime)
+        m_calloutTime = Clock::now();
+    return *m_calloutTime;
+}
+
 void URLSessionEngine::calloutEnded() {
     ++m_callouts; // what runs here is inside a callout too, but must not end one again
     for (int round = 0; (m_timeoutDue || !m_endedLoads.empty()) && m_multi; ++round) {
@@ -218,10 +262,11 @@ int URLSessionEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* en
     auto* engine = static_cast<URLSessionEngine*>(engineData);
     auto found = engine->m_sockets.find(fd);
     if (what == CURL_POLL_REMOVE) {
-        if (found != engine->m_sockets.end()) {
-            found->second->invalidate(); // before curl closes the descriptor
-            engine->m_sockets.erase(found);
-        }
+        // Curl lets go of a socket whenever its connection goes back to the pool, and takes it up
+        // again for the next request on it: the watch stays as it was until the socket closes or stirs
+        // while idle, so a reused connection costs no change to the epoll set.
+        if (found != engine->m_sockets.end())
+            found->second.wanted = RunLoopFdSource::None;
         return 0;
     }
     uint32_t events = RunLoopFdSource::None;
@@ -232,22 +277,52 @@ int URLSessionEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* en
     if (found == engine->m_sockets.end()) {
         auto source = RunLoopFdSource::create(
             fd,
-            [engine](RunLoopFdSource& source, uint32_t ready) {
-                int mask = 0;
-                if (ready & RunLoopFdSource::Read)
-                    mask |= CURL_CSELECT_IN;
-                if (ready & RunLoopFdSource::Write)
-                    mask |= CURL_CSELECT_OUT;
-                engine->socketAction(source.fd(), mask);
-            },
+            [engine](RunLoopFdSource& source, uint32_t ready) { engine->socketReady(source.fd(), ready); },
             events);
-        engine->m_sockets.emplace(fd, source);
+        engine->m_sockets.emplace(fd, SocketWatch{source, events});
+        engine->m_socketsWatched.fetch_add(1, std::memory_order_relaxed);
         engine->m_loop->addSource(source, RunLoop::defaultMode);
         return 0;
     }
-    found->second->disable(~events & (RunLoopFdSource::Read | RunLoopFdSource::Write));
-    found->second->enable(events);
+    SocketWatch& watch = found->second;
+    watch.wanted = events;
+    uint32_t enabled = watch.source->enabledEvents();
+    if (enabled != events)
+        engine->m_watchChanges.fetch_add(1, std::memory_order_relaxed);
+    if (uint32_t unwanted = enabled & ~events)
+        watch.source->disable(unwanted);
+    if (uint32_t missing = events & ~enabled)
+        watch.source->enable(missing);
     return 0;
+}
+
+int URLSessionEngine::closeSocketCallback(void* engineData, curl_socket_t fd) {
+    auto* engine = static_cast<URLSessionEngine*>(engineData);
+    auto found = engine->m_sockets.find(fd);
+    if (found != engine->m_sockets.end()) {
+        found->second.source->invalidate(); // out of the epoll set before the number can be reused
+        engine->m_sockets.erase(found);
+    }
+    return ::close(fd);
+}
+
+void URLSessionEngine::socketReady(int fd, uint32_t ready) {
+    auto found = m_sockets.find(fd);
+    if (found == m_sockets.end())
+        return;
+    if (found->second.wanted == RunLoopFdSource::None) {
+        // An idle connection stirred (the server closed it, most likely): curl looks at it again
+        // before reusing it, and a level-triggered watch must not keep waking the loop meanwhile.
+        found->second.source->disable(RunLoopFdSource::Read | RunLoopFdSource::Write);
+        m_watchChanges.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    int mask = 0;
+    if (ready & RunLoopFdSource::Read)
+        mask |= CURL_CSELECT_IN;
+    if (ready & RunLoopFdSource::Write)
+        mask |= CURL_CSELECT_OUT;
+    socketAction(fd, mask);
 }
 
 int URLSessionEngine::timerCallback(CURLM*, long timeoutMs, void* engineData) {

@@ -5,15 +5,20 @@
 // dropped without reports) so nothing outlives the statics it uses.
 //
 // Promises: start, cancel and post are safe from any thread; everything they cause runs on the
-// network thread. The loads and curl are touched only there.
+// network thread. The loads and curl are touched only there. Starts that arrive while earlier ones
+// still wait are taken in one pass, in the order they came, so a burst wakes the thread once.
 
+#include "platform/foundation/Clock.h"
 #include "platform/net/URLSessionTask.h"
 #include "platform/runloop/RunLoopFdSource.h"
 #include "platform/runloop/Thread.h"
 
+#include <atomic>
 #include <curl/curl.h>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -23,7 +28,16 @@ class URLSessionLoad;
 
 class URLSessionEngine {
 public:
+    // What the network thread did, counted since it started: the hand-offs and epoll changes a
+    // request costs are checked by tests and reported by benchmarks. Any thread.
+    struct Counts {
+        uint64_t startPasses{0};    // passes that began the tasks waiting to start
+        uint64_t socketsWatched{0}; // sockets of curl's given a run-loop source
+        uint64_t watchChanges{0};   // changes of the readiness a watched socket waits for
+    };
+
     static URLSessionEngine& shared();
+    Counts counts() const;
 
     void start(const URLSessionTaskPtr& task);
     void cancel(uint64_t taskIdentifier);
@@ -40,6 +54,8 @@ public:
     // Easy handles outlive their transfers: a reset handle is ready sooner than a new one.
     CURL* takeEasy();
     void recycleEasy(CURL* easy);
+    // The time of the current callout, read once however many loads ask (Clock::now() outside one).
+    MonoTime now();
 
     URLSessionEngine();
     URLSessionEngine(const URLSessionEngine&) = delete;
@@ -50,14 +66,24 @@ private:
     // asked to run "now" and lets go of the loads that ended, without a trip through the run loop.
     class Callout;
 
+    // A socket of curl's and the readiness curl waits for on it (None while its connection is idle).
+    struct SocketWatch {
+        std::shared_ptr<RunLoopFdSource> source;
+        uint32_t wanted{RunLoopFdSource::None};
+    };
+
     void setUp();
     void tearDown();
+    void startWaiting();
+    void begin(const URLSessionTaskPtr& task);
+    void socketReady(int fd, uint32_t ready);
     void socketAction(int fd, int mask);
     void readCompleted();
     void flushLoads();
     void calloutEnded();
     static int socketCallback(CURL* easy, int fd, int what, void* engine, void* socketData);
     static int timerCallback(CURLM* multi, long timeoutMs, void* engine);
+    static int closeSocketCallback(void* engine, curl_socket_t fd);
     void armTimer(long timeoutMs); // negative: disarmed
 
     std::shared_ptr<Thread> m_thread;
@@ -65,14 +91,22 @@ private:
     CURLM* m_multi{nullptr};
     int m_timerFd{-1};
     std::shared_ptr<RunLoopFdSource> m_timerSource;
-    std::unordered_map<int, std::shared_ptr<RunLoopFdSource>> m_sockets;
+    std::unordered_map<int, SocketWatch> m_sockets;
     std::unordered_map<uint64_t, std::unique_ptr<URLSessionLoad>> m_loads;
     std::vector<CURL*> m_idleEasy;
     int m_callouts{0};
     bool m_timeoutDue{false}; // curl's timer ran out at once, inside a callout
     bool m_timerArmed{false};
     std::vector<uint64_t> m_endedLoads;
+    std::optional<MonoTime> m_calloutTime;
     bool m_tornDown{false};
+
+    std::mutex m_startMutex; // guards m_starting, which any thread appends to
+    std::vector<URLSessionTaskPtr> m_starting;
+
+    std::atomic<uint64_t> m_startPasses{0};
+    std::atomic<uint64_t> m_socketsWatched{0};
+    std::atomic<uint64_t> m_watchChanges{0};
 };
 
 } // namespace platform::detail

@@ -304,7 +304,7 @@ template <typename Block> void URLSessionLoad::report(Block block, bool evenWhen
 }
 
 void URLSessionLoad::touch() {
-    m_lastActivity = Clock::now();
+    m_lastActivity = m_engine.now();
 }
 
 void URLSessionLoad::armIdleTimer(MonoTime deadline) {
