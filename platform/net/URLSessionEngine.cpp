@@ -41,9 +41,9 @@ URLSessionEngine& URLSessionEngine::shared() {
 }
 
 URLSessionEngine::Counts URLSessionEngine::counts() const {
-    return Counts{m_startPasses.load(std::memory_order_relaxed),
-                  m_socketsWatched.load(std::memory_order_relaxed),
-                  m_watchChanges.load(std::memory_order_relaxed)};
+    return Counts{
+        m_startPasses.load(std::memory_order_relaxed), m_socketsWatched.load(std::memory_order_relaxed),
+        m_watchChanges.load(std::memory_order_relaxed), m_timersMade.load(std::memory_order_relaxed)};
 }
 
 class URLSessionEngine::Callout {
@@ -124,6 +124,8 @@ void URLSessionEngine::tearDown() {
                 watch.source->invalidate();
             m_sockets.clear();
             m_timerSource->invalidate();
+            if (m_deadlineTimer)
+                m_deadlineTimer->invalidate();
             curl_multi_cleanup(m_multi);
             m_multi = nullptr;
             ::close(m_timerFd);
@@ -236,6 +238,46 @@ MonoTime URLSessionEngine::now() {
     if (!m_calloutTime)
         m_calloutTime = Clock::now();
     return *m_calloutTime;
+}
+
+void URLSessionEngine::moveDeadline(uint64_t taskIdentifier, Deadline kind, std::optional<MonoTime> from,
+                                    std::optional<MonoTime> to) {
+    if (from)
+        m_deadlines.erase({*from, taskIdentifier, kind});
+    if (!to)
+        return; // a timer armed for a deadline that went fires for nothing, which costs less than moving it
+    m_deadlines.emplace(*to, taskIdentifier, kind);
+    if (!m_deadlineTimer || *to < m_deadlineTimer->fireDate())
+        armDeadlineTimer(*to);
+}
+
+void URLSessionEngine::armDeadlineTimer(MonoTime at) {
+    if (m_deadlineTimer) {
+        m_deadlineTimer->setFireDate(at);
+        return;
+    }
+    m_deadlineTimer = Timer::create(at, Duration::zero(), false, [this](Timer&) { deadlinesDue(); });
+    m_timersMade.fetch_add(1, std::memory_order_relaxed);
+    m_loop->addTimer(m_deadlineTimer, RunLoop::defaultMode);
+}
+
+void URLSessionEngine::deadlinesDue() {
+    if (m_tornDown)
+        return;
+    Callout callout(*this);
+    MonoTime now = Clock::now();
+    while (!m_deadlines.empty() && std::get<0>(*m_deadlines.begin()) <= now) {
+        auto [at, id, kind] = *m_deadlines.begin();
+        m_deadlines.erase(m_deadlines.begin());
+        auto found = m_loads.find(id);
+        if (found != m_loads.end() && !found->second->hasEnded())
+            found->second->deadlinePassed(kind); // may set a later deadline of its own
+    }
+    if (m_deadlines.empty())
+        m_deadlineTimer = nullptr; // a one-shot timer not re-armed in its block lets itself go
+    else
+        m_deadlineTimer->setFireDate(std::get<0>(*m_deadlines.begin()));
+    flushLoads();
 }
 
 void URLSessionEngine::calloutEnded() {

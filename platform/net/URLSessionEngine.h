@@ -12,6 +12,7 @@
 #include "platform/net/URLSessionTask.h"
 #include "platform/runloop/RunLoopFdSource.h"
 #include "platform/runloop/Thread.h"
+#include "platform/runloop/Timer.h"
 
 #include <atomic>
 #include <curl/curl.h>
@@ -19,6 +20,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -34,6 +37,7 @@ public:
         uint64_t startPasses{0};    // passes that began the tasks waiting to start
         uint64_t socketsWatched{0}; // sockets of curl's given a run-loop source
         uint64_t watchChanges{0};   // changes of the readiness a watched socket waits for
+        uint64_t timersMade{0};     // run-loop timers made for the loads' time-outs
     };
 
     static URLSessionEngine& shared();
@@ -56,6 +60,11 @@ public:
     void recycleEasy(CURL* easy);
     // The time of the current callout, read once however many loads ask (Clock::now() outside one).
     MonoTime now();
+    // A load's time-outs share the engine's one run-loop timer: moving a deadline costs no timer of
+    // its own. At the time, the load's deadlinePassed(kind) runs, unless it has ended.
+    enum class Deadline { Idle, Resource };
+    void moveDeadline(uint64_t taskIdentifier, Deadline kind, std::optional<MonoTime> from,
+                      std::optional<MonoTime> to);
 
     URLSessionEngine();
     URLSessionEngine(const URLSessionEngine&) = delete;
@@ -85,6 +94,8 @@ private:
     static int timerCallback(CURLM* multi, long timeoutMs, void* engine);
     static int closeSocketCallback(void* engine, curl_socket_t fd);
     void armTimer(long timeoutMs); // negative: disarmed
+    void armDeadlineTimer(MonoTime at);
+    void deadlinesDue();
 
     std::shared_ptr<Thread> m_thread;
     std::shared_ptr<RunLoop> m_loop;
@@ -99,6 +110,8 @@ private:
     bool m_timerArmed{false};
     std::vector<uint64_t> m_endedLoads;
     std::optional<MonoTime> m_calloutTime;
+    std::set<std::tuple<MonoTime, uint64_t, Deadline>> m_deadlines;
+    std::shared_ptr<Timer> m_deadlineTimer; // armed no later than the earliest deadline
     bool m_tornDown{false};
 
     std::mutex m_startMutex; // guards m_starting, which any thread appends to
@@ -107,6 +120,7 @@ private:
     std::atomic<uint64_t> m_startPasses{0};
     std::atomic<uint64_t> m_socketsWatched{0};
     std::atomic<uint64_t> m_watchChanges{0};
+    std::atomic<uint64_t> m_timersMade{0};
 };
 
 } // namespace platform::detail

@@ -279,10 +279,8 @@ URLSessionLoad::URLSessionLoad(URLSessionEngine& engine, URLSessionTaskPtr task)
 
 URLSessionLoad::~URLSessionLoad() {
     endHop();
-    if (m_idleTimer)
-        m_idleTimer->invalidate();
-    if (m_resourceTimer)
-        m_resourceTimer->invalidate();
+    setDeadline(URLSessionEngine::Deadline::Idle, std::nullopt);
+    setDeadline(URLSessionEngine::Deadline::Resource, std::nullopt);
 }
 
 template <typename Call> void URLSessionLoad::reportToDelegate(Call call) {
@@ -307,27 +305,37 @@ void URLSessionLoad::touch() {
     m_lastActivity = m_engine.now();
 }
 
-void URLSessionLoad::armIdleTimer(MonoTime deadline) {
-    if (m_idleTimer) {
-        m_idleTimer->setFireDate(deadline);
+void URLSessionLoad::setDeadline(URLSessionEngine::Deadline kind, std::optional<MonoTime> at) {
+    auto& slot = kind == URLSessionEngine::Deadline::Idle ? m_idleDeadline : m_resourceDeadline;
+    if (slot == at)
         return;
-    }
-    m_idleTimer = Timer::create(deadline, Duration::zero(), false, [this](Timer&) { idleTimerFired(); });
-    m_engine.runLoop()->addTimer(m_idleTimer, RunLoop::defaultMode);
+    m_engine.moveDeadline(m_id, kind, slot, at);
+    slot = at;
 }
 
-void URLSessionLoad::idleTimerFired() {
+void URLSessionLoad::deadlinePassed(URLSessionEngine::Deadline kind) {
+    // The engine has let go of the deadline that passed.
+    if (kind == URLSessionEngine::Deadline::Resource) {
+        m_resourceDeadline.reset();
+        fail(NSURLErrorTimedOut);
+        return;
+    }
+    m_idleDeadline.reset();
+    idleTimeReached();
+}
+
+void URLSessionLoad::idleTimeReached() {
     MonoTime now = Clock::now();
     if (m_waiting != Waiting::Nothing) {
         // The delegate is thinking; the time-out counts silence on the network only.
-        m_idleTimer->setFireDate(now + seconds(m_timeout));
+        setDeadline(URLSessionEngine::Deadline::Idle, now + seconds(m_timeout));
         return;
     }
     MonoTime deadline = m_lastActivity + seconds(m_timeout);
     if (now >= deadline)
         fail(NSURLErrorTimedOut);
     else
-        m_idleTimer->setFireDate(deadline);
+        setDeadline(URLSessionEngine::Deadline::Idle, deadline);
 }
 
 void URLSessionLoad::begin() {
@@ -345,13 +353,10 @@ void URLSessionLoad::begin() {
     m_cache = configuration.URLCache();
 
     touch();
-    armIdleTimer(m_lastActivity + seconds(m_timeout));
+    setDeadline(URLSessionEngine::Deadline::Idle, m_lastActivity + seconds(m_timeout));
     double resourceTimeout = configuration.timeoutIntervalForResource();
-    if (resourceTimeout > 0) {
-        m_resourceTimer = Timer::create(m_lastActivity + seconds(resourceTimeout), Duration::zero(), false,
-                                        [this](Timer&) { fail(NSURLErrorTimedOut); });
-        m_engine.runLoop()->addTimer(m_resourceTimer, RunLoop::defaultMode);
-    }
+    if (resourceTimeout > 0)
+        setDeadline(URLSessionEngine::Deadline::Resource, m_lastActivity + seconds(resourceTimeout));
     m_task->setBytesSent(0, m_request.HTTPBody() ? static_cast<int64_t>(m_request.HTTPBody()->length()) : 0);
 
     if (m_task->isCancelling()) {
@@ -435,10 +440,8 @@ void URLSessionLoad::end(ErrorPtr error) {
         flush();
     m_ended = true;
     endHop();
-    if (m_idleTimer)
-        m_idleTimer->invalidate();
-    if (m_resourceTimer)
-        m_resourceTimer->invalidate();
+    setDeadline(URLSessionEngine::Deadline::Idle, std::nullopt);
+    setDeadline(URLSessionEngine::Deadline::Resource, std::nullopt);
     if (m_task->claimEnd(error)) {
         std::optional<Data> data;
         if (!error && m_completionMode)

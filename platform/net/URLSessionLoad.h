@@ -11,7 +11,7 @@
 #include "platform/net/Resolver.h"
 #include "platform/net/URLCache.h"
 #include "platform/net/URLSession.h"
-#include "platform/runloop/Timer.h"
+#include "platform/net/URLSessionEngine.h"
 
 #include <curl/curl.h>
 #include <memory>
@@ -20,8 +20,6 @@
 #include <vector>
 
 namespace platform::detail {
-
-class URLSessionEngine;
 
 class URLSessionLoad {
 public:
@@ -36,6 +34,7 @@ public:
     // The engine's calls: a transfer of this load finished; hand out the body received so far.
     void transferDone(CURLcode result);
     void flush();
+    void deadlinePassed(URLSessionEngine::Deadline kind);
 
     // Answers that come back from the delegate (and from the name lookup).
     void resolved(uint64_t generation, int code, std::vector<ResolvedAddress> addresses);
@@ -77,8 +76,8 @@ private:
     void serveFromCache(const URLCache::Entry& entry);
 
     void touch();
-    void armIdleTimer(MonoTime deadline);
-    void idleTimerFired();
+    void setDeadline(URLSessionEngine::Deadline kind, std::optional<MonoTime> at);
+    void idleTimeReached();
     template <typename Block> void report(Block block, bool evenWhenCancelling = false);
     // report() of a delegate call: `call(session, task)`, with the delegate kept alive until it ran.
     template <typename Call> void reportToDelegate(Call call);
@@ -101,8 +100,8 @@ private:
     URLRequest m_request;
     double m_timeout{URLRequest::defaultTimeoutInterval};
     MonoTime m_lastActivity;
-    std::shared_ptr<Timer> m_idleTimer;
-    std::shared_ptr<Timer> m_resourceTimer;
+    std::optional<MonoTime> m_idleDeadline;
+    std::optional<MonoTime> m_resourceDeadline;
     Waiting m_waiting{Waiting::Nothing};
     uint64_t m_generation{0};
     int m_redirects{0};

@@ -1,11 +1,15 @@
 // The network thread's share of a request: a burst of resumes is started in one pass, a connection
-// kept alive between requests keeps its socket watch without changes, and a connection the server
-// dropped while idle gives way to a fresh one on whatever descriptor number it gets.
+// kept alive between requests keeps its socket watch without changes, a connection the server
+// dropped while idle gives way to a fresh one on whatever descriptor number it gets, and the time-outs
+// of all tasks share one timer yet each fires at its own time.
 
 #include "platform/net/URLSessionEngine.h"
 
+#include "platform/foundation/Clock.h"
 #include "tests/peers/LoopbackPeer.h"
 #include "tests/platform/net/URLSessionTestSupport.h"
+#include "tests/support/HttpReplies.h"
+#include "tests/support/MainLoop.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -87,6 +91,8 @@ private:
 
 class URLSessionEngineTest : public testing::Test {
 protected:
+    void TearDown() override { Clock::install(nullptr); }
+
     std::string get(const URLPtr& target) {
         Completion done;
         session->dataTaskWithURL(target, done.handler())->resume();
@@ -137,6 +143,52 @@ TEST_F(URLSessionEngineTest, AConnectionDroppedWhileIdleGivesWayToAFreshOne) {
     EXPECT_EQ(server.connections(), 5);
     // The descriptor numbers come back, and each new socket is watched anew.
     EXPECT_EQ(URLSessionEngine::shared().counts().socketsWatched - before.socketsWatched, 5u);
+}
+
+TEST_F(URLSessionEngineTest, SequentialRequestsMakeNoTimerOfTheirOwn) {
+    HttpServer server;
+    server.route("GET", "/again", HttpResponse::text(200, "again"));
+    ASSERT_EQ(get(url(server, "/again")), "again");
+    auto before = URLSessionEngine::shared().counts();
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(get(url(server, "/again")), "again");
+    EXPECT_LE(URLSessionEngine::shared().counts().timersMade - before.timersMade, 1u);
+}
+
+// Each task's time-out fires at its own time, whichever was armed first and whichever ended early.
+TEST_F(URLSessionEngineTest, TimeOutsOfSideBySideTasksEachFireAtTheirOwnTime) {
+    auto clock = std::make_shared<ManualClock>();
+    Clock::install(clock);
+    HttpServer server;
+    auto gate = server.makeGate();
+    server.route("GET", "/held", replyAfter(gate, HttpResponse::text(200, "late")));
+    server.route("GET", "/quick", HttpResponse::text(200, "quick"));
+    auto start = [&](const char* path, double timeout, Completion& done) {
+        session
+            ->dataTaskWithRequest(URLRequest(url(server, path), NSURLRequestUseProtocolCachePolicy, timeout),
+                                  done.handler())
+            ->resume();
+    };
+    Completion quick, patient, hasty;
+    start("/quick", 5, quick); // armed first and earliest, then gone before its time
+    ASSERT_TRUE(quick.wait());
+    EXPECT_EQ(quick.errorCode(), 0);
+    start("/held", 100, patient);
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    start("/held", 20, hasty); // later, yet due sooner
+    ASSERT_TRUE(gate->waitForArrivals(2));
+
+    clock->advance(std::chrono::seconds(6));
+    pumpMainLoopFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(hasty.callCount(), 0);
+    clock->advance(std::chrono::seconds(15));
+    ASSERT_TRUE(hasty.wait());
+    EXPECT_EQ(hasty.errorCode(), NSURLErrorTimedOut);
+    EXPECT_EQ(patient.callCount(), 0);
+    clock->advance(std::chrono::seconds(80));
+    ASSERT_TRUE(patient.wait());
+    EXPECT_EQ(patient.errorCode(), NSURLErrorTimedOut);
+    gate->open();
 }
 
 } // namespace
