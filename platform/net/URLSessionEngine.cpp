@@ -420,9 +420,18 @@ void URLSessionEngine::readCompleted() {
     }
 }
 
+void URLSessionEngine::flushSoon(uint64_t taskIdentifier) {
+    m_unflushedLoads.push_back(taskIdentifier);
+}
+
 void URLSessionEngine::flushLoads() {
-    for (auto& [id, load] : m_loads)
-        load->flush();
+    // Only the loads that took body bytes since the last flush: a pass over every load after every
+    // socket event would cost a burst of transfers the square of its size.
+    for (uint64_t id : std::exchange(m_unflushedLoads, {})) {
+        auto found = m_loads.find(id);
+        if (found != m_loads.end())
+            found->second->flush();
+    }
 }
 
 } // namespace platform::detail

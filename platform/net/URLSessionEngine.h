@@ -55,6 +55,8 @@ public:
     bool addTransfer(CURL* easy);
     void removeTransfer(CURL* easy);
     void loadEnded(uint64_t taskIdentifier); // the load is destroyed once the current callout returns
+    // The load holds body bytes not yet handed out: its flush() runs before the current callout ends.
+    void flushSoon(uint64_t taskIdentifier);
     // Easy handles outlive their transfers: a reset handle is ready sooner than a new one.
     CURL* takeEasy();
     void recycleEasy(CURL* easy);
@@ -109,6 +111,7 @@ private:
     bool m_timeoutDue{false}; // curl's timer ran out at once, inside a callout
     bool m_timerArmed{false};
     std::vector<uint64_t> m_endedLoads;
+    std::vector<uint64_t> m_unflushedLoads;
     std::optional<MonoTime> m_calloutTime;
     std::set<std::tuple<MonoTime, uint64_t, Deadline>> m_deadlines;
     std::shared_ptr<Timer> m_deadlineTimer; // armed no later than the earliest deadline

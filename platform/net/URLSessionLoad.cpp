@@ -757,6 +757,8 @@ void URLSessionLoad::receiveBody(const char* bytes, size_t length) {
     if (m_completionMode) {
         m_body.appendBytes(bytes, length);
     } else {
+        if (m_pending.empty())
+            m_engine.flushSoon(m_id);
         m_pending.appendBytes(bytes, length);
         if (m_pending.length() >= pieceSize)
             flush();
