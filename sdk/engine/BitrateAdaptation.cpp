@@ -18,22 +18,20 @@ std::optional<int> BitrateAdaptation::observe(TimePoint now, size_t queued, size
         m_fullSince.reset();
     if (!clear)
         m_clearSince.reset();
+    // A road held up by a full queue delivers no frame to observe for a while: each whole interval
+    // the queue stayed full (or clear) counts as a step, as if it had been observed then.
+    auto wholeIntervals = [now](std::optional<TimePoint>& since, std::chrono::milliseconds interval) {
+        if (!since)
+            since = now;
+        const auto count = interval.count() > 0 ? (now - *since) / interval : 1;
+        *since += count * interval;
+        return static_cast<int>(std::min<int64_t>(count, 64));
+    };
     int next = m_bitrate;
-    if (full) {
-        if (!m_fullSince)
-            m_fullSince = now;
-        if (now - *m_fullSince >= m_steps.lowerAfter) {
-            next = std::max(m_floor, m_bitrate - m_step);
-            m_fullSince = now;
-        }
-    } else if (clear) {
-        if (!m_clearSince)
-            m_clearSince = now;
-        if (now - *m_clearSince >= m_steps.raiseAfter) {
-            next = std::min(m_ceiling, m_bitrate + m_step);
-            m_clearSince = now;
-        }
-    }
+    if (full)
+        next = std::max(m_floor, m_bitrate - wholeIntervals(m_fullSince, m_steps.lowerAfter) * m_step);
+    else if (clear)
+        next = std::min(m_ceiling, m_bitrate + wholeIntervals(m_clearSince, m_steps.raiseAfter) * m_step);
     if (next == m_bitrate)
         return std::nullopt;
     m_bitrate = next;

@@ -1,9 +1,9 @@
 #pragma once
 // How the video bitrate follows the network: judged by the output's queue of messages waiting to be
-// sent. Over half full for `lowerAfter` lowers the bitrate by an eighth of the ceiling (again at most
-// once per `lowerAfter`), down to a quarter of the ceiling; under a quarter full for `raiseAfter`
-// raises it by the same step, up to the ceiling. In between, neither clock runs. Time is passed in;
-// not thread-safe.
+// sent. Over half full for `lowerAfter` lowers the bitrate by an eighth of the ceiling (a step for
+// each `lowerAfter` it stays so), down to a quarter of the ceiling; under a quarter full for
+// `raiseAfter` raises it by the same step, up to the ceiling. In between, neither clock runs. Time is
+// passed in; not thread-safe.
 
 #include <chrono>
 #include <cstddef>

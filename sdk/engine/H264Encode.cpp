@@ -35,16 +35,16 @@ void H264Encode::pushBuffer(const uint8_t*, size_t, IMetadata& metadata) {
     const double time = metadata.timestampDelta - m_origin;
     if (!frame || time < 0)
         return;
+    // Asked for every frame, skipped ones too: a sender held up for long is when the bitrate must drop.
+    if (auto bitrate = m_nextBitrate ? m_nextBitrate() : std::nullopt)
+        setBitrate(*bitrate);
     if (m_skipFrame && m_skipFrame()) {
         ++m_skipped;
         return;
     }
-    const auto bitrate = m_nextBitrate ? m_nextBitrate() : std::nullopt;
     std::optional<platform::CompressedVideoFrame> encoded;
     {
         std::lock_guard lock(m_mutex);
-        if (bitrate)
-            m_session->setBitrate(*bitrate);
         encoded = m_session->encode(frame->cvBuffer(), std::llround(time));
     }
     if (!encoded)

@@ -5,7 +5,7 @@
 // origin). Frames captured before the origin belong to no stream and are not encoded. A keyframe comes first
 // and then every two seconds. While `skipFrame` answers true (the sender is inside a network send) a frame is
 // skipped before it is encoded; a frame that was encoded is always passed on. Before each frame it
-// encodes it asks `nextBitrate` whether the bitrate changes from that frame on.
+// encodes or skips it asks `nextBitrate` whether the bitrate changes from the next frame encoded on.
 
 #include "platform/media/VideoCompressionSession.h"
 #include "sdk/engine/IEncoder.h"

@@ -26,11 +26,18 @@ bool LivenessWatch::isSilentTooLong(TimePoint now) const {
 }
 
 void LivenessWatch::sending(TimePoint now, SendBacklog backlog) {
-    if (backlog.unacknowledged == 0)
-        m_waitingSince.reset();
-    else if (!m_waitingSince || backlog.acknowledged != m_acknowledged)
-        m_waitingSince = now;
+    const uint64_t written = backlog.acknowledged + backlog.unacknowledged;
+    const bool opened = backlog.window > m_window;
+    const bool keepsUp = backlog.window >= m_widestWindow && backlog.acknowledged > m_acknowledged;
+    m_window = backlog.window;
+    m_widestWindow = std::max(m_widestWindow, backlog.window);
     m_acknowledged = backlog.acknowledged;
+    if (opened || keepsUp) {
+        m_writtenAtProgress = written;
+        m_waitingSince.reset();
+    }
+    if ((written > m_writtenAtProgress || backlog.unacknowledged > 0) && !m_waitingSince)
+        m_waitingSince = now;
 }
 
 bool LivenessWatch::isStalled(TimePoint now) const {

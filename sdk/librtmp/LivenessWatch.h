@@ -4,9 +4,12 @@
 // - Silence: a ping request is due every `pingInterval`. Once the ingest has answered a ping, silence
 //   (no byte at all) for `silenceLimit` means it is gone; an ingest that has never answered one is not
 //   judged by its silence, so one that ignores pings cannot end a healthy session.
-// - Stall, from the first second on: while bytes wait in the socket (written, not yet acknowledged),
-//   the ingest must take some of them within `silenceLimit`. A stopped ingest stops acknowledging once
-//   its receive window is full, however much room our own send buffer still has.
+// - Stall, from the first second on: once bytes have been written, the ingest must take some within
+//   `silenceLimit`. A stopped ingest's kernel still acknowledges what arrives until its receive buffer
+//   is full, possibly megabytes later, but the receive window it offers shrinks with every arrival and
+//   never opens again. So the ingest is taking data while its window opens up, or while bytes are
+//   acknowledged with the window as wide as it has ever been. Where the kernel does not tell the
+//   window, acknowledgements alone count.
 // Time is passed in; not thread-safe.
 
 #include <chrono>
@@ -21,11 +24,12 @@ struct Liveness {
     std::chrono::milliseconds silenceLimit{std::chrono::seconds(30)};
 };
 
-// What the connection's socket holds: bytes written but not yet acknowledged by the ingest, and how
-// many the ingest has acknowledged since the connection opened.
+// What the connection's socket tells: bytes written but not yet acknowledged by the ingest, how many
+// the ingest has acknowledged since the connection opened, and the receive window it offers last.
 struct SendBacklog {
     uint64_t unacknowledged{0};
     uint64_t acknowledged{0};
+    uint64_t window{0};
 };
 
 class LivenessWatch {
@@ -40,8 +44,8 @@ public:
     bool takeDuePing(TimePoint now);
     bool isSilentTooLong(TimePoint now) const;
 
-    // The socket's backlog as read now. Waiting starts with the first reading that finds bytes waiting
-    // and starts over with every reading that finds more of them acknowledged.
+    // The socket's backlog as read now. Waiting starts with the first reading that finds bytes written
+    // since the ingest was last seen taking data, and ends with a reading that sees it taking data.
     void sending(TimePoint now, SendBacklog backlog);
     bool isStalled(TimePoint now) const;
     // When the ingest must have taken some of the waiting bytes (nothing while none wait).
@@ -56,7 +60,10 @@ private:
     TimePoint m_lastHeard;
     bool m_answersPings{false};
     std::optional<TimePoint> m_waitingSince;
+    uint64_t m_window{0};
+    uint64_t m_widestWindow{0};
     uint64_t m_acknowledged{0};
+    uint64_t m_writtenAtProgress{0}; // bytes written when the ingest was last seen taking data
 };
 
 } // namespace livecore::rtmp

@@ -63,6 +63,15 @@ bool isPingResponse(const RTMPPacket& packet) {
                pingResponseEvent;
 }
 
+// The socket holds about half a second of the stream, so that a network slower than the stream
+// shows as messages waiting in our queue, where the encoder can react, within a second instead of
+// after the seconds of video a send buffer grown to megabytes would hold (and delay).
+int sendBufferBytes(const rtmp::StreamParameters& parameters) {
+    constexpr int64_t least = 64 * 1024;
+    const int64_t halfSecond = (int64_t(parameters.videoBitrate) + parameters.audioBitrate) / 16;
+    return static_cast<int>(std::clamp<int64_t>(halfSecond, least, 4 * 1024 * 1024));
+}
+
 timeval toTimeval(std::chrono::milliseconds duration) {
     return {static_cast<time_t>(duration.count() / 1000),
             static_cast<suseconds_t>(duration.count() % 1000 * 1000)};
@@ -184,6 +193,8 @@ bool RTMPSession::Core::connect(std::string& reason) {
     ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &socketTimeout, sizeof(socketTimeout));
     int on = 1;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    int sendBuffer = sendBufferBytes(parameters);
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
     writeTimeout = currentWriteTimeout = timeout;
 
     rtmp->m_sb.sb_socket = connection.socket.release();

@@ -18,7 +18,10 @@ std::optional<SendBacklog> readSendBacklog(int socket) {
     if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
         length < offsetof(tcp_info, tcpi_bytes_acked) + sizeof(info.tcpi_bytes_acked))
         return std::nullopt;
-    return SendBacklog{static_cast<uint64_t>(unacknowledged), info.tcpi_bytes_acked};
+    // Kernels before 6.2 do not report the window: then only acknowledgements count as progress.
+    const bool hasWindow = length >= offsetof(tcp_info, tcpi_snd_wnd) + sizeof(info.tcpi_snd_wnd);
+    return SendBacklog{static_cast<uint64_t>(unacknowledged), info.tcpi_bytes_acked,
+                       hasWindow ? info.tcpi_snd_wnd : 0};
 }
 
 } // namespace livecore::rtmp

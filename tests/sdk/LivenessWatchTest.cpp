@@ -64,13 +64,14 @@ TEST(LivenessWatch, TheLoopWakesForTheEndOfTheSilenceWhenItComesBeforeTheNextPin
     EXPECT_EQ(watch.nextDue(), start + 10s);
 }
 
-// The stall rule judges the socket's backlog from the start, answered pings or not: bytes waiting
-// must keep being acknowledged. Readings are (time, unacknowledged, acknowledged in all).
-TEST(LivenessWatch, WaitingBytesThatNobodyTakesForTheLimitAreAStall) {
+// The stall rule judges what the ingest takes from the start, answered pings or not. Readings are
+// (time, unacknowledged, acknowledged in all, window offered).
+TEST(LivenessWatch, BytesOfferedToAnIngestThatTakesNoneForTheLimitAreAStall) {
     struct Reading {
         std::chrono::milliseconds at;
         uint64_t unacknowledged;
         uint64_t acknowledged;
+        uint64_t window;
     };
     struct Case {
         const char* name;
@@ -78,17 +79,28 @@ TEST(LivenessWatch, WaitingBytesThatNobodyTakesForTheLimitAreAStall) {
         std::optional<std::chrono::milliseconds> deadline; // from the start, after the readings
     };
     const Case cases[] = {
-        {"nothing ever waits", {{1s, 0, 0}, {40s, 0, 9000}}, std::nullopt},
-        {"bytes wait from the first second", {{1s, 500, 0}, {20s, 900, 0}}, 31s},
-        {"each acknowledgement starts the wait over", {{1s, 500, 0}, {20s, 900, 100}, {45s, 900, 100}}, 50s},
-        {"an emptied socket ends the wait", {{1s, 500, 0}, {20s, 0, 500}, {25s, 64, 500}}, 55s},
-        {"a growing backlog alone is no progress", {{1s, 100, 7}, {2s, 5000, 7}, {3s, 90000, 7}}, 31s},
+        {"an ingest keeping up", {{1s, 0, 0, 65536}, {40s, 0, 9000, 65536}}, std::nullopt},
+        {"a stopped ingest acknowledges while its window shrinks",
+         {{1s, 0, 1000, 65536}, {2s, 0, 5000, 61440}, {3s, 0, 9000, 57344}},
+         32s},
+        {"a window that opens again starts the wait over",
+         {{1s, 0, 1000, 65536}, {2s, 0, 5000, 61440}, {20s, 400, 9000, 63488}},
+         50s},
+        {"bytes not yet acknowledged wait",
+         {{1s, 0, 1000, 65536}, {5s, 0, 50000, 65536}, {6s, 300, 50000, 65536}},
+         36s},
+        {"without a window, acknowledgements alone count",
+         {{1s, 500, 0, 0}, {20s, 900, 100, 0}, {45s, 900, 100, 0}},
+         50s},
+        {"without a window, an emptied socket ends the wait",
+         {{1s, 500, 0, 0}, {20s, 0, 500, 0}},
+         std::nullopt},
     };
     for (const auto& [name, readings, deadline] : cases) {
         SCOPED_TRACE(name);
         LivenessWatch watch(defaults, start);
-        for (const auto& [at, unacknowledged, acknowledged] : readings)
-            watch.sending(start + at, {unacknowledged, acknowledged});
+        for (const auto& [at, unacknowledged, acknowledged, window] : readings)
+            watch.sending(start + at, {unacknowledged, acknowledged, window});
         ASSERT_EQ(watch.stallDeadline().has_value(), deadline.has_value());
         if (!deadline) {
             EXPECT_FALSE(watch.isStalled(start + 3600s));

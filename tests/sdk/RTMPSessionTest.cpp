@@ -3,8 +3,8 @@
 #include "sdk/librtmp/RTMPSession.h"
 
 #include "tests/peers/HttpServer.h"
-#include "tests/support/MainLoop.h"
 #include "tests/peers/NginxRtmp.h"
+#include "tests/support/MainLoop.h"
 
 #include <algorithm>
 #include <atomic>

@@ -124,6 +124,33 @@ TEST_F(CaptureSessionTest, ADropIsRestartedOnceAndARestartThatFailsIsNotRetried)
     EXPECT_DOUBLE_EQ(screen->liveSeconds(), 3 + 4) << "each run booked once";
 }
 
+// An ingest that stops (its process halted, the connection open) a second into the stream: what the
+// camera and microphone capture next is not taken, the stream ends within the short limit, and the
+// screen restarts it once, here on a working ingest.
+TEST_F(CaptureSessionTest, AnIngestThatStopsTakingDataIsRestartedOnce) {
+    using namespace std::chrono_literals;
+    screen->simpleSession()->setOutputOptions({.liveness = {10s, 500ms}, .bitrateSteps = {}, .written = {}});
+    ASSERT_TRUE(goLive());
+    spare = startIngest();
+    useStreamServer(spare->url("/live"));
+    advance(1);
+    ingest->pause();
+    // Capture goes on (a tenth of a second at a time) until the screen reacts.
+    const std::string prompt = "直播已经中断，我们正在努力重连...";
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (promptShown() != prompt && std::chrono::steady_clock::now() < end) {
+        advance(0.1);
+        pumpMainLoopFor(10ms);
+    }
+    const bool prompted = promptShown() == prompt;
+    const bool restarted = prompted && waitForCount(kLiveStarted, 2);
+    ingest->resume();
+    ASSERT_TRUE(prompted);
+    ASSERT_TRUE(restarted);
+    EXPECT_EQ(capture->captureState(), 2);
+    EXPECT_EQ(countOf(kLiveEnded), 0u);
+}
+
 TEST_F(CaptureSessionTest, LeavingTheForegroundStopsAndComingBackResumesWithAPrompt) {
     ASSERT_TRUE(goLive());
     auto app = UIApplication::sharedApplication();
