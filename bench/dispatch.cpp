@@ -1,8 +1,9 @@
 // Async round trips on a serial dispatch queue against the simplest alternative: one thread serving a
 // mutex + condition-variable queue of std::function. "RoundTrip" posts one block and waits for it to
 // signal back before posting the next (wake-up latency); "Burst" posts 1000 and waits for the last
-// (throughput once the consumer is awake). Each also reports cpu_ns, the process's CPU time (every
-// thread's: the pool's workers, spinning or not, included) per iteration.
+// (throughput once the consumer is awake). Each also reports, per iteration, cpu_ns, the process's CPU
+// time (every thread's: the pool's workers, spinning or not, included), and switches, the process's
+// context switches (voluntary and involuntary), which do not move with the machine's load as times do.
 #include "platform/dispatch/DispatchQueue.h"
 
 #include <benchmark/benchmark.h>
@@ -10,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
 #include <time.h>
 
@@ -79,25 +81,33 @@ int64_t processCpuNanoseconds() {
     return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// Sets cpu_ns for the iterations run while it lived.
-class ProcessCpu {
+int64_t processContextSwitches() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return int64_t(usage.ru_nvcsw) + int64_t(usage.ru_nivcsw);
+}
+
+// Sets cpu_ns and switches for the iterations run while it lived.
+class ProcessCounts {
 public:
-    explicit ProcessCpu(benchmark::State& state)
+    explicit ProcessCounts(benchmark::State& state)
         : m_state(state) {}
-    ~ProcessCpu() {
-        auto spent = double(processCpuNanoseconds() - m_start);
-        m_state.counters["cpu_ns"] = m_state.iterations() ? spent / double(m_state.iterations()) : 0;
+    ~ProcessCounts() {
+        double iterations = m_state.iterations() ? double(m_state.iterations()) : 1;
+        m_state.counters["cpu_ns"] = double(processCpuNanoseconds() - m_cpu) / iterations;
+        m_state.counters["switches"] = double(processContextSwitches() - m_switches) / iterations;
     }
 
 private:
     benchmark::State& m_state;
-    const int64_t m_start{processCpuNanoseconds()};
+    const int64_t m_cpu{processCpuNanoseconds()};
+    const int64_t m_switches{processContextSwitches()};
 };
 
 void SerialQueueRoundTrip(benchmark::State& state) {
     auto queue = platform::DispatchQueue::create("bench.roundtrip");
     Reply reply;
-    ProcessCpu cpu(state);
+    ProcessCounts counts(state);
     for (auto _ : state) {
         queue->async([&reply] { reply.signal(); });
         reply.wait();
@@ -109,7 +119,7 @@ BENCHMARK(SerialQueueRoundTrip)->UseRealTime();
 void PlainQueueRoundTrip(benchmark::State& state) {
     PlainQueue queue;
     Reply reply;
-    ProcessCpu cpu(state);
+    ProcessCounts counts(state);
     for (auto _ : state) {
         queue.post([&reply] { reply.signal(); });
         reply.wait();
@@ -122,7 +132,7 @@ void SerialQueueBurst(benchmark::State& state) {
     auto queue = platform::DispatchQueue::create("bench.burst");
     Reply reply;
     int counter = 0;
-    ProcessCpu cpu(state);
+    ProcessCounts counts(state);
     for (auto _ : state) {
         for (int i = 1; i < burst; ++i)
             queue->async([&counter] { benchmark::DoNotOptimize(++counter); });
@@ -137,7 +147,7 @@ void PlainQueueBurst(benchmark::State& state) {
     PlainQueue queue;
     Reply reply;
     int counter = 0;
-    ProcessCpu cpu(state);
+    ProcessCounts counts(state);
     for (auto _ : state) {
         for (int i = 1; i < burst; ++i)
             queue.post([&counter] { benchmark::DoNotOptimize(++counter); });

@@ -269,18 +269,12 @@ void DispatchQueue::enqueue(Work work) {
                                             [this, work = std::move(work)]() mutable { run(work); });
         return;
     case Kind::Main:
-    case Kind::Serial: {
-        bool schedule = false;
-        {
-            std::lock_guard lock(m_mutex);
-            m_items.push_back(std::move(work));
-            if (!m_drainScheduled && m_suspendCount == 0)
-                schedule = m_drainScheduled = true;
-        }
-        if (schedule)
+    case Kind::Serial:
+        // Only the post that finds the queue idle arranges a drain: one wake-up per idle-to-busy change.
+        if (m_intake.post(std::move(work)) &&
+            !(m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()))
             scheduleDrain();
         return;
-    }
     case Kind::Concurrent: {
         {
             std::lock_guard lock(m_mutex);
@@ -300,35 +294,56 @@ void DispatchQueue::scheduleDrain() {
     effectiveTarget()->enqueue(Work{[self = shared_from_this()] { self->drain(); }, nullptr, false});
 }
 
+// Runs with the intake's token, which it either hands back (idle), parks (suspended) or passes on to
+// the next drain it schedules.
 void DispatchQueue::drain() {
-    size_t budget = detail::drainBatch;
-    if (m_kind == Kind::Main) {
-        // Blocks queued while the main queue drains wait for the next pass, so the main run loop's
-        // other sources and timers get their turn in between.
-        std::lock_guard lock(m_mutex);
-        budget = std::max<size_t>(1, m_items.size());
-    }
-    for (size_t done = 0;; ++done) {
-        Work work;
-        {
-            std::lock_guard lock(m_mutex);
-            bool drained = m_suspendCount > 0 || m_items.empty();
-            if (drained || done == budget) {
-                // What the caller posts next, or the turn handed back below, is this worker's to take.
-                if (isOutermostJob())
-                    detail::WorkerPool::shared().jobEnding();
-                if (drained) {
-                    m_drainScheduled = false;
-                    return;
-                }
-                break;
-            }
-            work = std::move(m_items.front());
-            m_items.pop_front();
+    // The main queue runs only what was posted before this pass, so the main run loop's other sources
+    // and timers get their turn in between; other queues hand their target back after a batch.
+    const bool mainPass = m_kind == Kind::Main;
+    if (mainPass)
+        m_backlog.append(m_intake.take());
+    for (size_t done = 0;;) {
+        if (m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()) {
+            endDrainTurn();
+            return;
         }
+        if (m_backlog.empty() && !mainPass && m_intake.hasPosted())
+            m_backlog.append(m_intake.take());
+        if (m_backlog.empty()) {
+            endDrainTurn();
+            if (m_intake.release())
+                return;
+            break; // posted just now: a turn of its own, since this worker already counts as free
+        }
+        if (!mainPass && done == detail::drainBatch) {
+            // Handing the turn back only matters when someone waits for it: moving a busy queue to
+            // another worker costs every cache line it touches.
+            if (isOutermostJob() && !detail::WorkerPool::shared().hasWaitingJobs()) {
+                done = 0;
+                continue;
+            }
+            endDrainTurn();
+            break;
+        }
+        Work work = m_backlog.pop();
         run(work);
+        ++done;
     }
     scheduleDrain();
+}
+
+bool DispatchQueue::parkIfSuspended() {
+    std::lock_guard lock(m_mutex);
+    if (m_suspendCount.load(std::memory_order_relaxed) == 0)
+        return false;
+    m_parked = true;
+    return true;
+}
+
+// What the caller posts next, or the turn handed back, is this worker's to take.
+void DispatchQueue::endDrainTurn() const {
+    if (isOutermostJob())
+        detail::WorkerPool::shared().jobEnding();
 }
 
 // Whether the calling thread runs this drain as a pool job of its own, not nested in another
@@ -397,8 +412,7 @@ void DispatchQueue::resume() {
             fatalError("dispatch: queue '" + m_label + "' resumed more often than suspended");
         if (--m_suspendCount > 0)
             return;
-        if (isSerial() && !m_drainScheduled && !m_items.empty())
-            schedule = m_drainScheduled = true;
+        schedule = std::exchange(m_parked, false);
     }
     if (schedule)
         scheduleDrain();

@@ -10,7 +10,9 @@
 // Not promised: which worker thread runs a block, or any order between different queues.
 
 #include "platform/dispatch/DispatchTime.h"
+#include "platform/dispatch/DrainIntake.h"
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -98,6 +100,8 @@ private:
     void enqueue(Work work);
     void scheduleDrain();
     void drain();
+    bool parkIfSuspended();
+    void endDrainTurn() const;
     bool isOutermostJob() const;
     void pumpConcurrent();
     void finishConcurrent(bool barrier);
@@ -111,10 +115,16 @@ private:
     const std::string m_label;
     const int m_priority;
     mutable std::mutex m_mutex;
-    std::deque<Work> m_items;
     std::shared_ptr<DispatchQueue> m_target;
-    int m_suspendCount{0};
-    bool m_drainScheduled{false};
+    // Changed under the mutex; a serial queue's drain reads it without.
+    std::atomic<int> m_suspendCount{0};
+    // Serial and main queues: posts arrive through the intake, whose token is the right to drain; the
+    // backlog is what the token's holder took and has not run yet.
+    detail::DrainIntake<Work> m_intake;
+    detail::DrainIntake<Work>::Batch m_backlog;
+    bool m_parked{false}; // under the mutex: the token waits, unscheduled, for a resume
+    // Concurrent queues.
+    std::deque<Work> m_items;
     size_t m_running{0};
     bool m_barrierRunning{false};
     std::unordered_map<const void*, std::shared_ptr<void>> m_specifics;

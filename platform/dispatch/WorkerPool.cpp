@@ -26,9 +26,13 @@ constexpr auto stallInterval = std::chrono::milliseconds(10);
 constexpr size_t maxSpawnPerStall = 4;
 constexpr auto idleTimeout = std::chrono::seconds(10);
 // How long a worker without work keeps looking before it sleeps: long enough to catch the next block
-// of a caller that waited for the last one's answer, short enough to cost little when none comes.
-// Measured by the clock.
-constexpr auto spinWindow = std::chrono::microseconds(10);
+// of a caller that waited for the last one's answer (the caller's own wake-up takes tens of
+// microseconds on a busy machine), short enough to cost little when none comes. Counted in pause
+// instructions, so looking makes no system call and reads no clock.
+constexpr auto spinWindow = std::chrono::microseconds(50);
+// Workers looking for work at once; the others sleep without looking, so an idle pool burns at most
+// one core for a window, and a queue's next turn stays on the worker that ran the last one.
+constexpr size_t maxSpinners = 1;
 // The watchdog checks every stall interval while the pool is in use, and sleeps for good once no job
 // has come for this many checks, so a busy pool never pays for waking it.
 constexpr int watchdogIdleChecks = 100;
@@ -44,6 +48,22 @@ void cpuRelax() {
     asm volatile("yield");
 #endif
 }
+
+// A pause lasts from a few to over a hundred cycles depending on the processor, so the window's
+// count is timed once; the fastest of a few tries leaves out a preempted one.
+size_t pausesIn(std::chrono::nanoseconds window) {
+    constexpr int64_t probe = 2000;
+    auto fastest = std::chrono::steady_clock::duration::max();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto start = std::chrono::steady_clock::now();
+        for (int64_t i = 0; i < probe; ++i)
+            cpuRelax();
+        fastest = std::min(fastest, std::chrono::steady_clock::now() - start);
+    }
+    auto perProbe =
+        std::max<int64_t>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(fastest).count());
+    return size_t(std::clamp<int64_t>(window.count() * probe / perProbe, 1, 10'000'000));
+}
 } // namespace
 
 WorkerPool& WorkerPool::shared() {
@@ -52,7 +72,8 @@ WorkerPool& WorkerPool::shared() {
 }
 
 WorkerPool::WorkerPool()
-    : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency())) {}
+    : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency()))
+    , m_spinPauses(pausesIn(spinWindow)) {}
 
 bool WorkerPool::isWorkerThread() {
     return t_isWorker;
@@ -137,16 +158,16 @@ void WorkerPool::workerMain() {
             continue;
         }
         // Look for work a little while before sleeping: bursts of short jobs then stay on hot workers.
-        ++m_spinning;
-        lock.unlock();
-        auto until = std::chrono::steady_clock::now() + spinWindow;
-        while (m_pendingCount.load(std::memory_order_relaxed) == 0 &&
-               std::chrono::steady_clock::now() < until)
-            cpuRelax();
-        lock.lock();
-        --m_spinning;
-        if (m_pendingCount > 0)
-            continue;
+        if (m_spinning < maxSpinners) {
+            ++m_spinning;
+            lock.unlock();
+            for (size_t i = 0; i < m_spinPauses && m_pendingCount.load(std::memory_order_relaxed) == 0; ++i)
+                cpuRelax();
+            lock.lock();
+            --m_spinning;
+            if (m_pendingCount > 0)
+                continue;
+        }
         // One wake-up per wait: a worker woken for a job that another worker took must still count
         // its signal as spent, or the pool stops waking sleepers and starts new threads instead.
         ++m_sleeping;

@@ -3,8 +3,9 @@
 // a priority, on any worker. The pool keeps about one running worker per core, and adds workers when
 // queued jobs stop moving: at once when a worker announces a blocking wait (BlockingScope), and from a
 // watchdog when no job has started for a short while (blocking it was not told about: name lookups,
-// sleeps, foreign locks). A worker without work looks for more for a few microseconds by the clock,
-// then sleeps; idle workers exit after a while. Thread-safe; the pool lives for the process.
+// sleeps, foreign locks). A worker without work looks for more for some tens of microseconds (one
+// worker at a time, counting pauses, with no system call), then sleeps; idle workers exit after a
+// while. Thread-safe; the pool lives for the process.
 
 #include <atomic>
 #include <condition_variable>
@@ -42,6 +43,9 @@ public:
     // waits for it instead of waking another. Nothing off the pool.
     void jobEnding();
 
+    // Whether a submitted job waits for a worker; a hint, read without the lock.
+    bool hasWaitingJobs() const { return m_pendingCount.load(std::memory_order_relaxed) > 0; }
+
     static bool isWorkerThread();
     size_t threadCount() const;
 
@@ -70,6 +74,7 @@ private:
     bool m_watchdogRunning{false};
     bool m_watchdogIdle{false};
     size_t m_maxActive;
+    const size_t m_spinPauses; // pause instructions in a worker's look for work
 };
 
 } // namespace platform::detail

@@ -210,6 +210,49 @@ TEST(DispatchQueueSuspension, SuspendedQueueHoldsBackBlocksUntilResumedAndKeepsT
     EXPECT_EQ(order, upTo(10));
 }
 
+TEST(DispatchQueueSuspension, SuspendingAndResumingWhileBlocksArriveNeitherLosesNorReordersThem) {
+    auto queue = DispatchQueue::create("toggled");
+    constexpr int blocks = 20000;
+    std::vector<int> order;
+    std::atomic<bool> posting{true};
+    std::thread toggler([&] {
+        while (posting.load()) {
+            queue->suspend();
+            std::this_thread::yield();
+            queue->resume();
+        }
+    });
+    for (int i = 0; i < blocks; ++i)
+        queue->async([&, i] { order.push_back(i); });
+    posting = false;
+    toggler.join();
+    queue->sync([] {});
+    EXPECT_EQ(order, upTo(blocks));
+}
+
+TEST(DispatchQueueSuspension, ADroppedSuspendedQueueReleasesTheBlocksItHeldBack) {
+    auto witness = std::make_shared<int>(0);
+    {
+        auto queue = DispatchQueue::create("dropped");
+        queue->suspend();
+        for (int i = 0; i < 100; ++i)
+            queue->async([witness] {});
+    }
+    EXPECT_EQ(witness.use_count(), 1);
+}
+
+TEST(DispatchQueueOrder, ALongRunOfBlocksStaysOnOneWorkerWhileNoOtherWorkWaits) {
+    auto queue = DispatchQueue::create("long-run");
+    queue->suspend();
+    std::vector<std::thread::id> threads;
+    for (int i = 0; i < 1000; ++i)
+        queue->async([&] { threads.push_back(std::this_thread::get_id()); });
+    queue->resume();
+    queue->sync([] {});
+    ASSERT_EQ(threads.size(), 1000u);
+    EXPECT_EQ(std::count(threads.begin(), threads.end(), threads.front()), 1000);
+}
+
 using DispatchQueueVirtualTime = dispatchtest::VirtualClock;
 
 TEST_F(DispatchQueueVirtualTime, AfterOntoMainQueueRunsWhenPumpedPastTheDeadline) {
