@@ -1,10 +1,9 @@
 #include "sdk/engine/AspectTransform.h"
 
-#include "platform/graphics/Color.h"
-#include "platform/graphics/GraphicsContextFunctions.h"
 #include "sdk/engine/IPixelBuffer.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace livecore {
 
@@ -27,23 +26,31 @@ void AspectTransform::pushBuffer(const uint8_t*, size_t, IMetadata& metadata) {
     auto frame = platform::CVPixelBufferCreate(m_width, m_height);
     if (!frame)
         return;
-    const double sourceWidth = input->width();
-    const double sourceHeight = input->height();
-    platform::CGRect placed = platform::CGRectMake(0, 0, m_width, m_height);
+    // Whole pixels: the part of the picture that is shown, and where it goes (the rest stays black).
+    const int sourceWidth = input->width();
+    const int sourceHeight = input->height();
+    platform::PixelRect from{0, 0, sourceWidth, sourceHeight};
+    platform::PixelRect to{0, 0, m_width, m_height};
     const AspectMode mode = m_mode;
     if (mode != AspectMode::Stretch) {
-        const double scaleX = m_width / sourceWidth;
-        const double scaleY = m_height / sourceHeight;
-        const double scale = mode == AspectMode::Fit ? std::min(scaleX, scaleY) : std::max(scaleX, scaleY);
-        const double width = sourceWidth * scale;
-        const double height = sourceHeight * scale;
-        placed = platform::CGRectMake((m_width - width) / 2, (m_height - height) / 2, width, height);
+        const double scaleX = double(m_width) / sourceWidth;
+        const double scaleY = double(m_height) / sourceHeight;
+        if (mode == AspectMode::Fit) {
+            const double scale = std::min(scaleX, scaleY);
+            to.width = std::clamp(int(std::lround(sourceWidth * scale)), 1, m_width);
+            to.height = std::clamp(int(std::lround(sourceHeight * scale)), 1, m_height);
+            to.x = (m_width - to.width) / 2;
+            to.y = (m_height - to.height) / 2;
+        } else {
+            const double scale = std::max(scaleX, scaleY);
+            from.width = std::clamp(int(std::lround(m_width / scale)), 1, sourceWidth);
+            from.height = std::clamp(int(std::lround(m_height / scale)), 1, sourceHeight);
+            from.x = (sourceWidth - from.width) / 2;
+            from.y = (sourceHeight - from.height) / 2;
+        }
     }
-    auto context = platform::CGBitmapContextCreate(
-        frame->mutablePixels(), m_width, m_height, 8, frame->bytesPerRow(),
-        platform::CGColorSpaceCreateDeviceRGB(),
-        platform::kCGBitmapByteOrder32Little | platform::kCGImageAlphaNoneSkipFirst);
-    platform::CGContextDrawImage(context, placed, input->cvBuffer());
+    if (!m_scaler.scale(*input->cvBuffer(), from, *frame, to))
+        return;
 
     VideoBufferMetadata out(metadata.timestampDelta);
     out.setData(std::make_shared<Apple::PixelBuffer>(frame), false);

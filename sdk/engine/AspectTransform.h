@@ -2,8 +2,10 @@
 // Fits each frame into the stream's video size: fit shows the whole picture with black bars on two
 // sides, fill covers the whole frame and crops what overflows, stretch scales each axis on its own.
 // The output frame is always the video size; a frame already of that size passes through untouched.
-// The mode may change at any time and applies from the next frame.
+// The mode may change at any time and applies from the next frame. Frames are pushed one at a time
+// (the camera's road is serial).
 
+#include "platform/media/PixelScaler.h"
 #include "sdk/engine/IOutput.h"
 
 #include <atomic>
@@ -26,6 +28,7 @@ private:
     const int m_width;
     const int m_height;
     std::atomic<AspectMode> m_mode;
+    platform::PixelScaler m_scaler;
     OutputLink m_output;
 };
 
