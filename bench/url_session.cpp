@@ -1,9 +1,14 @@
 // URL loading against a local nginx serving a small file: 1,000 sequential GETs, and rounds of 100
 // concurrent ones, through URLSession and through libcurl on the same server (one reused easy handle
 // for the sequential run, a multi handle over 100 reused easy handles for the concurrent one). Every
-// run reports server_cpu, the server's CPU time over the run's wall time: well under 1 means the
-// single-process server is not what limits the figure.
+// run reports server_cpu, the server's CPU time over the run's wall time (well under 1 means the
+// single-process server is not what limits the figure), and per GET what does not move with the
+// machine's load: this process's context switches and CPU time, the network thread's CPU time, and
+// the network thread's start passes and new socket watches.
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/net/URLSession.h"
+#include "platform/net/URLSessionEngine.h"
+#include "platform/runloop/Thread.h"
 #include "tests/peers/NginxProcess.h"
 
 #include <benchmark/benchmark.h>
@@ -15,8 +20,10 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <pthread.h>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -29,6 +36,7 @@ namespace {
 constexpr int kSequential = 1000;
 constexpr int kConcurrent = 100;
 constexpr size_t kFileSize = 1024;
+constexpr std::string_view kNetworkThread = "URLSession netw"; // as the kernel shortens its name
 
 class SmallFileServer {
 public:
@@ -79,26 +87,85 @@ private:
     uint16_t m_port;
 };
 
+// This process's CPU time (every thread's, in seconds) and context switches (voluntary and
+// involuntary) so far.
+struct ProcessUsage {
+    double cpuSeconds{0};
+    long switches{0};
+
+    static ProcessUsage now() {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+        return {seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_nvcsw + usage.ru_nivcsw};
+    }
+};
+
+// CPU seconds of this process's threads whose name starts with `name` (the network thread's, say).
+double threadCpuSeconds(std::string_view name) {
+    double total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream commFile(task.path() / "comm");
+        std::string comm;
+        std::getline(commFile, comm);
+        if (!comm.starts_with(name))
+            continue;
+        std::ifstream statFile(task.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        unsigned long long ticks = 0;
+        for (int index = 3; fields >> field && index <= 15; ++index)
+            if (index >= 14)
+                ticks += std::stoull(field);
+        total += double(ticks) / double(::sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
 SmallFileServer& server() {
     static SmallFileServer instance;
     return instance;
 }
 
-// Reports the server's share of the run when it goes out of scope.
+// Reports, when it goes out of scope, the server's share of the run, and per GET this process's
+// context switches and CPU time (every thread's, in microseconds), the URL loading network thread's
+// CPU time (none for curl's own runs), its passes that started tasks and the sockets it began to watch.
 class ServerLoad {
 public:
-    explicit ServerLoad(benchmark::State& state)
+    ServerLoad(benchmark::State& state, int getsPerIteration)
         : m_state(state)
+        , m_getsPerIteration(getsPerIteration)
         , m_cpu(server().cpuSeconds())
+        , m_usage(ProcessUsage::now())
+        , m_networkCpu(threadCpuSeconds(kNetworkThread))
+        , m_engine(detail::URLSessionEngine::shared().counts())
         , m_start(std::chrono::steady_clock::now()) {}
     ~ServerLoad() {
         std::chrono::duration<double> wall = std::chrono::steady_clock::now() - m_start;
         m_state.counters["server_cpu"] = (server().cpuSeconds() - m_cpu) / wall.count();
+        double gets = double(m_state.iterations()) * m_getsPerIteration;
+        if (gets > 0) {
+            ProcessUsage usage = ProcessUsage::now();
+            m_state.counters["cpu_us_per_get"] = (usage.cpuSeconds - m_usage.cpuSeconds) * 1e6 / gets;
+            m_state.counters["switches_per_get"] = double(usage.switches - m_usage.switches) / gets;
+            m_state.counters["network_us_per_get"] =
+                (threadCpuSeconds(kNetworkThread) - m_networkCpu) * 1e6 / gets;
+            auto engine = detail::URLSessionEngine::shared().counts();
+            m_state.counters["start_passes_per_get"] =
+                double(engine.startPasses - m_engine.startPasses) / gets;
+            m_state.counters["watches_per_get"] =
+                double(engine.socketsWatched - m_engine.socketsWatched) / gets;
+        }
     }
 
 private:
     benchmark::State& m_state;
+    int m_getsPerIteration;
     double m_cpu;
+    ProcessUsage m_usage;
+    double m_networkCpu;
+    detail::URLSessionEngine::Counts m_engine;
     std::chrono::steady_clock::time_point m_start;
 };
 
@@ -151,7 +218,7 @@ void getThroughSession(const URLPtr& url, Completions& completions) {
 // kSequential GETs per iteration, each started by `get` once the one before has completed.
 void runSequential(benchmark::State& state, const std::function<void(Completions&)>& get) {
     Completions completions;
-    ServerLoad load(state);
+    ServerLoad load(state, kSequential);
     for (auto _ : state) {
         int failures = 0;
         for (int i = 0; i < kSequential; ++i) {
@@ -174,7 +241,7 @@ BENCHMARK(BM_URLSessionSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTim
 void BM_URLSessionConcurrentGET(benchmark::State& state) {
     URLPtr url = URL::create(server().url());
     Completions completions;
-    ServerLoad load(state);
+    ServerLoad load(state, kConcurrent);
     for (auto _ : state) {
         completions.expect(kConcurrent);
         for (int i = 0; i < kConcurrent; ++i)
@@ -208,7 +275,7 @@ struct EasyTransfer {
 
 void BM_CurlEasySequentialGET(benchmark::State& state) {
     EasyTransfer transfer(server().url());
-    ServerLoad load(state);
+    ServerLoad load(state, kSequential);
     for (auto _ : state) {
         int failures = 0;
         for (int i = 0; i < kSequential; ++i) {
@@ -256,7 +323,10 @@ private:
 void BM_CurlEasyThroughThreeHandOffsSequentialGET(benchmark::State& state) {
     EasyTransfer transfer(server().url());
     Mailbox network, delivery;
-    std::thread networkThread([&] { network.run(); });
+    std::thread networkThread([&] {
+        ::pthread_setname_np(::pthread_self(), kNetworkThread.data()); // its CPU time is reported too
+        network.run();
+    });
     std::thread deliveryThread([&] { delivery.run(); });
     runSequential(state, [&](Completions& completions) {
         network.post([&] {
@@ -272,12 +342,32 @@ void BM_CurlEasyThroughThreeHandOffsSequentialGET(benchmark::State& state) {
 }
 BENCHMARK(BM_CurlEasyThroughThreeHandOffsSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The same three hand-offs through the platform's own primitives, as URLSession makes them: the
+// network thread a platform thread woken through its run loop, delivery on a serial dispatch queue.
+// What URLSession costs beyond this is its own work per request.
+void BM_CurlEasyThroughPlatformHandOffsSequentialGET(benchmark::State& state) {
+    EasyTransfer transfer(server().url());
+    auto network = Thread::create(std::string(kNetworkThread));
+    network->start();
+    auto delivery = DispatchQueue::create("delivery", DispatchQueueAttr::Serial);
+    runSequential(state, [&](Completions& completions) {
+        network->perform([&] {
+            transfer.received = 0;
+            bool whole = curl_easy_perform(transfer.easy) == CURLE_OK && transfer.received == kFileSize;
+            delivery->async([&completions, whole] { completions.done(whole); });
+        });
+    });
+    network->cancel();
+    network->join();
+}
+BENCHMARK(BM_CurlEasyThroughPlatformHandOffsSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_CurlMultiConcurrentGET(benchmark::State& state) {
     std::vector<std::unique_ptr<EasyTransfer>> transfers;
     for (int i = 0; i < kConcurrent; ++i)
         transfers.push_back(std::make_unique<EasyTransfer>(server().url()));
     CURLM* multi = curl_multi_init();
-    ServerLoad load(state);
+    ServerLoad load(state, kConcurrent);
     for (auto _ : state) {
         for (auto& transfer : transfers) {
             transfer->received = 0;
