@@ -67,7 +67,7 @@ bool isPingResponse(const RTMPPacket& packet) {
 // shows as messages waiting in our queue, where the encoder can react, within a second instead of
 // after the seconds of video a send buffer grown to megabytes would hold (and delay).
 int sendBufferBytes(const rtmp::StreamParameters& parameters) {
-    constexpr int64_t least = 64 * 1024;
+    constexpr int64_t least = 16 * 1024;
     const int64_t halfSecond = (int64_t(parameters.videoBitrate) + parameters.audioBitrate) / 16;
     return static_cast<int>(std::clamp<int64_t>(halfSecond, least, 4 * 1024 * 1024));
 }
