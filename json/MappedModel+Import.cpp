@@ -63,29 +63,70 @@ Value valueForKey(const Value& object, std::string_view key, bool& raised) {
     return {};
 }
 
-Value lookUpKeyPath(const Value& dictionary, const std::string& path) {
-    if (path.find('.') == std::string::npos)
+// valueForKeyPath: with the path split beforehand (no parts: a plain key). A value found inside
+// nested dictionaries is a reference into them; one that had to be made (the members of an array)
+// is kept in `made`.
+const Value& lookUpKeyPath(const Value& dictionary, const std::string& path,
+                           const std::vector<std::string>& components, Value& made) {
+    if (components.empty())
         return dictionary[path];
     bool raised = false;
-    Value current = dictionary;
-    for (const auto& component : platform::text::componentsSeparatedByString(path, ".")) {
-        current = valueForKey(current, component, raised);
+    made = dictionary;
+    for (const auto& component : components) {
+        made = valueForKey(made, component, raised);
         if (raised)
             return dictionary[path];
-        if (current.isNil())
+        if (made.isNil())
             break;
     }
-    return current;
+    return made;
+}
+
+// Reads a JSON object's values key after key. Objects tend to list their keys in the order the
+// model declares its properties, so each search starts where the previous one ended; keys are unique,
+// so where a search starts changes nothing but its length.
+class EntryCursor {
+public:
+    explicit EntryCursor(const Value& dictionary)
+        : m_dictionary(*dictionary.dictionary()) {}
+
+    const Value& operator[](std::string_view key) {
+        auto&& entries = m_dictionary.entries();
+        const size_t count = entries.size();
+        if (count > kScanned)
+            return m_dictionary.get(key);
+        for (size_t step = 0; step < count; ++step) {
+            size_t index = m_next + step < count ? m_next + step : m_next + step - count;
+            if (entries[index].first == key) {
+                m_next = index + 1;
+                return entries[index].second;
+            }
+        }
+        return Value::nil();
+    }
+
+private:
+    static constexpr size_t kScanned = 16; // larger objects are searched through their index
+    const platform::ValueDictionary& m_dictionary;
+    size_t m_next{0};
+};
+
+std::vector<std::string> keyPathComponents(const std::string& path) {
+    if (path.find('.') == std::string::npos)
+        return {};
+    return platform::text::componentsSeparatedByString(path, ".");
 }
 
 // Equality as the platform's isEqual: models by their own rule, collections member by member.
 bool equalValues(const Value& a, const Value& b) {
-    if (a.isObject() && b.isObject()) {
+    if (a.type() != b.type())
+        return false; // a fresh model's members read nil
+    if (a.isObject()) {
         if (auto model = a.objectAs<MappedModel>())
             return model->isEqual(*b.object());
         return a.object() == b.object();
     }
-    if (a.isArray() && b.isArray()) {
+    if (a.isArray()) {
         const auto& x = *a.array();
         const auto& y = *b.array();
         if (x.size() != y.size())
@@ -96,7 +137,7 @@ bool equalValues(const Value& a, const Value& b) {
         }
         return true;
     }
-    if (a.isDictionary() && b.isDictionary()) {
+    if (a.isDictionary()) {
         const auto& x = *a.dictionary();
         const auto& y = *b.dictionary();
         if (x.size() != y.size())
@@ -153,22 +194,6 @@ bool fitsDeclaredClass(const Value& value, std::string_view declared) {
     return value.type() == *expected;
 }
 
-// The common case without class-name look-ups: a JSON value of exactly the declared class.
-bool plainValueOfClass(const Value& value, std::string_view declared) {
-    switch (value.type()) {
-    case Value::Type::String:
-        return declared == "NSString";
-    case Value::Type::Number:
-        return declared == "NSNumber";
-    case Value::Type::Array:
-        return declared == "NSArray";
-    case Value::Type::Dictionary:
-        return declared == "NSDictionary";
-    default:
-        return false;
-    }
-}
-
 std::string jsonKindName(const Value& value) {
     switch (value.type()) {
     case Value::Type::String:
@@ -208,33 +233,62 @@ bool canBeFedFromJSON(std::string_view target) {
     return false;
 }
 
+std::shared_ptr<MappedModel> newModelOf(MappedModelClass& modelClass, const Value& dictionary,
+                                        ErrorPtr* error);
+
+} // namespace
+
+MappedModelImportPlan MappedModelClass::makeImportPlan(const std::shared_ptr<KeyMapper>& classMapper,
+                                                       const std::shared_ptr<KeyMapper>& globalMapper) {
+    const auto& table = this->table();
+    MappedModelImportPlan plan{classMapper, globalMapper, MappedModelRuntime::generation(), {}};
+    const bool mapping = classMapper || globalMapper;
+    plan.steps.reserve(table.slots.size());
+    for (const auto& slot : table.slots) {
+        const auto& property = *slot.property;
+        MappedModelImportPlan::Step step;
+        step.keyPath = mapping ? mapToKeyPath(property.name, classMapper, globalMapper) : property.name;
+        if (mapping)
+            step.components = keyPathComponents(step.keyPath);
+        if (slot.isModelType)
+            step.nestedClass = MappedModelRuntime::classNamed(*property.type);
+        plan.steps.push_back(std::move(step));
+    }
+    return plan;
+}
+
+namespace {
+
 class Importer {
 public:
     Importer(MappedModel& model, MappedModelClass& modelClass, std::shared_ptr<KeyMapper> classMapper,
              bool validation)
         : m_model(model)
         , m_class(modelClass)
-        , m_classMapper(std::move(classMapper))
-        , m_globalMapper(MappedModel::globalKeyMapper())
-        , m_validation(validation) {}
+        , m_table(modelClass.table())
+        , m_validation(validation) {
+        auto globalMapper = MappedModel::globalKeyMapper();
+        m_plan = modelClass.importPlan(classMapper, globalMapper);
+        if (!m_plan) {
+            m_ownPlan = modelClass.makeImportPlan(classMapper, globalMapper);
+            m_plan = &*m_ownPlan;
+        }
+    }
 
     // __doesDictionary:matchModelWithKeyMapper:error:
     bool requiredKeysPresent(const Value& dictionary, ErrorPtr* error) {
-        const auto& table = m_class.table();
-        if (table.requiredNames.empty())
+        if (m_table.requiredSlots.empty())
             return true;
         std::vector<std::string> missing;
-        if (!m_classMapper && !m_globalMapper) {
-            const auto& keys = *dictionary.dictionary();
-            for (const auto& name : table.requiredNames) {
-                if (!keys.contains(name))
-                    missing.push_back(name);
-            }
-        } else {
-            for (const auto& name : table.requiredNames) {
-                if (lookUpKeyPath(dictionary, mapToKeyPath(name, m_classMapper, m_globalMapper)).isNil())
-                    missing.push_back(name);
-            }
+        const bool mapping = m_plan->classMapper || m_plan->globalMapper;
+        const auto& keys = *dictionary.dictionary();
+        Value made;
+        for (size_t index : m_table.requiredSlots) {
+            const auto& step = m_plan->steps[index];
+            bool present = mapping ? !lookUpKeyPath(dictionary, step.keyPath, step.components, made).isNil()
+                                   : keys.contains(step.keyPath);
+            if (!present)
+                missing.push_back(m_table.slots[index].property->name);
         }
         if (missing.empty())
             return true;
@@ -244,24 +298,15 @@ public:
 
     // __importDictionary:withKeyMapper:validation:error:
     bool importDictionary(const Value& dictionary, ErrorPtr* error) {
-        const auto& slots = m_class.table().slots;
-        bool mapping = m_classMapper || m_globalMapper;
-        const MappedModelKeyPaths* paths = nullptr;
-        if (mapping) {
-            paths = m_class.keyPaths(m_classMapper, m_globalMapper, [&] {
-                std::vector<std::string> made;
-                for (const auto& slot : slots)
-                    made.push_back(mapToKeyPath(slot.property->name, m_classMapper, m_globalMapper));
-                return made;
-            });
-        }
+        const auto& slots = m_table.slots;
+        Value made;
+        EntryCursor cursor(dictionary);
         for (size_t index = 0; index < slots.size(); ++index) {
-            const auto& name = slots[index].property->name;
-            Value value = paths ? lookUpKeyPath(dictionary, paths->paths[index])
-                          : mapping
-                              ? lookUpKeyPath(dictionary, mapToKeyPath(name, m_classMapper, m_globalMapper))
-                              : dictionary[name];
-            if (!importValue(slots[index], std::move(value), error))
+            const auto& step = m_plan->steps[index];
+            const Value& value = step.components.empty()
+                                     ? cursor[step.keyPath]
+                                     : lookUpKeyPath(dictionary, step.keyPath, step.components, made);
+            if (!importValue(slots[index], step, value, error))
                 return false;
         }
         return true;
@@ -281,7 +326,8 @@ private:
         return fail(error, typeMismatch(property, declared, value));
     }
 
-    bool importValue(const MappedModelSlot& slot, Value value, ErrorPtr* error) {
+    bool importValue(const MappedModelSlot& slot, const MappedModelImportPlan::Step& step, const Value& value,
+                     ErrorPtr* error) {
         const auto& property = *slot.property;
         if (value.isNil() || value.isNull()) {
             if (property.isOptional || !m_validation)
@@ -290,7 +336,7 @@ private:
                 fmt::format("Value of required model key {} is null", property.name));
             return fail(error, MappedModelError::errorByPrependingKeyPathComponent(reason, property.name));
         }
-        if (!MappedModelRuntime::isAllowedJSONValue(value)) {
+        if (!value.isString() && !value.isNumber() && !MappedModelRuntime::isAllowedJSONValue(value)) {
             auto reason = MappedModelError::errorInvalidDataWithMessage(
                 fmt::format("Type {} is not allowed in JSON.", MappedModelRuntime::classNameOfValue(value)));
             return fail(error, MappedModelError::errorByPrependingKeyPathComponent(reason, property.name));
@@ -311,7 +357,8 @@ private:
                                                             : undeclared;
         if (slot.isModelType) {
             ErrorPtr nestedError;
-            auto nested = MappedModel::initWithDictionary(declared, value, &nestedError);
+            auto nested = step.nestedClass ? newModelOf(*step.nestedClass, value, &nestedError)
+                                           : MappedModel::initWithDictionary(declared, value, &nestedError);
             if (!nested) {
                 if (property.isOptional || !m_validation)
                     return true;
@@ -324,22 +371,27 @@ private:
             return true;
         }
 
-        if (property.protocol) {
-            ErrorPtr transformError;
-            value = transform(value, property, &transformError);
-            if (value.isNil()) {
-                if (!transformError) {
-                    auto reason = MappedModelError::errorInvalidDataWithMessage(fmt::format(
-                        "Failed to transform value, but no error was set during transformation. ({})",
-                        property.description()));
-                    transformError =
-                        MappedModelError::errorByPrependingKeyPathComponent(reason, property.name);
-                }
-                return fail(error, transformError);
+        if (!property.protocol)
+            return assignDeclared(slot, declared, value, error);
+        ErrorPtr transformError;
+        Value transformed = transform(value, property, &transformError);
+        if (transformed.isNil()) {
+            if (!transformError) {
+                auto reason = MappedModelError::errorInvalidDataWithMessage(
+                    fmt::format("Failed to transform value, but no error was set during transformation. ({})",
+                                property.description()));
+                transformError = MappedModelError::errorByPrependingKeyPathComponent(reason, property.name);
             }
+            return fail(error, transformError);
         }
+        return assignDeclared(slot, declared, transformed, error);
+    }
 
-        if (property.isStandardJSONType && !property.isMutable && plainValueOfClass(value, *property.type)) {
+    // What a value that reached the declared class's own rules becomes: itself, or its conversion.
+    bool assignDeclared(const MappedModelSlot& slot, const std::string& declared, const Value& value,
+                        ErrorPtr* error) {
+        const auto& property = *slot.property;
+        if (slot.plainType && value.type() == *slot.plainType) {
             assignUnlessEqual(m_model, slot, value);
             return true;
         }
@@ -466,9 +518,10 @@ private:
 
     MappedModel& m_model;
     MappedModelClass& m_class;
-    std::shared_ptr<KeyMapper> m_classMapper;
-    std::shared_ptr<KeyMapper> m_globalMapper;
+    const MappedModelTable& m_table;
     bool m_validation{true};
+    const MappedModelImportPlan* m_plan{nullptr};
+    std::optional<MappedModelImportPlan> m_ownPlan;
 };
 
 bool appendModels(std::string_view className, const ValueArray& input, ValueArray& out, ErrorPtr* error) {
@@ -496,10 +549,8 @@ bool appendModels(std::string_view className, const ValueArray& input, ValueArra
     return true;
 }
 
-} // namespace
-
-// ---- initialisers ----
-bool MappedModel::loadFromDictionary(const Value& dictionary, ErrorPtr* error) {
+// initWithDictionary:error:'s first two steps.
+bool isDictionaryInput(const Value& dictionary, ErrorPtr* error) {
     if (dictionary.isNil()) {
         platform::setError(error, MappedModelError::errorInputIsNil());
         return false;
@@ -511,10 +562,15 @@ bool MappedModel::loadFromDictionary(const Value& dictionary, ErrorPtr* error) {
                                "the dictionary parameter was not an 'NSDictionary'."));
         return false;
     }
-    auto modelClass = MappedModelRuntime::classOf(*this);
-    modelClass->table();
-    modelClass->offerKeyMapper();
-    Importer importer(*this, *modelClass, modelClass->keyMapper(), true);
+    return true;
+}
+
+// The rest of initWithDictionary:error:, on a model of the given class.
+bool importIntoModel(MappedModel& model, MappedModelClass& modelClass, const Value& dictionary,
+                     ErrorPtr* error) {
+    modelClass.table();
+    modelClass.offerKeyMapper();
+    Importer importer(model, modelClass, modelClass.keyMapper(), true);
     ErrorPtr failure;
     if (!importer.requiredKeysPresent(dictionary, &failure) ||
         !importer.importDictionary(dictionary, &failure)) {
@@ -522,11 +578,36 @@ bool MappedModel::loadFromDictionary(const Value& dictionary, ErrorPtr* error) {
         return false;
     }
     ErrorPtr invalid;
-    if (!validate(&invalid)) {
+    if (!model.validate(&invalid)) {
         platform::setError(error, invalid);
         return false;
     }
     return true;
+}
+
+std::shared_ptr<MappedModel> newModelOf(MappedModelClass& modelClass, const Value& dictionary,
+                                        ErrorPtr* error) {
+    if (!modelClass.factory) {
+        throw platform::Exception(platform::NSInternalInconsistencyException,
+                                  fmt::format("{} is not a registered MappedModel class", modelClass.name));
+    }
+    auto model = modelClass.factory();
+    if (!model) {
+        platform::setError(error, MappedModelError::errorModelIsInvalid());
+        return nullptr;
+    }
+    if (!isDictionaryInput(dictionary, error) || !importIntoModel(*model, modelClass, dictionary, error))
+        return nullptr;
+    return model;
+}
+
+} // namespace
+
+// ---- initialisers ----
+bool MappedModel::loadFromDictionary(const Value& dictionary, ErrorPtr* error) {
+    if (!isDictionaryInput(dictionary, error))
+        return false;
+    return importIntoModel(*this, *MappedModelRuntime::classOf(*this), dictionary, error);
 }
 
 bool MappedModel::loadFromData(const std::optional<platform::Data>& data, ErrorPtr* error) {
@@ -573,16 +654,11 @@ bool MappedModel::mergeFromDictionary(const Value& dictionary, bool useKeyMappin
 std::shared_ptr<MappedModel> MappedModel::initWithDictionary(std::string_view className,
                                                              const Value& dictionary, ErrorPtr* error) {
     auto modelClass = MappedModelRuntime::classNamed(className);
-    if (!modelClass || !modelClass->factory) {
+    if (!modelClass) {
         throw platform::Exception(platform::NSInternalInconsistencyException,
                                   fmt::format("{} is not a registered MappedModel class", className));
     }
-    auto model = std::dynamic_pointer_cast<MappedModel>(modelClass->factory());
-    if (!model) {
-        platform::setError(error, MappedModelError::errorModelIsInvalid());
-        return nullptr;
-    }
-    return model->loadFromDictionary(dictionary, error) ? model : nullptr;
+    return newModelOf(*modelClass, dictionary, error);
 }
 
 std::shared_ptr<MappedModel> MappedModel::initWithData(std::string_view className,

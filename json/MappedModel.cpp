@@ -111,6 +111,22 @@ std::mutex& globalKeyMapperMutex() {
     static std::mutex mutex;
     return mutex;
 }
+// Every import asks for the global mapper, and most programs never set one: without one the answer
+// needs no lock.
+std::atomic<bool> g_hasGlobalKeyMapper{false};
+
+// The kind of Value that stands as it is in a property of a standard JSON class.
+std::optional<Value::Type> plainValueType(std::string_view declared) {
+    if (declared == "NSString")
+        return Value::Type::String;
+    if (declared == "NSNumber")
+        return Value::Type::Number;
+    if (declared == "NSArray")
+        return Value::Type::Array;
+    if (declared == "NSDictionary")
+        return Value::Type::Dictionary;
+    return std::nullopt;
+}
 
 // Reads one declared property's attribute text into a record, as inspection prescribes. Answers
 // null when the property is not mapped (read-only, Ignore, ignored by the hook, a block).
@@ -227,6 +243,8 @@ std::shared_ptr<const MappedModelTable> MappedModelClass::inspect() {
                 continue;
             MappedModelSlot slot;
             slot.isModelType = record->type && MappedModel::isMappedModelSubClass(*record->type);
+            if (record->isStandardJSONType && !record->isMutable)
+                slot.plainType = plainValueType(*record->type);
             slot.property = std::move(record);
             slot.getter = declared.getter;
             slot.setter = declared.setter;
@@ -235,11 +253,15 @@ std::shared_ptr<const MappedModelTable> MappedModelClass::inspect() {
         }
         visiting = info->superclassName;
     }
-    for (const auto& slot : table->slots) {
-        if (!slot.property->isOptional)
-            table->requiredNames.push_back(slot.property->name);
+    for (size_t index = 0; index < table->slots.size(); ++index) {
+        if (!table->slots[index].property->isOptional)
+            table->requiredSlots.push_back(index);
     }
-    std::sort(table->requiredNames.begin(), table->requiredNames.end());
+    std::sort(table->requiredSlots.begin(), table->requiredSlots.end(), [&](size_t a, size_t b) {
+        return table->slots[a].property->name < table->slots[b].property->name;
+    });
+    for (size_t index : table->requiredSlots)
+        table->requiredNames.push_back(table->slots[index].property->name);
     return table;
 }
 
@@ -260,27 +282,42 @@ std::shared_ptr<KeyMapper> MappedModelClass::keyMapper() const {
     return m_hasKeyMapper.load(std::memory_order_acquire) ? m_keyMapper : nullptr;
 }
 
-const MappedModelKeyPaths* MappedModelClass::keyPaths(const std::shared_ptr<KeyMapper>& classMapper,
-                                                      const std::shared_ptr<KeyMapper>& globalMapper,
-                                                      const std::function<std::vector<std::string>()>& make) {
-    constexpr size_t kKeptPairs = 8;
-    auto matches = [&](const MappedModelKeyPaths& paths) {
-        return paths.classMapper == classMapper && paths.globalMapper == globalMapper;
+const MappedModelImportPlan* MappedModelClass::importPlan(const std::shared_ptr<KeyMapper>& classMapper,
+                                                          const std::shared_ptr<KeyMapper>& globalMapper) {
+    constexpr size_t kKeptPlans = 8;
+    const uint64_t generation = MappedModelRuntime::generation();
+    auto matches = [&](const MappedModelImportPlan& plan) {
+        return plan.classMapper == classMapper && plan.globalMapper == globalMapper &&
+               plan.generation == generation;
     };
-    if (auto* last = m_lastKeyPaths.load(std::memory_order_acquire); last && matches(*last))
+    if (auto* last = m_lastPlan.load(std::memory_order_acquire); last && matches(*last))
         return last;
-    std::lock_guard lock(m_mutex);
-    auto found = std::find_if(m_keyPaths.begin(), m_keyPaths.end(),
-                              [&](const auto& paths) { return matches(*paths); });
-    if (found == m_keyPaths.end()) {
-        if (m_keyPaths.size() == kKeptPairs)
+    // Null with `full` set when no plan matches and no more are kept.
+    auto kept = [&](bool& full) -> const MappedModelImportPlan* {
+        auto found =
+            std::find_if(m_plans.begin(), m_plans.end(), [&](const auto& plan) { return matches(*plan); });
+        full = found == m_plans.end() && m_plans.size() == kKeptPlans;
+        if (found == m_plans.end())
             return nullptr;
-        m_keyPaths.push_back(std::make_unique<const MappedModelKeyPaths>(
-            MappedModelKeyPaths{classMapper, globalMapper, make()}));
-        found = std::prev(m_keyPaths.end());
+        m_lastPlan.store(found->get(), std::memory_order_release);
+        return found->get();
+    };
+    bool full = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto* plan = kept(full); plan || full)
+            return plan;
     }
-    m_lastKeyPaths.store(found->get(), std::memory_order_release);
-    return found->get();
+    // Made outside the lock: the mappers run the program's own functions.
+    auto made = std::make_unique<const MappedModelImportPlan>(makeImportPlan(classMapper, globalMapper));
+    if (made->generation != generation)
+        return nullptr; // a class was registered meanwhile: the plan may not match what was asked
+    std::lock_guard lock(m_mutex);
+    if (auto* plan = kept(full); plan || full)
+        return plan;
+    m_plans.push_back(std::move(made));
+    m_lastPlan.store(m_plans.back().get(), std::memory_order_release);
+    return m_plans.back().get();
 }
 
 const MappedModelMethod* MappedModelClass::method(std::string_view selector) const {
@@ -298,9 +335,26 @@ std::shared_ptr<MappedModelClass> MappedModelRuntime::classNamed(std::string_vie
 
 std::shared_ptr<MappedModelClass> MappedModelRuntime::classOfType(const std::type_info& type) {
     MappedModel::registerBaseClass();
+    // Every import of a top-level model asks for its class: the thread's last answer saves the
+    // hashing of the type's name while no registration came between.
+    struct LastAnswer {
+        uint64_t generation{0};
+        const std::type_info* type{nullptr};
+        std::shared_ptr<MappedModelClass> record;
+    };
+    thread_local LastAnswer last;
+    const uint64_t now = generation();
+    if (last.type == &type && last.generation == now)
+        return last.record;
     const auto& maps = currentMaps();
     auto it = maps.byType.find(std::type_index(type));
-    return it == maps.byType.end() ? nullptr : it->second;
+    auto record = it == maps.byType.end() ? nullptr : it->second;
+    last = LastAnswer{now, &type, record};
+    return record;
+}
+
+uint64_t MappedModelRuntime::generation() {
+    return registry().generation.load(std::memory_order_acquire);
 }
 
 std::shared_ptr<MappedModelClass> MappedModelRuntime::classOf(const MappedModel& model) {
@@ -405,9 +459,7 @@ void MappedModel::registerBaseClass() {
         platform::ClassRegistry::shared().registerClass<MappedModel>(kBaseClassName, "NSObject");
         auto record = std::make_shared<MappedModelClass>();
         record->name = kBaseClassName;
-        record->factory = [] {
-            return std::static_pointer_cast<platform::Object>(std::make_shared<MappedModel>());
-        };
+        record->factory = [] { return std::make_shared<MappedModel>(); };
         record->hooks.keyMapper = [] { return MappedModel::keyMapper(); };
         record->hooks.propertyIsOptional = [](std::string_view n) {
             return MappedModel::propertyIsOptional(n);
@@ -424,7 +476,7 @@ void MappedModel::registerBaseClass() {
 
 void MappedModel::registerModelClass(std::string name, const std::type_info& type,
                                      const std::type_info& superType,
-                                     std::function<platform::ObjectPtr()> factory, Hooks hooks,
+                                     std::function<std::shared_ptr<MappedModel>()> factory, Hooks hooks,
                                      std::vector<platform::PropertyInfo> properties,
                                      std::vector<MappedModelMethod> methods,
                                      std::vector<std::string> protocols) {
@@ -449,7 +501,8 @@ void MappedModel::registerModelClass(std::string name, const std::type_info& typ
     info.name = name;
     info.superclassName = super->name;
     info.type = std::type_index(type);
-    info.factory = std::move(factory);
+    if (factory)
+        info.factory = [factory] { return std::static_pointer_cast<platform::Object>(factory()); };
     info.protocols = std::move(protocols);
     info.properties = std::move(properties);
     platform::ClassRegistry::shared().registerClass(std::move(info));
@@ -470,10 +523,13 @@ bool MappedModel::validate(platform::ErrorPtr*) {
 
 void MappedModel::setGlobalKeyMapper(std::shared_ptr<KeyMapper> mapper) {
     std::lock_guard lock(globalKeyMapperMutex());
+    g_hasGlobalKeyMapper.store(mapper != nullptr, std::memory_order_release);
     globalKeyMapperSlot() = std::move(mapper);
 }
 
 std::shared_ptr<KeyMapper> MappedModel::globalKeyMapper() {
+    if (!g_hasGlobalKeyMapper.load(std::memory_order_acquire))
+        return nullptr;
     std::lock_guard lock(globalKeyMapperMutex());
     return globalKeyMapperSlot();
 }

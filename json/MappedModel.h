@@ -215,7 +215,7 @@ public:
 private:
     static void registerModelClass(std::string name, const std::type_info& type,
                                    const std::type_info& superType,
-                                   std::function<platform::ObjectPtr()> factory, Hooks hooks,
+                                   std::function<std::shared_ptr<MappedModel>()> factory, Hooks hooks,
                                    std::vector<platform::PropertyInfo> properties,
                                    std::vector<MappedModelMethod> methods,
                                    std::vector<std::string> protocols);
@@ -290,9 +290,9 @@ void MappedModel::registerModel(std::string name, std::vector<platform::Property
     hooks.propertyIsOptional = [](std::string_view n) { return T::propertyIsOptional(n); };
     hooks.propertyIsIgnored = [](std::string_view n) { return T::propertyIsIgnored(n); };
     hooks.protocolForArrayProperty = [](std::string_view n) { return T::protocolForArrayProperty(n); };
-    std::function<platform::ObjectPtr()> factory;
+    std::function<std::shared_ptr<MappedModel>()> factory;
     if constexpr (std::is_default_constructible_v<T>)
-        factory = [] { return std::static_pointer_cast<platform::Object>(std::make_shared<T>()); };
+        factory = [] { return std::static_pointer_cast<MappedModel>(std::make_shared<T>()); };
     registerModelClass(std::move(name), typeid(T), typeid(Super), std::move(factory), std::move(hooks),
                        std::move(properties), std::move(methods), std::move(protocols));
 }

@@ -11,14 +11,19 @@
 #include "json/MappedModel.h"
 #include "json/ValueTransformer.h"
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <typeindex>
 #include <unordered_map>
 #include <vector>
+
+class MappedModelClass;
 
 // One mapped property with the means to read and write it.
 struct MappedModelSlot {
@@ -26,27 +31,39 @@ struct MappedModelSlot {
     std::function<platform::Value(const platform::Object&)> getter;
     std::function<void(platform::Object&, const platform::Value&)> setter;
     bool isModelType{false}; // the declared class is a model class
+    // The kind of JSON value that is assigned as it comes (NSString, NSNumber, NSArray, NSDictionary
+    // declared without Mutable): the common case, settled without class-name look-ups.
+    std::optional<platform::Value::Type> plainType;
 };
 
 struct MappedModelTable {
     std::vector<MappedModelSlot> slots; // subclass first, each class in declaration order
     std::unordered_map<std::string, size_t> indexOf;
     std::vector<std::string> requiredNames; // sorted
+    std::vector<size_t> requiredSlots;      // the slots of requiredNames, in the same order
     std::optional<std::string> indexPropertyName;
 };
 
-// The JSON key path of each slot of a class's table (same order) under one pair of key mappers.
-struct MappedModelKeyPaths {
+// How an import reads each slot of a class's table (same order) under one pair of key mappers: the
+// JSON key path, split once, and the class a nested model is made of, as registered when the plan
+// was made (a later registration makes a new plan).
+struct MappedModelImportPlan {
+    struct Step {
+        std::string keyPath;
+        std::vector<std::string> components; // the key path's parts when it has a "."; else empty
+        std::shared_ptr<MappedModelClass> nestedClass;
+    };
     std::shared_ptr<KeyMapper> classMapper; // held, so no other mapper can come to share its address
     std::shared_ptr<KeyMapper> globalMapper;
-    std::vector<std::string> paths;
+    uint64_t generation{0}; // of the class registry
+    std::vector<Step> steps;
 };
 
 class MappedModelClass {
 public:
     std::string name;
     std::string superclassName; // empty for MappedModel
-    std::function<platform::ObjectPtr()> factory;
+    std::function<std::shared_ptr<MappedModel>()> factory;
     MappedModel::Hooks hooks;
     std::map<std::string, MappedModelMethod, std::less<>> methods; // own and inherited
 
@@ -58,12 +75,15 @@ public:
 
     const MappedModelMethod* method(std::string_view selector) const;
 
-    // The slots' key paths under these mappers, made by `make` the first time the pair is seen: a
-    // mapper's answers never change (they are remembered), so neither do the paths. Null once a
-    // few pairs are kept (a program that keeps making new global mappers): the caller maps itself.
-    const MappedModelKeyPaths* keyPaths(const std::shared_ptr<KeyMapper>& classMapper,
-                                        const std::shared_ptr<KeyMapper>& globalMapper,
-                                        const std::function<std::vector<std::string>()>& make);
+    // The import plan under these mappers and the registry as it is, made the first time they are
+    // seen: a mapper's answers never change (they are remembered), so neither do the key paths. It
+    // lives as long as this record. Null once a few plans are kept (a program that keeps making new
+    // global mappers or registering classes): the caller makes one of its own.
+    const MappedModelImportPlan* importPlan(const std::shared_ptr<KeyMapper>& classMapper,
+                                            const std::shared_ptr<KeyMapper>& globalMapper);
+    // A plan made afresh, kept by no one.
+    MappedModelImportPlan makeImportPlan(const std::shared_ptr<KeyMapper>& classMapper,
+                                         const std::shared_ptr<KeyMapper>& globalMapper);
 
 private:
     std::shared_ptr<const MappedModelTable> inspect();
@@ -73,8 +93,8 @@ private:
     std::atomic<const MappedModelTable*> m_ready{nullptr};
     std::shared_ptr<KeyMapper> m_keyMapper;
     std::atomic<bool> m_hasKeyMapper{false};
-    std::vector<std::unique_ptr<const MappedModelKeyPaths>> m_keyPaths; // under m_mutex, never shrinks
-    std::atomic<const MappedModelKeyPaths*> m_lastKeyPaths{nullptr};
+    std::vector<std::unique_ptr<const MappedModelImportPlan>> m_plans; // under m_mutex, never shrinks
+    std::atomic<const MappedModelImportPlan*> m_lastPlan{nullptr};
 };
 
 class MappedModelRuntime {
@@ -84,6 +104,8 @@ public:
     static std::shared_ptr<MappedModelClass> classOf(const MappedModel& model);
     static void add(std::shared_ptr<MappedModelClass> record, const std::type_info& type);
     static std::shared_ptr<MappedModelClass> classOfType(const std::type_info& type);
+    // Moves on with every registration.
+    static uint64_t generation();
 
     static const ValueTransformer& transformer();
 

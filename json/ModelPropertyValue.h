@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 namespace detail {
@@ -99,7 +100,12 @@ struct ModelPropertyValue<std::shared_ptr<U>> {
                       : platform::Value();
     }
     static void assign(std::shared_ptr<U>& member, const platform::Value& value) {
-        member = value.objectAs<U>();
+        auto object = value.object();
+        // Import hands over objects of the member's exact class, which need no search of the hierarchy.
+        if (object && typeid(*object) == typeid(U))
+            member = std::static_pointer_cast<U>(std::move(object));
+        else
+            member = std::dynamic_pointer_cast<U>(std::move(object));
     }
 };
 
