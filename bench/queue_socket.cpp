@@ -11,6 +11,7 @@
 // handshake (the client judges trust itself and accepts) before the disconnect. The peers: a plain
 // blocking loop (connect and close, a thread accepting and reading to the end), and asio with one
 // thread connecting and one accepting.
+#include "bench/SwitchCounter.h"
 #include "platform/security/TlsCertificate.h"
 #include "platform/security/TlsSettingsKeys.h"
 #include "sockets/queue/QueueSocket.h"
@@ -227,6 +228,7 @@ void transfer(benchmark::State& state) {
     shared->clientConnected.wait();
     shared->serverReady.wait();
 
+    SwitchCounter switches(state, "switches_per_chunk", double(kChunks));
     for (auto _ : state) {
         {
             std::lock_guard lock(shared->mutex);
@@ -301,6 +303,7 @@ void BM_PlainEpollTransfer(benchmark::State& state) {
     std::vector<uint8_t> outgoing(kChunk, 0x5a);
     std::vector<uint8_t> incoming(kChunk);
 
+    SwitchCounter switches(state, "switches_per_chunk", double(kChunks));
     for (auto _ : state) {
         uint64_t sent = 0;
         uint64_t received = 0;
@@ -348,6 +351,7 @@ void BM_AsioTransfer(benchmark::State& state) {
     std::vector<uint8_t> outgoing(kChunk, 0x5a);
     std::vector<uint8_t> incoming(kChunk);
 
+    SwitchCounter switches(state, "switches_per_chunk", double(kChunks));
     for (auto _ : state) {
         uint64_t sent = 0;
         uint64_t received = 0;
@@ -456,6 +460,7 @@ void connectCycles(benchmark::State& state, bool withTls) {
         state.SkipWithError("cannot listen");
         return;
     }
+    SwitchCounter switches(state, "switches_per_cycle", 1);
     for (auto _ : state) {
         if (!rig.cycle()) {
             state.SkipWithError("cannot connect");
@@ -507,6 +512,7 @@ void BM_PlainConnectDisconnect(benchmark::State& state) {
             ::close(fd);
         }
     });
+    SwitchCounter switches(state, "switches_per_cycle", 1);
     for (auto _ : state) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
@@ -571,6 +577,7 @@ void BM_AsioConnectDisconnect(benchmark::State& state) {
     AsioAcceptor server;
     asio::io_context context;
     auto endpoint = server.endpoint();
+    SwitchCounter switches(state, "switches_per_cycle", 1);
     for (auto _ : state) {
         asio::ip::tcp::socket socket(context);
         asio::error_code result;

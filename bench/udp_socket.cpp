@@ -5,6 +5,7 @@
 // "Send": 8 sockets each send 100,000 small datagrams (from a thread each) to a socket that never
 // reads; a QueueUdpSocket's are done when the delegate has heard every one sent, the peer's are 8
 // threads calling sendto.
+#include "bench/SwitchCounter.h"
 #include "sockets/queue/QueueUdpSocket.h"
 
 #include <arpa/inet.h>
@@ -167,6 +168,7 @@ void BM_QueueUdpSend(benchmark::State& state) {
         sockets.back()->setDelegate(delegates.back(), platform::DispatchQueue::create("bench.udp.delegate"));
     }
     uint64_t rounds = 0;
+    SwitchCounter switches(state, "switches_per_1000", kSenders * kSentPerSender / 1000.0);
     for (auto _ : state) {
         ++rounds;
         onSenderThreads([&](int i) {
@@ -188,6 +190,7 @@ void BM_PlainUdpSend(benchmark::State& state) {
     int sink = boundSocket(&port);
     sockaddr_in to = loopback(port);
     char datagram[kDatagram] = {};
+    SwitchCounter switches(state, "switches_per_1000", kSenders * kSentPerSender / 1000.0);
     for (auto _ : state) {
         onSenderThreads([&](int) {
             int fd = ::socket(AF_INET, SOCK_DGRAM, 0);

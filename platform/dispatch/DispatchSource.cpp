@@ -4,11 +4,12 @@
 #include "platform/dispatch/SourceManager.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/runloop/RunLoop.h"
-#include "platform/runloop/RunLoopFdSource.h"
 #include "platform/runloop/Timer.h"
 
 #include <cerrno>
 #include <linux/sockios.h>
+#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
@@ -51,9 +52,9 @@ DispatchSource::DispatchSource(PrivateTag, DispatchSourceType type, int fd,
     , m_queue(queue ? std::move(queue) : DispatchQueue::global()) {}
 
 DispatchSource::~DispatchSource() {
-    // Only a source never resumed (or already cancelled) gets here; invalidating is a safety net.
-    if (m_fdSource)
-        m_fdSource->invalidate();
+    // Only a source never resumed (or already cancelled) gets here; unwatching is a safety net.
+    if (m_watchToken != 0)
+        detail::SourceManager::shared().unwatch(m_watchToken);
     if (m_timer)
         m_timer->invalidate();
 }
@@ -98,23 +99,24 @@ void DispatchSource::resume() {
         return;
     if (!m_activated && !m_cancelled) {
         activateLocked();
-    } else {
-        if (m_type != DispatchSourceType::Timer)
-            m_hasEvent = false; // readiness seen while suspended may be stale; the descriptor is asked again
+    } else if (m_type == DispatchSourceType::Timer) {
         deliverLocked();
-        updateInterestLocked();
+    } else {
+        m_hasEvent = false; // readiness seen while suspended may be stale; the descriptor is asked again
+        settleLocked();
     }
     maybeFinishCancelLocked();
 }
 
 void DispatchSource::suspend() {
+    // The registration stays as it is: if it reports meanwhile it is simply not armed again, and resume
+    // looks at the descriptor itself.
     std::lock_guard lock(m_mutex);
     ++m_suspendCount;
-    updateInterestLocked();
 }
 
 void DispatchSource::cancel() {
-    std::shared_ptr<RunLoopFdSource> fdSource;
+    uint64_t watchToken = 0;
     std::shared_ptr<Timer> timer;
     {
         std::lock_guard lock(m_mutex);
@@ -123,13 +125,12 @@ void DispatchSource::cancel() {
         m_cancelled = true;
         m_hasEvent = false;
         ++m_timerGeneration;
-        fdSource = std::move(m_fdSource);
+        watchToken = std::exchange(m_watchToken, 0);
         timer = std::move(m_timer);
     }
-    // The run loop never waits for our lock while holding its own, but invalidating outside our lock
-    // keeps a callout that is just starting from having to wait for this thread.
-    if (fdSource)
-        fdSource->invalidate();
+    // Outside our lock, so a manager callout that is just starting does not have to wait for this thread.
+    if (watchToken != 0)
+        detail::SourceManager::shared().unwatch(watchToken);
     if (timer)
         timer->invalidate();
     std::lock_guard lock(m_mutex);
@@ -146,25 +147,30 @@ void DispatchSource::activateLocked() {
     m_activated = true;
     m_registrationGone = false;
     m_self = shared_from_this();
-    auto& loop = detail::SourceManager::shared().loop();
-    std::weak_ptr<DispatchSource> weak = m_self;
-    switch (m_type) {
-    case DispatchSourceType::Timer:
+    if (m_type == DispatchSourceType::Timer) {
         armTimerLocked();
         return;
-    case DispatchSourceType::Read:
-    case DispatchSourceType::Write:
-        m_listening = m_type == DispatchSourceType::Read && isListening(m_fd);
-        m_fdSource = RunLoopFdSource::create(
-            m_fd,
-            [weak](RunLoopFdSource&, uint32_t) {
-                if (auto self = weak.lock())
-                    self->descriptorReady();
-            },
-            RunLoopFdSource::None);
-        loop->addSource(m_fdSource, RunLoop::defaultMode);
-        updateInterestLocked();
-        return;
+    }
+    m_listening = m_type == DispatchSourceType::Read && isListening(m_fd);
+    std::weak_ptr<DispatchSource> weak = m_self;
+    // Asked first: a descriptor ready already (a loopback connect is usually complete when connect()
+    // returns) is delivered without a round through the manager thread, and registered unarmed.
+    auto ready = readyNow();
+    auto watched = detail::SourceManager::shared().watch(
+        m_fd, ready ? 0 : epollEvents(),
+        [weak] {
+            if (auto self = weak.lock())
+                self->descriptorReady();
+        },
+        &m_watchToken, &m_watchedFd);
+    m_armed = watched == detail::SourceManager::Watch::Armed && !ready;
+    m_alwaysReady = watched == detail::SourceManager::Watch::AlwaysReady;
+    if (ready) {
+        m_pendingData = *ready;
+        m_hasEvent = true;
+        deliverLocked();
+    } else if (m_alwaysReady) {
+        settleLocked();
     }
 }
 
@@ -185,15 +191,35 @@ void DispatchSource::armTimerLocked() {
     detail::SourceManager::shared().loop()->addTimer(m_timer, RunLoop::defaultMode);
 }
 
-void DispatchSource::updateInterestLocked() {
-    if (!m_fdSource)
+uint32_t DispatchSource::epollEvents() const {
+    return m_type == DispatchSourceType::Read ? EPOLLIN : EPOLLOUT;
+}
+
+bool DispatchSource::isIdleLocked() const {
+    return m_activated && !m_cancelled && m_suspendCount == 0 && !m_handlerQueued && !m_handlerRunning &&
+           !m_hasEvent;
+}
+
+// Where a descriptor source goes idle (after its handler, on resume) the descriptor is asked directly:
+// the one-shot registration reported once and stays quiet, so bytes that came meanwhile raise no event.
+// Still ready, the handler runs again, queued on the target queue the caller is usually draining, so no
+// other thread is woken; otherwise the registration is armed and the manager watches again.
+void DispatchSource::settleLocked() {
+    if (m_type == DispatchSourceType::Timer || !isIdleLocked())
         return;
-    bool wanted = !m_cancelled && m_suspendCount == 0 && !m_handlerQueued && !m_hasEvent;
-    uint32_t event = m_type == DispatchSourceType::Read ? RunLoopFdSource::Read : RunLoopFdSource::Write;
-    if (wanted)
-        m_fdSource->enable(event);
-    else
-        m_fdSource->disable(event);
+    if (auto ready = readyNow()) {
+        m_pendingData = *ready;
+        m_hasEvent = true;
+        deliverLocked();
+        return;
+    }
+    armLocked();
+}
+
+void DispatchSource::armLocked() {
+    if (m_armed || m_watchToken == 0)
+        return;
+    m_armed = detail::SourceManager::shared().arm(m_watchToken, m_watchedFd, epollEvents());
 }
 
 void DispatchSource::deliverLocked() {
@@ -213,16 +239,19 @@ void DispatchSource::maybeFinishCancelLocked() {
 }
 
 void DispatchSource::descriptorReady() {
-    auto measured = measure();
-    if (!measured)
-        return; // still watched: the descriptor is level-triggered
     std::lock_guard lock(m_mutex);
-    if (m_cancelled)
+    m_armed = false;
+    // Not idle: whatever makes the source idle again (its handler returning, resume) asks the descriptor.
+    if (!isIdleLocked())
         return;
+    auto measured = measure();
+    if (!measured) {
+        armLocked(); // someone else's read took the bytes first
+        return;
+    }
     m_pendingData = *measured;
     m_hasEvent = true;
     deliverLocked();
-    updateInterestLocked();
 }
 
 void DispatchSource::timerFired(uint64_t generation) {
@@ -256,7 +285,7 @@ void DispatchSource::runEventHandler() {
             return;
         }
         if (m_suspendCount > 0 || !m_hasEvent) {
-            updateInterestLocked();
+            settleLocked();
             return;
         }
         m_currentData = m_pendingData;
@@ -274,7 +303,7 @@ void DispatchSource::runEventHandler() {
         return;
     }
     deliverLocked();
-    updateInterestLocked();
+    settleLocked();
 }
 
 void DispatchSource::runCancelHandler() {
@@ -309,6 +338,25 @@ std::optional<uint64_t> DispatchSource::measure() const {
         ioctl(m_fd, SIOCOUTQ, &queued) == 0 && bufferSize > queued)
         return static_cast<uint64_t>(bufferSize - queued);
     return 1;
+}
+
+// Readiness asked without waiting, cheapest first. A read count answers for the common cases: bytes
+// waiting, or none, where arming the registration is enough (it reports at once an end of stream or an
+// error that came meanwhile). Only a descriptor without a count, or one epoll cannot watch, is polled.
+std::optional<uint64_t> DispatchSource::readyNow() const {
+    if (m_type == DispatchSourceType::Read && !m_listening) {
+        int readable = 0;
+        if (ioctl(m_fd, FIONREAD, &readable) == 0) {
+            if (readable > 0)
+                return static_cast<uint64_t>(readable);
+            if (!m_alwaysReady)
+                return std::nullopt;
+        }
+    }
+    pollfd polled{m_fd, static_cast<short>(m_type == DispatchSourceType::Read ? POLLIN : POLLOUT), 0};
+    if (::poll(&polled, 1, 0) <= 0 || (polled.revents & POLLNVAL))
+        return std::nullopt;
+    return measure();
 }
 
 // The owner reads the descriptor on its own queue while we wait, so a socket that woke us may hold no

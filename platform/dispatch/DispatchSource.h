@@ -3,12 +3,12 @@
 // timer in platform::Clock time. The manager thread watches them; handlers only ever run on the queue.
 // Promises: a source is created suspended (resume it once to start); suspend/resume nest, and resuming
 // more than suspending aborts. One event handler at a time per source; events that arrive meanwhile are
-// merged (descriptors are level-triggered and looked at again after the handler; timer fires add up in
-// data()). After cancel() no event handler starts; the cancel handler runs once on the target queue,
-// after the last event handler has returned, and only while the source is resumed. A descriptor's
-// registration is gone when cancel() returns, so the cancel handler may close it.
-// Ownership: a resumed source keeps itself alive until its cancel handler has been queued; the handlers
-// are released then. Thread-safe.
+// merged (descriptors are level-triggered: looked at again after the handler, on the target queue, and
+// handled again there while still ready; timer fires add up in data()). After cancel() no event handler
+// starts; the cancel handler runs once on the target queue, after the last event handler has returned, and
+// only while the source is resumed. A descriptor's registration is gone when cancel() returns, so the cancel
+// handler may close it. Ownership: a resumed source keeps itself alive until its cancel handler has been
+// queued; the handlers are released then. Thread-safe.
 
 #include "platform/foundation/Clock.h"
 
@@ -22,7 +22,6 @@
 namespace platform {
 
 class DispatchQueue;
-class RunLoopFdSource;
 class Timer;
 
 enum class DispatchSourceType { Read, Write, Timer };
@@ -73,7 +72,11 @@ public:
 private:
     void activateLocked();
     void armTimerLocked();
-    void updateInterestLocked();
+    bool isIdleLocked() const;
+    void settleLocked();
+    void armLocked();
+    uint32_t epollEvents() const;
+    std::optional<uint64_t> readyNow() const;
     void deliverLocked();
     void maybeFinishCancelLocked();
     void descriptorReady();
@@ -101,7 +104,10 @@ private:
     uint64_t m_pendingData{0};
     uint64_t m_currentData{0};
     std::shared_ptr<DispatchSource> m_self;
-    std::shared_ptr<RunLoopFdSource> m_fdSource;
+    uint64_t m_watchToken{0}; // the descriptor's registration with the manager; 0 when none
+    int m_watchedFd{-1};      // the descriptor registered: m_fd, or the manager's duplicate of it
+    bool m_armed{false};
+    bool m_alwaysReady{false}; // a descriptor epoll refuses (a regular file)
     std::shared_ptr<Timer> m_timer;
     MonoTime m_timerStart{MonoTime::max()};
     Duration m_timerInterval{Duration::zero()};

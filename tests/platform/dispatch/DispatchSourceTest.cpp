@@ -73,6 +73,75 @@ TEST(DispatchSourceDescriptor, ListeningSocketReportsManyConnectionsAndAConnecte
     EXPECT_LT(data.load(), DispatchSource::manyConnections);
 }
 
+// The handler takes one byte per run: what it leaves must bring it back with no new bytes arriving.
+TEST(DispatchSourceDescriptor, BytesTheHandlerLeavesBringItBackUntilTaken) {
+    Pipe pipe;
+    auto source = DispatchSource::createRead(pipe.reader.get(), DispatchQueue::create("reader"));
+    std::vector<uint64_t> data;
+    Counter ran;
+    source->setEventHandler([&] {
+        data.push_back(source->data());
+        char byte;
+        ASSERT_EQ(::read(pipe.reader.get(), &byte, 1), 1);
+        ran.notify();
+    });
+    pipe.put("abc");
+    source->resume();
+    ASSERT_TRUE(ran.waitFor(3));
+    source->cancel();
+    EXPECT_EQ(data, (std::vector<uint64_t>{3, 2, 1}));
+}
+
+// Bytes that come while the handler runs or the source is suspended raise no wake-up of their own
+// once readiness has been reported: each must still be delivered.
+TEST(DispatchSourceDescriptor, BytesArrivingDuringTheHandlerOrWhileSuspendedAreDelivered) {
+    Pipe pipe;
+    auto queue = DispatchQueue::create("reader");
+    auto source = DispatchSource::createRead(pipe.reader.get(), queue);
+    Counter ran;
+    std::vector<std::string> taken;
+    source->setEventHandler([&] {
+        taken.push_back(pipe.drain());
+        if (taken.size() == 1)
+            pipe.put("during"); // arrives while this handler runs
+        ran.notify();
+    });
+    pipe.put("first");
+    source->resume();
+    ASSERT_TRUE(ran.waitFor(2));
+    queue->sync([&] { source->suspend(); });
+    pipe.put("suspended");
+    source->resume();
+    ASSERT_TRUE(ran.waitFor(3));
+    source->cancel();
+    queue->sync([] {});
+    EXPECT_EQ(taken, (std::vector<std::string>{"first", "during", "suspended"}));
+}
+
+// A read and a write source on one socket are watched apart: each reports on its own.
+TEST(DispatchSourceDescriptor, ReadAndWriteSourcesOnOneSocketEachDeliver) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    auto queue = DispatchQueue::create("both");
+    auto reader = DispatchSource::createRead(pair[0], queue);
+    auto writer = DispatchSource::createWrite(pair[0], queue);
+    Counter reported;
+    reader->setEventHandler([&] {
+        char bytes[16];
+        ASSERT_GT(::read(pair[0], bytes, sizeof bytes), 0);
+        reader->cancel();
+    });
+    writer->setEventHandler([&] { writer->cancel(); });
+    reader->setCancelHandler([&] { reported.notify(); });
+    writer->setCancelHandler([&] { reported.notify(); });
+    reader->resume();
+    writer->resume();
+    ASSERT_EQ(::write(pair[1], "x", 1), 1);
+    EXPECT_TRUE(reported.waitFor(2));
+    ::close(pair[0]);
+    ::close(pair[1]);
+}
+
 TEST(DispatchSourceLifecycle, CreatedSuspendedAndDeliversOnlyAfterResume) {
     Pipe pipe;
     auto source = DispatchSource::createRead(pipe.reader.get(), DispatchQueue::main());
