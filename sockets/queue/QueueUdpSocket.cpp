@@ -7,6 +7,7 @@
 #include "sockets/common/SocketErrors.h"
 
 #include <cerrno>
+#include <mutex>
 
 namespace {
 
@@ -114,6 +115,17 @@ bool QueueUdpSocket::isSocketQueueOrMarked(const DispatchQueuePtr& queue) const 
     return queue == m_socketQueue || queue->getSpecific(m_isOnSocketQueueOrTargetQueueKey) != nullptr;
 }
 
+// Calls made while a pass over the delegate queue is still pending ride along with it, in order: a burst
+// of sends or arrivals costs the delegate queue one block and at most one wake-up, not one per datagram.
+struct QueueUdpSocket::DelegateCalls {
+    explicit DelegateCalls(DispatchQueuePtr queue)
+        : queue(std::move(queue)) {}
+    const DispatchQueuePtr queue;
+    std::mutex mutex;
+    std::vector<std::function<void()>> pending;
+    bool passPending{false};
+};
+
 void QueueUdpSocket::notifyDelegate(
     const char* selector,
     std::function<void(const QueueUdpSocketDelegatePtr& delegate, const QueueUdpSocketPtr& sock)> call) {
@@ -122,15 +134,37 @@ void QueueUdpSocket::notifyDelegate(
         return;
     // While the socket is being destroyed there is no socket to hand out.
     QueueUdpSocketPtr sock = (m_flags & UdpFlagDeallocating) ? nullptr : self();
-    m_delegateQueue->async(
-        [delegate = std::move(delegate), sock = std::move(sock), call = std::move(call)]() mutable {
-            call(delegate, sock);
-            // Released on the delegate queue: a last reference dropped here may call back into the
-            // socket from a destructor.
-            call = nullptr;
-            sock.reset();
-            delegate.reset();
-        });
+    if (!m_delegateCalls || m_delegateCalls->queue != m_delegateQueue)
+        m_delegateCalls = std::make_shared<DelegateCalls>(m_delegateQueue);
+    bool startPass = false;
+    {
+        std::lock_guard lock(m_delegateCalls->mutex);
+        m_delegateCalls->pending.emplace_back(
+            [delegate = std::move(delegate), sock = std::move(sock), call = std::move(call)]() mutable {
+                call(delegate, sock);
+                // Released on the delegate queue: a last reference dropped here may call back into the
+                // socket from a destructor.
+                call = nullptr;
+                sock.reset();
+                delegate.reset();
+            });
+        startPass = !std::exchange(m_delegateCalls->passPending, true);
+    }
+    if (startPass)
+        m_delegateQueue->async([calls = m_delegateCalls] { runDelegateCalls(calls); });
+}
+
+void QueueUdpSocket::runDelegateCalls(const std::shared_ptr<DelegateCalls>& calls) {
+    std::vector<std::function<void()>> taken;
+    {
+        std::lock_guard lock(calls->mutex);
+        taken.swap(calls->pending);
+        calls->passPending = false; // later calls start a pass of their own, queued after this one
+    }
+    for (auto& call : taken) {
+        call();
+        call = nullptr;
+    }
 }
 
 void QueueUdpSocket::notifyDidConnectToAddress(const platform::Data& anAddress) {

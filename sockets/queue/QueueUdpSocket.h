@@ -273,6 +273,8 @@ private:
     void notifyDelegate(
         const char* selector,
         std::function<void(const QueueUdpSocketDelegatePtr& delegate, const QueueUdpSocketPtr& sock)> call);
+    struct DelegateCalls;
+    static void runDelegateCalls(const std::shared_ptr<DelegateCalls>& calls);
     void notifyDidConnectToAddress(const platform::Data& anAddress);
     void notifyDidNotConnect(const platform::ErrorPtr& error);
     void notifyDidSendDataWithTag(int64_t tag);
@@ -380,6 +382,7 @@ private:
     // ---- State: every field belongs to the socket queue ----
     std::weak_ptr<QueueUdpSocketDelegate> m_delegate;
     DispatchQueuePtr m_delegateQueue;
+    std::shared_ptr<DelegateCalls> m_delegateCalls; // the calls waiting for their pass on m_delegateQueue
     QueueUdpSocketReceiveFilterBlock m_receiveFilterBlock;
     DispatchQueuePtr m_receiveFilterQueue;
     bool m_receiveFilterAsync{false};

@@ -175,3 +175,28 @@ TEST(QueueUdpSocketSend, FullSendBufferTimesOutByTheClock) {
     EXPECT_EQ(describe(failed.error), "QueueUdpSocketErrorDomain 3: Send operation timed out");
     EXPECT_EQ(c.f.delegate->count(UdpEventKind::Send), 0u);
 }
+
+// Reports of a burst reach the delegate in sending order, refusals among them, and the close comes last,
+// however the reports are grouped on their way to the delegate queue.
+TEST(QueueUdpSocketSend, ABurstIsReportedInSendingOrderWithTheCloseLast) {
+    UdpFixture f;
+    auto peer = RawUdpPeer::create(AF_INET);
+    ASSERT_TRUE(peer);
+    constexpr int kBurst = 300;
+    for (int tag = 0; tag < kBurst; ++tag) {
+        if (tag % 7 == 3)
+            f.socket->sendData(bytes("nowhere"), tag); // no destination: refused
+        else
+            f.socket->sendData(bytes("x"), peer->address(), -1, tag);
+    }
+    f.socket->closeAfterSending();
+    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Close));
+    f.drain();
+    auto events = f.delegate->events();
+    ASSERT_EQ(events.size(), size_t(kBurst + 1));
+    for (int tag = 0; tag < kBurst; ++tag) {
+        EXPECT_EQ(events[tag].tag, tag);
+        EXPECT_EQ(events[tag].kind, tag % 7 == 3 ? UdpEventKind::NotSend : UdpEventKind::Send) << tag;
+    }
+    EXPECT_EQ(events.back().kind, UdpEventKind::Close);
+}
