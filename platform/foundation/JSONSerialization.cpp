@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <fmt/format.h>
+#include <memory>
 #include <simdjson.h>
 #include <string>
 #include <vector>
@@ -321,6 +322,17 @@ private:
         return false;
     }
 
+    // Builds straight into a collection's new nil member, so the value is never moved on its way in.
+    static void buildInto(Value& member, simdjson::dom::element element, size_t depth) {
+        std::destroy_at(&member);
+        try {
+            ::new (static_cast<void*>(&member)) Value(build(element, depth));
+        } catch (...) {
+            ::new (static_cast<void*>(&member)) Value();
+            throw;
+        }
+    }
+
     static Value build(simdjson::dom::element element, size_t depth) {
         using simdjson::dom::element_type;
         switch (element.type()) {
@@ -331,21 +343,20 @@ private:
             ValueArray members;
             members.reserve(array.size());
             for (simdjson::dom::element member : array)
-                members.push_back(build(member, depth + 1));
+                buildInto(members.emplace_back(), member, depth + 1);
             return Value(std::move(members));
         }
         case element_type::OBJECT: {
             if (depth > JSONSerialization::maximumDepth)
                 throw TooDeep{};
             simdjson::dom::object object = element.get_object().value_unsafe();
-            ValueDictionary entries;
-            entries.reserve(object.size());
+            ValueDictionaryBuilder entries(object.size());
             for (simdjson::dom::key_value_pair field : object)
-                entries.set(std::string(field.key), build(field.value, depth + 1));
-            return Value(std::move(entries));
+                buildInto(entries.append(field.key), field.value, depth + 1);
+            return entries.finish();
         }
         case element_type::STRING:
-            return Value(std::string(element.get_string().value_unsafe()));
+            return Value(element.get_string().value_unsafe());
         case element_type::INT64:
             return Value(Number::integer(element.get_int64().value_unsafe()));
         case element_type::UINT64:

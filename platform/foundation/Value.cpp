@@ -1,7 +1,9 @@
 #include "platform/foundation/Value.h"
 
+#include <algorithm>
 #include <fmt/format.h>
 #include <functional>
+#include <memory>
 
 namespace platform {
 
@@ -54,8 +56,8 @@ void Value::dismantle() noexcept {
                 take(child);
         } else if (auto* d = std::get_if<std::shared_ptr<ValueDictionary>>(&v.m_v);
                    d && d->use_count() == 1) {
-            for (auto& entry : (*d)->m_entries)
-                take(entry.second);
+            for (size_t i = 0; i < (*d)->m_size; ++i)
+                take((*d)->m_data[i].second);
         } else if (auto* s = std::get_if<std::shared_ptr<ValueSet>>(&v.m_v); s && s->use_count() == 1) {
             for (auto& child : (*s)->m_members)
                 take(child);
@@ -308,35 +310,165 @@ ValueDictionary::ValueDictionary(std::initializer_list<Entry> entries) {
         set(entry.first, entry.second);
 }
 
+ValueDictionary::ValueDictionary(const ValueDictionary& other) {
+    if (other.m_size == 0)
+        return;
+    std::allocator<Entry> allocator;
+    Entry* storage = allocator.allocate(other.m_size);
+    try {
+        std::uninitialized_copy_n(other.m_data, other.m_size, storage);
+    } catch (...) {
+        allocator.deallocate(storage, other.m_size);
+        throw;
+    }
+    m_data = storage;
+    m_size = m_capacity = other.m_size;
+    updateIndex();
+}
+
+ValueDictionary::ValueDictionary(ValueDictionary&& other) noexcept {
+    takeEntries(other);
+}
+
 ValueDictionary& ValueDictionary::operator=(const ValueDictionary& other) {
     if (this != &other) {
-        m_entries = other.m_entries;
-        updateIndex();
+        ValueDictionary copy(other);
+        *this = std::move(copy);
     }
     return *this;
 }
 
-void ValueDictionary::updateIndex() {
-    if (m_entries.size() <= kIndexThreshold) {
-        m_index.reset();
+ValueDictionary& ValueDictionary::operator=(ValueDictionary&& other) noexcept {
+    if (this != &other) {
+        // `other` may live inside one of this dictionary's values: take its entries before letting go.
+        ValueDictionary taken;
+        taken.takeEntries(other);
+        releaseStorage();
+        takeEntries(taken);
+    }
+    return *this;
+}
+
+ValueDictionary::~ValueDictionary() {
+    releaseStorage();
+}
+
+void ValueDictionary::releaseStorage() noexcept {
+    std::destroy_n(m_data, m_size);
+    if (m_ownsStorage && m_data)
+        std::allocator<Entry>().deallocate(m_data, m_capacity);
+    m_data = nullptr;
+    m_size = m_capacity = 0;
+    m_ownsStorage = true;
+    m_index.reset();
+}
+
+void ValueDictionary::takeEntries(ValueDictionary& other) noexcept {
+    if (other.m_ownsStorage) {
+        m_data = std::exchange(other.m_data, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+        m_capacity = std::exchange(other.m_capacity, 0);
+        m_ownsStorage = true;
+        m_index = std::move(other.m_index);
         return;
     }
-    m_index = std::make_unique<std::unordered_map<std::string, size_t>>();
-    m_index->reserve(m_entries.size());
-    for (size_t i = 0; i < m_entries.size(); ++i)
-        m_index->emplace(m_entries[i].first, i);
+    // Borrowed storage stays with its allocation; the entries move out of it.
+    m_data = other.m_size ? std::allocator<Entry>().allocate(other.m_size) : nullptr;
+    m_size = m_capacity = other.m_size;
+    m_ownsStorage = true;
+    std::uninitialized_move_n(other.m_data, other.m_size, m_data);
+    std::destroy_n(other.m_data, other.m_size);
+    other.m_size = 0;
+    other.m_index.reset();
+    updateIndex();
+}
+
+void ValueDictionary::useStorage(Entry* storage, size_t capacity) {
+    m_data = storage;
+    m_capacity = capacity;
+    m_ownsStorage = false;
+}
+
+void ValueDictionary::relocate(size_t capacity) {
+    Entry* storage = std::allocator<Entry>().allocate(capacity);
+    std::uninitialized_move_n(m_data, m_size, storage);
+    std::destroy_n(m_data, m_size);
+    if (m_ownsStorage && m_data)
+        std::allocator<Entry>().deallocate(m_data, m_capacity);
+    m_data = storage;
+    m_capacity = capacity;
+    m_ownsStorage = true;
+    if (m_index)
+        updateIndex();
+}
+
+void ValueDictionary::reserve(size_t count) {
+    if (count > m_capacity)
+        relocate(count);
+}
+
+template <typename Key> void ValueDictionary::append(Key&& key, Value&& value) {
+    if (m_size == m_capacity)
+        relocate(std::max<size_t>(4, m_capacity * 2));
+    ::new (static_cast<void*>(m_data + m_size))
+        Entry(std::piecewise_construct, std::forward_as_tuple(std::forward<Key>(key)),
+              std::forward_as_tuple(std::move(value)));
+    ++m_size;
+}
+
+bool ValueDictionary::updateIndex() {
+    if (m_size <= kIndexThreshold) {
+        m_index.reset();
+        return true;
+    }
+    m_index = std::make_unique<Index>();
+    m_index->reserve(m_size);
+    bool unique = true;
+    for (size_t i = 0; i < m_size; ++i)
+        unique = m_index->emplace(m_data[i].first, i).second && unique;
+    return unique;
+}
+
+bool ValueDictionary::hasRepeatedKey() {
+    if (m_size > kIndexThreshold)
+        return !updateIndex();
+    // A word of length and three bytes tells almost all keys apart, so texts are compared only when
+    // two words agree.
+    uint64_t prints[kIndexThreshold];
+    for (size_t i = 0; i < m_size; ++i) {
+        const std::string& key = m_data[i].first;
+        uint64_t print = key.size();
+        if (!key.empty()) {
+            print |= uint64_t(uint8_t(key.front())) << 40 | uint64_t(uint8_t(key[key.size() / 2])) << 48 |
+                     uint64_t(uint8_t(key.back())) << 56;
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (prints[j] == print && m_data[j].first == key)
+                return true;
+        }
+        prints[i] = print;
+    }
+    return false;
+}
+
+void ValueDictionary::settleRepeatedKeys() {
+    ValueDictionary appended;
+    appended.takeEntries(*this);
+    releaseStorage();
+    for (size_t i = 0; i < appended.m_size; ++i)
+        set(std::move(appended.m_data[i].first), std::move(appended.m_data[i].second));
 }
 
 const Value* ValueDictionary::find(std::string_view key) const {
     if (!m_index) {
-        for (const auto& entry : m_entries) {
-            if (entry.first == key)
-                return &entry.second;
+        for (size_t i = 0; i < m_size; ++i) {
+            if (m_data[i].first == key)
+                return &m_data[i].second;
         }
         return nullptr;
     }
-    auto it = m_index->find(std::string(key));
-    return it == m_index->end() ? nullptr : &m_entries[it->second].second;
+    auto it = m_index->find(key);
+    return it == m_index->end() ? nullptr : &m_data[it->second].second;
 }
 
 Value* ValueDictionary::find(std::string_view key) {
@@ -357,17 +489,19 @@ void ValueDictionary::set(std::string key, Value value) {
         *existing = std::move(value);
         return;
     }
-    m_entries.emplace_back(std::move(key), std::move(value));
+    append(std::move(key), std::move(value));
     if (m_index)
-        m_index->emplace(m_entries.back().first, m_entries.size() - 1);
-    else if (m_entries.size() > kIndexThreshold)
+        m_index->emplace(m_data[m_size - 1].first, m_size - 1);
+    else if (m_size > kIndexThreshold)
         updateIndex();
 }
 
 bool ValueDictionary::remove(std::string_view key) {
-    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        if (it->first == key) {
-            m_entries.erase(it);
+    for (size_t i = 0; i < m_size; ++i) {
+        if (m_data[i].first == key) {
+            std::move(m_data + i + 1, m_data + m_size, m_data + i);
+            std::destroy_at(m_data + m_size - 1);
+            --m_size;
             updateIndex();
             return true;
         }
@@ -376,14 +510,82 @@ bool ValueDictionary::remove(std::string_view key) {
 }
 
 void ValueDictionary::clear() {
-    m_entries.clear();
+    std::destroy_n(m_data, m_size);
+    m_size = 0;
     m_index.reset();
+}
+
+// ---- ValueDictionaryBuilder ----
+
+namespace {
+// Allocates what it is asked for plus `extra` bytes behind it, in one block, and says where those
+// start; the shared pointer's own block then carries a dictionary's entries.
+template <typename T> struct TrailingAllocator {
+    using value_type = T;
+
+    TrailingAllocator(size_t extra, void** trailing)
+        : extra(extra)
+        , trailing(trailing) {}
+    template <typename U>
+    TrailingAllocator(const TrailingAllocator<U>& other)
+        : extra(other.extra)
+        , trailing(other.trailing) {}
+
+    static size_t head(size_t n) {
+        constexpr size_t align = alignof(std::max_align_t);
+        return (n * sizeof(T) + align - 1) / align * align;
+    }
+    T* allocate(size_t n) {
+        char* block = static_cast<char*>(::operator new(head(n) + extra));
+        if (trailing)
+            *std::exchange(trailing, nullptr) = block + head(n);
+        return reinterpret_cast<T*>(block);
+    }
+    void deallocate(T* p, size_t n) { ::operator delete(static_cast<void*>(p), head(n) + extra); }
+    template <typename U> bool operator==(const TrailingAllocator<U>& other) const {
+        return extra == other.extra;
+    }
+
+    size_t extra;
+    void** trailing; // consumed by the one allocation
+};
+} // namespace
+
+ValueDictionaryBuilder::ValueDictionaryBuilder(size_t expectedCount) {
+    using Entry = ValueDictionary::Entry;
+    static_assert(alignof(Entry) <= alignof(std::max_align_t));
+    void* trailing = nullptr;
+    m_dictionary = std::allocate_shared<ValueDictionary>(
+        TrailingAllocator<ValueDictionary>(expectedCount * sizeof(Entry), &trailing));
+    if (expectedCount)
+        m_dictionary->useStorage(static_cast<Entry*>(trailing), expectedCount);
+}
+
+void ValueDictionaryBuilder::append(std::string_view key, Value value) {
+    m_dictionary->append(key, std::move(value));
+}
+
+Value& ValueDictionaryBuilder::append(std::string_view key) {
+    m_dictionary->append(key, Value());
+    return m_dictionary->m_data[m_dictionary->m_size - 1].second;
+}
+
+Value ValueDictionaryBuilder::finish() {
+    ValueDictionary& dictionary = *m_dictionary;
+    bool hasNil = false;
+    for (const auto& entry : dictionary)
+        hasNil = hasNil || entry.second.isNil();
+    if (hasNil || dictionary.hasRepeatedKey())
+        dictionary.settleRepeatedKeys();
+    Value result;
+    result.m_v = std::move(m_dictionary);
+    return result;
 }
 
 std::vector<std::string> ValueDictionary::keys() const {
     std::vector<std::string> keys;
-    keys.reserve(m_entries.size());
-    for (const auto& entry : m_entries)
+    keys.reserve(m_size);
+    for (const auto& entry : *this)
         keys.push_back(entry.first);
     return keys;
 }
@@ -391,7 +593,7 @@ std::vector<std::string> ValueDictionary::keys() const {
 bool ValueDictionary::operator==(const ValueDictionary& other) const {
     if (size() != other.size())
         return false;
-    for (const auto& [key, value] : m_entries) {
+    for (const auto& [key, value] : *this) {
         const Value* theirs = other.find(key);
         if (!theirs || !(*theirs == value))
             return false;

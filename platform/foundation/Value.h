@@ -17,6 +17,7 @@
 #include <concepts>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,7 +43,9 @@ public:
     Value() = default;
     Value(const Value&) = default;
     Value(Value&& other) noexcept
-        : m_v(std::exchange(other.m_v, {})) {} // leaves `other` nil
+        : m_v(std::move(other.m_v)) {
+        other.m_v.emplace<std::monostate>(); // leaves `other` nil
+    }
     Value& operator=(const Value&) = default;
     Value& operator=(Value&& other) noexcept {
         if (this != &other)
@@ -68,11 +71,11 @@ public:
     Value(Number v)
         : m_v(std::move(v)) {}
     Value(std::string v)
-        : m_v(std::move(v)) {}
+        : m_v(std::in_place_type<std::string>, std::move(v)) {}
     Value(std::string_view v)
-        : m_v(std::string(v)) {}
+        : m_v(std::in_place_type<std::string>, v) {}
     Value(const char* v)
-        : m_v(std::string(v)) {}
+        : m_v(std::in_place_type<std::string>, v) {}
     Value(platform::Data v)
         : m_v(std::move(v)) {}
     Value(platform::Date v)
@@ -151,6 +154,7 @@ public:
     static const Value& nil();
 
 private:
+    friend class ValueDictionaryBuilder;
     void dismantle() noexcept;
 
     std::variant<std::monostate, Null, Number, std::string, platform::Data, platform::Date, URLPtr,
@@ -160,46 +164,79 @@ private:
 };
 
 // Keys keep the order in which they were first inserted; setting an existing key keeps its place.
+// Lookups take a string_view and never build a string, whatever the dictionary's size.
 class ValueDictionary {
 public:
     using Entry = std::pair<std::string, Value>;
 
     ValueDictionary() = default;
     ValueDictionary(std::initializer_list<Entry> entries);
-    ValueDictionary(const ValueDictionary& other)
-        : m_entries(other.m_entries) {
-        updateIndex();
-    }
-    ValueDictionary(ValueDictionary&&) noexcept = default;
+    ValueDictionary(const ValueDictionary& other);
+    ValueDictionary(ValueDictionary&& other) noexcept;
     ValueDictionary& operator=(const ValueDictionary& other);
-    ValueDictionary& operator=(ValueDictionary&&) noexcept = default;
+    ValueDictionary& operator=(ValueDictionary&& other) noexcept;
+    ~ValueDictionary();
 
-    size_t size() const { return m_entries.size(); }
-    bool empty() const { return m_entries.empty(); }
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
     bool contains(std::string_view key) const { return find(key) != nullptr; }
     const Value* find(std::string_view key) const;
     Value* find(std::string_view key);
     const Value& get(std::string_view key) const; // nil when absent
     void set(std::string key, Value value);       // a nil value removes the key
-    void reserve(size_t count) { m_entries.reserve(count); }
+    void reserve(size_t count);
     bool remove(std::string_view key);
     void clear();
 
     std::vector<std::string> keys() const;
-    auto begin() const { return m_entries.begin(); }
-    auto end() const { return m_entries.end(); }
-    const std::vector<Entry>& entries() const { return m_entries; }
+    const Entry* begin() const { return m_data; }
+    const Entry* end() const { return m_data + m_size; }
+    std::span<const Entry> entries() const { return {m_data, m_size}; }
 
     bool operator==(const ValueDictionary& other) const; // same keys and equal values, order aside
 
 private:
     friend class Value;
+    friend class ValueDictionaryBuilder;
     // Small dictionaries are searched in order; larger ones keep an index, kept up to date by every
-    // change, so lookups never write and copies can be read on several threads at once.
+    // change, so lookups never write and copies can be read on several threads at once. The index
+    // views the entries' own keys, so it is rebuilt whenever the entries move.
     static constexpr size_t kIndexThreshold = 16;
-    void updateIndex();
-    std::vector<Entry> m_entries;
-    std::unique_ptr<std::unordered_map<std::string, size_t>> m_index;
+    using Index = std::unordered_map<std::string_view, size_t>;
+
+    // Entries may live in storage this dictionary does not own: the tail of the allocation that holds
+    // the dictionary itself (a Value's dictionary sized once by a reader). Such storage is used while
+    // it suffices and abandoned, never freed, once the dictionary outgrows it.
+    void useStorage(Entry* storage, size_t capacity);
+    void relocate(size_t capacity);
+    template <typename Key> void append(Key&& key, Value&& value); // the key a string or a view
+    void releaseStorage() noexcept;
+    void takeEntries(ValueDictionary& other) noexcept;
+    bool updateIndex(); // false when two entries share a key
+    bool hasRepeatedKey();
+    void settleRepeatedKeys();
+
+    Entry* m_data{nullptr};
+    size_t m_size{0};
+    size_t m_capacity{0};
+    bool m_ownsStorage{true};
+    std::unique_ptr<Index> m_index;
+};
+
+// Builds a Value holding a dictionary in one allocation, sized for the number of entries a reader
+// already knows (a parsed object), and fills it without a search per key. finish() then settles a
+// key that came more than once as set() would have (its first place, its last value) and drops
+// entries left nil; until then the dictionary is not visible to anyone. Entries past the expected
+// count are still taken, in storage of their own.
+class ValueDictionaryBuilder {
+public:
+    explicit ValueDictionaryBuilder(size_t expectedCount);
+    void append(std::string_view key, Value value);
+    Value& append(std::string_view key); // the new entry's value, nil until assigned
+    Value finish();
+
+private:
+    std::shared_ptr<ValueDictionary> m_dictionary;
 };
 
 // Unique members by Value equality, kept in insertion order.

@@ -70,6 +70,34 @@ TEST(JSONReadingStructure, DictionariesKeepTheDocumentsKeyOrderAndARepeatedKeyIt
     EXPECT_EQ(v["alpha"], Value(4));
 }
 
+TEST(JSONReadingStructure, ARepeatedKeyKeepsItsFirstPlaceAndLastValueInDictionariesOfEverySize) {
+    std::string large = "{";
+    for (int i = 0; i < 30; ++i)
+        large += "\"key" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    large += R"("key7":"last","key29":null})";
+    struct Case {
+        std::string text;
+        std::string key;
+        Value value;
+        size_t count;
+        size_t place;
+    };
+    const std::vector<Case> cases{
+        {R"({"a":1,"a":2})", "a", Value(2), 1, 0},
+        {R"({"abcXe":1,"abcYe":2,"abcXe":3})", "abcXe", Value(3), 2, 0},
+        {R"({"x":[1],"y":{"x":0},"x":{"z":1}})", "x", Value::dictionary({{"z", 1}}), 2, 0},
+        {large, "key7", Value("last"), 30, 7},
+        {large, "key29", Value::null(), 30, 29},
+    };
+    for (const auto& c : cases) {
+        Value v = parse(c.text);
+        ASSERT_TRUE(v.isDictionary()) << c.text;
+        EXPECT_EQ(v[c.key], c.value) << c.text;
+        EXPECT_EQ(v.count(), c.count) << c.text;
+        EXPECT_EQ(v.dictionary()->keys().at(c.place), c.key) << c.text;
+    }
+}
+
 TEST(JSONReadingStructure, ByteOrderMarkIsSkipped) {
     EXPECT_EQ(parse("\xEF\xBB\xBF[1]"), Value::array({1}));
     EXPECT_NE(parseFailure("\xEF\xBB\xBF[1,]").find("around character 6"), std::string::npos);

@@ -58,6 +58,100 @@ TEST(ValueCollections, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
     EXPECT_TRUE(d.get("k10").isNil());
 }
 
+TEST(ValueCollections, LargeDictionariesFindEveryKeyAfterGrowingRemovingCopyingAndMoving) {
+    auto holdsExactly = [](const ValueDictionary& d, int from, int to) {
+        for (int i = 0; i < 60; ++i) {
+            const Value* found = d.find("k" + std::to_string(i));
+            if ((i >= from && i < to) != (found && *found == Value(i)))
+                return false;
+        }
+        return d.size() == size_t(to - from);
+    };
+    ValueDictionary d;
+    for (int i = 0; i < 40; ++i)
+        d.set("k" + std::to_string(i), i);
+    EXPECT_TRUE(holdsExactly(d, 0, 40));
+    EXPECT_TRUE(d.remove("k0"));
+    EXPECT_TRUE(holdsExactly(d, 1, 40));
+    auto copy = std::make_unique<ValueDictionary>(d);
+    d = ValueDictionary();
+    ValueDictionary moved(std::move(*copy));
+    copy.reset(); // the survivor must not look up keys through the dead ones
+    EXPECT_TRUE(holdsExactly(moved, 1, 40));
+    ValueDictionary assigned;
+    assigned = moved;
+    moved.clear();
+    EXPECT_TRUE(holdsExactly(assigned, 1, 40));
+}
+
+TEST(ValueCollections, ReaderBuiltDictionarySettlesRepeatedKeysAsSettingWould) {
+    struct Case {
+        const char* name;
+        size_t expected;
+        std::vector<std::pair<std::string, Value>> appended;
+        std::vector<std::string> keys;
+        std::vector<int> values;
+    };
+    std::vector<std::pair<std::string, Value>> many;
+    std::vector<std::string> manyKeys;
+    std::vector<int> manyValues;
+    for (int i = 0; i < 20; ++i) {
+        many.emplace_back("key" + std::to_string(i), i);
+        manyKeys.push_back("key" + std::to_string(i));
+        manyValues.push_back(i == 3 ? 99 : i);
+    }
+    many.emplace_back("key3", 99);
+    const std::vector<Case> cases{
+        {"unique", 3, {{"b", 1}, {"a", 2}, {"c", 3}}, {"b", "a", "c"}, {1, 2, 3}},
+        {"repeat keeps first place, last value", 3, {{"b", 1}, {"a", 2}, {"b", 3}}, {"b", "a"}, {3, 2}},
+        {"alike keys stay apart", 2, {{"abcXe", 1}, {"abcYe", 2}}, {"abcXe", "abcYe"}, {1, 2}},
+        {"nil entries dropped", 3, {{"a", 1}, {"gone", Value()}, {"c", 3}}, {"a", "c"}, {1, 3}},
+        {"more than expected", 1, {{"x", 1}, {"y", 2}, {"z", 3}, {"x", 4}}, {"x", "y", "z"}, {4, 2, 3}},
+        {"nothing expected", 0, {{"x", 1}}, {"x"}, {1}},
+        {"large with a repeat", 21, many, manyKeys, manyValues},
+    };
+    for (const auto& c : cases) {
+        platform::ValueDictionaryBuilder builder(c.expected);
+        for (const auto& [key, value] : c.appended)
+            builder.append(key, value);
+        Value built = builder.finish();
+        ASSERT_TRUE(built.isDictionary()) << c.name;
+        EXPECT_EQ(built.dictionary()->keys(), c.keys) << c.name;
+        for (size_t i = 0; i < c.keys.size(); ++i)
+            EXPECT_EQ(built[c.keys[i]], Value(c.values[i])) << c.name << " " << c.keys[i];
+    }
+}
+
+TEST(ValueCollections, ReaderBuiltDictionaryChangesAndMovesLikeAnyOther) {
+    platform::ValueDictionaryBuilder builder(2);
+    builder.append("first", 1);
+    builder.append("second", Value::array({2}));
+    Value built = builder.finish();
+    Value snapshot = built;
+    ValueDictionary* d = built.mutableDictionary();
+    for (int i = 0; i < 30; ++i) // outgrows the storage it was built in
+        d->set("more" + std::to_string(i), i);
+    EXPECT_TRUE(d->remove("first"));
+    EXPECT_EQ(built["more29"], Value(29));
+    EXPECT_EQ(built.count(), 31u);
+    EXPECT_EQ(snapshot.dictionary()->keys(), (std::vector<std::string>{"first", "second"}));
+
+    ValueDictionary taken = std::move(*snapshot.mutableDictionary());
+    EXPECT_EQ(taken.get("second"), Value::array({2}));
+    EXPECT_EQ(snapshot.count(), 0u);
+    snapshot.mutableDictionary()->set("again", true);
+    EXPECT_EQ(snapshot["again"], Value(true));
+}
+
+TEST(ValueCollections, ADictionaryTakesTheEntriesOfOneItHolds) {
+    Value outer = Value::dictionary({{"inner", Value::dictionary({{"kept", "yes"}})}, {"dropped", 1}});
+    ValueDictionary* outerDictionary = outer.mutableDictionary();
+    ValueDictionary* innerDictionary = outerDictionary->find("inner")->mutableDictionary();
+    *outerDictionary = std::move(*innerDictionary);
+    EXPECT_EQ(outer.dictionary()->keys(), (std::vector<std::string>{"kept"}));
+    EXPECT_EQ(outer["kept"], Value("yes"));
+}
+
 TEST(ValueCollections, CopiesDoNotSeeLaterChanges) {
     Value original = Value::dictionary({{"list", Value::array({1, 2})}});
     Value copy = original;
