@@ -1,10 +1,13 @@
 // GIF through giflib's record-level reader. A first pass walks the structure without decompressing any
 // pixels (frame rectangles, palettes, graphic control blocks, the loop count), so counting frames and
 // reading their properties is cheap. Pixels come from a second reader that moves forwards through the
-// frames, compositing each onto the logical screen; asking for an earlier frame starts it again.
-// giflib reports errors by return value and prints nothing.
+// frames, compositing each onto the logical screen; asking for an earlier frame starts it again. That
+// reader takes each frame's image data as raw sub-blocks and decompresses them itself, a frame at a
+// time and row runs at a time, which is where the time goes. giflib reports errors by return value and
+// prints nothing.
 
 #include "platform/graphics/ImageDecoder.h"
+#include "platform/graphics/ImageDecoderGIFLZW.h"
 
 #include <algorithm>
 #include <array>
@@ -54,9 +57,8 @@ struct Frame {
     int width{0};
     int height{0};
     bool interlaced{false};
-    std::array<uint32_t, 256> palette{};
-    int paletteSize{0};
-    int transparent{-1};
+    // Each index's pixel; 0 (never a palette colour, which is opaque) leaves what is under it.
+    std::array<uint32_t, 256> colours{};
     int disposal{0};
     std::optional<double> delay;
 };
@@ -139,8 +141,9 @@ private:
             return;
         m_width = gif->SWidth;
         m_height = gif->SHeight;
-        m_global = readPalette(gif->SColorMap, m_globalSize);
+        m_global = readPalette(gif->SColorMap);
         Frame pending;
+        int transparent = -1;
         bool done = false;
         while (!done && m_frames.size() < maxFrames) {
             GifRecordType type;
@@ -155,7 +158,7 @@ private:
                 else if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) {
                     pending.disposal = (block[1] >> 2) & 7;
                     pending.delay = (block[2] | (block[3] << 8)) / 100.0;
-                    pending.transparent = (block[1] & 1) ? block[4] : -1;
+                    transparent = (block[1] & 1) ? block[4] : -1;
                 } else if (code == APPLICATION_EXT_FUNC_CODE && block && block[0] >= 11 &&
                            std::memcmp(block + 1, "NETSCAPE2.0", 11) == 0) {
                     if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) {
@@ -182,12 +185,10 @@ private:
                 frame.width = d.Width;
                 frame.height = d.Height;
                 frame.interlaced = d.Interlace;
-                if (d.ColorMap)
-                    frame.palette = readPalette(d.ColorMap, frame.paletteSize);
-                else {
-                    frame.palette = m_global;
-                    frame.paletteSize = m_globalSize;
-                }
+                frame.colours = d.ColorMap ? readPalette(d.ColorMap) : m_global;
+                if (transparent >= 0)
+                    frame.colours[size_t(transparent)] = 0;
+                transparent = -1;
                 // A frame no image could hold ends the animation before its pixels cost anything.
                 if (frame.width > 0 && frame.height > 0 && !m_budget.allows(frame.width, frame.height)) {
                     done = true;
@@ -213,12 +214,12 @@ private:
             m_frames.clear();
     }
 
-    static std::array<uint32_t, 256> readPalette(const ColorMapObject* map, int& size) {
+    // Indices past the end of the palette draw nothing.
+    static std::array<uint32_t, 256> readPalette(const ColorMapObject* map) {
         std::array<uint32_t, 256> palette{};
-        size = 0;
         if (!map || !map->Colors)
             return palette;
-        size = std::clamp(map->ColorCount, 0, 256);
+        int size = std::clamp(map->ColorCount, 0, 256);
         for (int i = 0; i < size; ++i) {
             const GifColorType& c = map->Colors[i];
             palette[i] = 0xFF000000u | (uint32_t(c.Red) << 16) | (uint32_t(c.Green) << 8) | c.Blue;
@@ -271,20 +272,48 @@ private:
     bool drawFrame(GifFileType* gif, const Frame& frame) {
         if (frame.width <= 0 || frame.height <= 0)
             return skipImageData(gif);
-        m_line.resize(size_t(frame.width));
+        int codeSize = 0;
+        bool whole = readImageData(gif, codeSize);
+        size_t width = size_t(frame.width);
+        size_t pixelCount = width * size_t(frame.height);
+        if (m_indicesCapacity < pixelCount + GIFLZWDecoder::outputSlack) {
+            // Left uninitialised: a frame whose data breaks off early touches only what it wrote.
+            m_indicesCapacity = pixelCount + GIFLZWDecoder::outputSlack;
+            m_indices.reset(new uint8_t[m_indicesCapacity]);
+        }
+        size_t produced =
+            m_lzw.decode(codeSize, m_imageData.data(), m_imageData.size() - GIFLZWDecoder::inputSlack,
+                         m_indices.get(), pixelCount);
+        size_t lines = produced / width;
+        // The data is read to its end with the last line, so a frame whose data breaks off after its
+        // pixels still lacks that line (and the next record could not be found).
+        if (lines == size_t(frame.height) && !whole)
+            --lines;
         static constexpr int passStart[] = {0, 4, 2, 1};
         static constexpr int passStep[] = {8, 8, 4, 2};
         int passes = frame.interlaced ? 4 : 1;
+        size_t line = 0;
         for (int pass = 0; pass < passes; ++pass) {
             int start = frame.interlaced ? passStart[pass] : 0;
             int step = frame.interlaced ? passStep[pass] : 1;
-            for (int y = start; y < frame.height; y += step) {
-                if (DGifGetLine(gif, m_line.data(), frame.width) == GIF_ERROR)
-                    return false;
-                drawLine(frame, y);
-            }
+            for (int y = start; y < frame.height && line < lines; y += step, ++line)
+                drawRow(frame, y, m_indices.get() + line * width);
         }
-        return true;
+        return lines == size_t(frame.height);
+    }
+
+    // The frame's image data sub-blocks joined in m_imageData (with the decoder's slack after them);
+    // false when the data breaks off before the block that ends them.
+    bool readImageData(GifFileType* gif, int& codeSize) {
+        m_imageData.clear();
+        GifByteType* block = nullptr;
+        bool whole = DGifGetCode(gif, &codeSize, &block) != GIF_ERROR;
+        while (whole && block) {
+            m_imageData.insert(m_imageData.end(), block + 1, block + 1 + block[0]);
+            whole = DGifGetCodeNext(gif, &block) != GIF_ERROR;
+        }
+        m_imageData.resize(m_imageData.size() + GIFLZWDecoder::inputSlack, 0);
+        return whole;
     }
 
     // An animation keeps every frame, so each copy lands in memory the process has not touched yet:
@@ -302,18 +331,18 @@ private:
         return pixels;
     }
 
-    void drawLine(const Frame& frame, int y) {
+    void drawRow(const Frame& frame, int y, const uint8_t* indices) {
         int64_t canvasY = int64_t(frame.top) + y;
         if (canvasY < 0 || canvasY >= m_height)
             return;
-        uint32_t* row = m_canvas.data() + size_t(canvasY) * size_t(m_width);
         int x0 = std::max(0, -frame.left);
         int x1 = int(std::min<int64_t>(frame.width, int64_t(m_width) - frame.left));
+        uint32_t* row = m_canvas.data() + size_t(canvasY) * size_t(m_width) + frame.left;
+        const uint32_t* colours = frame.colours.data();
         for (int x = x0; x < x1; ++x) {
-            int index = m_line[size_t(x)];
-            if (index == frame.transparent || index >= frame.paletteSize)
-                continue;
-            row[frame.left + x] = frame.palette[size_t(index)];
+            uint32_t colour = colours[indices[x]];
+            if (colour)
+                row[x] = colour;
         }
     }
 
@@ -335,7 +364,6 @@ private:
     int m_width{0};
     int m_height{0};
     std::array<uint32_t, 256> m_global{};
-    int m_globalSize{0};
     std::optional<int32_t> m_loopCount;
     std::vector<Frame> m_frames;
     bool m_requireComplete{false};
@@ -346,7 +374,10 @@ private:
     size_t m_next{0};
     std::vector<uint32_t> m_canvas;
     std::vector<uint32_t> m_saved;
-    std::vector<GifPixelType> m_line;
+    GIFLZWDecoder m_lzw;
+    std::vector<uint8_t> m_imageData;
+    std::unique_ptr<uint8_t[]> m_indices;
+    size_t m_indicesCapacity{0};
 };
 
 } // namespace
