@@ -2,7 +2,8 @@
 // (RoomChatModel { chat: ChatModel { user: UserModel } }), each from its own JSON text as the chat
 // client receives them. MappedModel import (parse into Values, then the declaration-driven mapping)
 // is set beside a hand-written typed decoder of the same texts over the parser library: the gap is
-// what the dynamic mapping costs per envelope.
+// what the dynamic mapping costs per envelope. Each reports allocs, the operator new calls per envelope.
+#include "AllocationCount.h"
 #include "platform/foundation/JSONSerialization.h"
 
 #include "json/MappedModel.h"
@@ -90,6 +91,7 @@ const std::vector<std::string>& envelopes() {
 void BM_MappedModelImport(benchmark::State& state) {
     registerModels();
     const auto& texts = envelopes();
+    bench::AllocationCount allocations(state, kEnvelopes);
     for (auto _ : state) {
         int64_t imported = 0;
         for (const auto& text : texts) {
@@ -107,6 +109,7 @@ BENCHMARK(BM_MappedModelImport)->Unit(benchmark::kMillisecond);
 // Only the first half of an import: the texts parsed into Values, no models made.
 void BM_ParseIntoValues(benchmark::State& state) {
     const auto& texts = envelopes();
+    bench::AllocationCount allocations(state, kEnvelopes);
     for (auto _ : state) {
         for (const auto& text : texts) {
             Value value =
@@ -117,6 +120,25 @@ void BM_ParseIntoValues(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kEnvelopes);
 }
 BENCHMARK(BM_ParseIntoValues)->Unit(benchmark::kMillisecond);
+
+// Only the second half: models made from the envelopes parsed beforehand.
+void BM_ModelsFromValues(benchmark::State& state) {
+    registerModels();
+    std::vector<Value> parsed;
+    parsed.reserve(kEnvelopes);
+    for (const auto& text : envelopes())
+        parsed.push_back(
+            platform::JSONSerialization::JSONObjectWithData(platform::Data(std::string_view(text))));
+    bench::AllocationCount allocations(state, kEnvelopes);
+    for (auto _ : state) {
+        for (const auto& value : parsed) {
+            auto envelope = RoomChatModel::initWithDictionary(value);
+            benchmark::DoNotOptimize(envelope);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kEnvelopes);
+}
+BENCHMARK(BM_ModelsFromValues)->Unit(benchmark::kMillisecond);
 
 // The same envelopes decoded by hand into plain structs, for comparison.
 struct User {
@@ -208,6 +230,7 @@ void BM_TypedSimdjsonDecode(benchmark::State& state) {
     for (const auto& text : envelopes())
         texts.emplace_back(text);
     simdjson::ondemand::parser parser;
+    bench::AllocationCount allocations(state, kEnvelopes);
     for (auto _ : state) {
         int64_t decoded = 0;
         for (const auto& text : texts) {

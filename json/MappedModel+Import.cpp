@@ -601,6 +601,40 @@ std::shared_ptr<MappedModel> newModelOf(MappedModelClass& modelClass, const Valu
     return model;
 }
 
+// initWithData:error:'s reading: nil with code 5 for no bytes, code 3 for bytes that do not parse.
+Value inputObject(std::optional<std::string_view> bytes, ErrorPtr* error) {
+    if (!bytes) {
+        platform::setError(error, MappedModelError::errorInputIsNil());
+        return {};
+    }
+    ErrorPtr parseError;
+    Value object = platform::JSONSerialization::JSONObjectWithBytes(*bytes, 0, &parseError);
+    if (object.isNil())
+        platform::setError(error, MappedModelError::errorBadJSON());
+    return object;
+}
+
+std::optional<std::string_view> bytesOf(const std::optional<platform::Data>& data) {
+    return data ? std::optional(data->view()) : std::nullopt;
+}
+
+// A text's bytes in an encoding, nothing when the encoding cannot carry it. A UTF-8 text is its own
+// bytes and is read where it is; another encoding's bytes are made in `made`.
+std::optional<std::string_view> bytesOf(std::string_view text, NSStringEncoding encoding,
+                                        std::optional<platform::Data>& made) {
+    if (encoding == NSUTF8StringEncoding)
+        return text;
+    made = dataUsingEncoding(text, encoding);
+    return bytesOf(made);
+}
+
+Value arrayOfModelsFromBytes(std::string_view className, std::string_view bytes, ErrorPtr* error) {
+    Value object = platform::JSONSerialization::JSONObjectWithBytes(bytes, 0, error);
+    if (!object.isArray())
+        return {};
+    return MappedModel::arrayOfModelsFromDictionaries(className, object, error);
+}
+
 } // namespace
 
 // ---- initialisers ----
@@ -611,17 +645,8 @@ bool MappedModel::loadFromDictionary(const Value& dictionary, ErrorPtr* error) {
 }
 
 bool MappedModel::loadFromData(const std::optional<platform::Data>& data, ErrorPtr* error) {
-    if (!data) {
-        platform::setError(error, MappedModelError::errorInputIsNil());
-        return false;
-    }
-    ErrorPtr parseError;
-    Value object = platform::JSONSerialization::JSONObjectWithData(*data, 0, &parseError);
-    if (object.isNil()) {
-        platform::setError(error, MappedModelError::errorBadJSON());
-        return false;
-    }
-    return loadFromDictionary(object, error);
+    Value object = inputObject(bytesOf(data), error);
+    return !object.isNil() && loadFromDictionary(object, error);
 }
 
 bool MappedModel::loadFromString(std::optional<std::string_view> string, ErrorPtr* error) {
@@ -634,7 +659,9 @@ bool MappedModel::loadFromStringUsingEncoding(std::optional<std::string_view> st
         platform::setError(error, MappedModelError::errorInputIsNil());
         return false;
     }
-    return loadFromData(dataUsingEncoding(*string, encoding), error);
+    std::optional<platform::Data> made;
+    Value object = inputObject(bytesOf(*string, encoding, made), error);
+    return !object.isNil() && loadFromDictionary(object, error);
 }
 
 bool MappedModel::mergeFromDictionary(const Value& dictionary, bool useKeyMapping, ErrorPtr* error) {
@@ -664,17 +691,8 @@ std::shared_ptr<MappedModel> MappedModel::initWithDictionary(std::string_view cl
 std::shared_ptr<MappedModel> MappedModel::initWithData(std::string_view className,
                                                        const std::optional<platform::Data>& data,
                                                        ErrorPtr* error) {
-    if (!data) {
-        platform::setError(error, MappedModelError::errorInputIsNil());
-        return nullptr;
-    }
-    ErrorPtr parseError;
-    Value object = platform::JSONSerialization::JSONObjectWithData(*data, 0, &parseError);
-    if (object.isNil()) {
-        platform::setError(error, MappedModelError::errorBadJSON());
-        return nullptr;
-    }
-    return initWithDictionary(className, object, error);
+    Value object = inputObject(bytesOf(data), error);
+    return object.isNil() ? nullptr : initWithDictionary(className, object, error);
 }
 
 std::shared_ptr<MappedModel> MappedModel::initWithString(std::string_view className,
@@ -691,7 +709,9 @@ std::shared_ptr<MappedModel> MappedModel::initWithStringUsingEncoding(std::strin
         platform::setError(error, MappedModelError::errorInputIsNil());
         return nullptr;
     }
-    return initWithData(className, dataUsingEncoding(*string, encoding), error);
+    std::optional<platform::Data> made;
+    Value object = inputObject(bytesOf(*string, encoding, made), error);
+    return object.isNil() ? nullptr : initWithDictionary(className, object, error);
 }
 
 // ---- arrays ----
@@ -719,15 +739,12 @@ Value MappedModel::arrayOfModelsFromData(std::string_view className,
                                          const std::optional<platform::Data>& data, ErrorPtr* error) {
     if (!data)
         return {};
-    Value object = platform::JSONSerialization::JSONObjectWithData(*data, 0, error);
-    if (!object.isArray())
-        return {};
-    return arrayOfModelsFromDictionaries(className, object, error);
+    return arrayOfModelsFromBytes(className, data->view(), error);
 }
 
 Value MappedModel::arrayOfModelsFromString(std::string_view className, std::optional<std::string_view> string,
                                            ErrorPtr* error) {
     if (!string)
         return {};
-    return arrayOfModelsFromData(className, platform::Data(*string), error);
+    return arrayOfModelsFromBytes(className, *string, error);
 }

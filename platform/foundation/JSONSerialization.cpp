@@ -425,7 +425,11 @@ ErrorPtr readError(std::string description) {
 } // namespace
 
 Value JSONSerialization::JSONObjectWithData(const Data& data, JSONReadingOptions options, ErrorPtr* error) {
-    std::string_view text = data.view();
+    return JSONObjectWithBytes(data.view(), options, error);
+}
+
+Value JSONSerialization::JSONObjectWithBytes(std::string_view text, JSONReadingOptions options,
+                                             ErrorPtr* error) {
     if (text.empty()) {
         setError(error, readError("Unable to parse empty data."));
         return {};

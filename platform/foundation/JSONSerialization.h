@@ -54,6 +54,9 @@ public:
     // Nil on failure, with `error` (may be null) set.
     static Value JSONObjectWithData(const Data& data, JSONReadingOptions options = 0,
                                     ErrorPtr* error = nullptr);
+    // The same, reading bytes the caller holds (a text) without first copying them into a Data.
+    static Value JSONObjectWithBytes(std::string_view bytes, JSONReadingOptions options = 0,
+                                     ErrorPtr* error = nullptr);
 
     // Nothing on failure, with `error` (may be null) set.
     static std::optional<Data> dataWithJSONObject(const Value& object, JSONWritingOptions options = 0,

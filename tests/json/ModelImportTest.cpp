@@ -160,6 +160,11 @@ TEST_F(ModelImport, StringInAnEncodingImportsOnlyWhatTheEncodingCarries) {
         {utf16, R"({"content": "night"})", MappedModelErrorInputIsNil, nullptr},
         {NSASCIIStringEncoding, std::nullopt, MappedModelErrorInputIsNil, nullptr},
         {NSUTF8StringEncoding, R"({"content": )", MappedModelErrorBadJSON, nullptr},
+        {NSUTF8StringEncoding, "", MappedModelErrorBadJSON, nullptr},
+        // Slices of a larger text: what follows the slice is not part of the input.
+        {NSUTF8StringEncoding, std::string_view(R"({"content": "a"}} trailing)").substr(0, 16), 0, "a"},
+        {NSUTF8StringEncoding, std::string_view(R"({"content": "a"})").substr(0, 15), MappedModelErrorBadJSON,
+         nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(fmt::format("{} {}", c.encoding, c.json.value_or("(absent)")));
@@ -183,6 +188,10 @@ TEST_F(ModelImport, StringInAnEncodingImportsOnlyWhatTheEncodingCarries) {
     }
     // The plain form is the UTF-8 one.
     EXPECT_TRUE(MTChat::initWithString(R"({"content": "晚安"})"));
+    auto models =
+        MTChat::arrayOfModelsFromString(std::string_view(R"([{"content": "a"}]] trailing)").substr(0, 18));
+    ASSERT_TRUE(models);
+    EXPECT_EQ(models->size(), 1u);
 }
 
 class PickyModel : public MappedModel {

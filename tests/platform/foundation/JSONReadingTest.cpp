@@ -286,6 +286,9 @@ TEST(JSONReadingHostile, ParsesAnUnpaddedSliceWithoutReadingPastIt) {
     Data whole(std::string_view("[1,2]]]garbage"));
     EXPECT_EQ(JSONSerialization::JSONObjectWithData(whole.subdata(0, 5)), Value::array({1, 2}));
     EXPECT_TRUE(JSONSerialization::JSONObjectWithData(whole.subdata(0, 4)).isNil());
+    // The same with bytes the caller holds.
+    EXPECT_EQ(JSONSerialization::JSONObjectWithBytes(whole.view().substr(0, 5)), Value::array({1, 2}));
+    EXPECT_TRUE(JSONSerialization::JSONObjectWithBytes(whole.view().substr(0, 4)).isNil());
 }
 
 // Each thread parses with its own parser; documents read at the same time must not mix.
