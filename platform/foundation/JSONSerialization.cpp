@@ -323,8 +323,8 @@ private:
     }
 
     // Builds straight into a collection's new nil member, so the value is never moved on its way in.
+    // A nil Value holds nothing, so its storage is reused without running its destructor first.
     static void buildInto(Value& member, simdjson::dom::element element, size_t depth) {
-        std::destroy_at(&member);
         try {
             ::new (static_cast<void*>(&member)) Value(build(element, depth));
         } catch (...) {

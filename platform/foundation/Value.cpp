@@ -442,7 +442,10 @@ bool ValueDictionary::hasRepeatedKey() {
             print |= uint64_t(uint8_t(key.front())) << 40 | uint64_t(uint8_t(key[key.size() / 2])) << 48 |
                      uint64_t(uint8_t(key.back())) << 56;
         }
-        for (size_t j = 0; j < i; ++j) {
+        bool alike = false; // gathered without a branch per pair: a match is the rare case
+        for (size_t j = 0; j < i; ++j)
+            alike |= prints[j] == print;
+        for (size_t j = 0; alike && j < i; ++j) {
             if (prints[j] == print && m_data[j].first == key)
                 return true;
         }
@@ -536,12 +539,14 @@ template <typename T> struct TrailingAllocator {
         return (n * sizeof(T) + align - 1) / align * align;
     }
     T* allocate(size_t n) {
-        char* block = static_cast<char*>(::operator new(head(n) + extra));
+        char* block = std::allocator<char>().allocate(head(n) + extra);
         if (trailing)
             *std::exchange(trailing, nullptr) = block + head(n);
         return reinterpret_cast<T*>(block);
     }
-    void deallocate(T* p, size_t n) { ::operator delete(static_cast<void*>(p), head(n) + extra); }
+    void deallocate(T* p, size_t n) {
+        std::allocator<char>().deallocate(reinterpret_cast<char*>(p), head(n) + extra);
+    }
     template <typename U> bool operator==(const TrailingAllocator<U>& other) const {
         return extra == other.extra;
     }
