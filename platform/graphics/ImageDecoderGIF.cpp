@@ -126,8 +126,12 @@ public:
             return nullptr;
         if (!m_budget.spend(m_width, m_height))
             return nullptr;
-        return Bitmap::createWithPixels(m_width, m_height, size_t(m_width) * 4, copyOfCanvas(),
-                                        kCGImageAlphaPremultipliedFirst, kCGColorSpaceModelRGB);
+        // The screen becomes the image; the next frame is drawn on a copy of it.
+        if (!m_shown)
+            m_shown = Bitmap::createWithPixels(m_width, m_height, size_t(m_width) * 4, std::move(m_screen),
+                                               kCGImageAlphaPremultipliedFirst, kCGColorSpaceModelRGB);
+        m_screen.clear();
+        return m_shown;
     }
 
 private:
@@ -232,7 +236,8 @@ private:
         m_cursorReader = Reader{m_data.bytes(), m_data.length()};
         m_cursor = open(m_cursorReader);
         m_next = 0;
-        m_canvas.assign(size_t(m_width) * size_t(m_height), 0);
+        m_screen.clear();
+        m_shown.reset();
         m_saved.clear();
     }
 
@@ -256,11 +261,12 @@ private:
                 return false;
             break;
         }
+        prepareScreen();
         if (m_next > 0)
             dispose(m_frames[m_next - 1]);
         const Frame& frame = m_frames[m_next];
         if (frame.disposal == 3)
-            m_saved = m_canvas;
+            m_saved = m_screen;
         ++m_next;
         if (!drawFrame(gif, frame)) {
             m_cutFrame = m_next - 1;
@@ -306,6 +312,7 @@ private:
     // false when the data breaks off before the block that ends them.
     bool readImageData(GifFileType* gif, int& codeSize) {
         m_imageData.clear();
+        m_imageData.reserve(imageDataLengthAhead() + GIFLZWDecoder::inputSlack);
         GifByteType* block = nullptr;
         bool whole = DGifGetCode(gif, &codeSize, &block) != GIF_ERROR;
         while (whole && block) {
@@ -316,20 +323,39 @@ private:
         return whole;
     }
 
-    // An animation keeps every frame, so each copy lands in memory the process has not touched yet:
-    // its pages are made in one call rather than one fault at a time as the copy reaches them.
-    std::vector<uint8_t> copyOfCanvas() const {
-        const auto* bytes = reinterpret_cast<const uint8_t*>(m_canvas.data());
-        std::vector<uint8_t> pixels;
-        pixels.reserve(m_canvas.size() * 4);
+    // How many bytes the sub-blocks from the reader's position hold, walked in the bytes themselves so
+    // that they are gathered in one allocation. Only a hint: giflib reads each block as it is needed.
+    size_t imageDataLengthAhead() const {
+        size_t at = m_cursorReader.position, total = 0;
+        while (at < m_data.length() && m_data.bytes()[at] != 0) {
+            total += m_data.bytes()[at];
+            at += 1 + size_t(m_data.bytes()[at]);
+        }
+        return total;
+    }
+
+    // The screen a frame is drawn on: the one the frames before left, drawn on where it is still ours,
+    // copied where it was handed out as an image. Each frame of an animation is kept, so a copy lands
+    // in memory the process has not touched yet: its pages are made in one call rather than one fault
+    // at a time as the copy reaches them.
+    void prepareScreen() {
+        if (!m_screen.empty())
+            return;
+        size_t length = size_t(m_width) * size_t(m_height) * 4;
+        m_screen.reserve(length);
         const uintptr_t pageSize = 4096;
-        uintptr_t start = (reinterpret_cast<uintptr_t>(pixels.data()) + pageSize - 1) & ~(pageSize - 1);
-        uintptr_t end = (reinterpret_cast<uintptr_t>(pixels.data()) + pixels.capacity()) & ~(pageSize - 1);
+        uintptr_t start = (reinterpret_cast<uintptr_t>(m_screen.data()) + pageSize - 1) & ~(pageSize - 1);
+        uintptr_t end = (reinterpret_cast<uintptr_t>(m_screen.data()) + length) & ~(pageSize - 1);
         if (end > start)
             ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE); // a hint: may fail
-        pixels.assign(bytes, bytes + m_canvas.size() * 4);
-        return pixels;
+        if (m_shown)
+            m_screen.assign(m_shown->pixels(), m_shown->pixels() + length);
+        else
+            m_screen.assign(length, 0);
+        m_shown.reset();
     }
+
+    uint32_t* screen() { return reinterpret_cast<uint32_t*>(m_screen.data()); }
 
     void drawRow(const Frame& frame, int y, const uint8_t* indices) {
         int64_t canvasY = int64_t(frame.top) + y;
@@ -337,7 +363,7 @@ private:
             return;
         int x0 = std::max(0, -frame.left);
         int x1 = int(std::min<int64_t>(frame.width, int64_t(m_width) - frame.left));
-        uint32_t* row = m_canvas.data() + size_t(canvasY) * size_t(m_width) + frame.left;
+        uint32_t* row = screen() + size_t(canvasY) * size_t(m_width) + frame.left;
         const uint32_t* colours = frame.colours.data();
         for (int x = x0; x < x1; ++x) {
             uint32_t colour = colours[indices[x]];
@@ -352,9 +378,9 @@ private:
             int64_t x1 = std::min<int64_t>(m_width, int64_t(previous.left) + previous.width);
             int64_t y1 = std::min<int64_t>(m_height, int64_t(previous.top) + previous.height);
             for (int64_t y = y0; y < y1; ++y)
-                std::fill_n(m_canvas.data() + y * m_width + x0, std::max<int64_t>(0, x1 - x0), 0u);
+                std::fill_n(screen() + y * m_width + x0, std::max<int64_t>(0, x1 - x0), 0u);
         } else if (previous.disposal == 3 && !m_saved.empty()) {
-            m_canvas = m_saved;
+            std::copy(m_saved.begin(), m_saved.end(), m_screen.begin());
         }
     }
 
@@ -372,8 +398,10 @@ private:
     Reader m_cursorReader;
     GifHandle m_cursor;
     size_t m_next{0};
-    std::vector<uint32_t> m_canvas;
-    std::vector<uint32_t> m_saved;
+    // The screen as the frames so far left it: pixels still being drawn, or the image last handed out.
+    std::vector<uint8_t> m_screen;
+    CGImageRef m_shown;
+    std::vector<uint8_t> m_saved;
     GIFLZWDecoder m_lzw;
     std::vector<uint8_t> m_imageData;
     std::unique_ptr<uint8_t[]> m_indices;

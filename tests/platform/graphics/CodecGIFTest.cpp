@@ -90,6 +90,31 @@ TEST(CodecGIF, FramesDecodeTheSameInAnyOrderAndInterlacedRowsInPictureOrder) {
         EXPECT_EQ(bitmap->pixelAt(1, y), colours[y % 4]) << "row " << y;
 }
 
+TEST(CodecGIF, FramesHandedOutStayAsTheyWereWhileLaterFramesAreDrawn) {
+    GifWriter gif(3, 1, kPalette);
+    gif.add(solidFrame(0, 0, 3, 1, 0));
+    GifWriter::Frame restoring = solidFrame(0, 0, 1, 1, 1);
+    restoring.disposal = 3;
+    gif.add(restoring);
+    GifWriter::Frame clearing = solidFrame(1, 0, 1, 1, 2);
+    clearing.disposal = 2;
+    gif.add(clearing);
+    gif.add(solidFrame(2, 0, 1, 1, 3));
+    auto source = ImageSource::create(gif.finish());
+    std::vector<CGImageRef> kept;
+    for (size_t i = 0; i < 4; ++i)
+        kept.push_back(source->createImageAtIndex(i));
+    // Going back draws the frames again from the start, over none of the images already out.
+    kept.push_back(source->createImageAtIndex(1));
+    const std::vector<Rows> expected = {{{red, red, red}},
+                                        {{green, red, red}},
+                                        {{red, blue, red}},
+                                        {{red, clear, black}},
+                                        {{green, red, red}}};
+    for (size_t i = 0; i < kept.size(); ++i)
+        EXPECT_EQ(pixelsOf(kept[i]), expected[i]) << i;
+}
+
 TEST(CodecGIF, DelaysAreReportedAsStoredOrAbsentAlsoFromAnotherEncoder) {
     GifWriter gif(1, 1, {0xFF0000, 0x00FF00});
     gif.loop(0);
