@@ -2,7 +2,9 @@
 // gift), both made in setup. Each is measured through ImageSource (what the image cache and downloads
 // use) and through the plain library decode of the same bytes: libjpeg-turbo into a BGRA buffer, and
 // giflib's DGifSlurp (every frame's indices, no compositing). The ratio is our overhead: for JPEG the
-// bitmap and checks, for GIF the composition of each frame onto the screen.
+// bitmap and checks, for GIF the composition of each frame onto the screen. The GIF benchmarks report
+// allocs, the operator new calls per GIF (giflib's own mallocs are not among them).
+#include "AllocationCount.h"
 #include "platform/graphics/Image.h"
 #include "platform/graphics/ImageEncoder.h"
 #include "platform/graphics/ImageSource.h"
@@ -122,6 +124,7 @@ BENCHMARK(BM_LibjpegTurboJPEG)->Unit(benchmark::kMillisecond);
 
 void BM_ImageSourceGIFAllFrames(benchmark::State& state) {
     const Data& data = animatedGIF();
+    bench::AllocationCount allocations(state, 1);
     for (auto _ : state) {
         auto source = ImageSource::create(data);
         size_t count = source->count();
@@ -148,6 +151,7 @@ int readFrom(GifFileType* gif, GifByteType* out, int wanted) {
 
 void BM_GiflibSlurp(benchmark::State& state) {
     const Data& data = animatedGIF();
+    bench::AllocationCount allocations(state, 1);
     for (auto _ : state) {
         std::pair<const Data*, size_t> reader{&data, 0};
         int error = 0;
@@ -164,6 +168,7 @@ BENCHMARK(BM_GiflibSlurp)->Unit(benchmark::kMillisecond);
 // What the image cache does with GIF data: every frame made into an image of an animation.
 void BM_UIImageAnimatedGIF(benchmark::State& state) {
     const Data& data = animatedGIF();
+    bench::AllocationCount allocations(state, 1);
     for (auto _ : state) {
         auto source = ImageSource::create(data);
         std::vector<UIImagePtr> frames;
@@ -179,6 +184,7 @@ BENCHMARK(BM_UIImageAnimatedGIF)->Unit(benchmark::kMillisecond);
 // any decoder into kept bitmaps must. giflib's slurp keeps one byte per pixel of each frame's own
 // rectangle; the frames here are four bytes per pixel of the whole screen, fresh pages every time.
 void BM_AnimatedFrameMemoryFloor(benchmark::State& state) {
+    bench::AllocationCount allocations(state, 1);
     for (auto _ : state) {
         std::vector<std::vector<uint8_t>> frames;
         for (int i = 0; i < 30; ++i) {
