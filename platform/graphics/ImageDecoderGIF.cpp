@@ -261,23 +261,40 @@ private:
                 return false;
             break;
         }
-        prepareScreen();
-        if (m_next > 0)
-            dispose(m_frames[m_next - 1]);
         const Frame& frame = m_frames[m_next];
-        if (frame.disposal == 3)
-            m_saved = m_screen;
+        // Over a screen handed out with nothing to undo or keep, the frame is drawn into the copy row by
+        // row as the rows are copied, while they are still in the cache.
+        bool drawWhileCopying = m_screen.empty() && m_shown && frame.disposal != 3 &&
+                                (m_next == 0 || !undoes(m_frames[m_next - 1]));
+        if (!drawWhileCopying) {
+            prepareScreen();
+            if (m_next > 0)
+                dispose(m_frames[m_next - 1]);
+            if (frame.disposal == 3)
+                m_saved = m_screen;
+        }
         ++m_next;
-        if (!drawFrame(gif, frame)) {
+        if (!drawFrame(gif, frame, drawWhileCopying)) {
             m_cutFrame = m_next - 1;
             return false;
         }
         return true;
     }
 
-    bool drawFrame(GifFileType* gif, const Frame& frame) {
-        if (frame.width <= 0 || frame.height <= 0)
-            return skipImageData(gif);
+    bool drawFrame(GifFileType* gif, const Frame& frame, bool whileCopying) {
+        size_t lines = 0;
+        bool whole = frame.width > 0 && frame.height > 0
+                         ? (lines = decodeRows(gif, frame)) == size_t(frame.height)
+                         : skipImageData(gif);
+        if (whileCopying)
+            copyScreenDrawing(frame, lines);
+        else
+            drawRows(frame, lines);
+        return whole;
+    }
+
+    // The frame's indices in m_indices, row after row as stored; the number of whole rows read.
+    size_t decodeRows(GifFileType* gif, const Frame& frame) {
         int codeSize = 0;
         bool whole = readImageData(gif, codeSize);
         size_t width = size_t(frame.width);
@@ -295,17 +312,55 @@ private:
         // pixels still lacks that line (and the next record could not be found).
         if (lines == size_t(frame.height) && !whole)
             --lines;
-        static constexpr int passStart[] = {0, 4, 2, 1};
-        static constexpr int passStep[] = {8, 8, 4, 2};
+        return lines;
+    }
+
+    static constexpr int passStart[] = {0, 4, 2, 1};
+    static constexpr int passStep[] = {8, 8, 4, 2};
+
+    void drawRows(const Frame& frame, size_t lines) {
         int passes = frame.interlaced ? 4 : 1;
         size_t line = 0;
         for (int pass = 0; pass < passes; ++pass) {
             int start = frame.interlaced ? passStart[pass] : 0;
             int step = frame.interlaced ? passStep[pass] : 1;
             for (int y = start; y < frame.height && line < lines; y += step, ++line)
-                drawRow(frame, y, m_indices.get() + line * width);
+                drawRow(frame, y, m_indices.get() + line * size_t(frame.width));
         }
-        return lines == size_t(frame.height);
+    }
+
+    // Where the frame's row y comes in the stored order: interlaced rows come pass by pass.
+    static size_t storedRow(const Frame& frame, int y) {
+        if (!frame.interlaced)
+            return size_t(y);
+        size_t before = 0;
+        for (int pass = 0; pass < 4; ++pass) {
+            if (y % passStep[pass] == passStart[pass])
+                return before + size_t((y - passStart[pass]) / passStep[pass]);
+            if (frame.height > passStart[pass])
+                before += size_t((frame.height - passStart[pass] + passStep[pass] - 1) / passStep[pass]);
+        }
+        return before;
+    }
+
+    static bool undoes(const Frame& frame) { return frame.disposal == 2 || frame.disposal == 3; }
+
+    void copyScreenDrawing(const Frame& frame, size_t lines) {
+        const uint8_t* from = m_shown->pixels();
+        size_t rowBytes = size_t(m_width) * 4;
+        reserveScreen();
+        int64_t top = std::clamp<int64_t>(frame.top, 0, m_height);
+        int64_t bottom = std::clamp<int64_t>(int64_t(frame.top) + (lines ? frame.height : 0), top, m_height);
+        m_screen.insert(m_screen.end(), from, from + size_t(top) * rowBytes);
+        for (int64_t y = top; y < bottom; ++y) {
+            m_screen.insert(m_screen.end(), from + size_t(y) * rowBytes, from + size_t(y + 1) * rowBytes);
+            int frameRow = int(y - frame.top);
+            size_t line = storedRow(frame, frameRow);
+            if (line < lines)
+                drawRow(frame, frameRow, m_indices.get() + line * size_t(frame.width));
+        }
+        m_screen.insert(m_screen.end(), from + size_t(bottom) * rowBytes, from + size_t(m_height) * rowBytes);
+        m_shown.reset();
     }
 
     // The frame's image data sub-blocks joined in m_imageData (with the decoder's slack after them);
@@ -341,18 +396,25 @@ private:
     void prepareScreen() {
         if (!m_screen.empty())
             return;
+        size_t length = reserveScreen();
+        if (m_shown)
+            m_screen.assign(m_shown->pixels(), m_shown->pixels() + length);
+        else
+            m_screen.assign(length, 0);
+        m_shown.reset();
+    }
+
+    // An empty screen with room for every pixel, its pages made.
+    size_t reserveScreen() {
         size_t length = size_t(m_width) * size_t(m_height) * 4;
+        m_screen.clear();
         m_screen.reserve(length);
         const uintptr_t pageSize = 4096;
         uintptr_t start = (reinterpret_cast<uintptr_t>(m_screen.data()) + pageSize - 1) & ~(pageSize - 1);
         uintptr_t end = (reinterpret_cast<uintptr_t>(m_screen.data()) + length) & ~(pageSize - 1);
         if (end > start)
             ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE); // a hint: may fail
-        if (m_shown)
-            m_screen.assign(m_shown->pixels(), m_shown->pixels() + length);
-        else
-            m_screen.assign(length, 0);
-        m_shown.reset();
+        return length;
     }
 
     uint32_t* screen() { return reinterpret_cast<uint32_t*>(m_screen.data()); }

@@ -115,6 +115,37 @@ TEST(CodecGIF, FramesHandedOutStayAsTheyWereWhileLaterFramesAreDrawn) {
         EXPECT_EQ(pixelsOf(kept[i]), expected[i]) << i;
 }
 
+TEST(CodecGIF, AFrameDrawnOverAnImageHandedOutMatchesOneDrawnOverFramesPassedBy) {
+    GifWriter gif(3, 12, kPalette);
+    gif.add(solidFrame(0, 0, 3, 12, 0));
+    GifWriter::Frame frame = solidFrame(1, 1, 2, 10, 0);
+    for (int y = 0; y < 10; ++y)
+        frame.indices[size_t(y) * 2] = frame.indices[size_t(y) * 2 + 1] = uint8_t(1 + y % 3);
+    frame.interlaced = true;
+    gif.add(frame);
+    Data whole = gif.finish();
+    std::vector<uint8_t> bytes(whole.bytes(), whole.bytes() + whole.length());
+    const uint32_t colours[] = {green, blue, black};
+    for (size_t cut : {bytes.size(), bytes.size() - 2, bytes.size() - 6, bytes.size() - 12}) {
+        SCOPED_TRACE(cut);
+        Data data(bytes.data(), cut);
+        auto inOrder = ImageSource::create(data);
+        ASSERT_TRUE(inOrder->createImageAtIndex(0));
+        CGImageRef drawnOverImage = inOrder->createImageAtIndex(1);
+        CGImageRef drawnOverFramesPassedBy = ImageSource::create(data)->createImageAtIndex(1);
+        ASSERT_TRUE(drawnOverImage && drawnOverFramesPassedBy);
+        EXPECT_EQ(pixelsOf(drawnOverImage), pixelsOf(drawnOverFramesPassedBy));
+        if (cut == bytes.size()) {
+            for (int y = 0; y < 12; ++y) {
+                uint32_t expected = y >= 1 && y <= 10 ? colours[(y - 1) % 3] : red;
+                EXPECT_EQ(pixelsOf(drawnOverImage)[size_t(y)],
+                          (std::vector<uint32_t>{red, expected, expected}))
+                    << "row " << y;
+            }
+        }
+    }
+}
+
 TEST(CodecGIF, DelaysAreReportedAsStoredOrAbsentAlsoFromAnotherEncoder) {
     GifWriter gif(1, 1, {0xFF0000, 0x00FF00});
     gif.loop(0);
