@@ -283,9 +283,13 @@ private:
 
     bool drawFrame(GifFileType* gif, const Frame& frame, bool whileCopying) {
         size_t lines = 0;
-        bool whole = frame.width > 0 && frame.height > 0
-                         ? (lines = decodeRows(gif, frame)) == size_t(frame.height)
-                         : skipImageData(gif);
+        bool whole;
+        if (frame.width > 0 && frame.height > 0) {
+            lines = decodeRows(gif, frame);
+            whole = lines == size_t(frame.height);
+        } else {
+            whole = skipImageData(gif);
+        }
         if (whileCopying)
             copyScreenDrawing(frame, lines);
         else
