@@ -7,7 +7,26 @@ namespace livecore::rtmp {
 
 RTMPPacketQueue::RTMPPacketQueue(size_t capacity)
     : m_capacity(capacity == 0 ? 1 : capacity)
-    , m_ready(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    , m_ready(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    noteLevel();
+}
+
+void RTMPPacketQueue::noteLevel() {
+    const size_t size = m_packets.size();
+    if (size * 2 <= m_capacity)
+        m_level.overHalfSince.reset();
+    else if (!m_level.overHalfSince)
+        m_level.overHalfSince = platform::Clock::now();
+    if (size * 4 >= m_capacity)
+        m_level.underQuarterSince.reset();
+    else if (!m_level.underQuarterSince)
+        m_level.underQuarterSince = platform::Clock::now();
+}
+
+RTMPPacketQueue::Level RTMPPacketQueue::level() const {
+    std::lock_guard lock(m_mutex);
+    return m_level;
+}
 
 bool RTMPPacketQueue::push(QueuedPacket packet) {
     {
@@ -20,6 +39,7 @@ bool RTMPPacketQueue::push(QueuedPacket packet) {
         if (m_closed)
             return false;
         m_packets.push_back(std::move(packet));
+        noteLevel();
     }
     uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(m_ready.get(), &one, sizeof(one));
@@ -39,6 +59,7 @@ std::optional<QueuedPacket> RTMPPacketQueue::takeForSending() {
             return std::nullopt;
         packet = std::move(m_packets.front());
         m_packets.pop_front();
+        noteLevel();
         m_sending = true;
     }
     m_notFull.notify_one();
@@ -55,6 +76,7 @@ void RTMPPacketQueue::close() {
         std::lock_guard lock(m_mutex);
         m_closed = true;
         m_packets.clear();
+        noteLevel();
     }
     m_notFull.notify_all();
 }

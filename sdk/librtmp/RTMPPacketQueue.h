@@ -7,8 +7,11 @@
 //
 // Promises: thread-safe; close() wakes every waiting producer at once, and pushes after it answer
 // false. isSending() is true from the moment a message is taken until it has been sent, so "empty and
-// not sending" means every message pushed so far has reached the network.
+// not sending" means every message pushed so far has reached the network. level() tells since when
+// (on the platform clock) the queue has been over half full, or under a quarter full, without a break:
+// a producer blocked on a full queue cannot look, but the record keeps counting.
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/FileDescriptor.h"
 
 #include <condition_variable>
@@ -30,6 +33,11 @@ class RTMPPacketQueue {
 public:
     static constexpr size_t defaultCapacity = 32;
 
+    struct Level {
+        std::optional<platform::MonoTime> overHalfSince;
+        std::optional<platform::MonoTime> underQuarterSince;
+    };
+
     explicit RTMPPacketQueue(size_t capacity = defaultCapacity);
 
     // Waits while the queue is full; false when the queue is (or becomes) closed.
@@ -43,6 +51,7 @@ public:
     void clearReady();
 
     size_t size() const;
+    Level level() const;
     size_t capacity() const { return m_capacity; }
     bool isSending() const;
     // How many producers wait on a full queue right now.
@@ -57,6 +66,9 @@ private:
     bool m_closed{false};
     bool m_sending{false};
     size_t m_waiting{0};
+    Level m_level;
+
+    void noteLevel(); // after each change of size, under the mutex
 };
 
 } // namespace livecore::rtmp

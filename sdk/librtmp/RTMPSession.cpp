@@ -91,6 +91,8 @@ struct RTMPSession::Core {
     StateCallback callback;
     std::function<void(const rtmp::QueuedPacket&)> written;
     rtmp::RTMPPacketQueue queue;
+    std::mutex queueObserverMutex;
+    std::shared_ptr<const QueueObserver> queueObserver;
 
     // Only the connect thread, then (once the handshake is settled) only the send thread, uses these.
     std::vector<char> urlCopy; // the library keeps pointers into the address it was given
@@ -262,6 +264,13 @@ RTMPSession::Core::Sent RTMPSession::Core::sendQueued(rtmp::LivenessWatch& watch
         auto packet = queue.takeForSending();
         if (!packet)
             return Sent::All;
+        std::shared_ptr<const QueueObserver> observer;
+        {
+            std::lock_guard lock(queueObserverMutex);
+            observer = queueObserver;
+        }
+        if (observer)
+            (*observer)(queue.level());
         auto writable = waitWritable(watch);
         if (writable != Sent::All) {
             queue.finishedSending();
@@ -467,6 +476,12 @@ void RTMPSession::pushBuffer(const uint8_t* data, size_t size, IMetadata& metada
 
 void RTMPSession::observeWrites(std::function<void(const rtmp::QueuedPacket&)> observer) {
     m_core->written = std::move(observer);
+}
+
+void RTMPSession::observeQueue(QueueObserver observer) {
+    auto shared = observer ? std::make_shared<const QueueObserver>(std::move(observer)) : nullptr;
+    std::lock_guard lock(m_core->queueObserverMutex);
+    m_core->queueObserver = std::move(shared);
 }
 
 void RTMPSession::closeQueue() {

@@ -64,6 +64,10 @@ public:
     // Called on the send thread after each queued message has been written to the socket (for
     // measurements). Set before start().
     void observeWrites(std::function<void(const rtmp::QueuedPacket&)> observer);
+    // Called on the send thread with the queue's level each time it takes a message. May be set at any
+    // time, from any thread; null stops it.
+    using QueueObserver = std::function<void(const rtmp::RTMPPacketQueue::Level&)>;
+    void observeQueue(QueueObserver observer);
 
     struct Core;
     RTMPSession(PrivateTag, std::shared_ptr<Core> core);

@@ -57,6 +57,40 @@ TEST(RTMPPacketQueue, HoldsThirtyTwoAndMakesTheNextProducerWaitUntilOneLeavesOrT
     EXPECT_FALSE(queue.takeForSending());
 }
 
+// The record the bitrate is judged by: since when the queue has been over half (more than 16) or
+// under a quarter (fewer than 8) full, without a break.
+TEST(RTMPPacketQueue, RecordsSinceWhenItHasBeenOverHalfOrUnderAQuarterFull) {
+    auto clock = std::make_shared<platform::ManualClock>();
+    platform::Clock::install(clock);
+    const auto t0 = clock->monotonic();
+    RTMPPacketQueue queue;
+    EXPECT_EQ(queue.level().underQuarterSince, t0);
+    auto pushUntil = [&](size_t size) {
+        while (queue.size() < size)
+            ASSERT_TRUE(queue.push({9, 0, {}}));
+    };
+    clock->advance(std::chrono::seconds(1));
+    pushUntil(7);
+    EXPECT_EQ(queue.level().underQuarterSince, t0) << "still under a quarter";
+    pushUntil(8);
+    EXPECT_FALSE(queue.level().underQuarterSince);
+    pushUntil(16);
+    EXPECT_FALSE(queue.level().overHalfSince);
+    clock->advance(std::chrono::seconds(1));
+    pushUntil(17);
+    const auto full = clock->monotonic();
+    EXPECT_EQ(queue.level().overHalfSince, full);
+    clock->advance(std::chrono::seconds(1));
+    pushUntil(32);
+    EXPECT_EQ(queue.level().overHalfSince, full) << "more of the same keeps the start";
+    while (queue.size() > 16)
+        queue.takeForSending();
+    EXPECT_FALSE(queue.level().overHalfSince);
+    queue.close();
+    EXPECT_EQ(queue.level().underQuarterSince, clock->monotonic());
+    platform::Clock::install(nullptr);
+}
+
 TEST(H264Encode, SkipsFramesWhileTheSenderIsBusyAndStartsWithAKeyframe) {
     std::atomic<bool> sending{false};
     livecore::H264Encode::Settings settings;

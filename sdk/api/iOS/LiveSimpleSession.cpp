@@ -15,6 +15,7 @@
 #include "sdk/engine/Split.h"
 #include "sdk/librtmp/RTMPSession.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -279,16 +280,26 @@ void LiveSimpleSession::addEncoders(uint64_t generation) {
     }
     Encoders encoders;
     std::weak_ptr<livecore::RTMPSession> sender = output;
+    // The output's send thread judges its queue each time it takes a message (it keeps taking while a
+    // road is held up by the full queue); the encoder picks the result up before its next frame.
     auto adaptation = std::make_shared<livecore::BitrateAdaptation>(settings.bitrate, steps);
-    auto nextBitrate = [weak = weak_from_this(), sender, adaptation, generation]() -> std::optional<int> {
-        auto held = sender.lock();
-        if (!held)
-            return std::nullopt;
-        const auto& queue = held->packetQueue();
-        auto changed = adaptation->observe(platform::Clock::now(), queue.size(), queue.capacity());
-        if (auto self = std::static_pointer_cast<LiveSimpleSession>(weak.lock()); self && changed)
+    auto target = std::make_shared<std::atomic<int>>(settings.bitrate);
+    output->observeQueue([weak = weak_from_this(), adaptation, target,
+                          generation](const livecore::rtmp::RTMPPacketQueue::Level& level) {
+        auto changed =
+            adaptation->observe(platform::Clock::now(), level.overHalfSince, level.underQuarterSince);
+        if (!changed)
+            return;
+        target->store(*changed);
+        if (auto self = std::static_pointer_cast<LiveSimpleSession>(weak.lock()))
             self->bitrateChanged(generation, *changed);
-        return changed;
+    });
+    auto nextBitrate = [target, applied = settings.bitrate]() mutable -> std::optional<int> {
+        const int wanted = target->load();
+        if (wanted == applied)
+            return std::nullopt;
+        applied = wanted;
+        return wanted;
     };
     encoders.video = livecore::H264Encode::create(
         settings,
