@@ -2,8 +2,9 @@
 // pixels (frame rectangles, palettes, graphic control blocks, the loop count), so counting frames and
 // reading their properties is cheap. Pixels come from a second reader that moves forwards through the
 // frames, compositing each onto the logical screen; asking for an earlier frame starts it again. That
-// reader takes each frame's image data as raw sub-blocks and decompresses them itself, a frame at a
-// time and row runs at a time, which is where the time goes. giflib reports errors by return value and
+// reader takes each frame's image data as raw sub-blocks and decompresses them itself, a whole frame at
+// a time, and draws the frame straight onto the pixels of the image it becomes, so that making the
+// frames' memory is most of what decoding an animation costs. giflib reports errors by return value and
 // prints nothing.
 
 #include "platform/graphics/ImageDecoder.h"
