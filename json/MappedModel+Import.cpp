@@ -97,7 +97,7 @@ public:
             return m_dictionary.get(key);
         for (size_t step = 0; step < count; ++step) {
             size_t index = m_next + step < count ? m_next + step : m_next + step - count;
-            if (entries[index].first == key) {
+            if (sameKey(entries[index].first, key)) {
                 m_next = index + 1;
                 return entries[index].second;
             }
@@ -106,6 +106,18 @@ public:
     }
 
 private:
+    // Keys are a few bytes long and most differ in length or first byte: compared in place, a
+    // mismatch costs no library call.
+    static bool sameKey(const std::string& entry, std::string_view key) {
+        if (entry.size() != key.size())
+            return false;
+        for (size_t i = 0; i < key.size(); ++i) {
+            if (entry[i] != key[i])
+                return false;
+        }
+        return true;
+    }
+
     static constexpr size_t kScanned = 16; // larger objects are searched through their index
     const platform::ValueDictionary& m_dictionary;
     size_t m_next{0};
@@ -155,8 +167,13 @@ bool equalValues(const Value& a, const Value& b) {
 void assignUnlessEqual(MappedModel& model, const MappedModelSlot& slot, const Value& value) {
     if (!slot.setter)
         return;
-    if (slot.getter && equalValues(slot.getter(model), value))
-        return;
+    if (slot.getter) {
+        // A member that reads nil (as a fresh model's do) equals nil only: its Value need not be made.
+        bool equal =
+            slot.readsNil && slot.readsNil(model) ? value.isNil() : equalValues(slot.getter(model), value);
+        if (equal)
+            return;
+    }
     slot.setter(model, value);
 }
 

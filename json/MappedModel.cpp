@@ -248,6 +248,7 @@ std::shared_ptr<const MappedModelTable> MappedModelClass::inspect() {
             slot.property = std::move(record);
             slot.getter = declared.getter;
             slot.setter = declared.setter;
+            slot.readsNil = declared.readsNil;
             table->indexOf.emplace(slot.property->name, table->slots.size());
             table->slots.push_back(std::move(slot));
         }

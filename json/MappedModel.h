@@ -308,6 +308,11 @@ platform::PropertyInfo MappedModel::property(std::string name, std::string attri
     info.setter = [member](platform::Object& object, const platform::Value& value) {
         detail::ModelPropertyValue<M>::assign(static_cast<C&>(object).*member, value);
     };
+    if constexpr (requires(const M& m) { detail::ModelPropertyValue<M>::readsNil(m); }) {
+        info.readsNil = [member](const platform::Object& object) {
+            return detail::ModelPropertyValue<M>::readsNil(static_cast<const C&>(object).*member);
+        };
+    }
     return info;
 }
 

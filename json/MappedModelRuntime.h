@@ -30,7 +30,8 @@ struct MappedModelSlot {
     std::shared_ptr<const MappedModelClassProperty> property;
     std::function<platform::Value(const platform::Object&)> getter;
     std::function<void(platform::Object&, const platform::Value&)> setter;
-    bool isModelType{false}; // the declared class is a model class
+    std::function<bool(const platform::Object&)> readsNil; // empty when only the getter can tell
+    bool isModelType{false};                               // the declared class is a model class
     // The kind of JSON value that is assigned as it comes (NSString, NSNumber, NSArray, NSDictionary
     // declared without Mutable): the common case, settled without class-name look-ups.
     std::optional<platform::Value::Type> plainType;

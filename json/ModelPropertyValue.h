@@ -4,6 +4,7 @@
 // assign: a nil or null clears the member, a text is read by its numeric value for a number member
 // (as the platform's key-value setters do), a number gives its text to a text member. Anything that
 // does not fit leaves the member cleared rather than failing: import checks kinds before it assigns.
+// Members that can read nil also tell so (readsNil) without making the Value.
 
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Number.h"
@@ -26,6 +27,7 @@ template <typename M> struct ModelPropertyValue;
 
 template <> struct ModelPropertyValue<platform::Value> {
     static platform::Value toValue(const platform::Value& member) { return member; }
+    static bool readsNil(const platform::Value& member) { return member.isNil(); }
     static void assign(platform::Value& member, const platform::Value& value) { member = value; }
 };
 
@@ -45,6 +47,7 @@ template <> struct ModelPropertyValue<std::optional<std::string>> {
     static platform::Value toValue(const std::optional<std::string>& member) {
         return member ? platform::Value(*member) : platform::Value();
     }
+    static bool readsNil(const std::optional<std::string>& member) { return !member; }
     static void assign(std::optional<std::string>& member, const platform::Value& value) {
         if (auto* text = value.string())
             member = *text;
@@ -99,6 +102,7 @@ struct ModelPropertyValue<std::shared_ptr<U>> {
         return member ? platform::Value(std::const_pointer_cast<std::remove_const_t<U>>(member))
                       : platform::Value();
     }
+    static bool readsNil(const std::shared_ptr<U>& member) { return !member; }
     static void assign(std::shared_ptr<U>& member, const platform::Value& value) {
         auto object = value.object();
         // Import hands over objects of the member's exact class, which need no search of the hierarchy.
@@ -134,6 +138,7 @@ template <> struct ModelPropertyValue<std::optional<platform::Date>> {
     static platform::Value toValue(const std::optional<platform::Date>& member) {
         return member ? platform::Value(*member) : platform::Value();
     }
+    static bool readsNil(const std::optional<platform::Date>& member) { return !member; }
     static void assign(std::optional<platform::Date>& member, const platform::Value& value) {
         member = value.date() ? std::optional(*value.date()) : std::nullopt;
     }
@@ -143,6 +148,7 @@ template <> struct ModelPropertyValue<platform::URLPtr> {
     static platform::Value toValue(const platform::URLPtr& member) {
         return member ? platform::Value(member) : platform::Value();
     }
+    static bool readsNil(const platform::URLPtr& member) { return !member; }
     static void assign(platform::URLPtr& member, const platform::Value& value) { member = value.url(); }
 };
 

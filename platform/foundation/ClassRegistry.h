@@ -25,6 +25,8 @@ struct PropertyInfo {
     std::string attributes;
     std::function<Value(const Object&)> getter;
     std::function<void(Object&, const Value&)> setter;
+    // Whether the getter would answer nil, told without making the value; empty when not known.
+    std::function<bool(const Object&)> readsNil = {};
 };
 
 // A class method by its selector's text ("utdid", "setChannel:"): takes the one argument (nil when the

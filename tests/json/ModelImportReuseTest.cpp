@@ -144,3 +144,62 @@ TEST(ModelImportReuse, ModelMembersTakeTheirClassAndSubclassesButNoOtherClass) {
 }
 
 } // namespace
+
+namespace {
+
+class Holder : public MappedModel {
+    MAPPED_MODEL(Holder)
+public:
+    Value any;
+    std::optional<std::string> text;
+    std::shared_ptr<Triple> nested;
+    std::optional<platform::Date> when;
+    platform::URLPtr link;
+    int64_t count{0};
+};
+
+} // namespace
+
+// Import skips making a member's Value when the member tells it reads nil: that answer must be the
+// getter's, for an unset member and a set one alike.
+TEST(ModelImportReuse, MembersTellTheyReadNilExactlyWhenTheirGetterAnswersNil) {
+    Holder unset;
+    Holder set;
+    set.any = Value(0);
+    set.text = "";
+    set.nested = std::make_shared<Triple>();
+    set.when = platform::Date();
+    set.link = platform::URL::create("http://127.0.0.1/");
+    ASSERT_TRUE(set.link);
+    const std::vector<platform::PropertyInfo> properties = {
+        MAPPED_PROPERTY(Holder, any, "@\"NSNumber<Optional>\""),
+        MAPPED_PROPERTY(Holder, text, "@\"NSString<Optional>\""),
+        MAPPED_PROPERTY(Holder, nested, "@\"Triple<Optional>\""),
+        MAPPED_PROPERTY(Holder, when, "@\"NSDate<Optional>\""),
+        MAPPED_PROPERTY(Holder, link, "@\"NSURL<Optional>\""),
+    };
+    for (const auto& property : properties) {
+        SCOPED_TRACE(property.name);
+        ASSERT_TRUE(property.readsNil);
+        EXPECT_TRUE(property.getter(unset).isNil());
+        EXPECT_TRUE(property.readsNil(unset));
+        EXPECT_FALSE(property.getter(set).isNil());
+        EXPECT_FALSE(property.readsNil(set));
+    }
+    // A number member never reads nil, so it leaves the question to the getter.
+    EXPECT_FALSE(MAPPED_PROPERTY(Holder, count, "q").readsNil);
+}
+
+// Loading into a model that already holds values: equal values stay, others replace them, and
+// members that read nil take what comes.
+TEST(ModelImportReuse, LoadingIntoAFilledModelReplacesChangedValuesAndFillsEmptyOnes) {
+    registerTriple();
+    Triple model;
+    model.first = "kept";
+    model.third = Value(7);
+    ErrorPtr error;
+    ASSERT_TRUE(model.loadFromDictionary(parseJSON(R"({"first":"kept","second":"new","third":8})"), &error));
+    EXPECT_EQ(model.first, "kept");
+    EXPECT_EQ(model.second, "new");
+    EXPECT_EQ(model.third.int64Or(), 8);
+}
