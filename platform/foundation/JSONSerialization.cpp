@@ -295,16 +295,19 @@ public:
     // Nothing when the Reader must take the text.
     static std::optional<Value> read(simdjson::dom::parser& parser, const char* text, size_t length,
                                      size_t capacity, bool fragmentsAllowed) {
-        // The tape keeps no sign for an integer zero: "-0", which must become a double, goes the slow way.
-        if (writesNegativeZero(std::string_view(text, length)))
-            return std::nullopt;
         simdjson::dom::element root;
         if (parser.parse(text, length, capacity < length + simdjson::SIMDJSON_PADDING).get(root))
             return std::nullopt;
         if (!fragmentsAllowed && !root.is_array() && !root.is_object())
             return std::nullopt;
         try {
-            return build(root, 1);
+            bool sawZero = false;
+            Value result = build(root, 1, sawZero);
+            // The tape keeps no sign for an integer zero: "-0", which must become a double, goes the
+            // slow way. Only a text with a zero in it is searched for one.
+            if (sawZero && writesNegativeZero(std::string_view(text, length)))
+                return std::nullopt;
+            return result;
         } catch (const TooDeep&) {
             return std::nullopt;
         }
@@ -324,16 +327,16 @@ private:
 
     // Builds straight into a collection's new nil member, so the value is never moved on its way in.
     // A nil Value holds nothing, so its storage is reused without running its destructor first.
-    static void buildInto(Value& member, simdjson::dom::element element, size_t depth) {
+    static void buildInto(Value& member, simdjson::dom::element element, size_t depth, bool& sawZero) {
         try {
-            ::new (static_cast<void*>(&member)) Value(build(element, depth));
+            ::new (static_cast<void*>(&member)) Value(build(element, depth, sawZero));
         } catch (...) {
             ::new (static_cast<void*>(&member)) Value();
             throw;
         }
     }
 
-    static Value build(simdjson::dom::element element, size_t depth) {
+    static Value build(simdjson::dom::element element, size_t depth, bool& sawZero) {
         using simdjson::dom::element_type;
         switch (element.type()) {
         case element_type::ARRAY: {
@@ -343,7 +346,7 @@ private:
             ValueArray members;
             members.reserve(array.size());
             for (simdjson::dom::element member : array)
-                buildInto(members.emplace_back(), member, depth + 1);
+                buildInto(members.emplace_back(), member, depth + 1, sawZero);
             return Value(std::move(members));
         }
         case element_type::OBJECT: {
@@ -352,13 +355,16 @@ private:
             simdjson::dom::object object = element.get_object().value_unsafe();
             ValueDictionaryBuilder entries(object.size());
             for (simdjson::dom::key_value_pair field : object)
-                buildInto(entries.append(field.key), field.value, depth + 1);
+                buildInto(entries.append(field.key), field.value, depth + 1, sawZero);
             return entries.finish();
         }
         case element_type::STRING:
             return Value(element.get_string().value_unsafe());
-        case element_type::INT64:
-            return Value(Number::integer(element.get_int64().value_unsafe()));
+        case element_type::INT64: {
+            int64_t number = element.get_int64().value_unsafe();
+            sawZero = sawZero || number == 0;
+            return Value(Number::integer(number));
+        }
         case element_type::UINT64:
             return Value(Number::unsignedInteger(element.get_uint64().value_unsafe()));
         case element_type::DOUBLE:

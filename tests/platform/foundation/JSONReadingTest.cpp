@@ -167,6 +167,31 @@ TEST(JSONReadingNumbers, NegativeZeroIsADoubleWhereverItStands) {
     EXPECT_EQ(dated["n"].number()->kind(), Number::Kind::Int);
 }
 
+// Texts whose only zero is a negative one, alone or beside other numbers, at any depth.
+TEST(JSONReadingNumbers, ALoneNegativeZeroIsStillADouble) {
+    struct Case {
+        std::string_view text;
+        std::vector<std::string_view> path; // keys, or indexes as digits
+    };
+    const Case cases[] = {
+        {"[-0]", {"0"}},
+        {R"({"a":1,"b":-0})", {"b"}},
+        {R"({"a":{"b":[1,2.5,-0]}})", {"a", "b", "2"}},
+        {R"([true,"-0",{"n":-0}])", {"2", "n"}},
+        {"-0", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Value v = parse(c.text, platform::NSJSONReadingAllowFragments);
+        const Value* at = &v;
+        for (auto step : c.path)
+            at = step[0] >= '0' && step[0] <= '9' ? &(*at)[size_t(step[0] - '0')] : &(*at)[step];
+        ASSERT_TRUE(at->isNumber());
+        EXPECT_EQ(at->number()->kind(), Number::Kind::Double);
+        EXPECT_TRUE(std::signbit(at->doubleOr()));
+    }
+}
+
 TEST(JSONReadingNumbers, DoubleBeyondRangeIsADecimalNeverInfinity) {
     Value v = parse("[1e400,-1.5E+999,1e-400]");
     EXPECT_EQ(v[size_t(0)].number()->kind(), Number::Kind::Decimal);
