@@ -570,7 +570,7 @@ void ValueDictionaryBuilder::append(std::string_view key, Value value) {
     m_dictionary->append(key, std::move(value));
 }
 
-Value& ValueDictionaryBuilder::append(std::string_view key) {
+Value& ValueDictionaryBuilder::appendPastExpected(std::string_view key) {
     m_dictionary->append(key, Value());
     return m_dictionary->m_data[m_dictionary->m_size - 1].second;
 }

@@ -17,9 +17,11 @@
 #include <concepts>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -232,10 +234,23 @@ class ValueDictionaryBuilder {
 public:
     explicit ValueDictionaryBuilder(size_t expectedCount);
     void append(std::string_view key, Value value);
-    Value& append(std::string_view key); // the new entry's value, nil until assigned
+    // The new entry's value, nil until assigned. An entry within the expected count is built here,
+    // without a call: a reader appends every member of every object it reads.
+    Value& append(std::string_view key) {
+        ValueDictionary& dictionary = *m_dictionary;
+        if (dictionary.m_size == dictionary.m_capacity)
+            return appendPastExpected(key);
+        auto* entry = ::new (static_cast<void*>(dictionary.m_data + dictionary.m_size))
+            ValueDictionary::Entry(std::piecewise_construct, std::forward_as_tuple(key),
+                                   std::forward_as_tuple());
+        ++dictionary.m_size;
+        return entry->second;
+    }
     Value finish();
 
 private:
+    Value& appendPastExpected(std::string_view key);
+
     std::shared_ptr<ValueDictionary> m_dictionary;
 };
 

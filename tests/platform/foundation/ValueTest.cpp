@@ -110,15 +110,23 @@ TEST(ValueCollections, ReaderBuiltDictionarySettlesRepeatedKeysAsSettingWould) {
         {"nothing expected", 0, {{"x", 1}}, {"x"}, {1}},
         {"large with a repeat", 21, many, manyKeys, manyValues},
     };
-    for (const auto& c : cases) {
-        platform::ValueDictionaryBuilder builder(c.expected);
-        for (const auto& [key, value] : c.appended)
-            builder.append(key, value);
-        Value built = builder.finish();
-        ASSERT_TRUE(built.isDictionary()) << c.name;
-        EXPECT_EQ(built.dictionary()->keys(), c.keys) << c.name;
-        for (size_t i = 0; i < c.keys.size(); ++i)
-            EXPECT_EQ(built[c.keys[i]], Value(c.values[i])) << c.name << " " << c.keys[i];
+    // Each case both ways: entries appended with their values, and appended nil and then assigned.
+    for (bool assignedAfter : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(assignedAfter ? "assigned after" : "appended with values");
+            platform::ValueDictionaryBuilder builder(c.expected);
+            for (const auto& [key, value] : c.appended) {
+                if (assignedAfter)
+                    builder.append(key) = value;
+                else
+                    builder.append(key, value);
+            }
+            Value built = builder.finish();
+            ASSERT_TRUE(built.isDictionary()) << c.name;
+            EXPECT_EQ(built.dictionary()->keys(), c.keys) << c.name;
+            for (size_t i = 0; i < c.keys.size(); ++i)
+                EXPECT_EQ(built[c.keys[i]], Value(c.values[i])) << c.name << " " << c.keys[i];
+        }
     }
 }
 
