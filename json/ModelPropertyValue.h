@@ -106,7 +106,7 @@ struct ModelPropertyValue<std::shared_ptr<U>> {
     static void assign(std::shared_ptr<U>& member, const platform::Value& value) {
         auto object = value.object();
         // Import hands over objects of the member's exact class, which need no search of the hierarchy.
-        if (object && typeid(*object) == typeid(U))
+        if (const auto* held = object.get(); held && typeid(*held) == typeid(U))
             member = std::static_pointer_cast<U>(std::move(object));
         else
             member = std::dynamic_pointer_cast<U>(std::move(object));
