@@ -288,6 +288,13 @@ void DispatchSource::runEventHandler() {
             settleLocked();
             return;
         }
+        if (nothingToReadNow()) {
+            // Told of bytes an earlier run of the handler has taken since: this run would find nothing.
+            m_hasEvent = false;
+            m_pendingData = 0;
+            settleLocked();
+            return;
+        }
         m_currentData = m_pendingData;
         m_pendingData = 0;
         m_hasEvent = false;
@@ -357,6 +364,18 @@ std::optional<uint64_t> DispatchSource::readyNow() const {
     if (::poll(&polled, 1, 0) <= 0 || (polled.revents & POLLNVAL))
         return std::nullopt;
     return measure();
+}
+
+// Only a read source with a count can tell; an end of stream or an error still counts as something
+// (poll reports it readable).
+bool DispatchSource::nothingToReadNow() const {
+    if (m_type != DispatchSourceType::Read || m_listening || m_alwaysReady)
+        return false;
+    int readable = 0;
+    if (ioctl(m_fd, FIONREAD, &readable) != 0 || readable > 0)
+        return false;
+    pollfd polled{m_fd, POLLIN, 0};
+    return ::poll(&polled, 1, 0) == 0;
 }
 
 // The owner reads the descriptor on its own queue while we wait, so a socket that woke us may hold no

@@ -85,6 +85,7 @@ private:
     void runCancelHandler();
     std::optional<uint64_t> measure() const;
     std::optional<uint64_t> endOrNothing() const;
+    bool nothingToReadNow() const;
 
     const DispatchSourceType m_type;
     const int m_fd;
