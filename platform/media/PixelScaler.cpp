@@ -37,8 +37,10 @@ std::vector<Tap> tapsFor(int from, int to) {
 } // namespace
 
 struct PixelScaler::State {
-    PixelRect from;
-    PixelRect to;
+    // The sampling positions, for a source of fromWidth x fromHeight and an output of as many columns
+    // and rows as they hold.
+    int fromWidth{0};
+    int fromHeight{0};
     std::vector<Tap> columns;
     std::vector<Tap> rows;
     // Two source rows blended horizontally, in 256ths, kept while consecutive output rows share them.
@@ -56,15 +58,15 @@ bool PixelScaler::scale(const CVPixelBuffer& source, PixelRect from, CVPixelBuff
     if (!inside(source, from) || !inside(destination, to))
         return false;
     auto& state = *m_state;
-    if (state.columns.size() != size_t(to.width) || state.rows.size() != size_t(to.height) ||
-        state.from.width != from.width || state.from.height != from.height) {
+    if (state.fromWidth != from.width || state.fromHeight != from.height ||
+        state.columns.size() != size_t(to.width) || state.rows.size() != size_t(to.height)) {
+        state.fromWidth = from.width;
+        state.fromHeight = from.height;
         state.columns = tapsFor(from.width, to.width);
         state.rows = tapsFor(from.height, to.height);
         state.upper.assign(size_t(to.width) * 4, 0);
         state.lower.assign(size_t(to.width) * 4, 0);
     }
-    state.from = from;
-    state.to = to;
 
     // A one-pixel-wide source has no right-hand neighbour: its taps have weight 0 but still read
     // index + 1, so those reads stay on the pixel itself.

@@ -35,7 +35,7 @@ void H264Encode::pushBuffer(const uint8_t*, size_t, IMetadata& metadata) {
     const double time = metadata.timestampDelta - m_origin;
     if (!frame || time < 0)
         return;
-    // Asked for every frame, skipped ones too: a sender held up for long is when the bitrate must drop.
+    // Asked for every frame, skipped ones too, so a change made while frames are skipped is not missed.
     if (auto bitrate = m_nextBitrate ? m_nextBitrate() : std::nullopt)
         setBitrate(*bitrate);
     if (m_skipFrame && m_skipFrame()) {

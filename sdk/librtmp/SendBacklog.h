@@ -1,6 +1,7 @@
 #pragma once
 // Reads a connected TCP socket's send backlog (LivenessWatch.h): the bytes written and not yet
-// acknowledged, and the bytes acknowledged in all. Nothing when the socket cannot tell (closed, not TCP).
+// acknowledged, the bytes acknowledged in all, and the receive window the peer offers (0 where the
+// kernel does not tell it). Nothing when the socket cannot tell (closed, not TCP).
 
 #include "sdk/librtmp/LivenessWatch.h"
 

@@ -110,11 +110,7 @@ protected:
     }
 
     void TearDown() override {
-        if (m_session) {
-            m_session->endRtmpSession();
-            m_session->graphQueue()->sync([] {});
-            m_session.reset();
-        }
+        sdktest::releaseSession(m_session);
         platform::Clock::install(nullptr);
         m_nginx.reset();
         std::error_code ignored;

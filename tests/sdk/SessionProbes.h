@@ -119,6 +119,15 @@ inline bool captureNext(LiveSimpleSession& session, platform::ManualClock& clock
     return true;
 }
 
+// Ends publishing, waits until the graph queue has released the output, and lets the session go.
+inline void releaseSession(std::shared_ptr<LiveSimpleSession>& session) {
+    if (!session)
+        return;
+    session->endRtmpSession();
+    session->graphQueue()->sync([] {});
+    session.reset();
+}
+
 inline int openDescriptorCount() {
     int count = 0;
     std::error_code error;

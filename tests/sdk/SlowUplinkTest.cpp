@@ -34,13 +34,7 @@ protected:
         m_session->setDelegate(m_recorder);
     }
 
-    void TearDown() override {
-        if (m_session) {
-            m_session->endRtmpSession();
-            m_session->graphQueue()->sync([] {});
-            m_session.reset();
-        }
-    }
+    void TearDown() override { sdktest::releaseSession(m_session); }
 
     void goLive(LiveSimpleSession::OutputOptions options, bool throughRelay = true) {
         m_session->setOutputOptions(std::move(options));
