@@ -122,6 +122,11 @@ void URLSession::taskEnded(const URLSessionTask& task) {
     becomeInvalidIfDone(lock);
 }
 
+void URLSession::dropTask(const URLSessionTask& task) {
+    std::lock_guard lock(m_mutex);
+    m_runningTasks.erase(task.taskIdentifier());
+}
+
 void URLSession::finishTasksAndInvalidate() {
     invalidate(false);
 }

@@ -102,6 +102,8 @@ private:
     bool isInvalidated() const;
     void taskStarted(const URLSessionTaskPtr& task);
     void taskEnded(const URLSessionTask& task); // on the task's delivery target
+    // The process is ending with the task under way: the session lets go of it without a report.
+    void dropTask(const URLSessionTask& task);
     void invalidate(bool cancelTasks);
     void becomeInvalidIfDone(std::unique_lock<std::mutex>& lock);
 

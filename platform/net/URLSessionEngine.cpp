@@ -116,6 +116,17 @@ void URLSessionEngine::tearDown() {
     m_thread->perform(
         [this] {
             m_tornDown = true;
+            // A task under way is held by its session until it ends, and holds the session: the tasks
+            // that will not end now are let go, so no session outlives the process's end unreachable.
+            std::vector<URLSessionTaskPtr> dropped;
+            {
+                std::lock_guard lock(m_startMutex);
+                dropped.swap(m_starting);
+            }
+            for (const auto& [id, load] : m_loads)
+                dropped.push_back(load->task());
+            for (const auto& task : dropped)
+                task->m_session->dropTask(*task);
             m_loads.clear();
             for (CURL* easy : m_idleEasy)
                 curl_easy_cleanup(easy);

@@ -31,6 +31,7 @@ public:
     void begin();
     void cancel();
     bool hasEnded() const { return m_ended; }
+    const URLSessionTaskPtr& task() const { return m_task; }
     // The engine's calls: a transfer of this load finished; hand out the body received so far.
     void transferDone(CURLcode result);
     void flush();

@@ -13,15 +13,23 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <thread>
+
+extern char** environ;
 
 using namespace platform;
 using namespace liveapp::test;
 using platform::detail::URLSessionEngine;
 
 namespace {
+
+constexpr const char* kEndingChildVariable = "LIVEAPP_TEST_URL_ENDING_CHILD";
 
 // Holds the network thread in one block until released, so work can pile up behind it. The state is
 // shared with the block, which may still be waking up when the hold is gone.
@@ -183,6 +191,41 @@ TEST_F(URLSessionEngineTest, TimeOutsOfSideBySideTasksEachFireAtTheirOwnTime) {
     clock->advance(std::chrono::seconds(80));
     ASSERT_TRUE(patient.wait());
     EXPECT_EQ(patient.errorCode(), NSURLErrorTimedOut);
+}
+
+// A process that ends while its requests are under way, their sessions already let go of, leaves no
+// session and task holding each other (the leak checker of the sanitized build ends the process with
+// an error if it does). Run in a fresh process of this program, since the network thread of this one
+// must go on.
+TEST(URLSessionEngineEnd, TasksUnderWayWhenTheProcessEndsAreLetGo) {
+    if (std::getenv(kEndingChildVariable)) {
+        static auto silent = RawListener::create(AF_INET); // open until the process ends
+        ASSERT_TRUE(silent);
+        auto held = URL::create("http://127.0.0.1:" + std::to_string(silent->port()) + "/held");
+        {
+            auto session = URLSession::sessionWithConfiguration(isolatedConfiguration());
+            for (int i = 0; i < 3; ++i)
+                session->dataTaskWithURL(held, [](auto&&...) {})->resume();
+        }
+        { NetworkThreadHold begun; } // the tasks' loads are under way, held only by the network thread
+        return;                      // and the process ends as a test program's does
+    }
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::vector<std::string> environment{std::string(kEndingChildVariable) + "=1"};
+    for (char** entry = environ; *entry; ++entry)
+        environment.emplace_back(*entry);
+    std::vector<char*> envp, argv{self.data(), filter.data(), nullptr};
+    for (auto& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    pid_t child = -1;
+    ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), envp.data()), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the process ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace
