@@ -43,7 +43,7 @@ size_t Data::hash() const {
 namespace {
 // Whether `bytes` lies within the buffer: such bytes move or vanish while the buffer is edited, so
 // they are copied out first.
-bool overlaps(const std::vector<uint8_t>& buffer, const uint8_t* bytes, size_t length) {
+template <class Buffer> bool overlaps(const Buffer& buffer, const uint8_t* bytes, size_t length) {
     auto begin = reinterpret_cast<uintptr_t>(buffer.data());
     auto at = reinterpret_cast<uintptr_t>(bytes);
     return length && at < begin + buffer.capacity() && at + length > begin;

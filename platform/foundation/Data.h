@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -57,6 +59,9 @@ public:
     void appendData(const Data& data) { appendBytes(data.bytes(), data.length()); }
     void appendString(std::string_view text) { appendBytes(text.data(), text.size()); }
     void setLength(size_t length) { m_bytes.resize(length, 0); }
+    // As setLength, but bytes added stay unset: for a buffer its next step fills (a read, say), which
+    // would otherwise be written twice.
+    void setLengthUninitialized(size_t length) { m_bytes.resize(length); }
     // Room for `capacity` bytes without growing (dataWithCapacity:); the length does not change.
     void reserve(size_t capacity) { m_bytes.reserve(capacity); }
     void increaseLengthBy(size_t extra) { m_bytes.resize(m_bytes.size() + extra, 0); }
@@ -68,7 +73,19 @@ public:
     std::string_view view() const { return {reinterpret_cast<const char*>(m_bytes.data()), m_bytes.size()}; }
 
 private:
-    std::vector<uint8_t> m_bytes;
+    // Default-initialises what it adds, so only setLengthUninitialized leaves bytes unset: every other
+    // growth names its fill.
+    template <class T> struct LeavesUnset : std::allocator<T> {
+        using value_type = T;
+        template <class U> struct rebind { using other = LeavesUnset<U>; };
+        LeavesUnset() = default;
+        template <class U> LeavesUnset(const LeavesUnset<U>&) noexcept {}
+        template <class U> void construct(U* at) noexcept { ::new (static_cast<void*>(at)) U; }
+        template <class U, class... Args> void construct(U* at, Args&&... args) {
+            ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+        }
+    };
+    std::vector<uint8_t, LeavesUnset<uint8_t>> m_bytes;
 };
 
 } // namespace platform

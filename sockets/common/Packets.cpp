@@ -47,9 +47,15 @@ void ReadPacket::ensureCapacityForAdditionalDataOfLength(uint64_t length) {
     uint64_t have = buffer->length();
     if (have >= needed)
         return;
-    if (bufferOwner && readLength > 0)
+    if (!bufferOwner) {
+        buffer->setLength(static_cast<size_t>(needed));
+        return;
+    }
+    // The socket's own buffer is cut to the bytes read before anyone sees it, so what it grows by is
+    // left for the read to fill rather than cleared first.
+    if (readLength > 0)
         needed = grownLengthForLengthRead(have, needed, readLength);
-    buffer->setLength(static_cast<size_t>(needed));
+    buffer->setLengthUninitialized(static_cast<size_t>(needed));
 }
 
 uint64_t ReadPacket::optimalReadLengthWithDefault(uint64_t defaultLength, bool* shouldPreBuffer) const {

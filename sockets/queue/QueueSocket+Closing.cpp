@@ -38,11 +38,11 @@ void QueueSocket::disconnectAfterReadingAndWriting() {
 }
 
 void QueueSocket::disconnectAfter(uint32_t closeAfter) {
-    m_socketQueue->async([socket = self(), closeAfter] {
-        if (socket->m_flags & FlagStarted) {
-            socket->m_flags |= FlagForbidRequests | closeAfter;
-            if (socket->drainedForClose())
-                socket->closeWithError(nullptr);
+    runInRequestOrder([closeAfter](QueueSocket& socket) {
+        if (socket.m_flags & FlagStarted) {
+            socket.m_flags |= FlagForbidRequests | closeAfter;
+            if (socket.drainedForClose())
+                socket.closeWithError(nullptr);
         }
     });
 }
@@ -86,6 +86,7 @@ void QueueSocket::endRequests() {
         endCurrent(kWriteHalf);
     m_readQueue.clear();
     m_writeQueue.clear();
+    dropRequests();
     m_preBuffer->reset();
 }
 

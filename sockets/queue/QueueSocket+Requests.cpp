@@ -12,6 +12,7 @@ using sockets::WritePacket;
 
 const QueueSocket::Half QueueSocket::kReadHalf{
     &QueueSocket::m_readQueue,
+    nullptr,
     &QueueSocket::m_currentRead,
     &QueueSocket::m_readTimer,
     FlagStartingReadTLS,
@@ -31,6 +32,7 @@ const QueueSocket::Half QueueSocket::kReadHalf{
 
 const QueueSocket::Half QueueSocket::kWriteHalf{
     &QueueSocket::m_writeQueue,
+    &QueueSocket::m_writeIntake,
     &QueueSocket::m_currentWrite,
     &QueueSocket::m_writeTimer,
     FlagStartingWriteTLS,
@@ -55,22 +57,96 @@ const QueueSocket::Half& QueueSocket::otherHalf(const Half& half) {
 }
 
 void QueueSocket::enqueue(const Half& half, PacketPtr packet) {
-    m_socketQueue->async([strongSelf = self(), packet = std::move(packet), &half] {
-        if ((strongSelf->m_flags & FlagStarted) && !(strongSelf->m_flags & FlagForbidRequests)) {
-            ((*strongSelf).*half.queue).push_back(packet);
-            ((*strongSelf).*half.dequeue)();
+    if (half.intake && m_orderedBlocks.load(std::memory_order_acquire) == 0) {
+        if ((this->*half.intake).post(std::move(packet)))
+            m_socketQueue->async([strongSelf = self(), &half] { ((*strongSelf).*half.dequeue)(); });
+        return;
+    }
+    auto block = [packet = std::move(packet), &half](QueueSocket& socket) {
+        if ((socket.m_flags & FlagStarted) && !(socket.m_flags & FlagForbidRequests)) {
+            (socket.*half.queue).push_back(packet);
+            (socket.*half.dequeue)();
         }
+    };
+    // With a block that acts at its place among the requests on its way, a request that would go to the
+    // intake follows it as a block too: a drain that ran before that block could take it ahead of it.
+    if (half.intake)
+        runInRequestOrder(std::move(block));
+    else
+        m_socketQueue->async([strongSelf = self(), block = std::move(block)] { block(*strongSelf); });
+}
+
+void QueueSocket::runInRequestOrder(std::function<void(QueueSocket&)> block) {
+    m_orderedBlocks.fetch_add(1, std::memory_order_relaxed);
+    m_socketQueue->async([strongSelf = self(), block = std::move(block)] {
+        strongSelf->takeRequests(kReadHalf);
+        strongSelf->takeRequests(kWriteHalf);
+        block(*strongSelf);
+        strongSelf->settleRequests(kReadHalf);
+        strongSelf->settleRequests(kWriteHalf);
+        strongSelf->m_orderedBlocks.fetch_sub(1, std::memory_order_release);
     });
+}
+
+void QueueSocket::takeRequests(const Half& half) {
+    if (!half.intake)
+        return;
+    auto posted = (this->*half.intake).take();
+    auto& queue = this->*half.queue;
+    while (!posted.empty()) {
+        PacketPtr packet = posted.pop();
+        if ((m_flags & FlagStarted) && !(m_flags & FlagForbidRequests))
+            queue.push_back(std::move(packet));
+    }
+}
+
+void QueueSocket::settleRequests(const Half& half) {
+    if (!half.intake)
+        return;
+    bool kept = (m_flags & FlagStarted) && ((this->*half.current) || !(m_flags & FlagConnected));
+    if (kept || giveBackIntake(half))
+        return;
+    // Posted since the take, by posters that found the intake kept and woke nobody.
+    maybeDequeue(half);
+}
+
+bool QueueSocket::giveBackIntake(const Half& half) {
+    return !half.intake || (this->*half.intake).release();
+}
+
+void QueueSocket::dropRequests() {
+    for (const Half* half : {&kReadHalf, &kWriteHalf}) {
+        if (!half->intake)
+            continue;
+        auto& intake = this->*half->intake;
+        do {
+            auto dropped = intake.take();
+        } while (!intake.release());
+    }
 }
 
 bool QueueSocket::maybeDequeue(const Half& half) {
     PacketPtr& current = this->*half.current;
     auto& queue = this->*half.queue;
-    if (current || !(m_flags & FlagConnected))
-        return false;
-    if (!queue.empty()) {
+    bool started = false;
+    for (;;) {
+        takeRequests(half);
+        if (!(m_flags & FlagStarted)) {
+            if (giveBackIntake(half))
+                return false;
+            continue;
+        }
+        // The intake stays with the socket queue: the request's end, or the connection, dequeues again.
+        if (current || !(m_flags & FlagConnected))
+            return false;
+        if (queue.empty()) {
+            if (giveBackIntake(half))
+                break;
+            continue; // posted since the take: its poster found the intake kept and woke nobody
+        }
         current = queue.front();
         queue.pop_front();
+        started = true;
         if (std::dynamic_pointer_cast<SpecialPacket>(current)) {
             m_flags |= half.startingTLS;
             maybeStartTLS();
@@ -78,8 +154,10 @@ bool QueueSocket::maybeDequeue(const Half& half) {
             setupTimerWithTimeout(half, std::static_pointer_cast<TransferPacket>(current)->timeout);
             (this->*half.step)();
         }
-        return false;
+        // The step may have ended the request, and dequeued (or closed) from within: look again.
     }
+    if (started)
+        return false;
     if (!(m_flags & half.closeAfter))
         return true;
     if (drainedForClose())

@@ -134,14 +134,14 @@ void QueueSocket::startTLS(Value tlsSettings) {
     if (tlsSettings.isNil())
         tlsSettings = Value(platform::ValueDictionary{});
     auto packet = std::make_shared<SpecialPacket>(std::move(tlsSettings));
-    m_socketQueue->async([strongSelf = self(), packet] {
-        uint32_t flags = strongSelf->m_flags;
+    runInRequestOrder([packet](QueueSocket& socket) {
+        uint32_t flags = socket.m_flags;
         if ((flags & FlagStarted) && !(flags & FlagTLSQueued) && !(flags & FlagForbidRequests)) {
-            strongSelf->m_readQueue.push_back(packet);
-            strongSelf->m_writeQueue.push_back(packet);
-            strongSelf->m_flags |= FlagTLSQueued;
-            strongSelf->maybeDequeueRead();
-            strongSelf->maybeDequeueWrite();
+            socket.m_readQueue.push_back(packet);
+            socket.m_writeQueue.push_back(packet);
+            socket.m_flags |= FlagTLSQueued;
+            socket.maybeDequeueRead();
+            socket.maybeDequeueWrite();
         }
     });
 }

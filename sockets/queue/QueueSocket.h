@@ -34,6 +34,7 @@
 #include "sockets/common/SharedBytes.h"
 #include "sockets/queue/QueueSocketDelegate.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -356,7 +357,26 @@ private:
     static const Half kReadHalf;
     static const Half kWriteHalf;
     static const Half& otherHalf(const Half& half);
+    // Write requests wait in the write half's intake, posted from any thread without a lock. The socket
+    // queue keeps the intake (its posters then wake nobody) while a write is under way or the connection
+    // is still to come: what ends either dequeues again and takes them. Otherwise the poster that finds
+    // the intake idle wakes the socket queue to take it. Read requests are posted as blocks, as before:
+    // through an intake they made a transfer slower (measured), the socket queue then going idle between
+    // reads and the next bytes reaching it through the descriptor watch's thread.
     void enqueue(const Half& half, PacketPtr packet);
+    // Moves what was posted to the half into its queue, in posting order; dropped unless the socket
+    // takes requests. Blocks that act on the queues in request order take the intakes first.
+    void takeRequests(const Half& half);
+    // Runs `block` on the socket queue at its place among the requests made before and after it
+    // (posted to the intakes or not), for blocks that change which requests the socket takes or queue
+    // one of their own.
+    void runInRequestOrder(std::function<void(QueueSocket&)> block);
+    // After a take outside maybeDequeue: gives the intake back unless the half keeps it.
+    void settleRequests(const Half& half);
+    // Gives the half's intake back; false when something was posted since the last take.
+    bool giveBackIntake(const Half& half);
+    // Empties both intakes and gives them back (closing).
+    void dropRequests();
     // Starts the next request of the half; true when there was none and no close was asked for.
     bool maybeDequeue(const Half& half);
     float progressOf(const Half& half, int64_t* tagPtr, uint64_t* donePtr, uint64_t* totalPtr) const;
@@ -484,6 +504,10 @@ private:
     SourcePtr m_writeTimer;
     std::deque<PacketPtr> m_readQueue;
     std::deque<PacketPtr> m_writeQueue;
+    platform::detail::DrainIntake<PacketPtr> m_writeIntake;
+    // Blocks of runInRequestOrder posted and not yet run: while there are any, requests are posted as
+    // blocks too.
+    std::atomic<int> m_orderedBlocks{0};
     PacketPtr m_currentRead;
     PacketPtr m_currentWrite;
     uint64_t m_socketFDBytesAvailable{0};

@@ -6,6 +6,8 @@
 
 struct QueueSocket::Half {
     std::deque<PacketPtr> QueueSocket::*queue;
+    // Null for a half whose requests are posted as blocks.
+    platform::detail::DrainIntake<PacketPtr> QueueSocket::*intake;
     PacketPtr QueueSocket::*current;
     SourcePtr QueueSocket::*timer;
     uint32_t startingTLS;

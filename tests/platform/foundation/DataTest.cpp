@@ -1,5 +1,6 @@
 #include "platform/foundation/Data.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 using platform::Data;
@@ -54,6 +55,24 @@ TEST(MutableDataEdits, AppendsAndResizes) {
     buffer.increaseLengthBy(2);
     EXPECT_EQ(buffer.view(), std::string_view("abc\0\0", 5));
     EXPECT_EQ(MutableData(4).view(), std::string_view("\0\0\0\0", 4));
+}
+
+TEST(MutableDataEdits, GrowthWithoutFillKeepsTheBytesBeforeAndOtherGrowthStillClears) {
+    MutableData buffer(Data(std::string_view("abcdef")));
+    buffer.setLengthUninitialized(2);
+    EXPECT_EQ(buffer.view(), "ab");
+    buffer.setLengthUninitialized(1 << 16); // past the capacity: the kept bytes move with the buffer
+    ASSERT_EQ(buffer.length(), size_t(1) << 16);
+    EXPECT_EQ(buffer.view().substr(0, 2), "ab");
+    std::memset(buffer.mutableBytes() + 2, 'x', buffer.length() - 2);
+
+    // Bytes once written within the capacity must not come back through the growths that clear.
+    buffer.setLength(2);
+    buffer.setLength(4);
+    EXPECT_EQ(buffer.view(), std::string_view("ab\0\0", 4));
+    buffer.setLength(2);
+    buffer.increaseLengthBy(2);
+    EXPECT_EQ(buffer.view(), std::string_view("ab\0\0", 4));
 }
 
 TEST(MutableDataEdits, ReplacesRangesThatGrowShrinkOrRunPastTheEnd) {

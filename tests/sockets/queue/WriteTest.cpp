@@ -3,8 +3,11 @@
 #include "tests/sockets/queue/SocketTestSupport.h"
 
 #include <cmath>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <thread>
+#include <vector>
 
 using namespace queuesockettest;
 using platform::Data;
@@ -167,4 +170,86 @@ TEST_F(WriteTimeoutTest, ALateAnswerAboutAnEndedWriteLeavesTheNextConnectionAlon
     auto disconnects = delegate->eventsOf(EventKind::Disconnect);
     ASSERT_EQ(disconnects.size(), 1u);
     EXPECT_FALSE(disconnects[0].error);
+}
+
+// ---- Writes held up behind one the peer does not take ----
+namespace {
+
+class HeldUpWritesTest : public WriteTimeoutTest {
+protected:
+    static constexpr size_t kStuckLength = 8 << 20;
+
+    // The stuck write's bytes and then `length` more, checking the stuck ones arrived whole.
+    std::string receiveAfterStuckWrite(size_t length) {
+        std::string stuck = pair.peer->receiveExactly(kStuckLength);
+        EXPECT_TRUE(stuck == pattern(kStuckLength)) << "the stuck write arrived cut or changed";
+        return pair.peer->receiveExactly(length);
+    }
+};
+
+} // namespace
+
+TEST_F(HeldUpWritesTest, WritesFromSeveralThreadsAllArriveEachThreadsInOrder) {
+    startStuckWrite(-1, 0);
+    constexpr int kThreads = 4;
+    constexpr int kWritesEach = 25;
+    auto piece = [](int thread, int index) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%d:%03d;", thread, index); // 6 bytes each
+        return std::string(text);
+    };
+    std::vector<std::thread> writers;
+    for (int thread = 0; thread < kThreads; ++thread)
+        writers.emplace_back([&, thread] {
+            for (int index = 0; index < kWritesEach; ++index)
+                pair.socket->writeData(Data(piece(thread, index)), -1, 1 + thread * kWritesEach + index);
+        });
+    for (auto& writer : writers)
+        writer.join();
+
+    std::string rest = receiveAfterStuckWrite(size_t(kThreads * kWritesEach) * 6);
+    ASSERT_EQ(rest.size(), size_t(kThreads * kWritesEach) * 6);
+    std::vector<int> next(kThreads, 0);
+    for (size_t at = 0; at < rest.size(); at += 6) {
+        int thread = rest[at] - '0';
+        ASSERT_TRUE(thread >= 0 && thread < kThreads) << rest.substr(at, 6);
+        EXPECT_EQ(rest.substr(at, 6), piece(thread, next[thread]++));
+    }
+    EXPECT_TRUE(pair.delegate->waitFor(EventKind::Write, 1 + kThreads * kWritesEach));
+}
+
+// The requests made before the disconnect are all done first, whether or not they were still waiting
+// behind the stuck write when it was asked for; those made after it are refused.
+TEST_F(HeldUpWritesTest, ADisconnectAfterWritingCutsOffOnlyTheWritesMadeAfterIt) {
+    startStuckWrite(-1, 0);
+    pair.socket->writeData(bytes("first "), -1, 1);
+    pair.socket->writeData(bytes("second"), -1, 2);
+    pair.socket->disconnectAfterWriting();
+    pair.socket->writeData(bytes("dropped"), -1, 3);
+    pair.socket->readDataWithTimeout(-1, 4);
+
+    EXPECT_EQ(receiveAfterStuckWrite(12), "first second");
+    EXPECT_TRUE(pair.peer->waitForEndOfStream());
+    ASSERT_TRUE(pair.delegate->waitFor(EventKind::Disconnect));
+    pair.drain();
+    std::vector<int64_t> tags;
+    for (const auto& write : pair.delegate->eventsOf(EventKind::Write))
+        tags.push_back(write.tag);
+    EXPECT_EQ(tags, (std::vector<int64_t>{0, 1, 2}));
+    EXPECT_FALSE(pair.delegate->eventsOf(EventKind::Disconnect)[0].error);
+}
+
+TEST_F(HeldUpWritesTest, WritesStillWaitingAtACloseAreDroppedAndTheNextConnectionWrites) {
+    startStuckWrite(-1, 0);
+    for (int i = 1; i <= 3; ++i)
+        pair.socket->writeData(bytes("never"), -1, i);
+    auto next = pair.reconnect();
+    ASSERT_TRUE(next);
+    pair.socket->writeData(bytes("after"), -1, 9);
+    EXPECT_EQ(next->receiveExactly(5), "after");
+    ASSERT_TRUE(pair.delegate->waitFor(EventKind::Write));
+    pair.drain();
+    auto writes = pair.delegate->eventsOf(EventKind::Write);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].tag, 9);
 }
