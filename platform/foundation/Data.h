@@ -64,6 +64,7 @@ public:
     void setLengthUninitialized(size_t length) { m_bytes.resize(length); }
     // Room for `capacity` bytes without growing (dataWithCapacity:); the length does not change.
     void reserve(size_t capacity) { m_bytes.reserve(capacity); }
+    size_t capacity() const { return m_bytes.capacity(); }
     void increaseLengthBy(size_t extra) { m_bytes.resize(m_bytes.size() + extra, 0); }
     // Replaces `length` bytes at `offset` with `replacementLength` bytes (the buffer grows or shrinks).
     void replaceBytes(size_t offset, size_t length, const void* replacement, size_t replacementLength);

@@ -22,7 +22,8 @@ uint64_t grownLengthForLengthRead(uint64_t have, uint64_t needed, uint64_t end) 
 
 ReadPacket::ReadPacket(std::shared_ptr<platform::MutableData> callerBuffer, uint64_t startOffset,
                        uint64_t maxLength, double timeout, uint64_t readLength,
-                       std::optional<platform::Data> terminator, int64_t tag)
+                       std::optional<platform::Data> terminator, int64_t tag,
+                       std::shared_ptr<platform::MutableData> ownBuffer)
     : TransferPacket(timeout, tag)
     , maxLength(maxLength)
     , readLength(readLength)
@@ -35,7 +36,8 @@ ReadPacket::ReadPacket(std::shared_ptr<platform::MutableData> callerBuffer, uint
     } else {
         // Grown as bytes arrive: the length of a read to length may come from the peer, and
         // reserving all of it up front lets four bytes of a stranger's claim allocate gigabytes.
-        buffer = std::make_shared<platform::MutableData>();
+        buffer = ownBuffer ? std::move(ownBuffer) : std::make_shared<platform::MutableData>();
+        buffer->setLength(0);
         this->startOffset = 0;
         bufferOwner = true;
         originalBufferLength = 0;

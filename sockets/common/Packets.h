@@ -40,11 +40,12 @@ public:
 
 class ReadPacket final : public TransferPacket {
 public:
-    // Without a caller's buffer the packet owns an empty buffer that grows as bytes arrive and starts
-    // at 0; with one, the bytes land in the caller's buffer from `startOffset`. The terminator is
-    // copied (empty means none).
+    // Without a caller's buffer the packet owns an empty buffer (`ownBuffer` when given, else a new
+    // one) that grows as bytes arrive and starts at 0; with one, the bytes land in the caller's buffer
+    // from `startOffset`. The terminator is copied (empty means none).
     ReadPacket(std::shared_ptr<platform::MutableData> callerBuffer, uint64_t startOffset, uint64_t maxLength,
-               double timeout, uint64_t readLength, std::optional<platform::Data> terminator, int64_t tag);
+               double timeout, uint64_t readLength, std::optional<platform::Data> terminator, int64_t tag,
+               std::shared_ptr<platform::MutableData> ownBuffer = nullptr);
 
     // Lengthens the buffer (zero bytes) so `length` more bytes fit after what is done.
     void ensureCapacityForAdditionalDataOfLength(uint64_t length);

@@ -3,6 +3,8 @@
 // per-request time-out with the delegate's extension.
 #include "sockets/queue/QueueSocketHalf.h"
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -22,6 +24,54 @@ constexpr uint64_t kFlushChunk = 4096;
 
 } // namespace
 
+// A read's own buffer goes to whoever its bytes are delivered to, so each read needs one; the next
+// reads take the ones let go instead of allocating (and faulting in) fresh pages per read. Spares are
+// handed over whole through atomic slots, from whichever thread let go to whichever makes a request.
+struct QueueSocket::ReadBuffers : std::enable_shared_from_this<ReadBuffers> {
+    static constexpr size_t kLargestKept = 256 * 1024;
+
+    ReadBuffers() = default;
+    ReadBuffers(const ReadBuffers&) = delete;
+    ReadBuffers& operator=(const ReadBuffers&) = delete;
+    ~ReadBuffers() {
+        for (auto& slot : spares)
+            delete slot.load(std::memory_order_acquire);
+    }
+
+    std::shared_ptr<MutableData> obtain() {
+        MutableData* buffer = nullptr;
+        for (auto& slot : spares)
+            if ((buffer = slot.exchange(nullptr, std::memory_order_acquire)))
+                break;
+        if (!buffer)
+            buffer = new MutableData();
+        return std::shared_ptr<MutableData>(
+            buffer, [owner = shared_from_this()](MutableData* letGo) { owner->keep(letGo); });
+    }
+
+    void keep(MutableData* buffer) {
+        if (buffer->capacity() <= kLargestKept) {
+            for (auto& slot : spares) {
+                MutableData* empty = nullptr;
+                if (slot.compare_exchange_strong(empty, buffer, std::memory_order_release,
+                                                 std::memory_order_relaxed))
+                    return;
+            }
+        }
+        delete buffer;
+    }
+
+    std::array<std::atomic<MutableData*>, 4> spares{};
+};
+
+std::shared_ptr<QueueSocket::ReadBuffers> QueueSocket::makeReadBuffers() {
+    return std::make_shared<ReadBuffers>();
+}
+
+std::shared_ptr<MutableData> QueueSocket::readBufferFor(const std::shared_ptr<MutableData>& callerBuffer) {
+    return callerBuffer ? nullptr : m_readBuffers->obtain();
+}
+
 // ---- Requests ----
 void QueueSocket::readDataWithTimeout(double timeout, int64_t tag) {
     readDataWithTimeout(timeout, nullptr, 0, 0, tag);
@@ -36,8 +86,9 @@ void QueueSocket::readDataWithTimeout(double timeout, std::shared_ptr<MutableDat
                                       uint64_t length, int64_t tag) {
     if (offset > (buffer ? buffer->length() : 0))
         return;
-    enqueue(kReadHalf,
-            std::make_shared<ReadPacket>(std::move(buffer), offset, length, timeout, 0, std::nullopt, tag));
+    auto own = readBufferFor(buffer);
+    enqueue(kReadHalf, std::make_shared<ReadPacket>(std::move(buffer), offset, length, timeout, 0,
+                                                    std::nullopt, tag, std::move(own)));
 }
 
 void QueueSocket::readDataToLength(uint64_t length, double timeout, int64_t tag) {
@@ -50,8 +101,9 @@ void QueueSocket::readDataToLength(uint64_t length, double timeout, std::shared_
         return;
     if (offset > (buffer ? buffer->length() : 0))
         return;
-    enqueue(kReadHalf,
-            std::make_shared<ReadPacket>(std::move(buffer), offset, 0, timeout, length, std::nullopt, tag));
+    auto own = readBufferFor(buffer);
+    enqueue(kReadHalf, std::make_shared<ReadPacket>(std::move(buffer), offset, 0, timeout, length,
+                                                    std::nullopt, tag, std::move(own)));
 }
 
 void QueueSocket::readDataToData(const platform::Data& data, double timeout, int64_t tag) {
@@ -78,8 +130,9 @@ void QueueSocket::readDataToData(const platform::Data& data, double timeout,
         return;
     // The terminator is copied here, on the caller's thread: the caller may reuse its bytes at once.
     platform::Data terminator(data.bytes(), data.length());
+    auto own = readBufferFor(buffer);
     enqueue(kReadHalf, std::make_shared<ReadPacket>(std::move(buffer), offset, length, timeout, 0,
-                                                    std::move(terminator), tag));
+                                                    std::move(terminator), tag, std::move(own)));
 }
 
 float QueueSocket::progressOfReadReturningTag(int64_t* tagPtr, uint64_t* donePtr, uint64_t* totalPtr) const {

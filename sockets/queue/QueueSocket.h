@@ -395,6 +395,9 @@ private:
     struct ReadStep;
     struct ReadArrival;
     void maybeDequeueRead();
+    // A spare buffer for a read made without the caller's (null with one).
+    std::shared_ptr<platform::MutableData>
+    readBufferFor(const std::shared_ptr<platform::MutableData>& callerBuffer);
     void flushSSLBuffers();
     uint64_t sslBytesPending() const;
     void doReadData();
@@ -502,6 +505,10 @@ private:
     SourcePtr m_writeSource;
     SourcePtr m_readTimer;
     SourcePtr m_writeTimer;
+    // Buffers of reads made without one, given back once whoever holds their bytes lets go.
+    struct ReadBuffers;
+    static std::shared_ptr<ReadBuffers> makeReadBuffers();
+    std::shared_ptr<ReadBuffers> m_readBuffers{makeReadBuffers()};
     std::deque<PacketPtr> m_readQueue;
     std::deque<PacketPtr> m_writeQueue;
     platform::detail::DrainIntake<PacketPtr> m_writeIntake;

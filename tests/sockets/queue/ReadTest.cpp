@@ -2,9 +2,14 @@
 // delegate's extension, against a raw loopback peer.
 #include "tests/sockets/queue/SocketTestSupport.h"
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <string>
+#include <vector>
 
 using namespace queuesockettest;
 using platform::Data;
@@ -172,6 +177,90 @@ TEST_F(ReadTest, DataReadIntoACallerBufferOutlivesTheCallersReference) {
     ASSERT_TRUE(pair.delegate->waitFor(EventKind::Disconnect));
     ASSERT_GT(read.data.length(), 0u);
     EXPECT_EQ(read.data.toString(), std::string(read.data.length(), 'z'));
+}
+
+namespace {
+
+// Keeps the bytes of the reads with even tags and lets the others go at once, noting what each held.
+class KeepsEveryOtherRead : public QueueSocketDelegate {
+public:
+    bool respondsTo(std::string_view selector) const override {
+        return selector == "socket:didReadData:withTag:";
+    }
+    void socketDidReadData(const QueueSocketPtr&, const sockets::SharedBytes& data, int64_t tag) override {
+        std::lock_guard lock(m_mutex);
+        m_seen.push_back(data.toString());
+        if (tag % 2 == 0)
+            m_kept.push_back(data);
+        m_changed.notify_all();
+    }
+    // What the reads held when delivered, and what the kept ones hold now; empty if they never all came.
+    std::pair<std::vector<std::string>, std::vector<std::string>> await(size_t reads) {
+        std::unique_lock lock(m_mutex);
+        if (!m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_seen.size() >= reads; }))
+            return {};
+        std::vector<std::string> keptNow;
+        for (const auto& bytes : m_kept)
+            keptNow.push_back(bytes.toString());
+        return {m_seen, keptNow};
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_seen;
+    std::vector<sockets::SharedBytes> m_kept;
+};
+
+} // namespace
+
+// Reads made without a buffer of the caller's get one each: bytes a delegate keeps never change while
+// later reads land, and a buffer a longer read left behind delivers only a shorter read's bytes.
+TEST_F(ReadTest, BytesOfReadsWithoutACallersBufferStayTheirsWhileLaterReadsLand) {
+    auto keeper = std::make_shared<KeepsEveryOtherRead>();
+    pair.socket->synchronouslySetDelegate(keeper);
+    struct Request {
+        uint64_t length; // to length, or 0: to the line's end
+        std::string line;
+    };
+    const std::vector<Request> requests = {
+        {70000, ""},
+        {5, ""},
+        {0, "short\r\n"},
+        {100000, ""},
+        {1, ""},
+        {65536, ""},
+        {0, std::string(3000, 'q') + "\r\n"},
+        {7, ""},
+        {200000, ""},
+        {2, ""},
+        {65536, ""},
+        {3, ""},
+    };
+    std::string sent;
+    std::vector<std::string> expected;
+    std::string bulk = pattern(600000);
+    size_t used = 0;
+    for (size_t i = 0; i < requests.size(); ++i) {
+        const auto& request = requests[i];
+        std::string piece = request.length ? bulk.substr(used, request.length) : request.line;
+        used += request.length;
+        expected.push_back(piece);
+        sent += piece;
+        if (request.length)
+            pair.socket->readDataToLength(request.length, -1, int64_t(i));
+        else
+            pair.socket->readDataToData(kCRLF, -1, int64_t(i));
+    }
+    ASSERT_TRUE(pair.peer->sendAll(sent));
+
+    auto [seen, keptNow] = keeper->await(requests.size());
+    ASSERT_EQ(seen.size(), requests.size());
+    for (size_t i = 0; i < requests.size(); ++i)
+        EXPECT_TRUE(seen[i] == expected[i]) << "read " << i << " delivered " << seen[i].size() << " bytes";
+    ASSERT_EQ(keptNow.size(), (requests.size() + 1) / 2);
+    for (size_t j = 0; j < keptNow.size(); ++j)
+        EXPECT_TRUE(keptNow[j] == expected[2 * j]) << "kept read " << 2 * j << " changed";
 }
 
 // ---- End of stream ----
