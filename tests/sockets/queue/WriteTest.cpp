@@ -253,3 +253,20 @@ TEST_F(HeldUpWritesTest, WritesStillWaitingAtACloseAreDroppedAndTheNextConnectio
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].tag, 9);
 }
+
+// Writes made before the connection is up wait for it, whatever the connect's progress when they come.
+TEST(WriteTest, WritesMadeWhileConnectingAreSentInOrderOnceConnected) {
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    auto delegate = RecordingDelegate::create();
+    auto delegateQueue = platform::DispatchQueue::create("test.delegate");
+    auto socket = QueueSocket::create(delegate, delegateQueue);
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener->port()));
+    for (int i = 0; i < 5; ++i)
+        socket->writeData(Data(std::string(1, static_cast<char>('a' + i))), -1, i);
+    auto peer = listener->accept();
+    ASSERT_TRUE(peer);
+    EXPECT_EQ(peer->receiveExactly(5), "abcde");
+    EXPECT_TRUE(delegate->waitFor(EventKind::Write, 5));
+    settle(socket, delegateQueue);
+}
