@@ -504,14 +504,13 @@ void QueueSocket::streamSetupPartOne() {
 void QueueSocket::streamSetupPartTwo(int aStateIndex) {
     if (aStateIndex != m_stateIndex)
         return;
-    if (!addStreamsToRunLoop()) {
+    bool opened = false;
+    if (!addStreamsToRunLoop(&opened)) {
         closeWithError(otherError("Error in CFStreamScheduleWithRunLoop"));
         return;
     }
-    if (!openStreams()) {
+    if (!opened)
         closeWithError(otherError("Error creating CFStreams"));
-        return;
-    }
 }
 
 // ---- Time-out ----
