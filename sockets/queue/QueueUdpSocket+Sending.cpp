@@ -17,8 +17,7 @@ void QueueUdpSocket::sendData(const Data& data, int64_t tag) {
 void QueueUdpSocket::sendData(const Data& data, double timeout, int64_t tag) {
     if (data.empty())
         return;
-    auto packet = std::make_shared<QueueUdpSendPacket>(data, timeout, tag);
-    m_socketQueue->async([socket = self(), packet] { socket->enqueueSend(packet); });
+    postSend(std::make_shared<QueueUdpSendPacket>(data, timeout, tag));
 }
 
 void QueueUdpSocket::sendData(const Data& data, const std::optional<std::string>& host, uint16_t port,
@@ -35,7 +34,7 @@ void QueueUdpSocket::sendData(const Data& data, const std::optional<std::string>
         if (socket.m_currentSend == packet)
             socket.doPreSend();
     });
-    m_socketQueue->async([socket = self(), packet] { socket->enqueueSend(packet); });
+    postSend(std::move(packet));
 }
 
 void QueueUdpSocket::sendData(const Data& data, const Data& remoteAddr, double timeout, int64_t tag) {
@@ -44,7 +43,7 @@ void QueueUdpSocket::sendData(const Data& data, const Data& remoteAddr, double t
     auto packet = std::make_shared<QueueUdpSendPacket>(data, timeout, tag);
     packet->address = remoteAddr;
     packet->addressFamily = familyFromAddress(remoteAddr);
-    m_socketQueue->async([socket = self(), packet] { socket->enqueueSend(packet); });
+    postSend(std::move(packet));
 }
 
 void QueueUdpSocket::setSendFilter(QueueUdpSocketSendFilterBlock filterBlock, DispatchQueuePtr filterQueue) {
@@ -67,6 +66,50 @@ void QueueUdpSocket::setSendFilter(QueueUdpSocketSendFilterBlock filterBlock, Di
 
 std::shared_ptr<QueueUdpSendPacket> QueueUdpSocket::currentSendPacket() const {
     return std::dynamic_pointer_cast<QueueUdpSendPacket>(m_currentSend);
+}
+
+struct QueueUdpSocket::SendBatch {
+    std::vector<std::shared_ptr<QueueUdpSendPacket>> packets;
+};
+
+// A burst of datagrams costs the socket queue one block, and its drain one wake-up at most, instead of a
+// block each. The block is posted under the lock, when the batch opens, so a caller's later operation
+// (which seals the batch first) is always queued after the datagrams it sent before.
+void QueueUdpSocket::postSend(std::shared_ptr<QueueUdpSendPacket> packet) {
+    std::lock_guard lock(m_sendIntakeMutex);
+    if (!m_openSendBatch) {
+        m_openSendBatch = std::make_shared<SendBatch>();
+        m_socketQueue->async([socket = self(), batch = m_openSendBatch] { socket->takeSendBatch(batch); });
+    }
+    m_openSendBatch->packets.push_back(std::move(packet));
+}
+
+void QueueUdpSocket::sealSendBatch() {
+    std::lock_guard lock(m_sendIntakeMutex);
+    m_openSendBatch.reset();
+}
+
+void QueueUdpSocket::takeSendBatch(const std::shared_ptr<SendBatch>& batch) {
+    std::vector<std::shared_ptr<QueueUdpSendPacket>> packets;
+    {
+        std::lock_guard lock(m_sendIntakeMutex);
+        packets.swap(batch->packets);
+        if (m_openSendBatch == batch)
+            m_openSendBatch.reset();
+    }
+    // One at a time, as if each had come in a block of its own; the delegate hears of them in passes of
+    // up to kSendsPerDelegatePass calls, so a fast delegate does not go idle, and cost a wake-up, between
+    // two of them.
+    constexpr size_t kSendsPerDelegatePass = 64;
+    holdDelegateCalls();
+    for (size_t i = 0; i < packets.size(); ++i) {
+        enqueueSend(std::move(packets[i]));
+        if ((i + 1) % kSendsPerDelegatePass == 0) {
+            releaseDelegateCalls();
+            holdDelegateCalls();
+        }
+    }
+    releaseDelegateCalls();
 }
 
 void QueueUdpSocket::enqueueSend(std::shared_ptr<QueueUdpSendPacket> packet) {

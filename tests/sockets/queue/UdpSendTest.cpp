@@ -3,6 +3,7 @@
 #include "tests/sockets/queue/UdpTestSupport.h"
 #include "tests/support/FakeResolver.h"
 
+#include <future>
 #include <gtest/gtest.h>
 #include <netdb.h>
 
@@ -20,6 +21,16 @@ struct ConnectedUdp {
         return peer && f.socket->connectToAddress(peer->address()) &&
                f.delegate->waitFor(UdpEventKind::Connect);
     }
+};
+
+// A socket on a queue of the test's own, beside a fresh peer.
+struct OwnQueueUdp {
+    std::unique_ptr<RawUdpPeer> peer = RawUdpPeer::create(AF_INET);
+    std::shared_ptr<platform::DispatchQueue> socketQueue = platform::DispatchQueue::create("test.udp.socket");
+    std::shared_ptr<UdpRecordingDelegate> delegate = UdpRecordingDelegate::create();
+    std::shared_ptr<platform::DispatchQueue> delegateQueue =
+        platform::DispatchQueue::create("test.udp.delegate");
+    QueueUdpSocketPtr socket = QueueUdpSocket::create(delegate, delegateQueue, socketQueue);
 };
 
 } // namespace
@@ -118,12 +129,9 @@ TEST(QueueUdpSocketSend, RefusedDatagramIsReportedAsSentAndNeverLeavesAndEmptyDa
 }
 
 TEST(QueueUdpSocketSend, SynchronousFilterOnTheSocketQueueRunsInline) {
-    auto peer = RawUdpPeer::create(AF_INET);
-    ASSERT_TRUE(peer);
-    auto socketQueue = platform::DispatchQueue::create("test.udp.socket");
-    auto delegate = UdpRecordingDelegate::create();
-    auto delegateQueue = platform::DispatchQueue::create("test.udp.delegate");
-    auto socket = QueueUdpSocket::create(delegate, delegateQueue, socketQueue);
+    OwnQueueUdp u;
+    ASSERT_TRUE(u.peer);
+    auto& [peer, socketQueue, delegate, delegateQueue, socket] = u;
     std::atomic<int> calls{0};
     socket->setSendFilter(
         [&](const platform::Data&, const platform::Data&, int64_t) {
@@ -199,4 +207,36 @@ TEST(QueueUdpSocketSend, ABurstIsReportedInSendingOrderWithTheCloseLast) {
         EXPECT_EQ(events[tag].kind, tag % 7 == 3 ? UdpEventKind::NotSend : UdpEventKind::Send) << tag;
     }
     EXPECT_EQ(events.back().kind, UdpEventKind::Close);
+}
+
+// A caller's operations keep their place among its datagrams, however the datagrams are gathered on their
+// way to the socket queue: here all of them wait behind a held socket queue, and only the one sent while
+// a filter was set meets it. The burst around it is reported in order.
+TEST(QueueUdpSocketSend, AnOperationBetweenDatagramsTakesEffectBetweenThem) {
+    OwnQueueUdp u;
+    ASSERT_TRUE(u.peer);
+    auto& [peer, socketQueue, delegate, delegateQueue, socket] = u;
+    std::promise<void> release;
+    socketQueue->async([held = release.get_future().share()] { held.wait(); });
+
+    constexpr int kBurst = 100;
+    for (int tag = 0; tag < kBurst; ++tag)
+        socket->sendData(bytes("before"), peer->address(), -1, tag);
+    socket->setSendFilter([](const platform::Data&, const platform::Data&, int64_t) { return false; },
+                          platform::DispatchQueue::create("test.filter"));
+    socket->sendData(bytes("filtered"), peer->address(), -1, kBurst);
+    socket->setSendFilter(nullptr, nullptr);
+    socket->sendData(bytes("after"), peer->address(), -1, kBurst + 1);
+    release.set_value();
+
+    for (int i = 0; i < kBurst; ++i)
+        ASSERT_EQ(peer->receive(), "before") << i;
+    EXPECT_EQ(peer->receive(), "after");
+    ASSERT_TRUE(delegate->waitFor(UdpEventKind::Send, kBurst + 2));
+    auto sent = delegate->eventsOf(UdpEventKind::Send);
+    for (int tag = 0; tag < kBurst + 2; ++tag)
+        EXPECT_EQ(sent[tag].tag, tag);
+    socket->close();
+    socketQueue->sync([] {});
+    delegateQueue->sync([] {});
 }
