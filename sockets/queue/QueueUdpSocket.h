@@ -347,6 +347,8 @@ private:
     void postSend(std::shared_ptr<QueueUdpSendPacket> packet);
     void sealSendBatch();
     void takeSendBatch(const std::shared_ptr<SendBatch>& batch);
+    static constexpr size_t kSendRun = 64; // datagrams given to one system call at most
+    size_t sendRunAtOnce(const std::vector<std::shared_ptr<QueueUdpSendPacket>>& packets, size_t from);
     // Re-entered from a send that completes at once, it only asks the outer call to go round again, so
     // a long queue is drained by a loop instead of a recursion.
     void maybeDequeueSend();

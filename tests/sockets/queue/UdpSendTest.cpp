@@ -240,3 +240,31 @@ TEST(QueueUdpSocketSend, AnOperationBetweenDatagramsTakesEffectBetweenThem) {
     socketQueue->sync([] {});
     delegateQueue->sync([] {});
 }
+
+// A datagram the system refuses in the middle of a burst ends the socket with the system's error, after the
+// ones ahead of it have left and been reported, whether they left together or one by one.
+TEST(QueueUdpSocketSend, ADatagramTheSystemRefusesMidBurstClosesAfterThoseAhead) {
+    OwnQueueUdp u;
+    ASSERT_TRUE(u.peer);
+    std::promise<void> release;
+    u.socketQueue->async([held = release.get_future().share()] { held.wait(); });
+    constexpr int kAhead = 10;
+    for (int tag = 0; tag < kAhead; ++tag)
+        u.socket->sendData(bytes("ahead"), u.peer->address(), -1, tag);
+    u.socket->sendData(platform::Data(std::vector<uint8_t>(70000, 0)), u.peer->address(), -1, kAhead);
+    release.set_value();
+
+    auto closed = u.delegate->await(UdpEventKind::Close);
+    ASSERT_TRUE(closed.error);
+    EXPECT_EQ(closed.error->code(), EMSGSIZE);
+    u.socketQueue->sync([] {});
+    u.delegateQueue->sync([] {});
+    auto events = u.delegate->events();
+    ASSERT_EQ(events.size(), size_t(kAhead + 1));
+    for (int tag = 0; tag < kAhead; ++tag) {
+        EXPECT_EQ(events[tag].kind, UdpEventKind::Send);
+        EXPECT_EQ(events[tag].tag, tag);
+        EXPECT_EQ(u.peer->receive(), "ahead");
+    }
+    EXPECT_EQ(events.back().kind, UdpEventKind::Close);
+}
