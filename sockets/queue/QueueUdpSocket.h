@@ -260,7 +260,7 @@ private:
     };
 
     using SourcePtr = std::shared_ptr<platform::DispatchSource>;
-    using PacketPtr = std::shared_ptr<platform::Object>;
+    using PacketPtr = std::shared_ptr<sockets::Packet>;
     using Addresses = std::vector<platform::Data>;
 
     // ---- Queue plumbing, delegate and errors (QueueUdpSocket.cpp) ----
