@@ -143,8 +143,12 @@ void QueueUdpSocket::notifyDelegate(
         return;
     // While the socket is being destroyed there is no socket to hand out.
     QueueUdpSocketPtr sock = (m_flags & UdpFlagDeallocating) ? nullptr : self();
-    if (!m_delegateCalls || m_delegateCalls->queue != m_delegateQueue)
+    if (!m_delegateCalls || m_delegateCalls->queue != m_delegateQueue) {
+        // Calls held for the queue given up still get their pass there, ahead of any for the new one.
+        if (m_delegateCallsHeld)
+            startOwedPass(m_delegateCalls);
         m_delegateCalls = std::make_shared<DelegateCalls>(m_delegateQueue);
+    }
     bool startPass = false;
     {
         std::lock_guard lock(m_delegateCalls->mutex);
@@ -161,14 +165,18 @@ void QueueUdpSocket::holdDelegateCalls() {
 
 void QueueUdpSocket::releaseDelegateCalls() {
     m_delegateCallsHeld = false;
-    if (!m_delegateCalls)
+    startOwedPass(m_delegateCalls);
+}
+
+void QueueUdpSocket::startOwedPass(const std::shared_ptr<DelegateCalls>& calls) {
+    if (!calls)
         return;
     {
-        std::lock_guard lock(m_delegateCalls->mutex);
-        if (m_delegateCalls->pending.empty() || std::exchange(m_delegateCalls->passPending, true))
+        std::lock_guard lock(calls->mutex);
+        if (calls->pending.empty() || std::exchange(calls->passPending, true))
             return;
     }
-    m_delegateCalls->queue->async([calls = m_delegateCalls] { runDelegateCalls(calls); });
+    calls->queue->async([calls] { runDelegateCalls(calls); });
 }
 
 void QueueUdpSocket::runDelegateCalls(const std::shared_ptr<DelegateCalls>& calls) {

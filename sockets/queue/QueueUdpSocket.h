@@ -280,6 +280,7 @@ private:
     // releasing starts the one pass they need.
     void holdDelegateCalls();
     void releaseDelegateCalls();
+    static void startOwedPass(const std::shared_ptr<DelegateCalls>& calls);
     void notifyDidConnectToAddress(const platform::Data& anAddress);
     void notifyDidNotConnect(const platform::ErrorPtr& error);
     void notifyDidSendDataWithTag(int64_t tag);

@@ -3,6 +3,7 @@
 #include "tests/sockets/queue/UdpTestSupport.h"
 #include "tests/support/FakeResolver.h"
 
+#include <algorithm>
 #include <future>
 #include <gtest/gtest.h>
 #include <netdb.h>
@@ -267,4 +268,37 @@ TEST(QueueUdpSocketSend, ADatagramTheSystemRefusesMidBurstClosesAfterThoseAhead)
         EXPECT_EQ(u.peer->receive(), "ahead");
     }
     EXPECT_EQ(events.back().kind, UdpEventKind::Close);
+}
+
+// Reports gathered while a burst is sent still reach the delegate when its queue is replaced in the middle
+// of the burst (here by a filter running on the socket queue): those before on the old queue, the rest on
+// the new one.
+TEST(QueueUdpSocketSend, ReportsHeldThroughABurstSurviveAChangeOfDelegateQueue) {
+    OwnQueueUdp u;
+    ASSERT_TRUE(u.peer);
+    auto replacement = platform::DispatchQueue::create("test.udp.delegate2");
+    std::weak_ptr<QueueUdpSocket> weak = u.socket;
+    u.socket->setSendFilter(
+        [weak, replacement](const platform::Data&, const platform::Data&, int64_t tag) {
+            if (auto socket = weak.lock(); socket && tag == 2)
+                socket->setDelegateQueue(replacement);
+            return true;
+        },
+        u.socketQueue, false);
+    std::promise<void> release;
+    u.socketQueue->async([held = release.get_future().share()] { held.wait(); });
+    for (int tag = 0; tag < 5; ++tag)
+        u.socket->sendData(bytes("x"), u.peer->address(), -1, tag);
+    release.set_value();
+
+    ASSERT_TRUE(u.delegate->waitFor(UdpEventKind::Send, 5));
+    std::vector<int64_t> tags;
+    for (const auto& event : u.delegate->eventsOf(UdpEventKind::Send))
+        tags.push_back(event.tag);
+    std::sort(tags.begin(), tags.end()); // two queues: no order between them
+    EXPECT_EQ(tags, (std::vector<int64_t>{0, 1, 2, 3, 4}));
+    u.socket->close();
+    u.socketQueue->sync([] {});
+    u.delegateQueue->sync([] {});
+    replacement->sync([] {});
 }
