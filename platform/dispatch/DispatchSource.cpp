@@ -152,26 +152,28 @@ void DispatchSource::activateLocked() {
         return;
     }
     m_listening = m_type == DispatchSourceType::Read && isListening(m_fd);
-    std::weak_ptr<DispatchSource> weak = m_self;
     // Asked first: a descriptor ready already (a loopback connect is usually complete when connect()
-    // returns) is delivered without a round through the manager thread, and registered unarmed.
-    auto ready = readyNow();
+    // returns) is delivered without a round through the manager thread, and registered only when it
+    // first has to be watched, so a source cancelled after its first event never touches the epoll set.
+    if (!deliverIfReadyLocked() && watchLocked())
+        settleLocked();
+}
+
+// Registers the descriptor with the manager, armed. True when it is one epoll cannot watch (a regular
+// file, ready at any time), which the caller settles at once.
+bool DispatchSource::watchLocked() {
+    std::weak_ptr<DispatchSource> weak = shared_from_this();
     auto watched = detail::SourceManager::shared().watch(
-        m_fd, ready ? 0 : epollEvents(),
+        m_fd, epollEvents(),
         [weak] {
             if (auto self = weak.lock())
                 self->descriptorReady();
         },
         &m_watchToken, &m_watchedFd);
-    m_armed = watched == detail::SourceManager::Watch::Armed && !ready;
+    m_armed = watched == detail::SourceManager::Watch::Armed;
     m_alwaysReady = watched == detail::SourceManager::Watch::AlwaysReady;
-    if (ready) {
-        m_pendingData = *ready;
-        m_hasEvent = true;
-        deliverLocked();
-    } else if (m_alwaysReady) {
-        settleLocked();
-    }
+    m_watchRefused = watched != detail::SourceManager::Watch::Armed;
+    return m_alwaysReady;
 }
 
 void DispatchSource::armTimerLocked() {
@@ -207,19 +209,30 @@ bool DispatchSource::isIdleLocked() const {
 void DispatchSource::settleLocked() {
     if (m_type == DispatchSourceType::Timer || !isIdleLocked())
         return;
-    if (auto ready = readyNow()) {
-        m_pendingData = *ready;
-        m_hasEvent = true;
-        deliverLocked();
-        return;
-    }
-    armLocked();
+    if (!deliverIfReadyLocked())
+        armLocked();
+}
+
+bool DispatchSource::deliverIfReadyLocked() {
+    auto ready = readyNow();
+    if (!ready)
+        return false;
+    m_pendingData = *ready;
+    m_hasEvent = true;
+    deliverLocked();
+    return true;
 }
 
 void DispatchSource::armLocked() {
-    if (m_armed || m_watchToken == 0)
+    if (m_armed || m_watchRefused)
         return;
-    m_armed = detail::SourceManager::shared().arm(m_watchToken, m_watchedFd, epollEvents());
+    if (m_watchToken != 0) {
+        m_armed = detail::SourceManager::shared().arm(m_watchToken, m_watchedFd, epollEvents());
+        return;
+    }
+    // First watched now: ready at activation, it was delivered without a registration.
+    if (watchLocked() && !m_hasEvent)
+        deliverIfReadyLocked();
 }
 
 void DispatchSource::deliverLocked() {

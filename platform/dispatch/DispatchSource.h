@@ -75,6 +75,8 @@ private:
     bool isIdleLocked() const;
     void settleLocked();
     void armLocked();
+    bool watchLocked();
+    bool deliverIfReadyLocked();
     uint32_t epollEvents() const;
     std::optional<uint64_t> readyNow() const;
     void deliverLocked();
@@ -108,7 +110,8 @@ private:
     uint64_t m_watchToken{0}; // the descriptor's registration with the manager; 0 when none
     int m_watchedFd{-1};      // the descriptor registered: m_fd, or the manager's duplicate of it
     bool m_armed{false};
-    bool m_alwaysReady{false}; // a descriptor epoll refuses (a regular file)
+    bool m_alwaysReady{false};  // a descriptor epoll refuses (a regular file)
+    bool m_watchRefused{false}; // the manager would not watch the descriptor (m_alwaysReady, or not one)
     std::shared_ptr<Timer> m_timer;
     MonoTime m_timerStart{MonoTime::max()};
     Duration m_timerInterval{Duration::zero()};

@@ -220,10 +220,10 @@ bool QueueSocket::doAccept(int parentSocketFD) {
         else
             acceptedSocket->m_socketUN = childSocketFD;
         acceptedSocket->m_flags = FlagStarted | FlagConnected;
-
-        acceptedSocket->m_socketQueue->async([acceptedSocket, childSocketFD] {
-            acceptedSocket->setupReadAndWriteSourcesForNewlyConnectedSocket(childSocketFD);
-        });
+        // Set up here rather than in a block of its own on the new socket's queue: until the delegate
+        // hears of it nothing else can reach the socket, and its sources run their handlers on its queue
+        // all the same. The first request the delegate makes then costs that queue its only wake-up.
+        acceptedSocket->setupReadAndWriteSourcesForNewlyConnectedSocket(childSocketFD);
 
         if (delegate && delegate->respondsTo("socket:didAcceptNewSocket:"))
             delegate->socketDidAcceptNewSocket(parent, acceptedSocket);

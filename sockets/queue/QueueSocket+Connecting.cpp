@@ -26,7 +26,7 @@ namespace {
 
 bool setNonBlocking(int fd) {
     int flags = ::fcntl(fd, F_GETFL, 0);
-    return flags != -1 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != -1;
+    return flags != -1 && ((flags & O_NONBLOCK) || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != -1);
 }
 
 // The full record of an IP address given by a caller: nullopt when the bytes are not one.
@@ -330,7 +330,7 @@ bool QueueSocket::connectWithAddress4(const std::optional<platform::Data>& addre
     const std::optional<platform::Data>& connectInterface =
         useIPv4 ? m_connectInterface4 : m_connectInterface6;
 
-    int socketFD = ::socket(useIPv4 ? AF_INET : AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int socketFD = ::socket(useIPv4 ? AF_INET : AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (socketFD == -1) {
         platform::setError(errPtr, errnoErrorWithReason("Error in socket() function"));
         return false;
@@ -504,14 +504,13 @@ void QueueSocket::streamSetupPartOne() {
 void QueueSocket::streamSetupPartTwo(int aStateIndex) {
     if (aStateIndex != m_stateIndex)
         return;
-    if (!addStreamsToRunLoop()) {
+    bool opened = false;
+    if (!addStreamsToRunLoop(&opened)) {
         closeWithError(otherError("Error in CFStreamScheduleWithRunLoop"));
         return;
     }
-    if (!openStreams()) {
+    if (!opened)
         closeWithError(otherError("Error creating CFStreams"));
-        return;
-    }
 }
 
 // ---- Time-out ----

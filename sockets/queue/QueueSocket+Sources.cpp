@@ -42,14 +42,14 @@ void QueueSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD) 
     m_readSource->setCancelHandler(cancelHandler);
     m_writeSource->setCancelHandler(cancelHandler);
 
-    m_socketFDBytesAvailable = 0;
-    m_flags &= ~FlagReadSourceSuspended;
-    m_readSource->resume();
-
     // The write source stays suspended: the first write is tried at once, and the source is only needed
     // once the send buffer fills.
+    m_socketFDBytesAvailable = 0;
+    m_flags &= ~FlagReadSourceSuspended;
     m_flags |= FlagCanAcceptBytes;
     m_flags |= FlagWriteSourceSuspended;
+    // Last: a descriptor with bytes waiting queues the handler at once, and it finds the state complete.
+    m_readSource->resume();
 }
 
 void QueueSocket::suspendReadSource() {

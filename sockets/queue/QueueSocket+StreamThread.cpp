@@ -6,6 +6,7 @@
 #include "sockets/queue/QueueSocketHalf.h"
 
 #include <chrono>
+#include <mutex>
 
 using platform::ReadStream;
 using platform::StreamEventType;
@@ -15,15 +16,24 @@ namespace {
 
 constexpr auto kStreamThreadLinger = std::chrono::seconds(30);
 
-// Process-wide; only ever touched on the setup queue.
+// Process-wide. The count and the thread are guarded by a plain lock: taking a use or letting it go is a
+// few instructions, where a round through the setup queue would cost every connect and close two thread
+// switches. The setup queue only runs the linger's handler.
 struct StreamThreadState {
-    std::shared_ptr<platform::DispatchQueue> setupQueue =
-        platform::DispatchQueue::create("QueueSocket-CFStreamThreadSetup");
+    std::mutex mutex;
     uint64_t useCount{0};
     std::shared_ptr<platform::Thread> thread;
-    // One pending linger for the whole process, re-armed by the last release: sockets closing and
-    // reconnecting in a burst leave one timer behind, not one each.
+    // One linger for the whole process, armed by the release that leaves the count at 0 while none is
+    // pending. A burst of sockets closing and reconnecting moves only `lingerDeadline`; the linger, when
+    // it fires early, arms itself again for the deadline it finds, so the burst costs the timer thread
+    // no wake-up per socket.
+    std::shared_ptr<platform::DispatchQueue> setupQueue =
+        platform::DispatchQueue::create("QueueSocket-CFStreamThreadSetup");
     std::shared_ptr<platform::DispatchSource> linger;
+    bool lingerPending{false};
+    platform::MonoTime lingerDeadline{platform::DispatchTime::forever()};
+    // The clock the pending linger was armed by; held, so no later clock can take its address.
+    std::shared_ptr<platform::Clock> lingerClock;
 };
 
 StreamThreadState& streamThreadState() {
@@ -32,54 +42,58 @@ StreamThreadState& streamThreadState() {
     return state.get();
 }
 
-void armLinger(StreamThreadState& state, platform::MonoTime deadline) {
+void armLingerLocked(StreamThreadState& state) {
     if (!state.linger) {
         state.linger = platform::DispatchSource::createTimer(state.setupQueue);
         state.linger->setEventHandler([&state] {
-            if (state.useCount == 0 && state.thread) {
-                state.thread->cancel(); // also wakes its loop, which then sees the cancellation
-                state.thread.reset();
+            std::lock_guard lock(state.mutex);
+            state.lingerPending = false;
+            if (state.useCount > 0 || !state.thread)
+                return; // in use again: the next release arms the linger anew
+            if (platform::Clock::now() < state.lingerDeadline) {
+                armLingerLocked(state); // released again since this linger was armed
+                return;
             }
+            state.thread->cancel(); // also wakes its loop, which then sees the cancellation
+            state.thread.reset();
         });
         state.linger->resume();
     }
-    state.linger->setTimer(deadline, platform::Duration::max());
+    state.lingerPending = true;
+    state.lingerClock = platform::Clock::currentShared();
+    state.linger->setTimer(state.lingerDeadline, platform::Duration::max());
 }
 
 std::shared_ptr<platform::Thread> startStreamThreadIfNeeded() {
     auto& state = streamThreadState();
-    std::shared_ptr<platform::Thread> thread;
-    state.setupQueue->sync([&] {
-        if (state.useCount++ == 0) {
-            if (state.linger)
-                armLinger(state, platform::DispatchTime::forever());
-            if (!state.thread) {
-                // The default body runs the thread's loop until the thread is cancelled.
-                state.thread = platform::Thread::create("QueueSocket-CFStream");
-                state.thread->start();
-            }
-        }
-        thread = state.thread;
-    });
-    return thread;
+    std::lock_guard lock(state.mutex);
+    if (state.useCount++ == 0 && !state.thread) {
+        // The default body runs the thread's loop until the thread is cancelled.
+        state.thread = platform::Thread::create("QueueSocket-CFStream");
+        state.thread->start();
+    }
+    return state.thread;
 }
 
 // The running stream thread; only asked while the caller holds a use of it.
 std::shared_ptr<platform::Thread> currentStreamThread() {
     auto& state = streamThreadState();
-    std::shared_ptr<platform::Thread> thread;
-    state.setupQueue->sync([&] { thread = state.thread; });
-    return thread;
+    std::lock_guard lock(state.mutex);
+    return state.thread;
 }
 
 void stopStreamThreadIfNeeded() {
     // The thread outlives its last use by the linger, so that sockets closing and reconnecting in a
     // burst keep one thread.
     auto& state = streamThreadState();
-    state.setupQueue->sync([&state] {
-        if (state.useCount > 0 && --state.useCount == 0)
-            armLinger(state, platform::DispatchTime::fromNow(kStreamThreadLinger));
-    });
+    std::lock_guard lock(state.mutex);
+    if (state.useCount == 0 || --state.useCount > 0)
+        return;
+    state.lingerDeadline = platform::DispatchTime::fromNow(kStreamThreadLinger);
+    // A pending linger armed by another clock (a test's, installed or removed since) might only fire in
+    // that clock's time: it is armed again in the current one.
+    if (!state.lingerPending || state.lingerClock.get() != &platform::Clock::current())
+        armLingerLocked(state);
 }
 
 } // namespace
@@ -111,6 +125,19 @@ bool QueueSocket::createReadAndWriteStream() {
 }
 
 namespace {
+
+// Both streams are opened (each is tried) unless both are open already; true only if both opened.
+bool openPair(const std::shared_ptr<ReadStream>& readStream,
+              const std::shared_ptr<WriteStream>& writeStream) {
+    if (!readStream || !writeStream)
+        return false;
+    if (readStream->status() != platform::kCFStreamStatusNotOpen &&
+        writeStream->status() != platform::kCFStreamStatusNotOpen)
+        return true;
+    bool readOpened = readStream->open();
+    bool writeOpened = writeStream->open();
+    return readOpened && writeOpened;
+}
 
 // A stream's client: passes each event on with the stream it came from, and the stream's error for an
 // error or end (read now, on the stream thread, as the event describes it).
@@ -201,20 +228,26 @@ void QueueSocket::streamDidFail(const platform::ErrorPtr& streamError, bool endO
         closeWithError(error);
 }
 
-bool QueueSocket::addStreamsToRunLoop() {
-    if (m_flags & FlagStreamsScheduled)
+bool QueueSocket::addStreamsToRunLoop(bool* opened) {
+    if (m_flags & FlagStreamsScheduled) {
+        if (opened)
+            *opened = openStreams();
         return true;
+    }
     auto thread = startStreamThreadIfNeeded();
     auto readStream = m_readStream;
     auto writeStream = m_writeStream;
+    // The socket queue waits for the block, so opening inside it keeps the order schedule, then open.
     bool scheduled =
         thread && thread->perform(
-                      [readStream, writeStream] {
+                      [readStream, writeStream, opened] {
                           auto loop = platform::RunLoop::current();
                           if (readStream)
                               readStream->scheduleWithRunLoop(loop, platform::RunLoop::defaultMode);
                           if (writeStream)
                               writeStream->scheduleWithRunLoop(loop, platform::RunLoop::defaultMode);
+                          if (opened)
+                              *opened = openPair(readStream, writeStream);
                       },
                       true);
     if (!scheduled) {
@@ -247,12 +280,5 @@ void QueueSocket::removeStreamsFromRunLoop() {
 }
 
 bool QueueSocket::openStreams() {
-    if (!m_readStream || !m_writeStream)
-        return false;
-    if (m_readStream->status() != platform::kCFStreamStatusNotOpen &&
-        m_writeStream->status() != platform::kCFStreamStatusNotOpen)
-        return true;
-    bool readOpened = m_readStream->open();
-    bool writeOpened = m_writeStream->open();
-    return readOpened && writeOpened;
+    return openPair(m_readStream, m_writeStream);
 }

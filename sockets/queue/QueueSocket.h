@@ -476,7 +476,9 @@ private:
     void streamEvent(const Half& half, platform::StreamEventType type, const platform::ErrorPtr& error);
     bool readStreamHasBytes();
     bool writeStreamHasRoom();
-    bool addStreamsToRunLoop();
+    // With `opened`, the pair is also opened on the stream thread in the same visit (an open from
+    // elsewhere wakes that thread once per stream) and `*opened` tells whether both opened.
+    bool addStreamsToRunLoop(bool* opened = nullptr);
     void removeStreamsFromRunLoop();
     bool openStreams();
     bool enableBackgroundingOnSocketWithCaveat(bool caveat);

@@ -5,13 +5,13 @@
 
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
-#include "platform/foundation/Object.h"
+#include "sockets/common/Packets.h"
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-class QueueUdpSendPacket final : public platform::Object {
+class QueueUdpSendPacket final : public sockets::Packet {
 public:
     QueueUdpSendPacket(platform::Data data, double timeout, int64_t tag)
         : buffer(std::move(data))
@@ -31,7 +31,7 @@ public:
     int addressFamily{0};
 };
 
-class QueueUdpSpecialPacket final : public platform::Object {
+class QueueUdpSpecialPacket final : public sockets::Packet {
 public:
     bool resolveInProgress{false};
     std::vector<platform::Data> addresses;

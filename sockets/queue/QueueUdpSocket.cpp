@@ -108,6 +108,7 @@ void QueueUdpSocket::runOnSocketQueueAsync(std::function<void(QueueUdpSocket&)> 
         block(*this);
         return;
     }
+    sealSendBatch();
     m_socketQueue->async([socket = self(), block = std::move(block)] { block(*socket); });
 }
 
@@ -117,12 +118,20 @@ bool QueueUdpSocket::isSocketQueueOrMarked(const DispatchQueuePtr& queue) const 
 
 // Calls made while a pass over the delegate queue is still pending ride along with it, in order: a burst
 // of sends or arrivals costs the delegate queue one block and at most one wake-up, not one per datagram.
+// The calls are kept by value in storage the passes hand back and forth, so a call costs no allocation.
 struct QueueUdpSocket::DelegateCalls {
+    using Call = std::function<void(const QueueUdpSocketDelegatePtr&, const QueueUdpSocketPtr&)>;
+    struct Entry {
+        QueueUdpSocketDelegatePtr delegate;
+        QueueUdpSocketPtr sock;
+        Call call;
+    };
     explicit DelegateCalls(DispatchQueuePtr queue)
         : queue(std::move(queue)) {}
     const DispatchQueuePtr queue;
     std::mutex mutex;
-    std::vector<std::function<void()>> pending;
+    std::vector<Entry> pending;
+    std::vector<Entry> spare; // a finished pass's emptied storage, for the next one
     bool passPending{false};
 };
 
@@ -134,37 +143,62 @@ void QueueUdpSocket::notifyDelegate(
         return;
     // While the socket is being destroyed there is no socket to hand out.
     QueueUdpSocketPtr sock = (m_flags & UdpFlagDeallocating) ? nullptr : self();
-    if (!m_delegateCalls || m_delegateCalls->queue != m_delegateQueue)
+    if (!m_delegateCalls || m_delegateCalls->queue != m_delegateQueue) {
+        // Calls held for the queue given up still get their pass there, ahead of any for the new one.
+        if (m_delegateCallsHeld)
+            startOwedPass(m_delegateCalls);
         m_delegateCalls = std::make_shared<DelegateCalls>(m_delegateQueue);
+    }
     bool startPass = false;
     {
         std::lock_guard lock(m_delegateCalls->mutex);
-        m_delegateCalls->pending.emplace_back(
-            [delegate = std::move(delegate), sock = std::move(sock), call = std::move(call)]() mutable {
-                call(delegate, sock);
-                // Released on the delegate queue: a last reference dropped here may call back into the
-                // socket from a destructor.
-                call = nullptr;
-                sock.reset();
-                delegate.reset();
-            });
-        startPass = !std::exchange(m_delegateCalls->passPending, true);
+        m_delegateCalls->pending.push_back({std::move(delegate), std::move(sock), std::move(call)});
+        startPass = !m_delegateCallsHeld && !std::exchange(m_delegateCalls->passPending, true);
     }
     if (startPass)
         m_delegateQueue->async([calls = m_delegateCalls] { runDelegateCalls(calls); });
 }
 
+void QueueUdpSocket::holdDelegateCalls() {
+    m_delegateCallsHeld = true;
+}
+
+void QueueUdpSocket::releaseDelegateCalls() {
+    m_delegateCallsHeld = false;
+    startOwedPass(m_delegateCalls);
+}
+
+void QueueUdpSocket::startOwedPass(const std::shared_ptr<DelegateCalls>& calls) {
+    if (!calls)
+        return;
+    {
+        std::lock_guard lock(calls->mutex);
+        if (calls->pending.empty() || std::exchange(calls->passPending, true))
+            return;
+    }
+    calls->queue->async([calls] { runDelegateCalls(calls); });
+}
+
 void QueueUdpSocket::runDelegateCalls(const std::shared_ptr<DelegateCalls>& calls) {
-    std::vector<std::function<void()>> taken;
+    std::vector<DelegateCalls::Entry> taken;
     {
         std::lock_guard lock(calls->mutex);
         taken.swap(calls->pending);
+        calls->pending.swap(calls->spare);
         calls->passPending = false; // later calls start a pass of their own, queued after this one
     }
-    for (auto& call : taken) {
-        call();
-        call = nullptr;
+    for (auto& entry : taken) {
+        entry.call(entry.delegate, entry.sock);
+        // Released on the delegate queue: a last reference dropped here may call back into the socket
+        // from a destructor.
+        entry.call = nullptr;
+        entry.sock.reset();
+        entry.delegate.reset();
     }
+    taken.clear();
+    std::lock_guard lock(calls->mutex);
+    if (calls->spare.capacity() < taken.capacity())
+        calls->spare.swap(taken);
 }
 
 void QueueUdpSocket::notifyDidConnectToAddress(const platform::Data& anAddress) {

@@ -32,6 +32,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <netinet/in.h>
 #include <optional>
 #include <string>
@@ -259,7 +260,7 @@ private:
     };
 
     using SourcePtr = std::shared_ptr<platform::DispatchSource>;
-    using PacketPtr = std::shared_ptr<platform::Object>;
+    using PacketPtr = std::shared_ptr<sockets::Packet>;
     using Addresses = std::vector<platform::Data>;
 
     // ---- Queue plumbing, delegate and errors (QueueUdpSocket.cpp) ----
@@ -275,6 +276,11 @@ private:
         std::function<void(const QueueUdpSocketDelegatePtr& delegate, const QueueUdpSocketPtr& sock)> call);
     struct DelegateCalls;
     static void runDelegateCalls(const std::shared_ptr<DelegateCalls>& calls);
+    // While held (on the socket queue, through a batch of sends) calls gather without starting a pass;
+    // releasing starts the one pass they need.
+    void holdDelegateCalls();
+    void releaseDelegateCalls();
+    static void startOwedPass(const std::shared_ptr<DelegateCalls>& calls);
     void notifyDidConnectToAddress(const platform::Data& anAddress);
     void notifyDidNotConnect(const platform::ErrorPtr& error);
     void notifyDidSendDataWithTag(int64_t tag);
@@ -335,6 +341,15 @@ private:
 
     // ---- Sending (QueueUdpSocket+Sending.cpp) ----
     void enqueueSend(std::shared_ptr<QueueUdpSendPacket> packet);
+    // Datagrams from callers reach the socket queue in batches: the first one of a batch posts the
+    // block that takes the whole batch, later ones join it while it waits. An operation a caller posts
+    // after some datagrams seals their batch, so what comes later joins a batch of its own, after it.
+    struct SendBatch;
+    void postSend(std::shared_ptr<QueueUdpSendPacket> packet);
+    void sealSendBatch();
+    void takeSendBatch(const std::shared_ptr<SendBatch>& batch);
+    static constexpr size_t kSendRun = 64; // datagrams given to one system call at most
+    size_t sendRunAtOnce(const std::vector<std::shared_ptr<QueueUdpSendPacket>>& packets, size_t from);
     // Re-entered from a send that completes at once, it only asks the outer call to go round again, so
     // a long queue is drained by a loop instead of a recursion.
     void maybeDequeueSend();
@@ -383,6 +398,9 @@ private:
     std::weak_ptr<QueueUdpSocketDelegate> m_delegate;
     DispatchQueuePtr m_delegateQueue;
     std::shared_ptr<DelegateCalls> m_delegateCalls; // the calls waiting for their pass on m_delegateQueue
+    bool m_delegateCallsHeld{false};
+    std::mutex m_sendIntakeMutex;
+    std::shared_ptr<SendBatch> m_openSendBatch; // its block queued and not yet run; guarded by the mutex
     QueueUdpSocketReceiveFilterBlock m_receiveFilterBlock;
     DispatchQueuePtr m_receiveFilterQueue;
     bool m_receiveFilterAsync{false};

@@ -7,6 +7,7 @@
 #include "tests/support/Pipe.h"
 
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <thread>
@@ -116,6 +117,63 @@ TEST(DispatchSourceDescriptor, BytesArrivingDuringTheHandlerOrWhileSuspendedAreD
     source->cancel();
     queue->sync([] {});
     EXPECT_EQ(taken, (std::vector<std::string>{"first", "during", "suspended"}));
+}
+
+// A descriptor ready when its source is resumed is delivered before the manager watches it; once the
+// handler has used the readiness up, the source must still hear of the next. The write case shares its
+// socket with a watched read source, so its late registration cannot take the descriptor's own.
+TEST(DispatchSourceDescriptor, ReadyWhenResumedThenUsedUpTheSourceStillHearsTheNextReadiness) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    auto queue = DispatchQueue::create("ready-at-once");
+    auto bystander = DispatchSource::createRead(pair[0], queue);
+    bystander->setEventHandler([] {});
+    bystander->resume();
+
+    struct Case {
+        DispatchSourceType type;
+        int fd;
+        std::function<void()> useUp; // on the queue: what the handler does with the readiness
+        std::function<void()> renew; // from the test: brings readiness back once used up
+    };
+    // Each side its own buffer: the handler and the test thread fill them at the same time.
+    auto drain = [](int fd) {
+        char bytes[4096];
+        while (::read(fd, bytes, sizeof bytes) > 0) {
+        }
+    };
+    std::vector<Case> cases{
+        {DispatchSourceType::Read, pair[1], [&] { drain(pair[1]); },
+         [&] { ASSERT_EQ(::write(pair[0], "x", 1), 1); }},
+        {DispatchSourceType::Write, pair[0],
+         [&] {
+             const char bytes[4096] = {};
+             while (::write(pair[0], bytes, sizeof bytes) > 0) {
+             }
+         },
+         [&] { drain(pair[1]); }},
+    };
+    ASSERT_EQ(::write(pair[0], "x", 1), 1); // the read case's end is readable at once
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type == DispatchSourceType::Read ? "read" : "write");
+        auto source = DispatchSource::create(c.type, c.fd, queue);
+        Counter ran;
+        source->setEventHandler([&] {
+            c.useUp();
+            ran.notify();
+        });
+        source->resume();
+        ASSERT_TRUE(ran.waitFor(1));
+        queue->sync([] {}); // the first run is over and the source watched
+        c.renew();
+        EXPECT_TRUE(ran.waitFor(2));
+        source->cancel();
+        queue->sync([] {});
+    }
+    bystander->cancel();
+    queue->sync([] {});
+    ::close(pair[0]);
+    ::close(pair[1]);
 }
 
 // A read and a write source on one socket are watched apart: each reports on its own.

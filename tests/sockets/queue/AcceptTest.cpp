@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -93,6 +94,25 @@ TEST_F(QueueSocketAccept, AcceptedSocketCarriesDataAndTheListenersDelegate) {
     auto asked = delegate->eventsOf(EventKind::NewSocketQueue);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(QueueSocket::portFromAddress(asked[0].address), peer->localPort());
+}
+
+// Bytes the peer sent before its connection was handed out are there when the new socket starts: they
+// wait for its first read, whose set-up races nothing on the socket's own queue.
+TEST_F(QueueSocketAccept, BytesSentBeforeTheAcceptWaitForTheFirstRead) {
+    ASSERT_TRUE(server->acceptOnInterface(std::string("127.0.0.1"), 0));
+    std::promise<void> release;
+    delegateQueue->async([held = release.get_future().share()] { held.wait(); });
+    auto peer = RawPeer::connectTo(AF_INET, server->localPort());
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer->sendAll("early"));
+    release.set_value();
+
+    auto accepted = delegate->await(EventKind::Accept);
+    accepted.newSocket->readDataToLength(5, -1, 1);
+    auto read = delegate->await(EventKind::Read);
+    EXPECT_EQ(read.data.view(), "early");
+    accepted.newSocket->writeData(platform::Data(std::string_view("late")), -1, 2);
+    EXPECT_EQ(peer->receiveExactly(4), "late");
 }
 
 TEST_F(QueueSocketAccept, NewSocketsRunOnTheQueueTheDelegateChooses) {

@@ -47,6 +47,17 @@ bool eventually(const std::function<bool()>& condition) {
     return condition();
 }
 
+// Connects the pair's socket again (after its first connection closed) and waits until it is through.
+std::unique_ptr<RawPeer> connectAgain(ConnectedPair& pair) {
+    if (!pair.socket->connectToAddress(loopbackAddress(AF_INET, pair.listener->port())))
+        return nullptr;
+    auto peer = pair.listener->accept();
+    if (!peer || !pair.delegate->waitFor(EventKind::ConnectToHost, 2))
+        return nullptr;
+    pair.drain();
+    return peer;
+}
+
 class StreamThreadTest : public testing::Test {
 protected:
     ClockInstalled installed;
@@ -80,11 +91,8 @@ TEST_F(StreamThreadTest, ASocketReconnectingWithinThirtySecondsKeepsTheRunningTh
 
     pair.socket->disconnect();
     clock->advance(std::chrono::seconds(10));
-    ASSERT_TRUE(pair.socket->connectToAddress(loopbackAddress(AF_INET, pair.listener->port())));
-    auto peer = pair.listener->accept();
+    auto peer = connectAgain(pair);
     ASSERT_TRUE(peer);
-    ASSERT_TRUE(pair.delegate->waitFor(EventKind::ConnectToHost, 2));
-    pair.drain();
 
     // The first connection's release falls due; the second still holds the same thread.
     clock->advance(std::chrono::seconds(25));
@@ -94,6 +102,28 @@ TEST_F(StreamThreadTest, ASocketReconnectingWithinThirtySecondsKeepsTheRunningTh
 
     pair.socket->disconnect();
     clock->advance(std::chrono::seconds(31));
+    EXPECT_TRUE(eventually([] { return streamThreads().empty(); }));
+}
+
+TEST_F(StreamThreadTest, TheThreadLastsThirtySecondsFromTheLatestCloseOfABurst) {
+    auto pair = connectPair(AF_INET);
+    ASSERT_TRUE(pair.peer);
+    pair.drain();
+    pair.socket->disconnect();
+    // Reconnected and closed again 10 seconds on: the first close's 30 seconds end while the thread
+    // must stay for the second's.
+    clock->advance(std::chrono::seconds(10));
+    auto peer = connectAgain(pair);
+    ASSERT_TRUE(peer);
+    pair.socket->disconnect();
+
+    clock->advance(std::chrono::seconds(25));
+    pair.socket->performBlock([] {});
+    EXPECT_EQ(streamThreads().size(), 1u);
+    clock->advance(std::chrono::seconds(4));
+    pair.socket->performBlock([] {});
+    EXPECT_EQ(streamThreads().size(), 1u);
+    clock->advance(std::chrono::seconds(2));
     EXPECT_TRUE(eventually([] { return streamThreads().empty(); }));
 }
 

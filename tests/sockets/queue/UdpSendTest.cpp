@@ -3,6 +3,8 @@
 #include "tests/sockets/queue/UdpTestSupport.h"
 #include "tests/support/FakeResolver.h"
 
+#include <algorithm>
+#include <future>
 #include <gtest/gtest.h>
 #include <netdb.h>
 
@@ -20,6 +22,16 @@ struct ConnectedUdp {
         return peer && f.socket->connectToAddress(peer->address()) &&
                f.delegate->waitFor(UdpEventKind::Connect);
     }
+};
+
+// A socket on a queue of the test's own, beside a fresh peer.
+struct OwnQueueUdp {
+    std::unique_ptr<RawUdpPeer> peer = RawUdpPeer::create(AF_INET);
+    std::shared_ptr<platform::DispatchQueue> socketQueue = platform::DispatchQueue::create("test.udp.socket");
+    std::shared_ptr<UdpRecordingDelegate> delegate = UdpRecordingDelegate::create();
+    std::shared_ptr<platform::DispatchQueue> delegateQueue =
+        platform::DispatchQueue::create("test.udp.delegate");
+    QueueUdpSocketPtr socket = QueueUdpSocket::create(delegate, delegateQueue, socketQueue);
 };
 
 } // namespace
@@ -118,12 +130,9 @@ TEST(QueueUdpSocketSend, RefusedDatagramIsReportedAsSentAndNeverLeavesAndEmptyDa
 }
 
 TEST(QueueUdpSocketSend, SynchronousFilterOnTheSocketQueueRunsInline) {
-    auto peer = RawUdpPeer::create(AF_INET);
-    ASSERT_TRUE(peer);
-    auto socketQueue = platform::DispatchQueue::create("test.udp.socket");
-    auto delegate = UdpRecordingDelegate::create();
-    auto delegateQueue = platform::DispatchQueue::create("test.udp.delegate");
-    auto socket = QueueUdpSocket::create(delegate, delegateQueue, socketQueue);
+    OwnQueueUdp u;
+    ASSERT_TRUE(u.peer);
+    auto& [peer, socketQueue, delegate, delegateQueue, socket] = u;
     std::atomic<int> calls{0};
     socket->setSendFilter(
         [&](const platform::Data&, const platform::Data&, int64_t) {
@@ -199,4 +208,97 @@ TEST(QueueUdpSocketSend, ABurstIsReportedInSendingOrderWithTheCloseLast) {
         EXPECT_EQ(events[tag].kind, tag % 7 == 3 ? UdpEventKind::NotSend : UdpEventKind::Send) << tag;
     }
     EXPECT_EQ(events.back().kind, UdpEventKind::Close);
+}
+
+// A caller's operations keep their place among its datagrams, however the datagrams are gathered on their
+// way to the socket queue: here all of them wait behind a held socket queue, and only the one sent while
+// a filter was set meets it. The burst around it is reported in order.
+TEST(QueueUdpSocketSend, AnOperationBetweenDatagramsTakesEffectBetweenThem) {
+    OwnQueueUdp u;
+    ASSERT_TRUE(u.peer);
+    auto& [peer, socketQueue, delegate, delegateQueue, socket] = u;
+    std::promise<void> release;
+    socketQueue->async([held = release.get_future().share()] { held.wait(); });
+
+    constexpr int kBurst = 100;
+    for (int tag = 0; tag < kBurst; ++tag)
+        socket->sendData(bytes("before"), peer->address(), -1, tag);
+    socket->setSendFilter([](const platform::Data&, const platform::Data&, int64_t) { return false; },
+                          platform::DispatchQueue::create("test.filter"));
+    socket->sendData(bytes("filtered"), peer->address(), -1, kBurst);
+    socket->setSendFilter(nullptr, nullptr);
+    socket->sendData(bytes("after"), peer->address(), -1, kBurst + 1);
+    release.set_value();
+
+    for (int i = 0; i < kBurst; ++i)
+        ASSERT_EQ(peer->receive(), "before") << i;
+    EXPECT_EQ(peer->receive(), "after");
+    ASSERT_TRUE(delegate->waitFor(UdpEventKind::Send, kBurst + 2));
+    auto sent = delegate->eventsOf(UdpEventKind::Send);
+    for (int tag = 0; tag < kBurst + 2; ++tag)
+        EXPECT_EQ(sent[tag].tag, tag);
+    socket->close();
+    socketQueue->sync([] {});
+    delegateQueue->sync([] {});
+}
+
+// A datagram the system refuses in the middle of a burst ends the socket with the system's error, after the
+// ones ahead of it have left and been reported, whether they left together or one by one.
+TEST(QueueUdpSocketSend, ADatagramTheSystemRefusesMidBurstClosesAfterThoseAhead) {
+    OwnQueueUdp u;
+    ASSERT_TRUE(u.peer);
+    std::promise<void> release;
+    u.socketQueue->async([held = release.get_future().share()] { held.wait(); });
+    constexpr int kAhead = 10;
+    for (int tag = 0; tag < kAhead; ++tag)
+        u.socket->sendData(bytes("ahead"), u.peer->address(), -1, tag);
+    u.socket->sendData(platform::Data(std::vector<uint8_t>(70000, 0)), u.peer->address(), -1, kAhead);
+    release.set_value();
+
+    auto closed = u.delegate->await(UdpEventKind::Close);
+    ASSERT_TRUE(closed.error);
+    EXPECT_EQ(closed.error->code(), EMSGSIZE);
+    u.socketQueue->sync([] {});
+    u.delegateQueue->sync([] {});
+    auto events = u.delegate->events();
+    ASSERT_EQ(events.size(), size_t(kAhead + 1));
+    for (int tag = 0; tag < kAhead; ++tag) {
+        EXPECT_EQ(events[tag].kind, UdpEventKind::Send);
+        EXPECT_EQ(events[tag].tag, tag);
+        EXPECT_EQ(u.peer->receive(), "ahead");
+    }
+    EXPECT_EQ(events.back().kind, UdpEventKind::Close);
+}
+
+// Reports gathered while a burst is sent still reach the delegate when its queue is replaced in the middle
+// of the burst (here by a filter running on the socket queue): those before on the old queue, the rest on
+// the new one.
+TEST(QueueUdpSocketSend, ReportsHeldThroughABurstSurviveAChangeOfDelegateQueue) {
+    OwnQueueUdp u;
+    ASSERT_TRUE(u.peer);
+    auto replacement = platform::DispatchQueue::create("test.udp.delegate2");
+    std::weak_ptr<QueueUdpSocket> weak = u.socket;
+    u.socket->setSendFilter(
+        [weak, replacement](const platform::Data&, const platform::Data&, int64_t tag) {
+            if (auto socket = weak.lock(); socket && tag == 2)
+                socket->setDelegateQueue(replacement);
+            return true;
+        },
+        u.socketQueue, false);
+    std::promise<void> release;
+    u.socketQueue->async([held = release.get_future().share()] { held.wait(); });
+    for (int tag = 0; tag < 5; ++tag)
+        u.socket->sendData(bytes("x"), u.peer->address(), -1, tag);
+    release.set_value();
+
+    ASSERT_TRUE(u.delegate->waitFor(UdpEventKind::Send, 5));
+    std::vector<int64_t> tags;
+    for (const auto& event : u.delegate->eventsOf(UdpEventKind::Send))
+        tags.push_back(event.tag);
+    std::sort(tags.begin(), tags.end()); // two queues: no order between them
+    EXPECT_EQ(tags, (std::vector<int64_t>{0, 1, 2, 3, 4}));
+    u.socket->close();
+    u.socketQueue->sync([] {});
+    u.delegateQueue->sync([] {});
+    replacement->sync([] {});
 }
