@@ -3,9 +3,12 @@
 // a priority, on any worker. The pool keeps about one running worker per core, and adds workers when
 // queued jobs stop moving: at once when a worker announces a blocking wait (BlockingScope), and from a
 // watchdog when no job has started for a short while (blocking it was not told about: name lookups,
-// sleeps, foreign locks). A worker without work looks for more for some tens of microseconds (one
-// worker at a time, counting pauses, with no system call), then sleeps; idle workers exit after a
-// while. Thread-safe; the pool lives for the process.
+// sleeps, foreign locks). A worker without work looks for more for up to some tens of microseconds
+// (one worker at a time, counting pauses, offering its CPU to other threads between batches; shorter
+// after looks that found nothing), then sleeps; idle workers exit after a while. Thread-safe; the pool
+// lives for the process.
+
+#include "platform/dispatch/WorkSpin.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -74,7 +77,7 @@ private:
     bool m_watchdogRunning{false};
     bool m_watchdogIdle{false};
     size_t m_maxActive;
-    const size_t m_spinPauses; // pause instructions in a worker's look for work
+    WorkSpin m_spin; // how long the next look for work lasts
 };
 
 } // namespace platform::detail

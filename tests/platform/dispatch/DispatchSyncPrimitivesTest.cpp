@@ -63,7 +63,8 @@ TEST(DispatchGroup, NotifyRunsOnceAfterEveryBlockAndEnterLeavePairAndAtOnceOnAnE
 }
 
 TEST(DispatchOnce, RunsTheBlockOnceWhileRacersWaitForIt) {
-    static DispatchOnceToken token;
+    // A token of this run's own: a repeated run must see the block run again.
+    DispatchOnceToken token;
     std::atomic<int> runs{0};
     std::atomic<int> sawDone{0};
     std::atomic<bool> done{false};
