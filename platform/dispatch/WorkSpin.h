@@ -50,8 +50,8 @@ public:
 private:
     static constexpr size_t maxShrink = 4;
 
-    const size_t m_window;
-    const size_t m_batch;
+    size_t m_window;
+    size_t m_batch;
     size_t m_misses{0};
 };
 

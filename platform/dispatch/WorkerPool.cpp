@@ -124,6 +124,24 @@ void WorkerPool::jobEnding() {
     ++m_spinning;
 }
 
+bool WorkerPool::beginLook(WorkSpin& spin) {
+    if (!t_isWorker || t_lookingSoon)
+        return false;
+    std::lock_guard lock(m_mutex);
+    if (m_spinning >= maxSpinners || m_pendingCount > 0)
+        return false;
+    ++m_spinning;
+    spin = m_spin;
+    return true;
+}
+
+void WorkerPool::endLook(bool foundWork) {
+    std::unique_lock lock(m_mutex, std::defer_lock);
+    lockBriefly(lock);
+    --m_spinning;
+    m_spin.record(foundWork);
+}
+
 bool WorkerPool::wantsWorkerLocked() const {
     size_t active = m_threads - m_sleeping - m_blocked;
     return active < m_maxActive && m_threads < maxThreads;

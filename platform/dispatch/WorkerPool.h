@@ -46,6 +46,19 @@ public:
     // waits for it instead of waking another. Nothing off the pool.
     void jobEnding();
 
+    // Called from the job a worker runs when it could go on with work of its own that found() tells of
+    // (a serial queue whose drain found nothing left): the worker looks for it as an idle worker looks
+    // for jobs, being the one looking worker, and gives up when a job waits for a worker or the window
+    // ends. True when found() holds. Looks at nothing off the pool or while another worker looks.
+    template <class Found> bool lookForMore(Found found) {
+        WorkSpin spin{0, 0};
+        if (!beginLook(spin))
+            return false;
+        bool ended = spin.look([&] { return found() || hasWaitingJobs(); });
+        endLook(ended);
+        return ended && found();
+    }
+
     // Whether a submitted job waits for a worker; a hint, read without the lock.
     bool hasWaitingJobs() const { return m_pendingCount.load(std::memory_order_relaxed) > 0; }
 
@@ -55,6 +68,8 @@ public:
     WorkerPool();
 
 private:
+    bool beginLook(WorkSpin& spin);
+    void endLook(bool foundWork);
     void spawnLocked();
     bool wantsWorkerLocked() const;
     void workerMain();
