@@ -1,14 +1,15 @@
 #pragma once
-// How a worker without work looks for more before it sleeps. A look is a count of pause instructions
-// (no clock read), cut into batches with the CPU offered to other threads between them: on a loaded
-// machine the thread that will post the next job may be waiting for this very CPU, and a look that
-// held it would only delay what it waits for. A worker whose last looks all found nothing looks for
-// a shorter while, down to a sixteenth of the window; one look that finds work restores it.
+// How a worker without work looks for more before it sleeps. A look is a count of pause instructions:
+// no clock read and no system call. (Offering the CPU to other threads between batches of pauses was
+// tried: on a loaded machine each offer hands the CPU to some other process's thread, and the look
+// then costs a context switch instead of saving one.) A worker whose last looks all found nothing
+// looks for a shorter while, down to a sixteenth of the window; one look that finds work restores it.
+// Every eighth look of a worker so shortened is a whole one: work that comes a little later than a
+// short look (a caller slowed by a loaded machine) would otherwise keep every look short for good.
 // Not thread-safe: the pool keeps one, updated under its lock by the one worker looking at a time.
 
 #include <algorithm>
 #include <cstddef>
-#include <thread>
 
 namespace platform::detail {
 
@@ -22,37 +23,37 @@ inline void cpuRelax() {
 
 class WorkSpin {
 public:
-    WorkSpin(size_t windowPauses, size_t batchPauses)
-        : m_window(std::max<size_t>(1, windowPauses))
-        , m_batch(std::max<size_t>(1, batchPauses)) {}
+    explicit WorkSpin(size_t windowPauses)
+        : m_window(std::max<size_t>(1, windowPauses)) {}
 
     // Pauses in the next look.
-    size_t windowPauses() const { return std::max<size_t>(1, m_window >> std::min(m_misses, maxShrink)); }
+    size_t windowPauses() const {
+        size_t shrink = m_misses == maxShrink && m_looks % probeEvery == 0 ? 0 : m_misses;
+        return std::max<size_t>(1, m_window >> shrink);
+    }
 
-    // Looks until found() holds or the window ends; offers the CPU through yield() after each batch.
-    template <class Found, class Yield> bool look(Found found, Yield yield) const {
-        const size_t window = windowPauses();
-        for (size_t i = 1; i <= window; ++i) {
+    // Looks until found() holds or the window ends.
+    template <class Found> bool look(Found found) const {
+        for (size_t i = windowPauses(); i > 0; --i) {
             if (found())
                 return true;
             cpuRelax();
-            if (i % m_batch == 0)
-                yield();
         }
         return found();
     }
-    template <class Found> bool look(Found found) const {
-        return look(found, [] { std::this_thread::yield(); });
-    }
 
-    void record(bool found) { m_misses = found ? 0 : std::min(m_misses + 1, maxShrink); }
+    void record(bool found) {
+        m_misses = found ? 0 : std::min(m_misses + 1, maxShrink);
+        ++m_looks;
+    }
 
 private:
     static constexpr size_t maxShrink = 4;
+    static constexpr size_t probeEvery = 8;
 
     size_t m_window;
-    size_t m_batch;
     size_t m_misses{0};
+    size_t m_looks{0};
 };
 
 } // namespace platform::detail

@@ -31,9 +31,6 @@ constexpr auto idleTimeout = std::chrono::seconds(10);
 // microseconds on a busy machine), short enough to cost little when none comes. Counted in pause
 // instructions, so looking reads no clock.
 constexpr auto spinWindow = std::chrono::microseconds(50);
-// Between batches of this length the looking worker offers its CPU (a system call that returns at
-// once when no other thread wants it): about the time a woken thread takes to run and post again.
-constexpr auto spinBatch = std::chrono::microseconds(4);
 // Workers looking for work at once; the others sleep without looking, so an idle pool burns at most
 // one core for a window, and a queue's next turn stays on the worker that ran the last one.
 constexpr size_t maxSpinners = 1;
@@ -81,7 +78,7 @@ WorkerPool& WorkerPool::shared() {
 
 WorkerPool::WorkerPool()
     : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency()))
-    , m_spin(pausesIn(spinWindow), pausesIn(spinBatch)) {}
+    , m_spin(pausesIn(spinWindow)) {}
 
 bool WorkerPool::isWorkerThread() {
     return t_isWorker;

@@ -4,9 +4,8 @@
 // queued jobs stop moving: at once when a worker announces a blocking wait (BlockingScope), and from a
 // watchdog when no job has started for a short while (blocking it was not told about: name lookups,
 // sleeps, foreign locks). A worker without work looks for more for up to some tens of microseconds
-// (one worker at a time, counting pauses, offering its CPU to other threads between batches; shorter
-// after looks that found nothing), then sleeps; idle workers exit after a while. Thread-safe; the pool
-// lives for the process.
+// (one worker at a time, counting pauses, with no system call; shorter after looks that found
+// nothing), then sleeps; idle workers exit after a while. Thread-safe; the pool lives for the process.
 
 #include "platform/dispatch/WorkSpin.h"
 
@@ -51,7 +50,7 @@ public:
     // for jobs, being the one looking worker, and gives up when a job waits for a worker or the window
     // ends. True when found() holds. Looks at nothing off the pool or while another worker looks.
     template <class Found> bool lookForMore(Found found) {
-        WorkSpin spin{0, 0};
+        WorkSpin spin{0};
         if (!beginLook(spin))
             return false;
         bool ended = spin.look([&] { return found() || hasWaitingJobs(); });
