@@ -31,6 +31,8 @@ constexpr auto idleTimeout = std::chrono::seconds(10);
 // microseconds on a busy machine), short enough to cost little when none comes. Counted in pause
 // instructions, so looking reads no clock.
 constexpr auto spinWindow = std::chrono::microseconds(50);
+// How long a serial queue lets a streaming poster's run build up before it takes it.
+constexpr auto buildUpWait = std::chrono::microseconds(2);
 // Workers looking for work at once; the others sleep without looking, so an idle pool burns at most
 // one core for a window, and a queue's next turn stays on the worker that ran the last one.
 constexpr size_t maxSpinners = 1;
@@ -78,7 +80,8 @@ WorkerPool& WorkerPool::shared() {
 
 WorkerPool::WorkerPool()
     : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency()))
-    , m_spin(pausesIn(spinWindow)) {}
+    , m_spin(pausesIn(spinWindow))
+    , m_buildUpPauses(pausesIn(buildUpWait)) {}
 
 bool WorkerPool::isWorkerThread() {
     return t_isWorker;

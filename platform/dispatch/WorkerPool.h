@@ -58,6 +58,12 @@ public:
         return ended && found();
     }
 
+    // Pauses for about as long as a few dozen posts take, so a run of them builds up. No system call.
+    void letRunBuildUp() const {
+        for (size_t i = 0; i < m_buildUpPauses; ++i)
+            cpuRelax();
+    }
+
     // Whether a submitted job waits for a worker; a hint, read without the lock.
     bool hasWaitingJobs() const { return m_pendingCount.load(std::memory_order_relaxed) > 0; }
 
@@ -92,6 +98,7 @@ private:
     bool m_watchdogIdle{false};
     size_t m_maxActive;
     WorkSpin m_spin; // how long the next look for work lasts
+    const size_t m_buildUpPauses;
 };
 
 } // namespace platform::detail
