@@ -321,7 +321,7 @@ void DispatchQueue::drain() {
             // Letting a run build up first makes the posts cheap and the take one pass over a chain.
             bool ownPosts = std::exchange(m_postedByOwnBlock, false);
             if (!looked && !ownPosts && sinceTake < detail::streamingRun && isOutermostJob())
-                detail::WorkerPool::shared().letRunBuildUp();
+                detail::WorkerPool::shared().letRunBuildUp([this] { return m_intake.newestPost(); });
             m_backlog.append(m_intake.take());
             sinceTake = 0;
             looked = false;

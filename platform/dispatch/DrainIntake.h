@@ -5,7 +5,8 @@
 // then owns the token (it must see that a drain happens); every other post returns false, a drain
 // being owed already. The owner gives the token back with release(), which fails, leaving the token
 // with it, when something was posted since its last take().
-// post() is safe from any thread; take(), hasPosted() and release() belong to the token's owner.
+// post() is safe from any thread; take(), hasPosted(), newestPost() and release() belong to the token's
+// owner.
 // What is never taken is destroyed with the intake.
 
 #include <atomic>
@@ -199,6 +200,8 @@ public:
 
     Batch take() { return collect(m_top.exchange(drainingMark(), std::memory_order_acq_rel)); }
     bool hasPosted() const { return m_top.load(std::memory_order_acquire) != drainingMark(); }
+    // Changes with every post until the next take: whether more came meanwhile.
+    const void* newestPost() const { return m_top.load(std::memory_order_relaxed); }
     bool release() {
         Node* expected = drainingMark();
         return m_top.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);

@@ -31,8 +31,9 @@ constexpr auto idleTimeout = std::chrono::seconds(10);
 // microseconds on a busy machine), short enough to cost little when none comes. Counted in pause
 // instructions, so looking reads no clock.
 constexpr auto spinWindow = std::chrono::microseconds(50);
-// How long a serial queue lets a streaming poster's run build up before it takes it.
-constexpr auto buildUpWait = std::chrono::microseconds(2);
+// A step of a serial queue's wait for a streaming poster's run to build up: a poster that posted
+// nothing in one step is not streaming.
+constexpr auto buildUpStep = std::chrono::nanoseconds(250);
 // Workers looking for work at once; the others sleep without looking, so an idle pool burns at most
 // one core for a window, and a queue's next turn stays on the worker that ran the last one.
 constexpr size_t maxSpinners = 1;
@@ -81,7 +82,7 @@ WorkerPool& WorkerPool::shared() {
 WorkerPool::WorkerPool()
     : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency()))
     , m_spin(pausesIn(spinWindow))
-    , m_buildUpPauses(pausesIn(buildUpWait)) {}
+    , m_buildUpStepPauses(pausesIn(buildUpStep)) {}
 
 bool WorkerPool::isWorkerThread() {
     return t_isWorker;

@@ -58,10 +58,18 @@ public:
         return ended && found();
     }
 
-    // Pauses for about as long as a few dozen posts take, so a run of them builds up. No system call.
-    void letRunBuildUp() const {
-        for (size_t i = 0; i < m_buildUpPauses; ++i)
-            cpuRelax();
+    // Pauses while posts keep coming (newest() changes from one short step to the next), up to about
+    // as long as a few dozen posts take, so a run of them builds up. No system call.
+    template <class Newest> void letRunBuildUp(Newest newest) const {
+        auto seen = newest();
+        for (int step = 0; step < buildUpSteps; ++step) {
+            for (size_t i = 0; i < m_buildUpStepPauses; ++i)
+                cpuRelax();
+            auto now = newest();
+            if (now == seen)
+                return;
+            seen = now;
+        }
     }
 
     // Whether a submitted job waits for a worker; a hint, read without the lock.
@@ -98,7 +106,8 @@ private:
     bool m_watchdogIdle{false};
     size_t m_maxActive;
     WorkSpin m_spin; // how long the next look for work lasts
-    const size_t m_buildUpPauses;
+    static constexpr int buildUpSteps = 8;
+    const size_t m_buildUpStepPauses;
 };
 
 } // namespace platform::detail
