@@ -8,12 +8,14 @@
 
 #include <benchmark/benchmark.h>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <sys/resource.h>
 #include <thread>
 #include <time.h>
+#include <utility>
 
 namespace {
 
@@ -114,7 +116,6 @@ void SerialQueueRoundTrip(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(SerialQueueRoundTrip)->UseRealTime();
 
 void PlainQueueRoundTrip(benchmark::State& state) {
     PlainQueue queue;
@@ -126,7 +127,6 @@ void PlainQueueRoundTrip(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(PlainQueueRoundTrip)->UseRealTime();
 
 void SerialQueueBurst(benchmark::State& state) {
     auto queue = platform::DispatchQueue::create("bench.burst");
@@ -141,7 +141,6 @@ void SerialQueueBurst(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * burst);
 }
-BENCHMARK(SerialQueueBurst)->UseRealTime();
 
 void PlainQueueBurst(benchmark::State& state) {
     PlainQueue queue;
@@ -156,8 +155,27 @@ void PlainQueueBurst(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * burst);
 }
-BENCHMARK(PlainQueueBurst)->UseRealTime();
 
 } // namespace
 
-BENCHMARK_MAIN();
+// With DISPATCH_BENCH_ITERATIONS=n each benchmark runs n iterations once, with no trial runs first, so
+// a system-call count of the whole process (strace -f -c) divides by a known number of units.
+int main(int argc, char** argv) {
+    const char* fixed = std::getenv("DISPATCH_BENCH_ITERATIONS");
+    using Function = void (*)(benchmark::State&);
+    const std::pair<const char*, Function> benchmarks[] = {{"SerialQueueRoundTrip", SerialQueueRoundTrip},
+                                                           {"PlainQueueRoundTrip", PlainQueueRoundTrip},
+                                                           {"SerialQueueBurst", SerialQueueBurst},
+                                                           {"PlainQueueBurst", PlainQueueBurst}};
+    for (auto [name, function] : benchmarks) {
+        auto* registered = benchmark::RegisterBenchmark(name, function)->UseRealTime();
+        if (fixed)
+            registered->Iterations(std::atoll(fixed));
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -46,6 +46,9 @@ thread_local const QueueFrame* t_frame = nullptr;
 // Fairness: a serial queue hands its target back after this many blocks, so queues sharing a serial
 // target take turns.
 constexpr size_t drainBatch = 64;
+// A take that found fewer blocks than this, with more waiting as soon as they ran, means a poster
+// is streaming.
+constexpr size_t streamingRun = 8;
 } // namespace
 
 const QueueFrame* QueueFrame::current() {
@@ -270,6 +273,8 @@ void DispatchQueue::enqueue(Work work) {
         return;
     case Kind::Main:
     case Kind::Serial:
+        if (detail::t_frame && detail::t_frame->queue == this)
+            m_postedByOwnBlock = true; // only this queue's drain runs its blocks: no other writer
         // Only the post that finds the queue idle arranges a drain: one wake-up per idle-to-busy change.
         if (m_intake.post(std::move(work)) &&
             !(m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()))
@@ -302,14 +307,33 @@ void DispatchQueue::drain() {
     const bool mainPass = m_kind == Kind::Main;
     if (mainPass)
         m_backlog.append(m_intake.take());
+    size_t sinceTake = detail::streamingRun; // blocks run since the last take
+    bool looked = false;                     // whether the posts about to be taken were waited for
     for (size_t done = 0;;) {
         if (m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()) {
             endDrainTurn();
             return;
         }
-        if (m_backlog.empty() && !mainPass && m_intake.hasPosted())
+        if (m_backlog.empty() && !mainPass && m_intake.hasPosted()) {
+            // Blocks that were there as soon as the last few ran out, posted by another thread, come
+            // from a poster streaming them as fast as they run: taking them one or two at a time
+            // would move the intake's line and each block between the two cores at every post.
+            // Letting a run build up first makes the posts cheap and the take one pass over a chain.
+            bool ownPosts = std::exchange(m_postedByOwnBlock, false);
+            if (!looked && !ownPosts && sinceTake < detail::streamingRun && isOutermostJob())
+                detail::WorkerPool::shared().letRunBuildUp([this] { return m_intake.newestPost(); });
             m_backlog.append(m_intake.take());
+            sinceTake = 0;
+            looked = false;
+        }
         if (m_backlog.empty()) {
+            // The next block of a caller that waits for this one's answer comes soon: looking for it
+            // here, with the token kept, makes its post one exchange and spares the pool a job.
+            if (!mainPass && isOutermostJob() &&
+                detail::WorkerPool::shared().lookForMore([this] { return m_intake.hasPosted(); })) {
+                looked = true;
+                continue;
+            }
             endDrainTurn();
             if (m_intake.release())
                 return;
@@ -328,6 +352,7 @@ void DispatchQueue::drain() {
         Work work = m_backlog.pop();
         run(work);
         ++done;
+        ++sinceTake;
     }
     scheduleDrain();
 }

@@ -15,36 +15,42 @@ DispatchSemaphore::DispatchSemaphore(PrivateTag, int64_t value)
     : m_value(value) {}
 
 bool DispatchSemaphore::wait(MonoTime deadline) {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_value > 0) {
-            --m_value;
-            return true;
-        }
-    }
+    if (m_value.fetch_sub(1, std::memory_order_acquire) > 0)
+        return true;
+    return waitForWakeup(deadline);
+}
+
+// The caller has counted itself as a waiter (the value went below zero for it): it sleeps until a
+// signal hands it a wake-up, or withdraws at the deadline.
+bool DispatchSemaphore::waitForWakeup(MonoTime deadline) {
     detail::WorkerPool::BlockingScope blocking;
     std::optional<detail::ClockWait> clockWait;
     if (deadline != DispatchTime::forever())
         clockWait.emplace(m_mutex, m_condition);
     std::unique_lock lock(m_mutex);
-    ++m_waiters;
-    auto available = [this] { return m_value > 0; };
-    bool taken = true;
-    if (clockWait)
-        taken = clockWait->waitUntil(lock, deadline, available);
-    else
-        m_condition.wait(lock, available);
-    --m_waiters;
-    if (taken)
-        --m_value;
-    return taken;
+    auto woken = [this] { return m_wakeups > 0; };
+    if (clockWait ? clockWait->waitUntil(lock, deadline, woken) : (m_condition.wait(lock, woken), true)) {
+        --m_wakeups;
+        return true;
+    }
+    for (int64_t value = m_value.load(std::memory_order_relaxed); value < 0;) {
+        if (m_value.compare_exchange_weak(value, value + 1, std::memory_order_relaxed))
+            return false;
+    }
+    // A signal counted on this waiter before it could withdraw: its wake-up is on the way, and the
+    // unit it gives is this waiter's, or it would be lost.
+    m_condition.wait(lock, woken);
+    --m_wakeups;
+    return true;
 }
 
 bool DispatchSemaphore::signal() {
-    std::lock_guard lock(m_mutex);
-    ++m_value;
-    if (m_waiters == 0)
+    if (m_value.fetch_add(1, std::memory_order_release) >= 0)
         return false;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_wakeups;
+    }
     m_condition.notify_one();
     return true;
 }

@@ -2,10 +2,12 @@
 // A counting semaphore. wait() takes one unit, blocking until a signal() provides it or the deadline
 // (platform::Clock time, so a ManualClock ends timed waits) passes; signal() gives one back and wakes
 // one waiter. Waiters are served in no promised order. Blocking in wait() on a dispatch worker lets the
-// pool start another worker, so signalling work queued behind still runs. Shared; thread-safe.
+// pool start another worker, so signalling work queued behind still runs. A wait that finds a unit and a
+// signal that finds no waiter touch one atomic count and nothing else. Shared; thread-safe.
 
 #include "platform/dispatch/DispatchTime.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -29,10 +31,13 @@ public:
     bool signal();
 
 private:
+    bool waitForWakeup(MonoTime deadline);
+
+    // Units left, or minus the number of waiters that found none.
+    std::atomic<int64_t> m_value;
     std::mutex m_mutex;
     std::condition_variable m_condition;
-    int64_t m_value;
-    int64_t m_waiters{0};
+    int64_t m_wakeups{0}; // signals handed to waiters and not yet taken; under the mutex
 };
 
 } // namespace platform

@@ -5,7 +5,8 @@
 // then owns the token (it must see that a drain happens); every other post returns false, a drain
 // being owed already. The owner gives the token back with release(), which fails, leaving the token
 // with it, when something was posted since its last take().
-// post() is safe from any thread; take(), hasPosted() and release() belong to the token's owner.
+// post() is safe from any thread; take(), hasPosted(), newestPost() and release() belong to the token's
+// owner.
 // What is never taken is destroyed with the intake.
 
 #include <atomic>
@@ -19,18 +20,21 @@ namespace platform::detail {
 // Spare nodes of one type. A node is made on the poster's thread and finished with on the drainer's,
 // and the allocator is slow at frees from another thread, so finished nodes go back to a shared stack
 // in runs, from which a posting thread takes them all at once (pushes and take-alls only: no ABA).
-// A thread keeps a few spares of its own; the shared stack keeps a bounded number.
+// A thread uses the nodes it finished itself first. Taken nodes are not walked or counted on the
+// way in (each was last written by another core): the one to hand out next is fetched ahead instead.
+// The shared stack keeps a bounded number.
 template <class Node> class NodeRecycler {
 public:
     static std::unique_ptr<Node> obtain() {
         Local* local = mine();
-        if (local && !local->head)
-            local->adopt(shared().exchange(nullptr, std::memory_order_acquire));
-        if (!local || !local->head)
+        if (local && !local->spares)
+            local->refill();
+        if (!local || !local->spares)
             return std::make_unique<Node>();
-        std::unique_ptr<Node> node(local->head);
-        local->head = node->next;
-        --local->count;
+        std::unique_ptr<Node> node(local->spares);
+        local->spares = node->next;
+        if (local->spares)
+            __builtin_prefetch(local->spares, 1);
         node->next = nullptr;
         return node;
     }
@@ -39,10 +43,12 @@ public:
         Local* local = mine();
         if (!local)
             return; // the thread is ending: back to the allocator
-        node->next = local->head;
-        local->head = node.release();
-        if (++local->count == runLength)
-            local->handBack();
+        node->next = local->finished;
+        local->finished = node.release();
+        if (!local->finishedTail)
+            local->finishedTail = local->finished;
+        if (++local->finishedCount == runLength)
+            local->handBackFinished();
     }
 
 private:
@@ -50,8 +56,10 @@ private:
     static constexpr int64_t sharedLimit = 4096;
 
     struct Local {
-        Node* head{nullptr};
-        size_t count{0};
+        Node* spares{nullptr};
+        Node* finished{nullptr};
+        Node* finishedTail{nullptr};
+        size_t finishedCount{0};
         bool& gone;
 
         explicit Local(bool& goneFlag)
@@ -59,37 +67,48 @@ private:
         Local(const Local&) = delete;
         Local& operator=(const Local&) = delete;
         ~Local() {
-            if (head)
-                handBack();
+            handBackFinished();
+            if (spares) {
+                Node* tail = spares;
+                int64_t count = 1;
+                for (; tail->next; tail = tail->next)
+                    ++count;
+                handBack(std::exchange(spares, nullptr), tail, count);
+            }
             gone = true;
         }
 
-        void adopt(Node* chain) {
-            int64_t taken = 0;
-            for (Node* node = chain; node; node = node->next)
-                ++taken;
-            sharedCount().fetch_sub(taken, std::memory_order_relaxed);
-            head = chain;
-            count = size_t(taken);
+        void refill() {
+            if (finished) {
+                spares = std::exchange(finished, nullptr);
+                finishedTail = nullptr;
+                finishedCount = 0;
+                return;
+            }
+            spares = shared().exchange(nullptr, std::memory_order_acquire);
+            // Runs pushed while this took the stack stay uncounted until the next take: the bound is
+            // briefly loose, never lost.
+            if (spares)
+                sharedCount().store(0, std::memory_order_relaxed);
         }
-        void handBack() {
+        void handBackFinished() {
+            if (!finished)
+                return;
+            handBack(std::exchange(finished, nullptr), std::exchange(finishedTail, nullptr),
+                     int64_t(std::exchange(finishedCount, 0)));
+        }
+        static void handBack(Node* head, Node* tail, int64_t count) {
             if (sharedCount().load(std::memory_order_relaxed) >= sharedLimit) {
                 while (head)
                     std::unique_ptr<Node> node(std::exchange(head, head->next));
-                count = 0;
                 return;
             }
-            sharedCount().fetch_add(int64_t(count), std::memory_order_relaxed);
-            Node* tail = head;
-            while (tail->next)
-                tail = tail->next;
+            sharedCount().fetch_add(count, std::memory_order_relaxed);
             Node* seen = shared().load(std::memory_order_relaxed);
             do {
                 tail->next = seen;
             } while (!shared().compare_exchange_weak(seen, head, std::memory_order_release,
                                                      std::memory_order_relaxed));
-            head = nullptr;
-            count = 0;
         }
     };
 
@@ -181,6 +200,8 @@ public:
 
     Batch take() { return collect(m_top.exchange(drainingMark(), std::memory_order_acq_rel)); }
     bool hasPosted() const { return m_top.load(std::memory_order_acquire) != drainingMark(); }
+    // Changes with every post until the next take: whether more came meanwhile.
+    const void* newestPost() const { return m_top.load(std::memory_order_relaxed); }
     bool release() {
         Node* expected = drainingMark();
         return m_top.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);

@@ -1,5 +1,6 @@
 #include "platform/dispatch/WorkerPool.h"
 
+#include "platform/dispatch/WorkSpin.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/Immortal.h"
 
@@ -28,8 +29,11 @@ constexpr auto idleTimeout = std::chrono::seconds(10);
 // How long a worker without work keeps looking before it sleeps: long enough to catch the next block
 // of a caller that waited for the last one's answer (the caller's own wake-up takes tens of
 // microseconds on a busy machine), short enough to cost little when none comes. Counted in pause
-// instructions, so looking makes no system call and reads no clock.
+// instructions, so looking reads no clock.
 constexpr auto spinWindow = std::chrono::microseconds(50);
+// A step of a serial queue's wait for a streaming poster's run to build up: a poster that posted
+// nothing in one step is not streaming.
+constexpr auto buildUpStep = std::chrono::nanoseconds(250);
 // Workers looking for work at once; the others sleep without looking, so an idle pool burns at most
 // one core for a window, and a queue's next turn stays on the worker that ran the last one.
 constexpr size_t maxSpinners = 1;
@@ -40,14 +44,6 @@ constexpr int watchdogIdleChecks = 100;
 thread_local bool t_isWorker = false;
 // The worker said its job is ending: it is counted among those looking for work until it looks.
 thread_local bool t_lookingSoon = false;
-
-void cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
 
 // A pause lasts from a few to over a hundred cycles depending on the processor, so the window's
 // count is timed once; the fastest of a few tries leaves out a preempted one.
@@ -64,6 +60,18 @@ size_t pausesIn(std::chrono::nanoseconds window) {
         std::max<int64_t>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(fastest).count());
     return size_t(std::clamp<int64_t>(window.count() * probe / perProbe, 1, 10'000'000));
 }
+
+// The pool's lock is held for a few instructions at a time, and a look that has just found work
+// takes it while the poster may still hold it: spinning briefly for it spares both threads a futex
+// call and the finder a sleep.
+void lockBriefly(std::unique_lock<std::mutex>& lock) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (lock.try_lock())
+            return;
+        cpuRelax();
+    }
+    lock.lock();
+}
 } // namespace
 
 WorkerPool& WorkerPool::shared() {
@@ -73,7 +81,8 @@ WorkerPool& WorkerPool::shared() {
 
 WorkerPool::WorkerPool()
     : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency()))
-    , m_spinPauses(pausesIn(spinWindow)) {}
+    , m_spin(pausesIn(spinWindow))
+    , m_buildUpStepPauses(pausesIn(buildUpStep)) {}
 
 bool WorkerPool::isWorkerThread() {
     return t_isWorker;
@@ -86,7 +95,8 @@ size_t WorkerPool::threadCount() const {
 
 void WorkerPool::submit(int priority, Job job) {
     priority = std::clamp(priority, 0, priorityCount - 1);
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex, std::defer_lock);
+    lockBriefly(lock);
     m_pending[priority].push_back(std::move(job));
     ++m_pendingCount;
     if (m_pendingCount <= m_spinning) {
@@ -113,6 +123,24 @@ void WorkerPool::jobEnding() {
     t_lookingSoon = true;
     std::lock_guard lock(m_mutex);
     ++m_spinning;
+}
+
+bool WorkerPool::beginLook(WorkSpin& spin) {
+    if (!t_isWorker || t_lookingSoon)
+        return false;
+    std::lock_guard lock(m_mutex);
+    if (m_spinning >= maxSpinners || m_pendingCount > 0)
+        return false;
+    ++m_spinning;
+    spin = m_spin;
+    return true;
+}
+
+void WorkerPool::endLook(bool foundWork) {
+    std::unique_lock lock(m_mutex, std::defer_lock);
+    lockBriefly(lock);
+    --m_spinning;
+    m_spin.record(foundWork);
 }
 
 bool WorkerPool::wantsWorkerLocked() const {
@@ -150,7 +178,7 @@ void WorkerPool::workerMain() {
             lock.unlock();
             job();
             job = nullptr; // captured state is released outside the lock
-            lock.lock();
+            lockBriefly(lock);
             if (t_lookingSoon) {
                 t_lookingSoon = false;
                 --m_spinning;
@@ -160,11 +188,12 @@ void WorkerPool::workerMain() {
         // Look for work a little while before sleeping: bursts of short jobs then stay on hot workers.
         if (m_spinning < maxSpinners) {
             ++m_spinning;
+            const WorkSpin spin = m_spin;
             lock.unlock();
-            for (size_t i = 0; i < m_spinPauses && m_pendingCount.load(std::memory_order_relaxed) == 0; ++i)
-                cpuRelax();
-            lock.lock();
+            spin.look([this] { return m_pendingCount.load(std::memory_order_relaxed) > 0; });
+            lockBriefly(lock);
             --m_spinning;
+            m_spin.record(m_pendingCount > 0);
             if (m_pendingCount > 0)
                 continue;
         }

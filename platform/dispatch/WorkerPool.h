@@ -3,9 +3,11 @@
 // a priority, on any worker. The pool keeps about one running worker per core, and adds workers when
 // queued jobs stop moving: at once when a worker announces a blocking wait (BlockingScope), and from a
 // watchdog when no job has started for a short while (blocking it was not told about: name lookups,
-// sleeps, foreign locks). A worker without work looks for more for some tens of microseconds (one
-// worker at a time, counting pauses, with no system call), then sleeps; idle workers exit after a
-// while. Thread-safe; the pool lives for the process.
+// sleeps, foreign locks). A worker without work looks for more for up to some tens of microseconds
+// (one worker at a time, counting pauses, with no system call; shorter after looks that found
+// nothing), then sleeps; idle workers exit after a while. Thread-safe; the pool lives for the process.
+
+#include "platform/dispatch/WorkSpin.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -43,6 +45,33 @@ public:
     // waits for it instead of waking another. Nothing off the pool.
     void jobEnding();
 
+    // Called from the job a worker runs when it could go on with work of its own that found() tells of
+    // (a serial queue whose drain found nothing left): the worker looks for it as an idle worker looks
+    // for jobs, being the one looking worker, and gives up when a job waits for a worker or the window
+    // ends. True when found() holds. Looks at nothing off the pool or while another worker looks.
+    template <class Found> bool lookForMore(Found found) {
+        WorkSpin spin{0};
+        if (!beginLook(spin))
+            return false;
+        bool ended = spin.look([&] { return found() || hasWaitingJobs(); });
+        endLook(ended);
+        return ended && found();
+    }
+
+    // Pauses while posts keep coming (newest() changes from one short step to the next), up to about
+    // as long as a few dozen posts take, so a run of them builds up. No system call.
+    template <class Newest> void letRunBuildUp(Newest newest) const {
+        auto seen = newest();
+        for (int step = 0; step < buildUpSteps; ++step) {
+            for (size_t i = 0; i < m_buildUpStepPauses; ++i)
+                cpuRelax();
+            auto now = newest();
+            if (now == seen)
+                return;
+            seen = now;
+        }
+    }
+
     // Whether a submitted job waits for a worker; a hint, read without the lock.
     bool hasWaitingJobs() const { return m_pendingCount.load(std::memory_order_relaxed) > 0; }
 
@@ -52,6 +81,8 @@ public:
     WorkerPool();
 
 private:
+    bool beginLook(WorkSpin& spin);
+    void endLook(bool foundWork);
     void spawnLocked();
     bool wantsWorkerLocked() const;
     void workerMain();
@@ -74,7 +105,9 @@ private:
     bool m_watchdogRunning{false};
     bool m_watchdogIdle{false};
     size_t m_maxActive;
-    const size_t m_spinPauses; // pause instructions in a worker's look for work
+    WorkSpin m_spin; // how long the next look for work lasts
+    static constexpr int buildUpSteps = 8;
+    const size_t m_buildUpStepPauses;
 };
 
 } // namespace platform::detail

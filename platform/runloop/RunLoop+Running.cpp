@@ -103,7 +103,8 @@ RunLoop::RunResult RunLoop::runInternal(const RunLoopMode& requestedMode, std::o
                            (realLimit && std::chrono::steady_clock::now() >= *realLimit);
         // Past the limit the loop still looks once at its descriptors, so a run with a limit in the
         // past is a poll.
-        int timeout = limitPassed ? 0 : in.waitTimeout(mode, limitDate, realLimit);
+        in.mayBeSleeping.exchange(1, std::memory_order_acq_rel);
+        int timeout = limitPassed || in.stopRequested.load() ? 0 : in.waitTimeout(mode, limitDate, realLimit);
         handled |= in.waitAndDispatch(mode, timeout);
         if (in.stopRequested.load())
             continue;
@@ -335,6 +336,7 @@ int RunLoop::Internals::waitTimeout(const RunLoopMode& mode, std::optional<MonoT
 bool RunLoop::Internals::waitAndDispatch(const RunLoopMode& mode, int timeoutMilliseconds) {
     epoll_event events[maxEventsPerWait];
     int count = ::epoll_wait(epollFd.get(), events, maxEventsPerWait, timeoutMilliseconds);
+    mayBeSleeping.store(0, std::memory_order_relaxed);
     if (count < 0)
         count = 0; // EINTR: the caller's next pass recomputes the wait
     std::vector<std::pair<std::shared_ptr<RunLoopFdSource>, uint32_t>> ready;

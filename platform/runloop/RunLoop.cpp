@@ -95,6 +95,10 @@ RunLoop::Internals::Internals()
 }
 
 void RunLoop::Internals::wake() {
+    // A read-modify-write, so it reads the loop's latest mark and orders what this waker changed
+    // before the loop's next look.
+    if (mayBeSleeping.fetch_or(0, std::memory_order_acq_rel) == 0)
+        return;
     uint64_t one = 1;
     // A full counter (EAGAIN) already means "awake"; nothing else can fail on an eventfd.
     [[maybe_unused]] auto written = ::write(wakeFd.get(), &one, sizeof one);
@@ -277,7 +281,11 @@ void RunLoop::setMainThread() {
 }
 
 bool RunLoop::isMainThread() {
-    return threadId() == mainThreadId();
+    // Asked by every sync and queue-specific lookup: until a main run loop exists the answer is
+    // settled once per thread, not by a system call per question.
+    thread_local const bool t_isProcessMain = ::gettid() == ::getpid();
+    pid_t id = g_mainThreadId.load(std::memory_order_acquire);
+    return id ? threadId() == id : t_isProcessMain;
 }
 
 bool RunLoop::isCurrent() const {

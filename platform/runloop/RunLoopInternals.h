@@ -15,6 +15,7 @@
 #include "platform/runloop/Timer.h"
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <set>
@@ -99,6 +100,10 @@ struct RunLoop::Internals {
     FileDescriptor epollFd;
     FileDescriptor wakeFd;
     std::atomic<bool> stopRequested{false};
+    // 1 from before the loop looks at what it would wait for until its wait returns. Only then does a
+    // wake need the eventfd: outside that stretch the loop looks again before it sleeps, and each
+    // waker changes what it looks at before it reads this (both read it by read-modify-write).
+    std::atomic<uint8_t> mayBeSleeping{0};
 
     mutable std::mutex mutex;
     bool dead{false};

@@ -9,6 +9,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <thread>
+#include <vector>
 
 using namespace platform;
 using namespace std::chrono_literals;
@@ -38,6 +39,42 @@ TEST_F(VirtualClock, SemaphoreAndGroupWaitsGiveUpWhenTheClockPassesTheirDeadline
     EXPECT_TRUE(group->wait());
 }
 
+TEST(DispatchSemaphore, UnitsAreNeitherLostNorMadeWhenSignalsRaceWaitsThatGiveUp) {
+    auto semaphore = DispatchSemaphore::create(0);
+    constexpr int waiters = 6;
+    constexpr int signals = 50000;
+    std::atomic<int> taken{0};
+    std::atomic<bool> signalling{true};
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < waiters; ++i)
+        threads.emplace_back([&, i] {
+            ++ready;
+            // Deadlines from already passed to a few microseconds ahead: some waits give up while a
+            // signal is counting on them.
+            for (int round = 0; signalling.load() || round < 100; ++round) {
+                if (semaphore->wait(Clock::now() + std::chrono::microseconds((round + i) % 3)))
+                    ++taken;
+            }
+        });
+    std::thread signaller([&] {
+        while (ready.load() < waiters)
+            std::this_thread::yield();
+        for (int i = 0; i < signals; ++i)
+            semaphore->signal();
+        signalling = false;
+    });
+    signaller.join();
+    for (auto& thread : threads)
+        thread.join();
+    int left = 0;
+    while (semaphore->wait(Clock::now()))
+        ++left;
+    EXPECT_EQ(taken.load() + left, signals);
+    EXPECT_FALSE(semaphore->signal()); // nobody waits: the unit stays
+    EXPECT_TRUE(semaphore->wait(Clock::now()));
+}
+
 TEST(DispatchGroup, NotifyRunsOnceAfterEveryBlockAndEnterLeavePairAndAtOnceOnAnEmptyGroup) {
     auto group = DispatchGroup::create();
     auto queue = DispatchQueue::create("work", DispatchQueueAttr::Concurrent);
@@ -63,7 +100,8 @@ TEST(DispatchGroup, NotifyRunsOnceAfterEveryBlockAndEnterLeavePairAndAtOnceOnAnE
 }
 
 TEST(DispatchOnce, RunsTheBlockOnceWhileRacersWaitForIt) {
-    static DispatchOnceToken token;
+    // A token of this run's own: a repeated run must see the block run again.
+    DispatchOnceToken token;
     std::atomic<int> runs{0};
     std::atomic<int> sawDone{0};
     std::atomic<bool> done{false};

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -100,5 +101,47 @@ TEST_P(DrainIntakeRace, EveryItemIsDrainedOnceInEachPostersOrderByOneOwnerAtATim
 
 INSTANTIATE_TEST_SUITE_P(Posters, DrainIntakeRace,
                          testing::Values(RaceCase{1, 20000}, RaceCase{4, 5000}, RaceCase{16, 1000}));
+
+} // namespace
+
+namespace {
+
+struct SpareNode {
+    int value{0};
+    SpareNode* next{nullptr};
+};
+
+std::set<SpareNode*> obtainSpares(size_t count) {
+    std::set<SpareNode*> taken;
+    for (size_t i = 0; i < count; ++i)
+        taken.insert(platform::detail::NodeRecycler<SpareNode>::obtain().release());
+    return taken;
+}
+
+// Nodes finished on another thread: a full run is handed over at once, a part run when the thread
+// ends; either way the poster gets exactly those nodes back before it makes new ones.
+TEST(NodeRecycler, NodesFinishedElsewhereComeBackToAPosterInFullRunsOrWhenTheirThreadEnds) {
+    using Recycler = platform::detail::NodeRecycler<SpareNode>;
+    for (size_t finished : {size_t(64), size_t(10)}) {
+        SCOPED_TRACE(finished);
+        std::set<SpareNode*> given;
+        std::thread([&] {
+            for (size_t i = 0; i < finished; ++i) {
+                auto node = std::make_unique<SpareNode>();
+                given.insert(node.get());
+                Recycler::give(std::move(node));
+            }
+        }).join();
+        EXPECT_EQ(obtainSpares(finished), given);
+        auto fresh = Recycler::obtain();
+        EXPECT_EQ(given.count(fresh.get()), 0u);
+        for (SpareNode* node : given)
+            Recycler::give(std::unique_ptr<SpareNode>(node));
+        // Finished here: reused here first.
+        EXPECT_EQ(obtainSpares(finished), given);
+        for (SpareNode* node : given)
+            delete node;
+    }
+}
 
 } // namespace

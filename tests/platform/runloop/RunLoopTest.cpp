@@ -1,10 +1,14 @@
 #include "platform/runloop/RunLoop.h"
 
+#include "platform/runloop/RunLoopSignalSource.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/Timer.h"
 #include "tests/support/MainLoop.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -184,6 +188,62 @@ TEST_F(RunLoopTest, WorkQueuedOnALoopIsReleasedWhenItsThreadEndsAndLaterWorkIsRe
     EXPECT_FALSE(ended->performBlock([captured] {}));
     captured.reset();
     EXPECT_TRUE(watch.expired());
+}
+
+TEST(RunLoopWake, EveryPerformSignalAndStopFromAnotherThreadReachesALoopWhicheverStepItIsAt) {
+    // The loop runs with an hour's limit: a wake that went missing would leave it asleep and the
+    // acknowledgement below would never come.
+    std::mutex mutex;
+    std::condition_variable condition;
+    int acknowledged = 0;
+    auto acknowledge = [&] {
+        std::lock_guard lock(mutex);
+        ++acknowledged;
+        condition.notify_all();
+    };
+    std::shared_ptr<RunLoop> served;
+    std::atomic<bool> done{false};
+    auto signal = RunLoopSignalSource::create(acknowledge);
+    std::thread server([&] {
+        auto own = RunLoop::current();
+        own->addSource(signal, RunLoop::commonModes);
+        {
+            std::lock_guard lock(mutex);
+            served = own;
+            condition.notify_all();
+        }
+        while (!done.load()) {
+            if (own->runModeForRealTime(RunLoop::defaultMode, 1h, true) == RunLoop::RunResult::Stopped)
+                acknowledge();
+        }
+    });
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(condition.wait_for(lock, 20s, [&] { return served != nullptr; }));
+    }
+    constexpr int steps = 3000;
+    bool allCame = true;
+    for (int step = 0; step < steps && allCame; ++step) {
+        if (step == steps - 1)
+            done = true;
+        switch (step % 3) {
+        case 0:
+            served->performBlock(acknowledge);
+            break;
+        case 1:
+            signal->signal();
+            break;
+        default:
+            served->stop();
+            break;
+        }
+        std::unique_lock lock(mutex);
+        allCame = condition.wait_for(lock, 20s, [&] { return acknowledged == step + 1; });
+    }
+    done = true;
+    served->stop();
+    server.join();
+    EXPECT_TRUE(allCame) << acknowledged << " of " << steps << " acknowledged";
 }
 
 TEST(RunLoopDeathTest, RunningALoopFromAThreadThatDoesNotOwnItAborts) {
