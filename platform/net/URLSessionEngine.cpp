@@ -43,7 +43,8 @@ URLSessionEngine& URLSessionEngine::shared() {
 URLSessionEngine::Counts URLSessionEngine::counts() const {
     return Counts{
         m_startPasses.load(std::memory_order_relaxed), m_socketsWatched.load(std::memory_order_relaxed),
-        m_watchChanges.load(std::memory_order_relaxed), m_timersMade.load(std::memory_order_relaxed)};
+        m_watchChanges.load(std::memory_order_relaxed), m_timersMade.load(std::memory_order_relaxed),
+        m_handlesReset.load(std::memory_order_relaxed)};
 }
 
 class URLSessionEngine::Callout {
@@ -128,8 +129,8 @@ void URLSessionEngine::tearDown() {
             for (const auto& task : dropped)
                 task->m_session->dropTask(*task);
             m_loads.clear();
-            for (CURL* easy : m_idleEasy)
-                curl_easy_cleanup(easy);
+            for (const EasyHandle& idle : m_idleEasy)
+                curl_easy_cleanup(idle.easy);
             m_idleEasy.clear();
             for (auto& [fd, watch] : m_sockets)
                 watch.source->invalidate();
@@ -226,21 +227,29 @@ void URLSessionEngine::loadEnded(uint64_t taskIdentifier) {
         m_loop->performBlock([this, taskIdentifier] { m_loads.erase(taskIdentifier); });
 }
 
-CURL* URLSessionEngine::takeEasy() {
+URLSessionEngine::EasyHandle URLSessionEngine::takeEasy() {
     if (m_idleEasy.empty())
-        return curl_easy_init();
-    CURL* easy = m_idleEasy.back();
+        return {curl_easy_init(), false};
+    EasyHandle handle = m_idleEasy.back();
     m_idleEasy.pop_back();
-    return easy;
+    return handle;
 }
 
-void URLSessionEngine::recycleEasy(CURL* easy) {
+void URLSessionEngine::recycleEasy(CURL* easy, bool plain) {
     if (m_tornDown || m_idleEasy.size() >= kIdleEasyHandles) {
         curl_easy_cleanup(easy);
         return;
     }
-    curl_easy_reset(easy);
-    m_idleEasy.push_back(easy);
+    if (plain) {
+        // What pointed into the ended transfer goes; the options all transfers share stay.
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, nullptr);
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+    } else {
+        curl_easy_reset(easy);
+        m_handlesReset.fetch_add(1, std::memory_order_relaxed);
+    }
+    m_idleEasy.push_back({easy, plain});
 }
 
 MonoTime URLSessionEngine::now() {

@@ -38,6 +38,7 @@ public:
         uint64_t socketsWatched{0}; // sockets of curl's given a run-loop source
         uint64_t watchChanges{0};   // changes of the readiness a watched socket waits for
         uint64_t timersMade{0};     // run-loop timers made for the loads' time-outs
+        uint64_t handlesReset{0};   // kept transfer handles wiped of their options before reuse
     };
 
     static URLSessionEngine& shared();
@@ -57,9 +58,15 @@ public:
     void loadEnded(uint64_t taskIdentifier); // the load is destroyed once the current callout returns
     // The load holds body bytes not yet handed out: its flush() runs before the current callout ends.
     void flushSoon(uint64_t taskIdentifier);
-    // Easy handles outlive their transfers: a reset handle is ready sooner than a new one.
-    CURL* takeEasy();
-    void recycleEasy(CURL* easy);
+    // Easy handles outlive their transfers: a kept handle is ready sooner than a new one. One whose
+    // last transfer set only the options every transfer sets (`plain`) keeps them, so the next
+    // transfer sets just what is its own; any other is reset. `configured`: the handle holds them.
+    struct EasyHandle {
+        CURL* easy{nullptr};
+        bool configured{false};
+    };
+    EasyHandle takeEasy();
+    void recycleEasy(CURL* easy, bool plain);
     // The time of the current callout, read once however many loads ask (Clock::now() outside one).
     MonoTime now();
     // A load's time-outs share the engine's one run-loop timer: moving a deadline costs no timer of
@@ -106,7 +113,7 @@ private:
     std::shared_ptr<RunLoopFdSource> m_timerSource;
     std::unordered_map<int, SocketWatch> m_sockets;
     std::unordered_map<uint64_t, std::unique_ptr<URLSessionLoad>> m_loads;
-    std::vector<CURL*> m_idleEasy;
+    std::vector<EasyHandle> m_idleEasy;
     int m_callouts{0};
     bool m_timeoutDue{false}; // curl's timer ran out at once, inside a callout
     bool m_timerArmed{false};
@@ -124,6 +131,7 @@ private:
     std::atomic<uint64_t> m_socketsWatched{0};
     std::atomic<uint64_t> m_watchChanges{0};
     std::atomic<uint64_t> m_timersMade{0};
+    std::atomic<uint64_t> m_handlesReset{0};
 };
 
 } // namespace platform::detail

@@ -1,5 +1,6 @@
 // The network thread's share of a request: a burst of resumes is started in one pass, a connection
-// kept alive between requests keeps its socket watch without changes, a connection the server
+// kept alive between requests keeps its socket watch without changes, a transfer handle kept between
+// requests is wiped only after one that set options of its own, a connection the server
 // dropped while idle gives way to a fresh one on whatever descriptor number it gets, and the time-outs
 // of all tasks share one timer yet each fires at its own time.
 
@@ -157,6 +158,47 @@ TEST_F(URLSessionEngineTest, AConnectionDroppedWhileIdleGivesWayToAFreshOne) {
     EXPECT_EQ(server.connections(), 5);
     // The descriptor numbers come back, and each new socket is watched anew.
     EXPECT_EQ(URLSessionEngine::shared().counts().socketsWatched - before.socketsWatched, 5u);
+}
+
+// Each request goes out as its own whatever the one before it on the same kept handle set: a handle
+// whose transfer set options beyond those every transfer sets is wiped before it is kept, and only
+// such a one, so a run of plain GETs costs no wipe at all.
+TEST_F(URLSessionEngineTest, AKeptHandleCarriesNothingOfOneRequestIntoTheNext) {
+    HttpServer server;
+    server.route("*", "/any", HttpResponse::text(200, "done"));
+    struct Step {
+        std::string method;
+        std::optional<std::string> body;
+        bool wipesItsHandle;
+    };
+    const std::vector<Step> steps{
+        {"GET", std::nullopt, false},   {"POST", "posted", true},     {"GET", std::nullopt, false},
+        {"DELETE", std::nullopt, true}, {"GET", std::nullopt, false}, {"PUT", "put", true},
+        {"GET", std::nullopt, false},   {"HEAD", std::nullopt, true}, {"GET", std::nullopt, false},
+        {"GET", std::nullopt, false},
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        MutableURLRequest request(url(server, "/any"));
+        request.setHTTPMethod(step.method);
+        if (step.body)
+            request.setHTTPBody(Data(*step.body));
+        uint64_t resetsBefore = URLSessionEngine::shared().counts().handlesReset;
+        Completion done;
+        session->dataTaskWithRequest(request, done.handler())->resume();
+        ASSERT_TRUE(done.wait()) << i;
+        ASSERT_EQ(done.errorCode(), 0) << i;
+        { NetworkThreadHold settled; } // the transfer's handle has been kept by now
+        EXPECT_EQ(URLSessionEngine::shared().counts().handlesReset - resetsBefore,
+                  step.wipesItsHandle ? 1u : 0u)
+            << i << " " << step.method;
+    }
+    auto seen = server.requests();
+    ASSERT_EQ(seen.size(), steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) {
+        EXPECT_EQ(seen[i].method, steps[i].method) << i;
+        EXPECT_EQ(seen[i].body, steps[i].body.value_or("")) << i;
+    }
 }
 
 // Each task's time-out fires at its own time, whichever was armed first and whichever ended early.
