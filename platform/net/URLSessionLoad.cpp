@@ -300,13 +300,14 @@ template <typename Call> void URLSessionLoad::reportToDelegate(Call call) {
 
 template <typename Block> void URLSessionLoad::report(Block block, bool evenWhenCancelling) {
     auto task = m_task;
-    bool posted = m_task->delivery()->post([task, block = std::move(block), evenWhenCancelling]() mutable {
-        if (!evenWhenCancelling && task->isCancelling())
-            return;
-        block();
-    });
-    if (!posted)
-        m_engine.cancel(m_id); // nobody is left to hear about this task
+    m_engine.deliver(
+        m_task,
+        [task, block = std::move(block), evenWhenCancelling]() mutable {
+            if (!evenWhenCancelling && task->isCancelling())
+                return;
+            block();
+        },
+        URLSessionEngine::IfDropped::CancelLoad);
 }
 
 void URLSessionLoad::touch() {
@@ -455,10 +456,9 @@ void URLSessionLoad::end(ErrorPtr error) {
         if (!error && m_completionMode)
             data = wholeBody();
         auto task = m_task;
-        bool posted = m_task->delivery()->post(
-            [task, data = std::move(data), error]() mutable { task->finish(std::move(data), error); });
-        if (!posted)
-            m_session->taskEnded(*m_task);
+        m_engine.deliver(
+            m_task, [task, data = std::move(data), error]() mutable { task->finish(std::move(data), error); },
+            URLSessionEngine::IfDropped::EndTask);
     }
     m_engine.loadEnded(m_id);
 }
@@ -594,8 +594,6 @@ void URLSessionLoad::setTransferOptions(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &URLSessionLoad::resolverStartCallback);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &URLSessionLoad::headerCallback);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &URLSessionLoad::writeCallback);
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &URLSessionLoad::progressCallback);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     }
@@ -608,7 +606,6 @@ void URLSessionLoad::setTransferOptions(Hop& hop) {
     curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, this);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
     if (m_trustAccepted) {
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
@@ -635,6 +632,11 @@ void URLSessionLoad::setMethodAndBody(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(hop.body.length()));
         curl_easy_setopt(easy, CURLOPT_POSTFIELDS,
                          hop.body.empty() ? empty : reinterpret_cast<const char*>(hop.body.bytes()));
+        // Only a body sent counts as progress worth hearing of: a transfer without one is spared the
+        // callback on each of its steps.
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &URLSessionLoad::progressCallback);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
     }
     if (method != "POST")
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());

@@ -1,8 +1,9 @@
 // The network thread's share of a request: a burst of resumes is started in one pass, a connection
 // kept alive between requests keeps its socket watch without changes, a transfer handle kept between
-// requests is wiped only after one that set options of its own, a connection the server
-// dropped while idle gives way to a fresh one on whatever descriptor number it gets, and the time-outs
-// of all tasks share one timer yet each fires at its own time.
+// requests is wiped only after one that set options of its own, reports made together go to their
+// queue in one post, a connection the server dropped while idle gives way to a fresh one on whatever
+// descriptor number it gets, and the time-outs of all tasks share one timer yet each fires at its own
+// time.
 
 #include "platform/net/URLSessionEngine.h"
 
@@ -199,6 +200,42 @@ TEST_F(URLSessionEngineTest, AKeptHandleCarriesNothingOfOneRequestIntoTheNext) {
         EXPECT_EQ(seen[i].method, steps[i].method) << i;
         EXPECT_EQ(seen[i].body, steps[i].body.value_or("")) << i;
     }
+}
+
+// Reports made together reach their delivery in one post: a delegate task's last data with its end,
+// and the completions of a pass that served many tasks (from the cache here, so they all end in the
+// pass that starts them).
+TEST_F(URLSessionEngineTest, ReportsMadeTogetherReachTheirQueueInOnePost) {
+    HttpServer server;
+    server.route("GET", "/fresh", HttpResponse::text(200, "fresh").header("Cache-Control", "no-store"));
+    server.route("GET", "/kept", HttpResponse::text(200, "kept").header("Cache-Control", "max-age=600"));
+
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto delegateSession = URLSession::sessionWithConfiguration(isolatedConfiguration(), delegate, nullptr);
+    uint64_t before = URLSessionEngine::shared().counts().deliveryPosts;
+    delegateSession->dataTaskWithURL(url(server, "/fresh"))->resume();
+    ASSERT_TRUE(delegate->waitForCompletion());
+    EXPECT_EQ(delegate->kinds(), (std::vector<std::string>{"response", "data", "complete"}));
+    EXPECT_EQ(delegate->body(), "fresh");
+    // The response waits for the delegate's answer; the data and the end go together.
+    EXPECT_EQ(URLSessionEngine::shared().counts().deliveryPosts - before, 2u);
+    finishAndWait(delegateSession, delegate);
+
+    ASSERT_EQ(get(url(server, "/kept")), "kept");
+    constexpr int kTasks = 10;
+    std::vector<Completion> done(kTasks);
+    {
+        NetworkThreadHold hold;
+        before = URLSessionEngine::shared().counts().deliveryPosts;
+        for (auto& completion : done)
+            session->dataTaskWithURL(url(server, "/kept"), completion.handler())->resume();
+    }
+    for (auto& completion : done) {
+        ASSERT_TRUE(completion.wait());
+        EXPECT_EQ(completion.body(), "kept");
+    }
+    EXPECT_EQ(server.requestCount(), 2u); // the ten were the cache's to answer
+    EXPECT_EQ(URLSessionEngine::shared().counts().deliveryPosts - before, 1u);
 }
 
 // Each task's time-out fires at its own time, whichever was armed first and whichever ended early.
