@@ -3,8 +3,16 @@
 #include "platform/foundation/Text.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace platform::detail {
+
+namespace {
+
+// Room for the fields of a usual reply at once, so they are not moved as the list grows.
+constexpr size_t kUsualFieldCount = 16;
+
+} // namespace
 
 HTTPHeaderParser::Line HTTPHeaderParser::feed(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
@@ -28,16 +36,18 @@ HTTPHeaderParser::Line HTTPHeaderParser::feed(std::string_view line) {
 }
 
 HTTPHeaderFields HTTPHeaderParser::fields() const {
-    HTTPHeaderFields fields;
-    for (const auto& [name, value] : m_fields)
-        fields.appendLine(name, value);
-    return fields;
+    return HTTPHeaderFields::fromLines(m_fields);
+}
+
+HTTPHeaderFields HTTPHeaderParser::takeFields() {
+    return HTTPHeaderFields::fromLines(std::exchange(m_fields, {}));
 }
 
 void HTTPHeaderParser::startReply(std::string_view statusLine) {
     m_statusSeen = true;
     m_headDone = false;
     m_fields.clear();
+    m_fields.reserve(kUsualFieldCount);
     auto space = statusLine.find(' ');
     m_version = std::string(statusLine.substr(0, space));
     m_status = 0;

@@ -559,13 +559,15 @@ void URLSessionLoad::pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAd
 curl_slist* URLSessionLoad::requestHeaderLines() const {
     const auto& configuration = m_session->configuration();
     HTTPHeaderFields fields = configuration.HTTPAdditionalHeaders();
-    fields.merge(m_request.allHTTPHeaderFields());
+    if (!m_request.allHTTPHeaderFields().empty())
+        fields.merge(m_request.allHTTPHeaderFields());
     fields.remove("Content-Length"); // curl writes the body's true length
     fields.remove("Expect");
     auto storage = configuration.HTTPCookieStorage();
     if (storage && configuration.HTTPShouldSetCookies() && m_request.HTTPShouldHandleCookies() &&
         !fields.contains("Cookie"))
-        fields.merge(HTTPCookie::requestHeaderFieldsWithCookies(storage->cookiesForURL(m_request.URL())));
+        if (auto cookies = storage->cookiesForURL(m_request.URL()); !cookies.empty())
+            fields.merge(HTTPCookie::requestHeaderFieldsWithCookies(cookies));
     if (m_revalidating)
         if (auto stored =
                 std::dynamic_pointer_cast<HTTPURLResponse>(m_revalidating->cachedResponse->response()))
@@ -705,8 +707,8 @@ size_t URLSessionLoad::onHeaderLine(std::string_view line) {
 
 void URLSessionLoad::headersComplete() {
     Hop& hop = *m_hop;
-    hop.response =
-        HTTPURLResponse::create(m_request.URL(), hop.head.status(), hop.head.version(), hop.head.fields());
+    hop.response = HTTPURLResponse::create(m_request.URL(), hop.head.status(), hop.head.version(),
+                                           hop.head.takeFields());
     if (!hop.response) {
         hop.abortError =
             URLError::create(NSURLErrorBadServerResponse, m_request.URL(), "malformed status line");

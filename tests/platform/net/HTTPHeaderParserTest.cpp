@@ -107,3 +107,17 @@ TEST(HTTPHeaderParser, AStatusWithoutThreeDigitsReadsAsZero) {
     parser.feed("HTTP/1.1");
     EXPECT_EQ(parser.version(), "HTTP/1.1");
 }
+
+TEST(HTTPHeaderParser, TakenFieldsLeaveNoneBehindAndTheNextReplyStartsAfresh) {
+    HTTPHeaderParser parser;
+    feedAll(parser, {"HTTP/1.1 401 Unauthorized", "WWW-Authenticate: Basic realm=x", "Set-Cookie: a=1",
+                     "Set-Cookie: b=2", ""});
+    auto taken = parser.takeFields();
+    EXPECT_EQ(taken.values("set-cookie"), (std::vector<std::string>{"a=1", "b=2"}));
+    EXPECT_EQ(taken.size(), 3u);
+    EXPECT_TRUE(parser.fields().empty());
+    // The next leg of the exchange on the same transfer.
+    feedAll(parser, {"HTTP/1.1 200 OK", "X-Second: 2", ""});
+    EXPECT_EQ(parser.status(), 200);
+    EXPECT_EQ(parser.takeFields().fields(), (std::vector<Field>{{"X-Second", "2"}}));
+}
