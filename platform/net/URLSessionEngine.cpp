@@ -303,6 +303,10 @@ void URLSessionEngine::deadlinesDue() {
 
 void URLSessionEngine::calloutEnded() {
     ++m_callouts; // what runs here is inside a callout too, but must not end one again
+    // Before the ended loads go, unless curl has more to do now that may report too: a lone
+    // request's completion waits for nothing else.
+    if (!m_timeoutDue)
+        passReports();
     for (int round = 0; (m_timeoutDue || !m_endedLoads.empty()) && m_multi; ++round) {
         if (round == kImmediateTimeoutsPerCallout) {
             m_timeoutDue = false;
@@ -319,11 +323,16 @@ void URLSessionEngine::calloutEnded() {
             m_loads.erase(id); // a load going may stop a transfer, and curl may ask to run again
     }
     --m_callouts;
+    passReports();
+}
+
+void URLSessionEngine::passReports() {
     if (m_reports.empty() || m_reportsQueued)
         return;
-    if (m_inSocketPass) {
-        // Other sockets of this pass may have reports too: they all go once the pass is over, before
-        // the loop waits again (a perform queued from the loop's own thread costs no wake-up).
+    if (m_inSocketPass && m_loads.size() > 1) {
+        // Other transfers' sockets may be ready in this pass too: their reports go with these once
+        // the pass is over, before the loop waits again (a perform queued from the loop's own thread
+        // costs no wake-up).
         m_reportsQueued = m_loop->performBlock([this] {
             m_reportsQueued = false;
             sendReports();

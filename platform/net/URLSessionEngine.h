@@ -107,6 +107,7 @@ private:
     void readCompleted();
     void flushLoads();
     void calloutEnded();
+    void passReports();
     void sendReports();
     static int socketCallback(CURL* easy, int fd, int what, void* engine, void* socketData);
     static int timerCallback(CURLM* multi, long timeoutMs, void* engine);

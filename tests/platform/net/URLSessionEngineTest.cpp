@@ -238,6 +238,42 @@ TEST_F(URLSessionEngineTest, ReportsMadeTogetherReachTheirQueueInOnePost) {
     EXPECT_EQ(URLSessionEngine::shared().counts().deliveryPosts - before, 1u);
 }
 
+// Replies that wait together on their sockets end their tasks in one pass over the ready sockets, and
+// the completions of that pass reach the queue in one post.
+TEST_F(URLSessionEngineTest, CompletionsOfOnePassOverReadySocketsReachTheQueueInOnePost) {
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    auto target = URL::create("http://127.0.0.1:" + std::to_string(listener->port()) + "/together");
+    constexpr int kTasks = 5;
+    std::vector<Completion> done(kTasks);
+    for (auto& completion : done)
+        session->dataTaskWithURL(target, completion.handler())->resume();
+    std::vector<std::unique_ptr<RawPeer>> peers;
+    for (int i = 0; i < kTasks; ++i) {
+        auto peer = listener->accept(std::chrono::seconds(30));
+        ASSERT_TRUE(peer) << i;
+        std::string request;
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            std::string got = peer->receiveSome();
+            ASSERT_FALSE(got.empty()) << i;
+            request += got;
+        }
+        peers.push_back(std::move(peer));
+    }
+    uint64_t before = 0;
+    {
+        NetworkThreadHold hold; // every reply is in its socket before the thread looks again
+        before = URLSessionEngine::shared().counts().deliveryPosts;
+        for (auto& peer : peers)
+            ASSERT_TRUE(peer->sendAll("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    }
+    for (auto& completion : done) {
+        ASSERT_TRUE(completion.wait());
+        EXPECT_EQ(completion.body(), "ok");
+    }
+    EXPECT_EQ(URLSessionEngine::shared().counts().deliveryPosts - before, 1u);
+}
+
 // Each task's time-out fires at its own time, whichever was armed first and whichever ended early.
 // The held tasks wait on a listener that never accepts: their requests sit unanswered in its backlog.
 TEST_F(URLSessionEngineTest, TimeOutsOfSideBySideTasksEachFireAtTheirOwnTime) {
