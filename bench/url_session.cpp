@@ -4,7 +4,7 @@
 // run reports server_cpu, the server's CPU time over the run's wall time (well under 1 means the
 // single-process server is not what limits the figure), and per GET what does not move with the
 // machine's load: this process's context switches and CPU time, the network thread's CPU time, and
-// the network thread's start passes and new socket watches.
+// the network thread's start passes, new socket watches and posts to the delivery queue.
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/net/URLSession.h"
 #include "platform/net/URLSessionEngine.h"
@@ -130,7 +130,8 @@ SmallFileServer& server() {
 
 // Reports, when it goes out of scope, the server's share of the run, and per GET this process's
 // context switches and CPU time (every thread's, in microseconds), the URL loading network thread's
-// CPU time (none for curl's own runs), its passes that started tasks and the sockets it began to watch.
+// CPU time (none for curl's own runs), its passes that started tasks, the sockets it began to watch and
+// its posts of reports to the delivery queue.
 class ServerLoad {
 public:
     ServerLoad(benchmark::State& state, int getsPerIteration)
@@ -156,6 +157,8 @@ public:
                 double(engine.startPasses - m_engine.startPasses) / gets;
             m_state.counters["watches_per_get"] =
                 double(engine.socketsWatched - m_engine.socketsWatched) / gets;
+            m_state.counters["delivery_posts_per_get"] =
+                double(engine.deliveryPosts - m_engine.deliveryPosts) / gets;
         }
     }
 

@@ -17,6 +17,12 @@ HTTPHeaderFields::HTTPHeaderFields(std::initializer_list<Field> fields) {
         setValue(field.second, field.first);
 }
 
+HTTPHeaderFields HTTPHeaderFields::fromLines(std::vector<Field> lines) {
+    HTTPHeaderFields fields;
+    fields.m_fields = std::move(lines);
+    return fields;
+}
+
 std::optional<std::string> HTTPHeaderFields::value(std::string_view name) const {
     std::optional<std::string> joined;
     for (const auto& field : m_fields) {

@@ -20,6 +20,8 @@ public:
 
     HTTPHeaderFields() = default;
     HTTPHeaderFields(std::initializer_list<Field> fields);
+    // The lines as a response carries them, a repeated name kept on each (appendLine, line by line).
+    static HTTPHeaderFields fromLines(std::vector<Field> lines);
 
     // valueForHTTPHeaderField: every line of that name joined with ", "; nullopt when absent.
     std::optional<std::string> value(std::string_view name) const;

@@ -30,6 +30,8 @@ public:
     int64_t status() const { return m_status; }
     const std::string& version() const { return m_version; }
     HTTPHeaderFields fields() const;
+    // The fields read, handed over without a copy: the parser keeps none of them after.
+    HTTPHeaderFields takeFields();
 
 private:
     void startReply(std::string_view statusLine);

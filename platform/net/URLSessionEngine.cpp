@@ -7,6 +7,7 @@
 #include "platform/net/HTTPCookieStorage.h"
 #include "platform/net/Resolver.h"
 #include "platform/net/URLCache.h"
+#include "platform/net/URLSessionDelivery.h"
 #include "platform/net/URLSessionLoad.h"
 
 #include <cstdio>
@@ -42,8 +43,9 @@ URLSessionEngine& URLSessionEngine::shared() {
 
 URLSessionEngine::Counts URLSessionEngine::counts() const {
     return Counts{
-        m_startPasses.load(std::memory_order_relaxed), m_socketsWatched.load(std::memory_order_relaxed),
-        m_watchChanges.load(std::memory_order_relaxed), m_timersMade.load(std::memory_order_relaxed)};
+        m_startPasses.load(std::memory_order_relaxed),  m_socketsWatched.load(std::memory_order_relaxed),
+        m_watchChanges.load(std::memory_order_relaxed), m_timersMade.load(std::memory_order_relaxed),
+        m_handlesReset.load(std::memory_order_relaxed), m_deliveryPosts.load(std::memory_order_relaxed)};
 }
 
 class URLSessionEngine::Callout {
@@ -128,8 +130,8 @@ void URLSessionEngine::tearDown() {
             for (const auto& task : dropped)
                 task->m_session->dropTask(*task);
             m_loads.clear();
-            for (CURL* easy : m_idleEasy)
-                curl_easy_cleanup(easy);
+            for (const EasyHandle& idle : m_idleEasy)
+                curl_easy_cleanup(idle.easy);
             m_idleEasy.clear();
             for (auto& [fd, watch] : m_sockets)
                 watch.source->invalidate();
@@ -226,21 +228,29 @@ void URLSessionEngine::loadEnded(uint64_t taskIdentifier) {
         m_loop->performBlock([this, taskIdentifier] { m_loads.erase(taskIdentifier); });
 }
 
-CURL* URLSessionEngine::takeEasy() {
+URLSessionEngine::EasyHandle URLSessionEngine::takeEasy() {
     if (m_idleEasy.empty())
-        return curl_easy_init();
-    CURL* easy = m_idleEasy.back();
+        return {curl_easy_init(), false};
+    EasyHandle handle = m_idleEasy.back();
     m_idleEasy.pop_back();
-    return easy;
+    return handle;
 }
 
-void URLSessionEngine::recycleEasy(CURL* easy) {
+void URLSessionEngine::recycleEasy(CURL* easy, bool plain) {
     if (m_tornDown || m_idleEasy.size() >= kIdleEasyHandles) {
         curl_easy_cleanup(easy);
         return;
     }
-    curl_easy_reset(easy);
-    m_idleEasy.push_back(easy);
+    if (plain) {
+        // What pointed into the ended transfer goes; the options all transfers share stay.
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, nullptr);
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+    } else {
+        curl_easy_reset(easy);
+        m_handlesReset.fetch_add(1, std::memory_order_relaxed);
+    }
+    m_idleEasy.push_back({easy, plain});
 }
 
 MonoTime URLSessionEngine::now() {
@@ -293,6 +303,10 @@ void URLSessionEngine::deadlinesDue() {
 
 void URLSessionEngine::calloutEnded() {
     ++m_callouts; // what runs here is inside a callout too, but must not end one again
+    // Before the ended loads go, unless curl has more to do now that may report too: a lone
+    // request's completion waits for nothing else.
+    if (!m_timeoutDue)
+        passReports();
     for (int round = 0; (m_timeoutDue || !m_endedLoads.empty()) && m_multi; ++round) {
         if (round == kImmediateTimeoutsPerCallout) {
             m_timeoutDue = false;
@@ -309,6 +323,69 @@ void URLSessionEngine::calloutEnded() {
             m_loads.erase(id); // a load going may stop a transfer, and curl may ask to run again
     }
     --m_callouts;
+    passReports();
+}
+
+void URLSessionEngine::passReports() {
+    if (m_reports.empty() || m_reportsQueued)
+        return;
+    if (m_inSocketPass && m_loads.size() > 1) {
+        // Other transfers' sockets may be ready in this pass too: their reports go with these once
+        // the pass is over, before the loop waits again (a perform queued from the loop's own thread
+        // costs no wake-up).
+        m_reportsQueued = m_loop->performBlock([this] {
+            m_reportsQueued = false;
+            sendReports();
+        });
+        if (m_reportsQueued)
+            return;
+    }
+    sendReports();
+}
+
+void URLSessionEngine::deliver(const URLSessionTaskPtr& task, std::function<void()> block,
+                               IfDropped ifDropped) {
+    m_reports.push_back({task, task->delivery(), std::move(block), ifDropped});
+    if (m_callouts == 0 && !m_reportsQueued)
+        sendReports();
+}
+
+void URLSessionEngine::sendReports() {
+    std::vector<Report> reports = std::exchange(m_reports, {});
+    // One post per delivery, its reports in the order they were made; deliveries are few per pass.
+    for (size_t first = 0; first < reports.size(); ++first) {
+        if (!reports[first].block)
+            continue; // sent with an earlier report to the same delivery
+        const auto& delivery = reports[first].delivery;
+        std::vector<size_t> group{first};
+        for (size_t other = first + 1; other < reports.size(); ++other)
+            if (reports[other].block && reports[other].delivery == delivery)
+                group.push_back(other);
+        bool posted = false;
+        m_deliveryPosts.fetch_add(1, std::memory_order_relaxed);
+        if (group.size() == 1) {
+            posted = delivery->post(std::move(reports[first].block));
+        } else {
+            std::vector<std::function<void()>> blocks;
+            blocks.reserve(group.size());
+            for (size_t index : group)
+                blocks.push_back(std::move(reports[index].block));
+            posted = delivery->post([blocks = std::move(blocks)] {
+                for (const auto& block : blocks)
+                    block();
+            });
+        }
+        for (size_t index : group) {
+            reports[index].block = nullptr;
+            if (posted)
+                continue;
+            const auto& task = reports[index].task;
+            if (reports[index].ifDropped == IfDropped::CancelLoad)
+                cancel(task->taskIdentifier()); // nobody is left to hear about this task
+            else
+                task->m_session->taskEnded(*task);
+        }
+    }
 }
 
 int URLSessionEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* engineData, void*) {
@@ -375,7 +452,9 @@ void URLSessionEngine::socketReady(int fd, uint32_t ready) {
         mask |= CURL_CSELECT_IN;
     if (ready & RunLoopFdSource::Write)
         mask |= CURL_CSELECT_OUT;
+    m_inSocketPass = true;
     socketAction(fd, mask);
+    m_inSocketPass = false;
 }
 
 int URLSessionEngine::timerCallback(CURLM*, long timeoutMs, void* engineData) {

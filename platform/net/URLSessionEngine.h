@@ -27,6 +27,7 @@
 
 namespace platform::detail {
 
+class URLSessionDelivery;
 class URLSessionLoad;
 
 class URLSessionEngine {
@@ -38,6 +39,8 @@ public:
         uint64_t socketsWatched{0}; // sockets of curl's given a run-loop source
         uint64_t watchChanges{0};   // changes of the readiness a watched socket waits for
         uint64_t timersMade{0};     // run-loop timers made for the loads' time-outs
+        uint64_t handlesReset{0};   // kept transfer handles wiped of their options before reuse
+        uint64_t deliveryPosts{0};  // blocks handed to the tasks' deliveries, each carrying reports
     };
 
     static URLSessionEngine& shared();
@@ -52,14 +55,26 @@ public:
 
     // For loads, on the network thread.
     std::shared_ptr<RunLoop> runLoop() const { return m_loop; }
+    // Hands `block` to the task's delivery after what the network thread is doing now, in order with
+    // the other reports of that work: the reports a pass over the ready sockets makes for one delivery
+    // (the completions of many transfers, a task's last data and its end) go in one post. When the
+    // delivery has gone (a run loop whose thread ended), `ifDropped` says what becomes of the task.
+    enum class IfDropped { CancelLoad, EndTask };
+    void deliver(const URLSessionTaskPtr& task, std::function<void()> block, IfDropped ifDropped);
     bool addTransfer(CURL* easy);
     void removeTransfer(CURL* easy);
     void loadEnded(uint64_t taskIdentifier); // the load is destroyed once the current callout returns
     // The load holds body bytes not yet handed out: its flush() runs before the current callout ends.
     void flushSoon(uint64_t taskIdentifier);
-    // Easy handles outlive their transfers: a reset handle is ready sooner than a new one.
-    CURL* takeEasy();
-    void recycleEasy(CURL* easy);
+    // Easy handles outlive their transfers: a kept handle is ready sooner than a new one. One whose
+    // last transfer set only the options every transfer sets (`plain`) keeps them, so the next
+    // transfer sets just what is its own; any other is reset. `configured`: the handle holds them.
+    struct EasyHandle {
+        CURL* easy{nullptr};
+        bool configured{false};
+    };
+    EasyHandle takeEasy();
+    void recycleEasy(CURL* easy, bool plain);
     // The time of the current callout, read once however many loads ask (Clock::now() outside one).
     MonoTime now();
     // A load's time-outs share the engine's one run-loop timer: moving a deadline costs no timer of
@@ -92,6 +107,8 @@ private:
     void readCompleted();
     void flushLoads();
     void calloutEnded();
+    void passReports();
+    void sendReports();
     static int socketCallback(CURL* easy, int fd, int what, void* engine, void* socketData);
     static int timerCallback(CURLM* multi, long timeoutMs, void* engine);
     static int closeSocketCallback(void* engine, curl_socket_t fd);
@@ -106,7 +123,7 @@ private:
     std::shared_ptr<RunLoopFdSource> m_timerSource;
     std::unordered_map<int, SocketWatch> m_sockets;
     std::unordered_map<uint64_t, std::unique_ptr<URLSessionLoad>> m_loads;
-    std::vector<CURL*> m_idleEasy;
+    std::vector<EasyHandle> m_idleEasy;
     int m_callouts{0};
     bool m_timeoutDue{false}; // curl's timer ran out at once, inside a callout
     bool m_timerArmed{false};
@@ -117,6 +134,16 @@ private:
     std::shared_ptr<Timer> m_deadlineTimer; // armed no later than the earliest deadline
     bool m_tornDown{false};
 
+    struct Report {
+        URLSessionTaskPtr task;
+        std::shared_ptr<URLSessionDelivery> delivery;
+        std::function<void()> block;
+        IfDropped ifDropped;
+    };
+    std::vector<Report> m_reports; // made on the network thread, not yet handed to their deliveries
+    bool m_inSocketPass{false};    // inside the run loop's pass over ready descriptors
+    bool m_reportsQueued{false};   // a perform that sends m_reports is waiting in the run loop
+
     std::mutex m_startMutex; // guards m_starting, which any thread appends to
     std::vector<URLSessionTaskPtr> m_starting;
 
@@ -124,6 +151,8 @@ private:
     std::atomic<uint64_t> m_socketsWatched{0};
     std::atomic<uint64_t> m_watchChanges{0};
     std::atomic<uint64_t> m_timersMade{0};
+    std::atomic<uint64_t> m_handlesReset{0};
+    std::atomic<uint64_t> m_deliveryPosts{0};
 };
 
 } // namespace platform::detail

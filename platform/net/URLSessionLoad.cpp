@@ -26,6 +26,9 @@ constexpr int maxRedirects = 16;
 constexpr size_t pieceSize = 256 * 1024;
 // The body of a reply that may never be handed out (a redirect, a 401) is kept up to this much.
 constexpr size_t heldBodyLimit = 1024 * 1024;
+// Room made ahead for a whole body of the length a reply announces, at most this much (the server
+// may announce more than it sends).
+constexpr size_t wholeBodyReserveLimit = 8 * 1024 * 1024;
 
 // A delegate's answer, sent to the load once: by the handler, or with the default answer when every
 // copy of the handler is gone without a call.
@@ -237,13 +240,18 @@ std::string userAgent() {
 
 struct URLSessionLoad::Hop {
     explicit Hop(URLSessionEngine& owner)
-        : engine(owner)
-        , easy(owner.takeEasy()) {}
+        : engine(owner) {
+        auto handle = owner.takeEasy();
+        easy = handle.easy;
+        configured = handle.configured;
+    }
     Hop(const Hop&) = delete;
     Hop& operator=(const Hop&) = delete;
 
     URLSessionEngine& engine;
     CURL* easy{nullptr};
+    bool configured{false}; // the handle holds the options every transfer sets
+    bool plain{true};       // this transfer set no other option and never paused
     curl_slist* headers{nullptr};
     curl_slist* resolve{nullptr};
     std::string url;
@@ -263,7 +271,7 @@ struct URLSessionLoad::Hop {
 
     ~Hop() {
         if (easy)
-            engine.recycleEasy(easy);
+            engine.recycleEasy(easy, plain);
         if (headers)
             curl_slist_free_all(headers);
         if (resolve)
@@ -292,13 +300,14 @@ template <typename Call> void URLSessionLoad::reportToDelegate(Call call) {
 
 template <typename Block> void URLSessionLoad::report(Block block, bool evenWhenCancelling) {
     auto task = m_task;
-    bool posted = m_task->delivery()->post([task, block = std::move(block), evenWhenCancelling]() mutable {
-        if (!evenWhenCancelling && task->isCancelling())
-            return;
-        block();
-    });
-    if (!posted)
-        m_engine.cancel(m_id); // nobody is left to hear about this task
+    m_engine.deliver(
+        m_task,
+        [task, block = std::move(block), evenWhenCancelling]() mutable {
+            if (!evenWhenCancelling && task->isCancelling())
+                return;
+            block();
+        },
+        URLSessionEngine::IfDropped::CancelLoad);
 }
 
 void URLSessionLoad::touch() {
@@ -445,12 +454,11 @@ void URLSessionLoad::end(ErrorPtr error) {
     if (m_task->claimEnd(error)) {
         std::optional<Data> data;
         if (!error && m_completionMode)
-            data = m_body.data();
+            data = wholeBody();
         auto task = m_task;
-        bool posted = m_task->delivery()->post(
-            [task, data = std::move(data), error]() mutable { task->finish(std::move(data), error); });
-        if (!posted)
-            m_session->taskEnded(*m_task);
+        m_engine.deliver(
+            m_task, [task, data = std::move(data), error]() mutable { task->finish(std::move(data), error); },
+            URLSessionEngine::IfDropped::EndTask);
     }
     m_engine.loadEnded(m_id);
 }
@@ -545,18 +553,21 @@ void URLSessionLoad::pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAd
     }
     hop.resolve =
         curl_slist_append(nullptr, fmt::format("{}:{}:{}", host, portOf(*m_request.URL()), list).c_str());
+    hop.plain = false;
 }
 
 curl_slist* URLSessionLoad::requestHeaderLines() const {
     const auto& configuration = m_session->configuration();
     HTTPHeaderFields fields = configuration.HTTPAdditionalHeaders();
-    fields.merge(m_request.allHTTPHeaderFields());
+    if (!m_request.allHTTPHeaderFields().empty())
+        fields.merge(m_request.allHTTPHeaderFields());
     fields.remove("Content-Length"); // curl writes the body's true length
     fields.remove("Expect");
     auto storage = configuration.HTTPCookieStorage();
     if (storage && configuration.HTTPShouldSetCookies() && m_request.HTTPShouldHandleCookies() &&
         !fields.contains("Cookie"))
-        fields.merge(HTTPCookie::requestHeaderFieldsWithCookies(storage->cookiesForURL(m_request.URL())));
+        if (auto cookies = storage->cookiesForURL(m_request.URL()); !cookies.empty())
+            fields.merge(HTTPCookie::requestHeaderFieldsWithCookies(cookies));
     if (m_revalidating)
         if (auto stored =
                 std::dynamic_pointer_cast<HTTPURLResponse>(m_revalidating->cachedResponse->response()))
@@ -575,28 +586,33 @@ curl_slist* URLSessionLoad::requestHeaderLines() const {
 
 void URLSessionLoad::setTransferOptions(Hop& hop) {
     CURL* easy = hop.easy;
+    if (!hop.configured) {
+        // What every transfer sets the same way: a handle kept from a plain transfer still has it.
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+        curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &URLSessionLoad::resolverStartCallback);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &URLSessionLoad::headerCallback);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &URLSessionLoad::writeCallback);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    }
     curl_easy_setopt(easy, CURLOPT_URL, hop.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, hop.errorText);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_PROXY, "");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, hop.headers);
     if (hop.resolve)
         curl_easy_setopt(easy, CURLOPT_RESOLVE, hop.resolve);
-    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &URLSessionLoad::resolverStartCallback);
     curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, this);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &URLSessionLoad::headerCallback);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &URLSessionLoad::writeCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &URLSessionLoad::progressCallback);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, m_trustAccepted ? 0L : 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, m_trustAccepted ? 0L : 2L);
+    if (m_trustAccepted) {
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+        hop.plain = false;
+    }
 }
 
 void URLSessionLoad::setMethodAndBody(Hop& hop) {
@@ -606,6 +622,7 @@ void URLSessionLoad::setMethodAndBody(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
         return;
     }
+    hop.plain = false;
     if (method == "HEAD") {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         return;
@@ -617,6 +634,11 @@ void URLSessionLoad::setMethodAndBody(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(hop.body.length()));
         curl_easy_setopt(easy, CURLOPT_POSTFIELDS,
                          hop.body.empty() ? empty : reinterpret_cast<const char*>(hop.body.bytes()));
+        // Only a body sent counts as progress worth hearing of: a transfer without one is spared the
+        // callback on each of its steps.
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &URLSessionLoad::progressCallback);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
     }
     if (method != "POST")
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
@@ -625,6 +647,7 @@ void URLSessionLoad::setMethodAndBody(Hop& hop) {
 void URLSessionLoad::setCredential(Hop& hop) {
     if (!m_credential || !m_credential->user())
         return;
+    hop.plain = false;
     hop.userName = *m_credential->user();
     hop.password = m_credential->password().value_or("");
     curl_easy_setopt(hop.easy, CURLOPT_USERNAME, hop.userName.c_str());
@@ -684,8 +707,8 @@ size_t URLSessionLoad::onHeaderLine(std::string_view line) {
 
 void URLSessionLoad::headersComplete() {
     Hop& hop = *m_hop;
-    hop.response =
-        HTTPURLResponse::create(m_request.URL(), hop.head.status(), hop.head.version(), hop.head.fields());
+    hop.response = HTTPURLResponse::create(m_request.URL(), hop.head.status(), hop.head.version(),
+                                           hop.head.takeFields());
     if (!hop.response) {
         hop.abortError =
             URLError::create(NSURLErrorBadServerResponse, m_request.URL(), "malformed status line");
@@ -737,6 +760,7 @@ size_t URLSessionLoad::onBody(const char* bytes, size_t length) {
     if (m_waiting == Waiting::Response) {
         // Nothing of the body goes out before the delegate has allowed the response.
         m_paused = true;
+        hop.plain = false;
         return CURL_WRITEFUNC_PAUSE;
     }
     receiveBody(bytes, length);
@@ -755,7 +779,7 @@ void URLSessionLoad::receiveBody(const char* bytes, size_t length) {
         }
     }
     if (m_completionMode) {
-        m_body.appendBytes(bytes, length);
+        m_body.insert(m_body.end(), bytes, bytes + length);
     } else {
         if (m_pending.empty())
             m_engine.flushSoon(m_id);
@@ -764,6 +788,17 @@ void URLSessionLoad::receiveBody(const char* bytes, size_t length) {
             flush();
     }
     m_task->addBytesReceived(static_cast<int64_t>(length));
+}
+
+const Data& URLSessionLoad::wholeBody() {
+    if (!m_body.empty()) {
+        // Bytes come after a body already handed out only if a caller breaks the order; kept anyway.
+        if (!m_wholeBody.empty())
+            m_body.insert(m_body.begin(), m_wholeBody.bytes(), m_wholeBody.bytes() + m_wholeBody.length());
+        m_wholeBody = Data(std::move(m_body));
+        m_body = {};
+    }
+    return m_wholeBody;
 }
 
 void URLSessionLoad::flush() {
@@ -785,6 +820,8 @@ void URLSessionLoad::beginDelivery(const HTTPURLResponsePtr& response, bool from
     if (m_storeResponse &&
         response->expectedContentLength() > static_cast<int64_t>(m_cache->memoryCapacity() / 20))
         m_storeResponse = false;
+    if (m_completionMode && response->expectedContentLength() > 0)
+        m_body.reserve(std::min<size_t>(response->expectedContentLength(), wholeBodyReserveLimit));
     if (m_completionMode || !m_dataDelegate)
         return;
     m_waiting = Waiting::Response;
@@ -888,7 +925,7 @@ void URLSessionLoad::transferDone(CURLcode result) {
 void URLSessionLoad::finishBody() {
     flush();
     if (m_storeResponse && m_cache && m_response) {
-        Data body = m_completionMode ? m_body.data() : m_cacheBody.data();
+        Data body = m_completionMode ? wholeBody() : m_cacheBody.data();
         bool secure = schemeOf(*m_request.URL()) == "https";
         auto proposed = std::make_shared<CachedURLResponse>(m_response, body, Value(),
                                                             secure ? NSURLCacheStorageAllowedInMemoryOnly

@@ -68,6 +68,7 @@ private:
     void beginDelivery(const HTTPURLResponsePtr& response, bool fromNetwork);
     void deliverBuffered(const HTTPURLResponsePtr& response, Data body, bool fromNetwork);
     void finishBody();
+    const Data& wholeBody();
     void storeCookies(const HTTPURLResponse& response);
 
     void askRedirect();
@@ -129,8 +130,9 @@ private:
     // The reply being handed out.
     std::unique_ptr<Hop> m_hop;
     HTTPURLResponsePtr m_response;
-    MutableData m_body;    // completion handler: the whole body
-    MutableData m_pending; // delegate: what has not been handed out yet
+    std::vector<uint8_t> m_body; // completion handler: the whole body, as received so far
+    Data m_wholeBody;            // the same, once taken by wholeBody()
+    MutableData m_pending;       // delegate: what has not been handed out yet
     bool m_paused{false};
     bool m_bodyComplete{false};
     bool m_ended{false};

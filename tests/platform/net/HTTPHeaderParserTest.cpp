@@ -107,3 +107,38 @@ TEST(HTTPHeaderParser, AStatusWithoutThreeDigitsReadsAsZero) {
     parser.feed("HTTP/1.1");
     EXPECT_EQ(parser.version(), "HTTP/1.1");
 }
+
+TEST(HTTPHeaderParser, TakenFieldsLeaveNoneBehindAndTheNextReplyStartsAfresh) {
+    HTTPHeaderParser parser;
+    feedAll(parser, {"HTTP/1.1 401 Unauthorized", "WWW-Authenticate: Basic realm=x", "Set-Cookie: a=1",
+                     "Set-Cookie: b=2", ""});
+    auto taken = parser.takeFields();
+    EXPECT_EQ(taken.values("set-cookie"), (std::vector<std::string>{"a=1", "b=2"}));
+    EXPECT_EQ(taken.size(), 3u);
+    EXPECT_TRUE(parser.fields().empty());
+    // The next leg of the exchange on the same transfer.
+    feedAll(parser, {"HTTP/1.1 200 OK", "X-Second: 2", ""});
+    EXPECT_EQ(parser.status(), 200);
+    EXPECT_EQ(parser.takeFields().fields(), (std::vector<Field>{{"X-Second", "2"}}));
+}
+
+TEST(HTTPHeaderParser, TrimsSpacesTabsAndWideWhitespaceAroundNamesAndValuesOnly) {
+    struct Case {
+        std::string line;
+        Field field;
+    };
+    const Case cases[] = {
+        {"X-A:  \t value \t ", {"X-A", "value"}},
+        {"X-B: \xC2\xA0wide\xE3\x80\x80", {"X-B", "wide"}}, // no-break and ideographic spaces
+        {"X-C: caf\xC3\xA9", {"X-C", "caf\xC3\xA9"}},
+        {"X-D: a \t b", {"X-D", "a \t b"}},
+        {"X-E: \t ", {"X-E", ""}},
+        {"X-F\t : v", {"X-F", "v"}},
+        {"\xC3\xA9t\xC3\xA9:\xC2\xA0", {"\xC3\xA9t\xC3\xA9", ""}},
+    };
+    for (const auto& test : cases) {
+        HTTPHeaderParser parser;
+        feedAll(parser, {"HTTP/1.1 200 OK", test.line, ""});
+        EXPECT_EQ(parser.fields().fields(), std::vector<Field>{test.field}) << test.line;
+    }
+}

@@ -38,6 +38,35 @@ TEST_F(URLSessionDataTaskTest, GetDeliversStatusHeaderFieldsAndBody) {
     EXPECT_EQ(server.requests()[0].target, "/hello?x=1");
 }
 
+// What a task counts as sent: the whole body of a request that has one, nothing for one without.
+TEST_F(URLSessionDataTaskTest, CountsTheBodySentAndNothingForARequestWithoutOne) {
+    server.route("*", "/count", HttpResponse::text(200, "counted"));
+    struct Case {
+        std::string method;
+        std::optional<std::string> body;
+        int64_t sent;
+    };
+    const std::vector<Case> cases{
+        {"POST", std::string(100000, 'b'), 100000},
+        {"PUT", "short", 5},
+        {"GET", std::nullopt, 0},
+        {"DELETE", std::nullopt, 0},
+    };
+    for (const auto& c : cases) {
+        MutableURLRequest request(url(server, "/count"));
+        request.setHTTPMethod(c.method);
+        if (c.body)
+            request.setHTTPBody(Data(*c.body));
+        Completion done;
+        auto task = session->dataTaskWithRequest(request, done.handler());
+        task->resume();
+        ASSERT_TRUE(done.wait()) << c.method;
+        EXPECT_EQ(done.errorCode(), 0) << c.method;
+        EXPECT_EQ(task->countOfBytesSent(), c.sent) << c.method;
+        EXPECT_EQ(task->countOfBytesExpectedToSend(), c.sent) << c.method;
+    }
+}
+
 TEST_F(URLSessionDataTaskTest, PostSendsMethodBodyAndFieldsInTheCallersSpelling) {
     HttpRequest seen;
     std::mutex mutex;

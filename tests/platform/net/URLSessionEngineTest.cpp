@@ -1,7 +1,9 @@
 // The network thread's share of a request: a burst of resumes is started in one pass, a connection
-// kept alive between requests keeps its socket watch without changes, a connection the server
-// dropped while idle gives way to a fresh one on whatever descriptor number it gets, and the time-outs
-// of all tasks share one timer yet each fires at its own time.
+// kept alive between requests keeps its socket watch without changes, a transfer handle kept between
+// requests is wiped only after one that set options of its own, reports made together go to their
+// queue in one post, a connection the server dropped while idle gives way to a fresh one on whatever
+// descriptor number it gets, and the time-outs of all tasks share one timer yet each fires at its own
+// time.
 
 #include "platform/net/URLSessionEngine.h"
 
@@ -157,6 +159,119 @@ TEST_F(URLSessionEngineTest, AConnectionDroppedWhileIdleGivesWayToAFreshOne) {
     EXPECT_EQ(server.connections(), 5);
     // The descriptor numbers come back, and each new socket is watched anew.
     EXPECT_EQ(URLSessionEngine::shared().counts().socketsWatched - before.socketsWatched, 5u);
+}
+
+// Each request goes out as its own whatever the one before it on the same kept handle set: a handle
+// whose transfer set options beyond those every transfer sets is wiped before it is kept, and only
+// such a one, so a run of plain GETs costs no wipe at all.
+TEST_F(URLSessionEngineTest, AKeptHandleCarriesNothingOfOneRequestIntoTheNext) {
+    HttpServer server;
+    server.route("*", "/any", HttpResponse::text(200, "done"));
+    struct Step {
+        std::string method;
+        std::optional<std::string> body;
+        bool wipesItsHandle;
+    };
+    const std::vector<Step> steps{
+        {"GET", std::nullopt, false},   {"POST", "posted", true},     {"GET", std::nullopt, false},
+        {"DELETE", std::nullopt, true}, {"GET", std::nullopt, false}, {"PUT", "put", true},
+        {"GET", std::nullopt, false},   {"HEAD", std::nullopt, true}, {"GET", std::nullopt, false},
+        {"GET", std::nullopt, false},
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        MutableURLRequest request(url(server, "/any"));
+        request.setHTTPMethod(step.method);
+        if (step.body)
+            request.setHTTPBody(Data(*step.body));
+        uint64_t resetsBefore = URLSessionEngine::shared().counts().handlesReset;
+        Completion done;
+        session->dataTaskWithRequest(request, done.handler())->resume();
+        ASSERT_TRUE(done.wait()) << i;
+        ASSERT_EQ(done.errorCode(), 0) << i;
+        { NetworkThreadHold settled; } // the transfer's handle has been kept by now
+        EXPECT_EQ(URLSessionEngine::shared().counts().handlesReset - resetsBefore,
+                  step.wipesItsHandle ? 1u : 0u)
+            << i << " " << step.method;
+    }
+    auto seen = server.requests();
+    ASSERT_EQ(seen.size(), steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) {
+        EXPECT_EQ(seen[i].method, steps[i].method) << i;
+        EXPECT_EQ(seen[i].body, steps[i].body.value_or("")) << i;
+    }
+}
+
+// Reports made together reach their delivery in one post: a delegate task's last data with its end,
+// and the completions of a pass that served many tasks (from the cache here, so they all end in the
+// pass that starts them).
+TEST_F(URLSessionEngineTest, ReportsMadeTogetherReachTheirQueueInOnePost) {
+    HttpServer server;
+    server.route("GET", "/fresh", HttpResponse::text(200, "fresh").header("Cache-Control", "no-store"));
+    server.route("GET", "/kept", HttpResponse::text(200, "kept").header("Cache-Control", "max-age=600"));
+
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto delegateSession = URLSession::sessionWithConfiguration(isolatedConfiguration(), delegate, nullptr);
+    uint64_t before = URLSessionEngine::shared().counts().deliveryPosts;
+    delegateSession->dataTaskWithURL(url(server, "/fresh"))->resume();
+    ASSERT_TRUE(delegate->waitForCompletion());
+    EXPECT_EQ(delegate->kinds(), (std::vector<std::string>{"response", "data", "complete"}));
+    EXPECT_EQ(delegate->body(), "fresh");
+    // The response waits for the delegate's answer; the data and the end go together.
+    EXPECT_EQ(URLSessionEngine::shared().counts().deliveryPosts - before, 2u);
+    finishAndWait(delegateSession, delegate);
+
+    ASSERT_EQ(get(url(server, "/kept")), "kept");
+    constexpr int kTasks = 10;
+    std::vector<Completion> done(kTasks);
+    {
+        NetworkThreadHold hold;
+        before = URLSessionEngine::shared().counts().deliveryPosts;
+        for (auto& completion : done)
+            session->dataTaskWithURL(url(server, "/kept"), completion.handler())->resume();
+    }
+    for (auto& completion : done) {
+        ASSERT_TRUE(completion.wait());
+        EXPECT_EQ(completion.body(), "kept");
+    }
+    EXPECT_EQ(server.requestCount(), 2u); // the ten were the cache's to answer
+    EXPECT_EQ(URLSessionEngine::shared().counts().deliveryPosts - before, 1u);
+}
+
+// Replies that wait together on their sockets end their tasks in one pass over the ready sockets, and
+// the completions of that pass reach the queue in one post.
+TEST_F(URLSessionEngineTest, CompletionsOfOnePassOverReadySocketsReachTheQueueInOnePost) {
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    auto target = URL::create("http://127.0.0.1:" + std::to_string(listener->port()) + "/together");
+    constexpr int kTasks = 5;
+    std::vector<Completion> done(kTasks);
+    for (auto& completion : done)
+        session->dataTaskWithURL(target, completion.handler())->resume();
+    std::vector<std::unique_ptr<RawPeer>> peers;
+    for (int i = 0; i < kTasks; ++i) {
+        auto peer = listener->accept(std::chrono::seconds(30));
+        ASSERT_TRUE(peer) << i;
+        std::string request;
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            std::string got = peer->receiveSome();
+            ASSERT_FALSE(got.empty()) << i;
+            request += got;
+        }
+        peers.push_back(std::move(peer));
+    }
+    uint64_t before = 0;
+    {
+        NetworkThreadHold hold; // every reply is in its socket before the thread looks again
+        before = URLSessionEngine::shared().counts().deliveryPosts;
+        for (auto& peer : peers)
+            ASSERT_TRUE(peer->sendAll("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    }
+    for (auto& completion : done) {
+        ASSERT_TRUE(completion.wait());
+        EXPECT_EQ(completion.body(), "ok");
+    }
+    EXPECT_EQ(URLSessionEngine::shared().counts().deliveryPosts - before, 1u);
 }
 
 // Each task's time-out fires at its own time, whichever was armed first and whichever ended early.
