@@ -100,10 +100,12 @@ void QueueUdpSocket::takeSendBatch(const std::shared_ptr<SendBatch>& batch) {
             m_openSendBatch.reset();
     }
     // As if each had come in a block of its own, though a run that can leave at once goes out in one
-    // system call; the delegate hears of them in passes of up to one run, so a fast delegate does not go
-    // idle, and cost a wake-up, between two of them.
+    // system call; the delegate hears of them in passes of up to kSendsPerDelegatePass, so a fast delegate
+    // does not go idle, and cost a wake-up, between every two runs, nor wait long for the first reports.
+    constexpr size_t kSendsPerDelegatePass = 1024;
     holdDelegateCalls();
     size_t next = 0;
+    size_t released = 0;
     while (next < packets.size()) {
         size_t sent = sendRunAtOnce(packets, next);
         for (size_t i = next; i < next + sent; ++i)
@@ -111,9 +113,10 @@ void QueueUdpSocket::takeSendBatch(const std::shared_ptr<SendBatch>& batch) {
         next += sent;
         if (sent == 0)
             enqueueSend(std::move(packets[next++]));
-        if (sent > 0 || next % kSendRun == 0) {
+        if (next - released >= kSendsPerDelegatePass) {
             releaseDelegateCalls();
             holdDelegateCalls();
+            released = next;
         }
     }
     releaseDelegateCalls();
