@@ -5,10 +5,15 @@
 #include "platform/foundation/Immortal.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <ctime>
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 namespace platform::detail {
 
@@ -72,6 +77,24 @@ void lockBriefly(std::unique_lock<std::mutex>& lock) {
     }
     lock.lock();
 }
+
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
+              std::atomic<uint32_t>::is_always_lock_free);
+
+// False when the timeout passed. Returns at once when the word no longer holds `expected`.
+bool futexWait(std::atomic<uint32_t>& word, uint32_t expected, std::chrono::nanoseconds timeout) {
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+    timespec relative{time_t(seconds.count()), long((timeout - seconds).count())};
+    long result = ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected,
+                            &relative, nullptr, 0);
+    return !(result == -1 && errno == ETIMEDOUT);
+}
+
+void futexWakeOne(std::atomic<uint32_t>& word) {
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+constexpr uint64_t oneWake = uint64_t(1) << 32;
 } // namespace
 
 WorkerPool& WorkerPool::shared() {
@@ -97,17 +120,24 @@ size_t WorkerPool::threadCount() const {
 // with sequentially consistent operations, so all of those accesses fall in one order every thread
 // agrees on.
 // - A poster puts its job in the intake, then raises m_pendingCount, then reads m_spinning and
-//   m_sleeping.
-// - A worker about to sleep raises m_sleeping under the mutex, then reads m_pendingCount, and sleeps
-//   only if it saw no job, releasing the mutex only as it starts waiting.
+//   m_sleepers.
+// - A worker about to sleep reads m_wakeSeq, raises m_sleepers, then reads m_pendingCount, and sleeps
+//   only if it saw no job (and no wake claimed for a sleeper), waiting on m_wakeSeq only while it
+//   still holds what it read.
 // Either the poster's raise comes first, and the worker sees the job and does not sleep, or the
-// worker's raise does, and the poster sees a sleeper; it then takes the mutex, which the worker holds
-// until it waits, so its notification cannot come before the wait. A poster that skips the wake
-// because m_spinning covers the jobs waiting saw a worker that has yet to lower m_spinning, and every
-// worker lowers it and then reads m_pendingCount before it sleeps (the look's own condition, or the
-// sleep above), so that worker finds the job. A job taken before its poster counted it leaves the
-// count briefly low; that poster's raise then brings it back, and it decides on a wake with a count
-// that holds everything put in the intakes by posters already done counting.
+// worker's raise does, and the poster sees a sleeper: it claims one (moving it from the sleepers to
+// the claimed wakes in one step) and only then advances m_wakeSeq and wakes a waiter on it. The
+// worker read m_wakeSeq before it counted itself, so before the advance: it is either waiting already
+// (and a waiter is woken) or its wait returns at once. A worker back from its wait that finds a
+// claimed wake takes it and works; one that finds none while jobs wait leaves the sleepers and works;
+// otherwise it waits again, having read m_wakeSeq before looking. If the poster finds no sleeper left
+// to claim (the one it saw left on its own), that worker left after its raise and so sees the job.
+// A poster that skips the wake because m_spinning covers the jobs waiting saw a worker that has yet
+// to lower m_spinning, and every worker lowers it and then reads m_pendingCount before it sleeps (the
+// look's own condition, or the sleep above), so that worker finds the job. A job taken before its
+// poster counted it leaves the count briefly low; that poster's raise then brings it back, and it
+// decides on a wake with a count that holds everything put in the intakes by posters already done
+// counting.
 void WorkerPool::submit(int priority, Job job) {
     priority = std::clamp(priority, 0, priorityCount - 1);
     m_intake[priority].post(std::move(job));
@@ -125,33 +155,69 @@ void WorkerPool::submit(int priority, Job job) {
     }
 }
 
-// Read without the lock: a hint that spares a poster the lock when there is no sleeper to wake and
-// no room for another worker.
+// Read without the lock: a hint that spares a poster the lock when there is no room for another
+// worker.
 bool WorkerPool::mayWantWorker() const {
     size_t threads = m_threads.load(std::memory_order_relaxed);
-    size_t idle = m_sleeping.load(std::memory_order_relaxed) + m_blocked.load(std::memory_order_relaxed);
+    size_t idle = sleepingUnclaimed() + m_blocked.load(std::memory_order_relaxed);
     return threads < maxThreads && (threads <= idle || threads - idle < m_maxActive);
 }
 
+size_t WorkerPool::sleepingUnclaimed() const {
+    return uint32_t(m_sleepers.load());
+}
+
 void WorkerPool::wakeOrSpawn() {
-    if (m_sleeping.load() == 0 && !mayWantWorker())
+    if (wakeSleeper() || !mayWantWorker())
         return;
-    bool wake = false;
-    {
-        std::unique_lock lock(m_mutex, std::defer_lock);
-        lockBriefly(lock);
-        if (m_sleeping > m_signalled) {
-            ++m_signalled;
-            wake = true;
-        } else if (wantsWorkerLocked()) {
-            spawnLocked();
+    std::unique_lock lock(m_mutex, std::defer_lock);
+    lockBriefly(lock);
+    if (wantsWorkerLocked())
+        spawnLocked();
+}
+
+// One sleeper per claim: a poster never wakes a worker another poster already woke for its job.
+bool WorkerPool::wakeSleeper() {
+    uint64_t seen = m_sleepers.load();
+    do {
+        if (uint32_t(seen) == 0)
+            return false;
+    } while (!m_sleepers.compare_exchange_weak(seen, seen - 1 + oneWake));
+    m_wakeSeq.fetch_add(1);
+    futexWakeOne(m_wakeSeq);
+    return true;
+}
+
+// Leaves the sleepers, taking a claimed wake if there is one (whichever sleeper it was meant for:
+// any of them serves). True when it took one.
+bool WorkerPool::leaveSleepers() {
+    uint64_t seen = m_sleepers.load();
+    while (!m_sleepers.compare_exchange_weak(seen, seen >= oneWake ? seen - oneWake : seen - 1)) {
+    }
+    return seen >= oneWake;
+}
+
+// False when the worker has been idle long enough to end.
+bool WorkerPool::sleepUntilWork() {
+    uint32_t seq = m_wakeSeq.load();
+    m_sleepers.fetch_add(1);
+    for (;;) {
+        if (m_sleepers.load() >= oneWake || m_pendingCount.load() > 0) {
+            leaveSleepers();
+            return true;
+        }
+        bool timedOut = !futexWait(m_wakeSeq, seq, idleTimeout);
+        seq = m_wakeSeq.load();
+        if (timedOut) {
+            // Left before the last look at the count: a poster that missed this worker sees no
+            // sleeper to claim and starts one if it needs to.
+            if (leaveSleepers() || m_pendingCount.load() > 0)
+                return true;
+            std::lock_guard lock(m_mutex);
+            --m_threads;
+            return false;
         }
     }
-    // Notified after the lock is let go, so the woken worker does not wake only to wait for it. The
-    // sleeper counted above was already waiting (it holds the lock until it waits), and a signal
-    // reaches a waiter that was waiting when it was sent.
-    if (wake)
-        m_workAvailable.notify_one();
 }
 
 void WorkerPool::jobEnding() {
@@ -185,7 +251,7 @@ void WorkerPool::endLook(bool foundWork) {
 }
 
 bool WorkerPool::wantsWorkerLocked() const {
-    size_t active = m_threads - m_sleeping - m_blocked;
+    size_t active = m_threads - sleepingUnclaimed() - m_blocked;
     return active < m_maxActive && m_threads < maxThreads;
 }
 
@@ -240,22 +306,8 @@ void WorkerPool::workerMain() {
             if (found)
                 continue;
         }
-        std::unique_lock lock(m_mutex);
-        m_sleeping.fetch_add(1);
-        if (m_pendingCount.load() > 0) {
-            m_sleeping.fetch_sub(1);
-            continue;
-        }
-        // One wake-up per wait: a worker woken for a job that another worker took must still count
-        // its signal as spent, or the pool stops waking sleepers and starts new threads instead.
-        bool timedOut = m_workAvailable.wait_for(lock, idleTimeout) == std::cv_status::timeout;
-        m_sleeping.fetch_sub(1);
-        if (m_signalled > 0)
-            --m_signalled;
-        if (timedOut && m_pendingCount.load() <= 0) {
-            --m_threads;
+        if (!sleepUntilWork())
             return;
-        }
     }
 }
 
@@ -290,7 +342,7 @@ void WorkerPool::watchdogMain() {
 void WorkerPool::willBlock() {
     std::lock_guard lock(m_mutex);
     ++m_blocked;
-    if (m_pendingCount.load() > int64_t(m_sleeping - m_signalled) && wantsWorkerLocked())
+    if (m_pendingCount.load() > int64_t(sleepingUnclaimed()) && wantsWorkerLocked())
         spawnLocked();
 }
 

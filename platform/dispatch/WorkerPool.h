@@ -89,6 +89,10 @@ private:
     bool wantsWorkerLocked() const;
     bool mayWantWorker() const;
     void wakeOrSpawn();
+    bool wakeSleeper();
+    bool leaveSleepers();
+    bool sleepUntilWork();
+    size_t sleepingUnclaimed() const;
     bool takeJob(Job& job);
     void workerMain();
     void watchdogMain();
@@ -109,15 +113,17 @@ private:
     // Workers that will look at m_pendingCount before they sleep: spinning, or told their job is
     // ending. Changed only by read-modify-writes.
     std::atomic<int64_t> m_spinning{0};
+    // Workers asleep or about to be, in two counts changed together: the low half those no poster
+    // has claimed, the high half wakes claimed and not yet taken by a worker leaving its sleep.
+    std::atomic<uint64_t> m_sleepers{0};
+    // Sleepers wait on it; a poster advances it after claiming a sleeper, then wakes one.
+    std::atomic<uint32_t> m_wakeSeq{0};
 
     // The rest is changed under the mutex (but for a blocking scope's end and the watchdog's start);
-    // the atomic ones are also read without it by posters.
+    // the atomic ones are also read without it by posters. Workers do not sleep on it.
     mutable std::mutex m_mutex;
-    std::condition_variable m_workAvailable;
     std::condition_variable m_watchdogWake;
     std::atomic<size_t> m_threads{0};
-    std::atomic<size_t> m_sleeping{0};
-    size_t m_signalled{0};
     std::atomic<size_t> m_blocked{0};
     std::atomic<bool> m_watchdogStarted{false};
     std::atomic<bool> m_watchdogIdle{false};
