@@ -296,7 +296,23 @@ void DispatchQueue::scheduleDrain() {
         mainQueueState().source->signal();
         return;
     }
-    effectiveTarget()->enqueue(Work{[self = shared_from_this()] { self->drain(); }, nullptr, false});
+    auto target = effectiveTarget();
+    if (target->m_kind == Kind::Root) {
+        // Straight to the pool, in a job of two plain pointers that needs no allocation (a global
+        // queue lives for the process); the reference that keeps this queue alive meanwhile is held
+        // by the queue itself, and only the token's holder touches it.
+        m_drainHold = shared_from_this();
+        DispatchQueue* root = target.get();
+        detail::WorkerPool::shared().submit(root->m_priority, [this, root] {
+            auto hold = std::move(m_drainHold);
+            QueueFrame frame{root, detail::t_frame, nullptr};
+            detail::t_frame = &frame;
+            drain();
+            detail::t_frame = frame.outer;
+        });
+        return;
+    }
+    target->enqueue(Work{[self = shared_from_this()] { self->drain(); }, nullptr, false});
 }
 
 // Runs with the intake's token, which it either hands back (idle), parks (suspended) or passes on to

@@ -122,8 +122,9 @@ private:
     // backlog is what the token's holder took and has not run yet.
     detail::DrainIntake<Work> m_intake;
     detail::DrainIntake<Work>::Batch m_backlog;
-    bool m_parked{false};           // under the mutex: the token waits, unscheduled, for a resume
-    bool m_postedByOwnBlock{false}; // since the last take; the token's holder only
+    bool m_parked{false};                       // under the mutex: the token waits, unscheduled, for a resume
+    bool m_postedByOwnBlock{false};             // since the last take; the token's holder only
+    std::shared_ptr<DispatchQueue> m_drainHold; // keeps the queue alive while its drain waits; ditto
     // Concurrent queues.
     std::deque<Work> m_items;
     size_t m_running{0};

@@ -5,10 +5,15 @@
 #include "platform/foundation/Immortal.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <ctime>
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 namespace platform::detail {
 
@@ -72,6 +77,24 @@ void lockBriefly(std::unique_lock<std::mutex>& lock) {
     }
     lock.lock();
 }
+
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
+              std::atomic<uint32_t>::is_always_lock_free);
+
+// False when the timeout passed. Returns at once when the word no longer holds `expected`.
+bool futexWait(std::atomic<uint32_t>& word, uint32_t expected, std::chrono::nanoseconds timeout) {
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+    timespec relative{time_t(seconds.count()), long((timeout - seconds).count())};
+    long result = ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected,
+                            &relative, nullptr, 0);
+    return !(result == -1 && errno == ETIMEDOUT);
+}
+
+void futexWakeOne(std::atomic<uint32_t>& word) {
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+constexpr uint64_t oneWake = uint64_t(1) << 32;
 } // namespace
 
 WorkerPool& WorkerPool::shared() {
@@ -93,27 +116,107 @@ size_t WorkerPool::threadCount() const {
     return m_threads;
 }
 
+// Why no job is left waiting while every worker sleeps. The counters involved are read and changed
+// with sequentially consistent operations, so all of those accesses fall in one order every thread
+// agrees on.
+// - A poster puts its job in the intake, then raises m_pendingCount, then reads m_spinning and
+//   m_sleepers.
+// - A worker about to sleep reads m_wakeSeq, raises m_sleepers, then reads m_pendingCount, and sleeps
+//   only if it saw no job (and no wake claimed for a sleeper), waiting on m_wakeSeq only while it
+//   still holds what it read.
+// Either the poster's raise comes first, and the worker sees the job and does not sleep, or the
+// worker's raise does, and the poster sees a sleeper: it claims one (moving it from the sleepers to
+// the claimed wakes in one step) and only then advances m_wakeSeq and wakes a waiter on it. The
+// worker read m_wakeSeq before it counted itself, so before the advance: it is either waiting already
+// (and a waiter is woken) or its wait returns at once. A worker back from its wait that finds a
+// claimed wake takes it and works; one that finds none while jobs wait leaves the sleepers and works;
+// otherwise it waits again, having read m_wakeSeq before looking. If the poster finds no sleeper left
+// to claim (the one it saw left on its own), that worker left after its raise and so sees the job.
+// A poster that skips the wake because m_spinning covers the jobs waiting saw a worker that has yet
+// to lower m_spinning, and every worker lowers it and then reads m_pendingCount before it sleeps (the
+// look's own condition, or the sleep above), so that worker finds the job. A job taken before its
+// poster counted it leaves the count briefly low; that poster's raise then brings it back, and it
+// decides on a wake with a count that holds everything put in the intakes by posters already done
+// counting.
 void WorkerPool::submit(int priority, Job job) {
     priority = std::clamp(priority, 0, priorityCount - 1);
+    m_intake[priority].post(std::move(job));
+    int64_t waiting = m_pendingCount.fetch_add(1) + 1;
+    // A worker still looking (or finishing a job it said is ending) takes it without the cost of
+    // waking a sleeper.
+    if (waiting > m_spinning.load())
+        wakeOrSpawn();
+    if (!m_watchdogStarted.load(std::memory_order_relaxed) && !m_watchdogStarted.exchange(true)) {
+        std::thread([this] { watchdogMain(); }).detach();
+    } else if (m_watchdogIdle.load()) {
+        std::lock_guard lock(m_mutex);
+        if (m_watchdogIdle.exchange(false))
+            m_watchdogWake.notify_one();
+    }
+}
+
+// Read without the lock: a hint that spares a poster the lock when there is no room for another
+// worker.
+bool WorkerPool::mayWantWorker() const {
+    size_t threads = m_threads.load(std::memory_order_relaxed);
+    size_t idle = sleepingUnclaimed() + m_blocked.load(std::memory_order_relaxed);
+    return threads < maxThreads && (threads <= idle || threads - idle < m_maxActive);
+}
+
+size_t WorkerPool::sleepingUnclaimed() const {
+    return uint32_t(m_sleepers.load());
+}
+
+void WorkerPool::wakeOrSpawn() {
+    if (wakeSleeper() || !mayWantWorker())
+        return;
     std::unique_lock lock(m_mutex, std::defer_lock);
     lockBriefly(lock);
-    m_pending[priority].push_back(std::move(job));
-    ++m_pendingCount;
-    if (m_pendingCount <= m_spinning) {
-        // A worker that has just finished a job (or is finishing one) is still looking for the next
-        // one: it takes this one without the cost of waking a sleeper.
-    } else if (m_sleeping > m_signalled) {
-        ++m_signalled;
-        m_workAvailable.notify_one();
-    } else if (wantsWorkerLocked()) {
+    if (wantsWorkerLocked())
         spawnLocked();
+}
+
+// One sleeper per claim: a poster never wakes a worker another poster already woke for its job.
+bool WorkerPool::wakeSleeper() {
+    uint64_t seen = m_sleepers.load();
+    do {
+        if (uint32_t(seen) == 0)
+            return false;
+    } while (!m_sleepers.compare_exchange_weak(seen, seen - 1 + oneWake));
+    m_wakeSeq.fetch_add(1);
+    futexWakeOne(m_wakeSeq);
+    return true;
+}
+
+// Leaves the sleepers, taking a claimed wake if there is one (whichever sleeper it was meant for:
+// any of them serves). True when it took one.
+bool WorkerPool::leaveSleepers() {
+    uint64_t seen = m_sleepers.load();
+    while (!m_sleepers.compare_exchange_weak(seen, seen >= oneWake ? seen - oneWake : seen - 1)) {
     }
-    if (!m_watchdogRunning) {
-        m_watchdogRunning = true;
-        std::thread([this] { watchdogMain(); }).detach();
-    } else if (m_watchdogIdle) {
-        m_watchdogIdle = false;
-        m_watchdogWake.notify_one();
+    return seen >= oneWake;
+}
+
+// False when the worker has been idle long enough to end.
+bool WorkerPool::sleepUntilWork() {
+    uint32_t seq = m_wakeSeq.load();
+    m_sleepers.fetch_add(1);
+    for (;;) {
+        if (m_sleepers.load() >= oneWake || m_pendingCount.load() > 0) {
+            leaveSleepers();
+            return true;
+        }
+        bool timedOut = !futexWait(m_wakeSeq, seq, idleTimeout);
+        seq = m_wakeSeq.load();
+        if (timedOut) {
+            // Left before the last look at the count: a poster that missed this worker sees no
+            // sleeper to claim and starts one if it needs to.
+            if (leaveSleepers() || m_pendingCount.load() > 0)
+                return true;
+            std::lock_guard lock(m_mutex);
+            --m_threads;
+            return false;
+        }
     }
 }
 
@@ -121,30 +224,34 @@ void WorkerPool::jobEnding() {
     if (!t_isWorker || t_lookingSoon)
         return;
     t_lookingSoon = true;
-    std::lock_guard lock(m_mutex);
-    ++m_spinning;
+    m_spinning.fetch_add(1);
 }
 
 bool WorkerPool::beginLook(WorkSpin& spin) {
     if (!t_isWorker || t_lookingSoon)
         return false;
-    std::lock_guard lock(m_mutex);
-    if (m_spinning >= maxSpinners || m_pendingCount > 0)
+    int64_t seen = m_spinning.load();
+    do {
+        if (seen >= int64_t(maxSpinners))
+            return false;
+    } while (!m_spinning.compare_exchange_weak(seen, seen + 1));
+    if (m_pendingCount.load() > 0) {
+        m_spinning.fetch_sub(1);
         return false;
-    ++m_spinning;
+    }
+    // Admitted only while no other look is under way: the look's length is this worker's alone until
+    // endLook.
     spin = m_spin;
     return true;
 }
 
 void WorkerPool::endLook(bool foundWork) {
-    std::unique_lock lock(m_mutex, std::defer_lock);
-    lockBriefly(lock);
-    --m_spinning;
     m_spin.record(foundWork);
+    m_spinning.fetch_sub(1);
 }
 
 bool WorkerPool::wantsWorkerLocked() const {
-    size_t active = m_threads - m_sleeping - m_blocked;
+    size_t active = m_threads - sleepingUnclaimed() - m_blocked;
     return active < m_maxActive && m_threads < maxThreads;
 }
 
@@ -159,55 +266,48 @@ void WorkerPool::spawnLocked() {
     }
 }
 
+// Jobs are taken under a lock only workers take: a poster never waits for it.
+bool WorkerPool::takeJob(Job& job) {
+    if (m_pendingCount.load() <= 0)
+        return false;
+    std::unique_lock lock(m_takeMutex, std::defer_lock);
+    lockBriefly(lock);
+    for (int priority = 0; priority < priorityCount; ++priority) {
+        auto& ready = m_ready[priority];
+        if (ready.empty() && m_intake[priority].hasPosted())
+            ready.append(m_intake[priority].take());
+        if (!ready.empty()) {
+            job = ready.pop();
+            m_pendingCount.fetch_sub(1);
+            m_started.fetch_add(1, std::memory_order_relaxed);
+            return true;
+        }
+    }
+    return false;
+}
+
 void WorkerPool::workerMain() {
     nameThread("dispatch.worker");
     t_isWorker = true;
-    std::unique_lock lock(m_mutex);
     for (;;) {
-        if (m_pendingCount > 0) {
-            Job job;
-            for (auto& queue : m_pending) {
-                if (!queue.empty()) {
-                    job = std::move(queue.front());
-                    queue.pop_front();
-                    break;
-                }
-            }
-            --m_pendingCount;
-            ++m_started;
-            lock.unlock();
+        if (Job job; takeJob(job)) {
             job();
-            job = nullptr; // captured state is released outside the lock
-            lockBriefly(lock);
+            job = nullptr; // captured state is released before the worker looks for more
             if (t_lookingSoon) {
                 t_lookingSoon = false;
-                --m_spinning;
+                m_spinning.fetch_sub(1);
             }
             continue;
         }
         // Look for work a little while before sleeping: bursts of short jobs then stay on hot workers.
-        if (m_spinning < maxSpinners) {
-            ++m_spinning;
-            const WorkSpin spin = m_spin;
-            lock.unlock();
-            spin.look([this] { return m_pendingCount.load(std::memory_order_relaxed) > 0; });
-            lockBriefly(lock);
-            --m_spinning;
-            m_spin.record(m_pendingCount > 0);
-            if (m_pendingCount > 0)
+        if (WorkSpin spin{0}; beginLook(spin)) {
+            bool found = spin.look([this] { return m_pendingCount.load(std::memory_order_relaxed) > 0; });
+            endLook(found);
+            if (found)
                 continue;
         }
-        // One wake-up per wait: a worker woken for a job that another worker took must still count
-        // its signal as spent, or the pool stops waking sleepers and starts new threads instead.
-        ++m_sleeping;
-        bool timedOut = m_workAvailable.wait_for(lock, idleTimeout) == std::cv_status::timeout;
-        --m_sleeping;
-        if (m_signalled > 0)
-            --m_signalled;
-        if (timedOut && m_pendingCount == 0) {
-            --m_threads;
+        if (!sleepUntilWork())
             return;
-        }
     }
 }
 
@@ -218,16 +318,22 @@ void WorkerPool::watchdogMain() {
     for (;;) {
         if (quietChecks >= watchdogIdleChecks) {
             quietChecks = 0;
-            m_watchdogIdle = true;
-            m_watchdogWake.wait(lock, [this] { return !m_watchdogIdle; });
+            // Marked before the last look at the count, with the lock held until the wait: a poster
+            // either is seen here or sees the mark and wakes it (as with sleeping workers).
+            m_watchdogIdle.store(true);
+            if (m_pendingCount.load() <= 0)
+                m_watchdogWake.wait(lock, [this] { return !m_watchdogIdle.load(); });
+            m_watchdogIdle.store(false);
         }
-        bool waiting = m_pendingCount > 0;
-        uint64_t seen = m_started;
+        bool waiting = m_pendingCount.load() > 0;
+        uint64_t seen = m_started.load();
         m_watchdogWake.wait_for(lock, stallInterval);
-        quietChecks = m_pendingCount == 0 && m_started == seen ? quietChecks + 1 : 0;
-        if (!waiting || m_pendingCount == 0 || m_started != seen)
+        int64_t pending = m_pendingCount.load();
+        bool moved = m_started.load() != seen;
+        quietChecks = pending <= 0 && !moved ? quietChecks + 1 : 0;
+        if (!waiting || pending <= 0 || moved)
             continue;
-        size_t spawn = std::min(m_pendingCount.load(), maxSpawnPerStall);
+        size_t spawn = std::min(size_t(pending), maxSpawnPerStall);
         for (size_t i = 0; i < spawn && m_threads < maxThreads; ++i)
             spawnLocked();
     }
@@ -236,13 +342,13 @@ void WorkerPool::watchdogMain() {
 void WorkerPool::willBlock() {
     std::lock_guard lock(m_mutex);
     ++m_blocked;
-    if (m_pendingCount > m_sleeping - m_signalled && wantsWorkerLocked())
+    if (m_pendingCount.load() > int64_t(sleepingUnclaimed()) && wantsWorkerLocked())
         spawnLocked();
 }
 
 void WorkerPool::didUnblock() {
-    std::lock_guard lock(m_mutex);
-    --m_blocked;
+    // Only a count the next decision reads: no one waits for it to drop.
+    m_blocked.fetch_sub(1);
 }
 
 WorkerPool::BlockingScope::BlockingScope() {

@@ -6,14 +6,16 @@
 // sleeps, foreign locks). A worker without work looks for more for up to some tens of microseconds
 // (one worker at a time, counting pauses, with no system call; shorter after looks that found
 // nothing), then sleeps; idle workers exit after a while. Thread-safe; the pool lives for the process.
+// A submission takes no lock: the job goes into a lock-free intake of its priority and the poster
+// wakes a sleeping worker only when no worker is already looking for work.
 
+#include "platform/dispatch/DrainIntake.h"
 #include "platform/dispatch/WorkSpin.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 
@@ -85,27 +87,48 @@ private:
     void endLook(bool foundWork);
     void spawnLocked();
     bool wantsWorkerLocked() const;
+    bool mayWantWorker() const;
+    void wakeOrSpawn();
+    bool wakeSleeper();
+    bool leaveSleepers();
+    bool sleepUntilWork();
+    size_t sleepingUnclaimed() const;
+    bool takeJob(Job& job);
     void workerMain();
     void watchdogMain();
     void willBlock();
     void didUnblock();
 
+    // Jobs submitted and not yet handed to the ready lists, per priority, newest first.
+    DrainIntake<Job> m_intake[priorityCount];
+    // Under m_takeMutex (workers only): jobs moved out of the intakes, oldest first. Everything in a
+    // ready list was submitted before what is still in the intake of its priority.
+    std::mutex m_takeMutex;
+    DrainIntake<Job>::Batch m_ready[priorityCount];
+    // Jobs submitted and not yet taken: raised by the poster after its job is in the intake, lowered
+    // under m_takeMutex by the worker that takes one, so it is briefly low (even below zero) while a
+    // poster has yet to count a job already there or taken.
+    std::atomic<int64_t> m_pendingCount{0};
+    std::atomic<uint64_t> m_started{0};
+    // Workers that will look at m_pendingCount before they sleep: spinning, or told their job is
+    // ending. Changed only by read-modify-writes.
+    std::atomic<int64_t> m_spinning{0};
+    // Workers asleep or about to be, in two counts changed together: the low half those no poster
+    // has claimed, the high half wakes claimed and not yet taken by a worker leaving its sleep.
+    std::atomic<uint64_t> m_sleepers{0};
+    // Sleepers wait on it; a poster advances it after claiming a sleeper, then wakes one.
+    std::atomic<uint32_t> m_wakeSeq{0};
+
+    // The rest is changed under the mutex (but for a blocking scope's end and the watchdog's start);
+    // the atomic ones are also read without it by posters. Workers do not sleep on it.
     mutable std::mutex m_mutex;
-    std::condition_variable m_workAvailable;
     std::condition_variable m_watchdogWake;
-    std::deque<Job> m_pending[priorityCount];
-    // Written under the mutex; read without it only by spinning workers.
-    std::atomic<size_t> m_pendingCount{0};
-    size_t m_spinning{0}; // workers looking for work: spinning, or told their job is ending
-    size_t m_threads{0};
-    size_t m_sleeping{0};
-    size_t m_signalled{0};
-    size_t m_blocked{0};
-    uint64_t m_started{0};
-    bool m_watchdogRunning{false};
-    bool m_watchdogIdle{false};
+    std::atomic<size_t> m_threads{0};
+    std::atomic<size_t> m_blocked{0};
+    std::atomic<bool> m_watchdogStarted{false};
+    std::atomic<bool> m_watchdogIdle{false};
     size_t m_maxActive;
-    WorkSpin m_spin; // how long the next look for work lasts
+    WorkSpin m_spin; // how long the next look for work lasts; only the one admitted looker uses it
     static constexpr int buildUpSteps = 8;
     const size_t m_buildUpStepPauses;
 };

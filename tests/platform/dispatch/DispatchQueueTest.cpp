@@ -241,6 +241,31 @@ TEST(DispatchQueueSuspension, ADroppedSuspendedQueueReleasesTheBlocksItHeldBack)
     EXPECT_EQ(witness.use_count(), 1);
 }
 
+// Pending work keeps its queue alive, and nothing else does once it has run: a queue let go right
+// after posting runs every block and is then destroyed, whether its drain goes to the pool directly
+// or through a serial target.
+TEST(DispatchQueueLifetime, AQueueLetGoRightAfterPostingRunsItsBlocksAndIsThenDestroyed) {
+    auto serialTarget = DispatchQueue::create("target");
+    for (auto target : {std::shared_ptr<DispatchQueue>(), DispatchQueue::global(DispatchQueuePriority::High),
+                        serialTarget}) {
+        for (int round = 0; round < 100; ++round) {
+            Counter ran;
+            std::weak_ptr<DispatchQueue> weak;
+            {
+                auto queue = DispatchQueue::create("let-go", DispatchQueueAttr::Serial, target);
+                weak = queue;
+                for (int i = 0; i < 3; ++i)
+                    queue->async([&ran] { ran.notify(); });
+            }
+            ASSERT_TRUE(ran.waitFor(3));
+            auto deadline = std::chrono::steady_clock::now() + dispatchtest::generous;
+            while (!weak.expired() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(1ms);
+            ASSERT_TRUE(weak.expired()) << "round " << round;
+        }
+    }
+}
+
 TEST(DispatchQueueOrder, ALongRunOfBlocksStaysOnOneWorkerWhileNoOtherWorkWaits) {
     auto queue = DispatchQueue::create("long-run");
     queue->suspend();

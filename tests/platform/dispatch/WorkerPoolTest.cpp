@@ -1,3 +1,5 @@
+#include "platform/dispatch/WorkerPool.h"
+
 #include "platform/dispatch/DispatchGroup.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSemaphore.h"
@@ -8,6 +10,7 @@
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace platform;
 using dispatchtest::Counter;
@@ -80,5 +83,57 @@ TEST(WorkerPool, ManyWorkersSyncingOntoOneSerialQueueAllComplete) {
     EXPECT_TRUE(group->wait(dispatchtest::generous));
     EXPECT_EQ(total.load(), blockedTasks);
 }
+
+// Posters outside the pool hand it jobs while its workers keep finding nothing and going to sleep:
+// every job must run exactly once, whichever worker takes it, and the pool must be left with nothing
+// counted as waiting.
+struct SubmitRace {
+    const char* name;
+    int posters;
+    int rounds;
+    int jobsPerRound; // posted together before the poster waits for them
+    bool mixPriorities;
+};
+
+class WorkerPoolSubmitRace : public testing::TestWithParam<SubmitRace> {};
+
+TEST_P(WorkerPoolSubmitRace, RunsEveryJobOnceAndLeavesNothingWaiting) {
+    const SubmitRace race = GetParam();
+    auto& pool = detail::WorkerPool::shared();
+    std::vector<std::atomic<int>> runs(size_t(race.posters) * race.rounds * race.jobsPerRound);
+    std::atomic<bool> stalled{false};
+    std::vector<std::thread> posters;
+    for (int poster = 0; poster < race.posters; ++poster)
+        posters.emplace_back([&, poster] {
+            for (int round = 0; round < race.rounds && !stalled; ++round) {
+                Counter done;
+                for (int job = 0; job < race.jobsPerRound; ++job) {
+                    size_t slot = (size_t(poster) * race.rounds + round) * race.jobsPerRound + job;
+                    int priority = race.mixPriorities ? int(slot % detail::WorkerPool::priorityCount) : 1;
+                    pool.submit(priority, [&runs, &done, slot] {
+                        ++runs[slot];
+                        done.notify();
+                    });
+                }
+                if (!done.waitFor(race.jobsPerRound))
+                    stalled = true;
+            }
+        });
+    for (auto& poster : posters)
+        poster.join();
+    ASSERT_FALSE(stalled);
+    for (size_t slot = 0; slot < runs.size(); ++slot)
+        ASSERT_EQ(runs[slot].load(), 1) << "job " << slot;
+    EXPECT_FALSE(pool.hasWaitingJobs());
+}
+
+INSTANTIATE_TEST_SUITE_P(Posters, WorkerPoolSubmitRace,
+                         testing::Values(SubmitRace{"OneAnsweredAtATime", 1, 2000, 1, false},
+                                         SubmitRace{"EightAnsweredAtATime", 8, 400, 1, false},
+                                         SubmitRace{"EightInBurstsAtAllPriorities", 8, 100, 16, true},
+                                         SubmitRace{"ThirtyTwoInPairs", 32, 50, 2, true}),
+                         [](const testing::TestParamInfo<SubmitRace>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace
