@@ -29,11 +29,13 @@ using RunLoopMode = std::string;
 
 class RunLoop : public std::enable_shared_from_this<RunLoop> {
 public:
-    // The mode ordinary work registers in.
-    static inline const RunLoopMode defaultMode{"RunLoopDefaultMode"};
+    // The mode ordinary work registers in. The names are never destroyed: loops on threads that
+    // outlive the process's static destructors (a worker running a loop as the process ends) still
+    // compare them.
+    static inline const RunLoopMode& defaultMode = *new RunLoopMode("RunLoopDefaultMode");
     // Not a mode one runs in but a set of modes: whatever registers here is active in every mode of
     // the loop's common set (the default mode, plus those added with addCommonMode).
-    static inline const RunLoopMode commonModes{"RunLoopCommonModes"};
+    static inline const RunLoopMode& commonModes = *new RunLoopMode("RunLoopCommonModes");
 
     enum class RunResult {
         Stopped,       // stop() was called (before or during the run)
