@@ -14,6 +14,7 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <curl/curl.h>
 #include <deque>
 #include <fmt/format.h>
@@ -121,6 +122,13 @@ double threadCpuSeconds(std::string_view name) {
         total += double(ticks) / double(::sysconf(_SC_CLK_TCK));
     }
     return total;
+}
+
+// With URL_BENCH_ITERATIONS=n each sequential benchmark runs n iterations once, with no trial runs first, so
+// a system-call count of the whole process divides by a known number of GETs.
+void fixedIterations(benchmark::internal::Benchmark* benchmark) {
+    if (const char* fixed = std::getenv("URL_BENCH_ITERATIONS"))
+        benchmark->Iterations(std::atoll(fixed));
 }
 
 SmallFileServer& server() {
@@ -239,7 +247,7 @@ void BM_URLSessionSequentialGET(benchmark::State& state) {
     URLPtr url = URL::create(server().url());
     runSequential(state, [&](Completions& completions) { getThroughSession(url, completions); });
 }
-BENCHMARK(BM_URLSessionSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_URLSessionSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(fixedIterations);
 
 void BM_URLSessionConcurrentGET(benchmark::State& state) {
     URLPtr url = URL::create(server().url());
@@ -290,7 +298,7 @@ void BM_CurlEasySequentialGET(benchmark::State& state) {
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * kSequential);
 }
-BENCHMARK(BM_CurlEasySequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CurlEasySequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(fixedIterations);
 
 // A mailbox one thread waits on: what a request costs in hand-offs alone.
 class Mailbox {
@@ -343,7 +351,10 @@ void BM_CurlEasyThroughThreeHandOffsSequentialGET(benchmark::State& state) {
     networkThread.join();
     deliveryThread.join();
 }
-BENCHMARK(BM_CurlEasyThroughThreeHandOffsSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CurlEasyThroughThreeHandOffsSequentialGET)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Apply(fixedIterations);
 
 // The same three hand-offs through the platform's own primitives, as URLSession makes them: the
 // network thread a platform thread woken through its run loop, delivery on a serial dispatch queue.
@@ -363,7 +374,10 @@ void BM_CurlEasyThroughPlatformHandOffsSequentialGET(benchmark::State& state) {
     network->cancel();
     network->join();
 }
-BENCHMARK(BM_CurlEasyThroughPlatformHandOffsSequentialGET)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CurlEasyThroughPlatformHandOffsSequentialGET)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Apply(fixedIterations);
 
 void BM_CurlMultiConcurrentGET(benchmark::State& state) {
     std::vector<std::unique_ptr<EasyTransfer>> transfers;
