@@ -106,25 +106,43 @@ std::shared_ptr<detail::URLSessionDelivery> URLSession::deliveryForResume() cons
     return detail::URLSessionDelivery::onRunLoop(RunLoop::current(), m_runLoopModes);
 }
 
-bool URLSession::isInvalidated() const {
+bool URLSession::taskStarted(const URLSessionTaskPtr& task) {
     std::lock_guard lock(m_mutex);
-    return m_invalidated;
+    if (!task->m_running) {
+        task->m_running = true;
+        task->m_previousRunning = nullptr;
+        task->m_nextRunning = std::move(m_firstRunning);
+        if (task->m_nextRunning)
+            task->m_nextRunning->m_previousRunning = task.get();
+        m_firstRunning = task;
+    }
+    return !m_invalidated;
 }
 
-void URLSession::taskStarted(const URLSessionTaskPtr& task) {
-    std::lock_guard lock(m_mutex);
-    m_runningTasks[task->taskIdentifier()] = task;
+URLSessionTaskPtr URLSession::unlinkLocked(URLSessionTask& task) {
+    if (!task.m_running)
+        return nullptr;
+    task.m_running = false;
+    URLSessionTaskPtr next = std::move(task.m_nextRunning);
+    if (next)
+        next->m_previousRunning = task.m_previousRunning;
+    URLSessionTaskPtr& link = task.m_previousRunning ? task.m_previousRunning->m_nextRunning : m_firstRunning;
+    URLSessionTaskPtr self = std::exchange(link, std::move(next));
+    task.m_previousRunning = nullptr;
+    return self;
 }
 
-void URLSession::taskEnded(const URLSessionTask& task) {
+void URLSession::taskEnded(URLSessionTask& task) {
+    URLSessionTaskPtr unlinked;
     std::unique_lock lock(m_mutex);
-    m_runningTasks.erase(task.taskIdentifier());
+    unlinked = unlinkLocked(task);
     becomeInvalidIfDone(lock);
 }
 
-void URLSession::dropTask(const URLSessionTask& task) {
+void URLSession::dropTask(URLSessionTask& task) {
+    URLSessionTaskPtr unlinked;
     std::lock_guard lock(m_mutex);
-    m_runningTasks.erase(task.taskIdentifier());
+    unlinked = unlinkLocked(task);
 }
 
 void URLSession::finishTasksAndInvalidate() {
@@ -144,8 +162,8 @@ void URLSession::invalidate(bool cancelTasks) {
         if (m_invalidated)
             return;
         m_invalidated = true;
-        for (auto& [id, task] : m_runningTasks)
-            running.push_back(task);
+        for (const URLSessionTaskPtr* link = &m_firstRunning; *link; link = &(*link)->m_nextRunning)
+            running.push_back(*link);
     }
     if (cancelTasks)
         for (auto& task : running)
@@ -155,7 +173,7 @@ void URLSession::invalidate(bool cancelTasks) {
 }
 
 void URLSession::becomeInvalidIfDone(std::unique_lock<std::mutex>& lock) {
-    if (!m_invalidated || !m_runningTasks.empty() || m_invalidationReported)
+    if (!m_invalidated || m_firstRunning || m_invalidationReported)
         return;
     m_invalidationReported = true;
     auto delegate = m_delegate;

@@ -30,7 +30,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -99,11 +98,15 @@ private:
     URLSessionDataTaskPtr makeTask(const URLRequest& request, URLSessionDataTaskCompletion completion);
     // The delivery for a task resumed on the calling thread.
     std::shared_ptr<detail::URLSessionDelivery> deliveryForResume() const;
-    bool isInvalidated() const;
-    void taskStarted(const URLSessionTaskPtr& task);
-    void taskEnded(const URLSessionTask& task); // on the task's delivery target
+    // Counts the task as running; false when the session was invalidated first (the task must then
+    // end at once, and still reports that end through taskEnded).
+    bool taskStarted(const URLSessionTaskPtr& task);
+    void taskEnded(URLSessionTask& task); // on the task's delivery target
+    // Takes the task out of the running list; returns the list's reference to it, to be let go of
+    // once the mutex is (the last reference may be the list's).
+    URLSessionTaskPtr unlinkLocked(URLSessionTask& task);
     // The process is ending with the task under way: the session lets go of it without a report.
-    void dropTask(const URLSessionTask& task);
+    void dropTask(URLSessionTask& task);
     void invalidate(bool cancelTasks);
     void becomeInvalidIfDone(std::unique_lock<std::mutex>& lock);
 
@@ -118,7 +121,9 @@ private:
     std::shared_ptr<detail::URLSessionDelivery> m_queueDelivery;
     mutable std::mutex m_mutex;
     std::shared_ptr<URLSessionDelegate> m_delegate;
-    std::unordered_map<uint64_t, URLSessionTaskPtr> m_runningTasks;
+    // The running tasks, linked through the tasks themselves under m_mutex, so that starting one
+    // allocates nothing here and ending one frees nothing on the delivery thread.
+    URLSessionTaskPtr m_firstRunning;
     bool m_invalidated{false};
     bool m_invalidationReported{false};
     std::vector<std::pair<URLProtectionSpacePtr, URLCredentialPtr>> m_credentials;

@@ -83,8 +83,7 @@ void URLSessionTask::resume() {
         m_delivery = m_session->deliveryForResume();
     }
     auto self = sharedAs<URLSessionTask>();
-    m_session->taskStarted(self);
-    if (m_session->isInvalidated()) {
+    if (!m_session->taskStarted(self)) {
         // A session that was invalidated takes no new work.
         ErrorPtr error = URLError::create(NSURLErrorCancelled, m_originalRequest.URL());
         if (claimEnd(error))

@@ -108,6 +108,10 @@ private:
     int64_t m_sent{0};
     int64_t m_expectedToSend{0};
     std::string m_description;
+    // Links of the session's list of running tasks, guarded by the session's mutex.
+    URLSessionTaskPtr m_nextRunning;
+    URLSessionTask* m_previousRunning{nullptr};
+    bool m_running{false};
 };
 
 class URLSessionDataTask final : public URLSessionTask {

@@ -236,4 +236,34 @@ TEST_F(URLSessionErrorTest, InvalidateAndCancelEndsRunningTasksThenTheSession) {
     EXPECT_FALSE(owned->delegate()); // the session let go of it
 }
 
+TEST_F(URLSessionErrorTest, InvalidateAndCancelReachesEveryTaskStillRunningWhicheverEndedBefore) {
+    // Tasks started 0..3; the one ended first sits at each place among those running in turn.
+    for (int endedFirst : {0, 1, 3}) {
+        SCOPED_TRACE(endedFirst);
+        auto gate = server.makeGate();
+        std::string path = "/held" + std::to_string(endedFirst);
+        server.route("GET", path, replyAfter(gate, HttpResponse::text(200, "late")));
+        auto delegate = std::make_shared<RecordingDelegate>();
+        auto owned = URLSession::sessionWithConfiguration(isolatedConfiguration(), delegate, nullptr);
+        std::vector<URLSessionDataTaskPtr> tasks;
+        for (int i = 0; i < 4; ++i) {
+            tasks.push_back(owned->dataTaskWithURL(url(server, path)));
+            tasks.back()->resume();
+        }
+        ASSERT_TRUE(gate->waitForArrivals(4));
+        tasks[endedFirst]->cancel();
+        ASSERT_TRUE(delegate->waitForCompletion());
+        owned->invalidateAndCancel();
+        ASSERT_TRUE(delegate->waitFor("invalid"));
+        gate->open();
+        EXPECT_EQ(delegate->kinds(),
+                  (std::vector<std::string>{"complete", "complete", "complete", "complete", "invalid"}));
+        for (const auto& task : tasks) {
+            EXPECT_EQ(task->state(), NSURLSessionTaskStateCompleted);
+            ASSERT_TRUE(task->error());
+            EXPECT_EQ(task->error()->code(), NSURLErrorCancelled);
+        }
+    }
+}
+
 } // namespace
