@@ -3,8 +3,9 @@
 // for the sequential run, a multi handle over 100 reused easy handles for the concurrent one). Every
 // run reports server_cpu, the server's CPU time over the run's wall time (well under 1 means the
 // single-process server is not what limits the figure), and per GET what does not move with the
-// machine's load: this process's context switches and CPU time, the network thread's CPU time, and
-// the network thread's start passes, new socket watches and posts to the delivery queue.
+// machine's load: this process's context switches and CPU time, the network thread's CPU time, the
+// delivery side's CPU time, and the network thread's start passes, new socket watches and posts to the
+// delivery queue.
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/net/URLSession.h"
 #include "platform/net/URLSessionEngine.h"
@@ -38,6 +39,9 @@ constexpr int kSequential = 1000;
 constexpr int kConcurrent = 100;
 constexpr size_t kFileSize = 1024;
 constexpr std::string_view kNetworkThread = "URLSession netw"; // as the kernel shortens its name
+// The dispatch pool's workers, and the plain delivery thread of the hand-off floor: what handing the
+// result back costs, spinning workers included.
+constexpr std::string_view kDeliveryThreads[] = {"dispatch.worker", "delivery"};
 
 class SmallFileServer {
 public:
@@ -131,6 +135,13 @@ void fixedIterations(benchmark::internal::Benchmark* benchmark) {
         benchmark->Iterations(std::atoll(fixed));
 }
 
+double deliveryCpuSeconds() {
+    double total = 0;
+    for (auto name : kDeliveryThreads)
+        total += threadCpuSeconds(name);
+    return total;
+}
+
 SmallFileServer& server() {
     static SmallFileServer instance;
     return instance;
@@ -138,7 +149,8 @@ SmallFileServer& server() {
 
 // Reports, when it goes out of scope, the server's share of the run, and per GET this process's
 // context switches and CPU time (every thread's, in microseconds), the URL loading network thread's
-// CPU time (none for curl's own runs), its passes that started tasks, the sockets it began to watch and
+// CPU time (none for curl's own runs), the delivery side's CPU time (dispatch workers or the floor's
+// delivery thread), the network thread's passes that started tasks, the sockets it began to watch and
 // its posts of reports to the delivery queue.
 class ServerLoad {
 public:
@@ -148,6 +160,7 @@ public:
         , m_cpu(server().cpuSeconds())
         , m_usage(ProcessUsage::now())
         , m_networkCpu(threadCpuSeconds(kNetworkThread))
+        , m_deliveryCpu(deliveryCpuSeconds())
         , m_engine(detail::URLSessionEngine::shared().counts())
         , m_start(std::chrono::steady_clock::now()) {}
     ~ServerLoad() {
@@ -160,6 +173,7 @@ public:
             m_state.counters["switches_per_get"] = double(usage.switches - m_usage.switches) / gets;
             m_state.counters["network_us_per_get"] =
                 (threadCpuSeconds(kNetworkThread) - m_networkCpu) * 1e6 / gets;
+            m_state.counters["delivery_us_per_get"] = (deliveryCpuSeconds() - m_deliveryCpu) * 1e6 / gets;
             auto engine = detail::URLSessionEngine::shared().counts();
             m_state.counters["start_passes_per_get"] =
                 double(engine.startPasses - m_engine.startPasses) / gets;
@@ -176,6 +190,7 @@ private:
     double m_cpu;
     ProcessUsage m_usage;
     double m_networkCpu;
+    double m_deliveryCpu;
     detail::URLSessionEngine::Counts m_engine;
     std::chrono::steady_clock::time_point m_start;
 };
@@ -338,7 +353,10 @@ void BM_CurlEasyThroughThreeHandOffsSequentialGET(benchmark::State& state) {
         ::pthread_setname_np(::pthread_self(), kNetworkThread.data()); // its CPU time is reported too
         network.run();
     });
-    std::thread deliveryThread([&] { delivery.run(); });
+    std::thread deliveryThread([&] {
+        ::pthread_setname_np(::pthread_self(), kDeliveryThreads[1].data());
+        delivery.run();
+    });
     runSequential(state, [&](Completions& completions) {
         network.post([&] {
             transfer.received = 0;
