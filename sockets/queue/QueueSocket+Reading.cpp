@@ -30,46 +30,42 @@ constexpr uint64_t kFlushChunk = 4096;
 struct QueueSocket::ReadBuffers : std::enable_shared_from_this<ReadBuffers> {
     static constexpr size_t kLargestKept = 256 * 1024;
 
-    ReadBuffers() = default;
-    ReadBuffers(const ReadBuffers&) = delete;
-    ReadBuffers& operator=(const ReadBuffers&) = delete;
-    ~ReadBuffers() {
-        for (auto& slot : spares)
-            delete slot.load(std::memory_order_acquire);
-    }
+    explicit ReadBuffers(std::shared_ptr<sockets::RecordRecycler> records)
+        : records(std::move(records)) {}
 
     std::shared_ptr<MutableData> obtain() {
-        MutableData* buffer = nullptr;
-        for (auto& slot : spares)
-            if ((buffer = slot.exchange(nullptr, std::memory_order_acquire)))
-                break;
+        MutableData* buffer = spares.take();
         if (!buffer)
             buffer = new MutableData();
         return std::shared_ptr<MutableData>(
-            buffer, [owner = shared_from_this()](MutableData* letGo) { owner->keep(letGo); });
+            buffer, [owner = shared_from_this()](MutableData* letGo) { owner->keep(letGo); },
+            sockets::RecordAllocator<MutableData>(records));
     }
 
     void keep(MutableData* buffer) {
-        if (buffer->capacity() <= kLargestKept) {
-            for (auto& slot : spares) {
-                MutableData* empty = nullptr;
-                if (slot.compare_exchange_strong(empty, buffer, std::memory_order_release,
-                                                 std::memory_order_relaxed))
-                    return;
-            }
-        }
-        delete buffer;
+        if (buffer->capacity() > kLargestKept || !spares.keep(buffer))
+            delete buffer;
     }
 
-    std::array<std::atomic<MutableData*>, 4> spares{};
+    static void dispose(MutableData* buffer) { delete buffer; }
+
+    const std::shared_ptr<sockets::RecordRecycler> records;
+    sockets::SpareSlots<MutableData, 4, &ReadBuffers::dispose> spares;
 };
 
-std::shared_ptr<QueueSocket::ReadBuffers> QueueSocket::makeReadBuffers() {
-    return std::make_shared<ReadBuffers>();
+std::shared_ptr<QueueSocket::ReadBuffers>
+QueueSocket::makeReadBuffers(std::shared_ptr<sockets::RecordRecycler> records) {
+    return std::make_shared<ReadBuffers>(std::move(records));
 }
 
 std::shared_ptr<MutableData> QueueSocket::readBufferFor(const std::shared_ptr<MutableData>& callerBuffer) {
     return callerBuffer ? nullptr : m_readBuffers->obtain();
+}
+
+template <class... Arguments>
+std::shared_ptr<ReadPacket> QueueSocket::makeReadPacket(Arguments&&... arguments) {
+    return std::allocate_shared<ReadPacket>(sockets::RecordAllocator<ReadPacket>(m_records),
+                                            std::forward<Arguments>(arguments)...);
 }
 
 // ---- Requests ----
@@ -87,8 +83,8 @@ void QueueSocket::readDataWithTimeout(double timeout, std::shared_ptr<MutableDat
     if (offset > (buffer ? buffer->length() : 0))
         return;
     auto own = readBufferFor(buffer);
-    enqueue(kReadHalf, std::make_shared<ReadPacket>(std::move(buffer), offset, length, timeout, 0,
-                                                    std::nullopt, tag, std::move(own)));
+    enqueue(kReadHalf,
+            makeReadPacket(std::move(buffer), offset, length, timeout, 0, std::nullopt, tag, std::move(own)));
 }
 
 void QueueSocket::readDataToLength(uint64_t length, double timeout, int64_t tag) {
@@ -102,8 +98,8 @@ void QueueSocket::readDataToLength(uint64_t length, double timeout, std::shared_
     if (offset > (buffer ? buffer->length() : 0))
         return;
     auto own = readBufferFor(buffer);
-    enqueue(kReadHalf, std::make_shared<ReadPacket>(std::move(buffer), offset, 0, timeout, length,
-                                                    std::nullopt, tag, std::move(own)));
+    enqueue(kReadHalf,
+            makeReadPacket(std::move(buffer), offset, 0, timeout, length, std::nullopt, tag, std::move(own)));
 }
 
 void QueueSocket::readDataToData(const platform::Data& data, double timeout, int64_t tag) {
@@ -131,8 +127,8 @@ void QueueSocket::readDataToData(const platform::Data& data, double timeout,
     // The terminator is copied here, on the caller's thread: the caller may reuse its bytes at once.
     platform::Data terminator(data.bytes(), data.length());
     auto own = readBufferFor(buffer);
-    enqueue(kReadHalf, std::make_shared<ReadPacket>(std::move(buffer), offset, length, timeout, 0,
-                                                    std::move(terminator), tag, std::move(own)));
+    enqueue(kReadHalf, makeReadPacket(std::move(buffer), offset, length, timeout, 0, std::move(terminator),
+                                      tag, std::move(own)));
 }
 
 float QueueSocket::progressOfReadReturningTag(int64_t* tagPtr, uint64_t* donePtr, uint64_t* totalPtr) const {
@@ -211,7 +207,8 @@ void QueueSocket::doReadData() {
     }
     uint64_t estimate = 0;
     bool hasBytesAvailable = estimateReadableBytes(&estimate);
-    if (!hasBytesAvailable && m_preBuffer->availableBytes() == 0) {
+    const bool mayReadAhead = readAheadRoom(*m_currentRead) > estimate;
+    if (!hasBytesAvailable && !mayReadAhead && m_preBuffer->availableBytes() == 0) {
         if (!usingCFStreamForTLS())
             resumeReadSource();
         return;
@@ -227,9 +224,9 @@ void QueueSocket::doReadData() {
         readFromPreBuffer(step);
     step.socketEOF = (m_flags & FlagReadEOF) != 0;
     bool mayRead = !step.done && !step.error && !step.socketEOF;
-    step.waiting = mayRead && !hasBytesAvailable;
+    step.waiting = mayRead && !hasBytesAvailable && !mayReadAhead;
     // The pre-buffer is empty by now.
-    if (mayRead && hasBytesAvailable)
+    if (mayRead && (hasBytesAvailable || mayReadAhead))
         readFromTransport(step, estimate);
     finishReadStep(step);
 }
@@ -336,13 +333,30 @@ QueueSocket::ReadArrival QueueSocket::readThroughTLS(ReadStep& step, uint64_t es
     return arrival;
 }
 
+// A read to length on a plain descriptor may ask for more than the last count said was there, up to
+// the room its buffer already has: bytes that came since the count are taken in the same call instead
+// of a second one after another round through the read source. The room is what the buffer holds
+// anyway, so a length the peer claims still costs no more than the bytes it sends.
+uint64_t QueueSocket::readAheadRoom(const sockets::Packet& current) const {
+    if (m_flags & (FlagSecure | FlagReadEOF))
+        return 0;
+    auto* packet = dynamic_cast<const ReadPacket*>(&current);
+    if (!packet || packet->readLength == 0 || packet->hasTerm())
+        return 0;
+    uint64_t used = packet->startOffset + packet->bytesDone;
+    uint64_t room = packet->bufferOwner ? packet->buffer->capacity() : packet->buffer->length();
+    return std::min(room > used ? room - used : 0, packet->readLength - packet->bytesDone);
+}
+
 QueueSocket::ReadArrival QueueSocket::readFromSocket(ReadStep& step, uint64_t estimate) {
     ReadArrival arrival;
     ReadPacket& packet = *step.packet;
-    uint64_t length = packet.hasTerm() ? packet.readLengthForTermWithHint(estimate, &arrival.inPreBuffer)
-                                       : packet.readLengthForNonTermWithHint(estimate);
+    uint64_t length = packet.hasTerm()
+                          ? packet.readLengthForTermWithHint(estimate, &arrival.inPreBuffer)
+                          : std::max(packet.readLengthForNonTermWithHint(estimate), readAheadRoom(packet));
     uint8_t* buffer = readTarget(step, length, arrival.inPreBuffer);
-    ssize_t result = length > 0 ? ::read(activeSocketFD(), buffer, length) : -1;
+    // Not waiting even on a descriptor someone made blocking: the length may pass what is there.
+    ssize_t result = length > 0 ? ::recv(activeSocketFD(), buffer, length, MSG_DONTWAIT) : -1;
     if (length == 0) {
         step.waiting = true; // nothing may be taken; wait for the descriptor instead of spinning
     } else if (result < 0) {

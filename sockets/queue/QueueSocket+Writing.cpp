@@ -20,7 +20,8 @@ constexpr size_t kTlsWriteChunk = 32768;
 void QueueSocket::writeData(const platform::Data& data, double timeout, int64_t tag) {
     if (data.empty())
         return;
-    enqueue(kWriteHalf, std::make_shared<WritePacket>(data, timeout, tag));
+    enqueue(kWriteHalf, std::allocate_shared<WritePacket>(sockets::RecordAllocator<WritePacket>(m_records),
+                                                          data, timeout, tag));
 }
 
 float QueueSocket::progressOfWriteReturningTag(int64_t* tagPtr, uint64_t* donePtr, uint64_t* totalPtr) const {

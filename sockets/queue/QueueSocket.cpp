@@ -89,20 +89,6 @@ void QueueSocket::runOnSocketQueue(const std::function<void()>& block) const {
         m_socketQueue->sync(block);
 }
 
-void QueueSocket::notifyDelegate(const char* selector,
-                                 std::function<void(const QueueSocketDelegatePtr& delegate)> call) const {
-    auto delegate = m_delegate.lock();
-    if (!m_delegateQueue || !delegate || !delegate->respondsTo(selector))
-        return;
-    m_delegateQueue->async([delegate = std::move(delegate), call = std::move(call)]() mutable {
-        call(delegate);
-        // Released while still on the queue: a delegate (or socket) whose last reference goes here may
-        // call back into the socket from its destructor.
-        call = nullptr;
-        delegate.reset();
-    });
-}
-
 // ---- Delegate and queues ----
 
 QueueSocketDelegatePtr QueueSocket::delegate() const {

@@ -33,6 +33,7 @@
 #include "sockets/common/PreBuffer.h"
 #include "sockets/common/SharedBytes.h"
 #include "sockets/queue/QueueSocketDelegate.h"
+#include "sockets/queue/QueueSocketSpares.h"
 
 #include <atomic>
 #include <cstdint>
@@ -280,9 +281,21 @@ private:
     // Runs `block` on the socket queue: inline when already there, else synchronously.
     void runOnSocketQueue(const std::function<void()>& block) const;
     // Posts `call` to the delegate queue when one is set and the delegate responds to `selector`; the
-    // delegate is captured strongly now.
-    void notifyDelegate(const char* selector,
-                        std::function<void(const QueueSocketDelegatePtr& delegate)> call) const;
+    // delegate is captured strongly now. The call travels in the block itself, so a report costs one
+    // allocation, made here and freed on the delegate's side.
+    template <class Call> void notifyDelegate(const char* selector, Call call) const {
+        auto delegate = m_delegate.lock();
+        if (!m_delegateQueue || !delegate || !delegate->respondsTo(selector))
+            return;
+        m_delegateQueue->async(
+            [delegate = std::move(delegate), call = std::optional<Call>(std::move(call))]() mutable {
+                (*call)(delegate);
+                // Released while still on the queue: a delegate (or socket) whose last reference goes
+                // here may call back into the socket from its destructor.
+                call.reset();
+                delegate.reset();
+            });
+    }
 
     // ---- Connecting (QueueSocket+Connecting.cpp) ----
     bool preConnectWithInterface(const std::optional<std::string>& interface, platform::ErrorPtr* errPtr);
@@ -407,6 +420,7 @@ private:
     ReadArrival readFromStreamPair(ReadStep& step);
     ReadArrival readThroughTLS(ReadStep& step, uint64_t estimate);
     ReadArrival readFromSocket(ReadStep& step, uint64_t estimate);
+    uint64_t readAheadRoom(const sockets::Packet& current) const;
     uint8_t* readTarget(ReadStep& step, uint64_t length, bool intoPreBuffer);
     void acceptBytesRead(ReadStep& step, const ReadArrival& arrival);
     void acceptTermBytes(ReadStep& step, const ReadArrival& arrival);
@@ -508,9 +522,13 @@ private:
     SourcePtr m_readTimer;
     SourcePtr m_writeTimer;
     // Buffers of reads made without one, given back once whoever holds their bytes lets go.
+    // Before the read buffers, which take their bookkeeping from it.
+    const std::shared_ptr<sockets::RecordRecycler> m_records{std::make_shared<sockets::RecordRecycler>()};
     struct ReadBuffers;
-    static std::shared_ptr<ReadBuffers> makeReadBuffers();
-    std::shared_ptr<ReadBuffers> m_readBuffers{makeReadBuffers()};
+    static std::shared_ptr<ReadBuffers> makeReadBuffers(std::shared_ptr<sockets::RecordRecycler> records);
+    std::shared_ptr<ReadBuffers> m_readBuffers{makeReadBuffers(m_records)};
+    template <class... Arguments>
+    std::shared_ptr<sockets::ReadPacket> makeReadPacket(Arguments&&... arguments);
     std::deque<PacketPtr> m_readQueue;
     std::deque<PacketPtr> m_writeQueue;
     platform::detail::DrainIntake<PacketPtr> m_writeIntake;

@@ -263,6 +263,39 @@ TEST_F(ReadTest, BytesOfReadsWithoutACallersBufferStayTheirsWhileLaterReadsLand)
         EXPECT_TRUE(keptNow[j] == expected[2 * j]) << "kept read " << 2 * j << " changed";
 }
 
+TEST_F(ReadTest, AReadToLengthTakesOnlyItsLengthWhenMoreArrivedThanTheLastCountSaid) {
+    // The second read is counted 15 bytes when 29 wait: it may take more than the count in one call,
+    // up to the room of a buffer much larger than its length, but never past its length.
+    for (bool callersBuffer : {false, true}) {
+        SCOPED_TRACE(callersBuffer ? "caller's buffer" : "own buffer");
+        pair.delegate->clearEvents();
+        // A large read first, let go at once, so an own buffer comes back with room to spare.
+        ASSERT_TRUE(pair.peer->sendAll(pattern(100000)));
+        pair.socket->readDataToLength(100000, -1, 0);
+        ASSERT_EQ(pair.delegate->readText(1), pattern(100000));
+        pair.delegate->clearEvents();
+
+        ASSERT_TRUE(pair.peer->sendAll("0123456789abcdefghij"));
+        pair.socket->readDataToLength(5, -1, 1);
+        ASSERT_EQ(pair.delegate->readText(1), "01234");
+        ASSERT_TRUE(pair.peer->sendAll("KLMNOPQRSTtail"));
+        auto buffer = std::make_shared<MutableData>(60);
+        std::memset(buffer->mutableBytes(), '~', 60);
+        if (callersBuffer)
+            pair.socket->readDataToLength(25, -1, buffer, 3, 2);
+        else
+            pair.socket->readDataToLength(25, -1, 2);
+        EXPECT_EQ(pair.delegate->readText(2), "56789abcdefghijKLMNOPQRST");
+        pair.socket->readDataWithTimeout(-1, 3);
+        EXPECT_EQ(pair.delegate->readText(3), "tail");
+        if (callersBuffer) {
+            std::string after;
+            pair.socket->performBlock([&] { after.assign(buffer->bytes() + 28, buffer->bytes() + 60); });
+            EXPECT_EQ(after, std::string(32, '~'));
+        }
+    }
+}
+
 // ---- End of stream ----
 TEST_F(ReadTest, PeerClosingWhileAReadWaitsClosesWithClosedByRemotePeer) {
     pair.socket->readDataToLength(10, -1, 1);
