@@ -93,9 +93,12 @@ public:
 class Latch {
 public:
     void open() {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+        }
+        // After the lock is let go, so the woken waiter does not go back to sleep on it.
+        m_changed.notify_one();
     }
     void wait() {
         std::unique_lock lock(m_mutex);
