@@ -572,8 +572,8 @@ curl_slist* URLSessionLoad::requestHeaderLines() const {
         if (auto stored =
                 std::dynamic_pointer_cast<HTTPURLResponse>(m_revalidating->cachedResponse->response()))
             addValidators(fields, *stored);
-    if (!fields.contains("User-Agent"))
-        fields.setValue(userAgent(), "User-Agent");
+    // The agent goes out through the handle's own option, which a field of that name overrides: a
+    // request with no fields of its own then needs no list for curl to search on every transfer.
     curl_slist* lines = nullptr;
     for (const auto& [name, value] : fields) {
         if (!isHeaderName(name) || !isHeaderValue(value))
@@ -581,7 +581,14 @@ curl_slist* URLSessionLoad::requestHeaderLines() const {
         std::string line = value.empty() ? name + ";" : name + ": " + value;
         lines = curl_slist_append(lines, line.c_str());
     }
-    return curl_slist_append(lines, "Expect:");
+    if (sendsBody())
+        lines = curl_slist_append(lines, "Expect:"); // the body goes at once, never after a wait
+    return lines;
+}
+
+bool URLSessionLoad::sendsBody() const {
+    const std::string& method = m_request.HTTPMethod();
+    return method != "GET" && method != "HEAD" && (method == "POST" || m_request.HTTPBody());
 }
 
 void URLSessionLoad::setTransferOptions(Hop& hop) {
@@ -598,6 +605,7 @@ void URLSessionLoad::setTransferOptions(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &URLSessionLoad::writeCallback);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent().c_str());
     }
     curl_easy_setopt(easy, CURLOPT_URL, hop.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
@@ -627,7 +635,7 @@ void URLSessionLoad::setMethodAndBody(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         return;
     }
-    if (method == "POST" || m_request.HTTPBody()) {
+    if (sendsBody()) {
         static const char empty[] = "";
         hop.body = m_request.HTTPBody().value_or(Data());
         curl_easy_setopt(easy, CURLOPT_POST, 1L);

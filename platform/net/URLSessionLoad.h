@@ -54,6 +54,7 @@ private:
     void startHop(const std::vector<ResolvedAddress>& addresses);
     void pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAddress>& addresses);
     curl_slist* requestHeaderLines() const;
+    bool sendsBody() const;
     void setTransferOptions(Hop& hop);
     void setMethodAndBody(Hop& hop);
     void setCredential(Hop& hop);

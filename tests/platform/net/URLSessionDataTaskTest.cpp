@@ -168,6 +168,47 @@ TEST_F(URLSessionDataTaskTest, ConfigurationHeadersGoOutAndRequestFieldsWin) {
     EXPECT_TRUE(seen.header("User-Agent"));
 }
 
+// In this order on one kept connection, so an agent of one request must not stay for the next.
+TEST_F(URLSessionDataTaskTest, OneAgentGoesOutTheRequestsOrTheSessionsOrElseTheDefault) {
+    auto configuration = isolatedConfiguration();
+    configuration.setHTTPAdditionalHeaders({{"user-agent", "app/2"}});
+    auto configured = URLSession::sessionWithConfiguration(configuration);
+    server.route("*", "/a", HttpResponse::text(200, "ok"));
+    struct Case {
+        URLSessionPtr session;
+        std::string method;
+        std::optional<std::string> agent;
+        std::optional<std::string> expected; // nullopt: the default agent
+    };
+    const Case cases[] = {
+        {session, "GET", std::nullopt, std::nullopt},  {session, "GET", "probe/1", "probe/1"},
+        {session, "GET", std::nullopt, std::nullopt},  {session, "HEAD", std::nullopt, std::nullopt},
+        {session, "POST", std::nullopt, std::nullopt}, {configured, "GET", std::nullopt, "app/2"},
+        {configured, "GET", "probe/1", "probe/1"},     {session, "DELETE", std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        MutableURLRequest request(url(server, "/a"));
+        request.setHTTPMethod(c.method);
+        if (c.agent)
+            request.setValue(*c.agent, "User-Agent");
+        Completion done;
+        c.session->dataTaskWithRequest(request, done.handler())->resume();
+        ASSERT_TRUE(done.wait());
+    }
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), std::size(cases));
+    for (size_t index = 0; index < std::size(cases); ++index) {
+        SCOPED_TRACE(index);
+        auto agents = requests[index].headers.all("User-Agent");
+        ASSERT_EQ(agents.size(), 1u);
+        if (cases[index].expected)
+            EXPECT_EQ(agents[0], *cases[index].expected);
+        else
+            EXPECT_TRUE(agents[0].ends_with(" URLSession")) << agents[0];
+        EXPECT_FALSE(requests[index].header("Expect"));
+    }
+}
+
 TEST_F(URLSessionDataTaskTest, FieldsThatCouldSplitTheRequestAreNotSent) {
     server.route("GET", "/h", HttpResponse::text(200, "ok"));
     MutableURLRequest request(url(server, "/h"));
