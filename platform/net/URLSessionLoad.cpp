@@ -254,7 +254,6 @@ struct URLSessionLoad::Hop {
     bool plain{true};       // this transfer set no other option and never paused
     curl_slist* headers{nullptr};
     curl_slist* resolve{nullptr};
-    std::string url;
     Data body;
     std::string userName;
     std::string password;
@@ -515,14 +514,11 @@ void URLSessionLoad::resolved(uint64_t generation, int code, std::vector<Resolve
 }
 
 void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
-    const URL& url = *m_request.URL();
     auto hop = std::make_unique<Hop>(m_engine);
     if (!hop->easy) {
         fail(NSURLErrorUnknown, "no transfer could be made");
         return;
     }
-    const std::string& absolute = url.absoluteString();
-    hop->url = absolute.substr(0, absolute.find('#'));
     pinResolvedAddresses(*hop, addresses);
     hop->headers = requestHeaderLines();
     setTransferOptions(*hop);
@@ -541,10 +537,11 @@ void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
 void URLSessionLoad::pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAddress>& addresses) {
     // Curl must never look a name up itself: it gets the resolver's answer for this host and port,
     // and a resolver-start hook that refuses any lookup it would still try.
-    std::string host = m_request.URL()->host().value_or("");
-    hop.numericHost = isIPLiteral(host);
+    // An address literal is the one host that comes without a lookup's answer.
+    hop.numericHost = addresses.empty();
     if (hop.numericHost)
         return;
+    std::string host = m_request.URL()->host().value_or("");
     std::string list;
     for (const auto& address : addresses) {
         if (!list.empty())
@@ -607,7 +604,11 @@ void URLSessionLoad::setTransferOptions(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent().c_str());
     }
-    curl_easy_setopt(easy, CURLOPT_URL, hop.url.c_str());
+    // Curl keeps its own copy; the fragment is never sent.
+    const std::string& absolute = m_request.URL()->absoluteString();
+    size_t fragment = absolute.find('#');
+    curl_easy_setopt(easy, CURLOPT_URL,
+                     fragment == std::string::npos ? absolute.c_str() : absolute.substr(0, fragment).c_str());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, hop.errorText);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, hop.headers);
