@@ -253,6 +253,7 @@ struct URLSessionLoad::Hop {
     bool configured{false}; // the handle holds the options every transfer sets
     bool plain{true};       // this transfer set no other option and never paused
     curl_slist* headers{nullptr};
+    bool ownsHeaders{true}; // false: lines shared by every transfer, never freed
     curl_slist* resolve{nullptr};
     Data body;
     std::string userName;
@@ -271,7 +272,7 @@ struct URLSessionLoad::Hop {
     ~Hop() {
         if (easy)
             engine.recycleEasy(easy, plain);
-        if (headers)
+        if (headers && ownsHeaders)
             curl_slist_free_all(headers);
         if (resolve)
             curl_slist_free_all(resolve);
@@ -520,7 +521,7 @@ void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
         return;
     }
     pinResolvedAddresses(*hop, addresses);
-    hop->headers = requestHeaderLines();
+    setHeaderLines(*hop);
     setTransferOptions(*hop);
     setMethodAndBody(*hop);
     setCredential(*hop);
@@ -553,7 +554,7 @@ void URLSessionLoad::pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAd
     hop.plain = false;
 }
 
-curl_slist* URLSessionLoad::requestHeaderLines() const {
+void URLSessionLoad::setHeaderLines(Hop& hop) const {
     const auto& configuration = m_session->configuration();
     HTTPHeaderFields fields = configuration.HTTPAdditionalHeaders();
     if (!m_request.allHTTPHeaderFields().empty())
@@ -569,8 +570,17 @@ curl_slist* URLSessionLoad::requestHeaderLines() const {
         if (auto stored =
                 std::dynamic_pointer_cast<HTTPURLResponse>(m_revalidating->cachedResponse->response()))
             addValidators(fields, *stored);
-    // The agent goes out through the handle's own option, which a field of that name overrides: a
-    // request with no fields of its own then needs no list for curl to search on every transfer.
+    bool withBody = sendsBody();
+    if (fields.empty() && !withBody) {
+        // Nearly every request: the lines are the same each time, made once and lent to each transfer.
+        static curl_slist* const agentOnly =
+            curl_slist_append(nullptr, ("User-Agent: " + userAgent()).c_str());
+        hop.headers = agentOnly;
+        hop.ownsHeaders = false;
+        return;
+    }
+    if (!fields.contains("User-Agent"))
+        fields.setValue(userAgent(), "User-Agent");
     curl_slist* lines = nullptr;
     for (const auto& [name, value] : fields) {
         if (!isHeaderName(name) || !isHeaderValue(value))
@@ -578,9 +588,9 @@ curl_slist* URLSessionLoad::requestHeaderLines() const {
         std::string line = value.empty() ? name + ";" : name + ": " + value;
         lines = curl_slist_append(lines, line.c_str());
     }
-    if (sendsBody())
+    if (withBody)
         lines = curl_slist_append(lines, "Expect:"); // the body goes at once, never after a wait
-    return lines;
+    hop.headers = lines;
 }
 
 bool URLSessionLoad::sendsBody() const {
@@ -602,7 +612,6 @@ void URLSessionLoad::setTransferOptions(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &URLSessionLoad::writeCallback);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent().c_str());
     }
     // Curl keeps its own copy; the fragment is never sent.
     const std::string& absolute = m_request.URL()->absoluteString();

@@ -53,7 +53,7 @@ private:
     void startRequest();
     void startHop(const std::vector<ResolvedAddress>& addresses);
     void pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAddress>& addresses);
-    curl_slist* requestHeaderLines() const;
+    void setHeaderLines(Hop& hop) const;
     bool sendsBody() const;
     void setTransferOptions(Hop& hop);
     void setMethodAndBody(Hop& hop);
