@@ -299,10 +299,9 @@ template <typename Call> void URLSessionLoad::reportToDelegate(Call call) {
 }
 
 template <typename Block> void URLSessionLoad::report(Block block, bool evenWhenCancelling) {
-    auto task = m_task;
     m_engine.deliver(
         m_task,
-        [task, block = std::move(block), evenWhenCancelling]() mutable {
+        [task = m_task, block = std::move(block), evenWhenCancelling]() mutable {
             if (!evenWhenCancelling && task->isCancelling())
                 return;
             block();
@@ -455,9 +454,11 @@ void URLSessionLoad::end(ErrorPtr error) {
         std::optional<Data> data;
         if (!error && m_completionMode)
             data = wholeBody();
-        auto task = m_task;
         m_engine.deliver(
-            m_task, [task, data = std::move(data), error]() mutable { task->finish(std::move(data), error); },
+            m_task,
+            [task = m_task, data = std::move(data), error]() mutable {
+                task->finish(std::move(data), error);
+            },
             URLSessionEngine::IfDropped::EndTask);
     }
     m_engine.loadEnded(m_id);

@@ -93,7 +93,7 @@ private:
 
     URLSessionEngine& m_engine;
     const URLSessionTaskPtr m_task;
-    const URLSessionPtr m_session;
+    const URLSessionPtr& m_session; // the task's own, which it keeps as long as it lives
     const uint64_t m_id;
     std::shared_ptr<URLSessionDelegate> m_delegate;
     URLSessionTaskDelegate* m_taskDelegate{nullptr};
