@@ -230,6 +230,25 @@ parseChallenge(const HTTPURLResponse& response) {
     return best;
 }
 
+// The header lines of a request with no fields of its own and no body, the same for every one: the
+// encodings curl can decode (what it would otherwise format anew for each transfer, in its own order)
+// and the agent. Made once; transfers only borrow them.
+curl_slist* plainHeaderLines(const std::string& agent) {
+    const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
+    std::string encodings;
+    auto add = [&](bool supported, const char* names) {
+        if (supported)
+            encodings += encodings.empty() ? names : std::string(", ") + names;
+    };
+    add(curl->features & CURL_VERSION_LIBZ, "deflate, gzip");
+    add(curl->features & CURL_VERSION_BROTLI, "br");
+    add(curl->features & CURL_VERSION_ZSTD, "zstd");
+    curl_slist* lines = nullptr;
+    if (!encodings.empty()) // else curl's own line, whatever it says without any decoder
+        lines = curl_slist_append(lines, ("Accept-Encoding: " + encodings).c_str());
+    return curl_slist_append(lines, ("User-Agent: " + agent).c_str());
+}
+
 std::string userAgent() {
     static const std::string agent =
         fmt::format("{}/{} URLSession", program_invocation_short_name, LIVEAPP_VERSION);
@@ -574,9 +593,8 @@ void URLSessionLoad::setHeaderLines(Hop& hop) const {
     bool withBody = sendsBody();
     if (fields.empty() && !withBody) {
         // Nearly every request: the lines are the same each time, made once and lent to each transfer.
-        static curl_slist* const agentOnly =
-            curl_slist_append(nullptr, ("User-Agent: " + userAgent()).c_str());
-        hop.headers = agentOnly;
+        static curl_slist* const plain = plainHeaderLines(userAgent());
+        hop.headers = plain;
         hop.ownsHeaders = false;
         return;
     }
