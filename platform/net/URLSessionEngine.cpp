@@ -10,6 +10,7 @@
 #include "platform/net/URLSessionDelivery.h"
 #include "platform/net/URLSessionLoad.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -30,6 +31,16 @@ constexpr size_t kIdleEasyHandles = 128;
 // Immediate time-outs run within one callout before the rest waits for the run loop, so curl asking
 // for "now" again and again cannot starve the sockets.
 constexpr int kImmediateTimeoutsPerCallout = 8;
+// Deadline entries kept for reuse: two per load of a burst as large as the kept handles serve.
+constexpr size_t kSpareDeadlines = 2 * kIdleEasyHandles;
+
+// Hands the room of a list that was taken whole and is done with back to the list it was taken
+// from, unless that one has filled again meanwhile: lists remade on every pass then cost no allocation.
+template <typename T> void keepRoom(std::vector<T>& done, std::vector<T>& list) {
+    done.clear();
+    if (list.empty())
+        list.swap(done);
+}
 
 } // namespace
 
@@ -45,7 +56,8 @@ URLSessionEngine::Counts URLSessionEngine::counts() const {
     return Counts{
         m_startPasses.load(std::memory_order_relaxed),  m_socketsWatched.load(std::memory_order_relaxed),
         m_watchChanges.load(std::memory_order_relaxed), m_timersMade.load(std::memory_order_relaxed),
-        m_handlesReset.load(std::memory_order_relaxed), m_deliveryPosts.load(std::memory_order_relaxed)};
+        m_handlesReset.load(std::memory_order_relaxed), m_deliveryPosts.load(std::memory_order_relaxed),
+        m_deadlinesMade.load(std::memory_order_relaxed)};
 }
 
 class URLSessionEngine::Callout {
@@ -139,6 +151,8 @@ void URLSessionEngine::tearDown() {
             m_timerSource->invalidate();
             if (m_deadlineTimer)
                 m_deadlineTimer->invalidate();
+            m_deadlines.clear();
+            m_spareDeadlines.clear();
             curl_multi_cleanup(m_multi);
             m_multi = nullptr;
             ::close(m_timerFd);
@@ -263,11 +277,25 @@ MonoTime URLSessionEngine::now() {
 
 void URLSessionEngine::moveDeadline(uint64_t taskIdentifier, Deadline kind, std::optional<MonoTime> from,
                                     std::optional<MonoTime> to) {
+    DeadlineSet::node_type entry;
     if (from)
-        m_deadlines.erase({*from, taskIdentifier, kind});
-    if (!to)
+        entry = m_deadlines.extract({*from, taskIdentifier, kind});
+    if (!to) {
+        if (entry && m_spareDeadlines.size() < kSpareDeadlines)
+            m_spareDeadlines.push_back(std::move(entry));
         return; // a timer armed for a deadline that went fires for nothing, which costs less than moving it
-    m_deadlines.emplace(*to, taskIdentifier, kind);
+    }
+    if (!entry && !m_spareDeadlines.empty()) {
+        entry = std::move(m_spareDeadlines.back());
+        m_spareDeadlines.pop_back();
+    }
+    if (entry) {
+        entry.value() = {*to, taskIdentifier, kind};
+        m_deadlines.insert(std::move(entry));
+    } else {
+        m_deadlines.emplace(*to, taskIdentifier, kind);
+        m_deadlinesMade.fetch_add(1, std::memory_order_relaxed);
+    }
     if (!m_deadlineTimer || *to < m_deadlineTimer->fireDate())
         armDeadlineTimer(*to);
 }
@@ -288,8 +316,10 @@ void URLSessionEngine::deadlinesDue() {
     Callout callout(*this);
     MonoTime now = Clock::now();
     while (!m_deadlines.empty() && std::get<0>(*m_deadlines.begin()) <= now) {
-        auto [at, id, kind] = *m_deadlines.begin();
-        m_deadlines.erase(m_deadlines.begin());
+        auto entry = m_deadlines.extract(m_deadlines.begin());
+        auto [at, id, kind] = entry.value();
+        if (m_spareDeadlines.size() < kSpareDeadlines)
+            m_spareDeadlines.push_back(std::move(entry));
         auto found = m_loads.find(id);
         if (found != m_loads.end() && !found->second->hasEnded())
             found->second->deadlinePassed(kind); // may set a later deadline of its own
@@ -319,8 +349,11 @@ void URLSessionEngine::calloutEnded() {
             readCompleted();
             flushLoads();
         }
-        for (uint64_t id : std::exchange(m_endedLoads, {}))
+        std::vector<uint64_t> ended;
+        ended.swap(m_endedLoads);
+        for (uint64_t id : ended)
             m_loads.erase(id); // a load going may stop a transfer, and curl may ask to run again
+        keepRoom(ended, m_endedLoads);
     }
     --m_callouts;
     passReports();
@@ -351,32 +384,34 @@ void URLSessionEngine::deliver(const URLSessionTaskPtr& task, std::function<void
 }
 
 void URLSessionEngine::sendReports() {
-    std::vector<Report> reports = std::exchange(m_reports, {});
+    std::vector<Report> reports;
+    reports.swap(m_reports);
     // One post per delivery, its reports in the order they were made; deliveries are few per pass.
     for (size_t first = 0; first < reports.size(); ++first) {
-        if (!reports[first].block)
+        if (reports[first].sent)
             continue; // sent with an earlier report to the same delivery
         const auto& delivery = reports[first].delivery;
-        std::vector<size_t> group{first};
-        for (size_t other = first + 1; other < reports.size(); ++other)
-            if (reports[other].block && reports[other].delivery == delivery)
-                group.push_back(other);
+        auto sameDelivery = [&](const Report& other) { return !other.sent && other.delivery == delivery; };
+        size_t count = std::count_if(reports.begin() + first, reports.end(), sameDelivery);
         bool posted = false;
         m_deliveryPosts.fetch_add(1, std::memory_order_relaxed);
-        if (group.size() == 1) {
+        if (count == 1) {
             posted = delivery->post(std::move(reports[first].block));
         } else {
             std::vector<std::function<void()>> blocks;
-            blocks.reserve(group.size());
-            for (size_t index : group)
-                blocks.push_back(std::move(reports[index].block));
+            blocks.reserve(count);
+            for (size_t index = first; index < reports.size(); ++index)
+                if (sameDelivery(reports[index]))
+                    blocks.push_back(std::move(reports[index].block));
             posted = delivery->post([blocks = std::move(blocks)] {
                 for (const auto& block : blocks)
                     block();
             });
         }
-        for (size_t index : group) {
-            reports[index].block = nullptr;
+        for (size_t index = first; index < reports.size(); ++index) {
+            if (!sameDelivery(reports[index]))
+                continue;
+            reports[index].sent = true;
             if (posted)
                 continue;
             const auto& task = reports[index].task;
@@ -386,6 +421,7 @@ void URLSessionEngine::sendReports() {
                 task->m_session->taskEnded(*task);
         }
     }
+    keepRoom(reports, m_reports);
 }
 
 int URLSessionEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* engineData, void*) {

@@ -41,6 +41,7 @@ public:
         uint64_t timersMade{0};     // run-loop timers made for the loads' time-outs
         uint64_t handlesReset{0};   // kept transfer handles wiped of their options before reuse
         uint64_t deliveryPosts{0};  // blocks handed to the tasks' deliveries, each carrying reports
+        uint64_t deadlinesMade{0};  // entries made for the loads' deadlines (moved ones are reused)
     };
 
     static URLSessionEngine& shared();
@@ -130,7 +131,11 @@ private:
     std::vector<uint64_t> m_endedLoads;
     std::vector<uint64_t> m_unflushedLoads;
     std::optional<MonoTime> m_calloutTime;
-    std::set<std::tuple<MonoTime, uint64_t, Deadline>> m_deadlines;
+    using DeadlineSet = std::set<std::tuple<MonoTime, uint64_t, Deadline>>;
+    DeadlineSet m_deadlines;
+    // Entries of deadlines that went, kept for the next load's: a burst of requests sets and clears
+    // two deadlines each without asking the allocator.
+    std::vector<DeadlineSet::node_type> m_spareDeadlines;
     std::shared_ptr<Timer> m_deadlineTimer; // armed no later than the earliest deadline
     bool m_tornDown{false};
 
@@ -139,6 +144,7 @@ private:
         std::shared_ptr<URLSessionDelivery> delivery;
         std::function<void()> block;
         IfDropped ifDropped;
+        bool sent{false};
     };
     std::vector<Report> m_reports; // made on the network thread, not yet handed to their deliveries
     bool m_inSocketPass{false};    // inside the run loop's pass over ready descriptors
@@ -153,6 +159,7 @@ private:
     std::atomic<uint64_t> m_timersMade{0};
     std::atomic<uint64_t> m_handlesReset{0};
     std::atomic<uint64_t> m_deliveryPosts{0};
+    std::atomic<uint64_t> m_deadlinesMade{0};
 };
 
 } // namespace platform::detail

@@ -230,6 +230,25 @@ parseChallenge(const HTTPURLResponse& response) {
     return best;
 }
 
+// The header lines of a request with no fields of its own and no body, the same for every one: the
+// encodings curl can decode (what it would otherwise format anew for each transfer, in its own order)
+// and the agent. Made once; transfers only borrow them.
+curl_slist* plainHeaderLines(const std::string& agent) {
+    const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
+    std::string encodings;
+    auto add = [&](bool supported, const char* names) {
+        if (supported)
+            encodings += encodings.empty() ? names : std::string(", ") + names;
+    };
+    add(curl->features & CURL_VERSION_LIBZ, "deflate, gzip");
+    add(curl->features & CURL_VERSION_BROTLI, "br");
+    add(curl->features & CURL_VERSION_ZSTD, "zstd");
+    curl_slist* lines = nullptr;
+    if (!encodings.empty()) // else curl's own line, whatever it says without any decoder
+        lines = curl_slist_append(lines, ("Accept-Encoding: " + encodings).c_str());
+    return curl_slist_append(lines, ("User-Agent: " + agent).c_str());
+}
+
 std::string userAgent() {
     static const std::string agent =
         fmt::format("{}/{} URLSession", program_invocation_short_name, LIVEAPP_VERSION);
@@ -253,8 +272,8 @@ struct URLSessionLoad::Hop {
     bool configured{false}; // the handle holds the options every transfer sets
     bool plain{true};       // this transfer set no other option and never paused
     curl_slist* headers{nullptr};
+    bool ownsHeaders{true}; // false: lines shared by every transfer, never freed
     curl_slist* resolve{nullptr};
-    std::string url;
     Data body;
     std::string userName;
     std::string password;
@@ -272,7 +291,7 @@ struct URLSessionLoad::Hop {
     ~Hop() {
         if (easy)
             engine.recycleEasy(easy, plain);
-        if (headers)
+        if (headers && ownsHeaders)
             curl_slist_free_all(headers);
         if (resolve)
             curl_slist_free_all(resolve);
@@ -299,10 +318,9 @@ template <typename Call> void URLSessionLoad::reportToDelegate(Call call) {
 }
 
 template <typename Block> void URLSessionLoad::report(Block block, bool evenWhenCancelling) {
-    auto task = m_task;
     m_engine.deliver(
         m_task,
-        [task, block = std::move(block), evenWhenCancelling]() mutable {
+        [task = m_task, block = std::move(block), evenWhenCancelling]() mutable {
             if (!evenWhenCancelling && task->isCancelling())
                 return;
             block();
@@ -455,9 +473,11 @@ void URLSessionLoad::end(ErrorPtr error) {
         std::optional<Data> data;
         if (!error && m_completionMode)
             data = wholeBody();
-        auto task = m_task;
         m_engine.deliver(
-            m_task, [task, data = std::move(data), error]() mutable { task->finish(std::move(data), error); },
+            m_task,
+            [task = m_task, data = std::move(data), error]() mutable {
+                task->finish(std::move(data), error);
+            },
             URLSessionEngine::IfDropped::EndTask);
     }
     m_engine.loadEnded(m_id);
@@ -515,16 +535,13 @@ void URLSessionLoad::resolved(uint64_t generation, int code, std::vector<Resolve
 }
 
 void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
-    const URL& url = *m_request.URL();
     auto hop = std::make_unique<Hop>(m_engine);
     if (!hop->easy) {
         fail(NSURLErrorUnknown, "no transfer could be made");
         return;
     }
-    const std::string& absolute = url.absoluteString();
-    hop->url = absolute.substr(0, absolute.find('#'));
     pinResolvedAddresses(*hop, addresses);
-    hop->headers = requestHeaderLines();
+    setHeaderLines(*hop);
     setTransferOptions(*hop);
     setMethodAndBody(*hop);
     setCredential(*hop);
@@ -541,10 +558,11 @@ void URLSessionLoad::startHop(const std::vector<ResolvedAddress>& addresses) {
 void URLSessionLoad::pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAddress>& addresses) {
     // Curl must never look a name up itself: it gets the resolver's answer for this host and port,
     // and a resolver-start hook that refuses any lookup it would still try.
-    std::string host = m_request.URL()->host().value_or("");
-    hop.numericHost = isIPLiteral(host);
+    // An address literal is the one host that comes without a lookup's answer.
+    hop.numericHost = addresses.empty();
     if (hop.numericHost)
         return;
+    std::string host = m_request.URL()->host().value_or("");
     std::string list;
     for (const auto& address : addresses) {
         if (!list.empty())
@@ -556,7 +574,7 @@ void URLSessionLoad::pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAd
     hop.plain = false;
 }
 
-curl_slist* URLSessionLoad::requestHeaderLines() const {
+void URLSessionLoad::setHeaderLines(Hop& hop) const {
     const auto& configuration = m_session->configuration();
     HTTPHeaderFields fields = configuration.HTTPAdditionalHeaders();
     if (!m_request.allHTTPHeaderFields().empty())
@@ -572,6 +590,14 @@ curl_slist* URLSessionLoad::requestHeaderLines() const {
         if (auto stored =
                 std::dynamic_pointer_cast<HTTPURLResponse>(m_revalidating->cachedResponse->response()))
             addValidators(fields, *stored);
+    bool withBody = sendsBody();
+    if (fields.empty() && !withBody) {
+        // Nearly every request: the lines are the same each time, made once and lent to each transfer.
+        static curl_slist* const plain = plainHeaderLines(userAgent());
+        hop.headers = plain;
+        hop.ownsHeaders = false;
+        return;
+    }
     if (!fields.contains("User-Agent"))
         fields.setValue(userAgent(), "User-Agent");
     curl_slist* lines = nullptr;
@@ -581,7 +607,14 @@ curl_slist* URLSessionLoad::requestHeaderLines() const {
         std::string line = value.empty() ? name + ";" : name + ": " + value;
         lines = curl_slist_append(lines, line.c_str());
     }
-    return curl_slist_append(lines, "Expect:");
+    if (withBody)
+        lines = curl_slist_append(lines, "Expect:"); // the body goes at once, never after a wait
+    hop.headers = lines;
+}
+
+bool URLSessionLoad::sendsBody() const {
+    const std::string& method = m_request.HTTPMethod();
+    return method != "GET" && method != "HEAD" && (method == "POST" || m_request.HTTPBody());
 }
 
 void URLSessionLoad::setTransferOptions(Hop& hop) {
@@ -599,7 +632,11 @@ void URLSessionLoad::setTransferOptions(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     }
-    curl_easy_setopt(easy, CURLOPT_URL, hop.url.c_str());
+    // Curl keeps its own copy; the fragment is never sent.
+    const std::string& absolute = m_request.URL()->absoluteString();
+    size_t fragment = absolute.find('#');
+    curl_easy_setopt(easy, CURLOPT_URL,
+                     fragment == std::string::npos ? absolute.c_str() : absolute.substr(0, fragment).c_str());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, hop.errorText);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, hop.headers);
@@ -627,7 +664,7 @@ void URLSessionLoad::setMethodAndBody(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         return;
     }
-    if (method == "POST" || m_request.HTTPBody()) {
+    if (sendsBody()) {
         static const char empty[] = "";
         hop.body = m_request.HTTPBody().value_or(Data());
         curl_easy_setopt(easy, CURLOPT_POST, 1L);

@@ -53,7 +53,8 @@ private:
     void startRequest();
     void startHop(const std::vector<ResolvedAddress>& addresses);
     void pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAddress>& addresses);
-    curl_slist* requestHeaderLines() const;
+    void setHeaderLines(Hop& hop) const;
+    bool sendsBody() const;
     void setTransferOptions(Hop& hop);
     void setMethodAndBody(Hop& hop);
     void setCredential(Hop& hop);
@@ -92,7 +93,7 @@ private:
 
     URLSessionEngine& m_engine;
     const URLSessionTaskPtr m_task;
-    const URLSessionPtr m_session;
+    const URLSessionPtr& m_session; // the task's own, which it keeps as long as it lives
     const uint64_t m_id;
     std::shared_ptr<URLSessionDelegate> m_delegate;
     URLSessionTaskDelegate* m_taskDelegate{nullptr};

@@ -168,6 +168,75 @@ TEST_F(URLSessionDataTaskTest, ConfigurationHeadersGoOutAndRequestFieldsWin) {
     EXPECT_TRUE(seen.header("User-Agent"));
 }
 
+// "hello, decoded body", gzip-compressed.
+constexpr unsigned char kGzipBody[] = {0x1f, 0x8b, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x03,
+                                       0xcb, 0x48, 0xcd, 0xc9, 0xc9, 0xd7, 0x51, 0x48, 0x49, 0x4d,
+                                       0xce, 0x4f, 0x49, 0x4d, 0x51, 0x48, 0xca, 0x4f, 0xa9, 0x04,
+                                       0x00, 0xe1, 0x45, 0x69, 0x17, 0x13, 0x00, 0x00, 0x00};
+
+// In this order on one kept connection, so a field of one request must not stay for the next.
+TEST_F(URLSessionDataTaskTest, EachRequestOffersOneAgentAndTheEncodingsDecodedUnlessItNamesItsOwn) {
+    auto configuration = isolatedConfiguration();
+    configuration.setHTTPAdditionalHeaders({{"user-agent", "app/2"}});
+    auto configured = URLSession::sessionWithConfiguration(configuration);
+    server.route("*", "/z",
+                 HttpResponse::text(200, std::string(std::begin(kGzipBody), std::end(kGzipBody)))
+                     .header("Content-Encoding", "gzip"));
+    using Field = std::optional<std::pair<std::string, std::string>>;
+    struct Case {
+        URLSessionPtr session;
+        std::string method;
+        Field field;
+        std::optional<std::string> agent;    // nullopt: the default agent
+        std::optional<std::string> encoding; // nullopt: the encodings decoded
+    };
+    const Field ownAgent = std::pair<std::string, std::string>{"User-Agent", "probe/1"};
+    const Case cases[] = {
+        {session, "GET", std::nullopt, std::nullopt, std::nullopt},
+        {session, "GET", ownAgent, "probe/1", std::nullopt},
+        {session, "GET", std::nullopt, std::nullopt, std::nullopt},
+        {session, "HEAD", std::nullopt, std::nullopt, std::nullopt},
+        {session, "POST", std::nullopt, std::nullopt, std::nullopt},
+        {configured, "GET", std::nullopt, "app/2", std::nullopt},
+        {configured, "GET", ownAgent, "probe/1", std::nullopt},
+        {session, "DELETE", std::nullopt, std::nullopt, std::nullopt},
+        {session, "GET", std::pair<std::string, std::string>{"Accept-Encoding", "gzip"}, std::nullopt,
+         "gzip"},
+        {session, "GET", std::pair<std::string, std::string>{"X-Probe", "1"}, std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        MutableURLRequest request(url(server, "/z"));
+        request.setHTTPMethod(c.method);
+        if (c.field)
+            request.setValue(c.field->second, c.field->first);
+        Completion done;
+        c.session->dataTaskWithRequest(request, done.handler())->resume();
+        ASSERT_TRUE(done.wait());
+        EXPECT_EQ(done.body(), c.method == "HEAD" ? "" : "hello, decoded body") << c.method;
+    }
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), std::size(cases));
+    for (size_t index = 0; index < std::size(cases); ++index) {
+        SCOPED_TRACE(index);
+        const auto& seen = requests[index];
+        auto agents = seen.headers.all("User-Agent");
+        auto encodings = seen.headers.all("Accept-Encoding");
+        ASSERT_EQ(agents.size(), 1u);
+        ASSERT_EQ(encodings.size(), 1u);
+        if (cases[index].agent)
+            EXPECT_EQ(agents[0], *cases[index].agent);
+        else
+            EXPECT_TRUE(agents[0].ends_with(" URLSession")) << agents[0];
+        if (cases[index].encoding)
+            EXPECT_EQ(encodings[0], *cases[index].encoding);
+        else
+            EXPECT_TRUE(encodings[0].find("gzip") != std::string::npos &&
+                        encodings[0].find("deflate") != std::string::npos)
+                << encodings[0];
+        EXPECT_FALSE(seen.header("Expect"));
+    }
+}
+
 TEST_F(URLSessionDataTaskTest, FieldsThatCouldSplitTheRequestAreNotSent) {
     server.route("GET", "/h", HttpResponse::text(200, "ok"));
     MutableURLRequest request(url(server, "/h"));

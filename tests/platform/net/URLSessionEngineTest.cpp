@@ -151,6 +151,24 @@ TEST_F(URLSessionEngineTest, RequestsOnAKeptAliveConnectionShareOneUnchangedSock
     EXPECT_LE(after.timersMade - before.timersMade, 1u); // the time-outs' shared timer, at most once
 }
 
+TEST_F(URLSessionEngineTest, ABurstReusesTheDeadlineEntriesOfTheBurstBefore) {
+    HttpServer server;
+    server.route("GET", "/burst", HttpResponse::text(200, "burst"));
+    auto burst = [&] {
+        std::vector<Completion> done(16);
+        for (auto& completion : done)
+            session->dataTaskWithURL(url(server, "/burst"), completion.handler())->resume();
+        for (auto& completion : done) {
+            ASSERT_TRUE(completion.wait());
+            EXPECT_EQ(completion.body(), "burst");
+        }
+    };
+    burst();
+    auto before = URLSessionEngine::shared().counts();
+    burst();
+    EXPECT_EQ(URLSessionEngine::shared().counts().deadlinesMade - before.deadlinesMade, 0u);
+}
+
 TEST_F(URLSessionEngineTest, AConnectionDroppedWhileIdleGivesWayToAFreshOne) {
     DroppingServer server;
     auto before = URLSessionEngine::shared().counts();
