@@ -275,6 +275,8 @@ void DispatchQueue::enqueue(Work work) {
     case Kind::Serial:
         if (detail::t_frame && detail::t_frame->queue == this)
             m_postedByOwnBlock = true; // only this queue's drain runs its blocks: no other writer
+        else
+            work.posterCpu = detail::WorkerPool::currentCpu();
         // Only the post that finds the queue idle arranges a drain: one wake-up per idle-to-busy change.
         if (m_intake.post(std::move(work)) &&
             !(m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()))
@@ -325,6 +327,7 @@ void DispatchQueue::drain() {
         m_backlog.append(m_intake.take());
     size_t sinceTake = detail::streamingRun; // blocks run since the last take
     bool looked = false;                     // whether the posts about to be taken were waited for
+    int posterCpu = -1;                      // where the last block run was posted from
     for (size_t done = 0;;) {
         if (m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()) {
             endDrainTurn();
@@ -344,9 +347,12 @@ void DispatchQueue::drain() {
         }
         if (m_backlog.empty()) {
             // The next block of a caller that waits for this one's answer comes soon: looking for it
-            // here, with the token kept, makes its post one exchange and spares the pool a job.
+            // here, with the token kept, makes its post one exchange and spares the pool a job. Not
+            // when that caller posted from this core (a loaded machine put both threads on one): the
+            // look would hold the core it needs to post.
             if (!mainPass && isOutermostJob() &&
-                detail::WorkerPool::shared().lookForMore([this] { return m_intake.hasPosted(); })) {
+                detail::WorkerPool::shared().lookForMore([this] { return m_intake.hasPosted(); }, posterCpu,
+                                                         sinceTake > 1)) {
                 looked = true;
                 continue;
             }
@@ -366,6 +372,7 @@ void DispatchQueue::drain() {
             break;
         }
         Work work = m_backlog.pop();
+        posterCpu = work.posterCpu;
         run(work);
         ++done;
         ++sinceTake;

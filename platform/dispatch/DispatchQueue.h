@@ -83,6 +83,7 @@ private:
         Block block;
         detail::SyncWaiter* waiter{nullptr};
         bool barrier{false};
+        int posterCpu{-1}; // serial queues: where it was posted from, unless by the queue's own block
     };
 
     struct PrivateTag {

@@ -10,10 +10,12 @@
 #include <ctime>
 #include <linux/futex.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace platform::detail {
 
@@ -49,6 +51,9 @@ constexpr int watchdogIdleChecks = 100;
 thread_local bool t_isWorker = false;
 // The worker said its job is ending: it is counted among those looking for work until it looks.
 thread_local bool t_lookingSoon = false;
+// The job running found its poster on this worker's core: once it ends, the worker sleeps without
+// looking for work first.
+thread_local bool t_sleepAfterJob = false;
 
 // A pause lasts from a few to over a hundred cycles depending on the processor, so the window's
 // count is timed once; the fastest of a few tries leaves out a preempted one.
@@ -109,6 +114,19 @@ WorkerPool::WorkerPool()
 
 bool WorkerPool::isWorkerThread() {
     return t_isWorker;
+}
+
+int WorkerPool::currentCpu() {
+    return ::sched_getcpu();
+}
+
+void WorkerPool::offerCore() {
+    ::sched_yield();
+}
+
+void WorkerPool::sleepAfterJob() {
+    if (t_isWorker)
+        t_sleepAfterJob = true;
 }
 
 size_t WorkerPool::threadCount() const {
@@ -289,6 +307,7 @@ bool WorkerPool::takeJob(Job& job) {
 void WorkerPool::workerMain() {
     nameThread("dispatch.worker");
     t_isWorker = true;
+    bool skipLook = false;
     for (;;) {
         if (Job job; takeJob(job)) {
             job();
@@ -297,10 +316,13 @@ void WorkerPool::workerMain() {
                 t_lookingSoon = false;
                 m_spinning.fetch_sub(1);
             }
+            skipLook = std::exchange(t_sleepAfterJob, false);
             continue;
         }
         // Look for work a little while before sleeping: bursts of short jobs then stay on hot workers.
-        if (WorkSpin spin{0}; beginLook(spin)) {
+        // Skipping the look is as safe as a look that found nothing: the sleep reads the count of
+        // waiting jobs after counting itself among the sleepers.
+        if (WorkSpin spin{0}; !std::exchange(skipLook, false) && beginLook(spin)) {
             bool found = spin.look([this] { return m_pendingCount.load(std::memory_order_relaxed) > 0; });
             endLook(found);
             if (found)

@@ -5,7 +5,8 @@
 // watchdog when no job has started for a short while (blocking it was not told about: name lookups,
 // sleeps, foreign locks). A worker without work looks for more for up to some tens of microseconds
 // (one worker at a time, counting pauses, with no system call; shorter after looks that found
-// nothing), then sleeps; idle workers exit after a while. Thread-safe; the pool lives for the process.
+// nothing; not at all when a serial queue's poster shares its core), then sleeps; idle workers exit
+// after a while. Thread-safe; the pool lives for the process.
 // A submission takes no lock: the job goes into a lock-free intake of its priority and the poster
 // wakes a sleeping worker only when no worker is already looking for work.
 
@@ -51,7 +52,24 @@ public:
     // (a serial queue whose drain found nothing left): the worker looks for it as an idle worker looks
     // for jobs, being the one looking worker, and gives up when a job waits for a worker or the window
     // ends. True when found() holds. Looks at nothing off the pool or while another worker looks.
-    template <class Found> bool lookForMore(Found found) {
+    // posterCpu is the processor the work's last poster ran on when it posted (-1: unknown). When it is
+    // this worker's own, the poster shares the core: looking would only hold the core it needs to post
+    // again, so the worker does not look, here or once its job has ended, and sleeps instead; the
+    // poster's next post wakes it, and a thread back from sleep gets the core ahead of those that kept
+    // running. Only when the poster was streaming (several posts came in the worker's last take) is the
+    // core offered once first, as the poster then most likely waits on this core to post the rest, and
+    // sleeping would make each of its posts a wake-up that takes the core back from it. (Offering the
+    // core otherwise loses it for a whole time slice whenever a third thread shares it.)
+    template <class Found> bool lookForMore(Found found, int posterCpu = -1, bool streaming = false) {
+        if (posterCpu >= 0 && isWorkerThread() && posterCpu == currentCpu()) {
+            if (streaming) {
+                offerCore();
+                if (found())
+                    return true;
+            }
+            sleepAfterJob();
+            return false;
+        }
         WorkSpin spin{0};
         if (!beginLook(spin))
             return false;
@@ -78,12 +96,16 @@ public:
     bool hasWaitingJobs() const { return m_pendingCount.load(std::memory_order_relaxed) > 0; }
 
     static bool isWorkerThread();
+    // The processor the calling thread runs on, or -1; cheap enough for every post.
+    static int currentCpu();
     size_t threadCount() const;
 
     WorkerPool();
 
 private:
     bool beginLook(WorkSpin& spin);
+    static void sleepAfterJob();
+    static void offerCore();
     void endLook(bool foundWork);
     void spawnLocked();
     bool wantsWorkerLocked() const;

@@ -8,8 +8,12 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sched.h>
+#include <set>
 #include <string>
+#include <sys/types.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace platform;
@@ -135,5 +139,78 @@ INSTANTIATE_TEST_SUITE_P(Posters, WorkerPoolSubmitRace,
                          [](const testing::TestParamInfo<SubmitRace>& info) {
                              return std::string(info.param.name);
                          });
+
+// Pins threads to the processor the maker runs on; gives each back what the maker had.
+class OneCore {
+public:
+    OneCore() {
+        ::sched_getaffinity(0, sizeof(m_original), &m_original);
+        pin();
+    }
+    ~OneCore() {
+        for (pid_t thread : m_pinned)
+            ::sched_setaffinity(thread, sizeof(m_original), &m_original);
+    }
+    void pin() { // from one thread at a time
+        cpu_set_t only;
+        CPU_ZERO(&only);
+        CPU_SET(cpu, &only);
+        ::sched_setaffinity(0, sizeof(only), &only);
+        m_pinned.insert(::gettid());
+    }
+    const int cpu{::sched_getcpu()};
+
+private:
+    cpu_set_t m_original{};
+    std::set<pid_t> m_pinned;
+};
+
+TEST(WorkerPoolLook, AWorkerLooksForMoreUnlessItsPosterRanOnTheSameCore) {
+    struct Case {
+        const char* poster;
+        int cpuOffset; // from the worker's own; -1: no poster known
+        bool streaming;
+        bool finds; // found() holds throughout; false when the worker sleeps without a look
+    };
+    for (int pass = 0; pass < 3; ++pass) // a look is admitted only while no other worker looks
+        for (const Case& c : {Case{"unknown", -1, false, true}, Case{"elsewhere", 1, false, true},
+                              Case{"here", 0, false, false}, Case{"here, streaming", 0, true, true}}) {
+            Counter done;
+            bool found = false;
+            int checks = 0;
+            DispatchQueue::global()->async([&] {
+                OneCore core;
+                int poster = c.cpuOffset < 0 ? -1 : core.cpu + c.cpuOffset;
+                found =
+                    detail::WorkerPool::shared().lookForMore([&] { return ++checks; }, poster, c.streaming);
+                done.notify();
+            });
+            ASSERT_TRUE(done.waitFor(1)) << c.poster;
+            if (c.cpuOffset != 0 && checks == 0)
+                continue; // another worker was looking
+            EXPECT_EQ(found, c.finds) << c.poster;
+            EXPECT_EQ(checks > 0, c.finds) << c.poster;
+        }
+}
+
+// Workers whose poster shares their core sleep instead of looking: its next post must still wake one.
+TEST(WorkerPoolLook, RoundTripsAndBurstsFromTheWorkersOwnCoreAllRunInOrder) {
+    OneCore core;
+    auto queue = DispatchQueue::create("test.onecore");
+    int ran = 0, posted = 0;
+    for (int round = 0; round < 300; ++round) {
+        Counter answered;
+        for (int i = 0, blocks = round % 3 ? 1 : 50; i < blocks; ++i, ++posted)
+            queue->async([&, expected = posted, last = i == blocks - 1] {
+                core.pin();
+                EXPECT_EQ(ran++, expected);
+                if (last)
+                    answered.notify();
+            });
+        ASSERT_TRUE(answered.waitFor(1)) << "round " << round;
+    }
+    queue->sync([] {});
+    EXPECT_EQ(ran, posted);
+}
 
 } // namespace
