@@ -307,9 +307,11 @@ int RunLoop::Internals::waitTimeout(const RunLoopMode& mode, std::optional<MonoT
             if (entry.source->m_signaled.load() && isActive(entry.modes, mode))
                 immediate = true;
         }
-        for (auto& [fd, entry] : fds) {
-            if (entry.alwaysReady && entry.registered)
-                immediate = true;
+        if (alwaysReadyCount) {
+            for (auto& [fd, entry] : fds) {
+                if (entry.alwaysReady && entry.registered)
+                    immediate = true;
+            }
         }
         if (!immediate) {
             auto indices = timerIndicesFor(mode);
@@ -339,7 +341,8 @@ bool RunLoop::Internals::waitAndDispatch(const RunLoopMode& mode, int timeoutMil
     mayBeSleeping.store(0, std::memory_order_relaxed);
     if (count < 0)
         count = 0; // EINTR: the caller's next pass recomputes the wait
-    std::vector<std::pair<std::shared_ptr<RunLoopFdSource>, uint32_t>> ready;
+    auto ready = std::move(readyScratch);
+    ready.clear();
     {
         std::lock_guard lock(mutex);
         auto collect = [&](FdEntry& entry, uint32_t readiness) {
@@ -361,9 +364,11 @@ bool RunLoop::Internals::waitAndDispatch(const RunLoopMode& mode, int timeoutMil
                 continue;
             collect(found->second, readinessFrom(events[i].events));
         }
-        for (auto& [fd, entry] : fds) {
-            if (entry.alwaysReady && entry.registered)
-                collect(entry, RunLoopFdSource::Read | RunLoopFdSource::Write);
+        if (alwaysReadyCount) {
+            for (auto& [fd, entry] : fds) {
+                if (entry.alwaysReady && entry.registered)
+                    collect(entry, RunLoopFdSource::Read | RunLoopFdSource::Write);
+            }
         }
     }
     bool handled = false;
@@ -384,6 +389,10 @@ bool RunLoop::Internals::waitAndDispatch(const RunLoopMode& mode, int timeoutMil
         if (stopRequested.load())
             break;
     }
+    // Emptied here, on the owning thread: the sources' last references may go with it.
+    ready.clear();
+    if (readyScratch.capacity() < ready.capacity())
+        readyScratch = std::move(ready);
     return handled;
 }
 

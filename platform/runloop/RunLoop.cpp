@@ -109,6 +109,8 @@ bool RunLoop::Internals::isActive(const std::set<RunLoopMode>& modes, const RunL
 }
 
 bool RunLoop::Internals::isActive(const std::vector<RunLoopMode>& modes, const RunLoopMode& mode) const {
+    if (modes.empty())
+        return commonSet.count(mode) != 0;
     for (auto& candidate : modes) {
         if (candidate == mode || (candidate == commonModes && commonSet.count(mode)))
             return true;
@@ -155,6 +157,7 @@ void RunLoop::Internals::applyInterest(int fd, FdEntry& entry) {
         result = ::epoll_ctl(epollFd.get(), EPOLL_CTL_MOD, fd, &event);
     if (result != 0 && errno == EPERM) {
         entry.alwaysReady = true;
+        ++alwaysReadyCount;
         entry.registered = events;
         return;
     }
@@ -185,6 +188,12 @@ void RunLoop::Internals::eraseTimer(std::unordered_map<const Timer*, TimerEntry>
     for (auto* index : entry.indices)
         index->erase({entry.filedAt, entry.sequence});
     timers.erase(found);
+}
+
+void RunLoop::Internals::eraseFd(std::unordered_map<int, FdEntry>::iterator found) {
+    if (found->second.alwaysReady)
+        --alwaysReadyCount;
+    fds.erase(found);
 }
 
 void RunLoop::Internals::refileTimer(const Timer* timer) {
@@ -231,7 +240,7 @@ void RunLoop::Internals::detachFdSource(const RunLoopFdSource* source) {
         sources.erase(it);
         applyInterest(found->first, found->second);
         if (sources.empty())
-            fds.erase(found);
+            eraseFd(found);
     }
 }
 
@@ -326,6 +335,7 @@ void RunLoop::teardown() {
                 ::epoll_ctl(in.epollFd.get(), EPOLL_CTL_DEL, fd, nullptr);
         }
         fds.swap(in.fds);
+        in.alwaysReadyCount = 0;
     }
     if (in.clock) {
         in.clock->removeListener(in.clockListener);
@@ -371,14 +381,21 @@ void RunLoop::wakeUp() {
 
 // ---- Performs ----
 bool RunLoop::performBlock(std::function<void()> block, std::vector<RunLoopMode> modes, const void* target) {
+    return enqueuePerform(std::move(block), std::move(modes), target);
+}
+
+bool RunLoop::performBlock(std::function<void()> block) {
+    return enqueuePerform(std::move(block), {}, nullptr);
+}
+
+bool RunLoop::enqueuePerform(std::function<void()>&& block, std::vector<RunLoopMode>&& modes,
+                             const void* target) {
     if (!block)
         return true;
     {
         std::lock_guard lock(m_internals->mutex);
         if (m_internals->dead)
             return false; // `block` dies after the lock is released
-        if (modes.empty())
-            modes.push_back(commonModes);
         m_internals->performs.push_back(
             {std::move(block), std::move(modes), target, m_internals->nextSequence++});
     }
@@ -580,7 +597,7 @@ void RunLoop::removeSource(const std::shared_ptr<RunLoopFdSource>& source, const
         return;
     in.applyInterest(found->first, found->second);
     if (found->second.sources.empty())
-        in.fds.erase(found);
+        in.eraseFd(found);
 }
 
 void RunLoop::removeSource(const std::shared_ptr<RunLoopSignalSource>& source, const RunLoopMode& mode) {

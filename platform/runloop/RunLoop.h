@@ -82,8 +82,10 @@ public:
     // Queues `block` to run on this loop in one of `modes` (none given means the common modes). Returns
     // false, dropping the block, when the loop's thread has ended. Blocks run in FIFO order; one queued
     // during a pass runs next pass.
-    bool performBlock(std::function<void()> block, std::vector<RunLoopMode> modes = {commonModes},
+    bool performBlock(std::function<void()> block, std::vector<RunLoopMode> modes,
                       const void* target = nullptr);
+    // The same in the common modes, without a list of modes to build and keep.
+    bool performBlock(std::function<void()> block);
     // The same, no earlier than `delay` from now by Clock::current().
     bool performBlockAfter(Duration delay, std::function<void()> block,
                            std::vector<RunLoopMode> modes = {commonModes}, const void* target = nullptr);
@@ -123,6 +125,7 @@ private:
                           std::optional<std::chrono::steady_clock::time_point> realLimit,
                           bool returnAfterSourceHandled);
     void teardown();
+    bool enqueuePerform(std::function<void()>&& block, std::vector<RunLoopMode>&& modes, const void* target);
     // Marks a timer or source as registered with this loop; false when it is already invalid.
     // Registering one item with a second loop is a programming error and aborts.
     template <typename Item> bool claim(Item& item, const char* what);

@@ -34,7 +34,7 @@ MonoTime saturatingAdd(MonoTime time, Duration by);
 struct RunLoop::Internals {
     struct Perform {
         std::function<void()> block;
-        std::vector<RunLoopMode> modes;
+        std::vector<RunLoopMode> modes; // empty: the common modes
         const void* target{nullptr};
         uint64_t sequence{0};
     };
@@ -82,6 +82,7 @@ struct RunLoop::Internals {
     // The indices a run in `mode` reads: its own and, for a common mode, the common modes'.
     std::pair<TimerIndex*, TimerIndex*> timerIndicesFor(const RunLoopMode& mode);
     void eraseTimer(std::unordered_map<const Timer*, TimerEntry>::iterator found);
+    void eraseFd(std::unordered_map<int, FdEntry>::iterator found);
 
     // The passes of a run; owning thread only, no lock held. Each returns whether it called out.
     void followClock(const std::shared_ptr<RunLoop>& self);
@@ -117,9 +118,15 @@ struct RunLoop::Internals {
     std::unordered_map<RunLoopMode, TimerIndex> timerIndices;
     TimerIndex* const commonIndex; // the common modes' index, looked up once
     std::unordered_map<int, FdEntry> fds;
+    // How many entries of `fds` are always ready: a pass looks through `fds` for them only when
+    // there are some, not at every descriptor of a loop carrying many sockets.
+    size_t alwaysReadyCount{0};
     std::vector<SignalEntry> signals;
 
     // Only the owning thread touches these.
+    // Kept between passes so a pass that dispatches descriptors does not allocate its list anew; a
+    // nested run's pass, started from a callout, finds it taken and makes its own.
+    std::vector<std::pair<std::shared_ptr<RunLoopFdSource>, uint32_t>> readyScratch;
     std::shared_ptr<Clock> clock;
     uint64_t clockListener{0};
 };

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace platform;
@@ -191,4 +192,76 @@ TEST_F(FdSourceTest, ASourceIsServedOnlyInItsModes) {
     loop->addSource(source, RunLoop::defaultMode);
     pumpMainLoopOnce();
     EXPECT_EQ(callouts, 2);
+}
+
+TEST_F(FdSourceTest, RegularFilesStayAlwaysReadyWhileAnyIsRegisteredAndLeaveNoSpinOnceAllAreGone) {
+    FILE* kept = std::tmpfile();
+    FILE* dropped = std::tmpfile();
+    ASSERT_NE(kept, nullptr);
+    ASSERT_NE(dropped, nullptr);
+    int keptCallouts = 0, droppedCallouts = 0;
+    auto keptSource = watch(::fileno(kept), [&](RunLoopFdSource&, uint32_t) { ++keptCallouts; });
+    auto droppedSource = watch(::fileno(dropped), [&](RunLoopFdSource&, uint32_t) { ++droppedCallouts; });
+    pumpMainLoopOnce();
+    EXPECT_EQ(keptCallouts, 1);
+    EXPECT_EQ(droppedCallouts, 1);
+
+    // Removed from its only mode, then added back: it is always ready again, and so is the other.
+    loop->removeSource(droppedSource, RunLoop::defaultMode);
+    pumpMainLoopOnce();
+    EXPECT_EQ(keptCallouts, 2);
+    EXPECT_EQ(droppedCallouts, 1);
+    loop->addSource(droppedSource, RunLoop::defaultMode);
+    pumpMainLoopOnce();
+    EXPECT_EQ(keptCallouts, 3);
+    EXPECT_EQ(droppedCallouts, 2);
+
+    droppedSource->invalidate();
+    pumpMainLoopOnce();
+    EXPECT_EQ(keptCallouts, 4);
+    EXPECT_EQ(droppedCallouts, 2);
+
+    // With none left, a run waits for its limit instead of returning at once for a file.
+    keptSource->invalidate();
+    Pipe pipe;
+    watch(pipe.reader.get(), [&](RunLoopFdSource&, uint32_t) { pipe.drain(); });
+    std::thread writer([&] { pipe.put("x"); });
+    auto result = loop->runModeForRealTime(RunLoop::defaultMode, 60s, true);
+    writer.join();
+    EXPECT_EQ(result, RunLoop::RunResult::HandledSource);
+    EXPECT_EQ(keptCallouts, 4);
+    std::fclose(kept);
+    std::fclose(dropped);
+}
+
+TEST_F(FdSourceTest, ANestedRunFromACalloutLeavesTheRestOfTheOuterPassToCallOut) {
+    const RunLoopMode inner{"InnerMode"};
+    Pipe first, second, third;
+    first.put("1");
+    second.put("2");
+    third.put("3");
+    std::vector<std::string> served;
+    bool nested = false;
+    auto outer = [&](const char* name, Pipe& pipe) {
+        return [&, name](RunLoopFdSource&, uint32_t) {
+            served.push_back(name);
+            pipe.drain();
+            if (!std::exchange(nested, true))
+                loop->runMode(inner, Clock::now());
+        };
+    };
+    watch(first.reader.get(), outer("outer", first));
+    watch(second.reader.get(), outer("outer", second));
+    watch(
+        third.reader.get(),
+        [&](RunLoopFdSource&, uint32_t) {
+            served.push_back("inner");
+            third.drain();
+        },
+        RunLoopFdSource::Read, inner);
+    // One pass: both outer descriptors were ready when it looked, the inner one is served by the
+    // nested run in between.
+    auto result = loop->runModeForRealTime(RunLoop::defaultMode, 60s, true);
+    EXPECT_EQ(result, RunLoop::RunResult::HandledSource);
+    EXPECT_EQ(served, (std::vector<std::string>{"outer", "inner", "outer"}));
 }

@@ -251,3 +251,17 @@ TEST(RunLoopDeathTest, RunningALoopFromAThreadThatDoesNotOwnItAborts) {
     EXPECT_DEATH(std::thread([] { RunLoop::main()->runMode(RunLoop::defaultMode, Clock::now()); }).join(),
                  "does not own");
 }
+
+TEST_F(RunLoopTest, PerformsWithAnEmptyListOfModesRunInTheCommonModesAsTheyGrow) {
+    std::vector<std::string> ran;
+    loop->performBlock([&] { ran.push_back("empty"); }, {});
+    loop->performBlock([&] { ran.push_back("none given"); });
+    // The main loop outlives the test, and a mode once common stays so: a new name each run.
+    static int runs = 0;
+    const RunLoopMode later = "LaterCommonMode" + std::to_string(++runs);
+    loop->runMode(later, Clock::now());
+    EXPECT_TRUE(ran.empty());
+    loop->addCommonMode(later);
+    loop->runMode(later, Clock::now());
+    EXPECT_EQ(ran, (std::vector<std::string>{"empty", "none given"}));
+}
