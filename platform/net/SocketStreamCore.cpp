@@ -303,6 +303,10 @@ void SocketStreamCore::signalLocked(int side, StreamEventType events) {
     auto& state = m_sides[side];
     if (state.closed)
         return;
+    // A client that registered without the opening would only have it masked off at delivery: leave
+    // it out rather than wake the loop for nothing. With no client yet it is kept for the one to come.
+    if (state.client && state.clientEvents && !(state.clientEvents & kCFStreamEventOpenCompleted))
+        events &= ~kCFStreamEventOpenCompleted;
     state.pending |= events;
     queueDeliveryLocked(side);
 }

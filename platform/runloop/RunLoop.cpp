@@ -528,6 +528,7 @@ void RunLoop::addSourceWith(const std::shared_ptr<Source>& source, const char* w
     if (!source || !claim(*source, what))
         return;
     bool dead = false;
+    bool needsPass = false;
     {
         std::lock_guard lock(m_internals->mutex);
         dead = m_internals->dead;
@@ -537,12 +538,12 @@ void RunLoop::addSourceWith(const std::shared_ptr<Source>& source, const char* w
             valid = source->m_valid;
         }
         if (valid)
-            insert(*m_internals);
+            needsPass = insert(*m_internals);
     }
     if (dead)
         source->invalidate();
-    else if (!isCurrent())
-        m_internals->wake(); // an always-ready descriptor or a signal already caught needs a pass
+    else if (needsPass && !isCurrent())
+        m_internals->wake();
 }
 
 template <typename Entries, typename Source>
@@ -580,11 +581,18 @@ void RunLoop::addSource(const std::shared_ptr<RunLoopFdSource>& source, const Ru
         }
         addMode(fdEntry.sources, source, mode);
         in.applyInterest(found->first, fdEntry);
+        // The epoll set was brought up to date here, under the lock, so a sleeping loop hears of the
+        // descriptor from the kernel once it is ready; only one epoll refuses is looked at by a pass
+        // rather than by the wait, and so needs the loop woken.
+        return fdEntry.alwaysReady && fdEntry.registered;
     });
 }
 
 void RunLoop::addSource(const std::shared_ptr<RunLoopSignalSource>& source, const RunLoopMode& mode) {
-    addSourceWith(source, "a signal source", [&](Internals& in) { addMode(in.signals, source, mode); });
+    addSourceWith(source, "a signal source", [&](Internals& in) {
+        addMode(in.signals, source, mode);
+        return true; // a signal already caught is seen only by a pass
+    });
 }
 
 void RunLoop::removeSource(const std::shared_ptr<RunLoopFdSource>& source, const RunLoopMode& mode) {

@@ -131,7 +131,8 @@ private:
     template <typename Item> bool claim(Item& item, const char* what);
     // The item is on no loop any more and may be added to another.
     template <typename Item> static void unclaim(Item& item);
-    // Claims a source, then (under the loop's lock, while the source is valid) lets `insert` enter it.
+    // Claims a source, then (under the loop's lock, while the source is valid) lets `insert` enter it;
+    // `insert` answers whether the loop must be woken to look at it.
     template <typename Source, typename Insert>
     void addSourceWith(const std::shared_ptr<Source>& source, const char* what, Insert insert);
     // Adds `mode` to the entry of `source` in `entries` (a source and its modes), making the entry when

@@ -2,10 +2,15 @@
 
 #include "platform/foundation/Fatal.h"
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 
 namespace platform {
 
@@ -13,22 +18,47 @@ namespace {
 
 thread_local std::shared_ptr<Thread> t_currentThread;
 
-// What a waiting perform waits for. The queued block owns the only Completion; when the block is
-// destroyed, run or dropped unrun by a loop whose thread ended, the waiter is released either way.
+// What a waiting perform waits for: one word the waiter sleeps on. The queued block owns the only
+// Completion; when the block is destroyed, run or dropped unrun by a loop whose thread ended, the
+// waiter is released either way. The release is one store and, only if the waiter went to sleep, one
+// wake with no lock held: a waiter woken while the releasing thread still held a lock would at once
+// block again on that lock, a second sleep for nothing.
 struct PerformWait {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool ran{false};
-    bool done{false};
+    static constexpr uint32_t ran = 1;
+    static constexpr uint32_t done = 2;
+    static constexpr uint32_t sleeping = 4;
+    std::atomic<uint32_t> word{0};
+
+    // Returns whether the block ran.
+    bool await() {
+        uint32_t seen = word.load(std::memory_order_acquire);
+        while (!(seen & done)) {
+            if (!(seen & sleeping)) {
+                // The releaser reads the mark with the same step that releases, so it cannot miss it.
+                if (!word.compare_exchange_weak(seen, seen | sleeping, std::memory_order_acquire))
+                    continue;
+                seen |= sleeping;
+            }
+            // Returns at once when the word changed since it was read; spurious returns loop.
+            ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, seen, nullptr,
+                      nullptr, 0);
+            seen = word.load(std::memory_order_acquire);
+        }
+        return seen & ran;
+    }
+    void release() {
+        if (word.fetch_or(done, std::memory_order_acq_rel) & sleeping)
+            ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr,
+                      0);
+    }
 };
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
+              std::atomic<uint32_t>::is_always_lock_free);
 
 struct Completion {
+    // Shared with the waiter, so the word outlives the wake even when the waiter returns first.
     std::shared_ptr<PerformWait> wait;
-    ~Completion() {
-        std::lock_guard lock(wait->mutex);
-        wait->done = true;
-        wait->changed.notify_all();
-    }
+    ~Completion() { wait->release(); }
 };
 
 } // namespace
@@ -181,15 +211,12 @@ bool Thread::perform(std::function<void()> block, bool waitUntilDone, std::vecto
         [block = std::move(block), completion = std::move(completion)] {
             if (block)
                 block();
-            std::lock_guard lock(completion->wait->mutex);
-            completion->wait->ran = true;
+            completion->wait->word.fetch_or(PerformWait::ran, std::memory_order_relaxed);
         },
         std::move(modes));
     if (!queued)
         return false;
-    std::unique_lock lock(wait->mutex);
-    wait->changed.wait(lock, [&] { return wait->done; });
-    return wait->ran;
+    return wait->await();
 }
 
 void Thread::join() {

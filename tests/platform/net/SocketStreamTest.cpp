@@ -199,6 +199,34 @@ TEST(SocketStream, ClientsGetOnlyTheEventsTheyAskedFor) {
     pair.writeStream->close();
 }
 
+TEST(SocketStream, OpeningWakesTheLoopOnlyForAClientThatListensForIt) {
+    struct Case {
+        StreamEventType events;
+        RunLoop::RunResult firstPass;
+    };
+    for (auto [events, firstPass] :
+         {Case{kCFStreamEventEndEncountered | kCFStreamEventErrorOccurred, RunLoop::RunResult::TimedOut},
+          Case{kCFStreamEventOpenCompleted | kCFStreamEventEndEncountered,
+               RunLoop::RunResult::HandledSource}}) {
+        SCOPED_TRACE(events);
+        SocketPair sockets;
+        SocketStreamPair pair = SocketStreamPair::createWithSocket(sockets.fds[0]);
+        EventLog log;
+        pair.readStream->setClient(events, log.readClient());
+        pair.readStream->scheduleWithRunLoop(RunLoop::main(), RunLoop::defaultMode);
+        ASSERT_TRUE(pair.readStream->open());
+        // Nothing is readable, so only a queued delivery can make the pass call anything out.
+        EXPECT_EQ(RunLoop::main()->runModeForRealTime(RunLoop::defaultMode, 0s, true), firstPass);
+        // Events the client did listen for still come.
+        sockets.closeEnd(1);
+        ASSERT_TRUE(pumpMainLoopUntil([&] { return log.count('r', kCFStreamEventEndEncountered) == 1; }));
+        EXPECT_EQ(log.count('r', kCFStreamEventOpenCompleted),
+                  (events & kCFStreamEventOpenCompleted) ? 1 : 0);
+        pair.readStream->close();
+        pair.writeStream->close();
+    }
+}
+
 // ---- Run loops and modes ----
 TEST(SocketStream, EventsComeOnlyInTheModesTheStreamIsScheduledIn) {
     const RunLoopMode mode = "test.stream.mode";

@@ -83,6 +83,41 @@ TEST_F(FdSourceTest, ASourceAddedAndEnabledFromAnotherThreadWakesASleepingLoopAn
     EXPECT_EQ(calledOn, std::this_thread::get_id());
 }
 
+TEST_F(FdSourceTest, ASourceAddedFromAnotherThreadCallsOutOnTheSleepingLoopWhenItsDescriptorIsReady) {
+    enum class Ready { BeforeTheAdd, AfterTheAdd, Always };
+    for (Ready when : {Ready::BeforeTheAdd, Ready::AfterTheAdd, Ready::Always}) {
+        SCOPED_TRACE(int(when));
+        Pipe pipe;
+        FILE* file = nullptr;
+        int fd = pipe.reader.get();
+        if (when == Ready::Always) {
+            // epoll refuses a regular file; only a pass of the loop looks at it.
+            file = std::tmpfile();
+            ASSERT_NE(file, nullptr);
+            fd = ::fileno(file);
+        }
+        if (when == Ready::BeforeTheAdd)
+            pipe.put("early");
+        int seen = 0;
+        auto source = RunLoopFdSource::create(fd, [&](RunLoopFdSource& self, uint32_t) {
+            ++seen;
+            self.invalidate();
+        });
+        sources.push_back(source);
+        std::thread other([&] {
+            loop->addSource(source, RunLoop::defaultMode);
+            if (when == Ready::AfterTheAdd)
+                pipe.put("late");
+        });
+        auto result = loop->runModeForRealTime(RunLoop::defaultMode, 60s, true);
+        other.join();
+        EXPECT_EQ(result, RunLoop::RunResult::HandledSource);
+        EXPECT_EQ(seen, 1);
+        if (file)
+            std::fclose(file);
+    }
+}
+
 TEST_F(FdSourceTest, ASourceInvalidatedByAnEarlierCalloutOfThePassGetsNoCallout) {
     Pipe first, second;
     first.put("1");

@@ -78,6 +78,39 @@ TEST(Thread, CancelEndsTheDefaultBodyWhetherItCameBeforeOrAfterTheStart) {
     }
 }
 
+TEST(Thread, ManyWaitingPerformsEachAnswerWhetherTheirBlockRanWhileTheThreadEndsAmongThem) {
+    constexpr int waiters = 6;
+    constexpr int performsEach = 150;
+    auto thread = Thread::detachNewThread("busy");
+    std::atomic<int> started{0};
+    std::vector<std::thread> threads;
+    std::vector<int> answeredRan(waiters, 0);
+    std::vector<std::atomic<int>> blocksRan(waiters);
+    for (int w = 0; w < waiters; ++w) {
+        threads.emplace_back([&, w] {
+            for (int i = 0; i < performsEach; ++i) {
+                if (i == performsEach / 3)
+                    started.fetch_add(1);
+                answeredRan[w] += thread->perform([&blocksRan, w] { blocksRan[w].fetch_add(1); }, true);
+            }
+        });
+    }
+    // End the thread while every waiter is still queuing: some waits end with their block run, the
+    // rest with it dropped, and each answer must say which.
+    while (started.load() < waiters)
+        std::this_thread::yield();
+    thread->cancel();
+    for (auto& waiter : threads)
+        waiter.join();
+    thread->join();
+    int total = 0;
+    for (int w = 0; w < waiters; ++w) {
+        EXPECT_EQ(answeredRan[w], blocksRan[w].load()) << "waiter " << w;
+        total += answeredRan[w];
+    }
+    EXPECT_GE(total, waiters * (performsEach / 3)); // all those answered before the cancel
+}
+
 TEST(Thread, PerformsOnAnEndedThreadAreRefused) {
     std::latch release{1};
     auto thread = Thread::detachNewThread("custom body", [&] { release.wait(); });
