@@ -3,23 +3,37 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <utility>
 
 namespace platform {
 
-// Built in place rather than through a moved-from vector: g++ 12 takes the emptied temporary's
-// destruction for a free of the bytes it gave away (-Wfree-nonheap-object) once this is inlined.
+namespace {
+// One allocation for the bytes and their count of owners, left unfilled for the caller to write.
+std::shared_ptr<uint8_t[]> makeBlock(size_t capacity) {
+    return std::make_shared_for_overwrite<uint8_t[]>(capacity);
+}
+} // namespace
+
 Data::Data(const void* bytes, size_t length)
     : m_length(length) {
     if (length) {
-        auto first = static_cast<const uint8_t*>(bytes);
-        m_storage = std::make_shared<const std::vector<uint8_t>>(first, first + length);
+        auto block = makeBlock(length);
+        std::memcpy(block.get(), bytes, length);
+        uint8_t* first = block.get();
+        m_storage = std::shared_ptr<const uint8_t>(std::move(block), first);
     }
 }
 
+// Adopted rather than copied: the vector's bytes stay where they are. Held through a shared vector
+// rather than a moved-from local: g++ 12 takes the emptied temporary's destruction for a free of the
+// bytes it gave away (-Wfree-nonheap-object) once this is inlined.
 Data::Data(std::vector<uint8_t> bytes)
     : m_length(bytes.size()) {
-    if (!bytes.empty())
-        m_storage = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+    if (!bytes.empty()) {
+        auto holder = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+        const uint8_t* first = holder->data();
+        m_storage = std::shared_ptr<const uint8_t>(std::move(holder), first);
+    }
 }
 
 Data::Data(std::string_view text)
@@ -38,6 +52,34 @@ Data Data::subdata(size_t offset, size_t length) const {
 
 size_t Data::hash() const {
     return std::hash<std::string_view>{}(view());
+}
+
+void DataBuffer::reserve(size_t capacity) {
+    if (capacity <= m_capacity)
+        return;
+    auto block = makeBlock(capacity);
+    if (m_length)
+        std::memcpy(block.get(), m_block.get(), m_length);
+    m_block = std::move(block);
+    m_capacity = capacity;
+}
+
+void DataBuffer::append(const void* bytes, size_t length) {
+    if (length == 0)
+        return;
+    if (length > m_capacity - m_length)
+        reserve(std::max(m_length + length, m_capacity * 2)); // doubling keeps appends linear overall
+    std::memcpy(m_block.get() + m_length, bytes, length);
+    m_length += length;
+}
+
+Data DataBuffer::take() {
+    if (m_length == 0)
+        return Data();
+    size_t length = std::exchange(m_length, 0);
+    m_capacity = 0;
+    uint8_t* first = m_block.get();
+    return Data(std::shared_ptr<const uint8_t>(std::move(m_block), first), length);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 // Bytes. Data is immutable and shared: copies and subdata() slices share one buffer, so passing
-// bytes around is cheap. MutableData is an owned, growable buffer; data() snapshots it.
+// bytes around is cheap. MutableData is an owned, growable buffer; data() snapshots it. DataBuffer
+// fills bytes in place and hands them out as Data without a copy.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +22,7 @@ public:
     explicit Data(std::vector<uint8_t> bytes);
     explicit Data(std::string_view text);
 
-    const uint8_t* bytes() const { return m_storage ? m_storage->data() + m_offset : nullptr; }
+    const uint8_t* bytes() const { return m_storage ? m_storage.get() + m_offset : nullptr; }
     size_t length() const { return m_length; }
     bool empty() const { return m_length == 0; }
 
@@ -37,8 +38,49 @@ public:
     size_t hash() const;
 
 private:
-    std::shared_ptr<const std::vector<uint8_t>> m_storage;
+    friend class DataBuffer;
+    Data(std::shared_ptr<const uint8_t> storage, size_t length)
+        : m_storage(std::move(storage))
+        , m_length(length) {}
+
+    // Points at the first byte of whatever owns them (one block holding the bytes and their count of
+    // owners, or an adopted vector).
+    std::shared_ptr<const uint8_t> m_storage;
     size_t m_offset{0};
+    size_t m_length{0};
+};
+
+// Bytes appended in place, then handed out by take() as Data without a copy: the bytes and the count
+// of their owners share one allocation, and room reserved up front (from a length announced ahead,
+// say) is never zero-filled. Appending past the room moves the bytes to a larger block.
+class DataBuffer {
+public:
+    DataBuffer() = default;
+    // Not copied: two buffers appending into one block would write over each other's bytes.
+    DataBuffer(const DataBuffer&) = delete;
+    DataBuffer& operator=(const DataBuffer&) = delete;
+    DataBuffer(DataBuffer&& other) noexcept
+        : m_block(std::move(other.m_block))
+        , m_capacity(std::exchange(other.m_capacity, 0))
+        , m_length(std::exchange(other.m_length, 0)) {}
+    DataBuffer& operator=(DataBuffer&& other) noexcept {
+        m_block = std::move(other.m_block);
+        m_capacity = std::exchange(other.m_capacity, 0);
+        m_length = std::exchange(other.m_length, 0);
+        return *this;
+    }
+
+    void reserve(size_t capacity);
+    void append(const void* bytes, size_t length);
+    size_t length() const { return m_length; }
+    size_t capacity() const { return m_capacity; }
+    bool empty() const { return m_length == 0; }
+    // The bytes appended so far; the buffer is empty after.
+    Data take();
+
+private:
+    std::shared_ptr<uint8_t[]> m_block;
+    size_t m_capacity{0};
     size_t m_length{0};
 };
 

@@ -816,7 +816,7 @@ void URLSessionLoad::receiveBody(const char* bytes, size_t length) {
         }
     }
     if (m_completionMode) {
-        m_body.insert(m_body.end(), bytes, bytes + length);
+        m_body.append(bytes, length);
     } else {
         if (m_pending.empty())
             m_engine.flushSoon(m_id);
@@ -830,10 +830,15 @@ void URLSessionLoad::receiveBody(const char* bytes, size_t length) {
 const Data& URLSessionLoad::wholeBody() {
     if (!m_body.empty()) {
         // Bytes come after a body already handed out only if a caller breaks the order; kept anyway.
-        if (!m_wholeBody.empty())
-            m_body.insert(m_body.begin(), m_wholeBody.bytes(), m_wholeBody.bytes() + m_wholeBody.length());
-        m_wholeBody = Data(std::move(m_body));
-        m_body = {};
+        if (!m_wholeBody.empty()) {
+            DataBuffer joined;
+            joined.reserve(m_wholeBody.length() + m_body.length());
+            joined.append(m_wholeBody.bytes(), m_wholeBody.length());
+            Data rest = m_body.take();
+            joined.append(rest.bytes(), rest.length());
+            m_body = std::move(joined);
+        }
+        m_wholeBody = m_body.take();
     }
     return m_wholeBody;
 }

@@ -131,9 +131,9 @@ private:
     // The reply being handed out.
     std::unique_ptr<Hop> m_hop;
     HTTPURLResponsePtr m_response;
-    std::vector<uint8_t> m_body; // completion handler: the whole body, as received so far
-    Data m_wholeBody;            // the same, once taken by wholeBody()
-    MutableData m_pending;       // delegate: what has not been handed out yet
+    DataBuffer m_body;     // completion handler: the whole body, as received so far
+    Data m_wholeBody;      // the same, once taken by wholeBody()
+    MutableData m_pending; // delegate: what has not been handed out yet
     bool m_paused{false};
     bool m_bodyComplete{false};
     bool m_ended{false};

@@ -128,3 +128,66 @@ TEST(MutableDataEdits, SnapshotsDoNotSeeLaterEdits) {
     EXPECT_EQ(source.view(), "keep");
     EXPECT_TRUE(MutableData(Data()).empty());
 }
+
+TEST(DataBufferFill, TakeHandsOutTheBytesInPlaceAndLeavesTheBufferEmptyForReuse) {
+    platform::DataBuffer buffer;
+    buffer.reserve(8);
+    buffer.append("abc", 3);
+    buffer.append("de", 2);
+    EXPECT_EQ(buffer.capacity(), 8u); // within the room reserved: no move
+    Data taken = buffer.take();
+    EXPECT_EQ(taken.view(), "abcde");
+    EXPECT_TRUE(buffer.empty());
+    EXPECT_EQ(buffer.capacity(), 0u);
+
+    // The next fill must not write into the block the taken Data still shows.
+    buffer.append("xyz", 3);
+    EXPECT_EQ(buffer.take().view(), "xyz");
+    EXPECT_EQ(taken.view(), "abcde");
+    EXPECT_EQ(taken.subdata(1, 3).view(), "bcd");
+    EXPECT_TRUE(buffer.take().empty());
+}
+
+TEST(DataBufferFill, AppendsPastTheReservedRoomKeepTheBytesBefore) {
+    struct Case {
+        size_t reserved;
+        size_t pieces;
+    };
+    for (Case c : {Case{0, 1}, Case{1, 3}, Case{4, 100}, Case{1024, 2000}}) {
+        platform::DataBuffer buffer;
+        buffer.reserve(c.reserved);
+        std::string expected;
+        for (size_t i = 0; i < c.pieces; ++i) {
+            std::string piece(i % 7 + 1, char('a' + i % 26));
+            buffer.append(piece.data(), piece.size());
+            expected += piece;
+        }
+        EXPECT_EQ(buffer.length(), expected.size());
+        EXPECT_GE(buffer.capacity(), expected.size());
+        EXPECT_EQ(buffer.take().view(), expected) << c.reserved << " reserved, " << c.pieces << " pieces";
+    }
+}
+
+TEST(DataBufferFill, ReservingLessThanTheBytesHeldKeepsThem) {
+    platform::DataBuffer buffer;
+    buffer.append("0123456789", 10);
+    buffer.reserve(4);
+    buffer.reserve(64);
+    EXPECT_EQ(buffer.capacity(), 64u);
+    EXPECT_EQ(buffer.take().view(), "0123456789");
+}
+
+TEST(DataBufferFill, AMovedFromBufferStartsOverEmpty) {
+    platform::DataBuffer first;
+    first.append("abc", 3);
+    platform::DataBuffer second(std::move(first));
+    first.append("x", 1); // must find no room it no longer owns
+    EXPECT_EQ(first.take().view(), "x");
+
+    platform::DataBuffer third;
+    third.append("zz", 2);
+    third = std::move(second);
+    second.append("r", 1);
+    EXPECT_EQ(second.take().view(), "r");
+    EXPECT_EQ(third.take().view(), "abc");
+}
