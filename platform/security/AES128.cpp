@@ -1,5 +1,7 @@
 #include "platform/security/AES128.h"
 
+#include "platform/security/CryptoUse.h"
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -28,6 +30,7 @@ using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
 // which for decryption includes bad padding.
 std::optional<std::vector<uint8_t>> run(bool encrypt, std::span<const uint8_t> input,
                                         std::span<const uint8_t> key, std::span<const uint8_t> iv) {
+    detail::CryptoUse use;
     CipherContext context(EVP_CIPHER_CTX_new());
     if (!context)
         return std::nullopt;

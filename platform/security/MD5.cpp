@@ -1,6 +1,7 @@
 #include "platform/security/MD5.h"
 
 #include "platform/foundation/Fatal.h"
+#include "platform/security/CryptoUse.h"
 
 #include <cstdlib>
 #include <openssl/evp.h>
@@ -8,6 +9,7 @@
 namespace platform {
 
 MD5Digest md5(std::span<const uint8_t> bytes) {
+    detail::CryptoUse use;
     MD5Digest digest{};
     unsigned int length = 0;
     // EVP_Digest fails only when the library cannot allocate or has no MD5 at all; neither leaves

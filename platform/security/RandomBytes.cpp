@@ -1,6 +1,7 @@
 #include "platform/security/RandomBytes.h"
 
 #include "platform/foundation/Fatal.h"
+#include "platform/security/CryptoUse.h"
 
 #include <algorithm>
 #include <climits>
@@ -11,6 +12,7 @@
 namespace platform {
 
 OSStatus copyRandomBytes(void* bytes, size_t count) {
+    detail::CryptoUse use;
     auto* out = static_cast<unsigned char*>(bytes);
     while (count > 0) {
         int chunk = static_cast<int>(std::min<size_t>(count, INT_MAX));

@@ -11,19 +11,16 @@
 #include "tests/peers/LoopbackPeer.h"
 #include "tests/platform/net/SocketStreamTestSupport.h"
 #include "tests/platform/net/URLSessionTestSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/MainLoop.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 using namespace platform;
 using namespace liveapp::test;
@@ -343,20 +340,8 @@ TEST(URLSessionEngineEnd, TasksUnderWayWhenTheProcessEndsAreLetGo) {
         { NetworkThreadHold begun; } // the tasks' loads are under way, held only by the network thread
         return;                      // and the process ends as a test program's does
     }
-    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::vector<std::string> environment{std::string(kEndingChildVariable) + "=1"};
-    for (char** entry = environ; *entry; ++entry)
-        environment.emplace_back(*entry);
-    std::vector<char*> envp, argv{self.data(), filter.data(), nullptr};
-    for (auto& entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    pid_t child = -1;
-    ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), envp.data()), 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    int status = waitStatusOfThisTestInAChild(kEndingChildVariable);
+    ASSERT_NE(status, -1);
     ASSERT_TRUE(WIFEXITED(status)) << "the process ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -1,11 +1,21 @@
 #include "platform/security/MD5.h"
 
 #include "CryptoTestSupport.h"
+#include "tests/support/ChildProcess.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
 
 using namespace platform;
 using namespace securitytest;
+using namespace liveapp::test;
+
+namespace {
+constexpr const char* kHashingAtExitVariable = "LIVEAPP_TEST_HASHING_AT_EXIT";
+} // namespace
 
 TEST(MD5Digest, KnownVectorsInEveryForm) {
     EXPECT_EQ(md5Hex(std::string_view("")), "d41d8cd98f00b204e9800998ecf8427e");
@@ -33,4 +43,29 @@ TEST(HexString, WritesTwoDigitsPerByteInTheAskedCase) {
     EXPECT_EQ(hexString(bytes), "000fa0ff");
     EXPECT_EQ(hexString(bytes, HexCase::Upper), "000FA0FF");
     EXPECT_EQ(hexString({}), "");
+}
+
+// Workers may still be hashing (an image download's cache key) while the process ends: the crypto
+// library's own clean-up at exit must not free its tables under them. Run in a fresh process of this
+// program, which starts four threads hashing without end and then ends as a test program does;
+// before the calls under way were waited for, it failed about every other time (a use after free, a
+// double free, or a digest the torn-down library could not compute).
+TEST(MD5Digest, WorkersStillHashingWhenTheProcessEndsAreNotPulledFromUnder) {
+    if (std::getenv(kHashingAtExitVariable)) {
+        static std::atomic<int> hashed{0};
+        for (int i = 0; i < 4; ++i)
+            std::thread([] {
+                for (;;) {
+                    (void)md5(std::string_view("cache key of a picture"));
+                    hashed.fetch_add(1, std::memory_order_relaxed);
+                }
+            }).detach();
+        while (hashed.load(std::memory_order_relaxed) < 4000)
+            std::this_thread::yield();
+        return;
+    }
+    int status = waitStatusOfThisTestInAChild(kHashingAtExitVariable);
+    ASSERT_NE(status, -1);
+    ASSERT_TRUE(WIFEXITED(status)) << "the process ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

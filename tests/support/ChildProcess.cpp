@@ -1,0 +1,33 @@
+#include "ChildProcess.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace liveapp::test {
+
+int waitStatusOfThisTestInAChild(const std::string& variable, const std::string& value) {
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::vector<std::string> environment{variable + "=" + value};
+    for (char** entry = environ; *entry; ++entry)
+        environment.emplace_back(*entry);
+    std::vector<char*> envp, argv{self.data(), filter.data(), nullptr};
+    for (auto& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    pid_t child = -1;
+    if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0)
+        return -1;
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child)
+        return -1;
+    return status;
+}
+
+} // namespace liveapp::test
