@@ -7,6 +7,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Paths.h"
 #include "platform/ui/UIApplication.h"
+#include "tests/support/ChildProcess.h"
 
 #include <csignal>
 #include <cstdio>
@@ -14,12 +15,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
-#include <vector>
-
-extern char** environ;
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -48,23 +45,8 @@ constexpr const char* kChildHomeVariable = "LIVEAPP_TEST_TERMINATING_HOME";
 
 // Runs this test again in a new process of this program, told to be the terminating application.
 int exitStatusOfTerminatingApplication(const std::string& home) {
-    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-    std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry)
-        environment.emplace_back(*entry);
-    environment.push_back(std::string(kChildHomeVariable) + "=" + home);
-    std::vector<char*> envp, argv{self.data(), filter.data(), nullptr};
-    for (auto& entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    pid_t child = -1;
-    if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0)
-        return -1;
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int status = liveapp::test::waitStatusOfThisTestInAChild(kChildHomeVariable, home);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(ImageCacheTermination, TheProcessEndsOnlyAfterTheCleanAskedForAtTerminationHasRun) {
