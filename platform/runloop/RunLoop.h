@@ -3,8 +3,10 @@
 // timers, descriptor sources, signal sources and performs registered in the mode it runs in.
 // Each thread has at most one, made on first use of current(); the main thread's is main().
 //
-// Promises: registering, performing, stopping and waking are safe from any thread and wake the
-// loop. Nothing is called out from inside the call that registered it, only from a run. Once
+// Promises: registering, performing, stopping and waking are safe from any thread, and a sleeping
+// loop hears of each: a descriptor source added from another thread through the epoll set it sleeps
+// on, everything else by a wake-up. Nothing is called out from inside the call that registered it,
+// only from a run. Once
 // invalidated, a timer or source gets no callout that has not already begun, even later in the same
 // pass. Timers fire in fire-date order (ties in scheduling order); performs run in FIFO order.
 // Time comes from Clock::current(), so moving a ManualClock wakes the loop and fires its timers.
