@@ -58,6 +58,10 @@ protected:
     // Runs one download through the downloader and waits for its final report.
     Report download(const std::string& path, WebImageFetchOptions options = 0) {
         Reports reports;
+        // The log knows operations by address: the ones before stay alive, so no new one takes an
+        // earlier one's address and its notifications.
+        if (operation)
+            earlier.push_back(operation);
         operation = downloader->downloadImageWithURL(url(path), options, nullptr, reports.downloadBlock());
         EXPECT_TRUE(pumpMainLoopUntil([&] { return reports.size() == 1 && operation->isFinished(); }));
         // The notifications are queued on the main queue behind the completion.
@@ -67,6 +71,7 @@ protected:
 
     NotificationLog log;
     std::shared_ptr<WebImageDownloaderOperation> operation;
+    std::vector<std::shared_ptr<WebImageDownloaderOperation>> earlier;
 };
 
 TEST_F(DownloadOperationTest, ADownloadAnnouncesItsLifeAndARejectedStatusFailsWithTheStatusAsCode) {
