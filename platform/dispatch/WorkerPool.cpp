@@ -2,19 +2,15 @@
 
 #include "platform/dispatch/WorkSpin.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Futex.h"
 #include "platform/foundation/Immortal.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <ctime>
-#include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/syscall.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 
 namespace platform::detail {
@@ -81,22 +77,6 @@ void lockBriefly(std::unique_lock<std::mutex>& lock) {
         cpuRelax();
     }
     lock.lock();
-}
-
-static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
-              std::atomic<uint32_t>::is_always_lock_free);
-
-// False when the timeout passed. Returns at once when the word no longer holds `expected`.
-bool futexWait(std::atomic<uint32_t>& word, uint32_t expected, std::chrono::nanoseconds timeout) {
-    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
-    timespec relative{time_t(seconds.count()), long((timeout - seconds).count())};
-    long result = ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected,
-                            &relative, nullptr, 0);
-    return !(result == -1 && errno == ETIMEDOUT);
-}
-
-void futexWakeOne(std::atomic<uint32_t>& word) {
-    ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 constexpr uint64_t oneWake = uint64_t(1) << 32;

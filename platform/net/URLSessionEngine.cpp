@@ -281,8 +281,7 @@ void URLSessionEngine::moveDeadline(uint64_t taskIdentifier, Deadline kind, std:
     if (from)
         entry = m_deadlines.extract({*from, taskIdentifier, kind});
     if (!to) {
-        if (entry && m_spareDeadlines.size() < kSpareDeadlines)
-            m_spareDeadlines.push_back(std::move(entry));
+        keepSpareDeadline(std::move(entry));
         return; // a timer armed for a deadline that went fires for nothing, which costs less than moving it
     }
     if (!entry && !m_spareDeadlines.empty()) {
@@ -310,6 +309,11 @@ void URLSessionEngine::armDeadlineTimer(MonoTime at) {
     m_loop->addTimer(m_deadlineTimer, RunLoop::defaultMode);
 }
 
+void URLSessionEngine::keepSpareDeadline(DeadlineSet::node_type entry) {
+    if (entry && m_spareDeadlines.size() < kSpareDeadlines)
+        m_spareDeadlines.push_back(std::move(entry));
+}
+
 void URLSessionEngine::deadlinesDue() {
     if (m_tornDown)
         return;
@@ -318,8 +322,7 @@ void URLSessionEngine::deadlinesDue() {
     while (!m_deadlines.empty() && std::get<0>(*m_deadlines.begin()) <= now) {
         auto entry = m_deadlines.extract(m_deadlines.begin());
         auto [at, id, kind] = entry.value();
-        if (m_spareDeadlines.size() < kSpareDeadlines)
-            m_spareDeadlines.push_back(std::move(entry));
+        keepSpareDeadline(std::move(entry));
         auto found = m_loads.find(id);
         if (found != m_loads.end() && !found->second->hasEnded())
             found->second->deadlinePassed(kind); // may set a later deadline of its own

@@ -110,6 +110,8 @@ private:
     void calloutEnded();
     void passReports();
     void sendReports();
+    // Keeps the entry of a deadline that went for the next one, unless enough are kept already.
+    void keepSpareDeadline(std::set<std::tuple<MonoTime, uint64_t, Deadline>>::node_type entry);
     static int socketCallback(CURL* easy, int fd, int what, void* engine, void* socketData);
     static int timerCallback(CURLM* multi, long timeoutMs, void* engine);
     static int closeSocketCallback(void* engine, curl_socket_t fd);

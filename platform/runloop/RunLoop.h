@@ -6,10 +6,9 @@
 // Promises: registering, performing, stopping and waking are safe from any thread, and a sleeping
 // loop hears of each: a descriptor source added from another thread through the epoll set it sleeps
 // on, everything else by a wake-up. Nothing is called out from inside the call that registered it,
-// only from a run. Once
-// invalidated, a timer or source gets no callout that has not already begun, even later in the same
-// pass. Timers fire in fire-date order (ties in scheduling order); performs run in FIFO order.
-// Time comes from Clock::current(), so moving a ManualClock wakes the loop and fires its timers.
+// only from a run. Once invalidated, a timer or source gets no callout that has not already begun,
+// even later in the same pass. Timers fire in fire-date order (ties in scheduling order); performs run in
+// FIFO order. Time comes from Clock::current(), so moving a ManualClock wakes the loop and fires its timers.
 // Not promised: an order between kinds of event within one pass, or any order across loops.
 // Work that has no thread of its own to run on belongs on a dispatch queue, not on a run loop.
 

@@ -1,16 +1,14 @@
 #include "platform/runloop/Thread.h"
 
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Futex.h"
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <linux/futex.h>
 #include <pthread.h>
-#include <sys/syscall.h>
 #include <thread>
-#include <unistd.h>
 
 namespace platform {
 
@@ -40,20 +38,16 @@ struct PerformWait {
                 seen |= sleeping;
             }
             // Returns at once when the word changed since it was read; spurious returns loop.
-            ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, seen, nullptr,
-                      nullptr, 0);
+            futexWait(word, seen);
             seen = word.load(std::memory_order_acquire);
         }
         return seen & ran;
     }
     void release() {
         if (word.fetch_or(done, std::memory_order_acq_rel) & sleeping)
-            ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr,
-                      0);
+            futexWakeOne(word);
     }
 };
-static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
-              std::atomic<uint32_t>::is_always_lock_free);
 
 struct Completion {
     // Shared with the waiter, so the word outlives the wake even when the waiter returns first.

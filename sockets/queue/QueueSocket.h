@@ -521,9 +521,10 @@ private:
     SourcePtr m_writeSource;
     SourcePtr m_readTimer;
     SourcePtr m_writeTimer;
-    // Buffers of reads made without one, given back once whoever holds their bytes lets go.
-    // Before the read buffers, which take their bookkeeping from it.
+    // Request records come from spares the socket keeps. Declared before the read buffers, which take
+    // their bookkeeping from it.
     const std::shared_ptr<sockets::RecordRecycler> m_records{std::make_shared<sockets::RecordRecycler>()};
+    // Buffers of reads made without one, given back once whoever holds their bytes lets go.
     struct ReadBuffers;
     static std::shared_ptr<ReadBuffers> makeReadBuffers(std::shared_ptr<sockets::RecordRecycler> records);
     std::shared_ptr<ReadBuffers> m_readBuffers{makeReadBuffers(m_records)};
