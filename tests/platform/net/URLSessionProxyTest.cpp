@@ -2,13 +2,14 @@
 // proxy settings are not looked up anew for every transfer.
 
 #include "tests/platform/net/URLSessionTestSupport.h"
+#include "tests/support/ScopedEnvironment.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <optional>
+#include <memory>
 #include <ostream>
 #include <string_view>
 #include <strings.h>
@@ -45,27 +46,6 @@ extern "C" char* getenv(const char* name) {
 
 namespace {
 
-// Sets environment variables for one test and puts back what was there before.
-class ScopedEnvironment {
-public:
-    void set(const char* name, const std::string& value) {
-        const char* before = std::getenv(name);
-        m_saved.push_back({name, before ? std::optional<std::string>(before) : std::nullopt});
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
-            if (it->second)
-                ::setenv(it->first.c_str(), it->second->c_str(), 1);
-            else
-                ::unsetenv(it->first.c_str());
-        }
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
-};
-
 std::string get(const URLSessionPtr& session, const URLPtr& target) {
     Completion done;
     session->dataTaskWithURL(target, done.handler())->resume();
@@ -89,9 +69,10 @@ TEST_P(URLSessionProxyTest, ARequestGoesStraightToItsServerWhateverProxyTheEnvir
     HttpServer server;
     server.route("GET", "/direct", HttpResponse::text(200, "direct"));
     HttpServer proxy; // counts whatever reaches it, and answers nothing but "not found"
-    ScopedEnvironment environment;
+    const std::string proxyURL = proxy.url("");
+    std::vector<std::unique_ptr<ScopedEnvironment>> environment;
     for (const auto& [name, namesProxy] : GetParam().variables)
-        environment.set(name, namesProxy ? proxy.url("") : std::string());
+        environment.push_back(std::make_unique<ScopedEnvironment>(name, namesProxy ? proxyURL.c_str() : ""));
     auto session = URLSession::sessionWithConfiguration(isolatedConfiguration());
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(get(session, url(server, "/direct")), "direct") << i;
