@@ -623,7 +623,11 @@ void URLSessionLoad::setTransferOptions(Hop& hop) {
         // What every transfer sets the same way: a handle kept from a plain transfer still has it.
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        // No request goes through a proxy, whatever the environment names. Curl reads the no-proxy
+        // list of the environment on every transfer unless it is given one; with every host spared
+        // the proxy there is nothing left for it to look up.
         curl_easy_setopt(easy, CURLOPT_PROXY, "");
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &URLSessionLoad::resolverStartCallback);
