@@ -353,6 +353,7 @@ void WorkerPool::watchdogMain() {
 }
 
 void WorkerPool::willBlock() {
+    passWatchIfLeftHere();
     std::lock_guard lock(m_mutex);
     ++m_blocked;
     if (m_pendingCount.load() > int64_t(sleepingUnclaimed()) && wantsWorkerLocked())

@@ -105,7 +105,7 @@ public:
     // held the watch for a whole watchdog interval (every worker busy, or the watcher's job blocked
     // without saying so), a sleeper is woken to take it, or the watchdog looks at the set itself.
     // `ready` may run on any worker or the watchdog, one report per call, never two at once for the
-    // same report. Once, before anything is armed in the set.
+    // same report. The watcher does not end for being idle. Once, before anything is armed in the set.
     void watchWhenIdle(int epollSet, std::function<void(const epoll_event*, int)> ready);
     // Called after arming something in the set from a thread that may be the only one running: makes
     // sure a worker exists to watch it.
@@ -140,6 +140,7 @@ private:
     void didUnblock();
     bool watchUntilWork();
     bool wakeWatcher();
+    void passWatchIfLeftHere();
     void passReadiness(const epoll_event* events, int count);
     void watchOverdue(std::unique_lock<std::mutex>& lock, uint64_t turnsBefore);
 

@@ -18,6 +18,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform::detail {
 
@@ -28,6 +29,10 @@ namespace {
 constexpr uint64_t watchWakeToken = ~uint64_t(0);
 constexpr int watchBatch = 64;
 } // namespace
+
+// The watch this worker let go of last, by its turn: it is still the one to pass on while no other
+// worker has taken the watch since.
+thread_local uint64_t t_leftTurn = 0;
 
 void WorkerPool::watchWhenIdle(int epollSet, std::function<void(const epoll_event*, int)> ready) {
     int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -69,10 +74,18 @@ bool WorkerPool::watchUntilWork() {
     // instead of waking another, and it reads m_pendingCount after lowering the count again.
     m_spinning.fetch_add(1);
     m_watching.exchange(0);
+    t_leftTurn = m_watchTurns.load();
     if (count > 0)
         passReadiness(events.data(), count);
     m_spinning.fetch_sub(1);
     return true;
+}
+
+// The worker that let go of the watch to run what readiness posted is about to block: a sleeper takes
+// the watch now instead of after a watchdog interval.
+void WorkerPool::passWatchIfLeftHere() {
+    if (t_leftTurn != 0 && !watchHeld() && m_watchTurns.load() == std::exchange(t_leftTurn, 0))
+        wakeSleeper();
 }
 
 bool WorkerPool::wakeWatcher() {

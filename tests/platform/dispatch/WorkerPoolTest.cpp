@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <memory>
 #include <pthread.h>
 #include <sched.h>
 #include <set>
@@ -274,25 +275,28 @@ TEST(WorkerPoolWatch, AWorkerWokenByReadinessRunsTheJobsItPostedAndAPostWakesThe
 TEST(WorkerPoolWatch, ReadinessStillReachesReadyWhileTheWatchersJobBlocksWithoutSayingSo) {
     auto& watching = WatchingPool::make();
     liveapp::test::Pipe first, second;
-    Counter gate, blocked, secondReady;
-    watching.ready = [&](uint64_t token) {
+    struct Gates {
+        Counter gate, blocked, secondReady;
+    };
+    auto gates = std::make_shared<Gates>(); // the blocked job may still be leaving the gate at the end
+    watching.ready = [&watching, gates](uint64_t token) {
         if (token == 2) {
-            secondReady.notify();
+            gates->secondReady.notify();
             return;
         }
-        watching.pool.submit(1, [&] {
-            blocked.notify();
-            gate.waitFor(1); // a foreign wait the pool is not told of
+        watching.pool.submit(1, [gates] {
+            gates->blocked.notify();
+            gates->gate.waitFor(1); // a foreign wait the pool is not told of
         });
     };
     ASSERT_TRUE(watching.waitUntilWatched());
     watching.watch(first.reader.get(), 1);
     watching.watch(second.reader.get(), 2);
     first.put("x");
-    ASSERT_TRUE(blocked.waitFor(1));
+    ASSERT_TRUE(gates->blocked.waitFor(1));
     second.put("y");
-    EXPECT_TRUE(secondReady.waitFor(1));
-    gate.notify();
+    EXPECT_TRUE(gates->secondReady.waitFor(1));
+    gates->gate.notify();
 }
 
 } // namespace
