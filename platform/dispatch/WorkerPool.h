@@ -76,7 +76,8 @@ public:
         WorkSpin spin{0};
         if (!beginLook(spin))
             return false;
-        bool ended = spin.look([&] { return found() || hasWaitingJobs(); });
+        size_t step = 0;
+        bool ended = spin.look([&] { return found() || hasWaitingJobs() || pollWatchAt(++step); });
         endLook(ended);
         return ended && found();
     }
@@ -94,6 +95,12 @@ public:
             seen = now;
         }
     }
+
+    // For a worker looking for more of the queue it drains, every so many steps of its look: while no
+    // worker holds the watch, looks at the watched set without waiting and passes on what reported,
+    // so readiness for that queue (the socket it serves, say) joins the drain under way instead of
+    // waiting for the look to end and the watch to be taken. True when something was passed on.
+    bool pollWatchAt(size_t step) { return step % watchPollSteps == 0 && pollWatch(); }
 
     // Whether a submitted job waits for a worker; a hint, read without the lock.
     bool hasWaitingJobs() const { return m_pendingCount.load(std::memory_order_relaxed) > 0; }
@@ -140,6 +147,7 @@ private:
     void didUnblock();
     bool watchUntilWork();
     bool wakeWatcher();
+    bool pollWatch();
     void passWatchIfLeftHere();
     void passReadiness(const epoll_event* events, int count);
     void watchOverdue(std::unique_lock<std::mutex>& lock, uint64_t turnsBefore);
@@ -175,6 +183,7 @@ private:
     size_t m_maxActive;
     WorkSpin m_spin; // how long the next look for work lasts; only the one admitted looker uses it
     static constexpr int buildUpSteps = 8;
+    static constexpr size_t watchPollSteps = 64;
     const size_t m_buildUpStepPauses;
 
     // The watched set (watchWhenIdle); fixed before m_watchInstalled is raised.
@@ -182,7 +191,8 @@ private:
     int m_watchWake{-1}; // an eventfd in the set: a poster's wake for the watcher
     std::function<void(const epoll_event*, int)> m_watchReady;
     std::atomic<bool> m_watchInstalled{false};
-    // 1 while a worker holds the watch; a poster that takes it back to 0 owes the watcher a wake.
+    // 1 while a worker holds the watch, 2 while a looking worker polls the set; a poster that takes a
+    // 1 back to 0 owes the watcher a wake.
     std::atomic<int> m_watching{0};
     std::atomic<uint64_t> m_watchTurns{0}; // watches taken, so the watchdog tells a held one from a new
 };

@@ -88,12 +88,31 @@ void WorkerPool::passWatchIfLeftHere() {
         wakeSleeper();
 }
 
+// Only a watcher that waits is claimed: a looking worker polling the set is counted among those
+// looking, and the poster's job waits for it like any other it sees.
 bool WorkerPool::wakeWatcher() {
-    if (m_watching.load() == 0 || m_watching.exchange(0) == 0)
+    int waiting = 1;
+    if (m_watching.load() != waiting || !m_watching.compare_exchange_strong(waiting, 0))
         return false;
     uint64_t one = 1;
     while (::write(m_watchWake, &one, sizeof(one)) < 0 && errno == EINTR) {
     }
+    return true;
+}
+
+// The looking worker is counted in m_spinning, so what the readiness posts waits for it.
+bool WorkerPool::pollWatch() {
+    if (!m_watchInstalled.load(std::memory_order_acquire) || m_watching.load(std::memory_order_relaxed) != 0)
+        return false;
+    int free = 0;
+    if (!m_watching.compare_exchange_strong(free, 2))
+        return false;
+    std::array<epoll_event, watchBatch> events;
+    int count = ::epoll_wait(m_watchSet, events.data(), watchBatch, 0);
+    m_watching.store(0);
+    if (count <= 0)
+        return false;
+    passReadiness(events.data(), count);
     return true;
 }
 

@@ -272,6 +272,24 @@ TEST(WorkerPoolWatch, AWorkerWokenByReadinessRunsTheJobsItPostedAndAPostWakesThe
     EXPECT_EQ(watching.pool.threadCount(), threads);
 }
 
+TEST(WorkerPoolWatch, AWorkerLookingForMoreOfItsQueuePassesOnReadinessThatComesMeanwhile) {
+    auto& watching = WatchingPool::make();
+    liveapp::test::Pipe pipe;
+    std::atomic<bool> passed{false};
+    watching.ready = [&](uint64_t) { passed = true; };
+    ASSERT_TRUE(watching.waitUntilWatched());
+    watching.watch(pipe.reader.get(), 1);
+    Counter done;
+    bool found = false;
+    watching.pool.submit(1, [&] { // the watcher leaves the watch to run it
+        pipe.put("x");
+        found = watching.pool.lookForMore([&] { return passed.load(); });
+        done.notify();
+    });
+    ASSERT_TRUE(done.waitFor(1));
+    EXPECT_TRUE(found);
+}
+
 TEST(WorkerPoolWatch, ReadinessStillReachesReadyWhileTheWatchersJobBlocksWithoutSayingSo) {
     auto& watching = WatchingPool::make();
     liveapp::test::Pipe first, second;
