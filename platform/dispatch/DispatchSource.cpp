@@ -153,7 +153,7 @@ void DispatchSource::activateLocked() {
     }
     m_listening = m_type == DispatchSourceType::Read && isListening(m_fd);
     // Asked first: a descriptor ready already (a loopback connect is usually complete when connect()
-    // returns) is delivered without a round through the manager thread, and registered only when it
+    // returns) is delivered without a round through the watch, and registered only when it
     // first has to be watched, so a source cancelled after its first event never touches the epoll set.
     if (!deliverIfReadyLocked() && watchLocked())
         settleLocked();
@@ -205,7 +205,7 @@ bool DispatchSource::isIdleLocked() const {
 // Where a descriptor source goes idle (after its handler, on resume) the descriptor is asked directly:
 // the one-shot registration reported once and stays quiet, so bytes that came meanwhile raise no event.
 // Still ready, the handler runs again, queued on the target queue the caller is usually draining, so no
-// other thread is woken; otherwise the registration is armed and the manager watches again.
+// other thread is woken; otherwise the registration is armed and it is watched again.
 void DispatchSource::settleLocked() {
     if (m_type == DispatchSourceType::Timer || !isIdleLocked())
         return;

@@ -1,14 +1,14 @@
 #pragma once
 // Event sources whose handlers run on a target queue: a descriptor becoming readable or writable, or a
-// timer in platform::Clock time. The manager thread watches them; handlers only ever run on the queue.
-// Promises: a source is created suspended (resume it once to start); suspend/resume nest, and resuming
-// more than suspending aborts. One event handler at a time per source; events that arrive meanwhile are
-// merged (descriptors are level-triggered: looked at again after the handler, on the target queue, and
-// handled again there while still ready; timer fires add up in data()). After cancel() no event handler
-// starts; the cancel handler runs once on the target queue, after the last event handler has returned, and
-// only while the source is resumed. A descriptor's registration is gone when cancel() returns, so the cancel
-// handler may close it. Ownership: a resumed source keeps itself alive until its cancel handler has been
-// queued; the handlers are released then. Thread-safe.
+// timer in platform::Clock time. Idle pool workers watch the descriptors, the manager thread the timers;
+// handlers only ever run on the queue. Promises: a source is created suspended (resume it once to start);
+// suspend/resume nest, and resuming more than suspending aborts. One event handler at a time per source;
+// events that arrive meanwhile are merged (descriptors are level-triggered: looked at again after the
+// handler, on the target queue, and handled again there while still ready; timer fires add up in data()).
+// After cancel() no event handler starts; the cancel handler runs once on the target queue, after the last
+// event handler has returned, and only while the source is resumed. A descriptor's registration is gone when
+// cancel() returns, so the cancel handler may close it. Ownership: a resumed source keeps itself alive until
+// its cancel handler has been queued; the handlers are released then. Thread-safe.
 
 #include "platform/foundation/Clock.h"
 

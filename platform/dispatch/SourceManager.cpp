@@ -1,12 +1,13 @@
 #include "platform/dispatch/SourceManager.h"
 
+#include "platform/dispatch/WorkerPool.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/Immortal.h"
 #include "platform/runloop/RunLoop.h"
-#include "platform/runloop/RunLoopFdSource.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/Timer.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -46,11 +47,8 @@ SourceManager::SourceManager()
         fatalError("dispatch: the source manager thread has no run loop");
     if (!m_epoll)
         fatalError("dispatch: cannot create the descriptor sources' epoll set (out of descriptors?)");
-    // The set is itself a descriptor, readable while any registration reports: the loop watches it
-    // beside its timers.
-    m_epollSource =
-        RunLoopFdSource::create(m_epoll.get(), [this](RunLoopFdSource&, uint32_t) { descriptorsReady(); });
-    m_loop->addSource(m_epollSource, RunLoop::defaultMode);
+    WorkerPool::shared().watchWhenIdle(
+        m_epoll.get(), [this](const epoll_event* events, int count) { descriptorsReady(events, count); });
     g_started = true;
 }
 
@@ -82,14 +80,17 @@ SourceManager::Watch SourceManager::watch(int fd, uint32_t events, std::function
         result = duplicate ? attempt(*watched) : -1;
     }
     int error = errno;
-    std::lock_guard lock(m_watchMutex);
-    if (result != 0) {
-        m_watched.erase(*token);
-        *token = 0;
-        *watched = -1;
-        return error == EPERM ? Watch::AlwaysReady : Watch::Failed;
+    {
+        std::lock_guard lock(m_watchMutex);
+        if (result != 0) {
+            m_watched.erase(*token);
+            *token = 0;
+            *watched = -1;
+            return error == EPERM ? Watch::AlwaysReady : Watch::Failed;
+        }
+        m_watched[*token].duplicate = std::move(duplicate);
     }
-    m_watched[*token].duplicate = std::move(duplicate);
+    WorkerPool::shared().ensureWatched();
     return Watch::Armed;
 }
 
@@ -97,7 +98,10 @@ bool SourceManager::arm(uint64_t token, int watched, uint32_t events) {
     epoll_event event{};
     event.events = events | EPOLLONESHOT;
     event.data.u64 = token;
-    return ::epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, watched, &event) == 0;
+    if (::epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, watched, &event) != 0)
+        return false;
+    WorkerPool::shared().ensureWatched();
+    return true;
 }
 
 void SourceManager::unwatch(uint64_t token) {
@@ -114,10 +118,11 @@ void SourceManager::unwatch(uint64_t token) {
     ::epoll_ctl(m_epoll.get(), EPOLL_CTL_DEL, released.fd, nullptr);
 }
 
-void SourceManager::descriptorsReady() {
-    std::array<epoll_event, 64> events;
-    int count = ::epoll_wait(m_epoll.get(), events.data(), static_cast<int>(events.size()), 0);
+void SourceManager::descriptorsReady(const epoll_event* events, int count) {
+    if (m_stopped.load())
+        return;
     std::array<std::shared_ptr<std::function<void()>>, 64> ready;
+    count = std::min<int>(count, static_cast<int>(ready.size()));
     {
         // A token unwatched since the wait has no entry any more: its report is dropped.
         std::lock_guard lock(m_watchMutex);
@@ -133,6 +138,7 @@ void SourceManager::descriptorsReady() {
 }
 
 void SourceManager::stop() {
+    m_stopped = true;
     m_thread->cancel();
     if (!m_thread->isFinished() && !m_loop->isCurrent())
         m_thread->join();

@@ -82,6 +82,9 @@ void lockBriefly(std::unique_lock<std::mutex>& lock) {
 constexpr uint64_t oneWake = uint64_t(1) << 32;
 } // namespace
 
+// The thread is passing on readiness it watched for: what that posts comes from no streaming poster.
+thread_local bool t_passingReadiness = false;
+
 WorkerPool& WorkerPool::shared() {
     static Immortal<WorkerPool> pool;
     return pool.get();
@@ -97,7 +100,7 @@ bool WorkerPool::isWorkerThread() {
 }
 
 int WorkerPool::currentCpu() {
-    return ::sched_getcpu();
+    return t_passingReadiness ? -1 : ::sched_getcpu();
 }
 
 void WorkerPool::offerCore() {
@@ -166,7 +169,7 @@ size_t WorkerPool::sleepingUnclaimed() const {
 }
 
 void WorkerPool::wakeOrSpawn() {
-    if (wakeSleeper() || !mayWantWorker())
+    if (wakeSleeper() || wakeWatcher() || !mayWantWorker())
         return;
     std::unique_lock lock(m_mutex, std::defer_lock);
     lockBriefly(lock);
@@ -308,6 +311,8 @@ void WorkerPool::workerMain() {
             if (found)
                 continue;
         }
+        if (watchUntilWork())
+            continue;
         if (!sleepUntilWork())
             return;
     }
@@ -329,10 +334,16 @@ void WorkerPool::watchdogMain() {
         }
         bool waiting = m_pendingCount.load() > 0;
         uint64_t seen = m_started.load();
+        bool unwatched = !watchHeld();
+        uint64_t turns = m_watchTurns.load();
         m_watchdogWake.wait_for(lock, stallInterval);
         int64_t pending = m_pendingCount.load();
         bool moved = m_started.load() != seen;
         quietChecks = pending <= 0 && !moved ? quietChecks + 1 : 0;
+        if (unwatched && !watchHeld()) {
+            watchOverdue(lock, turns);
+            quietChecks = 0; // not asleep for good while the set may go unwatched
+        }
         if (!waiting || pending <= 0 || moved)
             continue;
         size_t spawn = std::min(size_t(pending), maxSpawnPerStall);
@@ -342,6 +353,7 @@ void WorkerPool::watchdogMain() {
 }
 
 void WorkerPool::willBlock() {
+    passWatchIfLeftHere();
     std::lock_guard lock(m_mutex);
     ++m_blocked;
     if (m_pendingCount.load() > int64_t(sleepingUnclaimed()) && wantsWorkerLocked())

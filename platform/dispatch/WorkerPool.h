@@ -9,6 +9,7 @@
 // after a while. Thread-safe; the pool lives for the process.
 // A submission takes no lock: the job goes into a lock-free intake of its priority and the poster
 // wakes a sleeping worker only when no worker is already looking for work.
+// Idle workers may also watch an epoll set in turn (watchWhenIdle): see WorkerPoolWatch.cpp.
 
 #include "platform/dispatch/DrainIntake.h"
 #include "platform/dispatch/WorkSpin.h"
@@ -19,6 +20,8 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+
+struct epoll_event;
 
 namespace platform::detail {
 
@@ -73,7 +76,8 @@ public:
         WorkSpin spin{0};
         if (!beginLook(spin))
             return false;
-        bool ended = spin.look([&] { return found() || hasWaitingJobs(); });
+        size_t step = 0;
+        bool ended = spin.look([&] { return found() || hasWaitingJobs() || pollWatchAt(++step); });
         endLook(ended);
         return ended && found();
     }
@@ -92,8 +96,29 @@ public:
         }
     }
 
+    // For a worker looking for more of the queue it drains, every so many steps of its look: while no
+    // worker holds the watch, looks at the watched set without waiting and passes on what reported,
+    // so readiness for that queue (the socket it serves, say) joins the drain under way instead of
+    // waiting for the look to end and the watch to be taken. True when something was passed on.
+    bool pollWatchAt(size_t step) { return step % watchPollSteps == 0 && pollWatch(); }
+
     // Whether a submitted job waits for a worker; a hint, read without the lock.
     bool hasWaitingJobs() const { return m_pendingCount.load(std::memory_order_relaxed) > 0; }
+
+    // Hands idle workers an epoll set to watch in turn, in place of a thread of its own: one idle
+    // worker at a time (the watcher) waits on it instead of sleeping, passes what reports to `ready`
+    // and then runs what that posted itself, so a readiness costs one wake-up. Jobs still go to
+    // sleeping workers first; the watcher is woken for one only when none sleeps. When no worker has
+    // held the watch for a whole watchdog interval (every worker busy, or the watcher's job blocked
+    // without saying so), a sleeper is woken to take it, or the watchdog looks at the set itself.
+    // `ready` may run on any worker or the watchdog, one report per call, never two at once for the
+    // same report. The watcher does not end for being idle. Once, before anything is armed in the set.
+    void watchWhenIdle(int epollSet, std::function<void(const epoll_event*, int)> ready);
+    // Called after arming something in the set from a thread that may be the only one running: makes
+    // sure a worker exists to watch it.
+    void ensureWatched();
+    // Whether a worker holds the watch (or there is none to hold); a hint.
+    bool watchHeld() const;
 
     static bool isWorkerThread();
     // The processor the calling thread runs on, or -1; cheap enough for every post.
@@ -120,6 +145,12 @@ private:
     void watchdogMain();
     void willBlock();
     void didUnblock();
+    bool watchUntilWork();
+    bool wakeWatcher();
+    bool pollWatch();
+    void passWatchIfLeftHere();
+    void passReadiness(const epoll_event* events, int count);
+    void watchOverdue(std::unique_lock<std::mutex>& lock, uint64_t turnsBefore);
 
     // Jobs submitted and not yet handed to the ready lists, per priority, newest first.
     DrainIntake<Job> m_intake[priorityCount];
@@ -152,7 +183,18 @@ private:
     size_t m_maxActive;
     WorkSpin m_spin; // how long the next look for work lasts; only the one admitted looker uses it
     static constexpr int buildUpSteps = 8;
+    static constexpr size_t watchPollSteps = 64;
     const size_t m_buildUpStepPauses;
+
+    // The watched set (watchWhenIdle); fixed before m_watchInstalled is raised.
+    int m_watchSet{-1};
+    int m_watchWake{-1}; // an eventfd in the set: a poster's wake for the watcher
+    std::function<void(const epoll_event*, int)> m_watchReady;
+    std::atomic<bool> m_watchInstalled{false};
+    // 1 while a worker holds the watch, 2 while a looking worker polls the set; a poster that takes a
+    // 1 back to 0 owes the watcher a wake.
+    std::atomic<int> m_watching{0};
+    std::atomic<uint64_t> m_watchTurns{0}; // watches taken, so the watchdog tells a held one from a new
 };
 
 } // namespace platform::detail

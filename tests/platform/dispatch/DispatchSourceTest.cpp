@@ -200,6 +200,46 @@ TEST(DispatchSourceDescriptor, ReadAndWriteSourcesOnOneSocketEachDeliver) {
     ::close(pair[1]);
 }
 
+// Idle workers watch for readiness in turn, and the worker that saw it runs the handler: readiness must
+// still get through while that handler blocks without saying so, and while every worker is held.
+TEST(DispatchSourceDescriptor, ReadinessGetsThroughWhileAHandlerBlocksAndWhileEveryWorkerIsHeld) {
+    for (int held : {0, 2 * int(std::thread::hardware_concurrency())}) {
+        Counter gate, holding, released, blocked, delivered, cancelled;
+        for (int i = 0; i < held; ++i)
+            DispatchQueue::global()->async([&] {
+                holding.notify();
+                gate.waitFor(1);
+                released.notify();
+            });
+        ASSERT_TRUE(holding.waitFor(held));
+        Pipe first, second;
+        auto blocking = DispatchSource::createRead(first.reader.get(), DispatchQueue::create("blocking"));
+        blocking->setEventHandler([&] {
+            first.drain();
+            blocked.notify();
+            gate.waitFor(1);
+        });
+        auto other = DispatchSource::createRead(second.reader.get(), DispatchQueue::create("other"));
+        other->setEventHandler([&] {
+            second.drain();
+            delivered.notify();
+        });
+        for (auto* source : {&blocking, &other}) {
+            (*source)->setCancelHandler([&] { cancelled.notify(); });
+            (*source)->resume();
+        }
+        first.put("x");
+        ASSERT_TRUE(blocked.waitFor(1));
+        second.put("y");
+        EXPECT_TRUE(delivered.waitFor(1)) << held << " workers held";
+        gate.notify();
+        blocking->cancel();
+        other->cancel();
+        ASSERT_TRUE(cancelled.waitFor(2));
+        ASSERT_TRUE(released.waitFor(held));
+    }
+}
+
 TEST(DispatchSourceLifecycle, CreatedSuspendedAndDeliversOnlyAfterResume) {
     Pipe pipe;
     auto source = DispatchSource::createRead(pipe.reader.get(), DispatchQueue::main());

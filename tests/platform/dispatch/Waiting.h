@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace dispatchtest {
 
@@ -37,6 +38,17 @@ private:
     std::condition_variable m_condition;
     int m_count{0};
 };
+
+// Polls `done` until it holds; false if the bound passes first.
+template <class Done> bool waitUntil(Done done) {
+    auto bound = std::chrono::steady_clock::now() + generous;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > bound)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 // Installs a manual clock for the test.
 class VirtualClock : public testing::Test {

@@ -4,13 +4,16 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "tests/platform/dispatch/Waiting.h"
+#include "tests/support/Pipe.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <memory>
 #include <pthread.h>
 #include <sched.h>
 #include <set>
 #include <string>
+#include <sys/epoll.h>
 #include <sys/types.h>
 #include <thread>
 #include <unistd.h>
@@ -211,6 +214,107 @@ TEST(WorkerPoolLook, RoundTripsAndBurstsFromTheWorkersOwnCoreAllRunInOrder) {
     }
     queue->sync([] {});
     EXPECT_EQ(ran, posted);
+}
+
+// A pool of its own, watching a set of its own. Like the shared pool it lives for the process (its
+// workers never end), so it and what its ready function reads are never destroyed.
+struct WatchingPool {
+    static WatchingPool& make() {
+        auto* made = new WatchingPool;
+        made->pool.watchWhenIdle(made->set, [made](const epoll_event* events, int count) {
+            for (int i = 0; i < count; ++i)
+                made->ready(events[i].data.u64);
+        });
+        made->pool.ensureWatched();
+        return *made;
+    }
+    void watch(int fd, uint64_t token) {
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLONESHOT;
+        event.data.u64 = token;
+        ASSERT_EQ(::epoll_ctl(set, EPOLL_CTL_ADD, fd, &event), 0);
+    }
+    bool waitUntilWatched() {
+        return dispatchtest::waitUntil([this] { return pool.watchHeld(); });
+    }
+    detail::WorkerPool pool;
+    int set{::epoll_create1(EPOLL_CLOEXEC)};
+    std::function<void(uint64_t)> ready; // set before anything it watches is ready
+};
+
+TEST(WorkerPoolWatch, AWorkerWokenByReadinessRunsTheJobsItPostedAndAPostWakesTheWatcherItself) {
+    auto& watching = WatchingPool::make();
+    liveapp::test::Pipe pipe;
+    std::atomic<bool> readyOnWorker{false};
+    std::thread::id readyOn, ranOn;
+    Counter ran;
+    watching.ready = [&](uint64_t) {
+        readyOnWorker = detail::WorkerPool::isWorkerThread();
+        readyOn = std::this_thread::get_id();
+        watching.pool.submit(1, [&] {
+            ranOn = std::this_thread::get_id();
+            ran.notify();
+        });
+    };
+    ASSERT_TRUE(watching.waitUntilWatched());
+    watching.watch(pipe.reader.get(), 1);
+    pipe.put("x");
+    ASSERT_TRUE(ran.waitFor(1));
+    EXPECT_TRUE(readyOnWorker);
+    EXPECT_EQ(ranOn, readyOn); // no second worker woken to run it
+
+    // With no worker asleep, a post wakes the watcher rather than waiting for the pool to grow.
+    ASSERT_TRUE(watching.waitUntilWatched());
+    size_t threads = watching.pool.threadCount();
+    Counter posted;
+    watching.pool.submit(1, [&] { posted.notify(); });
+    ASSERT_TRUE(posted.waitFor(1));
+    EXPECT_EQ(watching.pool.threadCount(), threads);
+}
+
+TEST(WorkerPoolWatch, AWorkerLookingForMoreOfItsQueuePassesOnReadinessThatComesMeanwhile) {
+    auto& watching = WatchingPool::make();
+    liveapp::test::Pipe pipe;
+    std::atomic<bool> passed{false};
+    watching.ready = [&](uint64_t) { passed = true; };
+    ASSERT_TRUE(watching.waitUntilWatched());
+    watching.watch(pipe.reader.get(), 1);
+    Counter done;
+    bool found = false;
+    watching.pool.submit(1, [&] { // the watcher leaves the watch to run it
+        pipe.put("x");
+        found = watching.pool.lookForMore([&] { return passed.load(); });
+        done.notify();
+    });
+    ASSERT_TRUE(done.waitFor(1));
+    EXPECT_TRUE(found);
+}
+
+TEST(WorkerPoolWatch, ReadinessStillReachesReadyWhileTheWatchersJobBlocksWithoutSayingSo) {
+    auto& watching = WatchingPool::make();
+    liveapp::test::Pipe first, second;
+    struct Gates {
+        Counter gate, blocked, secondReady;
+    };
+    auto gates = std::make_shared<Gates>(); // the blocked job may still be leaving the gate at the end
+    watching.ready = [&watching, gates](uint64_t token) {
+        if (token == 2) {
+            gates->secondReady.notify();
+            return;
+        }
+        watching.pool.submit(1, [gates] {
+            gates->blocked.notify();
+            gates->gate.waitFor(1); // a foreign wait the pool is not told of
+        });
+    };
+    ASSERT_TRUE(watching.waitUntilWatched());
+    watching.watch(first.reader.get(), 1);
+    watching.watch(second.reader.get(), 2);
+    first.put("x");
+    ASSERT_TRUE(gates->blocked.waitFor(1));
+    second.put("y");
+    EXPECT_TRUE(gates->secondReady.waitFor(1));
+    gates->gate.notify();
 }
 
 } // namespace

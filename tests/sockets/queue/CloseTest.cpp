@@ -2,9 +2,11 @@
 // the disconnect-after operations; peer closes and resets; each descriptor closed exactly once.
 #include "tests/sockets/queue/SocketTestSupport.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <unistd.h>
 
 using namespace queuesockettest;
@@ -115,10 +117,11 @@ TEST_F(QueueSocketClose, SocketReleasedWhileConnectedReportsANullSocket) {
 }
 
 TEST_F(QueueSocketClose, ReconnectFromInsideTheDisconnectCallbackPassesTheChecks) {
-    std::atomic<bool> restarted{false};
+    // Kept by the callback, which stays set: the new connection's own end may call back at any time.
+    auto restarted = std::make_shared<std::atomic<bool>>(false);
     uint16_t port = pair.listener->port();
-    pair.delegate->onEvent = [&](const Event& event) {
-        if (event.kind == EventKind::Disconnect && !restarted.exchange(true)) {
+    pair.delegate->onEvent = [restarted, port](const Event& event) {
+        if (event.kind == EventKind::Disconnect && !restarted->exchange(true)) {
             platform::ErrorPtr error;
             EXPECT_TRUE(event.sock->connectToHost("127.0.0.1", port, &error))
                 << (error ? error->description() : "");
@@ -129,7 +132,6 @@ TEST_F(QueueSocketClose, ReconnectFromInsideTheDisconnectCallbackPassesTheChecks
     auto again = pair.listener->accept();
     ASSERT_TRUE(again);
     EXPECT_TRUE(pair.delegate->waitFor(EventKind::ConnectToHost, 2));
-    pair.delegate->onEvent = nullptr;
 }
 
 TEST_F(QueueSocketClose, ConnectedDescriptorIsClosedExactlyOnce) {
