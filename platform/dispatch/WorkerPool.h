@@ -149,7 +149,7 @@ private:
     bool wakeWatcher();
     bool pollWatch();
     void passWatchIfLeftHere();
-    void passReadiness(const epoll_event* events, int count);
+    void passReadiness(const epoll_event* events, int count, bool takeWake = true);
     void watchOverdue(std::unique_lock<std::mutex>& lock, uint64_t turnsBefore);
 
     // Jobs submitted and not yet handed to the ready lists, per priority, newest first.

@@ -116,7 +116,10 @@ bool WorkerPool::pollWatch() {
     return true;
 }
 
-void WorkerPool::passReadiness(const epoll_event* events, int count) {
+// takeWake: whether a poster's wake in the eventfd is this thread's to take. The watchdog's look
+// leaves it for the watcher, which may still be waiting on the set: taking it there would leave that
+// watcher asleep, with its watch already given back by the poster.
+void WorkerPool::passReadiness(const epoll_event* events, int count, bool takeWake) {
     std::array<epoll_event, watchBatch> reports;
     int reported = 0;
     for (int i = 0; i < count; ++i) {
@@ -124,6 +127,8 @@ void WorkerPool::passReadiness(const epoll_event* events, int count) {
             reports[reported++] = events[i];
             continue;
         }
+        if (!takeWake)
+            continue;
         uint64_t wakes = 0;
         while (::read(m_watchWake, &wakes, sizeof(wakes)) < 0 && errno == EINTR) {
         }
@@ -145,7 +150,7 @@ void WorkerPool::watchOverdue(std::unique_lock<std::mutex>& lock, uint64_t turns
         std::array<epoll_event, watchBatch> events;
         int count = ::epoll_wait(m_watchSet, events.data(), watchBatch, 0);
         if (count > 0)
-            passReadiness(events.data(), count);
+            passReadiness(events.data(), count, false);
     }
     lock.lock();
 }
