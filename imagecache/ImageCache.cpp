@@ -2,6 +2,7 @@
 
 #include "imagecache/ScaledImageForKey.h"
 #include "platform/foundation/AtomicFile.h"
+#include "platform/foundation/Immortal.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Paths.h"
 #include "platform/security/MD5.h"
@@ -34,8 +35,9 @@ bool fitsInDirectoryEntry(const std::string& name) {
 } // namespace
 
 std::shared_ptr<ImageCache> ImageCache::sharedImageCache() {
-    static const std::shared_ptr<ImageCache> shared = create();
-    return shared;
+    // Kept for the life of the process: workers may still reach it while static destructors run.
+    static platform::detail::Immortal<std::shared_ptr<ImageCache>> shared{create()};
+    return shared.get();
 }
 
 std::shared_ptr<ImageCache> ImageCache::create() {

@@ -1,6 +1,7 @@
 #include "imagecache/WebImageDownloader.h"
 
 #include "imagecache/MainThread.h"
+#include "platform/foundation/Immortal.h"
 
 using namespace platform;
 
@@ -12,8 +13,9 @@ constexpr double kDefaultResourceTimeout = 60.0;
 } // namespace
 
 std::shared_ptr<WebImageDownloader> WebImageDownloader::sharedDownloader() {
-    static const std::shared_ptr<WebImageDownloader> shared = create();
-    return shared;
+    // Kept for the life of the process: workers may still reach it while static destructors run.
+    static platform::detail::Immortal<std::shared_ptr<WebImageDownloader>> shared{create()};
+    return shared.get();
 }
 
 std::shared_ptr<WebImageDownloader> WebImageDownloader::create() {

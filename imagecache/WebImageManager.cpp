@@ -2,6 +2,7 @@
 
 #include "imagecache/MainThread.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Immortal.h"
 #include "platform/net/URLError.h"
 
 #include <algorithm>
@@ -72,8 +73,9 @@ UIImagePtr WebImageManagerDelegate::imageManagerTransformDownloadedImage(WebImag
 }
 
 std::shared_ptr<WebImageManager> WebImageManager::sharedManager() {
-    static const std::shared_ptr<WebImageManager> shared = create();
-    return shared;
+    // Kept for the life of the process: workers may still reach it while static destructors run.
+    static platform::detail::Immortal<std::shared_ptr<WebImageManager>> shared{create()};
+    return shared.get();
 }
 
 std::shared_ptr<WebImageManager> WebImageManager::create() {

@@ -1,6 +1,7 @@
 #include "imagecache/WebImagePrefetcher.h"
 
 #include "platform/foundation/Date.h"
+#include "platform/foundation/Immortal.h"
 
 using namespace platform;
 
@@ -29,8 +30,9 @@ void WebImagePrefetcherDelegate::imagePrefetcherDidFinishWithTotalCount(WebImage
                                                                         uint64_t) {}
 
 std::shared_ptr<WebImagePrefetcher> WebImagePrefetcher::sharedImagePrefetcher() {
-    static const std::shared_ptr<WebImagePrefetcher> shared = create();
-    return shared;
+    // Kept for the life of the process: workers may still reach it while static destructors run.
+    static platform::detail::Immortal<std::shared_ptr<WebImagePrefetcher>> shared{create()};
+    return shared.get();
 }
 
 std::shared_ptr<WebImagePrefetcher> WebImagePrefetcher::create() {

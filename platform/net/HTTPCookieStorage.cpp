@@ -1,5 +1,6 @@
 #include "platform/net/HTTPCookieStorage.h"
 
+#include "platform/foundation/Immortal.h"
 #include "platform/foundation/Text.h"
 
 #include <algorithm>
@@ -29,8 +30,10 @@ std::string domainKey(std::string_view domain) {
 } // namespace
 
 std::shared_ptr<HTTPCookieStorage> HTTPCookieStorage::sharedHTTPCookieStorage() {
-    static const std::shared_ptr<HTTPCookieStorage> shared = create();
-    return shared;
+    // Kept for the life of the process: the network thread may still reach it while static destructors
+    // run.
+    static detail::Immortal<std::shared_ptr<HTTPCookieStorage>> shared{create()};
+    return shared.get();
 }
 
 std::shared_ptr<HTTPCookieStorage> HTTPCookieStorage::create() {

@@ -2,6 +2,9 @@
 // when it returns, without running static destructors. This test program starts itself again as that
 // process (a fresh one, whatever threads this one runs) and looks at the cache it leaves behind.
 #include "imagecache/ImageCache.h"
+#include "imagecache/WebImageDownloader.h"
+#include "imagecache/WebImageManager.h"
+#include "imagecache/WebImagePrefetcher.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Clock.h"
@@ -9,6 +12,7 @@
 #include "platform/ui/UIApplication.h"
 #include "tests/support/ChildProcess.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +21,7 @@
 #include <pthread.h>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -24,6 +29,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kChildHomeVariable = "LIVEAPP_TEST_TERMINATING_HOME";
+constexpr const char* kSharedAtExitVariable = "LIVEAPP_TEST_SHARED_AT_EXIT";
 
 // As the application's entry: the shared cache in use, SIGTERM from the system, and the process ended
 // without tear-down as soon as UIApplicationMain returns.
@@ -64,6 +70,31 @@ TEST(ImageCacheTermination, TheProcessEndsOnlyAfterTheCleanAskedForAtTermination
     EXPECT_EQ(exitStatusOfTerminatingApplication(Paths::home().string()), 0);
     EXPECT_FALSE(fs::exists(stale)) << "a file past the cache's age outlived the process";
     EXPECT_TRUE(fs::exists(fresh));
+}
+
+// A test program (unlike the application) ends through its static destructors, while workers may still
+// be fetching a picture through the shared instances.
+TEST(ImageCacheTermination, WorkersStillUsingTheSharedInstancesWhenTheProgramEndsAreNotPulledFromUnder) {
+    if (std::getenv(kSharedAtExitVariable)) {
+        static std::atomic<int> fetched{0};
+        for (int i = 0; i < 4; ++i)
+            std::thread([] {
+                for (;;) {
+                    (void)WebImageManager::sharedManager();
+                    (void)ImageCache::sharedImageCache();
+                    (void)WebImageDownloader::sharedDownloader();
+                    (void)WebImagePrefetcher::sharedImagePrefetcher();
+                    fetched.fetch_add(1, std::memory_order_relaxed);
+                }
+            }).detach();
+        while (fetched.load(std::memory_order_relaxed) < 4000)
+            std::this_thread::yield();
+        return;
+    }
+    int status = liveapp::test::waitStatusOfThisTestInAChild(kSharedAtExitVariable);
+    ASSERT_NE(status, -1);
+    ASSERT_TRUE(WIFEXITED(status)) << "the process ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace
