@@ -77,13 +77,17 @@ TEST(ImageCacheTermination, TheProcessEndsOnlyAfterTheCleanAskedForAtTermination
 TEST(ImageCacheTermination, WorkersStillUsingTheSharedInstancesWhenTheProgramEndsAreNotPulledFromUnder) {
     if (std::getenv(kSharedAtExitVariable)) {
         static std::atomic<int> fetched{0};
+        auto fetchAll = [] {
+            (void)WebImageManager::sharedManager();
+            (void)ImageCache::sharedImageCache();
+            (void)WebImageDownloader::sharedDownloader();
+            (void)WebImagePrefetcher::sharedImagePrefetcher();
+        };
+        fetchAll(); // made on the main thread first, as the application does
         for (int i = 0; i < 4; ++i)
-            std::thread([] {
+            std::thread([fetchAll] {
                 for (;;) {
-                    (void)WebImageManager::sharedManager();
-                    (void)ImageCache::sharedImageCache();
-                    (void)WebImageDownloader::sharedDownloader();
-                    (void)WebImagePrefetcher::sharedImagePrefetcher();
+                    fetchAll();
                     fetched.fetch_add(1, std::memory_order_relaxed);
                 }
             }).detach();
