@@ -1,9 +1,10 @@
 #include "ChildProcess.h"
 
+#include <atomic>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -28,6 +29,29 @@ int waitStatusOfThisTestInAChild(const std::string& variable, const std::string&
     if (::waitpid(child, &status, 0) != child)
         return -1;
     return status;
+}
+
+testing::AssertionResult endedCleanly(int status) {
+    if (status == -1)
+        return testing::AssertionFailure() << "the copy of the test program could not be started";
+    if (!WIFEXITED(status))
+        return testing::AssertionFailure() << "the process ended by signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) != 0)
+        return testing::AssertionFailure() << "the process ended with status " << WEXITSTATUS(status);
+    return testing::AssertionSuccess();
+}
+
+void workOnWhileTheProgramEnds(std::function<void()> work) {
+    static std::atomic<int> runs{0};
+    for (int i = 0; i < 4; ++i)
+        std::thread([work] {
+            for (;;) {
+                work();
+                runs.fetch_add(1, std::memory_order_relaxed);
+            }
+        }).detach();
+    while (runs.load(std::memory_order_relaxed) < 4000)
+        std::this_thread::yield();
 }
 
 } // namespace liveapp::test
