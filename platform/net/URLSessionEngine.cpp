@@ -54,10 +54,10 @@ URLSessionEngine& URLSessionEngine::shared() {
 
 URLSessionEngine::Counts URLSessionEngine::counts() const {
     return Counts{
-        m_startPasses.load(std::memory_order_relaxed),  m_socketsWatched.load(std::memory_order_relaxed),
-        m_watchChanges.load(std::memory_order_relaxed), m_timersMade.load(std::memory_order_relaxed),
-        m_handlesReset.load(std::memory_order_relaxed), m_deliveryPosts.load(std::memory_order_relaxed),
-        m_deadlinesMade.load(std::memory_order_relaxed)};
+        m_startPasses.load(std::memory_order_relaxed),   m_socketsWatched.load(std::memory_order_relaxed),
+        m_watchChanges.load(std::memory_order_relaxed),  m_timersMade.load(std::memory_order_relaxed),
+        m_handlesReset.load(std::memory_order_relaxed),  m_deliveryPosts.load(std::memory_order_relaxed),
+        m_deadlinesMade.load(std::memory_order_relaxed), m_addressesParsed.load(std::memory_order_relaxed)};
 }
 
 class URLSessionEngine::Callout {
@@ -143,7 +143,7 @@ void URLSessionEngine::tearDown() {
                 task->m_session->dropTask(*task);
             m_loads.clear();
             for (const EasyHandle& idle : m_idleEasy)
-                curl_easy_cleanup(idle.easy);
+                dropEasy(idle);
             m_idleEasy.clear();
             for (auto& [fd, watch] : m_sockets)
                 watch.source->invalidate();
@@ -243,28 +243,61 @@ void URLSessionEngine::loadEnded(uint64_t taskIdentifier) {
 }
 
 URLSessionEngine::EasyHandle URLSessionEngine::takeEasy() {
-    if (m_idleEasy.empty())
-        return {curl_easy_init(), false};
-    EasyHandle handle = m_idleEasy.back();
+    if (m_idleEasy.empty()) {
+        EasyHandle made;
+        made.easy = curl_easy_init();
+        return made;
+    }
+    EasyHandle handle = std::move(m_idleEasy.back());
     m_idleEasy.pop_back();
     return handle;
 }
 
-void URLSessionEngine::recycleEasy(CURL* easy, bool plain) {
+void URLSessionEngine::recycleEasy(EasyHandle handle, bool plain) {
     if (m_tornDown || m_idleEasy.size() >= kIdleEasyHandles) {
-        curl_easy_cleanup(easy);
+        dropEasy(handle);
         return;
     }
+    CURL* easy = handle.easy;
     if (plain) {
-        // What pointed into the ended transfer goes; the options all transfers share stay.
+        // What pointed into the ended transfer goes; the options all transfers share stay, and so
+        // does the address, parsed already for the next transfer to the same URL.
         curl_easy_setopt(easy, CURLOPT_PRIVATE, nullptr);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
     } else {
         curl_easy_reset(easy);
+        handle.addressText.clear(); // curl has let go of the address too
         m_handlesReset.fetch_add(1, std::memory_order_relaxed);
     }
-    m_idleEasy.push_back({easy, plain});
+    handle.configured = plain;
+    m_idleEasy.push_back(std::move(handle));
+}
+
+void URLSessionEngine::setAddress(EasyHandle& handle, std::string_view address) {
+    if (!handle.addressText.empty() && handle.addressText == address)
+        return; // the handle's last transfer went to the same place: curl holds it parsed already
+    handle.addressText = address;
+    m_addressesParsed.fetch_add(1, std::memory_order_relaxed);
+    // The text as well, so curl takes it as the transfer's URL instead of printing the parsed one
+    // back; it parses only what it is not handed parsed. Text its own parser refuses goes to curl
+    // alone, which then refuses the transfer as it always did.
+    curl_easy_setopt(handle.easy, CURLOPT_URL, handle.addressText.c_str());
+    if (!handle.address)
+        handle.address = curl_url();
+    if (handle.address && curl_url_set(handle.address, CURLUPART_URL, handle.addressText.c_str(),
+                                       CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+        curl_easy_setopt(handle.easy, CURLOPT_CURLU, handle.address);
+        return;
+    }
+    curl_easy_setopt(handle.easy, CURLOPT_CURLU, nullptr);
+    handle.addressText.clear();
+}
+
+void URLSessionEngine::dropEasy(const EasyHandle& handle) {
+    curl_easy_cleanup(handle.easy);
+    if (handle.address)
+        curl_url_cleanup(handle.address); // after the transfer handle that pointed to it
 }
 
 MonoTime URLSessionEngine::now() {

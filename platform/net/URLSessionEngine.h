@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -35,13 +36,14 @@ public:
     // What the network thread did, counted since it started: the hand-offs and epoll changes a
     // request costs are checked by tests and reported by benchmarks. Any thread.
     struct Counts {
-        uint64_t startPasses{0};    // passes that began the tasks waiting to start
-        uint64_t socketsWatched{0}; // sockets of curl's given a run-loop source
-        uint64_t watchChanges{0};   // changes of the readiness a watched socket waits for
-        uint64_t timersMade{0};     // run-loop timers made for the loads' time-outs
-        uint64_t handlesReset{0};   // kept transfer handles wiped of their options before reuse
-        uint64_t deliveryPosts{0};  // blocks handed to the tasks' deliveries, each carrying reports
-        uint64_t deadlinesMade{0};  // entries made for the loads' deadlines (moved ones are reused)
+        uint64_t startPasses{0};     // passes that began the tasks waiting to start
+        uint64_t socketsWatched{0};  // sockets of curl's given a run-loop source
+        uint64_t watchChanges{0};    // changes of the readiness a watched socket waits for
+        uint64_t timersMade{0};      // run-loop timers made for the loads' time-outs
+        uint64_t handlesReset{0};    // kept transfer handles wiped of their options before reuse
+        uint64_t deliveryPosts{0};   // blocks handed to the tasks' deliveries, each carrying reports
+        uint64_t deadlinesMade{0};   // entries made for the loads' deadlines (moved ones are reused)
+        uint64_t addressesParsed{0}; // URLs parsed for a transfer handle that did not hold them already
     };
 
     static URLSessionEngine& shared();
@@ -70,12 +72,18 @@ public:
     // Easy handles outlive their transfers: a kept handle is ready sooner than a new one. One whose
     // last transfer set only the options every transfer sets (`plain`) keeps them, so the next
     // transfer sets just what is its own; any other is reset. `configured`: the handle holds them.
+    // `address` is the handle's own parsed URL, handed to curl in place of text it would parse and
+    // print back on every transfer; `addressText` is what it holds while curl has it (empty when not).
     struct EasyHandle {
         CURL* easy{nullptr};
         bool configured{false};
+        CURLU* address{nullptr};
+        std::string addressText;
     };
     EasyHandle takeEasy();
-    void recycleEasy(CURL* easy, bool plain);
+    void recycleEasy(EasyHandle handle, bool plain);
+    // Hands the transfer handle `address` (without a fragment) parsed, unless it holds it already.
+    void setAddress(EasyHandle& handle, std::string_view address);
     // The time of the current callout, read once however many loads ask (Clock::now() outside one).
     MonoTime now();
     // A load's time-outs share the engine's one run-loop timer: moving a deadline costs no timer of
@@ -115,6 +123,7 @@ private:
     static int socketCallback(CURL* easy, int fd, int what, void* engine, void* socketData);
     static int timerCallback(CURLM* multi, long timeoutMs, void* engine);
     static int closeSocketCallback(void* engine, curl_socket_t fd);
+    void dropEasy(const EasyHandle& handle);
     void armTimer(long timeoutMs); // negative: disarmed
     void armDeadlineTimer(MonoTime at);
     void deadlinesDue();
@@ -162,6 +171,7 @@ private:
     std::atomic<uint64_t> m_handlesReset{0};
     std::atomic<uint64_t> m_deliveryPosts{0};
     std::atomic<uint64_t> m_deadlinesMade{0};
+    std::atomic<uint64_t> m_addressesParsed{0};
 };
 
 } // namespace platform::detail

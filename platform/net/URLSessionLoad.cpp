@@ -259,18 +259,16 @@ std::string userAgent() {
 
 struct URLSessionLoad::Hop {
     explicit Hop(URLSessionEngine& owner)
-        : engine(owner) {
-        auto handle = owner.takeEasy();
-        easy = handle.easy;
-        configured = handle.configured;
-    }
+        : engine(owner)
+        , handle(owner.takeEasy())
+        , easy(handle.easy) {}
     Hop(const Hop&) = delete;
     Hop& operator=(const Hop&) = delete;
 
     URLSessionEngine& engine;
+    URLSessionEngine::EasyHandle handle;
     CURL* easy{nullptr};
-    bool configured{false}; // the handle holds the options every transfer sets
-    bool plain{true};       // this transfer set no other option and never paused
+    bool plain{true}; // this transfer set no other option and never paused
     curl_slist* headers{nullptr};
     bool ownsHeaders{true}; // false: lines shared by every transfer, never freed
     curl_slist* resolve{nullptr};
@@ -290,7 +288,7 @@ struct URLSessionLoad::Hop {
 
     ~Hop() {
         if (easy)
-            engine.recycleEasy(easy, plain);
+            engine.recycleEasy(std::move(handle), plain);
         if (headers && ownsHeaders)
             curl_slist_free_all(headers);
         if (resolve)
@@ -619,7 +617,7 @@ bool URLSessionLoad::sendsBody() const {
 
 void URLSessionLoad::setTransferOptions(Hop& hop) {
     CURL* easy = hop.easy;
-    if (!hop.configured) {
+    if (!hop.handle.configured) {
         // What every transfer sets the same way: a handle kept from a plain transfer still has it.
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -636,11 +634,9 @@ void URLSessionLoad::setTransferOptions(Hop& hop) {
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     }
-    // Curl keeps its own copy; the fragment is never sent.
+    // The fragment is never sent.
     const std::string& absolute = m_request.URL()->absoluteString();
-    size_t fragment = absolute.find('#');
-    curl_easy_setopt(easy, CURLOPT_URL,
-                     fragment == std::string::npos ? absolute.c_str() : absolute.substr(0, fragment).c_str());
+    m_engine.setAddress(hop.handle, std::string_view(absolute).substr(0, absolute.find('#')));
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, hop.errorText);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, hop.headers);

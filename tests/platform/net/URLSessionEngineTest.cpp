@@ -1,9 +1,9 @@
 // The network thread's share of a request: a burst of resumes is started in one pass, a connection
 // kept alive between requests keeps its socket watch without changes, a transfer handle kept between
-// requests is wiped only after one that set options of its own, reports made together go to their
-// queue in one post, a connection the server dropped while idle gives way to a fresh one on whatever
-// descriptor number it gets, and the time-outs of all tasks share one timer yet each fires at its own
-// time.
+// requests is wiped only after one that set options of its own and keeps its last address parsed for
+// the next request to the same place, reports made together go to their queue in one post, a
+// connection the server dropped while idle gives way to a fresh one on whatever descriptor number it
+// gets, and the time-outs of all tasks share one timer yet each fires at its own time.
 
 #include "platform/net/URLSessionEngine.h"
 
@@ -214,6 +214,52 @@ TEST_F(URLSessionEngineTest, AKeptHandleCarriesNothingOfOneRequestIntoTheNext) {
         EXPECT_EQ(seen[i].method, steps[i].method) << i;
         EXPECT_EQ(seen[i].body, steps[i].body.value_or("")) << i;
     }
+}
+
+// A kept handle keeps the address of its last request parsed for the next one to the same place, and
+// only for that one: each request still reaches its own path and query, whatever the one before it on
+// the handle asked for or was answered (a redirect followed, a 3xx with a Location left alone).
+TEST_F(URLSessionEngineTest, AKeptHandleReusesItsParsedAddressOnlyForTheSamePlace) {
+    HttpServer server;
+    server.route("GET", "/a", HttpResponse::text(200, "a"));
+    server.route("GET", "/b", HttpResponse::text(200, "b"));
+    server.route("GET", "/c%20d", HttpResponse::text(200, "c d"));
+    server.route("GET", "/moved", HttpResponse::redirect(302, "/a"));
+    server.route("GET", "/choices", HttpResponse::text(300, "choose").header("Location", "/b"));
+    struct Step {
+        std::string target;            // as the request names it
+        std::vector<std::string> seen; // what the server sees, in order
+        std::string body;
+    };
+    const std::vector<Step> steps{
+        {"/a", {"/a"}, "a"},
+        {"/a", {"/a"}, "a"},
+        {"/b?x=1", {"/b?x=1"}, "b"},
+        {"/b?x=1", {"/b?x=1"}, "b"},
+        {"/b?x=2", {"/b?x=2"}, "b"},
+        {"/moved", {"/moved", "/a"}, "a"},
+        {"/moved", {"/moved", "/a"}, "a"},
+        {"/choices", {"/choices"}, "choose"},
+        {"/choices", {"/choices"}, "choose"},
+        {"/a#part", {"/a"}, "a"},
+        {"/c%20d", {"/c%20d"}, "c d"},
+        {"/a", {"/a"}, "a"},
+    };
+    std::vector<std::string> expected;
+    for (const auto& step : steps) {
+        ASSERT_EQ(get(url(server, step.target)), step.body) << step.target;
+        expected.insert(expected.end(), step.seen.begin(), step.seen.end());
+    }
+    std::vector<std::string> seen;
+    for (const auto& request : server.requests())
+        seen.push_back(request.target);
+    EXPECT_EQ(seen, expected);
+
+    // A run of requests to one place parses its address once at most.
+    auto before = URLSessionEngine::shared().counts().addressesParsed;
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(get(url(server, "/a")), "a");
+    EXPECT_LE(URLSessionEngine::shared().counts().addressesParsed - before, 1u);
 }
 
 // Reports made together reach their delivery in one post: a delegate task's last data with its end,
