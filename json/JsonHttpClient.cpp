@@ -170,10 +170,10 @@ void JsonHttpClient::requestDataFromURL(const platform::URLPtr& url, std::string
         auto text = stringWithData(*requestBody, NSUTF8StringEncoding);
         request.setValue(contentTypeForRequestString(text.value_or(std::string())), "Content-type");
     }
-    for (auto& [name, value] : current.requestHeaders)
-        request.setValue(value, name);
-    for (auto& [name, value] : headers)
-        request.setValue(value, name);
+    for (const auto& [name, value] : current.requestHeaders)
+        request.setValue(std::string(value), name);
+    for (const auto& [name, value] : headers)
+        request.setValue(std::string(value), name);
     if (requestBody) {
         request.setHTTPBody(*requestBody);
         request.setValue(fmt::format("{}", requestBody->length()), "Content-Length");

@@ -3,9 +3,14 @@
 // added, names compared without regard to ASCII case, each name kept as its first caller spelled it.
 // A response may carry a name on several lines (Set-Cookie); value() joins them with ", " as the
 // platform's header dictionaries do, values() gives them one by one. A plain value: copy it freely.
+// Every name and value lives in one block, so a reply's fields cost one allocation (and one free on
+// whichever thread lets the last copy go) however many lines it has. Iterating yields views into
+// that block, valid while the fields are neither changed nor destroyed.
 
 #include "platform/foundation/Value.h"
 
+#include <cstddef>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,13 +20,52 @@
 namespace platform {
 
 class HTTPHeaderFields {
+    struct Block;
+
 public:
     using Field = std::pair<std::string, std::string>;
+    using FieldView = std::pair<std::string_view, std::string_view>;
+
+    class Iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using iterator_concept = std::forward_iterator_tag;
+        using value_type = FieldView;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = FieldView;
+
+        Iterator() = default;
+        FieldView operator*() const;
+        Iterator& operator++() {
+            ++m_index;
+            return *this;
+        }
+        Iterator operator++(int) {
+            Iterator before = *this;
+            ++m_index;
+            return before;
+        }
+        bool operator==(const Iterator& other) const = default;
+
+    private:
+        friend class HTTPHeaderFields;
+        Iterator(const Block* block, size_t index)
+            : m_block(block)
+            , m_index(index) {}
+        const Block* m_block{nullptr};
+        size_t m_index{0};
+    };
 
     HTTPHeaderFields() = default;
     HTTPHeaderFields(std::initializer_list<Field> fields);
+    HTTPHeaderFields(const HTTPHeaderFields& other);
+    HTTPHeaderFields(HTTPHeaderFields&& other) noexcept;
+    HTTPHeaderFields& operator=(const HTTPHeaderFields& other);
+    HTTPHeaderFields& operator=(HTTPHeaderFields&& other) noexcept;
+    ~HTTPHeaderFields();
     // The lines as a response carries them, a repeated name kept on each (appendLine, line by line).
-    static HTTPHeaderFields fromLines(std::vector<Field> lines);
+    static HTTPHeaderFields fromLines(const std::vector<Field>& lines);
 
     // valueForHTTPHeaderField: every line of that name joined with ", "; nullopt when absent.
     std::optional<std::string> value(std::string_view name) const;
@@ -39,20 +83,36 @@ public:
     // Sets every field of `other` (theirs win on equal names).
     void merge(const HTTPHeaderFields& other);
 
-    const std::vector<Field>& fields() const { return m_fields; }
-    auto begin() const { return m_fields.begin(); }
-    auto end() const { return m_fields.end(); }
-    size_t size() const { return m_fields.size(); }
-    bool empty() const { return m_fields.empty(); }
+    // The lines, copied out.
+    std::vector<Field> fields() const;
+    Iterator begin() const { return {m_block, 0}; }
+    Iterator end() const { return {m_block, size()}; }
+    size_t size() const;
+    bool empty() const { return size() == 0; }
 
     // allHTTPHeaderFields as a dictionary of texts, lines of one name joined.
     Value dictionary() const;
     static HTTPHeaderFields fromDictionary(const Value& dictionary); // non-text values are skipped
 
-    bool operator==(const HTTPHeaderFields& other) const = default;
+    bool operator==(const HTTPHeaderFields& other) const;
+
+    // For an owner that keeps its fields inside its own allocation: the room a copy of `fields`
+    // takes, and that copy made in `room` (that many bytes, aligned for a pointer). The copy never
+    // frees its room, and copying or moving it out makes fields of their own.
+    static size_t placedSize(const HTTPHeaderFields& fields);
+    static HTTPHeaderFields placedCopy(const HTTPHeaderFields& fields, void* room);
 
 private:
-    std::vector<Field> m_fields;
+    HTTPHeaderFields(Block* block, bool placed)
+        : m_block(block)
+        , m_placed(placed) {}
+    template <typename Lines> static HTTPHeaderFields build(const Lines& lines);
+    // Changes go through a list of the lines, rebuilt into one block: fields are read far more often
+    // than changed, and the lists changed are short.
+    template <typename Change> void change(Change change);
+
+    Block* m_block{nullptr}; // null when there are no fields
+    bool m_placed{false};    // the block is in an owner's room
 };
 
 } // namespace platform

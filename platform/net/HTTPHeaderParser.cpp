@@ -54,7 +54,9 @@ HTTPHeaderFields HTTPHeaderParser::fields() const {
 }
 
 HTTPHeaderFields HTTPHeaderParser::takeFields() {
-    return HTTPHeaderFields::fromLines(std::exchange(m_fields, {}));
+    HTTPHeaderFields fields = HTTPHeaderFields::fromLines(m_fields);
+    m_fields.clear();
+    return fields;
 }
 
 void HTTPHeaderParser::startReply(std::string_view statusLine) {

@@ -30,7 +30,7 @@ public:
     int64_t status() const { return m_status; }
     const std::string& version() const { return m_version; }
     HTTPHeaderFields fields() const;
-    // The fields read, handed over without a copy: the parser keeps none of them after.
+    // The fields read, handed over in one block: the parser keeps none of them after.
     HTTPHeaderFields takeFields();
 
 private:

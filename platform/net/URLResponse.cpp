@@ -3,7 +3,9 @@
 #include "platform/foundation/Text.h"
 
 #include <charconv>
+#include <cstddef>
 #include <fmt/format.h>
+#include <new>
 
 namespace platform {
 
@@ -86,23 +88,66 @@ std::string URLResponse::description() const {
                        m_expectedContentLength);
 }
 
+struct HTTPURLResponse::Room {
+    void* bytes{nullptr}; // set by the allocation, read by the constructor that follows it
+};
+
+namespace {
+
+// Allocates what make_shared would, with room after it for the response's header fields, and
+// leaves where that room starts in `room`.
+template <typename T> class WithRoom {
+public:
+    using value_type = T;
+
+    WithRoom(size_t extra, HTTPURLResponse::Room& room)
+        : m_extra(extra)
+        , m_room(&room) {}
+    template <typename U>
+    WithRoom(const WithRoom<U>& other)
+        : m_extra(other.m_extra)
+        , m_room(other.m_room) {}
+
+    T* allocate(size_t count) {
+        size_t head = roundedUp(count * sizeof(T));
+        auto* block = static_cast<char*>(::operator new(head + m_extra));
+        m_room->bytes = block + head;
+        return reinterpret_cast<T*>(block);
+    }
+    void deallocate(T* block, size_t) { ::operator delete(block); }
+    template <typename U> bool operator==(const WithRoom<U>& other) const { return m_room == other.m_room; }
+
+private:
+    template <typename U> friend class WithRoom;
+    static size_t roundedUp(size_t bytes) {
+        constexpr size_t align = alignof(std::max_align_t);
+        return (bytes + align - 1) / align * align;
+    }
+    size_t m_extra;
+    HTTPURLResponse::Room* m_room;
+};
+
+} // namespace
+
 std::shared_ptr<HTTPURLResponse> HTTPURLResponse::create(URLPtr url, int64_t statusCode,
                                                          std::string HTTPVersion,
                                                          HTTPHeaderFields headerFields) {
     if (!url || statusCode < 100 || statusCode > 599)
         return nullptr;
     auto parts = partsFromHeaders(std::move(url), headerFields);
-    return std::make_shared<HTTPURLResponse>(std::move(parts), statusCode, std::move(HTTPVersion),
-                                             std::move(headerFields));
+    Room room;
+    return std::allocate_shared<HTTPURLResponse>(
+        WithRoom<HTTPURLResponse>(HTTPHeaderFields::placedSize(headerFields), room), std::move(parts),
+        statusCode, std::move(HTTPVersion), headerFields, room);
 }
 
 HTTPURLResponse::HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion,
-                                 HTTPHeaderFields headerFields)
+                                 const HTTPHeaderFields& headerFields, const Room& room)
     : URLResponse(std::move(parts.url), std::move(parts.mimeType), parts.expectedContentLength,
                   std::move(parts.textEncodingName))
     , m_statusCode(statusCode)
     , m_httpVersion(std::move(HTTPVersion))
-    , m_headerFields(std::move(headerFields)) {}
+    , m_headerFields(HTTPHeaderFields::placedCopy(headerFields, room.bytes)) {}
 
 std::string HTTPURLResponse::suggestedFilename() const {
     if (auto disposition = m_headerFields.value("Content-Disposition")) {

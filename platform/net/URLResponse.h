@@ -1,7 +1,8 @@
 #pragma once
 // What a server answered, without the body: the URL it answered for, the content type and expected
 // length, and for HTTP the status and header fields. Immutable once made; shared by pointer across
-// the network thread, delegate queues and callers.
+// the network thread, delegate queues and callers. An HTTP response and its header fields are one
+// allocation, freed as one by whichever thread lets the response go.
 
 #include "platform/foundation/Object.h"
 #include "platform/foundation/URL.h"
@@ -63,7 +64,9 @@ public:
     std::string description() const override;
 
     struct Parts;
-    HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion, HTTPHeaderFields headerFields);
+    struct Room; // where create() keeps the fields, in the response's own allocation
+    HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion,
+                    const HTTPHeaderFields& headerFields, const Room& room);
 
 private:
     int64_t m_statusCode;

@@ -602,7 +602,11 @@ void URLSessionLoad::setHeaderLines(Hop& hop) const {
     for (const auto& [name, value] : fields) {
         if (!isHeaderName(name) || !isHeaderValue(value))
             continue; // a field that could split the request is never sent
-        std::string line = value.empty() ? name + ";" : name + ": " + value;
+        std::string line(name);
+        if (value.empty())
+            line += ';';
+        else
+            line.append(": ").append(value);
         lines = curl_slist_append(lines, line.c_str());
     }
     if (withBody)

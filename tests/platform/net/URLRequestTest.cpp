@@ -10,6 +10,8 @@
 #include "platform/net/URLResponse.h"
 #include "platform/net/URLSessionCacheRules.h"
 
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -54,6 +56,58 @@ TEST(HTTPHeaderFieldsTest, MergeLetsTheOtherSideWinAndSurvivesMergingItself) {
     EXPECT_EQ(round, base);
 }
 
+// A reply's lines, however many and however long, lie in one block: handing the fields to another
+// thread hands over one allocation to free, not one per line.
+TEST(HTTPHeaderFieldsTest, EveryNameAndValueLiesInOneBlockAndCopiesOwnTheirs) {
+    std::vector<HTTPHeaderFields::Field> lines;
+    size_t textSize = 0;
+    for (int i = 0; i < 12; ++i) {
+        lines.emplace_back("X-Long-Name-Of-Field-" + std::to_string(i), std::string(40 + i, 'a' + i));
+        textSize += lines.back().first.size() + lines.back().second.size();
+    }
+    auto fields = HTTPHeaderFields::fromLines(lines);
+    const char* lowest = nullptr;
+    const char* highest = nullptr;
+    for (const auto& [name, value] : fields)
+        for (std::string_view piece : {name, value}) {
+            lowest = lowest ? std::min(lowest, piece.data()) : piece.data();
+            highest = highest ? std::max(highest, piece.data() + piece.size()) : piece.data() + piece.size();
+        }
+    EXPECT_EQ(static_cast<size_t>(highest - lowest), textSize);
+
+    HTTPHeaderFields copy = fields;
+    fields.setValue("changed", "X-Long-Name-Of-Field-0");
+    EXPECT_EQ(copy.fields(), lines);
+    EXPECT_EQ(fields.value("x-long-name-of-field-0"), "changed");
+    HTTPHeaderFields moved = std::move(copy);
+    EXPECT_EQ(moved.fields(), lines);
+    copy = moved; // a moved-from value takes a new one
+    EXPECT_EQ(copy, moved);
+}
+
+// A change named by a view into the fields themselves (as iterating hands them out) still reads
+// the name before the fields change under it.
+TEST(HTTPHeaderFieldsTest, AChangeNamedByTheFieldsOwnTextApplies) {
+    struct Case {
+        const char* change;
+        std::function<void(HTTPHeaderFields&, std::string_view firstName)> apply;
+        std::vector<HTTPHeaderFields::Field> after;
+    };
+    const std::vector<Case> cases{
+        {"set", [](auto& f, auto name) { f.setValue("3", name); }, {{"Accept", "3"}, {"Host", "h"}}},
+        {"add",
+         [](auto& f, auto name) { f.addValue("3", name); },
+         {{"Accept", "1,3"}, {"Host", "h"}, {"accept", "2"}}},
+        {"remove", [](auto& f, auto name) { f.remove(name); }, {{"Host", "h"}}},
+        {"self merge", [](auto& f, auto) { f.merge(f); }, {{"Accept", "1, 2"}, {"Host", "h"}}},
+    };
+    for (const auto& test : cases) {
+        auto fields = HTTPHeaderFields::fromLines({{"Accept", "1"}, {"Host", "h"}, {"accept", "2"}});
+        test.apply(fields, (*fields.begin()).first);
+        EXPECT_EQ(fields.fields(), test.after) << test.change;
+    }
+}
+
 TEST(URLRequestValueTest, DefaultsAreThePlatforms) {
     URLRequest request(URL::create("http://host.test/"));
     EXPECT_EQ(request.HTTPMethod(), "GET");
@@ -89,6 +143,31 @@ TEST(HTTPURLResponseTest, ReadsTypeEncodingAndLengthFromTheFields) {
     EXPECT_EQ(response->expectedContentLength(), 1234);
     EXPECT_EQ(response->suggestedFilename(), "photo.jpg");
     EXPECT_EQ(response->statusCode(), 200);
+}
+
+// The fields live in the response's own allocation, so the thread that lets a reply go frees one
+// block for the response and all its lines; what callers copy out is theirs and outlives it.
+TEST(HTTPURLResponseTest, KeepsItsFieldsInItsOwnAllocationAndCopiesOfThemOutliveIt) {
+    HTTPHeaderFields sent = HTTPHeaderFields::fromLines({{"Content-Type", "text/plain; charset=utf-8"},
+                                                         {"Date", "Mon, 07 Dec 2026 17:30:33 GMT"},
+                                                         {"Set-Cookie", "a=1"},
+                                                         {"Set-Cookie", "b=2"}});
+    auto response = HTTPURLResponse::create(URL::create("http://host.test/x"), 200, "HTTP/1.1", sent);
+    ASSERT_TRUE(response);
+    const char* start = reinterpret_cast<const char*>(response.get());
+    const char* limit = start + sizeof(HTTPURLResponse) + 64 + HTTPHeaderFields::placedSize(sent);
+    for (const auto& [name, value] : response->allHeaderFields())
+        for (std::string_view piece : {name, value})
+            EXPECT_TRUE(piece.data() > start && piece.data() + piece.size() <= limit) << piece;
+
+    HTTPHeaderFields copied = response->allHeaderFields();
+    HTTPHeaderFields assigned;
+    assigned = response->allHeaderFields();
+    response.reset();
+    for (const auto* kept : {&copied, &assigned}) {
+        EXPECT_EQ(*kept, sent);
+        EXPECT_EQ(kept->values("set-cookie"), (std::vector<std::string>{"a=1", "b=2"}));
+    }
 }
 
 TEST(HTTPURLResponseTest, UnknownOrUntrustworthyLengthIsMinusOne) {
