@@ -56,19 +56,20 @@ std::atomic<uint64_t> g_allocations{0};
 } // namespace
 
 // Counts the C++ allocations of every thread; the codec libraries allocate with malloc and are not
-// counted. The other forms of new and delete forward to these.
-void* operator new(std::size_t size) {
+// counted. The other forms of new and delete forward to these. Kept out of line: inlined into a caller,
+// the compiler takes free() after operator new for a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* block = std::malloc(size ? size : 1))
         return block;
     throw std::bad_alloc();
 }
 
-void operator delete(void* block) noexcept {
+[[gnu::noinline]] void operator delete(void* block) noexcept {
     std::free(block);
 }
 
-void operator delete(void* block, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
     std::free(block);
 }
 
