@@ -232,12 +232,45 @@ void DispatchQueue::runSync(const Block& block, bool barrier) {
         block();
         return;
     }
+    if (runSyncHere(block))
+        return;
     detail::SyncWaiter waiter;
     waiter.callerFrame = QueueFrame::current();
     enqueue(Work{std::cref(block), &waiter, barrier});
     waiter.wait();
     if (waiter.error)
         std::rethrow_exception(waiter.error);
+}
+
+// A serial queue with nothing queued or running, straight on a global queue, runs a sync block on the
+// caller's thread: the caller takes the drain token as a drain would, so what is posted meanwhile waits
+// behind the block, and once the block is done it hands the token on as a drain does. That spares a
+// worker's wake-up and the caller's own, where the caller would only have waited for the block.
+bool DispatchQueue::runSyncHere(const Block& block) {
+    if (m_kind != Kind::Serial || m_suspendCount.load(std::memory_order_acquire) > 0 ||
+        effectiveTarget()->m_kind != Kind::Root || !m_intake.claimIdle())
+        return false;
+    struct Turn {
+        DispatchQueue* queue;
+        const QueueFrame* outer;
+        QueueFrame frame;
+        ~Turn() {
+            detail::t_frame = outer;
+            queue->handOnTurn();
+        }
+    } turn{this, detail::t_frame, {this, detail::t_frame, detail::t_frame ? nullptr : QueueFrame::current()}};
+    if (m_suspendCount.load(std::memory_order_acquire) > 0)
+        return false; // suspended since the look: the turn goes back, and the block waits its turn
+    detail::t_frame = &turn.frame;
+    block();
+    return true;
+}
+
+// The end of a turn whose token holder took nothing more: idle again, or a drain for what came
+// meanwhile (held back while suspended, as a post would be).
+void DispatchQueue::handOnTurn() {
+    if (!m_intake.release() && !(m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()))
+        scheduleDrain();
 }
 
 void DispatchQueue::run(Work& work) {

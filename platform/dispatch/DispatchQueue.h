@@ -7,7 +7,8 @@
 // and returns after the block (rethrowing what it threw); a sync that could only deadlock (onto a queue
 // the caller is running on, or onto the main queue from the main thread) aborts with a message.
 // Queues are shared: create() and the singletons; pending work keeps its queue alive. Thread-safe.
-// Not promised: which worker thread runs a block, or any order between different queues.
+// Not promised: which thread runs a block (a sync onto an idle serial queue runs on the caller's), or any
+// order between different queues.
 
 #include "platform/dispatch/DispatchTime.h"
 #include "platform/dispatch/DrainIntake.h"
@@ -107,6 +108,8 @@ private:
     void pumpConcurrent();
     void finishConcurrent(bool barrier);
     void runSync(const Block& block, bool barrier);
+    bool runSyncHere(const Block& block);
+    void handOnTurn();
     void checkSyncAllowed(bool barrier) const;
     void run(Work& work);
     bool isHeldByCurrentThread() const;

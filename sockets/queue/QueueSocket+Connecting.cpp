@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -444,8 +445,23 @@ void QueueSocket::didConnect(int aStateIndex) {
     endConnectTimeout();
     int streamStateIndex = m_stateIndex;
 
-    auto host = connectedHost();
-    uint16_t port = connectedPort();
+    // One look at the peer's address gives both the host and the port reported.
+    std::optional<std::string> host;
+    uint16_t port = 0;
+    sockaddr_storage peer{};
+    socklen_t peerLength = sizeof peer;
+    if ((m_socket4FD != -1 || m_socket6FD != -1) &&
+        ::getpeername(activeSocketFD(), reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
+        if (peer.ss_family == AF_INET) {
+            const auto& peer4 = reinterpret_cast<const sockaddr_in&>(peer);
+            host = hostFromSockaddr4(peer4);
+            port = portFromSockaddr4(peer4);
+        } else if (peer.ss_family == AF_INET6) {
+            const auto& peer6 = reinterpret_cast<const sockaddr_in6&>(peer);
+            host = hostFromSockaddr6(peer6);
+            port = portFromSockaddr6(peer6);
+        }
+    }
     auto url = connectedUrl();
     auto delegate = m_delegate.lock();
 
@@ -474,12 +490,8 @@ void QueueSocket::didConnect(int aStateIndex) {
     if (!(m_flags & FlagConnected))
         return; // the stream set-up failed and closed the socket
 
-    int socketFD = activeSocketFD();
-    if (!setNonBlocking(socketFD)) {
-        closeWithError(otherError(kNonBlockingText));
-        return;
-    }
-    setupReadAndWriteSourcesForNewlyConnectedSocket(socketFD);
+    // Non-blocking since startConnect.
+    setupReadAndWriteSourcesForNewlyConnectedSocket(activeSocketFD());
     maybeDequeueRead();
     maybeDequeueWrite();
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <stdexcept>
@@ -58,6 +59,47 @@ TEST(DispatchQueueOrder, SerialQueueRunsAsyncAndSyncOneAtATimeInSubmissionOrderA
     queue->sync([] {});
     EXPECT_EQ(seen, upTo(2000));
     EXPECT_EQ(overlap.most.load(), 1);
+}
+
+// A sync onto a serial queue with nothing queued or running is run by the caller itself, with the
+// queue held as a drain holds it: its own posts wait behind it, in order, and its values are found.
+TEST(DispatchQueueSync, AnIdleSerialQueueRunsASyncOnTheCallersThreadAndItsOwnPostsAfterIt) {
+    struct Case {
+        const char* name;
+        std::function<std::shared_ptr<DispatchQueue>()> make;
+        bool onCaller;
+    };
+    static int key;
+    const Case cases[] = {
+        {"idle serial queue", [] { return DispatchQueue::create("idle"); }, true},
+        {"serial queue on a serial target",
+         [] {
+             return DispatchQueue::create("inner", DispatchQueueAttr::Serial, DispatchQueue::create("outer"));
+         },
+         false},
+        {"concurrent queue", [] { return DispatchQueue::create("wide", DispatchQueueAttr::Concurrent); },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto queue = c.make();
+        queue->setSpecific(&key, std::make_shared<int>(7));
+        std::vector<int> seen;
+        std::thread::id ranOn;
+        bool foundValue = false;
+        queue->sync([&] {
+            ranOn = std::this_thread::get_id();
+            auto value = DispatchQueue::getSpecificCurrent(&key);
+            foundValue = value && *static_cast<int*>(value.get()) == 7;
+            seen.push_back(0);
+            for (int i = 1; i <= 3; ++i)
+                queue->barrierAsync([&seen, i] { seen.push_back(i); });
+        });
+        queue->barrierSync([&] { seen.push_back(4); });
+        EXPECT_EQ(ranOn == std::this_thread::get_id(), c.onCaller);
+        EXPECT_TRUE(foundValue);
+        EXPECT_EQ(seen, upTo(5));
+    }
 }
 
 TEST(DispatchQueueOrder, QueuesTargetingOneSerialQueueAreSerialisedWithIt) {
