@@ -4,6 +4,7 @@
 #include "platform/dispatch/SourceManager.h"
 #include "platform/dispatch/WorkerPool.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Futex.h"
 #include "platform/foundation/Immortal.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopSignalSource.h"
@@ -22,21 +23,13 @@ namespace detail {
 
 struct SyncWaiter {
     const QueueFrame* callerFrame{nullptr};
-    std::mutex mutex;
-    std::condition_variable condition;
-    bool done{false};
+    ReleaseWord done; // the waiter may destroy this object as soon as it sees the release
     std::exception_ptr error;
 
-    void signal() {
-        // Notified under the lock: the waiter may destroy this object as soon as it can lock.
-        std::lock_guard lock(mutex);
-        done = true;
-        condition.notify_all();
-    }
+    void signal() { done.release(); }
     void wait() {
         WorkerPool::BlockingScope blocking;
-        std::unique_lock lock(mutex);
-        condition.wait(lock, [this] { return done; });
+        done.await();
     }
 };
 
