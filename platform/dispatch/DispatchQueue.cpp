@@ -176,6 +176,26 @@ void DispatchQueue::async(Block block) {
     enqueue(Work{std::move(block), nullptr, false});
 }
 
+void DispatchQueue::asyncLast(Block block) {
+    if (callerEndsItsJob())
+        detail::WorkerPool::shared().jobEnding();
+    async(std::move(block));
+}
+
+// Whether the calling block is the last of its worker's job: a global queue's job, or the only block
+// left in the drain of a serial queue on a global one (the drain's token is this thread's, so its
+// backlog is this thread's to read).
+bool DispatchQueue::callerEndsItsJob() {
+    const QueueFrame* frame = detail::t_frame;
+    if (!frame || frame->syncCaller)
+        return false;
+    if (!frame->outer)
+        return frame->queue->m_kind == Kind::Root;
+    const DispatchQueue* queue = frame->queue;
+    return queue->m_kind == Kind::Serial && isOutermostJobIn(frame->outer) && queue->m_backlog.empty() &&
+           !queue->m_intake.hasPosted();
+}
+
 void DispatchQueue::barrierAsync(Block block) {
     enqueue(Work{std::move(block), nullptr, true});
 }
@@ -251,7 +271,7 @@ bool DispatchQueue::runSyncHere(const Block& block) {
             detail::t_frame = outer;
             queue->handOnTurn();
         }
-    } turn{this, detail::t_frame, {this, detail::t_frame, detail::t_frame ? nullptr : QueueFrame::current()}};
+    } turn{this, detail::t_frame, {this, detail::t_frame, QueueFrame::current()}};
     if (m_suspendCount.load(std::memory_order_acquire) > 0)
         return false; // suspended since the look: the turn goes back, and the block waits its turn
     detail::t_frame = &turn.frame;
@@ -423,7 +443,10 @@ void DispatchQueue::endDrainTurn() const {
 // Whether the calling thread runs this drain as a pool job of its own, not nested in another
 // queue's block (a target's drain may go on with more blocks after it).
 bool DispatchQueue::isOutermostJob() const {
-    const QueueFrame* frame = detail::t_frame;
+    return isOutermostJobIn(detail::t_frame);
+}
+
+bool DispatchQueue::isOutermostJobIn(const QueueFrame* frame) {
     return frame && !frame->outer && !frame->syncCaller && frame->queue->m_kind == Kind::Root;
 }
 

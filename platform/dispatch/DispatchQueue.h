@@ -55,6 +55,9 @@ public:
 
     // An exception escaping an async block stops the process, naming the queue.
     void async(Block block);
+    // async as the calling block's last step (whatever it does after is short and never waits): when
+    // that block ends its worker's job, the worker runs what this posts next instead of waking another.
+    void asyncLast(Block block);
     void sync(const Block& block);
     // Enqueues the block (as async) once Clock::current() reaches the deadline.
     void after(MonoTime deadline, Block block);
@@ -105,6 +108,8 @@ private:
     bool parkIfSuspended();
     void endDrainTurn() const;
     bool isOutermostJob() const;
+    static bool callerEndsItsJob();
+    static bool isOutermostJobIn(const detail::QueueFrame* frame);
     void pumpConcurrent();
     void finishConcurrent(bool barrier);
     void runSync(const Block& block, bool barrier);

@@ -72,10 +72,14 @@ void QueueSocket::closeWithError(const platform::ErrorPtr& error) {
     if (oldFlags & FlagStarted) {
         // While the socket is being destroyed there is no socket to hand out.
         QueueSocketPtr sock = (oldFlags & FlagDeallocating) ? nullptr : self();
-        notifyDelegate("socketDidDisconnect:withError:",
-                       [sock, error](const QueueSocketDelegatePtr& delegate) {
-                           delegate->socketDidDisconnect(sock, error);
-                       });
+        notifyDelegate(
+            "socketDidDisconnect:withError:",
+            [sock, error](const QueueSocketDelegatePtr& delegate) {
+                delegate->socketDidDisconnect(sock, error);
+            },
+            // The close ends what the socket queue's block does, but for a socket let go of inside
+            // someone else's block, which may go on with anything.
+            !(oldFlags & FlagDeallocating));
     }
 }
 

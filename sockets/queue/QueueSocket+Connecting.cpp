@@ -91,7 +91,7 @@ bool QueueSocket::connectToHost(const std::string& inHost, uint16_t port,
                 else if (!address6 && sockets::isIPv6Address(address))
                     address6 = address;
             }
-            socket->m_socketQueue->async([socket, aStateIndex, lookupErr, address4, address6] {
+            socket->m_socketQueue->asyncLast([socket, aStateIndex, lookupErr, address4, address6] {
                 if (lookupErr)
                     socket->lookupDidFail(aStateIndex, lookupErr);
                 else
@@ -468,12 +468,13 @@ void QueueSocket::didConnect(int aStateIndex) {
     // Stream set-up waits for the connect callback to return, so a delegate can still configure the
     // stream pair from inside it.
     auto afterCallback = [socket = self(), streamStateIndex] {
-        socket->m_socketQueue->async(
+        socket->m_socketQueue->asyncLast(
             [socket, streamStateIndex] { socket->streamSetupPartTwo(streamStateIndex); });
     };
     if (m_delegateQueue && host && delegate && delegate->respondsTo("socket:didConnectToHost:port:")) {
         streamSetupPartOne();
-        m_delegateQueue->async([delegate, socket = self(), host = *host, port, afterCallback] {
+        // What follows here is short: the delegate queue's block waits for this worker, not another.
+        m_delegateQueue->asyncLast([delegate, socket = self(), host = *host, port, afterCallback] {
             delegate->socketDidConnectToHost(socket, host, port);
             afterCallback();
         });
