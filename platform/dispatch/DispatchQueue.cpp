@@ -4,6 +4,7 @@
 #include "platform/dispatch/SourceManager.h"
 #include "platform/dispatch/WorkerPool.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Futex.h"
 #include "platform/foundation/Immortal.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopSignalSource.h"
@@ -22,21 +23,13 @@ namespace detail {
 
 struct SyncWaiter {
     const QueueFrame* callerFrame{nullptr};
-    std::mutex mutex;
-    std::condition_variable condition;
-    bool done{false};
+    ReleaseWord done; // the waiter may destroy this object as soon as it sees the release
     std::exception_ptr error;
 
-    void signal() {
-        // Notified under the lock: the waiter may destroy this object as soon as it can lock.
-        std::lock_guard lock(mutex);
-        done = true;
-        condition.notify_all();
-    }
+    void signal() { done.release(); }
     void wait() {
         WorkerPool::BlockingScope blocking;
-        std::unique_lock lock(mutex);
-        condition.wait(lock, [this] { return done; });
+        done.await();
     }
 };
 
@@ -183,6 +176,26 @@ void DispatchQueue::async(Block block) {
     enqueue(Work{std::move(block), nullptr, false});
 }
 
+void DispatchQueue::asyncLast(Block block) {
+    if (callerEndsItsJob())
+        detail::WorkerPool::shared().jobEnding();
+    async(std::move(block));
+}
+
+// Whether the calling block is the last of its worker's job: a global queue's job, or the only block
+// left in the drain of a serial queue on a global one (the drain's token is this thread's, so its
+// backlog is this thread's to read).
+bool DispatchQueue::callerEndsItsJob() {
+    const QueueFrame* frame = detail::t_frame;
+    if (!frame || frame->syncCaller)
+        return false;
+    if (!frame->outer)
+        return frame->queue->m_kind == Kind::Root;
+    const DispatchQueue* queue = frame->queue;
+    return queue->m_kind == Kind::Serial && isOutermostJobIn(frame->outer) && queue->m_backlog.empty() &&
+           !queue->m_intake.hasPosted();
+}
+
 void DispatchQueue::barrierAsync(Block block) {
     enqueue(Work{std::move(block), nullptr, true});
 }
@@ -232,12 +245,45 @@ void DispatchQueue::runSync(const Block& block, bool barrier) {
         block();
         return;
     }
+    if (runSyncHere(block))
+        return;
     detail::SyncWaiter waiter;
     waiter.callerFrame = QueueFrame::current();
     enqueue(Work{std::cref(block), &waiter, barrier});
     waiter.wait();
     if (waiter.error)
         std::rethrow_exception(waiter.error);
+}
+
+// A serial queue with nothing queued or running, straight on a global queue, runs a sync block on the
+// caller's thread: the caller takes the drain token as a drain would, so what is posted meanwhile waits
+// behind the block, and once the block is done it hands the token on as a drain does. That spares a
+// worker's wake-up and the caller's own, where the caller would only have waited for the block.
+bool DispatchQueue::runSyncHere(const Block& block) {
+    if (m_kind != Kind::Serial || m_suspendCount.load(std::memory_order_acquire) > 0 ||
+        effectiveTarget()->m_kind != Kind::Root || !m_intake.claimIdle())
+        return false;
+    struct Turn {
+        DispatchQueue* queue;
+        const QueueFrame* outer;
+        QueueFrame frame;
+        ~Turn() {
+            detail::t_frame = outer;
+            queue->handOnTurn();
+        }
+    } turn{this, detail::t_frame, {this, detail::t_frame, QueueFrame::current()}};
+    if (m_suspendCount.load(std::memory_order_acquire) > 0)
+        return false; // suspended since the look: the turn goes back, and the block waits its turn
+    detail::t_frame = &turn.frame;
+    block();
+    return true;
+}
+
+// The end of a turn whose token holder took nothing more: idle again, or a drain for what came
+// meanwhile (held back while suspended, as a post would be).
+void DispatchQueue::handOnTurn() {
+    if (!m_intake.release() && !(m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()))
+        scheduleDrain();
 }
 
 void DispatchQueue::run(Work& work) {
@@ -397,7 +443,10 @@ void DispatchQueue::endDrainTurn() const {
 // Whether the calling thread runs this drain as a pool job of its own, not nested in another
 // queue's block (a target's drain may go on with more blocks after it).
 bool DispatchQueue::isOutermostJob() const {
-    const QueueFrame* frame = detail::t_frame;
+    return isOutermostJobIn(detail::t_frame);
+}
+
+bool DispatchQueue::isOutermostJobIn(const QueueFrame* frame) {
     return frame && !frame->outer && !frame->syncCaller && frame->queue->m_kind == Kind::Root;
 }
 

@@ -7,7 +7,8 @@
 // and returns after the block (rethrowing what it threw); a sync that could only deadlock (onto a queue
 // the caller is running on, or onto the main queue from the main thread) aborts with a message.
 // Queues are shared: create() and the singletons; pending work keeps its queue alive. Thread-safe.
-// Not promised: which worker thread runs a block, or any order between different queues.
+// Not promised: which thread runs a block (a sync onto an idle serial queue runs on the caller's), or any
+// order between different queues.
 
 #include "platform/dispatch/DispatchTime.h"
 #include "platform/dispatch/DrainIntake.h"
@@ -54,6 +55,9 @@ public:
 
     // An exception escaping an async block stops the process, naming the queue.
     void async(Block block);
+    // async as the calling block's last step (whatever it does after is short and never waits): when
+    // that block ends its worker's job, the worker runs what this posts next instead of waking another.
+    void asyncLast(Block block);
     void sync(const Block& block);
     // Enqueues the block (as async) once Clock::current() reaches the deadline.
     void after(MonoTime deadline, Block block);
@@ -104,9 +108,13 @@ private:
     bool parkIfSuspended();
     void endDrainTurn() const;
     bool isOutermostJob() const;
+    static bool callerEndsItsJob();
+    static bool isOutermostJobIn(const detail::QueueFrame* frame);
     void pumpConcurrent();
     void finishConcurrent(bool barrier);
     void runSync(const Block& block, bool barrier);
+    bool runSyncHere(const Block& block);
+    void handOnTurn();
     void checkSyncAllowed(bool barrier) const;
     void run(Work& work);
     bool isHeldByCurrentThread() const;

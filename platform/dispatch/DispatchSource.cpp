@@ -92,6 +92,7 @@ void DispatchSource::setTimer(MonoTime start, Duration interval, Duration) {
 }
 
 void DispatchSource::resume() {
+    Released released; // let go of after the lock
     std::lock_guard lock(m_mutex);
     if (m_suspendCount == 0)
         fatalError("dispatch: source resumed more often than suspended");
@@ -105,7 +106,7 @@ void DispatchSource::resume() {
         m_hasEvent = false; // readiness seen while suspended may be stale; the descriptor is asked again
         settleLocked();
     }
-    maybeFinishCancelLocked();
+    maybeFinishCancelLocked(released);
 }
 
 void DispatchSource::suspend() {
@@ -133,9 +134,10 @@ void DispatchSource::cancel() {
         detail::SourceManager::shared().unwatch(watchToken);
     if (timer)
         timer->invalidate();
+    Released released;
     std::lock_guard lock(m_mutex);
     m_registrationGone = true;
-    maybeFinishCancelLocked();
+    maybeFinishCancelLocked(released);
 }
 
 bool DispatchSource::isCancelled() const {
@@ -242,12 +244,19 @@ void DispatchSource::deliverLocked() {
     m_queue->async([self = shared_from_this()] { self->runEventHandler(); });
 }
 
-void DispatchSource::maybeFinishCancelLocked() {
+void DispatchSource::maybeFinishCancelLocked(Released& released) {
     if (!m_cancelled || m_cancelQueued || m_suspendCount > 0 || m_handlerQueued || m_handlerRunning ||
         !m_registrationGone)
         return;
     m_cancelQueued = true;
     auto self = m_self ? std::move(m_self) : shared_from_this();
+    if (!m_cancelHandler) {
+        // Nothing to run on the queue: a block there would only let go of the handler and the source,
+        // and keep the queue busy (or wake a worker) for that.
+        released.eventHandler = std::move(m_eventHandler);
+        released.self = std::move(self);
+        return;
+    }
     m_queue->async([self = std::move(self)] { self->runCancelHandler(); });
 }
 
@@ -289,12 +298,13 @@ void DispatchSource::timerFired(uint64_t generation) {
 }
 
 void DispatchSource::runEventHandler() {
+    Released released;
     std::shared_ptr<Handler> handler;
     {
         std::lock_guard lock(m_mutex);
         m_handlerQueued = false;
         if (m_cancelled) {
-            maybeFinishCancelLocked();
+            maybeFinishCancelLocked(released);
             return;
         }
         if (m_suspendCount > 0 || !m_hasEvent) {
@@ -319,7 +329,7 @@ void DispatchSource::runEventHandler() {
     std::lock_guard lock(m_mutex);
     m_handlerRunning = false;
     if (m_cancelled) {
-        maybeFinishCancelLocked();
+        maybeFinishCancelLocked(released);
         return;
     }
     deliverLocked();

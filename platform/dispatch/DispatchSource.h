@@ -8,7 +8,9 @@
 // After cancel() no event handler starts; the cancel handler runs once on the target queue, after the last
 // event handler has returned, and only while the source is resumed. A descriptor's registration is gone when
 // cancel() returns, so the cancel handler may close it. Ownership: a resumed source keeps itself alive until
-// its cancel handler has been queued; the handlers are released then. Thread-safe.
+// its cancel handler has been queued; the handlers are released then. Without a cancel handler nothing is
+// queued: the call that finishes the cancellation (cancel, resume, or the last event handler's return)
+// releases the source and its event handler itself. Thread-safe.
 
 #include "platform/foundation/Clock.h"
 
@@ -80,7 +82,13 @@ private:
     uint32_t epollEvents() const;
     std::optional<uint64_t> readyNow() const;
     void deliverLocked();
-    void maybeFinishCancelLocked();
+    // What a cancellation finished without a cancel handler lets go of; its owner holds it past the
+    // lock, so the source (maybe its last reference) and the handler's captures go after the unlock.
+    struct Released {
+        std::shared_ptr<DispatchSource> self;
+        std::shared_ptr<Handler> eventHandler;
+    };
+    void maybeFinishCancelLocked(Released& released);
     void descriptorReady();
     void timerFired(uint64_t generation);
     void runEventHandler();

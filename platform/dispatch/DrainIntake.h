@@ -5,8 +5,8 @@
 // then owns the token (it must see that a drain happens); every other post returns false, a drain
 // being owed already. The owner gives the token back with release(), which fails, leaving the token
 // with it, when something was posted since its last take().
-// post() is safe from any thread; take(), hasPosted(), newestPost() and release() belong to the token's
-// owner.
+// post() and claimIdle() are safe from any thread; take(), hasPosted(), newestPost() and release() belong
+// to the token's owner.
 // What is never taken is destroyed with the intake.
 
 #include <atomic>
@@ -202,6 +202,13 @@ public:
     bool hasPosted() const { return m_top.load(std::memory_order_acquire) != drainingMark(); }
     // Changes with every post until the next take: whether more came meanwhile.
     const void* newestPost() const { return m_top.load(std::memory_order_relaxed); }
+    // Takes the token of an idle intake without posting: true when the caller now owns it, with nothing
+    // to take yet (what is posted meanwhile waits for its take(), and release() tells of it).
+    bool claimIdle() {
+        Node* expected = nullptr;
+        return m_top.compare_exchange_strong(expected, drainingMark(), std::memory_order_acq_rel,
+                                             std::memory_order_relaxed);
+    }
     bool release() {
         Node* expected = drainingMark();
         return m_top.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);

@@ -354,6 +354,12 @@ void WorkerPool::watchdogMain() {
 
 void WorkerPool::willBlock() {
     passWatchIfLeftHere();
+    // A job that said it was ending and then waits after all is not about to take what was left for it.
+    if (t_lookingSoon) {
+        t_lookingSoon = false;
+        if (m_spinning.fetch_sub(1) - 1 < m_pendingCount.load())
+            wakeOrSpawn();
+    }
     std::lock_guard lock(m_mutex);
     ++m_blocked;
     if (m_pendingCount.load() > int64_t(sleepingUnclaimed()) && wantsWorkerLocked())

@@ -38,4 +38,41 @@ inline void futexWakeOne(std::atomic<uint32_t>& word) {
     ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
+// One release that one waiter sleeps for, with no lock on either side: the release is one store and,
+// only if the waiter went to sleep, one wake (a waiter woken while its releaser still held a lock would
+// at once block again on it). Bits marked before the release reach the waiter with it. The waiter may
+// go as soon as it sees the release, before the releaser's wake: that wake then finds no one, or a
+// later waiter on the same address, whose loop looks at its own word again.
+class ReleaseWord {
+public:
+    static constexpr uint32_t markable = (1u << 30) - 1;
+
+    void mark(uint32_t bits) { m_word.fetch_or(bits & markable, std::memory_order_relaxed); }
+    void release() {
+        if (m_word.fetch_or(released, std::memory_order_acq_rel) & sleeping)
+            futexWakeOne(m_word);
+    }
+    // Returns the bits marked.
+    uint32_t await() {
+        uint32_t seen = m_word.load(std::memory_order_acquire);
+        while (!(seen & released)) {
+            if (!(seen & sleeping)) {
+                // The releaser reads the mark with the same step that releases, so it cannot miss it.
+                if (!m_word.compare_exchange_weak(seen, seen | sleeping, std::memory_order_acquire))
+                    continue;
+                seen |= sleeping;
+            }
+            // Returns at once when the word changed since it was read; spurious returns loop.
+            futexWait(m_word, seen);
+            seen = m_word.load(std::memory_order_acquire);
+        }
+        return seen & markable;
+    }
+
+private:
+    static constexpr uint32_t released = 1u << 30;
+    static constexpr uint32_t sleeping = 1u << 31;
+    std::atomic<uint32_t> m_word{0};
+};
+
 } // namespace platform

@@ -16,42 +16,13 @@ namespace {
 
 thread_local std::shared_ptr<Thread> t_currentThread;
 
-// What a waiting perform waits for: one word the waiter sleeps on. The queued block owns the only
-// Completion; when the block is destroyed, run or dropped unrun by a loop whose thread ended, the
-// waiter is released either way. The release is one store and, only if the waiter went to sleep, one
-// wake with no lock held: a waiter woken while the releasing thread still held a lock would at once
-// block again on that lock, a second sleep for nothing.
-struct PerformWait {
-    static constexpr uint32_t ran = 1;
-    static constexpr uint32_t done = 2;
-    static constexpr uint32_t sleeping = 4;
-    std::atomic<uint32_t> word{0};
-
-    // Returns whether the block ran.
-    bool await() {
-        uint32_t seen = word.load(std::memory_order_acquire);
-        while (!(seen & done)) {
-            if (!(seen & sleeping)) {
-                // The releaser reads the mark with the same step that releases, so it cannot miss it.
-                if (!word.compare_exchange_weak(seen, seen | sleeping, std::memory_order_acquire))
-                    continue;
-                seen |= sleeping;
-            }
-            // Returns at once when the word changed since it was read; spurious returns loop.
-            futexWait(word, seen);
-            seen = word.load(std::memory_order_acquire);
-        }
-        return seen & ran;
-    }
-    void release() {
-        if (word.fetch_or(done, std::memory_order_acq_rel) & sleeping)
-            futexWakeOne(word);
-    }
-};
+// What a waiting perform waits for. The queued block owns the only Completion; when the block is
+// destroyed, run or dropped unrun by a loop whose thread ended, the waiter is released either way.
+constexpr uint32_t kRan = 1;
 
 struct Completion {
     // Shared with the waiter, so the word outlives the wake even when the waiter returns first.
-    std::shared_ptr<PerformWait> wait;
+    std::shared_ptr<ReleaseWord> wait;
     ~Completion() { wait->release(); }
 };
 
@@ -198,19 +169,19 @@ bool Thread::perform(std::function<void()> block, bool waitUntilDone, std::vecto
             block();
         return true;
     }
-    auto wait = std::make_shared<PerformWait>();
+    auto wait = std::make_shared<ReleaseWord>();
     auto completion = std::make_shared<Completion>();
     completion->wait = wait;
     bool queued = loop->performBlock(
         [block = std::move(block), completion = std::move(completion)] {
             if (block)
                 block();
-            completion->wait->word.fetch_or(PerformWait::ran, std::memory_order_relaxed);
+            completion->wait->mark(kRan);
         },
         std::move(modes));
     if (!queued)
         return false;
-    return wait->await();
+    return wait->await() & kRan;
 }
 
 void Thread::join() {

@@ -205,8 +205,8 @@ bool QueueSocket::doAccept(int parentSocketFD) {
         return true;
     }
 
-    m_delegateQueue->async([delegate = m_delegate.lock(), delegateQueue = m_delegateQueue, peerAddress,
-                            parent = self(), familyIndex, childSocketFD] {
+    m_delegateQueue->asyncLast([delegate = m_delegate.lock(), delegateQueue = m_delegateQueue, peerAddress,
+                                parent = self(), familyIndex, childSocketFD] {
         DispatchQueuePtr childSocketQueue;
         if (delegate && delegate->respondsTo("newSocketQueueForConnectionFromAddress:onSocket:"))
             childSocketQueue = delegate->newSocketQueueForConnectionFromAddress(peerAddress, parent);

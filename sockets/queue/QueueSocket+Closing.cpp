@@ -72,10 +72,14 @@ void QueueSocket::closeWithError(const platform::ErrorPtr& error) {
     if (oldFlags & FlagStarted) {
         // While the socket is being destroyed there is no socket to hand out.
         QueueSocketPtr sock = (oldFlags & FlagDeallocating) ? nullptr : self();
-        notifyDelegate("socketDidDisconnect:withError:",
-                       [sock, error](const QueueSocketDelegatePtr& delegate) {
-                           delegate->socketDidDisconnect(sock, error);
-                       });
+        notifyDelegate(
+            "socketDidDisconnect:withError:",
+            [sock, error](const QueueSocketDelegatePtr& delegate) {
+                delegate->socketDidDisconnect(sock, error);
+            },
+            // The close ends what the socket queue's block does, but for a socket let go of inside
+            // someone else's block, which may go on with anything.
+            !(oldFlags & FlagDeallocating));
     }
 }
 
@@ -139,16 +143,21 @@ bool QueueSocket::closeDescriptor(int& fd) {
 }
 
 void QueueSocket::cancelSources() {
-    // The sources' cancel handlers close the descriptors, once each, after their last event.
+    // The listening sources' cancel handlers close their descriptors, once each, after their last event.
     for (SourcePtr* source : {&m_accept4Source, &m_accept6Source, &m_acceptUNSource}) {
         if (*source) {
             (*source)->cancel();
             source->reset();
         }
     }
+    // A connected descriptor is closed here, at once: once both its sources are cancelled neither
+    // watches it, and no handler of theirs can still reach it (they run on this queue, or on none once
+    // the socket is going away, and none starts after the cancel). So the end leaves for the peer with
+    // the close, and the queue gets no cancel blocks to run after it.
+    int connectedFD = m_readSource ? m_readSource->handle() : m_writeSource ? m_writeSource->handle() : -1;
     if (m_readSource) {
         m_readSource->cancel();
-        // A suspended source never runs its cancel handler.
+        // A suspended source never lets go of itself.
         resumeReadSource();
         m_readSource.reset();
     }
@@ -157,6 +166,8 @@ void QueueSocket::cancelSources() {
         resumeWriteSource();
         m_writeSource.reset();
     }
+    if (connectedFD != -1)
+        ::close(connectedFD);
     m_socket4FD = -1;
     m_socket6FD = -1;
     m_socketUN = -1;

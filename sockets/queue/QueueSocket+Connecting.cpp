@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -90,7 +91,7 @@ bool QueueSocket::connectToHost(const std::string& inHost, uint16_t port,
                 else if (!address6 && sockets::isIPv6Address(address))
                     address6 = address;
             }
-            socket->m_socketQueue->async([socket, aStateIndex, lookupErr, address4, address6] {
+            socket->m_socketQueue->asyncLast([socket, aStateIndex, lookupErr, address4, address6] {
                 if (lookupErr)
                     socket->lookupDidFail(aStateIndex, lookupErr);
                 else
@@ -444,20 +445,36 @@ void QueueSocket::didConnect(int aStateIndex) {
     endConnectTimeout();
     int streamStateIndex = m_stateIndex;
 
-    auto host = connectedHost();
-    uint16_t port = connectedPort();
+    // One look at the peer's address gives both the host and the port reported.
+    std::optional<std::string> host;
+    uint16_t port = 0;
+    sockaddr_storage peer{};
+    socklen_t peerLength = sizeof peer;
+    if ((m_socket4FD != -1 || m_socket6FD != -1) &&
+        ::getpeername(activeSocketFD(), reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
+        if (peer.ss_family == AF_INET) {
+            const auto& peer4 = reinterpret_cast<const sockaddr_in&>(peer);
+            host = hostFromSockaddr4(peer4);
+            port = portFromSockaddr4(peer4);
+        } else if (peer.ss_family == AF_INET6) {
+            const auto& peer6 = reinterpret_cast<const sockaddr_in6&>(peer);
+            host = hostFromSockaddr6(peer6);
+            port = portFromSockaddr6(peer6);
+        }
+    }
     auto url = connectedUrl();
     auto delegate = m_delegate.lock();
 
     // Stream set-up waits for the connect callback to return, so a delegate can still configure the
     // stream pair from inside it.
     auto afterCallback = [socket = self(), streamStateIndex] {
-        socket->m_socketQueue->async(
+        socket->m_socketQueue->asyncLast(
             [socket, streamStateIndex] { socket->streamSetupPartTwo(streamStateIndex); });
     };
     if (m_delegateQueue && host && delegate && delegate->respondsTo("socket:didConnectToHost:port:")) {
         streamSetupPartOne();
-        m_delegateQueue->async([delegate, socket = self(), host = *host, port, afterCallback] {
+        // What follows here is short: the delegate queue's block waits for this worker, not another.
+        m_delegateQueue->asyncLast([delegate, socket = self(), host = *host, port, afterCallback] {
             delegate->socketDidConnectToHost(socket, host, port);
             afterCallback();
         });
@@ -474,12 +491,8 @@ void QueueSocket::didConnect(int aStateIndex) {
     if (!(m_flags & FlagConnected))
         return; // the stream set-up failed and closed the socket
 
-    int socketFD = activeSocketFD();
-    if (!setNonBlocking(socketFD)) {
-        closeWithError(otherError(kNonBlockingText));
-        return;
-    }
-    setupReadAndWriteSourcesForNewlyConnectedSocket(socketFD);
+    // Non-blocking since startConnect.
+    setupReadAndWriteSourcesForNewlyConnectedSocket(activeSocketFD());
     maybeDequeueRead();
     maybeDequeueWrite();
 }

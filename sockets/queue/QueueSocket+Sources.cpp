@@ -2,7 +2,6 @@
 // connection queries answered from the descriptors.
 #include "sockets/queue/QueueSocket.h"
 
-#include <atomic>
 #include <unistd.h>
 
 using platform::DispatchSource;
@@ -32,15 +31,8 @@ void QueueSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD) 
         strongSelf->doWriteData();
     });
 
-    // Whichever source finishes cancelling last closes the descriptor, so it is closed once, and only
-    // when neither source can still be watching it.
-    auto socketFDRefCount = std::make_shared<std::atomic<int>>(2);
-    auto cancelHandler = [socketFDRefCount, socketFD] {
-        if (--*socketFDRefCount == 0)
-            ::close(socketFD);
-    };
-    m_readSource->setCancelHandler(cancelHandler);
-    m_writeSource->setCancelHandler(cancelHandler);
+    // No cancel handlers: the close gives the descriptor back itself once both sources are cancelled
+    // (cancelSources), so cancelling queues nothing on the socket queue.
 
     // The write source stays suspended: the first write is tried at once, and the source is only needed
     // once the send buffer fills.

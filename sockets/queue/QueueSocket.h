@@ -282,19 +282,24 @@ private:
     void runOnSocketQueue(const std::function<void()>& block) const;
     // Posts `call` to the delegate queue when one is set and the delegate responds to `selector`; the
     // delegate is captured strongly now. The call travels in the block itself, so a report costs one
-    // allocation, made here and freed on the delegate's side.
-    template <class Call> void notifyDelegate(const char* selector, Call call) const {
+    // allocation, made here and freed on the delegate's side. lastStep: the caller does nothing long
+    // after it (DispatchQueue::asyncLast).
+    template <class Call> void notifyDelegate(const char* selector, Call call, bool lastStep = false) const {
         auto delegate = m_delegate.lock();
         if (!m_delegateQueue || !delegate || !delegate->respondsTo(selector))
             return;
-        m_delegateQueue->async(
-            [delegate = std::move(delegate), call = std::optional<Call>(std::move(call))]() mutable {
-                (*call)(delegate);
-                // Released while still on the queue: a delegate (or socket) whose last reference goes
-                // here may call back into the socket from its destructor.
-                call.reset();
-                delegate.reset();
-            });
+        auto report = [delegate = std::move(delegate),
+                       call = std::optional<Call>(std::move(call))]() mutable {
+            (*call)(delegate);
+            // Released while still on the queue: a delegate (or socket) whose last reference goes
+            // here may call back into the socket from its destructor.
+            call.reset();
+            delegate.reset();
+        };
+        if (lastStep)
+            m_delegateQueue->asyncLast(std::move(report));
+        else
+            m_delegateQueue->async(std::move(report));
     }
 
     // ---- Connecting (QueueSocket+Connecting.cpp) ----

@@ -1,11 +1,13 @@
 #include "platform/dispatch/DispatchQueue.h"
 
+#include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/runloop/RunLoop.h"
 #include "tests/platform/dispatch/Waiting.h"
 #include "tests/support/MainLoop.h"
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <stdexcept>
@@ -58,6 +60,96 @@ TEST(DispatchQueueOrder, SerialQueueRunsAsyncAndSyncOneAtATimeInSubmissionOrderA
     queue->sync([] {});
     EXPECT_EQ(seen, upTo(2000));
     EXPECT_EQ(overlap.most.load(), 1);
+}
+
+// A sync onto a serial queue with nothing queued or running is run by the caller itself, with the
+// queue held as a drain holds it: its own posts wait behind it, in order, and its values are found.
+TEST(DispatchQueueSync, AnIdleSerialQueueRunsASyncOnTheCallersThreadAndItsOwnPostsAfterIt) {
+    struct Case {
+        const char* name;
+        std::function<std::shared_ptr<DispatchQueue>()> make;
+        bool onCaller;
+    };
+    static int key;
+    const Case cases[] = {
+        {"idle serial queue", [] { return DispatchQueue::create("idle"); }, true},
+        {"serial queue on a serial target",
+         [] {
+             return DispatchQueue::create("inner", DispatchQueueAttr::Serial, DispatchQueue::create("outer"));
+         },
+         false},
+        {"concurrent queue", [] { return DispatchQueue::create("wide", DispatchQueueAttr::Concurrent); },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto queue = c.make();
+        queue->setSpecific(&key, std::make_shared<int>(7));
+        std::vector<int> seen;
+        std::thread::id ranOn;
+        bool foundValue = false;
+        queue->sync([&] {
+            ranOn = std::this_thread::get_id();
+            auto value = DispatchQueue::getSpecificCurrent(&key);
+            foundValue = value && *static_cast<int*>(value.get()) == 7;
+            seen.push_back(0);
+            for (int i = 1; i <= 3; ++i)
+                queue->barrierAsync([&seen, i] { seen.push_back(i); });
+        });
+        queue->barrierSync([&] { seen.push_back(4); });
+        EXPECT_EQ(ranOn == std::this_thread::get_id(), c.onCaller);
+        EXPECT_TRUE(foundValue);
+        EXPECT_EQ(seen, upTo(5));
+    }
+}
+
+// A block posted as the last step of a worker's job waits for that worker instead of waking another,
+// even while the job still works a little after the post; a job that waits for it after all (an
+// announced wait) lets another worker take it. Only a worker already awake may still take it first,
+// so the rounds start apart, and most (not all) must stay on the poster's worker.
+TEST(DispatchQueueAsyncLast, ThePostOfAJobsLastStepRunsOnItsWorkerUnlessTheJobWaitsForIt) {
+    struct Case {
+        const char* name;
+        bool fromGlobalQueue; // else from a serial queue's only block
+        bool waitsAfter;      // for the posted block, through a semaphore
+    };
+    for (const Case& c : {Case{"serial queue", false, false}, Case{"global queue", true, false},
+                          Case{"serial queue, then waiting for it", false, true},
+                          Case{"global queue, then waiting for it", true, true}}) {
+        SCOPED_TRACE(c.name);
+        auto target = DispatchQueue::create("target");
+        auto poster = c.fromGlobalQueue ? DispatchQueue::global() : DispatchQueue::create("poster");
+        constexpr int rounds = 10;
+        int onPostersWorker = 0;
+        for (int round = 0; round < rounds; ++round) {
+            std::this_thread::sleep_for(2ms); // the last round's workers back asleep
+            std::thread::id postedFrom, ranOn;
+            Counter done; // the posted block and its poster
+            auto posted = DispatchSemaphore::create();
+            poster->async([&, posted] {
+                postedFrom = std::this_thread::get_id();
+                target->asyncLast([&, posted] {
+                    ranOn = std::this_thread::get_id();
+                    posted->signal();
+                    done.notify();
+                });
+                if (c.waitsAfter) {
+                    posted->wait();
+                } else {
+                    // Long enough for a woken worker to take the block first, were one woken.
+                    auto until = std::chrono::steady_clock::now() + 500us;
+                    while (std::chrono::steady_clock::now() < until) {
+                    }
+                }
+                done.notify();
+            });
+            ASSERT_TRUE(done.waitFor(2));
+            onPostersWorker += ranOn == postedFrom;
+        }
+        if (!c.waitsAfter) {
+            EXPECT_GE(onPostersWorker, rounds * 6 / 10);
+        }
+    }
 }
 
 TEST(DispatchQueueOrder, QueuesTargetingOneSerialQueueAreSerialisedWithIt) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace platform;
@@ -320,6 +321,47 @@ TEST(DispatchSourceLifecycle, CancelWhileSuspendedRunsTheCancelHandlerOnlyOnResu
         pumpMainLoopFor(20ms);
         EXPECT_EQ(events, 0);
         EXPECT_EQ(cancels, 1);
+    }
+}
+
+// Nothing is left to run on the queue, so nothing is queued there: the source and what its event
+// handler holds are let go of by the call that finishes the cancel, even while the queue is held.
+TEST(DispatchSourceLifecycle, WithoutACancelHandlerTheCallThatFinishesTheCancelLetsGoOfTheHandler) {
+    struct Case {
+        const char* name;
+        DispatchSourceType type;
+        bool suspendedAtCancel; // then the resume finishes the cancel
+    };
+    for (const Case& c :
+         {Case{"read", DispatchSourceType::Read, false}, Case{"write", DispatchSourceType::Write, false},
+          Case{"timer", DispatchSourceType::Timer, false},
+          Case{"read, resumed after the cancel", DispatchSourceType::Read, true}}) {
+        SCOPED_TRACE(c.name);
+        Pipe pipe;
+        int fd = c.type == DispatchSourceType::Write ? pipe.writer.get() : pipe.reader.get();
+        // Not ready, so no event is queued before the cancel: nothing to read, no room to write.
+        for (char fill[4096]{}; c.type == DispatchSourceType::Write && ::write(fd, fill, sizeof fill) > 0;) {
+        }
+        auto queue = DispatchQueue::create("held");
+        auto source = DispatchSource::create(c.type, fd, queue);
+        auto held = std::make_shared<int>(0);
+        std::weak_ptr<int> watch = held;
+        source->setEventHandler([held] { ++*held; });
+        held.reset();
+        std::weak_ptr<DispatchSource> weakSource = source;
+        source->resume();
+        if (c.suspendedAtCancel)
+            source->suspend();
+        queue->suspend(); // a block queued for the cancel could not run before the checks
+        source->cancel();
+        if (c.suspendedAtCancel) {
+            EXPECT_FALSE(watch.expired());
+            source->resume();
+        }
+        source.reset();
+        EXPECT_TRUE(watch.expired());
+        EXPECT_TRUE(weakSource.expired());
+        queue->resume();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace queuesockettest;
@@ -152,6 +153,30 @@ TEST_F(QueueSocketClose, ConnectedDescriptorIsClosedExactlyOnce) {
     probe.socket->disconnect();
     drain(probe.socket, probe.delegateQueue);
     EXPECT_TRUE(witness.stillOpen());
+}
+
+// The close gives the descriptor back itself, so a disconnect made on the socket queue has closed it
+// when it returns, whether the write source is idle or watching a full send buffer.
+TEST(QueueSocketCloseDescriptor, ADisconnectOnTheSocketQueueHasClosedTheDescriptorWhenItReturns) {
+    for (bool writesWaiting : {false, true}) {
+        SCOPED_TRACE(writesWaiting ? "a large write waiting for room" : "nothing to write");
+        auto pair = connectPair(AF_INET, allSelectors(), 4096);
+        ASSERT_TRUE(pair.socket && pair.peer);
+        if (writesWaiting)
+            pair.socket->writeData(bytes(std::string(8 << 20, 'x')), -1, 1);
+        bool closedOnReturn = false;
+        pair.socket->performBlock([&] {
+            int fd = pair.socket->socketFD();
+            struct stat before {};
+            ASSERT_EQ(::fstat(fd, &before), 0);
+            pair.socket->disconnect();
+            // Closed, or its number already taken by another thread's new descriptor.
+            struct stat after {};
+            closedOnReturn = ::fstat(fd, &after) != 0 || after.st_ino != before.st_ino;
+        });
+        EXPECT_TRUE(closedOnReturn);
+        EXPECT_TRUE(pair.peer->waitForEndOfStream());
+    }
 }
 
 TEST_F(QueueSocketCloseAlone, DescriptorOfAnAbandonedConnectIsClosedOnceAndNeverTouchedAgain) {
