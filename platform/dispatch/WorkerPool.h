@@ -183,7 +183,11 @@ private:
     size_t m_maxActive;
     WorkSpin m_spin; // how long the next look for work lasts; only the one admitted looker uses it
     static constexpr int buildUpSteps = 8;
-    static constexpr size_t watchPollSteps = 64;
+    // A few hundred nanoseconds of pauses between looks at the set. The look burns its window
+    // whether it polls or not, so polling often costs little; polling seldom (every 64 steps) left
+    // readiness for the drained socket waiting long enough that its reads more often found nothing,
+    // armed the source and went round through the watch.
+    static constexpr size_t watchPollSteps = 8;
     const size_t m_buildUpStepPauses;
 
     // The watched set (watchWhenIdle); fixed before m_watchInstalled is raised.
