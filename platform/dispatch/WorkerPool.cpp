@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <pthread.h>
 #include <sched.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
 namespace platform::detail {
@@ -50,6 +52,8 @@ thread_local bool t_lookingSoon = false;
 // The job running found its poster on this worker's core: once it ends, the worker sleeps without
 // looking for work first.
 thread_local bool t_sleepAfterJob = false;
+// The worker runs as a plain thread and may wait as a batch one (WaitingWake).
+thread_local bool t_mayWaitAsBatch = false;
 
 // A pause lasts from a few to over a hundred cycles depending on the processor, so the window's
 // count is timed once; the fastest of a few tries leaves out a preempted one.
@@ -90,10 +94,40 @@ WorkerPool& WorkerPool::shared() {
     return pool.get();
 }
 
+namespace {
+
+// Whether more threads are runnable on the machine than it has cores, from the instant count the
+// kernel gives with the load averages (a few microseconds to read, so only the watchdog reads it).
+bool runnableExceedCores() {
+    static const long cores = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+    FILE* file = std::fopen("/proc/loadavg", "r");
+    if (!file)
+        return false;
+    long runnable = 0;
+    bool read = std::fscanf(file, "%*s %*s %*s %ld/", &runnable) == 1;
+    std::fclose(file);
+    return read && runnable > cores;
+}
+
+} // namespace
+
 WorkerPool::WorkerPool()
+    : WorkerPool(runnableExceedCores) {}
+
+WorkerPool::WorkerPool(std::function<bool()> coresScarce)
     : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency()))
     , m_spin(pausesIn(spinWindow))
-    , m_buildUpStepPauses(pausesIn(buildUpStep)) {}
+    , m_buildUpStepPauses(pausesIn(buildUpStep))
+    , m_coresScarceCheck(std::move(coresScarce)) {
+    m_coresScarce.store(m_coresScarceCheck());
+}
+
+// Two checks in a row must agree before the pool changes its mind: one count is a single instant.
+void WorkerPool::checkCores() {
+    bool scarce = m_coresScarceCheck();
+    if (scarce == std::exchange(m_lastCoresCheck, scarce))
+        m_coresScarce.store(scarce, std::memory_order_relaxed);
+}
 
 bool WorkerPool::isWorkerThread() {
     return t_isWorker;
@@ -103,8 +137,24 @@ int WorkerPool::currentCpu() {
     return t_passingReadiness ? -1 : ::sched_getcpu();
 }
 
-void WorkerPool::offerCore() {
-    ::sched_yield();
+void WorkerPool::offerCore() const {
+    if (!m_coresScarce.load(std::memory_order_relaxed))
+        ::sched_yield();
+}
+
+WorkerPool::WaitingWake::WaitingWake(const WorkerPool& pool) {
+    if (!t_mayWaitAsBatch || !pool.m_coresScarce.load(std::memory_order_relaxed))
+        return;
+    sched_param param{};
+    m_changed = ::sched_setscheduler(0, SCHED_BATCH, &param) == 0;
+    t_mayWaitAsBatch = m_changed;
+}
+
+WorkerPool::WaitingWake::~WaitingWake() {
+    if (!m_changed)
+        return;
+    sched_param param{};
+    ::sched_setscheduler(0, SCHED_OTHER, &param);
 }
 
 void WorkerPool::sleepAfterJob() {
@@ -207,7 +257,11 @@ bool WorkerPool::sleepUntilWork() {
             leaveSleepers();
             return true;
         }
-        bool timedOut = !futexWait(m_wakeSeq, seq, idleTimeout);
+        bool timedOut = false;
+        {
+            WaitingWake quietly(*this);
+            timedOut = !futexWait(m_wakeSeq, seq, idleTimeout);
+        }
         seq = m_wakeSeq.load();
         if (timedOut) {
             // Left before the last look at the count: a poster that missed this worker sees no
@@ -290,6 +344,7 @@ bool WorkerPool::takeJob(Job& job) {
 void WorkerPool::workerMain() {
     nameThread("dispatch.worker");
     t_isWorker = true;
+    t_mayWaitAsBatch = ::sched_getscheduler(0) == SCHED_OTHER;
     bool skipLook = false;
     for (;;) {
         if (Job job; takeJob(job)) {
@@ -340,6 +395,7 @@ void WorkerPool::watchdogMain() {
         int64_t pending = m_pendingCount.load();
         bool moved = m_started.load() != seen;
         quietChecks = pending <= 0 && !moved ? quietChecks + 1 : 0;
+        checkCores();
         if (unwatched && !watchHeld()) {
             watchOverdue(lock, turns);
             quietChecks = 0; // not asleep for good while the set may go unwatched

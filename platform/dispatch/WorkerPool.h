@@ -61,8 +61,10 @@ public:
     // poster's next post wakes it, and a thread back from sleep gets the core ahead of those that kept
     // running. Only when the poster was streaming (several posts came in the worker's last take) is the
     // core offered once first, as the poster then most likely waits on this core to post the rest, and
-    // sleeping would make each of its posts a wake-up that takes the core back from it. (Offering the
-    // core otherwise loses it for a whole time slice whenever a third thread shares it.)
+    // sleeping would make each of its posts a wake-up that takes the core back from it. Not while the
+    // machine has no core to spare (see WaitingWake): the offer would hand the core to some other
+    // process's thread for a whole time slice, and the worker's wake then does not take its waker's
+    // core anyway.
     template <class Found> bool lookForMore(Found found, int posterCpu = -1, bool streaming = false) {
         if (posterCpu >= 0 && isWorkerThread() && posterCpu == currentCpu()) {
             if (streaming) {
@@ -126,11 +128,34 @@ public:
     size_t threadCount() const;
 
     WorkerPool();
+    // With its own check of whether the machine has more threads runnable than cores (tests).
+    explicit WorkerPool(std::function<bool()> coresScarce);
 
 private:
     bool beginLook(WorkSpin& spin);
     static void sleepAfterJob();
-    static void offerCore();
+    void offerCore() const;
+    void checkCores();
+    // A worker waiting for work (asleep, or watching the set) is woken by a thread that usually has
+    // more of its own hand-off to do: the poster of a job, or a socket's peer whose send made it
+    // readable. As a plain thread, the woken worker would take the waker's core at once whenever the
+    // scheduler placed it there, which on a machine with no core to spare is most wakes: two
+    // switches, and the waker queued behind it. While the watchdog finds more threads runnable than
+    // cores, a worker therefore waits as a batch thread, whose wake does not preempt: it runs on a
+    // free core, or once its waker gives the core up. Otherwise the wakee finds a free core, and the
+    // worker spares the two calls. It runs its jobs as a plain thread again (threads they start
+    // inherit that). Only a worker that started as a plain thread changes; nothing happens where the
+    // change is refused.
+    class WaitingWake {
+    public:
+        explicit WaitingWake(const WorkerPool& pool);
+        ~WaitingWake();
+        WaitingWake(const WaitingWake&) = delete;
+        WaitingWake& operator=(const WaitingWake&) = delete;
+
+    private:
+        bool m_changed{false};
+    };
     void endLook(bool foundWork);
     void spawnLocked();
     bool wantsWorkerLocked() const;
@@ -183,7 +208,11 @@ private:
     size_t m_maxActive;
     WorkSpin m_spin; // how long the next look for work lasts; only the one admitted looker uses it
     static constexpr int buildUpSteps = 8;
-    static constexpr size_t watchPollSteps = 64;
+    // A few hundred nanoseconds of pauses between looks at the set. The look burns its window
+    // whether it polls or not, so polling often costs little; polling seldom (every 64 steps) left
+    // readiness for the drained socket waiting long enough that its reads more often found nothing,
+    // armed the source and went round through the watch.
+    static constexpr size_t watchPollSteps = 8;
     const size_t m_buildUpStepPauses;
 
     // The watched set (watchWhenIdle); fixed before m_watchInstalled is raised.
@@ -195,6 +224,12 @@ private:
     // 1 back to 0 owes the watcher a wake.
     std::atomic<int> m_watching{0};
     std::atomic<uint64_t> m_watchTurns{0}; // watches taken, so the watchdog tells a held one from a new
+
+    // Whether the machine has more threads runnable than cores, checked by the watchdog (see
+    // WaitingWake); the last check, under m_mutex.
+    std::function<bool()> m_coresScarceCheck;
+    std::atomic<bool> m_coresScarce{false};
+    bool m_lastCoresCheck{false};
 };
 
 } // namespace platform::detail

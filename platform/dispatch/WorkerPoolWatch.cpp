@@ -68,8 +68,10 @@ bool WorkerPool::watchUntilWork() {
     m_watchTurns.fetch_add(1);
     std::array<epoll_event, watchBatch> events;
     int count = 0;
-    if (m_pendingCount.load() <= 0)
+    if (m_pendingCount.load() <= 0) {
+        WaitingWake quietly(*this);
         count = ::epoll_wait(m_watchSet, events.data(), watchBatch, -1);
+    }
     // Counted as looking before the watch is let go: the jobs the readiness posts wait for this worker
     // instead of waking another, and it reads m_pendingCount after lowering the count again.
     m_spinning.fetch_add(1);

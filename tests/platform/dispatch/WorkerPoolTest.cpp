@@ -7,6 +7,8 @@
 #include "tests/support/Pipe.h"
 
 #include <atomic>
+#include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <pthread.h>
@@ -219,8 +221,9 @@ TEST(WorkerPoolLook, RoundTripsAndBurstsFromTheWorkersOwnCoreAllRunInOrder) {
 // A pool of its own, watching a set of its own. Like the shared pool it lives for the process (its
 // workers never end), so it and what its ready function reads are never destroyed.
 struct WatchingPool {
-    static WatchingPool& make() {
-        auto* made = new WatchingPool;
+    // coresScarce: the pool's check of the machine's cores; its own when empty.
+    static WatchingPool& make(std::function<bool()> coresScarce = {}) {
+        auto* made = coresScarce ? new WatchingPool(std::move(coresScarce)) : new WatchingPool;
         made->pool.watchWhenIdle(made->set, [made](const epoll_event* events, int count) {
             for (int i = 0; i < count; ++i)
                 made->ready(events[i].data.u64);
@@ -237,6 +240,9 @@ struct WatchingPool {
     bool waitUntilWatched() {
         return dispatchtest::waitUntil([this] { return pool.watchHeld(); });
     }
+    WatchingPool() = default;
+    explicit WatchingPool(std::function<bool()> coresScarce)
+        : pool(std::move(coresScarce)) {}
     detail::WorkerPool pool;
     int set{::epoll_create1(EPOLL_CLOEXEC)};
     std::function<void(uint64_t)> ready; // set before anything it watches is ready
@@ -315,6 +321,52 @@ TEST(WorkerPoolWatch, ReadinessStillReachesReadyWhileTheWatchersJobBlocksWithout
     second.put("y");
     EXPECT_TRUE(gates->secondReady.waitFor(1));
     gates->gate.notify();
+}
+
+// The scheduling state a thread is in ('R' running, 'S' asleep, ...), from /proc.
+char threadState(pid_t thread) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    auto end = line.rfind(')');
+    return end == std::string::npos || end + 2 >= line.size() ? '?' : line[end + 2];
+}
+
+// Whether a worker's wake takes its waker's core depends on how it waits: while the machine has no
+// core to spare, as a batch thread (asleep or watching the set), otherwise as a plain one; its jobs,
+// and the threads they start, run as plain ones either way.
+TEST(WorkerPoolWait, AWorkerWaitsAsABatchThreadOnlyWhileCoresAreScarceAndAlwaysWorksAsAPlainOne) {
+    struct Case {
+        const char* wait;
+        detail::WorkerPool* pool;
+        int waitingPolicy;
+    };
+    // They live for the process, as their idle workers may.
+    auto* scarce = new detail::WorkerPool([] { return true; });
+    auto* spare = new detail::WorkerPool([] { return false; });
+    auto& watching = WatchingPool::make([] { return true; });
+    ASSERT_TRUE(watching.waitUntilWatched());
+    for (const Case& c : {Case{"asleep, cores scarce", scarce, SCHED_BATCH},
+                          Case{"asleep, cores to spare", spare, SCHED_OTHER},
+                          Case{"watching, cores scarce", &watching.pool, SCHED_BATCH}})
+        for (int job = 0; job < 2; ++job) { // the second runs on a worker back from a wait
+            Counter ran;
+            std::atomic<pid_t> worker{0};
+            std::atomic<int> jobPolicy{-1}, startedPolicy{-1};
+            c.pool->submit(1, [&] {
+                jobPolicy = ::sched_getscheduler(0);
+                std::thread([&] { startedPolicy = ::sched_getscheduler(0); }).join();
+                worker = ::gettid();
+                ran.notify();
+            });
+            ASSERT_TRUE(ran.waitFor(1)) << c.wait;
+            EXPECT_EQ(jobPolicy, SCHED_OTHER) << c.wait << " job " << job;
+            EXPECT_EQ(startedPolicy, SCHED_OTHER) << c.wait << " job " << job;
+            EXPECT_TRUE(dispatchtest::waitUntil([&] {
+                return threadState(worker) == 'S' && ::sched_getscheduler(worker) == c.waitingPolicy;
+            })) << c.wait
+                << " job " << job;
+        }
 }
 
 } // namespace
