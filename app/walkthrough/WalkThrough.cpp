@@ -1,6 +1,7 @@
 #include "app/walkthrough/WalkThrough.h"
 
 #include "app/walkthrough/ScreenReading.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIWindow.h"
@@ -74,6 +75,7 @@ WalkThrough::WalkThrough(PrivateTag, WalkThroughOptions options, Finished finish
     , m_finished(std::move(finished)) {}
 
 WalkThrough::~WalkThrough() {
+    NotificationCenter::defaultCenter().removeObserver(this);
     if (m_timer)
         m_timer->invalidate();
     if (m_logFile)
@@ -85,6 +87,14 @@ void WalkThrough::start() {
     std::filesystem::create_directories(m_options.screensFolder, error);
     m_logFile = std::fopen((m_options.screensFolder / "walk-through.log").c_str(), "w");
     m_steps = walkThroughSteps(*this);
+    // The kernel's memory pressure can come from any process on the machine, and a warning ends
+    // publishing as the user's stop would: the log says so where it happens.
+    NotificationCenter::defaultCenter().addObserver(shared_from_this(),
+                                                    UIApplicationDidReceiveMemoryWarningNotification, nullptr,
+                                                    [weak = weak_from_this()](const Notification&) {
+                                                        if (auto walk = weak.lock())
+                                                            walk->log("memory warning");
+                                                    });
     m_began = m_stepBegan = std::chrono::steady_clock::now();
     log(fmt::format("walk-through: {} steps, screens in {}", m_steps.size(),
                     m_options.screensFolder.string()));

@@ -213,7 +213,13 @@ std::vector<WalkStep> broadcastSteps(const WalkThroughOptions& o) {
              return walkthrough::chatLinesDrawn(*live) >= 3 && viewers > *firstViewers;
          }},
         {"13-stopped", "broadcast state 4 (ended)",
-         [panel] { return Moves{tapOn([panel] { return panel()->captureButton(); })}; },
+         // A broadcast a memory warning has already ended is not tapped on again: that would start it.
+         [panel] {
+             auto live = liveScreen();
+             if (live && walkthrough::sessionState(*live) == 4)
+                 return Moves{};
+             return Moves{tapOn([panel] { return panel()->captureButton(); })};
+         },
          [] {
              auto live = liveScreen();
              return live && walkthrough::sessionState(*live) == 4;
