@@ -239,7 +239,8 @@ void HTTPHeaderFields::merge(const HTTPHeaderFields& other) {
     HTTPHeaderFields copy = other; // `other` may be this object
     change([&](std::vector<Field>& lines) {
         std::vector<std::string_view> seen;
-        for (const auto& [name, value] : copy) {
+        for (const auto& field : copy) {
+            const std::string_view name = field.first;
             if (std::any_of(seen.begin(), seen.end(), [&](std::string_view s) { return sameName(s, name); }))
                 continue;
             seen.push_back(name);
