@@ -282,7 +282,13 @@ bool DispatchQueue::runSyncHere(const Block& block) {
 // The end of a turn whose token holder took nothing more: idle again, or a drain for what came
 // meanwhile (held back while suspended, as a post would be).
 void DispatchQueue::handOnTurn() {
-    if (!m_intake.release() && !(m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()))
+    if (!m_intake.release())
+        scheduleDrainUnlessParked();
+}
+
+// For the holder of the token with blocks waiting: a suspended queue keeps them until it resumes.
+void DispatchQueue::scheduleDrainUnlessParked() {
+    if (!(m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()))
         scheduleDrain();
 }
 
@@ -324,9 +330,8 @@ void DispatchQueue::enqueue(Work work) {
         else
             work.posterCpu = detail::WorkerPool::currentCpu();
         // Only the post that finds the queue idle arranges a drain: one wake-up per idle-to-busy change.
-        if (m_intake.post(std::move(work)) &&
-            !(m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()))
-            scheduleDrain();
+        if (m_intake.post(std::move(work)))
+            scheduleDrainUnlessParked();
         return;
     case Kind::Concurrent: {
         {

@@ -115,6 +115,7 @@ private:
     void runSync(const Block& block, bool barrier);
     bool runSyncHere(const Block& block);
     void handOnTurn();
+    void scheduleDrainUnlessParked();
     void checkSyncAllowed(bool barrier) const;
     void run(Work& work);
     bool isHeldByCurrentThread() const;

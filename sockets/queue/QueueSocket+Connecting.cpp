@@ -19,8 +19,8 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <netdb.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -445,23 +445,9 @@ void QueueSocket::didConnect(int aStateIndex) {
     endConnectTimeout();
     int streamStateIndex = m_stateIndex;
 
-    // One look at the peer's address gives both the host and the port reported.
     std::optional<std::string> host;
     uint16_t port = 0;
-    sockaddr_storage peer{};
-    socklen_t peerLength = sizeof peer;
-    if ((m_socket4FD != -1 || m_socket6FD != -1) &&
-        ::getpeername(activeSocketFD(), reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
-        if (peer.ss_family == AF_INET) {
-            const auto& peer4 = reinterpret_cast<const sockaddr_in&>(peer);
-            host = hostFromSockaddr4(peer4);
-            port = portFromSockaddr4(peer4);
-        } else if (peer.ss_family == AF_INET6) {
-            const auto& peer6 = reinterpret_cast<const sockaddr_in6&>(peer);
-            host = hostFromSockaddr6(peer6);
-            port = portFromSockaddr6(peer6);
-        }
-    }
+    std::tie(host, port) = connectedHostAndPort();
     auto url = connectedUrl();
     auto delegate = m_delegate.lock();
 

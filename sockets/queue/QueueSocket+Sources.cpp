@@ -221,6 +221,23 @@ uint16_t QueueSocket::connectedPort6() const {
     return m_socket6FD != -1 ? connectedPortFromSocket6(m_socket6FD) : 0;
 }
 
+std::pair<std::optional<std::string>, uint16_t> QueueSocket::connectedHostAndPort() const {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof(peer);
+    if ((m_socket4FD == -1 && m_socket6FD == -1) ||
+        ::getpeername(activeSocketFD(), reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return {std::nullopt, 0};
+    if (peer.ss_family == AF_INET) {
+        const auto& peer4 = reinterpret_cast<const sockaddr_in&>(peer);
+        return {hostFromSockaddr4(peer4), portFromSockaddr4(peer4)};
+    }
+    if (peer.ss_family == AF_INET6) {
+        const auto& peer6 = reinterpret_cast<const sockaddr_in6&>(peer);
+        return {hostFromSockaddr6(peer6), portFromSockaddr6(peer6)};
+    }
+    return {std::nullopt, 0};
+}
+
 std::optional<std::string> QueueSocket::localHost4() const {
     return m_socket4FD != -1 ? localHostFromSocket4(m_socket4FD) : std::nullopt;
 }

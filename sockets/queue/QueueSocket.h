@@ -459,6 +459,8 @@ private:
     std::optional<std::string> connectedHost6() const;
     uint16_t connectedPort4() const;
     uint16_t connectedPort6() const;
+    // Both from one look at the peer's address (no host, port 0 without an IP connection).
+    std::pair<std::optional<std::string>, uint16_t> connectedHostAndPort() const;
     std::optional<std::string> localHost4() const;
     std::optional<std::string> localHost6() const;
     uint16_t localPort4() const;
