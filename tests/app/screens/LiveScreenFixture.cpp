@@ -3,6 +3,7 @@
 #include "app/core/AppConfiguration.h"
 #include "app/core/CommonData.h"
 #include "app/ui/BaseViewController.h"
+#include "platform/media/CaptureDevice.h"
 #include "platform/ui/UIApplication.h"
 
 #include <cstdlib>
@@ -15,6 +16,9 @@ void LiveScreenFixture::SetUp() {
     ServiceScreenFixture::SetUp();
     // A probe host that follows the scripted network (loopback would always be reachable).
     setenv(AppConfiguration::kProbeHost1Variable, "probe-one.test", 1);
+    // Fresh cameras: a zoom, torch or focus point set by an earlier test would show in this one's picture.
+    CaptureDevice::installDevices(std::vector{CaptureDevice::create(CaptureDevicePosition::Back),
+                                              CaptureDevice::create(CaptureDevicePosition::Front)});
 
     chat = std::make_unique<ChatServer>(ChatServerOptions{0, "42"});
     stub.setChatServer("127.0.0.1", chat->port());
@@ -40,6 +44,7 @@ void LiveScreenFixture::TearDown() {
     chat.reset();
     ServiceScreenFixture::TearDown();
     unsetenv(AppConfiguration::kProbeHost1Variable);
+    CaptureDevice::installDevices(std::nullopt);
 }
 
 void LiveScreenFixture::present() {
