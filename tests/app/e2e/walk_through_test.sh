@@ -18,6 +18,10 @@ trap 'rm -rf "$out"' EXIT
 
 fail() {
     echo "FAILED: $*"
+    # What the run left, so a failure seen once can still be read after the folder is gone.
+    for file in "$out/screens/walk-through.log" "$out/devservice.log"; do
+        [ -f "$file" ] && { echo "--- last lines of ${file#"$out"/}"; tail -n 60 "$file"; }
+    done
     exit 1
 }
 
