@@ -9,7 +9,10 @@ namespace platform {
 
 namespace {
 // One allocation for the bytes and their count of owners, left unfilled for the caller to write.
-std::shared_ptr<uint8_t[]> makeBlock(size_t capacity) {
+std::shared_ptr<uint8_t[]> makeBlock(size_t capacity, std::pmr::memory_resource* blocks = nullptr) {
+    if (blocks)
+        return std::allocate_shared_for_overwrite<uint8_t[]>(std::pmr::polymorphic_allocator<uint8_t>(blocks),
+                                                             capacity);
     return std::make_shared_for_overwrite<uint8_t[]>(capacity);
 }
 } // namespace
@@ -57,7 +60,7 @@ size_t Data::hash() const {
 void DataBuffer::reserve(size_t capacity) {
     if (capacity <= m_capacity)
         return;
-    auto block = makeBlock(capacity);
+    auto block = makeBlock(capacity, m_blocks);
     if (m_length)
         std::memcpy(block.get(), m_block.get(), m_length);
     m_block = std::move(block);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <new>
 #include <span>
 #include <string>
@@ -52,18 +53,23 @@ private:
 
 // Bytes appended in place, then handed out by take() as Data without a copy: the bytes and the count
 // of their owners share one allocation, and room reserved up front (from a length announced ahead,
-// say) is never zero-filled. Appending past the room moves the bytes to a larger block.
+// say) is never zero-filled. Appending past the room moves the bytes to a larger block. Blocks come
+// from the allocator, or from `blocks` when given (which then outlives every Data taken from them).
 class DataBuffer {
 public:
     DataBuffer() = default;
+    explicit DataBuffer(std::pmr::memory_resource* blocks)
+        : m_blocks(blocks) {}
     // Not copied: two buffers appending into one block would write over each other's bytes.
     DataBuffer(const DataBuffer&) = delete;
     DataBuffer& operator=(const DataBuffer&) = delete;
     DataBuffer(DataBuffer&& other) noexcept
-        : m_block(std::move(other.m_block))
+        : m_blocks(other.m_blocks)
+        , m_block(std::move(other.m_block))
         , m_capacity(std::exchange(other.m_capacity, 0))
         , m_length(std::exchange(other.m_length, 0)) {}
     DataBuffer& operator=(DataBuffer&& other) noexcept {
+        m_blocks = other.m_blocks;
         m_block = std::move(other.m_block);
         m_capacity = std::exchange(other.m_capacity, 0);
         m_length = std::exchange(other.m_length, 0);
@@ -79,6 +85,7 @@ public:
     Data take();
 
 private:
+    std::pmr::memory_resource* m_blocks{nullptr};
     std::shared_ptr<uint8_t[]> m_block;
     size_t m_capacity{0};
     size_t m_length{0};

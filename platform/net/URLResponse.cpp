@@ -100,21 +100,29 @@ template <typename T> class WithRoom {
 public:
     using value_type = T;
 
-    WithRoom(size_t extra, HTTPURLResponse::Room& room)
+    WithRoom(size_t extra, HTTPURLResponse::Room& room, std::pmr::memory_resource* blocks)
         : m_extra(extra)
-        , m_room(&room) {}
+        , m_room(&room)
+        , m_blocks(blocks) {}
     template <typename U>
     WithRoom(const WithRoom<U>& other)
         : m_extra(other.m_extra)
-        , m_room(other.m_room) {}
+        , m_room(other.m_room)
+        , m_blocks(other.m_blocks) {}
 
     T* allocate(size_t count) {
         size_t head = roundedUp(count * sizeof(T));
-        auto* block = static_cast<char*>(::operator new(head + m_extra));
+        auto* block = static_cast<char*>(m_blocks ? m_blocks->allocate(head + m_extra)
+                                                  : ::operator new(head + m_extra));
         m_room->bytes = block + head;
         return reinterpret_cast<T*>(block);
     }
-    void deallocate(T* block, size_t) { ::operator delete(block); }
+    void deallocate(T* block, size_t count) {
+        if (m_blocks)
+            m_blocks->deallocate(block, roundedUp(count * sizeof(T)) + m_extra);
+        else
+            ::operator delete(block);
+    }
     template <typename U> bool operator==(const WithRoom<U>& other) const { return m_room == other.m_room; }
 
 private:
@@ -125,6 +133,7 @@ private:
     }
     size_t m_extra;
     HTTPURLResponse::Room* m_room;
+    std::pmr::memory_resource* m_blocks;
 };
 
 } // namespace
@@ -132,12 +141,18 @@ private:
 std::shared_ptr<HTTPURLResponse> HTTPURLResponse::create(URLPtr url, int64_t statusCode,
                                                          std::string HTTPVersion,
                                                          HTTPHeaderFields headerFields) {
+    return createIn(nullptr, std::move(url), statusCode, std::move(HTTPVersion), std::move(headerFields));
+}
+
+std::shared_ptr<HTTPURLResponse> HTTPURLResponse::createIn(std::pmr::memory_resource* blocks, URLPtr url,
+                                                           int64_t statusCode, std::string HTTPVersion,
+                                                           HTTPHeaderFields headerFields) {
     if (!url || statusCode < 100 || statusCode > 599)
         return nullptr;
     auto parts = partsFromHeaders(std::move(url), headerFields);
     Room room;
     return std::allocate_shared<HTTPURLResponse>(
-        WithRoom<HTTPURLResponse>(HTTPHeaderFields::placedSize(headerFields), room), std::move(parts),
+        WithRoom<HTTPURLResponse>(HTTPHeaderFields::placedSize(headerFields), room, blocks), std::move(parts),
         statusCode, std::move(HTTPVersion), headerFields, room);
 }
 

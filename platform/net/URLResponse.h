@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <optional>
 #include <string>
 
@@ -49,6 +50,10 @@ public:
     static std::shared_ptr<HTTPURLResponse> create(URLPtr url, int64_t statusCode,
                                                    std::string HTTPVersion = "HTTP/1.1",
                                                    HTTPHeaderFields headerFields = {});
+    // As create(), with the response's block taken from `blocks` (which must outlive it).
+    static std::shared_ptr<HTTPURLResponse> createIn(std::pmr::memory_resource* blocks, URLPtr url,
+                                                     int64_t statusCode, std::string HTTPVersion,
+                                                     HTTPHeaderFields headerFields);
 
     int64_t statusCode() const { return m_statusCode; }
     const std::string& HTTPVersion() const { return m_httpVersion; }

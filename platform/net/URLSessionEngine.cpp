@@ -53,11 +53,15 @@ URLSessionEngine& URLSessionEngine::shared() {
 }
 
 URLSessionEngine::Counts URLSessionEngine::counts() const {
-    return Counts{
-        m_startPasses.load(std::memory_order_relaxed),   m_socketsWatched.load(std::memory_order_relaxed),
-        m_watchChanges.load(std::memory_order_relaxed),  m_timersMade.load(std::memory_order_relaxed),
-        m_handlesReset.load(std::memory_order_relaxed),  m_deliveryPosts.load(std::memory_order_relaxed),
-        m_deadlinesMade.load(std::memory_order_relaxed), m_addressesParsed.load(std::memory_order_relaxed)};
+    return Counts{m_startPasses.load(std::memory_order_relaxed),
+                  m_socketsWatched.load(std::memory_order_relaxed),
+                  m_watchChanges.load(std::memory_order_relaxed),
+                  m_timersMade.load(std::memory_order_relaxed),
+                  m_handlesReset.load(std::memory_order_relaxed),
+                  m_deliveryPosts.load(std::memory_order_relaxed),
+                  m_deadlinesMade.load(std::memory_order_relaxed),
+                  m_addressesParsed.load(std::memory_order_relaxed),
+                  m_blocks.blocksReused()};
 }
 
 class URLSessionEngine::Callout {
@@ -102,6 +106,7 @@ void URLSessionEngine::setUp() {
     m_loop = m_thread->runLoop();
     m_thread->perform(
         [this] {
+            m_blocks.makeHome();
             m_multi = curl_multi_init();
             curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &URLSessionEngine::socketCallback);
             curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);

@@ -9,6 +9,7 @@
 // still wait are taken in one pass, in the order they came, so a burst wakes the thread once.
 
 #include "platform/foundation/Clock.h"
+#include "platform/net/HomeBlockPool.h"
 #include "platform/net/URLSessionTask.h"
 #include "platform/runloop/RunLoopFdSource.h"
 #include "platform/runloop/Thread.h"
@@ -44,6 +45,7 @@ public:
         uint64_t deliveryPosts{0};   // blocks handed to the tasks' deliveries, each carrying reports
         uint64_t deadlinesMade{0};   // entries made for the loads' deadlines (moved ones are reused)
         uint64_t addressesParsed{0}; // URLs parsed for a transfer handle that did not hold them already
+        uint64_t blocksReused{0};    // responses and bodies placed in blocks let go of after delivery
     };
 
     static URLSessionEngine& shared();
@@ -58,6 +60,9 @@ public:
 
     // For loads, on the network thread.
     std::shared_ptr<RunLoop> runLoop() const { return m_loop; }
+    // Where a load places what crosses to its delivery (the response, the body gathered for a
+    // completion handler): freeing it there costs the network thread's allocator no lock.
+    std::pmr::memory_resource* blocks() { return &m_blocks; }
     // Hands `block` to the task's delivery after what the network thread is doing now, in order with
     // the other reports of that work: the reports a pass over the ready sockets makes for one delivery
     // (the completions of many transfers, a task's last data and its end) go in one post. When the
@@ -128,6 +133,7 @@ private:
     void armDeadlineTimer(MonoTime at);
     void deadlinesDue();
 
+    HomeBlockPool m_blocks; // first, so it outlives whatever the rest let go of
     std::shared_ptr<Thread> m_thread;
     std::shared_ptr<RunLoop> m_loop;
     CURLM* m_multi{nullptr};

@@ -300,7 +300,8 @@ URLSessionLoad::URLSessionLoad(URLSessionEngine& engine, URLSessionTaskPtr task)
     : m_engine(engine)
     , m_task(std::move(task))
     , m_session(m_task->m_session)
-    , m_id(m_task->taskIdentifier()) {}
+    , m_id(m_task->taskIdentifier())
+    , m_body(engine.blocks()) {}
 
 URLSessionLoad::~URLSessionLoad() {
     endHop();
@@ -748,8 +749,8 @@ size_t URLSessionLoad::onHeaderLine(std::string_view line) {
 
 void URLSessionLoad::headersComplete() {
     Hop& hop = *m_hop;
-    hop.response = HTTPURLResponse::create(m_request.URL(), hop.head.status(), hop.head.version(),
-                                           hop.head.takeFields());
+    hop.response = HTTPURLResponse::createIn(m_engine.blocks(), m_request.URL(), hop.head.status(),
+                                             hop.head.version(), hop.head.takeFields());
     if (!hop.response) {
         hop.abortError =
             URLError::create(NSURLErrorBadServerResponse, m_request.URL(), "malformed status line");
@@ -835,7 +836,7 @@ const Data& URLSessionLoad::wholeBody() {
     if (!m_body.empty()) {
         // Bytes come after a body already handed out only if a caller breaks the order; kept anyway.
         if (!m_wholeBody.empty()) {
-            DataBuffer joined;
+            DataBuffer joined(m_engine.blocks());
             joined.reserve(m_wholeBody.length() + m_body.length());
             joined.append(m_wholeBody.bytes(), m_wholeBody.length());
             Data rest = m_body.take();

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <memory_resource>
 
 using platform::Data;
 using platform::MutableData;
@@ -190,4 +191,45 @@ TEST(DataBufferFill, AMovedFromBufferStartsOverEmpty) {
     second.append("r", 1);
     EXPECT_EQ(second.take().view(), "r");
     EXPECT_EQ(third.take().view(), "abc");
+}
+
+// Counts what is live in it, so a test sees whether a block came from it and when it went back.
+class CountingBlocks final : public std::pmr::memory_resource {
+public:
+    int live{0};
+    int made{0};
+
+private:
+    void* do_allocate(size_t bytes, size_t alignment) override {
+        ++live;
+        ++made;
+        return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+    }
+    void do_deallocate(void* block, size_t bytes, size_t alignment) override {
+        --live;
+        std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
+    }
+    bool do_is_equal(const memory_resource& other) const noexcept override { return this == &other; }
+};
+
+TEST(DataBufferFill, ABufferGivenBlocksFillsThemAndTheLastCopyOfItsDataGivesTheBlockBack) {
+    CountingBlocks blocks;
+    Data kept;
+    {
+        platform::DataBuffer buffer(&blocks);
+        buffer.reserve(4);
+        buffer.append("abcdefgh", 8); // outgrows the room: the second block comes from the same place
+        EXPECT_EQ(blocks.made, 2);
+        EXPECT_EQ(blocks.live, 1);
+        kept = buffer.take().subdata(2, 3);
+
+        platform::DataBuffer moved(std::move(buffer)); // a moved buffer keeps drawing from them
+        moved.append("x", 1);
+        EXPECT_EQ(blocks.made, 3);
+        EXPECT_EQ(moved.take().view(), "x");
+    }
+    EXPECT_EQ(blocks.live, 1);
+    EXPECT_EQ(kept.view(), "cde");
+    kept = Data();
+    EXPECT_EQ(blocks.live, 0);
 }

@@ -1,7 +1,8 @@
 // The network thread's share of a request: a burst of resumes is started in one pass, a connection
 // kept alive between requests keeps its socket watch without changes, a transfer handle kept between
 // requests is wiped only after one that set options of its own and keeps its last address parsed for
-// the next request to the same place, reports made together go to their queue in one post, a
+// the next request to the same place, responses and bodies let go of after delivery come back to the
+// network thread for the next requests, reports made together go to their queue in one post, a
 // connection the server dropped while idle gives way to a fresh one on whatever descriptor number it
 // gets, and the time-outs of all tasks share one timer yet each fires at its own time.
 
@@ -260,6 +261,37 @@ TEST_F(URLSessionEngineTest, AKeptHandleReusesItsParsedAddressOnlyForTheSamePlac
     for (int i = 0; i < 10; ++i)
         ASSERT_EQ(get(url(server, "/a")), "a");
     EXPECT_LE(URLSessionEngine::shared().counts().addressesParsed - before, 1u);
+}
+
+// The response and body handed to a completion handler go back to the network thread once let go
+// of, and the next requests are placed in them: each body must show its own bytes only, whatever
+// the request before left in the block.
+TEST_F(URLSessionEngineTest, ResponsesAndBodiesLetGoOfAfterDeliveryHoldTheNextRequestsOwnBytes) {
+    HttpServer server;
+    const std::string longBody(1000, 'l');
+    server.route("GET", "/long", HttpResponse::text(200, longBody));
+    server.route("GET", "/short", HttpResponse::text(200, "s"));
+    server.route("GET", "/empty", HttpResponse::text(200, ""));
+    server.route("GET", "/similar", HttpResponse::text(200, std::string(990, 'm')));
+    const std::vector<std::pair<std::string, std::string>> steps{
+        {"/long", longBody},
+        {"/short", "s"},
+        {"/long", longBody},
+        {"/empty", ""},
+        {"/similar", std::string(990, 'm')},
+        {"/long", longBody},
+        {"/short", "s"},
+        {"/similar", std::string(990, 'm')},
+    };
+    ASSERT_EQ(get(url(server, "/long")), longBody);
+    auto before = URLSessionEngine::shared().counts().blocksReused;
+    for (const auto& [target, body] : steps)
+        ASSERT_EQ(get(url(server, target)), body) << target;
+    // At least every long body finds the block of a long body before it (the short ones and the
+    // responses may find theirs too, once the task that held them has gone).
+    auto longBodies =
+        std::count_if(steps.begin(), steps.end(), [](auto& step) { return step.second.size() > 900; });
+    EXPECT_GE(URLSessionEngine::shared().counts().blocksReused - before, uint64_t(longBodies));
 }
 
 // Reports made together reach their delivery in one post: a delegate task's last data with its end,
