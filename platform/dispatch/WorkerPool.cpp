@@ -121,6 +121,7 @@ WorkerPool::WorkerPool(std::function<bool()> coresScarce)
     : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency()))
     , m_spinPauses(pausesIn(spinWindow))
     , m_spin(m_spinPauses)
+    , m_maxOwnLooks(int(std::min<size_t>(2, std::thread::hardware_concurrency() / 4)))
     , m_buildUpStepPauses(pausesIn(buildUpStep))
     , m_coresScarceCheck(std::move(coresScarce)) {
     m_coresScarce.store(m_coresScarceCheck());
@@ -311,7 +312,7 @@ WorkSpin* WorkerPool::beginOwnLook() {
         return nullptr;
     int seen = m_ownLooks.load();
     do {
-        if (seen >= maxOwnLooks)
+        if (seen >= m_maxOwnLooks)
             return nullptr;
     } while (!m_ownLooks.compare_exchange_weak(seen, seen + 1));
     if (!t_ownSpin)

@@ -56,13 +56,13 @@ public:
     // (a serial queue whose drain found nothing left): the worker looks for it as an idle worker looks
     // for jobs, being the one looking worker, and gives up when a job waits for a worker or the window
     // ends. True when found() holds. Looks at nothing off the pool.
-    // While another worker is the one looking, the worker may still look for its own work alone (a
-    // few at a time, each with a window of its own that shrinks as that worker's looks find nothing),
-    // unseen by posters: it takes no job, and a poster wakes a worker for its job as if this one were
-    // not looking. What it catches is the next post to the queue it drains (most often the answer to
-    // what that queue posted last), which the queue, its drain still under way, takes with no job for
-    // the pool and no wake-up. Several pairs of queues answering each other (each end of a stream and
-    // its delegate) would otherwise share the one look, and every pair left out would sleep and be
+    // While another worker is the one looking, the worker may still look for its own work alone (on a
+    // machine with four cores or more, a few at a time, each with a window of its own that shrinks as that
+    // worker's looks find nothing), unseen by posters: it takes no job, and a poster wakes a worker for its
+    // job as if this one were not looking. What it catches is the next post to the queue it drains (most
+    // often the answer to what that queue posted last), which the queue, its drain still under way, takes
+    // with no job for the pool and no wake-up. Several pairs of queues answering each other (each end of a
+    // stream and its delegate) would otherwise share the one look, and every pair left out would sleep and be
     // woken for each answer.
     // posterCpu is the processor the work's last poster ran on when it posted (-1: unknown). When it is
     // this worker's own, the poster shares the core: looking would only hold the core it needs to post
@@ -226,9 +226,11 @@ private:
     size_t m_maxActive;
     const size_t m_spinPauses; // a whole look's window
     WorkSpin m_spin;           // how long the next look for work lasts; only the one admitted looker uses it
-    // Workers looking for their own queue alone (lookForMore); posters do not count them.
+    // Workers looking for their own queue alone (lookForMore); posters do not count them. At most
+    // one per four cores (and two in all): on a machine with few cores a look that holds one would
+    // mostly hold it from the very poster it waits for.
     std::atomic<int> m_ownLooks{0};
-    static constexpr int maxOwnLooks = 2;
+    const int m_maxOwnLooks;
     static constexpr int buildUpSteps = 8;
     // A few hundred nanoseconds of pauses between looks at the set. The look burns its window
     // whether it polls or not, so polling often costs little; polling seldom (every 64 steps) left
