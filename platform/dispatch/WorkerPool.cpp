@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <pthread.h>
 #include <sched.h>
 #include <system_error>
@@ -54,6 +55,8 @@ thread_local bool t_lookingSoon = false;
 thread_local bool t_sleepAfterJob = false;
 // The worker runs as a plain thread and may wait as a batch one (WaitingWake).
 thread_local bool t_mayWaitAsBatch = false;
+// How long this worker's next look for its own queue alone lasts (lookForMore).
+thread_local std::optional<WorkSpin> t_ownSpin;
 
 // A pause lasts from a few to over a hundred cycles depending on the processor, so the window's
 // count is timed once; the fastest of a few tries leaves out a preempted one.
@@ -116,7 +119,9 @@ WorkerPool::WorkerPool()
 
 WorkerPool::WorkerPool(std::function<bool()> coresScarce)
     : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency()))
-    , m_spin(pausesIn(spinWindow))
+    , m_spinPauses(pausesIn(spinWindow))
+    , m_spin(m_spinPauses)
+    , m_maxOwnLooks(int(std::min<size_t>(2, std::thread::hardware_concurrency() / 4)))
     , m_buildUpStepPauses(pausesIn(buildUpStep))
     , m_coresScarceCheck(std::move(coresScarce)) {
     m_coresScarce.store(m_coresScarceCheck());
@@ -298,6 +303,26 @@ bool WorkerPool::beginLook(WorkSpin& spin) {
     // endLook.
     spin = m_spin;
     return true;
+}
+
+// Not while a job waits (the worker should go and take it) or once the worker said its job is ending
+// (posters count on it to take theirs).
+WorkSpin* WorkerPool::beginOwnLook() {
+    if (!t_isWorker || t_lookingSoon || m_pendingCount.load() > 0)
+        return nullptr;
+    int seen = m_ownLooks.load();
+    do {
+        if (seen >= m_maxOwnLooks)
+            return nullptr;
+    } while (!m_ownLooks.compare_exchange_weak(seen, seen + 1));
+    if (!t_ownSpin)
+        t_ownSpin.emplace(m_spinPauses);
+    return &*t_ownSpin;
+}
+
+void WorkerPool::endOwnLook(WorkSpin& spin, bool found) {
+    spin.record(found);
+    m_ownLooks.fetch_sub(1);
 }
 
 void WorkerPool::endLook(bool foundWork) {

@@ -5,8 +5,9 @@
 // watchdog when no job has started for a short while (blocking it was not told about: name lookups,
 // sleeps, foreign locks). A worker without work looks for more for up to some tens of microseconds
 // (one worker at a time, counting pauses, with no system call; shorter after looks that found
-// nothing; not at all when a serial queue's poster shares its core), then sleeps; idle workers exit
-// after a while. Thread-safe; the pool lives for the process.
+// nothing; not at all when a serial queue's poster shares its core; a few more, each for its own
+// queue only: see lookForMore), then sleeps; idle workers exit after a while. Thread-safe; the pool
+// lives for the process.
 // A submission takes no lock: the job goes into a lock-free intake of its priority and the poster
 // wakes a sleeping worker only when no worker is already looking for work.
 // Idle workers may also watch an epoll set in turn (watchWhenIdle): see WorkerPoolWatch.cpp.
@@ -54,7 +55,15 @@ public:
     // Called from the job a worker runs when it could go on with work of its own that found() tells of
     // (a serial queue whose drain found nothing left): the worker looks for it as an idle worker looks
     // for jobs, being the one looking worker, and gives up when a job waits for a worker or the window
-    // ends. True when found() holds. Looks at nothing off the pool or while another worker looks.
+    // ends. True when found() holds. Looks at nothing off the pool.
+    // While another worker is the one looking, the worker may still look for its own work alone (on a
+    // machine with four cores or more, a few at a time, each with a window of its own that shrinks as that
+    // worker's looks find nothing), unseen by posters: it takes no job, and a poster wakes a worker for its
+    // job as if this one were not looking. What it catches is the next post to the queue it drains (most
+    // often the answer to what that queue posted last), which the queue, its drain still under way, takes
+    // with no job for the pool and no wake-up. Several pairs of queues answering each other (each end of a
+    // stream and its delegate) would otherwise share the one look, and every pair left out would sleep and be
+    // woken for each answer.
     // posterCpu is the processor the work's last poster ran on when it posted (-1: unknown). When it is
     // this worker's own, the poster shares the core: looking would only hold the core it needs to post
     // again, so the worker does not look, here or once its job has ended, and sleeps instead; the
@@ -76,8 +85,14 @@ public:
             return false;
         }
         WorkSpin spin{0};
-        if (!beginLook(spin))
-            return false;
+        if (!beginLook(spin)) {
+            WorkSpin* own = beginOwnLook();
+            if (!own)
+                return false;
+            bool caught = own->look(found);
+            endOwnLook(*own, caught);
+            return caught;
+        }
         size_t step = 0;
         bool ended = spin.look([&] { return found() || hasWaitingJobs() || pollWatchAt(++step); });
         endLook(ended);
@@ -133,6 +148,9 @@ public:
 
 private:
     bool beginLook(WorkSpin& spin);
+    // A look for the worker's own queue alone (lookForMore): its window, or null when it may not look.
+    WorkSpin* beginOwnLook();
+    void endOwnLook(WorkSpin& spin, bool found);
     static void sleepAfterJob();
     void offerCore() const;
     void checkCores();
@@ -206,7 +224,13 @@ private:
     std::atomic<bool> m_watchdogStarted{false};
     std::atomic<bool> m_watchdogIdle{false};
     size_t m_maxActive;
-    WorkSpin m_spin; // how long the next look for work lasts; only the one admitted looker uses it
+    const size_t m_spinPauses; // a whole look's window
+    WorkSpin m_spin;           // how long the next look for work lasts; only the one admitted looker uses it
+    // Workers looking for their own queue alone (lookForMore); posters do not count them. At most
+    // one per four cores (and two in all): on a machine with few cores a look that holds one would
+    // mostly hold it from the very poster it waits for.
+    std::atomic<int> m_ownLooks{0};
+    const int m_maxOwnLooks;
     static constexpr int buildUpSteps = 8;
     // A few hundred nanoseconds of pauses between looks at the set. The look burns its window
     // whether it polls or not, so polling often costs little; polling seldom (every 64 steps) left

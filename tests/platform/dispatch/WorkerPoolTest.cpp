@@ -218,6 +218,45 @@ TEST(WorkerPoolLook, RoundTripsAndBurstsFromTheWorkersOwnCoreAllRunInOrder) {
     EXPECT_EQ(ran, posted);
 }
 
+// Two pairs of queues answering each other share the one look: the worker left out still looks for
+// its own queue, and a job posted meanwhile still gets a worker of its own.
+TEST(WorkerPoolLook, AWorkerLeftOutOfTheLookStillLooksForItsOwnQueueWithoutHoldingBackOtherJobs) {
+    if (std::thread::hardware_concurrency() < 4)
+        GTEST_SKIP() << "looks of a worker's own are for machines with four cores or more";
+    static detail::WorkerPool& pool = *new detail::WorkerPool; // lives for the process, as its workers do
+    std::atomic<bool> firstLooking{false}, firstEnded{false}, secondLooking{false}, otherRan{false};
+    std::atomic<int> checks{0};
+    std::atomic<bool> secondFound{false};
+    Counter done;
+    pool.submit(1, [&] { // the one left out: it waits until the other worker holds the look
+        if (!dispatchtest::waitUntil([&] { return firstLooking.load(); }))
+            return done.notify();
+        secondFound = pool.lookForMore([&] {
+            if (++checks == 1) {
+                secondLooking = true;
+                if (dispatchtest::waitUntil([&] { return firstEnded.load(); }))
+                    pool.submit(1, [&] { otherRan = true; });
+                dispatchtest::waitUntil([&] { return otherRan.load(); });
+            }
+            return checks >= 3;
+        });
+        done.notify();
+    });
+    pool.submit(1, [&] { // the one looking
+        pool.lookForMore([&] {
+            firstLooking = true;
+            return dispatchtest::waitUntil([&] { return secondLooking.load(); });
+        });
+        firstEnded = true;
+        done.notify();
+    });
+    ASSERT_TRUE(done.waitFor(2));
+    EXPECT_TRUE(secondLooking);
+    EXPECT_TRUE(secondFound);
+    EXPECT_EQ(checks, 3);
+    EXPECT_TRUE(otherRan); // posted while it looked, yet run: a look of its own holds back no poster
+}
+
 // A pool of its own, watching a set of its own. Like the shared pool it lives for the process (its
 // workers never end), so it and what its ready function reads are never destroyed.
 struct WatchingPool {
