@@ -8,18 +8,12 @@
 // short look (a caller slowed by a loaded machine) would otherwise keep every look short for good.
 // Not thread-safe: the pool keeps one, updated under its lock by the one worker looking at a time.
 
+#include "platform/foundation/Pause.h"
+
 #include <algorithm>
 #include <cstddef>
 
 namespace platform::detail {
-
-inline void cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
 
 class WorkSpin {
 public:

@@ -58,22 +58,6 @@ thread_local bool t_mayWaitAsBatch = false;
 // How long this worker's next look for its own queue alone lasts (lookForMore).
 thread_local std::optional<WorkSpin> t_ownSpin;
 
-// A pause lasts from a few to over a hundred cycles depending on the processor, so the window's
-// count is timed once; the fastest of a few tries leaves out a preempted one.
-size_t pausesIn(std::chrono::nanoseconds window) {
-    constexpr int64_t probe = 2000;
-    auto fastest = std::chrono::steady_clock::duration::max();
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        auto start = std::chrono::steady_clock::now();
-        for (int64_t i = 0; i < probe; ++i)
-            cpuRelax();
-        fastest = std::min(fastest, std::chrono::steady_clock::now() - start);
-    }
-    auto perProbe =
-        std::max<int64_t>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(fastest).count());
-    return size_t(std::clamp<int64_t>(window.count() * probe / perProbe, 1, 10'000'000));
-}
-
 // The pool's lock is held for a few instructions at a time, and a look that has just found work
 // takes it while the poster may still hold it: spinning briefly for it spares both threads a futex
 // call and the finder a sleep.
@@ -115,7 +99,9 @@ bool runnableExceedCores() {
 } // namespace
 
 WorkerPool::WorkerPool()
-    : WorkerPool(runnableExceedCores) {}
+    : WorkerPool(runnableExceedCores) {
+    m_publishesCoresScarce = true;
+}
 
 WorkerPool::WorkerPool(std::function<bool()> coresScarce)
     : m_maxActive(std::max<size_t>(2, std::thread::hardware_concurrency()))
@@ -130,8 +116,11 @@ WorkerPool::WorkerPool(std::function<bool()> coresScarce)
 // Two checks in a row must agree before the pool changes its mind: one count is a single instant.
 void WorkerPool::checkCores() {
     bool scarce = m_coresScarceCheck();
-    if (scarce == std::exchange(m_lastCoresCheck, scarce))
+    if (scarce == std::exchange(m_lastCoresCheck, scarce)) {
         m_coresScarce.store(scarce, std::memory_order_relaxed);
+        if (m_publishesCoresScarce)
+            platform::detail::setCoresScarce(scarce); // for waits outside the pool that spin
+    }
 }
 
 bool WorkerPool::isWorkerThread() {

@@ -254,6 +254,7 @@ private:
     std::function<bool()> m_coresScarceCheck;
     std::atomic<bool> m_coresScarce{false};
     bool m_lastCoresCheck{false};
+    bool m_publishesCoresScarce{false}; // the machine's own check (not a test's) is shared with others
 };
 
 } // namespace platform::detail

@@ -3,9 +3,12 @@
 // whose whole state is that word, so neither side takes a lock (a waiter woken while its waker still
 // held one would only block again on it).
 
+#include "platform/foundation/Pause.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <linux/futex.h>
@@ -52,9 +55,14 @@ public:
         if (m_word.fetch_or(released, std::memory_order_acq_rel) & sleeping)
             futexWakeOne(m_word);
     }
-    // Returns the bits marked.
-    uint32_t await() {
+    // Returns the bits marked. A waiter whose answer is due within microseconds first looks for it
+    // for up to `spinPauses` pauses, sparing its releaser the wake and itself the sleep.
+    uint32_t await(size_t spinPauses = 0) {
         uint32_t seen = m_word.load(std::memory_order_acquire);
+        for (; spinPauses > 0 && !(seen & released); --spinPauses) {
+            detail::cpuRelax();
+            seen = m_word.load(std::memory_order_acquire);
+        }
         while (!(seen & released)) {
             if (!(seen & sleeping)) {
                 // The releaser reads the mark with the same step that releases, so it cannot miss it.

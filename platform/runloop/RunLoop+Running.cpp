@@ -1,4 +1,5 @@
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Pause.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopInternals.h"
 
@@ -90,7 +91,8 @@ RunLoop::RunResult RunLoop::runInternal(const RunLoopMode& requestedMode, std::o
         bool handled = in.fireTimers(mode);
         if (in.stopRequested.load())
             continue;
-        handled |= in.runPerforms(mode);
+        bool ranPerform = in.runPerforms(mode);
+        handled |= ranPerform;
         if (in.stopRequested.load())
             continue;
         handled |= in.fireSignals(mode);
@@ -98,6 +100,8 @@ RunLoop::RunResult RunLoop::runInternal(const RunLoopMode& requestedMode, std::o
             continue;
         if (handled && returnAfterSourceHandled)
             return RunResult::HandledSource;
+        if (ranPerform)
+            in.lingerForPerform();
 
         bool limitPassed = (limitDate && Clock::now() >= *limitDate) ||
                            (realLimit && std::chrono::steady_clock::now() >= *realLimit);
@@ -241,6 +245,7 @@ bool RunLoop::Internals::runPerforms(const RunLoopMode& mode) {
                 break;
             perform = std::move(*it);
             performs.erase(it);
+            queuedPerforms.fetch_sub(1, std::memory_order_relaxed);
         }
         perform.block();
         handled = true;
@@ -248,6 +253,18 @@ bool RunLoop::Internals::runPerforms(const RunLoopMode& mode) {
             break;
     }
     return handled;
+}
+
+void RunLoop::Internals::lingerForPerform() const {
+    // Nothing else is looked at meanwhile: a descriptor or timer waits at most the linger. While cores
+    // are scarce the spin would hold one the answering thread may need, so the loop sleeps at once.
+    size_t pauses = detail::coresScarce() ? 0 : performLingerPauses.load(std::memory_order_relaxed);
+    for (; pauses > 0; --pauses) {
+        if (queuedPerforms.load(std::memory_order_relaxed) > 0 ||
+            stopRequested.load(std::memory_order_relaxed))
+            return;
+        detail::cpuRelax();
+    }
 }
 
 bool RunLoop::Internals::fireSignals(const RunLoopMode& mode) {

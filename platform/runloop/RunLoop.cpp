@@ -1,6 +1,7 @@
 #include "platform/runloop/RunLoop.h"
 
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Pause.h"
 #include "platform/runloop/RunLoopInternals.h"
 
 #include <algorithm>
@@ -326,6 +327,7 @@ void RunLoop::teardown() {
             return;
         in.dead = true;
         performs.swap(in.performs);
+        in.queuedPerforms.store(0, std::memory_order_relaxed);
         timers.swap(in.timers);
         for (auto& [mode, index] : in.timerIndices)
             index.clear();
@@ -379,6 +381,11 @@ void RunLoop::wakeUp() {
     m_internals->wake();
 }
 
+void RunLoop::setPerformLinger(Duration window) {
+    m_internals->performLingerPauses.store(window > Duration::zero() ? detail::pausesIn(window) : 0,
+                                           std::memory_order_relaxed);
+}
+
 // ---- Performs ----
 bool RunLoop::performBlock(std::function<void()> block, std::vector<RunLoopMode> modes, const void* target) {
     return enqueuePerform(std::move(block), std::move(modes), target);
@@ -399,6 +406,9 @@ bool RunLoop::enqueuePerform(std::function<void()>&& block, std::vector<RunLoopM
         m_internals->performs.push_back(
             {std::move(block), std::move(modes), target, m_internals->nextSequence++});
     }
+    // Counted once the lock is free, so a lingering loop that sees the count does not go to sleep on
+    // the lock the poster still holds.
+    m_internals->queuedPerforms.fetch_add(1, std::memory_order_relaxed);
     if (!isCurrent())
         m_internals->wake();
     return true;
@@ -431,6 +441,7 @@ void RunLoop::cancelPerformsWithTarget(const void* target) {
             if (it->target == target) {
                 dropped.push_back(std::move(*it));
                 it = performs.erase(it);
+                m_internals->queuedPerforms.fetch_sub(1, std::memory_order_relaxed);
             } else {
                 ++it;
             }

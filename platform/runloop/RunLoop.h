@@ -74,6 +74,13 @@ public:
     void stop();
     // Interrupts the wait so the loop looks at its timers and sources again. Any thread.
     void wakeUp();
+    // For a loop that trades performs with threads waiting on them: after a pass that ran a perform,
+    // the loop looks for the next one for up to `window` (pausing, with no system call and no clock
+    // read) before it sleeps, so an answer that follows at once finds it awake and costs no wake-up;
+    // a thread waiting on one of its performs (Thread::perform) looks for the answer as long before it
+    // sleeps. Its descriptors and timers wait meanwhile. Neither spins while the machine has more
+    // threads runnable than cores. Zero (the default) sleeps at once. Any thread.
+    void setPerformLinger(Duration window);
 
     // The mode of the innermost run, or nullopt when the loop is not running.
     std::optional<RunLoopMode> currentMode() const;

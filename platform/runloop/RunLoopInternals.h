@@ -88,6 +88,9 @@ struct RunLoop::Internals {
     void followClock(const std::shared_ptr<RunLoop>& self);
     bool fireTimers(const RunLoopMode& mode);
     bool runPerforms(const RunLoopMode& mode);
+    // After a pass that ran a perform: looks for the next one for up to the linger, without a system
+    // call, so a thread answering it at once finds the loop awake and posts without a wake-up.
+    void lingerForPerform() const;
     bool fireSignals(const RunLoopMode& mode);
     int waitTimeout(const RunLoopMode& mode, std::optional<MonoTime> limitDate,
                     std::optional<std::chrono::steady_clock::time_point> realLimit);
@@ -105,6 +108,12 @@ struct RunLoop::Internals {
     // wake need the eventfd: outside that stretch the loop looks again before it sleeps, and each
     // waker changes what it looks at before it reads this (both read it by read-modify-write).
     std::atomic<uint8_t> mayBeSleeping{0};
+    // How many performs are queued, for a lingering loop to read without the lock: raised by a poster
+    // after it let go of `mutex`, lowered under it as they are taken or dropped, so briefly below zero
+    // when the loop took a perform its poster has yet to count.
+    std::atomic<int64_t> queuedPerforms{0};
+    // Pauses a pass that ran a perform spends looking for the next one before it may sleep (0: none).
+    std::atomic<size_t> performLingerPauses{0};
 
     mutable std::mutex mutex;
     bool dead{false};

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/Futex.h"
+#include "platform/runloop/RunLoopInternals.h"
 
 #include <atomic>
 #include <cstdint>
@@ -181,7 +182,11 @@ bool Thread::perform(std::function<void()> block, bool waitUntilDone, std::vecto
         std::move(modes));
     if (!queued)
         return false;
-    return wait->await() & kRan;
+    // A loop that lingers after performs answers trades within microseconds: its waiter looks as long,
+    // unless cores are scarce (the loop then sleeps too).
+    size_t spin =
+        detail::coresScarce() ? 0 : loop->m_internals->performLingerPauses.load(std::memory_order_relaxed);
+    return wait->await(spin) & kRan;
 }
 
 void Thread::join() {

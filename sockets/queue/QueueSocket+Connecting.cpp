@@ -464,12 +464,14 @@ void QueueSocket::didConnect(int aStateIndex) {
             delegate->socketDidConnectToHost(socket, host, port);
             afterCallback();
         });
+        wakeStreamThreadAhead();
     } else if (m_delegateQueue && url && delegate && delegate->respondsTo("socket:didConnectToUrl:")) {
         streamSetupPartOne();
         m_delegateQueue->async([delegate, socket = self(), url, afterCallback] {
             delegate->socketDidConnectToUrl(socket, url);
             afterCallback();
         });
+        wakeStreamThreadAhead();
     } else {
         streamSetupPartOne();
         streamSetupPartTwo(streamStateIndex);

@@ -2,6 +2,7 @@
 // every socket's pair. The thread starts with the first pair scheduled and ends 30 seconds after the
 // last one is unscheduled, so a socket that reconnects within that time finds it still running.
 #include "platform/foundation/Immortal.h"
+#include "platform/foundation/Pause.h"
 #include "platform/runloop/Thread.h"
 #include "sockets/queue/QueueSocketHalf.h"
 
@@ -15,6 +16,7 @@ using platform::WriteStream;
 namespace {
 
 constexpr auto kStreamThreadLinger = std::chrono::seconds(30);
+constexpr auto kStreamPerformLinger = std::chrono::microseconds(30);
 
 // Process-wide. The count and the thread are guarded by a plain lock: taking a use or letting it go is a
 // few instructions, where a round through the setup queue would cost every connect and close two thread
@@ -68,8 +70,13 @@ std::shared_ptr<platform::Thread> startStreamThreadIfNeeded() {
     auto& state = streamThreadState();
     std::lock_guard lock(state.mutex);
     if (state.useCount++ == 0 && !state.thread) {
-        // The default body runs the thread's loop until the thread is cancelled.
-        state.thread = platform::Thread::create("QueueSocket-CFStream");
+        state.thread = platform::Thread::create("QueueSocket-CFStream", [] {
+            // The socket queue waits on each scheduling and unscheduling; lingering, the thread finds
+            // one that follows another within microseconds (a short connection's close after its
+            // open, the scheduling after a wake ahead) awake, and answers its waiter before it sleeps.
+            platform::RunLoop::current()->setPerformLinger(kStreamPerformLinger);
+            platform::Thread::runUntilCancelled();
+        });
         state.thread->start();
     }
     return state.thread;
@@ -256,6 +263,17 @@ bool QueueSocket::addStreamsToRunLoop(bool* opened) {
     }
     m_flags |= FlagStreamsScheduled;
     return true;
+}
+
+// The scheduling follows the connect callback within microseconds, and the stream thread most likely
+// sleeps until then: told now, it wakes while the callback runs and lingers, so the scheduling finds it
+// awake instead of first waiting for its wake-up. Without a thread running there is nothing to wake,
+// and while cores are scarce the thread does not linger, so the early wake would only add one.
+void QueueSocket::wakeStreamThreadAhead() {
+    if (platform::detail::coresScarce())
+        return;
+    if (auto thread = currentStreamThread())
+        thread->perform([] {});
 }
 
 void QueueSocket::removeStreamsFromRunLoop() {

@@ -500,6 +500,7 @@ private:
     // With `opened`, the pair is also opened on the stream thread in the same visit (an open from
     // elsewhere wakes that thread once per stream) and `*opened` tells whether both opened.
     bool addStreamsToRunLoop(bool* opened = nullptr);
+    static void wakeStreamThreadAhead();
     void removeStreamsFromRunLoop();
     bool openStreams();
     bool enableBackgroundingOnSocketWithCaveat(bool caveat);

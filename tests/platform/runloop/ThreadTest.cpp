@@ -5,6 +5,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <latch>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -144,4 +145,61 @@ TEST(Thread, ACustomBodyRunsItsLoopUntilCancelledAndTheMainThreadRunsPerformsWhi
     thread->cancel();
     thread->join();
     EXPECT_EQ(passes, 2);
+}
+
+namespace {
+
+// How often the calling thread has slept in a system call (epoll, futex) so far.
+long sleepsOfThisThread() {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
+}
+
+} // namespace
+
+// A loop set to linger after performs keeps looking for the next one instead of sleeping, and a thread
+// waiting on one of its performs looks for the answer as long: trades that follow each other at once
+// then put neither side to sleep (without the linger both sleep in nearly every round). Each case
+// counts, over its rounds after the first (the loop starts asleep), the rounds in which either side
+// slept; the two still meet on the loop's lock now and then, where one of them may sleep briefly.
+TEST(ThreadPerformLinger, TradesThatFollowAtOnceFindALingeringLoopAwakeAndItsWaiterAnswered) {
+    struct Case {
+        const char* name;
+        bool postFirst; // each round first posts without waiting and lets that run
+    };
+    const Case cases[] = {
+        {"waiting performs back to back", false},
+        {"a waiting perform right after a post the loop has run", true},
+    };
+    constexpr int rounds = 40;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto thread = Thread::detachNewThread("lingering", [] {
+            // Far longer than a round takes, so only a fault (not a slow machine) lets the loop sleep.
+            RunLoop::current()->setPerformLinger(std::chrono::seconds(1));
+            Thread::runUntilCancelled();
+        });
+        std::vector<long> loopSleeps;
+        int waiterSleptIn = 0;
+        for (int round = 0; round < rounds; ++round) {
+            if (c.postFirst) {
+                std::atomic<bool> ran{false};
+                ASSERT_TRUE(thread->perform([&ran] { ran.store(true); }));
+                while (!ran.load())
+                    std::this_thread::yield();
+            }
+            long before = sleepsOfThisThread();
+            ASSERT_TRUE(thread->perform([&loopSleeps] { loopSleeps.push_back(sleepsOfThisThread()); }, true));
+            if (round > 0 && sleepsOfThisThread() != before)
+                ++waiterSleptIn;
+        }
+        thread->cancel();
+        thread->join();
+        int loopSleptIn = 0;
+        for (size_t i = 1; i < loopSleeps.size(); ++i)
+            loopSleptIn += loopSleeps[i] != loopSleeps[i - 1];
+        EXPECT_LT(loopSleptIn, rounds / 2);
+        EXPECT_LT(waiterSleptIn, rounds / 2);
+    }
 }
