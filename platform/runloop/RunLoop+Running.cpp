@@ -255,11 +255,13 @@ bool RunLoop::Internals::runPerforms(const RunLoopMode& mode) {
     return handled;
 }
 
+size_t RunLoop::Internals::lingerPauses() const {
+    return detail::coresScarce() ? 0 : performLingerPauses.load(std::memory_order_relaxed);
+}
+
 void RunLoop::Internals::lingerForPerform() const {
-    // Nothing else is looked at meanwhile: a descriptor or timer waits at most the linger. While cores
-    // are scarce the spin would hold one the answering thread may need, so the loop sleeps at once.
-    size_t pauses = detail::coresScarce() ? 0 : performLingerPauses.load(std::memory_order_relaxed);
-    for (; pauses > 0; --pauses) {
+    // Nothing else is looked at meanwhile: a descriptor or timer waits at most the linger.
+    for (size_t pauses = lingerPauses(); pauses > 0; --pauses) {
         if (queuedPerforms.load(std::memory_order_relaxed) > 0 ||
             stopRequested.load(std::memory_order_relaxed))
             return;

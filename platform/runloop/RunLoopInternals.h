@@ -91,6 +91,9 @@ struct RunLoop::Internals {
     // After a pass that ran a perform: looks for the next one for up to the linger, without a system
     // call, so a thread answering it at once finds the loop awake and posts without a wake-up.
     void lingerForPerform() const;
+    // How many pauses the loop lingers after a perform, and a waiter on one of its performs looks for
+    // the answer: none while cores are scarce, where the spin would hold a core a runnable thread needs.
+    size_t lingerPauses() const;
     bool fireSignals(const RunLoopMode& mode);
     int waitTimeout(const RunLoopMode& mode, std::optional<MonoTime> limitDate,
                     std::optional<std::chrono::steady_clock::time_point> realLimit);

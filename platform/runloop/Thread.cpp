@@ -182,11 +182,8 @@ bool Thread::perform(std::function<void()> block, bool waitUntilDone, std::vecto
         std::move(modes));
     if (!queued)
         return false;
-    // A loop that lingers after performs answers trades within microseconds: its waiter looks as long,
-    // unless cores are scarce (the loop then sleeps too).
-    size_t spin =
-        detail::coresScarce() ? 0 : loop->m_internals->performLingerPauses.load(std::memory_order_relaxed);
-    return wait->await(spin) & kRan;
+    // A loop that lingers after performs answers trades within microseconds: its waiter looks as long.
+    return wait->await(loop->m_internals->lingerPauses()) & kRan;
 }
 
 void Thread::join() {
