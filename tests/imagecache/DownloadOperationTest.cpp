@@ -7,6 +7,8 @@
 #include "platform/ui/UIApplication.h"
 #include "tests/imagecache/LoaderTestSupport.h"
 
+#include <memory>
+#include <mutex>
 #include <random>
 
 using namespace platform;
@@ -147,15 +149,29 @@ TEST_F(DownloadOperationTest, BytesThatAreNoImageGiveZeroPixelsAndALyingLengthDo
         };
     });
     Reports reports;
-    std::vector<int64_t> expected;
+    // The totals arrive on the download's own thread, and a last one may come after this test's body
+    // has returned: they are kept where that call can still reach them.
+    struct Totals {
+        std::mutex mutex;
+        std::vector<int64_t> seen;
+    };
+    auto expected = std::make_shared<Totals>();
     downloader->downloadImageWithURL(
         url("/huge.png"), WebImageFetchProgressive,
-        [&](int64_t, int64_t total) { expected.push_back(total); }, reports.downloadBlock());
+        [expected](int64_t, int64_t total) {
+            std::lock_guard lock(expected->mutex);
+            expected->seen.push_back(total);
+        },
+        reports.downloadBlock());
     ASSERT_TRUE(pumpMainLoopUntil([&] { return reports.size() > 0 && reports.last().finished; }));
     EXPECT_FALSE(reports.last().image);
     EXPECT_EQ(describe(reports.last().error).substr(0, 16), "NSURLErrorDomain");
-    ASSERT_TRUE(pumpMainLoopUntil([&] { return expected.size() >= 2; }));
-    EXPECT_EQ(expected[1], int64_t(1) << 50);
+    ASSERT_TRUE(pumpMainLoopUntil([&] {
+        std::lock_guard lock(expected->mutex);
+        return expected->seen.size() >= 2;
+    }));
+    std::lock_guard lock(expected->mutex);
+    EXPECT_EQ(expected->seen[1], int64_t(1) << 50);
 }
 
 // The server holds a file cut short and says so honestly in its Content-Length: the transfer succeeds,
