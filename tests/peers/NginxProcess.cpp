@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -39,12 +40,26 @@ bool makeAddress(const std::string& host, uint16_t port, sockaddr_storage& stora
     return ::inet_pton(AF_INET, host.c_str(), &address->sin_addr) == 1;
 }
 
-bool accepts(const std::string& host, uint16_t port) {
+// True once nginx itself answers on host:port. A bare accept is not enough: the port was free a
+// moment before nginx bound it, and another process that took it in between would accept too.
+bool nginxAnswers(const std::string& host, uint16_t port) {
     sockaddr_storage storage;
     socklen_t length;
     makeAddress(host, port, storage, length);
     platform::FileDescriptor socket(::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    return socket.get() >= 0 && ::connect(socket.get(), reinterpret_cast<sockaddr*>(&storage), length) == 0;
+    if (socket.get() < 0 || ::connect(socket.get(), reinterpret_cast<sockaddr*>(&storage), length) != 0)
+        return false;
+    timeval bound{5, 0};
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof(bound));
+    static constexpr std::string_view request = "HEAD / HTTP/1.0\r\n\r\n";
+    if (::send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()))
+        return false;
+    std::string reply;
+    char buffer[1024];
+    for (ssize_t got; reply.size() < 16384 && reply.find("\r\n\r\n") == std::string::npos &&
+                      (got = ::recv(socket.get(), buffer, sizeof(buffer), 0)) > 0;)
+        reply.append(buffer, size_t(got));
+    return reply.find("\r\nServer: nginx") != std::string::npos;
 }
 
 std::string readFile(const std::filesystem::path& path) {
@@ -104,6 +119,9 @@ void NginxProcess::start(std::string_view body, const std::string& readyHost, ui
         if (!out)
             throw std::runtime_error("cannot write the nginx configuration");
     }
+    // A failed start's log must not speak for this one.
+    std::error_code ignored;
+    std::filesystem::remove(m_prefix / "error.log", ignored);
     launch();
     // A bound for a broken launch, not a measure of speed.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -111,7 +129,7 @@ void NginxProcess::start(std::string_view body, const std::string& readyHost, ui
         if (!isRunning())
             throw std::runtime_error("nginx exited at start:\n" + errorLog() +
                                      readFile(m_prefix / "output.log"));
-        if (accepts(readyHost, readyPort))
+        if (nginxAnswers(readyHost, readyPort))
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -148,6 +166,10 @@ void NginxProcess::launch() {
         ::_exit(127);
     }
     m_pid = pid;
+}
+
+bool NginxProcess::startFailedOnATakenPort(const std::exception& failure) {
+    return std::string_view(failure.what()).find("Address already in use") != std::string_view::npos;
 }
 
 std::string NginxProcess::errorLog() const {

@@ -46,8 +46,19 @@ NginxRtmp::NginxRtmp(NginxRtmpOptions options)
         std::filesystem::create_directories(m_recordFolder);
     }
     // Every listening socket is open before nginx serves any, so the RTMP port is ready with the
-    // statistics one.
-    m_process.start(configuration(options), "127.0.0.1", m_statisticsPort);
+    // statistics one. A port another process took after it was chosen fails the start; fresh ports
+    // mend that.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            m_process.start(configuration(options), "127.0.0.1", m_statisticsPort);
+            return;
+        } catch (const std::exception& failure) {
+            if (attempt == 3 || !NginxProcess::startFailedOnATakenPort(failure))
+                throw;
+        }
+        m_port = NginxProcess::freePort(m_host);
+        m_statisticsPort = NginxProcess::freePort("127.0.0.1");
+    }
 }
 
 NginxRtmp::~NginxRtmp() = default;

@@ -2,10 +2,12 @@
 // whole, readable and decodable, once the publish is done.
 #include "tests/peers/HttpServer.h"
 #include "tests/peers/MediaDecoder.h"
+#include "tests/peers/NginxProcess.h"
 #include "tests/peers/NginxRtmp.h"
 #include "tests/support/media/TestMedia.h"
 
 #include <condition_variable>
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <librtmp/rtmp.h>
 #include <mutex>
@@ -105,4 +107,23 @@ TEST(NginxRecording, APublishedStreamIsRecordedWholeOnceThePublishIsDone) {
         EXPECT_EQ(decoder.failedAudioPackets(), 0);
     }
     std::filesystem::remove_all(folder);
+}
+
+// The port nginx is given was free a moment before; another process can take it in between. An
+// answer on that port from anything but nginx must not pass for nginx being ready.
+TEST(NginxRecording, AStartOnAPortAnotherServerTookFailsLoudlyAndSaysSo) {
+    if (!NginxRtmp::available())
+        GTEST_SKIP() << "nginx with the RTMP module is not installed";
+    HttpServer other;
+    NginxProcess process("nginx-taken");
+    const std::string body =
+        fmt::format("events {{ worker_connections 16; }}\nhttp {{\n    access_log off;\n{}"
+                    "    server {{ listen 127.0.0.1:{}; }}\n}}\n",
+                    process.temporaryPaths(), other.port());
+    try {
+        process.start(body, "127.0.0.1", other.port());
+        ADD_FAILURE() << "the start passed with the port held by another server";
+    } catch (const std::exception& failure) {
+        EXPECT_TRUE(NginxProcess::startFailedOnATakenPort(failure)) << failure.what();
+    }
 }
