@@ -163,6 +163,9 @@ QueueSocket::WriteStep QueueSocket::writeToSocket(const WritePacket& packet) {
     if (result >= 0) {
         step.bytesWritten = std::min(static_cast<uint64_t>(result), currentLeft);
         step.sentAhead = static_cast<uint64_t>(result) - step.bytesWritten;
+        // Taking less than offered means the send buffer is full, wherever the call ended: the next
+        // write would only be told so again.
+        step.waiting = static_cast<uint64_t>(result) < total;
     } else if (errno == EWOULDBLOCK || errno == EAGAIN)
         step.waiting = true;
     else
