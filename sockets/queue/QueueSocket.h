@@ -444,6 +444,7 @@ private:
     WriteStep writeToSocket(const sockets::WritePacket& packet);
     void finishWriteStep(sockets::WritePacket& packet, const WriteStep& step);
     void completeCurrentWrite();
+    void completeSentAhead(uint64_t bytes);
 
     // ---- Sources and queries (QueueSocket+Sources.cpp) ----
     void setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD);

@@ -254,6 +254,55 @@ TEST_F(HeldUpWritesTest, WritesStillWaitingAtACloseAreDroppedAndTheNextConnectio
     EXPECT_EQ(writes[0].tag, 9);
 }
 
+// Writes queued behind each other may leave together, and one call may end anywhere inside them (the
+// buffers are small and the peer reads late): the peer still gets every byte once and in order, and each
+// write is reported written once, in order, after progress reports of its own that never sum to all of it.
+TEST_F(HeldUpWritesTest, WritesQueuedBehindEachOtherAreReportedOnceInOrderWhereverACallEndsInThem) {
+    struct Case {
+        const char* name;
+        std::vector<size_t> lengths;
+    };
+    const std::vector<Case> cases = {
+        {"small ones behind a large one", {300000, 10, 20, 4000, 7, 9000, 1}},
+        {"each larger than both buffers", {50000, 70000, 30001, 65536, 12345}},
+        {"many small ones", std::vector<size_t>(40, 1000)},
+        {"more than one call gathers", std::vector<size_t>(12, 64 << 10)},
+    };
+    int64_t base = 0;
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        std::string expected;
+        for (size_t i = 0; i < test.lengths.size(); ++i) {
+            std::string piece(test.lengths[i], static_cast<char>('a' + (base + int64_t(i)) % 26));
+            expected += piece;
+            pair.socket->writeData(Data(piece), -1, base + int64_t(i));
+        }
+        ASSERT_EQ(pair.peer->receiveExactly(expected.size()), expected);
+        ASSERT_TRUE(pair.delegate->waitFor(EventKind::Write, size_t(base) + test.lengths.size()));
+        pair.drain();
+
+        size_t next = 0;
+        uint64_t progress = 0;
+        for (const auto& event : pair.delegate->events()) {
+            bool write = event.kind == EventKind::Write;
+            if ((!write && event.kind != EventKind::WritePartial) || event.tag < base)
+                continue;
+            ASSERT_LT(next, test.lengths.size()) << "reported after the last write: tag " << event.tag;
+            ASSERT_EQ(event.tag, base + int64_t(next)) << "reported out of order";
+            if (!write) {
+                progress += event.length;
+                continue;
+            }
+            EXPECT_LT(progress, test.lengths[next]) << "progress of write " << next << " covers all of it";
+            progress = 0;
+            ++next;
+        }
+        EXPECT_EQ(next, test.lengths.size());
+        base += int64_t(test.lengths.size());
+    }
+    EXPECT_TRUE(pair.socket->isConnected());
+}
+
 // Writes made before the connection is up wait for it, whatever the connect's progress when they come.
 TEST(WriteTest, WritesMadeWhileConnectingAreSentInOrderOnceConnected) {
     auto listener = RawListener::create(AF_INET);
