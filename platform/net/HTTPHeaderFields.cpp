@@ -162,6 +162,10 @@ HTTPHeaderFields HTTPHeaderFields::fromLines(const std::vector<Field>& lines) {
     return build(lines);
 }
 
+HTTPHeaderFields HTTPHeaderFields::fromLineViews(std::span<const FieldView> lines) {
+    return build(lines);
+}
+
 size_t HTTPHeaderFields::size() const {
     return m_block ? m_block->count : 0;
 }

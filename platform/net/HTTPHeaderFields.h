@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,6 +67,7 @@ public:
     ~HTTPHeaderFields();
     // The lines as a response carries them, a repeated name kept on each (appendLine, line by line).
     static HTTPHeaderFields fromLines(const std::vector<Field>& lines);
+    static HTTPHeaderFields fromLineViews(std::span<const FieldView> lines); // the same, from views
 
     // valueForHTTPHeaderField: every line of that name joined with ", "; nullopt when absent.
     std::optional<std::string> value(std::string_view name) const;

@@ -3,6 +3,8 @@
 #include "platform/foundation/Text.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <utility>
 
 namespace platform::detail {
@@ -12,18 +14,22 @@ namespace {
 // Room for the fields of a usual reply at once, so they are not moved as the list grows (kept under
 // the size the allocator serves from its large bins, which costs more than the moves it saves).
 constexpr size_t kUsualFieldCount = 12;
+// Room for the names and values of a usual reply, for the same reason.
+constexpr size_t kUsualFieldText = 384;
 
 // trimmingWhitespace: a text whose ends are plain ASCII once spaces and tabs are gone (nearly every
-// name and value) needs no look at what lies between.
-std::string trimmed(std::string_view text) {
+// name and value) needs no look at what lies between, and no copy. `kept` holds the trimmed text
+// when it had to be made anew.
+std::string_view trimmed(std::string_view text, std::string& kept) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
     auto plain = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
     if (text.empty() || (plain(text.front()) && plain(text.back())))
-        return std::string(text);
-    return text::trimmingWhitespace(text);
+        return text;
+    kept = text::trimmingWhitespace(text);
+    return kept;
 }
 
 } // namespace
@@ -49,13 +55,31 @@ HTTPHeaderParser::Line HTTPHeaderParser::feed(std::string_view line) {
     return Line::Other;
 }
 
+HTTPHeaderFields HTTPHeaderParser::build() const {
+    // The views of a usual reply's fields are lined up on the stack, costing no allocation.
+    std::array<HTTPHeaderFields::FieldView, kUsualFieldCount> usual;
+    std::vector<HTTPHeaderFields::FieldView> more;
+    std::span<HTTPHeaderFields::FieldView> lines(usual.data(), m_fields.size());
+    if (m_fields.size() > usual.size()) {
+        more.resize(m_fields.size());
+        lines = more;
+    }
+    std::string_view text = m_text;
+    for (size_t index = 0; index < m_fields.size(); ++index) {
+        const auto& [name, value] = m_fields[index];
+        lines[index] = {text.substr(name.at, name.size), text.substr(value.at, value.size)};
+    }
+    return HTTPHeaderFields::fromLineViews(lines);
+}
+
 HTTPHeaderFields HTTPHeaderParser::fields() const {
-    return HTTPHeaderFields::fromLines(m_fields);
+    return build();
 }
 
 HTTPHeaderFields HTTPHeaderParser::takeFields() {
-    HTTPHeaderFields fields = HTTPHeaderFields::fromLines(m_fields);
+    HTTPHeaderFields fields = build();
     m_fields.clear();
+    m_text.clear();
     return fields;
 }
 
@@ -64,6 +88,8 @@ void HTTPHeaderParser::startReply(std::string_view statusLine) {
     m_headDone = false;
     m_fields.clear();
     m_fields.reserve(kUsualFieldCount);
+    m_text.clear();
+    m_text.reserve(kUsualFieldText);
     auto space = statusLine.find(' ');
     m_version = std::string(statusLine.substr(0, space));
     m_status = 0;
@@ -75,15 +101,26 @@ void HTTPHeaderParser::startReply(std::string_view statusLine) {
         m_status = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
 }
 
+HTTPHeaderParser::Span HTTPHeaderParser::append(std::string_view piece) {
+    Span span{static_cast<uint32_t>(m_text.size()), static_cast<uint32_t>(piece.size())};
+    m_text.append(piece);
+    return span;
+}
+
 void HTTPHeaderParser::addField(std::string_view line) {
+    std::string kept;
     if ((line.front() == ' ' || line.front() == '\t') && !m_fields.empty()) {
-        m_fields.back().second.append(" ").append(trimmed(line));
+        // The value being extended is the last thing in the text.
+        m_fields.back().second.size += append(" ").size;
+        m_fields.back().second.size += append(trimmed(line, kept)).size;
         return;
     }
     auto colon = line.find(':');
     if (colon == std::string_view::npos || colon == 0)
         return;
-    m_fields.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+    Span name = append(trimmed(line.substr(0, colon), kept));
+    Span value = append(trimmed(line.substr(colon + 1), kept));
+    m_fields.emplace_back(name, value);
 }
 
 } // namespace platform::detail

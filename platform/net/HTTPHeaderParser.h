@@ -34,15 +34,25 @@ public:
     HTTPHeaderFields takeFields();
 
 private:
+    // Where a name or a value lies in m_text.
+    struct Span {
+        uint32_t at{0};
+        uint32_t size{0};
+    };
+
     void startReply(std::string_view statusLine);
     void addField(std::string_view line);
+    Span append(std::string_view piece);
+    HTTPHeaderFields build() const;
 
     bool m_statusSeen{false};
     bool m_headDone{false};
     int64_t m_status{0};
     std::string m_version;
-    // Kept as plain pairs so a folded line extends the last value in place.
-    std::vector<HTTPHeaderFields::Field> m_fields;
+    // Every name and value read, back to back in one text (a reply's fields cost no allocation of
+    // their own); the last value is always at its end, so a folded line extends it in place.
+    std::string m_text;
+    std::vector<std::pair<Span, Span>> m_fields;
 };
 
 } // namespace platform::detail

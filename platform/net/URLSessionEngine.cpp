@@ -333,11 +333,12 @@ void URLSessionEngine::moveDeadline(uint64_t taskIdentifier, Deadline kind, std:
         m_deadlines.emplace(*to, taskIdentifier, kind);
         m_deadlinesMade.fetch_add(1, std::memory_order_relaxed);
     }
-    if (!m_deadlineTimer || *to < m_deadlineTimer->fireDate())
+    if (!m_deadlineTimer || *to < m_deadlineTimerAt)
         armDeadlineTimer(*to);
 }
 
 void URLSessionEngine::armDeadlineTimer(MonoTime at) {
+    m_deadlineTimerAt = at;
     if (m_deadlineTimer) {
         m_deadlineTimer->setFireDate(at);
         return;
@@ -368,7 +369,7 @@ void URLSessionEngine::deadlinesDue() {
     if (m_deadlines.empty())
         m_deadlineTimer = nullptr; // a one-shot timer not re-armed in its block lets itself go
     else
-        m_deadlineTimer->setFireDate(std::get<0>(*m_deadlines.begin()));
+        armDeadlineTimer(std::get<0>(*m_deadlines.begin()));
     flushLoads();
 }
 

@@ -154,6 +154,8 @@ private:
     // two deadlines each without asking the allocator.
     std::vector<DeadlineSet::node_type> m_spareDeadlines;
     std::shared_ptr<Timer> m_deadlineTimer; // armed no later than the earliest deadline
+    // When it is armed for, kept here: the timer's own date sits behind a lock other threads take.
+    MonoTime m_deadlineTimerAt;
     bool m_tornDown{false};
 
     struct Report {

@@ -399,13 +399,14 @@ void URLSessionLoad::begin() {
         fail(NSURLErrorUnsupportedURL);
         return;
     }
-    if (url->host().value_or("").empty()) {
+    std::string host = url->host().value_or("");
+    if (host.empty()) {
         fail(NSURLErrorBadURL);
         return;
     }
 
     if (!answerFromCache())
-        startRequest();
+        startRequest(host);
 }
 
 // Serves or refuses the request from the cache as its policy says; false when the network must answer
@@ -492,9 +493,12 @@ void URLSessionLoad::endHop() {
 }
 
 void URLSessionLoad::startRequest() {
+    startRequest(m_request.URL()->host().value_or(""));
+}
+
+void URLSessionLoad::startRequest(const std::string& host) {
     ++m_generation;
     const URL& url = *m_request.URL();
-    std::string host = url.host().value_or("");
     uint16_t port = portOf(url);
     if (isIPLiteral(host)) {
         // An address needs no lookup: no trip through a worker and back before the transfer starts.

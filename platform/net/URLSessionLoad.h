@@ -51,6 +51,7 @@ private:
 
     bool answerFromCache();
     void startRequest();
+    void startRequest(const std::string& host); // the host of the request's URL, read already
     void startHop(const std::vector<ResolvedAddress>& addresses);
     void pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAddress>& addresses);
     void setHeaderLines(Hop& hop) const;

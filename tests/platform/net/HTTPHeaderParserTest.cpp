@@ -72,6 +72,27 @@ TEST(HTTPHeaderParser, ManyFoldedLinesAllLandInOneValue) {
     EXPECT_EQ(parser.fields().fields(), (std::vector<Field>{{"X-Long", expected}, {"Next", "y"}}));
 }
 
+// A head larger than the room a usual one is given keeps every name and value, and a fold still
+// extends the last value, however often the fields' text has grown meanwhile.
+TEST(HTTPHeaderParser, AHeadThatOutgrowsTheUsualRoomKeepsEveryField) {
+    for (size_t count : {1, 12, 13, 64}) {
+        HTTPHeaderParser parser;
+        parser.feed("HTTP/1.1 200 OK\r\n");
+        std::vector<Field> expected;
+        for (size_t i = 0; i < count; ++i) {
+            Field field{"X-Field-" + std::to_string(i), std::string(10 + i * 7, char('a' + i % 26))};
+            parser.feed(field.first + ":  " + field.second + " \r\n");
+            expected.push_back(field);
+        }
+        parser.feed("\t" + std::string(300, 'z') + "\r\n");
+        expected.back().second += " " + std::string(300, 'z');
+        ASSERT_EQ(parser.feed("\r\n"), Line::HeadEnd);
+        EXPECT_EQ(parser.fields().fields(), expected) << count;
+        EXPECT_EQ(parser.takeFields().fields(), expected) << count;
+        EXPECT_TRUE(parser.fields().empty());
+    }
+}
+
 TEST(HTTPHeaderParser, AnInterimReplyEndsWithoutItsFieldsReachingTheFinalOne) {
     HTTPHeaderParser parser;
     auto results = feedAll(

@@ -183,6 +183,36 @@ TEST(HTTPURLResponseTest, UnknownOrUntrustworthyLengthIsMinusOne) {
             << fields.fields()[0].second;
 }
 
+// The type, encoding and length are read from their fields whatever the case of the names, a name
+// on several lines counts as its lines joined (as valueForHTTPHeaderField gives it), and names that
+// only look alike are not read.
+TEST(HTTPURLResponseTest, ContentFieldsAreFoundWhateverTheirCaseAndOnlyByTheirWholeName) {
+    struct Case {
+        std::vector<HTTPHeaderFields::Field> lines;
+        std::optional<std::string> mime;
+        int64_t length;
+    };
+    const Case cases[] = {
+        {{{"content-type", "Text/HTML"}, {"CONTENT-LENGTH", "5"}}, "text/html", 5},
+        {{{"Date", "x"}, {"Content-Length", "7"}, {"content-encoding", " Identity "}}, std::nullopt, 7},
+        {{{"Content-Length", "7"}, {"Content-Encoding", "gzip"}}, std::nullopt, -1},
+        // Two lines of a length read as "5, 5", which is no length.
+        {{{"Content-Length", "5"}, {"content-length", "5"}}, std::nullopt, -1},
+        {{{"Content-Type", "text/plain"}, {"Content-Type", "text/html"}}, "text/plain, text/html", -1},
+        {{{"Content-Typo", "text/plain"}, {"Content-Lengths", "3"}, {"Content", "x"}, {"Content-", "y"}},
+         std::nullopt,
+         -1},
+        {{{"X-Content-Length", "3"}, {"Content-Location", "/a"}, {"Content-Type", "a/b"}}, "a/b", -1},
+    };
+    for (const auto& test : cases) {
+        auto response = HTTPURLResponse::create(URL::create("http://host.test/"), 200, "HTTP/1.1",
+                                                HTTPHeaderFields::fromLines(test.lines));
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->MIMEType(), test.mime) << test.lines[0].first;
+        EXPECT_EQ(response->expectedContentLength(), test.length) << test.lines[0].first;
+    }
+}
+
 TEST(HTTPURLResponseTest, RefusesImpossibleStatusesAndMissingURLs) {
     EXPECT_FALSE(HTTPURLResponse::create(nullptr, 200));
     EXPECT_FALSE(HTTPURLResponse::create(URL::create("http://host.test/"), 99));

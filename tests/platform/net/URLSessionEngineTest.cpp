@@ -113,7 +113,32 @@ protected:
         return done.body();
     }
 
+    std::shared_ptr<ManualClock> installManualClock() {
+        auto clock = std::make_shared<ManualClock>();
+        Clock::install(clock);
+        return clock;
+    }
+
+    // A URL on a listener that never accepts: requests to it sit unanswered in its backlog.
+    URLPtr heldURL() {
+        if (!m_silent)
+            m_silent = RawListener::create(AF_INET);
+        EXPECT_TRUE(m_silent);
+        return m_silent ? URL::create("http://127.0.0.1:" + std::to_string(m_silent->port()) + "/held")
+                        : nullptr;
+    }
+
+    void startWithTimeOut(const URLPtr& target, double timeout, Completion& done) {
+        session
+            ->dataTaskWithRequest(URLRequest(target, NSURLRequestUseProtocolCachePolicy, timeout),
+                                  done.handler())
+            ->resume();
+    }
+
     URLSessionPtr session = URLSession::sessionWithConfiguration(isolatedConfiguration());
+
+private:
+    std::unique_ptr<RawListener> m_silent;
 };
 
 // A refused port answers every task at once without a server peer's threads.
@@ -369,17 +394,12 @@ TEST_F(URLSessionEngineTest, CompletionsOfOnePassOverReadySocketsReachTheQueueIn
 // Each task's time-out fires at its own time, whichever was armed first and whichever ended early.
 // The held tasks wait on a listener that never accepts: their requests sit unanswered in its backlog.
 TEST_F(URLSessionEngineTest, TimeOutsOfSideBySideTasksEachFireAtTheirOwnTime) {
-    auto clock = std::make_shared<ManualClock>();
-    Clock::install(clock);
-    auto silent = RawListener::create(AF_INET);
-    ASSERT_TRUE(silent);
-    auto held = URL::create("http://127.0.0.1:" + std::to_string(silent->port()) + "/held");
+    auto clock = installManualClock();
+    auto held = heldURL();
+    ASSERT_TRUE(held);
     auto refused = URL::create("http://127.0.0.1:" + std::to_string(streamtest::refusedPort()) + "/quick");
     auto start = [&](const URLPtr& target, double timeout, Completion& done) {
-        session
-            ->dataTaskWithRequest(URLRequest(target, NSURLRequestUseProtocolCachePolicy, timeout),
-                                  done.handler())
-            ->resume();
+        startWithTimeOut(target, timeout, done);
     };
     Completion quick, patient, hasty;
     start(refused, 5, quick); // armed first and earliest, then gone before its time
@@ -396,6 +416,32 @@ TEST_F(URLSessionEngineTest, TimeOutsOfSideBySideTasksEachFireAtTheirOwnTime) {
     EXPECT_EQ(hasty.errorCode(), NSURLErrorTimedOut);
     EXPECT_EQ(patient.callCount(), 0);
     clock->advance(std::chrono::seconds(80));
+    ASSERT_TRUE(patient.wait());
+    EXPECT_EQ(patient.errorCode(), NSURLErrorTimedOut);
+}
+
+// The shared timer, once it has moved on to a later deadline, is brought forward again for a deadline
+// set after that which falls between the two.
+TEST_F(URLSessionEngineTest, ADeadlineSetAfterTheTimerMovedOnIsStillMetOnTime) {
+    auto clock = installManualClock();
+    auto held = heldURL();
+    ASSERT_TRUE(held);
+    auto start = [&](double timeout, Completion& done) {
+        startWithTimeOut(held, timeout, done);
+        NetworkThreadHold begun; // its deadline taken from the clock as it stands
+    };
+    Completion first, patient, late;
+    start(5, first);
+    start(100, patient);
+    clock->advance(std::chrono::seconds(6));
+    ASSERT_TRUE(first.wait()); // the timer moves on to the patient task's deadline, at 100
+    EXPECT_EQ(first.errorCode(), NSURLErrorTimedOut);
+    start(10, late); // due at 16, before the timer's date
+    clock->advance(std::chrono::seconds(11));
+    ASSERT_TRUE(late.wait());
+    EXPECT_EQ(late.errorCode(), NSURLErrorTimedOut);
+    EXPECT_EQ(patient.callCount(), 0);
+    clock->advance(std::chrono::seconds(90)); // none is left to report after the test
     ASSERT_TRUE(patient.wait());
     EXPECT_EQ(patient.errorCode(), NSURLErrorTimedOut);
 }
