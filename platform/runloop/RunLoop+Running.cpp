@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -260,8 +261,13 @@ size_t RunLoop::Internals::lingerPauses() const {
 }
 
 void RunLoop::Internals::lingerForPerform() const {
+    size_t pauses = lingerPauses();
+    // A loop woken onto its poster's core (the kernel often puts a wakee beside its waker) would spin
+    // there while the poster, preempted by the wake, waits for that very core to post the next one.
+    if (pauses == 0 || ::sched_getcpu() == lastPosterCpu.load(std::memory_order_relaxed))
+        return;
     // Nothing else is looked at meanwhile: a descriptor or timer waits at most the linger.
-    for (size_t pauses = lingerPauses(); pauses > 0; --pauses) {
+    for (; pauses > 0; --pauses) {
         if (queuedPerforms.load(std::memory_order_relaxed) > 0 ||
             stopRequested.load(std::memory_order_relaxed))
             return;

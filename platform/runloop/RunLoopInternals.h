@@ -117,6 +117,9 @@ struct RunLoop::Internals {
     std::atomic<int64_t> queuedPerforms{0};
     // Pauses a pass that ran a perform spends looking for the next one before it may sleep (0: none).
     std::atomic<size_t> performLingerPauses{0};
+    // The processor the last perform from another thread was posted from (-1: unknown), kept only while
+    // the loop lingers: a loop on that same core would hold the very core its next poster needs.
+    std::atomic<int> lastPosterCpu{-1};
 
     mutable std::mutex mutex;
     bool dead{false};

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <latch>
+#include <sched.h>
 #include <sys/resource.h>
 #include <thread>
 #include <vector>
@@ -156,6 +157,34 @@ long sleepsOfThisThread() {
     return usage.ru_nvcsw;
 }
 
+// Keeps the calling thread on one processor.
+bool pinToCpu(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return ::sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+// Keeps the calling thread on its processor until it ends, then lets it run anywhere it could before.
+struct PinnedHere {
+    cpu_set_t allowed;
+    int cpu{-1};
+    PinnedHere() {
+        if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && (cpu = ::sched_getcpu()) >= 0 &&
+            !pinToCpu(cpu))
+            cpu = -1;
+    }
+    ~PinnedHere() { ::sched_setaffinity(0, sizeof allowed, &allowed); }
+    // Another processor the thread was allowed on (-1: none).
+    int another() const {
+        for (int other = 0; other < CPU_SETSIZE; ++other) {
+            if (other != cpu && CPU_ISSET(other, &allowed))
+                return other;
+        }
+        return -1;
+    }
+};
+
 } // namespace
 
 // A loop set to linger after performs keeps looking for the next one instead of sleeping, and a thread
@@ -173,11 +202,17 @@ TEST(ThreadPerformLinger, TradesThatFollowAtOnceFindALingeringLoopAwakeAndItsWai
         {"a waiting perform right after a post the loop has run", true},
     };
     constexpr int rounds = 40;
+    // Each side on a core of its own: a loop sharing its waiter's core does not linger (below).
+    PinnedHere waiterCore;
+    int loopCpu = waiterCore.another();
+    if (waiterCore.cpu < 0 || loopCpu < 0)
+        GTEST_SKIP() << "needs two processors";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto thread = Thread::detachNewThread("lingering", [] {
+        auto thread = Thread::detachNewThread("lingering", [loopCpu] {
             // Far longer than a round takes, so only a fault (not a slow machine) lets the loop sleep.
             RunLoop::current()->setPerformLinger(std::chrono::seconds(1));
+            pinToCpu(loopCpu);
             Thread::runUntilCancelled();
         });
         std::vector<long> loopSleeps;
@@ -202,4 +237,30 @@ TEST(ThreadPerformLinger, TradesThatFollowAtOnceFindALingeringLoopAwakeAndItsWai
         EXPECT_LT(loopSleptIn, rounds / 2);
         EXPECT_LT(waiterSleptIn, rounds / 2);
     }
+}
+
+// A lingering loop that shares its poster's core sleeps after each perform instead: spinning there it
+// would only hold the core its poster needs to post the next one. Both threads are kept on one core, so
+// the loop sleeps in nearly every round (without the check it spins on and sleeps in almost none).
+TEST(ThreadPerformLinger, ALoopOnItsPostersCoreSleepsAfterEachPerformInsteadOfLingering) {
+    PinnedHere posterCore;
+    int cpu = posterCore.cpu;
+    ASSERT_GE(cpu, 0);
+    std::atomic<bool> loopPinned{false};
+    auto thread = Thread::detachNewThread("sharing a core", [cpu, &loopPinned] {
+        RunLoop::current()->setPerformLinger(std::chrono::seconds(1));
+        loopPinned = pinToCpu(cpu);
+        Thread::runUntilCancelled();
+    });
+    constexpr int rounds = 20;
+    std::vector<long> loopSleeps;
+    for (int round = 0; round < rounds; ++round)
+        ASSERT_TRUE(thread->perform([&loopSleeps] { loopSleeps.push_back(sleepsOfThisThread()); }, true));
+    thread->cancel();
+    thread->join();
+    ASSERT_TRUE(loopPinned);
+    int loopSleptIn = 0;
+    for (size_t i = 1; i < loopSleeps.size(); ++i)
+        loopSleptIn += loopSleeps[i] != loopSleeps[i - 1];
+    EXPECT_GT(loopSleptIn, rounds / 2);
 }
