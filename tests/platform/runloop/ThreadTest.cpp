@@ -165,6 +165,16 @@ bool pinToCpu(int cpu) {
     return ::sched_setaffinity(0, sizeof set, &set) == 0;
 }
 
+// A thread whose loop lingers after each perform far longer than a round takes (so only a fault, not a
+// slow machine, lets it sleep), kept on `cpu`; `pinned` tells whether it could be kept there.
+std::shared_ptr<Thread> startLingeringOn(const char* name, int cpu, std::atomic<bool>& pinned) {
+    return Thread::detachNewThread(name, [cpu, &pinned] {
+        RunLoop::current()->setPerformLinger(std::chrono::seconds(1));
+        pinned = pinToCpu(cpu);
+        Thread::runUntilCancelled();
+    });
+}
+
 // Keeps the calling thread on its processor until it ends, then lets it run anywhere it could before.
 struct PinnedHere {
     cpu_set_t allowed;
@@ -209,12 +219,8 @@ TEST(ThreadPerformLinger, TradesThatFollowAtOnceFindALingeringLoopAwakeAndItsWai
         GTEST_SKIP() << "needs two processors";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto thread = Thread::detachNewThread("lingering", [loopCpu] {
-            // Far longer than a round takes, so only a fault (not a slow machine) lets the loop sleep.
-            RunLoop::current()->setPerformLinger(std::chrono::seconds(1));
-            pinToCpu(loopCpu);
-            Thread::runUntilCancelled();
-        });
+        std::atomic<bool> loopPinned{false};
+        auto thread = startLingeringOn("lingering", loopCpu, loopPinned);
         std::vector<long> loopSleeps;
         int waiterSleptIn = 0;
         for (int round = 0; round < rounds; ++round) {
@@ -231,6 +237,7 @@ TEST(ThreadPerformLinger, TradesThatFollowAtOnceFindALingeringLoopAwakeAndItsWai
         }
         thread->cancel();
         thread->join();
+        EXPECT_TRUE(loopPinned);
         int loopSleptIn = 0;
         for (size_t i = 1; i < loopSleeps.size(); ++i)
             loopSleptIn += loopSleeps[i] != loopSleeps[i - 1];
@@ -247,11 +254,7 @@ TEST(ThreadPerformLinger, ALoopOnItsPostersCoreSleepsAfterEachPerformInsteadOfLi
     int cpu = posterCore.cpu;
     ASSERT_GE(cpu, 0);
     std::atomic<bool> loopPinned{false};
-    auto thread = Thread::detachNewThread("sharing a core", [cpu, &loopPinned] {
-        RunLoop::current()->setPerformLinger(std::chrono::seconds(1));
-        loopPinned = pinToCpu(cpu);
-        Thread::runUntilCancelled();
-    });
+    auto thread = startLingeringOn("sharing a core", cpu, loopPinned);
     constexpr int rounds = 20;
     std::vector<long> loopSleeps;
     for (int round = 0; round < rounds; ++round)
@@ -263,4 +266,35 @@ TEST(ThreadPerformLinger, ALoopOnItsPostersCoreSleepsAfterEachPerformInsteadOfLi
     for (size_t i = 1; i < loopSleeps.size(); ++i)
         loopSleptIn += loopSleeps[i] != loopSleeps[i - 1];
     EXPECT_GT(loopSleptIn, rounds / 2);
+}
+
+// A thread that waits on a perform of a loop lingering on the waiter's own core sleeps at once instead
+// of looking for the answer: the look would hold the core the loop needs to run the perform. Each
+// round leaves the loop lingering after a perform posted from another core, then waits on one from
+// the loop's core (without the check the waiter spins until preempted and sleeps in almost no round).
+TEST(ThreadPerformLinger, AWaiterOnTheCoreTheLoopLingersOnSleepsAtOnce) {
+    PinnedHere waiterCore;
+    int loopCpu = waiterCore.cpu;
+    int otherCpu = waiterCore.another();
+    if (loopCpu < 0 || otherCpu < 0)
+        GTEST_SKIP() << "needs two processors";
+    std::atomic<bool> loopPinned{false};
+    auto thread = startLingeringOn("lingering beside its waiter", loopCpu, loopPinned);
+    constexpr int rounds = 20;
+    int waiterSleptIn = 0;
+    for (int round = 0; round < rounds; ++round) {
+        ASSERT_TRUE(pinToCpu(otherCpu));
+        std::atomic<bool> ran{false};
+        ASSERT_TRUE(thread->perform([&ran] { ran.store(true); }));
+        while (!ran.load())
+            std::this_thread::yield();
+        ASSERT_TRUE(pinToCpu(loopCpu));
+        long before = sleepsOfThisThread();
+        ASSERT_TRUE(thread->perform([] {}, true));
+        waiterSleptIn += sleepsOfThisThread() != before;
+    }
+    thread->cancel();
+    thread->join();
+    ASSERT_TRUE(loopPinned);
+    EXPECT_GT(waiterSleptIn, rounds / 2);
 }
