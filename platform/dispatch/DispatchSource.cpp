@@ -153,7 +153,6 @@ void DispatchSource::activateLocked() {
         armTimerLocked();
         return;
     }
-    m_listening = m_type == DispatchSourceType::Read && isListening(m_fd);
     // Asked first: a descriptor ready already (a loopback connect is usually complete when connect()
     // returns) is delivered without a round through the watch, and registered only when it
     // first has to be watched, so a source cancelled after its first event never touches the epoll set.
@@ -208,10 +207,12 @@ bool DispatchSource::isIdleLocked() const {
 // the one-shot registration reported once and stays quiet, so bytes that came meanwhile raise no event.
 // Still ready, the handler runs again, queued on the target queue the caller is usually draining, so no
 // other thread is woken; otherwise the registration is armed and it is watched again.
-void DispatchSource::settleLocked() {
+void DispatchSource::settleLocked(bool afterHandler) {
     if (m_type == DispatchSourceType::Timer || !isIdleLocked())
         return;
-    if (!deliverIfReadyLocked())
+    // A listener's handler mostly accepts until none is left; arming its registration reports at once
+    // a connection that came since, so the listener is not polled on the way.
+    if ((afterHandler && m_listening) || !deliverIfReadyLocked())
         armLocked();
 }
 
@@ -333,7 +334,7 @@ void DispatchSource::runEventHandler() {
         return;
     }
     deliverLocked();
-    settleLocked();
+    settleLocked(true);
 }
 
 void DispatchSource::runCancelHandler() {
@@ -356,7 +357,8 @@ std::optional<uint64_t> DispatchSource::measure() const {
             return manyConnections;
         int readable = 0;
         if (ioctl(m_fd, FIONREAD, &readable) != 0)
-            return 0; // no count to give (a netlink socket): the owner reads what is there
+            // No count to give: a listener, or a netlink socket, whose owner reads what is there.
+            return refusedCountForListening() ? manyConnections : 0;
         if (readable > 0)
             return static_cast<uint64_t>(readable);
         return endOrNothing();
@@ -387,6 +389,14 @@ std::optional<uint64_t> DispatchSource::readyNow() const {
     if (::poll(&polled, 1, 0) <= 0 || (polled.revents & POLLNVAL))
         return std::nullopt;
     return measure();
+}
+
+bool DispatchSource::refusedCountForListening() const {
+    if (!m_listeningKnown) {
+        m_listening = isListening(m_fd);
+        m_listeningKnown = true;
+    }
+    return m_listening;
 }
 
 // Only a read source with a count can tell; an end of stream or an error still counts as something

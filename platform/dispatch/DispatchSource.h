@@ -75,7 +75,7 @@ private:
     void activateLocked();
     void armTimerLocked();
     bool isIdleLocked() const;
-    void settleLocked();
+    void settleLocked(bool afterHandler = false);
     void armLocked();
     bool watchLocked();
     bool deliverIfReadyLocked();
@@ -96,6 +96,7 @@ private:
     std::optional<uint64_t> measure() const;
     std::optional<uint64_t> endOrNothing() const;
     bool nothingToReadNow() const;
+    bool refusedCountForListening() const;
 
     const DispatchSourceType m_type;
     const int m_fd;
@@ -105,7 +106,10 @@ private:
     Handler m_cancelHandler;
     int m_suspendCount{1};
     bool m_activated{false};
-    bool m_listening{false}; // asked once, on activation: a descriptor does not start listening later
+    // Asked once, the first time the descriptor refuses a read count (as a listening socket does): a
+    // connected socket, the common case, is never asked. A descriptor does not start listening later.
+    mutable bool m_listening{false};
+    mutable bool m_listeningKnown{false};
     bool m_cancelled{false};
     bool m_registrationGone{true};
     bool m_cancelQueued{false};

@@ -73,9 +73,13 @@ bool SocketStreamCore::open(int side) {
     case Connection::Connected:
         break;
     }
-    if (m_host.empty() && ::fcntl(m_fd, F_GETFD) == -1) {
-        failSideLocked(side, {kCFStreamErrorDomainPOSIX, EBADF});
-        return false;
+    if (m_host.empty() && !m_descriptorOpen) {
+        // Asked by the side that opens first; the pair's other side, opened right after, is spared it.
+        if (::fcntl(m_fd, F_GETFD) == -1) {
+            failSideLocked(side, {kCFStreamErrorDomainPOSIX, EBADF});
+            return false;
+        }
+        m_descriptorOpen = true;
     }
     if (state.failed)
         return false;

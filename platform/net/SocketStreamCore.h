@@ -127,7 +127,8 @@ private:
     const std::string m_host; // empty for a pair over a given socket
     const uint16_t m_port{0};
     bool m_closeNativeSocket{false};
-    bool m_finished{false}; // both sides closed
+    bool m_finished{false};       // both sides closed
+    bool m_descriptorOpen{false}; // a given descriptor was found open when a side first opened
     std::string m_networkServiceType;
     int m_blocking{0}; // calls waiting on the descriptor
     std::vector<int> m_deferredCloses;

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -259,14 +260,31 @@ size_t RunLoop::Internals::lingerPauses() const {
     return detail::coresScarce() ? 0 : performLingerPauses.load(std::memory_order_relaxed);
 }
 
-void RunLoop::Internals::lingerForPerform() const {
+void RunLoop::Internals::lingerForPerform() {
+    size_t pauses = lingerPauses();
+    // A loop woken onto its poster's core (the kernel often puts a wakee beside its waker) would spin
+    // there while the poster, preempted by the wake, waits for that very core to post the next one.
+    int cpu = pauses > 0 ? ::sched_getcpu() : -1;
+    if (pauses == 0 || cpu == lastPosterCpu.load(std::memory_order_relaxed))
+        return;
+    lingeringCpu.store(cpu, std::memory_order_relaxed);
     // Nothing else is looked at meanwhile: a descriptor or timer waits at most the linger.
-    for (size_t pauses = lingerPauses(); pauses > 0; --pauses) {
+    for (; pauses > 0; --pauses) {
         if (queuedPerforms.load(std::memory_order_relaxed) > 0 ||
             stopRequested.load(std::memory_order_relaxed))
-            return;
+            break;
         detail::cpuRelax();
     }
+    lingeringCpu.store(-1, std::memory_order_relaxed);
+}
+
+size_t RunLoop::Internals::waiterLookPauses() const {
+    size_t pauses = lingerPauses();
+    // A waiter on the core the loop lingers on holds the very core the loop needs to answer: it sleeps
+    // at once, which hands the core over.
+    if (pauses > 0 && lingeringCpu.load(std::memory_order_relaxed) == ::sched_getcpu())
+        return 0;
+    return pauses;
 }
 
 bool RunLoop::Internals::fireSignals(const RunLoopMode& mode) {

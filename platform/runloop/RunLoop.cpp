@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -409,8 +410,11 @@ bool RunLoop::enqueuePerform(std::function<void()>&& block, std::vector<RunLoopM
     // Counted once the lock is free, so a lingering loop that sees the count does not go to sleep on
     // the lock the poster still holds.
     m_internals->queuedPerforms.fetch_add(1, std::memory_order_relaxed);
-    if (!isCurrent())
+    if (!isCurrent()) {
+        if (m_internals->performLingerPauses.load(std::memory_order_relaxed) > 0)
+            m_internals->lastPosterCpu.store(::sched_getcpu(), std::memory_order_relaxed);
         m_internals->wake();
+    }
     return true;
 }
 

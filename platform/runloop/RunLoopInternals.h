@@ -90,10 +90,12 @@ struct RunLoop::Internals {
     bool runPerforms(const RunLoopMode& mode);
     // After a pass that ran a perform: looks for the next one for up to the linger, without a system
     // call, so a thread answering it at once finds the loop awake and posts without a wake-up.
-    void lingerForPerform() const;
+    void lingerForPerform();
     // How many pauses the loop lingers after a perform, and a waiter on one of its performs looks for
     // the answer: none while cores are scarce, where the spin would hold a core a runnable thread needs.
     size_t lingerPauses() const;
+    // How many pauses a thread waiting on one of the loop's performs looks for the answer.
+    size_t waiterLookPauses() const;
     bool fireSignals(const RunLoopMode& mode);
     int waitTimeout(const RunLoopMode& mode, std::optional<MonoTime> limitDate,
                     std::optional<std::chrono::steady_clock::time_point> realLimit);
@@ -117,6 +119,11 @@ struct RunLoop::Internals {
     std::atomic<int64_t> queuedPerforms{0};
     // Pauses a pass that ran a perform spends looking for the next one before it may sleep (0: none).
     std::atomic<size_t> performLingerPauses{0};
+    // The processor the last perform from another thread was posted from (-1: unknown), kept only while
+    // the loop lingers: a loop on that same core would hold the very core its next poster needs.
+    std::atomic<int> lastPosterCpu{-1};
+    // The processor the loop is lingering on (-1: not lingering).
+    std::atomic<int> lingeringCpu{-1};
 
     mutable std::mutex mutex;
     bool dead{false};

@@ -183,7 +183,7 @@ bool Thread::perform(std::function<void()> block, bool waitUntilDone, std::vecto
     if (!queued)
         return false;
     // A loop that lingers after performs answers trades within microseconds: its waiter looks as long.
-    return wait->await(loop->m_internals->lingerPauses()) & kRan;
+    return wait->await(loop->m_internals->waiterLookPauses()) & kRan;
 }
 
 void Thread::join() {

@@ -16,7 +16,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -24,11 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool setNonBlocking(int fd) {
-    int flags = ::fcntl(fd, F_GETFL, 0);
-    return flags != -1 && ((flags & O_NONBLOCK) || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != -1);
-}
 
 // The full record of an IP address given by a caller: nullopt when the bytes are not one.
 std::optional<platform::Data> ipRecord(const platform::Data& address, sa_family_t family) {
@@ -42,7 +36,6 @@ std::optional<platform::Data> ipRecord(const platform::Data& address, sa_family_
     return address.subdata(0, size);
 }
 
-const char* const kNonBlockingText = "Error enabling non-blocking IO on socket (fcntl)";
 const char* const kUnknownInterfaceText =
     "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.";
 
@@ -350,11 +343,11 @@ bool QueueSocket::connectWithAddress4(const std::optional<platform::Data>& addre
             return false;
         }
     }
-    return startConnect(socketFD, address, errPtr);
+    return startConnect(socketFD, address);
 }
 
 bool QueueSocket::connectWithAddressUN(const platform::Data& address, platform::ErrorPtr* errPtr) {
-    int socketFD = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int socketFD = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (socketFD == -1) {
         platform::setError(errPtr, errnoErrorWithReason("Error in socket() function"));
         return false;
@@ -362,15 +355,11 @@ bool QueueSocket::connectWithAddressUN(const platform::Data& address, platform::
     m_socketUN = socketFD;
     int reuseOn = 1;
     ::setsockopt(socketFD, SOL_SOCKET, SO_REUSEADDR, &reuseOn, sizeof reuseOn);
-    return startConnect(socketFD, address, errPtr);
+    return startConnect(socketFD, address);
 }
 
-bool QueueSocket::startConnect(int socketFD, const platform::Data& address, platform::ErrorPtr* errPtr) {
-    if (!setNonBlocking(socketFD)) {
-        platform::setError(errPtr, otherError(kNonBlockingText));
-        return false;
-    }
-
+// The descriptor was made non-blocking with the socket itself.
+bool QueueSocket::startConnect(int socketFD, const platform::Data& address) {
     bool unixDomain = sockets::isIPv4Address(address) == false && sockets::isIPv6Address(address) == false;
     socklen_t length =
         unixDomain ? sockets::unixAddressLength(address) : static_cast<socklen_t>(address.length());
@@ -479,7 +468,7 @@ void QueueSocket::didConnect(int aStateIndex) {
     if (!(m_flags & FlagConnected))
         return; // the stream set-up failed and closed the socket
 
-    // Non-blocking since startConnect.
+    // Non-blocking since it was made.
     setupReadAndWriteSourcesForNewlyConnectedSocket(activeSocketFD());
     maybeDequeueRead();
     maybeDequeueWrite();

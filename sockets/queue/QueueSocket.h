@@ -317,7 +317,7 @@ private:
                              const std::optional<platform::Data>& address6, platform::ErrorPtr* errPtr);
     bool connectWithAddressUN(const platform::Data& address, platform::ErrorPtr* errPtr);
     // The non-blocking connect of a fresh descriptor: completes now, or arms the connect source.
-    bool startConnect(int socketFD, const platform::Data& address, platform::ErrorPtr* errPtr);
+    bool startConnect(int socketFD, const platform::Data& address);
     void connectSourceFired(int aStateIndex);
     void endConnectSource();
     void didConnect(int aStateIndex);

@@ -1,6 +1,7 @@
 #include "platform/dispatch/DispatchSource.h"
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/FileDescriptor.h"
 #include "tests/platform/dispatch/Waiting.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/MainLoop.h"
@@ -9,7 +10,9 @@
 #include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -73,6 +76,89 @@ TEST(DispatchSourceDescriptor, ListeningSocketReportsManyConnectionsAndAConnecte
     ASSERT_TRUE(cancelled.waitFor(2));
     EXPECT_GE(data.load(), 1u);
     EXPECT_LT(data.load(), DispatchSource::manyConnections);
+}
+
+// A listening socket of a family, on loopback or an abstract local name, and clients connecting to it.
+struct LocalListener {
+    int family;
+    platform::FileDescriptor fd;
+    sockaddr_storage address{};
+    socklen_t length{0};
+
+    explicit LocalListener(int family)
+        : family(family)
+        , fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {
+        sockaddr_storage bound{};
+        bound.ss_family = static_cast<sa_family_t>(family);
+        socklen_t boundLength = sizeof(sa_family_t); // a local socket takes a free abstract name
+        if (family == AF_INET) {
+            reinterpret_cast<sockaddr_in&>(bound).sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            boundLength = sizeof(sockaddr_in);
+        }
+        length = sizeof address;
+        if (fd.get() < 0 || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&bound), boundLength) != 0 ||
+            ::listen(fd.get(), 16) != 0 ||
+            ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            fd.reset();
+    }
+    platform::FileDescriptor connectClient() const {
+        platform::FileDescriptor client(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0)
+            client.reset();
+        return client;
+    }
+};
+
+// A listener's source tells many connections whatever its family, and a handler that takes one
+// connection per run still hears of each one: those that queued before it resumed and those that came
+// in a burst while it ran.
+TEST(DispatchSourceDescriptor, AListenerWhoseHandlerTakesOneConnectionPerRunHearsOfEveryOne) {
+    struct Case {
+        const char* name;
+        int family;
+        bool connectBeforeResume;
+    };
+    const Case cases[] = {
+        {"loopback, queued before", AF_INET, true},
+        {"loopback, after", AF_INET, false},
+        {"local, queued before", AF_UNIX, true},
+        {"local, after", AF_UNIX, false},
+    };
+    constexpr int connections = 4;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LocalListener listener(c.family);
+        ASSERT_GE(listener.fd.get(), 0);
+        auto source = DispatchSource::createRead(listener.fd.get(), DispatchQueue::create("accept one"));
+        std::vector<uint64_t> data; // read by the test once the cancel handler has run
+        std::vector<platform::FileDescriptor> accepted;
+        source->setEventHandler([&] {
+            data.push_back(source->data());
+            platform::FileDescriptor one(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (one.get() >= 0)
+                accepted.push_back(std::move(one));
+            if (accepted.size() == connections)
+                source->cancel();
+        });
+        Counter cancelled;
+        source->setCancelHandler([&] { cancelled.notify(); });
+        std::vector<platform::FileDescriptor> clients;
+        if (c.connectBeforeResume) {
+            for (int i = 0; i < connections; ++i)
+                clients.push_back(listener.connectClient());
+        }
+        source->resume();
+        if (!c.connectBeforeResume) {
+            for (int i = 0; i < connections; ++i)
+                clients.push_back(listener.connectClient());
+        }
+        for (const auto& client : clients)
+            ASSERT_GE(client.get(), 0);
+        ASSERT_TRUE(cancelled.waitFor(1));
+        EXPECT_EQ(accepted.size(), size_t(connections));
+        for (uint64_t reported : data)
+            EXPECT_EQ(reported, DispatchSource::manyConnections);
+    }
 }
 
 // The handler takes one byte per run: what it leaves must bring it back with no new bytes arriving.

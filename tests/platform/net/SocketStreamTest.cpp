@@ -70,6 +70,24 @@ TEST(SocketStream, OpeningTwiceOrAnInvalidDescriptorFails) {
     EXPECT_EQ(stale.writeStream->error(), (StreamError{kCFStreamErrorDomainPOSIX, EBADF}));
 }
 
+// Whichever side opens first over a descriptor already closed, both sides fail with the same error:
+// the side that opens second is not taken for open because the first one asked.
+TEST(SocketStream, BothSidesOfAPairOverAClosedDescriptorFailToOpenInEitherOrder) {
+    for (bool readFirst : {true, false}) {
+        SCOPED_TRACE(readFirst ? "read side first" : "write side first");
+        SocketPair sockets;
+        int fd = ::dup(sockets.fds[1]);
+        auto stale = SocketStreamPair::createWithSocket(fd);
+        ::close(fd);
+        bool firstOpened = readFirst ? stale.readStream->open() : stale.writeStream->open();
+        bool secondOpened = readFirst ? stale.writeStream->open() : stale.readStream->open();
+        EXPECT_FALSE(firstOpened);
+        EXPECT_FALSE(secondOpened);
+        EXPECT_EQ(stale.readStream->error(), (StreamError{kCFStreamErrorDomainPOSIX, EBADF}));
+        EXPECT_EQ(stale.writeStream->error(), (StreamError{kCFStreamErrorDomainPOSIX, EBADF}));
+    }
+}
+
 TEST(SocketStream, ReadinessIsAnEdgeThatComesAgainOnlyAfterAReadOrWrite) {
     SocketPair sockets;
     Attached attached(SocketStreamPair::createWithSocket(sockets.fds[0]));

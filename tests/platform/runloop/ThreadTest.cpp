@@ -5,6 +5,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <latch>
+#include <sched.h>
 #include <sys/resource.h>
 #include <thread>
 #include <vector>
@@ -156,6 +157,44 @@ long sleepsOfThisThread() {
     return usage.ru_nvcsw;
 }
 
+// Keeps the calling thread on one processor.
+bool pinToCpu(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return ::sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+// A thread whose loop lingers after each perform far longer than a round takes (so only a fault, not a
+// slow machine, lets it sleep), kept on `cpu`; `pinned` tells whether it could be kept there.
+std::shared_ptr<Thread> startLingeringOn(const char* name, int cpu, std::atomic<bool>& pinned) {
+    return Thread::detachNewThread(name, [cpu, &pinned] {
+        RunLoop::current()->setPerformLinger(std::chrono::seconds(1));
+        pinned = pinToCpu(cpu);
+        Thread::runUntilCancelled();
+    });
+}
+
+// Keeps the calling thread on its processor until it ends, then lets it run anywhere it could before.
+struct PinnedHere {
+    cpu_set_t allowed;
+    int cpu{-1};
+    PinnedHere() {
+        if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && (cpu = ::sched_getcpu()) >= 0 &&
+            !pinToCpu(cpu))
+            cpu = -1;
+    }
+    ~PinnedHere() { ::sched_setaffinity(0, sizeof allowed, &allowed); }
+    // Another processor the thread was allowed on (-1: none).
+    int another() const {
+        for (int other = 0; other < CPU_SETSIZE; ++other) {
+            if (other != cpu && CPU_ISSET(other, &allowed))
+                return other;
+        }
+        return -1;
+    }
+};
+
 } // namespace
 
 // A loop set to linger after performs keeps looking for the next one instead of sleeping, and a thread
@@ -173,13 +212,15 @@ TEST(ThreadPerformLinger, TradesThatFollowAtOnceFindALingeringLoopAwakeAndItsWai
         {"a waiting perform right after a post the loop has run", true},
     };
     constexpr int rounds = 40;
+    // Each side on a core of its own: a loop sharing its waiter's core does not linger (below).
+    PinnedHere waiterCore;
+    int loopCpu = waiterCore.another();
+    if (waiterCore.cpu < 0 || loopCpu < 0)
+        GTEST_SKIP() << "needs two processors";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto thread = Thread::detachNewThread("lingering", [] {
-            // Far longer than a round takes, so only a fault (not a slow machine) lets the loop sleep.
-            RunLoop::current()->setPerformLinger(std::chrono::seconds(1));
-            Thread::runUntilCancelled();
-        });
+        std::atomic<bool> loopPinned{false};
+        auto thread = startLingeringOn("lingering", loopCpu, loopPinned);
         std::vector<long> loopSleeps;
         int waiterSleptIn = 0;
         for (int round = 0; round < rounds; ++round) {
@@ -196,10 +237,64 @@ TEST(ThreadPerformLinger, TradesThatFollowAtOnceFindALingeringLoopAwakeAndItsWai
         }
         thread->cancel();
         thread->join();
+        EXPECT_TRUE(loopPinned);
         int loopSleptIn = 0;
         for (size_t i = 1; i < loopSleeps.size(); ++i)
             loopSleptIn += loopSleeps[i] != loopSleeps[i - 1];
         EXPECT_LT(loopSleptIn, rounds / 2);
         EXPECT_LT(waiterSleptIn, rounds / 2);
     }
+}
+
+// A lingering loop that shares its poster's core sleeps after each perform instead: spinning there it
+// would only hold the core its poster needs to post the next one. Both threads are kept on one core, so
+// the loop sleeps in nearly every round (without the check it spins on and sleeps in almost none).
+TEST(ThreadPerformLinger, ALoopOnItsPostersCoreSleepsAfterEachPerformInsteadOfLingering) {
+    PinnedHere posterCore;
+    int cpu = posterCore.cpu;
+    ASSERT_GE(cpu, 0);
+    std::atomic<bool> loopPinned{false};
+    auto thread = startLingeringOn("sharing a core", cpu, loopPinned);
+    constexpr int rounds = 20;
+    std::vector<long> loopSleeps;
+    for (int round = 0; round < rounds; ++round)
+        ASSERT_TRUE(thread->perform([&loopSleeps] { loopSleeps.push_back(sleepsOfThisThread()); }, true));
+    thread->cancel();
+    thread->join();
+    ASSERT_TRUE(loopPinned);
+    int loopSleptIn = 0;
+    for (size_t i = 1; i < loopSleeps.size(); ++i)
+        loopSleptIn += loopSleeps[i] != loopSleeps[i - 1];
+    EXPECT_GT(loopSleptIn, rounds / 2);
+}
+
+// A thread that waits on a perform of a loop lingering on the waiter's own core sleeps at once instead
+// of looking for the answer: the look would hold the core the loop needs to run the perform. Each
+// round leaves the loop lingering after a perform posted from another core, then waits on one from
+// the loop's core (without the check the waiter spins until preempted and sleeps in almost no round).
+TEST(ThreadPerformLinger, AWaiterOnTheCoreTheLoopLingersOnSleepsAtOnce) {
+    PinnedHere waiterCore;
+    int loopCpu = waiterCore.cpu;
+    int otherCpu = waiterCore.another();
+    if (loopCpu < 0 || otherCpu < 0)
+        GTEST_SKIP() << "needs two processors";
+    std::atomic<bool> loopPinned{false};
+    auto thread = startLingeringOn("lingering beside its waiter", loopCpu, loopPinned);
+    constexpr int rounds = 20;
+    int waiterSleptIn = 0;
+    for (int round = 0; round < rounds; ++round) {
+        ASSERT_TRUE(pinToCpu(otherCpu));
+        std::atomic<bool> ran{false};
+        ASSERT_TRUE(thread->perform([&ran] { ran.store(true); }));
+        while (!ran.load())
+            std::this_thread::yield();
+        ASSERT_TRUE(pinToCpu(loopCpu));
+        long before = sleepsOfThisThread();
+        ASSERT_TRUE(thread->perform([] {}, true));
+        waiterSleptIn += sleepsOfThisThread() != before;
+    }
+    thread->cancel();
+    thread->join();
+    ASSERT_TRUE(loopPinned);
+    EXPECT_GT(waiterSleptIn, rounds / 2);
 }
