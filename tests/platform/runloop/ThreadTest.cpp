@@ -157,6 +157,14 @@ long sleepsOfThisThread() {
     return usage.ru_nvcsw;
 }
 
+// In how many rounds after the first the loop slept, from its sleep counts taken in each round.
+int roundsSleptIn(const std::vector<long>& sleepsPerRound) {
+    int slept = 0;
+    for (size_t i = 1; i < sleepsPerRound.size(); ++i)
+        slept += sleepsPerRound[i] != sleepsPerRound[i - 1];
+    return slept;
+}
+
 // Keeps the calling thread on one processor.
 bool pinToCpu(int cpu) {
     cpu_set_t set;
@@ -238,10 +246,7 @@ TEST(ThreadPerformLinger, TradesThatFollowAtOnceFindALingeringLoopAwakeAndItsWai
         thread->cancel();
         thread->join();
         EXPECT_TRUE(loopPinned);
-        int loopSleptIn = 0;
-        for (size_t i = 1; i < loopSleeps.size(); ++i)
-            loopSleptIn += loopSleeps[i] != loopSleeps[i - 1];
-        EXPECT_LT(loopSleptIn, rounds / 2);
+        EXPECT_LT(roundsSleptIn(loopSleeps), rounds / 2);
         EXPECT_LT(waiterSleptIn, rounds / 2);
     }
 }
@@ -262,10 +267,7 @@ TEST(ThreadPerformLinger, ALoopOnItsPostersCoreSleepsAfterEachPerformInsteadOfLi
     thread->cancel();
     thread->join();
     ASSERT_TRUE(loopPinned);
-    int loopSleptIn = 0;
-    for (size_t i = 1; i < loopSleeps.size(); ++i)
-        loopSleptIn += loopSleeps[i] != loopSleeps[i - 1];
-    EXPECT_GT(loopSleptIn, rounds / 2);
+    EXPECT_GT(roundsSleptIn(loopSleeps), rounds / 2);
 }
 
 // A thread that waits on a perform of a loop lingering on the waiter's own core sleeps at once instead
