@@ -10,12 +10,12 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <fstream>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -43,23 +43,11 @@ bool makeAddress(const std::string& host, uint16_t port, sockaddr_storage& stora
 // True once nginx itself answers on host:port. A bare accept is not enough: the port was free a
 // moment before nginx bound it, and another process that took it in between would accept too.
 bool nginxAnswers(const std::string& host, uint16_t port) {
-    sockaddr_storage storage;
-    socklen_t length;
-    makeAddress(host, port, storage, length);
-    platform::FileDescriptor socket(::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (socket.get() < 0 || ::connect(socket.get(), reinterpret_cast<sockaddr*>(&storage), length) != 0)
-        return false;
-    timeval bound{5, 0};
-    ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof(bound));
-    static constexpr std::string_view request = "HEAD / HTTP/1.0\r\n\r\n";
-    if (::send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()))
-        return false;
-    std::string reply;
-    char buffer[1024];
-    for (ssize_t got; reply.size() < 16384 && reply.find("\r\n\r\n") == std::string::npos &&
-                      (got = ::recv(socket.get(), buffer, sizeof(buffer), 0)) > 0;)
-        reply.append(buffer, size_t(got));
-    return reply.find("\r\nServer: nginx") != std::string::npos;
+    httplib::Client client(host, port);
+    client.set_connection_timeout(std::chrono::seconds(1));
+    client.set_read_timeout(std::chrono::seconds(5));
+    auto reply = client.Head("/");
+    return reply && reply->get_header_value("Server").starts_with("nginx");
 }
 
 std::string readFile(const std::filesystem::path& path) {
