@@ -79,7 +79,9 @@ public:
     // read) before it sleeps, so an answer that follows at once finds it awake and costs no wake-up;
     // a thread waiting on one of its performs (Thread::perform) looks for the answer as long before it
     // sleeps. Its descriptors and timers wait meanwhile. Neither spins while the machine has more
-    // threads runnable than cores. Zero (the default) sleeps at once. Any thread.
+    // threads runnable than cores, nor on a core the other side needs: the loop not on the core its
+    // last perform was posted from, a waiter not on the core the loop lingers on. Zero (the default)
+    // sleeps at once. Any thread.
     void setPerformLinger(Duration window);
 
     // The mode of the innermost run, or nullopt when the loop is not running.
