@@ -64,6 +64,18 @@ private:
     std::shared_ptr<State> m_state{std::make_shared<State>()};
 };
 
+// Reads one request's head from `peer`; false if the stream ends or nothing comes in time first.
+bool readRequestHead(RawPeer& peer) {
+    std::string head;
+    while (head.find("\r\n\r\n") == std::string::npos) {
+        std::string got = peer.receiveSome();
+        if (got.empty())
+            return false;
+        head += got;
+    }
+    return true;
+}
+
 // Answers each request with a complete reply that promises nothing about closing, then closes the
 // connection at once: the client finds out only while the connection sits idle in its pool.
 class DroppingServer {
@@ -177,18 +189,9 @@ TEST_F(URLSessionEngineTest, ARequestStartedWhileRepliesWaitGoesOutBeforeTheyAre
             fds.push_back({peer->fd(), POLLIN, 0});
         if (::poll(fds.data(), fds.size(), 30'000) <= 0)
             return -1;
-        for (size_t index = 0; index < fds.size(); ++index) {
-            if (!(fds[index].revents & POLLIN))
-                continue;
-            std::string head;
-            while (head.find("\r\n\r\n") == std::string::npos) {
-                std::string got = peers[index]->receiveSome();
-                if (got.empty())
-                    return -1;
-                head += got;
-            }
-            return static_cast<int>(index);
-        }
+        for (size_t index = 0; index < fds.size(); ++index)
+            if (fds[index].revents & POLLIN)
+                return readRequestHead(*peers[index]) ? static_cast<int>(index) : -1;
         return -1;
     };
 
@@ -434,12 +437,7 @@ TEST_F(URLSessionEngineTest, CompletionsOfOnePassOverReadySocketsReachTheQueueIn
     for (int i = 0; i < kTasks; ++i) {
         auto peer = listener->accept(std::chrono::seconds(30));
         ASSERT_TRUE(peer) << i;
-        std::string request;
-        while (request.find("\r\n\r\n") == std::string::npos) {
-            std::string got = peer->receiveSome();
-            ASSERT_FALSE(got.empty()) << i;
-            request += got;
-        }
+        ASSERT_TRUE(readRequestHead(*peer)) << i;
         peers.push_back(std::move(peer));
     }
     uint64_t before = 0;
