@@ -33,6 +33,9 @@ constexpr size_t kIdleEasyHandles = 128;
 constexpr int kImmediateTimeoutsPerCallout = 8;
 // Deadline entries kept for reuse: two per load of a burst as large as the kept handles serve.
 constexpr size_t kSpareDeadlines = 2 * kIdleEasyHandles;
+// Takings of the starts list in one pass: starts posted while it runs join it, a poster that never
+// stops cannot hold the sockets up.
+constexpr int kStartRoundsPerPass = 4;
 
 // Hands the room of a list that was taken whole and is done with back to the list it was taken
 // from, unless that one has filled again meanwhile: lists remade on every pass then cost no allocation.
@@ -182,6 +185,7 @@ void URLSessionEngine::start(const URLSessionTaskPtr& task) {
         m_starting.push_back(task);
         if (m_starting.size() > 1)
             return; // the pass already asked for takes this one too
+        m_startsWaiting.store(true, std::memory_order_relaxed);
     }
     if (post([this] { startWaiting(); }))
         return;
@@ -196,13 +200,22 @@ void URLSessionEngine::start(const URLSessionTaskPtr& task) {
 
 void URLSessionEngine::startWaiting() {
     std::vector<URLSessionTaskPtr> tasks;
-    {
-        std::lock_guard lock(m_startMutex);
-        tasks.swap(m_starting);
+    // Starts that come while the pass begins the ones before are taken too, so a burst still being
+    // posted goes out in one run of requests instead of two with the replies to the first read between.
+    for (int round = 0; round < kStartRoundsPerPass; ++round) {
+        {
+            std::lock_guard lock(m_startMutex);
+            tasks.swap(m_starting);
+            m_startsWaiting.store(false, std::memory_order_relaxed);
+        }
+        if (tasks.empty())
+            break;
+        if (round == 0)
+            m_startPasses.fetch_add(1, std::memory_order_relaxed);
+        for (const auto& task : tasks)
+            begin(task);
+        tasks.clear();
     }
-    m_startPasses.fetch_add(1, std::memory_order_relaxed);
-    for (const auto& task : tasks)
-        begin(task);
 }
 
 void URLSessionEngine::begin(const URLSessionTaskPtr& task) {
@@ -515,6 +528,13 @@ int URLSessionEngine::closeSocketCallback(void* engineData, curl_socket_t fd) {
 }
 
 void URLSessionEngine::socketReady(int fd, uint32_t ready) {
+    if (m_startsWaiting.load(std::memory_order_relaxed)) {
+        // Requests waiting to start go out before the replies ready now are read, as the pass that
+        // would take them runs only after this one: the server then has them to work on meanwhile, and
+        // they are not put off behind work it has already done.
+        Callout callout(*this); // its end sends them
+        startWaiting();
+    }
     auto found = m_sockets.find(fd);
     if (found == m_sockets.end())
         return;

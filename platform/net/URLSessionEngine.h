@@ -171,6 +171,7 @@ private:
 
     std::mutex m_startMutex; // guards m_starting, which any thread appends to
     std::vector<URLSessionTaskPtr> m_starting;
+    std::atomic<bool> m_startsWaiting{false}; // m_starting has tasks; a hint read without the lock
 
     std::atomic<uint64_t> m_startPasses{0};
     std::atomic<uint64_t> m_socketsWatched{0};

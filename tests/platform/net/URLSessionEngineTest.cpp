@@ -1,4 +1,5 @@
-// The network thread's share of a request: a burst of resumes is started in one pass, a connection
+// The network thread's share of a request: a burst of resumes is started in one pass, a request
+// started while replies wait goes out before they are read, a connection
 // kept alive between requests keeps its socket watch without changes, a transfer handle kept between
 // requests is wiped only after one that set options of its own and keeps its last address parsed for
 // the next request to the same place, responses and bodies let go of after delivery come back to the
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <poll.h>
 #include <thread>
 
 using namespace platform;
@@ -61,6 +63,18 @@ private:
     };
     std::shared_ptr<State> m_state{std::make_shared<State>()};
 };
+
+// Reads one request's head from `peer`; false if the stream ends or nothing comes in time first.
+bool readRequestHead(RawPeer& peer) {
+    std::string head;
+    while (head.find("\r\n\r\n") == std::string::npos) {
+        std::string got = peer.receiveSome();
+        if (got.empty())
+            return false;
+        head += got;
+    }
+    return true;
+}
 
 // Answers each request with a complete reply that promises nothing about closing, then closes the
 // connection at once: the client finds out only while the connection sits idle in its pool.
@@ -158,6 +172,60 @@ TEST_F(URLSessionEngineTest, ABurstOfResumesIsStartedInOnePass) {
         EXPECT_EQ(completion.errorCode(), NSURLErrorCannotConnectToHost);
     }
     EXPECT_EQ(URLSessionEngine::shared().counts().startPasses - passesBefore, 1u);
+}
+
+// A request started while replies wait on their sockets goes out before they are read: it takes
+// another kept connection at once instead of waiting for the one a waiting reply is about to free.
+TEST_F(URLSessionEngineTest, ARequestStartedWhileRepliesWaitGoesOutBeforeTheyAreRead) {
+    auto listener = RawListener::create(AF_INET);
+    ASSERT_TRUE(listener);
+    auto target = URL::create("http://127.0.0.1:" + std::to_string(listener->port()) + "/kept");
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    std::vector<std::unique_ptr<RawPeer>> peers;
+    // The peer whose connection carries the next request, its head read whole; -1 if none comes.
+    auto nextRequest = [&]() -> int {
+        std::vector<pollfd> fds;
+        for (const auto& peer : peers)
+            fds.push_back({peer->fd(), POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), 30'000) <= 0)
+            return -1;
+        for (size_t index = 0; index < fds.size(); ++index)
+            if (fds[index].revents & POLLIN)
+                return readRequestHead(*peers[index]) ? static_cast<int>(index) : -1;
+        return -1;
+    };
+
+    std::vector<Completion> opening(2); // side by side, so each makes a connection that is kept
+    for (auto& completion : opening)
+        session->dataTaskWithURL(target, completion.handler())->resume();
+    for (size_t i = 0; i < opening.size(); ++i) {
+        peers.push_back(listener->accept(std::chrono::seconds(30)));
+        ASSERT_TRUE(peers.back()) << i;
+    }
+    for (size_t i = 0; i < opening.size(); ++i)
+        ASSERT_GE(nextRequest(), 0) << i;
+    for (auto& peer : peers)
+        ASSERT_TRUE(peer->sendAll(reply));
+    for (auto& completion : opening)
+        ASSERT_TRUE(completion.wait());
+
+    Completion first, second;
+    session->dataTaskWithURL(target, first.handler())->resume();
+    int firstPeer = nextRequest();
+    ASSERT_GE(firstPeer, 0);
+    {
+        NetworkThreadHold hold; // the reply is in its socket before the second task starts
+        ASSERT_TRUE(peers[firstPeer]->sendAll(reply));
+        session->dataTaskWithURL(target, second.handler())->resume();
+    }
+    int secondPeer = nextRequest();
+    ASSERT_GE(secondPeer, 0);
+    EXPECT_NE(secondPeer, firstPeer);
+    ASSERT_TRUE(peers[secondPeer]->sendAll(reply));
+    for (auto* completion : {&first, &second}) {
+        ASSERT_TRUE(completion->wait());
+        EXPECT_EQ(completion->body(), "ok");
+    }
 }
 
 TEST_F(URLSessionEngineTest, RequestsOnAKeptAliveConnectionShareOneUnchangedSocketWatchAndMakeNoTimer) {
@@ -369,12 +437,7 @@ TEST_F(URLSessionEngineTest, CompletionsOfOnePassOverReadySocketsReachTheQueueIn
     for (int i = 0; i < kTasks; ++i) {
         auto peer = listener->accept(std::chrono::seconds(30));
         ASSERT_TRUE(peer) << i;
-        std::string request;
-        while (request.find("\r\n\r\n") == std::string::npos) {
-            std::string got = peer->receiveSome();
-            ASSERT_FALSE(got.empty()) << i;
-            request += got;
-        }
+        ASSERT_TRUE(readRequestHead(*peer)) << i;
         peers.push_back(std::move(peer));
     }
     uint64_t before = 0;
