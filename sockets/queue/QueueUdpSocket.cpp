@@ -505,7 +505,8 @@ bool QueueUdpSocket::getHost(std::optional<std::string>* hostPtr, uint16_t* port
     std::string host;
     uint16_t port = 0;
     sa_family_t family = 0;
-    bool usable = sockets::getHost(address, &host, &port, &family);
+    // The host text is formatted only when asked for: a send asks only for the family.
+    bool usable = sockets::getHost(address, hostPtr ? &host : nullptr, &port, &family);
     if (hostPtr)
         *hostPtr = usable ? std::optional<std::string>(host) : std::nullopt;
     if (portPtr)

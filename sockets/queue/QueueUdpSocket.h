@@ -423,6 +423,8 @@ private:
     std::deque<PacketPtr> m_sendQueue;
     bool m_dequeuingSend{false};
     bool m_dequeueSendAgain{false};
+    // Datagrams of this length or longer are not sent as segments of one message (sendRunAtOnce).
+    size_t m_segmentLimit{SIZE_MAX};
     uint64_t m_socket4FDBytesAvailable{0};
     uint64_t m_socket6FDBytesAvailable{0};
     uint32_t m_pendingFilterOperations{0};
