@@ -111,8 +111,8 @@ void QueueUdpSocket::takeSendBatch(const std::shared_ptr<SendBatch>& batch) {
     size_t released = 0;
     while (next < packets.size()) {
         size_t sent = sendRunAtOnce(packets, next);
-        for (size_t i = next; i < next + sent; ++i)
-            notifyDidSendDataWithTag(packets[i]->tag);
+        if (sent > 0)
+            notifyDidSendRun(packets, next, sent);
         next += sent;
         if (sent == 0)
             enqueueSend(std::move(packets[next++]));

@@ -284,6 +284,9 @@ private:
     void notifyDidConnectToAddress(const platform::Data& anAddress);
     void notifyDidNotConnect(const platform::ErrorPtr& error);
     void notifyDidSendDataWithTag(int64_t tag);
+    // Reports packets[from, from + count) sent, in order.
+    void notifyDidSendRun(const std::vector<std::shared_ptr<QueueUdpSendPacket>>& packets, size_t from,
+                          size_t count);
     void notifyDidNotSendDataWithTag(int64_t tag, const platform::ErrorPtr& error);
     void notifyDidReceiveData(const platform::Data& data, const platform::Data& address,
                               const platform::Value& context);
