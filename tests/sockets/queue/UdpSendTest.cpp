@@ -347,12 +347,7 @@ struct BurstCase {
     const char* name;
     std::vector<std::pair<int, std::string>> burst; // the peer (0 or 1) and the datagram
     Reads reads[2];                                 // what each peer takes, read by read
-    bool segmentsRefused{false};
 };
-
-std::vector<std::pair<int, std::string>> repeated(int peer, const std::string& datagram, int times) {
-    return std::vector<std::pair<int, std::string>>(static_cast<size_t>(times), {peer, datagram});
-}
 
 } // namespace
 
@@ -360,12 +355,9 @@ std::vector<std::pair<int, std::string>> repeated(int peer, const std::string& d
 // length to one address travel together (the last of them may be shorter), up to 64 at a time; another
 // address or a longer datagram starts afresh, and where the system refuses segments each leaves alone.
 TEST(QueueUdpSocketSend, ABurstLeavesAsItsDatagramsTravellingTogetherWhereLengthAndAddressAgree) {
-    const std::vector<std::string> sixtyFour(64, "x");
+    using Burst = std::vector<std::pair<int, std::string>>;
     const std::vector<BurstCase> cases = {
-        {"alone", {{0, "solo"}}, {{{"solo"}}, {}}},
-        {"one length to one address",
-         repeated(0, "same", 5),
-         {{{"same", "same", "same", "same", "same"}}, {}}},
+        {"one length to one address", Burst(5, {0, "same"}), {{Reads::value_type(5, "same")}, {}}},
         {"a shorter one ends the run",
          {{0, "long"}, {0, "long"}, {0, "sh"}, {0, "long"}},
          {{{"long", "long", "sh"}, {"long"}}, {}}},
@@ -376,43 +368,42 @@ TEST(QueueUdpSocketSend, ABurstLeavesAsItsDatagramsTravellingTogetherWhereLength
          {{0, "a1"}, {0, "a2"}, {1, "b1"}, {1, "b2"}, {0, "a3"}},
          {{{"a1", "a2"}, {"a3"}}, {{"b1", "b2"}}}},
         {"more than a message holds",
-         repeated(0, "x", 70),
-         {{sixtyFour, std::vector<std::string>(6, "x")}, {}}},
-        {"segments refused", repeated(0, "same", 3), {{{"same"}, {"same"}, {"same"}}, {}}, true},
+         Burst(70, {0, "x"}),
+         {{Reads::value_type(64, "x"), Reads::value_type(6, "x")}, {}}},
+        // Last: without checksums the system sends datagrams one by one, never as segments.
+        {"segments refused", Burst(3, {0, "same"}), {{{"same"}, {"same"}, {"same"}}, {}}},
     };
+    std::unique_ptr<RawUdpPeer> peers[2] = {coalescingPeer(), coalescingPeer()};
+    if (!peers[0] || !peers[1])
+        GTEST_SKIP() << "the system does not hand over segmented datagrams whole";
+    OwnQueueUdp u;
+    ASSERT_TRUE(u.socket->bindToPort(0, std::string("127.0.0.1")));
+    int64_t tag = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::unique_ptr<RawUdpPeer> peers[2] = {coalescingPeer(), coalescingPeer()};
-        if (!peers[0] || !peers[1])
-            GTEST_SKIP() << "the system does not hand over segmented datagrams whole";
-        OwnQueueUdp u;
-        ASSERT_TRUE(u.socket->bindToPort(0, std::string("127.0.0.1")));
-        if (c.segmentsRefused) {
-            // Without checksums the system sends datagrams one by one, never as segments.
-            u.socket->performBlock([&] {
-                int on = 1;
-                ASSERT_EQ(::setsockopt(u.socket->socket4FD(), SOL_SOCKET, SO_NO_CHECK, &on, sizeof on), 0);
-            });
-        }
         std::promise<void> release;
-        u.socketQueue->async([held = release.get_future().share()] { held.wait(); });
-        int64_t tag = 0;
+        u.socketQueue->async([&, held = release.get_future().share()] {
+            held.wait();
+            int on = std::string_view(c.name) == "segments refused";
+            ASSERT_EQ(::setsockopt(u.socket->socket4FD(), SOL_SOCKET, SO_NO_CHECK, &on, sizeof on), 0);
+        });
+        const int64_t first = tag;
         for (const auto& [peer, datagram] : c.burst)
             u.socket->sendData(bytes(datagram), peers[peer]->address(), -1, tag++);
         release.set_value();
 
-        ASSERT_TRUE(u.delegate->waitFor(UdpEventKind::Send, c.burst.size()));
+        ASSERT_TRUE(u.delegate->waitFor(UdpEventKind::Send, size_t(tag)));
         u.socketQueue->sync([] {});
         u.delegateQueue->sync([] {});
         auto events = u.delegate->events();
-        ASSERT_EQ(events.size(), c.burst.size()); // no failure, no close
-        for (size_t i = 0; i < events.size(); ++i)
-            EXPECT_EQ(events[i].tag, int64_t(i));
+        ASSERT_EQ(events.size(), size_t(tag)); // no failure, no close
+        for (int64_t i = first; i < tag; ++i)
+            EXPECT_EQ(events[size_t(i)].tag, i);
         // Loopback datagrams are in the receive buffer once their send returned.
         EXPECT_EQ(takeReads(*peers[0]), c.reads[0]);
         EXPECT_EQ(takeReads(*peers[1]), c.reads[1]);
-        u.socket->close();
-        u.socketQueue->sync([] {});
-        u.delegateQueue->sync([] {});
     }
+    u.socket->close();
+    u.socketQueue->sync([] {});
+    u.delegateQueue->sync([] {});
 }
