@@ -5,6 +5,9 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/udp.h>
 #include <sys/socket.h>
 
 using platform::Data;
@@ -108,8 +111,8 @@ void QueueUdpSocket::takeSendBatch(const std::shared_ptr<SendBatch>& batch) {
     size_t released = 0;
     while (next < packets.size()) {
         size_t sent = sendRunAtOnce(packets, next);
-        for (size_t i = next; i < next + sent; ++i)
-            notifyDidSendDataWithTag(packets[i]->tag);
+        if (sent > 0)
+            notifyDidSendRun(packets, next, sent);
         next += sent;
         if (sent == 0)
             enqueueSend(std::move(packets[next++]));
@@ -122,21 +125,56 @@ void QueueUdpSocket::takeSendBatch(const std::shared_ptr<SendBatch>& batch) {
     releaseDelegateCalls();
 }
 
+namespace {
+
+// A system that predates segmented sends ignores the segment size it is given and would send the
+// message as one datagram: segments are used only where the system answers for the option.
+bool systemSegmentsDatagrams(int socketFD) {
+    static const bool segments = [socketFD] {
+        int segment = 0;
+        socklen_t length = sizeof(segment);
+        return ::getsockopt(socketFD, SOL_UDP, UDP_SEGMENT, &segment, &length) == 0;
+    }();
+    return segments;
+}
+
+} // namespace
+
 // The usual path, one datagram at a time, does all that sending can require (a destination to look up, a
 // filter, a connect ahead, a full buffer to wait on). None of that applies to datagrams with their own
 // address from an unconnected socket with nothing ahead of them; these leave together, as many at once as
 // the system takes. A connected socket keeps the usual path: an error the peer's network reported would be
 // lost inside a multiple send. Answers how many of packets[from...] left; 0 leaves the next to the usual
 // path (which also meets and reports whatever stopped a multiple send at its first datagram).
+//
+// Neighbours of one length to one address go down the network stack as one segmented message, which the
+// system cuts back into those datagrams (the last of them may be shorter) before the wire or a local
+// receiver (unless that receiver asked to take them together, with their length): each keeps its own
+// boundaries, at the cost of one route lookup and one pass through the stack for the lot instead of one
+// each. A message the system refuses to segment (a length past what the route carries whole, a device
+// that cannot segment) is left to the usual path, which sends it whole like any other datagram, and
+// lengths from the refused one up are not segmented again.
 size_t QueueUdpSocket::sendRunAtOnce(const std::vector<std::shared_ptr<QueueUdpSendPacket>>& packets,
                                      size_t from) {
     if (m_currentSend || !m_sendQueue.empty() || m_sendFilterBlock || !(m_flags & UdpFlagSocketsOpen) ||
         (m_flags & (UdpFlagConnected | UdpFlagConnectPending | UdpFlagCloseWhenSent)))
         return 0;
-    std::array<mmsghdr, kSendRun> messages{};
+    // What the system takes in one segmented message, with room for the headers under 64 KiB.
+    constexpr size_t kMaxSegments = 64;
+    constexpr size_t kMaxSegmentedBytes = 60000;
+    struct Message {
+        size_t datagrams{0};
+        size_t segmentLength{0}; // of its first datagram; a shorter one ends the message
+        size_t bytes{0};
+        bool closed{false};
+        alignas(cmsghdr) std::array<uint8_t, CMSG_SPACE(sizeof(uint16_t))> control{};
+    };
+    std::array<mmsghdr, kSendRun> headers{};
+    std::array<Message, kSendRun> messages{};
     std::array<iovec, kSendRun> parts{};
     int socketFD = -1;
     size_t count = 0;
+    size_t messageCount = 0;
     for (; count < kSendRun && from + count < packets.size(); ++count) {
         const auto& packet = *packets[from + count];
         if (packet.sentToHost || packet.resolveError || !packet.address)
@@ -147,20 +185,65 @@ size_t QueueUdpSocket::sendRunAtOnce(const std::vector<std::shared_ptr<QueueUdpS
         if (packetFD == -1 || (socketFD != -1 && packetFD != socketFD))
             break;
         socketFD = packetFD;
-        parts[count] = {const_cast<uint8_t*>(packet.buffer.bytes()), packet.buffer.length()};
-        auto& header = messages[count].msg_hdr;
+        size_t length = packet.buffer.length();
+        parts[count] = {const_cast<uint8_t*>(packet.buffer.bytes()), length};
+        if (messageCount > 0) {
+            Message& last = messages[messageCount - 1];
+            auto& header = headers[messageCount - 1].msg_hdr;
+            const auto* lastFirst = packets[from + count - last.datagrams].get();
+            if (!last.closed && length <= last.segmentLength && last.segmentLength < m_segmentLimit &&
+                last.datagrams < kMaxSegments && last.bytes + length <= kMaxSegmentedBytes &&
+                *lastFirst->address == *packet.address) {
+                ++header.msg_iovlen;
+                ++last.datagrams;
+                last.bytes += length;
+                last.closed = length < last.segmentLength;
+                continue;
+            }
+        }
+        Message& message = messages[messageCount];
+        message.datagrams = 1;
+        message.segmentLength = length;
+        message.bytes = length;
+        auto& header = headers[messageCount].msg_hdr;
         header.msg_name = const_cast<uint8_t*>(packet.address->bytes());
         header.msg_namelen = static_cast<socklen_t>(packet.address->length());
         header.msg_iov = &parts[count];
         header.msg_iovlen = 1;
+        ++messageCount;
     }
     if (count < 2)
         return 0;
-    int sent = ::sendmmsg(socketFD, messages.data(), static_cast<unsigned>(count), MSG_NOSIGNAL);
-    if (sent <= 0)
+    if (messageCount < count && !systemSegmentsDatagrams(socketFD)) {
+        m_segmentLimit = 0;
         return 0;
+    }
+    for (size_t m = 0; m < messageCount; ++m) {
+        Message& message = messages[m];
+        if (message.datagrams < 2)
+            continue;
+        auto& header = headers[m].msg_hdr;
+        header.msg_control = message.control.data();
+        header.msg_controllen = message.control.size();
+        cmsghdr* control = CMSG_FIRSTHDR(&header);
+        control->cmsg_level = SOL_UDP;
+        control->cmsg_type = UDP_SEGMENT;
+        control->cmsg_len = CMSG_LEN(sizeof(uint16_t));
+        auto segment = static_cast<uint16_t>(message.segmentLength);
+        std::memcpy(CMSG_DATA(control), &segment, sizeof(segment));
+    }
+    int sent = ::sendmmsg(socketFD, headers.data(), static_cast<unsigned>(messageCount), MSG_NOSIGNAL);
+    if (sent <= 0) {
+        if (sent < 0 && messages[0].datagrams > 1 && errno != EAGAIN && errno != EWOULDBLOCK &&
+            errno != ENOBUFS && errno != EINTR)
+            m_segmentLimit = (errno == EINVAL || errno == EMSGSIZE) ? messages[0].segmentLength : 0;
+        return 0;
+    }
     m_flags |= UdpFlagBound;
-    return static_cast<size_t>(sent);
+    size_t datagrams = 0;
+    for (int m = 0; m < sent; ++m)
+        datagrams += messages[static_cast<size_t>(m)].datagrams;
+    return datagrams;
 }
 
 void QueueUdpSocket::enqueueSend(std::shared_ptr<QueueUdpSendPacket> packet) {

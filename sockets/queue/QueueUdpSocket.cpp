@@ -219,6 +219,25 @@ void QueueUdpSocket::notifyDidSendDataWithTag(int64_t tag) {
     });
 }
 
+// A run that left in one call takes one entry of the pass, in its place among the others: the delegate
+// and the socket are held, and the pass's lock taken, once for the run instead of once per datagram.
+void QueueUdpSocket::notifyDidSendRun(const std::vector<std::shared_ptr<QueueUdpSendPacket>>& packets,
+                                      size_t from, size_t count) {
+    if (count == 1) {
+        notifyDidSendDataWithTag(packets[from]->tag);
+        return;
+    }
+    std::vector<int64_t> tags;
+    tags.reserve(count);
+    for (size_t i = from; i < from + count; ++i)
+        tags.push_back(packets[i]->tag);
+    notifyDelegate("udpSocket:didSendDataWithTag:",
+                   [tags = std::move(tags)](const auto& delegate, const auto& sock) {
+                       for (int64_t tag : tags)
+                           delegate->udpSocketDidSendDataWithTag(sock, tag);
+                   });
+}
+
 void QueueUdpSocket::notifyDidNotSendDataWithTag(int64_t tag, const platform::ErrorPtr& error) {
     notifyDelegate("udpSocket:didNotSendDataWithTag:dueToError:",
                    [tag, error](const auto& delegate, const auto& sock) {
@@ -505,7 +524,8 @@ bool QueueUdpSocket::getHost(std::optional<std::string>* hostPtr, uint16_t* port
     std::string host;
     uint16_t port = 0;
     sa_family_t family = 0;
-    bool usable = sockets::getHost(address, &host, &port, &family);
+    // The host text is formatted only when asked for: a send asks only for the family.
+    bool usable = sockets::getHost(address, hostPtr ? &host : nullptr, &port, &family);
     if (hostPtr)
         *hostPtr = usable ? std::optional<std::string>(host) : std::nullopt;
     if (portPtr)

@@ -284,6 +284,9 @@ private:
     void notifyDidConnectToAddress(const platform::Data& anAddress);
     void notifyDidNotConnect(const platform::ErrorPtr& error);
     void notifyDidSendDataWithTag(int64_t tag);
+    // Reports packets[from, from + count) sent, in order.
+    void notifyDidSendRun(const std::vector<std::shared_ptr<QueueUdpSendPacket>>& packets, size_t from,
+                          size_t count);
     void notifyDidNotSendDataWithTag(int64_t tag, const platform::ErrorPtr& error);
     void notifyDidReceiveData(const platform::Data& data, const platform::Data& address,
                               const platform::Value& context);
@@ -423,6 +426,8 @@ private:
     std::deque<PacketPtr> m_sendQueue;
     bool m_dequeuingSend{false};
     bool m_dequeueSendAgain{false};
+    // Datagrams of this length or longer are not sent as segments of one message (sendRunAtOnce).
+    size_t m_segmentLimit{SIZE_MAX};
     uint64_t m_socket4FDBytesAvailable{0};
     uint64_t m_socket6FDBytesAvailable{0};
     uint32_t m_pendingFilterOperations{0};

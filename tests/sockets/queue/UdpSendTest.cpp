@@ -1,12 +1,16 @@
-// Sending: destinations, the queue order shared with connects, filters, a full send buffer and time-outs.
+// Sending: destinations, the queue order shared with connects, filters, a full send buffer, time-outs and
+// bursts that leave together.
 #include "platform/foundation/Clock.h"
 #include "tests/sockets/queue/UdpTestSupport.h"
 #include "tests/support/FakeResolver.h"
 
 #include <algorithm>
+#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
 #include <netdb.h>
+#include <netinet/udp.h>
+#include <sys/socket.h>
 
 using namespace udptest;
 using queuesockettest::describe;
@@ -301,4 +305,105 @@ TEST(QueueUdpSocketSend, ReportsHeldThroughABurstSurviveAChangeOfDelegateQueue) 
     u.socketQueue->sync([] {});
     u.delegateQueue->sync([] {});
     replacement->sync([] {});
+}
+
+namespace {
+
+// A loopback peer that takes the datagrams of one segmented message in one read, as the system offers on
+// request, so a test can tell how a burst went down the stack. Null when the system cannot.
+std::unique_ptr<RawUdpPeer> coalescingPeer() {
+    auto peer = RawUdpPeer::create(AF_INET);
+    int on = 1;
+    return peer && ::setsockopt(peer->fd(), SOL_UDP, UDP_GRO, &on, sizeof on) == 0 ? std::move(peer)
+                                                                                   : nullptr;
+}
+
+using Reads = std::vector<std::vector<std::string>>;
+
+// The datagrams waiting at a coalescing peer, grouped by the read that took them.
+Reads takeReads(const RawUdpPeer& peer) {
+    Reads reads;
+    std::string buffer(70000, '\0');
+    iovec part{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    for (ssize_t got;
+         (header.msg_controllen = sizeof control, got = ::recvmsg(peer.fd(), &header, MSG_DONTWAIT)) >= 0;) {
+        int segment = static_cast<int>(got); // one datagram unless the system says otherwise
+        for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c))
+            if (c->cmsg_level == SOL_UDP && c->cmsg_type == UDP_GRO)
+                std::memcpy(&segment, CMSG_DATA(c), sizeof segment);
+        auto& read = reads.emplace_back();
+        for (ssize_t at = 0; at < got; at += segment)
+            read.push_back(buffer.substr(size_t(at), size_t(std::min<ssize_t>(segment, got - at))));
+    }
+    return reads;
+}
+
+struct BurstCase {
+    const char* name;
+    std::vector<std::pair<int, std::string>> burst; // the peer (0 or 1) and the datagram
+    Reads reads[2];                                 // what each peer takes, read by read
+};
+
+} // namespace
+
+// Datagrams of a burst leave whole and in order, each reported sent once in order. Neighbours of one
+// length to one address travel together (the last of them may be shorter), up to 64 at a time; another
+// address or a longer datagram starts afresh, and where the system refuses segments each leaves alone.
+TEST(QueueUdpSocketSend, ABurstLeavesAsItsDatagramsTravellingTogetherWhereLengthAndAddressAgree) {
+    using Burst = std::vector<std::pair<int, std::string>>;
+    const std::vector<BurstCase> cases = {
+        {"one length to one address", Burst(5, {0, "same"}), {{Reads::value_type(5, "same")}, {}}},
+        {"a shorter one ends the run",
+         {{0, "long"}, {0, "long"}, {0, "sh"}, {0, "long"}},
+         {{{"long", "long", "sh"}, {"long"}}, {}}},
+        {"a longer one starts a run",
+         {{0, "ab"}, {0, "cd"}, {0, "efgh"}, {0, "ijkl"}},
+         {{{"ab", "cd"}, {"efgh", "ijkl"}}, {}}},
+        {"another address between them",
+         {{0, "a1"}, {0, "a2"}, {1, "b1"}, {1, "b2"}, {0, "a3"}},
+         {{{"a1", "a2"}, {"a3"}}, {{"b1", "b2"}}}},
+        {"more than a message holds",
+         Burst(70, {0, "x"}),
+         {{Reads::value_type(64, "x"), Reads::value_type(6, "x")}, {}}},
+        // Last: without checksums the system sends datagrams one by one, never as segments.
+        {"segments refused", Burst(3, {0, "same"}), {{{"same"}, {"same"}, {"same"}}, {}}},
+    };
+    std::unique_ptr<RawUdpPeer> peers[2] = {coalescingPeer(), coalescingPeer()};
+    if (!peers[0] || !peers[1])
+        GTEST_SKIP() << "the system does not hand over segmented datagrams whole";
+    OwnQueueUdp u;
+    ASSERT_TRUE(u.socket->bindToPort(0, std::string("127.0.0.1")));
+    int64_t tag = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::promise<void> release;
+        u.socketQueue->async([&, held = release.get_future().share()] {
+            held.wait();
+            int on = std::string_view(c.name) == "segments refused";
+            ASSERT_EQ(::setsockopt(u.socket->socket4FD(), SOL_SOCKET, SO_NO_CHECK, &on, sizeof on), 0);
+        });
+        const int64_t first = tag;
+        for (const auto& [peer, datagram] : c.burst)
+            u.socket->sendData(bytes(datagram), peers[peer]->address(), -1, tag++);
+        release.set_value();
+
+        ASSERT_TRUE(u.delegate->waitFor(UdpEventKind::Send, size_t(tag)));
+        u.socketQueue->sync([] {});
+        u.delegateQueue->sync([] {});
+        auto events = u.delegate->events();
+        ASSERT_EQ(events.size(), size_t(tag)); // no failure, no close
+        for (int64_t i = first; i < tag; ++i)
+            EXPECT_EQ(events[size_t(i)].tag, i);
+        // Loopback datagrams are in the receive buffer once their send returned.
+        EXPECT_EQ(takeReads(*peers[0]), c.reads[0]);
+        EXPECT_EQ(takeReads(*peers[1]), c.reads[1]);
+    }
+    u.socket->close();
+    u.socketQueue->sync([] {});
+    u.delegateQueue->sync([] {});
 }
