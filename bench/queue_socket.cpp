@@ -394,7 +394,9 @@ BENCHMARK(BM_AsioTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterat
 // cycle().
 class CycleRig {
 public:
-    explicit CycleRig(bool withTls) {
+    // byAddress: each cycle connects to the listener's address record, so no lookup hop comes first.
+    explicit CycleRig(bool withTls, bool byAddress = false)
+        : m_byAddress(byAddress) {
         auto shared = m_shared;
         const platform::Value serverSettings = platform::Value::dictionary({
             {platform::kCFStreamSSLIsServer, true},
@@ -436,7 +438,8 @@ public:
 
     bool isListening() const { return m_listening; }
     bool cycle() {
-        if (!m_client->connectToHost("127.0.0.1", m_port))
+        if (!(m_byAddress ? m_client->connectToAddress(address())
+                          : m_client->connectToHost("127.0.0.1", m_port)))
             return false;
         m_shared->ready.wait();
         m_client->disconnect();
@@ -444,6 +447,14 @@ public:
     }
 
 private:
+    platform::Data address() const {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(m_port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return platform::Data(reinterpret_cast<const uint8_t*>(&address), sizeof address);
+    }
+
     struct Shared {
         AcceptedSockets accepted;
         Latch ready;
@@ -455,10 +466,11 @@ private:
     QueueSocketPtr m_client;
     bool m_listening{false};
     uint16_t m_port{0};
+    bool m_byAddress{false};
 };
 
-void connectCycles(benchmark::State& state, bool withTls) {
-    CycleRig rig(withTls);
+void connectCycles(benchmark::State& state, bool withTls, bool byAddress = false) {
+    CycleRig rig(withTls, byAddress);
     if (!rig.isListening()) {
         state.SkipWithError("cannot listen");
         return;
@@ -477,6 +489,12 @@ void BM_QueueSocketConnectDisconnect(benchmark::State& state) {
     connectCycles(state, false);
 }
 BENCHMARK(BM_QueueSocketConnectDisconnect)->UseRealTime()->MinTime(2.0);
+
+// The same cycle without the lookup hop a host name takes: what that hop costs.
+void BM_QueueSocketConnectToAddressDisconnect(benchmark::State& state) {
+    connectCycles(state, false, true);
+}
+BENCHMARK(BM_QueueSocketConnectToAddressDisconnect)->UseRealTime()->MinTime(2.0);
 
 void BM_QueueSocketConnectTlsHandshakeDisconnect(benchmark::State& state) {
     connectCycles(state, true);
