@@ -43,42 +43,10 @@ std::optional<int64_t> parseLength(std::string_view text) {
     return value;
 }
 
-// The values of the fields a response reads as it is made, found in one pass over the lines (each
-// name's lines joined with ", " as HTTPHeaderFields::value joins them).
-struct ContentFields {
-    std::optional<std::string> type;
-    std::optional<std::string> encoding;
-    std::optional<std::string> length;
-};
-
-ContentFields contentFields(const HTTPHeaderFields& fields) {
-    ContentFields found;
-    auto add = [](std::optional<std::string>& slot, std::string_view value) {
-        if (slot)
-            slot->append(", ").append(value);
-        else
-            slot.emplace(value);
-    };
-    for (const auto& [name, value] : fields) {
-        // Every name looked for starts "Content-"; most lines of a reply do not.
-        if (name.size() < 12 || !text::equalsIgnoringASCIICase(name.substr(0, 8), "Content-"))
-            continue;
-        std::string_view rest = name.substr(8);
-        if (text::equalsIgnoringASCIICase(rest, "Type"))
-            add(found.type, value);
-        else if (text::equalsIgnoringASCIICase(rest, "Encoding"))
-            add(found.encoding, value);
-        else if (text::equalsIgnoringASCIICase(rest, "Length"))
-            add(found.length, value);
-    }
-    return found;
-}
-
 HTTPURLResponse::Parts partsFromHeaders(URLPtr url, const HTTPHeaderFields& fields) {
     HTTPURLResponse::Parts parts;
     parts.url = std::move(url);
-    ContentFields content = contentFields(fields);
-    if (const auto& contentType = content.type) {
+    if (auto contentType = fields.value("Content-Type")) {
         auto semicolon = contentType->find(';');
         std::string mime = text::lowercaseASCII(text::trimmingWhitespace(contentType->substr(0, semicolon)));
         if (!mime.empty())
@@ -87,10 +55,10 @@ HTTPURLResponse::Parts partsFromHeaders(URLPtr url, const HTTPHeaderFields& fiel
             if (auto charset = headerParameter(contentType->substr(semicolon + 1), "charset"))
                 parts.textEncodingName = text::lowercaseASCII(*charset);
     }
-    const auto& encoding = content.encoding;
+    auto encoding = fields.value("Content-Encoding");
     bool encoded =
         encoding && !text::equalsIgnoringASCIICase(text::trimmingWhitespace(*encoding), "identity");
-    if (const auto& length = content.length; length && !encoded)
+    if (auto length = fields.value("Content-Length"); length && !encoded)
         if (auto parsed = parseLength(*length))
             parts.expectedContentLength = *parsed;
     return parts;
