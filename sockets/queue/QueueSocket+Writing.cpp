@@ -198,26 +198,32 @@ void QueueSocket::finishWriteStep(WritePacket& packet, const WriteStep& step) {
             if (!usingCFStreamForTLS())
                 resumeWriteSource();
         }
-        if (step.bytesWritten > 0) {
-            uint64_t bytesWritten = step.bytesWritten;
-            int64_t tag = packet.tag;
-            notifyDelegate("socket:didWritePartialDataOfLength:tag:",
-                           [strongSelf = self(), bytesWritten, tag](const QueueSocketDelegatePtr& delegate) {
-                               delegate->socketDidWritePartialDataOfLength(strongSelf, bytesWritten, tag);
-                           });
-        }
+        if (step.bytesWritten > 0)
+            notifyDidWrite(packet.tag, step.bytesWritten);
     }
     if (step.error)
         closeWithError(step.error);
 }
 
 void QueueSocket::completeCurrentWrite() {
-    int64_t tag = std::static_pointer_cast<WritePacket>(m_currentWrite)->tag;
+    notifyDidWrite(std::static_pointer_cast<WritePacket>(m_currentWrite)->tag);
+    endCurrent(kWriteHalf);
+}
+
+// A whole write (no part length) or a part of one.
+void QueueSocket::notifyDidWrite(int64_t tag, std::optional<uint64_t> partLength) {
+    if (partLength) {
+        notifyDelegate(
+            "socket:didWritePartialDataOfLength:tag:",
+            [strongSelf = self(), length = *partLength, tag](const QueueSocketDelegatePtr& delegate) {
+                delegate->socketDidWritePartialDataOfLength(strongSelf, length, tag);
+            });
+        return;
+    }
     notifyDelegate("socket:didWriteDataWithTag:",
                    [strongSelf = self(), tag](const QueueSocketDelegatePtr& delegate) {
                        delegate->socketDidWriteDataWithTag(strongSelf, tag);
                    });
-    endCurrent(kWriteHalf);
 }
 
 // Bytes the descriptor took past the current request belong to the writes queued behind it, in order:
@@ -229,18 +235,11 @@ void QueueSocket::completeSentAhead(uint64_t bytes) {
         uint64_t taken = std::min(bytes, next->buffer.length() - next->bytesDone);
         next->bytesDone += taken;
         bytes -= taken;
-        int64_t tag = next->tag;
         if (next->bytesDone < next->buffer.length()) {
-            notifyDelegate("socket:didWritePartialDataOfLength:tag:",
-                           [strongSelf = self(), taken, tag](const QueueSocketDelegatePtr& delegate) {
-                               delegate->socketDidWritePartialDataOfLength(strongSelf, taken, tag);
-                           });
+            notifyDidWrite(next->tag, taken);
             return;
         }
-        notifyDelegate("socket:didWriteDataWithTag:",
-                       [strongSelf = self(), tag](const QueueSocketDelegatePtr& delegate) {
-                           delegate->socketDidWriteDataWithTag(strongSelf, tag);
-                       });
+        notifyDidWrite(next->tag);
         m_writeQueue.pop_front();
     }
 }

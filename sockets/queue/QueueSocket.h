@@ -445,6 +445,7 @@ private:
     void finishWriteStep(sockets::WritePacket& packet, const WriteStep& step);
     void completeCurrentWrite();
     void completeSentAhead(uint64_t bytes);
+    void notifyDidWrite(int64_t tag, std::optional<uint64_t> partLength = std::nullopt);
 
     // ---- Sources and queries (QueueSocket+Sources.cpp) ----
     void setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD);
