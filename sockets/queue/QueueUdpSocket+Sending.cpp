@@ -15,6 +15,21 @@ using platform::ErrorPtr;
 
 // ---- Public operations ----
 
+namespace {
+
+// Up to about a frame's worth, a datagram's bytes and its address are copied into the packet instead
+// of shared with the caller's Data. Sharing makes the caller's thread count a reference up and the
+// socket queue count it down again for every datagram, so the count's cache line crosses between
+// their cores twice a datagram, and between every core involved when callers send one Data (an
+// address, say) from several threads; such a copy costs less than one of those crossings.
+constexpr size_t kCopiedBytes = 2048;
+
+Data ownCopy(const Data& data) {
+    return data.length() <= kCopiedBytes ? Data(data.bytes(), data.length()) : data;
+}
+
+} // namespace
+
 void QueueUdpSocket::sendData(const Data& data, int64_t tag) {
     sendData(data, -1.0, tag);
 }
@@ -22,14 +37,14 @@ void QueueUdpSocket::sendData(const Data& data, int64_t tag) {
 void QueueUdpSocket::sendData(const Data& data, double timeout, int64_t tag) {
     if (data.empty())
         return;
-    postSend(std::make_shared<QueueUdpSendPacket>(data, timeout, tag));
+    postSend(std::make_shared<QueueUdpSendPacket>(ownCopy(data), timeout, tag));
 }
 
 void QueueUdpSocket::sendData(const Data& data, const std::optional<std::string>& host, uint16_t port,
                               double timeout, int64_t tag) {
     if (data.empty())
         return;
-    auto packet = std::make_shared<QueueUdpSendPacket>(data, timeout, tag);
+    auto packet = std::make_shared<QueueUdpSendPacket>(ownCopy(data), timeout, tag);
     packet->resolveInProgress = true;
     packet->sentToHost = true;
     asyncResolveHost(host, port, [packet](QueueUdpSocket& socket, Addresses addresses, ErrorPtr error) {
@@ -45,8 +60,8 @@ void QueueUdpSocket::sendData(const Data& data, const std::optional<std::string>
 void QueueUdpSocket::sendData(const Data& data, const Data& remoteAddr, double timeout, int64_t tag) {
     if (data.empty())
         return;
-    auto packet = std::make_shared<QueueUdpSendPacket>(data, timeout, tag);
-    packet->address = remoteAddr;
+    auto packet = std::make_shared<QueueUdpSendPacket>(ownCopy(data), timeout, tag);
+    packet->address = ownCopy(remoteAddr);
     packet->addressFamily = familyFromAddress(remoteAddr);
     postSend(std::move(packet));
 }
