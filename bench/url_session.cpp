@@ -431,13 +431,14 @@ public:
                 size_t* received = nullptr;
                 curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &received);
                 whole.push_back(message->data.result == CURLE_OK && *received == kFileSize);
-                curl_multi_remove_handle(m_multi, message->easy_handle);
             }
             if (!whole.empty())
                 ended(std::move(whole));
             if (running > 0)
                 curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
         }
+        for (auto& transfer : m_transfers)
+            curl_multi_remove_handle(m_multi, transfer->easy);
     }
 
 private:
