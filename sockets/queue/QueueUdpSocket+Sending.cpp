@@ -17,11 +17,11 @@ using platform::ErrorPtr;
 
 namespace {
 
-// Up to about a frame's worth, a datagram's bytes and its address are copied into the packet instead
-// of shared with the caller's Data. Sharing makes the caller's thread count a reference up and the
-// socket queue count it down again for every datagram, so the count's cache line crosses between
-// their cores twice a datagram, and between every core involved when callers send one Data (an
-// address, say) from several threads; such a copy costs less than one of those crossings.
+// Up to 2 KiB (a whole frame's payload and more), a datagram's bytes and its address are copied into
+// the packet instead of shared with the caller's Data. Sharing makes the caller's thread count a
+// reference up and the socket queue count it down again for every datagram, so the count's cache line
+// crosses between their cores twice a datagram, and between every core involved when callers send one
+// Data (an address, say) from several threads; such a copy costs less than one of those crossings.
 constexpr size_t kCopiedBytes = 2048;
 
 Data ownCopy(const Data& data) {
