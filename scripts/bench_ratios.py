@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Prints the ratio table of scripts/bench: for each pair of bench/pairs whose binary ran, the ratio
 in every round (repetition i of the project against repetition i of the peer), then the median and
-the spread (lowest and highest) over the rounds.
+the spread (lowest and highest) over the rounds, and the peer's own median figure (its time per
+iteration, or the counter): a ratio says little without how fast the peer ran on that machine.
 
 usage: bench_ratios.py PAIRS RESULT.json...   (each result is named <binary>.json)
 """
@@ -42,6 +43,15 @@ def figure(run, measure):
     return run.get(measure)
 
 
+def peer_median(measure, runs):
+    figures = [figure(run, measure) for run in runs]
+    figures = [f for f in figures if f is not None]
+    if not figures:
+        return ""
+    unit = f" {runs[0].get('time_unit', '')}" if measure in ("rate", "time") else ""
+    return f"{statistics.median(figures):.4g}{unit}"
+
+
 def ratio(measure, project, peer):
     if project is None or peer is None or project == 0 or peer == 0:
         return None
@@ -65,12 +75,13 @@ def main():
         values = [v for v in values if v is not None]
         if values:
             spread = f"{min(values):.3f}-{max(values):.3f}"
-            rows.append((project, peer, measure, f"{statistics.median(values):.3f}x", spread, str(len(values))))
+            rows.append((project, peer, measure, f"{statistics.median(values):.3f}x", spread, str(len(values)),
+                         peer_median(measure, theirs)))
         else:
-            rows.append((project, peer, measure, "n/a", "", "0"))
+            rows.append((project, peer, measure, "n/a", "", "0", ""))
     if not rows:
         return
-    header = ("project", "peer", "measure", "median", "spread", "rounds")
+    header = ("project", "peer", "measure", "median", "spread", "rounds", "peer's own")
     widths = [max(len(row[i]) for row in rows + [header]) for i in range(len(header))]
     print()
     for row in [header] + rows:
