@@ -1,5 +1,5 @@
 // Sending: destinations, the queue order shared with connects, filters, a full send buffer, time-outs and
-// bursts that leave together.
+// bursts that leave together, datagrams of any size sent from slices of a shared buffer.
 #include "platform/foundation/Clock.h"
 #include "tests/sockets/queue/UdpTestSupport.h"
 #include "tests/support/FakeResolver.h"
@@ -406,4 +406,37 @@ TEST(QueueUdpSocketSend, ABurstLeavesAsItsDatagramsTravellingTogetherWhereLength
     u.socket->close();
     u.socketQueue->sync([] {});
     u.delegateQueue->sync([] {});
+}
+
+// Small datagrams are copied for the send and large ones are not: slices of one buffer (which share it,
+// starting inside it) on both sides of that limit, to an address and to a host name, arrive byte for
+// byte, each whole and in order, and the caller's buffer may go as soon as the call returns.
+TEST(QueueUdpSocketSend, SlicesOfOneBufferArriveWholeWhateverTheirSize) {
+    auto peer = RawUdpPeer::create(AF_INET);
+    ASSERT_TRUE(peer);
+    UdpFixture f;
+    const size_t sizes[] = {1, 2047, 2048, 2049, 9000};
+    std::string expected[2 * std::size(sizes)];
+    int64_t tag = 0;
+    for (bool byName : {false, true}) {
+        for (size_t size : sizes) {
+            std::string text(size + 3, '\0');
+            for (size_t i = 0; i < text.size(); ++i)
+                text[i] = char('a' + (i * 7 + size + byName) % 26);
+            expected[tag] = text.substr(3, size);
+            platform::Data slice = bytes(text).subdata(3, size);
+            if (byName)
+                f.socket->sendData(slice, std::string("127.0.0.1"), peer->port(), -1, tag);
+            else
+                f.socket->sendData(slice, peer->address(), -1, tag);
+            ++tag;
+        }
+    }
+    ASSERT_TRUE(f.delegate->waitFor(UdpEventKind::Send, size_t(tag)));
+    for (const auto& datagram : expected) {
+        auto received = peer->receive();
+        ASSERT_TRUE(received);
+        EXPECT_EQ(received->size(), datagram.size());
+        EXPECT_TRUE(*received == datagram) << "a datagram of " << datagram.size() << " bytes came changed";
+    }
 }
