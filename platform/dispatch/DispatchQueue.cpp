@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <thread>
@@ -379,6 +380,12 @@ void DispatchQueue::drain() {
     size_t sinceTake = detail::streamingRun; // blocks run since the last take
     bool looked = false;                     // whether the posts about to be taken were waited for
     int posterCpu = -1;                      // where the last block run was posted from
+    // Whether the poster streams faster than a post per build-up step while this drain keeps up with
+    // it: the drain then rests before each take, for as long as it ran the last run in less than a
+    // rest. A poster that outruns the drain lets the runs grow until one takes longer than a rest,
+    // which ends the resting, so resting never holds back a drain that cannot keep up.
+    bool resting = false;
+    std::chrono::steady_clock::time_point lastTake; // read only while resting
     for (size_t done = 0;;) {
         if (m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()) {
             endDrainTurn();
@@ -390,9 +397,19 @@ void DispatchQueue::drain() {
             // would move the intake's line and each block between the two cores at every post.
             // Letting a run build up first makes the posts cheap and the take one pass over a chain.
             bool ownPosts = std::exchange(m_postedByOwnBlock, false);
-            if (!looked && !ownPosts && sinceTake < detail::streamingRun && isOutermostJob())
-                detail::WorkerPool::shared().letRunBuildUp([this] { return m_intake.newestPost(); });
+            if (looked || ownPosts || !isOutermostJob()) {
+                resting = false;
+            } else if (resting) {
+                resting = std::chrono::steady_clock::now() - lastTake < detail::WorkerPool::restSpan;
+                if (resting)
+                    detail::WorkerPool::restWhileStreaming();
+            } else if (sinceTake < detail::streamingRun) {
+                resting =
+                    detail::WorkerPool::shared().letRunBuildUp([this] { return m_intake.newestPost(); });
+            }
             m_backlog.append(m_intake.take());
+            if (resting)
+                lastTake = std::chrono::steady_clock::now();
             sinceTake = 0;
             looked = false;
         }

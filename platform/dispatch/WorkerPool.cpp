@@ -11,8 +11,10 @@
 #include <optional>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <system_error>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 #include <utility>
 
@@ -149,6 +151,15 @@ WorkerPool::WaitingWake::~WaitingWake() {
         return;
     sched_param param{};
     ::sched_setscheduler(0, SCHED_OTHER, &param);
+}
+
+void WorkerPool::restWhileStreaming() {
+    thread_local bool slackCut = false;
+    if (!std::exchange(slackCut, true))
+        ::prctl(PR_SET_TIMERSLACK, 1000UL);
+    auto span = std::chrono::duration_cast<std::chrono::nanoseconds>(restSpan);
+    timespec rest{0, long(span.count())};
+    ::clock_nanosleep(CLOCK_MONOTONIC, 0, &rest, nullptr);
 }
 
 void WorkerPool::sleepAfterJob() {

@@ -16,6 +16,7 @@
 #include "platform/dispatch/WorkSpin.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -100,18 +101,29 @@ public:
     }
 
     // Pauses while posts keep coming (newest() changes from one short step to the next), up to about
-    // as long as a few dozen posts take, so a run of them builds up. No system call.
-    template <class Newest> void letRunBuildUp(Newest newest) const {
+    // as long as a few dozen posts take, so a run of them builds up. No system call. True when posts
+    // were still coming at the last step: the poster streams faster than a post per step.
+    template <class Newest> bool letRunBuildUp(Newest newest) const {
         auto seen = newest();
         for (int step = 0; step < buildUpSteps; ++step) {
             for (size_t i = 0; i < m_buildUpStepPauses; ++i)
                 cpuRelax();
             auto now = newest();
             if (now == seen)
-                return;
+                return false;
             seen = now;
         }
+        return true;
     }
+
+    // For a drain that runs a streaming poster's blocks faster than they come: sleeps for restSpan, so
+    // a long run builds up meanwhile and this worker's core is free, instead of keeping a second core
+    // busy looking for the next few posts and moving every block's line between the two cores as it is
+    // written. A sleep with a timer, so the poster owes no wake-up; the thread's timer slack is cut
+    // to a microsecond the first time (threads its later jobs start inherit that), since the default
+    // slack would stretch each rest several times over.
+    static constexpr std::chrono::microseconds restSpan{20};
+    static void restWhileStreaming();
 
     // For a worker looking for more of the queue it drains, every so many steps of its look: while no
     // worker holds the watch, looks at the watched set without waiting and passes on what reported,

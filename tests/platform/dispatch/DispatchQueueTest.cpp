@@ -62,6 +62,43 @@ TEST(DispatchQueueOrder, SerialQueueRunsAsyncAndSyncOneAtATimeInSubmissionOrderA
     EXPECT_EQ(overlap.most.load(), 1);
 }
 
+// Posters streaming tiny blocks let the drain outrun them, so it rests between takes; heavier blocks
+// make it fall behind, which must end the resting. Either way every block runs once, one at a time,
+// each poster's in its order, and the block posted last, after the posters stop, is not held back.
+TEST(DispatchQueueOrder, StreamingPostersLoseNothingWhetherTheDrainOutrunsThemOrFallsBehind) {
+    constexpr int posters = 3;
+    constexpr int perPoster = 20000;
+    for (int work : {0, 50, 2000}) {
+        auto queue = DispatchQueue::create("streamed");
+        std::vector<std::vector<int>> seen(posters);
+        std::atomic<int> inside{0};
+        std::atomic<int> most{0};
+        volatile unsigned sink = 0;
+        std::vector<std::thread> threads;
+        for (int poster = 0; poster < posters; ++poster) {
+            threads.emplace_back([&, poster] {
+                for (int i = 0; i < perPoster; ++i) {
+                    queue->async([&, poster, i] {
+                        most.store(std::max(most.load(), ++inside));
+                        for (int spin = 0; spin < work; ++spin)
+                            sink = sink + unsigned(spin);
+                        seen[poster].push_back(i);
+                        --inside;
+                    });
+                }
+            });
+        }
+        for (auto& thread : threads)
+            thread.join();
+        Counter last;
+        queue->async([&last] { last.notify(); });
+        ASSERT_TRUE(last.waitFor(1)) << "work " << work;
+        for (int poster = 0; poster < posters; ++poster)
+            EXPECT_EQ(seen[poster], upTo(perPoster)) << "work " << work << ", poster " << poster;
+        EXPECT_EQ(most.load(), 1) << "work " << work;
+    }
+}
+
 // A sync onto a serial queue with nothing queued or running is run by the caller itself, with the
 // queue held as a drain holds it: its own posts wait behind it, in order, and its values are found.
 TEST(DispatchQueueSync, AnIdleSerialQueueRunsASyncOnTheCallersThreadAndItsOwnPostsAfterIt) {
