@@ -385,7 +385,9 @@ void DispatchQueue::drain() {
     // rest. A poster that outruns the drain lets the runs grow until one takes longer than a rest,
     // which ends the resting, so resting never holds back a drain that cannot keep up.
     bool resting = false;
-    std::chrono::steady_clock::time_point lastTake; // read only while resting
+    // Read only while resting, from the machine's clock rather than the injectable one: what it
+    // measures is how fast this processor runs the blocks, which a test's clock knows nothing of.
+    std::chrono::steady_clock::time_point lastTake;
     for (size_t done = 0;;) {
         if (m_suspendCount.load(std::memory_order_acquire) > 0 && parkIfSuspended()) {
             endDrainTurn();
