@@ -15,6 +15,7 @@
 #include "platform/security/TlsCertificate.h"
 #include "platform/security/TlsSettingsKeys.h"
 #include "sockets/queue/QueueSocket.h"
+#include "tests/peers/LoopbackPeer.h"
 
 #include <arpa/inet.h>
 #include <asio.hpp>
@@ -438,7 +439,7 @@ public:
 
     bool isListening() const { return m_listening; }
     bool cycle() {
-        if (!(m_byAddress ? m_client->connectToAddress(address())
+        if (!(m_byAddress ? m_client->connectToAddress(liveapp::test::loopbackAddress(AF_INET, m_port))
                           : m_client->connectToHost("127.0.0.1", m_port)))
             return false;
         m_shared->ready.wait();
@@ -447,14 +448,6 @@ public:
     }
 
 private:
-    platform::Data address() const {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(m_port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return platform::Data(reinterpret_cast<const uint8_t*>(&address), sizeof address);
-    }
-
     struct Shared {
         AcceptedSockets accepted;
         Latch ready;
