@@ -1,11 +1,17 @@
 // Async round trips on a serial dispatch queue against the simplest alternative: one thread serving a
 // mutex + condition-variable queue of std::function. "RoundTrip" posts one block and waits for it to
 // signal back before posting the next (wake-up latency); "Burst" posts 1000 and waits for the last
-// (throughput once the consumer is awake). Each also reports, per iteration, cpu_ns, the process's CPU
+// (throughput once the consumer is awake). "SpinningConsumerRoundTrip" is no contender but a
+// reference: a consumer that never sleeps and picks a post up within a few hundred nanoseconds, so the
+// post costs nothing and the round trip is the reply alone. What that costs turns on a race: a reply
+// that lands before the waiting thread is asleep wakes no one, one that lands after pays the wake-up.
+// Each also reports, per iteration, cpu_ns, the process's CPU
 // time (every thread's: the pool's workers, spinning or not, included), and switches, the process's
 // context switches (voluntary and involuntary), which do not move with the machine's load as times do.
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Pause.h"
 
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <condition_variable>
 #include <cstdlib>
@@ -75,6 +81,33 @@ private:
     bool m_done{false};
 };
 
+// The reference: a consumer thread that spins on a one-block slot for as long as it lives (no system
+// call, a core burnt throughout), so a post costs one store and no wake-up.
+class SpinningConsumer {
+public:
+    SpinningConsumer()
+        : m_thread([this] { serve(); }) {}
+    ~SpinningConsumer() {
+        m_stop.store(true);
+        m_thread.join();
+    }
+    void post(std::function<void()>& block) { m_slot.store(&block, std::memory_order_release); }
+
+private:
+    void serve() {
+        while (!m_stop.load(std::memory_order_relaxed)) {
+            if (auto* block = m_slot.exchange(nullptr, std::memory_order_acquire))
+                (*block)();
+            else
+                platform::detail::cpuRelax();
+        }
+    }
+
+    std::atomic<std::function<void()>*> m_slot{nullptr};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 constexpr int burst = 1000;
 
 int64_t processCpuNanoseconds() {
@@ -128,6 +161,18 @@ void PlainQueueRoundTrip(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+void SpinningConsumerRoundTrip(benchmark::State& state) {
+    SpinningConsumer consumer;
+    Reply reply;
+    std::function<void()> block = [&reply] { reply.signal(); };
+    ProcessCounts counts(state);
+    for (auto _ : state) {
+        consumer.post(block);
+        reply.wait();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 void SerialQueueBurst(benchmark::State& state) {
     auto queue = platform::DispatchQueue::create("bench.burst");
     Reply reply;
@@ -163,10 +208,12 @@ void PlainQueueBurst(benchmark::State& state) {
 int main(int argc, char** argv) {
     const char* fixed = std::getenv("DISPATCH_BENCH_ITERATIONS");
     using Function = void (*)(benchmark::State&);
-    const std::pair<const char*, Function> benchmarks[] = {{"SerialQueueRoundTrip", SerialQueueRoundTrip},
-                                                           {"PlainQueueRoundTrip", PlainQueueRoundTrip},
-                                                           {"SerialQueueBurst", SerialQueueBurst},
-                                                           {"PlainQueueBurst", PlainQueueBurst}};
+    const std::pair<const char*, Function> benchmarks[] = {
+        {"SerialQueueRoundTrip", SerialQueueRoundTrip},
+        {"PlainQueueRoundTrip", PlainQueueRoundTrip},
+        {"SpinningConsumerRoundTrip", SpinningConsumerRoundTrip},
+        {"SerialQueueBurst", SerialQueueBurst},
+        {"PlainQueueBurst", PlainQueueBurst}};
     for (auto [name, function] : benchmarks) {
         auto* registered = benchmark::RegisterBenchmark(name, function)->UseRealTime();
         if (fixed)

@@ -3,7 +3,8 @@
 // requests in flight each way), beside the same transfer done by a plain single-threaded epoll loop
 // with non-blocking send and recv: the ratio of the two is what the queues, the dispatch sources and
 // the callbacks cost per byte.
-// The peers: the plain epoll loop (one thread), and asio with a thread per end.
+// The peers: the plain epoll loop (one thread), and asio with a thread per end; and the same system
+// calls as the queue socket's with nothing around them, two threads that never sleep.
 // "TransferAfterCycles" is the same transfer after 10,000 connect cycles in the process: what closing
 // sockets leave behind must not slow the ones that stay.
 // "ConnectDisconnect": connect to a QueueSocket listener, wait for the connect callback, disconnect
@@ -20,6 +21,7 @@
 #include <arpa/inet.h>
 #include <asio.hpp>
 #include <benchmark/benchmark.h>
+#include <cerrno>
 #include <condition_variable>
 #include <fcntl.h>
 #include <functional>
@@ -281,23 +283,34 @@ int listenOnLoopback(int backlog, sockaddr_in& address) {
     return listenFD;
 }
 
-// The same bytes through one thread, one epoll set and two non-blocking descriptors.
-void BM_PlainEpollTransfer(benchmark::State& state) {
+// The two ends of one loopback connection, both non-blocking; false (the benchmark told why) when
+// they cannot be made.
+bool connectNonBlockingPair(benchmark::State& state, int& sender, int& receiver) {
     sockaddr_in address{};
     int listenFD = listenOnLoopback(1, address);
     if (listenFD < 0) {
         state.SkipWithError("cannot listen");
-        return;
+        return false;
     }
-    int sender = ::socket(AF_INET, SOCK_STREAM, 0);
+    sender = ::socket(AF_INET, SOCK_STREAM, 0);
     if (::connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
         state.SkipWithError("cannot connect");
-        return;
+        ::close(listenFD);
+        return false;
     }
-    int receiver = ::accept(listenFD, nullptr, nullptr);
+    receiver = ::accept(listenFD, nullptr, nullptr);
     ::close(listenFD);
     ::fcntl(sender, F_SETFL, ::fcntl(sender, F_GETFL) | O_NONBLOCK);
     ::fcntl(receiver, F_SETFL, ::fcntl(receiver, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+// The same bytes through one thread, one epoll set and two non-blocking descriptors.
+void BM_PlainEpollTransfer(benchmark::State& state) {
+    int sender = -1;
+    int receiver = -1;
+    if (!connectNonBlockingPair(state, sender, receiver))
+        return;
 
     int epollFD = ::epoll_create1(0);
     epoll_event senderEvent{EPOLLOUT, {.fd = sender}};
@@ -342,6 +355,14 @@ void BM_PlainEpollTransfer(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainEpollTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+// False, with the benchmark told, when the receiving end stopped before the whole transfer came.
+bool receivedWhole(benchmark::State& state, uint64_t received) {
+    if (received == kTotal)
+        return true;
+    state.SkipWithError("connection lost");
+    return false;
+}
+
 // The same bytes with asio: one thread and context per end, 64 KiB writes and 64 KiB reads to length.
 void BM_AsioTransfer(benchmark::State& state) {
     asio::io_context senderContext;
@@ -380,15 +401,61 @@ void BM_AsioTransfer(benchmark::State& state) {
         std::thread senderThread([&] { senderContext.run(); });
         receiverContext.run();
         senderThread.join();
-        if (received != kTotal) {
-            state.SkipWithError("connection lost");
+        if (!receivedWhole(state, received))
             break;
-        }
         benchmark::DoNotOptimize(incoming.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
 }
 BENCHMARK(BM_AsioTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Each end on a core of its own, making the calls the queue socket makes and nothing else: two threads
+// that never sleep (non-blocking calls retried at once: no readiness wait, no hand-off, no callback),
+// the sender sending up to four chunks a call as the queue socket gathers the writes queued behind
+// the current one, the receiver taking 64 KiB a call. The queue socket's rate against it is what the
+// queues, sources and callbacks cost; its own against the plain loop is what running the two ends
+// apart costs: the sender runs ahead, the kernel's buffers fill to megabytes, and each byte is read
+// back long after and on another core, where the plain loop reads each chunk back as soon as it sent
+// it.
+void BM_TwoSpinningThreadsTransfer(benchmark::State& state) {
+    int sender = -1;
+    int receiver = -1;
+    if (!connectNonBlockingPair(state, sender, receiver))
+        return;
+    constexpr uint64_t kGathered = 4 * kChunk;
+    std::vector<uint8_t> outgoing(kGathered, 0x5a);
+    std::vector<uint8_t> incoming(kChunk);
+
+    SwitchCounter switches(state, "switches_per_chunk", double(kChunks));
+    for (auto _ : state) {
+        std::thread senderThread([&] {
+            for (uint64_t sent = 0; sent < kTotal;) {
+                uint64_t offset = sent % kGathered;
+                ssize_t n = ::send(sender, outgoing.data() + offset, kGathered - offset, MSG_NOSIGNAL);
+                if (n > 0)
+                    sent += static_cast<uint64_t>(n);
+                else if (n < 0 && errno != EAGAIN)
+                    return;
+            }
+        });
+        uint64_t received = 0;
+        while (received < kTotal) {
+            ssize_t n = ::recv(receiver, incoming.data(), kChunk, 0);
+            if (n > 0)
+                received += static_cast<uint64_t>(n);
+            else if (n == 0 || errno != EAGAIN)
+                break;
+        }
+        senderThread.join();
+        if (!receivedWhole(state, received))
+            break;
+        benchmark::DoNotOptimize(incoming.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
+    ::close(sender);
+    ::close(receiver);
+}
+BENCHMARK(BM_TwoSpinningThreadsTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // ---- Connection cycles ----
 // A listener and a client that connects (with a TLS handshake, if asked) and disconnects, once per
