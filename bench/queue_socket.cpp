@@ -295,6 +295,7 @@ bool connectNonBlockingPair(benchmark::State& state, int& sender, int& receiver)
     sender = ::socket(AF_INET, SOCK_STREAM, 0);
     if (::connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
         state.SkipWithError("cannot connect");
+        ::close(sender);
         ::close(listenFD);
         return false;
     }
@@ -446,6 +447,8 @@ void BM_TwoSpinningThreadsTransfer(benchmark::State& state) {
             else if (n == 0 || errno != EAGAIN)
                 break;
         }
+        if (received != kTotal)
+            ::shutdown(receiver, SHUT_RDWR); // the sender's next send fails instead of waiting for room
         senderThread.join();
         if (!receivedWhole(state, received))
             break;
