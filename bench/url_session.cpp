@@ -1,6 +1,7 @@
 // URL loading against a local nginx serving a small file: 1,000 sequential GETs, and rounds of 100
 // concurrent ones, through URLSession and through libcurl on the same server (one reused easy handle
-// for the sequential run, a multi handle over 100 reused easy handles for the concurrent one). Every
+// for the sequential run, a multi handle over 100 reused easy handles for the concurrent one, and that
+// once more sending the very request URLSession sends). Every
 // run reports server_cpu, the server's CPU time over the run's wall time (well under 1 means the
 // single-process server is not what limits the figure), and per GET what does not move with the
 // machine's load: this process's context switches and CPU time, the network thread's CPU time, the
@@ -9,6 +10,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/net/URLSession.h"
 #include "platform/net/URLSessionEngine.h"
+#include "platform/net/URLSessionLoad.h"
 #include "platform/runloop/Thread.h"
 #include "tests/peers/NginxProcess.h"
 
@@ -286,15 +288,23 @@ size_t countBody(char*, size_t size, size_t count, void* received) {
     return size * count;
 }
 
+// What a GET sends: curl's own request, or the one URLSession sends (its header lines, and every
+// encoding curl decodes accepted), so a peer can be given the same bytes to format and send.
+enum class Request { CurlDefault, SameAsURLSession };
+
 struct EasyTransfer {
     CURL* easy{curl_easy_init()};
     size_t received{0};
 
-    explicit EasyTransfer(const std::string& url) {
+    explicit EasyTransfer(const std::string& url, Request request = Request::CurlDefault) {
         curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &countBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &received);
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        if (request == Request::SameAsURLSession) {
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, detail::URLSessionLoad::plainHeaderLines());
+            curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+        }
     }
     ~EasyTransfer() { curl_easy_cleanup(easy); }
     EasyTransfer(const EasyTransfer&) = delete;
@@ -403,9 +413,9 @@ BENCHMARK(BM_CurlEasyThroughPlatformHandOffsSequentialGET)
 // them.
 class MultiRounds {
 public:
-    MultiRounds() {
+    explicit MultiRounds(Request request = Request::CurlDefault) {
         for (int i = 0; i < kConcurrent; ++i) {
-            m_transfers.push_back(std::make_unique<EasyTransfer>(server().url()));
+            m_transfers.push_back(std::make_unique<EasyTransfer>(server().url(), request));
             curl_easy_setopt(m_transfers.back()->easy, CURLOPT_PRIVATE, &m_transfers.back()->received);
         }
     }
@@ -446,8 +456,8 @@ private:
     CURLM* m_multi{curl_multi_init()};
 };
 
-void BM_CurlMultiConcurrentGET(benchmark::State& state) {
-    MultiRounds rounds;
+void runMultiRounds(benchmark::State& state, Request request) {
+    MultiRounds rounds(request);
     ServerLoad load(state, kConcurrent);
     for (auto _ : state) {
         int failures = 0;
@@ -458,7 +468,21 @@ void BM_CurlMultiConcurrentGET(benchmark::State& state) {
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * kConcurrent);
 }
+
+void BM_CurlMultiConcurrentGET(benchmark::State& state) {
+    runMultiRounds(state, Request::CurlDefault);
+}
 BENCHMARK(BM_CurlMultiConcurrentGET)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(fixedIterations);
+
+// The same rounds sending the very request URLSession sends: what is left of the gap is the loader's
+// own cost, not the bytes it must format and send.
+void BM_CurlMultiSameRequestConcurrentGET(benchmark::State& state) {
+    runMultiRounds(state, Request::SameAsURLSession);
+}
+BENCHMARK(BM_CurlMultiSameRequestConcurrentGET)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Apply(fixedIterations);
 
 // The floor of the concurrent rounds for any loader that keeps its own network thread and reports on a
 // queue of the caller's, at the fewest hand-offs it can make: the caller hands the whole round to the

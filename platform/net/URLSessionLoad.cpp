@@ -232,8 +232,8 @@ parseChallenge(const HTTPURLResponse& response) {
 
 // The header lines of a request with no fields of its own and no body, the same for every one: the
 // encodings curl can decode (what it would otherwise format anew for each transfer, in its own order)
-// and the agent. Made once; transfers only borrow them.
-curl_slist* plainHeaderLines(const std::string& agent) {
+// and the agent.
+curl_slist* makePlainHeaderLines(const std::string& agent) {
     const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
     std::string encodings;
     auto add = [&](bool supported, const char* names) {
@@ -577,6 +577,11 @@ void URLSessionLoad::pinResolvedAddresses(Hop& hop, const std::vector<ResolvedAd
     hop.plain = false;
 }
 
+curl_slist* URLSessionLoad::plainHeaderLines() {
+    static curl_slist* const plain = makePlainHeaderLines(userAgent());
+    return plain;
+}
+
 void URLSessionLoad::setHeaderLines(Hop& hop) const {
     const auto& configuration = m_session->configuration();
     HTTPHeaderFields fields = configuration.HTTPAdditionalHeaders();
@@ -596,8 +601,7 @@ void URLSessionLoad::setHeaderLines(Hop& hop) const {
     bool withBody = sendsBody();
     if (fields.empty() && !withBody) {
         // Nearly every request: the lines are the same each time, made once and lent to each transfer.
-        static curl_slist* const plain = plainHeaderLines(userAgent());
-        hop.headers = plain;
+        hop.headers = plainHeaderLines();
         hop.ownsHeaders = false;
         return;
     }

@@ -44,6 +44,10 @@ public:
     void challengeAnswered(NSURLSessionAuthChallengeDisposition disposition, URLCredentialPtr credential);
     void cacheAnswered(CachedURLResponsePtr cached);
 
+    // The header lines a request with no fields of its own and no body goes out with (the encodings
+    // curl can decode, and the agent): made once and lent to every such transfer, never changed or freed.
+    static curl_slist* plainHeaderLines();
+
 private:
     enum class Outcome { Deliver, Redirect, Challenge, Revalidated };
     enum class Waiting { Nothing, Response, Redirect, HTTPChallenge, TrustChallenge, Cache };
