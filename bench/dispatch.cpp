@@ -5,9 +5,9 @@
 // reference: a consumer that never sleeps and picks a post up within a few hundred nanoseconds, so the
 // post costs nothing and the round trip is the reply alone. What that costs turns on a race: a reply
 // that lands before the waiting thread is asleep wakes no one, one that lands after pays the wake-up.
-// Each also reports, per iteration, cpu_ns, the process's CPU
-// time (every thread's: the pool's workers, spinning or not, included), and switches, the process's
-// context switches (voluntary and involuntary), which do not move with the machine's load as times do.
+// Each also reports, per iteration, cpu_ns, the process's CPU time (every thread's: the pool's
+// workers, spinning or not, included), and switches, the process's context switches (voluntary and
+// involuntary), which do not move with the machine's load as times do.
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Pause.h"
 

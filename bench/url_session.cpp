@@ -1,12 +1,11 @@
 // URL loading against a local nginx serving a small file: 1,000 sequential GETs, and rounds of 100
 // concurrent ones, through URLSession and through libcurl on the same server (one reused easy handle
 // for the sequential run, a multi handle over 100 reused easy handles for the concurrent one, and that
-// once more sending the very request URLSession sends). Every
-// run reports server_cpu, the server's CPU time over the run's wall time (well under 1 means the
-// single-process server is not what limits the figure), and per GET what does not move with the
-// machine's load: this process's context switches and CPU time, the network thread's CPU time, the
-// delivery side's CPU time, and the network thread's start passes, new socket watches and posts to the
-// delivery queue.
+// once more sending the very request URLSession sends). Every run reports server_cpu, the server's CPU
+// time over the run's wall time (well under 1 means the single-process server is not what limits the
+// figure), and per GET what does not move with the machine's load: this process's context switches
+// and CPU time, the network thread's CPU time, the delivery side's CPU time, and the network thread's
+// start passes, new socket watches and posts to the delivery queue.
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/net/URLSession.h"
 #include "platform/net/URLSessionEngine.h"
