@@ -44,17 +44,27 @@ size_t skipWhitespaceAndNewlines(std::string_view text, size_t i = 0) {
 }
 
 template <typename Predicate> std::string trimming(std::string_view text, Predicate inSet) {
-    size_t begin = text.size();
-    size_t end = 0;
-    for (size_t i = 0; i < text.size();) {
+    size_t begin = 0;
+    while (begin < text.size()) {
+        auto d = decodeUTF8(text, begin);
+        if (!inSet(d.codePoint))
+            break;
+        begin += d.length;
+    }
+    if (begin == text.size())
+        return std::string();
+    // A byte below 0x80 is always a character of its own, never part of a longer sequence: a text
+    // that ends in one that stays (nearly every text) needs no walk through what lies between.
+    if (auto last = static_cast<unsigned char>(text.back()); last < 0x80 && !inSet(char32_t(last)))
+        return std::string(text.substr(begin));
+    size_t end = begin;
+    for (size_t i = begin; i < text.size();) {
         auto d = decodeUTF8(text, i);
-        if (!inSet(d.codePoint)) {
-            begin = std::min(begin, i);
+        if (!inSet(d.codePoint))
             end = i + d.length;
-        }
         i += d.length;
     }
-    return begin < end ? std::string(text.substr(begin, end - begin)) : std::string();
+    return std::string(text.substr(begin, end - begin));
 }
 
 // Reads [sign] digits from `i`, saturating. Stops at the first non-digit.

@@ -62,17 +62,17 @@ HTTPHeaderFields::FieldView HTTPHeaderFields::Iterator::operator*() const {
     return m_block->at(m_index);
 }
 
-template <typename Lines> HTTPHeaderFields HTTPHeaderFields::build(const Lines& lines) {
-    size_t count = 0;
+template <typename Lines> size_t HTTPHeaderFields::blockBytes(const Lines& lines, size_t& count) {
+    count = 0;
     size_t textSize = 0;
     for (const auto& [name, value] : lines) {
         ++count;
         textSize += name.size() + value.size();
     }
-    HTTPHeaderFields fields;
-    if (count == 0)
-        return fields;
-    Block* block = Block::allocate(count, sizeof(Block) + count * sizeof(Block::Entry) + textSize);
+    return count == 0 ? 0 : sizeof(Block) + count * sizeof(Block::Entry) + textSize;
+}
+
+template <typename Lines> void HTTPHeaderFields::fill(Block* block, const Lines& lines) {
     char* text = const_cast<char*>(block->text());
     uint32_t at = 0;
     auto place = [&](std::string_view piece, uint32_t& where, uint32_t& size) {
@@ -87,6 +87,16 @@ template <typename Lines> HTTPHeaderFields HTTPHeaderFields::build(const Lines& 
         place(value, entry->valueAt, entry->valueSize);
         ++entry;
     }
+}
+
+template <typename Lines> HTTPHeaderFields HTTPHeaderFields::build(const Lines& lines) {
+    size_t count = 0;
+    size_t bytes = blockBytes(lines, count);
+    HTTPHeaderFields fields;
+    if (count == 0)
+        return fields;
+    Block* block = Block::allocate(count, bytes);
+    fill(block, lines);
     fields.m_block = block;
     return fields;
 }
@@ -156,6 +166,21 @@ HTTPHeaderFields HTTPHeaderFields::placedCopy(const HTTPHeaderFields& fields, vo
         return {};
     std::memcpy(room, fields.m_block, fields.m_block->bytes);
     return HTTPHeaderFields(std::launder(static_cast<Block*>(room)), true); // never moved: made in place
+}
+
+size_t HTTPHeaderFields::placedSize(std::span<const FieldView> lines) {
+    size_t count = 0;
+    return blockBytes(lines, count);
+}
+
+HTTPHeaderFields HTTPHeaderFields::placedFromLineViews(std::span<const FieldView> lines, void* room) {
+    size_t count = 0;
+    size_t bytes = blockBytes(lines, count);
+    if (count == 0)
+        return {};
+    Block* block = new (room) Block{count, bytes};
+    fill(block, lines);
+    return HTTPHeaderFields(block, true); // never moved: made in place
 }
 
 HTTPHeaderFields HTTPHeaderFields::fromLines(const std::vector<Field>& lines) {

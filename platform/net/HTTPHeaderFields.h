@@ -103,12 +103,19 @@ public:
     // frees its room, and copying or moving it out makes fields of their own.
     static size_t placedSize(const HTTPHeaderFields& fields);
     static HTTPHeaderFields placedCopy(const HTTPHeaderFields& fields, void* room);
+    // The same for fields made from lines, as fromLineViews makes them: a reply's fields go straight
+    // into their owner's room, never into a block of their own first.
+    static size_t placedSize(std::span<const FieldView> lines);
+    static HTTPHeaderFields placedFromLineViews(std::span<const FieldView> lines, void* room);
 
 private:
     HTTPHeaderFields(Block* block, bool placed)
         : m_block(block)
         , m_placed(placed) {}
     template <typename Lines> static HTTPHeaderFields build(const Lines& lines);
+    // The bytes of a block holding `lines`, and those lines written into a block of that size.
+    template <typename Lines> static size_t blockBytes(const Lines& lines, size_t& count);
+    template <typename Lines> static void fill(Block* block, const Lines& lines);
     // Changes go through a list of the lines, rebuilt into one block: fields are read far more often
     // than changed, and the lists changed are short.
     template <typename Change> void change(Change change);

@@ -11,10 +11,7 @@ namespace platform::detail {
 
 namespace {
 
-// Room for the fields of a usual reply at once, so they are not moved as the list grows (kept under
-// the size the allocator serves from its large bins, which costs more than the moves it saves).
-constexpr size_t kUsualFieldCount = 12;
-// Room for the names and values of a usual reply, for the same reason.
+// Room for the names and values of a usual reply, beside room for its kUsualFieldCount lines.
 constexpr size_t kUsualFieldText = 384;
 
 // trimmingWhitespace: a text whose ends are plain ASCII once spaces and tabs are gone (nearly every
@@ -55,40 +52,45 @@ HTTPHeaderParser::Line HTTPHeaderParser::feed(std::string_view line) {
     return Line::Other;
 }
 
-HTTPHeaderFields HTTPHeaderParser::build() const {
-    // The views of a usual reply's fields are lined up on the stack, costing no allocation.
-    std::array<HTTPHeaderFields::FieldView, kUsualFieldCount> usual;
-    std::vector<HTTPHeaderFields::FieldView> more;
-    std::span<HTTPHeaderFields::FieldView> lines(usual.data(), m_fields.size());
-    if (m_fields.size() > usual.size()) {
-        more.resize(m_fields.size());
-        lines = more;
+void HTTPHeaderParser::lineViews(LineViews& into) const {
+    std::span<HTTPHeaderFields::FieldView> lines(into.usual.data(),
+                                                 std::min(m_fields.size(), into.usual.size()));
+    if (m_fields.size() > into.usual.size()) {
+        into.more.resize(m_fields.size());
+        lines = into.more;
     }
     std::string_view text = m_text;
     for (size_t index = 0; index < m_fields.size(); ++index) {
         const auto& [name, value] = m_fields[index];
         lines[index] = {text.substr(name.at, name.size), text.substr(value.at, value.size)};
     }
-    return HTTPHeaderFields::fromLineViews(lines);
+    into.lines = lines;
+}
+
+void HTTPHeaderParser::clearFields() {
+    m_fields.clear();
+    m_text.clear();
 }
 
 HTTPHeaderFields HTTPHeaderParser::fields() const {
-    return build();
+    LineViews views; // the views of a usual reply's fields cost no allocation
+    lineViews(views);
+    return HTTPHeaderFields::fromLineViews(views.lines);
 }
 
 HTTPHeaderFields HTTPHeaderParser::takeFields() {
-    HTTPHeaderFields fields = build();
-    m_fields.clear();
-    m_text.clear();
+    HTTPHeaderFields fields = this->fields();
+    clearFields();
     return fields;
 }
 
 void HTTPHeaderParser::startReply(std::string_view statusLine) {
     m_statusSeen = true;
     m_headDone = false;
-    m_fields.clear();
+    clearFields();
+    // Room for the fields of a usual reply at once, so they are not moved as the lists grow (kept
+    // under the size the allocator serves from its large bins, which costs more than the moves save).
     m_fields.reserve(kUsualFieldCount);
-    m_text.clear();
     m_text.reserve(kUsualFieldText);
     auto space = statusLine.find(' ');
     m_version = std::string(statusLine.substr(0, space));

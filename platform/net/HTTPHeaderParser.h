@@ -8,7 +8,9 @@
 
 #include "platform/net/HTTPHeaderFields.h"
 
+#include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,20 @@ public:
     // The fields read, handed over in one block: the parser keeps none of them after.
     HTTPHeaderFields takeFields();
 
+    // Room for the views of a usual reply's fields where the caller keeps it (its stack), with more
+    // for a reply that has more lines.
+    static constexpr size_t kUsualFieldCount = 12;
+    struct LineViews {
+        std::array<HTTPHeaderFields::FieldView, kUsualFieldCount> usual;
+        std::vector<HTTPHeaderFields::FieldView> more;
+        std::span<const HTTPHeaderFields::FieldView> lines;
+    };
+    // The fields read, as views into the parser's own text: valid until the next feed() or
+    // clearFields(). For a reader that copies them once, where it keeps them.
+    void lineViews(LineViews& into) const;
+    // Forgets the fields read, as takeFields() does.
+    void clearFields();
+
 private:
     // Where a name or a value lies in m_text.
     struct Span {
@@ -43,7 +59,6 @@ private:
     void startReply(std::string_view statusLine);
     void addField(std::string_view line);
     Span append(std::string_view piece);
-    HTTPHeaderFields build() const;
 
     bool m_statusSeen{false};
     bool m_headDone{false};

@@ -43,22 +43,61 @@ std::optional<int64_t> parseLength(std::string_view text) {
     return value;
 }
 
-HTTPURLResponse::Parts partsFromHeaders(URLPtr url, const HTTPHeaderFields& fields) {
+// One name's value among a reply's lines, gathered as the lines go by: the lines of that name joined
+// with ", ", as HTTPHeaderFields::value joins them. A name on one line (nearly always) is not copied.
+class NamedValue {
+public:
+    explicit NamedValue(std::string_view name)
+        : m_name(name) {}
+
+    void offer(const HTTPHeaderFields::FieldView& line) {
+        if (!text::equalsIgnoringASCIICase(line.first, m_name))
+            return;
+        if (!m_found) {
+            m_found = true;
+            m_value = line.second;
+            return;
+        }
+        if (m_joined.empty())
+            m_joined = m_value;
+        m_joined.append(", ").append(line.second);
+        m_value = m_joined;
+    }
+    std::optional<std::string_view> value() const {
+        return m_found ? std::optional<std::string_view>(m_value) : std::nullopt;
+    }
+
+private:
+    std::string_view m_name;
+    bool m_found{false};
+    std::string_view m_value;
+    std::string m_joined;
+};
+
+// What a response reads from its fields, in one pass over them (fields or views of a reply's lines).
+template <typename Lines> HTTPURLResponse::Parts partsFromHeaders(URLPtr url, const Lines& lines) {
     HTTPURLResponse::Parts parts;
     parts.url = std::move(url);
-    if (auto contentType = fields.value("Content-Type")) {
-        auto semicolon = contentType->find(';');
-        std::string mime = text::lowercaseASCII(text::trimmingWhitespace(contentType->substr(0, semicolon)));
+    NamedValue contentType("Content-Type"), contentEncoding("Content-Encoding"),
+        contentLength("Content-Length");
+    for (const auto& line : lines) {
+        contentType.offer(line);
+        contentEncoding.offer(line);
+        contentLength.offer(line);
+    }
+    if (auto type = contentType.value()) {
+        auto semicolon = type->find(';');
+        std::string mime = text::lowercaseASCII(text::trimmingWhitespace(type->substr(0, semicolon)));
         if (!mime.empty())
             parts.mimeType = mime;
-        if (semicolon != std::string::npos)
-            if (auto charset = headerParameter(contentType->substr(semicolon + 1), "charset"))
+        if (semicolon != std::string_view::npos)
+            if (auto charset = headerParameter(type->substr(semicolon + 1), "charset"))
                 parts.textEncodingName = text::lowercaseASCII(*charset);
     }
-    auto encoding = fields.value("Content-Encoding");
+    auto encoding = contentEncoding.value();
     bool encoded =
         encoding && !text::equalsIgnoringASCIICase(text::trimmingWhitespace(*encoding), "identity");
-    if (auto length = fields.value("Content-Length"); length && !encoded)
+    if (auto length = contentLength.value(); length && !encoded)
         if (auto parsed = parseLength(*length))
             parts.expectedContentLength = *parsed;
     return parts;
@@ -144,16 +183,29 @@ std::shared_ptr<HTTPURLResponse> HTTPURLResponse::create(URLPtr url, int64_t sta
     return createIn(nullptr, std::move(url), statusCode, std::move(HTTPVersion), std::move(headerFields));
 }
 
+template <typename Lines>
+std::shared_ptr<HTTPURLResponse> HTTPURLResponse::make(std::pmr::memory_resource* blocks, URLPtr url,
+                                                       int64_t statusCode, std::string HTTPVersion,
+                                                       const Lines& lines) {
+    if (!url || statusCode < 100 || statusCode > 599)
+        return nullptr;
+    auto parts = partsFromHeaders(std::move(url), lines);
+    Room room;
+    return std::allocate_shared<HTTPURLResponse>(
+        WithRoom<HTTPURLResponse>(HTTPHeaderFields::placedSize(lines), room, blocks), std::move(parts),
+        statusCode, std::move(HTTPVersion), lines, room);
+}
+
 std::shared_ptr<HTTPURLResponse> HTTPURLResponse::createIn(std::pmr::memory_resource* blocks, URLPtr url,
                                                            int64_t statusCode, std::string HTTPVersion,
                                                            HTTPHeaderFields headerFields) {
-    if (!url || statusCode < 100 || statusCode > 599)
-        return nullptr;
-    auto parts = partsFromHeaders(std::move(url), headerFields);
-    Room room;
-    return std::allocate_shared<HTTPURLResponse>(
-        WithRoom<HTTPURLResponse>(HTTPHeaderFields::placedSize(headerFields), room, blocks), std::move(parts),
-        statusCode, std::move(HTTPVersion), headerFields, room);
+    return make(blocks, std::move(url), statusCode, std::move(HTTPVersion), headerFields);
+}
+
+std::shared_ptr<HTTPURLResponse>
+HTTPURLResponse::createIn(std::pmr::memory_resource* blocks, URLPtr url, int64_t statusCode,
+                          std::string HTTPVersion, std::span<const HTTPHeaderFields::FieldView> lines) {
+    return make(blocks, std::move(url), statusCode, std::move(HTTPVersion), lines);
 }
 
 HTTPURLResponse::HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion,
@@ -163,6 +215,14 @@ HTTPURLResponse::HTTPURLResponse(Parts parts, int64_t statusCode, std::string HT
     , m_statusCode(statusCode)
     , m_httpVersion(std::move(HTTPVersion))
     , m_headerFields(HTTPHeaderFields::placedCopy(headerFields, room.bytes)) {}
+
+HTTPURLResponse::HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion,
+                                 std::span<const HTTPHeaderFields::FieldView> lines, const Room& room)
+    : URLResponse(std::move(parts.url), std::move(parts.mimeType), parts.expectedContentLength,
+                  std::move(parts.textEncodingName))
+    , m_statusCode(statusCode)
+    , m_httpVersion(std::move(HTTPVersion))
+    , m_headerFields(HTTPHeaderFields::placedFromLineViews(lines, room.bytes)) {}
 
 std::string HTTPURLResponse::suggestedFilename() const {
     if (auto disposition = m_headerFields.value("Content-Disposition")) {

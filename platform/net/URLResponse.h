@@ -12,6 +12,7 @@
 #include <memory>
 #include <memory_resource>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace platform {
@@ -54,6 +55,11 @@ public:
     static std::shared_ptr<HTTPURLResponse> createIn(std::pmr::memory_resource* blocks, URLPtr url,
                                                      int64_t statusCode, std::string HTTPVersion,
                                                      HTTPHeaderFields headerFields);
+    // As createIn(), from the views of a reply's lines (a repeated name kept on each), copied once,
+    // straight into the response.
+    static std::shared_ptr<HTTPURLResponse> createIn(std::pmr::memory_resource* blocks, URLPtr url,
+                                                     int64_t statusCode, std::string HTTPVersion,
+                                                     std::span<const HTTPHeaderFields::FieldView> lines);
 
     int64_t statusCode() const { return m_statusCode; }
     const std::string& HTTPVersion() const { return m_httpVersion; }
@@ -72,8 +78,15 @@ public:
     struct Room; // where create() keeps the fields, in the response's own allocation
     HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion,
                     const HTTPHeaderFields& headerFields, const Room& room);
+    HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion,
+                    std::span<const HTTPHeaderFields::FieldView> lines, const Room& room);
 
 private:
+    template <typename Lines>
+    static std::shared_ptr<HTTPURLResponse> make(std::pmr::memory_resource* blocks, URLPtr url,
+                                                 int64_t statusCode, std::string HTTPVersion,
+                                                 const Lines& lines);
+
     int64_t m_statusCode;
     std::string m_httpVersion;
     HTTPHeaderFields m_headerFields;

@@ -757,8 +757,11 @@ size_t URLSessionLoad::onHeaderLine(std::string_view line) {
 
 void URLSessionLoad::headersComplete() {
     Hop& hop = *m_hop;
+    HTTPHeaderParser::LineViews lines;
+    hop.head.lineViews(lines);
     hop.response = HTTPURLResponse::createIn(m_engine.blocks(), m_request.URL(), hop.head.status(),
-                                             hop.head.version(), hop.head.takeFields());
+                                             hop.head.version(), lines.lines);
+    hop.head.clearFields();
     if (!hop.response) {
         hop.abortError =
             URLError::create(NSURLErrorBadServerResponse, m_request.URL(), "malformed status line");

@@ -260,6 +260,27 @@ TEST(TextConveniences, CaseTrimSplitReplace) {
     EXPECT_EQ(text::trimmingWhitespace(" a \n"), "a \n");
     EXPECT_EQ(text::trimmingWhitespaceAndNewlines(" \n "), "");
     EXPECT_EQ(text::trimmingWhitespaceAndNewlines("\xE4\xBD\xA0"), "\xE4\xBD\xA0");
+    // Texts whose last byte is or is not a plain character that stays, and malformed bytes, which
+    // are characters of their own and stay.
+    struct Trim {
+        std::string_view text;
+        std::string_view trimmed;
+    };
+    for (auto [text, trimmed] : std::initializer_list<Trim>{
+             {"", ""},
+             {" \t ", ""},
+             {"\xE3\x80\x80", ""},
+             {"  text/plain", "text/plain"},
+             {"a \xE3\x80\x80", "a"},
+             {"\xC2\xA0"
+              "a\xC2\xA0",
+              "a"},
+             {" \xE4\xBD\xA0 x", "\xE4\xBD\xA0 x"},
+             {" \xE3\x80", "\xE3\x80"},
+             {"\xE3\x80 ", "\xE3\x80"},
+             {"\xFF a", "\xFF a"},
+         })
+        EXPECT_EQ(text::trimmingWhitespace(text), trimmed) << text;
 
     using V = std::vector<std::string>;
     EXPECT_EQ(text::componentsSeparatedByString("a,b,,c", ","), (V{"a", "b", "", "c"}));

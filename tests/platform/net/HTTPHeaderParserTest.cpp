@@ -2,6 +2,8 @@
 // and the lines that belong to no head.
 #include "platform/net/HTTPHeaderParser.h"
 
+#include "platform/net/URLResponse.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -161,5 +163,44 @@ TEST(HTTPHeaderParser, TrimsSpacesTabsAndWideWhitespaceAroundNamesAndValuesOnly)
         HTTPHeaderParser parser;
         feedAll(parser, {"HTTP/1.1 200 OK", test.line, ""});
         EXPECT_EQ(parser.fields().fields(), std::vector<Field>{test.field}) << test.line;
+    }
+}
+
+// A response made straight from the parser's views of its lines reads as one made from its fields:
+// repeated names joined, the length unknown under an encoding, and a reply with more lines than the
+// views' room on the stack.
+TEST(HTTPHeaderParser, AResponseMadeFromTheLineViewsReadsAsOneMadeFromTheFields) {
+    std::vector<std::string> many;
+    for (int i = 0; i < 20; ++i)
+        many.push_back("X-Line-" + std::to_string(i) + ": " + std::to_string(i));
+    many.push_back("Content-Length: 42");
+    const std::vector<std::string> replies[] = {
+        {"Content-Type: Text/HTML; charset=\"UTF-8\"", "Content-Length:  12 "},
+        {"Content-Type: text/plain", "content-type: text/html", "Content-Length: 5"},
+        {"Content-Encoding: gzip", "Content-Length: 30"},
+        {"Content-Encoding: identity", "Content-Length: 30", "Set-Cookie: a=1", "set-cookie: b=2"},
+        {"Content-Length: -3"},
+        {},
+        many,
+    };
+    auto url = platform::URL::create("http://example.test/page");
+    for (const auto& lines : replies) {
+        HTTPHeaderParser parser;
+        parser.feed("HTTP/1.1 200 OK");
+        feedAll(parser, lines);
+        parser.feed("");
+        auto fromFields = platform::HTTPURLResponse::create(url, 200, "HTTP/1.1", parser.fields());
+        HTTPHeaderParser::LineViews views;
+        parser.lineViews(views);
+        auto fromViews = platform::HTTPURLResponse::createIn(nullptr, url, 200, "HTTP/1.1", views.lines);
+        parser.clearFields();
+        ASSERT_TRUE(fromFields && fromViews);
+        std::string first = lines.empty() ? "(none)" : lines.front();
+        EXPECT_EQ(fromViews->MIMEType(), fromFields->MIMEType()) << first;
+        EXPECT_EQ(fromViews->textEncodingName(), fromFields->textEncodingName()) << first;
+        EXPECT_EQ(fromViews->expectedContentLength(), fromFields->expectedContentLength()) << first;
+        EXPECT_EQ(fromViews->allHeaderFields(), fromFields->allHeaderFields()) << first;
+        EXPECT_EQ(fromViews->allHeaderFields().size(), lines.size()) << first;
+        EXPECT_TRUE(parser.fields().empty());
     }
 }
