@@ -1,7 +1,8 @@
 // URL loading against a local nginx serving a small file: 1,000 sequential GETs, and rounds of 100
 // concurrent ones, through URLSession and through libcurl on the same server (one reused easy handle
 // for the sequential run, a multi handle over 100 reused easy handles for the concurrent one, and that
-// once more sending the very request URLSession sends). Every run reports server_cpu, the server's CPU
+// once more sending the very request URLSession sends, run by curl's own loop and by an epoll loop
+// through curl's socket interface). Every run reports server_cpu, the server's CPU
 // time over the run's wall time (well under 1 means the single-process server is not what limits the
 // figure), and per GET what does not move with the machine's load: this process's context switches
 // and CPU time, the network thread's CPU time, the delivery side's CPU time, and the network thread's
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -27,9 +29,11 @@
 #include <pthread.h>
 #include <sstream>
 #include <string>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 using namespace platform;
@@ -408,16 +412,35 @@ BENCHMARK(BM_CurlEasyThroughPlatformHandOffsSequentialGET)
     ->UseRealTime()
     ->Apply(fixedIterations);
 
+// The kConcurrent reused transfers of a round, each with its count of bytes received as its private
+// pointer, for the round to read when it ends.
+std::vector<std::unique_ptr<EasyTransfer>> roundTransfers(Request request) {
+    std::vector<std::unique_ptr<EasyTransfer>> transfers;
+    for (int i = 0; i < kConcurrent; ++i) {
+        transfers.push_back(std::make_unique<EasyTransfer>(server().url(), request));
+        curl_easy_setopt(transfers.back()->easy, CURLOPT_PRIVATE, &transfers.back()->received);
+    }
+    return transfers;
+}
+
+// Hands `each` every transfer of a round's that has ended, and whether it brought the whole file.
+template <typename Each> void forEachEnded(CURLM* multi, Each each) {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        size_t* received = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &received);
+        each(message->easy_handle, message->data.result == CURLE_OK && *received == kFileSize);
+    }
+}
+
 // Rounds of kConcurrent GETs on one multi handle over reused easy handles, run as curl's own loop runs
 // them.
 class MultiRounds {
 public:
-    explicit MultiRounds(Request request = Request::CurlDefault) {
-        for (int i = 0; i < kConcurrent; ++i) {
-            m_transfers.push_back(std::make_unique<EasyTransfer>(server().url(), request));
-            curl_easy_setopt(m_transfers.back()->easy, CURLOPT_PRIVATE, &m_transfers.back()->received);
-        }
-    }
+    explicit MultiRounds(Request request = Request::CurlDefault)
+        : m_transfers(roundTransfers(request)) {}
     ~MultiRounds() { curl_multi_cleanup(m_multi); }
     MultiRounds(const MultiRounds&) = delete;
     MultiRounds& operator=(const MultiRounds&) = delete;
@@ -433,14 +456,7 @@ public:
         while (running > 0) {
             curl_multi_perform(m_multi, &running);
             std::vector<bool> whole;
-            int queued = 0;
-            while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
-                if (message->msg != CURLMSG_DONE)
-                    continue;
-                size_t* received = nullptr;
-                curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &received);
-                whole.push_back(message->data.result == CURLE_OK && *received == kFileSize);
-            }
+            forEachEnded(m_multi, [&](CURL*, bool brought) { whole.push_back(brought); });
             if (!whole.empty())
                 ended(std::move(whole));
             if (running > 0)
@@ -479,6 +495,142 @@ void BM_CurlMultiSameRequestConcurrentGET(benchmark::State& state) {
     runMultiRounds(state, Request::SameAsURLSession);
 }
 BENCHMARK(BM_CurlMultiSameRequestConcurrentGET)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Apply(fixedIterations);
+
+// The same rounds, sending the request URLSession sends, driven as an event loop drives curl: its
+// socket interface over a plain epoll set, one call per ready socket and one per due timer, on the
+// caller's thread. What curl costs when a run loop drives it, before any loader's own work: the
+// floor of a loader that runs its transfers on a run loop beside its other sources.
+class SocketActionRounds {
+public:
+    explicit SocketActionRounds(Request request)
+        : m_transfers(roundTransfers(request))
+        , m_epoll(::epoll_create1(EPOLL_CLOEXEC)) {
+        curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &SocketActionRounds::socketCallback);
+        curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &SocketActionRounds::timerCallback);
+        curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+        curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 128L);
+    }
+    ~SocketActionRounds() {
+        curl_multi_cleanup(m_multi);
+        ::close(m_epoll);
+    }
+    SocketActionRounds(const SocketActionRounds&) = delete;
+    SocketActionRounds& operator=(const SocketActionRounds&) = delete;
+
+    bool ready() const { return m_epoll >= 0; }
+
+    // Runs one round; the count of transfers that did not bring the whole file.
+    int run() {
+        for (auto& transfer : m_transfers) {
+            transfer->received = 0;
+            curl_multi_add_handle(m_multi, transfer->easy);
+        }
+        int failures = 0;
+        int done = 0;
+        int running = 0;
+        auto collect = [&] {
+            forEachEnded(m_multi, [&](CURL* easy, bool brought) {
+                failures += !brought;
+                curl_multi_remove_handle(m_multi, easy);
+                ++done;
+            });
+        };
+        while (done < kConcurrent) {
+            if (m_timeoutMs == 0) {
+                m_timeoutMs = -1;
+                curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
+                collect();
+                continue;
+            }
+            epoll_event events[64];
+            int count = ::epoll_wait(m_epoll, events, 64, m_timeoutMs < 0 ? 1000 : int(m_timeoutMs));
+            if (count <= 0) {
+                m_timeoutMs = -1;
+                curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
+            }
+            for (int i = 0; i < count; ++i) {
+                if (idle(events[i].data.fd))
+                    continue;
+                int mask = (events[i].events & EPOLLIN ? int(CURL_CSELECT_IN) : 0) |
+                           (events[i].events & EPOLLOUT ? int(CURL_CSELECT_OUT) : 0) |
+                           (events[i].events & (EPOLLERR | EPOLLHUP) ? int(CURL_CSELECT_ERR) : 0);
+                curl_multi_socket_action(m_multi, events[i].data.fd, mask, &running);
+            }
+            collect();
+        }
+        return failures;
+    }
+
+private:
+    // A socket stays in the epoll set while curl lets go of it between requests (it takes it up again
+    // for the next one on that connection), as a run loop's watch stays: interest changes only when
+    // curl asks for other events, or when an idle socket stirs. The kernel drops a closed socket.
+    static int socketCallback(CURL*, curl_socket_t fd, int what, void* self, void*) {
+        auto& watched = static_cast<SocketActionRounds*>(self)->m_watched;
+        if (what == CURL_POLL_REMOVE) {
+            if (auto found = watched.find(fd); found != watched.end())
+                found->second.wanted = 0;
+            return 0;
+        }
+        uint32_t events =
+            (what & CURL_POLL_IN ? uint32_t(EPOLLIN) : 0) | (what & CURL_POLL_OUT ? uint32_t(EPOLLOUT) : 0);
+        auto [found, added] = watched.try_emplace(fd, Watch{events, events});
+        found->second.wanted = events;
+        if (added || found->second.registered != events)
+            static_cast<SocketActionRounds*>(self)->registerInterest(fd, events);
+        found->second.registered = events;
+        return 0;
+    }
+    void registerInterest(int fd, uint32_t events) {
+        epoll_event event{};
+        event.events = events;
+        event.data.fd = fd;
+        if (::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event) != 0 && errno == ENOENT)
+            ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
+    }
+    // An event for a socket curl let go of: an idle connection stirred, and stops being watched.
+    bool idle(int fd) {
+        auto found = m_watched.find(fd);
+        if (found == m_watched.end() || found->second.wanted != 0)
+            return false;
+        if (found->second.registered != 0)
+            registerInterest(fd, 0);
+        found->second.registered = 0;
+        return true;
+    }
+    static int timerCallback(CURLM*, long timeoutMs, void* self) {
+        static_cast<SocketActionRounds*>(self)->m_timeoutMs = timeoutMs;
+        return 0;
+    }
+
+    struct Watch {
+        uint32_t wanted;
+        uint32_t registered;
+    };
+    std::vector<std::unique_ptr<EasyTransfer>> m_transfers;
+    CURLM* m_multi{curl_multi_init()};
+    int m_epoll;
+    long m_timeoutMs{-1};
+    std::unordered_map<int, Watch> m_watched;
+};
+
+void BM_CurlMultiSocketSameRequestConcurrentGET(benchmark::State& state) {
+    SocketActionRounds rounds(Request::SameAsURLSession);
+    if (!rounds.ready()) {
+        state.SkipWithError("no epoll set could be made");
+        return;
+    }
+    ServerLoad load(state, kConcurrent);
+    for (auto _ : state)
+        if (rounds.run())
+            state.SkipWithError("a GET failed");
+    state.SetItemsProcessed(int64_t(state.iterations()) * kConcurrent);
+}
+BENCHMARK(BM_CurlMultiSocketSameRequestConcurrentGET)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Apply(fixedIterations);
