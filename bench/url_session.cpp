@@ -540,14 +540,11 @@ public:
             });
         };
         while (done < kConcurrent) {
-            if (m_timeoutMs == 0) {
-                m_timeoutMs = -1;
-                curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
-                collect();
-                continue;
-            }
+            // A timer due now runs without a look at the sockets first, as one that expired does.
             epoll_event events[64];
-            int count = ::epoll_wait(m_epoll, events, 64, m_timeoutMs < 0 ? 1000 : int(m_timeoutMs));
+            int count = m_timeoutMs == 0
+                            ? 0
+                            : ::epoll_wait(m_epoll, events, 64, m_timeoutMs < 0 ? 1000 : int(m_timeoutMs));
             if (count <= 0) {
                 m_timeoutMs = -1;
                 curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);

@@ -173,7 +173,7 @@ size_t HTTPHeaderFields::placedSize(std::span<const FieldView> lines) {
     return blockBytes(lines, count);
 }
 
-HTTPHeaderFields HTTPHeaderFields::placedFromLineViews(std::span<const FieldView> lines, void* room) {
+HTTPHeaderFields HTTPHeaderFields::placedCopy(std::span<const FieldView> lines, void* room) {
     size_t count = 0;
     size_t bytes = blockBytes(lines, count);
     if (count == 0)

@@ -106,7 +106,7 @@ public:
     // The same for fields made from lines, as fromLineViews makes them: a reply's fields go straight
     // into their owner's room, never into a block of their own first.
     static size_t placedSize(std::span<const FieldView> lines);
-    static HTTPHeaderFields placedFromLineViews(std::span<const FieldView> lines, void* room);
+    static HTTPHeaderFields placedCopy(std::span<const FieldView> lines, void* room);
 
 private:
     HTTPHeaderFields(Block* block, bool placed)

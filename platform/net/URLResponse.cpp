@@ -184,6 +184,15 @@ std::shared_ptr<HTTPURLResponse> HTTPURLResponse::create(URLPtr url, int64_t sta
 }
 
 template <typename Lines>
+HTTPURLResponse::HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion, const Lines& lines,
+                                 const Room& room)
+    : URLResponse(std::move(parts.url), std::move(parts.mimeType), parts.expectedContentLength,
+                  std::move(parts.textEncodingName))
+    , m_statusCode(statusCode)
+    , m_httpVersion(std::move(HTTPVersion))
+    , m_headerFields(HTTPHeaderFields::placedCopy(lines, room.bytes)) {}
+
+template <typename Lines>
 std::shared_ptr<HTTPURLResponse> HTTPURLResponse::make(std::pmr::memory_resource* blocks, URLPtr url,
                                                        int64_t statusCode, std::string HTTPVersion,
                                                        const Lines& lines) {
@@ -207,22 +216,6 @@ HTTPURLResponse::createIn(std::pmr::memory_resource* blocks, URLPtr url, int64_t
                           std::string HTTPVersion, std::span<const HTTPHeaderFields::FieldView> lines) {
     return make(blocks, std::move(url), statusCode, std::move(HTTPVersion), lines);
 }
-
-HTTPURLResponse::HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion,
-                                 const HTTPHeaderFields& headerFields, const Room& room)
-    : URLResponse(std::move(parts.url), std::move(parts.mimeType), parts.expectedContentLength,
-                  std::move(parts.textEncodingName))
-    , m_statusCode(statusCode)
-    , m_httpVersion(std::move(HTTPVersion))
-    , m_headerFields(HTTPHeaderFields::placedCopy(headerFields, room.bytes)) {}
-
-HTTPURLResponse::HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion,
-                                 std::span<const HTTPHeaderFields::FieldView> lines, const Room& room)
-    : URLResponse(std::move(parts.url), std::move(parts.mimeType), parts.expectedContentLength,
-                  std::move(parts.textEncodingName))
-    , m_statusCode(statusCode)
-    , m_httpVersion(std::move(HTTPVersion))
-    , m_headerFields(HTTPHeaderFields::placedFromLineViews(lines, room.bytes)) {}
 
 std::string HTTPURLResponse::suggestedFilename() const {
     if (auto disposition = m_headerFields.value("Content-Disposition")) {

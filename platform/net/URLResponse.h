@@ -76,10 +76,10 @@ public:
 
     struct Parts;
     struct Room; // where create() keeps the fields, in the response's own allocation
-    HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion,
-                    const HTTPHeaderFields& headerFields, const Room& room);
-    HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion,
-                    std::span<const HTTPHeaderFields::FieldView> lines, const Room& room);
+    // `lines`: the fields, or the views of a reply's lines, copied into `room`.
+    template <typename Lines>
+    HTTPURLResponse(Parts parts, int64_t statusCode, std::string HTTPVersion, const Lines& lines,
+                    const Room& room);
 
 private:
     template <typename Lines>
