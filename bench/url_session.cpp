@@ -513,6 +513,10 @@ public:
         curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &SocketActionRounds::timerCallback);
         curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
         curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 128L);
+        for (auto& transfer : m_transfers) {
+            curl_easy_setopt(transfer->easy, CURLOPT_CLOSESOCKETFUNCTION, &SocketActionRounds::closeSocket);
+            curl_easy_setopt(transfer->easy, CURLOPT_CLOSESOCKETDATA, this);
+        }
     }
     ~SocketActionRounds() {
         curl_multi_cleanup(m_multi);
@@ -565,7 +569,7 @@ public:
 private:
     // A socket stays in the epoll set while curl lets go of it between requests (it takes it up again
     // for the next one on that connection), as a run loop's watch stays: interest changes only when
-    // curl asks for other events, or when an idle socket stirs. The kernel drops a closed socket.
+    // curl asks for other events, or when an idle socket stirs.
     static int socketCallback(CURL*, curl_socket_t fd, int what, void* self, void*) {
         auto& watched = static_cast<SocketActionRounds*>(self)->m_watched;
         if (what == CURL_POLL_REMOVE) {
@@ -598,6 +602,12 @@ private:
             registerInterest(fd, 0);
         found->second.registered = 0;
         return true;
+    }
+    // A closed socket's watch goes with it: the kernel has dropped it from the epoll set, and a new
+    // socket given the same number must be added anew.
+    static int closeSocket(void* self, curl_socket_t fd) {
+        static_cast<SocketActionRounds*>(self)->m_watched.erase(fd);
+        return ::close(fd);
     }
     static int timerCallback(CURLM*, long timeoutMs, void* self) {
         static_cast<SocketActionRounds*>(self)->m_timeoutMs = timeoutMs;
