@@ -9,6 +9,7 @@
 #include "imagecache/WebImageManager.h"
 #include "platform/foundation/Paths.h"
 #include "platform/graphics/ImageEncoder.h"
+#include "platform/net/CurlMemory.h"
 #include "platform/runloop/RunLoop.h"
 
 #include <atomic>
@@ -24,6 +25,10 @@
 using namespace platform;
 
 namespace {
+
+// Curl is set up as the loader sets it up, before the peer makes a handle: both give curl the same
+// memory functions, whichever runs first.
+const bool g_curlSetUp = detail::initializeCurlWithKeptBuffers();
 
 constexpr int kCachedImages = 1000;
 constexpr int kDownloads = 200;

@@ -4,6 +4,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/Immortal.h"
+#include "platform/net/CurlMemory.h"
 #include "platform/net/HTTPCookieStorage.h"
 #include "platform/net/Resolver.h"
 #include "platform/net/URLCache.h"
@@ -90,7 +91,7 @@ URLSessionEngine::URLSessionEngine() {
 }
 
 void URLSessionEngine::setUp() {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    initializeCurlWithKeptBuffers();
     // Made before the exit hook is registered, so they are destroyed only after the hook has stopped
     // the network thread that uses them.
     Clock::current();

@@ -1,15 +1,17 @@
 // The network thread's share of a request: a burst of resumes is started in one pass, a request
-// started while replies wait goes out before they are read, a connection
-// kept alive between requests keeps its socket watch without changes, a transfer handle kept between
-// requests is wiped only after one that set options of its own and keeps its last address parsed for
-// the next request to the same place, responses and bodies let go of after delivery come back to the
-// network thread for the next requests, reports made together go to their queue in one post, a
-// connection the server dropped while idle gives way to a fresh one on whatever descriptor number it
-// gets, and the time-outs of all tasks share one timer yet each fires at its own time.
+// started while replies wait goes out before they are read, a connection kept alive between requests
+// keeps its socket watch without changes, a burst reuses the deadline entries and curl's receive
+// buffers of the burst before, a transfer handle kept between requests is wiped only after one that
+// set options of its own and keeps its last address parsed for the next request to the same place,
+// responses and bodies let go of after delivery come back to the network thread for the next
+// requests, reports made together go to their queue in one post, a connection the server dropped
+// while idle gives way to a fresh one on whatever descriptor number it gets, and the time-outs of all
+// tasks share one timer yet each fires at its own time.
 
 #include "platform/net/URLSessionEngine.h"
 
 #include "platform/foundation/Clock.h"
+#include "platform/net/CurlMemory.h"
 #include "tests/peers/LoopbackPeer.h"
 #include "tests/platform/net/SocketStreamTestSupport.h"
 #include "tests/platform/net/URLSessionTestSupport.h"
@@ -26,6 +28,7 @@
 
 using namespace platform;
 using namespace liveapp::test;
+using platform::detail::curlMemoryCounts;
 using platform::detail::URLSessionEngine;
 
 namespace {
@@ -241,7 +244,7 @@ TEST_F(URLSessionEngineTest, RequestsOnAKeptAliveConnectionShareOneUnchangedSock
     EXPECT_LE(after.timersMade - before.timersMade, 1u); // the time-outs' shared timer, at most once
 }
 
-TEST_F(URLSessionEngineTest, ABurstReusesTheDeadlineEntriesOfTheBurstBefore) {
+TEST_F(URLSessionEngineTest, ABurstReusesTheDeadlineEntriesAndReceiveBuffersOfTheBurstBefore) {
     HttpServer server;
     server.route("GET", "/burst", HttpResponse::text(200, "burst"));
     auto burst = [&] {
@@ -255,8 +258,10 @@ TEST_F(URLSessionEngineTest, ABurstReusesTheDeadlineEntriesOfTheBurstBefore) {
     };
     burst();
     auto before = URLSessionEngine::shared().counts();
+    auto buffersBefore = curlMemoryCounts();
     burst();
     EXPECT_EQ(URLSessionEngine::shared().counts().deadlinesMade - before.deadlinesMade, 0u);
+    EXPECT_GE(curlMemoryCounts().reused - buffersBefore.reused, 16u); // one receive buffer each
 }
 
 TEST_F(URLSessionEngineTest, AConnectionDroppedWhileIdleGivesWayToAFreshOne) {
