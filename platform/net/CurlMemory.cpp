@@ -3,6 +3,7 @@
 #include "platform/foundation/Immortal.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <curl/curl.h>
@@ -16,9 +17,13 @@ namespace {
 
 // Kept blocks fall in classes of whole granules. A request is served from the class its size rounds
 // up to, and allocated at that class's size when the class is empty; a freed block goes to the class
-// its usable size rounds down to. So every block in a class holds at least the class's size, whoever
-// allocated it.
+// its usable size rounds down to. So every block in a class holds at least the class's size.
 constexpr size_t kGranule = 1024;
+// Blocks of the kept sizes start on a page of their own, and only such a block is a candidate for
+// keeping: a free tells the rest apart by the address alone, without asking the allocator the block's
+// size, which reads the heap beyond the block (a cache miss on nearly every one of curl's many small
+// frees).
+constexpr size_t kKeptAlignment = 4096;
 constexpr size_t kSmallestClass = 8; // below 8 KiB the allocator's own caches serve well
 constexpr size_t kLargestClass = 64; // curl's upload buffer, the largest it allocates as a rule
 
@@ -59,7 +64,8 @@ void* allocate(size_t size) {
             return block;
         }
     }
-    return std::malloc(granules * kGranule);
+    void* block = nullptr;
+    return ::posix_memalign(&block, kKeptAlignment, granules * kGranule) == 0 ? block : nullptr;
 }
 
 } // namespace
@@ -71,6 +77,10 @@ void* curlMalloc(size_t size) {
 void curlFree(void* block) {
     if (!block)
         return;
+    if (reinterpret_cast<uintptr_t>(block) % kKeptAlignment != 0) {
+        std::free(block);
+        return;
+    }
     size_t granules = ::malloc_usable_size(block) / kGranule;
     if (isKeptClass(granules)) {
         auto& k = kept();

@@ -9,7 +9,7 @@
 // Promises: every function is safe from any thread. A block curl frees is kept only while the kept
 // bytes stay within a bound; beyond it, and below the smallest size kept, the allocator has it back.
 // A block served again holds at least the size asked for (calloc's zeroed). Any block the allocator
-// made may be freed through curlFree, whoever allocated it.
+// made may be freed through curlFree, whoever allocated it: only blocks these functions made are kept.
 // Not promised: kept blocks go back to the system while the process lives.
 
 #include <cstddef>
