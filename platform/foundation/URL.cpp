@@ -320,6 +320,8 @@ URLPtr make(URL::Parts parts) {
 }
 
 std::string decodedOr(std::string_view text) {
+    if (text.find('%') == std::string_view::npos)
+        return std::string(text); // nothing to decode: a host or path nearly always
     auto decoded = URL::percentDecode(text);
     return decoded ? std::move(*decoded) : std::string(text);
 }
