@@ -48,8 +48,10 @@ size_t granulesFor(size_t size) {
     return size / kGranule + (size % kGranule != 0);
 }
 
+} // namespace
+
 // A block of at least `size` bytes, kept or new.
-void* allocate(size_t size) {
+void* curlMalloc(size_t size) {
     size_t granules = granulesFor(size);
     if (!isKeptClass(granules))
         return std::malloc(size);
@@ -66,12 +68,6 @@ void* allocate(size_t size) {
     }
     void* block = nullptr;
     return ::posix_memalign(&block, kKeptAlignment, granules * kGranule) == 0 ? block : nullptr;
-}
-
-} // namespace
-
-void* curlMalloc(size_t size) {
-    return allocate(size);
 }
 
 void curlFree(void* block) {
@@ -109,7 +105,7 @@ void* curlCalloc(size_t count, size_t size) {
     size_t total = count * size;
     if (!isKeptClass(granulesFor(total)))
         return std::calloc(count, size);
-    void* block = allocate(total);
+    void* block = curlMalloc(total);
     if (block)
         std::memset(block, 0, total); // a kept block holds what it held before
     return block;
