@@ -7,7 +7,9 @@
 // figure), and per GET what does not move with the machine's load: this process's context switches
 // and CPU time, the network thread's CPU time, the delivery side's CPU time, the network thread's
 // start passes, new socket watches and posts to the delivery queue, and curl's allocations served
-// with a kept block. Curl is set up once for the process as the loader sets it up, for the peers too.
+// with a kept block; beside them, what does move with the load: how long the network thread, the
+// delivery side and the benchmark's own thread waited runnable for a core. Curl is set up once for the
+// process as the loader sets it up, for the peers too.
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/net/CurlMemory.h"
 #include "platform/net/URLSession.h"
@@ -114,26 +116,52 @@ struct ProcessUsage {
     }
 };
 
-// CPU seconds of this process's threads whose name starts with `name` (the network thread's, say).
-double threadCpuSeconds(std::string_view name) {
+// The sum over this process's threads whose name starts with `name` (the network thread, say) of
+// what `measure` reads from each thread's /proc directory.
+template <class Measure> double sumOverThreads(std::string_view name, Measure measure) {
     double total = 0;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::ifstream commFile(task.path() / "comm");
         std::string comm;
         std::getline(commFile, comm);
-        if (!comm.starts_with(name))
-            continue;
-        std::ifstream statFile(task.path() / "stat");
-        std::string text((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
-        std::istringstream fields(text.substr(text.rfind(')') + 2));
-        std::string field;
-        unsigned long long ticks = 0;
-        for (int index = 3; fields >> field && index <= 15; ++index)
-            if (index >= 14)
-                ticks += std::stoull(field);
-        total += double(ticks) / double(::sysconf(_SC_CLK_TCK));
+        if (comm.starts_with(name))
+            total += measure(task.path());
     }
     return total;
+}
+
+// A thread's CPU seconds so far.
+double cpuSecondsAt(const std::filesystem::path& task) {
+    std::ifstream statFile(task / "stat");
+    std::string text((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index)
+        if (index >= 14)
+            ticks += std::stoull(field);
+    return double(ticks) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// The seconds a thread has spent runnable but waiting for a core so far (the scheduler's own count,
+// in nanoseconds): what a loaded machine adds to each hand-off.
+double waitSecondsAt(const std::filesystem::path& task) {
+    std::ifstream statFile(task / "schedstat");
+    unsigned long long running = 0;
+    unsigned long long waiting = 0;
+    return statFile >> running >> waiting ? double(waiting) / 1e9 : 0;
+}
+
+double threadCpuSeconds(std::string_view name) {
+    return sumOverThreads(name, cpuSecondsAt);
+}
+
+double threadWaitSeconds(std::string_view name) {
+    return sumOverThreads(name, waitSecondsAt);
+}
+
+double ownWaitSeconds() {
+    return waitSecondsAt(fmt::format("/proc/self/task/{}", ::gettid()));
 }
 
 // With URL_BENCH_ITERATIONS=n each benchmark runs n iterations once, with no trial runs first, so a
@@ -151,6 +179,13 @@ double deliveryCpuSeconds() {
     return total;
 }
 
+double deliveryWaitSeconds() {
+    double total = 0;
+    for (auto name : kDeliveryThreads)
+        total += threadWaitSeconds(name);
+    return total;
+}
+
 // Curl is set up as the loader sets it up, before any peer makes a handle: every benchmark in the
 // process then gives curl the same memory functions, whichever runs first.
 const bool g_curlSetUp = detail::initializeCurlWithKeptBuffers();
@@ -164,7 +199,9 @@ SmallFileServer& server() {
 // context switches and CPU time (every thread's, in microseconds), the URL loading network thread's
 // CPU time (none for curl's own runs), the delivery side's CPU time (dispatch workers or the floor's
 // delivery thread), the network thread's passes that started tasks, the sockets it began to watch and
-// its posts of reports to the delivery queue.
+// its posts of reports to the delivery queue; and how long the network thread, the delivery side and
+// the calling thread waited runnable for a core (on a quiet machine near none; on a loaded one, what
+// each hand-off adds).
 class ServerLoad {
 public:
     ServerLoad(benchmark::State& state, int getsPerIteration)
@@ -174,6 +211,9 @@ public:
         , m_usage(ProcessUsage::now())
         , m_networkCpu(threadCpuSeconds(kNetworkThread))
         , m_deliveryCpu(deliveryCpuSeconds())
+        , m_networkWait(threadWaitSeconds(kNetworkThread))
+        , m_deliveryWait(deliveryWaitSeconds())
+        , m_callerWait(ownWaitSeconds())
         , m_engine(detail::URLSessionEngine::shared().counts())
         , m_curlBlocksReused(detail::curlMemoryCounts().reused)
         , m_start(std::chrono::steady_clock::now()) {}
@@ -188,6 +228,11 @@ public:
             m_state.counters["network_us_per_get"] =
                 (threadCpuSeconds(kNetworkThread) - m_networkCpu) * 1e6 / gets;
             m_state.counters["delivery_us_per_get"] = (deliveryCpuSeconds() - m_deliveryCpu) * 1e6 / gets;
+            m_state.counters["network_wait_us_per_get"] =
+                (threadWaitSeconds(kNetworkThread) - m_networkWait) * 1e6 / gets;
+            m_state.counters["delivery_wait_us_per_get"] =
+                (deliveryWaitSeconds() - m_deliveryWait) * 1e6 / gets;
+            m_state.counters["caller_wait_us_per_get"] = (ownWaitSeconds() - m_callerWait) * 1e6 / gets;
             auto engine = detail::URLSessionEngine::shared().counts();
             m_state.counters["start_passes_per_get"] =
                 double(engine.startPasses - m_engine.startPasses) / gets;
@@ -207,6 +252,9 @@ private:
     ProcessUsage m_usage;
     double m_networkCpu;
     double m_deliveryCpu;
+    double m_networkWait;
+    double m_deliveryWait;
+    double m_callerWait;
     detail::URLSessionEngine::Counts m_engine;
     uint64_t m_curlBlocksReused;
     std::chrono::steady_clock::time_point m_start;
