@@ -138,8 +138,8 @@ void WorkerPool::offerCore() const {
         ::sched_yield();
 }
 
-WorkerPool::WaitingWake::WaitingWake(const WorkerPool& pool) {
-    if (!t_mayWaitAsBatch || !pool.m_coresScarce.load(std::memory_order_relaxed))
+WorkerPool::WaitingWake::WaitingWake(const WorkerPool& pool, bool likelyWakerShares) {
+    if (!likelyWakerShares || !t_mayWaitAsBatch || !pool.m_coresScarce.load(std::memory_order_relaxed))
         return;
     sched_param param{};
     m_changed = ::sched_setscheduler(0, SCHED_BATCH, &param) == 0;
@@ -253,8 +253,9 @@ bool WorkerPool::leaveSleepers() {
     return seen >= oneWake;
 }
 
-// False when the worker has been idle long enough to end.
-bool WorkerPool::sleepUntilWork() {
+// False when the worker has been idle long enough to end. `posterSharedCore`: the last job's poster
+// ran on this worker's core (WaitingWake).
+bool WorkerPool::sleepUntilWork(bool posterSharedCore) {
     uint32_t seq = m_wakeSeq.load();
     m_sleepers.fetch_add(1);
     for (;;) {
@@ -264,7 +265,7 @@ bool WorkerPool::sleepUntilWork() {
         }
         bool timedOut = false;
         {
-            WaitingWake quietly(*this);
+            WaitingWake quietly(*this, posterSharedCore);
             timedOut = !futexWait(m_wakeSeq, seq, idleTimeout);
         }
         seq = m_wakeSeq.load();
@@ -385,6 +386,7 @@ void WorkerPool::workerMain() {
         // Look for work a little while before sleeping: bursts of short jobs then stay on hot workers.
         // Skipping the look is as safe as a look that found nothing: the sleep reads the count of
         // waiting jobs after counting itself among the sleepers.
+        bool posterSharedCore = skipLook;
         if (WorkSpin spin{0}; !std::exchange(skipLook, false) && beginLook(spin)) {
             bool found = spin.look([this] { return m_pendingCount.load(std::memory_order_relaxed) > 0; });
             endLook(found);
@@ -393,7 +395,7 @@ void WorkerPool::workerMain() {
         }
         if (watchUntilWork())
             continue;
-        if (!sleepUntilWork())
+        if (!sleepUntilWork(posterSharedCore))
             return;
     }
 }

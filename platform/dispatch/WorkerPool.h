@@ -166,19 +166,23 @@ private:
     static void sleepAfterJob();
     void offerCore() const;
     void checkCores();
-    // A worker waiting for work (asleep, or watching the set) is woken by a thread that usually has
-    // more of its own hand-off to do: the poster of a job, or a socket's peer whose send made it
-    // readable. As a plain thread, the woken worker would take the waker's core at once whenever the
-    // scheduler placed it there, which on a machine with no core to spare is most wakes: two
-    // switches, and the waker queued behind it. While the watchdog finds more threads runnable than
-    // cores, a worker therefore waits as a batch thread, whose wake does not preempt: it runs on a
-    // free core, or once its waker gives the core up. Otherwise the wakee finds a free core, and the
-    // worker spares the two calls. It runs its jobs as a plain thread again (threads they start
-    // inherit that). Only a worker that started as a plain thread changes; nothing happens where the
-    // change is refused.
+    // A worker waiting for work is often woken by a thread that has more of its own hand-off to do on
+    // the same core: a socket's peer whose send made the watched set ready, or the poster that shared
+    // the core of the worker's last job (sleepAfterJob) posting again. As a plain thread, the woken
+    // worker would take that core at once whenever the scheduler placed it there, which on a machine
+    // with no core to spare is most such wakes: two switches, and the waker queued behind it. While
+    // the watchdog finds more threads runnable than cores, such a worker (`likelyWakerShares`)
+    // therefore waits as a batch thread, whose wake does not preempt: it runs on a free core, or once
+    // its waker gives the core up. A worker asleep after any other job waits as a plain thread: its
+    // poster ran on another core, and a batch thread woken there waits behind whatever holds that
+    // core for the rest of its time slice (milliseconds on a loaded machine), which held each batch of
+    // a network thread's reports that long. Otherwise the wakee finds a free core, and the worker
+    // spares the two calls. It runs its jobs as a plain thread again (threads they start inherit
+    // that). Only a worker that started as a plain thread changes; nothing happens where the change
+    // is refused.
     class WaitingWake {
     public:
-        explicit WaitingWake(const WorkerPool& pool);
+        WaitingWake(const WorkerPool& pool, bool likelyWakerShares);
         ~WaitingWake();
         WaitingWake(const WaitingWake&) = delete;
         WaitingWake& operator=(const WaitingWake&) = delete;
@@ -193,7 +197,7 @@ private:
     void wakeOrSpawn();
     bool wakeSleeper();
     bool leaveSleepers();
-    bool sleepUntilWork();
+    bool sleepUntilWork(bool posterSharedCore);
     size_t sleepingUnclaimed() const;
     bool takeJob(Job& job);
     void workerMain();

@@ -69,7 +69,7 @@ bool WorkerPool::watchUntilWork() {
     std::array<epoll_event, watchBatch> events;
     int count = 0;
     if (m_pendingCount.load() <= 0) {
-        WaitingWake quietly(*this);
+        WaitingWake quietly(*this, true); // the set's readiness comes from peers that go on sending
         count = ::epoll_wait(m_watchSet, events.data(), watchBatch, -1);
     }
     // Counted as looking before the watch is let go: the jobs the readiness posts wait for this worker
