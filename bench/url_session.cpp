@@ -152,14 +152,6 @@ double waitSecondsAt(const std::filesystem::path& task) {
     return statFile >> running >> waiting ? double(waiting) / 1e9 : 0;
 }
 
-double threadCpuSeconds(std::string_view name) {
-    return sumOverThreads(name, cpuSecondsAt);
-}
-
-double threadWaitSeconds(std::string_view name) {
-    return sumOverThreads(name, waitSecondsAt);
-}
-
 double ownWaitSeconds() {
     return waitSecondsAt(fmt::format("/proc/self/task/{}", ::gettid()));
 }
@@ -172,17 +164,11 @@ void fixedIterations(benchmark::internal::Benchmark* benchmark) {
         benchmark->Iterations(std::atoll(fixed));
 }
 
-double deliveryCpuSeconds() {
+// The same over the delivery side's threads.
+template <class Measure> double sumOverDelivery(Measure measure) {
     double total = 0;
     for (auto name : kDeliveryThreads)
-        total += threadCpuSeconds(name);
-    return total;
-}
-
-double deliveryWaitSeconds() {
-    double total = 0;
-    for (auto name : kDeliveryThreads)
-        total += threadWaitSeconds(name);
+        total += sumOverThreads(name, measure);
     return total;
 }
 
@@ -209,10 +195,10 @@ public:
         , m_getsPerIteration(getsPerIteration)
         , m_cpu(server().cpuSeconds())
         , m_usage(ProcessUsage::now())
-        , m_networkCpu(threadCpuSeconds(kNetworkThread))
-        , m_deliveryCpu(deliveryCpuSeconds())
-        , m_networkWait(threadWaitSeconds(kNetworkThread))
-        , m_deliveryWait(deliveryWaitSeconds())
+        , m_networkCpu(sumOverThreads(kNetworkThread, cpuSecondsAt))
+        , m_deliveryCpu(sumOverDelivery(cpuSecondsAt))
+        , m_networkWait(sumOverThreads(kNetworkThread, waitSecondsAt))
+        , m_deliveryWait(sumOverDelivery(waitSecondsAt))
         , m_callerWait(ownWaitSeconds())
         , m_engine(detail::URLSessionEngine::shared().counts())
         , m_curlBlocksReused(detail::curlMemoryCounts().reused)
@@ -226,12 +212,13 @@ public:
             m_state.counters["cpu_us_per_get"] = (usage.cpuSeconds - m_usage.cpuSeconds) * 1e6 / gets;
             m_state.counters["switches_per_get"] = double(usage.switches - m_usage.switches) / gets;
             m_state.counters["network_us_per_get"] =
-                (threadCpuSeconds(kNetworkThread) - m_networkCpu) * 1e6 / gets;
-            m_state.counters["delivery_us_per_get"] = (deliveryCpuSeconds() - m_deliveryCpu) * 1e6 / gets;
+                (sumOverThreads(kNetworkThread, cpuSecondsAt) - m_networkCpu) * 1e6 / gets;
+            m_state.counters["delivery_us_per_get"] =
+                (sumOverDelivery(cpuSecondsAt) - m_deliveryCpu) * 1e6 / gets;
             m_state.counters["network_wait_us_per_get"] =
-                (threadWaitSeconds(kNetworkThread) - m_networkWait) * 1e6 / gets;
+                (sumOverThreads(kNetworkThread, waitSecondsAt) - m_networkWait) * 1e6 / gets;
             m_state.counters["delivery_wait_us_per_get"] =
-                (deliveryWaitSeconds() - m_deliveryWait) * 1e6 / gets;
+                (sumOverDelivery(waitSecondsAt) - m_deliveryWait) * 1e6 / gets;
             m_state.counters["caller_wait_us_per_get"] = (ownWaitSeconds() - m_callerWait) * 1e6 / gets;
             auto engine = detail::URLSessionEngine::shared().counts();
             m_state.counters["start_passes_per_get"] =

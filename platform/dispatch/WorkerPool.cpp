@@ -386,8 +386,8 @@ void WorkerPool::workerMain() {
         // Look for work a little while before sleeping: bursts of short jobs then stay on hot workers.
         // Skipping the look is as safe as a look that found nothing: the sleep reads the count of
         // waiting jobs after counting itself among the sleepers.
-        bool posterSharedCore = skipLook;
-        if (WorkSpin spin{0}; !std::exchange(skipLook, false) && beginLook(spin)) {
+        bool posterSharedCore = std::exchange(skipLook, false);
+        if (WorkSpin spin{0}; !posterSharedCore && beginLook(spin)) {
             bool found = spin.look([this] { return m_pendingCount.load(std::memory_order_relaxed) > 0; });
             endLook(found);
             if (found)
