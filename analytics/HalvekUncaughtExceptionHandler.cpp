@@ -7,6 +7,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopFdSource.h"
+#include "platform/runloop/Thread.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -16,6 +17,7 @@
 #include <execinfo.h>
 #include <mutex>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <thread>
 #include <time.h>
@@ -73,12 +75,16 @@ void restoreDefaults() {
     restoreDefaultSignals();
 }
 
-// A fatal signal off the main thread is handed to the main thread, which can record the crash in full
-// (the records in memory with it) while the faulting thread waits; the faulting thread then dies by
-// its signal as before. The main run loop watches `request`; `recorded` tells the waiting threads.
+// A fatal signal is recorded in full, with the records in memory, by a thread other than the one that
+// took it, while that one waits in its handler: a signal on another thread is handed to the main thread
+// (whose run loop watches `mainRequest`), a signal on the main thread to the crash thread, which is
+// started with crash capture and does nothing else. The faulting thread then dies by its signal as
+// before. `recorded` tells the waiting threads.
 struct SignalHandover {
-    int request{-1};
+    int mainRequest{-1};
+    int crashThreadRequest{-1};
     int recorded{-1};
+    pid_t crashThreadProcess{0}; // a child forked after the start has no crash thread
     std::atomic<int> signo{0};
     std::shared_ptr<platform::RunLoopFdSource> source;
 };
@@ -94,21 +100,33 @@ int64_t monotonicMilliseconds() {
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Async-signal-safe: eventfd writes and poll only. Returns when the main thread has recorded the
-// crash or the wait is over.
-void waitForMainThread(int signo) {
+void tell(int eventDescriptor) {
+    uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(eventDescriptor, &one, sizeof one);
+}
+
+// The request descriptor of the thread that records a signal the calling thread took; -1 for none.
+int recorderRequest() {
     auto& handover = signalHandover();
-    if (handover.request < 0 || handover.recorded < 0)
+    if (!platform::RunLoop::isMainThread())
+        return handover.mainRequest;
+    return handover.crashThreadProcess == ::getpid() ? handover.crashThreadRequest : -1;
+}
+
+// Async-signal-safe: eventfd writes and poll only. Returns when the crash has been recorded or the wait
+// is over.
+void waitForRecorder(int signo) {
+    auto& handover = signalHandover();
+    int request = recorderRequest();
+    if (request < 0 || handover.recorded < 0)
         return;
     int none = 0;
-    if (handover.signo.compare_exchange_strong(none, signo)) {
-        uint64_t one = 1;
-        if (::write(handover.request, &one, sizeof one) != sizeof one)
-            return;
-    }
-    const int64_t deadline =
-        monotonicMilliseconds() +
-        std::chrono::milliseconds(HalvekUncaughtExceptionHandler::kMainThreadWait).count();
+    // A later signal on another thread waits for the first one's record. The main thread may have taken
+    // its signal while that record was still its own to make: the crash thread makes it instead.
+    if (handover.signo.compare_exchange_strong(none, signo) || request == handover.crashThreadRequest)
+        tell(request);
+    const int64_t deadline = monotonicMilliseconds() +
+                             std::chrono::milliseconds(HalvekUncaughtExceptionHandler::kRecorderWait).count();
     for (int64_t left; (left = deadline - monotonicMilliseconds()) > 0;) {
         pollfd recorded = {handover.recorded, POLLIN, 0};
         if (::poll(&recorded, 1, static_cast<int>(left)) != -1 || errno != EINTR)
@@ -119,55 +137,92 @@ void waitForMainThread(int signo) {
 void onSignal(int signo, siginfo_t*, void*) {
     if (recording()) {
         uadetail::PendingCrash::recordSignal(signalName(signo));
-        // On the main thread itself nothing more can be done safely: what the records in memory held
-        // since the last save is lost, and the pending file is all the next launch gets.
-        if (!platform::RunLoop::isMainThread())
-            waitForMainThread(signo);
+        waitForRecorder(signo);
     }
     restoreDefaultSignals();
     raise(signo);
 }
 
-// The main thread's part of the crash, for an exception or a handed-over signal: the loop runs
-// briefly, the default handlers come back, and the crash notification makes the record and saves.
-void settleCrash(HalvekUncaughtExceptionHandler& handler, const std::shared_ptr<CaughtException>& exception) {
-    platform::RunLoop::current()->runModeForRealTime(platform::RunLoop::defaultMode,
-                                                     std::chrono::milliseconds(1));
+// The default handlers come back first, so that a fault while saving ends the process at once (the
+// pending file still tells the next launch); the crash notification then makes the record and saves.
+void saveCrash(HalvekUncaughtExceptionHandler& handler, const std::shared_ptr<CaughtException>& exception) {
     restoreDefaults();
     handler.validateAndSaveCriticalApplicationData(exception);
 }
 
-// On the main thread, called out by the run loop for a signal another thread took.
-[[noreturn]] void recordHandedOverSignal() {
-    auto& handover = signalHandover();
+// The main thread's part of the crash, for an exception or a handed-over signal: the loop runs
+// briefly, then the crash is saved.
+void settleCrash(HalvekUncaughtExceptionHandler& handler, const std::shared_ptr<CaughtException>& exception) {
+    platform::RunLoop::current()->runModeForRealTime(platform::RunLoop::defaultMode,
+                                                     std::chrono::milliseconds(1));
+    saveCrash(handler, exception);
+}
+
+// The signal being handed over, once its request has been read.
+std::shared_ptr<CaughtException> takeSignal(int request) {
     uint64_t count = 0;
-    if (::read(handover.request, &count, sizeof count) < 0)
-        count = 0;
-    int signo = handover.signo.load();
+    while (::read(request, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    int signo = signalHandover().signo.load();
     auto exception = std::make_shared<CaughtException>();
     exception->name = "signalRaisedException";
     exception->reason = std::string("Application received signal ") + signalName(signo);
     exception->userInfo = platform::Value::dictionary({{"UncaughtExceptionHandlerSignalKey", signo}});
     exception->callStackReturnAddresses = uadetail::PendingCrash::signalFrames();
+    return exception;
+}
+
+// Recorded in full: the next launch must not record it twice.
+void signalRecorded() {
+    uadetail::PendingCrash::discard();
+    tell(signalHandover().recorded);
+}
+
+// On the main thread, called out by the run loop for a signal another thread took.
+[[noreturn]] void recordHandedOverSignal() {
+    auto exception = takeSignal(signalHandover().mainRequest);
     HalvekUncaughtExceptionHandler handler;
     settleCrash(handler, exception);
-    uadetail::PendingCrash::discard(); // recorded in full: the next launch must not record it twice
-    uint64_t one = 1;
-    if (::write(handover.recorded, &one, sizeof one) != sizeof one)
-        std::abort();
+    signalRecorded();
     for (;;)
         ::pause(); // the faulting thread ends the process with its signal
 }
 
-void watchForHandedOverSignals() {
+// The crash thread's one job, for a signal the main thread took. It must not wait for the main thread
+// or its run loop: the main thread stays in its handler until this is done or the limit is over.
+void recordMainThreadSignal() {
+    auto exception = takeSignal(signalHandover().crashThreadRequest);
+    HalvekUncaughtExceptionHandler handler;
+    saveCrash(handler, exception);
+    signalRecorded();
+}
+
+void startCrashThread() {
     auto& handover = signalHandover();
-    handover.request = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    handover.crashThreadRequest = ::eventfd(0, EFD_CLOEXEC);
+    if (handover.crashThreadRequest < 0)
+        return;
+    // Started with every signal blocked, the thread keeps them blocked: a signal sent to the process is
+    // never delivered to it, so it is always free to record one the main thread took.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    platform::Thread::detachNewThread("com.marvane.analytics.crash", recordMainThreadSignal);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    handover.crashThreadProcess = ::getpid();
+}
+
+void prepareRecorders() {
+    auto& handover = signalHandover();
+    handover.mainRequest = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     handover.recorded = ::eventfd(0, EFD_CLOEXEC);
-    if (handover.request < 0 || handover.recorded < 0)
+    if (handover.mainRequest < 0 || handover.recorded < 0)
         return;
     handover.source = platform::RunLoopFdSource::create(
-        handover.request, [](platform::RunLoopFdSource&, uint32_t) { recordHandedOverSignal(); });
+        handover.mainRequest, [](platform::RunLoopFdSource&, uint32_t) { recordHandedOverSignal(); });
     platform::RunLoop::main()->addSource(handover.source, platform::RunLoop::commonModes);
+    startCrashThread();
 }
 
 std::string demangled(const char* name) {
@@ -222,7 +277,7 @@ std::shared_ptr<CaughtException> currentException() {
     });
     {
         std::unique_lock lock(handover->mutex);
-        handover->never.wait_for(lock, HalvekUncaughtExceptionHandler::kMainThreadWait);
+        handover->never.wait_for(lock, HalvekUncaughtExceptionHandler::kRecorderWait);
     }
     if (!handover->claimed.exchange(true)) {
         if (recording())
@@ -293,5 +348,5 @@ void HalvekUncaughtExceptionHandler::installHandlers() {
     sigemptyset(&action.sa_mask);
     for (int signo : kCaughtSignals)
         sigaction(signo, &action, nullptr);
-    watchForHandedOverSignals();
+    prepareRecorders();
 }

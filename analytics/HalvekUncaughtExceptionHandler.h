@@ -1,12 +1,17 @@
 #pragma once
 // Crash capture's handlers. An uncaught C++ exception reaches the terminate handler, which has the
-// main thread handle it (waiting at most kMainThreadWait when it crashed elsewhere): the main thread
+// main thread handle it (waiting at most kRecorderWait when it crashed elsewhere): the main thread
 // runs its loop briefly, puts the default handlers back, posts "UsageAnalyticsCrashCatch" with the
 // exception (whose observer makes the crash record and writes it to disk), pauses a second and lets
 // the process abort. A fatal signal (SIGABRT, SIGILL, SIGSEGV, SIGFPE, SIGBUS) is handled on an
 // alternate stack with async-signal-safe work only: its record goes to this process's pending-crash
-// file (UAPendingCrash.h) for the next launch; then the default action is restored and the signal
-// raised again. When the main thread does not come in time, the exception takes the same road.
+// file (UAPendingCrash.h) for the next launch; then another thread records it in full, with the records
+// in memory, while the faulting thread waits at most kRecorderWait: the main thread for a signal on
+// another thread, the crash thread (started at installation, with every signal blocked) for one on the
+// main thread, which it records without waiting for the main thread. Then the default action is
+// restored and the signal raised again. A recorder that does not finish in time (the main thread
+// stopped holding the records' lock, UARecordsLock.h) leaves the pending file as the next launch's
+// record; so does an exception whose main-thread handling never came.
 //
 // Installed once per process, by the crash switch; never removed but by a crash.
 
@@ -37,7 +42,7 @@ public:
 
 class HalvekUncaughtExceptionHandler final : public platform::Object {
 public:
-    static constexpr std::chrono::seconds kMainThreadWait{10};
+    static constexpr std::chrono::seconds kRecorderWait{10};
 
     // Symbolised frames of the exception's return addresses.
     static std::vector<std::string> backtrace(const uadetail::CaughtException& exception);

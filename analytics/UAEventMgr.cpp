@@ -2,6 +2,7 @@
 
 #include "analytics/UAHelper.h"
 #include "analytics/UANLog.h"
+#include "analytics/UARecordsLock.h"
 #include "analytics/UsageAnalyticsConfig.h"
 #include "analytics/UsageAnalyticsUtility.h"
 #include "platform/foundation/PropertyList.h"
@@ -155,6 +156,7 @@ std::shared_ptr<platform::Timer> UAEventMgr::repeatingTimer(int64_t firstInSecon
     auto period = std::chrono::duration_cast<platform::Duration>(std::chrono::duration<double>(interval));
     auto timer = platform::Timer::create(platform::Clock::now() + std::chrono::seconds(firstInSeconds),
                                          period, true, [weak, fire](platform::Timer&) {
+                                             std::lock_guard records(uadetail::recordsMutex());
                                              if (auto manager = weak.lock())
                                                  ((*manager).*fire)();
                                          });

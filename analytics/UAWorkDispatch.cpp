@@ -1,5 +1,6 @@
 #include "analytics/UAWorkDispatch.h"
 
+#include "analytics/UARecordsLock.h"
 #include "analytics/UsageAnalyticsInternal.h"
 #include "platform/dispatch/DispatchQueue.h"
 
@@ -24,5 +25,6 @@ void UAWorkDispatch::dispatchEvent(std::shared_ptr<UADispatchEvent> item) {
 }
 
 void UAWorkDispatch::workWithEvent(const std::shared_ptr<UADispatchEvent>& item) {
+    std::lock_guard records(uadetail::recordsMutex());
     UsageAnalyticsInternal::sharedInstance()->workEvent(*item);
 }

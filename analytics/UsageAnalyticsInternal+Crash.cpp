@@ -5,6 +5,7 @@
 #include "analytics/UANTerminate.h"
 #include "analytics/UANUtil.h"
 #include "analytics/UAPendingCrash.h"
+#include "analytics/UARecordsLock.h"
 #include "analytics/UsageAnalyticsApp.h"
 #include "analytics/UsageAnalyticsInternal.h"
 #include "analytics/UsageAnalyticsSession.h"
@@ -84,6 +85,7 @@ void UsageAnalyticsInternal::saveCrashInfo(const platform::Notification& notific
 }
 
 void UsageAnalyticsInternal::error(const std::string& text) {
+    std::lock_guard records(uadetail::recordsMutex());
     if (UsageAnalyticsApp::sharedInstance()->crashReportEnabled()) {
         if (!error_support_info) {
             UANLog("Read binary image info failed!");

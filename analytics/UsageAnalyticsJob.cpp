@@ -2,6 +2,7 @@
 
 #include "analytics/UAHelper.h"
 #include "analytics/UANUtil.h"
+#include "analytics/UARecordsLock.h"
 #include "analytics/UsageAnalyticsApp.h"
 #include "analytics/UsageAnalyticsConfig.h"
 #include "analytics/UsageAnalyticsInternal.h"
@@ -93,6 +94,7 @@ void UsageAnalyticsJob::preparePerformJob(int32_t jobType) {
 }
 
 void UsageAnalyticsJob::beginPerformJobDelay() {
+    std::lock_guard records(uadetail::recordsMutex());
     sharedInstance()->setBLatencyJob(false);
     if (!UsageAnalyticsSession::sharedInstance()->appInBackGround())
         startJob();

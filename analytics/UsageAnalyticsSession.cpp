@@ -3,6 +3,7 @@
 #include "analytics/UANLog.h"
 #include "analytics/UANUtil.h"
 #include "analytics/UAPendingCrash.h"
+#include "analytics/UARecordsLock.h"
 #include "analytics/UAWorkDispatch.h"
 #include "analytics/UsageAnalyticsApp.h"
 #include "analytics/UsageAnalyticsConfig.h"
@@ -87,6 +88,7 @@ void UsageAnalyticsSession::registerObservers() {
 }
 
 void UsageAnalyticsSession::appActivate(const platform::Notification*) {
+    std::lock_guard records(uadetail::recordsMutex());
     m_appInBackGround = false;
     if (m_sessionStatus == 1)
         UANLog("WARNING app has already activate.");
@@ -115,6 +117,7 @@ double UsageAnalyticsSession::endSessionTime() const {
 }
 
 void UsageAnalyticsSession::appInactivate(const platform::Notification* notification) {
+    std::lock_guard records(uadetail::recordsMutex());
     m_appInBackGround = true;
     m_sessionStatus = 2;
     keepForCrash();

@@ -2,17 +2,22 @@
 // the collector about them, read with the project's own record decoder and Python's zlib.
 #include "LibraryFixture.h"
 #include "PythonRecords.h"
+#include "analytics/HalvekUncaughtExceptionHandler.h"
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/ShellCommand.h"
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 
 extern char** environ;
 
@@ -25,21 +30,35 @@ namespace {
 struct CrashedLaunch {
     int status{-1};
     std::string sessionID;
-    double time{0}; // seconds since 1970, just before the crash
+    double time{0};  // seconds since 1970, just before the crash
+    double ended{0}; // when the launch had died, by the same clock
 };
 
-CrashedLaunch crashedLaunch(const std::string& mode) {
+bool readFacts(const std::string& path, CrashedLaunch& crashed) {
+    std::ifstream in(path);
+    return static_cast<bool>(in >> crashed.sessionID >> crashed.time);
+}
+
+// The launch in `mode`; `killWith`, when given, is sent to it once it has written its facts.
+CrashedLaunch crashedLaunch(const std::string& mode, std::optional<int> killWith = std::nullopt) {
     std::string program = LIVEAPP_CRASHING_LAUNCH;
     std::string modeArgument = mode;
     std::string facts = (platform::Paths::temporary() / ("crashed-" + mode + ".txt")).string();
+    std::filesystem::remove(facts);
     char* argv[] = {program.data(), modeArgument.data(), facts.data(), nullptr};
     CrashedLaunch crashed;
     pid_t child = 0;
     if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0)
         return crashed;
+    if (killWith) {
+        while (!readFacts(facts, crashed) && ::waitpid(child, &crashed.status, WNOHANG) == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ::kill(child, *killWith);
+    }
     ::waitpid(child, &crashed.status, 0);
-    std::ifstream in(facts);
-    in >> crashed.sessionID >> crashed.time;
+    crashed.ended =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    readFacts(facts, crashed);
     return crashed;
 }
 
@@ -72,6 +91,18 @@ std::vector<Value> all(const std::vector<Value>& payloads, const char* kind) {
             items.push_back(list[i]);
     }
     return items;
+}
+
+struct Crash {
+    const char* mode;
+    int signo; // the process dies by
+    const char* reason;
+    bool keepsEvents; // the records made before the crash are sent
+    std::optional<int> killWith{};
+};
+
+void PrintTo(const Crash& crash, std::ostream* out) {
+    *out << crash.mode;
 }
 
 double seconds(const Value& milliseconds) {
@@ -121,21 +152,13 @@ protected:
         EXPECT_EQ(ended, 1u) << "the cut-short session " << crashed.sessionID;
     }
 
-    struct Crash {
-        const char* mode;
-        int signo; // the process dies by
-        const char* reason;
-        bool keepsEvents; // the records made before the crash are sent
-    };
-
-    void expectRecorded(const Crash& crash) {
-        auto crashed = crashedLaunch(crash.mode);
+    CrashedLaunch expectRecorded(const Crash& crash) {
+        auto crashed = crashedLaunch(crash.mode, crash.killWith);
         EXPECT_TRUE(WIFSIGNALED(crashed.status) && WTERMSIG(crashed.status) == crash.signo) << crashed.status;
         auto payloads = payloadsAfter(crashed);
         expectCrashAndItsSession(payloads, crashed, crash.reason);
-        if (crash.keepsEvents) {
-            EXPECT_EQ(eventsOfSession(payloads, crashed.sessionID), 2u);
-        }
+        EXPECT_EQ(eventsOfSession(payloads, crashed.sessionID), crash.keepsEvents ? 10u : 0u);
+        return crashed;
     }
 
     size_t eventsOfSession(const std::vector<Value>& payloads, const std::string& sessionID) {
@@ -150,9 +173,32 @@ TEST_F(CrashLaunchTest, AFaultOnAnotherThreadIsRecordedWithItsSessionAndItsEvent
     expectRecorded({"worker-segv", SIGSEGV, "Application received signal SIGSEGV", true});
 }
 
-// The records made since the last save die with the main thread; the crash and its session do not.
-TEST_F(CrashLaunchTest, AFaultOnTheMainThreadIsRecordedWithItsSession) {
-    expectRecorded({"main-segv", SIGSEGV, "Application received signal SIGSEGV", false});
+// Each launch in a test of its own: the next launch is started once per process.
+class MainThreadCrash : public CrashLaunchTest, public testing::WithParamInterface<Crash> {};
+
+TEST_P(MainThreadCrash, IsRecordedWithItsSessionAndItsEvents) {
+    expectRecorded(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CrashLaunchTest, MainThreadCrash,
+    testing::Values(Crash{"main-segv", SIGSEGV, "Application received signal SIGSEGV", true},
+                    Crash{"main-queue-segv", SIGSEGV, "Application received signal SIGSEGV", true},
+                    // Sent to the process, the signal lands on the main thread.
+                    Crash{"wait", SIGSEGV, "Application received signal SIGSEGV", true, SIGSEGV}),
+    [](const testing::TestParamInfo<Crash>& info) {
+        std::string name = info.param.killWith ? "killed" : info.param.mode;
+        std::erase(name, '-');
+        return name;
+    });
+
+// The main thread stopped inside the records' lock: the records cannot be saved whole, so the process
+// dies at the end of the wait and the next launch still has the crash and its session.
+TEST_F(CrashLaunchTest, AFaultWhileTheRecordsAreLockedStillEndsTheProcessAndIsRecorded) {
+    auto crashed =
+        expectRecorded({"main-segv-locked", SIGSEGV, "Application received signal SIGSEGV", false});
+    const double limit = std::chrono::duration<double>(HalvekUncaughtExceptionHandler::kRecorderWait).count();
+    EXPECT_LT(crashed.ended - crashed.time, limit + 1);
 }
 
 TEST_F(CrashLaunchTest, AnExceptionInAMainQueueBlockIsRecordedWithItsReasonSessionAndEvents) {
