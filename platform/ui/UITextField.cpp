@@ -37,6 +37,27 @@ void drawBorder(UITextBorderStyle style, CGRect bounds) {
     context->setLineWidth(1);
     context->strokePath();
 }
+
+// The platform's clear button: a grey disc with a thin white cross spanning about half of it.
+void drawClearButton(CGRect rect) {
+    auto context = UIGraphicsGetCurrentContext();
+    if (!context)
+        return;
+    context->setFillColorWithColor(UIColor::colorWithWhite(0.7, 1)->CGColor());
+    context->fillEllipseInRect(rect);
+    const double arm = std::min(rect.size.width, rect.size.height) / 4;
+    const double x = CGRectGetMidX(rect);
+    const double y = CGRectGetMidY(rect);
+    context->beginPath();
+    context->moveToPoint(x - arm, y - arm);
+    context->addLineToPoint(x + arm, y + arm);
+    context->moveToPoint(x + arm, y - arm);
+    context->addLineToPoint(x - arm, y + arm);
+    context->setStrokeColorWithColor(UIColor::whiteColor()->CGColor());
+    context->setLineWidth(1.5);
+    context->setLineCap(kCGLineCapRound);
+    context->strokePath();
+}
 } // namespace
 
 UITextField::UITextField() = default;
@@ -290,15 +311,16 @@ void UITextField::touchesEnded(const UITouchSet& touches, const UIEventPtr& even
     auto self = sharedAs<UIView>();
     bool inside = !touches.empty() && CGRectContainsPoint(bounds(), touches.front()->locationInView(self));
     bool onClearButton =
-        inside && m_editing && isClearButtonVisible() &&
+        inside && isClearButtonVisible() &&
         CGRectContainsPoint(clearButtonRectForBounds(bounds()), touches.front()->locationInView(self));
     UIControl::touchesEnded(touches, event);
     if (!inside || !isEnabled())
         return;
+    // Clearing comes first, so a delegate may clear an idle field and still refuse the editing that
+    // follows (and with it the keyboard).
     if (onClearButton)
         clear();
-    else
-        becomeFirstResponder();
+    becomeFirstResponder();
 }
 
 void UITextField::willMoveToWindow(const std::shared_ptr<UIWindow>& newWindow) {
@@ -326,6 +348,12 @@ void UITextField::drawRect(CGRect) {
         drawInRect(m_background, bounds());
     else
         drawBorder(m_borderStyle, bounds());
+    drawText();
+    if (isClearButtonVisible())
+        drawClearButton(clearButtonRectForBounds(bounds()));
+}
+
+void UITextField::drawText() {
     bool placeholderShown = m_text.empty();
     NSAttributedStringPtr text;
     if (placeholderShown && m_attributedPlaceholder) {
@@ -349,6 +377,12 @@ void UITextField::drawRect(CGRect) {
     CGRect rect = placeholderShown ? placeholderRectForBounds(bounds())
                   : m_editing      ? editingRectForBounds(bounds())
                                    : textRectForBounds(bounds());
+    // A subclass may move the text's rectangle right and keep its width, which would run the text under
+    // the clear button; the text truncates before the button instead.
+    if (isClearButtonVisible()) {
+        double buttonLeft = CGRectGetMinX(clearButtonRectForBounds(bounds()));
+        rect.size.width = std::max(0.0, std::min(rect.size.width, buttonLeft - rect.origin.x));
+    }
     double lineHeight = m_font->lineHeight();
     rect.origin.y += (rect.size.height - lineHeight) / 2;
     rect.size.height = lineHeight;

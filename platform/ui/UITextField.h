@@ -9,7 +9,10 @@
 // Drawing puts the background image across the bounds (or, without one, the border style's frame: a
 // black line, a grey bezel, or a white rounded field with a light grey edge), then the placeholder (in its
 // colour) in placeholderRectForBounds, or the text in editingRectForBounds while editing and
-// textRectForBounds otherwise; subclasses move them by overriding those hooks. Main thread only.
+// textRectForBounds otherwise; subclasses move them by overriding those hooks. The clear button, a grey
+// disc with a white cross, comes last in clearButtonRectForBounds whenever its mode and non-empty text show
+// it, and the text truncates before it. A tap on it asks the delegate's textFieldShouldClear, then begins
+// editing as any tap in the field does. Main thread only.
 
 #include "platform/foundation/Text.h"
 #include "platform/graphics/AttributedString.h"
@@ -135,6 +138,7 @@ public:
 
 private:
     bool visibleInMode(UITextFieldViewMode mode) const;
+    void drawText();
     bool replace(Range range, const std::string& replacement);
     void textDidChange();
     void pressReturn();

@@ -13,6 +13,7 @@
 #include "platform/ui/UITextView.h"
 #include "tests/support/UIFixture.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -192,6 +193,16 @@ TEST_F(TextFieldTest, ClearButtonShowsWhileEditingNonEmptyTextAndClearsOnTap) {
     EXPECT_FALSE(field->isClearButtonVisible());
 }
 
+TEST_F(TextFieldTest, TappingTheClearButtonOfAnIdleFieldClearsItAndBeginsEditing) {
+    field->setClearButtonMode(UITextFieldViewModeAlways);
+    field->setText("My room");
+    CGRect button = field->clearButtonRectForBounds(field->bounds());
+    tap(field->convertPointToView(CGPointMake(CGRectGetMidX(button), CGRectGetMidY(button)), nullptr));
+    EXPECT_EQ(field->text(), "");
+    EXPECT_TRUE(field->isEditing());
+    EXPECT_EQ(delegate->events, (Strings{"shouldBegin", "didBegin"}));
+}
+
 TEST_F(TextFieldTest, SecureEntryDrawsBulletsAndEmptyTextShowsThePlaceholder) {
     field->setPlaceholder("Password");
     EXPECT_EQ(field->displayedText(), "Password");
@@ -272,6 +283,65 @@ TEST_F(TextFieldTest, PlaceholderEditedAndIdleTextUseTheirOwnRectangles) {
     shifted->resignFirstResponder();
     span = inkSpan(render(), shifted->frame());
     EXPECT_LT(span.first, 20 + 10) << "idle text goes back to the text rectangle";
+}
+
+// Whether a render shows the field's clear button: grey between the arms of a white cross.
+bool clearButtonDrawn(const UIImagePtr& image, const UITextFieldPtr& field) {
+    CGRect rect = field->convertRectToView(field->clearButtonRectForBounds(field->bounds()), nullptr);
+    auto at = [&](double dx, double dy) {
+        return image->CGImage()->colorAt(int((CGRectGetMidX(rect) + dx) * image->scale()),
+                                         int((CGRectGetMidY(rect) + dy) * image->scale()));
+    };
+    auto grey = [](Bitmap::RGBA c) { return c.r > 100 && c.r < 230 && std::abs(c.r - c.b) < 4; };
+    auto white = [](Bitmap::RGBA c) { return c.r > 240 && c.g > 240 && c.b > 240; };
+    return grey(at(0, -5)) && grey(at(-5, 0)) && white(at(2.5, 2.5)) && white(at(-2.5, 2.5));
+}
+
+// How far the text's ink ends before the clear button's rectangle (negative: it reaches into it).
+double gapBeforeClearButton(const UIImagePtr& image, const UITextFieldPtr& field) {
+    CGRect button = field->convertRectToView(field->clearButtonRectForBounds(field->bounds()), nullptr);
+    return CGRectGetMinX(button) - inkSpan(image, field->frame()).second;
+}
+
+TEST_F(TextFieldTest, ClearButtonIsDrawnWhereItsModeShowsItAndLongTextStopsBeforeIt) {
+    const std::string longText(20, 'W');
+    const struct {
+        UITextFieldViewMode mode;
+        bool editing;
+        bool empty;
+        bool shown;
+    } cases[] = {
+        {UITextFieldViewModeNever, true, false, false},
+        {UITextFieldViewModeWhileEditing, true, false, true},
+        {UITextFieldViewModeWhileEditing, false, false, false},
+        {UITextFieldViewModeWhileEditing, true, true, false},
+        {UITextFieldViewModeAlways, false, false, true},
+        {UITextFieldViewModeAlways, true, false, true},
+        {UITextFieldViewModeAlways, false, true, false},
+    };
+    window->setBackgroundColor(UIColor::whiteColor());
+    field->setFont(UIFont::systemFontOfSize(24));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "mode " << c.mode << (c.editing ? " editing" : " idle") << (c.empty ? " empty" : ""));
+        field->setClearButtonMode(c.mode);
+        field->setText(c.empty ? "" : longText);
+        c.editing ? field->becomeFirstResponder() : field->resignFirstResponder();
+        auto image = render();
+        EXPECT_EQ(clearButtonDrawn(image, field), c.shown);
+        if (c.shown) {
+            EXPECT_GT(gapBeforeClearButton(image, field), 0);
+            EXPECT_LT(gapBeforeClearButton(image, field), 25) << "the text runs up to the button";
+        }
+    }
+    // A subclass that moves the text right without narrowing it still stops before the button.
+    auto shifted = std::make_shared<ShiftedField>(CGRectMake(20, 200, 200, 40));
+    window->addSubview(shifted);
+    shifted->setFont(UIFont::systemFontOfSize(24));
+    shifted->setClearButtonMode(UITextFieldViewModeAlways);
+    shifted->setText(longText);
+    shifted->becomeFirstResponder();
+    EXPECT_GT(gapBeforeClearButton(render(), shifted), 0);
 }
 
 TEST_F(TextFieldTest, BackgroundImageIsDrawnAcrossTheBounds) {
