@@ -9,9 +9,11 @@
 #include "platform/graphics/GraphicsContextText.h"
 #include "platform/graphics/TextMeasure.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace platform {
 
@@ -69,6 +71,50 @@ private:
     const int m_height;
 };
 
+// The widest the camera's name and the timecode may be: the card's middle 9:16, which a portrait
+// stream's crop of a landscape card keeps, less a margin on each side.
+double middleRoom(int width, int height) {
+    constexpr double margin = 0.05; // of the band, each side
+    return std::min(width, height * 9 / 16) * (1 - 2 * margin);
+}
+
+NSAttributes labelAttributes(double fontSize) {
+    NSAttributes attributes;
+    attributes.set(NSFontAttributeName, Value(UIFont::boldSystemFontOfSize(fontSize)));
+    attributes.set(NSForegroundColorAttributeName, Value(UIColor::whiteColor()));
+    return attributes;
+}
+
+// The largest bold font size, up to `largest`, in which the label fits `room`.
+double labelFontSize(const std::string& label, double largest, double room) {
+    double fontSize = largest;
+    for (;;) {
+        const double measured = sizeWithAttributes(label, labelAttributes(fontSize)).width;
+        if (measured <= room || fontSize < 1)
+            return fontSize;
+        // Text widens about in proportion to its size, but hinting can leave it a little over.
+        fontSize *= std::min(room / measured, 0.98);
+    }
+}
+
+// Walks HH:MM:SS:FF left to right from x = 0, handing `place` each glyph's left edge (digits as 0-7,
+// separators as -1), and answers the width the glyphs cover: drawing and centring share this one layout.
+template <typename Place> double layOutTimecode(double digitWidth, Place&& place) {
+    const double gap = digitWidth / 2;
+    double x = 0;
+    for (int digit = 0; digit < 8; ++digit) {
+        if (digit > 0)
+            x += gap;
+        if (digit > 0 && digit % 2 == 0) {
+            place(-1, x);
+            x += 2 * gap;
+        }
+        place(digit, x);
+        x += digitWidth;
+    }
+    return x;
+}
+
 } // namespace
 
 double TestCard::secondsOf(MonoTime time) {
@@ -107,12 +153,14 @@ CGImageRef TestCard::background(int width, int height, bool front) {
                 CGContextSetRGBFillColor(context, 0.32, 0.32, 0.32, 1);
             CGContextFillRect(context, CGRectMake(0, 0, width, height));
             drawColourBars(context, CGRectMake(0, 0, width, barsHeight(height)));
-            NSAttributes attributes;
-            attributes.set(NSFontAttributeName, Value(UIFont::boldSystemFontOfSize(height / 12.0)));
-            attributes.set(NSForegroundColorAttributeName, Value(UIColor::whiteColor()));
             const std::string label = front ? "FRONT CAMERA" : "BACK CAMERA";
+            const double largest = height / 12.0;
+            const double fontSize = labelFontSize(label, largest, middleRoom(width, height));
+            const auto attributes = labelAttributes(fontSize);
             const CGSize size = sizeWithAttributes(label, attributes);
-            drawAtPoint(label, CGPointMake((width - size.width) / 2, height * 0.24), attributes);
+            // A smaller name keeps the middle of the line the largest would fill.
+            const double top = height * 0.24 + size.height * (largest / fontSize - 1) / 2;
+            drawAtPoint(label, CGPointMake((width - size.width) / 2, top), attributes);
         });
     cached = image ? image->CGImage() : nullptr;
     return cached;
@@ -145,23 +193,24 @@ CVPixelBufferRef TestCard::draw(int width, int height, MonoTime time, int frameR
     const int frameNumber = std::clamp(static_cast<int>((seconds - whole) * std::max(1, frameRate)), 0, 99);
     const int fields[4] = {static_cast<int>(whole / 3600 % 24), static_cast<int>(whole / 60 % 60),
                            static_cast<int>(whole % 60), frameNumber};
-    const double digitHeight = height / 14.0;
-    const double digitWidth = digitHeight / 2;
-    const double gap = digitWidth / 2;
-    const double total = 8 * digitWidth + 7 * gap + 3 * gap;
-    double x = (width - total) / 2;
-    const double y = flash.origin.y + flash.size.height + digitHeight / 3;
-    for (int field = 0; field < 4; ++field) {
-        painter.digit(fields[field] / 10, x, y, digitWidth, digitHeight);
-        x += digitWidth + gap;
-        painter.digit(fields[field] % 10, x, y, digitWidth, digitHeight);
-        x += digitWidth + gap;
-        if (field < 3) {
-            painter.fill(CGRectMake(x, y + digitHeight * 0.25, gap, gap), 1, 1, 1);
-            painter.fill(CGRectMake(x, y + digitHeight * 0.7, gap, gap), 1, 1, 1);
-            x += 2 * gap;
+    const double largestHeight = height / 14.0;
+    const auto nowhere = [](int, double) {};
+    // The layout's width grows in proportion to the digits' width.
+    const double digitWidth =
+        std::min(largestHeight / 2, middleRoom(width, height) / layOutTimecode(1, nowhere));
+    const double digitHeight = 2 * digitWidth;
+    const double left = (width - layOutTimecode(digitWidth, nowhere)) / 2;
+    const double y = flash.origin.y + flash.size.height + largestHeight / 3;
+    layOutTimecode(digitWidth, [&](int glyph, double x) {
+        if (glyph >= 0) {
+            const int field = fields[glyph / 2];
+            painter.digit(glyph % 2 == 0 ? field / 10 : field % 10, left + x, y, digitWidth, digitHeight);
+            return;
         }
-    }
+        const double dot = digitWidth / 2;
+        painter.fill(CGRectMake(left + x, y + digitHeight * 0.25, dot, dot), 1, 1, 1);
+        painter.fill(CGRectMake(left + x, y + digitHeight * 0.7, dot, dot), 1, 1, 1);
+    });
 
     if (look.torch)
         painter.fill(CGRectMake(0, 0, width, height), 1, 1, 1, 0.3);

@@ -4,7 +4,9 @@
 // ("BACK CAMERA" on grey, "FRONT CAMERA" on blue), a bar sweeping across every two seconds, a running
 // timecode HH:MM:SS:FF of the capture time, and a white square in the middle of the lower half that
 // lights for the first 100 ms of each whole second of the clock (the microphone beeps at the same
-// moments). The torch brightens the whole picture; zoom enlarges it about its centre.
+// moments). The name and the timecode stay inside the card's middle 9:16, shrunk when they must be, so
+// a portrait stream's crop of a landscape card shows them whole. The torch brightens the whole picture;
+// zoom enlarges it about its centre.
 //
 // Not thread-safe: each camera draws its own cards on its own thread.
 
