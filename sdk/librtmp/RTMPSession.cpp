@@ -2,6 +2,7 @@
 
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/runloop/Thread.h"
+#include "sdk/librtmp/BacklogTarget.h"
 #include "sdk/librtmp/DualStackConnect.h"
 #include "sdk/librtmp/LivenessWatch.h"
 #include "sdk/librtmp/RTMPEndpoint.h"
@@ -63,9 +64,10 @@ bool isPingResponse(const RTMPPacket& packet) {
                pingResponseEvent;
 }
 
-// The socket holds about half a second of the stream, so that a network slower than the stream
-// shows as messages waiting in our queue, where the encoder can react, within a second instead of
-// after the seconds of video a send buffer grown to megabytes would hold (and delay).
+// Half a second of the bitrate ceiling (which the kernel doubles): room for the backlog target of a
+// link fast enough for the ceiling, and for a keyframe at it. How much may wait in the socket on a
+// slower link is the backlog target's to say; the buffer's size still bounds how long one write can
+// block, and keeps the kernel from growing it to megabytes.
 int sendBufferBytes(const rtmp::StreamParameters& parameters) {
     constexpr int64_t least = 16 * 1024;
     const int64_t halfSecond = (int64_t(parameters.videoBitrate) + parameters.audioBitrate) / 16;
@@ -101,6 +103,8 @@ struct RTMPSession::Core {
     // How long one blocking write may take: the whole limit, or less while the ingest takes nothing.
     std::chrono::milliseconds writeTimeout{0};
     std::chrono::milliseconds currentWriteTimeout{0};
+    uint64_t sendBufferHeld{0}; // the socket's send buffer as the kernel sized it
+    std::optional<rtmp::BacklogTarget> pacing;
 
     platform::FileDescriptor wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::atomic<bool> aborted{false};
@@ -144,7 +148,8 @@ struct RTMPSession::Core {
     bool sendMessage(uint8_t type, int channel, int32_t timestamp, const std::vector<uint8_t>& body);
     Sent sendQueued(rtmp::LivenessWatch& watch);
     void serve();
-    void observeBacklog(rtmp::LivenessWatch& watch, SteadyClock::time_point now);
+    std::optional<rtmp::SendBacklog> observeBacklog(rtmp::LivenessWatch& watch, SteadyClock::time_point now);
+    rtmp::BacklogLimits backlogLimits() const;
     Sent waitWritable(rtmp::LivenessWatch& watch);
     void limitWrite(const rtmp::LivenessWatch& watch);
     void failStalled();
@@ -197,6 +202,9 @@ bool RTMPSession::Core::connect(std::string& reason) {
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
     int sendBuffer = sendBufferBytes(parameters);
     ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
+    socklen_t length = sizeof(sendBuffer);
+    if (::getsockopt(socket, SOL_SOCKET, SO_SNDBUF, &sendBuffer, &length) == 0 && sendBuffer > 0)
+        sendBufferHeld = static_cast<uint64_t>(sendBuffer);
     writeTimeout = currentWriteTimeout = timeout;
 
     rtmp->m_sb.sb_socket = connection.socket.release();
@@ -291,23 +299,46 @@ RTMPSession::Core::Sent RTMPSession::Core::sendQueued(rtmp::LivenessWatch& watch
     return Sent::Aborted;
 }
 
-void RTMPSession::Core::observeBacklog(rtmp::LivenessWatch& watch, SteadyClock::time_point now) {
-    if (auto backlog = rtmp::readSendBacklog(abortHandle.get()))
+std::optional<rtmp::SendBacklog> RTMPSession::Core::observeBacklog(rtmp::LivenessWatch& watch,
+                                                                   SteadyClock::time_point now) {
+    auto backlog = rtmp::readSendBacklog(abortHandle.get());
+    if (backlog) {
         watch.sending(now, *backlog);
+        if (pacing)
+            pacing->observe(now, *backlog);
+    }
+    return backlog;
 }
 
-// Waits until the socket has room, so that a write blocks only when a message is larger than the room
-// there is. The socket keeps room while the ingest takes data; when it stops, the wait ends with the
-// stall deadline instead of a write blocked for the whole limit.
+rtmp::BacklogLimits RTMPSession::Core::backlogLimits() const {
+    rtmp::BacklogLimits limits;
+    limits.startRate = (double(parameters.videoBitrate) + double(parameters.audioBitrate)) / 8;
+    if (sendBufferHeld > 0)
+        limits.ceiling = sendBufferHeld;
+    return limits;
+}
+
+// Waits until the link has carried the socket's backlog down to its target and the socket has room,
+// so that a message waits here, with the sender busy (the encoder skips frames, the queue fills), and
+// a write blocks only when a message is larger than the room there is. When the ingest stops taking
+// data, the wait ends with the stall deadline instead of a write blocked for the whole limit.
 RTMPSession::Core::Sent RTMPSession::Core::waitWritable(rtmp::LivenessWatch& watch) {
     for (;;) {
         auto now = SteadyClock::now();
-        observeBacklog(watch, now);
+        auto backlog = observeBacklog(watch, now);
         if (watch.isStalled(now))
             return Sent::Stalled;
         auto until = watch.stallDeadline().value_or(now + liveness.silenceLimit);
+        // Nothing wakes us when the link has carried enough (a low-water mark on unsent bytes would
+        // not count those sent and unacknowledged): look again once it should have.
+        const auto drain =
+            backlog && pacing ? pacing->drainWait(backlog->unacknowledged) : std::chrono::milliseconds(0);
+        if (drain.count() > 0)
+            until = std::min(until, now + drain);
         auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
-        pollfd watched[2] = {{abortHandle.get(), POLLOUT, 0}, {wake.get(), POLLIN, 0}};
+        // Errors and hang-ups are reported even while room is not asked for; the write then tells them.
+        const short socketEvents = drain.count() > 0 ? 0 : POLLOUT;
+        pollfd watched[2] = {{abortHandle.get(), socketEvents, 0}, {wake.get(), POLLIN, 0}};
         int ready = ::poll(watched, 2, static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX)));
         if (ready < 0 && errno == EINTR)
             continue;
@@ -356,6 +387,7 @@ void RTMPSession::Core::serve() {
     std::memset(&packet, 0, sizeof(packet));
     auto started = SteadyClock::now();
     rtmp::LivenessWatch watch(liveness, started);
+    pacing.emplace(backlogLimits());
     while (!aborted) {
         auto now = SteadyClock::now();
         observeBacklog(watch, now);

@@ -8,6 +8,14 @@
 // falls silent, or once the bytes waiting in its socket stop being taken for as long (LivenessWatch.h;
 // the same limit bounds connecting and every blocking read and write).
 //
+// Before it writes a message, the send thread waits until no more than about half a second of what
+// the link has lately carried waits in the socket (BacklogTarget.h), and counts as sending meanwhile:
+// a link slower than the stream then shows within a second as skipped frames and a filling queue, not
+// as seconds of video in the socket that a viewer would wait for. The socket's buffer stays sized for
+// half a second of the bitrate ceiling: it bounds how long one write can block, and must hold the
+// target of a link fast enough for the ceiling and a keyframe at it; sized down to a slow link's
+// target it would block such a write, not shorten the wait.
+//
 // Promises: the state callback runs on those threads, in order: Connecting, Connected,
 // SessionStarted, or Error once at the first failure (address, lookup, connect, handshake, publish
 // refused or unanswered, send, server gone, silent or not taking data), each with its own reason,

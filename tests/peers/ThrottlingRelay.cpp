@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <fcntl.h>
 #include <limits>
@@ -20,10 +21,6 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-// The kernel doubles it; what the relay has not read yet stays this small, so a stalled relay pushes
-// back on the client after a few tens of KiB.
-constexpr int kClientReceiveBuffer = 16 * 1024;
-constexpr size_t kUpwardHold = 16 * 1024;
 constexpr size_t kDownwardHold = 64 * 1024;
 // A slow rate waits until the bucket holds this much (or a whole burst, if that is smaller) before
 // reading, rather than waking for every few bytes.
@@ -96,11 +93,11 @@ private:
 };
 
 struct Connection {
-    Connection(std::unique_ptr<RawPeer> clientPeer, std::unique_ptr<RawPeer> serverPeer,
+    Connection(std::unique_ptr<RawPeer> clientPeer, std::unique_ptr<RawPeer> serverPeer, size_t upwardHold,
                detail::ByteTally& toServer, detail::ByteTally& toClient)
         : client(std::move(clientPeer))
         , server(std::move(serverPeer))
-        , up(client->fd(), server->fd(), kUpwardHold, toServer)
+        , up(client->fd(), server->fd(), upwardHold, toServer)
         , down(server->fd(), client->fd(), kDownwardHold, toClient) {}
 
     bool finished() const { return up.finished() || down.finished(); }
@@ -237,8 +234,8 @@ private:
             return;
         setNoDelay(client->fd());
         setNoDelay(server->fd());
-        m_connections.push_back(std::make_unique<Connection>(std::move(client), std::move(server),
-                                                             m_relay.m_toServer, m_relay.m_toClient));
+        m_connections.push_back(std::make_unique<Connection>(
+            std::move(client), std::move(server), m_relay.m_hold, m_relay.m_toServer, m_relay.m_toClient));
         ++m_relay.m_open;
     }
 
@@ -250,9 +247,10 @@ private:
     std::vector<size_t> m_closing;
 };
 
-ThrottlingRelay::ThrottlingRelay(uint16_t targetPort, std::optional<int> kbitPerSecond)
+ThrottlingRelay::ThrottlingRelay(uint16_t targetPort, std::optional<int> kbitPerSecond, size_t hold)
     : m_targetPort(targetPort)
-    , m_listener(RawListener::create(AF_INET, 16, 0, kClientReceiveBuffer))
+    , m_hold(std::max<size_t>(hold, 1))
+    , m_listener(RawListener::create(AF_INET, 16, 0, int(std::min<size_t>(m_hold, INT_MAX))))
     , m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     , m_rate(kbitPerSecond) {
     if (!m_listener || !m_wake)

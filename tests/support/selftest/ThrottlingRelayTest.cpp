@@ -1,9 +1,12 @@
 #include "tests/peers/ThrottlingRelay.h"
 
+#include <atomic>
 #include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <random>
 #include <sys/ioctl.h>
 #include <thread>
@@ -24,9 +27,9 @@ std::string randomBytes(size_t length, unsigned seed) {
 
 // The target, the relay in front of it, and one client connected through the relay.
 struct Route {
-    explicit Route(std::optional<int> rate = std::nullopt)
+    explicit Route(std::optional<int> rate = std::nullopt, size_t hold = ThrottlingRelay::defaultHold)
         : target(RawListener::create(AF_INET))
-        , relay(target->port(), rate) {
+        , relay(target->port(), rate, hold) {
         client = RawPeer::connectTo(AF_INET, relay.port());
         server = target->accept();
     }
@@ -43,6 +46,14 @@ int unsentBytes(const RawPeer& peer) {
     int queued = -1;
     ::ioctl(peer.fd(), SIOCOUTQ, &queued);
     return queued;
+}
+
+// Bytes the client's kernel has seen acknowledged, in all.
+uint64_t acknowledgedBytes(const RawPeer& peer) {
+    tcp_info info{};
+    socklen_t length = sizeof(info);
+    ::getsockopt(peer.fd(), IPPROTO_TCP, TCP_INFO, &info, &length);
+    return info.tcpi_bytes_acked;
 }
 
 } // namespace
@@ -128,4 +139,31 @@ TEST(ThrottlingRelay, ClientOfARefusingTargetIsClosed) {
     EXPECT_TRUE(client->waitForEndOfStream());
     EXPECT_EQ(relay.connectionCount(), 1u);
     EXPECT_EQ(relay.openConnectionCount(), 0u);
+}
+
+// What the relay has acknowledged to a throttled client and not yet passed on: its kernel doubles the
+// receive buffer, the rest is at most one read of the rate's burst.
+TEST(ThrottlingRelay, HoldsLittleMoreOfAThrottledClientsBytesThanItIsToldTo) {
+    Route route(100, 6 * 1024);
+    ASSERT_TRUE(route.connected());
+    ::fcntl(route.client->fd(), F_SETFL, ::fcntl(route.client->fd(), F_GETFL) | O_NONBLOCK);
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done)
+            route.server->receiveSome(std::chrono::milliseconds(20));
+    });
+    const std::string chunk = randomBytes(4096, 5);
+    uint64_t mostHeld = 0;
+    for (auto end = Steady::now() + std::chrono::milliseconds(1500); Steady::now() < end;) {
+        while (::send(route.client->fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
+        }
+        const uint64_t delivered = route.relay.bytesToServer();
+        const uint64_t acknowledged = acknowledgedBytes(*route.client);
+        mostHeld = std::max(mostHeld, acknowledged - std::min(acknowledged, delivered));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    done = true;
+    reader.join();
+    EXPECT_GT(mostHeld, 0u);
+    EXPECT_LE(mostHeld, 2u * 6 * 1024 + 625);
 }
